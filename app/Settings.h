@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/IniFile.h"
+#include "sources/SourceList.h"
+
+// The five options of the Settings page.
+struct TSettings {
+    bool Refresh = false;
+    bool GetCydia = false;
+    bool PutCydia = false;
+    bool PutDebs = false;
+    bool PutAutoInstall = false;
+    bool operator==(const TSettings&) const = default;
+};
+
+namespace Settings {
+
+// "orvia" -> "<dir>/orvia.ini": the program file's name plus ".ini", beside it.
+QString SettingsFilePath(const QString& programFilePath);
+
+// Reads the options and applies section "Disabled" to the source list.
+TSettings LoadSettings(const IniFile& ini, SourceList& sources);
+
+// Writes the options, the active page and section "Disabled". False when the
+// file could not be written (ini.ErrorString() tells why); writing stops at the
+// first failure.
+bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
+                  const SourceList& sources);
+
+// "ActivePage" of section "Settings" (default 0); -1 when outside 0 to 3.
+int ReadActivePage(const IniFile& ini);
+
+} // namespace Settings

@@ -1,0 +1,7 @@
+#include "app/ui/AppSetup.h"
+
+#include <QApplication>
+
+void SetupApplication(QApplication& app) {
+    app.setApplicationName(QStringLiteral("Orvia"));
+}

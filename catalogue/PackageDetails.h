@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The details of one package, read again from its index when its row is
+// selected. Decoded fields (Name, Author, Maintainer, Description) hold valid
+// UTF-8 or nothing; the others hold the index's bytes.
+struct TDebianInfo {
+    std::string Package;
+    std::string Name;
+    std::string Version;
+    std::string Author;
+    std::string Maintainer;
+    std::string Description;
+    std::string Size;
+    std::string Homepage;
+    std::string Filename; // the download address once FindPackage has run
+    std::string Depends;
+    std::string PreDepends;
+    std::string IndexFile;
+    std::string Depiction;
+    std::string Section;
+    bool operator==(const TDebianInfo&) const = default;
+};
+
+// Scans Folder + Info.IndexFile for the first stanza of Info.Package and fills
+// Info from it; the download address is computed in every case. True when found.
+// An IndexFile that is not a plain file name (holds "/", or is "." or "..") is
+// never opened.
+bool FindPackage(TDebianInfo& info, const QString& folder);
+
+// The download address from an index file name and a "Filename:" value.
+std::string DownloadAddress(std::string_view indexFile, std::string_view filename);
+
+// The author label: text shown and the bare e-mail address (hint; the link
+// target is "mailto:" + address).
+struct AuthorLink {
+    std::string Text;
+    std::string Address;
+};
+AuthorLink SplitAuthor(std::string_view author);
+
+// Display form of the first dependency label: blanks removed, then ", ", " ("
+// and "= " spelled out.
+std::string DependsDisplay(std::string_view depends);
+
+// The identifier that follows Current in a dependency label's text (cycling
+// back to the first), as a click on the label puts it into the search field.
+std::string NextDependency(std::string_view labelText, std::string_view current);

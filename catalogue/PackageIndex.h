@@ -1,0 +1,29 @@
+#pragma once
+
+#include "catalogue/PackageRow.h"
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+// Building the package list from the index store: one row per stanza with a
+// "Package:" line, flagged as downloaded (its file is in the local cache) and as
+// new or updated (missing from, or with another "Version:" line than in, the
+// reference copy of the same index), sorted by caption with the flagged rows
+// first.
+PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
+                         const QString& archivesDir);
+
+// Sorts rows by Caption in the user's locale collation (letter case only breaks
+// ties, lower case first); rows with equal captions keep their order.
+void SortPackages(PackageRows& rows);
+
+// Moves the rows flagged new or updated to the top, keeping the order within
+// both groups.
+void MoveUpdates(PackageRows& rows);
+
+// The name under which a package file lies in the local cache, from the whole
+// "Filename:" line of its stanza: "Filename: ./debs/foo_1.0_iphoneos-arm.deb"
+// gives "foo_1.0_iphoneos-arm.deb".
+std::string LocalFileName(std::string_view filenameLine);

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Reading the program's text files: package indexes, their reference copies and
+// the saved package list. Files come from repositories, the phone and hand
+// edits, so nothing here trusts their content or their kind.
+namespace TextFile {
+
+// Files larger than this are treated as unreadable rather than read into memory.
+inline constexpr std::size_t MaxFileSize = std::size_t(1) << 30;
+
+// Reads a whole regular file. Anything that is not a regular file (a FIFO, a
+// device, a folder) fails at once without blocking; so does a symbolic link.
+bool ReadAll(const QString& path, std::string& out);
+
+// Walks a buffer line by line the way index files and the saved package list are
+// read: a line ends at LF or CR LF, a CR not followed by LF is dropped from the
+// line, and a byte 0x1A ends the text. A last line without a line end still
+// counts; a text that ends with a line end has no empty line after it.
+class IndexLines {
+public:
+    explicit IndexLines(std::string_view text);
+
+    // Gives the next line; false at the end. The view stays valid until the
+    // next call (it may point into the reader's own buffer).
+    bool Next(std::string_view& line);
+    bool AtEnd() const { return pos_ >= text_.size(); }
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::string scratch_;
+};
+
+// Splits a text into lines with CR, LF or CR LF as line ends (the way the
+// reference copies are read). Views point into text.
+std::vector<std::string_view> SplitAnyLineEnds(std::string_view text);
+
+// True when text is well-formed UTF-8 (no overlong forms, no surrogates, nothing
+// beyond U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
+// Cuts text to at most maxBytes. When the cut falls inside a UTF-8 sequence the
+// partial sequence is dropped too, so valid UTF-8 stays valid.
+std::string_view CutUtf8(std::string_view text, std::size_t maxBytes);
+
+} // namespace TextFile
