@@ -2,8 +2,10 @@
 
 #include "catalogue/PackageRow.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Searching the rows currently shown, in their order. The selection is a row
 // index or -1 for none.
@@ -30,5 +32,15 @@ SearchStep FindNext(const PackageRows& rows, int selected, std::string_view sear
 // The first row whose identifier equals Text exactly (untrimmed, letter case
 // significant), or -1.
 int FindIdentifier(const PackageRows& rows, std::string_view text);
+
+// The row the back button returns to: the back position when it is still a
+// row of the list, -1 (select nothing) when it is none or the list has become
+// shorter than it since.
+int BackTarget(int backPosition, std::size_t rowCount);
+
+// The first category entry equal to Text without regard to letter case (as the
+// category label of the details panel is matched), or -1; an empty text
+// matches nothing.
+int FindCategory(const std::vector<std::string>& entries, std::string_view text);
 
 } // namespace Browse

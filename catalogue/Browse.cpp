@@ -1,0 +1,144 @@
+#include "catalogue/Browse.h"
+
+#include "catalogue/TextFile.h"
+
+#include <QString>
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+namespace Browse {
+
+namespace {
+
+constexpr std::array<unsigned char, 256> MakeLowerTable() {
+    std::array<unsigned char, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i - 'A' + 'a' : i);
+    return table;
+}
+
+constexpr std::array<unsigned char, 256> LowerTable = MakeLowerTable();
+
+bool IsTrimmable(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsTrimmable(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsTrimmable(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Whether the lowered needle occurs in the haystack with its ASCII letters
+// lowered, without making a lowered copy of the haystack: the search list is
+// scanned on every click, so it must not allocate per row.
+bool ContainsFolded(std::string_view haystack, std::string_view needle) {
+    if (needle.empty())
+        return true;
+    if (needle.size() > haystack.size())
+        return false;
+    const auto* h = reinterpret_cast<const unsigned char*>(haystack.data());
+    const auto* n = reinterpret_cast<const unsigned char*>(needle.data());
+    const std::size_t m = needle.size();
+    const std::size_t last = haystack.size() - m;
+    const unsigned char first = n[0];
+    const bool firstIsLetter = first >= 'a' && first <= 'z';
+    const unsigned char firstUpper = firstIsLetter ? static_cast<unsigned char>(first - 32) : first;
+    for (std::size_t i = 0; i <= last; ++i) {
+        if (h[i] != first && h[i] != firstUpper)
+            continue;
+        std::size_t k = 1;
+        while (k < m && LowerTable[h[i + k]] == n[k])
+            ++k;
+        if (k == m)
+            return true;
+    }
+    return false;
+}
+
+bool EqualsFolded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerTable[static_cast<unsigned char>(a[i])] !=
+            LowerTable[static_cast<unsigned char>(b[i])])
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::string PrepareNeedle(std::string_view searchText) {
+    std::string needle(Trim(searchText));
+    for (char& c : needle)
+        c = static_cast<char>(LowerTable[static_cast<unsigned char>(c)]);
+    return needle;
+}
+
+bool RowMatches(const PackageRow& row, std::string_view needle) {
+    return ContainsFolded(Trim(row.Caption), needle) ||
+           ContainsFolded(Trim(row.Description), needle) ||
+           ContainsFolded(Trim(row.Package), needle);
+}
+
+SearchStep FindNext(const PackageRows& rows, int selected, std::string_view searchText) {
+    SearchStep step;
+    step.Row = selected;
+    if (rows.empty())
+        return step;
+    const std::string needle = PrepareNeedle(searchText);
+    if (needle.empty())
+        return step;
+    step.Searched = true;
+
+    // A selection beyond the end (the list shrank under it) examines no rows
+    // and wraps at once, like a selection on the last row.
+    const std::size_t start = selected < 0 ? 0 : static_cast<std::size_t>(selected) + 1;
+    for (std::size_t i = start; i < rows.size(); ++i) {
+        if (RowMatches(rows[i], needle)) {
+            step.Row = static_cast<int>(i);
+            return step;
+        }
+    }
+    step.Row = RowMatches(rows[0], needle) ? 0 : -1;
+    return step;
+}
+
+int FindIdentifier(const PackageRows& rows, std::string_view text) {
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].Package == text)
+            return static_cast<int>(i);
+    return -1;
+}
+
+int BackTarget(int backPosition, std::size_t rowCount) {
+    if (backPosition < 0 || static_cast<std::size_t>(backPosition) >= rowCount)
+        return -1;
+    return backPosition;
+}
+
+int FindCategory(const std::vector<std::string>& entries, std::string_view text) {
+    if (text.empty())
+        return -1;
+    // Sections are index bytes: letters beyond ASCII are folded only where the
+    // text really is UTF-8, so two different broken sections never meet through
+    // the replacement character.
+    const bool textIsUtf8 = TextFile::IsValidUtf8(text);
+    const QString wanted = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string& entry = entries[i];
+        if (EqualsFolded(entry, text))
+            return static_cast<int>(i);
+        if (textIsUtf8 && TextFile::IsValidUtf8(entry) &&
+            QString::fromUtf8(entry.data(), static_cast<qsizetype>(entry.size()))
+                    .compare(wanted, Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+} // namespace Browse

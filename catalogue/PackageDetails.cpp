@@ -1,0 +1,295 @@
+#include "catalogue/PackageDetails.h"
+
+#include "catalogue/TextFile.h"
+
+#include <QFile>
+
+#include <array>
+#include <cstddef>
+
+namespace {
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when text begins with prefix, the text's ASCII letters lowered first.
+// Prefix is all lower case already.
+bool StartsWithLowered(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (LowerAscii(text[i]) != prefix[i])
+            return false;
+    return true;
+}
+
+bool EndsWithLowered(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           StartsWithLowered(text.substr(text.size() - suffix.size()), suffix);
+}
+
+bool IsTrimmable(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsTrimmable(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsTrimmable(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Replaces every non-overlapping occurrence of from, left to right, without
+// looking again at what was put in.
+void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
+    std::size_t pos = s.find(from);
+    if (pos == std::string::npos)
+        return;
+    std::string out;
+    out.reserve(s.size());
+    std::size_t last = 0;
+    while (pos != std::string::npos) {
+        out.append(s, last, pos - last);
+        out.append(to);
+        last = pos + from.size();
+        pos = s.find(from, last);
+    }
+    out.append(s, last, std::string::npos);
+    s = std::move(out);
+}
+
+void ReplaceWhilePresent(std::string& s, std::string_view from, std::string_view to) {
+    while (s.find(from) != std::string::npos)
+        ReplaceAll(s, from, to);
+}
+
+// The index file name comes from the saved package list, which anyone can
+// edit: only a plain name inside the folder may be opened.
+bool IsPlainFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+// Field names as they are recognised, lower case with exactly one blank.
+enum Field {
+    FieldPackage,
+    FieldName,
+    FieldVersion,
+    FieldAuthor,
+    FieldMaintainer,
+    FieldDescription,
+    FieldSize,
+    FieldHomepage,
+    FieldFilename,
+    FieldDepends,
+    FieldPreDepends,
+    FieldDepiction,
+    FieldSection,
+    FieldCount
+};
+
+constexpr std::array<std::string_view, FieldCount> FieldNames = {
+    "package: ",     "name: ",      "version: ",  "author: ",   "maintainer: ",
+    "description: ", "size: ",      "homepage: ", "filename: ", "depends: ",
+    "pre-depends: ", "depiction: ", "section: "};
+
+std::string* FieldSlot(TDebianInfo& info, int field) {
+    switch (field) {
+    case FieldName:
+        return &info.Name;
+    case FieldVersion:
+        return &info.Version;
+    case FieldAuthor:
+        return &info.Author;
+    case FieldMaintainer:
+        return &info.Maintainer;
+    case FieldDescription:
+        return &info.Description;
+    case FieldSize:
+        return &info.Size;
+    case FieldHomepage:
+        return &info.Homepage;
+    case FieldFilename:
+        return &info.Filename;
+    case FieldDepends:
+        return &info.Depends;
+    case FieldPreDepends:
+        return &info.PreDepends;
+    case FieldDepiction:
+        return &info.Depiction;
+    case FieldSection:
+        return &info.Section;
+    default:
+        return nullptr;
+    }
+}
+
+void ClearScanned(TDebianInfo& info) {
+    for (int f = 0; f < FieldCount; ++f)
+        if (std::string* slot = FieldSlot(info, f))
+            slot->clear();
+}
+
+// Which field a line holds, or -1. A cheap look at the first letter rules out
+// most lines (continuations, hashes) before any comparison.
+int MatchField(std::string_view line) {
+    if (line.empty())
+        return -1;
+    const char first = LowerAscii(line.front());
+    for (int f = 0; f < FieldCount; ++f)
+        if (FieldNames[f].front() == first && StartsWithLowered(line, FieldNames[f]))
+            return f;
+    return -1;
+}
+
+void DropInvalidUtf8(std::string& text) {
+    if (!TextFile::IsValidUtf8(text))
+        text.clear();
+}
+
+} // namespace
+
+bool FindPackage(TDebianInfo& info, const QString& folder) {
+    ClearScanned(info);
+    bool found = false;
+
+    std::string content;
+    if (IsPlainFileName(info.IndexFile)) {
+        const QString path = folder + QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
+        if (!TextFile::ReadAll(path, content))
+            content.clear();
+    }
+
+    TextFile::IndexLines lines(content);
+    std::string_view line;
+    while (lines.Next(line)) {
+        if (line.empty()) {
+            if (found)
+                break;
+            ClearScanned(info);
+            continue;
+        }
+        const int field = MatchField(line);
+        if (field < 0)
+            continue;
+        const std::string_view value = line.substr(FieldNames[field].size());
+        if (field == FieldPackage) {
+            if (value == info.Package)
+                found = true;
+            continue;
+        }
+        FieldSlot(info, field)->assign(value);
+    }
+
+    // Decoding only the values that survived the scan gives the same result as
+    // decoding each one as it is met.
+    DropInvalidUtf8(info.Name);
+    DropInvalidUtf8(info.Author);
+    DropInvalidUtf8(info.Maintainer);
+    DropInvalidUtf8(info.Description);
+    if (info.Name.empty())
+        info.Name = info.Package;
+    info.Filename = DownloadAddress(info.IndexFile, info.Filename);
+    return found;
+}
+
+std::string DownloadAddress(std::string_view indexFile, std::string_view filename) {
+    std::string s(indexFile);
+    for (char& c : s)
+        if (c == '_')
+            c = '/';
+
+    bool cutPackages = false;
+    std::string lowered(s);
+    for (char& c : lowered)
+        c = LowerAscii(c);
+    if (const std::size_t dists = lowered.find("/dists"); dists != std::string::npos) {
+        s.resize(dists + 1);
+    } else if (EndsWithLowered(s, "/packages")) {
+        s.resize(s.size() - 9);
+        cutPackages = true;
+    }
+
+    // A source added by hand ("host/Packages", "host/dir/Packages") leaves a
+    // path that ends in a name; joined straight to "debs/foo.deb" the two would
+    // run together ("hostdebs/foo.deb"). The "./" and "/." rules below supply
+    // the separator for Cydia's flat form ("host/.") and for "./debs/...", so
+    // only the remaining case gets one here.
+    if (cutPackages && !s.empty() && s.back() != '/' && !filename.empty() &&
+        filename.front() != '/' && !filename.starts_with("./")) {
+        const std::size_t slash = s.rfind('/');
+        const std::string_view lastSegment =
+            std::string_view(s).substr(slash == std::string::npos ? 0 : slash + 1);
+        if (lastSegment != ".")
+            s.push_back('/');
+    }
+    s.append(filename);
+
+    ReplaceWhilePresent(s, "..", "");
+    ReplaceWhilePresent(s, "//", "/");
+    ReplaceAll(s, "./", "/");
+    ReplaceAll(s, "/.", "/");
+    return "http://" + s;
+}
+
+AuthorLink SplitAuthor(std::string_view author) {
+    AuthorLink link;
+    const std::size_t lt = author.find('<');
+    if (lt == std::string_view::npos) {
+        link.Text.assign(author);
+        link.Address.assign(author);
+        return link;
+    }
+    link.Text.assign(Trim(author.substr(0, lt)));
+    for (char c : Trim(author.substr(lt + 1)))
+        if (c != '<' && c != '>')
+            link.Address.push_back(c);
+    return link;
+}
+
+std::string DependsDisplay(std::string_view depends) {
+    std::string out;
+    out.reserve(depends.size() + depends.size() / 4);
+    for (char c : depends) {
+        switch (c) {
+        case ' ':
+            break;
+        case ',':
+            out += ", ";
+            break;
+        case '(':
+            out += " (";
+            break;
+        case '=':
+            out += "= ";
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string NextDependency(std::string_view labelText, std::string_view current) {
+    if (labelText.empty())
+        return std::string(current);
+    std::vector<std::string_view> items;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = labelText.find(',', start);
+        std::string_view item = Trim(labelText.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+        if (const std::size_t paren = item.find('('); paren != std::string_view::npos)
+            item = Trim(item.substr(0, paren));
+        items.push_back(item);
+        if (comma == std::string_view::npos)
+            break;
+        start = comma + 1;
+    }
+    for (std::size_t i = 0; i + 1 < items.size(); ++i)
+        if (items[i] == current)
+            return std::string(items[i + 1]);
+    return std::string(items.front());
+}
