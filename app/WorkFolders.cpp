@@ -1,7 +1,7 @@
 #include "app/WorkFolders.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>

@@ -29,7 +29,9 @@ bool IsIndexName(const QString& name) {
 
 namespace {
 
-bool ModeAllowed(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
+bool ModeAllowed(mode_t mode) {
+    return S_ISREG(mode) || S_ISDIR(mode);
+}
 
 } // namespace
 

@@ -29,8 +29,9 @@ INSTANTIATE_TEST_SUITE_P(
         NamingCase{"http://repo.example.org/cydia/Packages", "repo.example.org_cydia_Packages"}));
 
 TEST(IndexNaming, RulesAreNotInverseForUnderscoresAndCapitalScheme) {
-    EXPECT_EQ(IndexStore::AddressToIndexName(QStringLiteral("http://repo.example.org/my_repo/Packages")),
-              QStringLiteral("repo.example.org_my_repo_Packages"));
+    EXPECT_EQ(
+        IndexStore::AddressToIndexName(QStringLiteral("http://repo.example.org/my_repo/Packages")),
+        QStringLiteral("repo.example.org_my_repo_Packages"));
     EXPECT_EQ(IndexStore::IndexNameToAddress(QStringLiteral("repo.example.org_my_repo_Packages")),
               QStringLiteral("http://repo.example.org/my/repo/Packages"));
     // Only the exact lower-case scheme is removed.
