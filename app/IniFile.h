@@ -3,6 +3,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
+// One key line of a section: the key name and its value as read (trimmed,
+// quotes removed).
+struct IniEntry {
+    QString Key;
+    QString Value;
+};
+
 // A small INI settings file with the semantics of the classic profile
 // functions: section and key names match without regard to letter case, blanks
 // around keys and values are trimmed, a value in matching quotes loses them,
@@ -29,18 +38,38 @@ public:
     // The key names of Section in file order (one per key line).
     QStringList ReadSectionKeys(const QString& section) const;
 
+    // Every key line of Section in file order, read from one snapshot of the
+    // file. Lets a caller look up many keys without reading the file each time.
+    std::vector<IniEntry> ReadSection(const QString& section) const;
+
     // Sets Key in Section, creating both when missing (a new section goes to the
     // end of the file, a new key to the end of its section). False when the file
-    // could not be written; the old file then stays as it was.
+    // could not be written; the old file then stays as it was. A name or value
+    // that cannot live on one line (line breaks, "=" or a leading ";" or "[" in
+    // a key, "]" in a section) is refused the same way. A value with blanks at
+    // its ends or in matching quotes is written quoted, so it reads back as is.
     bool WriteString(const QString& section, const QString& key, const QString& value);
 
-    // Removes Section with all its keys. False when the file could not be written.
+    // Removes Section with all its keys; every section of that name goes, so no
+    // stale copy further down can take its place. False when the file could not
+    // be written.
     bool EraseSection(const QString& section);
+
+    // EraseSection followed by writing Entries one by one into a fresh section at
+    // the end of the file, done as one atomic replacement. No entries leaves no
+    // section.
+    bool ReplaceSection(const QString& section, const std::vector<IniEntry>& entries);
+
+    // Files larger than this are not settings files: reads give the defaults and
+    // writes are refused, so a stray huge file is never silently replaced.
+    static constexpr qint64 MaxFileSize = 1 << 20;
 
     // A description of the last failed write (empty when none failed).
     QString ErrorString() const { return error_; }
 
 private:
+    bool Fail(const QString& reason);
+
     QString path_;
     QString error_;
 };

@@ -38,7 +38,8 @@ public:
 
     // "repo.example.org" -> "http://repo.example.org/Packages". A typed
     // "https://" scheme becomes "http://" (the refresh follows the server's
-    // redirect), instead of ending up as "http://https://...".
+    // redirect), instead of ending up as "http://https://...". Blanks around the
+    // typed text are dropped first.
     static QString NormaliseAddress(const QString& typed);
 
     // Removes the entry at Index (the selection is cleared). False when out of range.

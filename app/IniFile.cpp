@@ -1,0 +1,490 @@
+#include "app/IniFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reading the raw bytes. The file is opened without blocking and taken only when
+// it is a regular file of sane size, so a FIFO, a device or a huge file put in
+// its place can neither hang nor exhaust the program.
+
+enum class LoadStatus { Ok, Missing, Unreadable };
+
+struct Loaded {
+    LoadStatus Status = LoadStatus::Missing;
+    QByteArray Data;
+    QString Reason;
+};
+
+QString ErrnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+Loaded LoadBytes(const QString& path) {
+    Loaded out;
+    if (path.isEmpty())
+        return out;
+    const QByteArray native = QFile::encodeName(path);
+    int fd = -1;
+    do {
+        fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno;
+        out.Status = err == ENOENT ? LoadStatus::Missing : LoadStatus::Unreadable;
+        out.Reason = ErrnoText(err);
+        return out;
+    }
+    out.Status = LoadStatus::Unreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        out.Reason = QStringLiteral("это не обычный файл");
+        ::close(fd);
+        return out;
+    }
+    const qint64 cap = IniFile::MaxFileSize;
+    QByteArray buf;
+    if (st.st_size <= cap) {
+        // One byte more than allowed tells a file that grew meanwhile.
+        buf.resize(cap + 1);
+        qint64 got = 0;
+        while (got < buf.size()) {
+            const ssize_t n = ::read(fd, buf.data() + got, static_cast<size_t>(buf.size() - got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                out.Reason = ErrnoText(errno);
+                ::close(fd);
+                return out;
+            }
+            if (n == 0)
+                break;
+            got += n;
+        }
+        if (got <= cap) {
+            buf.truncate(got);
+            out.Status = LoadStatus::Ok;
+            out.Data = std::move(buf);
+        }
+    }
+    ::close(fd);
+    if (out.Status != LoadStatus::Ok)
+        out.Reason = QStringLiteral("файл больше %1 байт").arg(cap);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Parsing. Lines are kept as bytes so that everything the program does not
+// change is written back byte for byte, even when it is not valid UTF-8.
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+QByteArray TrimBlanks(const QByteArray& s) {
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.mid(b, e - b);
+}
+
+bool IsQuote(char c) {
+    return c == '"' || c == '\'';
+}
+
+QByteArray Unquote(const QByteArray& s) {
+    if (s.size() >= 2 && IsQuote(s.front()) && s.front() == s.back())
+        return s.mid(1, s.size() - 2);
+    return s;
+}
+
+struct IniLine {
+    enum class Kind { Other, Section, Key };
+    QByteArray Raw;
+    Kind Type = Kind::Other;
+    QString Name;        // section or key name
+    QByteArray KeyBytes; // the key as written in the file
+    QByteArray Value;    // trimmed, quotes removed
+};
+
+IniLine ParseLine(QByteArray raw) {
+    IniLine line;
+    line.Raw = std::move(raw);
+    const QByteArray t = TrimBlanks(line.Raw);
+    if (t.isEmpty() || t.front() == ';')
+        return line;
+    if (t.front() == '[') {
+        const qsizetype close = t.indexOf(']');
+        if (close > 0) {
+            line.Type = IniLine::Kind::Section;
+            line.Name = QString::fromUtf8(TrimBlanks(t.mid(1, close - 1)));
+        }
+        return line;
+    }
+    const qsizetype eq = t.indexOf('=');
+    if (eq <= 0)
+        return line;
+    line.KeyBytes = TrimBlanks(t.left(eq));
+    if (line.KeyBytes.isEmpty())
+        return line;
+    line.Type = IniLine::Kind::Key;
+    line.Name = QString::fromUtf8(line.KeyBytes);
+    line.Value = Unquote(TrimBlanks(t.mid(eq + 1)));
+    return line;
+}
+
+using Lines = std::vector<IniLine>;
+
+Lines Parse(const QByteArray& data) {
+    Lines lines;
+    qsizetype start = 0;
+    while (start < data.size()) {
+        qsizetype end = data.indexOf('\n', start);
+        if (end < 0)
+            end = data.size();
+        QByteArray raw = data.mid(start, end - start);
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        lines.push_back(ParseLine(std::move(raw)));
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool SameName(const QString& a, const QString& b) {
+    return QString::compare(a, b, Qt::CaseInsensitive) == 0;
+}
+
+bool IsSectionHeader(const IniLine& l, const QString& name) {
+    return l.Type == IniLine::Kind::Section && SameName(l.Name, name);
+}
+
+// [first line after the header, one past the section's last line)
+struct SectionRange {
+    size_t Header = 0;
+    size_t End = 0;
+};
+
+std::optional<SectionRange> FindSection(const Lines& lines, const QString& name, size_t from = 0) {
+    for (size_t i = from; i < lines.size(); ++i) {
+        if (!IsSectionHeader(lines[i], name))
+            continue;
+        size_t end = i + 1;
+        while (end < lines.size() && lines[end].Type != IniLine::Kind::Section)
+            ++end;
+        return SectionRange{i, end};
+    }
+    return std::nullopt;
+}
+
+const IniLine* FindKey(const Lines& lines, const QString& section, const QString& key) {
+    const auto range = FindSection(lines, section);
+    if (!range)
+        return nullptr;
+    for (size_t i = range->Header + 1; i < range->End; ++i)
+        if (lines[i].Type == IniLine::Kind::Key && SameName(lines[i].Name, key))
+            return &lines[i];
+    return nullptr;
+}
+
+Lines ReadLines(const QString& path) {
+    const Loaded loaded = LoadBytes(path);
+    if (loaded.Status != LoadStatus::Ok)
+        return {};
+    return Parse(loaded.Data);
+}
+
+// ---------------------------------------------------------------------------
+// Writing.
+
+bool HasLineBreak(const QString& s) {
+    return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
+}
+
+QString CheckSection(const QString& section) {
+    if (section.isEmpty() || HasLineBreak(section) || section.contains(QLatin1Char(']')))
+        return QStringLiteral("недопустимое имя раздела \"%1\"").arg(section);
+    return {};
+}
+
+QString CheckKey(const QString& key) {
+    if (key.isEmpty() || HasLineBreak(key) || key.contains(QLatin1Char('=')) ||
+        key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char('[')))
+        return QStringLiteral("недопустимое имя ключа \"%1\"").arg(key);
+    return {};
+}
+
+QString CheckValue(const QString& value) {
+    if (HasLineBreak(value))
+        return QStringLiteral("значение с переводом строки");
+    return {};
+}
+
+// Quotes a value that reading would otherwise change (blanks at its ends, or
+// matching quotes around it).
+QByteArray EncodeValue(const QString& value) {
+    const QByteArray bytes = value.toUtf8();
+    if (bytes.isEmpty())
+        return bytes;
+    const bool needsQuotes =
+        IsBlank(bytes.front()) || IsBlank(bytes.back()) ||
+        (bytes.size() >= 2 && IsQuote(bytes.front()) && bytes.front() == bytes.back());
+    return needsQuotes ? '"' + bytes + '"' : bytes;
+}
+
+IniLine MakeLine(const QByteArray& raw) {
+    return ParseLine(raw);
+}
+
+QByteArray KeyLine(const QByteArray& key, const QString& value) {
+    return key + '=' + EncodeValue(value);
+}
+
+// Removes every section called Name; true when one was found.
+bool RemoveSections(Lines& lines, const QString& name) {
+    bool removed = false;
+    while (const auto range = FindSection(lines, name)) {
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->Header),
+                    lines.begin() + static_cast<std::ptrdiff_t>(range->End));
+        removed = true;
+    }
+    return removed;
+}
+
+QString Trimmed(const QString& s) {
+    return QString::fromUtf8(TrimBlanks(s.toUtf8()));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+IniFile::IniFile(QString path) : path_(std::move(path)) {}
+
+QString IniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
+    const Lines lines = ReadLines(path_);
+    const IniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
+    return line ? QString::fromUtf8(line->Value) : def;
+}
+
+int IniFile::ReadInteger(const QString& section, const QString& key, int def) const {
+    const Lines lines = ReadLines(path_);
+    const IniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
+    int value = 0;
+    if (line && ParseProfileInteger(QString::fromUtf8(line->Value), value))
+        return value;
+    return def;
+}
+
+bool IniFile::ReadBool(const QString& section, const QString& key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+QStringList IniFile::ReadSectionKeys(const QString& section) const {
+    QStringList keys;
+    for (const IniEntry& e : ReadSection(section))
+        keys.append(e.Key);
+    return keys;
+}
+
+std::vector<IniEntry> IniFile::ReadSection(const QString& section) const {
+    std::vector<IniEntry> entries;
+    const Lines lines = ReadLines(path_);
+    const auto range = FindSection(lines, Trimmed(section));
+    if (!range)
+        return entries;
+    for (size_t i = range->Header + 1; i < range->End; ++i)
+        if (lines[i].Type == IniLine::Kind::Key)
+            entries.push_back({lines[i].Name, QString::fromUtf8(lines[i].Value)});
+    return entries;
+}
+
+bool IniFile::Fail(const QString& reason) {
+    error_ = QStringLiteral("Не удалось записать файл \"%1\": %2").arg(path_, reason);
+    return false;
+}
+
+namespace {
+
+// Loads the file for a change. A missing file is an empty one; a file that is
+// there but cannot be read is never overwritten, since its content would be lost.
+bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
+    const Loaded loaded = LoadBytes(path);
+    if (loaded.Status == LoadStatus::Unreadable) {
+        reason = loaded.Reason;
+        return false;
+    }
+    lines = Parse(loaded.Data);
+    return true;
+}
+
+bool Store(const QString& path, const Lines& lines, QString& reason) {
+    QByteArray out;
+    for (const IniLine& l : lines) {
+        out += l.Raw;
+        out += '\n';
+    }
+    if (out.size() > IniFile::MaxFileSize) {
+        reason = QStringLiteral("файл стал бы больше %1 байт").arg(IniFile::MaxFileSize);
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+        reason = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+    error_.clear();
+    const QString sec = Trimmed(section);
+    const QString name = Trimmed(key);
+    QString reason = CheckSection(sec);
+    if (reason.isEmpty())
+        reason = CheckKey(name);
+    if (reason.isEmpty())
+        reason = CheckValue(value);
+    if (!reason.isEmpty())
+        return Fail(reason);
+
+    Lines lines;
+    if (!LoadForChange(path_, lines, reason))
+        return Fail(reason);
+
+    const auto range = FindSection(lines, sec);
+    if (!range) {
+        lines.push_back(MakeLine('[' + sec.toUtf8() + ']'));
+        lines.push_back(MakeLine(KeyLine(name.toUtf8(), value)));
+    } else {
+        bool replaced = false;
+        for (size_t i = range->Header + 1; i < range->End && !replaced; ++i) {
+            IniLine& l = lines[i];
+            if (l.Type == IniLine::Kind::Key && SameName(l.Name, name)) {
+                l = MakeLine(KeyLine(l.KeyBytes, value));
+                replaced = true;
+            }
+        }
+        if (!replaced) {
+            // After the section's last non-blank line, so blank lines that part
+            // it from the next section stay in between.
+            size_t at = range->End;
+            while (at > range->Header + 1 && TrimBlanks(lines[at - 1].Raw).isEmpty())
+                --at;
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
+                         MakeLine(KeyLine(name.toUtf8(), value)));
+        }
+    }
+    if (!Store(path_, lines, reason))
+        return Fail(reason);
+    return true;
+}
+
+bool IniFile::EraseSection(const QString& section) {
+    return ReplaceSection(section, {});
+}
+
+bool IniFile::ReplaceSection(const QString& section, const std::vector<IniEntry>& entries) {
+    error_.clear();
+    const QString sec = Trimmed(section);
+    QString reason = CheckSection(sec);
+    std::vector<std::pair<QString, QString>> clean;
+    for (const IniEntry& e : entries) {
+        if (!reason.isEmpty())
+            break;
+        clean.emplace_back(Trimmed(e.Key), e.Value);
+        reason = CheckKey(clean.back().first);
+        if (reason.isEmpty())
+            reason = CheckValue(e.Value);
+    }
+    if (!reason.isEmpty())
+        return Fail(reason);
+
+    Lines lines;
+    if (!LoadForChange(path_, lines, reason))
+        return Fail(reason);
+    const bool removed = RemoveSections(lines, sec);
+    if (!removed && clean.empty())
+        return true; // nothing to change: the file is not touched
+
+    if (!clean.empty()) {
+        lines.push_back(MakeLine('[' + sec.toUtf8() + ']'));
+        Lines added;
+        for (const auto& [key, value] : clean) {
+            // A repeated key sets the value of the first one, as writing the
+            // keys one by one would.
+            bool replaced = false;
+            for (IniLine& l : added) {
+                if (SameName(l.Name, key)) {
+                    l = MakeLine(KeyLine(l.KeyBytes, value));
+                    replaced = true;
+                    break;
+                }
+            }
+            if (!replaced)
+                added.push_back(MakeLine(KeyLine(key.toUtf8(), value)));
+        }
+        lines.insert(lines.end(), added.begin(), added.end());
+    }
+    if (!Store(path_, lines, reason))
+        return Fail(reason);
+    return true;
+}
+
+bool ParseProfileInteger(const QString& text, int& value) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    int base = 10;
+    if (i + 1 < text.size() && text[i] == QLatin1Char('0') &&
+        (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size())
+        return false;
+    // The magnitude is bounded as it grows, so a long run of digits cannot overflow.
+    constexpr qint64 limit = qint64(1) << 31;
+    qint64 magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        int digit = -1;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        if (digit < 0)
+            return false;
+        magnitude = magnitude * base + digit;
+        if (magnitude > limit)
+            return false;
+    }
+    const qint64 result = negative ? -magnitude : magnitude;
+    if (result > INT_MAX || result < INT_MIN)
+        return false;
+    value = static_cast<int>(result);
+    return true;
+}

@@ -1,0 +1,90 @@
+#include "app/Settings.h"
+
+#include <QFileInfo>
+#include <QHash>
+
+namespace Settings {
+
+namespace {
+
+const QString kSettings = QStringLiteral("Settings");
+const QString kDisabled = QStringLiteral("Disabled");
+const QString kActivePage = QStringLiteral("ActivePage");
+
+struct Option {
+    const char* Key;
+    bool TSettings::*Field;
+};
+
+// The order in which the keys first appear in a new file.
+constexpr Option kOptions[] = {
+    {"Refresh", &TSettings::Refresh},
+    {"GetCydia", &TSettings::GetCydia},
+    {"PutCydia", &TSettings::PutCydia},
+    {"PutDebs", &TSettings::PutDebs},
+    {"PutAutoInstall", &TSettings::PutAutoInstall},
+};
+
+} // namespace
+
+QString SettingsFilePath(const QString& programFilePath) {
+    if (programFilePath.isEmpty())
+        return {};
+    const QFileInfo program(programFilePath);
+    return program.absolutePath() + QLatin1Char('/') + program.fileName() + QStringLiteral(".ini");
+}
+
+TSettings LoadSettings(const IniFile& ini, SourceList& sources) {
+    TSettings settings;
+    for (const Option& o : kOptions)
+        settings.*o.Field = ini.ReadBool(kSettings, QString::fromLatin1(o.Key), false);
+
+    // The section is read once and looked up in memory: a hand-edited section
+    // with many keys must not mean reading the file once per key.
+    const std::vector<IniEntry> entries = ini.ReadSection(kDisabled);
+    QHash<QString, QString> firstByKey;
+    for (const IniEntry& e : entries) {
+        const QString folded = e.Key.toCaseFolded();
+        if (!firstByKey.contains(folded))
+            firstByKey.insert(folded, e.Value);
+    }
+    // Keys 0 to N-1 where N counts the key lines: a gap in the numbering leaves
+    // the keys above it unread.
+    QStringList values;
+    const qsizetype count = static_cast<qsizetype>(entries.size());
+    for (qsizetype k = 0; k < count; ++k) {
+        const auto it = firstByKey.constFind(QString::number(k));
+        if (it != firstByKey.constEnd())
+            values.append(it.value());
+    }
+    sources.ApplyDisabled(values);
+    return settings;
+}
+
+bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
+                  const SourceList& sources) {
+    for (const Option& o : kOptions) {
+        const QString value = settings.*o.Field ? QStringLiteral("1") : QStringLiteral("0");
+        if (!ini.WriteString(kSettings, QString::fromLatin1(o.Key), value))
+            return false;
+    }
+    if (!ini.WriteString(kSettings, kActivePage, QString::number(activePage)))
+        return false;
+
+    // A source whose text spans lines cannot be kept in one INI line; it is left
+    // out (and comes back checked) rather than breaking the file.
+    std::vector<IniEntry> disabled;
+    for (const QString& text : sources.DisabledValues()) {
+        if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+            continue;
+        disabled.push_back({QString::number(disabled.size()), text});
+    }
+    return ini.ReplaceSection(kDisabled, disabled);
+}
+
+int ReadActivePage(const IniFile& ini) {
+    const int page = ini.ReadInteger(kSettings, kActivePage, 0);
+    return page >= 0 && page <= 3 ? page : -1;
+}
+
+} // namespace Settings
