@@ -1,0 +1,283 @@
+#include "catalogue/PackageDetails.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+class FindPackageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        folder_ = dir_.path() + "/";
+    }
+
+    void Write(const QString& name, const std::string& bytes) {
+        QFile f(folder_ + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bytes.data(), static_cast<qint64>(bytes.size())),
+                  static_cast<qint64>(bytes.size()));
+    }
+
+    // Looks up Package in an index named IndexFile (written with Bytes first).
+    TDebianInfo Find(const std::string& package, const std::string& bytes, bool& found,
+                     const std::string& indexFile = "repo.example.org_._Packages") {
+        Write(QString::fromStdString(indexFile), bytes);
+        TDebianInfo info;
+        info.Package = package;
+        info.IndexFile = indexFile;
+        found = FindPackage(info, folder_);
+        return info;
+    }
+
+    QTemporaryDir dir_;
+    QString folder_;
+};
+
+TEST_F(FindPackageTest, FillsEveryFieldOfTheStanzaAndComputesTheAddress) {
+    const std::string index = "Package: other\nName: Other\nSize: 1\n\n"
+                              "Name: Foo Tweak\n"
+                              "Package: com.example.foo\n"
+                              "Version: 1.0-2\n"
+                              "Author: Ivan <ivan@example.org>\n"
+                              "Maintainer: Team <team@example.org>\n"
+                              "Description: does things\n continuation line\n"
+                              "Size: 1234\n"
+                              "Homepage: http://example.org/\n"
+                              "Filename: ./debs/foo_1.0_iphoneos-arm.deb\n"
+                              "Depends: a, b (>= 1)\n"
+                              "Pre-Depends: c\n"
+                              "Depiction: http://example.org/d\n"
+                              "Section: Tweaks\n"
+                              "\n"
+                              "Package: later\nVersion: 9\n";
+    bool found = false;
+    const TDebianInfo info = Find("com.example.foo", index, found);
+    ASSERT_TRUE(found);
+    TDebianInfo want;
+    want.Package = "com.example.foo";
+    want.Name = "Foo Tweak";
+    want.Version = "1.0-2";
+    want.Author = "Ivan <ivan@example.org>";
+    want.Maintainer = "Team <team@example.org>";
+    want.Description = "does things";
+    want.Size = "1234";
+    want.Homepage = "http://example.org/";
+    want.Filename = "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb";
+    want.Depends = "a, b (>= 1)";
+    want.PreDepends = "c";
+    want.IndexFile = "repo.example.org_._Packages";
+    want.Depiction = "http://example.org/d";
+    want.Section = "Tweaks";
+    EXPECT_EQ(info, want);
+}
+
+struct ScanCase {
+    const char* title;
+    const char* index;
+    bool found;
+    const char* name;
+    const char* version;
+    const char* size;
+};
+
+class FindPackageCases : public FindPackageTest, public ::testing::WithParamInterface<ScanCase> {};
+
+TEST_P(FindPackageCases, ScansAsTheDetailsPanelExpects) {
+    const ScanCase& c = GetParam();
+    bool found = false;
+    const TDebianInfo info = Find("foo", c.index, found);
+    EXPECT_EQ(found, c.found) << c.title;
+    EXPECT_EQ(info.Name, c.name) << c.title;
+    EXPECT_EQ(info.Version, c.version) << c.title;
+    EXPECT_EQ(info.Size, c.size) << c.title;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Details, FindPackageCases,
+    ::testing::Values(
+        ScanCase{"field names in any case", "PACKAGE: foo\nvErSiOn: 2\nSIZE: 7\n", true, "foo", "2",
+                 "7"},
+        ScanCase{"no blank after the colon is no field", "Package: foo\nSize:1234\nVersion:1.0\n",
+                 true, "foo", "", ""},
+        ScanCase{"two blanks keep the second in the value", "Package: foo\nVersion:  1.0 \n", true,
+                 "foo", " 1.0 ", ""},
+        ScanCase{"first stanza of the identifier wins",
+                 "Package: foo\nVersion: 1\nSize: 10\n\nPackage: foo\nVersion: 2\nSize: 20\n", true,
+                 "foo", "1", "10"},
+        ScanCase{"fields before the Package line count", "Version: 3\nSize: 5\nPackage: foo\n",
+                 true, "foo", "3", "5"},
+        ScanCase{"earlier stanza leaves nothing behind",
+                 "Package: bar\nName: Bar\nSize: 99\n\nPackage: foo\nVersion: 1\n", true, "foo",
+                 "1", ""},
+        ScanCase{"identifier compares exactly", "Package: Foo\nVersion: 1\n", false, "foo", "1",
+                 ""},
+        ScanCase{"not found keeps the last stanza's fields",
+                 "Package: bar\nName: Bar\nVersion: 4\n", false, "Bar", "4", ""},
+        ScanCase{"a later line replaces an earlier one", "Package: foo\nVersion: 1\nVersion: 2\n",
+                 true, "foo", "2", ""},
+        ScanCase{"CRLF and a lone CR", "Package: foo\r\nVersion: 1\r2\r\n\r\nPackage: x\r\n", true,
+                 "foo", "12", ""},
+        ScanCase{"byte 1A ends the file", "Package: foo\nVersion: 1\n\x1aSize: 3\n", true, "foo",
+                 "1", ""},
+        ScanCase{"invalid UTF-8 name falls back to the identifier",
+                 "Package: foo\nName: \xff\xfe bad\n", true, "foo", "", ""},
+        ScanCase{"line of blanks does not end a stanza", "Package: foo\n \nVersion: 5\n", true,
+                 "foo", "5", ""}));
+
+TEST_F(FindPackageTest, DecodedFieldsDropInvalidUtf8ButRawFieldsKeepBytes) {
+    bool found = false;
+    const TDebianInfo info = Find("foo",
+                                  "Package: foo\nName: \xd0\x9f\xd1\x80\xd0\xb8\nAuthor: \xc0\xaf\n"
+                                  "Maintainer: ok\nDescription: \xed\xa0\x80\nSection: \xff\n",
+                                  found);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(info.Name, "\xd0\x9f\xd1\x80\xd0\xb8");
+    EXPECT_EQ(info.Author, "");
+    EXPECT_EQ(info.Maintainer, "ok");
+    EXPECT_EQ(info.Description, "");
+    EXPECT_EQ(info.Section, "\xff");
+}
+
+TEST_F(FindPackageTest, ScanStopsAtTheEmptyLineAfterTheFoundStanza) {
+    bool found = false;
+    const TDebianInfo info =
+        Find("foo", "Package: foo\nVersion: 1\n\n\nVersion: 2\nPackage: foo\n", found);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(info.Version, "1");
+}
+
+TEST_F(FindPackageTest, EarlierContentOfTheRecordIsCleared) {
+    Write("idx_Packages", "Package: foo\n");
+    TDebianInfo info;
+    info.Package = "foo";
+    info.IndexFile = "idx_Packages";
+    info.Version = "stale";
+    info.Homepage = "stale";
+    ASSERT_TRUE(FindPackage(info, folder_));
+    EXPECT_EQ(info.Version, "");
+    EXPECT_EQ(info.Homepage, "");
+    EXPECT_EQ(info.Package, "foo");
+    EXPECT_EQ(info.IndexFile, "idx_Packages");
+}
+
+TEST_F(FindPackageTest, UnsafeOrMissingIndexFilesAreNeverRead) {
+    // A file one level up that a hand-edited list could point at.
+    QDir(folder_).mkdir("proc");
+    Write("secret_Packages", "Package: foo\nVersion: leaked\n");
+    Write("proc/inner", "Package: foo\nVersion: leaked\n");
+    const QString proc = folder_ + "proc/";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(proc + "fifo_Packages").constData(), 0600), 0);
+    const std::string names[] = {
+        "../secret_Packages", "", ".", "..", "a/b", std::string("inner\0zz", 8), "fifo_Packages",
+        "missing_Packages"};
+    for (const std::string& name : names) {
+        TDebianInfo info;
+        info.Package = "foo";
+        info.IndexFile = name;
+        EXPECT_FALSE(FindPackage(info, proc)) << name;
+        EXPECT_EQ(info.Version, "") << name;
+        EXPECT_EQ(info.Name, "foo") << name;
+        EXPECT_TRUE(info.Filename.starts_with("http://")) << name;
+    }
+}
+
+struct AddressCase {
+    const char* indexFile;
+    const char* filename;
+    const char* address;
+};
+
+class DownloadAddressCases : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(DownloadAddressCases, JoinsSourceAndFilename) {
+    const AddressCase& c = GetParam();
+    EXPECT_EQ(DownloadAddress(c.indexFile, c.filename), c.address)
+        << c.indexFile << " + " << c.filename;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Details, DownloadAddressCases,
+    ::testing::Values(
+        AddressCase{"repo.example.org_._Packages", "debs/foo_1.0_iphoneos-arm.deb",
+                    "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb"},
+        AddressCase{"repo.example.org_._Packages", "./debs/foo_1.0_iphoneos-arm.deb",
+                    "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb"},
+        AddressCase{"apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages",
+                    "pool/main/f/foo/foo_1.0_iphoneos-arm.deb",
+                    "http://apt.example.org/pool/main/f/foo/foo_1.0_iphoneos-arm.deb"},
+        AddressCase{"apt.example.org_DISTS_stable_Packages", "pool/x.deb",
+                    "http://apt.example.org/pool/x.deb"},
+        // Sources added by hand get the separator the plain join would miss.
+        AddressCase{"repo.example.org_Packages", "debs/foo.deb",
+                    "http://repo.example.org/debs/foo.deb"},
+        AddressCase{"repo.example.org_cydia_packages", "debs/foo.deb",
+                    "http://repo.example.org/cydia/debs/foo.deb"},
+        AddressCase{"repo.example.org_Packages", "./debs/foo.deb",
+                    "http://repo.example.org/debs/foo.deb"},
+        AddressCase{"repo.example.org_Packages", "/debs/foo.deb",
+                    "http://repo.example.org/debs/foo.deb"},
+        AddressCase{"repo.example.org_Packages", "", "http://repo.example.org"},
+        AddressCase{"repo.example.org_._Packages", "", "http://repo.example.org/"},
+        // ".." never climbs out of the source.
+        AddressCase{"repo.example.org_._Packages", "debs/../foo.deb",
+                    "http://repo.example.org/debs/foo.deb"},
+        AddressCase{"apt.example.org_dists_stable_Packages", "../../x.deb",
+                    "http://apt.example.org/x.deb"},
+        AddressCase{"repo.example.org_Packages", "../../x.deb", "http://repo.example.org/x.deb"},
+        AddressCase{"repo.example.org_list", "debs/foo.deb",
+                    "http://repo.example.org/listdebs/foo.deb"}));
+
+struct AuthorCase {
+    const char* author;
+    const char* text;
+    const char* address;
+};
+
+class SplitAuthorCases : public ::testing::TestWithParam<AuthorCase> {};
+
+TEST_P(SplitAuthorCases, SplitsNameAndAddress) {
+    const AuthorCase& c = GetParam();
+    const AuthorLink link = SplitAuthor(c.author);
+    EXPECT_EQ(link.Text, c.text) << c.author;
+    EXPECT_EQ(link.Address, c.address) << c.author;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Details, SplitAuthorCases,
+    ::testing::Values(AuthorCase{"Ivan Petrov <ivan@example.org>", "Ivan Petrov",
+                                 "ivan@example.org"},
+                      AuthorCase{"  Ivan  < ivan@example.org>", "Ivan", "ivan@example.org"},
+                      AuthorCase{"a <b<c>> ", "a", "bc"}, AuthorCase{"<x@y>", "", "x@y"},
+                      AuthorCase{"ivan@example.org", "ivan@example.org", "ivan@example.org"},
+                      AuthorCase{" handle ", " handle ", " handle "}, AuthorCase{"", "", ""}));
+
+TEST(DependsDisplay, SpellsOutSeparators) {
+    EXPECT_EQ(DependsDisplay("libexample (>= 0.9),  libfoo"), "libexample (>= 0.9), libfoo");
+    EXPECT_EQ(DependsDisplay("a,b(>=1)"), "a, b (>= 1)");
+    EXPECT_EQ(DependsDisplay("a | b (= 2)"), "a|b (= 2)");
+    EXPECT_EQ(DependsDisplay(""), "");
+}
+
+TEST(NextDependency, CyclesThroughTheIdentifiers) {
+    const std::string label = "a, b (>= 1.0), c";
+    const char* steps[][2] = {{"", "a"},  {"a", "b"}, {"b", "c"},
+                              {"c", "a"}, {"x", "a"}, {"b (>= 1.0)", "a"}};
+    for (const auto& step : steps)
+        EXPECT_EQ(NextDependency(label, step[0]), step[1]) << "after \"" << step[0] << "\"";
+
+    EXPECT_EQ(NextDependency("", "keep"), "keep");
+    EXPECT_EQ(NextDependency("solo", "solo"), "solo");
+    EXPECT_EQ(NextDependency("a | b, c", "a | b"), "c");
+    EXPECT_EQ(NextDependency("a,,b", "a"), "");
+    EXPECT_EQ(NextDependency("a,,b", ""), "b");
+    EXPECT_EQ(NextDependency("a, a, b", "a"), "a");
+}
+
+} // namespace
