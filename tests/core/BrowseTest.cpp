@@ -1,0 +1,146 @@
+#include "catalogue/Browse.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+PackageRow Row(std::string caption, std::string package, std::string description = {}) {
+    PackageRow row;
+    row.Caption = std::move(caption);
+    row.Package = std::move(package);
+    row.Description = std::move(description);
+    return row;
+}
+
+TEST(BrowseNeedle, TrimsAndLowersOnlyAscii) {
+    EXPECT_EQ(Browse::PrepareNeedle("  TweAK  "), "tweak");
+    EXPECT_EQ(Browse::PrepareNeedle("\t\r\nA b\x01"), "a b");
+    // Cyrillic "ПРИ" stays as written; only A to Z change.
+    EXPECT_EQ(Browse::PrepareNeedle("\xd0\x9f\xd0\xa0\xd0\x98 X"), "\xd0\x9f\xd0\xa0\xd0\x98 x");
+    EXPECT_EQ(Browse::PrepareNeedle(" \t "), "");
+}
+
+struct MatchCase {
+    const char* title;
+    const char* caption;
+    const char* description;
+    const char* package;
+    const char* search;
+    bool matches;
+};
+
+class RowMatchCases : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(RowMatchCases, FindsTheTextInCaptionDescriptionOrIdentifier) {
+    const MatchCase& c = GetParam();
+    const PackageRow row = Row(c.caption, c.package, c.description);
+    EXPECT_EQ(Browse::RowMatches(row, Browse::PrepareNeedle(c.search)), c.matches) << c.title;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Search, RowMatchCases,
+    ::testing::Values(
+        MatchCase{"caption, any ASCII case", "Example Tweak Pack", "", "x", "  tweak  ", true},
+        MatchCase{"upper-case search", "example tweak pack", "", "x", "TWEAK", true},
+        MatchCase{"description", "A", "Makes TWEAKS", "x", "tweaks", true},
+        MatchCase{"identifier", "A", "", "com.Example.tweak", "example.TWEAK", true},
+        MatchCase{"inner blanks count", "Example Tweak Pack", "", "x", "example  tweak", false},
+        MatchCase{"Cyrillic capitals miss lower case",
+                  "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82", "", "x",
+                  "\xd0\x9f\xd0\xa0\xd0\x98", false},
+        MatchCase{"Cyrillic same case", "\xd0\x9f\xd0\xa0\xd0\x98\xd0\x92\xd0\x95\xd0\xa2", "", "x",
+                  "\xd0\x9f\xd0\xa0\xd0\x98", true},
+        MatchCase{"needle longer than every field", "ab", "cd", "ef", "abcdef", false},
+        MatchCase{"match at the very end", "xxxxxxxxxz", "", "y", "xz", true},
+        MatchCase{"partial match at the end is none", "abcab", "", "y", "abc!", false},
+        MatchCase{"non-letter first byte", "v1.0-beta", "", "y", "-BETA", true}));
+
+class FindNextTest : public ::testing::Test {
+protected:
+    // 0: no match, 1: caption match, 2: no match, 3: identifier match, 4: no match
+    PackageRows rows_ = {Row("Alpha", "com.example.alpha"), Row("Example Tweak Pack", "a.b"),
+                         Row("Gamma", "c.d"), Row("Delta", "com.example.tweak"),
+                         Row("Omega", "e.f")};
+};
+
+TEST_F(FindNextTest, WalksDownwardsThenWrapsToClearAndStartsOver) {
+    const char* text = "  tweak  ";
+    std::vector<int> visited;
+    int selected = -1;
+    for (int click = 0; click < 5; ++click) {
+        const Browse::SearchStep step = Browse::FindNext(rows_, selected, text);
+        ASSERT_TRUE(step.Searched);
+        selected = step.Row;
+        visited.push_back(selected);
+    }
+    EXPECT_EQ(visited, (std::vector<int>{1, 3, -1, 1, 3}));
+}
+
+TEST_F(FindNextTest, WrapsToRowZeroWhenItMatches) {
+    rows_[0].Description = "a tweak too";
+    EXPECT_EQ(Browse::FindNext(rows_, 3, "tweak").Row, 0);
+    EXPECT_EQ(Browse::FindNext(rows_, 0, "tweak").Row, 1);
+}
+
+TEST_F(FindNextTest, FromTheLastRowOnlyRowZeroIsTested) {
+    rows_[4].Caption = "tweak";
+    EXPECT_EQ(Browse::FindNext(rows_, 4, "tweak").Row, -1);
+    EXPECT_EQ(Browse::FindNext(rows_, 4, "alpha").Row, 0);
+    // A selection left beyond the end of a shorter list behaves the same.
+    EXPECT_EQ(Browse::FindNext(rows_, 40, "tweak").Row, -1);
+    EXPECT_EQ(Browse::FindNext(rows_, 40, "alpha").Row, 0);
+}
+
+TEST_F(FindNextTest, NothingToSearchKeepsTheSelection) {
+    for (const char* text : {"", "   ", "\t\r\n"}) {
+        const Browse::SearchStep step = Browse::FindNext(rows_, 2, text);
+        EXPECT_FALSE(step.Searched) << '"' << text << '"';
+        EXPECT_EQ(step.Row, 2);
+    }
+    const Browse::SearchStep empty = Browse::FindNext({}, -1, "tweak");
+    EXPECT_FALSE(empty.Searched);
+    EXPECT_EQ(empty.Row, -1);
+}
+
+TEST_F(FindNextTest, NoMatchAnywhereClearsTheSelection) {
+    const Browse::SearchStep step = Browse::FindNext(rows_, 1, "zzz");
+    EXPECT_TRUE(step.Searched);
+    EXPECT_EQ(step.Row, -1);
+}
+
+TEST(FindIdentifier, ExactUntrimmedAndCaseSensitive) {
+    const PackageRows rows = {Row("A", "com.example.Tweak"), Row("B", "com.example.tweak"),
+                              Row("C", "com.example.tweak"), Row("D", " com.example.x")};
+    EXPECT_EQ(Browse::FindIdentifier(rows, "com.example.tweak"), 1);
+    EXPECT_EQ(Browse::FindIdentifier(rows, "com.example.Tweak"), 0);
+    EXPECT_EQ(Browse::FindIdentifier(rows, "COM.EXAMPLE.TWEAK"), -1);
+    EXPECT_EQ(Browse::FindIdentifier(rows, "com.example.tweak "), -1);
+    EXPECT_EQ(Browse::FindIdentifier(rows, "com.example.x"), -1);
+    EXPECT_EQ(Browse::FindIdentifier(rows, " com.example.x"), 3);
+    EXPECT_EQ(Browse::FindIdentifier({}, "a"), -1);
+}
+
+TEST(BackTarget, SelectsNothingBeyondTheList) {
+    EXPECT_EQ(Browse::BackTarget(-1, 10), -1);
+    EXPECT_EQ(Browse::BackTarget(0, 10), 0);
+    EXPECT_EQ(Browse::BackTarget(9, 10), 9);
+    EXPECT_EQ(Browse::BackTarget(10, 10), -1);
+    EXPECT_EQ(Browse::BackTarget(3, 0), -1);
+}
+
+TEST(FindCategory, IgnoresLetterCase) {
+    const std::vector<std::string> entries = {" - Все категории - ", "Themes", "Tweaks",
+                                              "\xd0\xa2\xd0\xb5\xd0\xbc\xd1\x8b", "\xff"};
+    EXPECT_EQ(Browse::FindCategory(entries, "tweaks"), 2);
+    EXPECT_EQ(Browse::FindCategory(entries, "THEMES"), 1);
+    EXPECT_EQ(Browse::FindCategory(entries, "\xd1\x82\xd0\xb5\xd0\xbc\xd1\x8b"), 3); // "темы"
+    EXPECT_EQ(Browse::FindCategory(entries, "\xff"), 4);
+    EXPECT_EQ(Browse::FindCategory(entries, "\xfe"), -1);
+    EXPECT_EQ(Browse::FindCategory(entries, ""), -1);
+    EXPECT_EQ(Browse::FindCategory(entries, "Tweak"), -1);
+}
+
+} // namespace
