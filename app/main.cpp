@@ -6,6 +6,8 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The pictures live in the window library, a static library: register them.
+    Q_INIT_RESOURCE(orvia);
     SetupApplication(app);
 
     TfrmMain frmMain(QCoreApplication::applicationFilePath());
