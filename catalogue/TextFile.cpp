@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,7 +48,8 @@ bool ReadAll(const QString& path, std::string& out) {
 
 IndexLines::IndexLines(std::string_view text) : text_(text) {
     if (const void* eof = std::memchr(text_.data(), 0x1A, text_.size()))
-        text_ = text_.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - text_.data()));
+        text_ =
+            text_.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - text_.data()));
 }
 
 bool IndexLines::Next(std::string_view& line) {
@@ -73,29 +75,39 @@ bool IndexLines::Next(std::string_view& line) {
     return true;
 }
 
+bool AnyLines::Next(std::string_view& line) {
+    const std::size_t n = text_.size();
+    if (pos_ >= n)
+        return false;
+    // The next LF is remembered between calls: a text of CR-only line ends
+    // would otherwise be searched to its end for every line.
+    if (!lfKnown_ || (nextLf_ != std::string_view::npos && nextLf_ < pos_)) {
+        const void* lf = std::memchr(text_.data() + pos_, '\n', n - pos_);
+        nextLf_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text_.data())
+                     : std::string_view::npos;
+        lfKnown_ = true;
+    }
+    const std::size_t limit = nextLf_ == std::string_view::npos ? n : nextLf_;
+    const void* cr = std::memchr(text_.data() + pos_, '\r', limit - pos_);
+    const std::size_t end =
+        cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data()) : limit;
+    line = text_.substr(pos_, end - pos_);
+    if (end >= n) {
+        pos_ = n;
+    } else if (text_[end] == '\r' && end + 1 < n && text_[end + 1] == '\n') {
+        pos_ = end + 2;
+    } else {
+        pos_ = end + 1;
+    }
+    return true;
+}
+
 std::vector<std::string_view> SplitAnyLineEnds(std::string_view text) {
     std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const char* p = text.data() + i;
-        // Jump to the next CR or LF quickly.
-        const void* lf = std::memchr(p, '\n', n - i);
-        const void* cr = std::memchr(p, '\r', (lf ? static_cast<const char*>(lf) : text.data() + n) - p);
-        const char* end = cr ? static_cast<const char*>(cr)
-                             : (lf ? static_cast<const char*>(lf) : nullptr);
-        if (!end)
-            break;
-        i = static_cast<std::size_t>(end - text.data());
-        lines.push_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n')
-            ++i;
-        ++i;
-        start = i;
-    }
-    if (start < n)
-        lines.push_back(text.substr(start));
+    AnyLines reader(text);
+    std::string_view line;
+    while (reader.Next(line))
+        lines.push_back(line);
     return lines;
 }
 
@@ -137,18 +149,74 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
+namespace {
+
+bool IsContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Length of the sequence a lead byte starts, or 0 for a byte that starts none.
+std::size_t SequenceLength(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0xC2 && u <= 0xDF)
+        return 2;
+    if (u >= 0xE0 && u <= 0xEF)
+        return 3;
+    if (u >= 0xF0 && u <= 0xF4)
+        return 4;
+    return 0;
+}
+
+} // namespace
+
 std::string_view CutUtf8(std::string_view text, std::size_t maxBytes) {
     if (text.size() <= maxBytes)
         return text;
-    std::size_t cut = maxBytes;
-    // Step back over continuation bytes to the lead byte of the sequence the
-    // cut falls in; drop the sequence when it does not fit completely.
-    std::size_t lead = cut;
-    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80 && cut - lead < 4)
+    if (maxBytes == 0 || !IsContinuation(text[maxBytes]))
+        return text.substr(0, maxBytes);
+    // The first byte left out continues something: find the lead byte at most
+    // three places back and drop its sequence when it reaches past the cut. A
+    // stray continuation byte is no sequence and is cut like any other byte.
+    std::size_t lead = maxBytes - 1;
+    while (lead > 0 && maxBytes - lead < 3 && IsContinuation(text[lead]))
         --lead;
-    if (lead < cut && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        cut = lead;
-    return text.substr(0, cut);
+    const std::size_t length = SequenceLength(text[lead]);
+    if (length != 0 && lead + length > maxBytes)
+        return text.substr(0, lead);
+    return text.substr(0, maxBytes);
+}
+
+bool WriteAtomically(const QString& path, std::string_view data) {
+    const QByteArray target = QFile::encodeName(path);
+    if (target.isEmpty())
+        return false;
+    // The temporary file lies in the same folder, so the rename stays within
+    // one file system and replaces the old file in one step.
+    QByteArray pattern = target;
+    const qsizetype slash = pattern.lastIndexOf('/');
+    pattern.insert(slash + 1, '.');
+    pattern.append(".XXXXXX");
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, 0644) == 0;
+    std::size_t done = 0;
+    while (ok && done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+        } else {
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    ok = ok && ::fdatasync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(pattern.constData(), target.constData()) == 0;
+    if (!ok)
+        ::unlink(pattern.constData());
+    return ok;
 }
 
 } // namespace TextFile

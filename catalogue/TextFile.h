@@ -38,6 +38,22 @@ private:
     std::string scratch_;
 };
 
+// Walks a buffer line by line with CR, LF or CR LF as line ends (the way the
+// reference copies and the saved list's line edits read a file). A last line
+// without a line end still counts; a trailing line end gives no empty line after
+// it. Views point into the text.
+class AnyLines {
+public:
+    explicit AnyLines(std::string_view text) : text_(text) {}
+    bool Next(std::string_view& line);
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    std::size_t nextLf_ = 0; // position of the next LF at or after pos_, or npos
+    bool lfKnown_ = false;
+};
+
 // Splits a text into lines with CR, LF or CR LF as line ends (the way the
 // reference copies are read). Views point into text.
 std::vector<std::string_view> SplitAnyLineEnds(std::string_view text);
@@ -49,5 +65,10 @@ bool IsValidUtf8(std::string_view text);
 // Cuts text to at most maxBytes. When the cut falls inside a UTF-8 sequence the
 // partial sequence is dropped too, so valid UTF-8 stays valid.
 std::string_view CutUtf8(std::string_view text, std::size_t maxBytes);
+
+// Replaces the file at Path with Data: the bytes go to a new file beside it,
+// which is flushed to disk and renamed over Path only when complete. On failure
+// the temporary file is removed and Path is left as it was.
+bool WriteAtomically(const QString& path, std::string_view data);
 
 } // namespace TextFile

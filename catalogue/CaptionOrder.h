@@ -1,0 +1,25 @@
+#pragma once
+
+#include "catalogue/PackageRow.h"
+
+#include <QCollator>
+
+#include <string>
+#include <vector>
+
+// The order of the package list and of the category entries: the collation of
+// the user's locale. A locale without a collation of its own (the C locale)
+// compares code points, which would put every capital before every small
+// letter; such a locale falls back to the English collation.
+namespace CaptionOrder {
+
+QCollator MakeCollator(Qt::CaseSensitivity sensitivity);
+
+// Sorts rows by Caption: letter case only breaks ties, small letters first;
+// equal captions keep their order.
+void Sort(PackageRows& rows);
+
+// Sorts texts without regard to letter case; equal texts keep their order.
+void SortCaseFree(std::vector<std::string>& texts);
+
+} // namespace CaptionOrder

@@ -1,0 +1,221 @@
+#include "catalogue/PackageList.h"
+
+#include "catalogue/CaptionOrder.h"
+#include "catalogue/PackageIndex.h"
+#include "catalogue/TextFile.h"
+#include "sources/IndexStore.h"
+
+#include <QFile>
+
+#include <cstring>
+#include <unordered_set>
+
+#include <sys/stat.h>
+
+namespace PackageList {
+
+namespace {
+
+constexpr std::string_view LineEnd = "\r\n";
+
+// A field never holds a line break or the end-of-text byte when it came from an
+// index, but rows can be made elsewhere: such a byte would split the record or
+// cut the file short when read back, so it is written as a blank.
+void AppendField(std::string& out, std::string_view field) {
+    const std::size_t start = out.size();
+    out.append(field);
+    for (std::size_t i = start; i < out.size(); ++i)
+        if (out[i] == '\r' || out[i] == '\n' || out[i] == '\x1A')
+            out[i] = ' ';
+    out.append(LineEnd);
+}
+
+enum class FileKind { Missing, Regular, Other };
+
+FileKind KindOf(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return FileKind::Missing;
+    return S_ISREG(st.st_mode) ? FileKind::Regular : FileKind::Other;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// A state line: "$" and hexadecimal digits, or decimal digits. Only the states
+// 0 to 3 exist; anything else is damage.
+bool ParseState(std::string_view line, int& state) {
+    int base = 10;
+    if (!line.empty() && line[0] == '$') {
+        base = 16;
+        line.remove_prefix(1);
+    }
+    if (line.empty())
+        return false;
+    int value = 0;
+    for (const char c : line) {
+        const int d = HexDigit(c);
+        if (d < 0 || d >= base)
+            return false;
+        value = value * base + d;
+        if (value > 3)
+            return false;
+    }
+    state = value;
+    return true;
+}
+
+// Letter case ignored for the category entries: valid UTF-8 is case-folded,
+// anything else has only its ASCII letters lowered.
+std::string CategoryKey(const std::string& section) {
+    if (TextFile::IsValidUtf8(section))
+        return QString::fromUtf8(section.data(), qsizetype(section.size()))
+            .toCaseFolded()
+            .toStdString();
+    std::string key = section;
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + ('a' - 'A'));
+    return key;
+}
+
+QString InFolder(const QString& folder, const QString& name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
+    // The old list goes first: whatever happens next, no stale list survives.
+    if (KindOf(cacheFile) != FileKind::Missing)
+        QFile::remove(cacheFile);
+    if (rows.empty())
+        return KindOf(cacheFile) == FileKind::Missing;
+    std::string out;
+    std::size_t estimate = 0;
+    for (const PackageRow& row : rows)
+        estimate += row.Section.size() + row.Caption.size() + row.Version.size() +
+                    row.Package.size() + row.Description.size() + row.IndexFile.size() + 20;
+    out.reserve(estimate);
+    for (const PackageRow& row : rows) {
+        AppendField(out, row.Section);
+        AppendField(out, row.Caption);
+        out.push_back('$');
+        out.append(std::to_string(row.State));
+        out.append(LineEnd);
+        AppendField(out, row.Version);
+        AppendField(out, row.Package);
+        AppendField(out, row.Description);
+        AppendField(out, row.IndexFile);
+    }
+    return TextFile::WriteAtomically(cacheFile, out);
+}
+
+LoadResult LoadPackageList(const QString& cacheFile, const std::string& category, PackageRows& rows,
+                           std::vector<std::string>& categories) {
+    // Only a plain file is a saved list; a folder or a link in its place counts
+    // as no list, so the catalogue is built again and saved over it.
+    if (KindOf(cacheFile) != FileKind::Regular)
+        return LoadResult::Missing;
+    rows.clear();
+    const bool allCategories = category.empty();
+    std::unordered_set<std::string> seen;
+    std::vector<std::string> found;
+    auto finish = [&](LoadResult result) {
+        if (allCategories) {
+            CaptionOrder::SortCaseFree(found);
+            categories.swap(found);
+        }
+        return result;
+    };
+
+    std::string text;
+    if (!TextFile::ReadAll(cacheFile, text))
+        return finish(LoadResult::Damaged);
+    TextFile::IndexLines lines(text);
+    // Lines read beyond the end of the file are empty.
+    auto next = [&lines](std::string_view& line) {
+        if (!lines.Next(line))
+            line = {};
+    };
+    std::string_view line;
+    while (!lines.AtEnd()) {
+        next(line);
+        std::string section(line);
+        if (allCategories && !section.empty() && seen.insert(CategoryKey(section)).second)
+            found.push_back(section);
+        if (!allCategories && section != category) {
+            for (int i = 0; i < 6; ++i)
+                next(line);
+            continue;
+        }
+        PackageRow& row = rows.emplace_back();
+        next(line);
+        row.Caption.assign(line);
+        next(line);
+        if (!ParseState(line, row.State))
+            return finish(LoadResult::Damaged);
+        next(line);
+        row.Version.assign(line);
+        next(line);
+        row.Package.assign(line);
+        next(line);
+        row.Description.assign(line);
+        next(line);
+        row.IndexFile.assign(line);
+        row.Section = std::move(section);
+    }
+    return finish(LoadResult::Complete);
+}
+
+void UpdatePackageIcon(const QString& cacheFile, const std::string& package, int state) {
+    if (KindOf(cacheFile) != FileKind::Regular)
+        return;
+    std::string text;
+    if (!TextFile::ReadAll(cacheFile, text))
+        return;
+    std::vector<std::string_view> lines = TextFile::SplitAnyLineEnds(text);
+    const std::string newState = "$" + std::to_string(state);
+    bool changed = false;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        // Only an identifier line has the state line two places above it.
+        if (lines[i] == package && lines[i - 2].starts_with('$') && lines[i - 2] != newState) {
+            lines[i - 2] = newState;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return;
+    std::string out;
+    out.reserve(text.size() + lines.size() * 2);
+    for (const std::string_view l : lines) {
+        out.append(l);
+        out.append(LineEnd);
+    }
+    TextFile::WriteAtomically(cacheFile, out);
+}
+
+void AcceptIndexes(const QString& procDir, const QString& listsDir) {
+    std::string text;
+    for (const QString& name : IndexStore::ListIndexFiles(procDir)) {
+        // Folders named like an index are not copied; a failed copy leaves the
+        // old reference copy whole.
+        if (TextFile::ReadAll(InFolder(procDir, name), text))
+            TextFile::WriteAtomically(InFolder(listsDir, name), text);
+    }
+}
+
+void ClearUpdateFlags(PackageRows& rows) {
+    for (PackageRow& row : rows)
+        row.State &= ~StateNewOrUpdated;
+    SortPackages(rows);
+}
+
+} // namespace PackageList
