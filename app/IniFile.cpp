@@ -1,7 +1,7 @@
 #include "app/IniFile.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <climits>
@@ -10,6 +10,7 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -333,6 +334,54 @@ bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
     return true;
 }
 
+// Writes Data to a temporary file beside Path and renames it over Path once
+// every byte is on disk. Each write is checked for its full length: a short
+// write (disk full, file size limit) must fail rather than leave a cut file.
+bool ReplaceFile(const QString& path, const QByteArray& data, QString& reason) {
+    const QFileInfo info(path);
+    QByteArray temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
+                                        info.fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        reason = ErrnoText(errno);
+        return false;
+    }
+    bool ok = true;
+    qsizetype done = 0;
+    while (ok && done < data.size()) {
+        const ssize_t n =
+            ::write(fd, data.constData() + done, static_cast<size_t>(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            reason = ErrnoText(n < 0 ? errno : EIO);
+            ok = false;
+        } else {
+            done += n;
+        }
+    }
+    // Keep the permissions of the file being replaced; a new file gets the usual ones.
+    struct stat st {};
+    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)
+                            ? (st.st_mode & 07777)
+                            : 0644;
+    if (ok && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) {
+        reason = ErrnoText(errno);
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        reason = ErrnoText(errno);
+        ok = false;
+    }
+    if (ok && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
+        reason = ErrnoText(errno);
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(temp.constData());
+    return ok;
+}
+
 bool Store(const QString& path, const Lines& lines, QString& reason) {
     QByteArray out;
     for (const IniLine& l : lines) {
@@ -343,13 +392,7 @@ bool Store(const QString& path, const Lines& lines, QString& reason) {
         reason = QStringLiteral("файл стал бы больше %1 байт").arg(IniFile::MaxFileSize);
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
-        reason = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return ReplaceFile(path, out, reason);
 }
 
 } // namespace

@@ -1,0 +1,305 @@
+#include "app/IniFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+class IniFileTest : public ::testing::Test {
+protected:
+    QString Path() const { return dir_.filePath(QStringLiteral("orvia.ini")); }
+    IniFile WithContent(const QByteArray& bytes) {
+        WriteBytes(Path(), bytes);
+        return IniFile(Path());
+    }
+    QTemporaryDir dir_;
+};
+
+// --------------------------------------------------------------------------
+struct ReadCase {
+    const char* name;
+    QByteArray content;
+    const char* section;
+    const char* key;
+    const char* expected; // nullptr: the default
+};
+
+class IniRead : public IniFileTest, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(IniRead, FindsTheValueProfileFunctionsWould) {
+    const ReadCase& c = GetParam();
+    const IniFile ini = WithContent(c.content);
+    const QString def = QStringLiteral("<default>");
+    const QString got = ini.ReadString(QString::fromUtf8(c.section), QString::fromUtf8(c.key), def);
+    EXPECT_EQ(got, c.expected ? QString::fromUtf8(c.expected) : def);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Semantics, IniRead,
+    ::testing::Values(
+        ReadCase{"Plain", "[S]\nk=v\n", "S", "k", "v"},
+        ReadCase{"CaseOfNames", "[settings]\nREFRESH=1\n", "Settings", "Refresh", "1"},
+        ReadCase{"CyrillicCase", "[Раздел]\nКлюч=да\n", "раздел", "КЛЮЧ", "да"},
+        ReadCase{"Blanks", "  [ S ]  \n \t k \t=  v w \t\n", "S", "k", "v w"},
+        ReadCase{"DoubleQuotes", "[S]\nk= \"  v \" \n", "S", "k", "  v "},
+        ReadCase{"SingleQuotes", "[S]\nk='v'\n", "S", "k", "v"},
+        ReadCase{"MismatchedQuotes", "[S]\nk=\"v'\n", "S", "k", "\"v'"},
+        ReadCase{"LoneQuote", "[S]\nk=\"\n", "S", "k", "\""},
+        ReadCase{"EmptyValue", "[S]\nk=\n", "S", "k", ""},
+        ReadCase{"EqualsInValue", "[S]\nk=a=b\n", "S", "k", "a=b"},
+        ReadCase{"CrLf", "[S]\r\nk=v\r\n", "S", "k", "v"},
+        ReadCase{"NoFinalNewline", "[S]\nk=v", "S", "k", "v"},
+        ReadCase{"FirstKeyWins", "[S]\nk=1\nK=2\n", "S", "k", "1"},
+        ReadCase{"FirstSectionWins", "[S]\nk=1\n[s]\nk=2\n", "S", "k", "1"},
+        ReadCase{"OnlyFirstSectionSearched", "[S]\na=1\n[S]\nk=2\n", "S", "k", nullptr},
+        ReadCase{"OtherSection", "[T]\nk=1\n", "S", "k", nullptr},
+        ReadCase{"CommentedKey", "[S]\n;k=1\n", "S", "k", nullptr},
+        ReadCase{"KeyBeforeAnySection", "k=1\n[S]\n", "S", "k", nullptr},
+        ReadCase{"LineWithoutEquals", "[S]\nk\n", "S", "k", nullptr},
+        ReadCase{"UnclosedHeader", "[S\nk=1\n", "S", "k", nullptr},
+        ReadCase{"BinaryNoise", QByteArrayLiteral("\xff\xfe\x00\x01\n[S]\n\xc3\x28=1\nk=v\n"), "S",
+                 "k", "v"},
+        ReadCase{"EmptyFile", "", "S", "k", nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(IniFileTest, MissingFileGivesDefaults) {
+    const IniFile ini(Path());
+    EXPECT_EQ(ini.ReadString("S", "k", "d"), QStringLiteral("d"));
+    EXPECT_EQ(ini.ReadInteger("S", "k", 42), 42);
+    EXPECT_TRUE(ini.ReadSectionKeys("S").isEmpty());
+}
+
+// --------------------------------------------------------------------------
+struct IntCase {
+    const char* text;
+    bool ok;
+    int value;
+};
+
+class ProfileInteger : public ::testing::TestWithParam<IntCase> {};
+
+TEST_P(ProfileInteger, ParsesDecimalAndHexOnly) {
+    const IntCase& c = GetParam();
+    int value = -12345;
+    EXPECT_EQ(ParseProfileInteger(QString::fromUtf8(c.text), value), c.ok) << c.text;
+    EXPECT_EQ(value, c.ok ? c.value : -12345) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ProfileInteger,
+    ::testing::Values(IntCase{"0", true, 0}, IntCase{"7", true, 7}, IntCase{"007", true, 7},
+                      IntCase{"-5", true, -5}, IntCase{"+5", true, 5}, IntCase{"0x10", true, 16},
+                      IntCase{"0X1f", true, 31}, IntCase{"-0x10", true, -16},
+                      IntCase{"2147483647", true, 2147483647},
+                      IntCase{"-2147483648", true, -2147483647 - 1},
+                      IntCase{"2147483648", false, 0}, IntCase{"0xFFFFFFFF", false, 0},
+                      IntCase{"99999999999999999999999999", false, 0}, IntCase{"yes", false, 0},
+                      IntCase{"", false, 0}, IntCase{"-", false, 0}, IntCase{"0x", false, 0},
+                      IntCase{"7abc", false, 0}, IntCase{"1.5", false, 0}, IntCase{" 7", false, 0},
+                      IntCase{"0x1g", false, 0}, IntCase{"\u0663", false, 0}));
+
+TEST_F(IniFileTest, IntegersAndBooleansFallBackToTheDefault) {
+    const IniFile ini =
+        WithContent("[S]\nseven=7\nyes=yes\nhex = \"0x1F\" \nzero=0\nbig=4294967296\n");
+    EXPECT_EQ(ini.ReadInteger("S", "hex", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("S", "big", -1), -1);
+    EXPECT_TRUE(ini.ReadBool("S", "seven", false));
+    EXPECT_FALSE(ini.ReadBool("S", "yes", false));
+    EXPECT_TRUE(ini.ReadBool("S", "yes", true));
+    EXPECT_FALSE(ini.ReadBool("S", "zero", true));
+    EXPECT_TRUE(ini.ReadBool("S", "missing", true));
+}
+
+TEST_F(IniFileTest, SectionKeysCountKeyLinesOfTheFirstSectionOnly) {
+    const IniFile ini = WithContent("[Disabled]\n0=a\n; note\nnot a key\n1=b\n\n5=c\n[Other]\nx=1\n"
+                                    "[DISABLED]\n9=z\n");
+    EXPECT_EQ(ini.ReadSectionKeys("disabled"), (QStringList{"0", "1", "5"}));
+    const std::vector<IniEntry> entries = ini.ReadSection("Disabled");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[2].Key, QStringLiteral("5"));
+    EXPECT_EQ(entries[2].Value, QStringLiteral("c"));
+}
+
+// --------------------------------------------------------------------------
+TEST_F(IniFileTest, FirstWriteCreatesSectionAndKeyInOrder) {
+    IniFile ini(Path());
+    ASSERT_TRUE(ini.WriteString("Settings", "Refresh", "1"));
+    ASSERT_TRUE(ini.WriteString("Settings", "GetCydia", "0"));
+    ASSERT_TRUE(ini.WriteString("Disabled", "0", "http://a/Packages"));
+    EXPECT_EQ(ReadBytes(Path()),
+              QByteArray("[Settings]\nRefresh=1\nGetCydia=0\n[Disabled]\n0=http://a/Packages\n"));
+    EXPECT_TRUE(ini.ErrorString().isEmpty());
+}
+
+TEST_F(IniFileTest, WritesKeepForeignLinesAndWriteLf) {
+    IniFile ini = WithContent("; top\r\n[Settings]\r\n  refresh = 0 \r\nfoo\r\n\r\n"
+                              "[Other]\r\nx=\xff\xfe\r\n[settings]\r\nNew=old\r\n");
+    ASSERT_TRUE(ini.WriteString("SETTINGS", "Refresh", "1"));
+    ASSERT_TRUE(ini.WriteString("Settings", "New", "2"));
+    // The existing key keeps its spelling and place; the new one goes to the end
+    // of the first matching section, ahead of the blank line; invalid UTF-8 in a
+    // foreign line survives byte for byte.
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("; top\n[Settings]\nrefresh=1\nfoo\nNew=2\n\n"
+                                            "[Other]\nx=\xff\xfe\n[settings]\nNew=old\n"));
+}
+
+TEST_F(IniFileTest, ValuesReadBackExactlyAsWritten) {
+    IniFile ini(Path());
+    const QStringList values = {"plain", "  lead", "trail ", "\"q\"", "'q'",  "a\"",  "\"",
+                                "",      "Привет", "x=y",    ";no",   "[no]", "tab\t"};
+    for (int i = 0; i < values.size(); ++i)
+        ASSERT_TRUE(ini.WriteString("S", QString::number(i), values[i])) << i;
+    for (int i = 0; i < values.size(); ++i)
+        EXPECT_EQ(ini.ReadString("S", QString::number(i), "<d>"), values[i]) << i;
+    // Only values that reading would change are quoted.
+    EXPECT_TRUE(ReadBytes(Path()).contains("\n0=plain\n1=\"  lead\"\n"));
+}
+
+struct RefusedCase {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+class IniRefused : public IniFileTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(IniRefused, NamesAndValuesThatBreakTheLineLeaveTheFileAlone) {
+    const RefusedCase& c = GetParam();
+    const QByteArray before = "[S]\nk=v\n";
+    IniFile ini = WithContent(before);
+    EXPECT_FALSE(ini.WriteString(QString::fromUtf8(c.section), QString::fromUtf8(c.key),
+                                 QString::fromUtf8(c.value)));
+    EXPECT_FALSE(ini.ErrorString().isEmpty());
+    EXPECT_EQ(ReadBytes(Path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Injection, IniRefused,
+                         ::testing::Values(RefusedCase{"S", "k", "v\n[Settings]\nRefresh=1"},
+                                           RefusedCase{"S", "k", "v\rw"},
+                                           RefusedCase{"S", "a=b", "v"}, RefusedCase{"S", "", "v"},
+                                           RefusedCase{"S", ";k", "v"}, RefusedCase{"S", "[k", "v"},
+                                           RefusedCase{"a]b", "k", "v"}, RefusedCase{"", "k", "v"},
+                                           RefusedCase{"S\nT", "k", "v"}));
+
+TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndNothingElse) {
+    IniFile ini = WithContent("[A]\na=1\n[Disabled]\n0=x\n; c\n[B]\nb=2\n[disabled]\n1=y\n");
+    ASSERT_TRUE(ini.EraseSection("DISABLED"));
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("[A]\na=1\n[B]\nb=2\n"));
+}
+
+TEST_F(IniFileTest, ErasingAnAbsentSectionDoesNotCreateTheFile) {
+    IniFile ini(Path());
+    EXPECT_TRUE(ini.EraseSection("Disabled"));
+    EXPECT_FALSE(QFile::exists(Path()));
+}
+
+TEST_F(IniFileTest, ReplaceSectionEqualsEraseThenWrites) {
+    const QByteArray start = "[Disabled]\n0=old\n[Settings]\nRefresh=1\n";
+    IniFile stepwise = WithContent(start);
+    ASSERT_TRUE(stepwise.EraseSection("Disabled"));
+    ASSERT_TRUE(stepwise.WriteString("Disabled", "0", " a"));
+    ASSERT_TRUE(stepwise.WriteString("Disabled", "1", "b"));
+    ASSERT_TRUE(stepwise.WriteString("Disabled", "0", "c"));
+    const QByteArray expected = ReadBytes(Path());
+
+    IniFile atOnce = WithContent(start);
+    ASSERT_TRUE(atOnce.ReplaceSection("Disabled", {{"0", " a"}, {"1", "b"}, {"0", "c"}}));
+    EXPECT_EQ(ReadBytes(Path()), expected);
+    EXPECT_EQ(expected, QByteArray("[Settings]\nRefresh=1\n[Disabled]\n0=c\n1=b\n"));
+}
+
+// --------------------------------------------------------------------------
+// Failed writes. Tests may run as root, where permissions stop nothing, so the
+// failures come from the shape of the file system and from a file size limit.
+
+TEST_F(IniFileTest, DirectoryInPlaceOfTheFileFailsNamingIt) {
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("orvia.ini"));
+    IniFile ini(Path());
+    EXPECT_EQ(ini.ReadString("S", "k", "d"), QStringLiteral("d"));
+    EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+    EXPECT_TRUE(ini.ErrorString().contains(Path())) << ini.ErrorString().toStdString();
+    EXPECT_FALSE(ini.EraseSection("S"));
+    EXPECT_TRUE(QFileInfo(Path()).isDir());
+}
+
+TEST_F(IniFileTest, ParentThatIsAFileFailsNamingTheFile) {
+    WriteBytes(dir_.filePath("parent"), "not a folder");
+    const QString path = dir_.filePath("parent/orvia.ini");
+    IniFile ini(path);
+    EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+    EXPECT_TRUE(ini.ErrorString().contains(path));
+    EXPECT_EQ(ReadBytes(dir_.filePath("parent")), QByteArray("not a folder"));
+}
+
+TEST_F(IniFileTest, WriteCutShortKeepsTheOldFileAndLeavesNoTemporary) {
+    const QByteArray before = "[S]\nk=old\n";
+    IniFile ini = WithContent(before);
+    // Writes past the limit fail with EFBIG instead of killing the process.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit oldLimit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+    rlimit small = oldLimit;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = ini.WriteString("S", "k", QString(200, QLatin1Char('x')));
+    setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(ini.ErrorString().contains(Path()));
+    EXPECT_EQ(ReadBytes(Path()), before);
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"orvia.ini"});
+    // The next write goes through again.
+    EXPECT_TRUE(ini.WriteString("S", "k", "new"));
+    EXPECT_TRUE(ini.ErrorString().isEmpty());
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("[S]\nk=new\n"));
+}
+
+TEST_F(IniFileTest, OversizedFileReadsAsDefaultsAndIsNeverReplaced) {
+    QByteArray huge = "[S]\nk=1\n";
+    huge.append(QByteArray(IniFile::MaxFileSize, 'x'));
+    IniFile ini = WithContent(huge);
+    EXPECT_EQ(ini.ReadInteger("S", "k", 5), 5);
+    EXPECT_FALSE(ini.WriteString("S", "k", "2"));
+    EXPECT_TRUE(ini.ErrorString().contains(Path()));
+    EXPECT_EQ(ReadBytes(Path()), huge);
+}
+
+TEST_F(IniFileTest, WriteThatWouldOutgrowTheLimitIsRefused) {
+    IniFile ini(Path());
+    EXPECT_FALSE(ini.WriteString("S", "k", QString(IniFile::MaxFileSize, QLatin1Char('y'))));
+    EXPECT_FALSE(QFile::exists(Path()));
+}
+
+TEST_F(IniFileTest, FifoIsNeitherReadBlockingNorReplaced) {
+    const QByteArray native = QFile::encodeName(Path());
+    ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
+    IniFile ini(Path());
+    EXPECT_EQ(ini.ReadString("S", "k", "d"), QStringLiteral("d")); // would hang if opened blocking
+    EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(native.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+} // namespace
