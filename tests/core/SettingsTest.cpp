@@ -1,0 +1,200 @@
+#include "app/Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+SourceList MakeSources(const QStringList& texts) {
+    SourceList list;
+    for (const QString& t : texts)
+        list.Append(t, true);
+    return list;
+}
+
+std::vector<bool> Checks(const SourceList& list) {
+    std::vector<bool> checks;
+    for (const SourceEntry& e : list.Entries())
+        checks.push_back(e.Checked);
+    return checks;
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    QString Path() const { return dir_.filePath(QStringLiteral("orvia.ini")); }
+    QTemporaryDir dir_;
+};
+
+TEST(SettingsFilePath, ProgramNamePlusIniBesideIt) {
+    EXPECT_EQ(Settings::SettingsFilePath("/x/orvia"), QStringLiteral("/x/orvia.ini"));
+    EXPECT_EQ(Settings::SettingsFilePath("/opt/my app/orvia"),
+              QStringLiteral("/opt/my app/orvia.ini"));
+}
+
+TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllSixKeysInOrder) {
+    SourceList sources = MakeSources({"http://a/Packages", "http://b/Packages"});
+    sources.SetChecked(1, false); // LoadSettings checks every source first
+    IniFile ini(Path());
+    EXPECT_EQ(Settings::LoadSettings(ini, sources), TSettings{});
+    EXPECT_EQ(Checks(sources), (std::vector<bool>{true, true}));
+    EXPECT_EQ(Settings::ReadActivePage(ini), 0);
+
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("[Settings]\nRefresh=0\nGetCydia=0\nPutCydia=0\n"
+                                            "PutDebs=0\nPutAutoInstall=0\nActivePage=0\n"));
+}
+
+TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
+    SourceList sources = MakeSources(
+        {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
+    sources.SetChecked(1, false);
+    sources.SetChecked(3, false);
+    TSettings settings;
+    settings.Refresh = true;
+    settings.PutCydia = true;
+    settings.PutAutoInstall = true;
+    IniFile ini(Path());
+    ASSERT_TRUE(Settings::SaveSettings(ini, settings, 1, sources));
+    EXPECT_EQ(ReadBytes(Path()),
+              QByteArray("[Settings]\nRefresh=1\nGetCydia=0\nPutCydia=1\nPutDebs=0\n"
+                         "PutAutoInstall=1\nActivePage=1\n[Disabled]\n0=http://b/Packages\n"
+                         "1=http://d/Packages\n"));
+
+    SourceList reloaded = MakeSources(
+        {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
+    EXPECT_EQ(Settings::LoadSettings(ini, reloaded), settings);
+    EXPECT_EQ(Checks(reloaded), (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(Settings::ReadActivePage(ini), 1);
+}
+
+struct DisabledCase {
+    const char* name;
+    QByteArray disabled; // body of section "Disabled"
+    QStringList sources;
+    std::vector<bool> checks;
+};
+
+class DisabledSection : public SettingsTest, public ::testing::WithParamInterface<DisabledCase> {};
+
+TEST_P(DisabledSection, UnchecksTheFirstSourceEachLookedUpValueNames) {
+    const DisabledCase& c = GetParam();
+    WriteBytes(Path(), "[Disabled]\n" + c.disabled);
+    SourceList sources = MakeSources(c.sources);
+    Settings::LoadSettings(IniFile(Path()), sources);
+    EXPECT_EQ(Checks(sources), c.checks);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lookup, DisabledSection,
+    ::testing::Values(
+        DisabledCase{
+            "OtherLetterCase", "0=HTTP://A/packages\n", {"http://a/Packages", "x"}, {false, true}},
+        // Three key lines: keys 0, 1 and 2 are looked up; 2 is missing, 5 never read.
+        DisabledCase{
+            "GapInKeys", "0=a\n1=b\n5=c\n", {"a", "b", "c", "d"}, {false, false, true, true}},
+        DisabledCase{"TwoSourcesDifferingInCase", "0=A\n", {"a", "A"}, {false, true}},
+        DisabledCase{"BothCaseVariantsListed", "0=a\n1=A\n", {"a", "A"}, {false, true}},
+        DisabledCase{"UnknownValueIgnored", "0=gone\n", {"a"}, {true}},
+        DisabledCase{"KeysInAnyOrder", "1=b\n0=a\n", {"a", "b", "c"}, {false, false, true}},
+        DisabledCase{"FirstOfDuplicateKeys", "0=a\n0=b\n", {"a", "b"}, {false, true}},
+        DisabledCase{"CommentsAreNotKeys", "; 1=b\n0=a\n1=b\n", {"a", "b"}, {false, false}},
+        DisabledCase{"MissingKeyDoesNotMatchEmptySource", "1=a\n", {"", "a"}, {true, true}},
+        DisabledCase{"EmptyValueMatchesEmptySource", "0=\n", {"a", ""}, {true, false}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FlagCase {
+    const char* value;
+    bool on;
+};
+
+class RefreshValue : public SettingsTest, public ::testing::WithParamInterface<FlagCase> {};
+
+TEST_P(RefreshValue, ReadsAsAnInteger) {
+    WriteBytes(Path(), QByteArray("[settings]\nrefresh=") + GetParam().value + "\n");
+    SourceList sources;
+    EXPECT_EQ(Settings::LoadSettings(IniFile(Path()), sources).Refresh, GetParam().on);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, RefreshValue,
+                         ::testing::Values(FlagCase{"7", true}, FlagCase{"yes", false},
+                                           FlagCase{"0x1", true}, FlagCase{"-1", true},
+                                           FlagCase{"0", false}, FlagCase{"\"1\"", true},
+                                           FlagCase{"1 2", false}, FlagCase{"", false}));
+
+TEST_F(SettingsTest, ActivePageOutsideTheFourPagesIsMinusOne) {
+    const std::pair<const char*, int> cases[] = {{"2", 2},   {"3", 3},   {"0x3", 3}, {"4", -1},
+                                                 {"-1", -1}, {"abc", 0}, {"", 0}};
+    for (const auto& [value, page] : cases) {
+        WriteBytes(Path(), QByteArray("[Settings]\nActivePage=") + value + "\n");
+        EXPECT_EQ(Settings::ReadActivePage(IniFile(Path())), page) << value;
+    }
+}
+
+TEST_F(SettingsTest, CheckingEverySourceAgainEmptiesTheSection) {
+    SourceList sources = MakeSources({"a", "b", "c"});
+    for (int i = 0; i < sources.Count(); ++i)
+        sources.SetChecked(i, false);
+    IniFile ini(Path());
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2"}));
+
+    sources.ApplyDisabled({});
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    EXPECT_FALSE(ReadBytes(Path()).contains("Disabled"));
+}
+
+TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
+    WriteBytes(Path(), "; mine\n[Disabled]\n0=old\n[Window]\nx=1\n[disabled]\n7=older\n");
+    SourceList sources = MakeSources({"a", "b"});
+    sources.SetChecked(1, false);
+    IniFile ini(Path());
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 2, sources));
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("; mine\n[Window]\nx=1\n[Settings]\nRefresh=0\n"
+                                            "GetCydia=0\nPutCydia=0\nPutDebs=0\n"
+                                            "PutAutoInstall=0\nActivePage=2\n[Disabled]\n0=b\n"));
+}
+
+TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
+    // A file name in the store may hold a line break; such a source cannot be
+    // written and must not take the numbering or the rest of the file with it.
+    SourceList sources =
+        MakeSources({" padded ", "evil\n[Settings]\nRefresh=1", "\"quoted\"", "ok"});
+    for (int i = 0; i < sources.Count(); ++i)
+        sources.SetChecked(i, false);
+    IniFile ini(Path());
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2"}));
+
+    SourceList reloaded =
+        MakeSources({" padded ", "evil\n[Settings]\nRefresh=1", "\"quoted\"", "ok"});
+    const TSettings loaded = Settings::LoadSettings(ini, reloaded);
+    EXPECT_FALSE(loaded.Refresh);
+    EXPECT_EQ(Checks(reloaded), (std::vector<bool>{false, true, false, false}));
+}
+
+TEST_F(SettingsTest, UnwritableFileFailsNamingItAndWritesNothingMore) {
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("orvia.ini"));
+    IniFile ini(Path());
+    SourceList sources = MakeSources({"a"});
+    EXPECT_FALSE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    EXPECT_TRUE(ini.ErrorString().contains(Path()));
+    EXPECT_TRUE(QFileInfo(Path()).isDir());
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"orvia.ini"});
+}
+
+} // namespace
