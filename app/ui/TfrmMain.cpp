@@ -1,13 +1,208 @@
 #include "app/ui/TfrmMain.h"
 
-TfrmMain::TfrmMain(const QString& programFilePath, QWidget* parent)
-    : QWidget(parent), programFilePath_(programFilePath) {}
+#include "app/ui/PackagesPage.h"
+#include "app/ui/SettingsPage.h"
+#include "app/ui/SidePanels.h"
+#include "app/ui/SourcesPage.h"
+#include "app/ui/SyncPage.h"
+#include "app/ui/Widgets.h"
 
-bool TfrmMain::FormCreate() {
-    setFixedSize(640, 400);
-    setWindowTitle(QStringLiteral("Orvia"));
-    show();
-    return true;
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStackedWidget>
+#include <QTimer>
+
+namespace {
+// The page control's own tabs run down its left edge in a strip this wide; the
+// side panels cover it.
+constexpr int kTabStripWidth = 46;
+} // namespace
+
+TfrmMain::TfrmMain(const QString& programFilePath, QWidget* parent)
+    : QWidget(parent), programFilePath_(programFilePath) {
+    setObjectName(QStringLiteral("frmMain"));
+    ShowError = [this](const QString& text) {
+        QMessageBox::critical(this, Texts::Caption(), text);
+    };
+    Confirm = [this](const QString& text) {
+        return QMessageBox::question(this, QStringLiteral("Подтверждение"), text,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::Yes) == QMessageBox::Yes;
+    };
+    BuildWindow();
+    ConnectHandlers();
 }
 
-void TfrmMain::RequestClose() { close(); }
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::BuildWindow() {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(640, 400);
+    setWindowTitle(Texts::Caption());
+
+    pgMain = new QStackedWidget(this);
+    pgMain->setObjectName(QStringLiteral("pgMain"));
+    pgMain->setGeometry(4, 4, 633, 393);
+    pgMain->setContentsMargins(kTabStripWidth, 0, 0, 0);
+
+    sourcesPage_ = new TSourcesPage(pgMain);
+    packagesPage_ = new TPackagesPage(pgMain);
+    packagesPage_->setObjectName(QStringLiteral("tabPackages"));
+    syncPage_ = new TSyncPage(pgMain);
+    settingsPage_ = new TSettingsPage(pgMain);
+    pgMain->addWidget(sourcesPage_);
+    pgMain->addWidget(packagesPage_);
+    pgMain->addWidget(syncPage_);
+    pgMain->addWidget(settingsPage_);
+
+    sourcesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
+
+    BuildSidePanels();
+}
+
+void TfrmMain::BuildSidePanels() {
+    struct PanelSpec {
+        const char* pan;
+        const char* img;
+        int top;
+        const char* hint;
+    };
+    static const PanelSpec specs[4] = {
+        {"panSources", "imgSources", 4, "Источники"},
+        {"panPackages", "imgPackages", 54, "Пакеты"},
+        {"panSync", "imgSync", 104, "Синхронизация"},
+        {"panSettings", "imgSettings", 154, "Настройки"},
+    };
+    for (size_t i = 0; i < panels_.size(); ++i) {
+        panels_[i] =
+            new TSidePanel(this, QString::fromUtf8(specs[i].pan), QString::fromUtf8(specs[i].img),
+                           specs[i].top, QString::fromUtf8(specs[i].hint));
+        panels_[i]->raise();
+    }
+}
+
+void TfrmMain::ConnectHandlers() {
+    connect(pgMain, &QStackedWidget::currentChanged, this, &TfrmMain::pgMainChange);
+
+    connect(panels_[0], &TSidePanel::clicked, this, &TfrmMain::panSourcesClick);
+    connect(panels_[0]->Image(), &TClickImage::clicked, this, &TfrmMain::imgSourcesClick);
+    connect(panels_[1], &TSidePanel::clicked, this, &TfrmMain::panPackagesClick);
+    connect(panels_[1]->Image(), &TClickImage::clicked, this, &TfrmMain::imgPackagesClick);
+    connect(panels_[2], &TSidePanel::clicked, this, &TfrmMain::panSyncClick);
+    connect(panels_[2]->Image(), &TClickImage::clicked, this, &TfrmMain::imgSyncClick);
+    connect(panels_[3], &TSidePanel::clicked, this, &TfrmMain::panSettingsClick);
+    connect(panels_[3]->Image(), &TClickImage::clicked, this, &TfrmMain::imgSettingsClick);
+
+    connect(sourcesPage_, &TSourcesPage::refreshClicked, this, &TfrmMain::btnSrcRefreshClick);
+    connect(sourcesPage_, &TSourcesPage::stopClicked, this, &TfrmMain::btnSrcStopClick);
+    connect(packagesPage_, &TPackagesPage::downloadClicked, this, &TfrmMain::btnPkgDownloadClick);
+    connect(packagesPage_, &TPackagesPage::stopClicked, this, &TfrmMain::btnPkgStopClick);
+    connect(syncPage_, &TSyncPage::stopClicked, this, &TfrmMain::btnSyncStopClick);
+}
+
+// ---- pages ----
+
+int TfrmMain::ActivePage() const {
+    return pgMain->currentIndex();
+}
+
+void TfrmMain::SetActivePage(int page) {
+    if (page >= 0 && page < pgMain->count())
+        pgMain->setCurrentIndex(page); // raises nothing when already active
+}
+
+void TfrmMain::RedrawTabs() {
+    const int active = ActivePage();
+    if (active < 0 || active >= static_cast<int>(panels_.size()))
+        return;
+    for (size_t i = 0; i < panels_.size(); ++i)
+        panels_[i]->SetRightLine(static_cast<int>(i) != active);
+    update(); // the page frame's left line follows the active panel
+}
+
+void TfrmMain::pgMainChange() {
+    RedrawTabs();
+    if (ActivePage() == PageSync && startupDone_)
+        CacheRefresh();
+}
+
+void TfrmMain::panSourcesClick() {
+    SetActivePage(PageSources);
+}
+void TfrmMain::imgSourcesClick() {
+    SetActivePage(PageSources);
+}
+void TfrmMain::panPackagesClick() {
+    SetActivePage(PagePackages);
+}
+void TfrmMain::imgPackagesClick() {
+    SetActivePage(PagePackages);
+}
+void TfrmMain::panSyncClick() {
+    SetActivePage(PageSync);
+}
+void TfrmMain::imgSyncClick() {
+    SetActivePage(PageSync);
+}
+void TfrmMain::panSettingsClick() {
+    SetActivePage(PageSettings);
+}
+void TfrmMain::imgSettingsClick() {
+    SetActivePage(PageSettings);
+}
+
+// The page's flat frame. Its left line lies under the side panels' right
+// lines; it is drawn only below the panels, so the active panel, which has no
+// right line, opens into the page.
+void TfrmMain::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Dark));
+    const QRect page = pgMain->geometry().adjusted(kTabStripWidth + 3, 0, -1, -1);
+    const int panelsBottom = panels_.back()->geometry().bottom();
+    painter.drawLine(page.left(), page.top(), page.right(), page.top());
+    painter.drawLine(page.right(), page.top(), page.right(), page.bottom());
+    painter.drawLine(page.left(), page.bottom(), page.right(), page.bottom());
+    painter.drawLine(page.left(), panelsBottom, page.left(), page.bottom());
+}
+
+// ---- closing ----
+
+void TfrmMain::RequestClose() {
+    if (shutdownDone_)
+        return;
+    if (inStartup_ || longOperations_ > 0) {
+        stopRequested_ = true;
+        closePending_ = true;
+        return;
+    }
+    close();
+}
+
+void TfrmMain::ScheduleClose() {
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (shutdownDone_ || !created_) {
+        // Nothing to save: already shut down, or start-up never finished
+        // (unless it is still running, which the next test catches).
+        if (!inStartup_) {
+            event->accept();
+            return;
+        }
+    }
+    if (inStartup_ || longOperations_ > 0) {
+        // Let the running work end first; it sees the stop flag between its
+        // items and the window closes as soon as it is over.
+        stopRequested_ = true;
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    shutdownDone_ = true;
+    FormClose();
+    event->accept();
+}

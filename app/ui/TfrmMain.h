@@ -1,14 +1,138 @@
 #pragma once
 
+#include "app/WorkFolders.h"
+
 #include <QWidget>
 
+#include <array>
+#include <functional>
+
+class QStackedWidget;
+class TPackagesPage;
+class TSettingsPage;
+class TSidePanel;
+class TSourcesPage;
+class TSyncPage;
+
+// The program's one window. Creating it (FormCreate) is the start-up, closing
+// it (FormClose, from the close box or a termination request) the shutdown.
+// All program state lives here: the working folders, the flags, the pages.
 class TfrmMain : public QWidget {
     Q_OBJECT
 public:
+    enum Page { PageSources = 0, PagePackages = 1, PageSync = 2, PageSettings = 3 };
+
     explicit TfrmMain(const QString& programFilePath, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // The start-up sequence. False when the working folders cannot be
+    // prepared: the error has been shown and the program should end.
     bool FormCreate();
+    // Closes the window through the normal shutdown, as its close box does. A
+    // running long operation is asked to stop first and the window closes when
+    // it has ended; a request during start-up closes right after start-up.
     void RequestClose();
 
+    // Shows an error no operation handles (folder not creatable, settings file
+    // not writable). Replaceable so that tests can capture it.
+    std::function<void(const QString& text)> ShowError;
+    // Asks a Yes/No question titled "Подтверждение"; true for Yes.
+    std::function<bool(const QString& text)> Confirm;
+
+    // ---- pages ----
+    int ActivePage() const;
+    void SetActivePage(int page);
+    void RedrawTabs();
+    void panSourcesClick();
+    void imgSourcesClick();
+    void panPackagesClick();
+    void imgPackagesClick();
+    void panSyncClick();
+    void imgSyncClick();
+    void panSettingsClick();
+    void imgSettingsClick();
+
+    // ---- busy states ----
+    void DrawRefreshStart();
+    void DrawRefreshStop();
+    void DrawDownloadStart();
+    void DrawDownloadStop();
+    void DrawSyncStart();
+    void DrawSyncStop();
+    // The whole window made busy around a reload of the catalogue: hourglass,
+    // caption, window disabled; and back.
+    void BeginBusyLook();
+    void EndBusyLook();
+
+    void btnSrcStopClick();
+    void btnPkgStopClick();
+    void btnSyncStopClick();
+
+    // A long operation brackets its work with these; between its items it
+    // tests StopRequested(). Begin clears the stop flag unless the window is
+    // waiting to close.
+    void BeginLongOperation();
+    void EndLongOperation();
+    bool LongOperationRunning() const { return longOperations_ > 0; }
+    bool StopRequested() const { return stopRequested_; }
+
+    // ---- state for the operations and for tests ----
+    const WorkFolders& Folders() const { return folders_; }
+    bool StartupDone() const { return startupDone_; }
+    int CacheRefreshCalls() const { return cacheRefreshCalls_; }
+    TSourcesPage* SourcesPage() const { return sourcesPage_; }
+    TPackagesPage* PackagesPage() const { return packagesPage_; }
+    TSyncPage* SyncPage() const { return syncPage_; }
+    TSettingsPage* SettingsPage() const { return settingsPage_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    void BuildWindow();
+    void BuildSidePanels();
+    void ConnectHandlers();
+    void LoadPictures();
+    void InstallHandCursor();
+    void pgMainChange();
+    void FormClose();
+    void ScheduleClose();
+    void SetStartButtonsShown(bool shown);
+    void SetGroupsEnabled(bool enabled);
+
+    // Steps that belong to the refresh, the download, the phone and the HTTP
+    // components. They are wired into the sequences here and filled in by
+    // those operations; until then they do nothing.
+    void BindPlugin();
+    void ReleasePlugin();
+    void CreateHttpComponents();
+    void StopHttpPackages();
+    void StopHttpFile();
+    void SrcRefresh();
+    void Phone2Comp();
+    void PkgsRefresh();
+    void CacheRefresh();
+    void btnSrcRefreshClick();
+    void btnPkgDownloadClick();
+    void btnComp2PhoneClick();
+
     QString programFilePath_;
+    WorkFolders folders_;
+
+    QStackedWidget* pgMain = nullptr;
+    std::array<TSidePanel*, 4> panels_{};
+    TSourcesPage* sourcesPage_ = nullptr;
+    TPackagesPage* packagesPage_ = nullptr;
+    TSyncPage* syncPage_ = nullptr;
+    TSettingsPage* settingsPage_ = nullptr;
+
+    bool startupDone_ = false;
+    bool inStartup_ = false;
+    bool created_ = false;      // start-up ran to its end
+    bool closePending_ = false; // a close waits for start-up or an operation
+    bool shutdownDone_ = false;
+    bool stopRequested_ = false;
+    int longOperations_ = 0;
+    int cacheRefreshCalls_ = 0;
 };

@@ -1,0 +1,142 @@
+#include "app/ui/SourcesPage.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+
+namespace {
+constexpr int kLineHeight = 17;
+}
+
+TSourcesPage::TSourcesPage(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("tabSources"));
+
+    grpSources = new QGroupBox(QStringLiteral(" Источники "), this);
+    grpSources->setObjectName(QStringLiteral("grpSources"));
+    grpSources->setGeometry(4, 4, 573, 337);
+
+    lstSources = new QListWidget(grpSources);
+    lstSources->setObjectName(QStringLiteral("lstSources"));
+    lstSources->setGeometry(12, 20, 549, 273);
+    lstSources->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstSources->setUniformItemSizes(true);
+
+    txtSource = new QLineEdit(grpSources);
+    txtSource->setObjectName(QStringLiteral("txtSource"));
+    txtSource->setGeometry(12, 304, 433, 22);
+
+    SrcApply =
+        MakeToolButton(grpSources, QStringLiteral("btnSrcApply"), QStringLiteral("imgSrcApply"),
+                       {454, 297}, 36, QStringLiteral("Применить"));
+    SrcAdd = MakeToolButton(grpSources, QStringLiteral("btnSrcAdd"), QStringLiteral("imgSrcAdd"),
+                            {490, 297}, 36, QStringLiteral("Добавить"));
+    SrcDelete =
+        MakeToolButton(grpSources, QStringLiteral("btnSrcDelete"), QStringLiteral("imgSrcDelete"),
+                       {526, 297}, 36, QStringLiteral("Удалить"));
+
+    SrcRefresh =
+        MakeToolButton(this, QStringLiteral("btnSrcRefresh"), QStringLiteral("imgSrcRefresh"),
+                       {14, 350}, 36, QStringLiteral("Обновить выбранные источники"));
+    prSrc = MakeStripProgress(this, QStringLiteral("prSrc"));
+    SrcStop = MakeToolButton(this, QStringLiteral("btnSrcStop"), QStringLiteral("imgSrcStop"),
+                             {530, 350}, 36, QStringLiteral("Остановить"));
+
+    setTabOrder(lstSources, txtSource);
+
+    connect(lstSources, &QListWidget::currentRowChanged, this, &TSourcesPage::OnCurrentRowChanged);
+    connect(lstSources, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        if (updating_)
+            return;
+        const int row = lstSources->row(item);
+        if (row >= 0 && row < sources_.Count())
+            sources_.SetChecked(row, item->checkState() == Qt::Checked);
+    });
+    connect(SrcApply.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcApplyClick);
+    connect(SrcAdd.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcAddClick);
+    connect(SrcDelete.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcDeleteClick);
+    connect(SrcRefresh.btn, &QToolButton::clicked, this, &TSourcesPage::refreshClicked);
+    connect(SrcStop.btn, &QToolButton::clicked, this, &TSourcesPage::stopClicked);
+}
+
+void TSourcesPage::LoadPictures() {
+    LoadPNG(QStringLiteral("REFRESH"), SrcRefresh.img);
+    LoadPNG(QStringLiteral("ADD"), SrcAdd.img);
+    LoadPNG(QStringLiteral("CHECK"), SrcApply.img);
+    LoadPNG(QStringLiteral("DELETE"), SrcDelete.img);
+    LoadPNG(QStringLiteral("STOP"), SrcStop.img);
+}
+
+void TSourcesPage::LoadSources(const QString& folder) {
+    sources_.LoadSources(folder);
+    SyncFromModel();
+}
+
+void TSourcesPage::AppendItem(const SourceEntry& entry) {
+    auto* item = new QListWidgetItem(entry.Text);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(entry.Checked ? Qt::Checked : Qt::Unchecked);
+    item->setSizeHint(QSize(0, kLineHeight));
+    lstSources->addItem(item);
+}
+
+void TSourcesPage::SyncFromModel() {
+    updating_ = true;
+    lstSources->clear();
+    for (const SourceEntry& entry : sources_.Entries())
+        AppendItem(entry);
+    lstSources->setCurrentRow(sources_.Selected());
+    updating_ = false;
+}
+
+void TSourcesPage::OnCurrentRowChanged(int row) {
+    if (updating_)
+        return;
+    sources_.Select(row);
+    lstSourcesClick();
+}
+
+void TSourcesPage::lstSourcesClick() {
+    const int selected = sources_.Selected();
+    if (selected >= 0)
+        txtSource->setText(sources_.Text(selected));
+}
+
+void TSourcesPage::btnSrcApplyClick() {
+    const int selected = sources_.Selected();
+    if (!sources_.Apply(txtSource->text()))
+        return;
+    updating_ = true;
+    lstSources->item(selected)->setText(sources_.Text(selected));
+    updating_ = false;
+}
+
+void TSourcesPage::btnSrcAddClick() {
+    const int before = sources_.Count();
+    const SourceList::AddResult result = sources_.Add(txtSource->text());
+    updating_ = true;
+    if (result == SourceList::AddResult::Added) {
+        for (int i = before; i < sources_.Count(); ++i)
+            AppendItem(sources_.Entries()[static_cast<size_t>(i)]);
+    } else {
+        lstSources->setCurrentRow(sources_.Selected());
+    }
+    updating_ = false;
+}
+
+void TSourcesPage::btnSrcDeleteClick() {
+    const int selected = sources_.Selected();
+    if (selected < 0)
+        return;
+    const QString question =
+        QStringLiteral("Удалить источник ") + sources_.Text(selected) + QStringLiteral("?");
+    if (!Confirm || !Confirm(question))
+        return;
+    if (!sources_.Remove(selected))
+        return;
+    updating_ = true;
+    delete lstSources->takeItem(selected);
+    lstSources->setCurrentRow(-1);
+    lstSources->clearSelection();
+    updating_ = false;
+}

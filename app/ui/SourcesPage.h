@@ -1,0 +1,64 @@
+#pragma once
+
+#include "app/ui/Widgets.h"
+#include "sources/SourceList.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QGroupBox;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+
+// The Sources page: the check list of source addresses mirroring a SourceList,
+// the edit field with its three buttons, and the refresh strip.
+class TSourcesPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TSourcesPage(QWidget* parent = nullptr);
+
+    void LoadPictures();
+
+    // Rebuilds the list from the index files of Folder, every entry checked.
+    void LoadSources(const QString& folder);
+    // Shows the model again after something changed it from outside (the check
+    // marks the settings apply at start-up, a refresh moving the selection).
+    void SyncFromModel();
+
+    SourceList& Sources() { return sources_; }
+    const SourceList& Sources() const { return sources_; }
+
+    // ---- handlers ----
+    void lstSourcesClick();
+    void btnSrcApplyClick();
+    void btnSrcAddClick();
+    void btnSrcDeleteClick();
+
+    // Asks the deletion question; true for Yes. Set by the window.
+    std::function<bool(const QString& text)> Confirm;
+
+    QGroupBox* grpSources = nullptr;
+    QListWidget* lstSources = nullptr;
+    QLineEdit* txtSource = nullptr;
+    TToolButton SrcApply;   // btnSrcApply / imgSrcApply
+    TToolButton SrcAdd;     // btnSrcAdd / imgSrcAdd
+    TToolButton SrcDelete;  // btnSrcDelete / imgSrcDelete
+    TToolButton SrcRefresh; // btnSrcRefresh / imgSrcRefresh
+    TToolButton SrcStop;    // btnSrcStop / imgSrcStop
+    QProgressBar* prSrc = nullptr;
+
+signals:
+    void refreshClicked(); // btnSrcRefresh
+    void stopClicked();    // btnSrcStop
+
+private:
+    void AppendItem(const SourceEntry& entry);
+    void OnCurrentRowChanged(int row);
+
+    SourceList sources_;
+    // True while the widget is being changed from the model, so that the
+    // widget's own change signals do not echo back into the model.
+    bool updating_ = false;
+};
