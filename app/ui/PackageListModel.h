@@ -1,0 +1,45 @@
+#pragma once
+
+#include "catalogue/PackageRow.h"
+
+#include <QAbstractTableModel>
+#include <QPixmap>
+
+#include <array>
+#include <functional>
+
+// The package list as the table shows it: one row per package, column 0 the
+// caption with the mark check box and the state picture, column 1 the version.
+// The rows live here and nowhere else, so the view never holds a widget per
+// row and a hundred thousand packages cost only their texts.
+class PackageListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { ColumnCaption = 0, ColumnVersion = 1, ColumnCount = 2 };
+
+    explicit PackageListModel(QObject* parent = nullptr);
+
+    // The four 16 x 16 state pictures, indexed by State (0 to 3).
+    void SetStatePictures(const std::array<QPixmap, 4>& pictures);
+
+    void SetRows(PackageRows rows);
+    const PackageRows& Rows() const { return rows_; }
+    // Runs Change on the rows and tells the view that everything may differ.
+    void ModifyRows(const std::function<void(PackageRows&)>& change);
+    void SetState(int row, int state);
+    void SetMarked(int row, bool marked);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+private:
+    bool IsRow(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
+
+    PackageRows rows_;
+    std::array<QPixmap, 4> statePictures_;
+};

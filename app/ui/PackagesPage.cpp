@@ -1,0 +1,398 @@
+#include "app/ui/PackagesPage.h"
+
+#include "app/ui/PackageDetailsPanel.h"
+#include "app/ui/PackageListModel.h"
+#include "catalogue/Browse.h"
+#include "catalogue/PackageIndex.h"
+#include "catalogue/PackageList.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTableView>
+
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Passes a widget's events to a function first; true from it swallows them.
+class TEventHook : public QObject {
+public:
+    TEventHook(QObject* parent, std::function<bool(QObject*, QEvent*)> hook)
+        : QObject(parent), hook_(std::move(hook)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override { return hook_(watched, event); }
+
+private:
+    std::function<bool(QObject*, QEvent*)> hook_;
+};
+
+QString AllCategories() {
+    return QStringLiteral(" - Все категории - ");
+}
+
+std::string Bytes(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+} // namespace
+
+struct TPackagesPage::Impl {
+    TPackagesPage* q = nullptr;
+    WorkFolders folders;
+
+    QComboBox* lstSections = nullptr;
+    QTableView* lstPackages = nullptr;
+    PackageListModel* model = nullptr;
+    QLineEdit* txtSearch = nullptr;
+    TToolButton Search; // btnSearch / imgSearch
+    TToolButton Back;   // btnBack / imgBack
+    TToolButton MarkAll;
+    TPackageDetailsPanel* details = nullptr;
+
+    // Row of the all-categories list to go back to, or -1.
+    int backPosition = -1;
+    TDebianInfo current;
+
+    QString CacheFile() const { return folders.ProcDir + QLatin1String(PackageList::FileName); }
+    const PackageRows& Rows() const { return model->Rows(); }
+    int RowCount() const { return static_cast<int>(Rows().size()); }
+
+    int SelectedRow() const {
+        const QModelIndexList selected = lstPackages->selectionModel()->selectedRows();
+        return selected.isEmpty() ? -1 : selected.first().row();
+    }
+
+    // Selects Row (none when it is not a row), scrolls it fully into view and
+    // gives it the focus mark.
+    void SelectRow(int row) {
+        QItemSelectionModel* selection = lstPackages->selectionModel();
+        if (row < 0 || row >= RowCount()) {
+            selection->clear();
+            return;
+        }
+        const QModelIndex index = model->index(row, PackageListModel::ColumnCaption);
+        selection->setCurrentIndex(index,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        lstPackages->scrollTo(index, QAbstractItemView::EnsureVisible);
+    }
+
+    void ScrollToTop() {
+        if (RowCount() > 0)
+            lstPackages->scrollTo(model->index(0, 0), QAbstractItemView::EnsureVisible);
+    }
+
+    int SelectedCategory() const { return lstSections->currentIndex(); }
+
+    void ChooseCategory(int entry) { lstSections->setCurrentIndex(entry); }
+
+    void lstSectionsClick() {
+        const int entry = SelectedCategory();
+        const std::string category =
+            entry <= 0 ? std::string() : lstSections->itemData(entry).toByteArray().toStdString();
+        q->LoadPackageList(category);
+    }
+
+    void lstPackagesClick() {
+        const int row = SelectedRow();
+        if (row < 0) {
+            details->HidePackageInfo();
+            return;
+        }
+        const PackageRow& shown = Rows()[static_cast<std::size_t>(row)];
+        current.Package = shown.Package;
+        current.IndexFile = shown.IndexFile;
+        if (FindPackage(current, folders.ProcDir))
+            details->ShowPackageInfo(current);
+        else
+            details->HidePackageInfo();
+    }
+
+    void lstPackagesKeyUp() { lstPackagesClick(); }
+
+    void btnSearchClick() {
+        const int selected = SelectedRow();
+        const Browse::SearchStep step =
+            Browse::FindNext(Rows(), selected, Bytes(txtSearch->text()));
+        if (!step.Searched)
+            return;
+        backPosition = SelectedCategory() == 0 ? selected : -1;
+        SelectRow(step.Row);
+        lstPackagesClick();
+        if (step.Row <= 0)
+            ScrollToTop();
+    }
+
+    void txtSearchKeyPress() { btnSearchClick(); }
+
+    void btnSearchMouseUp(Qt::MouseButton button) {
+        if (button != Qt::RightButton || Rows().empty() ||
+            Browse::PrepareNeedle(Bytes(txtSearch->text())).empty())
+            return;
+        FastWrap();
+    }
+
+    void FastWrap() {
+        if (SelectedCategory() != 0) {
+            ChooseCategory(0);
+            lstSectionsClick();
+            backPosition = -1;
+        } else {
+            backPosition = SelectedRow();
+        }
+        const int row = Browse::FindIdentifier(Rows(), Bytes(txtSearch->text()));
+        if (row < 0)
+            return;
+        SelectRow(row);
+        lstPackagesClick();
+    }
+
+    void btnBackClick() {
+        if (backPosition < 0)
+            return;
+        ChooseCategory(0);
+        lstSectionsClick();
+        // The list may have shrunk since the position was taken: a position
+        // past its end selects nothing.
+        SelectRow(backPosition);
+        lstPackagesClick();
+        backPosition = -1;
+    }
+
+    void lblSectionClick() {
+        const QString section = QString::fromUtf8(details->SectionText());
+        int entry = -1;
+        for (int i = 0; i < lstSections->count() && entry < 0; ++i)
+            if (QString::compare(lstSections->itemText(i), section, Qt::CaseInsensitive) == 0)
+                entry = i;
+        if (entry < 0 || section.isEmpty())
+            return;
+        ChooseCategory(entry);
+        lstSectionsClick();
+        const int row = Browse::FindIdentifier(Rows(), details->PackageText());
+        if (row < 0)
+            return;
+        SelectRow(row);
+        lstPackagesClick();
+    }
+
+    void btnMarkAllClick() {
+        PackageList::AcceptIndexes(folders.ProcDir, folders.ListsDir);
+        q->ShowAllCategories();
+        if (Rows().empty())
+            return;
+        model->ModifyRows([](PackageRows& rows) { PackageList::ClearUpdateFlags(rows); });
+        q->SavePackageList();
+    }
+
+    void SetCategoryEntries(const std::vector<std::string>& categories) {
+        lstSections->clear();
+        lstSections->addItem(AllCategories());
+        for (const std::string& category : categories)
+            lstSections->addItem(QString::fromUtf8(category), QByteArray::fromStdString(category));
+        lstSections->setCurrentIndex(0);
+    }
+
+    void BuildList(QWidget* group);
+    void ToggleMarkOfSelectedRow();
+};
+
+void TPackagesPage::Impl::BuildList(QWidget* group) {
+    lstPackages = new QTableView(group);
+    lstPackages->setObjectName(QStringLiteral("lstPackages"));
+    lstPackages->setGeometry(12, 52, 257, 241);
+    model = new PackageListModel(lstPackages);
+    std::array<QPixmap, 4> states;
+    for (int i = 0; i < 4; ++i)
+        states[static_cast<std::size_t>(i)] = QPixmap(QStringLiteral(":/png/STATE%1").arg(i));
+    model->SetStatePictures(states);
+    lstPackages->setModel(model);
+
+    lstPackages->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstPackages->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstPackages->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstPackages->setShowGrid(true);
+    lstPackages->setWordWrap(false);
+    lstPackages->setSortingEnabled(false);
+    lstPackages->setIconSize(QSize(16, 16));
+
+    // Every row the same height and no header measuring its contents: the
+    // view then lays out a hundred thousand rows without touching them.
+    QHeaderView* rowsHeader = lstPackages->verticalHeader();
+    rowsHeader->hide();
+    rowsHeader->setMinimumSectionSize(1);
+    rowsHeader->setSectionResizeMode(QHeaderView::Fixed);
+    rowsHeader->setDefaultSectionSize(17);
+
+    QHeaderView* columns = lstPackages->horizontalHeader();
+    columns->setSectionsClickable(false);
+    columns->setSectionsMovable(false);
+    columns->setHighlightSections(false);
+    columns->setStretchLastSection(false);
+    columns->setSectionResizeMode(QHeaderView::Fixed);
+    columns->resizeSection(PackageListModel::ColumnCaption, 167);
+    columns->resizeSection(PackageListModel::ColumnVersion, 70);
+
+    // The selected row stays marked when the list loses the focus.
+    QPalette palette = lstPackages->palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    lstPackages->setPalette(palette);
+
+    lstPackages->viewport()->installEventFilter(
+        new TEventHook(lstPackages, [this](QObject*, QEvent* e) {
+            if (e->type() == QEvent::MouseButtonRelease &&
+                static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
+                lstPackagesClick();
+            return false;
+        }));
+    lstPackages->installEventFilter(new TEventHook(lstPackages, [this](QObject*, QEvent* e) {
+        if (e->type() == QEvent::KeyRelease) {
+            lstPackagesKeyUp();
+        } else if (e->type() == QEvent::KeyPress &&
+                   static_cast<QKeyEvent*>(e)->key() == Qt::Key_Space) {
+            ToggleMarkOfSelectedRow();
+            return true;
+        }
+        return false;
+    }));
+}
+
+void TPackagesPage::Impl::ToggleMarkOfSelectedRow() {
+    const int row = SelectedRow();
+    if (row >= 0)
+        model->SetMarked(row, !Rows()[static_cast<std::size_t>(row)].Marked);
+}
+
+TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
+    d->q = this;
+    OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+
+    grpPackages = new QGroupBox(QStringLiteral(" Пакеты "), this);
+    grpPackages->setObjectName(QStringLiteral("grpPackages"));
+    grpPackages->setGeometry(4, 4, 573, 337);
+
+    d->lstSections = new QComboBox(grpPackages);
+    d->lstSections->setObjectName(QStringLiteral("lstSections"));
+    d->lstSections->setEditable(false);
+    d->lstSections->setGeometry(12, 20, 257, 21);
+    d->lstSections->addItem(AllCategories());
+
+    d->BuildList(grpPackages);
+
+    d->txtSearch = new QLineEdit(grpPackages);
+    d->txtSearch->setObjectName(QStringLiteral("txtSearch"));
+    d->txtSearch->setGeometry(12, 304, 197, 22);
+
+    d->Search =
+        MakeToolButton(grpPackages, QStringLiteral("btnSearch"), QStringLiteral("imgSearch"),
+                       {214, 301}, 28, QStringLiteral("Поиск по имени, идентификатору и описанию"));
+    d->Back = MakeToolButton(grpPackages, QStringLiteral("btnBack"), QStringLiteral("imgBack"),
+                             {242, 301}, 28, QStringLiteral("Назад"));
+    d->MarkAll =
+        MakeToolButton(grpPackages, QStringLiteral("btnMarkAll"), QStringLiteral("imgMarkAll"),
+                       {526, 297}, 36, QStringLiteral("Сбросить все обновления"));
+
+    d->details = new TPackageDetailsPanel(grpPackages, d->txtSearch, &OpenUrl);
+
+    PkgDownload =
+        MakeToolButton(this, QStringLiteral("btnPkgDownload"), QStringLiteral("imgPkgDownload"),
+                       {14, 350}, 36, QStringLiteral("Загрузить выбранные пакеты"));
+    prPkg = MakeStripProgress(this, QStringLiteral("prPkg"));
+    prPkg->hide();
+    PkgStop = MakeToolButton(this, QStringLiteral("btnPkgStop"), QStringLiteral("imgPkgStop"),
+                             {530, 350}, 36, QStringLiteral("Остановить"));
+    PkgStop.SetShown(false);
+    PkgStop.SetEnabled(false);
+
+    setTabOrder(d->lstSections, d->lstPackages);
+    setTabOrder(d->lstPackages, d->txtSearch);
+    setTabOrder(d->txtSearch, d->details->txtDesc);
+
+    connect(d->lstSections, &QComboBox::activated, this, [this] { d->lstSectionsClick(); });
+    connect(d->txtSearch, &QLineEdit::returnPressed, this, [this] { d->txtSearchKeyPress(); });
+    connect(d->Search.btn, &QToolButton::clicked, this, [this] { d->btnSearchClick(); });
+    d->Search.btn->installEventFilter(new TEventHook(d->Search.btn, [this](QObject*, QEvent* e) {
+        // The button itself ignores the right button; taking its press here
+        // makes the release arrive over it.
+        auto* mouse = static_cast<QMouseEvent*>(e);
+        if (e->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton)
+            return true;
+        if (e->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton) {
+            if (d->Search.btn->rect().contains(mouse->position().toPoint()))
+                d->btnSearchMouseUp(Qt::RightButton);
+            return true;
+        }
+        return false;
+    }));
+    connect(d->Back.btn, &QToolButton::clicked, this, [this] { d->btnBackClick(); });
+    connect(d->MarkAll.btn, &QToolButton::clicked, this, [this] { d->btnMarkAllClick(); });
+    connect(d->details, &TPackageDetailsPanel::sectionClicked, this,
+            [this] { d->lblSectionClick(); });
+    connect(PkgDownload.btn, &QToolButton::clicked, this, &TPackagesPage::downloadClicked);
+    connect(PkgStop.btn, &QToolButton::clicked, this, &TPackagesPage::stopClicked);
+}
+
+TPackagesPage::~TPackagesPage() {
+    delete d;
+}
+
+void TPackagesPage::LoadPictures() {
+    LoadPNG(QStringLiteral("STOP"), PkgStop.img);
+    LoadPNG(QStringLiteral("DOWNLOAD"), PkgDownload.img);
+    LoadPNG(QStringLiteral("SEARCH"), d->Search.img);
+    LoadPNG(QStringLiteral("MARKALL"), d->MarkAll.img);
+    d->details->LoadPictures();
+    LoadPNG(QStringLiteral("BACK"), d->Back.img);
+}
+
+void TPackagesPage::SetFolders(const WorkFolders& folders) {
+    d->folders = folders;
+}
+
+bool TPackagesPage::LoadPackageList(const std::string& category) {
+    PackageRows rows;
+    std::vector<std::string> categories;
+    const PackageList::LoadResult result =
+        PackageList::LoadPackageList(d->CacheFile(), category, rows, categories);
+    if (result == PackageList::LoadResult::Missing)
+        return false;
+    d->model->SetRows(std::move(rows));
+    if (category.empty())
+        d->SetCategoryEntries(categories);
+    return result == PackageList::LoadResult::Complete;
+}
+
+void TPackagesPage::LoadPackages() {
+    d->model->SetRows(
+        ::LoadPackages(d->folders.ProcDir, d->folders.ListsDir, d->folders.ArchivesDir));
+}
+
+void TPackagesPage::SavePackageList() {
+    PackageList::SavePackageList(d->CacheFile(), Rows());
+}
+
+void TPackagesPage::ShowAllCategories() {
+    d->ChooseCategory(0);
+    d->lstSectionsClick();
+}
+
+void TPackagesPage::HidePackageInfo() {
+    d->details->HidePackageInfo();
+}
+
+void TPackagesPage::SetBackPositionNone() {
+    d->backPosition = -1;
+}
+
+const PackageRows& TPackagesPage::Rows() const {
+    return d->Rows();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/WorkFolders.h"
+#include "app/ui/Widgets.h"
+#include "catalogue/PackageDetails.h"
+#include "catalogue/PackageRow.h"
+
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QTableView;
+
+// The Packages page: the category box, the package list, search, the details
+// panel and the download strip. The main window owns it and calls the
+// catalogue operations below from its start-up, shutdown and reloads.
+class TPackagesPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TPackagesPage(QWidget* parent = nullptr);
+    ~TPackagesPage() override;
+
+    // Loads the page's pictures (one LoadPNG per picture control).
+    void LoadPictures();
+    // The working folders, known after the start-up has prepared them.
+    void SetFolders(const WorkFolders& folders);
+
+    // ---- catalogue operations used by the main window ----
+    // Replaces the list by the saved rows of Category (all when empty); true
+    // when "cache.txt" was read to its end.
+    bool LoadPackageList(const std::string& category);
+    // Rebuilds the list from the index store.
+    void LoadPackages();
+    // Writes the whole list to "cache.txt".
+    void SavePackageList();
+    // Chooses the all-categories entry and reloads the list with it.
+    void ShowAllCategories();
+    void HidePackageInfo();
+    void SetBackPositionNone();
+    const PackageRows& Rows() const;
+
+    // Opens a link with the desktop's default handler; tests replace it.
+    std::function<void(const QUrl&)> OpenUrl;
+
+    // ---- controls the main window's busy states need ----
+    QGroupBox* grpPackages = nullptr;
+    TToolButton PkgDownload; // btnPkgDownload / imgPkgDownload
+    TToolButton PkgStop;     // btnPkgStop / imgPkgStop
+    QProgressBar* prPkg = nullptr;
+
+signals:
+    void downloadClicked(); // btnPkgDownload
+    void stopClicked();     // btnPkgStop
+
+private:
+    struct Impl;
+    Impl* d = nullptr;
+};
