@@ -1,0 +1,67 @@
+#pragma once
+
+#include "catalogue/PackageRow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// A working folder with "proc", "lists" and "archives" in a temporary folder.
+class CatalogueFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        for (const char* sub : {"proc", "lists", "archives"})
+            ASSERT_TRUE(QDir(root.path()).mkdir(QString::fromUtf8(sub)));
+    }
+
+    QString Path(const std::string& relative) const {
+        return root.filePath(QString::fromStdString(relative));
+    }
+    QString Proc() const { return Path("proc"); }
+    QString Lists() const { return Path("lists"); }
+    QString Archives() const { return Path("archives"); }
+
+    void Write(const std::string& relative, const std::string& bytes) const {
+        QFile f(Path(relative));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << relative;
+        ASSERT_EQ(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+    }
+
+    // The file's bytes, or "<missing>".
+    std::string Read(const std::string& relative) const {
+        QFile f(Path(relative));
+        if (!f.open(QIODevice::ReadOnly))
+            return "<missing>";
+        return f.readAll().toStdString();
+    }
+
+    QTemporaryDir root;
+};
+
+// Pins the collation locale for one test and puts the old one back.
+class LocaleGuard {
+public:
+    explicit LocaleGuard(const QLocale& locale) : old_(QLocale()) { QLocale::setDefault(locale); }
+    ~LocaleGuard() { QLocale::setDefault(old_); }
+    LocaleGuard(const LocaleGuard&) = delete;
+    LocaleGuard& operator=(const LocaleGuard&) = delete;
+
+private:
+    QLocale old_;
+};
+
+inline PackageRow Row(std::string caption, std::string package, int state = 0,
+                      std::string section = {}) {
+    PackageRow r;
+    r.Caption = std::move(caption);
+    r.Package = std::move(package);
+    r.State = state;
+    r.Section = std::move(section);
+    return r;
+}

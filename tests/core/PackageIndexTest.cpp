@@ -1,0 +1,339 @@
+#include "CatalogueFixture.h"
+
+#include "catalogue/PackageIndex.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+using namespace std::string_literals;
+
+// What a stanza gives, without the flags.
+struct Fields {
+    std::string Package, Caption, Version, Description, Section;
+    bool operator==(const Fields&) const = default;
+};
+
+void PrintTo(const Fields& f, std::ostream* os) {
+    *os << "{" << f.Package << " | " << f.Caption << " | " << f.Version << " | " << f.Description
+        << " | " << f.Section << "}";
+}
+
+std::vector<Fields> ByPackage(const PackageRows& rows) {
+    std::vector<Fields> out;
+    for (const PackageRow& r : rows)
+        out.push_back({r.Package, r.Caption, r.Version, r.Description, r.Section});
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Fields& a, const Fields& b) { return a.Package < b.Package; });
+    return out;
+}
+
+struct StanzaCase {
+    std::string name;
+    std::string index;
+    std::vector<Fields> rows; // ordered by identifier
+};
+
+class StanzaReading : public CatalogueFolder, public ::testing::WithParamInterface<StanzaCase> {};
+
+TEST_P(StanzaReading, GivesTheseRows) {
+    const StanzaCase& c = GetParam();
+    Write("proc/repo.example.org_Packages", c.index);
+    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    EXPECT_EQ(ByPackage(rows), c.rows);
+    for (const PackageRow& r : rows) {
+        EXPECT_EQ(r.IndexFile, "repo.example.org_Packages");
+        EXPECT_EQ(r.State, StateNewOrUpdated); // no reference copy: everything is new
+        EXPECT_FALSE(r.Marked);
+    }
+}
+
+const std::string kStanzas = "Package: com.example.a\nName: Alpha\nVersion: 1.0\n"
+                             "Section: Tweaks\nDescription: First\n\n"
+                             "Package: com.example.b\nVersion: 2.0\nDescription: Second\n";
+const std::vector<Fields> kStanzaRows = {
+    {"com.example.a", "Alpha", "1.0", "First", "Tweaks"},
+    {"com.example.b", "com.example.b", "2.0", "Second", "Tweaks"}};
+
+std::string WithCrLf(std::string s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+const std::string k300(300, 'x');
+// 255 ASCII bytes, then a two-byte letter that the cut at 256 would split.
+const std::string kSplitName = std::string(255, 'n') + "\xD0\x96" + "tail";
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, StanzaReading,
+    ::testing::Values(
+        StanzaCase{"Lf", kStanzas, kStanzaRows},
+        StanzaCase{"CrLf", WithCrLf(kStanzas), kStanzaRows},
+        StanzaCase{"NoFinalLineEnd", kStanzas.substr(0, kStanzas.size() - 1), kStanzaRows},
+        StanzaCase{
+            "LoneCrDroppedFromLine", "Package: a\nName: Fo\ro\n", {{"a", "Foo", "", "", ""}}},
+        StanzaCase{"EndOfTextByte", "Package: a\n\n\x1A\nPackage: b\n", {{"a", "a", "", "", ""}}},
+        StanzaCase{
+            "NulBytesKept",
+            "Package: a\0b\nDescription: x\0y\n"s,
+            {{std::string("a\0b", 3), std::string("a\0b", 3), "", std::string("x\0y", 3), ""}}},
+        StanzaCase{"FieldNamesAreCaseSensitive",
+                   "package: foo\nPACKAGE: bar\n\nPackage: ok\nname: N\nversion: 9\n",
+                   {{"ok", "ok", "", "", ""}}},
+        StanzaCase{
+            "NoBlankAfterColon", "Package: a\nVersion:1.0\nName:Xy\n", {{"a", "y", ".0", "", ""}}},
+        StanzaCase{"MultiLineDescription",
+                   "Package: a\nDescription: Short\n Long text\n .\n more\n",
+                   {{"a", "a", "", "Short", ""}}},
+        StanzaCase{"InvalidUtf8Decoded",
+                   "Package: a\nName: \xCF\xF0\xE8\nDescription: bad \xFF\n",
+                   {{"a", "", "", "", ""}}},
+        StanzaCase{"ValidUtf8Kept",
+                   "Package: a\nName: \xD0\x9F\xD1\x80\xD0\xB8\n",
+                   {{"a", "\xD0\x9F\xD1\x80\xD0\xB8", "", "", ""}}},
+        StanzaCase{"CutAt256",
+                   "Package: " + k300 + "\nVersion: " + k300 + "\nName: " + k300 +
+                       "\nSection: " + k300 + "\nDescription: " + k300 + "\n",
+                   {{k300.substr(0, 256), k300.substr(0, 256), k300.substr(0, 256),
+                     k300.substr(0, 256), k300.substr(0, 256)}}},
+        StanzaCase{"CutInsideUtf8DropsOnlyThePartialLetter",
+                   "Package: a\nName: " + kSplitName + "\nDescription: " + kSplitName + "\n",
+                   {{"a", std::string(255, 'n'), "", std::string(255, 'n'), ""}}},
+        StanzaCase{
+            "ValuesNotTrimmed", "Package: a \nName:  Spaced \n", {{"a ", " Spaced ", "", "", ""}}},
+        StanzaCase{
+            "LaterLineWins", "Package: a\nVersion: 1\nVersion: 2\n", {{"a", "a", "2", "", ""}}},
+        StanzaCase{"IndentedFieldIgnored", "Package: a\n Version: 1\n", {{"a", "a", "", "", ""}}},
+        StanzaCase{
+            "BlankLineDoesNotEndStanza", "Package: a\n \nVersion: 2\n", {{"a", "a", "2", "", ""}}},
+        StanzaCase{"ManyEmptyLinesNoRows",
+                   "\n\n\nPackage: a\n\n\n\n\nPackage: b\n\n\n",
+                   {{"a", "a", "", "", ""}, {"b", "b", "", "", ""}}},
+        StanzaCase{"SectionSticksEvenOverStanzasWithoutPackage",
+                   "Section: Themes\n\nPackage: a\n\nPackage: b\nSection: Games\n\nPackage: c\n",
+                   {{"a", "a", "", "", "Themes"},
+                    {"b", "b", "", "", "Games"},
+                    {"c", "c", "", "", "Games"}}},
+        StanzaCase{"EmptyValues", "Package:\nName:\nVersion:\n", {{"", "", "", "", ""}}}),
+    [](const auto& info) { return info.param.name; });
+
+struct FlagCase {
+    std::string name;
+    std::string index;
+    std::string reference; // "<none>" for no reference copy
+    std::vector<std::string> archived;
+    std::vector<std::pair<std::string, int>> states; // by identifier
+};
+
+class UpdateFlags : public CatalogueFolder, public ::testing::WithParamInterface<FlagCase> {};
+
+TEST_P(UpdateFlags, FlagEachRow) {
+    const FlagCase& c = GetParam();
+    Write("proc/r_Packages", c.index);
+    if (c.reference != "<none>")
+        Write("lists/r_Packages", c.reference);
+    for (const std::string& a : c.archived)
+        Write("archives/" + a, "");
+    std::vector<std::pair<std::string, int>> states;
+    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+        states.emplace_back(r.Package, r.State);
+    std::sort(states.begin(), states.end());
+    EXPECT_EQ(states, c.states);
+}
+
+const std::string kFooBar = "Package: bar\nVersion: 1.0\nFilename: ./debs/bar_1.0.deb\n\n"
+                            "Package: foo\nVersion: 1.1\nFilename: debs/foo_1.1.deb\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, UpdateFlags,
+    ::testing::Values(
+        FlagCase{"NoReferenceAllNew", kFooBar, "<none>", {"foo_1.1.deb"}, {{"bar", 2}, {"foo", 3}}},
+        FlagCase{"SameAndChangedVersion",
+                 kFooBar,
+                 "Package: foo\nVersion: 1.0\n\nPackage: bar\nVersion: 1.0\n",
+                 {"bar_1.0.deb"},
+                 {{"bar", 1}, {"foo", 2}}},
+        FlagCase{"MissingButDownloaded",
+                 kFooBar,
+                 "Package: bar\nVersion: 1.0\n",
+                 {"foo_1.1.deb"},
+                 {{"bar", 0}, {"foo", 3}}},
+        FlagCase{"IdentifierLineInOtherCase",
+                 kFooBar,
+                 "PACKAGE: FOO\nVersion: 1.1\n\npackage: Bar\nVersion: 1.0\n",
+                 {},
+                 {{"bar", 0}, {"foo", 0}}},
+        FlagCase{"LastReferenceStanzaWithoutEmptyLine",
+                 kFooBar,
+                 "Package: bar\nVersion: 1.0\n\nPackage: foo\nVersion: 1.0",
+                 {},
+                 {{"bar", 0}, {"foo", 2}}},
+        FlagCase{"CrLfAndCrOnlyReference",
+                 kFooBar,
+                 "Package: bar\r\nVersion: 1.0\r\n\r\nPackage: foo\rVersion: 1.1\r",
+                 {},
+                 {{"bar", 0}, {"foo", 0}}},
+        FlagCase{"FirstOccurrenceWins",
+                 "Package: foo\nVersion: 2\n",
+                 "Package: foo\nVersion: 1\n\nPackage: foo\nVersion: 2\n",
+                 {},
+                 {{"foo", 2}}},
+        FlagCase{"VersionBeforePackageInReferenceStanza",
+                 "Package: foo\nVersion: 2\n",
+                 "Version: 2\nPackage: foo\n\nVersion: 3\n",
+                 {},
+                 {{"foo", 0}}},
+        FlagCase{"VersionOfNextStanzaNotTaken",
+                 "Package: foo\nVersion: 2\n",
+                 "Package: foo\n\nVersion: 3\n",
+                 {},
+                 {{"foo", 0}}},
+        FlagCase{"ReferenceWithoutVersionNeverFlags",
+                 "Package: foo\nVersion: 9\n",
+                 "Package: foo\nName: x\n",
+                 {},
+                 {{"foo", 0}}},
+        FlagCase{"IndexWithoutVersionAgainstVersion",
+                 "Package: foo\n",
+                 "Package: foo\nVersion: 1\n",
+                 {},
+                 {{"foo", 2}}},
+        FlagCase{"TrailingBlankIsAnotherVersion",
+                 "Package: foo\nVersion: 1.0 \n",
+                 "Package: foo\nVersion: 1.0\n",
+                 {},
+                 {{"foo", 2}}},
+        FlagCase{"WholePackageLineCompared",
+                 "Package: foo\nVersion: 1\n",
+                 "Package: foobar\nVersion: 1\n\nPackage:  foo\nVersion: 1\n",
+                 {},
+                 {{"foo", 2}}},
+        FlagCase{"SeveralStanzasOfOneIdentifier",
+                 "Package: foo\nVersion: 1\n\nPackage: foo\nVersion: 2\n",
+                 "Package: foo\nVersion: 1\n",
+                 {},
+                 {{"foo", 0}, {"foo", 2}}},
+        FlagCase{"ArchiveNameFromFilenameLine",
+                 "Package: foo\nFilename: pool/main/f/foo/foo_1_iphoneos-arm.deb\n\n"
+                 "Package: bar\nFilename: ./debs/other.deb\n",
+                 "<none>",
+                 {"foo_1_iphoneos-arm.deb", "bar"},
+                 {{"bar", 2}, {"foo", 3}}}),
+    [](const auto& info) { return info.param.name; });
+
+class LoadingStore : public CatalogueFolder {};
+
+TEST_F(LoadingStore, ReadsOnlyFilesNamedLikeIndexes) {
+    Write("proc/a_Packages", "Package: a\n");
+    Write("proc/b_packages", "Package: b\n");
+    Write("proc/cache.txt", "Package: cache\n");
+    Write("proc/a_Packages.bak", "Package: bak\n");
+    ASSERT_TRUE(QDir(Proc()).mkdir(QStringLiteral("dir_Packages")));
+    Write("proc/dir_Packages/x_Packages", "Package: nested\n");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Path("proc/fifo_Packages")).constData(), 0600), 0);
+    ASSERT_EQ(::symlink("a_Packages", QFile::encodeName(Path("proc/link_Packages")).constData()),
+              0);
+    QElapsedTimer timer;
+    timer.start();
+    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    EXPECT_LT(timer.elapsed(), 5000);
+    std::vector<std::string> ids;
+    for (const PackageRow& r : rows)
+        ids.push_back(r.Package);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(LoadingStore, ReferenceThatIsNoFileCountsAsAbsent) {
+    Write("proc/a_Packages", "Package: a\nVersion: 1\n");
+    ASSERT_TRUE(QDir(Lists()).mkdir(QStringLiteral("a_Packages")));
+    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].State, StateNewOrUpdated);
+}
+
+TEST_F(LoadingStore, HugeLineWithoutLineEnd) {
+    std::string index = "Package: big\nName: Big\nDescription: ";
+    index.append(30u << 20, 'd');
+    Write("proc/big_Packages", index);
+    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Description, std::string(256, 'd'));
+    EXPECT_EQ(rows[0].Caption, "Big");
+}
+
+TEST_F(LoadingStore, FlaggedRowsFirstThenByCaption) {
+    LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
+    Write("proc/r_Packages", "Package: p1\nName: delta\n\nPackage: p2\nName: Bravo\n\n"
+                             "Package: p3\nName: alpha\n\nPackage: p4\nName: Charlie\n\n"
+                             "Package: p5\nName: echo\n");
+    Write("lists/r_Packages", "Package: p1\n\nPackage: p3\n\nPackage: p5\n");
+    std::vector<std::string> captions;
+    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+        captions.push_back(r.Caption + ":" + std::to_string(r.State));
+    EXPECT_EQ(captions,
+              (std::vector<std::string>{"Bravo:2", "Charlie:2", "alpha:0", "delta:0", "echo:0"}));
+}
+
+TEST(SortPackages, CaseBreaksTiesOnlyLowerFirstAndStable) {
+    LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
+    PackageRows rows = {Row("abd", "1"), Row("Abc", "2"), Row("abc", "3"), Row("B", "4"),
+                        Row("abc", "5"), Row("a", "6"),   Row("", "7")};
+    SortPackages(rows);
+    std::string order;
+    for (const PackageRow& r : rows)
+        order += r.Package;
+    EXPECT_EQ(order, "7635214");
+}
+
+TEST(SortPackages, CLocaleStillSortsLinguistically) {
+    LocaleGuard locale(QLocale::c());
+    PackageRows rows = {Row("b", "1"), Row("B", "2"), Row("a", "3"), Row("A", "4")};
+    SortPackages(rows);
+    std::string order;
+    for (const PackageRow& r : rows)
+        order += r.Package;
+    EXPECT_EQ(order, "3412");
+}
+
+TEST(MoveUpdates, FlaggedRowsToTheTopKeepingOrder) {
+    PackageRows rows = {Row("a", "a", 0), Row("b", "b", 2), Row("c", "c", 1),
+                        Row("d", "d", 3), Row("e", "e", 0), Row("f", "f", 2)};
+    MoveUpdates(rows);
+    std::string order;
+    for (const PackageRow& r : rows)
+        order += r.Package;
+    EXPECT_EQ(order, "bdface");
+}
+
+struct NameCase {
+    const char* line;
+    const char* name;
+};
+
+class LocalFileNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(LocalFileNames, LastSegment) {
+    EXPECT_EQ(LocalFileName(GetParam().line), GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, LocalFileNames,
+    ::testing::Values(
+        NameCase{"Filename: ./debs/foo_1.0_iphoneos-arm.deb", "foo_1.0_iphoneos-arm.deb"},
+        NameCase{"Filename: pool/main/f/foo/foo_1.deb", "foo_1.deb"},
+        NameCase{"Filename:   ./x.deb \t", "x.deb"},
+        NameCase{"Filename: http://host//a.deb", "a.deb"}, NameCase{"Filename: C:x.deb", "x.deb"},
+        NameCase{"Filename: a\\b.deb", "b.deb"}, NameCase{"Filename: debs/x./y.deb", "xy.deb"},
+        NameCase{"Filename: ../up.deb", ".up.deb"}, NameCase{"Filename:x.deb", "x.deb"},
+        NameCase{"Filename: dir/", ""}, NameCase{"", ""}));
+
+} // namespace

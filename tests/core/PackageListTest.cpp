@@ -1,0 +1,248 @@
+#include "CatalogueFixture.h"
+
+#include "catalogue/PackageIndex.h"
+#include "catalogue/PackageList.h"
+
+#include <QDir>
+
+namespace {
+
+using namespace std::string_literals;
+using PackageList::LoadResult;
+
+PackageRow FullRow(std::string section, std::string caption, int state, std::string version,
+                   std::string package, std::string description, std::string indexFile) {
+    PackageRow r;
+    r.Section = std::move(section);
+    r.Caption = std::move(caption);
+    r.State = state;
+    r.Version = std::move(version);
+    r.Package = std::move(package);
+    r.Description = std::move(description);
+    r.IndexFile = std::move(indexFile);
+    return r;
+}
+
+const PackageRows kTwoRows = {
+    FullRow("Tweaks", "Example Tweak Pack", 3, "1.0", "com.example.tweak", "Example",
+            "repo.example.org_Packages"),
+    FullRow("Themes", "\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xB0", 0, "2:1.4", "com.example.theme", "",
+            "apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages")};
+
+const std::string kTwoRowsFile =
+    "Tweaks\r\nExample Tweak Pack\r\n$3\r\n1.0\r\ncom.example.tweak\r\n"
+    "Example\r\nrepo.example.org_Packages\r\n"
+    "Themes\r\n\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xB0\r\n$0\r\n2:1.4\r\n"
+    "com.example.theme\r\n\r\n"
+    "apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages\r\n";
+
+class SavedList : public CatalogueFolder {
+protected:
+    QString Cache() const { return Path("proc/cache.txt"); }
+    LoadResult Load(const std::string& category = {}) {
+        return PackageList::LoadPackageList(Cache(), category, rows, categories);
+    }
+    PackageRows rows;
+    std::vector<std::string> categories;
+};
+
+TEST_F(SavedList, SavesSevenCrLfLinesPerRowAndReadsThemBack) {
+    ASSERT_TRUE(PackageList::SavePackageList(Cache(), kTwoRows));
+    EXPECT_EQ(Read("proc/cache.txt"), kTwoRowsFile);
+    rows = {Row("stale", "stale")};
+    EXPECT_EQ(Load(), LoadResult::Complete);
+    EXPECT_EQ(rows, kTwoRows);
+    EXPECT_EQ(QDir(Proc()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("cache.txt")});
+}
+
+TEST_F(SavedList, EmptyListDeletesTheFile) {
+    Write("proc/cache.txt", kTwoRowsFile);
+    EXPECT_TRUE(PackageList::SavePackageList(Cache(), {}));
+    EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
+    EXPECT_EQ(Load(), LoadResult::Missing);
+}
+
+TEST_F(SavedList, FailedSaveLeavesNoFile) {
+    ASSERT_TRUE(QDir(Proc()).mkdir(QStringLiteral("cache.txt")));
+    EXPECT_FALSE(PackageList::SavePackageList(Cache(), kTwoRows));
+    EXPECT_FALSE(PackageList::SavePackageList(Path("nowhere/cache.txt"), kTwoRows));
+    EXPECT_EQ(QDir(Proc()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("cache.txt")});
+}
+
+TEST_F(SavedList, LineBreaksInsideFieldsCannotSplitARecord) {
+    PackageRows odd = {FullRow("A\rB", "C\nD", 1, "E\x1A", "F\r\nG", "H", "I")};
+    ASSERT_TRUE(PackageList::SavePackageList(Cache(), odd));
+    EXPECT_EQ(Read("proc/cache.txt"), "A B\r\nC D\r\n$1\r\nE \r\nF  G\r\nH\r\nI\r\n");
+    EXPECT_EQ(Load(), LoadResult::Complete);
+    EXPECT_EQ(rows.size(), 1u);
+}
+
+TEST_F(SavedList, MissingFileLeavesRowsAndCategories) {
+    rows = {Row("kept", "kept")};
+    categories = {"Kept"};
+    EXPECT_EQ(Load(), LoadResult::Missing);
+    EXPECT_EQ(rows, PackageRows{Row("kept", "kept")});
+    EXPECT_EQ(categories, std::vector<std::string>{"Kept"});
+}
+
+struct DamageCase {
+    std::string name;
+    std::string tail; // appended after the first complete record
+    LoadResult result;
+    std::vector<PackageRow> extra; // rows after the first one
+};
+
+class SavedListDamage : public SavedList, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(SavedListDamage, KeepsWhatCameBefore) {
+    const DamageCase& c = GetParam();
+    const std::string first = kTwoRowsFile.substr(0, kTwoRowsFile.find("Themes"));
+    Write("proc/cache.txt", first + c.tail);
+    EXPECT_EQ(Load(), c.result);
+    PackageRows expected = {kTwoRows[0]};
+    expected.insert(expected.end(), c.extra.begin(), c.extra.end());
+    EXPECT_EQ(rows, expected);
+}
+
+PackageRow CaptionOnly(std::string caption) {
+    PackageRow r;
+    r.Caption = std::move(caption);
+    return r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, SavedListDamage,
+    ::testing::Values(
+        DamageCase{"EndsAfterLineTwo", "S\r\nCap\r\n", LoadResult::Damaged, {CaptionOnly("Cap")}},
+        DamageCase{"EndsAfterLineThree",
+                   "S\r\nCap\r\n$2\r\n",
+                   LoadResult::Complete,
+                   {FullRow("S", "Cap", 2, "", "", "", "")}},
+        DamageCase{"EmptyState",
+                   "S\r\nCap\r\n\r\nv\r\np\r\nd\r\ni\r\n",
+                   LoadResult::Damaged,
+                   {CaptionOnly("Cap")}},
+        DamageCase{"WordState", "S\r\nCap\r\nthree\r\n", LoadResult::Damaged, {CaptionOnly("Cap")}},
+        DamageCase{"DollarOnly", "S\r\nCap\r\n$\r\n", LoadResult::Damaged, {CaptionOnly("Cap")}},
+        DamageCase{
+            "StateBeyondThree", "S\r\nCap\r\n$4\r\n", LoadResult::Damaged, {CaptionOnly("Cap")}},
+        DamageCase{"HexStateTen", "S\r\nCap\r\n$A\r\n", LoadResult::Damaged, {CaptionOnly("Cap")}},
+        DamageCase{
+            "NegativeState", "S\r\nCap\r\n-1\r\n", LoadResult::Damaged, {CaptionOnly("Cap")}},
+        DamageCase{"HugeState",
+                   "S\r\nCap\r\n$100000000000000000003\r\n",
+                   LoadResult::Damaged,
+                   {CaptionOnly("Cap")}},
+        DamageCase{
+            "DecimalAndPaddedStates",
+            "S\r\nA\r\n2\r\nv\r\np\r\nd\r\ni\r\nS\r\nB\r\n$03\r\nv\r\np\r\nd\r\ni\r\n",
+            LoadResult::Complete,
+            {FullRow("S", "A", 2, "v", "p", "d", "i"), FullRow("S", "B", 3, "v", "p", "d", "i")}},
+        DamageCase{"LfAndEndOfText",
+                   "S\nA\n$1\nv\np\nd\ni\n\x1AS\r\nB\r\n$x\r\n",
+                   LoadResult::Complete,
+                   {FullRow("S", "A", 1, "v", "p", "d", "i")}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(SavedList, DamagedFileStillGivesItsCategories) {
+    Write("proc/cache.txt", "Games\r\nA\r\n$0\r\n\r\n\r\n\r\n\r\nThemes\r\nB\r\n$9\r\n");
+    EXPECT_EQ(Load(), LoadResult::Damaged);
+    EXPECT_EQ(categories, (std::vector<std::string>{"Games", "Themes"}));
+}
+
+const std::string kSections = "tweaks\r\nA\r\n$0\r\nv\r\na\r\nd\r\ni\r\n"
+                              "Tweaks\r\nB\r\n$1\r\nv\r\nb\r\nd\r\ni\r\n"
+                              "\r\nC\r\n$2\r\nv\r\nc\r\nd\r\ni\r\n"
+                              "\xD0\xA2\xD0\xB5\xD0\xBC\xD1\x8B\r\nD\r\n$3\r\nv\r\nd\r\nd\r\ni\r\n"
+                              "Addons\r\nE\r\n$0\r\nv\r\ne\r\nd\r\ni\r\n"
+                              "\xD1\x82\xD0\xB5\xD0\xBC\xD1\x8B\r\nF\r\n$0\r\nv\r\nf\r\nd\r\ni\r\n"
+                              "Tweaks\r\nG\r\n$bad\r\n";
+
+TEST_F(SavedList, CategoryListIsDistinctIgnoringCaseSortedAndWithoutEmpty) {
+    LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
+    Write("proc/cache.txt", kSections);
+    EXPECT_EQ(Load(), LoadResult::Damaged);
+    EXPECT_EQ(categories,
+              (std::vector<std::string>{"Addons", "tweaks", "\xD0\xA2\xD0\xB5\xD0\xBC\xD1\x8B"}));
+}
+
+TEST_F(SavedList, CategoryIsMatchedExactlyAndSkipsOtherRecordsUnread) {
+    Write("proc/cache.txt", kSections);
+    categories = {"untouched"};
+    // The damaged record is one of the skipped ones for "tweaks".
+    rows = {Row("stale", "stale")};
+    EXPECT_EQ(Load("tweaks"), LoadResult::Complete);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], FullRow("tweaks", "A", 0, "v", "a", "d", "i"));
+    EXPECT_EQ(categories, std::vector<std::string>{"untouched"});
+
+    EXPECT_EQ(Load("Tweaks"), LoadResult::Damaged);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Package, "b");
+    EXPECT_EQ(rows[1], CaptionOnly("G"));
+
+    EXPECT_EQ(Load("Nothing"), LoadResult::Complete);
+    EXPECT_TRUE(rows.empty());
+}
+
+TEST_F(SavedList, UpdatePackageIconChangesOnlyIdentifierLines) {
+    const PackageRows saved = {
+        FullRow("S", "com.example.a", 2, "1", "com.example.a", "com.example.a", "one_Packages"),
+        FullRow("S", "Other", 0, "com.example.a", "com.example.b", "x", "com.example.a"),
+        FullRow("S", "com.example.a", 3, "2", "com.example.a", "", "two_Packages")};
+    ASSERT_TRUE(PackageList::SavePackageList(Cache(), saved));
+    PackageList::UpdatePackageIcon(Cache(), "com.example.a", 1);
+    EXPECT_EQ(Load(), LoadResult::Complete);
+    PackageRows expected = saved;
+    expected[0].State = 1;
+    expected[2].State = 1;
+    EXPECT_EQ(rows, expected);
+
+    const std::string before = Read("proc/cache.txt");
+    PackageList::UpdatePackageIcon(Cache(), "COM.EXAMPLE.A", 0);
+    PackageList::UpdatePackageIcon(Cache(), "absent", 0);
+    EXPECT_EQ(Read("proc/cache.txt"), before);
+}
+
+TEST_F(SavedList, UpdatePackageIconReadsAnyLineEndsAndWritesCrLf) {
+    Write("proc/cache.txt", "S\nCap\n$0\nv\npkg\nd\ni\n");
+    PackageList::UpdatePackageIcon(Cache(), "pkg", 1);
+    EXPECT_EQ(Read("proc/cache.txt"), "S\r\nCap\r\n$1\r\nv\r\npkg\r\nd\r\ni\r\n");
+}
+
+TEST_F(SavedList, UpdatePackageIconWithoutFileCreatesNone) {
+    PackageList::UpdatePackageIcon(Cache(), "pkg", 1);
+    EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
+}
+
+TEST_F(SavedList, AcceptIndexesCopiesEveryIndexOverItsReference) {
+    Write("proc/a_Packages", "Package: a\nVersion: 2\n");
+    Write("proc/b_packages", "Package: b\r\nVersion: 1\r\n");
+    Write("proc/cache.txt", kTwoRowsFile);
+    ASSERT_TRUE(QDir(Proc()).mkdir(QStringLiteral("dir_Packages")));
+    Write("lists/a_Packages", "Package: a\nVersion: 1\n");
+    Write("lists/other_Packages", "kept");
+    PackageList::AcceptIndexes(Proc(), Lists());
+    EXPECT_EQ(Read("lists/a_Packages"), Read("proc/a_Packages"));
+    EXPECT_EQ(Read("lists/b_packages"), Read("proc/b_packages"));
+    EXPECT_EQ(Read("lists/other_Packages"), "kept");
+    QStringList names =
+        QDir(Lists()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("a_Packages"), QStringLiteral("b_packages"),
+                                  QStringLiteral("other_Packages")}));
+    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+        EXPECT_EQ(r.State, 0) << r.Package;
+}
+
+TEST(ClearUpdateFlags, KeepsDownloadedBitAndSortsByCaption) {
+    LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
+    PackageRows rows = {Row("d", "d", 3), Row("c", "c", 2), Row("b", "b", 1), Row("a", "a", 0)};
+    PackageList::ClearUpdateFlags(rows);
+    EXPECT_EQ(rows, (PackageRows{Row("a", "a", 0), Row("b", "b", 1), Row("c", "c", 0),
+                                 Row("d", "d", 1)}));
+}
+
+} // namespace

@@ -1,0 +1,190 @@
+#include "catalogue/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines ReadIndexLines(std::string_view text) {
+    Lines out;
+    TextFile::IndexLines reader(text);
+    std::string_view line;
+    while (reader.Next(line))
+        out.emplace_back(line);
+    return out;
+}
+
+Lines ReadAnyLines(std::string_view text) {
+    Lines out;
+    for (std::string_view l : TextFile::SplitAnyLineEnds(text))
+        out.emplace_back(l);
+    return out;
+}
+
+struct LineCase {
+    std::string name;
+    std::string text;
+    Lines index; // as index files are read
+    Lines any;   // as reference copies are read
+};
+
+class LineReading : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(LineReading, SplitsAsEachReaderShould) {
+    const LineCase& c = GetParam();
+    EXPECT_EQ(ReadIndexLines(c.text), c.index);
+    EXPECT_EQ(ReadAnyLines(c.text), c.any);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextFile, LineReading,
+    ::testing::Values(LineCase{"Empty", "", {}, {}},
+                      LineCase{"Lf", "a\nb\n", {"a", "b"}, {"a", "b"}},
+                      LineCase{"CrLf", "a\r\nb\r\n", {"a", "b"}, {"a", "b"}},
+                      LineCase{"NoFinalEnd", "a\nb", {"a", "b"}, {"a", "b"}},
+                      LineCase{"EmptyLines", "a\n\n\nb", {"a", "", "", "b"}, {"a", "", "", "b"}},
+                      LineCase{"LoneCrDroppedOrSplits", "a\rb\nc", {"ab", "c"}, {"a", "b", "c"}},
+                      LineCase{"CrOnly", "a\rb\r", {"ab"}, {"a", "b"}},
+                      LineCase{"CrCrLf", "a\r\r\nb", {"a", "b"}, {"a", "", "b"}},
+                      LineCase{"EndOfText", "a\nb\x1A\nc\n", {"a", "b"}, {"a", "b\x1A", "c"}},
+                      LineCase{"Nul",
+                               std::string("a\0b\nc", 5),
+                               {std::string("a\0b", 3), "c"},
+                               {std::string("a\0b", 3), "c"}},
+                      LineCase{"BlankLineIsNotEmpty", "a\n \nb", {"a", " ", "b"}, {"a", " ", "b"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(TextFile, CrOnlyTextOfManyLinesSplitsInLinearTime) {
+    // Two million CR-ended lines: a reader that looks for the next LF from
+    // every line start would need hours.
+    std::string text;
+    for (int i = 0; i < 2'000'000; ++i)
+        text += "x\r";
+    const auto lines = TextFile::SplitAnyLineEnds(text);
+    ASSERT_EQ(lines.size(), 2'000'000u);
+    EXPECT_EQ(lines.back(), "x");
+}
+
+struct Utf8Case {
+    std::string text;
+    bool valid;
+};
+
+class Utf8Validity : public ::testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8Validity, Judged) {
+    EXPECT_EQ(TextFile::IsValidUtf8(GetParam().text), GetParam().valid) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(TextFile, Utf8Validity,
+                         ::testing::Values(Utf8Case{"", true}, Utf8Case{"plain", true},
+                                           Utf8Case{"\xD0\x9F\xD1\x80\xD0\xB8", true},
+                                           Utf8Case{"\xF0\x9F\x98\x80", true},
+                                           Utf8Case{"\xC0\xAF", false},         // overlong
+                                           Utf8Case{"\xE0\x80\xAF", false},     // overlong
+                                           Utf8Case{"\xED\xA0\x80", false},     // surrogate
+                                           Utf8Case{"\xF4\x90\x80\x80", false}, // > U+10FFFF
+                                           Utf8Case{"\xD0", false},             // truncated
+                                           Utf8Case{"\x80", false},             // stray
+                                           Utf8Case{"\xCF\xF0\xE8", false},     // Windows-1251
+                                           Utf8Case{"\xFF\xFE", false}));
+
+struct CutCase {
+    std::string text;
+    std::size_t max;
+    std::string expected;
+};
+
+class Utf8Cut : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(Utf8Cut, DropsOnlyAPartialSequence) {
+    EXPECT_EQ(std::string(TextFile::CutUtf8(GetParam().text, GetParam().max)), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextFile, Utf8Cut,
+    ::testing::Values(CutCase{"abc", 5, "abc"}, CutCase{"abcdef", 3, "abc"},
+                      CutCase{"ab\xD0\x9F", 3, "ab"},         // 2-byte cut after lead
+                      CutCase{"ab\xD0\x9F", 4, "ab\xD0\x9F"}, // fits
+                      CutCase{"a\xE2\x82\xAC", 3, "a"},       // 3-byte, cut after 2
+                      CutCase{"a\xF0\x9F\x98\x80z", 4, "a"},  // 4-byte, cut after 3
+                      CutCase{"a\xF0\x9F\x98\x80z", 5, "a\xF0\x9F\x98\x80"},
+                      CutCase{"\xC3\xA9\x80\x80", 2, "\xC3\xA9"},     // stray continuation
+                      CutCase{"\x80\x80\x80\x80\x80", 2, "\x80\x80"}, // no lead at all
+                      CutCase{"\xD0\x9F", 0, ""}));
+
+class TextFileOnDisk : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString Path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+    void Write(const char* name, const std::string& bytes) const {
+        QFile f(Path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+    }
+    std::string Read(const char* name) const {
+        QFile f(Path(name));
+        if (!f.open(QIODevice::ReadOnly))
+            return "<missing>";
+        return f.readAll().toStdString();
+    }
+    QStringList Entries() const {
+        return QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+};
+
+TEST_F(TextFileOnDisk, ReadAllTakesOnlyRegularFiles) {
+    ASSERT_TRUE(dir.isValid());
+    const std::string bytes("x\0y\r\n", 5);
+    Write("plain", bytes);
+    std::string out = "stale";
+    ASSERT_TRUE(TextFile::ReadAll(Path("plain"), out));
+    EXPECT_EQ(out, bytes);
+
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Path("fifo")).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    ASSERT_EQ(::symlink("plain", QFile::encodeName(Path("link")).constData()), 0);
+    for (const char* name : {"fifo", "folder", "link", "absent"}) {
+        out = "stale";
+        EXPECT_FALSE(TextFile::ReadAll(Path(name), out)) << name;
+        EXPECT_TRUE(out.empty()) << name;
+    }
+}
+
+TEST_F(TextFileOnDisk, WriteAtomicallyReplacesTheFileAndLeavesNoTemporary) {
+    Write("target", "old contents");
+    ASSERT_TRUE(TextFile::WriteAtomically(Path("target"), std::string("new\0bytes", 9)));
+    EXPECT_EQ(Read("target"), std::string("new\0bytes", 9));
+    EXPECT_EQ(Entries(), QStringList{QStringLiteral("target")});
+}
+
+TEST_F(TextFileOnDisk, WriteAtomicallyFailureKeepsWhatWasThere) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("busy")));
+    Write("busy/inner", "kept");
+    EXPECT_FALSE(TextFile::WriteAtomically(Path("busy"), "data"));
+    EXPECT_EQ(Read("busy/inner"), "kept");
+    EXPECT_FALSE(TextFile::WriteAtomically(Path("missing/target"), "data"));
+    EXPECT_EQ(Entries(), QStringList{QStringLiteral("busy")});
+}
+
+TEST_F(TextFileOnDisk, WriteAtomicallyReplacesALinkNotItsTarget) {
+    Write("elsewhere", "untouched");
+    ASSERT_EQ(::symlink("elsewhere", QFile::encodeName(Path("target")).constData()), 0);
+    ASSERT_TRUE(TextFile::WriteAtomically(Path("target"), "fresh"));
+    EXPECT_EQ(Read("elsewhere"), "untouched");
+    EXPECT_EQ(Read("target"), "fresh");
+    EXPECT_FALSE(QFileInfo(Path("target")).isSymLink());
+}
+
+} // namespace
