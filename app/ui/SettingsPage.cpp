@@ -92,7 +92,7 @@ TSettingsPage::TSettingsPage(QWidget* parent) : QWidget(parent) {
     sloganFont.setPixelSize(19);
     sloganFont.setBold(true);
     sloganFont.setItalic(true);
-    lblSlogan = MakeAboutLine(grpAbout, new QLabel(QStringLiteral("Cydia на ладони")),
+    lblSlogan = MakeAboutLine(grpAbout, new QLabel(QStringLiteral("Cydia рядом")),
                               QStringLiteral("lblSlogan"), {100, 64, 169, 25}, sloganFont, kNavy);
 
     QFont versionFont = font();
