@@ -5,6 +5,7 @@
 
 #include "catalogue/Browse.h"
 #include "catalogue/PackageDetails.h"
+#include "catalogue/PackageIndex.h"
 #include "catalogue/TextFile.h"
 
 #include <QDir>
@@ -31,49 +32,6 @@ double BestMs(const std::function<void()>& work) {
         best = std::min(best, std::chrono::duration<double, std::milli>(t1 - t0).count());
     }
     return best;
-}
-
-std::string Value(std::string_view line, std::size_t nameLength) {
-    return line.size() > nameLength ? std::string(line.substr(nameLength)) : std::string();
-}
-
-// The rows of one index, read the way the catalogue reads them (enough of it
-// for timing the search: the captions, descriptions and identifiers).
-void AppendRows(const QString& path, const std::string& indexFile, PackageRows& rows) {
-    std::string text;
-    if (!TextFile::ReadAll(path, text))
-        return;
-    TextFile::IndexLines lines(text);
-    std::string_view line;
-    PackageRow row;
-    bool havePackage = false;
-    bool haveName = false;
-    auto flush = [&] {
-        if (havePackage) {
-            if (!haveName)
-                row.Caption = row.Package;
-            row.IndexFile = indexFile;
-            rows.push_back(row);
-        }
-        row = PackageRow{};
-        havePackage = haveName = false;
-    };
-    while (lines.Next(line)) {
-        if (line.empty()) {
-            flush();
-        } else if (line.starts_with("Package:")) {
-            row.Package = Value(line, 9);
-            havePackage = true;
-        } else if (line.starts_with("Name:")) {
-            row.Caption = Value(line, 6);
-            haveName = true;
-        } else if (line.starts_with("Description:")) {
-            row.Description = Value(line, 13);
-        } else if (line.starts_with("Version:")) {
-            row.Version = Value(line, 9);
-        }
-    }
-    flush();
 }
 
 // The identifier of the last stanza that appears once in the file (a repeated
@@ -105,26 +63,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_browse CORPUS\n");
         return 2;
     }
-    const QString proc = QDir(QString::fromLocal8Bit(argv[1])).filePath("proc") + "/";
-    const QFileInfoList files =
-        QDir(proc).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-
-    PackageRows rows;
+    const QDir corpus(QString::fromLocal8Bit(argv[1]));
+    const QString proc = corpus.filePath("proc") + "/";
     QFileInfo largest;
-    for (const QFileInfo& file : files) {
-        if (!file.fileName().endsWith("packages", Qt::CaseInsensitive))
-            continue;
-        AppendRows(file.filePath(), file.fileName().toStdString(), rows);
-        if (file.size() > largest.size())
+    for (const QFileInfo& file :
+         QDir(proc).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+        if (file.fileName().endsWith("packages", Qt::CaseInsensitive) &&
+            file.size() > largest.size())
             largest = file;
-    }
+
+    // The list as the catalogue shows it: sorted, the flagged rows first.
+    const PackageRows rows =
+        LoadPackages(proc, corpus.filePath("lists") + "/", corpus.filePath("archives") + "/");
     if (rows.empty()) {
         std::fprintf(stderr, "no package rows under %s\n", argv[1]);
         return 1;
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const PackageRow& a, const PackageRow& b) {
-        return a.Caption < b.Caption;
-    });
 
     // A text whose only matches lie in the last twentieth of the list.
     const std::size_t tail = rows.size() - rows.size() / 20;

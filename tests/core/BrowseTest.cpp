@@ -58,6 +58,39 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"partial match at the end is none", "abcab", "", "y", "abc!", false},
         MatchCase{"non-letter first byte", "v1.0-beta", "", "y", "-BETA", true}));
 
+// The search scans long texts in blocks; every position, both letter cases and
+// bytes that only look like letters once bit 0x20 is set must agree with a
+// plain search of a lowered copy.
+TEST(BrowseMatch, AgreesWithASearchOfALoweredCopyAtEveryPosition) {
+    const std::string alphabet = "aAbB@`[{-_ \x80\xc1\xe1zZ";
+    unsigned seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text(next() % 70, ' ');
+        for (char& c : text)
+            c = alphabet[next() % alphabet.size()];
+        std::string needle(1 + next() % 3, ' ');
+        for (char& c : needle)
+            c = alphabet[next() % alphabet.size()];
+        const std::string prepared = Browse::PrepareNeedle(needle);
+        if (prepared.empty())
+            continue;
+        std::string lowered = text;
+        for (char& c : lowered)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c + 32);
+        const bool want = lowered.find(prepared) != std::string::npos;
+        EXPECT_EQ(Browse::RowMatches(Row(text, ""), prepared), want)
+            << '"' << text << "\" / \"" << prepared << '"';
+    }
+    // A match that starts in one block of sixteen and ends in the next, and one
+    // in the last possible position.
+    const std::string longText = std::string(15, '.') + "Tweak" + std::string(40, '.') + "END";
+    EXPECT_TRUE(Browse::RowMatches(Row(longText, ""), "tweak"));
+    EXPECT_TRUE(Browse::RowMatches(Row(longText, ""), "end"));
+    EXPECT_FALSE(Browse::RowMatches(Row(longText, ""), "end."));
+}
+
 class FindNextTest : public ::testing::Test {
 protected:
     // 0: no match, 1: caption match, 2: no match, 3: identifier match, 4: no match
