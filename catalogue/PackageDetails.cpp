@@ -157,7 +157,10 @@ bool FindPackage(TDebianInfo& info, const QString& folder) {
 
     std::string content;
     if (IsPlainFileName(info.IndexFile)) {
-        const QString path = folder + QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
+        QString path = folder;
+        if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        path += QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
         if (!TextFile::ReadAll(path, content))
             content.clear();
     }

@@ -167,6 +167,15 @@ TEST_F(FindPackageTest, EarlierContentOfTheRecordIsCleared) {
     EXPECT_EQ(info.IndexFile, "idx_Packages");
 }
 
+TEST_F(FindPackageTest, FolderWithoutTrailingSeparatorStillFindsTheIndex) {
+    Write("idx_Packages", "Package: foo\nVersion: 7\n");
+    TDebianInfo info;
+    info.Package = "foo";
+    info.IndexFile = "idx_Packages";
+    ASSERT_TRUE(FindPackage(info, dir_.path()));
+    EXPECT_EQ(info.Version, "7");
+}
+
 TEST_F(FindPackageTest, UnsafeOrMissingIndexFilesAreNeverRead) {
     // A file one level up that a hand-edited list could point at.
     QDir(folder_).mkdir("proc");
