@@ -1,0 +1,391 @@
+#include "PackagesPageFixture.h"
+
+#include "app/ui/PackageListModel.h"
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+#include <chrono>
+
+namespace {
+
+using PackagesPage = PackagesPageFixture;
+
+TEST_F(PackagesPage, ControlsSitWhereTheUserExpectsThem) {
+    struct Place {
+        const char* name;
+        QRect geometry;
+    };
+    const Place places[] = {
+        {"grpPackages", {4, 4, 573, 337}},     {"lstPackages", {12, 52, 257, 241}},
+        {"txtSearch", {12, 304, 197, 22}},     {"btnSearch", {214, 301, 28, 28}},
+        {"btnBack", {242, 301, 28, 28}},       {"btnMarkAll", {526, 297, 36, 36}},
+        {"btnPkgDownload", {14, 350, 36, 36}}, {"btnPkgStop", {530, 350, 36, 36}},
+        {"lblName", {336, 24, 225, 33}},       {"lblSection", {300, 76, 261, 17}},
+        {"txtDesc", {300, 176, 261, 85}},      {"lblDepends2", {300, 280, 261, 17}},
+    };
+    for (const Place& p : places)
+        EXPECT_EQ(Find<QWidget>(p.name)->geometry(), p.geometry) << p.name;
+    EXPECT_EQ(Find<QGroupBox>("grpPackages")->title(), " Пакеты ");
+    EXPECT_EQ(Find<QToolButton>("btnMarkAll")->toolTip(), "Сбросить все обновления");
+    EXPECT_EQ(Find<QToolButton>("btnSearch")->toolTip(),
+              "Поиск по имени, идентификатору и описанию");
+    EXPECT_EQ(Find<QLabel>("imgAuthor")->toolTip(), "E-mail автора");
+    EXPECT_TRUE(Find<QPlainTextEdit>("txtDesc")->isReadOnly());
+    // The download strip waits: only the start button shows.
+    EXPECT_FALSE(Find<QProgressBar>("prPkg")->isVisible());
+    EXPECT_FALSE(Find<QToolButton>("btnPkgStop")->isVisible());
+    EXPECT_TRUE(Find<QToolButton>("btnPkgDownload")->isVisible());
+}
+
+TEST_F(PackagesPage, ListColumnsAreFixedAndSelectionStaysVisible) {
+    QTableView* list = List();
+    QHeaderView* header = list->horizontalHeader();
+    EXPECT_EQ(header->sectionSize(0), 167);
+    EXPECT_EQ(header->sectionSize(1), 70);
+    EXPECT_EQ(header->model()->headerData(0, Qt::Horizontal).toString(), "Название");
+    EXPECT_EQ(header->model()->headerData(1, Qt::Horizontal).toString(), "Версия");
+    EXPECT_FALSE(header->sectionsClickable());
+    EXPECT_EQ(header->sectionResizeMode(0), QHeaderView::Fixed);
+    EXPECT_EQ(header->sectionResizeMode(1), QHeaderView::Fixed);
+    EXPECT_EQ(list->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_TRUE(list->showGrid());
+    const QPalette palette = list->palette();
+    EXPECT_EQ(palette.color(QPalette::Inactive, QPalette::Highlight),
+              palette.color(QPalette::Active, QPalette::Highlight));
+}
+
+TEST_F(PackagesPage, TabVisitsCategoriesListSearchThenDescription) {
+    const QWidget* order[] = {Sections(), List(), Search(), Find<QWidget>("txtDesc")};
+    for (int i = 0; i + 1 < 4; ++i) {
+        const QWidget* w = order[i]->nextInFocusChain();
+        while (w != order[i + 1] && w->focusPolicy() == Qt::NoFocus)
+            w = w->nextInFocusChain();
+        EXPECT_EQ(w, order[i + 1]) << "after " << order[i]->objectName().toStdString();
+    }
+}
+
+TEST_F(PackagesPage, CategoriesComeFromTheSavedListAndNarrowIt) {
+    LoadRepository();
+    QComboBox* box = Sections();
+    ASSERT_EQ(box->count(), 4);
+    EXPECT_EQ(box->itemText(0), " - Все категории - ");
+    EXPECT_EQ(box->itemText(1), "Themes");
+    EXPECT_EQ(box->itemText(2), "Tweaks");
+    EXPECT_EQ(box->itemText(3), "Utilities");
+    EXPECT_EQ(box->currentIndex(), 0);
+
+    ChooseCategory("Tweaks");
+    EXPECT_EQ(Identifiers(), (std::vector<std::string>{"com.example.tweak", "com.other.tweaker"}));
+    EXPECT_EQ(box->count(), 4) << "a category reload keeps the entries";
+    ChooseCategory(" - Все категории - ");
+    EXPECT_EQ(page->Rows().size(), 5u);
+}
+
+TEST_F(PackagesPage, SearchStepsThroughMatchesAndWrapsToTheTop) {
+    LoadRepository();
+    Search()->setText("  tweak  ");
+    // Caption match, identifier match, then nothing below and row 0 does not
+    // match: cleared, and the next click starts from the top again.
+    const int expected[] = {1, 3, -1, 1};
+    for (int row : expected) {
+        ClickButton("btnSearch");
+        EXPECT_EQ(Selected(), row);
+        EXPECT_EQ(Shown("lblName"), row >= 0);
+    }
+    EXPECT_EQ(LabelText("lblPackage"), "com.example.tweak");
+}
+
+TEST_F(PackagesPage, SearchWrapsOntoRowZeroWhenItMatches) {
+    LoadRepository();
+    ClickRow(0);
+    Search()->setText("BARE");
+    ClickButton("btnSearch");
+    EXPECT_EQ(Selected(), 0);
+    EXPECT_EQ(LabelText("lblPackage"), "net.bare.tool");
+    EXPECT_EQ(List()->indexAt(QPoint(5, 5)).row(), 0) << "row 0 is scrolled into view";
+}
+
+TEST_F(PackagesPage, SearchFromTheLastRowLooksOnlyAtRowZero) {
+    LoadRepository();
+    ClickRow(4);
+    Search()->setText("zed");
+    ClickButton("btnSearch");
+    EXPECT_EQ(Selected(), -1);
+    EXPECT_FALSE(Shown("lblName"));
+}
+
+TEST_F(PackagesPage, BlankSearchTextDoesNothing) {
+    LoadRepository();
+    ClickRow(2);
+    for (const char* text : {"", "   ", "\t"}) {
+        Search()->setText(text);
+        ClickButton("btnSearch");
+        EXPECT_EQ(Selected(), 2) << '"' << text << '"';
+    }
+    // Nor did it take a back position.
+    ClickButton("btnBack");
+    EXPECT_EQ(Selected(), 2);
+}
+
+TEST_F(PackagesPage, CyrillicMatchesOnlyInTheSameLetterCase) {
+    LoadRepository();
+    Search()->setText("ТЕМА");
+    ClickButton("btnSearch");
+    EXPECT_EQ(Selected(), -1);
+    Search()->setText("тема");
+    ClickButton("btnSearch");
+    EXPECT_EQ(Selected(), 2);
+}
+
+TEST_F(PackagesPage, EnterInTheSearchFieldSearches) {
+    LoadRepository();
+    Search()->setText("other");
+    QTest::keyClick(Search(), Qt::Key_Return);
+    EXPECT_EQ(Selected(), 3);
+    EXPECT_EQ(Search()->text(), "other");
+}
+
+TEST_F(PackagesPage, RightClickJumpsToIdentifierAndBackReturns) {
+    LoadRepository();
+    ClickRow(0);
+    Search()->setText("org.sample.theme");
+    ClickButton("btnSearch", Qt::RightButton);
+    EXPECT_EQ(Selected(), 2);
+    EXPECT_EQ(LabelText("lblPackage"), "org.sample.theme");
+    ClickButton("btnBack");
+    EXPECT_EQ(Selected(), 0);
+    EXPECT_EQ(LabelText("lblPackage"), "net.bare.tool");
+    // The position is used up.
+    ClickRow(3);
+    ClickButton("btnBack");
+    EXPECT_EQ(Selected(), 3);
+}
+
+TEST_F(PackagesPage, RightClickFromACategorySwitchesToAllAndForgetsBack) {
+    LoadRepository();
+    ChooseCategory("Tweaks");
+    ClickRow(1);
+    Search()->setText("org.sample.theme");
+    ClickButton("btnSearch", Qt::RightButton);
+    EXPECT_EQ(Sections()->currentIndex(), 0);
+    EXPECT_EQ(page->Rows().size(), 5u);
+    EXPECT_EQ(Selected(), 2);
+    ClickButton("btnBack");
+    EXPECT_EQ(Selected(), 2) << "no back position after a jump from a category";
+}
+
+TEST_F(PackagesPage, RightClickNeedsExactIdentifier) {
+    LoadRepository();
+    for (const char* text : {"ORG.SAMPLE.THEME", " org.sample.theme", "org.sample"}) {
+        Search()->setText(text);
+        ClickButton("btnSearch", Qt::RightButton);
+        EXPECT_EQ(Selected(), -1) << text;
+    }
+    Search()->setText("   ");
+    ClickRow(1);
+    ClickButton("btnSearch", Qt::RightButton);
+    ClickButton("btnBack");
+    EXPECT_EQ(Selected(), 1) << "blank text: no jump, no back position";
+}
+
+TEST_F(PackagesPage, SearchInsideACategoryLeavesNoBackPosition) {
+    LoadRepository();
+    ChooseCategory("Tweaks");
+    Search()->setText("other");
+    ClickButton("btnSearch");
+    EXPECT_EQ(Selected(), 1);
+    ClickButton("btnBack");
+    EXPECT_EQ(Sections()->currentIndex(), 2) << "Back did nothing";
+    EXPECT_EQ(Selected(), 1);
+}
+
+TEST_F(PackagesPage, BackBeyondTheEndOfAShrunkListSelectsNothing) {
+    LoadRepository();
+    ClickRow(4);
+    Search()->setText("com.example.tweak");
+    ClickButton("btnSearch", Qt::RightButton);
+    ASSERT_EQ(Selected(), 1);
+    WriteCache({{"Tweaks", "Example Tweak Pack", 0, "1.0", "com.example.tweak", "", kRepoIndex}});
+    ClickButton("btnBack");
+    EXPECT_EQ(page->Rows().size(), 1u);
+    EXPECT_EQ(Selected(), -1);
+    EXPECT_FALSE(Shown("lblName"));
+}
+
+TEST_F(PackagesPage, CategoryLabelSwitchesCategoryAndKeepsPackage) {
+    LoadRepository();
+    ClickRow(3);
+    ASSERT_EQ(LabelText("lblSection"), "Tweaks");
+    QTest::mouseClick(Find<QLabel>("lblSection"), Qt::LeftButton);
+    EXPECT_EQ(Sections()->currentText(), "Tweaks");
+    EXPECT_EQ(Identifiers(), (std::vector<std::string>{"com.example.tweak", "com.other.tweaker"}));
+    EXPECT_EQ(Selected(), 1);
+    EXPECT_EQ(LabelText("lblPackage"), "com.other.tweaker");
+}
+
+TEST_F(PackagesPage, CategoryLabelIgnoresLetterCase) {
+    Write(folders.ProcDir + kRepoIndex, "Package: p\nSection: TWEAKS\n");
+    WriteCache({{"tweaks", "q", 0, "1", "q", "", kRepoIndex},
+                {"TWEAKS", "p", 0, "1", "p", "", kRepoIndex}});
+    ASSERT_TRUE(page->LoadPackageList(""));
+    ASSERT_EQ(Sections()->count(), 2);
+    ClickRow(1);
+    QTest::mouseClick(Find<QLabel>("lblSection"), Qt::LeftButton);
+    // The one entry is spelled "tweaks"; the exact-case reload then holds
+    // only row q, so the package is not found and stays unselected.
+    EXPECT_EQ(Sections()->currentIndex(), 1);
+    EXPECT_EQ(Identifiers(), std::vector<std::string>{"q"});
+    EXPECT_EQ(Selected(), -1);
+}
+
+TEST_F(PackagesPage, KeysMoveTheSelectionAndShowDetails) {
+    LoadRepository();
+    ClickRow(0);
+    List()->setFocus();
+    QTest::keyClick(List(), Qt::Key_Down);
+    EXPECT_EQ(Selected(), 1);
+    EXPECT_EQ(LabelText("lblPackage"), "com.example.tweak");
+    QTest::keyClick(List(), Qt::Key_Space);
+    EXPECT_TRUE(page->Rows()[1].Marked);
+}
+
+TEST_F(PackagesPage, ResetAcceptsIndexesAndClearsUpdateFlags) {
+    const std::string second = "second.example.org_Packages";
+    Write(folders.ProcDir + kRepoIndex, kRepoStanzas);
+    Write(folders.ProcDir + second.c_str(), "Package: d\nVersion: 2\n");
+    Write(folders.ListsDir + second.c_str(), "Package: d\nVersion: 1\n");
+    Write(folders.ProcDir + "notes.txt", "not an index");
+    WriteCache({
+        {"S", "delta", 2, "1", "d", "", second},
+        {"S", "charlie", 3, "1", "c", "", kRepoIndex},
+        {"T", "bravo", 1, "1", "b", "", kRepoIndex},
+        {"T", "alpha", 0, "1", "a", "", kRepoIndex},
+    });
+    ASSERT_TRUE(page->LoadPackageList("T"));
+
+    ClickButton("btnMarkAll");
+
+    EXPECT_EQ(Sections()->currentIndex(), 0);
+    EXPECT_EQ(Identifiers(), (std::vector<std::string>{"a", "b", "c", "d"}));
+    std::vector<int> states;
+    for (const PackageRow& row : page->Rows())
+        states.push_back(row.State);
+    EXPECT_EQ(states, (std::vector<int>{0, 1, 1, 0}));
+    EXPECT_EQ(Read(folders.ProcDir + "cache.txt"),
+              CacheText({{"T", "alpha", 0, "1", "a", "", kRepoIndex},
+                         {"T", "bravo", 1, "1", "b", "", kRepoIndex},
+                         {"S", "charlie", 1, "1", "c", "", kRepoIndex},
+                         {"S", "delta", 0, "1", "d", "", second}}));
+    EXPECT_EQ(Read(folders.ListsDir + kRepoIndex), kRepoStanzas);
+    EXPECT_EQ(Read(folders.ListsDir + second.c_str()), "Package: d\nVersion: 2\n");
+    EXPECT_EQ(Read(folders.ListsDir + "notes.txt"), "<missing>");
+}
+
+TEST_F(PackagesPage, SaveAndRebuildUseTheFolders) {
+    Write(folders.ProcDir + kRepoIndex, kRepoStanzas);
+    page->LoadPackages();
+    ASSERT_EQ(page->Rows().size(), 4u);
+    for (const PackageRow& row : page->Rows())
+        EXPECT_EQ(row.State, 2) << row.Package << ": no reference copy, so new";
+    page->SavePackageList();
+    const std::string saved = Read(folders.ProcDir + "cache.txt");
+    EXPECT_NE(saved.find("com.example.tweak\r\n"), std::string::npos);
+    // An empty list removes the file, and loading then reports it missing
+    // without touching the shown rows.
+    Write(folders.ProcDir + kRepoIndex, "");
+    page->LoadPackages();
+    page->SavePackageList();
+    EXPECT_EQ(Read(folders.ProcDir + "cache.txt"), "<missing>");
+    EXPECT_FALSE(page->LoadPackageList(""));
+}
+
+TEST_F(PackagesPage, DownloadStripButtonsRaiseTheirSignals) {
+    int download = 0;
+    int stop = 0;
+    QObject::connect(page.get(), &TPackagesPage::downloadClicked, [&] { ++download; });
+    QObject::connect(page.get(), &TPackagesPage::stopClicked, [&] { ++stop; });
+    ClickButton("btnPkgDownload");
+    page->PkgStop.SetShown(true);
+    page->PkgStop.SetEnabled(true);
+    ClickButton("btnPkgStop");
+    EXPECT_EQ(download, 1);
+    EXPECT_EQ(stop, 1);
+}
+
+// ---- the list model ----
+
+PackageRows ManyRows(int count) {
+    PackageRows rows(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        PackageRow& r = rows[static_cast<std::size_t>(i)];
+        r.Caption = "pkg " + std::to_string(i);
+        r.Version = std::to_string(i % 97) + ".0";
+        r.Package = "com.example.p" + std::to_string(i);
+        r.State = i % 4;
+        r.Marked = i % 5 == 0;
+    }
+    return rows;
+}
+
+TEST(PackageListModelTest, ServesColumnsMarksAndStatePictures) {
+    PackageListModel model;
+    std::array<QPixmap, 4> pictures;
+    for (int i = 0; i < 4; ++i) {
+        pictures[static_cast<std::size_t>(i)] = QPixmap(16, 16);
+        pictures[static_cast<std::size_t>(i)].fill(QColor::fromHsv(i * 60, 255, 255));
+    }
+    model.SetStatePictures(pictures);
+    model.SetRows(ManyRows(100000));
+    ASSERT_EQ(model.rowCount(), 100000);
+    ASSERT_EQ(model.columnCount(), 2);
+    for (int row : {0, 1, 2, 3, 54321, 99999}) {
+        const QModelIndex caption = model.index(row, 0);
+        EXPECT_EQ(caption.data().toString().toStdString(), "pkg " + std::to_string(row));
+        EXPECT_EQ(model.index(row, 1).data().toString().toStdString(),
+                  std::to_string(row % 97) + ".0");
+        EXPECT_EQ(caption.data(Qt::CheckStateRole).toInt(),
+                  row % 5 == 0 ? Qt::Checked : Qt::Unchecked);
+        EXPECT_EQ(caption.data(Qt::DecorationRole).value<QPixmap>().cacheKey(),
+                  pictures[static_cast<std::size_t>(row % 4)].cacheKey());
+        EXPECT_FALSE(model.index(row, 1).data(Qt::CheckStateRole).isValid());
+        EXPECT_FALSE(model.flags(caption) & Qt::ItemIsEditable);
+    }
+    EXPECT_TRUE(model.setData(model.index(7, 0), Qt::Checked, Qt::CheckStateRole));
+    EXPECT_TRUE(model.Rows()[7].Marked);
+    EXPECT_FALSE(model.setData(model.index(7, 1), "x", Qt::EditRole));
+    EXPECT_FALSE(model.index(100000, 0).isValid());
+
+    // A state outside 0 to 3 (a hand-edited saved list) shows no picture.
+    model.SetState(1, 7);
+    EXPECT_FALSE(model.index(1, 0).data(Qt::DecorationRole).isValid());
+}
+
+TEST_F(PackagesPage, HundredThousandRowsNeedNoWidgetPerRow) {
+    std::vector<CacheRow> rows;
+    for (int i = 0; i < 100000; ++i)
+        rows.push_back({"S" + std::to_string(i % 3), "pkg " + std::to_string(i), i % 4, "1.0",
+                        "id" + std::to_string(i), "", kRepoIndex});
+    WriteCache(rows);
+    const int widgetsBefore = int(page->findChildren<QWidget*>().size());
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(page->LoadPackageList(""));
+    Search()->setText("id99999");
+    ClickButton("btnSearch", Qt::RightButton);
+    QTest::qWait(1);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(List()->model()->rowCount(), 100000);
+    EXPECT_EQ(Selected(), 99999);
+    EXPECT_EQ(int(page->findChildren<QWidget*>().size()), widgetsBefore);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count(), 10);
+    // The decoration for the state picture is served (pictures are resources).
+    EXPECT_FALSE(List()->model()->index(1, 0).data(Qt::DecorationRole).value<QPixmap>().isNull());
+}
+
+} // namespace
