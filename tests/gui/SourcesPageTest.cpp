@@ -1,0 +1,179 @@
+#include "GuiTestSupport.h"
+
+#include "app/ui/SourcesPage.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QToolButton>
+
+namespace {
+
+class SourcesPageTest : public WindowTest {
+protected:
+    void SetUp() override {
+        frm_ = StartWindow();
+        list_ = Find<QListWidget>(frm_.get(), "lstSources");
+        edit_ = Find<QLineEdit>(frm_.get(), "txtSource");
+    }
+
+    void Press(const char* button) { Find<QToolButton>(frm_.get(), button)->click(); }
+
+    void Add(const QString& typed) {
+        edit_->setText(typed);
+        Press("btnSrcAdd");
+    }
+
+    void ClickRow(int row) {
+        const QRect rect = list_->visualItemRect(list_->item(row));
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    QStringList Texts() const {
+        QStringList texts;
+        for (int i = 0; i < list_->count(); ++i)
+            texts << list_->item(i)->text();
+        return texts;
+    }
+
+    // The widget and the list it mirrors must never disagree.
+    void ExpectMirrorsModel() const {
+        const SourceList& model = frm_->SourcesPage()->Sources();
+        ASSERT_EQ(list_->count(), model.Count());
+        for (int i = 0; i < model.Count(); ++i) {
+            EXPECT_EQ(list_->item(i)->text(), model.Text(i));
+            EXPECT_EQ(list_->item(i)->checkState() == Qt::Checked, model.Checked(i));
+        }
+    }
+
+    std::unique_ptr<TfrmMain> frm_;
+    QListWidget* list_ = nullptr;
+    QLineEdit* edit_ = nullptr;
+};
+
+} // namespace
+
+TEST_F(SourcesPageTest, AddNormalisesTheTypedAddress) {
+    const struct {
+        const char* typed;
+        const char* added;
+    } cases[] = {
+        {"repo.example.org", "http://repo.example.org/Packages"},
+        {"HTTP://Other.Example.org/PACKAGES", "HTTP://Other.Example.org/PACKAGES"},
+        {"repo2.example.org/", "http://repo2.example.org//Packages"},
+        {"http://repo3.example.org/apt", "http://repo3.example.org/apt/Packages"},
+    };
+    for (const auto& c : cases)
+        Add(QString::fromUtf8(c.typed));
+    ASSERT_EQ(list_->count(), static_cast<int>(std::size(cases)));
+    for (int i = 0; i < list_->count(); ++i) {
+        EXPECT_EQ(list_->item(i)->text(), QString::fromUtf8(cases[i].added));
+        EXPECT_EQ(list_->item(i)->checkState(), Qt::Checked);
+        EXPECT_TRUE(list_->item(i)->flags() & Qt::ItemIsUserCheckable);
+        EXPECT_EQ(list_->item(i)->sizeHint().height(), 17);
+    }
+    ExpectMirrorsModel();
+}
+
+TEST_F(SourcesPageTest, AddingAnExistingAddressSelectsItInstead) {
+    Add(QStringLiteral("a.example.org"));
+    Add(QStringLiteral("b.example.org"));
+    Add(QStringLiteral("c.example.org"));
+    ClickRow(2);
+    ASSERT_EQ(edit_->text(), QStringLiteral("http://c.example.org/Packages"));
+
+    edit_->setText(QStringLiteral("HTTP://B.EXAMPLE.ORG/packages"));
+    Press("btnSrcAdd");
+    EXPECT_EQ(list_->count(), 3);
+    EXPECT_EQ(list_->currentRow(), 1);
+    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), 1);
+    // Selecting the equal entry does not overwrite what the user typed.
+    EXPECT_EQ(edit_->text(), QStringLiteral("HTTP://B.EXAMPLE.ORG/packages"));
+}
+
+TEST_F(SourcesPageTest, ClickingARowMirrorsItAndApplyReplacesItInPlace) {
+    Add(QStringLiteral("a.example.org"));
+    Add(QStringLiteral("b.example.org"));
+
+    // Without a selection Apply does nothing.
+    edit_->setText(QStringLiteral("http://ignored/Packages"));
+    Press("btnSrcApply");
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/Packages"),
+                                    QStringLiteral("http://b.example.org/Packages")}));
+
+    ClickRow(0);
+    EXPECT_EQ(edit_->text(), QStringLiteral("http://a.example.org/Packages"));
+    edit_->setText(QStringLiteral("typed as is"));
+    Press("btnSrcApply");
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("typed as is"),
+                                    QStringLiteral("http://b.example.org/Packages")}));
+    ExpectMirrorsModel();
+}
+
+TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
+    Add(QStringLiteral("a.example.org"));
+    Add(QStringLiteral("b.example.org"));
+
+    Press("btnSrcDelete"); // nothing selected: no question
+    EXPECT_TRUE(questions_.isEmpty());
+
+    ClickRow(1);
+    answer_ = false;
+    Press("btnSrcDelete");
+    ASSERT_EQ(questions_.size(), 1);
+    EXPECT_EQ(questions_[0], QStringLiteral("Удалить источник http://b.example.org/Packages?"));
+    EXPECT_EQ(list_->count(), 2);
+
+    answer_ = true;
+    Press("btnSrcDelete");
+    EXPECT_EQ(questions_.size(), 2);
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/Packages")}));
+    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), -1);
+    // The selection is gone, so a second press asks nothing.
+    Press("btnSrcDelete");
+    EXPECT_EQ(questions_.size(), 2);
+    ExpectMirrorsModel();
+}
+
+TEST_F(SourcesPageTest, CheckMarksReachTheListModel) {
+    Add(QStringLiteral("a.example.org"));
+    Add(QStringLiteral("b.example.org"));
+    list_->item(1)->setCheckState(Qt::Unchecked);
+    EXPECT_FALSE(frm_->SourcesPage()->Sources().Checked(1));
+    EXPECT_TRUE(frm_->SourcesPage()->Sources().Checked(0));
+    ExpectMirrorsModel();
+}
+
+TEST_F(WindowTest, UncheckedSourcesSurviveARestart) {
+    WriteFile(QStringLiteral("proc/a.example.org_Packages"), "");
+    WriteFile(QStringLiteral("proc/b.example.org_Packages"), "");
+    WriteFile(QStringLiteral("proc/c.example.org_Packages"), "");
+    {
+        auto frm = StartWindow();
+        auto* list = Find<QListWidget>(frm.get(), "lstSources");
+        ASSERT_EQ(list->count(), 3);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(list->item(i)->checkState(), Qt::Checked);
+        for (int i = 0; i < 3; ++i) {
+            const QString text = list->item(i)->text();
+            if (!text.contains(QStringLiteral("a.example.org")))
+                list->item(i)->setCheckState(Qt::Unchecked);
+        }
+        frm->close();
+        EXPECT_TRUE(frm->isHidden());
+    }
+    const QByteArray ini = ReadFile(QStringLiteral("orvia.ini"));
+    EXPECT_TRUE(ini.contains("[Disabled]")) << ini.constData();
+    EXPECT_TRUE(ini.contains("http://b.example.org/Packages")) << ini.constData();
+    EXPECT_TRUE(ini.contains("http://c.example.org/Packages")) << ini.constData();
+    EXPECT_FALSE(ini.contains("http://a.example.org/Packages")) << ini.constData();
+
+    auto frm = StartWindow();
+    auto* list = Find<QListWidget>(frm.get(), "lstSources");
+    ASSERT_EQ(list->count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        const bool isA = list->item(i)->text() == QStringLiteral("http://a.example.org/Packages");
+        EXPECT_EQ(list->item(i)->checkState(), isA ? Qt::Checked : Qt::Unchecked)
+            << list->item(i)->text().toStdString();
+        EXPECT_EQ(frm->SourcesPage()->Sources().Checked(i), isA);
+    }
+}
