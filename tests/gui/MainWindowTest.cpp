@@ -42,6 +42,9 @@ TEST_F(WindowTest, WindowFrameAndSidePanelsHaveTheirPlaces) {
     EXPECT_TRUE(frm->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     EXPECT_EQ(frm->font().pixelSize(), 12);
+    if (QFileInfo::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"))) {
+        EXPECT_EQ(QFontInfo(frm->font()).family(), QStringLiteral("Tahoma"));
+    }
 
     auto* pgMain = Find<QStackedWidget>(frm.get(), "pgMain");
     EXPECT_EQ(pgMain->geometry(), QRect(4, 4, 633, 393));
