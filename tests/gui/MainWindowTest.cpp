@@ -5,7 +5,9 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QToolButton>
 
@@ -312,5 +314,35 @@ TEST_F(WindowTest, ToolButtonsCarryTheirHintsAndPicturesLieInside) {
         EXPECT_TRUE(img->toolTip().isEmpty());
         // A click on the picture must reach the button under it.
         EXPECT_TRUE(img->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+}
+
+TEST(ApplicationSetup, StandardButtonsSpeakRussianAndPicturesAreInstalled) {
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("Да")))
+        << box.button(QMessageBox::Yes)->text().toStdString();
+    EXPECT_TRUE(box.button(QMessageBox::No)->text().contains(QStringLiteral("Нет")));
+    if (QFileInfo::exists(QStringLiteral(":/png/ICON"))) {
+        EXPECT_FALSE(QApplication::windowIcon().isNull());
+    }
+}
+
+TEST_F(WindowTest, PicturesAndTheHandPointerAreLoadedAtStartup) {
+    auto frm = StartWindow();
+    for (const char* name : {"imgSources", "imgSrcRefresh", "imgSyncStop", "imgComputer1",
+                             "imgAbout", "imgAutoInstall"}) {
+        const QString resource = QStringLiteral(":/png/TAB_SOURCES");
+        if (!QFileInfo::exists(resource))
+            GTEST_SKIP() << "pictures not built in";
+        auto* img = Find<QLabel>(frm.get(), name);
+        EXPECT_FALSE(img->pixmap().isNull()) << name;
+    }
+    if (QFileInfo::exists(QStringLiteral(":/png/HAND"))) {
+        for (const char* name : {"lblAuthor", "lblSite"}) {
+            auto* label = Find<QLabel>(frm.get(), name);
+            EXPECT_EQ(label->cursor().shape(), Qt::BitmapCursor) << name;
+            EXPECT_EQ(label->cursor().hotSpot(), QPoint(9, 1)) << name;
+        }
     }
 }
