@@ -173,7 +173,7 @@ struct TPackagesPage::Impl {
         for (int i = 0; i < lstSections->count() && entry < 0; ++i)
             if (QString::compare(lstSections->itemText(i), section, Qt::CaseInsensitive) == 0)
                 entry = i;
-        if (entry < 0 || section.isEmpty())
+        if (entry < 0)
             return;
         ChooseCategory(entry);
         lstSectionsClick();

@@ -44,7 +44,7 @@ TEST_F(PackageDetails, FullStanzaFillsEveryControl) {
     EXPECT_EQ(Find<QPlainTextEdit>("txtDesc")->toPlainText(), "Example");
     // Pre-dependencies first, in display form; dependencies second, as written.
     EXPECT_EQ(LabelText("lblDepends1"), "dpkg (>= 1.14)");
-    EXPECT_EQ(LabelText("lblDepends2"), "a, b (>= 1.0), c");
+    EXPECT_EQ(LabelText("lblDepends2"), "a,b (>= 1.0),  c");
 }
 
 TEST_F(PackageDetails, FieldNamesInAnyCaseAndFallbacks) {
@@ -167,7 +167,7 @@ TEST_F(PackageDetails, RightClickCopiesNineTexts) {
         {"lblAuthor", "jane@example.org", false},
         {"lblSite", "http://example.org/tweak", false},
         {"lblDepends1", "dpkg (>= 1.14)", false},
-        {"lblDepends2", "a, b (>= 1.0), c", false},
+        {"lblDepends2", "a,b (>= 1.0),  c", false},
     };
     QClipboard* clipboard = QGuiApplication::clipboard();
     for (const Copy& c : copies) {

@@ -51,7 +51,7 @@ inline const char* const kRepoStanzas =
     "Size: 1234\n"
     "Filename: ./debs/tweak_1.0.deb\n"
     "Pre-Depends: dpkg (>= 1.14)\n"
-    "Depends: a, b (>= 1.0), c\n"
+    "Depends: a,b (>= 1.0),  c\n"
     "\n"
     "Package: org.sample.theme\n"
     "NAME: \xD0\x91\xD0\xBB\xD0\xB5\xD1\x81\xD1\x82\xD1\x8F\xD1\x89\xD0\xB0\xD1\x8F "

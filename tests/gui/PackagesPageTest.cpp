@@ -112,6 +112,22 @@ TEST_F(PackagesPage, SearchWrapsOntoRowZeroWhenItMatches) {
     EXPECT_EQ(List()->indexAt(QPoint(5, 5)).row(), 0) << "row 0 is scrolled into view";
 }
 
+TEST_F(PackagesPage, FailedSearchScrollsBackToTheTop) {
+    std::vector<CacheRow> rows;
+    for (int i = 0; i < 60; ++i)
+        rows.push_back(
+            {"S", "row " + std::to_string(i), 0, "1", "id" + std::to_string(i), "", kRepoIndex});
+    WriteCache(rows);
+    ASSERT_TRUE(page->LoadPackageList(""));
+    Search()->setText("row 59");
+    ClickButton("btnSearch");
+    ASSERT_EQ(Selected(), 59);
+    ASSERT_NE(List()->indexAt(QPoint(5, 5)).row(), 0);
+    ClickButton("btnSearch");
+    EXPECT_EQ(Selected(), -1);
+    EXPECT_EQ(List()->indexAt(QPoint(5, 5)).row(), 0);
+}
+
 TEST_F(PackagesPage, SearchFromTheLastRowLooksOnlyAtRowZero) {
     LoadRepository();
     ClickRow(4);
@@ -170,6 +186,10 @@ TEST_F(PackagesPage, RightClickJumpsToIdentifierAndBackReturns) {
 
 TEST_F(PackagesPage, RightClickFromACategorySwitchesToAllAndForgetsBack) {
     LoadRepository();
+    // A back position from an earlier jump is dropped by this one.
+    ClickRow(0);
+    Search()->setText("zed");
+    ClickButton("btnSearch", Qt::RightButton);
     ChooseCategory("Tweaks");
     ClickRow(1);
     Search()->setText("org.sample.theme");
@@ -198,6 +218,7 @@ TEST_F(PackagesPage, RightClickNeedsExactIdentifier) {
 TEST_F(PackagesPage, SearchInsideACategoryLeavesNoBackPosition) {
     LoadRepository();
     ChooseCategory("Tweaks");
+    ClickRow(0);
     Search()->setText("other");
     ClickButton("btnSearch");
     EXPECT_EQ(Selected(), 1);
