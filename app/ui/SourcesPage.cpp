@@ -89,6 +89,13 @@ void TSourcesPage::SyncFromModel() {
     updating_ = false;
 }
 
+void TSourcesPage::SelectEntry(int index) {
+    sources_.Select(index);
+    updating_ = true;
+    lstSources->setCurrentRow(sources_.Selected());
+    updating_ = false;
+}
+
 void TSourcesPage::OnCurrentRowChanged(int row) {
     if (updating_)
         return;

@@ -26,6 +26,9 @@ public:
     // Shows the model again after something changed it from outside (the check
     // marks the settings apply at start-up, a refresh moving the selection).
     void SyncFromModel();
+    // Selects an entry in the list and on screen without raising
+    // lstSourcesClick (the refresh walks the list this way).
+    void SelectEntry(int index);
 
     SourceList& Sources() { return sources_; }
     const SourceList& Sources() const { return sources_; }

@@ -134,6 +134,21 @@ TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
     ExpectMirrorsModel();
 }
 
+TEST_F(SourcesPageTest, SelectingFromCodeMovesTheSelectionButNotTheEditText) {
+    Add(QStringLiteral("a.example.org"));
+    Add(QStringLiteral("b.example.org"));
+    edit_->setText(QStringLiteral("typed"));
+    frm_->SourcesPage()->SelectEntry(1);
+    EXPECT_EQ(list_->currentRow(), 1);
+    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), 1);
+    EXPECT_EQ(edit_->text(), QStringLiteral("typed"));
+    frm_->SourcesPage()->lstSourcesClick();
+    EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/Packages"));
+    frm_->SourcesPage()->SelectEntry(7);
+    EXPECT_EQ(list_->currentRow(), -1);
+    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), -1);
+}
+
 TEST_F(SourcesPageTest, CheckMarksReachTheListModel) {
     Add(QStringLiteral("a.example.org"));
     Add(QStringLiteral("b.example.org"));
