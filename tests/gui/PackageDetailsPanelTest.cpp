@@ -117,6 +117,18 @@ TEST_F(PackageDetails, DownloadAddressOfADistsSource) {
               "http://apt.example.org/pool/main/f/foo/foo_1.0_iphoneos-arm.deb");
 }
 
+TEST_F(PackageDetails, PreDependenciesAloneFillTheFirstLabel) {
+    const char* index = "x.example.org_Packages";
+    Write(folders.ProcDir + index, "Package: p\nPre-Depends: z,y(>=2)\n");
+    WriteCache({{"S", "p", 0, "", "p", "", index}});
+    ASSERT_TRUE(page->LoadPackageList(""));
+    ClickRow(0);
+    EXPECT_EQ(LabelText("lblDepends1"), "z, y (>= 2)");
+    EXPECT_TRUE(Shown("lblDepends1"));
+    EXPECT_FALSE(Shown("lblDepends2"));
+    EXPECT_TRUE(Shown("imgDepends"));
+}
+
 TEST_F(PackageDetails, MarkupInIndexTextsIsShownAsText) {
     const char* index = "x.example.org_Packages";
     Write(folders.ProcDir + index, "Package: m\nName: <b>Bold</b> <img src=x>\n");
