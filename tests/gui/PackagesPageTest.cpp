@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 
 #include <chrono>
 
@@ -275,6 +277,30 @@ TEST_F(PackagesPage, KeysMoveTheSelectionAndShowDetails) {
     EXPECT_EQ(LabelText("lblPackage"), "com.example.tweak");
     QTest::keyClick(List(), Qt::Key_Space);
     EXPECT_TRUE(page->Rows()[1].Marked);
+}
+
+TEST_F(PackagesPage, ClickOnTheCheckBoxMarksTheRowAndReloadsClearMarks) {
+    LoadRepository();
+    QTableView* list = List();
+    const QModelIndex index = list->model()->index(2, 0);
+    QStyleOptionViewItem option;
+    option.initFrom(list->viewport());
+    option.rect = list->visualRect(index);
+    option.features = QStyleOptionViewItem::HasCheckIndicator |
+                      QStyleOptionViewItem::HasDecoration | QStyleOptionViewItem::HasDisplay;
+    option.decorationSize = QSize(16, 16);
+    const QRect box =
+        list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box.center());
+    EXPECT_TRUE(page->Rows()[2].Marked);
+    EXPECT_EQ(index.data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box.center());
+    EXPECT_FALSE(page->Rows()[2].Marked);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box.center());
+    ChooseCategory("Themes");
+    ChooseCategory(" - Все категории - ");
+    for (const PackageRow& row : page->Rows())
+        EXPECT_FALSE(row.Marked) << row.Package;
 }
 
 TEST_F(PackagesPage, ResetAcceptsIndexesAndClearsUpdateFlags) {
