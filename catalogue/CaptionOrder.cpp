@@ -3,6 +3,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <numeric>
 
 namespace CaptionOrder {
@@ -20,35 +22,262 @@ QCollator MakeCollator(Qt::CaseSensitivity sensitivity) {
 
 namespace {
 
-// A sort key is computed once per text, then keys are compared as bytes: far
-// cheaper than a full collation for each of the n log n comparisons.
-std::vector<std::size_t> SortedOrder(const std::vector<QString>& texts, const QCollator& collator) {
+using Order = std::vector<std::uint32_t>;
+
+// The stable collation order of Texts: a sort key per text, then keys compared
+// as bytes, far cheaper than a collation for each of the n log n comparisons.
+Order KeyOrder(const std::vector<QString>& texts, const Order& which, const QCollator& collator) {
     std::vector<QCollatorSortKey> keys;
-    keys.reserve(texts.size());
-    for (const QString& t : texts)
-        keys.push_back(collator.sortKey(t));
-    std::vector<std::size_t> order(texts.size());
-    std::iota(order.begin(), order.end(), std::size_t(0));
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return keys[a].compare(keys[b]) < 0; });
+    keys.reserve(which.size());
+    for (const std::uint32_t i : which)
+        keys.push_back(collator.sortKey(texts[i]));
+    Order local(which.size());
+    std::iota(local.begin(), local.end(), 0u);
+    // The collator puts an empty text before every other, even one it would
+    // otherwise find equal (made only of ignored characters); the keys do not.
+    std::stable_sort(local.begin(), local.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const bool emptyA = texts[which[a]].isEmpty(), emptyB = texts[which[b]].isEmpty();
+        if (emptyA || emptyB)
+            return emptyA && !emptyB;
+        return keys[a].compare(keys[b]) < 0;
+    });
+    Order order;
+    order.reserve(which.size());
+    for (const std::uint32_t i : local)
+        order.push_back(which[i]);
     return order;
+}
+
+// A guess at the collation of ASCII text, learnt from the collator itself: a
+// rank per character (letters that differ only in case share one; characters
+// the collator ignores get none) and a case weight. A text's guess key is its
+// ranks, a zero, then its case weights; for a locale without contractions this
+// is how the collator orders ASCII text. It is only a guess: the order it gives
+// is checked with the collator and dropped when it is wrong anywhere.
+class AsciiGuess {
+public:
+    explicit AsciiGuess(const QCollator& caseSensitive) {
+        const QCollator caseFree = [&] {
+            QCollator c = caseSensitive;
+            c.setCaseSensitivity(Qt::CaseInsensitive);
+            return c;
+        }();
+        std::vector<char16_t> chars;
+        for (char16_t c = 1; c < 0x80; ++c) {
+            const QString probe = QStringLiteral("a") + QChar(c);
+            if (caseSensitive.compare(probe, QStringLiteral("a")) == 0)
+                continue; // ignored by the collator
+            chars.push_back(c);
+        }
+        auto text = [](char16_t c) { return QString(QChar(c)); };
+        std::stable_sort(chars.begin(), chars.end(), [&](char16_t a, char16_t b) {
+            return caseSensitive.compare(text(a), text(b)) < 0;
+        });
+        std::uint8_t rank = 0, weight = 0;
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+            if (i == 0 || caseFree.compare(text(chars[i - 1]), text(chars[i])) != 0) {
+                ++rank;
+                weight = 1;
+            } else {
+                ++weight;
+            }
+            rank_[chars[i]] = rank;
+            weight_[chars[i]] = weight;
+        }
+    }
+
+    // False when the text is not plain ASCII.
+    bool Key(const std::string& text, std::string& key) const {
+        key.clear();
+        if (text.empty())
+            return true; // before every other key, as the collator has it
+        for (const char c : text) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u >= 0x80)
+                return false;
+            if (rank_[u] != 0)
+                key.push_back(static_cast<char>(rank_[u]));
+        }
+        key.push_back('\0');
+        for (const char c : text) {
+            const auto u = static_cast<unsigned char>(c);
+            if (rank_[u] != 0)
+                key.push_back(static_cast<char>(weight_[u]));
+        }
+        return true;
+    }
+
+private:
+    std::array<std::uint8_t, 128> rank_{};
+    std::array<std::uint8_t, 128> weight_{};
+};
+
+// The texts of the rows being sorted, handed to the collator as UTF-16. Plain
+// ASCII is widened into a reused buffer; other texts are decoded once.
+class Texts {
+public:
+    explicit Texts(const std::vector<const std::string*>& raw) : raw_(raw), slot_(raw.size(), -1) {}
+
+    QStringView View(std::uint32_t i, int buffer) {
+        if (slot_[i] >= 0)
+            return decoded_[std::size_t(slot_[i])];
+        const std::string& s = *raw_[i];
+        std::u16string& wide = ascii_[buffer];
+        wide.resize(s.size());
+        for (std::size_t k = 0; k < s.size(); ++k) {
+            const auto u = static_cast<unsigned char>(s[k]);
+            if (u >= 0x80) {
+                slot_[i] = static_cast<std::int32_t>(decoded_.size());
+                decoded_.push_back(Decoded(i));
+                return decoded_.back();
+            }
+            wide[k] = u;
+        }
+        return QStringView(wide.data(), qsizetype(wide.size()));
+    }
+    // The view View last gave for I in the same buffer.
+    QStringView Held(std::uint32_t i, int buffer) const {
+        if (slot_[i] >= 0)
+            return decoded_[std::size_t(slot_[i])];
+        return QStringView(ascii_[buffer].data(), qsizetype(ascii_[buffer].size()));
+    }
+    QString Decoded(std::uint32_t i) const {
+        const std::string& s = *raw_[i];
+        return QString::fromUtf8(s.data(), qsizetype(s.size()));
+    }
+
+private:
+    const std::vector<const std::string*>& raw_;
+    std::vector<std::int32_t> slot_; // place in decoded_, or -1
+    std::vector<QString> decoded_;
+    std::array<std::u16string, 2> ascii_;
+};
+
+// True when A goes before B: by collation, equal texts by their first place.
+bool Before(const QCollator& collator, Texts& texts, std::uint32_t a, std::uint32_t b) {
+    const int c = collator.compare(texts.View(a, 0), texts.View(b, 1));
+    return c < 0 || (c == 0 && a < b);
+}
+
+Order FullOrder(Texts& texts, const Order& which, const QCollator& collator) {
+    std::vector<QString> decoded;
+    decoded.reserve(which.size());
+    for (const std::uint32_t i : which)
+        decoded.push_back(texts.Decoded(i));
+    Order local(which.size());
+    std::iota(local.begin(), local.end(), 0u);
+    Order order;
+    order.reserve(which.size());
+    for (const std::uint32_t k : KeyOrder(decoded, local, collator))
+        order.push_back(which[k]);
+    return order;
+}
+
+// Guess keys live in one buffer; the first eight bytes of each, packed big
+// end first, settle most comparisons without touching it.
+struct Guessed {
+    std::uint64_t Prefix;
+    std::uint32_t Offset;
+    std::uint32_t Length;
+    std::uint32_t Index;
+};
+
+Order SortedOrder(const std::vector<const std::string*>& raw, const QCollator& collator) {
+    const auto n = static_cast<std::uint32_t>(raw.size());
+    Texts texts(raw);
+    Order all(n);
+    std::iota(all.begin(), all.end(), 0u);
+    const AsciiGuess guess(collator);
+    std::vector<Guessed> guessed;
+    guessed.reserve(n);
+    std::string arena;
+    Order others;
+    std::string key;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (!guess.Key(*raw[i], key) || arena.size() + key.size() > UINT32_MAX) {
+            others.push_back(i);
+            continue;
+        }
+        std::uint64_t prefix = 0;
+        for (std::size_t k = 0; k < 8; ++k)
+            prefix = (prefix << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
+        guessed.push_back({prefix, std::uint32_t(arena.size()), std::uint32_t(key.size()), i});
+        arena.append(key);
+    }
+    // Inserting the others one by one pays off only while they are few.
+    if (others.size() > n / 8)
+        return FullOrder(texts, all, collator);
+    std::sort(guessed.begin(), guessed.end(), [&arena](const Guessed& a, const Guessed& b) {
+        if (a.Prefix != b.Prefix)
+            return a.Prefix < b.Prefix;
+        const std::string_view ka(arena.data() + a.Offset, a.Length);
+        const std::string_view kb(arena.data() + b.Offset, b.Length);
+        const int c = ka.compare(kb);
+        return c < 0 || (c == 0 && a.Index < b.Index);
+    });
+    Order order;
+    order.reserve(n);
+    for (const Guessed& g : guessed)
+        order.push_back(g.Index);
+    // Each text is widened once: it stays in its buffer for the next pair.
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        const int older = int(i & 1), newer = 1 - older;
+        const QStringView a =
+            i == 1 ? texts.View(order[0], older) : texts.Held(order[i - 1], older);
+        const int c = collator.compare(a, texts.View(order[i], newer));
+        if (c > 0 || (c == 0 && order[i - 1] > order[i]))
+            return FullOrder(texts, all, collator);
+    }
+    // The others, in their own order, each go where the collator puts them.
+    const Order sortedOthers = FullOrder(texts, others, collator);
+    Order merged;
+    merged.reserve(n);
+    auto from = order.begin();
+    for (const std::uint32_t o : sortedOthers) {
+        const auto at = std::partition_point(
+            from, order.end(), [&](std::uint32_t g) { return Before(collator, texts, g, o); });
+        merged.insert(merged.end(), from, at);
+        merged.push_back(o);
+        from = at;
+    }
+    merged.insert(merged.end(), from, order.end());
+    return merged;
 }
 
 } // namespace
 
-void Sort(PackageRows& rows) {
-    if (rows.size() < 2)
-        return;
-    std::vector<QString> captions;
+std::vector<std::uint32_t> SortedPlaces(const PackageRows& rows) {
+    std::vector<const std::string*> captions;
     captions.reserve(rows.size());
     for (const PackageRow& row : rows)
-        captions.push_back(QString::fromUtf8(row.Caption.data(), qsizetype(row.Caption.size())));
-    const std::vector<std::size_t> order = SortedOrder(captions, MakeCollator(Qt::CaseSensitive));
-    PackageRows sorted;
-    sorted.reserve(rows.size());
-    for (const std::size_t i : order)
-        sorted.push_back(std::move(rows[i]));
-    rows.swap(sorted);
+        captions.push_back(&row.Caption);
+    if (rows.size() < 2) {
+        Order order(rows.size());
+        std::iota(order.begin(), order.end(), 0u);
+        return order;
+    }
+    return SortedOrder(captions, MakeCollator(Qt::CaseSensitive));
+}
+
+void Rearrange(PackageRows& rows, const std::vector<std::uint32_t>& places) {
+    std::vector<bool> done(rows.size(), false);
+    for (std::size_t start = 0; start < rows.size(); ++start) {
+        if (done[start] || places[start] == start)
+            continue;
+        PackageRow held = std::move(rows[start]);
+        std::size_t at = start;
+        while (places[at] != start) {
+            rows[at] = std::move(rows[places[at]]);
+            done[at] = true;
+            at = places[at];
+        }
+        rows[at] = std::move(held);
+        done[at] = true;
+    }
+}
+
+void Sort(PackageRows& rows) {
+    Rearrange(rows, SortedPlaces(rows));
 }
 
 void SortCaseFree(std::vector<std::string>& texts) {
@@ -58,10 +287,12 @@ void SortCaseFree(std::vector<std::string>& texts) {
     decoded.reserve(texts.size());
     for (const std::string& t : texts)
         decoded.push_back(QString::fromUtf8(t.data(), qsizetype(t.size())));
-    const std::vector<std::size_t> order = SortedOrder(decoded, MakeCollator(Qt::CaseInsensitive));
+    Order all(texts.size());
+    std::iota(all.begin(), all.end(), 0u);
+    const Order order = KeyOrder(decoded, all, MakeCollator(Qt::CaseInsensitive));
     std::vector<std::string> sorted;
     sorted.reserve(texts.size());
-    for (const std::size_t i : order)
+    for (const std::uint32_t i : order)
         sorted.push_back(std::move(texts[i]));
     texts.swap(sorted);
 }

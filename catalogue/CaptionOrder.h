@@ -4,6 +4,7 @@
 
 #include <QCollator>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,13 @@ QCollator MakeCollator(Qt::CaseSensitivity sensitivity);
 // Sorts rows by Caption: letter case only breaks ties, small letters first;
 // equal captions keep their order.
 void Sort(PackageRows& rows);
+
+// The order Sort would give, as the old place of the row for each new place.
+std::vector<std::uint32_t> SortedPlaces(const PackageRows& rows);
+
+// Puts rows into the order Places gives (new place -> old place), moving each
+// row once, in place.
+void Rearrange(PackageRows& rows, const std::vector<std::uint32_t>& places);
 
 // Sorts texts without regard to letter case; equal texts keep their order.
 void SortCaseFree(std::vector<std::string>& texts);

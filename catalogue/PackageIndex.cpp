@@ -9,7 +9,6 @@
 #include <QFile>
 
 #include <algorithm>
-#include <memory>
 #include <optional>
 #include <unordered_set>
 
@@ -91,9 +90,65 @@ QString InFolder(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
+    std::string out;
+    out.reserve(s.size());
+    std::size_t pos = 0;
+    for (std::size_t hit; (hit = s.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
+        out.append(s, pos, hit - pos);
+        out.append(to);
+    }
+    out.append(s, pos, std::string::npos);
+    s.swap(out);
+}
+
+bool IsTrimmed(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+// The local file name: every "Filename: " removed, blanks and control
+// characters trimmed at both ends, every "./" removed, and of what remains the
+// text after the last slash, backslash or colon. (Collapsing doubled slashes
+// cannot change that text.) Since "./" cannot overlap itself, its removal drops
+// exactly the slashes that follow a dot, with the dot: the name starts after
+// the last separator that survives.
+void LocalFileNameInto(std::string_view line, std::string& name) {
+    constexpr std::string_view Key = "Filename: ";
+    std::string slow;
+    std::string_view s = line;
+    if (s.starts_with(Key) && s.find(Key, Key.size()) == std::string_view::npos) {
+        s.remove_prefix(Key.size());
+    } else if (s.find(Key) != std::string_view::npos) {
+        slow.assign(line);
+        ReplaceAll(slow, Key, "");
+        s = slow;
+    }
+    while (!s.empty() && IsTrimmed(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsTrimmed(s.back()))
+        s.remove_suffix(1);
+    std::size_t start = s.size();
+    while (start > 0) {
+        const char c = s[start - 1];
+        if (c == '\\' || c == ':' || (c == '/' && (start < 2 || s[start - 2] != '.')))
+            break;
+        --start;
+    }
+    name.clear();
+    const std::string_view tail = s.substr(start);
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        if (tail[i] == '.' && i + 1 < tail.size() && tail[i + 1] == '/') {
+            ++i; // "./" dropped
+            continue;
+        }
+        name.push_back(tail[i]);
+    }
+}
+
 struct LoadContext {
     const std::unordered_set<std::string>& Archives;
-    std::string Section; // sticky across stanzas and index files
+    std::string Section;   // sticky across stanzas and index files
+    std::string LocalName; // scratch for the local file name
     PackageRows& Rows;
 };
 
@@ -117,8 +172,11 @@ void ReadIndex(std::string_view text, const std::string& indexFile, const Refere
         row.Description = DecodedValue(description.Line(), 13);
         row.IndexFile = indexFile;
         row.Section = ctx.Section;
-        if (filename.IsSet() && ctx.Archives.count(LocalFileName(filename.Line())) != 0)
-            row.State |= StateDownloaded;
+        if (filename.IsSet() && !ctx.Archives.empty()) {
+            LocalFileNameInto(filename.Line(), ctx.LocalName);
+            if (ctx.Archives.count(ctx.LocalName) != 0)
+                row.State |= StateDownloaded;
+        }
         if (!reference ||
             reference->Check(package.Line(), version.Line()) != ReferenceCopy::Verdict::Same)
             row.State |= StateNewOrUpdated;
@@ -170,27 +228,34 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
                          const QString& archivesDir) {
     PackageRows rows;
     const std::unordered_set<std::string> archives = ListArchives(archivesDir);
-    LoadContext ctx{archives, {}, rows};
+    LoadContext ctx{archives, {}, {}, rows};
+    // Both buffers serve every index in turn.
     std::string text;
+    std::string referenceText;
     for (const QString& name : IndexStore::ListIndexFiles(procDir)) {
         // A folder named like an index passes the listing but is no file:
         // reading it fails and it gives no rows.
         if (!TextFile::ReadAll(InFolder(procDir, name), text))
             continue;
-        std::unique_ptr<ReferenceCopy> reference;
+        std::optional<ReferenceCopy> reference;
         const QString referencePath = InFolder(listsDir, name);
         if (IsRegularFile(referencePath)) {
-            std::string referenceText;
             // A reference copy that is there but cannot be read ends the work
             // on this index before its first row.
             if (!TextFile::ReadAll(referencePath, referenceText))
                 continue;
-            reference = std::make_unique<ReferenceCopy>(std::move(referenceText));
+            reference.emplace(referenceText);
         }
-        ReadIndex(text, QFile::encodeName(name).toStdString(), reference.get(), ctx);
+        ReadIndex(text, QFile::encodeName(name).toStdString(), reference ? &*reference : nullptr,
+                  ctx);
     }
-    SortPackages(rows);
-    MoveUpdates(rows);
+    // Sorting and moving the flagged rows up are one rearrangement, so every
+    // row moves once.
+    std::vector<std::uint32_t> places = CaptionOrder::SortedPlaces(rows);
+    std::stable_partition(places.begin(), places.end(), [&rows](std::uint32_t i) {
+        return (rows[i].State & StateNewOrUpdated) != 0;
+    });
+    CaptionOrder::Rearrange(rows, places);
     return rows;
 }
 
@@ -204,29 +269,7 @@ void MoveUpdates(PackageRows& rows) {
 }
 
 std::string LocalFileName(std::string_view filenameLine) {
-    auto replaceAll = [](std::string& s, std::string_view from, std::string_view to) {
-        std::string out;
-        out.reserve(s.size());
-        std::size_t pos = 0;
-        for (std::size_t hit; (hit = s.find(from, pos)) != std::string::npos;
-             pos = hit + from.size()) {
-            out.append(s, pos, hit - pos);
-            out.append(to);
-        }
-        out.append(s, pos, std::string::npos);
-        s.swap(out);
-    };
-    std::string s(filenameLine);
-    replaceAll(s, "Filename: ", "");
-    // Blanks and control characters go at both ends.
-    const auto isTrimmed = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    const auto first = std::find_if_not(s.begin(), s.end(), isTrimmed);
-    const auto last = std::find_if_not(s.rbegin(), s.rend(), isTrimmed).base();
-    s = first < last ? std::string(first, last) : std::string();
-    replaceAll(s, "./", "");
-    // Collapsing doubled slashes cannot change what follows the last one, so it
-    // is left out. Slashes, backslashes and colons all separate; the name is
-    // what follows the last.
-    const std::size_t cut = s.find_last_of("/\\:");
-    return cut == std::string::npos ? s : s.substr(cut + 1);
+    std::string name;
+    LocalFileNameInto(filenameLine, name);
+    return name;
 }

@@ -182,7 +182,8 @@ void UpdatePackageIcon(const QString& cacheFile, const std::string& package, int
     if (!TextFile::ReadAll(cacheFile, text))
         return;
     std::vector<std::string_view> lines = TextFile::SplitAnyLineEnds(text);
-    const std::string newState = "$" + std::to_string(state);
+    std::string newState = std::to_string(state);
+    newState.insert(newState.begin(), '$');
     bool changed = false;
     for (std::size_t i = 2; i < lines.size(); ++i) {
         // Only an identifier line has the state line two places above it.

@@ -30,8 +30,8 @@ enum class LoadResult {
 // (letter case ignored, spelled as first met, empty sections left out), sorted
 // in the locale collation without regard to letter case; otherwise it is left
 // alone. Rows keep the file's order.
-LoadResult LoadPackageList(const QString& cacheFile, const std::string& category,
-                           PackageRows& rows, std::vector<std::string>& categories);
+LoadResult LoadPackageList(const QString& cacheFile, const std::string& category, PackageRows& rows,
+                           std::vector<std::string>& categories);
 
 // Writes State into every saved row whose identifier is Package. Nothing
 // happens when the file is missing; a failed write leaves the file as it was.

@@ -2,7 +2,7 @@
 
 #include "catalogue/TextFile.h"
 
-#include <vector>
+#include <cstring>
 
 namespace {
 
@@ -10,32 +10,11 @@ inline unsigned char LowerAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-bool StartsWithCaseFree(std::string_view line, std::string_view lowerPrefix) {
-    if (line.size() < lowerPrefix.size())
-        return false;
-    for (std::size_t i = 0; i < lowerPrefix.size(); ++i)
-        if (LowerAscii(static_cast<unsigned char>(line[i])) !=
-            static_cast<unsigned char>(lowerPrefix[i]))
-            return false;
-    return true;
-}
-
-} // namespace
-
-std::size_t ReferenceCopy::CaseFreeHash::operator()(std::string_view s) const noexcept {
-    // FNV-1a over the lower-cased bytes.
-    std::size_t h = 14695981039346656037ull;
-    for (const char c : s) {
-        h ^= LowerAscii(static_cast<unsigned char>(c));
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
-bool ReferenceCopy::CaseFreeEqual::operator()(std::string_view a,
-                                              std::string_view b) const noexcept {
+bool EqualCaseFree(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
+    if (std::memcmp(a.data(), b.data(), a.size()) == 0)
+        return true;
     for (std::size_t i = 0; i < a.size(); ++i)
         if (LowerAscii(static_cast<unsigned char>(a[i])) !=
             LowerAscii(static_cast<unsigned char>(b[i])))
@@ -43,23 +22,84 @@ bool ReferenceCopy::CaseFreeEqual::operator()(std::string_view a,
     return true;
 }
 
-ReferenceCopy::ReferenceCopy(std::string text) : text_(std::move(text)) {
-    entries_.reserve(text_.size() / 600 + 16);
+bool StartsWithCaseFree(std::string_view line, std::string_view lowerPrefix) {
+    return line.size() >= lowerPrefix.size() &&
+           EqualCaseFree(line.substr(0, lowerPrefix.size()), lowerPrefix);
+}
+
+inline std::uint64_t Mix(std::uint64_t h, std::uint64_t word) {
+    h ^= word;
+    h *= 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 29);
+}
+
+} // namespace
+
+std::uint64_t ReferenceCopy::HashOf(std::string_view key) {
+    // Setting bit 0x20 of every byte folds the letter case of ASCII letters (and
+    // merges some other bytes, which only costs a rare extra comparison).
+    constexpr std::uint64_t Fold = 0x2020202020202020ull;
+    std::uint64_t h = key.size();
+    std::size_t i = 0;
+    for (; i + 8 <= key.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, key.data() + i, 8);
+        h = Mix(h, word | Fold);
+    }
+    std::uint64_t tail = 0;
+    for (std::size_t k = 0; i + k < key.size(); ++k)
+        tail |= std::uint64_t(static_cast<unsigned char>(key[i + k]) | 0x20) << (8 * k);
+    return Mix(h, tail);
+}
+
+std::size_t ReferenceCopy::Find(std::string_view key, std::uint64_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& s = slots_[i];
+        if (s.Key.empty() || (s.Hash == hash && EqualCaseFree(s.Key, key)))
+            return i;
+    }
+}
+
+void ReferenceCopy::Grow() {
+    std::vector<Slot> old(slots_.empty() ? 1024 : slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& s : old)
+        if (!s.Key.empty())
+            slots_[Find(s.Key, s.Hash)] = s;
+}
+
+ReferenceCopy::Slot* ReferenceCopy::Insert(std::string_view key) {
+    if ((used_ + 1) * 2 > slots_.size())
+        Grow();
+    const std::uint64_t hash = HashOf(key);
+    Slot& s = slots_[Find(key, hash)];
+    if (!s.Key.empty())
+        return nullptr; // the first occurrence wins
+    s.Key = key;
+    s.Hash = hash;
+    ++used_;
+    return &s;
+}
+
+ReferenceCopy::ReferenceCopy(std::string_view text) {
     // A stanza is a run of non-empty lines. Keys first met in the current run
-    // wait for the run's end to learn its first Version line.
-    std::vector<Entry*> pending;
+    // wait for the run's end to learn its first Version line; they are looked
+    // up again then, as the table may have grown meanwhile.
+    std::vector<std::string_view> pending;
     std::string_view version;
     bool hasVersion = false;
     auto closeStanza = [&] {
-        for (Entry* e : pending) {
-            e->Version = version;
-            e->HasVersion = hasVersion;
+        for (const std::string_view key : pending) {
+            Slot& s = slots_[Find(key, HashOf(key))];
+            s.Version = version;
+            s.HasVersion = hasVersion;
         }
         pending.clear();
         hasVersion = false;
         version = {};
     };
-    TextFile::AnyLines lines(text_);
+    TextFile::AnyLines lines(text);
     std::string_view line;
     while (lines.Next(line)) {
         if (line.empty()) {
@@ -69,10 +109,8 @@ ReferenceCopy::ReferenceCopy(std::string text) : text_(std::move(text)) {
         if (!hasVersion && line.starts_with("Version:")) {
             version = line;
             hasVersion = true;
-        } else if (StartsWithCaseFree(line, "package:")) {
-            auto [it, inserted] = entries_.try_emplace(line);
-            if (inserted)
-                pending.push_back(&it->second);
+        } else if (StartsWithCaseFree(line, "package:") && Insert(line)) {
+            pending.push_back(line);
         }
     }
     closeStanza();
@@ -80,10 +118,12 @@ ReferenceCopy::ReferenceCopy(std::string text) : text_(std::move(text)) {
 
 ReferenceCopy::Verdict ReferenceCopy::Check(std::string_view packageLine,
                                             std::string_view versionLine) const {
-    const auto it = entries_.find(packageLine);
-    if (it == entries_.end())
+    if (slots_.empty() || packageLine.empty())
         return Verdict::Missing;
-    if (!it->second.HasVersion || it->second.Version == versionLine)
+    const Slot& s = slots_[Find(packageLine, HashOf(packageLine))];
+    if (s.Key.empty())
+        return Verdict::Missing;
+    if (!s.HasVersion || s.Version == versionLine)
         return Verdict::Same;
     return Verdict::Changed;
 }

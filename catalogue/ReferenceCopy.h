@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QString>
-
 #include <cstddef>
-#include <string>
+#include <cstdint>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 // The reference copy of one index, looked up by "Package:" line. Every line that
 // begins with "package:" in any letter case is a key (letter case ignored, the
@@ -20,27 +18,30 @@ public:
         Changed, // found with another Version line
     };
 
-    // Takes the text of the reference copy (kept inside; keys point into it).
-    explicit ReferenceCopy(std::string text);
+    // Indexes the text of a reference copy. The table points into Text, which
+    // must outlive it.
+    explicit ReferenceCopy(std::string_view text);
 
     // Compares a stanza's whole "Package:" line and whole "Version:" line (empty
     // when the stanza has none) with the reference copy.
     Verdict Check(std::string_view packageLine, std::string_view versionLine) const;
 
-    std::size_t size() const { return entries_.size(); }
+    std::size_t size() const { return used_; }
 
 private:
-    struct Entry {
+    // An open-addressing table: one flat array, no allocation per key.
+    struct Slot {
+        std::string_view Key; // empty: a free slot (a key is never empty)
         std::string_view Version;
+        std::uint64_t Hash = 0;
         bool HasVersion = false;
     };
-    struct CaseFreeHash {
-        std::size_t operator()(std::string_view s) const noexcept;
-    };
-    struct CaseFreeEqual {
-        bool operator()(std::string_view a, std::string_view b) const noexcept;
-    };
 
-    std::string text_;
-    std::unordered_map<std::string_view, Entry, CaseFreeHash, CaseFreeEqual> entries_;
+    static std::uint64_t HashOf(std::string_view key);
+    std::size_t Find(std::string_view key, std::uint64_t hash) const;
+    Slot* Insert(std::string_view key);
+    void Grow();
+
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
 };

@@ -12,23 +12,29 @@
 namespace TextFile {
 
 bool ReadAll(const QString& path, std::string& out) {
-    out.clear();
     const QByteArray native = QFile::encodeName(path);
     // O_NONBLOCK keeps a FIFO from blocking the open; O_NOFOLLOW refuses links.
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0)
+    if (fd < 0) {
+        out.clear();
         return false;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
         static_cast<unsigned long long>(st.st_size) > MaxFileSize) {
         ::close(fd);
+        out.clear();
         return false;
     }
-    out.resize(static_cast<std::size_t>(st.st_size));
+    // Growing a string clears only the bytes added: a buffer reused file after
+    // file is not cleared whole for each.
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (out.size() < size)
+        out.resize(size);
     std::size_t done = 0;
     bool ok = true;
-    while (done < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+    while (done < size) {
+        const ssize_t n = ::read(fd, out.data() + done, size - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -58,12 +64,27 @@ bool IndexLines::Next(std::string_view& line) {
     const char* begin = text_.data() + pos_;
     const std::size_t left = text_.size() - pos_;
     const void* lf = std::memchr(begin, '\n', left);
-    std::size_t len = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - begin) : left;
-    pos_ += lf ? len + 1 : len;
-    if (len > 0 && begin[len - 1] == '\r')
+    const std::size_t end =
+        lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - begin) : left;
+    // Most indexes hold no CR at all: the next CR is remembered, so such a text
+    // is searched for one only once.
+    if (!crKnown_ || (nextCr_ != std::string_view::npos && nextCr_ < pos_)) {
+        const void* cr = std::memchr(begin, '\r', left);
+        nextCr_ = cr ? pos_ + static_cast<std::size_t>(static_cast<const char*>(cr) - begin)
+                     : std::string_view::npos;
+        crKnown_ = true;
+    }
+    const std::size_t start = pos_;
+    pos_ += lf ? end + 1 : end;
+    if (nextCr_ >= start + end) {
+        line = std::string_view(begin, end);
+        return true;
+    }
+    std::size_t len = end;
+    if (begin[len - 1] == '\r')
         --len;
     std::string_view raw(begin, len);
-    if (raw.find('\r') == std::string_view::npos) {
+    if (nextCr_ >= start + len) {
         line = raw;
         return true;
     }
@@ -88,7 +109,13 @@ bool AnyLines::Next(std::string_view& line) {
         lfKnown_ = true;
     }
     const std::size_t limit = nextLf_ == std::string_view::npos ? n : nextLf_;
-    const void* cr = std::memchr(text_.data() + pos_, '\r', limit - pos_);
+    if (!crKnown_ || (nextCr_ != std::string_view::npos && nextCr_ < pos_)) {
+        const void* c = std::memchr(text_.data() + pos_, '\r', n - pos_);
+        nextCr_ = c ? static_cast<std::size_t>(static_cast<const char*>(c) - text_.data())
+                    : std::string_view::npos;
+        crKnown_ = true;
+    }
+    const void* cr = nextCr_ < limit ? text_.data() + nextCr_ : nullptr;
     const std::size_t end =
         cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data()) : limit;
     line = text_.substr(pos_, end - pos_);

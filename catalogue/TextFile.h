@@ -35,6 +35,8 @@ public:
 private:
     std::string_view text_;
     std::size_t pos_ = 0;
+    std::size_t nextCr_ = 0; // position of the next CR at or after pos_, or npos
+    bool crKnown_ = false;
     std::string scratch_;
 };
 
@@ -52,6 +54,8 @@ private:
     std::size_t pos_ = 0;
     std::size_t nextLf_ = 0; // position of the next LF at or after pos_, or npos
     bool lfKnown_ = false;
+    std::size_t nextCr_ = 0; // the same for CR
+    bool crKnown_ = false;
 };
 
 // Splits a text into lines with CR, LF or CR LF as line ends (the way the
