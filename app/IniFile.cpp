@@ -1,171 +1,18 @@
 #include "app/IniFile.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "app/IniText.h"
 
-#include <cerrno>
+#include <QHash>
+
 #include <climits>
-#include <cstring>
 #include <optional>
 #include <utility>
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
+static_assert(IniFile::MaxFileSize == IniText::MaxFileSize);
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Reading the raw bytes. The file is opened without blocking and taken only when
-// it is a regular file of sane size, so a FIFO, a device or a huge file put in
-// its place can neither hang nor exhaust the program.
-
-enum class LoadStatus { Ok, Missing, Unreadable };
-
-struct Loaded {
-    LoadStatus Status = LoadStatus::Missing;
-    QByteArray Data;
-    QString Reason;
-};
-
-QString ErrnoText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-Loaded LoadBytes(const QString& path) {
-    Loaded out;
-    if (path.isEmpty())
-        return out;
-    const QByteArray native = QFile::encodeName(path);
-    int fd = -1;
-    do {
-        fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        const int err = errno;
-        out.Status = err == ENOENT ? LoadStatus::Missing : LoadStatus::Unreadable;
-        out.Reason = ErrnoText(err);
-        return out;
-    }
-    out.Status = LoadStatus::Unreadable;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        out.Reason = QStringLiteral("это не обычный файл");
-        ::close(fd);
-        return out;
-    }
-    const qint64 cap = IniFile::MaxFileSize;
-    QByteArray buf;
-    if (st.st_size <= cap) {
-        // One byte more than allowed tells a file that grew meanwhile.
-        buf.resize(cap + 1);
-        qint64 got = 0;
-        while (got < buf.size()) {
-            const ssize_t n = ::read(fd, buf.data() + got, static_cast<size_t>(buf.size() - got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                out.Reason = ErrnoText(errno);
-                ::close(fd);
-                return out;
-            }
-            if (n == 0)
-                break;
-            got += n;
-        }
-        if (got <= cap) {
-            buf.truncate(got);
-            out.Status = LoadStatus::Ok;
-            out.Data = std::move(buf);
-        }
-    }
-    ::close(fd);
-    if (out.Status != LoadStatus::Ok)
-        out.Reason = QStringLiteral("файл больше %1 байт").arg(cap);
-    return out;
-}
-
-// ---------------------------------------------------------------------------
-// Parsing. Lines are kept as bytes so that everything the program does not
-// change is written back byte for byte, even when it is not valid UTF-8.
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
-}
-
-QByteArray TrimBlanks(const QByteArray& s) {
-    qsizetype b = 0;
-    qsizetype e = s.size();
-    while (b < e && IsBlank(s[b]))
-        ++b;
-    while (e > b && IsBlank(s[e - 1]))
-        --e;
-    return s.mid(b, e - b);
-}
-
-bool IsQuote(char c) {
-    return c == '"' || c == '\'';
-}
-
-QByteArray Unquote(const QByteArray& s) {
-    if (s.size() >= 2 && IsQuote(s.front()) && s.front() == s.back())
-        return s.mid(1, s.size() - 2);
-    return s;
-}
-
-struct IniLine {
-    enum class Kind { Other, Section, Key };
-    QByteArray Raw;
-    Kind Type = Kind::Other;
-    QString Name;        // section or key name
-    QByteArray KeyBytes; // the key as written in the file
-    QByteArray Value;    // trimmed, quotes removed
-};
-
-IniLine ParseLine(QByteArray raw) {
-    IniLine line;
-    line.Raw = std::move(raw);
-    const QByteArray t = TrimBlanks(line.Raw);
-    if (t.isEmpty() || t.front() == ';')
-        return line;
-    if (t.front() == '[') {
-        const qsizetype close = t.indexOf(']');
-        if (close > 0) {
-            line.Type = IniLine::Kind::Section;
-            line.Name = QString::fromUtf8(TrimBlanks(t.mid(1, close - 1)));
-        }
-        return line;
-    }
-    const qsizetype eq = t.indexOf('=');
-    if (eq <= 0)
-        return line;
-    line.KeyBytes = TrimBlanks(t.left(eq));
-    if (line.KeyBytes.isEmpty())
-        return line;
-    line.Type = IniLine::Kind::Key;
-    line.Name = QString::fromUtf8(line.KeyBytes);
-    line.Value = Unquote(TrimBlanks(t.mid(eq + 1)));
-    return line;
-}
-
-using Lines = std::vector<IniLine>;
-
-Lines Parse(const QByteArray& data) {
-    Lines lines;
-    qsizetype start = 0;
-    while (start < data.size()) {
-        qsizetype end = data.indexOf('\n', start);
-        if (end < 0)
-            end = data.size();
-        QByteArray raw = data.mid(start, end - start);
-        if (raw.endsWith('\r'))
-            raw.chop(1);
-        lines.push_back(ParseLine(std::move(raw)));
-        start = end + 1;
-    }
-    return lines;
-}
+using namespace IniText;
 
 bool SameName(const QString& a, const QString& b) {
     return QString::compare(a, b, Qt::CaseInsensitive) == 0;
@@ -257,13 +104,21 @@ QByteArray KeyLine(const QByteArray& key, const QString& value) {
 }
 
 // Removes every section called Name; true when one was found.
+// Removes every section called Name in one pass; true when one was found.
 bool RemoveSections(Lines& lines, const QString& name) {
     bool removed = false;
-    while (const auto range = FindSection(lines, name)) {
-        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(range->Header),
-                    lines.begin() + static_cast<std::ptrdiff_t>(range->End));
-        removed = true;
+    bool inRemoved = false;
+    Lines kept;
+    kept.reserve(lines.size());
+    for (IniLine& l : lines) {
+        if (l.Type == IniLine::Kind::Section)
+            inRemoved = SameName(l.Name, name);
+        if (inRemoved)
+            removed = true;
+        else
+            kept.push_back(std::move(l));
     }
+    lines = std::move(kept);
     return removed;
 }
 
@@ -332,54 +187,6 @@ bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
     }
     lines = Parse(loaded.Data);
     return true;
-}
-
-// Writes Data to a temporary file beside Path and renames it over Path once
-// every byte is on disk. Each write is checked for its full length: a short
-// write (disk full, file size limit) must fail rather than leave a cut file.
-bool ReplaceFile(const QString& path, const QByteArray& data, QString& reason) {
-    const QFileInfo info(path);
-    QByteArray temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
-                                        info.fileName() + QStringLiteral(".XXXXXX"));
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        reason = ErrnoText(errno);
-        return false;
-    }
-    bool ok = true;
-    qsizetype done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n =
-            ::write(fd, data.constData() + done, static_cast<size_t>(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            reason = ErrnoText(n < 0 ? errno : EIO);
-            ok = false;
-        } else {
-            done += n;
-        }
-    }
-    // Keep the permissions of the file being replaced; a new file gets the usual ones.
-    struct stat st {};
-    const mode_t mode = ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)
-                            ? (st.st_mode & 07777)
-                            : 0644;
-    if (ok && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) {
-        reason = ErrnoText(errno);
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        reason = ErrnoText(errno);
-        ok = false;
-    }
-    if (ok && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0) {
-        reason = ErrnoText(errno);
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(temp.constData());
-    return ok;
 }
 
 bool Store(const QString& path, const Lines& lines, QString& reason) {
@@ -471,19 +278,19 @@ bool IniFile::ReplaceSection(const QString& section, const std::vector<IniEntry>
     if (!clean.empty()) {
         lines.push_back(MakeLine('[' + sec.toUtf8() + ']'));
         Lines added;
+        QHash<QString, size_t> addedAt; // case-folded key -> index in Added
         for (const auto& [key, value] : clean) {
             // A repeated key sets the value of the first one, as writing the
             // keys one by one would.
-            bool replaced = false;
-            for (IniLine& l : added) {
-                if (SameName(l.Name, key)) {
-                    l = MakeLine(KeyLine(l.KeyBytes, value));
-                    replaced = true;
-                    break;
-                }
-            }
-            if (!replaced)
+            const QString folded = key.toCaseFolded();
+            const auto it = addedAt.constFind(folded);
+            if (it != addedAt.constEnd()) {
+                IniLine& l = added[it.value()];
+                l = MakeLine(KeyLine(l.KeyBytes, value));
+            } else {
+                addedAt.insert(folded, added.size());
                 added.push_back(MakeLine(KeyLine(key.toUtf8(), value)));
+            }
         }
         lines.insert(lines.end(), added.begin(), added.end());
     }

@@ -206,6 +206,19 @@ TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndNothingElse) {
     EXPECT_EQ(ReadBytes(Path()), QByteArray("[A]\na=1\n[B]\nb=2\n"));
 }
 
+TEST_F(IniFileTest, ManySectionsOfOneNameAreErasedInOnePass) {
+    // Close to the size limit: a removal that rescanned the file per section
+    // would take hours here.
+    QByteArray content;
+    for (int i = 0; i < 50000; ++i)
+        content += "[A]\n";
+    for (int i = 0; i < 50000; ++i)
+        content += "[Disabled]\nk=v\n";
+    IniFile ini = WithContent(content);
+    ASSERT_TRUE(ini.EraseSection("disabled"));
+    EXPECT_EQ(ReadBytes(Path()), content.left(50000 * 4));
+}
+
 TEST_F(IniFileTest, ErasingAnAbsentSectionDoesNotCreateTheFile) {
     IniFile ini(Path());
     EXPECT_TRUE(ini.EraseSection("Disabled"));

@@ -186,6 +186,22 @@ TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
     EXPECT_EQ(Checks(reloaded), (std::vector<bool>{false, true, false, false}));
 }
 
+TEST_F(SettingsTest, LargeDisabledSectionRoundTrips) {
+    const int count = 20000;
+    SourceList sources;
+    for (int i = 0; i < count; ++i)
+        sources.Append(QStringLiteral("http://r%1.example.org/Packages").arg(i), i % 2 == 0);
+    IniFile ini(Path());
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    EXPECT_EQ(ini.ReadSectionKeys("Disabled").size(), count / 2);
+
+    SourceList reloaded;
+    for (int i = 0; i < count; ++i)
+        reloaded.Append(sources.Text(i));
+    Settings::LoadSettings(ini, reloaded);
+    EXPECT_EQ(Checks(reloaded), Checks(sources));
+}
+
 TEST_F(SettingsTest, UnwritableFileFailsNamingItAndWritesNothingMore) {
     ASSERT_TRUE(QDir(dir_.path()).mkdir("orvia.ini"));
     IniFile ini(Path());
