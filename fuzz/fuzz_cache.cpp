@@ -1,0 +1,54 @@
+// Reads arbitrary bytes as the saved package list, for all categories and for
+// one, then changes a package's state in it.
+
+#include "catalogue/PackageList.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static QTemporaryDir root;
+    if (!root.isValid())
+        std::abort();
+    const QString cache = root.filePath(QStringLiteral("cache.txt"));
+    {
+        QFile f(cache);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            std::abort();
+        f.write(reinterpret_cast<const char*>(data), qint64(size));
+    }
+    PackageRows rows;
+    std::vector<std::string> categories;
+    const auto all = PackageList::LoadPackageList(cache, {}, rows, categories);
+    if (all == PackageList::LoadResult::Missing)
+        std::abort();
+    for (const PackageRow& r : rows)
+        if (r.State < 0 || r.State > 3)
+            std::abort();
+    for (const std::string& c : categories)
+        if (c.empty())
+            std::abort();
+    const std::string category = rows.empty() ? std::string("Tweaks") : rows.front().Section;
+    const std::string package = rows.empty() ? std::string("pkg") : rows.back().Package;
+    std::vector<std::string> kept = categories;
+    PackageRows some;
+    PackageList::LoadPackageList(cache, category, some, categories);
+    if (categories != kept)
+        std::abort();
+    PackageList::UpdatePackageIcon(cache, package, 1);
+    // Saving what was read and reading it back gives the same rows.
+    if (all == PackageList::LoadResult::Complete && !rows.empty()) {
+        if (!PackageList::SavePackageList(cache, rows))
+            std::abort();
+        PackageRows again;
+        if (PackageList::LoadPackageList(cache, {}, again, categories) !=
+                PackageList::LoadResult::Complete ||
+            again != rows)
+            std::abort();
+    }
+    return 0;
+}
