@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 
+#include <algorithm>
 #include <utility>
 
 void TClickLabel::mousePressEvent(QMouseEvent* event) {
@@ -63,6 +64,8 @@ QUrl LinkUrl(const std::string& target) {
 
 namespace {
 
+constexpr int kLabelWidth = 261;
+
 QLabel* MakeIcon(QWidget* parent, const char* name, QPoint pos, int size, const QString& hint) {
     auto* img = new QLabel(parent);
     img->setObjectName(QLatin1String(name));
@@ -84,6 +87,12 @@ TClickLabel* MakeLabel(QWidget* parent, const char* name, QRect geometry) {
 
 QString Text(const std::string& bytes) {
     return QString::fromUtf8(bytes);
+}
+
+// A link is only as wide as its text (up to the panel's edge), so the hand
+// pointer and the click belong to the text and not to the empty space after it.
+void FitLinkWidth(QLabel* link) {
+    link->resize(std::min(kLabelWidth, link->sizeHint().width()), link->height());
 }
 
 } // namespace
@@ -225,10 +234,12 @@ void TPackageDetailsPanel::ShowPackageInfo(TDebianInfo info) {
     }
     lblAuthor->setText(Text(author_));
     lblAuthor->setToolTip(Text(authorAddress_));
+    FitLinkWidth(lblAuthor);
 
     site_ = info.Homepage.empty() ? info.Depiction : info.Homepage;
     lblSite->setText(Text(site_));
     lblSite->setToolTip(Text(site_));
+    FitLinkWidth(lblSite);
     lblSite->setVisible(!site_.empty());
     imgSite->setVisible(!site_.empty());
 

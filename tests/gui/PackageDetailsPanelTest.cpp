@@ -204,6 +204,9 @@ TEST_F(PackageDetails, LinksOpenMailAndSiteTargets) {
     QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::LeftButton);
     QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
     QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::RightButton);
+    // A link is as wide as its text: the space after it is no link.
+    EXPECT_LT(Find<QLabel>("lblSite")->width(), 261);
+    EXPECT_EQ(Find<QLabel>("lblSite")->width(), Find<QLabel>("lblSite")->sizeHint().width());
     ASSERT_EQ(opened.size(), 4u);
     EXPECT_EQ(opened[0], QUrl("mailto:jane@example.org"));
     EXPECT_EQ(opened[1], QUrl("http://example.org/tweak"));
