@@ -22,7 +22,9 @@
 
 // The pictures live in the window library, a static library: its resources
 // register only when asked to, as the program's main does.
-inline void InitPictureResources() { Q_INIT_RESOURCE(orvia); }
+inline void InitPictureResources() {
+    Q_INIT_RESOURCE(orvia);
+}
 
 // One saved row of "cache.txt", fields in the file's order.
 struct CacheRow {
