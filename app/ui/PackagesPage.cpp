@@ -323,6 +323,8 @@ TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
     d->Search.btn->installEventFilter(new TEventHook(d->Search.btn, [this](QObject*, QEvent* e) {
         // The button itself ignores the right button; taking its press here
         // makes the release arrive over it.
+        if (e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseButtonRelease)
+            return false;
         auto* mouse = static_cast<QMouseEvent*>(e);
         if (e->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton)
             return true;
