@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <numeric>
+#include <string_view>
+#include <thread>
 
 namespace CaptionOrder {
 
@@ -87,7 +89,7 @@ public:
     }
 
     // False when the text is not plain ASCII.
-    bool Key(const std::string& text, std::string& key) const {
+    bool Key(std::string_view text, std::string& key) const {
         key.clear();
         if (text.empty())
             return true; // before every other key, as the collator has it
@@ -116,12 +118,12 @@ private:
 // ASCII is widened into a reused buffer; other texts are decoded once.
 class Texts {
 public:
-    explicit Texts(const std::vector<const std::string*>& raw) : raw_(raw), slot_(raw.size(), -1) {}
+    explicit Texts(const std::vector<std::string_view>& raw) : raw_(raw), slot_(raw.size(), -1) {}
 
     QStringView View(std::uint32_t i, int buffer) {
         if (slot_[i] >= 0)
             return decoded_[std::size_t(slot_[i])];
-        const std::string& s = *raw_[i];
+        const std::string_view s = raw_[i];
         std::u16string& wide = ascii_[buffer];
         wide.resize(s.size());
         for (std::size_t k = 0; k < s.size(); ++k) {
@@ -135,19 +137,13 @@ public:
         }
         return QStringView(wide.data(), qsizetype(wide.size()));
     }
-    // The view View last gave for I in the same buffer.
-    QStringView Held(std::uint32_t i, int buffer) const {
-        if (slot_[i] >= 0)
-            return decoded_[std::size_t(slot_[i])];
-        return QStringView(ascii_[buffer].data(), qsizetype(ascii_[buffer].size()));
-    }
     QString Decoded(std::uint32_t i) const {
-        const std::string& s = *raw_[i];
+        const std::string_view s = raw_[i];
         return QString::fromUtf8(s.data(), qsizetype(s.size()));
     }
 
 private:
-    const std::vector<const std::string*>& raw_;
+    const std::vector<std::string_view>& raw_;
     std::vector<std::int32_t> slot_; // place in decoded_, or -1
     std::vector<QString> decoded_;
     std::array<std::u16string, 2> ascii_;
@@ -182,7 +178,50 @@ struct Guessed {
     std::uint32_t Index;
 };
 
-Order SortedOrder(const std::vector<const std::string*>& raw, const QCollator& collator) {
+// True when the neighbours Order[From - 1 ...] up to Order[To - 1] are in
+// collation order, equal texts by their first place. The texts are all ASCII.
+bool PairsInOrder(const std::vector<std::string_view>& raw, const Order& order, std::size_t from,
+                  std::size_t to, const QCollator& collator) {
+    // Each text is widened once: it stays in its buffer for the next pair.
+    std::array<std::u16string, 2> wide;
+    auto widen = [&](std::uint32_t i, std::u16string& out) {
+        const std::string_view s = raw[i];
+        out.resize(s.size());
+        for (std::size_t k = 0; k < s.size(); ++k)
+            out[k] = static_cast<unsigned char>(s[k]);
+        return QStringView(out.data(), qsizetype(out.size()));
+    };
+    widen(order[from - 1], wide[0]);
+    for (std::size_t i = from; i < to; ++i) {
+        std::u16string& older = wide[(i - from) & 1];
+        std::u16string& newer = wide[1 - ((i - from) & 1)];
+        const int c = collator.compare(QStringView(older.data(), qsizetype(older.size())),
+                                       widen(order[i], newer));
+        if (c > 0 || (c == 0 && order[i - 1] > order[i]))
+            return false;
+    }
+    return true;
+}
+
+// The check of a guessed order: one collation per neighbour pair, shared by
+// two threads on a long list (each with a collator of its own).
+bool InCollationOrder(const std::vector<std::string_view>& raw, const Order& order,
+                      const QCollator& collator) {
+    constexpr std::size_t Shared = 8192;
+    if (order.size() < Shared || std::thread::hardware_concurrency() < 2)
+        return order.size() < 2 || PairsInOrder(raw, order, 1, order.size(), collator);
+    const std::size_t half = order.size() / 2;
+    bool secondOk = false;
+    std::thread helper([&] {
+        const QCollator own = MakeCollator(collator.caseSensitivity());
+        secondOk = PairsInOrder(raw, order, half, order.size(), own);
+    });
+    const bool firstOk = PairsInOrder(raw, order, 1, half, collator);
+    helper.join();
+    return firstOk && secondOk;
+}
+
+Order SortedOrder(const std::vector<std::string_view>& raw, const QCollator& collator) {
     const auto n = static_cast<std::uint32_t>(raw.size());
     Texts texts(raw);
     Order all(n);
@@ -194,7 +233,7 @@ Order SortedOrder(const std::vector<const std::string*>& raw, const QCollator& c
     Order others;
     std::string key;
     for (std::uint32_t i = 0; i < n; ++i) {
-        if (!guess.Key(*raw[i], key) || arena.size() + key.size() > UINT32_MAX) {
+        if (!guess.Key(raw[i], key) || arena.size() + key.size() > UINT32_MAX) {
             others.push_back(i);
             continue;
         }
@@ -219,15 +258,8 @@ Order SortedOrder(const std::vector<const std::string*>& raw, const QCollator& c
     order.reserve(n);
     for (const Guessed& g : guessed)
         order.push_back(g.Index);
-    // Each text is widened once: it stays in its buffer for the next pair.
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        const int older = int(i & 1), newer = 1 - older;
-        const QStringView a =
-            i == 1 ? texts.View(order[0], older) : texts.Held(order[i - 1], older);
-        const int c = collator.compare(a, texts.View(order[i], newer));
-        if (c > 0 || (c == 0 && order[i - 1] > order[i]))
-            return FullOrder(texts, all, collator);
-    }
+    if (!InCollationOrder(raw, order, collator))
+        return FullOrder(texts, all, collator);
     // The others, in their own order, each go where the collator puts them.
     const Order sortedOthers = FullOrder(texts, others, collator);
     Order merged;
@@ -246,17 +278,37 @@ Order SortedOrder(const std::vector<const std::string*>& raw, const QCollator& c
 
 } // namespace
 
-std::vector<std::uint32_t> SortedPlaces(const PackageRows& rows) {
-    std::vector<const std::string*> captions;
-    captions.reserve(rows.size());
-    for (const PackageRow& row : rows)
-        captions.push_back(&row.Caption);
-    if (rows.size() < 2) {
-        Order order(rows.size());
+std::vector<std::uint32_t> SortedPlaces(const std::vector<std::string_view>& captions) {
+    if (captions.size() < 2) {
+        Order order(captions.size());
         std::iota(order.begin(), order.end(), 0u);
         return order;
     }
-    return SortedOrder(captions, MakeCollator(Qt::CaseSensitive));
+    // The texts are read in sorted order, that is all over the place: side by
+    // side in one buffer they stay in the cache.
+    std::size_t bytes = 0;
+    for (const std::string_view c : captions)
+        bytes += c.size();
+    std::string packed;
+    packed.reserve(bytes);
+    std::vector<std::string_view> texts;
+    texts.reserve(captions.size());
+    for (const std::string_view c : captions)
+        packed.append(c);
+    std::size_t at = 0;
+    for (const std::string_view c : captions) {
+        texts.emplace_back(packed.data() + at, c.size());
+        at += c.size();
+    }
+    return SortedOrder(texts, MakeCollator(Qt::CaseSensitive));
+}
+
+std::vector<std::uint32_t> SortedPlaces(const PackageRows& rows) {
+    std::vector<std::string_view> captions;
+    captions.reserve(rows.size());
+    for (const PackageRow& row : rows)
+        captions.emplace_back(row.Caption);
+    return SortedPlaces(captions);
 }
 
 void Rearrange(PackageRows& rows, const std::vector<std::uint32_t>& places) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The order of the package list and of the category entries: the collation of
@@ -22,6 +23,7 @@ void Sort(PackageRows& rows);
 
 // The order Sort would give, as the old place of the row for each new place.
 std::vector<std::uint32_t> SortedPlaces(const PackageRows& rows);
+std::vector<std::uint32_t> SortedPlaces(const std::vector<std::string_view>& captions);
 
 // Puts rows into the order Places gives (new place -> old place), moving each
 // row once, in place.

@@ -9,8 +9,12 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <optional>
+#include <thread>
 #include <unordered_set>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -145,16 +149,26 @@ void LocalFileNameInto(std::string_view line, std::string& name) {
     }
 }
 
-struct LoadContext {
-    const std::unordered_set<std::string>& Archives;
-    std::string Section;   // sticky across stanzas and index files
-    std::string LocalName; // scratch for the local file name
-    PackageRows& Rows;
+// One index's share of the list, built apart from the others so that indexes
+// can be read side by side. The category sticks across indexes, so the rows
+// before the index's first "Section:" line take theirs from the indexes before
+// it once all are read.
+struct IndexPart {
+    PackageRows Rows;
+    std::size_t Unsectioned = 0; // rows before the first Section line
+    bool HasSection = false;
+    std::string LastSection;
 };
 
 void ReadIndex(std::string_view text, const std::string& indexFile, const ReferenceCopy* reference,
-               LoadContext& ctx) {
+               const std::unordered_set<std::string>& archives, std::string& localName,
+               IndexPart& part) {
     FieldLine package, name, version, description, filename;
+    std::string& section = part.LastSection;
+    PackageRows& rows = part.Rows;
+    // Growing the vector moves every row made so far; an index rarely has a
+    // stanza under 512 bytes, and capacity never touched costs no memory.
+    rows.reserve(text.size() / 512 + 16);
     auto clear = [&] {
         package.Clear();
         name.Clear();
@@ -165,16 +179,17 @@ void ReadIndex(std::string_view text, const std::string& indexFile, const Refere
     auto finish = [&] {
         if (!package.IsSet())
             return;
-        PackageRow& row = ctx.Rows.emplace_back();
+        PackageRow& row = rows.emplace_back();
         row.Package.assign(RawValue(package.Line(), 9));
         row.Caption = name.IsSet() ? DecodedValue(name.Line(), 6) : row.Package;
         row.Version.assign(RawValue(version.Line(), 9));
         row.Description = DecodedValue(description.Line(), 13);
         row.IndexFile = indexFile;
-        row.Section = ctx.Section;
-        if (filename.IsSet() && !ctx.Archives.empty()) {
-            LocalFileNameInto(filename.Line(), ctx.LocalName);
-            if (ctx.Archives.count(ctx.LocalName) != 0)
+        if (part.HasSection)
+            row.Section = section;
+        if (filename.IsSet() && !archives.empty()) {
+            LocalFileNameInto(filename.Line(), localName);
+            if (archives.count(localName) != 0)
                 row.State |= StateDownloaded;
         }
         if (!reference ||
@@ -212,50 +227,122 @@ void ReadIndex(std::string_view text, const std::string& indexFile, const Refere
                 filename.Set(line, text);
             break;
         case 'S':
-            if (line.starts_with("Section:"))
-                ctx.Section.assign(RawValue(line, 9));
+            if (line.starts_with("Section:")) {
+                if (!part.HasSection) {
+                    part.Unsectioned = rows.size();
+                    part.HasSection = true;
+                }
+                section.assign(RawValue(line, 9));
+            }
             break;
         default:
             break;
         }
     }
     finish();
+    if (!part.HasSection)
+        part.Unsectioned = rows.size();
+}
+
+// What one worker reads its indexes into, kept from index to index: the
+// largest index comes first, so the buffers grow only once.
+struct Buffers {
+    std::string Text;
+    std::string Reference;
+    std::string LocalName;
+};
+
+void LoadIndex(const QString& procDir, const QString& listsDir, const QString& name,
+               const std::unordered_set<std::string>& archives, Buffers& buffers, IndexPart& part) {
+    // A folder named like an index passes the listing but is no file: reading
+    // it fails and it gives no rows.
+    if (!TextFile::ReadAll(InFolder(procDir, name), buffers.Text))
+        return;
+    std::optional<ReferenceCopy> reference;
+    const QString referencePath = InFolder(listsDir, name);
+    if (IsRegularFile(referencePath)) {
+        // A reference copy that is there but cannot be read ends the work on
+        // this index before its first row.
+        if (!TextFile::ReadAll(referencePath, buffers.Reference))
+            return;
+        reference.emplace(buffers.Reference);
+    }
+    ReadIndex(buffers.Text, QFile::encodeName(name).toStdString(),
+              reference ? &*reference : nullptr, archives, buffers.LocalName, part);
+}
+
+std::uint64_t FileSize(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || st.st_size < 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+// Runs Work on up to Count threads, the calling one included.
+void OnThreads(unsigned count, const std::function<void()>& work) {
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < count; ++i)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& t : helpers)
+        t.join();
 }
 
 } // namespace
 
 PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
                          const QString& archivesDir) {
-    PackageRows rows;
     const std::unordered_set<std::string> archives = ListArchives(archivesDir);
-    LoadContext ctx{archives, {}, {}, rows};
-    // Both buffers serve every index in turn.
-    std::string text;
-    std::string referenceText;
-    for (const QString& name : IndexStore::ListIndexFiles(procDir)) {
-        // A folder named like an index passes the listing but is no file:
-        // reading it fails and it gives no rows.
-        if (!TextFile::ReadAll(InFolder(procDir, name), text))
-            continue;
-        std::optional<ReferenceCopy> reference;
-        const QString referencePath = InFolder(listsDir, name);
-        if (IsRegularFile(referencePath)) {
-            // A reference copy that is there but cannot be read ends the work
-            // on this index before its first row.
-            if (!TextFile::ReadAll(referencePath, referenceText))
-                continue;
-            reference.emplace(referenceText);
+    const QStringList names = IndexStore::ListIndexFiles(procDir);
+    std::vector<IndexPart> parts(static_cast<std::size_t>(names.size()));
+
+    // The indexes are shared out biggest first, so that no worker is left with
+    // a big one at the end while the others idle.
+    std::vector<std::pair<std::uint64_t, std::size_t>> bySize;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
+    std::stable_sort(bySize.begin(), bySize.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::atomic<std::size_t> next{0};
+    const unsigned threads = static_cast<unsigned>(
+        std::clamp<std::size_t>(std::min<std::size_t>(std::thread::hardware_concurrency(), 4), 1,
+                                std::max<std::size_t>(parts.size(), 1)));
+    OnThreads(threads, [&] {
+        Buffers buffers;
+        for (std::size_t k; (k = next.fetch_add(1)) < bySize.size();) {
+            const std::size_t i = bySize[k].second;
+            LoadIndex(procDir, listsDir, names[qsizetype(i)], archives, buffers, parts[i]);
         }
-        ReadIndex(text, QFile::encodeName(name).toStdString(), reference ? &*reference : nullptr,
-                  ctx);
-    }
-    // Sorting and moving the flagged rows up are one rearrangement, so every
-    // row moves once.
-    std::vector<std::uint32_t> places = CaptionOrder::SortedPlaces(rows);
-    std::stable_partition(places.begin(), places.end(), [&rows](std::uint32_t i) {
-        return (rows[i].State & StateNewOrUpdated) != 0;
     });
-    CaptionOrder::Rearrange(rows, places);
+
+    std::size_t total = 0;
+    std::string carried;
+    for (IndexPart& part : parts) {
+        for (std::size_t i = 0; i < part.Unsectioned && !carried.empty(); ++i)
+            part.Rows[i].Section = carried;
+        if (part.HasSection)
+            carried = part.LastSection;
+        total += part.Rows.size();
+    }
+    std::vector<PackageRow*> all;
+    std::vector<std::string_view> captions;
+    all.reserve(total);
+    captions.reserve(total);
+    for (IndexPart& part : parts)
+        for (PackageRow& row : part.Rows) {
+            all.push_back(&row);
+            captions.emplace_back(row.Caption);
+        }
+    // Sorting and moving the flagged rows up are one rearrangement, so every
+    // row moves once, straight into its place.
+    std::vector<std::uint32_t> places = CaptionOrder::SortedPlaces(captions);
+    std::stable_partition(places.begin(), places.end(), [&all](std::uint32_t i) {
+        return (all[i]->State & StateNewOrUpdated) != 0;
+    });
+    PackageRows rows;
+    rows.reserve(total);
+    for (const std::uint32_t i : places)
+        rows.push_back(std::move(*all[i]));
     return rows;
 }
 

@@ -1,11 +1,13 @@
 #include "CatalogueFixture.h"
 
 #include "catalogue/PackageIndex.h"
+#include "sources/IndexStore.h"
 
 #include <QCollator>
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <map>
 #include <sys/stat.h>
 
 namespace {
@@ -269,6 +271,52 @@ TEST_F(LoadingStore, HugeLineWithoutLineEnd) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].Description, std::string(256, 'd'));
     EXPECT_EQ(rows[0].Caption, "Big");
+}
+
+// The indexes are read side by side, biggest first, yet the category still
+// carries over from index to index in their listed order, past indexes that
+// give no rows and past indexes that set none.
+TEST_F(LoadingStore, SectionCarriesOverIndexesInListedOrder) {
+    struct Index {
+        std::string Text;
+        std::vector<std::string> Carried; // rows before the first Section line
+        std::string Last;                 // the category it leaves, if any
+    };
+    std::string big = "Package: b1\n\nSection: Big\n\n";
+    for (int i = 0; i < 2000; ++i)
+        big += "Package: bx" + std::to_string(i) + "\nDescription: filler filler filler\n\n";
+    const std::map<std::string, Index> indexes = {
+        {"a", {"Package: a1\nSection: Alpha\n\nPackage: a2\n", {}, "Alpha"}},
+        {"b", {big, {"b1"}, "Big"}},
+        {"d", {"Package: d1\n\nPackage: d2\n", {"d1", "d2"}, ""}},
+        {"e", {"Package: e1\n\nPackage: e2\nSection: Echo\n\nPackage: e3\n", {"e1"}, "Echo"}},
+        {"f", {"Package: f1\n", {"f1"}, ""}}};
+    for (const auto& [name, index] : indexes)
+        Write("proc/" + name + "_Packages", index.Text);
+    ASSERT_TRUE(QDir(Proc()).mkdir(QStringLiteral("c_Packages")));
+
+    std::map<std::string, std::string> expected;
+    std::string carried;
+    for (const QString& file : IndexStore::ListIndexFiles(Proc())) {
+        const auto it = indexes.find(file.section(QLatin1Char('_'), 0, 0).toStdString());
+        if (it == indexes.end())
+            continue; // the folder
+        for (const std::string& package : it->second.Carried)
+            expected[package] = carried;
+        if (!it->second.Last.empty())
+            carried = it->second.Last;
+    }
+    std::map<std::string, std::string> sections;
+    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+        if (r.Package == "a1" || r.Package == "a2")
+            EXPECT_EQ(r.Section, "Alpha");
+        else if (r.Package == "e2" || r.Package == "e3")
+            EXPECT_EQ(r.Section, "Echo");
+        else if (r.Package.starts_with("bx"))
+            EXPECT_EQ(r.Section, "Big") << r.Package;
+        else
+            sections[r.Package] = r.Section;
+    EXPECT_EQ(sections, expected);
 }
 
 TEST_F(LoadingStore, FlaggedRowsFirstThenByCaption) {
