@@ -7,7 +7,10 @@
 
 #include <QFile>
 
+#include <charconv>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <unordered_set>
 
 #include <sys/stat.h>
@@ -21,13 +24,45 @@ constexpr std::string_view LineEnd = "\r\n";
 // A field never holds a line break or the end-of-text byte when it came from an
 // index, but rows can be made elsewhere: such a byte would split the record or
 // cut the file short when read back, so it is written as a blank.
-void AppendField(std::string& out, std::string_view field) {
-    const std::size_t start = out.size();
-    out.append(field);
-    for (std::size_t i = start; i < out.size(); ++i)
-        if (out[i] == '\r' || out[i] == '\n' || out[i] == '\x1A')
-            out[i] = ' ';
-    out.append(LineEnd);
+char* PutField(char* out, const std::string& field) {
+    std::memcpy(out, field.data(), field.size());
+    for (char* p = out; p != out + field.size(); ++p)
+        if (*p == '\r' || *p == '\n' || *p == '\x1A')
+            *p = ' ';
+    out += field.size();
+    *out++ = '\r';
+    *out++ = '\n';
+    return out;
+}
+
+// The state line's number, in decimal.
+struct StateText {
+    explicit StateText(int state) : End(std::to_chars(Digits, Digits + sizeof Digits, state).ptr) {}
+    std::string_view View() const { return {Digits, std::size_t(End - Digits)}; }
+    char Digits[16];
+    char* End;
+};
+
+// Bytes of a row's record: its fields, "$" and the state, and seven line ends.
+std::size_t RecordSize(const PackageRow& row) {
+    return row.Section.size() + row.Caption.size() + row.Version.size() + row.Package.size() +
+           row.Description.size() + row.IndexFile.size() + 1 + StateText(row.State).View().size() +
+           7 * LineEnd.size();
+}
+
+char* PutRecord(char* out, const PackageRow& row) {
+    out = PutField(out, row.Section);
+    out = PutField(out, row.Caption);
+    *out++ = '$';
+    const StateText state(row.State);
+    std::memcpy(out, state.Digits, state.View().size());
+    out += state.View().size();
+    *out++ = '\r';
+    *out++ = '\n';
+    out = PutField(out, row.Version);
+    out = PutField(out, row.Package);
+    out = PutField(out, row.Description);
+    return PutField(out, row.IndexFile);
 }
 
 enum class FileKind { Missing, Regular, Other };
@@ -98,23 +133,28 @@ bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
         QFile::remove(cacheFile);
     if (rows.empty())
         return KindOf(cacheFile) == FileKind::Missing;
-    std::string out;
-    std::size_t estimate = 0;
-    for (const PackageRow& row : rows)
-        estimate += row.Section.size() + row.Caption.size() + row.Version.size() +
-                    row.Package.size() + row.Description.size() + row.IndexFile.size() + 20;
-    out.reserve(estimate);
-    for (const PackageRow& row : rows) {
-        AppendField(out, row.Section);
-        AppendField(out, row.Caption);
-        out.push_back('$');
-        out.append(std::to_string(row.State));
-        out.append(LineEnd);
-        AppendField(out, row.Version);
-        AppendField(out, row.Package);
-        AppendField(out, row.Description);
-        AppendField(out, row.IndexFile);
+    // The records are sized first, then written into one buffer; a long list
+    // is written in two halves side by side.
+    std::vector<std::size_t> offsets(rows.size() + 1, 0);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        offsets[i + 1] = offsets[i] + RecordSize(rows[i]);
+    const std::size_t total = offsets.back();
+    const std::unique_ptr<char[]> buffer(new char[total]);
+    auto put = [&](std::size_t from, std::size_t to) {
+        char* at = buffer.get() + offsets[from];
+        for (std::size_t i = from; i < to; ++i)
+            at = PutRecord(at, rows[i]);
+    };
+    constexpr std::size_t Shared = 8192;
+    if (rows.size() >= Shared && std::thread::hardware_concurrency() >= 2) {
+        const std::size_t half = rows.size() / 2;
+        std::thread helper(put, half, rows.size());
+        put(0, half);
+        helper.join();
+    } else {
+        put(0, rows.size());
     }
+    const std::string_view out(buffer.get(), total);
     return TextFile::WriteAtomically(cacheFile, out);
 }
 
