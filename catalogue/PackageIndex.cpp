@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <unordered_set>
@@ -153,14 +155,61 @@ void LocalFileNameInto(std::string_view line, std::string& name) {
 // can be read side by side. The category sticks across indexes, so the rows
 // before the index's first "Section:" line take theirs from the indexes before
 // it once all are read.
+//
+// An index and its reference copy are read by two tasks, which may run side by
+// side: the rows are made first and remember their Package and Version lines,
+// and whichever task ends second checks them against the reference copy.
 struct IndexPart {
     PackageRows Rows;
     std::size_t Unsectioned = 0; // rows before the first Section line
     bool HasSection = false;
     std::string LastSection;
+
+    std::string Text;      // the index, until the rows are checked
+    std::string Reference; // its reference copy, likewise
+    std::optional<ReferenceCopy> Table;
+    // The index, or a reference copy that is there, was unreadable: one flag
+    // per task, as the two may end at once.
+    bool RowsFailed = false;
+    bool ReferenceFailed = false;
+    std::vector<std::pair<std::string_view, std::string_view>> Lines; // per row
+    std::deque<std::string> Copies; // lines that had lone CRs removed
+    std::atomic<int> TasksDone{0};
 };
 
-void ReadIndex(std::string_view text, const std::string& indexFile, const ReferenceCopy* reference,
+// Read buffers pass from index to index: the biggest indexes come first, so a
+// buffer handed back is big enough for what follows and memory once touched is
+// reused rather than faulted in again.
+class BufferPool {
+public:
+    std::string Take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (free_.empty())
+            return {};
+        std::string b = std::move(free_.back());
+        free_.pop_back();
+        return b;
+    }
+    void Give(std::string& b) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(std::move(b));
+        b = std::string();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> free_;
+};
+
+std::string_view Kept(std::string_view line, std::string_view text, IndexPart& part) {
+    if (line.empty())
+        return {};
+    if (line.data() >= text.data() && line.data() + line.size() <= text.data() + text.size())
+        return line;
+    return part.Copies.emplace_back(line);
+}
+
+void ReadIndex(std::string_view text, const std::string& indexFile,
                const std::unordered_set<std::string>& archives, std::string& localName,
                IndexPart& part) {
     FieldLine package, name, version, description, filename;
@@ -169,6 +218,7 @@ void ReadIndex(std::string_view text, const std::string& indexFile, const Refere
     // Growing the vector moves every row made so far; an index rarely has a
     // stanza under 512 bytes, and capacity never touched costs no memory.
     rows.reserve(text.size() / 512 + 16);
+    part.Lines.reserve(text.size() / 512 + 16);
     auto clear = [&] {
         package.Clear();
         name.Clear();
@@ -192,9 +242,7 @@ void ReadIndex(std::string_view text, const std::string& indexFile, const Refere
             if (archives.count(localName) != 0)
                 row.State |= StateDownloaded;
         }
-        if (!reference ||
-            reference->Check(package.Line(), version.Line()) != ReferenceCopy::Verdict::Same)
-            row.State |= StateNewOrUpdated;
+        part.Lines.emplace_back(Kept(package.Line(), text, part), Kept(version.Line(), text, part));
     };
 
     TextFile::IndexLines lines(text);
@@ -244,31 +292,51 @@ void ReadIndex(std::string_view text, const std::string& indexFile, const Refere
         part.Unsectioned = rows.size();
 }
 
-// What one worker reads its indexes into, kept from index to index: the
-// largest index comes first, so the buffers grow only once.
-struct Buffers {
-    std::string Text;
-    std::string Reference;
-    std::string LocalName;
+void CheckRows(IndexPart& part, BufferPool& pool) {
+    for (std::size_t i = 0; i < part.Rows.size(); ++i) {
+        const auto& [package, version] = part.Lines[i];
+        if (!part.Table || part.Table->Check(package, version) != ReferenceCopy::Verdict::Same)
+            part.Rows[i].State |= StateNewOrUpdated;
+    }
+    part.Table.reset();
+    decltype(part.Lines)().swap(part.Lines);
+    part.Copies.clear();
+    pool.Give(part.Text);
+    pool.Give(part.Reference);
+}
+
+struct LoadJob {
+    const QString& ProcDir;
+    const QString& ListsDir;
+    const QStringList& Names;
+    const std::unordered_set<std::string>& Archives;
+    BufferPool Pool;
 };
 
-void LoadIndex(const QString& procDir, const QString& listsDir, const QString& name,
-               const std::unordered_set<std::string>& archives, Buffers& buffers, IndexPart& part) {
+void ReadRows(LoadJob& job, std::size_t i, IndexPart& part, std::string& localName) {
+    const QString& name = job.Names[qsizetype(i)];
+    part.Text = job.Pool.Take();
     // A folder named like an index passes the listing but is no file: reading
     // it fails and it gives no rows.
-    if (!TextFile::ReadAll(InFolder(procDir, name), buffers.Text))
+    if (!TextFile::ReadAll(InFolder(job.ProcDir, name), part.Text)) {
+        part.RowsFailed = true;
         return;
-    std::optional<ReferenceCopy> reference;
-    const QString referencePath = InFolder(listsDir, name);
-    if (IsRegularFile(referencePath)) {
-        // A reference copy that is there but cannot be read ends the work on
-        // this index before its first row.
-        if (!TextFile::ReadAll(referencePath, buffers.Reference))
-            return;
-        reference.emplace(buffers.Reference);
     }
-    ReadIndex(buffers.Text, QFile::encodeName(name).toStdString(),
-              reference ? &*reference : nullptr, archives, buffers.LocalName, part);
+    ReadIndex(part.Text, QFile::encodeName(name).toStdString(), job.Archives, localName, part);
+}
+
+void ReadReference(LoadJob& job, std::size_t i, IndexPart& part) {
+    const QString path = InFolder(job.ListsDir, job.Names[qsizetype(i)]);
+    if (!IsRegularFile(path))
+        return;
+    part.Reference = job.Pool.Take();
+    // A reference copy that is there but cannot be read ends the work on this
+    // index before its first row.
+    if (!TextFile::ReadAll(path, part.Reference)) {
+        part.ReferenceFailed = true;
+        return;
+    }
+    part.Table.emplace(part.Reference);
 }
 
 std::uint64_t FileSize(const QString& path) {
@@ -303,21 +371,39 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
         bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
     std::stable_sort(bySize.begin(), bySize.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
+    LoadJob job{procDir, listsDir, names, archives, {}};
+    std::vector<std::pair<std::size_t, bool>> tasks; // index, and whether it is the reference
+    for (const auto& [size, i] : bySize) {
+        tasks.emplace_back(i, true);
+        tasks.emplace_back(i, false);
+    }
     std::atomic<std::size_t> next{0};
     const unsigned threads = static_cast<unsigned>(
         std::clamp<std::size_t>(std::min<std::size_t>(std::thread::hardware_concurrency(), 4), 1,
-                                std::max<std::size_t>(parts.size(), 1)));
+                                std::max<std::size_t>(tasks.size(), 1)));
     OnThreads(threads, [&] {
-        Buffers buffers;
-        for (std::size_t k; (k = next.fetch_add(1)) < bySize.size();) {
-            const std::size_t i = bySize[k].second;
-            LoadIndex(procDir, listsDir, names[qsizetype(i)], archives, buffers, parts[i]);
+        std::string localName;
+        for (std::size_t k; (k = next.fetch_add(1)) < tasks.size();) {
+            const auto [i, isReference] = tasks[k];
+            IndexPart& part = parts[i];
+            if (isReference)
+                ReadReference(job, i, part);
+            else
+                ReadRows(job, i, part, localName);
+            // The second task of an index sees all the first one wrote.
+            if (part.TasksDone.fetch_add(1, std::memory_order_acq_rel) == 1 && !part.RowsFailed &&
+                !part.ReferenceFailed)
+                CheckRows(part, job.Pool);
         }
     });
 
     std::size_t total = 0;
     std::string carried;
     for (IndexPart& part : parts) {
+        if (part.RowsFailed || part.ReferenceFailed) {
+            part.Rows.clear();
+            continue;
+        }
         for (std::size_t i = 0; i < part.Unsectioned && !carried.empty(); ++i)
             part.Rows[i].Section = carried;
         if (part.HasSection)
