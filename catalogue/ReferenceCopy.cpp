@@ -86,6 +86,13 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
     // A stanza is a run of non-empty lines. Keys first met in the current run
     // wait for the run's end to learn its first Version line; they are looked
     // up again then, as the table may have grown meanwhile.
+    // Sized from the text, the table seldom has to grow: a reference stanza
+    // rarely has under 512 bytes, and the table is kept at most half full.
+    // The cap keeps a huge text without keys from taking much memory.
+    std::size_t want = 1024;
+    while (want < text.size() / 256 && want < (std::size_t(1) << 18))
+        want *= 2;
+    slots_.resize(want);
     std::vector<std::string_view> pending;
     std::string_view version;
     bool hasVersion = false;
