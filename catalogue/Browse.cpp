@@ -1,5 +1,6 @@
 #include "catalogue/Browse.h"
 
+#include "catalogue/AsciiText.h"
 #include "catalogue/TextFile.h"
 
 #include <QString>
@@ -25,17 +26,7 @@ constexpr std::array<unsigned char, 256> MakeLowerTable() {
 
 constexpr std::array<unsigned char, 256> LowerTable = MakeLowerTable();
 
-bool IsTrimmable(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsTrimmable(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsTrimmable(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+using AsciiText::Trim;
 
 // Whether the lowered needle occurs in the haystack with its ASCII letters
 // lowered, without making a lowered copy of the haystack: the search list is

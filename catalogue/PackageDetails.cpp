@@ -1,5 +1,6 @@
 #include "catalogue/PackageDetails.h"
 
+#include "catalogue/AsciiText.h"
 #include "catalogue/TextFile.h"
 
 #include <QFile>
@@ -29,17 +30,7 @@ bool EndsWithLowered(std::string_view text, std::string_view suffix) {
            StartsWithLowered(text.substr(text.size() - suffix.size()), suffix);
 }
 
-bool IsTrimmable(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsTrimmable(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsTrimmable(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+using AsciiText::Trim;
 
 // Replaces every non-overlapping occurrence of from, left to right, without
 // looking again at what was put in.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Files.h"
+
 #include <csignal>
 
 #include <sys/resource.h>
@@ -13,16 +15,8 @@
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
+using TestFiles::ReadBytes;
+using TestFiles::WriteBytes;
 
 class IniFileTest : public ::testing::Test {
 protected:

@@ -6,18 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Files.h"
+
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
+using TestFiles::ReadBytes;
+using TestFiles::WriteBytes;
 
 SourceList MakeSources(const QStringList& texts) {
     SourceList list;

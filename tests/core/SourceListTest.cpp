@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Files.h"
+
 #include <sys/stat.h>
 
 namespace {
@@ -120,17 +122,12 @@ TEST(SourceList, DisabledValuesListUncheckedTextsInOrder) {
     EXPECT_TRUE(list.DisabledValues().isEmpty());
 }
 
-void Touch(const QString& path) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-}
-
 TEST(SourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     for (const char* name : {"repo.example.org_Packages", "a.example.org_my_repo_packages",
                              "cache.txt", "download.txt", "x_Packages.bak"})
-        Touch(dir.filePath(name));
+        TestFiles::WriteBytes(dir.filePath(name), {});
     ASSERT_EQ(
         ::mkfifo(QFile::encodeName(dir.filePath("fifo.example.org_Packages")).constData(), 0600),
         0);

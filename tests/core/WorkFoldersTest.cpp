@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Files.h"
+
 namespace {
 
 // PrepareWorkFolders changes the process's current directory; put it back so
@@ -14,11 +16,7 @@ namespace {
 class WorkFoldersTest : public ::testing::Test {
 protected:
     void TearDown() override { QDir::setCurrent(saved_); }
-    static void Touch(const QString& path) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("x");
-    }
+    static void Touch(const QString& path) { TestFiles::WriteBytes(path, "x"); }
     QString saved_ = QDir::currentPath();
     QTemporaryDir tmp_;
 };
