@@ -174,7 +174,7 @@ void TPackageDetailsPanel::SetLinkLook(QLabel* label) {
     palette.setColor(QPalette::WindowText, palette.color(QPalette::Active, QPalette::Highlight));
     label->setPalette(palette);
     const QPixmap hand(QStringLiteral(":/png/HAND"));
-    label->setCursor(hand.isNull() ? QCursor(Qt::PointingHandCursor) : QCursor(hand, 9, 1));
+    label->setCursor(hand.isNull() ? QCursor(Qt::PointingHandCursor) : QCursor(hand, 11, 1));
 }
 
 void TPackageDetailsPanel::LoadPictures() {

@@ -37,7 +37,7 @@ void TfrmMain::InstallHandCursor() {
     QPixmap hand;
     if (!hand.load(QStringLiteral(":/png/HAND")))
         return;
-    const QCursor cursor(hand, 9, 1);
+    const QCursor cursor(hand, 11, 1); // the fingertip
     for (const char* name : {"lblAuthor", "lblSite"}) {
         if (auto* label = packagesPage_->findChild<QLabel*>(QString::fromUtf8(name)))
             label->setCursor(cursor);

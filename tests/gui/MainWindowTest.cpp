@@ -342,7 +342,7 @@ TEST_F(WindowTest, PicturesAndTheHandPointerAreLoadedAtStartup) {
         for (const char* name : {"lblAuthor", "lblSite"}) {
             auto* label = Find<QLabel>(frm.get(), name);
             EXPECT_EQ(label->cursor().shape(), Qt::BitmapCursor) << name;
-            EXPECT_EQ(label->cursor().hotSpot(), QPoint(9, 1)) << name;
+            EXPECT_EQ(label->cursor().hotSpot(), QPoint(11, 1)) << name;
         }
     }
 }
