@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,46 +55,73 @@ bool ReadAll(const QString& path, std::string& out) {
     return ok;
 }
 
-IndexLines::IndexLines(std::string_view text) : text_(text) {
-    if (const void* eof = std::memchr(text_.data(), 0x1A, text_.size()))
-        text_ =
-            text_.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - text_.data()));
+void LineEnds::Load(std::size_t from) {
+    base_ = from;
+    const char* p = text_.data() + from;
+    const std::size_t left = text_.size() - from;
+    std::uint64_t m = 0;
+#if defined(__SSE2__)
+    if (left >= 64) {
+        const __m128i lf = _mm_set1_epi8('\n');
+        const __m128i cr = _mm_set1_epi8('\r');
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+            const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr));
+            m |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_epi8(hit))) << (16 * k);
+        }
+        covered_ = 64;
+        mask_ = m;
+        return;
+    }
+#endif
+    covered_ = left < 64 ? left : 64;
+    for (std::size_t k = 0; k < covered_; ++k)
+        if (p[k] == '\n' || p[k] == '\r')
+            m |= std::uint64_t(1) << k;
+    mask_ = m;
 }
 
+namespace {
+
+std::string_view BeforeEndOfText(std::string_view text) {
+    if (const void* eof = std::memchr(text.data(), 0x1A, text.size()))
+        return text.substr(0,
+                           static_cast<std::size_t>(static_cast<const char*>(eof) - text.data()));
+    return text;
+}
+
+} // namespace
+
+IndexLines::IndexLines(std::string_view text) : text_(BeforeEndOfText(text)), ends_(text_) {}
+
 bool IndexLines::Next(std::string_view& line) {
-    if (pos_ >= text_.size())
+    const std::size_t n = text_.size();
+    if (pos_ >= n)
         return false;
-    const char* begin = text_.data() + pos_;
-    const std::size_t left = text_.size() - pos_;
-    const void* lf = std::memchr(begin, '\n', left);
-    const std::size_t end =
-        lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - begin) : left;
-    // Most indexes hold no CR at all: the next CR is remembered, so such a text
-    // is searched for one only once.
-    if (!crKnown_ || (nextCr_ != std::string_view::npos && nextCr_ < pos_)) {
-        const void* cr = std::memchr(begin, '\r', left);
-        nextCr_ = cr ? pos_ + static_cast<std::size_t>(static_cast<const char*>(cr) - begin)
-                     : std::string_view::npos;
-        crKnown_ = true;
-    }
     const std::size_t start = pos_;
-    pos_ += lf ? end + 1 : end;
-    if (nextCr_ >= start + end) {
-        line = std::string_view(begin, end);
+    std::size_t end = ends_.Next(start);
+    if (end == n || text_[end] == '\n') {
+        line = text_.substr(start, end - start);
+        pos_ = end == n ? n : end + 1;
         return true;
     }
-    std::size_t len = end;
-    if (begin[len - 1] == '\r')
-        --len;
-    std::string_view raw(begin, len);
-    if (nextCr_ >= start + len) {
-        line = raw;
+    // A CR: CR LF ends the line and leaves a view into the text; any other CR
+    // is dropped, which takes a copy.
+    if (end + 1 < n && text_[end + 1] == '\n') {
+        line = text_.substr(start, end - start);
+        pos_ = end + 2;
         return true;
     }
-    scratch_.clear();
-    for (char c : raw)
-        if (c != '\r')
-            scratch_.push_back(c);
+    scratch_.assign(text_.substr(start, end - start));
+    for (;;) {
+        const std::size_t from = end + 1;
+        end = ends_.Next(from);
+        scratch_.append(text_.substr(from, end - from));
+        if (end == n || text_[end] == '\n') {
+            pos_ = end == n ? n : end + 1;
+            break;
+        }
+    }
     line = scratch_;
     return true;
 }
@@ -100,32 +130,14 @@ bool AnyLines::Next(std::string_view& line) {
     const std::size_t n = text_.size();
     if (pos_ >= n)
         return false;
-    // The next LF is remembered between calls: a text of CR-only line ends
-    // would otherwise be searched to its end for every line.
-    if (!lfKnown_ || (nextLf_ != std::string_view::npos && nextLf_ < pos_)) {
-        const void* lf = std::memchr(text_.data() + pos_, '\n', n - pos_);
-        nextLf_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text_.data())
-                     : std::string_view::npos;
-        lfKnown_ = true;
-    }
-    const std::size_t limit = nextLf_ == std::string_view::npos ? n : nextLf_;
-    if (!crKnown_ || (nextCr_ != std::string_view::npos && nextCr_ < pos_)) {
-        const void* c = std::memchr(text_.data() + pos_, '\r', n - pos_);
-        nextCr_ = c ? static_cast<std::size_t>(static_cast<const char*>(c) - text_.data())
-                    : std::string_view::npos;
-        crKnown_ = true;
-    }
-    const void* cr = nextCr_ < limit ? text_.data() + nextCr_ : nullptr;
-    const std::size_t end =
-        cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data()) : limit;
+    const std::size_t end = ends_.Next(pos_);
     line = text_.substr(pos_, end - pos_);
-    if (end >= n) {
+    if (end >= n)
         pos_ = n;
-    } else if (text_[end] == '\r' && end + 1 < n && text_[end + 1] == '\n') {
+    else if (text_[end] == '\r' && end + 1 < n && text_[end + 1] == '\n')
         pos_ = end + 2;
-    } else {
+    else
         pos_ = end + 1;
-    }
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,40 @@ inline constexpr std::size_t MaxFileSize = std::size_t(1) << 30;
 // device, a folder) fails at once without blocking; so does a symbolic link.
 bool ReadAll(const QString& path, std::string& out);
 
+// Finds the CR and LF bytes of a text in order. Lines are short, so a search
+// per line end would spend more on starting the search than on the bytes:
+// the finder looks at 64 bytes at a time and keeps their line ends as a bit
+// mask, which answers the following searches in that stretch without
+// touching the text again.
+class LineEnds {
+public:
+    explicit LineEnds(std::string_view text) : text_(text) {}
+
+    // The position of the first CR or LF at or after From, or the text's size
+    // when there is none. Calls with rising From reuse the mask; going back
+    // works but reloads it.
+    std::size_t Next(std::size_t from) {
+        for (;;) {
+            if (from - base_ < covered_) {
+                if (const std::uint64_t m = mask_ >> (from - base_))
+                    return from + static_cast<std::size_t>(__builtin_ctzll(m));
+                from = base_ + covered_;
+            }
+            if (from >= text_.size())
+                return text_.size();
+            Load(from);
+        }
+    }
+
+private:
+    void Load(std::size_t from);
+
+    std::string_view text_;
+    std::size_t base_ = 0;    // where the stretch in the mask starts
+    std::size_t covered_ = 0; // its length: 64, less at the end of the text
+    std::uint64_t mask_ = 0;  // bit k: the byte at base_ + k is CR or LF
+};
+
 // Walks a buffer line by line the way index files and the saved package list are
 // read: a line ends at LF or CR LF, a CR not followed by LF is dropped from the
 // line, and a byte 0x1A ends the text. A last line without a line end still
@@ -34,9 +69,8 @@ public:
 
 private:
     std::string_view text_;
+    LineEnds ends_;
     std::size_t pos_ = 0;
-    std::size_t nextCr_ = 0; // position of the next CR at or after pos_, or npos
-    bool crKnown_ = false;
     std::string scratch_;
 };
 
@@ -46,16 +80,13 @@ private:
 // it. Views point into the text.
 class AnyLines {
 public:
-    explicit AnyLines(std::string_view text) : text_(text) {}
+    explicit AnyLines(std::string_view text) : text_(text), ends_(text) {}
     bool Next(std::string_view& line);
 
 private:
     std::string_view text_;
+    LineEnds ends_;
     std::size_t pos_ = 0;
-    std::size_t nextLf_ = 0; // position of the next LF at or after pos_, or npos
-    bool lfKnown_ = false;
-    std::size_t nextCr_ = 0; // the same for CR
-    bool crKnown_ = false;
 };
 
 // Splits a text into lines with CR, LF or CR LF as line ends (the way the

@@ -64,6 +64,99 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"BlankLineIsNotEmpty", "a\n \nb", {"a", " ", "b"}, {"a", " ", "b"}}),
     [](const auto& info) { return info.param.name; });
 
+// The readers look at 64 bytes at a time, so line ends at and around the edges
+// of those stretches are compared with a byte-by-byte model of each reader.
+Lines ModelIndexLines(std::string_view text) {
+    Lines out;
+    const std::size_t eof = text.find('\x1A');
+    if (eof != std::string_view::npos)
+        text = text.substr(0, eof);
+    std::string line;
+    bool open = false;
+    for (char c : text) {
+        open = true;
+        if (c == '\n') {
+            out.push_back(line);
+            line.clear();
+            open = false;
+        } else if (c != '\r') {
+            line.push_back(c);
+        }
+    }
+    if (open)
+        out.push_back(line);
+    return out;
+}
+
+Lines ModelAnyLines(std::string_view text) {
+    Lines out;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' || text[i] == '\r') {
+            out.push_back(line);
+            line.clear();
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            line.push_back(text[i]);
+        }
+    }
+    if (!line.empty())
+        out.push_back(line);
+    return out;
+}
+
+struct EdgeCase {
+    std::string name;
+    std::size_t at;   // where the line end goes
+    std::string end;  // what it is
+    std::size_t size; // length of the whole text
+};
+
+class LineEndsAtBlockEdges : public ::testing::TestWithParam<EdgeCase> {};
+
+TEST_P(LineEndsAtBlockEdges, MatchTheByteByByteModel) {
+    const EdgeCase& c = GetParam();
+    std::string text(c.size, 'x');
+    text.replace(c.at, c.end.size(), c.end);
+    text.resize(c.size);
+    EXPECT_EQ(ReadIndexLines(text), ModelIndexLines(text)) << c.name;
+    EXPECT_EQ(ReadAnyLines(text), ModelAnyLines(text)) << c.name;
+    // The same end repeated every few bytes puts it at every place in a stretch.
+    for (std::size_t step = 1; step <= 70; step += 3) {
+        std::string dense(c.size, 'y');
+        for (std::size_t at = c.at % step; at + c.end.size() <= dense.size(); at += step)
+            dense.replace(at, c.end.size(), c.end);
+        EXPECT_EQ(ReadIndexLines(dense), ModelIndexLines(dense)) << c.name << " step " << step;
+        EXPECT_EQ(ReadAnyLines(dense), ModelAnyLines(dense)) << c.name << " step " << step;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TextFile, LineEndsAtBlockEdges,
+    ::testing::Values(
+        EdgeCase{"Lf15", 15, "\n", 100}, EdgeCase{"Lf16", 16, "\n", 100},
+        EdgeCase{"Lf31", 31, "\n", 100}, EdgeCase{"Lf32", 32, "\n", 100},
+        EdgeCase{"Lf63", 63, "\n", 130}, EdgeCase{"Lf64", 64, "\n", 130},
+        EdgeCase{"LfLastByte", 63, "\n", 64}, EdgeCase{"LfAt127", 127, "\n", 128},
+        EdgeCase{"CrAtBlockEnd", 63, "\r", 130}, EdgeCase{"CrLastByte", 63, "\r", 64},
+        EdgeCase{"CrLfAcrossBlocks", 63, "\r\n", 130}, EdgeCase{"CrLfAt64", 64, "\r\n", 130},
+        EdgeCase{"CrCrLfAcrossBlocks", 62, "\r\r\n", 130}, EdgeCase{"CrLfEndsText", 62, "\r\n", 64},
+        EdgeCase{"EndOfTextAt64", 64, "\x1A\n", 130}, EdgeCase{"EndOfTextAt63", 63, "\r\x1A", 130},
+        EdgeCase{"NoLineEnd", 0, "x", 200}, EdgeCase{"ShortText", 3, "\r\n", 7},
+        EdgeCase{"OnlyLineEnd", 0, "\n", 1}, EdgeCase{"OnlyCr", 0, "\r", 1}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(TextFile, ModelsAgreeWithTheTables) {
+    // Keeps the models honest: they must read the hand-written cases alike.
+    EXPECT_EQ(ModelIndexLines("a\rb\nc"), (Lines{"ab", "c"}));
+    EXPECT_EQ(ModelAnyLines("a\r\r\nb"), (Lines{"a", "", "b"}));
+    EXPECT_EQ(ModelIndexLines("a\nb\x1A\nc\n"), (Lines{"a", "b"}));
+    EXPECT_EQ(ModelAnyLines("a\rb\r"), (Lines{"a", "b"}));
+    EXPECT_EQ(ModelIndexLines(""), Lines{});
+    EXPECT_EQ(ModelAnyLines(""), Lines{});
+}
+
 TEST(TextFile, CrOnlyTextOfManyLinesSplitsInLinearTime) {
     // Two million CR-ended lines: a reader that looks for the next LF from
     // every line start would need hours.
