@@ -113,10 +113,16 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
             closeStanza();
             continue;
         }
-        if (!hasVersion && line.starts_with("Version:")) {
-            version = line;
-            hasVersion = true;
-        } else if (StartsWithCaseFree(line, "package:") && Insert(line)) {
+        // Only Package and Version lines count, and most lines are neither:
+        // their first byte turns them away before any comparison.
+        const char first = line[0];
+        if (first == 'V') {
+            if (!hasVersion && line.starts_with("Version:")) {
+                version = line;
+                hasVersion = true;
+            }
+        } else if ((first == 'p' || first == 'P') && StartsWithCaseFree(line, "package:") &&
+                   Insert(line)) {
             pending.push_back(line);
         }
     }

@@ -1,0 +1,60 @@
+#include "catalogue/ReferenceCopy.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using Verdict = ReferenceCopy::Verdict;
+
+struct CheckCase {
+    std::string name;
+    std::string reference;
+    std::string packageLine;
+    std::string versionLine;
+    Verdict expected;
+};
+
+class ReferenceChecks : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(ReferenceChecks, GiveTheVerdict) {
+    const CheckCase& c = GetParam();
+    const ReferenceCopy table(c.reference);
+    EXPECT_EQ(table.Check(c.packageLine, c.versionLine), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ReferenceCopy, ReferenceChecks,
+    ::testing::Values(
+        CheckCase{"Same", "Package: a\nVersion: 1\n", "Package: a", "Version: 1", Verdict::Same},
+        CheckCase{"Changed", "Package: a\nVersion: 1\n", "Package: a", "Version: 2",
+                  Verdict::Changed},
+        CheckCase{"Missing", "Package: a\nVersion: 1\n", "Package: b", "Version: 1",
+                  Verdict::Missing},
+        CheckCase{"KeyInAnyCase", "pACKAGE: a\nVersion: 1\n", "Package: A", "Version: 1",
+                  Verdict::Same},
+        CheckCase{"VersionBeforePackage", "Version: 1\nPackage: a\n", "Package: a", "Version: 1",
+                  Verdict::Same},
+        CheckCase{"FirstVersionWins", "Package: a\nVersion: 1\nVersion: 2\n", "Package: a",
+                  "Version: 1", Verdict::Same},
+        CheckCase{"VersionNameIsCaseSensitive", "Package: a\nversion: 1\n", "Package: a",
+                  "Version: 2", Verdict::Same},
+        CheckCase{"NoVersionIsSame", "Package: a\nSize: 3\n", "Package: a", "Version: 9",
+                  Verdict::Same},
+        CheckCase{"FirstOccurrenceWins", "Package: a\nVersion: 1\n\nPackage: a\nVersion: 2\n",
+                  "Package: a", "Version: 2", Verdict::Changed},
+        CheckCase{"StanzasEndAtEmptyLines", "Package: a\n\nVersion: 1\n", "Package: a",
+                  "Version: 2", Verdict::Same},
+        CheckCase{"BlankLineDoesNotEnd", "Package: a\n \nVersion: 1\n", "Package: a", "Version: 2",
+                  Verdict::Changed},
+        CheckCase{"IndentedKeyIsNoKey", " Package: a\nVersion: 1\n", "Package: a", "Version: 1",
+                  Verdict::Missing},
+        CheckCase{"PrefixOnlyIsNoKey", "Packag: a\nVersion: 1\n", "Packag: a", "Version: 1",
+                  Verdict::Missing},
+        CheckCase{"CrLineEnds", "Package: a\rVersion: 1\r\rPackage: b\r\nVersion: 2\r\n",
+                  "Package: b", "Version: 2", Verdict::Same},
+        CheckCase{"EmptyPackageLine", "Package: a\n", "", "", Verdict::Missing}),
+    [](const auto& info) { return info.param.name; });
+
+} // namespace
