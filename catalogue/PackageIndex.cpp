@@ -140,8 +140,13 @@ void LocalFileNameInto(std::string_view line, std::string& name) {
             break;
         --start;
     }
-    name.clear();
     const std::string_view tail = s.substr(start);
+    // Usually no "./" is left in the name, and it is taken whole.
+    if (tail.find("./") == std::string_view::npos) {
+        name.assign(tail);
+        return;
+    }
+    name.clear();
     for (std::size_t i = 0; i < tail.size(); ++i) {
         if (tail[i] == '.' && i + 1 < tail.size() && tail[i + 1] == '/') {
             ++i; // "./" dropped

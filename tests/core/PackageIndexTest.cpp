@@ -435,6 +435,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"Filename: http://host//a.deb", "a.deb"}, NameCase{"Filename: C:x.deb", "x.deb"},
         NameCase{"Filename: a\\b.deb", "b.deb"}, NameCase{"Filename: debs/x./y.deb", "xy.deb"},
         NameCase{"Filename: ../up.deb", ".up.deb"}, NameCase{"Filename:x.deb", "x.deb"},
-        NameCase{"Filename: dir/", ""}, NameCase{"", ""}));
+        NameCase{"Filename: dir/", ""}, NameCase{"Filename: a./b./c.deb", "abc.deb"},
+        NameCase{"Filename: plain.deb", "plain.deb"}, NameCase{"", ""}));
 
 } // namespace
