@@ -1,18 +1,22 @@
 // Timing of the Packages page with a large saved list:
-//   bench_gui_packages_view [ROWS]
+//   bench_gui_packages_view [ROWS | CORPUS]
 // Generates a saved list of ROWS rows (100000 by default) in a temporary
-// folder, then times what the user waits for: loading the list with all
-// categories, a category choice, a search that walks every row, a jump to the
-// last identifier, and painting the list scrolled to its end. Runs on the
-// offscreen platform unless another is set. Prints the best of five runs.
+// folder, or builds it from the indexes of a generated working folder CORPUS
+// (its proc/, lists/ and archives/; nothing is written there), then times what the user waits for:
+// loading the list with all categories, a category choice, a search that walks every row, a jump to
+// the last identifier, and painting the list scrolled to its end. Runs on the offscreen platform
+// unless another is set. Prints the best of five runs.
 
 #include "app/WorkFolders.h"
 #include "app/ui/PackagesPage.h"
+#include "catalogue/PackageIndex.h"
+#include "catalogue/PackageList.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTableView>
@@ -75,7 +79,9 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(orvia);
-    const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
+    const QString arg = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const bool corpus = !arg.isEmpty() && QFileInfo(arg).isDir();
+    int rows = !corpus && argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
 
     QTemporaryDir root;
     WorkFolders folders;
@@ -85,7 +91,15 @@ int main(int argc, char** argv) {
     folders.ArchivesDir = folders.WorkDir + "archives/";
     for (const char* sub : {"proc", "lists", "archives"})
         QDir(root.path()).mkdir(QString::fromUtf8(sub));
-    if (!WriteCache(folders.ProcDir + "cache.txt", rows)) {
+    if (corpus) {
+        const PackageRows loaded =
+            LoadPackages(arg + "/proc/", arg + "/lists/", arg + "/archives/");
+        rows = static_cast<int>(loaded.size());
+        if (!PackageList::SavePackageList(folders.ProcDir + "cache.txt", loaded)) {
+            std::fprintf(stderr, "cannot write the saved list\n");
+            return 1;
+        }
+    } else if (!WriteCache(folders.ProcDir + "cache.txt", rows)) {
         std::fprintf(stderr, "cannot write the saved list\n");
         return 1;
     }
@@ -104,9 +118,12 @@ int main(int argc, char** argv) {
                     page.LoadPackageList("");
                     app.processEvents();
                 }));
-    std::printf("choose one category: %.1f ms\n", BestMs([&] {
-                    sections->setCurrentIndex(1);
-                    emit sections->activated(1);
+    // The biggest category of the generated corpus, or the first one.
+    const int category = std::max(1, sections->findText(QStringLiteral("Tweaks")));
+    std::printf("choose one category (%s): %.1f ms\n",
+                sections->itemText(category).toUtf8().constData(), BestMs([&] {
+                    sections->setCurrentIndex(category);
+                    emit sections->activated(category);
                     app.processEvents();
                 }));
     page.ShowAllCategories();
@@ -115,7 +132,7 @@ int main(int argc, char** argv) {
                     btnSearch->click();
                     app.processEvents();
                 }));
-    search->setText(QStringLiteral("com.example.package%1").arg(rows - 1));
+    search->setText(QString::fromStdString(page.Rows().back().Package));
     std::printf("jump to the last identifier: %.1f ms\n", BestMs([&] {
                     RightClick(btnSearch);
                     app.processEvents();
