@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -24,12 +25,35 @@ constexpr std::string_view LineEnd = "\r\n";
 // A field never holds a line break or the end-of-text byte when it came from an
 // index, but rows can be made elsewhere: such a byte would split the record or
 // cut the file short when read back, so it is written as a blank.
-char* PutField(char* out, const std::string& field) {
-    std::memcpy(out, field.data(), field.size());
-    for (char* p = out; p != out + field.size(); ++p)
+// Such bytes are rare, so fields are scanned eight bytes at a time and only a
+// word that holds one is fixed byte by byte.
+bool HasBreak(std::uint64_t word) {
+    constexpr std::uint64_t Ones = 0x0101010101010101ull;
+    constexpr std::uint64_t Highs = 0x8080808080808080ull;
+    // Not zero exactly when some byte of X is zero.
+    const auto anyZero = [](std::uint64_t x) { return (x - Ones) & ~x & Highs; };
+    return (anyZero(word ^ (Ones * '\r')) | anyZero(word ^ (Ones * '\n')) |
+            anyZero(word ^ (Ones * 0x1A))) != 0;
+}
+
+void Blank(char* from, char* to) {
+    for (char* p = from; p != to; ++p)
         if (*p == '\r' || *p == '\n' || *p == '\x1A')
             *p = ' ';
-    out += field.size();
+}
+
+char* PutField(char* out, const std::string& field) {
+    const std::size_t size = field.size();
+    std::memcpy(out, field.data(), size);
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, out + i, 8);
+        if (HasBreak(word))
+            Blank(out + i, out + i + 8);
+    }
+    Blank(out + i, out + size);
+    out += size;
     *out++ = '\r';
     *out++ = '\n';
     return out;
@@ -63,6 +87,17 @@ char* PutRecord(char* out, const PackageRow& row) {
     out = PutField(out, row.Package);
     out = PutField(out, row.Description);
     return PutField(out, row.IndexFile);
+}
+
+// The texts of sorted rows lie all over the heap, in the order the indexes
+// were read: copying them one by one waits on memory for every field. Asking
+// for the texts of a row further on lets those waits overlap.
+constexpr std::size_t PrefetchAhead = 16;
+
+void Prefetch(const PackageRow& row) {
+    for (const std::string* field :
+         {&row.Section, &row.Caption, &row.Version, &row.Package, &row.Description, &row.IndexFile})
+        __builtin_prefetch(field->data());
 }
 
 enum class FileKind { Missing, Regular, Other };
@@ -142,8 +177,11 @@ bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
     const std::unique_ptr<char[]> buffer(new char[total]);
     auto put = [&](std::size_t from, std::size_t to) {
         char* at = buffer.get() + offsets[from];
-        for (std::size_t i = from; i < to; ++i)
+        for (std::size_t i = from; i < to; ++i) {
+            if (i + PrefetchAhead < to)
+                Prefetch(rows[i + PrefetchAhead]);
             at = PutRecord(at, rows[i]);
+        }
     };
     constexpr std::size_t Shared = 8192;
     if (rows.size() >= Shared && std::thread::hardware_concurrency() >= 2) {

@@ -79,6 +79,21 @@ TEST_F(SavedList, LineBreaksInsideFieldsCannotSplitARecord) {
     EXPECT_EQ(rows.size(), 1u);
 }
 
+TEST_F(SavedList, LineBreaksFarIntoLongFieldsAreBlankedToo) {
+    // Breaks in the first, a middle and the last whole word, and in the bytes
+    // after the last whole word.
+    const std::string description = "\r1234567"
+                                    "89ab\ndef"
+                                    "ghijklmn"
+                                    "opqrst\x1Av"
+                                    "wx\n";
+    PackageRows odd = {FullRow("S", "C", 0, "V", "P", description, "0123456789abcdef\r")};
+    ASSERT_TRUE(PackageList::SavePackageList(Cache(), odd));
+    EXPECT_EQ(Read("proc/cache.txt"), "S\r\nC\r\n$0\r\nV\r\nP\r\n"
+                                      " 123456789ab defghijklmnopqrst vwx \r\n"
+                                      "0123456789abcdef \r\n");
+}
+
 TEST_F(SavedList, MissingFileLeavesRowsAndCategories) {
     rows = {Row("kept", "kept")};
     categories = {"Kept"};
