@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -170,15 +169,16 @@ struct IndexPart {
     bool HasSection = false;
     std::string LastSection;
 
-    std::string Text;      // the index, until the rows are checked
-    std::string Reference; // its reference copy, likewise
+    std::string Reference; // the reference copy, until the rows are checked
     std::optional<ReferenceCopy> Table;
     // The index, or a reference copy that is there, was unreadable: one flag
     // per task, as the two may end at once.
     bool RowsFailed = false;
     bool ReferenceFailed = false;
-    std::vector<std::pair<std::string_view, std::string_view>> Lines; // per row
-    std::deque<std::string> Copies; // lines that had lone CRs removed
+    // The Package and Version lines of each row, copied out of the index so
+    // that its read buffer can serve the next index before the check.
+    std::string LineText;
+    std::vector<std::uint32_t> LineEnds; // two per row: Package, Version
     std::atomic<int> TasksDone{0};
 };
 
@@ -200,18 +200,19 @@ public:
         free_.push_back(std::move(b));
         b = std::string();
     }
+    void Clear() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        free_.clear();
+    }
 
 private:
     std::mutex mutex_;
     std::vector<std::string> free_;
 };
 
-std::string_view Kept(std::string_view line, std::string_view text, IndexPart& part) {
-    if (line.empty())
-        return {};
-    if (line.data() >= text.data() && line.data() + line.size() <= text.data() + text.size())
-        return line;
-    return part.Copies.emplace_back(line);
+void Keep(std::string_view line, IndexPart& part) {
+    part.LineText.append(line);
+    part.LineEnds.push_back(static_cast<std::uint32_t>(part.LineText.size()));
 }
 
 void ReadIndex(std::string_view text, const std::string& indexFile,
@@ -223,7 +224,7 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
     // Growing the vector moves every row made so far; an index rarely has a
     // stanza under 512 bytes, and capacity never touched costs no memory.
     rows.reserve(text.size() / 512 + 16);
-    part.Lines.reserve(text.size() / 512 + 16);
+    part.LineEnds.reserve(2 * (text.size() / 512 + 16));
     auto clear = [&] {
         package.Clear();
         name.Clear();
@@ -247,7 +248,8 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
             if (archives.count(localName) != 0)
                 row.State |= StateDownloaded;
         }
-        part.Lines.emplace_back(Kept(package.Line(), text, part), Kept(version.Line(), text, part));
+        Keep(package.Line(), part);
+        Keep(version.Line(), part);
     };
 
     TextFile::IndexLines lines(text);
@@ -298,15 +300,18 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
 }
 
 void CheckRows(IndexPart& part, BufferPool& pool) {
+    const std::string_view lines = part.LineText;
     for (std::size_t i = 0; i < part.Rows.size(); ++i) {
-        const auto& [package, version] = part.Lines[i];
+        const std::size_t start = i == 0 ? 0 : part.LineEnds[2 * i - 1];
+        const std::size_t middle = part.LineEnds[2 * i];
+        const std::string_view package = lines.substr(start, middle - start);
+        const std::string_view version = lines.substr(middle, part.LineEnds[2 * i + 1] - middle);
         if (!part.Table || part.Table->Check(package, version) != ReferenceCopy::Verdict::Same)
             part.Rows[i].State |= StateNewOrUpdated;
     }
     part.Table.reset();
-    decltype(part.Lines)().swap(part.Lines);
-    part.Copies.clear();
-    pool.Give(part.Text);
+    std::string().swap(part.LineText);
+    std::vector<std::uint32_t>().swap(part.LineEnds);
     pool.Give(part.Reference);
 }
 
@@ -320,14 +325,14 @@ struct LoadJob {
 
 void ReadRows(LoadJob& job, std::size_t i, IndexPart& part, std::string& localName) {
     const QString& name = job.Names[qsizetype(i)];
-    part.Text = job.Pool.Take();
+    std::string text = job.Pool.Take();
     // A folder named like an index passes the listing but is no file: reading
     // it fails and it gives no rows.
-    if (!TextFile::ReadAll(InFolder(job.ProcDir, name), part.Text)) {
+    if (TextFile::ReadAll(InFolder(job.ProcDir, name), text))
+        ReadIndex(text, QFile::encodeName(name).toStdString(), job.Archives, localName, part);
+    else
         part.RowsFailed = true;
-        return;
-    }
-    ReadIndex(part.Text, QFile::encodeName(name).toStdString(), job.Archives, localName, part);
+    job.Pool.Give(text);
 }
 
 void ReadReference(LoadJob& job, std::size_t i, IndexPart& part) {
@@ -361,6 +366,60 @@ void OnThreads(unsigned count, const std::function<void()>& work) {
         t.join();
 }
 
+// The rows of all indexes, as pointers, and their caption order: the place in
+// All of the row for each new place.
+struct Gathered {
+    std::vector<PackageRow*> All;
+    std::vector<std::uint32_t> Places;
+};
+
+// While reference tasks still run, whether theirs failed is not known yet:
+// WithReferences is then false and every index that gave rows takes part.
+Gathered GatherAndSort(std::vector<IndexPart>& parts, bool withReferences) {
+    const auto dropped = [withReferences](const IndexPart& part) {
+        return part.RowsFailed || (withReferences && part.ReferenceFailed);
+    };
+    Gathered g;
+    std::size_t total = 0;
+    for (const IndexPart& part : parts)
+        if (!dropped(part))
+            total += part.Rows.size();
+    std::vector<std::string_view> captions;
+    g.All.reserve(total);
+    captions.reserve(total);
+    for (IndexPart& part : parts) {
+        if (dropped(part))
+            continue;
+        for (PackageRow& row : part.Rows) {
+            g.All.push_back(&row);
+            captions.emplace_back(row.Caption);
+        }
+    }
+    g.Places = CaptionOrder::SortedPlaces(captions);
+    return g;
+}
+
+// Moves the rows into their new places, the two halves side by side on a long
+// list: the reads hop all over the rows, and two cores wait on memory better
+// than one.
+PackageRows MoveInOrder(const Gathered& g) {
+    const std::size_t n = g.Places.size();
+    PackageRows rows(n);
+    auto move = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k)
+            rows[k] = std::move(*g.All[g.Places[k]]);
+    };
+    constexpr std::size_t Shared = 8192;
+    if (n < Shared || std::thread::hardware_concurrency() < 2) {
+        move(0, n);
+        return rows;
+    }
+    std::thread helper(move, n / 2, n);
+    move(0, n / 2);
+    helper.join();
+    return rows;
+}
+
 } // namespace
 
 PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
@@ -370,7 +429,9 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     std::vector<IndexPart> parts(static_cast<std::size_t>(names.size()));
 
     // The indexes are shared out biggest first, so that no worker is left with
-    // a big one at the end while the others idle.
+    // a big one at the end while the others idle. All rows are made before any
+    // reference copy is read: the captions are then final, and their sort runs
+    // while the other workers read the reference copies.
     std::vector<std::pair<std::uint64_t, std::size_t>> bySize;
     for (std::size_t i = 0; i < parts.size(); ++i)
         bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
@@ -378,11 +439,15 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     LoadJob job{procDir, listsDir, names, archives, {}};
     std::vector<std::pair<std::size_t, bool>> tasks; // index, and whether it is the reference
-    for (const auto& [size, i] : bySize) {
-        tasks.emplace_back(i, true);
+    for (const auto& [size, i] : bySize)
         tasks.emplace_back(i, false);
-    }
+    for (const auto& [size, i] : bySize)
+        tasks.emplace_back(i, true);
     std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> rowsLeft{parts.size()};
+    // Made by the worker that ends the last row task. A reference copy that
+    // turns out unreadable drops its rows afterwards, and the sort is redone.
+    std::optional<Gathered> early;
     const unsigned threads = static_cast<unsigned>(
         std::clamp<std::size_t>(std::min<std::size_t>(std::thread::hardware_concurrency(), 4), 1,
                                 std::max<std::size_t>(tasks.size(), 1)));
@@ -399,10 +464,22 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
             if (part.TasksDone.fetch_add(1, std::memory_order_acq_rel) == 1 && !part.RowsFailed &&
                 !part.ReferenceFailed)
                 CheckRows(part, job.Pool);
+            // The flags the reference tasks still set are not read by the
+            // sort, only the captions, which no task changes any more.
+            if (!isReference && rowsLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)
+                early.emplace(GatherAndSort(parts, false));
         }
     });
+    // The read buffers are not needed any more: handing them back now keeps
+    // them out of the memory the list is built in.
+    job.Pool.Clear();
+    bool anyReferenceFailed = false;
+    for (const IndexPart& part : parts)
+        anyReferenceFailed = anyReferenceFailed || part.ReferenceFailed;
+    if (!early || anyReferenceFailed)
+        early.emplace(GatherAndSort(parts, true));
+    Gathered& g = *early;
 
-    std::size_t total = 0;
     std::string carried;
     for (IndexPart& part : parts) {
         if (part.RowsFailed || part.ReferenceFailed) {
@@ -413,28 +490,13 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
             part.Rows[i].Section = carried;
         if (part.HasSection)
             carried = part.LastSection;
-        total += part.Rows.size();
     }
-    std::vector<PackageRow*> all;
-    std::vector<std::string_view> captions;
-    all.reserve(total);
-    captions.reserve(total);
-    for (IndexPart& part : parts)
-        for (PackageRow& row : part.Rows) {
-            all.push_back(&row);
-            captions.emplace_back(row.Caption);
-        }
     // Sorting and moving the flagged rows up are one rearrangement, so every
     // row moves once, straight into its place.
-    std::vector<std::uint32_t> places = CaptionOrder::SortedPlaces(captions);
-    std::stable_partition(places.begin(), places.end(), [&all](std::uint32_t i) {
-        return (all[i]->State & StateNewOrUpdated) != 0;
+    std::stable_partition(g.Places.begin(), g.Places.end(), [&g](std::uint32_t i) {
+        return (g.All[i]->State & StateNewOrUpdated) != 0;
     });
-    PackageRows rows;
-    rows.reserve(total);
-    for (const std::uint32_t i : places)
-        rows.push_back(std::move(*all[i]));
-    return rows;
+    return MoveInOrder(g);
 }
 
 void SortPackages(PackageRows& rows) {
