@@ -373,28 +373,19 @@ struct Gathered {
     std::vector<std::uint32_t> Places;
 };
 
-// While reference tasks still run, whether theirs failed is not known yet:
-// WithReferences is then false and every index that gave rows takes part.
-Gathered GatherAndSort(std::vector<IndexPart>& parts, bool withReferences) {
-    const auto dropped = [withReferences](const IndexPart& part) {
-        return part.RowsFailed || (withReferences && part.ReferenceFailed);
-    };
+Gathered GatherAndSort(std::vector<IndexPart>& parts) {
     Gathered g;
     std::size_t total = 0;
     for (const IndexPart& part : parts)
-        if (!dropped(part))
-            total += part.Rows.size();
+        total += part.Rows.size();
     std::vector<std::string_view> captions;
     g.All.reserve(total);
     captions.reserve(total);
-    for (IndexPart& part : parts) {
-        if (dropped(part))
-            continue;
+    for (IndexPart& part : parts)
         for (PackageRow& row : part.Rows) {
             g.All.push_back(&row);
             captions.emplace_back(row.Caption);
         }
-    }
     g.Places = CaptionOrder::SortedPlaces(captions);
     return g;
 }
@@ -409,14 +400,11 @@ PackageRows MoveInOrder(const Gathered& g) {
         for (std::size_t k = from; k < to; ++k)
             rows[k] = std::move(*g.All[g.Places[k]]);
     };
-    constexpr std::size_t Shared = 8192;
-    if (n < Shared || std::thread::hardware_concurrency() < 2) {
-        move(0, n);
-        return rows;
-    }
-    std::thread helper(move, n / 2, n);
-    move(0, n / 2);
-    helper.join();
+    const bool shared = n >= 8192 && std::thread::hardware_concurrency() >= 2;
+    std::thread helper = shared ? std::thread(move, n / 2, n) : std::thread();
+    move(0, shared ? n / 2 : n);
+    if (shared)
+        helper.join();
     return rows;
 }
 
@@ -447,7 +435,7 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     std::atomic<std::size_t> rowsLeft{parts.size()};
     // Made by the worker that ends the last row task. A reference copy that
     // turns out unreadable drops its rows afterwards, and the sort is redone.
-    std::optional<Gathered> early;
+    std::optional<Gathered> sorted;
     const unsigned threads = static_cast<unsigned>(
         std::clamp<std::size_t>(std::min<std::size_t>(std::thread::hardware_concurrency(), 4), 1,
                                 std::max<std::size_t>(tasks.size(), 1)));
@@ -467,22 +455,17 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
             // The flags the reference tasks still set are not read by the
             // sort, only the captions, which no task changes any more.
             if (!isReference && rowsLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)
-                early.emplace(GatherAndSort(parts, false));
+                sorted.emplace(GatherAndSort(parts));
         }
     });
     // The read buffers are not needed any more: handing them back now keeps
     // them out of the memory the list is built in.
     job.Pool.Clear();
-    bool anyReferenceFailed = false;
-    for (const IndexPart& part : parts)
-        anyReferenceFailed = anyReferenceFailed || part.ReferenceFailed;
-    if (!early || anyReferenceFailed)
-        early.emplace(GatherAndSort(parts, true));
-    Gathered& g = *early;
-
+    bool sortAgain = !sorted;
     std::string carried;
     for (IndexPart& part : parts) {
         if (part.RowsFailed || part.ReferenceFailed) {
+            sortAgain = sortAgain || !part.Rows.empty();
             part.Rows.clear();
             continue;
         }
@@ -491,6 +474,9 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
         if (part.HasSection)
             carried = part.LastSection;
     }
+    if (sortAgain)
+        sorted.emplace(GatherAndSort(parts));
+    Gathered& g = *sorted;
     // Sorting and moving the flagged rows up are one rearrangement, so every
     // row moves once, straight into its place.
     std::stable_partition(g.Places.begin(), g.Places.end(), [&g](std::uint32_t i) {

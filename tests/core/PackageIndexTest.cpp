@@ -263,6 +263,22 @@ TEST_F(LoadingStore, ReferenceThatIsNoFileCountsAsAbsent) {
     EXPECT_EQ(rows[0].State, StateNewOrUpdated);
 }
 
+// A reference copy too big to read (a sparse file, so the test writes little)
+// drops the rows of its index; the other indexes keep theirs, still in order.
+TEST_F(LoadingStore, ReferenceThatCannotBeReadDropsItsIndex) {
+    Write("proc/a_Packages", "Package: a1\nName: zulu\n\nPackage: a2\nName: alpha\n");
+    Write("proc/b_Packages", "Package: b1\nName: mike\n\nPackage: b2\nName: bravo\n");
+    Write("lists/b_Packages", "Package: b2\n");
+    QFile huge(Path("lists/a_Packages"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(huge.resize(qint64(1) << 31));
+    huge.close();
+    std::vector<std::string> rows;
+    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+        rows.push_back(r.Package + ":" + std::to_string(r.State));
+    EXPECT_EQ(rows, (std::vector<std::string>{"b1:2", "b2:0"}));
+}
+
 TEST_F(LoadingStore, HugeLineWithoutLineEnd) {
     std::string index = "Package: big\nName: Big\nDescription: ";
     index.append(30u << 20, 'd');
