@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/PackageRow.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,17 +29,10 @@ protected:
     QString Archives() const { return Path("archives"); }
 
     void Write(const std::string& relative, const std::string& bytes) const {
-        QFile f(Path(relative));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << relative;
-        ASSERT_EQ(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+        TestFiles::WriteBytes(Path(relative), QByteArray::fromStdString(bytes));
     }
-
-    // The file's bytes, or "<missing>".
     std::string Read(const std::string& relative) const {
-        QFile f(Path(relative));
-        if (!f.open(QIODevice::ReadOnly))
-            return "<missing>";
-        return f.readAll().toStdString();
+        return TestFiles::ReadBytes(Path(relative)).toStdString();
     }
 
     QTemporaryDir root;

@@ -1,4 +1,5 @@
 #include "catalogue/PackageDetails.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,10 +20,7 @@ protected:
     }
 
     void Write(const QString& name, const std::string& bytes) {
-        QFile f(folder_ + name);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(bytes.data(), static_cast<qint64>(bytes.size())),
-                  static_cast<qint64>(bytes.size()));
+        TestFiles::WriteBytes(folder_ + name, QByteArray::fromStdString(bytes));
     }
 
     // Looks up Package in an index named IndexFile (written with Bytes first).

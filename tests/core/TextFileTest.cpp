@@ -1,4 +1,5 @@
 #include "catalogue/TextFile.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -221,15 +222,10 @@ protected:
     QTemporaryDir dir;
     QString Path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
     void Write(const char* name, const std::string& bytes) const {
-        QFile f(Path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+        TestFiles::WriteBytes(Path(name), QByteArray::fromStdString(bytes));
     }
     std::string Read(const char* name) const {
-        QFile f(Path(name));
-        if (!f.open(QIODevice::ReadOnly))
-            return "<missing>";
-        return f.readAll().toStdString();
+        return TestFiles::ReadBytes(Path(name)).toStdString();
     }
     QStringList Entries() const {
         return QDir(dir.path())

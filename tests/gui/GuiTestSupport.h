@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ui/TfrmMain.h"
+#include "support/Files.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,18 +39,12 @@ protected:
         return frm;
     }
 
-    void WriteFile(const QString& relative, const QByteArray& bytes) {
-        QDir().mkpath(QFileInfo(WorkDir() + relative).path());
-        QFile file(WorkDir() + relative);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+    void WriteFile(const QString& relative, const QByteArray& bytes) const {
+        TestFiles::WriteBytes(WorkDir() + relative, bytes);
     }
-
+    // The bytes, or "<missing>".
     QByteArray ReadFile(const QString& relative) const {
-        QFile file(WorkDir() + relative);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return file.readAll();
+        return TestFiles::ReadBytes(WorkDir() + relative);
     }
 
     bool Exists(const QString& relative) const { return QFileInfo::exists(WorkDir() + relative); }

@@ -2,6 +2,7 @@
 
 #include "app/WorkFolders.h"
 #include "app/ui/PackagesPage.h"
+#include "support/Files.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -92,17 +93,11 @@ protected:
         page->show();
     }
 
-    void Write(const QString& path, const std::string& bytes) const {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-        ASSERT_EQ(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+    static void Write(const QString& path, const std::string& bytes) {
+        TestFiles::WriteBytes(path, QByteArray::fromStdString(bytes));
     }
-
     static std::string Read(const QString& path) {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return "<missing>";
-        return f.readAll().toStdString();
+        return TestFiles::ReadBytes(path).toStdString();
     }
 
     static std::string CacheText(const std::vector<CacheRow>& rows) {
