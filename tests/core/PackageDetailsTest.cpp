@@ -126,6 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "1", ""},
         ScanCase{"invalid UTF-8 name falls back to the identifier",
                  "Package: foo\nName: \xff\xfe bad\n", true, "foo", "", ""},
+        ScanCase{"the scan stops at the empty line after the found stanza",
+                 "Package: foo\nVersion: 1\n\n\nVersion: 2\nPackage: foo\n", true, "foo", "1", ""},
         ScanCase{"line of blanks does not end a stanza", "Package: foo\n \nVersion: 5\n", true,
                  "foo", "5", ""}));
 
@@ -143,35 +145,19 @@ TEST_F(FindPackageTest, DecodedFieldsDropInvalidUtf8ButRawFieldsKeepBytes) {
     EXPECT_EQ(info.Section, "\xff");
 }
 
-TEST_F(FindPackageTest, ScanStopsAtTheEmptyLineAfterTheFoundStanza) {
-    bool found = false;
-    const TDebianInfo info =
-        Find("foo", "Package: foo\nVersion: 1\n\n\nVersion: 2\nPackage: foo\n", found);
-    EXPECT_TRUE(found);
-    EXPECT_EQ(info.Version, "1");
-}
-
 TEST_F(FindPackageTest, EarlierContentOfTheRecordIsCleared) {
+    // The folder is given without its trailing separator.
     Write("idx_Packages", "Package: foo\n");
     TDebianInfo info;
     info.Package = "foo";
     info.IndexFile = "idx_Packages";
     info.Version = "stale";
     info.Homepage = "stale";
-    ASSERT_TRUE(FindPackage(info, folder_));
+    ASSERT_TRUE(FindPackage(info, dir_.path()));
     EXPECT_EQ(info.Version, "");
     EXPECT_EQ(info.Homepage, "");
     EXPECT_EQ(info.Package, "foo");
     EXPECT_EQ(info.IndexFile, "idx_Packages");
-}
-
-TEST_F(FindPackageTest, FolderWithoutTrailingSeparatorStillFindsTheIndex) {
-    Write("idx_Packages", "Package: foo\nVersion: 7\n");
-    TDebianInfo info;
-    info.Package = "foo";
-    info.IndexFile = "idx_Packages";
-    ASSERT_TRUE(FindPackage(info, dir_.path()));
-    EXPECT_EQ(info.Version, "7");
 }
 
 TEST_F(FindPackageTest, UnsafeOrMissingIndexFilesAreNeverRead) {
