@@ -136,21 +136,25 @@ const char* kOptions[] = {"chkGetCydia", "chkRefresh", "chkPutDebs", "chkPutAuto
 
 } // namespace
 
-TEST_F(WindowTest, IdleAfterStartupShowsNoBusyIndicator) {
-    auto frm = StartWindow();
-    for (const BusyCase& c : kBusy) {
-        EXPECT_TRUE(Find<QProgressBar>(frm.get(), c.bar)->isHidden()) << c.bar;
-        EXPECT_TRUE(Find<QWidget>(frm.get(), c.stopButton)->isHidden()) << c.stopButton;
-        EXPECT_TRUE(Find<QWidget>(frm.get(), c.stopPicture)->isHidden()) << c.stopPicture;
-    }
-    for (const char* name : kStartControls)
-        EXPECT_FALSE(Find<QWidget>(frm.get(), name)->isHidden()) << name;
-    for (const char* name : kGroups)
-        EXPECT_TRUE(Find<QWidget>(frm.get(), name)->isEnabled()) << name;
-}
-
 TEST_F(WindowTest, EachBusyStateShowsOnlyItsStripAndLocksTheGroups) {
     auto frm = StartWindow();
+    // Idle (after start-up and after each stop): no strip, start controls usable.
+    const auto expectIdle = [&] {
+        for (const BusyCase& c : kBusy) {
+            EXPECT_TRUE(Find<QProgressBar>(frm.get(), c.bar)->isHidden()) << c.bar;
+            EXPECT_TRUE(Find<QWidget>(frm.get(), c.stopButton)->isHidden()) << c.stopButton;
+            EXPECT_FALSE(Find<QWidget>(frm.get(), c.stopButton)->isEnabled()) << c.stopButton;
+            EXPECT_TRUE(Find<QWidget>(frm.get(), c.stopPicture)->isHidden()) << c.stopPicture;
+        }
+        for (const char* name : kStartControls) {
+            auto* w = Find<QWidget>(frm.get(), name);
+            EXPECT_FALSE(w->isHidden()) << name;
+            EXPECT_TRUE(w->isEnabled()) << name;
+        }
+        for (const char* name : kGroups)
+            EXPECT_TRUE(Find<QWidget>(frm.get(), name)->isEnabled()) << name;
+    };
+    expectIdle();
     for (const BusyCase& c : kBusy) {
         SCOPED_TRACE(c.name);
         auto* bar = Find<QProgressBar>(frm.get(), c.bar);
@@ -198,18 +202,8 @@ TEST_F(WindowTest, EachBusyStateShowsOnlyItsStripAndLocksTheGroups) {
 
         bar->setValue(33);
         (frm.get()->*c.stop)();
-        EXPECT_TRUE(stop->isHidden());
-        EXPECT_FALSE(stop->isEnabled());
-        EXPECT_TRUE(Find<QWidget>(frm.get(), c.stopPicture)->isHidden());
-        EXPECT_TRUE(bar->isHidden());
         EXPECT_EQ(bar->value(), 0);
-        for (const char* name : kStartControls) {
-            auto* w = Find<QWidget>(frm.get(), name);
-            EXPECT_FALSE(w->isHidden()) << name;
-            EXPECT_TRUE(w->isEnabled()) << name;
-        }
-        for (const char* name : kGroups)
-            EXPECT_TRUE(Find<QWidget>(frm.get(), name)->isEnabled()) << name;
+        expectIdle();
     }
 }
 

@@ -26,6 +26,15 @@ TEST_F(PackageDetails, HiddenUntilARowIsSelected) {
     page->HidePackageInfo();
     for (const char* name : kPanel)
         EXPECT_FALSE(Shown(name)) << name;
+    // A row without a stanza, or whose index is gone, hides it again.
+    ClickRow(1);
+    ClickRow(4); // "zed" is in the saved list only
+    for (const char* name : kPanel)
+        EXPECT_FALSE(Shown(name)) << name;
+    ClickRow(1);
+    QFile::remove(folders.ProcDir + kRepoIndex);
+    ClickRow(0);
+    EXPECT_FALSE(Shown("lblName"));
 }
 
 TEST_F(PackageDetails, FullStanzaFillsEveryControl) {
@@ -75,18 +84,6 @@ TEST_F(PackageDetails, MissingFieldsHideTheirControls) {
     for (const char* name : {"imgSize", "lblSize", "imgAuthor", "lblAuthor", "imgSite", "lblSite",
                              "imgDesc", "txtDesc", "imgDepends", "lblDepends1", "lblDepends2"})
         EXPECT_FALSE(Shown(name)) << name;
-}
-
-TEST_F(PackageDetails, RowWithoutStanzaOrIndexHidesThePanel) {
-    LoadRepository();
-    ClickRow(1);
-    ClickRow(4); // "zed" is in the saved list only
-    for (const char* name : kPanel)
-        EXPECT_FALSE(Shown(name)) << name;
-    ClickRow(1);
-    QFile::remove(folders.ProcDir + kRepoIndex);
-    ClickRow(0);
-    EXPECT_FALSE(Shown("lblName"));
 }
 
 TEST_F(PackageDetails, DuplicateIdentifierShowsTheFirstStanza) {
