@@ -290,10 +290,8 @@ TEST_F(IniFileTest, OversizedFileReadsAsDefaultsAndIsNeverReplaced) {
     EXPECT_FALSE(ini.WriteString("S", "k", "2"));
     EXPECT_TRUE(ini.ErrorString().contains(Path()));
     EXPECT_EQ(ReadBytes(Path()), huge);
-}
-
-TEST_F(IniFileTest, WriteThatWouldOutgrowTheLimitIsRefused) {
-    IniFile ini(Path());
+    // Nor is a write that would outgrow the limit made.
+    QFile::remove(Path());
     EXPECT_FALSE(ini.WriteString("S", "k", QString(IniFile::MaxFileSize, QLatin1Char('y'))));
     EXPECT_FALSE(QFile::exists(Path()));
 }
