@@ -86,20 +86,6 @@ TEST_F(PackageDetails, MissingFieldsHideTheirControls) {
         EXPECT_FALSE(Shown(name)) << name;
 }
 
-TEST_F(PackageDetails, DuplicateIdentifierShowsTheFirstStanza) {
-    const char* index = "dup.example.org_Packages";
-    Write(folders.ProcDir + index, "Package: dup\nVersion: 1\nSize: 10\nFilename: a/one.deb\n\n"
-                                   "Package: dup\nVersion: 2\nSize: 20\nFilename: a/two.deb\n");
-    WriteCache({{"S", "dup", 0, "2", "dup", "", index}, {"S", "dup", 0, "1", "dup", "", index}});
-    ASSERT_TRUE(page->LoadPackageList(""));
-    for (int row : {0, 1}) {
-        ClickRow(row);
-        EXPECT_EQ(LabelText("lblVersion"), "1");
-        EXPECT_EQ(LabelText("lblSize"), "10");
-        EXPECT_EQ(Find<QLabel>("lblSize")->toolTip(), "http://dup.example.org/a/one.deb");
-    }
-}
-
 TEST_F(PackageDetails, MarkupInIndexTextsIsShownAsText) {
     const char* index = "x.example.org_Packages";
     Write(folders.ProcDir + index, "Package: m\nName: <b>Bold</b> <img src=x>\n");
