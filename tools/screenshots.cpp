@@ -1,7 +1,8 @@
 // Renders each page of the window with a small fixture catalogue into PNG
-// files, for a person to look at. The files go to ORVIA_SCREENSHOT_DIR, or to
-// the folder the test run started in (start-up changes the current folder).
-#include "GuiTestSupport.h"
+// files, for a person to look at (and for the README). The files go to
+// ORVIA_SCREENSHOT_DIR, or to the build folder. Not a test: nothing is
+// checked here, so it is a program of its own that ctest does not run.
+#include "gui/GuiTestSupport.h"
 
 #include <QImage>
 #include <QListWidget>
@@ -10,11 +11,9 @@
 
 namespace {
 
-const QString kStartFolder = QDir::currentPath();
-
 QString ScreenshotDir() {
     const QString fromEnv = qEnvironmentVariable("ORVIA_SCREENSHOT_DIR");
-    return fromEnv.isEmpty() ? kStartFolder : fromEnv;
+    return fromEnv.isEmpty() ? QStringLiteral(ORVIA_BUILD_DIR) : fromEnv;
 }
 
 const QByteArray kGamesIndex = "Package: com.example.snake\n"
