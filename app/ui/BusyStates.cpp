@@ -96,23 +96,23 @@ void TfrmMain::EndBusyLook() {
 
 void TfrmMain::btnSrcStopClick() {
     StopHttpPackages();
-    stopRequested_ = true;
+    stop_.Set();
 }
 
 void TfrmMain::btnPkgStopClick() {
     StopHttpFile();
-    stopRequested_ = true;
+    stop_.Set();
 }
 
 void TfrmMain::btnSyncStopClick() {
-    stopRequested_ = true;
+    stop_.Set();
 }
 
 void TfrmMain::BeginLongOperation() {
     // A close that is waiting for the work to end keeps the flag set, so that
     // whatever still starts stops at its first item.
     if (longOperations_ == 0 && !closePending_)
-        stopRequested_ = false;
+        stop_.Clear();
     ++longOperations_;
 }
 

@@ -174,7 +174,7 @@ void TfrmMain::RequestClose() {
     if (shutdownDone_)
         return;
     if (inStartup_ || longOperations_ > 0) {
-        stopRequested_ = true;
+        stop_.Set();
         closePending_ = true;
         return;
     }
@@ -197,7 +197,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     if (inStartup_ || longOperations_ > 0) {
         // Let the running work end first; it sees the stop flag between its
         // items and the window closes as soon as it is over.
-        stopRequested_ = true;
+        stop_.Set();
         closePending_ = true;
         event->ignore();
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LongOperation.h"
 #include "app/WorkFolders.h"
 
 #include <QWidget>
@@ -74,7 +75,9 @@ public:
     void BeginLongOperation();
     void EndLongOperation();
     bool LongOperationRunning() const { return longOperations_ > 0; }
-    bool StopRequested() const { return stopRequested_; }
+    bool StopRequested() const { return stop_.IsSet(); }
+    // The one stop flag; the operations test it and listen to it.
+    TStopFlag& StopFlag() { return stop_; }
 
     // ---- state for the operations and for tests ----
     const WorkFolders& Folders() const { return folders_; }
@@ -132,7 +135,7 @@ private:
     bool created_ = false;      // start-up ran to its end
     bool closePending_ = false; // a close waits for start-up or an operation
     bool shutdownDone_ = false;
-    bool stopRequested_ = false;
+    TStopFlag stop_;
     int longOperations_ = 0;
     int cacheRefreshCalls_ = 0;
 };

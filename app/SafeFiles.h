@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The one file layer of the program. Everything it reads may come from a
+// repository, the phone or a hand edit, and everything it writes must never be
+// left half-written in place of a good file.
+namespace SafeFiles {
+
+// Size limits of what is read whole into memory.
+inline constexpr std::size_t MaxSettingsSize = std::size_t(1) << 20; // the settings file
+inline constexpr std::size_t MaxTextSize = std::size_t(1) << 30;     // indexes, saved list
+// A decompressed index larger than this is refused.
+inline constexpr std::uint64_t MaxIndexSize = std::uint64_t(2) << 30;
+
+// Reads a whole regular file of at most limit bytes. The open never blocks
+// (a FIFO fails at once) and anything but a regular file (a folder, a device,
+// a symbolic link) is refused. Reason, when given, gets why it failed.
+bool ReadAll(const QString& path, std::size_t limit, std::string& out, QString* reason = nullptr);
+
+// Replaces the file at path with data: written in full to a temporary file in
+// the same folder, flushed to disk and renamed over path. The replaced file's
+// permissions are kept (0644 for a new file). On failure nothing at path
+// changes and no temporary file is left.
+bool ReplaceAtomically(const QString& path, std::string_view data, QString* reason = nullptr);
+
+// The same for data that arrives in pieces (a decompressed index, a package):
+// Open, Write as often as needed, then Commit. Until Commit the target is
+// untouched; Abort, a failed Commit or the destructor removes the temporary file.
+class TAtomicFile {
+public:
+    explicit TAtomicFile(QString target);
+    ~TAtomicFile();
+    TAtomicFile(const TAtomicFile&) = delete;
+    TAtomicFile& operator=(const TAtomicFile&) = delete;
+
+    bool Open();
+    bool Write(const void* data, std::size_t size);
+    bool Commit();
+    void Abort();
+
+    std::uint64_t Written() const { return written_; }
+    const QString& ErrorString() const { return error_; }
+
+private:
+    QString target_;
+    QString temp_;
+    int fd_ = -1;
+    std::uint64_t written_ = 0;
+    bool failed_ = false;
+    QString error_;
+};
+
+// True when name can be used as one file name inside a folder: not empty, not
+// "." or "..", and without "/", "\" or NUL. Names that arrive from a server, an
+// archive or the phone are used in a local path only when this holds.
+bool IsPlainFileName(std::string_view name);
+
+} // namespace SafeFiles
