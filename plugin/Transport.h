@@ -1,0 +1,78 @@
+#pragma once
+
+// How the plugin reaches the phone's files. The entry points (Plugin.h) only
+// ever talk to one ITransport; each way of reaching the phone (USB, a local
+// folder, ...) is one implementation, chosen by the settings file.
+//
+// Paths given to a transport are already checked and normalised by the caller:
+// absolute, "/"-separated, no empty, "." or ".." segments, no "\" or NUL, every
+// segment a plain file name, the root prefix already put in front. "/" is the
+// root itself. A transport never sees a path that could leave the phone's root.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tpot {
+
+// One entry of a folder listing.
+struct TEntry {
+    std::string Name;  // a plain file name, never "." or ".."
+    uint64_t Size = 0; // bytes; 0 for folders
+    int64_t MTime = 0; // last change, seconds since 1970-01-01 UTC; 0 when unknown
+    bool IsFolder = false;
+};
+
+// The outcome of one transport call. The entry points turn it into FS_FILE_*.
+enum class TStatus {
+    Ok,
+    NotFound,     // the phone path (or the local file to send) does not exist
+    ReadError,    // the source could not be read (phone side for reads, local side for writes)
+    WriteError,   // the target could not be written
+    Aborted,      // the sink or source asked to stop
+    NotSupported, // the transport cannot do this
+};
+
+// Receives the bytes of a file being read, in order. Returning false stops the
+// transfer: the transport then answers TStatus::Aborted.
+using TSink = std::function<bool(const char* data, std::size_t size)>;
+
+// Supplies the bytes of a file being written: fills Buffer with up to Capacity
+// bytes and returns how many, 0 at the end of the file, or -1 to stop (a local
+// read error or the user; the transport then answers TStatus::Aborted and leaves
+// the target as it was).
+using TSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
+
+class ITransport {
+public:
+    virtual ~ITransport() = default;
+
+    // Makes the link ready. Called before every operation, so it must be cheap
+    // when the link is already up (check it, reconnect only when it broke).
+    // On failure returns false and puts the reason into Why.
+    virtual bool Connect(std::string& why) = 0;
+
+    // The entries of the folder Path, without "." and "..", in the phone's
+    // order. Names that are not plain file names must be left out.
+    virtual TStatus List(const std::string& path, std::vector<TEntry>& entries,
+                         std::string& why) = 0;
+
+    // Size, time and kind of Path (Entry.Name is the last segment).
+    virtual TStatus Stat(const std::string& path, TEntry& entry, std::string& why) = 0;
+
+    // Streams the file Path into Sink.
+    virtual TStatus Read(const std::string& path, const TSink& sink, std::string& why) = 0;
+
+    // Writes the bytes of Source to the file Path, atomically: under a temporary
+    // name in the same folder, then renamed over Path, so that a reader on the
+    // phone sees either the old file or the whole new one. Replaces an existing
+    // file; on any failure the old file stays and no temporary file is left.
+    virtual TStatus Write(const std::string& path, const TSource& source, std::string& why) = 0;
+
+    // Removes the file Path (not a folder).
+    virtual TStatus Remove(const std::string& path, std::string& why) = 0;
+};
+
+} // namespace tpot
