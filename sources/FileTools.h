@@ -1,0 +1,261 @@
+#pragma once
+
+#include "app/SafeFiles.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QIODevice;
+
+// Decompression of downloaded indexes: gzip on a worker thread (TGUnZipThread),
+// bzip2, xz and zstd as plain functions that may run on any thread.
+//
+// Everything here reads bytes from the network, so every reader assumes the
+// worst: a corrupt or cut-short archive is a failure, never a success with a
+// truncated index; an output larger than the limit is refused; a name stored
+// in an archive is used only when it is one plain file name.
+//
+// Files written. Every function that writes a file by path writes it through
+// SafeFiles::TAtomicFile: the file at the output path is replaced in one step
+// when decompression succeeded and is left exactly as it was (or absent)
+// otherwise; no partial output is ever left behind.
+//  - GUnZipFile / TGUnZipThread: DestFolder + the output name (see
+//    GUnZipFile), only when the outcome is Ok or SetTimeFailed.
+//  - DoUncompress / UncompressFile / UncompressFileOffThread: OutFile, only
+//    when the result is Ok.
+//  - DoUncompressStream / UncompressStream: write to the caller's device; on
+//    failure it holds what was written before the failure was seen.
+namespace FileTools {
+
+// Block size of decompressed data the refresh uses for gzip.
+inline constexpr std::size_t DefaultBufferSize = std::size_t(1) << 20;
+
+// ---------------------------------------------------------------------------
+// gzip header (RFC 1952), read without any I/O so that it can be fuzzed.
+
+// Flag bits of the header's flag byte.
+inline constexpr std::uint8_t GzipFlagHeaderCrc = 0x02;
+inline constexpr std::uint8_t GzipFlagExtra = 0x04;
+inline constexpr std::uint8_t GzipFlagName = 0x08;
+inline constexpr std::uint8_t GzipFlagComment = 0x10;
+
+// Longest stored name that is kept; a longer one cannot be a file name here
+// and counts as no usable name.
+inline constexpr std::size_t MaxStoredNameLength = 255;
+
+struct TGzipHeader {
+    std::size_t length = 0;  // bytes from the start of the file to the deflate data
+    std::uint8_t method = 0; // not tested: raw inflate judges the data
+    std::uint8_t flags = 0;
+    std::uint32_t mtime = 0;
+    bool hasName = false;     // the name flag was set
+    bool nameTooLong = false; // the stored name was longer than MaxStoredNameLength
+    std::string storedName;   // the stored name's bytes (empty when too long)
+};
+
+enum class TGzipHeaderStatus {
+    Complete, // header read; header.length bytes belong to it
+    NeedMore, // the bytes end inside the header (at end of file: a header cut short)
+    NotGzip,  // the first two bytes are not 0x1F 0x8B
+};
+
+// Reads the header at the start of bytes: the ten fixed bytes, then the extra
+// field, the stored name, the comment and the header CRC as the flag byte
+// selects (the header CRC is skipped, not checked).
+TGzipHeaderStatus ReadGzipHeader(std::string_view bytes, TGzipHeader& header);
+
+// The same fed in pieces, so that a header of any length (the name and the
+// comment have none) is read in one pass with bounded memory.
+class TGzipHeaderReader {
+public:
+    // Takes the next bytes; returns how many of them belong to the header (all
+    // of them while the status stays NeedMore).
+    std::size_t Feed(std::string_view bytes);
+    TGzipHeaderStatus Status() const { return status_; }
+    const TGzipHeader& Header() const { return header_; }
+
+private:
+    enum class TStep { Fixed, ExtraLength, Extra, Name, Comment, HeaderCrc, Done };
+    TGzipHeaderStatus status_ = TGzipHeaderStatus::NeedMore;
+    TStep step_ = TStep::Fixed;
+    std::uint8_t fixed_[10] = {};
+    std::size_t have_ = 0;        // bytes of the current fixed-size piece
+    std::uint32_t remaining_ = 0; // bytes of the extra field still to skip
+    TGzipHeader header_;
+};
+
+// ---------------------------------------------------------------------------
+// gzip decompression.
+
+// Outcome codes. 4 and 6 to 9 are the historical codes; the others are new
+// and each means that no output was made.
+enum class TGUnZipOutcome : int {
+    Ok = 0,
+    NoSource = 1,        // source missing or unreadable, or destination folder text empty
+    InflateError = 4,    // corrupt or cut-short deflate data, or a header cut short
+    CreateFailed = 5,    // the output cannot be created
+    SetTimeFailed = 6,   // output complete, but its time or permissions cannot be set
+    WriteFailed = 7,     // the output took fewer bytes than offered (disk full)
+    NotGzip = 8,         // no gzip magic: no output
+    TrailerMismatch = 9, // trailer CRC-32 or size differs from the data
+    NameRefused = 10,    // the stored name is not among the accepted names
+    TooLarge = 11,       // decompressed output over the size limit
+};
+
+struct TGUnZipResult {
+    TGUnZipOutcome outcome = TGUnZipOutcome::NoSource;
+    // The output path chosen from the header (empty when none was chosen). The
+    // file exists there only when the outcome is Ok or SetTimeFailed.
+    QString outputPath;
+    std::uint64_t bytesWritten = 0; // decompressed bytes of the first member
+    std::uint32_t crc = 0;          // CRC-32 of those bytes
+};
+
+// Decompresses the first member of the gzip file Source into DestFolder, on
+// the calling thread.
+//
+// Output name: the stored name when the header carries one that is a plain
+// file name (SafeFiles::IsPlainFileName, at most MaxStoredNameLength bytes);
+// otherwise (none, empty, ".", "..", holding "/", "\" or NUL) the source's
+// name with its last extension removed ("download.txt.gz" -> "download.txt").
+// When AcceptedNames is not empty, a usable stored name outside it is refused
+// (NameRefused, no output): the refresh passes {"download.txt", "Packages"} so
+// that an archive can never replace another file of the working folder. The
+// name made from the source is always allowed.
+//
+// On success the output gets the source's modification time and permission
+// bits. An output over MaxOutput bytes ends with TooLarge.
+TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder,
+                         std::size_t bufferSize = DefaultBufferSize,
+                         const QStringList& acceptedNames = {},
+                         std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
+
+// ---------------------------------------------------------------------------
+// bzip2, xz and zstd.
+
+enum class TCompression { Bzip2, Xz, Zstd };
+
+enum class TDecompressStatus {
+    Ok,
+    InputFailed,  // the input cannot be opened or read
+    OutputFailed, // the output cannot be created, written or committed
+    DataError,    // the library found the data corrupt (or not of its format)
+    Truncated,    // the input ended inside a stream
+    TooLarge,     // the output would exceed the size limit
+    NoMemory,     // the library could not get (or was refused) the memory it asked for
+};
+
+struct TDecompressResult {
+    TDecompressStatus status = TDecompressStatus::Ok;
+    int code = 0;              // the library's own result code when it reported the failure
+    std::uint64_t written = 0; // decompressed bytes handed to the output
+    bool Ok() const { return status == TDecompressStatus::Ok; }
+    // "error %d" with the library's code, as the general error report shows a
+    // bzip2 failure; a short description for failures that are not the library's.
+    QString Text() const;
+};
+
+// Decompresses In into Out. Concatenated streams are read as one (as the
+// command-line tools do). An empty input gives an empty output and Ok.
+// Anything that is not a complete, valid stream fails; bytes after the last
+// stream that do not start another one are ignored.
+TDecompressResult UncompressStream(TCompression kind, QIODevice& in, QIODevice& out,
+                                   std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
+
+// The same from file InFile to file OutFile (replaced atomically, untouched on
+// failure). Input is read and decompressed on one thread while the output is
+// written on another.
+TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const QString& outFile,
+                                 std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
+
+// UncompressFile on a worker thread while the calling (window's) thread keeps
+// handling its events (LongOperation::RunOffThread); for large indexes.
+TDecompressResult UncompressFileOffThread(TCompression kind, const QString& inFile,
+                                          const QString& outFile,
+                                          std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
+
+// The bzip2 operations under their historical names. A data error or a stream
+// cut short is a failed result, never success.
+TDecompressResult DoUncompress(const QString& inFile, const QString& outFile,
+                               std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
+TDecompressResult DoUncompressStream(QIODevice& in, QIODevice& out,
+                                     std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
+
+} // namespace FileTools
+
+// ---------------------------------------------------------------------------
+// Worker threads. TCopyThread owns the thread and hands completion to the
+// thread that created the worker (the window's); nothing creates a plain one.
+class TCopyThread : public QObject {
+    Q_OBJECT
+public:
+    // Waits for the thread's actual end (the work itself is not interrupted).
+    ~TCopyThread() override;
+
+    // Starts a worker created suspended; does nothing once started.
+    void Start();
+
+    // True once finished() has been delivered on the creating thread.
+    bool Terminated() const { return terminated_; }
+
+    // Handles the creating thread's events until Terminated() (no spinning:
+    // LongOperation::WaitUntil). The worker must have been started.
+    void WaitFor();
+
+signals:
+    // Emitted on the creating thread after the work has ended.
+    void finished();
+
+protected:
+    TCopyThread(QThread::Priority priority, QObject* parent);
+    // The work, run on the worker thread.
+    virtual void Execute() = 0;
+    // Waits for the thread's end; a derived destructor calls it first, so that
+    // Execute never outlives the object it runs on.
+    void Join();
+
+private:
+    QThread::Priority priority_;
+    std::unique_ptr<QThread> thread_;
+    bool terminated_ = false;
+};
+
+// The gzip worker: GUnZipFile on its own thread. Creation arguments in the
+// historical order; the worker starts at once unless CreateSuspended.
+// Typical use on the window's thread:
+//   TGUnZipThread worker(src, dir, false, FileTools::DefaultBufferSize);
+//   worker.WaitFor();
+//   if (worker.Outcome() == FileTools::TGUnZipOutcome::Ok) ... worker.Result().outputPath
+class TGUnZipThread final : public TCopyThread {
+    Q_OBJECT
+public:
+    TGUnZipThread(QString sourceFile, QString destFolder, bool createSuspended,
+                  std::size_t bufferSize = FileTools::DefaultBufferSize,
+                  QThread::Priority priority = QThread::NormalPriority,
+                  QStringList acceptedNames = {}, std::uint64_t maxOutput = SafeFiles::MaxIndexSize,
+                  QObject* parent = nullptr);
+    ~TGUnZipThread() override;
+
+    // Valid once Terminated().
+    FileTools::TGUnZipOutcome Outcome() const { return result_.outcome; }
+    const FileTools::TGUnZipResult& Result() const { return result_; }
+
+protected:
+    void Execute() override;
+
+private:
+    QString sourceFile_;
+    QString destFolder_;
+    std::size_t bufferSize_;
+    QStringList acceptedNames_;
+    std::uint64_t maxOutput_;
+    FileTools::TGUnZipResult result_;
+};
