@@ -1,14 +1,13 @@
 #include "app/IniFile.h"
 
 #include "app/IniText.h"
+#include "app/SafeFiles.h"
 
 #include <QHash>
 
 #include <climits>
 #include <optional>
 #include <utility>
-
-static_assert(IniFile::MaxFileSize == IniText::MaxFileSize);
 
 namespace {
 
@@ -51,10 +50,10 @@ const IniLine* FindKey(const Lines& lines, const QString& section, const QString
 }
 
 Lines ReadLines(const QString& path) {
-    const Loaded loaded = LoadBytes(path);
-    if (loaded.Status != LoadStatus::Ok)
+    std::string data;
+    if (!SafeFiles::ReadAll(path, SafeFiles::MaxSettingsSize, data))
         return {};
-    return Parse(loaded.Data);
+    return Parse(QByteArray::fromStdString(data));
 }
 
 // ---------------------------------------------------------------------------
@@ -180,12 +179,11 @@ namespace {
 // Loads the file for a change. A missing file is an empty one; a file that is
 // there but cannot be read is never overwritten, since its content would be lost.
 bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
-    const Loaded loaded = LoadBytes(path);
-    if (loaded.Status == LoadStatus::Unreadable) {
-        reason = loaded.Reason;
+    std::string data;
+    if (SafeFiles::Read(path, SafeFiles::MaxSettingsSize, data, &reason) ==
+        SafeFiles::ReadResult::Failed)
         return false;
-    }
-    lines = Parse(loaded.Data);
+    lines = Parse(QByteArray::fromStdString(data));
     return true;
 }
 
@@ -199,7 +197,8 @@ bool Store(const QString& path, const Lines& lines, QString& reason) {
         reason = QStringLiteral("файл стал бы больше %1 байт").arg(IniFile::MaxFileSize);
         return false;
     }
-    return ReplaceFile(path, out, reason);
+    return SafeFiles::ReplaceAtomically(path, std::string_view(out.constData(), size_t(out.size())),
+                                        &reason);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/SafeFiles.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -62,7 +64,7 @@ public:
 
     // Files larger than this are not settings files: reads give the defaults and
     // writes are refused, so a stray huge file is never silently replaced.
-    static constexpr qint64 MaxFileSize = 1 << 20;
+    static constexpr qint64 MaxFileSize = qint64(SafeFiles::MaxSettingsSize);
 
     // A description of the last failed write (empty when none failed).
     QString ErrorString() const { return error_; }

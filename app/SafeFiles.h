@@ -23,6 +23,15 @@ inline constexpr std::uint64_t MaxIndexSize = std::uint64_t(2) << 30;
 // a symbolic link) is refused. Reason, when given, gets why it failed.
 bool ReadAll(const QString& path, std::size_t limit, std::string& out, QString* reason = nullptr);
 
+// The same, telling a missing file (nothing at path) from one that is there but
+// cannot be read: a settings file that is missing starts empty, one that cannot
+// be read must not be overwritten. Out is empty unless the result is Ok. A
+// buffer passed in again keeps its memory, so reading many files costs no
+// allocation per file.
+enum class ReadResult { Ok, Missing, Failed };
+ReadResult Read(const QString& path, std::size_t limit, std::string& out,
+                QString* reason = nullptr);
+
 // Replaces the file at path with data: written in full to a temporary file in
 // the same folder, flushed to disk and renamed over path. The replaced file's
 // permissions are kept (0644 for a new file). On failure nothing at path
@@ -60,5 +69,11 @@ private:
 // "." or "..", and without "/", "\" or NUL. Names that arrive from a server, an
 // archive or the phone are used in a local path only when this holds.
 bool IsPlainFileName(std::string_view name);
+
+// Name inside folder, with exactly one "/" between them.
+QString InFolder(const QString& folder, const QString& name);
+
+// The system's text for an errno value.
+QString ErrnoText(int err);
 
 } // namespace SafeFiles

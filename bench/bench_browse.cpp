@@ -3,6 +3,7 @@
 // CORPUS holds "proc/" with the indexes. Prints one line per figure, the best
 // of five runs each.
 
+#include "app/SafeFiles.h"
 #include "catalogue/Browse.h"
 #include "catalogue/PackageDetails.h"
 #include "catalogue/PackageIndex.h"
@@ -56,7 +57,7 @@ Timing Best(const std::function<void()>& work) {
 // identifier would stop the scan at its first stanza).
 std::string LastUniqueIdentifier(const QString& path) {
     std::string text;
-    if (!TextFile::ReadAll(path, text))
+    if (!SafeFiles::ReadAll(path, SafeFiles::MaxTextSize, text))
         return {};
     std::unordered_map<std::string, int> count;
     std::vector<std::string> order;

@@ -3,6 +3,7 @@
 // CORPUS holds proc/, lists/ and archives/. Nothing is written into it: the
 // saved package list goes to a temporary folder.
 
+#include "app/SafeFiles.h"
 #include "catalogue/PackageIndex.h"
 #include "catalogue/PackageList.h"
 #include "catalogue/TextFile.h"
@@ -62,7 +63,7 @@ std::size_t PlainParse(const QString& procDir) {
     std::size_t fields = 0;
     std::string text;
     for (const QString& name : IndexStore::ListIndexFiles(procDir)) {
-        if (!TextFile::ReadAll(procDir + QLatin1Char('/') + name, text))
+        if (!SafeFiles::ReadAll(procDir + QLatin1Char('/') + name, SafeFiles::MaxTextSize, text))
             continue;
         TextFile::IndexLines lines(text);
         std::string_view line;

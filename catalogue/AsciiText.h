@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 // Byte-level text helpers for index values, which are bytes of any encoding:
@@ -18,6 +21,58 @@ constexpr std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlankOrControl(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// A to Z lowered; every other byte as it is.
+constexpr char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline void LowerInPlace(std::string& s) {
+    for (char& c : s)
+        c = Lower(c);
+}
+
+// Equal with A to Z matching a to z.
+inline bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    if (std::memcmp(a.data(), b.data(), a.size()) == 0)
+        return true;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+
+// True when text begins with lowerPrefix, text's ASCII letters lowered first.
+inline bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
+    return text.size() >= lowerPrefix.size() &&
+           EqualNoCase(text.substr(0, lowerPrefix.size()), lowerPrefix);
+}
+
+inline bool EndsWithNoCase(std::string_view text, std::string_view lowerSuffix) {
+    return text.size() >= lowerSuffix.size() &&
+           EqualNoCase(text.substr(text.size() - lowerSuffix.size()), lowerSuffix);
+}
+
+// Replaces every non-overlapping occurrence of from, left to right, without
+// looking again at what was put in.
+inline void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
+    std::size_t pos = s.find(from);
+    if (pos == std::string::npos)
+        return;
+    std::string out;
+    out.reserve(s.size());
+    std::size_t last = 0;
+    while (pos != std::string::npos) {
+        out.append(s, last, pos - last);
+        out.append(to);
+        last = pos + from.size();
+        pos = s.find(from, last);
+    }
+    out.append(s, last, std::string::npos);
+    s.swap(out);
 }
 
 } // namespace AsciiText

@@ -1,5 +1,6 @@
 #include "catalogue/PackageDetails.h"
 
+#include "app/SafeFiles.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/TextFile.h"
 
@@ -10,57 +11,15 @@
 
 namespace {
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// True when text begins with prefix, the text's ASCII letters lowered first.
-// Prefix is all lower case already.
-bool StartsWithLowered(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (LowerAscii(text[i]) != prefix[i])
-            return false;
-    return true;
-}
-
-bool EndsWithLowered(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() &&
-           StartsWithLowered(text.substr(text.size() - suffix.size()), suffix);
-}
-
+using AsciiText::EndsWithNoCase;
+using AsciiText::Lower;
+using AsciiText::ReplaceAll;
+using AsciiText::StartsWithNoCase;
 using AsciiText::Trim;
-
-// Replaces every non-overlapping occurrence of from, left to right, without
-// looking again at what was put in.
-void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
-    std::size_t pos = s.find(from);
-    if (pos == std::string::npos)
-        return;
-    std::string out;
-    out.reserve(s.size());
-    std::size_t last = 0;
-    while (pos != std::string::npos) {
-        out.append(s, last, pos - last);
-        out.append(to);
-        last = pos + from.size();
-        pos = s.find(from, last);
-    }
-    out.append(s, last, std::string::npos);
-    s = std::move(out);
-}
 
 void ReplaceWhilePresent(std::string& s, std::string_view from, std::string_view to) {
     while (s.find(from) != std::string::npos)
         ReplaceAll(s, from, to);
-}
-
-// The index file name comes from the saved package list, which anyone can
-// edit: only a plain name inside the folder may be opened.
-bool IsPlainFileName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
 // Field names as they are recognised, lower case with exactly one blank.
@@ -128,9 +87,9 @@ void ClearScanned(TDebianInfo& info) {
 int MatchField(std::string_view line) {
     if (line.empty())
         return -1;
-    const char first = LowerAscii(line.front());
+    const char first = Lower(line.front());
     for (int f = 0; f < FieldCount; ++f)
-        if (FieldNames[f].front() == first && StartsWithLowered(line, FieldNames[f]))
+        if (FieldNames[f].front() == first && StartsWithNoCase(line, FieldNames[f]))
             return f;
     return -1;
 }
@@ -147,13 +106,12 @@ bool FindPackage(TDebianInfo& info, const QString& folder) {
     bool found = false;
 
     std::string content;
-    if (IsPlainFileName(info.IndexFile)) {
-        QString path = folder;
-        if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
-            path += QLatin1Char('/');
-        path += QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
-        if (!TextFile::ReadAll(path, content))
-            content.clear();
+    // The index file name comes from the saved package list, which anyone can
+    // edit: only a plain name inside the folder may be opened.
+    if (SafeFiles::IsPlainFileName(info.IndexFile)) {
+        const QString name = QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
+        const QString path = folder.isEmpty() ? name : SafeFiles::InFolder(folder, name);
+        SafeFiles::ReadAll(path, SafeFiles::MaxTextSize, content);
     }
 
     TextFile::IndexLines lines(content);
@@ -197,11 +155,10 @@ std::string DownloadAddress(std::string_view indexFile, std::string_view filenam
 
     bool cutPackages = false;
     std::string lowered(s);
-    for (char& c : lowered)
-        c = LowerAscii(c);
+    AsciiText::LowerInPlace(lowered);
     if (const std::size_t dists = lowered.find("/dists"); dists != std::string::npos) {
         s.resize(dists + 1);
-    } else if (EndsWithLowered(s, "/packages")) {
+    } else if (EndsWithNoCase(s, "/packages")) {
         s.resize(s.size() - 9);
         cutPackages = true;
     }

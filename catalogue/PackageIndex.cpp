@@ -1,5 +1,7 @@
 #include "catalogue/PackageIndex.h"
 
+#include "app/SafeFiles.h"
+#include "catalogue/AsciiText.h"
 #include "catalogue/CaptionOrder.h"
 #include "catalogue/ReferenceCopy.h"
 #include "catalogue/TextFile.h"
@@ -91,21 +93,8 @@ bool IsRegularFile(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-QString InFolder(const QString& folder, const QString& name) {
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
-void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
-    std::string out;
-    out.reserve(s.size());
-    std::size_t pos = 0;
-    for (std::size_t hit; (hit = s.find(from, pos)) != std::string::npos; pos = hit + from.size()) {
-        out.append(s, pos, hit - pos);
-        out.append(to);
-    }
-    out.append(s, pos, std::string::npos);
-    s.swap(out);
-}
+using AsciiText::ReplaceAll;
+using SafeFiles::InFolder;
 
 bool IsTrimmed(char c) {
     return static_cast<unsigned char>(c) <= ' ';
@@ -328,7 +317,7 @@ void ReadRows(LoadJob& job, std::size_t i, IndexPart& part, std::string& localNa
     std::string text = job.Pool.Take();
     // A folder named like an index passes the listing but is no file: reading
     // it fails and it gives no rows.
-    if (TextFile::ReadAll(InFolder(job.ProcDir, name), text))
+    if (SafeFiles::ReadAll(InFolder(job.ProcDir, name), SafeFiles::MaxTextSize, text))
         ReadIndex(text, QFile::encodeName(name).toStdString(), job.Archives, localName, part);
     else
         part.RowsFailed = true;
@@ -342,7 +331,7 @@ void ReadReference(LoadJob& job, std::size_t i, IndexPart& part) {
     part.Reference = job.Pool.Take();
     // A reference copy that is there but cannot be read ends the work on this
     // index before its first row.
-    if (!TextFile::ReadAll(path, part.Reference)) {
+    if (!SafeFiles::ReadAll(path, SafeFiles::MaxTextSize, part.Reference)) {
         part.ReferenceFailed = true;
         return;
     }

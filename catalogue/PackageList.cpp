@@ -1,5 +1,7 @@
 #include "catalogue/PackageList.h"
 
+#include "app/SafeFiles.h"
+#include "catalogue/AsciiText.h"
 #include "catalogue/CaptionOrder.h"
 #include "catalogue/PackageIndex.h"
 #include "catalogue/TextFile.h"
@@ -150,14 +152,8 @@ std::string CategoryKey(const std::string& section) {
             .toCaseFolded()
             .toStdString();
     std::string key = section;
-    for (char& c : key)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c + ('a' - 'A'));
+    AsciiText::LowerInPlace(key);
     return key;
-}
-
-QString InFolder(const QString& folder, const QString& name) {
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
 } // namespace
@@ -193,7 +189,7 @@ bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
         put(0, rows.size());
     }
     const std::string_view out(buffer.get(), total);
-    return TextFile::WriteAtomically(cacheFile, out);
+    return SafeFiles::ReplaceAtomically(cacheFile, out);
 }
 
 LoadResult LoadPackageList(const QString& cacheFile, const std::string& category, PackageRows& rows,
@@ -215,7 +211,7 @@ LoadResult LoadPackageList(const QString& cacheFile, const std::string& category
     };
 
     std::string text;
-    if (!TextFile::ReadAll(cacheFile, text))
+    if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
         return finish(LoadResult::Damaged);
     TextFile::IndexLines lines(text);
     // Lines read beyond the end of the file are empty.
@@ -257,7 +253,7 @@ void UpdatePackageIcon(const QString& cacheFile, const std::string& package, int
     if (KindOf(cacheFile) != FileKind::Regular)
         return;
     std::string text;
-    if (!TextFile::ReadAll(cacheFile, text))
+    if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
         return;
     std::vector<std::string_view> lines = TextFile::SplitAnyLineEnds(text);
     std::string newState = std::to_string(state);
@@ -278,7 +274,7 @@ void UpdatePackageIcon(const QString& cacheFile, const std::string& package, int
         out.append(l);
         out.append(LineEnd);
     }
-    TextFile::WriteAtomically(cacheFile, out);
+    SafeFiles::ReplaceAtomically(cacheFile, out);
 }
 
 void AcceptIndexes(const QString& procDir, const QString& listsDir) {
@@ -286,8 +282,8 @@ void AcceptIndexes(const QString& procDir, const QString& listsDir) {
     for (const QString& name : IndexStore::ListIndexFiles(procDir)) {
         // Folders named like an index are not copied; a failed copy leaves the
         // old reference copy whole.
-        if (TextFile::ReadAll(InFolder(procDir, name), text))
-            TextFile::WriteAtomically(InFolder(listsDir, name), text);
+        if (SafeFiles::ReadAll(SafeFiles::InFolder(procDir, name), SafeFiles::MaxTextSize, text))
+            SafeFiles::ReplaceAtomically(SafeFiles::InFolder(listsDir, name), text);
     }
 }
 

@@ -1,31 +1,14 @@
 #include "catalogue/ReferenceCopy.h"
 
+#include "catalogue/AsciiText.h"
 #include "catalogue/TextFile.h"
 
 #include <cstring>
 
 namespace {
 
-inline unsigned char LowerAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-bool EqualCaseFree(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    if (std::memcmp(a.data(), b.data(), a.size()) == 0)
-        return true;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(static_cast<unsigned char>(a[i])) !=
-            LowerAscii(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-bool StartsWithCaseFree(std::string_view line, std::string_view lowerPrefix) {
-    return line.size() >= lowerPrefix.size() &&
-           EqualCaseFree(line.substr(0, lowerPrefix.size()), lowerPrefix);
-}
+using AsciiText::EqualNoCase;
+using AsciiText::StartsWithNoCase;
 
 inline std::uint64_t Mix(std::uint64_t h, std::uint64_t word) {
     h ^= word;
@@ -56,7 +39,7 @@ std::size_t ReferenceCopy::Find(std::string_view key, std::uint64_t hash) const 
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
-        if (s.Key.empty() || (s.Hash == hash && EqualCaseFree(s.Key, key)))
+        if (s.Key.empty() || (s.Hash == hash && EqualNoCase(s.Key, key)))
             return i;
     }
 }
@@ -121,7 +104,7 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
                 version = line;
                 hasVersion = true;
             }
-        } else if ((first == 'p' || first == 'P') && StartsWithCaseFree(line, "package:") &&
+        } else if ((first == 'p' || first == 'P') && StartsWithNoCase(line, "package:") &&
                    Insert(line)) {
             pending.push_back(line);
         }

@@ -1,59 +1,11 @@
 #include "catalogue/TextFile.h"
 
-#include <QFile>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace TextFile {
-
-bool ReadAll(const QString& path, std::string& out) {
-    const QByteArray native = QFile::encodeName(path);
-    // O_NONBLOCK keeps a FIFO from blocking the open; O_NOFOLLOW refuses links.
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) {
-        out.clear();
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-        static_cast<unsigned long long>(st.st_size) > MaxFileSize) {
-        ::close(fd);
-        out.clear();
-        return false;
-    }
-    // Growing a string clears only the bytes added: a buffer reused file after
-    // file is not cleared whole for each.
-    const auto size = static_cast<std::size_t>(st.st_size);
-    if (out.size() < size)
-        out.resize(size);
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < size) {
-        const ssize_t n = ::read(fd, out.data() + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break; // the file shrank while we read it: keep what arrived
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    out.resize(done);
-    if (!ok)
-        out.clear();
-    return ok;
-}
 
 void LineEnds::Load(std::size_t from) {
     base_ = from;
@@ -223,39 +175,6 @@ std::string_view CutUtf8(std::string_view text, std::size_t maxBytes) {
     if (length != 0 && lead + length > maxBytes)
         return text.substr(0, lead);
     return text.substr(0, maxBytes);
-}
-
-bool WriteAtomically(const QString& path, std::string_view data) {
-    const QByteArray target = QFile::encodeName(path);
-    if (target.isEmpty())
-        return false;
-    // The temporary file lies in the same folder, so the rename stays within
-    // one file system and replaces the old file in one step.
-    QByteArray pattern = target;
-    const qsizetype slash = pattern.lastIndexOf('/');
-    pattern.insert(slash + 1, '.');
-    pattern.append(".XXXXXX");
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, 0644) == 0;
-    std::size_t done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-        } else {
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    ok = ok && ::fdatasync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(pattern.constData(), target.constData()) == 0;
-    if (!ok)
-        ::unlink(pattern.constData());
-    return ok;
 }
 
 } // namespace TextFile

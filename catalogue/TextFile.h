@@ -1,24 +1,16 @@
 #pragma once
 
-#include <QString>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// Reading the program's text files: package indexes, their reference copies and
-// the saved package list. Files come from repositories, the phone and hand
-// edits, so nothing here trusts their content or their kind.
+// Walking the program's text files line by line: package indexes, their
+// reference copies and the saved package list. Their bytes come from
+// repositories, the phone and hand edits, so nothing here trusts them. Reading
+// and writing the files themselves is the file layer's (app/SafeFiles.h).
 namespace TextFile {
-
-// Files larger than this are treated as unreadable rather than read into memory.
-inline constexpr std::size_t MaxFileSize = std::size_t(1) << 30;
-
-// Reads a whole regular file. Anything that is not a regular file (a FIFO, a
-// device, a folder) fails at once without blocking; so does a symbolic link.
-bool ReadAll(const QString& path, std::string& out);
 
 // Finds the CR and LF bytes of a text in order. Lines are short, so a search
 // per line end would spend more on starting the search than on the bytes:
@@ -100,10 +92,5 @@ bool IsValidUtf8(std::string_view text);
 // Cuts text to at most maxBytes. When the cut falls inside a UTF-8 sequence the
 // partial sequence is dropped too, so valid UTF-8 stays valid.
 std::string_view CutUtf8(std::string_view text, std::size_t maxBytes);
-
-// Replaces the file at Path with Data: the bytes go to a new file beside it,
-// which is flushed to disk and renamed over Path only when complete. On failure
-// the temporary file is removed and Path is left as it was.
-bool WriteAtomically(const QString& path, std::string_view data);
 
 } // namespace TextFile

@@ -1,15 +1,8 @@
 #include "catalogue/TextFile.h"
-#include "support/Files.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -216,64 +209,5 @@ INSTANTIATE_TEST_SUITE_P(
                       CutCase{"\xC3\xA9\x80\x80", 2, "\xC3\xA9"},     // stray continuation
                       CutCase{"\x80\x80\x80\x80\x80", 2, "\x80\x80"}, // no lead at all
                       CutCase{"\xD0\x9F", 0, ""}));
-
-class TextFileOnDisk : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    QString Path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
-    void Write(const char* name, const std::string& bytes) const {
-        TestFiles::WriteBytes(Path(name), QByteArray::fromStdString(bytes));
-    }
-    std::string Read(const char* name) const {
-        return TestFiles::ReadBytes(Path(name)).toStdString();
-    }
-    QStringList Entries() const {
-        return QDir(dir.path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    }
-};
-
-TEST_F(TextFileOnDisk, ReadAllTakesOnlyRegularFiles) {
-    ASSERT_TRUE(dir.isValid());
-    const std::string bytes("x\0y\r\n", 5);
-    Write("plain", bytes);
-    std::string out = "stale";
-    ASSERT_TRUE(TextFile::ReadAll(Path("plain"), out));
-    EXPECT_EQ(out, bytes);
-
-    ASSERT_EQ(::mkfifo(QFile::encodeName(Path("fifo")).constData(), 0600), 0);
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    ASSERT_EQ(::symlink("plain", QFile::encodeName(Path("link")).constData()), 0);
-    for (const char* name : {"fifo", "folder", "link", "absent"}) {
-        out = "stale";
-        EXPECT_FALSE(TextFile::ReadAll(Path(name), out)) << name;
-        EXPECT_TRUE(out.empty()) << name;
-    }
-}
-
-TEST_F(TextFileOnDisk, WriteAtomicallyReplacesTheFileAndLeavesNoTemporary) {
-    Write("target", "old contents");
-    ASSERT_TRUE(TextFile::WriteAtomically(Path("target"), std::string("new\0bytes", 9)));
-    EXPECT_EQ(Read("target"), std::string("new\0bytes", 9));
-    EXPECT_EQ(Entries(), QStringList{QStringLiteral("target")});
-}
-
-TEST_F(TextFileOnDisk, WriteAtomicallyFailureKeepsWhatWasThere) {
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("busy")));
-    Write("busy/inner", "kept");
-    EXPECT_FALSE(TextFile::WriteAtomically(Path("busy"), "data"));
-    EXPECT_EQ(Read("busy/inner"), "kept");
-    EXPECT_FALSE(TextFile::WriteAtomically(Path("missing/target"), "data"));
-    EXPECT_EQ(Entries(), QStringList{QStringLiteral("busy")});
-}
-
-TEST_F(TextFileOnDisk, WriteAtomicallyReplacesALinkNotItsTarget) {
-    Write("elsewhere", "untouched");
-    ASSERT_EQ(::symlink("elsewhere", QFile::encodeName(Path("target")).constData()), 0);
-    ASSERT_TRUE(TextFile::WriteAtomically(Path("target"), "fresh"));
-    EXPECT_EQ(Read("elsewhere"), "untouched");
-    EXPECT_EQ(Read("target"), "fresh");
-    EXPECT_FALSE(QFileInfo(Path("target")).isSymLink());
-}
 
 } // namespace

@@ -1,0 +1,246 @@
+#include "app/SafeFiles.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Plain POSIX calls rather than QFile/QSaveFile: every write here must be
+// checked for its full length, and a cut-short write has been seen reported as
+// success by the Qt classes.
+namespace SafeFiles {
+
+QString ErrnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+QString InFolder(const QString& folder, const QString& name) {
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+bool IsPlainFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+// ---------------------------------------------------------------------------
+// Reading.
+
+namespace {
+
+void SetReason(QString* reason, QString text) {
+    if (reason)
+        *reason = std::move(text);
+}
+
+} // namespace
+
+ReadResult Read(const QString& path, std::size_t limit, std::string& out, QString* reason) {
+    const QByteArray native = QFile::encodeName(path);
+    if (native.isEmpty()) {
+        out.clear();
+        SetReason(reason, QStringLiteral("пустое имя файла"));
+        return ReadResult::Missing;
+    }
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
+    // O_NOFOLLOW: a link could point anywhere, a device included.
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno;
+        out.clear();
+        if (err == ENOENT) {
+            SetReason(reason, ErrnoText(err));
+            return ReadResult::Missing;
+        }
+        SetReason(reason,
+                  err == ELOOP ? QStringLiteral("это символическая ссылка") : ErrnoText(err));
+        return ReadResult::Failed;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+        ::close(fd);
+        out.clear();
+        SetReason(reason, QStringLiteral("это не обычный файл"));
+        return ReadResult::Failed;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > limit) {
+        ::close(fd);
+        out.clear();
+        SetReason(reason, QStringLiteral("файл больше %1 байт").arg(qulonglong(limit)));
+        return ReadResult::Failed;
+    }
+    // Growing a string clears only the bytes added: a buffer reused file after
+    // file is not cleared whole for each.
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (out.size() < size)
+        out.resize(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, out.data() + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            out.clear();
+            SetReason(reason, ErrnoText(err));
+            return ReadResult::Failed;
+        }
+        if (n == 0)
+            break; // the file shrank while we read it: keep what arrived
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out.resize(done);
+    return ReadResult::Ok;
+}
+
+bool ReadAll(const QString& path, std::size_t limit, std::string& out, QString* reason) {
+    return Read(path, limit, out, reason) == ReadResult::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// Writing.
+
+bool ReplaceAtomically(const QString& path, std::string_view data, QString* reason) {
+    TAtomicFile file(path);
+    const bool ok = file.Open() && file.Write(data.data(), data.size()) && file.Commit();
+    if (!ok)
+        SetReason(reason, file.ErrorString());
+    return ok;
+}
+
+TAtomicFile::TAtomicFile(QString target) : target_(std::move(target)) {}
+
+TAtomicFile::~TAtomicFile() {
+    Abort();
+}
+
+bool TAtomicFile::Open() {
+    Abort();
+    failed_ = false;
+    written_ = 0;
+    error_.clear();
+    const QByteArray native = QFile::encodeName(target_);
+    const qsizetype slash = native.lastIndexOf('/');
+    const QByteArray name = native.mid(slash + 1);
+    if (name.isEmpty() || name == "." || name == "..") {
+        failed_ = true;
+        error_ = QStringLiteral("недопустимое имя файла");
+        return false;
+    }
+    // The temporary file lies in the same folder, so the rename stays on one
+    // file system and replaces the old file in one step. A hidden name keeps it
+    // out of folder listings; a long name is cut so that the suffix still fits.
+    QByteArray pattern = native.left(slash + 1) + '.' + name.left(200) + ".XXXXXX";
+    int fd;
+    do {
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        failed_ = true;
+        error_ = ErrnoText(errno);
+        return false;
+    }
+    fd_ = fd;
+    temp_ = QFile::decodeName(pattern);
+    return true;
+}
+
+bool TAtomicFile::Write(const void* data, std::size_t size) {
+    if (fd_ < 0 || failed_) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("файл не открыт");
+        failed_ = true;
+        return false;
+    }
+    const char* p = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd_, p + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // A write that stops short (disk full, file size limit) fails the
+            // whole file rather than leaving a cut one.
+            error_ = ErrnoText(n < 0 ? errno : EIO);
+            failed_ = true;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+        written_ += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+bool TAtomicFile::Commit() {
+    if (fd_ < 0 || failed_) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("файл не открыт");
+        Abort();
+        return false;
+    }
+    const QByteArray target = QFile::encodeName(target_);
+    // Keep the permissions of the file being replaced; a new file gets 0644
+    // whatever the temporary file was created with.
+    struct stat st {};
+    const mode_t mode = ::stat(target.constData(), &st) == 0 && S_ISREG(st.st_mode)
+                            ? static_cast<mode_t>(st.st_mode & 07777)
+                            : mode_t(0644);
+    bool ok = true;
+    if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) {
+        error_ = ErrnoText(errno);
+        ok = false;
+    }
+    if (::close(fd_) != 0 && ok) {
+        error_ = ErrnoText(errno);
+        ok = false;
+    }
+    fd_ = -1;
+    const QByteArray temp = QFile::encodeName(temp_);
+    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+        error_ = ErrnoText(errno);
+        ok = false;
+    }
+    if (!ok) {
+        failed_ = true;
+        Abort();
+        return false;
+    }
+    temp_.clear();
+    // The rename itself reaches the disk with the folder; failing to flush the
+    // folder leaves the new file in place, so it is not an error.
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0    ? QByteArray(".")
+                              : slash == 0 ? QByteArray("/")
+                                           : target.left(slash);
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+void TAtomicFile::Abort() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.isEmpty()) {
+        ::unlink(QFile::encodeName(temp_).constData());
+        temp_.clear();
+    }
+}
+
+} // namespace SafeFiles

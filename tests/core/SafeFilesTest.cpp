@@ -1,0 +1,183 @@
+#include "app/SafeFiles.h"
+#include "support/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using TestFiles::ReadBytes;
+using TestFiles::WriteBytes;
+
+class SafeFilesTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString Path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+    QByteArray Native(const char* name) const { return QFile::encodeName(Path(name)); }
+    QStringList Entries() const {
+        return QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDir::Name);
+    }
+    mode_t Mode(const char* name) const {
+        struct stat st {};
+        EXPECT_EQ(::lstat(Native(name).constData(), &st), 0) << name;
+        return st.st_mode & 07777;
+    }
+};
+
+// Writes beyond 64 bytes fail with EFBIG (not SIGXFSZ) while this lives.
+class SmallFileSizeLimit {
+public:
+    SmallFileSizeLimit() : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit small = old_;
+        small.rlim_cur = 64;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~SmallFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, handler_);
+    }
+
+private:
+    void (*handler_)(int);
+    rlimit old_{};
+};
+
+TEST_F(SafeFilesTest, ReadTakesOnlyARegularFileWithinTheLimit) {
+    ASSERT_TRUE(dir.isValid());
+    const std::string bytes("x\0y\r\n", 5);
+    WriteBytes(Path("plain"), QByteArray::fromStdString(bytes));
+    WriteBytes(Path("large"), QByteArray(11, 'z'));
+    ASSERT_EQ(::mkfifo(Native("fifo").constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    ASSERT_EQ(::symlink("plain", Native("link").constData()), 0);
+
+    struct Case {
+        const char* name;
+        SafeFiles::ReadResult result;
+    };
+    const Case cases[] = {
+        {"plain", SafeFiles::ReadResult::Ok},      {"fifo", SafeFiles::ReadResult::Failed},
+        {"folder", SafeFiles::ReadResult::Failed}, {"link", SafeFiles::ReadResult::Failed},
+        {"large", SafeFiles::ReadResult::Failed},  {"absent", SafeFiles::ReadResult::Missing},
+    };
+    for (const Case& c : cases) {
+        // A longer buffer from an earlier read must not leave bytes behind.
+        std::string out = "stale bytes from before";
+        QString reason;
+        EXPECT_EQ(SafeFiles::Read(Path(c.name), 10, out, &reason), c.result) << c.name;
+        EXPECT_EQ(out, c.result == SafeFiles::ReadResult::Ok ? bytes : std::string()) << c.name;
+        EXPECT_EQ(reason.isEmpty(), c.result == SafeFiles::ReadResult::Ok) << c.name;
+    }
+}
+
+TEST_F(SafeFilesTest, ReplaceKeepsTheModeOfTheReplacedFileAndGivesANewOne0644) {
+    WriteBytes(Path("private"), "old contents");
+    ASSERT_EQ(::chmod(Native("private").constData(), 0600), 0);
+    const mode_t oldMask = ::umask(077);
+    const bool replaced = SafeFiles::ReplaceAtomically(Path("private"), std::string("n\0w", 3));
+    const bool created = SafeFiles::ReplaceAtomically(Path("fresh"), "new");
+    ::umask(oldMask);
+    ASSERT_TRUE(replaced);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(ReadBytes(Path("private")), QByteArray("n\0w", 3));
+    EXPECT_EQ(Mode("private"), mode_t(0600));
+    EXPECT_EQ(Mode("fresh"), mode_t(0644));
+    EXPECT_EQ(Entries(), (QStringList{QStringLiteral("fresh"), QStringLiteral("private")}));
+}
+
+TEST_F(SafeFilesTest, ReplaceSwapsALinkForAFileAndLeavesItsTarget) {
+    WriteBytes(Path("elsewhere"), "untouched");
+    ASSERT_EQ(::symlink("elsewhere", Native("target").constData()), 0);
+    ASSERT_TRUE(SafeFiles::ReplaceAtomically(Path("target"), "fresh"));
+    EXPECT_EQ(ReadBytes(Path("elsewhere")), QByteArray("untouched"));
+    EXPECT_EQ(ReadBytes(Path("target")), QByteArray("fresh"));
+    EXPECT_FALSE(QFileInfo(Path("target")).isSymLink());
+}
+
+// Each failure leaves the folder exactly as it was: the old file whole, no
+// temporary file beside it.
+TEST_F(SafeFilesTest, FailedReplaceLeavesTheOldFileAndNoTemporary) {
+    const std::string big(200, 'x');
+    struct Case {
+        const char* name;
+        const char* target;
+        std::function<bool(const QString&)> replace;
+    };
+    const Case cases[] = {
+        {"write cut short", "kept",
+         [&](const QString& p) {
+             SmallFileSizeLimit limit;
+             return SafeFiles::ReplaceAtomically(p, big);
+         }},
+        {"streamed write cut short", "kept",
+         [&](const QString& p) {
+             SmallFileSizeLimit limit;
+             SafeFiles::TAtomicFile f(p);
+             return f.Open() && f.Write(big.data(), 100) && f.Write(big.data(), 100) && f.Commit();
+         }},
+        {"folder in the way", "folder",
+         [](const QString& p) { return SafeFiles::ReplaceAtomically(p, "data"); }},
+        {"missing parent", "absent/file",
+         [](const QString& p) { return SafeFiles::ReplaceAtomically(p, "data"); }},
+    };
+    WriteBytes(Path("kept"), "old");
+    WriteBytes(Path("folder/inner"), "inside");
+    const QStringList before = Entries();
+    for (const Case& c : cases) {
+        EXPECT_FALSE(c.replace(Path(c.target))) << c.name;
+        EXPECT_EQ(ReadBytes(Path("kept")), QByteArray("old")) << c.name;
+        EXPECT_EQ(ReadBytes(Path("folder/inner")), QByteArray("inside")) << c.name;
+        EXPECT_EQ(Entries(), before) << c.name;
+    }
+    QString reason;
+    EXPECT_FALSE(SafeFiles::ReplaceAtomically(Path("folder"), "data", &reason));
+    EXPECT_FALSE(reason.isEmpty());
+}
+
+TEST_F(SafeFilesTest, StreamedFileAppearsOnlyOnCommit) {
+    WriteBytes(Path("index"), "old");
+    {
+        SafeFiles::TAtomicFile dropped(Path("index"));
+        ASSERT_TRUE(dropped.Open());
+        ASSERT_TRUE(dropped.Write("abandoned", 9));
+        EXPECT_EQ(Entries().size(), 2);
+    } // the destructor removes the temporary file
+    EXPECT_EQ(Entries(), QStringList{QStringLiteral("index")});
+
+    SafeFiles::TAtomicFile file(Path("index"));
+    ASSERT_TRUE(file.Open());
+    ASSERT_TRUE(file.Write("new ", 4));
+    ASSERT_TRUE(file.Write("bytes", 5));
+    EXPECT_EQ(ReadBytes(Path("index")), QByteArray("old"));
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(file.Written(), 9u);
+    EXPECT_EQ(ReadBytes(Path("index")), QByteArray("new bytes"));
+    EXPECT_EQ(Entries(), QStringList{QStringLiteral("index")});
+}
+
+TEST(SafeFileNames, OnlyAPlainNameIsAFileName) {
+    for (const char* good : {"a", "lists_repo_Packages", ".hidden", "..x", "name with blanks"})
+        EXPECT_TRUE(SafeFiles::IsPlainFileName(good)) << good;
+    for (const std::string_view bad :
+         {std::string_view(""), std::string_view("."), std::string_view(".."),
+          std::string_view("a/b"), std::string_view("/abs"), std::string_view("a\\b"),
+          std::string_view("a\0b", 3)})
+        EXPECT_FALSE(SafeFiles::IsPlainFileName(bad)) << bad;
+}
+
+} // namespace
