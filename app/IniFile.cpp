@@ -94,15 +94,24 @@ QByteArray EncodeValue(const QString& value) {
     return needsQuotes ? '"' + bytes + '"' : bytes;
 }
 
+// A line the program writes; it ends in LF.
 IniLine MakeLine(const QByteArray& raw) {
-    return ParseLine(raw);
+    IniLine line = ParseLine(raw);
+    line.End = "\n";
+    return line;
+}
+
+// A changed line keeps the line break it had.
+void ChangeLine(IniLine& line, const QByteArray& raw) {
+    QByteArray end = line.End.isEmpty() ? QByteArray("\n") : line.End;
+    line = ParseLine(raw);
+    line.End = std::move(end);
 }
 
 QByteArray KeyLine(const QByteArray& key, const QString& value) {
     return key + '=' + EncodeValue(value);
 }
 
-// Removes every section called Name; true when one was found.
 // Removes every section called Name in one pass; true when one was found.
 bool RemoveSections(Lines& lines, const QString& name) {
     bool removed = false;
@@ -134,7 +143,12 @@ IniFile::IniFile(QString path) : path_(std::move(path)) {}
 QString IniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
     const Lines lines = ReadLines(path_);
     const IniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
-    return line ? QString::fromUtf8(line->Value) : def;
+    if (line)
+        return QString::fromUtf8(line->Value);
+    qsizetype end = def.size();
+    while (end > 0 && (def[end - 1] == QLatin1Char(' ') || def[end - 1] == QLatin1Char('\t')))
+        --end;
+    return def.left(end);
 }
 
 int IniFile::ReadInteger(const QString& section, const QString& key, int def) const {
@@ -189,9 +203,11 @@ bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
 
 bool Store(const QString& path, const Lines& lines, QString& reason) {
     QByteArray out;
-    for (const IniLine& l : lines) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const IniLine& l = lines[i];
         out += l.Raw;
-        out += '\n';
+        // A last line without a break gets one when something follows it.
+        out += l.End.isEmpty() && i + 1 < lines.size() ? QByteArray("\n") : l.End;
     }
     if (out.size() > IniFile::MaxFileSize) {
         reason = QStringLiteral("файл стал бы больше %1 байт").arg(IniFile::MaxFileSize);
@@ -201,50 +217,64 @@ bool Store(const QString& path, const Lines& lines, QString& reason) {
                                         &reason);
 }
 
-} // namespace
-
-bool IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
-    error_.clear();
-    const QString sec = Trimmed(section);
-    const QString name = Trimmed(key);
-    QString reason = CheckSection(sec);
-    if (reason.isEmpty())
-        reason = CheckKey(name);
-    if (reason.isEmpty())
-        reason = CheckValue(value);
-    if (!reason.isEmpty())
-        return Fail(reason);
-
-    Lines lines;
-    if (!LoadForChange(path_, lines, reason))
-        return Fail(reason);
-
+// Sets Name in section Sec (both checked and trimmed): the first matching key
+// of the first matching section changes in place, a new key goes to the end
+// of that section, a new section to the end of the file.
+void SetKey(Lines& lines, const QString& sec, const QString& name, const QString& value) {
     const auto range = FindSection(lines, sec);
     if (!range) {
         lines.push_back(MakeLine('[' + sec.toUtf8() + ']'));
         lines.push_back(MakeLine(KeyLine(name.toUtf8(), value)));
-    } else {
-        bool replaced = false;
-        for (size_t i = range->Header + 1; i < range->End && !replaced; ++i) {
-            IniLine& l = lines[i];
-            if (l.Type == IniLine::Kind::Key && SameName(l.Name, name)) {
-                l = MakeLine(KeyLine(l.KeyBytes, value));
-                replaced = true;
-            }
-        }
-        if (!replaced) {
-            // After the section's last non-blank line, so blank lines that part
-            // it from the next section stay in between.
-            size_t at = range->End;
-            while (at > range->Header + 1 && TrimBlanks(lines[at - 1].Raw).isEmpty())
-                --at;
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
-                         MakeLine(KeyLine(name.toUtf8(), value)));
+        return;
+    }
+    for (size_t i = range->Header + 1; i < range->End; ++i) {
+        IniLine& l = lines[i];
+        if (l.Type == IniLine::Kind::Key && SameName(l.Name, name)) {
+            ChangeLine(l, KeyLine(l.KeyBytes, value));
+            return;
         }
     }
-    if (!Store(path_, lines, reason))
-        return Fail(reason);
+    // After the section's last non-blank line, so blank lines that part it
+    // from the next section stay in between.
+    size_t at = range->End;
+    while (at > range->Header + 1 && TrimBlanks(lines[at - 1].Raw).isEmpty())
+        --at;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
+                 MakeLine(KeyLine(name.toUtf8(), value)));
+}
+
+using CleanEntries = std::vector<std::pair<QString, QString>>;
+
+// Removes every section Sec and appends a fresh one holding Entries; false
+// when that changes nothing.
+bool PutSection(Lines& lines, const QString& sec, const CleanEntries& entries) {
+    const bool removed = RemoveSections(lines, sec);
+    if (entries.empty())
+        return removed;
+    lines.push_back(MakeLine('[' + sec.toUtf8() + ']'));
+    Lines added;
+    QHash<QString, size_t> addedAt; // case-folded key -> index in Added
+    for (const auto& [key, value] : entries) {
+        // A repeated key sets the value of the first one, as writing the keys
+        // one by one would.
+        const QString folded = key.toCaseFolded();
+        const auto it = addedAt.constFind(folded);
+        if (it != addedAt.constEnd()) {
+            IniLine& l = added[it.value()];
+            ChangeLine(l, KeyLine(l.KeyBytes, value));
+        } else {
+            addedAt.insert(folded, added.size());
+            added.push_back(MakeLine(KeyLine(key.toUtf8(), value)));
+        }
+    }
+    lines.insert(lines.end(), added.begin(), added.end());
     return true;
+}
+
+} // namespace
+
+bool IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+    return Apply({{section, key, value}}, {});
 }
 
 bool IniFile::EraseSection(const QString& section) {
@@ -252,47 +282,54 @@ bool IniFile::EraseSection(const QString& section) {
 }
 
 bool IniFile::ReplaceSection(const QString& section, const std::vector<IniEntry>& entries) {
+    return Apply({}, {{section, entries}});
+}
+
+bool IniFile::Apply(const std::vector<IniValue>& values, const std::vector<IniSection>& sections) {
     error_.clear();
-    const QString sec = Trimmed(section);
-    QString reason = CheckSection(sec);
-    std::vector<std::pair<QString, QString>> clean;
-    for (const IniEntry& e : entries) {
-        if (!reason.isEmpty())
-            break;
-        clean.emplace_back(Trimmed(e.Key), e.Value);
-        reason = CheckKey(clean.back().first);
+    // Every name and value is checked before the file is read, so a refused one
+    // leaves the file as it was.
+    QString reason;
+    std::vector<IniValue> cleanValues;
+    cleanValues.reserve(values.size());
+    for (const IniValue& v : values) {
+        cleanValues.push_back({Trimmed(v.Section), Trimmed(v.Key), v.Value});
+        const IniValue& c = cleanValues.back();
+        reason = CheckSection(c.Section);
         if (reason.isEmpty())
-            reason = CheckValue(e.Value);
+            reason = CheckKey(c.Key);
+        if (reason.isEmpty())
+            reason = CheckValue(c.Value);
+        if (!reason.isEmpty())
+            return Fail(reason);
     }
-    if (!reason.isEmpty())
-        return Fail(reason);
+    std::vector<std::pair<QString, CleanEntries>> cleanSections;
+    cleanSections.reserve(sections.size());
+    for (const IniSection& s : sections) {
+        auto& [name, entries] = cleanSections.emplace_back(Trimmed(s.Name), CleanEntries{});
+        reason = CheckSection(name);
+        for (const IniEntry& e : s.Entries) {
+            if (!reason.isEmpty())
+                break;
+            entries.emplace_back(Trimmed(e.Key), e.Value);
+            reason = CheckKey(entries.back().first);
+            if (reason.isEmpty())
+                reason = CheckValue(e.Value);
+        }
+        if (!reason.isEmpty())
+            return Fail(reason);
+    }
 
     Lines lines;
     if (!LoadForChange(path_, lines, reason))
         return Fail(reason);
-    const bool removed = RemoveSections(lines, sec);
-    if (!removed && clean.empty())
+    bool changed = !cleanValues.empty();
+    for (const IniValue& v : cleanValues)
+        SetKey(lines, v.Section, v.Key, v.Value);
+    for (const auto& [name, entries] : cleanSections)
+        changed = PutSection(lines, name, entries) || changed;
+    if (!changed)
         return true; // nothing to change: the file is not touched
-
-    if (!clean.empty()) {
-        lines.push_back(MakeLine('[' + sec.toUtf8() + ']'));
-        Lines added;
-        QHash<QString, size_t> addedAt; // case-folded key -> index in Added
-        for (const auto& [key, value] : clean) {
-            // A repeated key sets the value of the first one, as writing the
-            // keys one by one would.
-            const QString folded = key.toCaseFolded();
-            const auto it = addedAt.constFind(folded);
-            if (it != addedAt.constEnd()) {
-                IniLine& l = added[it.value()];
-                l = MakeLine(KeyLine(l.KeyBytes, value));
-            } else {
-                addedAt.insert(folded, added.size());
-                added.push_back(MakeLine(KeyLine(key.toUtf8(), value)));
-            }
-        }
-        lines.insert(lines.end(), added.begin(), added.end());
-    }
     if (!Store(path_, lines, reason))
         return Fail(reason);
     return true;

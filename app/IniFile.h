@@ -14,20 +14,32 @@ struct IniEntry {
     QString Value;
 };
 
+// Changes made together by IniFile::Apply.
+struct IniValue {
+    QString Section;
+    QString Key;
+    QString Value;
+};
+struct IniSection {
+    QString Name;
+    std::vector<IniEntry> Entries;
+};
+
 // A small INI settings file with the semantics of the classic profile
 // functions: section and key names match without regard to letter case, blanks
 // around keys and values are trimmed, a value in matching quotes loses them,
 // and each write goes to the file at once. Every write replaces the whole file
 // atomically (temporary file beside it, then rename), so a crash never leaves
-// half a settings file. Lines the program does not understand are kept.
+// half a settings file. A line ends at LF, CR LF or a lone CR; lines the
+// program does not change keep their bytes, line breaks included.
 class IniFile {
 public:
     explicit IniFile(QString path);
 
     const QString& Path() const { return path_; }
 
-    // The value of Key in Section, or Default when the file, section or key is
-    // missing. The file is read anew on every call.
+    // The value of Key in Section, or Default without its trailing blanks when
+    // the file, section or key is missing. The file is read anew on every call.
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
 
     // Decimal or "0x"/"0X" hexadecimal (optionally signed); anything else, or a
@@ -61,6 +73,12 @@ public:
     // the end of the file, done as one atomic replacement. No entries leaves no
     // section.
     bool ReplaceSection(const QString& section, const std::vector<IniEntry>& entries);
+
+    // Values set as WriteString sets them, in order, then Sections replaced as
+    // ReplaceSection replaces them, all in one replacement of the file: either
+    // every change is saved or none is. Nothing is written when one name or
+    // value is refused, nor when there is nothing to change.
+    bool Apply(const std::vector<IniValue>& values, const std::vector<IniSection>& sections);
 
     // Files larger than this are not settings files: reads give the defaults and
     // writes are refused, so a stray huge file is never silently replaced.

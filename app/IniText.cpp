@@ -60,16 +60,18 @@ IniLine ParseLine(QByteArray raw) {
 
 Lines Parse(const QByteArray& data) {
     Lines lines;
+    const qsizetype n = data.size();
     qsizetype start = 0;
-    while (start < data.size()) {
-        qsizetype end = data.indexOf('\n', start);
-        if (end < 0)
-            end = data.size();
-        QByteArray raw = data.mid(start, end - start);
-        if (raw.endsWith('\r'))
-            raw.chop(1);
-        lines.push_back(ParseLine(std::move(raw)));
-        start = end + 1;
+    while (start < n) {
+        qsizetype end = start;
+        while (end < n && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        qsizetype next = end;
+        if (end < n)
+            next = data[end] == '\r' && end + 1 < n && data[end + 1] == '\n' ? end + 2 : end + 1;
+        lines.push_back(ParseLine(data.mid(start, end - start)));
+        lines.back().End = data.mid(end, next - end);
+        start = next;
     }
     return lines;
 }

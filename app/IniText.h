@@ -18,6 +18,7 @@ QByteArray Unquote(const QByteArray& s);
 struct IniLine {
     enum class Kind { Other, Section, Key };
     QByteArray Raw; // the line without its line break, written back unchanged
+    QByteArray End; // its line break as read ("\n", "\r\n", "\r"; empty for a last line without)
     Kind Type = Kind::Other;
     QString Name;        // section or key name
     QByteArray KeyBytes; // the key as written in the file
@@ -26,7 +27,8 @@ struct IniLine {
 using Lines = std::vector<IniLine>;
 
 IniLine ParseLine(QByteArray raw);
-// Splits at LF; a CR before it is dropped.
+// Splits at LF, CR LF or a lone CR, as the classic profile functions read a
+// file; each line keeps its own line break.
 Lines Parse(const QByteArray& data);
 
 } // namespace IniText

@@ -31,7 +31,12 @@ QString SettingsFilePath(const QString& programFilePath) {
     if (programFilePath.isEmpty())
         return {};
     const QFileInfo program(programFilePath);
-    return program.absolutePath() + QLatin1Char('/') + program.fileName() + QStringLiteral(".ini");
+    QString name = program.fileName();
+    // The extension, if any, is replaced; a leading dot starts no extension.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0)
+        name.truncate(dot);
+    return program.absolutePath() + QLatin1Char('/') + name + QStringLiteral(".ini");
 }
 
 TSettings LoadSettings(const IniFile& ini, SourceList& sources) {
@@ -63,23 +68,23 @@ TSettings LoadSettings(const IniFile& ini, SourceList& sources) {
 
 bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
                   const SourceList& sources) {
-    for (const Option& o : kOptions) {
-        const QString value = settings.*o.Field ? QStringLiteral("1") : QStringLiteral("0");
-        if (!ini.WriteString(kSettings, QString::fromLatin1(o.Key), value))
-            return false;
-    }
-    if (!ini.WriteString(kSettings, kActivePage, QString::number(activePage)))
-        return false;
+    std::vector<IniValue> values;
+    for (const Option& o : kOptions)
+        values.push_back({kSettings, QString::fromLatin1(o.Key),
+                          settings.*o.Field ? QStringLiteral("1") : QStringLiteral("0")});
+    values.push_back({kSettings, kActivePage, QString::number(activePage)});
 
     // A source whose text spans lines cannot be kept in one INI line; it is left
     // out (and comes back checked) rather than breaking the file.
-    std::vector<IniEntry> disabled;
+    IniSection disabled{kDisabled, {}};
     for (const QString& text : sources.DisabledValues()) {
         if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
             continue;
-        disabled.push_back({QString::number(disabled.size()), text});
+        disabled.Entries.push_back({QString::number(disabled.Entries.size()), text});
     }
-    return ini.ReplaceSection(kDisabled, disabled);
+    // One replacement of the file: a failure or a crash leaves the old
+    // settings whole rather than half of the new ones.
+    return ini.Apply(values, {disabled});
 }
 
 int ReadActivePage(const IniFile& ini) {

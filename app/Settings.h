@@ -15,15 +15,16 @@ struct TSettings {
 
 namespace Settings {
 
-// "orvia" -> "<dir>/orvia.ini": the program file's name plus ".ini", beside it.
+// "<dir>/orvia.bin" -> "<dir>/orvia.ini": the program file's path with its
+// extension replaced by ".ini" (added when it has none).
 QString SettingsFilePath(const QString& programFilePath);
 
 // Reads the options and applies section "Disabled" to the source list.
 TSettings LoadSettings(const IniFile& ini, SourceList& sources);
 
-// Writes the options, the active page and section "Disabled". False when the
-// file could not be written (ini.ErrorString() tells why); writing stops at the
-// first failure.
+// Writes the options, the active page and section "Disabled" with one
+// replacement of the file. False when the file could not be written
+// (ini.ErrorString() tells why); the old file then stays as it was.
 bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
                   const SourceList& sources);
 

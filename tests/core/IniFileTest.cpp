@@ -58,6 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"EmptyValue", "[S]\nk=\n", "S", "k", ""},
         ReadCase{"EqualsInValue", "[S]\nk=a=b\n", "S", "k", "a=b"},
         ReadCase{"CrLf", "[S]\r\nk=v\r\n", "S", "k", "v"},
+        ReadCase{"CrOnly", "[T]\rk=t\r[S]\rk=v\r", "S", "k", "v"},
         ReadCase{"NoFinalNewline", "[S]\nk=v", "S", "k", "v"},
         ReadCase{"FirstKeyWins", "[S]\nk=1\nK=2\n", "S", "k", "1"},
         ReadCase{"FirstSectionWins", "[S]\nk=1\n[s]\nk=2\n", "S", "k", "1"},
@@ -141,16 +142,26 @@ TEST_F(IniFileTest, FirstWriteCreatesSectionAndKeyInOrder) {
     EXPECT_TRUE(ini.ErrorString().isEmpty());
 }
 
-TEST_F(IniFileTest, WritesKeepForeignLinesAndWriteLf) {
+TEST_F(IniFileTest, WritesKeepEveryUnchangedByteAndLineBreak) {
     IniFile ini = WithContent("; top\r\n[Settings]\r\n  refresh = 0 \r\nfoo\r\n\r\n"
-                              "[Other]\r\nx=\xff\xfe\r\n[settings]\r\nNew=old\r\n");
+                              "[Other]\r\nx=\xff\xfe\r\n[settings]\rNew=old\r");
     ASSERT_TRUE(ini.WriteString("SETTINGS", "Refresh", "1"));
     ASSERT_TRUE(ini.WriteString("Settings", "New", "2"));
-    // The existing key keeps its spelling and place; the new one goes to the end
-    // of the first matching section, ahead of the blank line; invalid UTF-8 in a
-    // foreign line survives byte for byte.
-    EXPECT_EQ(ReadBytes(Path()), QByteArray("; top\n[Settings]\nrefresh=1\nfoo\nNew=2\n\n"
-                                            "[Other]\nx=\xff\xfe\n[settings]\nNew=old\n"));
+    ASSERT_TRUE(ini.WriteString("settings", "New", "3")); // a lone CR ends a line
+    // The existing key keeps its spelling, place and line break; the new one
+    // goes to the end of the first matching section, ahead of the blank line;
+    // invalid UTF-8 in a foreign line survives byte for byte.
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("; top\r\n[Settings]\r\nrefresh=1\r\nfoo\r\nNew=3\n"
+                                            "\r\n[Other]\r\nx=\xff\xfe\r\n[settings]\rNew=old\r"));
+    // A last line without a break gets one only when a line follows it.
+    IniFile bare = WithContent("[S]\nk=1");
+    ASSERT_TRUE(bare.WriteString("T", "k", "2"));
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("[S]\nk=1\n[T]\nk=2\n"));
+}
+
+TEST_F(IniFileTest, DefaultLosesItsTrailingBlanks) {
+    const IniFile ini(Path());
+    EXPECT_EQ(ini.ReadString("S", "k", " d \t "), QStringLiteral(" d"));
 }
 
 TEST_F(IniFileTest, ValuesReadBackExactlyAsWritten) {

@@ -35,8 +35,10 @@ protected:
 
 TEST(SettingsFilePath, ProgramNamePlusIniBesideIt) {
     EXPECT_EQ(Settings::SettingsFilePath("/x/orvia"), QStringLiteral("/x/orvia.ini"));
-    EXPECT_EQ(Settings::SettingsFilePath("/opt/my app/orvia"),
-              QStringLiteral("/opt/my app/orvia.ini"));
+    EXPECT_EQ(Settings::SettingsFilePath("/opt/my.app/orvia"),
+              QStringLiteral("/opt/my.app/orvia.ini"));
+    EXPECT_EQ(Settings::SettingsFilePath("/x/orvia.bin"), QStringLiteral("/x/orvia.ini"));
+    EXPECT_EQ(Settings::SettingsFilePath("/x/orvia.v2.bin"), QStringLiteral("/x/orvia.v2.ini"));
 }
 
 TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllSixKeysInOrder) {
@@ -157,6 +159,22 @@ TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
     EXPECT_EQ(ReadBytes(Path()), QByteArray("; mine\n[Window]\nx=1\n[Settings]\nRefresh=0\n"
                                             "GetCydia=0\nPutCydia=0\nPutDebs=0\n"
                                             "PutAutoInstall=0\nActivePage=2\n[Disabled]\n0=b\n"));
+}
+
+TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {
+    // The disabled sources push the file over its size limit: nothing of the
+    // new settings may be saved, not even the options written first.
+    const QByteArray before = "[Settings]\nRefresh=0\nActivePage=1\n";
+    WriteBytes(Path(), before);
+    SourceList sources;
+    for (int i = 0; i < 1100; ++i)
+        sources.Append(QString(1000, QLatin1Char('a' + i % 26)) + QString::number(i), false);
+    IniFile ini(Path());
+    TSettings settings;
+    settings.Refresh = true;
+    EXPECT_FALSE(Settings::SaveSettings(ini, settings, 3, sources));
+    EXPECT_FALSE(ini.ErrorString().isEmpty());
+    EXPECT_EQ(ReadBytes(Path()), before);
 }
 
 TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
