@@ -54,8 +54,9 @@ public:
     // On failure returns false and puts the reason into Why.
     virtual bool Connect(std::string& why) = 0;
 
-    // The entries of the folder Path, without "." and "..", in the phone's
-    // order. Names that are not plain file names must be left out.
+    // The entries of the folder Path in the phone's order. Names may be passed
+    // as the phone gives them: the caller leaves out (and reports) ".", ".."
+    // and every name that is not a plain file name.
     virtual TStatus List(const std::string& path, std::vector<TEntry>& entries,
                          std::string& why) = 0;
 

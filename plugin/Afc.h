@@ -1,0 +1,46 @@
+#pragma once
+
+// The few calls of the phone's file service (AFC) that the USB transport
+// makes, behind an interface so that the transport's logic can be run against
+// an in-memory phone. Results and modes are the library's own values.
+
+#include <libimobiledevice/afc.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tpot {
+
+class IAfc {
+public:
+    virtual ~IAfc() = default;
+    // Every name in the folder, "." and ".." included, as the phone sends them.
+    virtual afc_error_t ReadDirectory(const std::string& path, std::vector<std::string>& names) = 0;
+    // The phone's key/value description of Path ("st_size", "st_mtime" in
+    // nanoseconds, "st_ifmt" such as "S_IFDIR" or "S_IFREG").
+    virtual afc_error_t GetFileInfo(const std::string& path,
+                                    std::map<std::string, std::string>& info) = 0;
+    virtual afc_error_t FileOpen(const std::string& path, afc_file_mode_t mode,
+                                 uint64_t& handle) = 0;
+    virtual afc_error_t FileRead(uint64_t handle, char* data, uint32_t length, uint32_t& read) = 0;
+    virtual afc_error_t FileWrite(uint64_t handle, const char* data, uint32_t length,
+                                  uint32_t& written) = 0;
+    virtual afc_error_t FileClose(uint64_t handle) = 0;
+    // Replaces an existing To, as rename(2) on the phone does.
+    virtual afc_error_t Rename(const std::string& from, const std::string& to) = 0;
+    virtual afc_error_t Remove(const std::string& path) = 0;
+};
+
+// Opens a connection to the phone's root file service.
+class IAfcConnector {
+public:
+    virtual ~IAfcConnector() = default;
+    // The connection, or null with the reason in Why (no phone, not paired,
+    // no root file service).
+    virtual std::unique_ptr<IAfc> Connect(std::string& why) = 0;
+};
+
+} // namespace tpot

@@ -1,0 +1,39 @@
+#pragma once
+
+// The USB transport's logic: phone files through the AFC calls of Afc.h.
+
+#include "plugin/Afc.h"
+#include "plugin/Transport.h"
+
+#include <memory>
+
+namespace tpot {
+
+class TAfcTransport : public ITransport {
+public:
+    explicit TAfcTransport(std::unique_ptr<IAfcConnector> connector);
+
+    bool Connect(std::string& why) override;
+    TStatus List(const std::string& path, std::vector<TEntry>& entries, std::string& why) override;
+    TStatus Stat(const std::string& path, TEntry& entry, std::string& why) override;
+    TStatus Read(const std::string& path, const TSink& sink, std::string& why) override;
+    TStatus Write(const std::string& path, const TSource& source, std::string& why) override;
+    TStatus Remove(const std::string& path, std::string& why) override;
+
+private:
+    // Connects when there is no connection yet (no check of a live one).
+    bool Ready(std::string& why);
+    // Describes Error in Why and drops the connection when Error means the link
+    // itself broke, so that the next call reconnects.
+    void Fail(afc_error_t error, std::string& why);
+    std::string TempNameIn(const std::string& folder);
+
+    std::unique_ptr<IAfcConnector> Connector;
+    std::unique_ptr<IAfc> Afc;
+    uint64_t TempCounter;
+};
+
+// Turns the phone's description of a file into an entry named Name.
+TEntry EntryFromAfcInfo(const std::string& name, const std::map<std::string, std::string>& info);
+
+} // namespace tpot

@@ -1,0 +1,146 @@
+#include "plugin/Settings.h"
+
+#include "plugin/LocalFile.h"
+#include "plugin/PhonePath.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
+namespace tpot {
+
+const char* const kDefaultSettingsText =
+    "; Settings of the phone plugin T-Pot. Lines starting with ; are comments.\n"
+    "[T-Pot]\n"
+    "\n"
+    "; How the phone is reached:\n"
+    ";   usb    - a jailbroken phone on a USB cable, through its root file service\n"
+    ";            com.apple.afc2 (the phone must be paired with this computer);\n"
+    ";   folder - a local folder that stands for the phone's root, for example\n"
+    ";            the phone mounted with sshfs.\n"
+    "Transport=usb\n"
+    "\n"
+    "; usb: the UDID of the phone to use when several are attached; empty takes\n"
+    "; the first one.\n"
+    "UDID=\n"
+    "\n"
+    "; folder: the full path of the local folder that stands for the phone's root.\n"
+    "Folder=\n"
+    "\n"
+    "; Put before every phone path, for example /var/jb on rootless jailbreaks;\n"
+    "; empty for none.\n"
+    "RootPrefix=\n";
+
+namespace {
+
+// Large enough for any hand-written settings file.
+constexpr std::size_t kMaxSettingsSize = 64 * 1024;
+
+std::string_view Trim(std::string_view s) {
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!s.empty() && space(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && space(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+bool IsUdid(std::string_view s) {
+    if (s.size() > 64)
+        return false;
+    return std::all_of(s.begin(), s.end(),
+                       [](unsigned char c) { return std::isxdigit(c) != 0 || c == '-'; });
+}
+
+} // namespace
+
+TSettings ParseSettings(std::string_view text, std::vector<std::string>& warnings) {
+    TSettings settings;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    bool inSection = false;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view line = Trim(text.substr(0, end));
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            const std::size_t close = line.find(']');
+            const std::string_view name =
+                close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1);
+            inSection = Lower(Trim(name)) == Lower(kSettingsSection);
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (!inSection || equals == std::string_view::npos)
+            continue;
+        std::string_view value = Trim(line.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        settings.Values[Lower(Trim(line.substr(0, equals)))] = std::string(value);
+    }
+
+    const auto value = [&](const char* key) -> std::optional<std::string> {
+        const auto found = settings.Values.find(key);
+        if (found == settings.Values.end())
+            return std::nullopt;
+        return found->second;
+    };
+    if (const auto transport = value("transport"); transport && !transport->empty())
+        settings.Transport = Lower(*transport);
+    if (const auto udid = value("udid")) {
+        if (IsUdid(*udid))
+            settings.Udid = *udid;
+        else
+            warnings.push_back("UDID \"" + *udid + "\" is not a phone's UDID; it is ignored");
+    }
+    if (const auto folder = value("folder"); folder && !folder->empty()) {
+        if (folder->front() == '/')
+            settings.Folder = *folder;
+        else
+            warnings.push_back("Folder \"" + *folder + "\" is not a full path; it is ignored");
+    }
+    if (const auto prefix = value("rootprefix"); prefix && !prefix->empty()) {
+        const auto canonical = NormalisePhonePath(*prefix);
+        if (canonical)
+            settings.RootPrefix = *canonical == "/" ? std::string() : *canonical;
+        else
+            warnings.push_back("RootPrefix \"" + *prefix +
+                               "\" is not a full phone path without \"..\"; no prefix is used");
+    }
+    return settings;
+}
+
+TSettings LoadSettings(const std::string& path, std::vector<std::string>& warnings) {
+    std::string text;
+    bool notFound = false;
+    std::string why;
+    if (ReadSmallFile(path, kMaxSettingsSize, text, notFound, why))
+        return ParseSettings(text, warnings);
+    if (!notFound) {
+        warnings.push_back(path + ": cannot be read (" + why + "); the defaults are used");
+        return TSettings();
+    }
+    TLocalAtomicFile file;
+    const std::string defaults = kDefaultSettingsText;
+    if (!file.Open(path, why) || !file.Write(defaults.data(), defaults.size(), why) ||
+        !file.Commit(why, /*noReplace=*/true)) {
+        // Another process may have created it meanwhile: then that one counts.
+        if (ReadSmallFile(path, kMaxSettingsSize, text, notFound, why))
+            return ParseSettings(text, warnings);
+        warnings.push_back(path + ": cannot be created (" + why + "); the defaults are used");
+    }
+    return ParseSettings(defaults, warnings);
+}
+
+} // namespace tpot

@@ -1,0 +1,48 @@
+#include "plugin/TransportFactory.h"
+
+#include "plugin/AfcTransport.h"
+#include "plugin/FolderTransport.h"
+#include "plugin/UsbAfc.h"
+
+namespace tpot {
+
+namespace {
+
+struct TTransportKind {
+    const char* Name;
+    std::unique_ptr<ITransport> (*Make)(const TSettings&);
+};
+
+// The first row is the default.
+const TTransportKind kTransports[] = {
+    {"usb",
+     [](const TSettings& s) -> std::unique_ptr<ITransport> {
+         return std::make_unique<TAfcTransport>(std::make_unique<TUsbAfcConnector>(s.Udid));
+     }},
+    {"folder",
+     [](const TSettings& s) -> std::unique_ptr<ITransport> {
+         return std::make_unique<TFolderTransport>(s.Folder);
+     }},
+};
+
+} // namespace
+
+std::vector<std::string> TransportNames() {
+    std::vector<std::string> names;
+    for (const TTransportKind& kind : kTransports)
+        names.emplace_back(kind.Name);
+    return names;
+}
+
+std::unique_ptr<ITransport> MakeTransport(const TSettings& settings,
+                                          std::vector<std::string>& warnings) {
+    for (const TTransportKind& kind : kTransports) {
+        if (settings.Transport == kind.Name)
+            return kind.Make(settings);
+    }
+    warnings.push_back("Transport \"" + settings.Transport + "\" is unknown; " +
+                       kTransports[0].Name + " is used");
+    return kTransports[0].Make(settings);
+}
+
+} // namespace tpot

@@ -1,0 +1,131 @@
+#include "plugin/UsbAfc.h"
+
+#include <libimobiledevice/libimobiledevice.h>
+#include <libimobiledevice/lockdown.h>
+
+namespace tpot {
+
+namespace {
+
+constexpr const char* kRootService = "com.apple.afc2";
+
+// A thin adapter: each call is the library's call of the same name.
+class TUsbAfc : public IAfc {
+public:
+    TUsbAfc(idevice_t device, afc_client_t client) : Device(device), Client(client) {}
+    TUsbAfc(const TUsbAfc&) = delete;
+    TUsbAfc& operator=(const TUsbAfc&) = delete;
+    ~TUsbAfc() override {
+        afc_client_free(Client);
+        idevice_free(Device);
+    }
+
+    afc_error_t ReadDirectory(const std::string& path, std::vector<std::string>& names) override {
+        char** list = nullptr;
+        const afc_error_t error = afc_read_directory(Client, path.c_str(), &list);
+        for (char** item = list; item && *item; ++item)
+            names.emplace_back(*item);
+        if (list)
+            afc_dictionary_free(list);
+        return error;
+    }
+
+    afc_error_t GetFileInfo(const std::string& path,
+                            std::map<std::string, std::string>& info) override {
+        char** pairs = nullptr;
+        const afc_error_t error = afc_get_file_info(Client, path.c_str(), &pairs);
+        for (char** item = pairs; item && item[0] && item[1]; item += 2)
+            info[item[0]] = item[1];
+        if (pairs)
+            afc_dictionary_free(pairs);
+        return error;
+    }
+
+    afc_error_t FileOpen(const std::string& path, afc_file_mode_t mode, uint64_t& handle) override {
+        return afc_file_open(Client, path.c_str(), mode, &handle);
+    }
+    afc_error_t FileRead(uint64_t handle, char* data, uint32_t length, uint32_t& read) override {
+        return afc_file_read(Client, handle, data, length, &read);
+    }
+    afc_error_t FileWrite(uint64_t handle, const char* data, uint32_t length,
+                          uint32_t& written) override {
+        return afc_file_write(Client, handle, data, length, &written);
+    }
+    afc_error_t FileClose(uint64_t handle) override { return afc_file_close(Client, handle); }
+    afc_error_t Rename(const std::string& from, const std::string& to) override {
+        return afc_rename_path(Client, from.c_str(), to.c_str());
+    }
+    afc_error_t Remove(const std::string& path) override {
+        return afc_remove_path(Client, path.c_str());
+    }
+
+private:
+    idevice_t Device;
+    afc_client_t Client;
+};
+
+std::string LockdownReason(lockdownd_error_t error) {
+    switch (error) {
+    case LOCKDOWN_E_PASSWORD_PROTECTED:
+        return "the phone is locked with a passcode: unlock it and trust this computer";
+    case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING:
+        return "the phone asks whether to trust this computer: answer on the phone";
+    case LOCKDOWN_E_USER_DENIED_PAIRING:
+        return "the phone does not trust this computer";
+    case LOCKDOWN_E_PAIRING_FAILED:
+    case LOCKDOWN_E_INVALID_HOST_ID:
+    case LOCKDOWN_E_MISSING_HOST_ID:
+    case LOCKDOWN_E_MISSING_PAIR_RECORD:
+    case LOCKDOWN_E_INVALID_PAIR_RECORD:
+    case LOCKDOWN_E_SSL_ERROR:
+        return "the phone is not paired with this computer (pair it with idevicepair)";
+    default:
+        return "lockdown error " + std::to_string(static_cast<int>(error));
+    }
+}
+
+} // namespace
+
+TUsbAfcConnector::TUsbAfcConnector(std::string udid) : Udid(std::move(udid)) {}
+
+std::unique_ptr<IAfc> TUsbAfcConnector::Connect(std::string& why) {
+    idevice_t device = nullptr;
+    if (idevice_new_with_options(&device, Udid.empty() ? nullptr : Udid.c_str(),
+                                 IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS) {
+        why = Udid.empty() ? "no phone is attached over USB"
+                           : "the phone " + Udid + " is not attached over USB";
+        return nullptr;
+    }
+    lockdownd_client_t lockdown = nullptr;
+    lockdownd_error_t error = lockdownd_client_new_with_handshake(device, &lockdown, "T-Pot");
+    if (error != LOCKDOWN_E_SUCCESS) {
+        why = LockdownReason(error);
+        idevice_free(device);
+        return nullptr;
+    }
+    lockdownd_service_descriptor_t service = nullptr;
+    error = lockdownd_start_service(lockdown, kRootService, &service);
+    lockdownd_client_free(lockdown);
+    if (error != LOCKDOWN_E_SUCCESS) {
+        why = error == LOCKDOWN_E_INVALID_SERVICE
+                  ? std::string("the phone offers no root file service ") + kRootService +
+                        " (not jailbroken, or its afc2 package is missing)"
+                  : "cannot start " + std::string(kRootService) + ": " + LockdownReason(error);
+        if (service)
+            lockdownd_service_descriptor_free(service);
+        idevice_free(device);
+        return nullptr;
+    }
+    afc_client_t client = nullptr;
+    const afc_error_t opened = afc_client_new(device, service, &client);
+    lockdownd_service_descriptor_free(service);
+    if (opened != AFC_E_SUCCESS) {
+        why = "cannot open the root file service: AFC error " +
+              std::to_string(static_cast<int>(opened));
+        idevice_free(device);
+        return nullptr;
+    }
+    return std::make_unique<TUsbAfc>(device, client);
+}
+
+} // namespace tpot

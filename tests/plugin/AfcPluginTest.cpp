@@ -1,0 +1,445 @@
+// The entry points' logic on the USB transport, against an in-memory phone.
+
+#include "FakeAfc.h"
+#include "TestFolder.h"
+#include "plugin/AfcTransport.h"
+#include "plugin/Plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+const std::string kLists = "/private/var/lib/apt/lists";
+const std::string kTarget = kLists + "/a_Packages";
+
+void AddFolders(TFakePhone& phone, const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        phone.AddFolder(path.substr(0, slash));
+    phone.AddFolder(path);
+}
+
+afc_error_t FailOp(const std::string& op, afc_error_t error, const std::string& wanted,
+                   const std::string&) {
+    return op == wanted ? error : AFC_E_SUCCESS;
+}
+
+class AfcPlugin : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AddFolders(Phone, kLists);
+        Plugin = Make("");
+    }
+
+    std::unique_ptr<tpot::TPlugin> Make(const std::string& prefix) {
+        return std::make_unique<tpot::TPlugin>(
+            std::make_unique<tpot::TAfcTransport>(std::make_unique<TFakeConnector>(Phone)), prefix);
+    }
+
+    // The names a listing gives, or {"<invalid>"} for the invalid handle.
+    std::vector<std::string> List(tpot::TPlugin& plugin, const std::string& path) {
+        WIN32_FIND_DATAA data;
+        HANDLE handle = plugin.FindFirst(path.c_str(), &data);
+        if (handle == INVALID_HANDLE_VALUE)
+            return {"<invalid>"};
+        std::vector<std::string> names;
+        do
+            names.push_back(data.cFileName);
+        while (plugin.FindNext(handle, &data));
+        plugin.FindClose(handle);
+        return names;
+    }
+
+    std::vector<std::string> CallsStartingWith(const std::string& op) const {
+        std::vector<std::string> calls;
+        std::copy_if(Phone.Calls.begin(), Phone.Calls.end(), std::back_inserter(calls),
+                     [&](const std::string& call) { return call.rfind(op + " ", 0) == 0; });
+        return calls;
+    }
+
+    TFakePhone Phone;
+    TTestFolder Work;
+    std::unique_ptr<tpot::TPlugin> Plugin;
+};
+
+TEST_F(AfcPlugin, PutWritesWriteOnlyUnderATemporaryNameAndRenamesItOverTheTarget) {
+    Phone.AddFile(kTarget, "old index");
+    const std::string staged = Work / "a_Packages";
+    const std::string content(150000, 'x'); // more than one transfer chunk
+    WriteFile(staged, content);
+    std::vector<std::string> targetWhileWriting;
+    Phone.Fault = [&](const std::string& op, const std::string&) {
+        if (op == "write")
+            targetWhileWriting.push_back(Phone.DataOf(kTarget));
+        return AFC_E_SUCCESS;
+    };
+    ASSERT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
+
+    EXPECT_EQ(Plugin->PutFile(staged.c_str(), kTarget.c_str(), FS_COPYFLAGS_OVERWRITE), FS_FILE_OK);
+
+    const std::vector<std::string> opens = CallsStartingWith("open");
+    ASSERT_EQ(opens.size(), 1u);
+    const std::string mode = " " + std::to_string(AFC_FOPEN_WRONLY);
+    ASSERT_EQ(opens[0].substr(opens[0].size() - mode.size()), mode) << opens[0];
+    const std::string temp = opens[0].substr(5, opens[0].size() - 5 - mode.size());
+    EXPECT_EQ(temp.rfind(kLists + "/.T-Pot-", 0), 0u) << temp;
+    EXPECT_EQ(CallsStartingWith("rename"),
+              std::vector<std::string>{"rename " + temp + " " + kTarget});
+    EXPECT_EQ(Phone.Calls.back(), "rename " + temp + " " + kTarget);
+    ASSERT_FALSE(targetWhileWriting.empty());
+    for (const std::string& seen : targetWhileWriting)
+        EXPECT_EQ(seen, "old index");
+    EXPECT_EQ(Phone.DataOf(kTarget), content);
+    EXPECT_TRUE(Phone.NamesStartingWith(kLists, ".T-Pot-").empty());
+}
+
+TEST_F(AfcPlugin, PutGoesOnWhenThePhoneTakesFewerBytesThanOffered) {
+    Phone.WriteLimit = 1000;
+    const std::string staged = Work / "b_Packages";
+    std::string content;
+    for (int i = 0; i < 70000; ++i)
+        content += static_cast<char>('a' + i % 26);
+    WriteFile(staged, content);
+    EXPECT_EQ(Plugin->PutFile(staged.c_str(), (kLists + "/b_Packages").c_str(), 1), FS_FILE_OK);
+    EXPECT_EQ(Phone.DataOf(kLists + "/b_Packages"), content);
+}
+
+struct TPutCase {
+    const char* Name;
+    std::function<void(TFakePhone&)> Setup;
+    std::string Target;
+    int Flags;
+    bool LocalMissing;
+    int Expected;
+    const char* Reason; // expected in the error line, or "" when none is due
+};
+
+TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
+    using namespace std::placeholders;
+    const TPutCase cases[] = {
+        {"open refused",
+         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_PERM_DENIED, "open", _2); },
+         kTarget, 1, false, FS_FILE_WRITEERROR, "permission denied"},
+        {"write fails",
+         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_NO_SPACE_LEFT, "write", _2); },
+         kTarget, 1, false, FS_FILE_WRITEERROR, "no space left"},
+        {"close fails",
+         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_IO_ERROR, "close", _2); },
+         kTarget, 1, false, FS_FILE_WRITEERROR, "AFC error 20"},
+        {"rename fails",
+         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_PERM_DENIED, "rename", _2); },
+         kTarget, 1, false, FS_FILE_WRITEERROR, "permission denied"},
+        {"phone takes no byte", [](TFakePhone& p) { p.WriteLimit = 0; }, kTarget, 1, false,
+         FS_FILE_WRITEERROR, "AFC error 5"},
+        {"folder missing", [](TFakePhone&) {}, kLists + "/nope/a_Packages", 1, false,
+         FS_FILE_WRITEERROR, "no such file"},
+        {"exists, no overwrite flag", [](TFakePhone&) {}, kTarget, 0, false, FS_FILE_EXISTS, ""},
+        {"folder of that name", [](TFakePhone& p) { p.AddFolder(kLists + "/dir"); },
+         kLists + "/dir", 1, false, FS_FILE_WRITEERROR, "folder"},
+        {"staged file missing", [](TFakePhone&) {}, kTarget, 1, true, FS_FILE_NOTFOUND,
+         "No such file"},
+    };
+    for (const TPutCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFakePhone phone;
+        AddFolders(phone, kLists);
+        phone.AddFile(kTarget, "old index");
+        c.Setup(phone);
+        tpot::TPlugin plugin(
+            std::make_unique<tpot::TAfcTransport>(std::make_unique<TFakeConnector>(phone)), "");
+        const std::string staged = Work / "staged";
+        if (c.LocalMissing)
+            std::remove(staged.c_str());
+        else
+            WriteFile(staged, "new index");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(plugin.PutFile(staged.c_str(), c.Target.c_str(), c.Flags), c.Expected);
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(phone.DataOf(kTarget), "old index");
+        EXPECT_TRUE(phone.NamesStartingWith(kLists, ".T-Pot-").empty());
+        if (*c.Reason) {
+            EXPECT_NE(errors.find(c.Target), std::string::npos) << errors;
+            EXPECT_NE(errors.find(c.Reason), std::string::npos) << errors;
+        }
+    }
+}
+
+struct TGetCase {
+    const char* Name;
+    std::function<void(TFakePhone&)> Setup;
+    const char* LocalBefore; // nullptr: no local file
+    int Flags;
+    int Expected;
+    const char* LocalAfter;
+};
+
+TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
+    using namespace std::placeholders;
+    const TGetCase cases[] = {
+        {"copies", [](TFakePhone&) {}, nullptr, 1, FS_FILE_OK, "phone index"},
+        {"replaces an older file", [](TFakePhone&) {}, "old", 1, FS_FILE_OK, "phone index"},
+        {"keeps it without the overwrite flag", [](TFakePhone&) {}, "old", 0, FS_FILE_EXISTS,
+         "old"},
+        {"remote missing", [](TFakePhone& p) { p.Nodes.erase(kTarget); }, nullptr, 1,
+         FS_FILE_NOTFOUND, "<missing>"},
+        {"remote is a folder",
+         [](TFakePhone& p) {
+             p.Nodes.erase(kTarget);
+             p.AddFolder(kTarget);
+         },
+         "old", 1, FS_FILE_READERROR, "old"},
+        {"read fails",
+         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_READ_ERROR, "read", _2); },
+         "old", 1, FS_FILE_READERROR, "old"},
+        {"open refused",
+         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_PERM_DENIED, "open", _2); },
+         nullptr, 1, FS_FILE_READERROR, "<missing>"},
+    };
+    for (const TGetCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFakePhone phone;
+        AddFolders(phone, kLists);
+        phone.AddFile(kTarget, "phone index");
+        c.Setup(phone);
+        tpot::TPlugin plugin(
+            std::make_unique<tpot::TAfcTransport>(std::make_unique<TFakeConnector>(phone)), "");
+        TTestFolder work;
+        const std::string local = work / "a_Packages";
+        if (c.LocalBefore)
+            WriteFile(local, c.LocalBefore);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(plugin.GetFile(kTarget.c_str(), local.c_str(), c.Flags), c.Expected);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ReadFile(local), c.LocalAfter);
+        const bool localThere = c.LocalBefore || c.Expected == FS_FILE_OK;
+        EXPECT_EQ(NamesIn(work.Path()),
+                  localThere ? std::vector<std::string>{"a_Packages"} : std::vector<std::string>{});
+        for (const std::string& call : phone.Calls)
+            EXPECT_TRUE(call.rfind("open ", 0) != 0 ||
+                        call == "open " + kTarget + " " + std::to_string(AFC_FOPEN_RDONLY))
+                << call;
+    }
+}
+
+TEST_F(AfcPlugin, ListingGivesPlainNamesWithKindSizeAndTime) {
+    Phone.AddFile(kLists + "/a_Packages", "12345", 1700000000123456789ull);
+    Phone.AddFolder(kLists + "/partial");
+    Phone.ExtraNames[kLists] = {
+        "", ".", "..", "../etc", "x\\y", std::string(300, 'n'), std::string(259, 'm'), "vanished"};
+
+    testing::internal::CaptureStderr();
+    WIN32_FIND_DATAA data;
+    HANDLE handle = Plugin->FindFirst(kLists.c_str(), &data);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    std::vector<WIN32_FIND_DATAA> records{data};
+    while (Plugin->FindNext(handle, &data))
+        records.push_back(data);
+    Plugin->FindClose(handle);
+
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_STREQ(records[0].cFileName, "a_Packages");
+    EXPECT_EQ(records[0].dwFileAttributes, 0u);
+    EXPECT_EQ(records[0].nFileSizeLow, 5u);
+    EXPECT_EQ(records[0].nFileSizeHigh, 0u);
+    const uint64_t ticks = (1700000000ull + 11644473600ull) * 10000000ull;
+    EXPECT_EQ(records[0].ftLastWriteTime.dwLowDateTime, static_cast<DWORD>(ticks));
+    EXPECT_EQ(records[0].ftLastWriteTime.dwHighDateTime, static_cast<DWORD>(ticks >> 32));
+    EXPECT_STREQ(records[1].cFileName, "partial");
+    EXPECT_EQ(records[1].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(std::string(records[2].cFileName), std::string(259, 'm'));
+    EXPECT_STREQ(records[3].cFileName, "vanished"); // listed, though its details are gone
+    EXPECT_NE(errors.find("\"x\\y\" skipped"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("\"../etc\" skipped"), std::string::npos) << errors;
+}
+
+TEST_F(AfcPlugin, ListingsWithNothingToShowGiveTheInvalidHandle) {
+    Phone.AddFolder("/empty");
+    Phone.ExtraNames["/hostile"] = {"a/b", ""};
+    Phone.AddFolder("/hostile");
+    Phone.AddFolder("/refused");
+    Phone.Fault = [](const std::string& op, const std::string& path) {
+        return op == "list" && path == "/refused" ? AFC_E_PERM_DENIED : AFC_E_SUCCESS;
+    };
+    testing::internal::CaptureStderr();
+    for (const char* path : {"/empty", "/hostile", "/missing", "/refused"})
+        EXPECT_EQ(List(*Plugin, path), std::vector<std::string>{"<invalid>"}) << path;
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("list /refused: permission denied"), std::string::npos) << errors;
+}
+
+TEST(FindData, SplitsSizesAndConvertsTimes) {
+    const struct {
+        uint64_t Size;
+        int64_t Time;
+        DWORD High, Low, TimeHigh, TimeLow;
+    } cases[] = {
+        {0, 0, 0, 0, 0x019DB1DE, 0xD53E8000},
+        {5, -11644473600, 0, 5, 0, 0},
+        {0x100000005ull, -11644473601, 1, 5, 0, 0},
+        {0xFFFFFFFFull, 1, 0, 0xFFFFFFFF, 0x019DB1DE, 0xD5D71680},
+    };
+    for (const auto& c : cases) {
+        WIN32_FIND_DATAA data;
+        ASSERT_TRUE(tpot::FillFindData(tpot::TEntry{"f", c.Size, c.Time, false}, data));
+        EXPECT_EQ(data.nFileSizeHigh, c.High);
+        EXPECT_EQ(data.nFileSizeLow, c.Low);
+        EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, c.TimeHigh) << c.Time;
+        EXPECT_EQ(data.ftLastWriteTime.dwLowDateTime, c.TimeLow) << c.Time;
+    }
+}
+
+TEST_F(AfcPlugin, RootPrefixGoesBeforeEveryPhonePath) {
+    AddFolders(Phone, "/var/jb" + kLists);
+    Phone.AddFile("/var/jb" + kTarget, "rootless");
+    auto plugin = Make("/var/jb");
+    const std::string staged = Work / "a_Packages";
+    const std::string other = kLists + "/b_Packages";
+
+    EXPECT_EQ(List(*plugin, "/"), std::vector<std::string>{"private"});
+    EXPECT_EQ(plugin->GetFile(kTarget.c_str(), staged.c_str(), 1), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(staged), "rootless");
+    EXPECT_EQ(plugin->PutFile(staged.c_str(), other.c_str(), 1), FS_FILE_OK);
+    EXPECT_EQ(Phone.DataOf("/var/jb" + other), "rootless");
+    EXPECT_FALSE(Phone.Has(other));
+    EXPECT_TRUE(plugin->DeleteFile(kTarget.c_str()));
+    EXPECT_FALSE(Phone.Has("/var/jb" + kTarget));
+}
+
+TEST_F(AfcPlugin, PathsThatCouldLeaveTheRootAreRefusedBeforeReachingThePhone) {
+    const std::string staged = Work / "staged";
+    WriteFile(staged, "bytes");
+    testing::internal::CaptureStderr();
+    for (const char* path :
+         {"/private/../etc/passwd", "private/x", "", "/a\\b/c", "/..", "/a/.."}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(List(*Plugin, path), std::vector<std::string>{"<invalid>"});
+        EXPECT_EQ(Plugin->GetFile(path, staged.c_str(), 1), FS_FILE_READERROR);
+        EXPECT_EQ(Plugin->PutFile(staged.c_str(), path, 1), FS_FILE_WRITEERROR);
+        EXPECT_FALSE(Plugin->DeleteFile(path));
+    }
+    EXPECT_EQ(Plugin->FindFirst(nullptr, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Plugin->GetFile(nullptr, staged.c_str(), 1), FS_FILE_READERROR);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("/private/../etc/passwd: refused"), std::string::npos);
+    EXPECT_TRUE(Phone.Calls.empty());
+    EXPECT_EQ(ReadFile(staged), "bytes");
+}
+
+TEST_F(AfcPlugin, InitConnectsOnceChecksCheaplyAndReconnectsAfterABreak) {
+    ASSERT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
+    ASSERT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(Phone.Connects, 1);
+    EXPECT_EQ(Phone.Calls, std::vector<std::string>{"info /"});
+
+    // The cable was pulled: the check fails and a new connection is made.
+    Phone.LinkBroken = true;
+    Phone.Calls.clear();
+    EXPECT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(Phone.Connects, 2);
+
+    // A call that finds the link broken drops the connection, so the next
+    // Init reconnects without first checking the dead one.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(List(*Plugin, kLists), std::vector<std::string>{"<invalid>"});
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("connection to the phone broke"),
+              std::string::npos);
+    Phone.LinkBroken = false;
+    Phone.Calls.clear();
+    EXPECT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(Phone.Connects, 3);
+    EXPECT_TRUE(Phone.Calls.empty());
+    EXPECT_EQ(List(*Plugin, "/private/var/lib/apt"), std::vector<std::string>{"lists"});
+}
+
+TEST_F(AfcPlugin, InitAnswersNonZeroWithTheReasonWhenThePhoneCannotBeReached) {
+    for (const char* reason :
+         {"no phone is attached over USB", "the phone is not paired with this computer",
+          "the phone offers no root file service com.apple.afc2"}) {
+        Phone.ConnectFailure = reason;
+        testing::internal::CaptureStderr();
+        EXPECT_NE(Plugin->Init(0, nullptr, nullptr), 0);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(reason), std::string::npos);
+    }
+    EXPECT_EQ(Phone.Connects, 3); // each Init tries again
+    Phone.ConnectFailure.clear();
+    EXPECT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
+}
+
+TEST_F(AfcPlugin, DeleteRemovesFilesOnly) {
+    const struct {
+        const char* Name;
+        std::string Path;
+        bool Refuse;
+        BOOL Expected;
+        bool ThereAfter;
+    } cases[] = {
+        {"file", kTarget, false, 1, false},
+        {"missing", kLists + "/none", false, 0, false},
+        {"empty folder", kLists + "/dir", false, 0, true},
+        {"refused", kTarget, true, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Phone.AddFile(kTarget, "x");
+        Phone.AddFolder(kLists + "/dir");
+        Phone.Fault = [&](const std::string& op, const std::string&) {
+            return c.Refuse && op == "remove" ? AFC_E_PERM_DENIED : AFC_E_SUCCESS;
+        };
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Plugin->DeleteFile(c.Path.c_str()), c.Expected);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(Phone.Has(c.Path), c.ThereAfter);
+    }
+}
+
+TEST_F(AfcPlugin, UnknownOrClosedHandlesAreIgnored) {
+    Phone.AddFile(kTarget, "x");
+    WIN32_FIND_DATAA data;
+    HANDLE handle = Plugin->FindFirst(kLists.c_str(), &data);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    int bogus = 0;
+    EXPECT_EQ(Plugin->FindNext(&bogus, &data), 0);
+    EXPECT_EQ(Plugin->FindClose(&bogus), 0);
+    EXPECT_EQ(Plugin->FindNext(INVALID_HANDLE_VALUE, &data), 0);
+    Plugin->FindClose(handle);
+    EXPECT_EQ(Plugin->FindNext(handle, &data), 0);
+    EXPECT_EQ(Plugin->FindClose(handle), 0);
+}
+
+int gStopAtPercent = 0;
+int StopWhenPast(int, char*, char*, int percent) {
+    return percent >= gStopAtPercent ? 1 : 0;
+}
+
+TEST_F(AfcPlugin, AProgressProcedureAskingToStopEndsTheCopyWithoutATrace) {
+    Phone.AddFile(kTarget, std::string(300000, 'p'));
+    const std::string staged = Work / "a_Packages";
+    WriteFile(staged, std::string(300000, 's'));
+    gStopAtPercent = 30;
+    ASSERT_EQ(Plugin->Init(0, &StopWhenPast, nullptr), 0);
+
+    EXPECT_EQ(Plugin->PutFile(staged.c_str(), kTarget.c_str(), 1), FS_FILE_USERABORT);
+    EXPECT_EQ(Phone.DataOf(kTarget), std::string(300000, 'p'));
+    EXPECT_TRUE(Phone.NamesStartingWith(kLists, ".T-Pot-").empty());
+
+    const std::string fetched = Work / "fetched";
+    EXPECT_EQ(Plugin->GetFile(kTarget.c_str(), fetched.c_str(), 1), FS_FILE_USERABORT);
+    EXPECT_EQ(NamesIn(Work.Path()), std::vector<std::string>{"a_Packages"});
+}
+
+TEST_F(AfcPlugin, MoveFlagRemovesTheSourceAfterACompleteCopy) {
+    Phone.AddFile(kTarget, "moved");
+    const std::string local = Work / "a_Packages";
+    EXPECT_EQ(Plugin->GetFile(kTarget.c_str(), local.c_str(), 1 | tpot::kCopyFlagMove), FS_FILE_OK);
+    EXPECT_FALSE(Phone.Has(kTarget));
+    EXPECT_EQ(Plugin->PutFile(local.c_str(), kTarget.c_str(), tpot::kCopyFlagMove), FS_FILE_OK);
+    EXPECT_EQ(Phone.DataOf(kTarget), "moved");
+    EXPECT_EQ(ReadFile(local), "<missing>");
+    EXPECT_EQ(Plugin->PutFile(local.c_str(), kTarget.c_str(), tpot::kCopyFlagResume),
+              FS_FILE_NOTSUPPORTED);
+}
+
+} // namespace

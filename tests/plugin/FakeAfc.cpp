@@ -1,0 +1,176 @@
+#include "FakeAfc.h"
+
+namespace {
+
+std::string ParentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+std::string LastOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+struct TOpenFile {
+    std::string Path;
+    afc_file_mode_t Mode;
+    std::size_t Position = 0;
+};
+
+class TFakeAfc : public tpot::IAfc {
+public:
+    explicit TFakeAfc(TFakePhone& phone) : Phone(phone) {}
+
+    afc_error_t ReadDirectory(const std::string& path, std::vector<std::string>& names) override {
+        if (const afc_error_t error = Enter("list", path))
+            return error;
+        const auto found = Phone.Nodes.find(path);
+        if (found == Phone.Nodes.end())
+            return AFC_E_OBJECT_NOT_FOUND;
+        if (!found->second.IsFolder)
+            return AFC_E_READ_ERROR;
+        names = {".", ".."};
+        for (const auto& [child, node] : Phone.Nodes) {
+            if (child != "/" && ParentOf(child) == path)
+                names.push_back(LastOf(child));
+        }
+        for (const std::string& extra : Phone.ExtraNames[path])
+            names.push_back(extra);
+        return AFC_E_SUCCESS;
+    }
+
+    afc_error_t GetFileInfo(const std::string& path,
+                            std::map<std::string, std::string>& info) override {
+        if (const afc_error_t error = Enter("info", path))
+            return error;
+        const auto found = Phone.Nodes.find(path);
+        if (found == Phone.Nodes.end())
+            return AFC_E_OBJECT_NOT_FOUND;
+        info["st_size"] = std::to_string(found->second.Data.size());
+        info["st_mtime"] = std::to_string(found->second.MTimeNs);
+        info["st_ifmt"] = found->second.IsFolder ? "S_IFDIR" : "S_IFREG";
+        return AFC_E_SUCCESS;
+    }
+
+    afc_error_t FileOpen(const std::string& path, afc_file_mode_t mode, uint64_t& handle) override {
+        if (const afc_error_t error = Enter("open", path, std::to_string(mode)))
+            return error;
+        const auto found = Phone.Nodes.find(path);
+        if (mode == AFC_FOPEN_RDONLY) {
+            if (found == Phone.Nodes.end())
+                return AFC_E_OBJECT_NOT_FOUND;
+        } else {
+            const auto parent = Phone.Nodes.find(ParentOf(path));
+            if (parent == Phone.Nodes.end() || !parent->second.IsFolder)
+                return AFC_E_OBJECT_NOT_FOUND;
+            if (found != Phone.Nodes.end() && found->second.IsFolder)
+                return AFC_E_OBJECT_IS_DIR;
+            if (mode == AFC_FOPEN_WRONLY || mode == AFC_FOPEN_WR)
+                Phone.Nodes[path] = TFakeNode{};
+            else
+                Phone.Nodes.try_emplace(path);
+        }
+        handle = ++LastHandle;
+        Open[handle] = TOpenFile{path, mode};
+        return AFC_E_SUCCESS;
+    }
+
+    afc_error_t FileRead(uint64_t handle, char* data, uint32_t length, uint32_t& read) override {
+        read = 0;
+        if (const afc_error_t error = Enter("read", PathOf(handle)))
+            return error;
+        TOpenFile& file = Open.at(handle);
+        const std::string& bytes = Phone.Nodes[file.Path].Data;
+        const std::size_t left = bytes.size() > file.Position ? bytes.size() - file.Position : 0;
+        const std::size_t count = std::min<std::size_t>(length, left);
+        bytes.copy(data, count, file.Position);
+        file.Position += count;
+        read = static_cast<uint32_t>(count);
+        return AFC_E_SUCCESS;
+    }
+
+    afc_error_t FileWrite(uint64_t handle, const char* data, uint32_t length,
+                          uint32_t& written) override {
+        written = 0;
+        if (const afc_error_t error = Enter("write", PathOf(handle)))
+            return error;
+        TOpenFile& file = Open.at(handle);
+        const uint32_t count = std::min(length, Phone.WriteLimit);
+        Phone.Nodes[file.Path].Data.append(data, count);
+        written = count;
+        return AFC_E_SUCCESS;
+    }
+
+    afc_error_t FileClose(uint64_t handle) override {
+        const std::string path = PathOf(handle);
+        Open.erase(handle);
+        return Enter("close", path);
+    }
+
+    afc_error_t Rename(const std::string& from, const std::string& to) override {
+        if (const afc_error_t error = Enter("rename", from, to))
+            return error;
+        const auto found = Phone.Nodes.find(from);
+        if (found == Phone.Nodes.end())
+            return AFC_E_OBJECT_NOT_FOUND;
+        const auto target = Phone.Nodes.find(to);
+        if (target != Phone.Nodes.end() && target->second.IsFolder)
+            return AFC_E_OBJECT_IS_DIR;
+        TFakeNode node = found->second;
+        Phone.Nodes.erase(found);
+        Phone.Nodes[to] = node;
+        return AFC_E_SUCCESS;
+    }
+
+    afc_error_t Remove(const std::string& path) override {
+        if (const afc_error_t error = Enter("remove", path))
+            return error;
+        const auto found = Phone.Nodes.find(path);
+        if (found == Phone.Nodes.end())
+            return AFC_E_OBJECT_NOT_FOUND;
+        for (const auto& [child, node] : Phone.Nodes) {
+            if (child != "/" && child != path && ParentOf(child) == path)
+                return AFC_E_DIR_NOT_EMPTY;
+        }
+        Phone.Nodes.erase(found);
+        return AFC_E_SUCCESS;
+    }
+
+private:
+    afc_error_t Enter(const std::string& op, const std::string& path,
+                      const std::string& detail = "") {
+        Phone.Calls.push_back(op + " " + path + (detail.empty() ? "" : " " + detail));
+        if (Phone.LinkBroken)
+            return AFC_E_MUX_ERROR;
+        return Phone.Fault ? Phone.Fault(op, path) : AFC_E_SUCCESS;
+    }
+    std::string PathOf(uint64_t handle) const {
+        const auto found = Open.find(handle);
+        return found == Open.end() ? "<closed>" : found->second.Path;
+    }
+
+    TFakePhone& Phone;
+    std::map<uint64_t, TOpenFile> Open;
+    uint64_t LastHandle = 0;
+};
+
+} // namespace
+
+std::vector<std::string> TFakePhone::NamesStartingWith(const std::string& folder,
+                                                       const std::string& prefix) const {
+    std::vector<std::string> names;
+    for (const auto& [path, node] : Nodes) {
+        if (path != "/" && ParentOf(path) == folder && LastOf(path).rfind(prefix, 0) == 0)
+            names.push_back(path);
+    }
+    return names;
+}
+
+std::unique_ptr<tpot::IAfc> TFakeConnector::Connect(std::string& why) {
+    ++Phone.Connects;
+    if (!Phone.ConnectFailure.empty()) {
+        why = Phone.ConnectFailure;
+        return nullptr;
+    }
+    return std::make_unique<TFakeAfc>(Phone);
+}

@@ -1,0 +1,258 @@
+// The plugin file as a program meets it: copied into a working folder as
+// "T-Pot.dll", loaded by its full path, its seven exports bound by name, with
+// its own T-Pot.ini choosing the folder transport over a temporary phone root.
+
+#include "TestFolder.h"
+#include "device/WfxApi.h"
+#include "plugin/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <dlfcn.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string kLists = "/private/var/lib/apt/lists";
+
+class FolderPlugin : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (Library)
+            dlclose(Library);
+    }
+
+    // Puts the plugin into the working folder, with Ini as its settings file
+    // (none when empty), and binds it.
+    void Load(const std::string& ini) {
+        if (!ini.empty())
+            WriteFile(Dir / "T-Pot.ini", ini);
+        std::filesystem::copy_file(TPOT_PLUGIN_FILE, Dir / "T-Pot.dll");
+        Library = dlopen((Dir / "T-Pot.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(Library, nullptr) << dlerror();
+        Init = Bind<tFsInit>("FsInit");
+        FindFirst = Bind<tFsFindFirst>("FsFindFirst");
+        FindNext = Bind<tFsFindNext>("FsFindNext");
+        FindClose = Bind<tFsFindClose>("FsFindClose");
+        GetFile = Bind<tFsGetFile>("FsGetFile");
+        PutFile = Bind<tFsPutFile>("FsPutFile");
+        DeleteFile = Bind<tFsDeleteFile>("FsDeleteFile");
+    }
+    void LoadFolderTransport(const std::string& extra = "") {
+        Load("[T-Pot]\nTransport=folder\nFolder=" + Phone + "\n" + extra);
+    }
+
+    template <typename T> T Bind(const char* name) {
+        T entry = reinterpret_cast<T>(dlsym(Library, name));
+        EXPECT_NE(entry, nullptr) << name;
+        return entry;
+    }
+
+    std::vector<std::string> List(const std::string& path) {
+        std::string given = path;
+        WIN32_FIND_DATAA data;
+        HANDLE handle = FindFirst(given.data(), &data);
+        if (handle == INVALID_HANDLE_VALUE)
+            return {"<invalid>"};
+        std::vector<std::string> names;
+        do
+            names.push_back(data.cFileName);
+        while (FindNext(handle, &data));
+        FindClose(handle);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    int Get(const std::string& remote, const std::string& local, int flags = 1) {
+        std::string r = remote, l = local;
+        RemoteInfoStruct info{};
+        return GetFile(r.data(), l.data(), flags, &info);
+    }
+    int Put(const std::string& local, const std::string& remote, int flags = 1) {
+        std::string r = remote, l = local;
+        return PutFile(l.data(), r.data(), flags);
+    }
+    BOOL Delete(const std::string& remote) {
+        std::string r = remote;
+        return DeleteFile(r.data());
+    }
+
+    TTestFolder Dir;
+    const std::string Phone = Dir / "phone";
+    void* Library = nullptr;
+    tFsInit Init = nullptr;
+    tFsFindFirst FindFirst = nullptr;
+    tFsFindNext FindNext = nullptr;
+    tFsFindClose FindClose = nullptr;
+    tFsGetFile GetFile = nullptr;
+    tFsPutFile PutFile = nullptr;
+    tFsDeleteFile DeleteFile = nullptr;
+};
+
+TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
+    WriteFile(Phone + kLists + "/a_Packages", "phone index");
+    WriteFile(Phone + kLists + "/lock", "");
+    ASSERT_EQ(::mkdir((Phone + kLists + "/partial").c_str(), 0755), 0);
+    LoadFolderTransport();
+    ASSERT_EQ(Init(0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(Init(0, nullptr, nullptr, nullptr), 0);
+
+    EXPECT_EQ(List(kLists), (std::vector<std::string>{"a_Packages", "lock", "partial"}));
+    std::string path = kLists;
+    WIN32_FIND_DATAA data;
+    HANDLE handle = FindFirst(path.data(), &data);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    do {
+        const std::string name = data.cFileName;
+        EXPECT_EQ(data.dwFileAttributes, name == "partial" ? FILE_ATTRIBUTE_DIRECTORY : 0u);
+        EXPECT_EQ(data.nFileSizeLow, name == "a_Packages" ? 11u : 0u) << name;
+    } while (FindNext(handle, &data));
+    FindClose(handle);
+
+    const std::string staged = Dir / "a_Packages";
+    WriteFile(staged, "older local copy");
+    EXPECT_EQ(Get(kLists + "/a_Packages", staged), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(staged), "phone index");
+
+    WriteFile(staged, "computer index");
+    EXPECT_EQ(Put(staged, kLists + "/a_Packages"), FS_FILE_OK);
+    EXPECT_EQ(Put(staged, kLists + "/b_Packages"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + kLists + "/a_Packages"), "computer index");
+    EXPECT_EQ(ReadFile(Phone + kLists + "/b_Packages"), "computer index");
+    EXPECT_EQ(NamesIn(Phone + kLists),
+              (std::vector<std::string>{"a_Packages", "b_Packages", "lock", "partial"}));
+    EXPECT_EQ(ReadFile(staged), "computer index"); // the staged file is the caller's
+
+    EXPECT_TRUE(Delete(kLists + "/b_Packages"));
+    EXPECT_EQ(ReadFile(Phone + kLists + "/b_Packages"), "<missing>");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Delete(kLists + "/b_Packages"));
+    EXPECT_FALSE(Delete(kLists + "/partial"));
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(std::filesystem::is_directory(Phone + kLists + "/partial"));
+    EXPECT_NE(errors.find(kLists + "/b_Packages"), std::string::npos) << errors;
+}
+
+TEST_F(FolderPlugin, TheOverwriteFlagDecidesAboutExistingTargets) {
+    WriteFile(Phone + "/f", "phone");
+    const std::string local = Dir / "f";
+    LoadFolderTransport();
+    const struct {
+        const char* Name;
+        bool IsGet;
+        int Flags;
+        int Expected;
+        const char* Local;
+        const char* Remote;
+    } cases[] = {
+        {"get, no flag", true, 0, FS_FILE_EXISTS, "local", "phone"},
+        {"put, no flag", false, 0, FS_FILE_EXISTS, "local", "phone"},
+        {"get, overwrite", true, FS_COPYFLAGS_OVERWRITE, FS_FILE_OK, "phone", "phone"},
+        {"put, overwrite", false, FS_COPYFLAGS_OVERWRITE, FS_FILE_OK, "local", "local"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteFile(local, "local");
+        WriteFile(Phone + "/f", "phone");
+        EXPECT_EQ(c.IsGet ? Get("/f", local, c.Flags) : Put(local, "/f", c.Flags), c.Expected);
+        EXPECT_EQ(ReadFile(local), c.Local);
+        EXPECT_EQ(ReadFile(Phone + "/f"), c.Remote);
+    }
+}
+
+TEST_F(FolderPlugin, FailedCopiesLeaveNoFileAndNoTemporaryFile) {
+    WriteFile(Phone + "/f", "phone");
+    LoadFolderTransport();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Get("/missing", Dir / "got"), FS_FILE_NOTFOUND);
+    EXPECT_EQ(Put(Dir / "missing", "/g"), FS_FILE_NOTFOUND);
+    EXPECT_EQ(Put(Phone + "/f", "/no/such/folder/g"), FS_FILE_WRITEERROR);
+    EXPECT_EQ(Get("/f", Dir / "no/such/folder/got"), FS_FILE_WRITEERROR);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("/missing"), std::string::npos) << errors;
+    EXPECT_EQ(NamesIn(Dir.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini", "phone"}));
+    EXPECT_EQ(NamesIn(Phone), std::vector<std::string>{"f"});
+}
+
+TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
+    WriteFile(Dir / "outside.txt", "secret");
+    WriteFile(Phone + "/private/inside", "in");
+    const std::string staged = Dir / "staged";
+    WriteFile(staged, "payload");
+    ASSERT_EQ(::symlink(Dir.Path().c_str(), (Phone + "/private/out").c_str()), 0);
+    ASSERT_EQ(::symlink((Dir / "outside.txt").c_str(), (Phone + "/private/evil").c_str()), 0);
+    LoadFolderTransport();
+
+    testing::internal::CaptureStderr();
+    for (const std::string path :
+         {"/../outside.txt", "/private/../../outside.txt", "/private/out/outside.txt",
+          "/private/out/x", "../outside.txt", "/private/a\\..\\..\\x"}) {
+        SCOPED_TRACE(path);
+        const std::string fetched = Dir / "fetched";
+        EXPECT_EQ(Get(path, fetched), FS_FILE_READERROR);
+        EXPECT_EQ(ReadFile(fetched), "<missing>");
+        EXPECT_EQ(Put(staged, path), FS_FILE_WRITEERROR);
+        EXPECT_FALSE(Delete(path));
+    }
+    EXPECT_EQ(List("/private/out"), std::vector<std::string>{"<invalid>"});
+    EXPECT_EQ(Get("/private/evil", Dir / "fetched"), FS_FILE_READERROR);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("outside the phone folder"), std::string::npos) << errors;
+
+    // A link is replaced or removed as itself; what it points at stays.
+    EXPECT_EQ(Put(staged, "/private/evil"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + "/private/evil"), "payload");
+    EXPECT_TRUE(Delete("/private/out"));
+    EXPECT_EQ(ReadFile(Dir / "outside.txt"), "secret");
+    EXPECT_EQ(NamesIn(Dir.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini",
+                                                             "outside.txt", "phone", "staged"}));
+}
+
+TEST_F(FolderPlugin, NamesThatAreNotPlainAreLeftOutOfListingsAndPipesAreNotWaitedOn) {
+    WriteFile(Phone + "/d/ok", "1");
+    WriteFile(Phone + "/d/back\\slash", "2");
+    ASSERT_EQ(::mkfifo((Phone + "/d/pipe").c_str(), 0644), 0);
+    LoadFolderTransport();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(List("/d"), (std::vector<std::string>{"ok", "pipe"}));
+    EXPECT_EQ(Get("/d/pipe", Dir / "pipe"), FS_FILE_READERROR);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("back\\slash"), std::string::npos) << errors;
+    EXPECT_EQ(ReadFile(Dir / "pipe"), "<missing>");
+    EXPECT_EQ(List("/none"), std::vector<std::string>{"<invalid>"});
+    ASSERT_EQ(::mkdir((Phone + "/empty").c_str(), 0755), 0);
+    EXPECT_EQ(List("/empty"), std::vector<std::string>{"<invalid>"});
+}
+
+TEST_F(FolderPlugin, RootPrefixFromTheSettingsFileGoesBeforeEveryPath) {
+    WriteFile(Phone + "/var/jb/etc/apt/x", "rootless");
+    LoadFolderTransport("RootPrefix=/var/jb\n");
+    ASSERT_EQ(Init(0, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(List("/"), std::vector<std::string>{"etc"});
+    EXPECT_EQ(Get("/etc/apt/x", Dir / "x"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Dir / "x"), "rootless");
+}
+
+TEST_F(FolderPlugin, InitFailsWhenTheFolderIsMissing) {
+    Load("[T-Pot]\nTransport=folder\nFolder=" + (Dir / "absent") + "\n");
+    testing::internal::CaptureStderr();
+    EXPECT_NE(Init(0, nullptr, nullptr, nullptr), 0);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find(Dir / "absent"), std::string::npos) << errors;
+}
+
+TEST_F(FolderPlugin, WritesItsSettingsFileWithCommentedDefaultsBesideItselfWhenMissing) {
+    Load("");
+    EXPECT_EQ(ReadFile(Dir / "T-Pot.ini"), "<missing>");
+    // A refused path sets the plugin up without reaching for a phone.
+    std::string refused = "relative";
+    WIN32_FIND_DATAA data;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(FindFirst(refused.data(), &data), INVALID_HANDLE_VALUE);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ReadFile(Dir / "T-Pot.ini"), tpot::kDefaultSettingsText);
+}
+
+} // namespace
