@@ -1,6 +1,7 @@
 #include "catalogue/PackageDetails.h"
 
 #include "app/SafeFiles.h"
+#include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/TextFile.h"
 
@@ -37,13 +38,16 @@ enum Field {
     FieldPreDepends,
     FieldDepiction,
     FieldSection,
+    FieldSha256,
+    FieldSha1,
+    FieldMd5sum,
     FieldCount
 };
 
 constexpr std::array<std::string_view, FieldCount> FieldNames = {
-    "package: ",     "name: ",      "version: ",  "author: ",   "maintainer: ",
-    "description: ", "size: ",      "homepage: ", "filename: ", "depends: ",
-    "pre-depends: ", "depiction: ", "section: "};
+    "package: ", "name: ",     "version: ",  "author: ",  "maintainer: ",  "description: ",
+    "size: ",    "homepage: ", "filename: ", "depends: ", "pre-depends: ", "depiction: ",
+    "section: ", "sha256: ",   "sha1: ",     "md5sum: "};
 
 std::string* FieldSlot(TDebianInfo& info, int field) {
     switch (field) {
@@ -71,6 +75,12 @@ std::string* FieldSlot(TDebianInfo& info, int field) {
         return &info.Depiction;
     case FieldSection:
         return &info.Section;
+    case FieldSha256:
+        return &info.SHA256;
+    case FieldSha1:
+        return &info.SHA1;
+    case FieldMd5sum:
+        return &info.MD5sum;
     default:
         return nullptr;
     }
@@ -143,11 +153,16 @@ bool FindPackage(TDebianInfo& info, const QString& folder) {
     DropInvalidUtf8(info.Description);
     if (info.Name.empty())
         info.Name = info.Package;
+    info.LocalName = ArchiveCache::LocalFileName(info.Filename);
     info.Filename = DownloadAddress(info.IndexFile, info.Filename);
     return found;
 }
 
 std::string DownloadAddress(std::string_view indexFile, std::string_view filename) {
+    // Repositories on code-hosting sites name a whole address (a release
+    // asset); it is used as it stands.
+    if (ArchiveCache::IsAbsoluteAddress(filename))
+        return std::string(Trim(filename));
     std::string s(indexFile);
     for (char& c : s)
         if (c == '_')

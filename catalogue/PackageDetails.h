@@ -24,6 +24,12 @@ struct TDebianInfo {
     std::string IndexFile;
     std::string Depiction;
     std::string Section;
+    // Not shown, for the download: the package file's name in the local cache
+    // and the stanza's hash values ("SHA256:", "SHA1:", "MD5sum:").
+    std::string LocalName;
+    std::string SHA256;
+    std::string SHA1;
+    std::string MD5sum;
     bool operator==(const TDebianInfo&) const = default;
 };
 
@@ -37,7 +43,8 @@ bool FindPackage(TDebianInfo& info, const QString& folder);
 // "http://" + the source's base (cut after "/dists", or without its trailing
 // "/Packages") + the value, with every ".." removed and doubled or dotted
 // separators collapsed. A source added by hand ("host_Packages") gets a "/"
-// between its base and a value that starts with neither "/" nor "./".
+// between its base and a value that starts with neither "/" nor "./". A value
+// that is a whole "http://" or "https://" address is used as it stands.
 std::string DownloadAddress(std::string_view indexFile, std::string_view filename);
 
 // The author label: text shown and the bare e-mail address (hint; the link

@@ -73,6 +73,7 @@ TEST_F(FindPackageTest, FillsEveryFieldOfTheStanzaAndComputesTheAddress) {
     want.IndexFile = "repo.example.org_._Packages";
     want.Depiction = "http://example.org/d";
     want.Section = "Tweaks";
+    want.LocalName = "foo_1.0_iphoneos-arm.deb";
     EXPECT_EQ(info, want);
 }
 

@@ -1,0 +1,294 @@
+#include "catalogue/PackageDownload.h"
+
+#include "app/SafeFiles.h"
+#include "catalogue/ArchiveCache.h"
+#include "catalogue/PackageList.h"
+#include "catalogue/PackageRow.h"
+#include "catalogue/TextFile.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+#include <utility>
+
+namespace {
+
+QByteArray Encoded(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+QString Decoded(const std::string& name) {
+    return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+bool SameFile(const struct stat& st, std::uint64_t device, std::uint64_t inode,
+              std::uint64_t size) {
+    return S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_dev) == device &&
+           static_cast<std::uint64_t>(st.st_ino) == inode &&
+           static_cast<std::uint64_t>(st.st_size) == size;
+}
+
+// Moves From to To unless something is already at To: a package named like a
+// file of the working folder (the settings, the plugin) must never replace it.
+bool MoveWithoutReplacing(const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the no-replace rename: a new link cannot replace
+    // anything either.
+    if (::link(from.constData(), to.constData()) != 0)
+        return false;
+    ::unlink(from.constData());
+    return true;
+}
+
+} // namespace
+
+// ---- the saved list's state lines ----
+
+void TSavedStates::Index(const QString& cacheFile, const std::vector<std::string>& packages) {
+    cacheFile_ = cacheFile;
+    packages_ = packages;
+    lines_.clear();
+    indexed_ = false;
+    for (const std::string& package : packages)
+        lines_.try_emplace(package);
+
+    const QByteArray path = Encoded(cacheFile);
+    struct stat before {};
+    if (::lstat(path.constData(), &before) != 0 || !S_ISREG(before.st_mode))
+        return;
+    std::string text;
+    if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
+        return;
+    struct stat after {};
+    if (::lstat(path.constData(), &after) != 0 ||
+        !SameFile(after, before.st_dev, before.st_ino, text.size()))
+        return; // replaced while it was read: updates take the slow way
+    device_ = static_cast<std::uint64_t>(after.st_dev);
+    inode_ = static_cast<std::uint64_t>(after.st_ino);
+    size_ = text.size();
+
+    // Only an identifier line has a state line two places above it, the same
+    // test the full rewrite makes.
+    const std::vector<std::string_view> lines = TextFile::SplitAnyLineEnds(text);
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        if (!lines[i - 2].starts_with('$'))
+            continue;
+        const auto hit = lines_.find(lines[i]);
+        if (hit == lines_.end())
+            continue;
+        hit->second.push_back({static_cast<std::uint64_t>(lines[i - 2].data() - text.data()),
+                               std::string(lines[i - 2])});
+    }
+    indexed_ = true;
+}
+
+bool TSavedStates::UpdateInPlace(const std::vector<TLine*>& lines, const std::string& text) {
+    const int fd =
+        ::open(Encoded(cacheFile_).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !SameFile(st, device_, inode_, size_))
+        ok = false;
+    // Every line is checked before any is written, so a file that changed
+    // under the index is never patched at all.
+    std::string seen;
+    for (const TLine* line : lines) {
+        if (!ok)
+            break;
+        seen.resize(line->Text.size());
+        ok = ::pread(fd, seen.data(), seen.size(), static_cast<off_t>(line->Offset)) ==
+                 static_cast<ssize_t>(seen.size()) &&
+             seen == line->Text;
+    }
+    for (TLine* line : lines) {
+        if (!ok)
+            break;
+        ok = ::pwrite(fd, text.data(), text.size(), static_cast<off_t>(line->Offset)) ==
+             static_cast<ssize_t>(text.size());
+        if (ok)
+            line->Text = text;
+    }
+    ::close(fd);
+    return ok;
+}
+
+void TSavedStates::Update(const std::string& package, int state) {
+    const std::string text = "$" + std::to_string(state);
+    const auto hit = lines_.find(package);
+    if (indexed_ && hit != lines_.end()) {
+        std::vector<TLine*> changing;
+        bool sameLength = true;
+        for (TLine& line : hit->second) {
+            if (line.Text == text)
+                continue;
+            changing.push_back(&line);
+            sameLength = sameLength && line.Text.size() == text.size();
+        }
+        if (changing.empty())
+            return;
+        if (sameLength && UpdateInPlace(changing, text))
+            return;
+    } else if (indexed_) {
+        return; // not an identifier the index looked for: nothing is saved under it
+    }
+    // The slow way rewrites the whole file atomically; the offsets are found
+    // again afterwards.
+    PackageList::UpdatePackageIcon(cacheFile_, package, state);
+    Index(cacheFile_, packages_);
+}
+
+// ---- the download ----
+
+namespace PackageDownload {
+
+int Percent(std::int64_t total, std::int64_t readed) {
+    if (total <= 0 || readed <= 0)
+        return 0;
+    if (readed >= total)
+        return 100;
+    return static_cast<int>(readed * 100 / total);
+}
+
+} // namespace PackageDownload
+
+TPackageDownload::TPackageDownload(TDownloadView& view, TFileTransfer& transfer, TStopFlag& stop,
+                                   TFolders folders)
+    : view_(view), transfer_(transfer), stop_(stop), folders_(std::move(folders)),
+      scratch_(SafeFiles::InFolder(folders_.WorkDir, QLatin1String(PackageDownload::ScratchName))) {
+}
+
+void TPackageDownload::RemoveScratch() {
+    ::unlink(Encoded(scratch_).constData());
+}
+
+void TPackageDownload::WaitForIdleTransfer() {
+    // A stopped transfer may still hold the scratch file for a moment; its end
+    // arrives as an event.
+    if (transfer_.Running())
+        LongOperation::WaitUntil([this] { return !transfer_.Running(); });
+}
+
+bool TPackageDownload::GetFile(const std::string& address) {
+    RemoveScratch();
+    transferDone_ = false;
+    view_.SetProgress(0);
+    transfer_.Start(address, scratch_);
+    LongOperation::WaitUntil([this] { return transferDone_ || stop_.IsSet(); });
+
+    struct stat st {};
+    if (::lstat(Encoded(scratch_).constData(), &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode) || st.st_size == 0) {
+        RemoveScratch();
+        return false;
+    }
+    return true;
+}
+
+void TPackageDownload::CopyToPhone(const std::string& localName) {
+    const QString staged = SafeFiles::InFolder(folders_.WorkDir, Decoded(localName));
+    for (const char* folder :
+         {PackageDownload::PhoneCacheFolder, PackageDownload::PhoneAutoInstallFolder}) {
+        const bool wanted =
+            folder == PackageDownload::PhoneCacheFolder ? view_.PutDebs() : view_.PutAutoInstall();
+        if (!wanted)
+            continue;
+        if (staged == scratch_) {
+            view_.PhonePut(folder + localName);
+            continue;
+        }
+        // The upload takes the file from the working folder under its own
+        // name; a file already there under that name is left alone and this
+        // copy is skipped.
+        if (!MoveWithoutReplacing(Encoded(scratch_), Encoded(staged)))
+            continue;
+        view_.PhonePut(folder + localName);
+        if (::rename(Encoded(staged).constData(), Encoded(scratch_).constData()) != 0)
+            ::unlink(Encoded(staged).constData());
+    }
+}
+
+TPackageDownload::TRowResult TPackageDownload::DownloadRow(int row) {
+    TShownPackage shown;
+    if (!view_.ShowRow(row, shown))
+        return TRowResult::Failed;
+    // A name that would leave the cache folder (or is no name at all) fails the
+    // row before anything is fetched or written.
+    const std::string localName = ArchiveCache::LocalFileName(shown.FilenameValue);
+    if (!ArchiveCache::IsUsableName(localName))
+        return TRowResult::Failed;
+    if (!GetFile(shown.Address))
+        return TRowResult::Failed;
+    if (stop_.IsSet())
+        return TRowResult::Failed; // the row being fetched keeps its mark
+
+    view_.SetMarked(row, false);
+    const ArchiveCache::TExpected expected =
+        ArchiveCache::ExpectedFrom(shown.SizeText, shown.Sha256, shown.Sha1, shown.Md5);
+    switch (ArchiveCache::Store(scratch_, folders_.ArchivesDir, localName, expected)) {
+    case ArchiveCache::TStoreResult::Stored:
+        view_.SetState(row, StateDownloaded);
+        states_.Update(view_.PackageOf(row), StateDownloaded);
+        // Only a file that passed the checks ever reaches the phone.
+        CopyToPhone(localName);
+        break;
+    case ArchiveCache::TStoreResult::Mismatch:
+        break; // not the file the index describes: unmarked, not stored
+    case ArchiveCache::TStoreResult::Failed:
+        view_.SetMarked(row, true); // the cache could not take it: try again later
+        break;
+    }
+    RemoveScratch();
+    return TRowResult::Done;
+}
+
+void TPackageDownload::Run() {
+    const int rows = view_.RowCount();
+    std::vector<std::string> packages;
+    for (int i = 0; i < rows; ++i)
+        if (view_.IsMarked(i))
+            packages.push_back(view_.PackageOf(i));
+    int left = static_cast<int>(packages.size());
+    if (left == 0)
+        return;
+
+    transferDone_ = false;
+    view_.EnterBusy();
+    states_.Index(folders_.CacheFile, packages);
+    // Stop ends the transfer under way at once, whoever sets the flag (the
+    // Stop button, or the window closing).
+    const QMetaObject::Connection stopTransfer =
+        QObject::connect(&stop_, &TStopFlag::raised, [this] { transfer_.Stop(); });
+    transfer_.OnProgress = [this](std::int64_t total, std::int64_t readed) {
+        view_.SetProgress(PackageDownload::Percent(total, readed));
+    };
+    transfer_.OnDone = [this] { transferDone_ = true; };
+
+    for (int i = 0; i < rows && left > 0 && !stop_.IsSet(); ++i) {
+        if (!view_.IsMarked(i))
+            continue;
+        DownloadRow(i);
+        --left;
+    }
+
+    if (stop_.IsSet())
+        transfer_.Stop();
+    WaitForIdleTransfer();
+    RemoveScratch();
+    QObject::disconnect(stopTransfer);
+    transfer_.OnProgress = nullptr;
+    transfer_.OnDone = nullptr;
+    view_.LeaveBusy();
+}

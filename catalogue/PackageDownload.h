@@ -1,0 +1,132 @@
+#pragma once
+
+#include "app/LongOperation.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// The download of the marked packages: each is fetched into "download.deb" in
+// the working folder, checked against its index (size and hash), stored in the
+// local package cache, its state updated in the list and in the saved list,
+// and copied to the phone as the settings ask. The window drives it through
+// the two small interfaces below; everything else is here.
+
+// What the details panel shows for the row just selected.
+struct TShownPackage {
+    std::string Address;       // the hint of the size label: the download address
+    std::string SizeText;      // the text of the size label: "Size:" as the index has it
+    std::string FilenameValue; // the stanza's "Filename:" value, for the local name
+    std::string Sha256, Sha1, Md5;
+};
+
+// The window as the download sees it.
+class TDownloadView {
+public:
+    virtual ~TDownloadView() = default;
+    virtual int RowCount() const = 0;
+    virtual bool IsMarked(int row) const = 0;
+    virtual std::string PackageOf(int row) const = 0;
+    // Selects the row, shows its details and scrolls it into view. False when
+    // its stanza was not found (the details are hidden).
+    virtual bool ShowRow(int row, TShownPackage& shown) = 0;
+    virtual void SetMarked(int row, bool marked) = 0;
+    virtual void SetState(int row, int state) = 0;
+    // The download caption and busy state, and back to idle.
+    virtual void EnterBusy() = 0;
+    virtual void LeaveBusy() = 0;
+    virtual void SetProgress(int percent) = 0;
+    // The two copy options, read when a package needs them.
+    virtual bool PutDebs() const = 0;
+    virtual bool PutAutoInstall() const = 0;
+    // Uploads the staged file (working folder + last segment of RemotePath).
+    virtual bool PhonePut(const std::string& remotePath) = 0;
+};
+
+// One file over HTTP (the window's file transfer). Progress and Done arrive
+// on the window's thread; Done comes once per Start, after success, failure or
+// Stop alike.
+class TFileTransfer {
+public:
+    virtual ~TFileTransfer() = default;
+    virtual void Start(const std::string& url, const QString& fileName) = 0;
+    virtual void Stop() = 0;
+    virtual bool Running() const = 0;
+
+    std::function<void(std::int64_t total, std::int64_t readed)> OnProgress;
+    std::function<void()> OnDone;
+};
+
+// "$" + state written into every saved row of an identifier, at a cost that
+// does not grow with the saved list: the state lines of the identifiers a run
+// will touch are found in one pass when it starts, and each update then
+// changes those lines in place (a state line keeps its length, so the file is
+// never half-written). Whenever that cannot be done safely (the file changed
+// under it, a line of another length), the whole file is rewritten atomically
+// as before.
+class TSavedStates {
+public:
+    void Index(const QString& cacheFile, const std::vector<std::string>& packages);
+    void Update(const std::string& package, int state);
+
+private:
+    struct TLine {
+        std::uint64_t Offset = 0;
+        std::string Text;
+    };
+    bool UpdateInPlace(const std::vector<TLine*>& lines, const std::string& text);
+
+    QString cacheFile_;
+    std::vector<std::string> packages_;
+    std::map<std::string, std::vector<TLine>, std::less<>> lines_;
+    bool indexed_ = false;
+    std::uint64_t device_ = 0, inode_ = 0, size_ = 0;
+};
+
+namespace PackageDownload {
+
+inline constexpr const char* ScratchName = "download.deb";
+inline constexpr const char* PhoneCacheFolder = "/private/var/cache/apt/archives/";
+inline constexpr const char* PhoneAutoInstallFolder = "/private/var/root/Media/Cydia/AutoInstall/";
+
+// Percent of the current file, 0 when the total is unknown.
+int Percent(std::int64_t total, std::int64_t readed);
+
+} // namespace PackageDownload
+
+class TPackageDownload {
+public:
+    struct TFolders {
+        QString WorkDir;
+        QString ArchivesDir;
+        QString CacheFile; // the saved list
+    };
+
+    TPackageDownload(TDownloadView& view, TFileTransfer& transfer, TStopFlag& stop,
+                     TFolders folders);
+
+    // The whole run over the marked rows, in list order. The caller brackets
+    // it as a long operation (the stop flag cleared when it starts).
+    void Run();
+    // Fetches Address into "download.deb"; true when a non-empty file arrived.
+    bool GetFile(const std::string& address);
+
+private:
+    enum class TRowResult { Failed, Done };
+    TRowResult DownloadRow(int row);
+    void CopyToPhone(const std::string& localName);
+    void RemoveScratch();
+    void WaitForIdleTransfer();
+
+    TDownloadView& view_;
+    TFileTransfer& transfer_;
+    TStopFlag& stop_;
+    TFolders folders_;
+    QString scratch_;
+    TSavedStates states_;
+    bool transferDone_ = false;
+};

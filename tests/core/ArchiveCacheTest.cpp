@@ -1,0 +1,302 @@
+#include "CatalogueFixture.h"
+
+#include "catalogue/ArchiveCache.h"
+#include "catalogue/PackageDetails.h"
+#include "catalogue/PackageDownload.h"
+#include "catalogue/PackageList.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+
+#include <sys/stat.h>
+
+namespace {
+
+using ArchiveCache::TExpected;
+using ArchiveCache::TStoreResult;
+
+TEST(LocalFileName, RelativeAndAbsoluteValues) {
+    struct Case {
+        const char* value;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"./debs/foo_1.0_iphoneos-arm.deb", "foo_1.0_iphoneos-arm.deb"},
+        {"pool/main/f/foo/foo_1.0.deb", "foo_1.0.deb"},
+        {" \tdebs/foo.deb \r", "foo.deb"},
+        {"debs\\win\\foo.deb", "foo.deb"},
+        {"c:foo.deb", "foo.deb"},
+        {"debs/foo./bar.deb", "foobar.deb"}, // "./" goes before the cut
+        {"debs/", ""},
+        {"", ""},
+        // A relative value keeps its query: only whole addresses lose it.
+        {"debs/foo.deb?x=1", "foo.deb?x=1"},
+        // Whole addresses: last path segment, without query or fragment.
+        {"https://github.com/o/r/releases/download/v1/pkg_1.0_iphoneos-arm.deb",
+         "pkg_1.0_iphoneos-arm.deb"},
+        {"HTTPS://cdn.example.org/a/b.deb?token=x/y#part", "b.deb"},
+        {"http://example.org/deb/x.deb#frag", "x.deb"},
+        {"  https://example.org/x.deb  ", "x.deb"},
+        {"https://example.org", ""},
+        {"https://example.org/dir/", ""},
+        {"https://example.org/?name=a.deb", ""},
+        {"https://example.org/a/..?x", ".."},
+        {"https://example.org/x%2B1.deb", "x%2B1.deb"},
+        // Not a whole address: the relative rule cuts at the colon.
+        {"ftp://example.org/a.deb", "a.deb"},
+        {"https:/example.org/a.deb", "a.deb"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ArchiveCache::LocalFileName(c.value), c.name) << c.value;
+}
+
+TEST(LocalFileName, OnlyPlainNamesAreUsable) {
+    for (const char* bad : {"", ".", "..", "a/b", "a\\b"})
+        EXPECT_FALSE(ArchiveCache::IsUsableName(bad)) << bad;
+    EXPECT_FALSE(ArchiveCache::IsUsableName(std::string("a\0b", 3)));
+    for (const char* good : {"foo_1.0_iphoneos-arm.deb", "...", ".deb", "a:b.deb"})
+        EXPECT_TRUE(ArchiveCache::IsUsableName(good)) << good;
+}
+
+TEST(Expected, SizeIsAWholeNumberAndTheStrongestHashWins) {
+    struct Case {
+        const char* text;
+        bool ok;
+        std::uint64_t size;
+    };
+    const Case sizes[] = {{"1234", true, 1234},
+                          {" 1234 ", true, 1234},
+                          {"0", true, 0},
+                          {"18446744073709551615", true, UINT64_MAX},
+                          {"18446744073709551616", false, 0},
+                          {"", false, 0},
+                          {"12a", false, 0},
+                          {"-1", false, 0},
+                          {"+1", false, 0},
+                          {"1 234", false, 0}};
+    for (const Case& c : sizes) {
+        const TExpected e = ArchiveCache::ExpectedFrom(c.text, "", "", "");
+        EXPECT_EQ(e.HasSize, c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(e.Size, c.size) << c.text;
+        }
+        EXPECT_EQ(e.Hash, TExpected::THash::None);
+    }
+
+    TExpected e = ArchiveCache::ExpectedFrom("5", " ABCDEF ", "11", "22");
+    EXPECT_EQ(e.Hash, TExpected::THash::Sha256);
+    EXPECT_EQ(e.Digest, "abcdef");
+    e = ArchiveCache::ExpectedFrom("5", "  ", "11", "22");
+    EXPECT_EQ(e.Hash, TExpected::THash::Sha1);
+    EXPECT_EQ(e.Digest, "11");
+    e = ArchiveCache::ExpectedFrom("5", "", "", "Ab");
+    EXPECT_EQ(e.Hash, TExpected::THash::Md5);
+    EXPECT_EQ(e.Digest, "ab");
+}
+
+std::string Hex(QCryptographicHash::Algorithm algorithm, const std::string& bytes) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), algorithm)
+        .toHex()
+        .toStdString();
+}
+
+class StoreTest : public CatalogueFolder {
+protected:
+    TStoreResult Store(const std::string& name, const TExpected& expected) {
+        return ArchiveCache::Store(Path("download.deb"), Archives(), name, expected);
+    }
+    QStringList ArchiveNames() const {
+        return QDir(Archives()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+};
+
+TEST_F(StoreTest, StoresOnlyWhatMatchesSizeAndHash) {
+    const std::string body(300000, 'x'); // more than one copy block
+    std::string upper = Hex(QCryptographicHash::Sha256, body);
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string wrongSha = Hex(QCryptographicHash::Sha256, body + "!");
+    const std::string size = std::to_string(body.size());
+    struct Case {
+        const char* what;
+        TExpected expected;
+        TStoreResult result;
+    };
+    const Case cases[] = {
+        {"size only", ArchiveCache::ExpectedFrom(size, "", "", ""), TStoreResult::Stored},
+        {"size smaller", ArchiveCache::ExpectedFrom("1000", "", "", ""), TStoreResult::Mismatch},
+        {"size larger", ArchiveCache::ExpectedFrom("300001", "", "", ""), TStoreResult::Mismatch},
+        {"no size, no hash", ArchiveCache::ExpectedFrom("", "", "", ""), TStoreResult::Stored},
+        {"size not a number", ArchiveCache::ExpectedFrom("300 KB", "", "", ""),
+         TStoreResult::Stored},
+        {"sha256 in capitals", ArchiveCache::ExpectedFrom(size, upper, "", ""),
+         TStoreResult::Stored},
+        {"sha256 wrong at the right size", ArchiveCache::ExpectedFrom(size, wrongSha, "", ""),
+         TStoreResult::Mismatch},
+        {"sha256 wrong, sha1 right", // the strongest hash decides
+         ArchiveCache::ExpectedFrom(size, wrongSha, Hex(QCryptographicHash::Sha1, body), ""),
+         TStoreResult::Mismatch},
+        {"sha1 right",
+         ArchiveCache::ExpectedFrom(size, "", Hex(QCryptographicHash::Sha1, body), ""),
+         TStoreResult::Stored},
+        {"md5 right, no size",
+         ArchiveCache::ExpectedFrom("", "", "", Hex(QCryptographicHash::Md5, body)),
+         TStoreResult::Stored},
+        {"md5 wrong, no size", ArchiveCache::ExpectedFrom("", "", "", std::string(32, '0')),
+         TStoreResult::Mismatch},
+        {"malformed digest", ArchiveCache::ExpectedFrom(size, "not-hex", "", ""),
+         TStoreResult::Mismatch},
+        {"digest of another length",
+         ArchiveCache::ExpectedFrom(size, Hex(QCryptographicHash::Sha1, body), "", ""),
+         TStoreResult::Mismatch},
+    };
+    for (const Case& c : cases) {
+        Write("download.deb", body);
+        Write("archives/pkg.deb", "old");
+        EXPECT_EQ(Store("pkg.deb", c.expected), c.result) << c.what;
+        EXPECT_EQ(Read("archives/pkg.deb"), c.result == TStoreResult::Stored ? body : "old")
+            << c.what;
+        EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("pkg.deb")}) << c.what;
+        EXPECT_EQ(Read("download.deb"), body) << c.what; // the scratch file is the caller's
+    }
+}
+
+TEST_F(StoreTest, WritesNothingForAnUnusableNameOrAMissingFile) {
+    Write("download.deb", "data");
+    for (const char* name : {"", ".", "..", "../escape.deb", "sub/x.deb"})
+        EXPECT_EQ(Store(name, TExpected{}), TStoreResult::Failed) << name;
+    EXPECT_TRUE(ArchiveNames().isEmpty());
+    EXPECT_EQ(Read("escape.deb"), "<missing>");
+
+    QFile::remove(Path("download.deb"));
+    EXPECT_EQ(Store("x.deb", TExpected{}), TStoreResult::Failed);
+    EXPECT_TRUE(ArchiveNames().isEmpty());
+}
+
+TEST_F(StoreTest, AFolderInTheWayFailsWithoutLeavingATemporaryFile) {
+    Write("download.deb", "data");
+    ASSERT_TRUE(QDir(Archives()).mkdir(QStringLiteral("x.deb")));
+    EXPECT_EQ(Store("x.deb", TExpected{}), TStoreResult::Failed);
+    EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("x.deb")});
+}
+
+TEST_F(StoreTest, DetailsCarryTheLocalNameAndTheHashesOfTheFirstStanza) {
+    Write("proc/repo.example.org_._Packages",
+          "Package: rel\n"
+          "sha256: AB12\n"
+          "SHA1: 11\n"
+          "Md5Sum: 22\n"
+          "Filename:  https://github.com/o/r/releases/download/v1/rel_1.0.deb?raw=1 \n"
+          "Size: 5\n"
+          "\n"
+          "Package: plain\n"
+          "Filename: ./debs/plain_2.0.deb\n"
+          "MD5sum:22\n" // no blank: not the field
+          "\n"
+          "Package: rel\nSHA256: later\n");
+    TDebianInfo info;
+    info.Package = "rel";
+    info.IndexFile = "repo.example.org_._Packages";
+    ASSERT_TRUE(FindPackage(info, Proc()));
+    EXPECT_EQ(info.Filename, "https://github.com/o/r/releases/download/v1/rel_1.0.deb?raw=1");
+    EXPECT_EQ(info.LocalName, "rel_1.0.deb");
+    EXPECT_EQ(info.SHA256, "AB12");
+    EXPECT_EQ(info.SHA1, "11");
+    EXPECT_EQ(info.MD5sum, "22");
+
+    info.Package = "plain";
+    ASSERT_TRUE(FindPackage(info, Proc()));
+    EXPECT_EQ(info.Filename, "http://repo.example.org/debs/plain_2.0.deb");
+    EXPECT_EQ(info.LocalName, "plain_2.0.deb");
+    EXPECT_EQ(info.SHA256 + info.SHA1 + info.MD5sum, "");
+}
+
+// ---- the saved list's state lines ----
+
+std::string Record(const std::string& caption, const std::string& state, const std::string& package,
+                   const std::string& end = "\r\n") {
+    return "Tweaks" + end + caption + end + state + end + "1.0" + end + package + end + "Desc" +
+           end + "repo_Packages" + end;
+}
+
+class SavedStatesTest : public CatalogueFolder {
+protected:
+    std::string Cache() const { return Read("proc/cache.txt"); }
+    // What the plain rewrite of the whole file gives for the same update.
+    std::string Reference(const std::string& before, const std::string& package, int state) {
+        Write("proc/reference.txt", before);
+        PackageList::UpdatePackageIcon(Path("proc/reference.txt"), package, state);
+        return Read("proc/reference.txt");
+    }
+    static std::uint64_t Inode(const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+    }
+};
+
+TEST_F(SavedStatesTest, ChangesEverySavedRowOfTheIdentifierInPlace) {
+    // Two rows of "a" from two sources, one row of "b", a row whose caption is
+    // "a", and a description that reads "a" under a line beginning with "$".
+    const std::string before = Record("A", "$2", "a") + Record("B", "$0", "b") +
+                               Record("a", "$3", "a") + "S\r\nC\r\n$0\r\n$9\r\nc\r\na\r\nx\r\n";
+    Write("proc/cache.txt", before);
+    const std::uint64_t inode = Inode(Path("proc/cache.txt"));
+    TSavedStates states;
+    states.Index(Path("proc/cache.txt"), {"a", "b"});
+    states.Update("a", 1);
+    const std::string expected = Reference(before, "a", 1);
+    EXPECT_EQ(Cache(), expected);
+    EXPECT_NE(expected, before);
+    EXPECT_EQ(Inode(Path("proc/cache.txt")), inode); // patched, not rewritten
+    states.Update("b", 1);
+    EXPECT_EQ(Cache(), Reference(expected, "b", 1));
+    EXPECT_TRUE(QDir(Proc()).entryList(QDir::Files).contains(QStringLiteral("cache.txt")));
+}
+
+TEST_F(SavedStatesTest, FallsBackToTheFullRewriteWhenPatchingIsNotSafe) {
+    struct Case {
+        const char* what;
+        std::string indexed; // the file when the run starts
+        std::string updated; // the file when the update comes
+    };
+    const std::string lf = Record("A", "$2", "a", "\n") + Record("B", "$0", "b", "\n");
+    const Case cases[] = {
+        {"state line of another length", Record("A", "$02", "a") + Record("B", "$0", "b"),
+         Record("A", "$02", "a") + Record("B", "$0", "b")},
+        {"file replaced after the index", Record("A", "$2", "a") + Record("B", "$0", "b"),
+         Record("Longer caption", "$2", "b") + Record("A", "$3", "a")},
+        {"file edited in place after the index", Record("A", "$2", "a"), Record("B", "$0", "a")},
+    };
+    for (const Case& c : cases) {
+        Write("proc/cache.txt", c.indexed);
+        TSavedStates states;
+        states.Index(Path("proc/cache.txt"), {"a"});
+        Write("proc/cache.txt", c.updated);
+        states.Update("a", 1);
+        EXPECT_EQ(Cache(), Reference(c.updated, "a", 1)) << c.what;
+    }
+    // Line-feed files are patched in place and keep their line ends.
+    Write("proc/cache.txt", lf);
+    TSavedStates states;
+    states.Index(Path("proc/cache.txt"), {"a"});
+    states.Update("a", 1);
+    EXPECT_EQ(Cache(), Record("A", "$1", "a", "\n") + Record("B", "$0", "b", "\n"));
+}
+
+TEST_F(SavedStatesTest, AMissingListStaysMissing) {
+    TSavedStates states;
+    states.Index(Path("proc/cache.txt"), {"a"});
+    states.Update("a", 1);
+    EXPECT_EQ(Cache(), "<missing>");
+}
+
+TEST(DownloadPercent, IntegerPercentOfTheCurrentFile) {
+    EXPECT_EQ(PackageDownload::Percent(0, 0), 0);
+    EXPECT_EQ(PackageDownload::Percent(0, 500), 0);
+    EXPECT_EQ(PackageDownload::Percent(1000, 999), 99);
+    EXPECT_EQ(PackageDownload::Percent(1000, 1000), 100);
+    EXPECT_EQ(PackageDownload::Percent(1000, 2000), 100);
+    EXPECT_EQ(PackageDownload::Percent(INT64_C(0x7fffffff), INT64_C(0x7ffffffe)), 99);
+}
+
+} // namespace
