@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/WorkFolders.h"
+#include "device/DeviceView.h"
+
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+class TPhone;
+
+// The Sync page's three package lists (the local cache, Cydia's cache and
+// Cydia's automatic-installation folder on the phone) with the copy from the
+// local cache to the phone and the deletions. None of these enters a busy
+// state or honours the stop flag: each runs to its end once started. Names
+// in the lists are file names in their place; an operation on a selected
+// line works on the file of that name.
+namespace PackageCaches {
+
+// The packages of the local cache: entries of ArchivesDir ending in ".deb"
+// in any letter case (a folder so named included).
+QStringList LocalPackages(const QString& archivesDir);
+
+// The packages among names listed in a phone folder: those ending exactly in
+// ".deb" and usable as file names, in listing order.
+QStringList PhonePackages(const std::vector<std::string>& listed);
+
+// The phone folder a list shows ("" for the local cache).
+const char* PhoneFolderOf(TDeviceView::List list);
+
+// Fills the three lists: the local cache, then Cydia's cache, then its
+// automatic-installation folder. A phone folder that cannot be listed shows
+// empty.
+void CacheRefresh(TPhone& phone, const WorkFolders& folders, TDeviceView& view);
+
+// Deletes the selected package of the local cache after the question, and
+// lists the local cache again. Nothing happens without a selected line.
+void DeleteLocal(const WorkFolders& folders, TDeviceView& view);
+
+// Deletes the selected package of a phone list (Cache or AutoInstall) after
+// the question. When the phone removed it, the list is read again.
+void DeleteOnPhone(TPhone& phone, TDeviceView::List list, TDeviceView& view);
+
+// Copies the selected package of the local cache into the phone folder of
+// List (Cache or AutoInstall), replacing a file of that name there, and
+// shows that folder again when it can be listed.
+void CopyToPhone(TPhone& phone, const WorkFolders& folders, TDeviceView::List list,
+                 TDeviceView& view);
+
+// The deletion question for a package name.
+QString DeleteQuestion(const QString& name);
+
+} // namespace PackageCaches

@@ -1,0 +1,171 @@
+#include "device/Phone.h"
+
+#include "app/LongOperation.h"
+#include "device/DeviceFiles.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstring>
+
+namespace PhoneFolders {
+
+std::string File(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    path += '/';
+    path += name;
+    return path;
+}
+
+} // namespace PhoneFolders
+
+namespace {
+
+// The plugin gets writable buffers, as the interface's types say, and never
+// one shorter than MAX_PATH: plugins written for the interface may assume it.
+std::vector<char> Argument(std::string_view text) {
+    std::vector<char> buffer(std::max<std::size_t>(text.size() + 1, MAX_PATH), '\0');
+    std::copy(text.begin(), text.end(), buffer.begin());
+    return buffer;
+}
+
+std::vector<char> Argument(const QString& localPath) {
+    const QByteArray bytes = QFile::encodeName(localPath);
+    return Argument(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+// The record's name up to its first NUL, never past the end of the field.
+std::string NameOf(const WIN32_FIND_DATAA& data) {
+    return std::string(data.cFileName, ::strnlen(data.cFileName, sizeof data.cFileName));
+}
+
+bool Init(const TPluginEntries& e) {
+    return e.FsInit(0, nullptr, nullptr, nullptr) == 0;
+}
+
+} // namespace
+
+TPhone::~TPhone() {
+    Release();
+}
+
+void TPhone::Bind(const QString& workDir, std::string_view carried) {
+    workDir_ = workDir;
+    if (!workDir_.endsWith(QLatin1Char('/')))
+        workDir_ += QLatin1Char('/');
+    const QString path = workDir_ + TPluginBinding::FileName();
+    TPluginBinding::WriteIfMissing(path, carried);
+    std::lock_guard lock(mutex_);
+    binding_.Bind(path);
+}
+
+void TPhone::Release() {
+    std::lock_guard lock(mutex_);
+    binding_.Release();
+}
+
+bool TPhone::Loaded() const {
+    std::lock_guard lock(mutex_);
+    return binding_.Loaded();
+}
+
+TPluginEntries TPhone::Entries() const {
+    std::lock_guard lock(mutex_);
+    return binding_.Entries();
+}
+
+std::string TPhone::StagedName(std::string_view remotePath) {
+    const std::size_t cut = remotePath.find_last_of("/\\:");
+    return std::string(cut == std::string_view::npos ? remotePath : remotePath.substr(cut + 1));
+}
+
+QString TPhone::StagedPath(std::string_view remotePath) const {
+    const std::string name = StagedName(remotePath);
+    if (workDir_.isEmpty() || !DeviceFiles::IsUsableName(name))
+        return QString();
+    return workDir_ + QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+bool TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) {
+    struct Outcome {
+        bool entered = false; // the plugin has every entry point the listing needs
+        bool listed = false;
+        std::vector<std::string> names;
+    };
+    // The names are gathered by the worker and handed over here, so that the
+    // caller's list is touched on the caller's thread only.
+    Outcome outcome = LongOperation::RunOffThread([&] {
+        Outcome out;
+        std::lock_guard lock(mutex_);
+        const TPluginEntries& e = binding_.Entries();
+        if (!e.FsInit || !e.FsFindFirst || !e.FsFindNext || !e.FsFindClose)
+            return out;
+        out.entered = true;
+        if (!Init(e))
+            return out;
+        std::vector<char> folder = Argument(path);
+        WIN32_FIND_DATAA data{};
+        HANDLE handle = e.FsFindFirst(folder.data(), &data);
+        if (handle == INVALID_HANDLE_VALUE)
+            return out;
+        out.names.push_back(NameOf(data));
+        while (out.names.size() < MaxListing) {
+            data = WIN32_FIND_DATAA{};
+            if (!e.FsFindNext(handle, &data))
+                break;
+            out.names.push_back(NameOf(data));
+        }
+        e.FsFindClose(handle);
+        out.listed = true;
+        return out;
+    });
+    if (!outcome.entered)
+        return false;
+    list = std::move(outcome.names);
+    return outcome.listed;
+}
+
+bool TPhone::iPhone_get(const std::string& remotePath) {
+    const QString staged = StagedPath(remotePath);
+    return LongOperation::RunOffThread([&] {
+        std::lock_guard lock(mutex_);
+        const TPluginEntries& e = binding_.Entries();
+        if (!e.FsInit || !e.FsGetFile || staged.isEmpty())
+            return false;
+        if (!Init(e))
+            return false;
+        std::vector<char> remote = Argument(remotePath);
+        std::vector<char> local = Argument(staged);
+        RemoteInfoStruct info{};
+        return e.FsGetFile(remote.data(), local.data(), FS_COPYFLAGS_OVERWRITE, &info) ==
+               FS_FILE_OK;
+    });
+}
+
+bool TPhone::iPhone_put(const std::string& remotePath) {
+    const QString staged = StagedPath(remotePath);
+    return LongOperation::RunOffThread([&] {
+        std::lock_guard lock(mutex_);
+        const TPluginEntries& e = binding_.Entries();
+        if (!e.FsInit || !e.FsPutFile || staged.isEmpty())
+            return false;
+        if (!Init(e))
+            return false;
+        std::vector<char> local = Argument(staged);
+        std::vector<char> remote = Argument(remotePath);
+        return e.FsPutFile(local.data(), remote.data(), FS_COPYFLAGS_OVERWRITE) == FS_FILE_OK;
+    });
+}
+
+bool TPhone::iPhone_del(const std::string& remotePath) {
+    return LongOperation::RunOffThread([&] {
+        std::lock_guard lock(mutex_);
+        const TPluginEntries& e = binding_.Entries();
+        if (!e.FsInit || !e.FsDeleteFile)
+            return false;
+        if (!Init(e))
+            return false;
+        std::vector<char> remote = Argument(remotePath);
+        return e.FsDeleteFile(remote.data()) != 0;
+    });
+}

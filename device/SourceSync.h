@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/WorkFolders.h"
+#include "device/DeviceView.h"
+
+#include <QStringList>
+
+#include <string>
+#include <vector>
+
+class TPhone;
+class TStopFlag;
+
+// Copies of Cydia's source lists (one index file per source, in the phone's
+// lists folder) between the phone and the computer. The caller clears the
+// stop flag when it starts one of them; both test it between files.
+namespace SourceSync {
+
+// The index files among the names listed in the phone's lists folder: those
+// ending exactly in "_Packages" (letter case counts), in listing order. A
+// name that cannot be a local file name is dropped with the rest.
+QStringList PhoneIndexNames(const std::vector<std::string>& listed);
+
+// The index files of ListsDir that go to the phone: every entry whose name
+// ends in "packages" in any letter case, in listing order.
+QStringList ListsToSend(const QString& listsDir);
+
+enum class Target {
+    Lists,        // the reference copies only (the start-up copy)
+    ListsAndProc, // also the index store, for sources it does not have yet
+};
+
+// Fetches every index file of the phone's lists folder into ListsDir
+// (replacing the copy there) and, for ListsAndProc, into ProcDir when that
+// has no file of the name. Shows the sync busy state and its caption while
+// it runs, the progress before each file, and ends with the caption "Orvia".
+// True when the phone had index files, so the caller reloads the catalogue
+// (also after a stop).
+bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFlag& stop,
+               TDeviceView& view);
+
+// Sends every index file of ListsDir to the phone's lists folder, replacing
+// the files there. The first file the phone does not take ends the run after
+// that file and leaves the stop flag set.
+void ToPhone(TPhone& phone, const WorkFolders& folders, TStopFlag& stop, TDeviceView& view);
+
+} // namespace SourceSync

@@ -1,0 +1,187 @@
+#include "DeviceFixture.h"
+
+#include "device/PackageCaches.h"
+
+namespace {
+
+using List = TDeviceView::List;
+const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
+const QString kAuto = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
+
+} // namespace
+
+TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
+    BindTestPlugin();
+    for (const char* name : {"a.deb", "B.DEB", "c.txt"})
+        LocalFile(folders_.ArchivesDir + name, name);
+    ASSERT_TRUE(QDir().mkpath(folders_.ArchivesDir + "x.deb"));
+    for (const char* name : {"p.deb", "Q.DEB", "r.txt"})
+        PhoneFile(kCache + name, name);
+    ASSERT_TRUE(QDir().mkpath(PhoneRoot() + kCache + "s.deb"));
+    PhoneFile(kAuto + "z.deb", "z");
+    Configure({Hex("../up.deb"), Hex("a/b.deb"), Hex("\xff.deb"), Hex(".deb/..")});
+
+    TRecordingView view;
+    view.lists[List::Cache] = QStringList{"stale.deb"};
+    PackageCaches::CacheRefresh(phone_, folders_, view);
+    EXPECT_EQ(view.lists[List::Local], (QStringList{"B.DEB", "a.deb", "x.deb"}));
+    EXPECT_EQ(view.lists[List::Cache], (QStringList{"p.deb", "s.deb"}));
+    EXPECT_EQ(view.lists[List::AutoInstall], QStringList{"z.deb"});
+    EXPECT_EQ(view.events.front(), "caption UpdatingFileLists");
+    EXPECT_EQ(view.events[1], "list 0 ");
+    EXPECT_EQ(view.events.back(), "caption Idle");
+    EXPECT_EQ(view.pumps, 1);
+
+    // No phone: the phone lists come out empty, the local one still fills.
+    Configure({"init fail"});
+    TRecordingView noPhone;
+    PackageCaches::CacheRefresh(phone_, folders_, noPhone);
+    EXPECT_EQ(noPhone.lists[List::Local].size(), 3);
+    EXPECT_EQ(noPhone.lists[List::Cache], QStringList{});
+    EXPECT_EQ(noPhone.lists[List::AutoInstall], QStringList{});
+}
+
+TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
+    BindTestPlugin();
+    const struct {
+        const char* name;
+        List list;
+        QString selected;
+        bool answer;
+        QStringList config;
+        bool removed;
+        const char* shown; // the list afterwards, "-" when not shown again
+    } cases[] = {
+        {"local, none selected", List::Local, "", true, {}, false, "-"},
+        {"local, No", List::Local, "a.deb", false, {}, false, "-"},
+        {"local, Yes", List::Local, "a.deb", true, {}, true, "b.deb"},
+        {"cache, none selected", List::Cache, "", true, {}, false, "-"},
+        {"cache, No", List::Cache, "a.deb", false, {}, false, "-"},
+        {"cache, Yes", List::Cache, "a.deb", true, {}, true, "b.deb"},
+        {"cache, refused", List::Cache, "a.deb", true, {"delrefuse a.deb"}, false, "-"},
+        {"cache, listing fails after",
+         List::Cache,
+         "a.deb",
+         true,
+         {"refuse /private/var/cache/apt/archives"},
+         true,
+         ""},
+        {"autoinstall, Yes", List::AutoInstall, "a.deb", true, {}, true, "b.deb"},
+        {"autoinstall, selected name not a file name",
+         List::AutoInstall,
+         "../a.deb",
+         true,
+         {},
+         false,
+         "-"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Configure(c.config);
+        const QString folder = c.list == List::Local   ? folders_.ArchivesDir
+                               : c.list == List::Cache ? PhoneRoot() + kCache
+                                                       : PhoneRoot() + kAuto;
+        for (const char* name : {"a.deb", "b.deb"})
+            LocalFile(folder + name, name);
+        TRecordingView view;
+        view.selected[c.list] = c.selected;
+        view.answer = c.answer;
+        if (c.list == List::Local)
+            PackageCaches::DeleteLocal(folders_, view);
+        else
+            PackageCaches::DeleteOnPhone(phone_, c.list, view);
+        EXPECT_EQ(view.questions, c.selected.isEmpty()
+                                      ? QStringList{}
+                                      : QStringList{"Удалить пакет " + c.selected + "?"});
+        EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), !c.removed);
+        EXPECT_TRUE(QFileInfo::exists(folder + "b.deb"));
+        if (QString::fromUtf8(c.shown) == "-") {
+            EXPECT_EQ(view.lists.count(c.list), 0u);
+        } else {
+            EXPECT_EQ(view.lists[c.list].join(','), QString::fromUtf8(c.shown));
+        }
+        if (c.list != List::Local && !c.selected.isEmpty() && c.answer) {
+            EXPECT_EQ(view.events.back(), "caption Idle");
+        }
+        if (c.list == List::Local || !c.answer) {
+            EXPECT_EQ(view.pumps, 0);
+        }
+    }
+}
+
+TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
+    BindTestPlugin();
+    LocalFile(folders_.ArchivesDir + "new.deb", "package bytes");
+    LocalFile(folders_.ArchivesDir + "pkg_1:2.0.deb", "epoch package");
+    const struct {
+        const char* name;
+        List list;
+        QString selected;
+        QStringList config;
+        const char* remote; // where the package must be, or null when nothing was sent
+        const char* shown;  // the list afterwards, "-" when not shown again
+    } cases[] = {
+        {"to the cache",
+         List::Cache,
+         "new.deb",
+         {},
+         "/private/var/cache/apt/archives/new.deb",
+         "new.deb,old.deb"},
+        {"to auto-install",
+         List::AutoInstall,
+         "new.deb",
+         {},
+         "/private/var/root/Media/Cydia/AutoInstall/new.deb",
+         "new.deb,old.deb"},
+        {"a name with a colon",
+         List::Cache,
+         "pkg_1:2.0.deb",
+         {},
+         "/private/var/cache/apt/archives/pkg_1:2.0.deb",
+         "old.deb,pkg_1:2.0.deb"},
+        {"put fails", List::Cache, "new.deb", {"putfail new.deb"}, nullptr, "old.deb"},
+        {"listing fails after the copy",
+         List::Cache,
+         "new.deb",
+         {"refuse /private/var/cache/apt/archives"},
+         "/private/var/cache/apt/archives/new.deb",
+         "-"},
+        {"none selected", List::Cache, "", {}, nullptr, "-"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Configure(c.config);
+        for (const QString& folder : {PhoneRoot() + kCache, PhoneRoot() + kAuto}) {
+            for (const QString& f : Entries(folder))
+                QFile::remove(folder + f);
+            LocalFile(folder + "old.deb", "old");
+        }
+        TRecordingView view;
+        view.selected[List::Local] = c.selected;
+        PackageCaches::CopyToPhone(phone_, folders_, c.list, view);
+        EXPECT_TRUE(view.questions.isEmpty());
+        if (c.remote) {
+            EXPECT_EQ(PhoneBytes(QString::fromUtf8(c.remote)),
+                      LocalBytes(folders_.ArchivesDir + c.selected));
+        } else {
+            EXPECT_EQ(Entries(PhoneRoot() + kCache), QStringList{"old.deb"});
+        }
+        if (QString::fromUtf8(c.shown) == "-") {
+            EXPECT_EQ(view.lists.count(c.list), 0u);
+        } else {
+            EXPECT_EQ(view.lists[c.list].join(','), QString::fromUtf8(c.shown));
+        }
+        EXPECT_EQ(Litter(), QStringList{});
+        EXPECT_EQ(Entries(folders_.ArchivesDir), (QStringList{"new.deb", "pkg_1:2.0.deb"}));
+    }
+}
+
+TEST_F(DeviceTest, AFailedLocalReadSendsNoOldStagedFile) {
+    BindTestPlugin();
+    LocalFile(folders_.WorkDir + "gone.deb", "an old staged file");
+    TRecordingView view;
+    view.selected[List::Local] = "gone.deb"; // no longer in the local cache
+    PackageCaches::CopyToPhone(phone_, folders_, List::Cache, view);
+    EXPECT_EQ(PhoneBytes(kCache + "gone.deb"), QByteArray("<missing>"));
+    EXPECT_EQ(Litter(), QStringList{});
+}

@@ -1,0 +1,253 @@
+#include "DeviceFixture.h"
+
+#include "device/PluginBinding.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+QByteArray FileBytes(const char* path) {
+    return TestFiles::ReadBytes(QString::fromUtf8(path));
+}
+
+int Bound(const TPluginEntries& e) {
+    return (e.FsInit != nullptr) + (e.FsFindFirst != nullptr) + (e.FsFindNext != nullptr) +
+           (e.FsFindClose != nullptr) + (e.FsGetFile != nullptr) + (e.FsPutFile != nullptr) +
+           (e.FsDeleteFile != nullptr);
+}
+
+} // namespace
+
+TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
+    const struct {
+        const char* name;
+        const char* installed; // file put there as "T-Pot.dll", null for none
+        QByteArray carried;    // what the program carries
+        int entries;
+        bool deletes; // FsDeleteFile bound
+        QByteArray fileAfter;
+    } cases[] = {
+        {"no library, nothing carried", nullptr, {}, 0, false, "<missing>"},
+        {"not a library", nullptr, "text", 0, false, "text"},
+        {"carried when missing", nullptr, FileBytes(ORVIA_TEST_PLUGIN), 7, true,
+         FileBytes(ORVIA_TEST_PLUGIN)},
+        {"existing kept over the carried one", ORVIA_TEST_PLUGIN_WITHOUT_DELETE,
+         FileBytes(ORVIA_TEST_PLUGIN), 6, false, FileBytes(ORVIA_TEST_PLUGIN_WITHOUT_DELETE)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(PluginPath());
+        if (c.installed)
+            InstallPlugin(c.installed);
+        phone_.Bind(folders_.WorkDir, std::string_view(c.carried.constData(), c.carried.size()));
+        EXPECT_EQ(LocalBytes(PluginPath()), c.fileAfter);
+        EXPECT_EQ(Bound(phone_.Entries()), c.entries);
+        EXPECT_EQ(phone_.Entries().FsDeleteFile != nullptr, c.deletes);
+        EXPECT_EQ(TakeCalls(), QStringList()); // binding calls nothing
+
+        // Whatever is missing, the operations answer false and never crash.
+        PhoneFile(QStringLiteral("/private/var/cache/apt/archives/a.deb"), "deb");
+        std::vector<std::string> list{"kept"};
+        EXPECT_EQ(phone_.iPhone_ls(PhoneFolders::Cache, list), c.entries == 7 || c.entries == 6);
+        EXPECT_EQ(phone_.iPhone_del("/private/var/cache/apt/archives/a.deb"), c.deletes);
+        if (c.entries == 0) {
+            EXPECT_EQ(list, std::vector<std::string>{"kept"}); // untouched without a plugin
+        }
+        TakeCalls();
+        phone_.Release();
+        EXPECT_FALSE(phone_.Loaded());
+        EXPECT_EQ(Bound(phone_.Entries()), 0);
+    }
+}
+
+TEST_F(DeviceTest, AFolderNamedLikeThePluginIsLeftAlone) {
+    ASSERT_TRUE(QDir().mkpath(PluginPath()));
+    const QByteArray carried = FileBytes(ORVIA_TEST_PLUGIN);
+    phone_.Bind(folders_.WorkDir, std::string_view(carried.constData(), carried.size()));
+    EXPECT_TRUE(QFileInfo(PluginPath()).isDir());
+    EXPECT_FALSE(phone_.Loaded());
+    EXPECT_EQ(Litter(), QStringList{"T-Pot.dll/"}); // and no temporary file beside it
+}
+
+TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {
+    BindTestPlugin();
+    PhoneFile(QStringLiteral("/private/var/cache/apt/archives/b.deb"), "b");
+    PhoneFile(QStringLiteral("/private/var/cache/apt/archives/a.txt"), "a");
+    std::vector<std::string> list{"old"};
+    ASSERT_TRUE(phone_.iPhone_ls(PhoneFolders::Cache, list));
+    EXPECT_EQ(list, (std::vector<std::string>{".", "..", "a.txt", "b.deb"}));
+    EXPECT_EQ(TakeCalls(),
+              (QStringList{"FsInit 0 null", "FsFindFirst /private/var/cache/apt/archives",
+                           "FsFindClose"}));
+
+    // A folder holding nothing but "." and "..".
+    ASSERT_TRUE(phone_.iPhone_ls(PhoneFolders::AutoInstall, list));
+    EXPECT_EQ(list, (std::vector<std::string>{".", ".."}));
+    TakeCalls();
+
+    const struct {
+        const char* name;
+        QStringList config;
+        const char* folder;
+        QStringList calls;
+    } failures[] = {
+        {"FsInit fails", {"init fail"}, PhoneFolders::Cache, {"FsInit 0 null"}},
+        {"listing refused",
+         {"refuse /private/var/cache/apt/archives"},
+         PhoneFolders::Cache,
+         {"FsInit 0 null", "FsFindFirst /private/var/cache/apt/archives"}},
+        {"missing folder", {}, "/nowhere", {"FsInit 0 null", "FsFindFirst /nowhere"}},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.name);
+        Configure(f.config);
+        list = {"old"};
+        EXPECT_FALSE(phone_.iPhone_ls(f.folder, list));
+        EXPECT_TRUE(list.empty());
+        EXPECT_EQ(TakeCalls(), f.calls);
+    }
+}
+
+TEST_F(DeviceTest, ListedNamesNeverReadPastTheNameField) {
+    BindTestPlugin();
+    const QByteArray longName(300, 'n');
+    Configure({Hex(longName)});
+    std::vector<std::string> list;
+    ASSERT_TRUE(phone_.iPhone_ls(PhoneFolders::AutoInstall, list));
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[2], std::string(MAX_PATH, 'n'));
+}
+
+TEST_F(DeviceTest, AListingThatNeverEndsIsCutOff) {
+    BindTestPlugin();
+    Configure({QStringLiteral("endless")});
+    std::vector<std::string> list;
+    ASSERT_TRUE(phone_.iPhone_ls(PhoneFolders::AutoInstall, list));
+    EXPECT_EQ(list.size(), TPhone::MaxListing);
+    EXPECT_EQ(TakeCalls().last(), QStringLiteral("FsFindClose"));
+}
+
+TEST_F(DeviceTest, TransfersGoThroughTheStagedFile) {
+    BindTestPlugin();
+    const QString staged = folders_.WorkDir + QStringLiteral("x_Packages");
+    const std::string remote = "/private/var/lib/apt/lists/x_Packages";
+
+    PhoneFile(QStringLiteral("/private/var/lib/apt/lists/x_Packages"), "from phone");
+    LocalFile(staged, "older staged file");
+    ASSERT_TRUE(phone_.iPhone_get(remote));
+    EXPECT_EQ(LocalBytes(staged), QByteArray("from phone"));
+    EXPECT_EQ(TakeCalls(), (QStringList{"FsInit 0 null", QStringLiteral("FsGetFile ") +
+                                                             QString::fromStdString(remote) + " " +
+                                                             staged + " 1"}));
+
+    LocalFile(staged, "to phone");
+    ASSERT_TRUE(phone_.iPhone_put(remote));
+    EXPECT_EQ(PhoneBytes(QString::fromStdString(remote)), QByteArray("to phone"));
+    EXPECT_EQ(LocalBytes(staged), QByteArray("to phone")); // left for the caller
+    EXPECT_EQ(TakeCalls(),
+              (QStringList{"FsInit 0 null", QStringLiteral("FsPutFile ") + staged + " " +
+                                                QString::fromStdString(remote) + " 1"}));
+
+    // Put does not look for the staged file: the plugin's answer decides.
+    QFile::remove(staged);
+    EXPECT_FALSE(phone_.iPhone_put(remote));
+    EXPECT_EQ(TakeCalls().size(), 2);
+
+    ASSERT_TRUE(phone_.iPhone_del(remote));
+    EXPECT_EQ(PhoneBytes(QString::fromStdString(remote)), QByteArray("<missing>"));
+    EXPECT_FALSE(phone_.iPhone_del(remote)); // nothing left to delete
+    TakeCalls();
+
+    const struct {
+        const char* name;
+        QString config;
+        bool get, put, del;
+    } faults[] = {
+        {"FsInit fails", "init fail", false, false, false},
+        {"get fails", "getfail x_Packages", false, true, true},
+        {"put fails", "putfail x_Packages", true, false, true},
+        {"delete refused", "delrefuse x_Packages", true, true, false},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.name);
+        Configure({f.config});
+        PhoneFile(QString::fromStdString(remote), "phone");
+        QFile::remove(staged);
+        EXPECT_EQ(phone_.iPhone_get(remote), f.get);
+        EXPECT_EQ(QFileInfo::exists(staged), f.get);
+        LocalFile(staged, "local");
+        EXPECT_EQ(phone_.iPhone_put(remote), f.put);
+        EXPECT_EQ(PhoneBytes(QString::fromStdString(remote)),
+                  QByteArray(f.put ? "local" : "phone"));
+        EXPECT_EQ(phone_.iPhone_del(remote), f.del);
+        const QStringList calls = TakeCalls();
+        EXPECT_EQ(calls.count(QStringLiteral("FsInit 0 null")), 3)
+            << calls.join('\n').toStdString();
+    }
+}
+
+TEST_F(DeviceTest, StagedNamesNeverLeaveTheWorkingFolder) {
+    BindTestPlugin();
+    const struct {
+        std::string remote;
+        std::string staged;
+        bool usable;
+    } cases[] = {
+        {"/private/var/lib/apt/lists/a_Packages", "a_Packages", true},
+        {"/private/var/cache/apt/archives/pkg_1:2.0.deb", "2.0.deb", true},
+        {"/private/x\\y.deb", "y.deb", true},
+        {"plain", "plain", true},
+        {"/private/var/lib/apt/lists/", "", false},
+        {"/private/var/lib/apt/lists/x:..", "..", false},
+        {"/private/var/lib/apt/lists/..", "..", false},
+        {"/private/var/lib/apt/lists/x:.", ".", false},
+        {"/private/\xff\xfe.deb", "\xff\xfe.deb", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.remote);
+        EXPECT_EQ(TPhone::StagedName(c.remote), c.staged);
+        const QString path = phone_.StagedPath(c.remote);
+        EXPECT_EQ(!path.isEmpty(), c.usable);
+        if (c.usable) {
+            EXPECT_EQ(path, folders_.WorkDir + QString::fromStdString(c.staged));
+            continue;
+        }
+        // Refused before the plugin is asked.
+        EXPECT_FALSE(phone_.iPhone_get(c.remote));
+        EXPECT_FALSE(phone_.iPhone_put(c.remote));
+        EXPECT_EQ(TakeCalls(), QStringList{});
+    }
+}
+
+TEST_F(DeviceTest, OperationsStartedWhileOneWaitsRunAfterIt) {
+    BindTestPlugin();
+    PhoneFile(QStringLiteral("/private/var/lib/apt/lists/x_Packages"), "x");
+    // The window keeps handling events while a call runs; an operation
+    // started from one of those events must not overlap the running one.
+    bool nestedRan = false;
+    std::vector<std::string> nested;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] { nestedRan = phone_.iPhone_ls(PhoneFolders::Lists, nested); }, Qt::QueuedConnection);
+    ASSERT_TRUE(phone_.iPhone_get("/private/var/lib/apt/lists/x_Packages"));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(nestedRan);
+    // Each operation is whole, FsInit directly before its own calls, in
+    // whichever order the two reached the plugin.
+    const QStringList get{"FsInit 0 null", "FsGetFile /private/var/lib/apt/lists/x_Packages " +
+                                               folders_.WorkDir + "x_Packages 1"};
+    const QStringList ls{"FsInit 0 null", "FsFindFirst /private/var/lib/apt/lists", "FsFindClose"};
+    const QStringList calls = TakeCalls();
+    EXPECT_TRUE(calls == get + ls || calls == ls + get) << calls.join('\n').toStdString();
+}
+
+#ifdef ORVIA_TPOT_PLUGIN
+#include "device/CarriedPlugin.h"
+
+// The program carries the plugin the build made, byte for byte.
+TEST(CarriedPlugin, IsTheBuiltPlugin) {
+    const QByteArray built = TestFiles::ReadBytes(QStringLiteral(ORVIA_TPOT_PLUGIN));
+    const std::string_view carried = CarriedPlugin();
+    EXPECT_EQ(QByteArray(carried.data(), static_cast<qsizetype>(carried.size())), built);
+}
+#endif

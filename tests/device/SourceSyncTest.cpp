@@ -1,0 +1,233 @@
+#include "DeviceFixture.h"
+
+#include "device/SourceSync.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const QString kLists = QStringLiteral("/private/var/lib/apt/lists/");
+
+std::vector<std::string> Events(std::initializer_list<const char*> events) {
+    return std::vector<std::string>(events.begin(), events.end());
+}
+
+} // namespace
+
+TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
+    BindTestPlugin();
+    for (const char* name : {"a_Packages", "b_packages", "c_Packages", "Release", "lock"})
+        PhoneFile(kLists + QString::fromUtf8(name), QByteArray("phone ") + name);
+    ASSERT_TRUE(QDir().mkpath(PhoneRoot() + kLists + QStringLiteral("partial")));
+
+    const struct {
+        const char* name;
+        SourceSync::Target target;
+        QStringList proc;
+    } cases[] = {
+        {"button", SourceSync::Target::ListsAndProc, {"a_Packages", "c_Packages", "old_Packages"}},
+        {"start-up", SourceSync::Target::Lists, {"c_Packages", "old_Packages"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString& folder : {folders_.ListsDir, folders_.ProcDir}) {
+            for (const QString& f : Entries(folder))
+                QFile::remove(folder + f);
+        }
+        LocalFile(folders_.ListsDir + "a_Packages", "older reference copy");
+        LocalFile(folders_.ProcDir + "c_Packages", "the store's newer index");
+        LocalFile(folders_.ProcDir + "old_Packages", "a source the phone lacks");
+        TakeCalls();
+
+        TRecordingView view;
+        EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, c.target, stop_, view));
+        EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"a_Packages", "c_Packages"}));
+        EXPECT_EQ(LocalBytes(folders_.ListsDir + "a_Packages"), QByteArray("phone a_Packages"));
+        EXPECT_EQ(Entries(folders_.ProcDir), c.proc);
+        EXPECT_EQ(LocalBytes(folders_.ProcDir + "c_Packages"),
+                  QByteArray("the store's newer index"));
+        if (c.target == SourceSync::Target::ListsAndProc) {
+            EXPECT_EQ(LocalBytes(folders_.ProcDir + "a_Packages"), QByteArray("phone a_Packages"));
+        }
+        EXPECT_EQ(Litter(), QStringList{});
+        // Two files: the bar shows 0 and then 50 before it goes.
+        EXPECT_EQ(view.events, Events({"busy on", "caption CopyingFromPhone", "progress 0",
+                                       "progress 0", "progress 50", "busy off", "caption Idle"}));
+        const QStringList calls = TakeCalls();
+        EXPECT_EQ(calls.filter(QStringLiteral("FsGetFile")).size(), 2);
+        EXPECT_EQ(calls.count(QStringLiteral("FsInit 0 null")), 3);
+    }
+}
+
+TEST_F(DeviceTest, FromPhoneWithNothingToCopyEndsQuietly) {
+    const struct {
+        const char* name;
+        bool bound;
+        QStringList config;
+    } cases[] = {
+        {"no plugin", false, {}},
+        {"FsInit fails", true, {"init fail"}},
+        {"listing refused", true, {"refuse /private/var/lib/apt/lists"}},
+        {"no index on the phone", true, {}},
+    };
+    PhoneFile(kLists + "Release", "release");
+    PhoneFile(kLists + "x_PACKAGES", "wrong case");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.bound)
+            BindTestPlugin();
+        else
+            phone_.Release();
+        Configure(c.config);
+        TRecordingView view;
+        EXPECT_FALSE(
+            SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view));
+        EXPECT_EQ(view.events, Events({"busy on", "caption CopyingFromPhone", "progress 0",
+                                       "busy off", "caption Idle"}));
+        EXPECT_EQ(Entries(folders_.ListsDir), QStringList{});
+        EXPECT_EQ(Entries(folders_.ProcDir), QStringList{});
+    }
+}
+
+TEST_F(DeviceTest, FromPhoneSkipsAFileItCannotFetchAndStopsBetweenFiles) {
+    BindTestPlugin();
+    for (const char* name : {"a_Packages", "b_Packages", "c_Packages"})
+        PhoneFile(kLists + QString::fromUtf8(name), name);
+
+    Configure({"getfail b_Packages"});
+    TRecordingView view;
+    EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view));
+    EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"a_Packages", "c_Packages"}));
+    EXPECT_EQ(view.progress, (std::vector<int>{0, 0, 33, 66}));
+
+    // Stop pressed while the first file is fetched: it arrives, none after it.
+    Configure({});
+    for (const QString& f : Entries(folders_.ListsDir))
+        QFile::remove(folders_.ListsDir + f);
+    stop_.Clear();
+    TakeCalls();
+    TRecordingView stopping;
+    stopping.onPump = [this](int pump) {
+        if (pump == 2) // before the first file: the press arrives during its fetch
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [this] { stop_.Set(); }, Qt::QueuedConnection);
+    };
+    EXPECT_TRUE(
+        SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, stopping));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Entries(folders_.ListsDir), QStringList{"a_Packages"});
+    EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsGetFile")).size(), 1);
+    EXPECT_EQ(stopping.progress, (std::vector<int>{0, 0}));
+    EXPECT_EQ(stopping.events.back(), "caption Idle");
+}
+
+TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
+    BindTestPlugin();
+    PhoneFile(kLists + "good_Packages", "good");
+    PhoneFile(kLists + "c:d_Packages", "colon");
+    const QByteArray hostile[] = {
+        "../../evil_Packages",
+        "a/b_Packages",
+        "x\\y_Packages",
+        "..",
+        "",
+        "\xff\xfe_Packages",
+        QByteArray(300, 'z') + "_Packages", // cut at the field's end: no suffix left
+    };
+    QStringList config;
+    for (const QByteArray& name : hostile)
+        config << Hex(name);
+    Configure(config);
+    TRecordingView view;
+    EXPECT_TRUE(
+        SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view));
+    EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"c:d_Packages", "good_Packages"}));
+    EXPECT_EQ(LocalBytes(folders_.ListsDir + "c:d_Packages"), QByteArray("colon"));
+    EXPECT_EQ(Entries(folders_.ProcDir), (QStringList{"c:d_Packages", "good_Packages"}));
+    EXPECT_EQ(Litter(), QStringList{});
+    EXPECT_EQ(Entries(tmp_.path()), (QStringList{"calls.log", "phone/", "work/"}));
+    const QStringList gets = TakeCalls().filter(QStringLiteral("FsGetFile"));
+    EXPECT_EQ(gets.size(), 2) << gets.join('\n').toStdString();
+    // The colon name is staged under the text after its colon.
+    EXPECT_TRUE(
+        gets.contains("FsGetFile " + kLists + "c:d_Packages " + folders_.WorkDir + "d_Packages 1"))
+        << gets.join('\n').toStdString();
+}
+
+TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
+    BindTestPlugin();
+    for (const char* name : {"a_Packages", "b_PACKAGES", "c.txt", "d_packages"})
+        LocalFile(folders_.ListsDir + name, QByteArray("computer ") + name);
+    ASSERT_TRUE(QDir().mkpath(folders_.ListsDir + "sub"));
+    PhoneFile(kLists + "a_Packages", "older");
+    PhoneFile(kLists + "z_Packages", "only on the phone");
+    LocalFile(folders_.WorkDir + "b_PACKAGES", "stale staged file");
+
+    TRecordingView view;
+    SourceSync::ToPhone(phone_, folders_, stop_, view);
+    EXPECT_FALSE(stop_.IsSet());
+    for (const char* name : {"a_Packages", "b_PACKAGES", "d_packages"})
+        EXPECT_EQ(PhoneBytes(kLists + name), QByteArray("computer ") + name) << name;
+    EXPECT_EQ(PhoneBytes(kLists + "c.txt"), QByteArray("<missing>"));
+    EXPECT_EQ(PhoneBytes(kLists + "z_Packages"), QByteArray("only on the phone"));
+    EXPECT_EQ(Litter(), QStringList{});
+    EXPECT_EQ(view.progress, (std::vector<int>{0, 33, 66, 100}));
+    EXPECT_EQ(view.events.front(), "busy on");
+    EXPECT_EQ(view.events[1], "caption CopyingToPhone");
+    EXPECT_EQ(view.events.back(), "caption Idle");
+}
+
+TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
+    for (const char* name : {"1_Packages", "2_Packages", "3_Packages", "4_Packages"})
+        LocalFile(folders_.ListsDir + name, name);
+    // Files go in the folder's listing order; the second of it is refused.
+    const QString second = SourceSync::ListsToSend(folders_.ListsDir).at(1);
+    const struct {
+        const char* name;
+        bool bound;
+        QStringList config;
+        int sent;
+        int puts;
+        std::vector<int> progress;
+    } cases[] = {
+        {"second put fails", true, {"putfail " + second}, 1, 2, {0, 25, 50}},
+        {"no plugin", false, {}, 0, 0, {0, 25}},
+        {"no phone", true, {"init fail"}, 0, 0, {0, 25}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.bound)
+            BindTestPlugin();
+        else
+            phone_.Release();
+        Configure(c.config);
+        for (const QString& f : Entries(PhoneRoot() + kLists))
+            QFile::remove(PhoneRoot() + kLists + f);
+        TakeCalls();
+        stop_.Clear();
+        TRecordingView view;
+        SourceSync::ToPhone(phone_, folders_, stop_, view);
+        EXPECT_TRUE(stop_.IsSet()); // stays set until the next operation clears it
+        EXPECT_EQ(Entries(PhoneRoot() + kLists).size(), c.sent);
+        EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), c.puts);
+        EXPECT_EQ(view.progress, c.progress);
+        EXPECT_EQ(Litter(), QStringList{});
+        EXPECT_EQ(view.events.back(), "caption Idle");
+    }
+}
+
+TEST_F(DeviceTest, ToPhoneStopPressedDuringASendEndsAfterThatFile) {
+    BindTestPlugin();
+    for (const char* name : {"1_Packages", "2_Packages", "3_Packages"})
+        LocalFile(folders_.ListsDir + name, name);
+    TRecordingView view;
+    view.onPump = [this](int pump) {
+        if (pump == 1) // right after the caption: the press arrives during the first send
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [this] { stop_.Set(); }, Qt::QueuedConnection);
+    };
+    SourceSync::ToPhone(phone_, folders_, stop_, view);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Entries(PhoneRoot() + kLists).size(), 1);
+    EXPECT_EQ(view.progress, (std::vector<int>{0, 33}));
+}

@@ -1,0 +1,199 @@
+// A phone plugin for the tests: the phone is a local folder ("root"), and the
+// faults to inject are read at every FsInit from "TestPlugin.conf" beside the
+// plugin file, one "key value" per line:
+//
+//   root <folder>        the folder standing for the phone's "/"
+//   log <file>           every call is appended to this file, one line each
+//   init fail            FsInit answers 1
+//   refuse <folder>      FsFindFirst of this phone folder fails
+//   getfail <name>       FsGetFile of a file of this name fails, writing nothing
+//   putfail <name>       FsPutFile to a file of this name fails, writing nothing
+//   delrefuse <name>     FsDeleteFile of a file of this name fails
+//   inject <hex>         this name (hex bytes, may be 260 bytes or more) ends
+//                        every listing
+//   endless              listings never end
+//
+// Plain C++ on purpose: it is loaded like any outside plugin.
+#include "device/WfxApi.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#define TEST_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct Config {
+    std::string root;
+    std::string log;
+    bool initFails = false;
+    bool endless = false;
+    std::set<std::string> refused, getFails, putFails, delRefused;
+    std::vector<std::string> injected;
+};
+
+Config config;
+
+int anchor; // an object of this library, to find the library's file
+
+std::string OwnFolder() {
+    Dl_info info{};
+    if (::dladdr(&anchor, &info) == 0 || !info.dli_fname)
+        return ".";
+    std::string path = info.dli_fname;
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+std::string FromHex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+void ReadConfig() {
+    config = Config{};
+    std::ifstream in(OwnFolder() + "/TestPlugin.conf");
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t space = line.find(' ');
+        const std::string key = line.substr(0, space);
+        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        if (key == "root")
+            config.root = value;
+        else if (key == "log")
+            config.log = value;
+        else if (key == "init")
+            config.initFails = value == "fail";
+        else if (key == "endless")
+            config.endless = true;
+        else if (key == "refuse")
+            config.refused.insert(value);
+        else if (key == "getfail")
+            config.getFails.insert(value);
+        else if (key == "putfail")
+            config.putFails.insert(value);
+        else if (key == "delrefuse")
+            config.delRefused.insert(value);
+        else if (key == "inject")
+            config.injected.push_back(FromHex(value));
+    }
+}
+
+void Log(const std::string& line) {
+    if (config.log.empty())
+        return;
+    std::ofstream out(config.log, std::ios::app);
+    out << line << '\n';
+}
+
+std::string LastName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    if (!in)
+        return false;
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return false;
+    out << bytes.str();
+    return static_cast<bool>(out);
+}
+
+struct Search {
+    std::vector<std::string> names;
+    std::size_t next = 0;
+};
+
+void Fill(WIN32_FIND_DATAA* data, const std::string& name) {
+    std::memset(data, 0, sizeof *data);
+    // A name of 260 bytes or more fills the field with no NUL at its end.
+    std::memcpy(data->cFileName, name.data(), std::min(name.size(), sizeof data->cFileName));
+    data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+}
+
+} // namespace
+
+TEST_EXPORT int FsInit(int number, tProgressProc progress, tLogProc log, tRequestProc request) {
+    ReadConfig();
+    Log("FsInit " + std::to_string(number) + (progress || log || request ? " procs" : " null"));
+    return config.initFails ? 1 : 0;
+}
+
+TEST_EXPORT HANDLE FsFindFirst(char* path, WIN32_FIND_DATAA* data) {
+    Log(std::string("FsFindFirst ") + path);
+    if (config.refused.count(path))
+        return INVALID_HANDLE_VALUE;
+    DIR* dir = ::opendir((config.root + path).c_str());
+    if (!dir)
+        return INVALID_HANDLE_VALUE;
+    auto* search = new Search;
+    while (const dirent* entry = ::readdir(dir))
+        search->names.push_back(entry->d_name);
+    ::closedir(dir);
+    std::sort(search->names.begin(), search->names.end());
+    search->names.insert(search->names.end(), config.injected.begin(), config.injected.end());
+    Fill(data, search->names[search->next++]);
+    return search;
+}
+
+TEST_EXPORT BOOL FsFindNext(HANDLE handle, WIN32_FIND_DATAA* data) {
+    auto* search = static_cast<Search*>(handle);
+    if (config.endless) {
+        Fill(data, "again.deb");
+        return 1;
+    }
+    if (search->next >= search->names.size())
+        return 0;
+    Fill(data, search->names[search->next++]);
+    return 1;
+}
+
+TEST_EXPORT int FsFindClose(HANDLE handle) {
+    Log("FsFindClose");
+    delete static_cast<Search*>(handle);
+    return 0;
+}
+
+TEST_EXPORT int FsGetFile(char* remote, char* local, int flags, RemoteInfoStruct*) {
+    Log(std::string("FsGetFile ") + remote + " " + local + " " + std::to_string(flags));
+    if (config.getFails.count(LastName(remote)))
+        return FS_FILE_READERROR;
+    return CopyFile(config.root + remote, local) ? FS_FILE_OK : FS_FILE_NOTFOUND;
+}
+
+TEST_EXPORT int FsPutFile(char* local, char* remote, int flags) {
+    Log(std::string("FsPutFile ") + local + " " + remote + " " + std::to_string(flags));
+    if (config.putFails.count(LastName(remote)))
+        return FS_FILE_WRITEERROR;
+    return CopyFile(local, config.root + remote) ? FS_FILE_OK : FS_FILE_NOTFOUND;
+}
+
+#ifndef TEST_PLUGIN_WITHOUT_DELETE
+TEST_EXPORT BOOL FsDeleteFile(char* remote) {
+    Log(std::string("FsDeleteFile ") + remote);
+    if (config.delRefused.count(LastName(remote)))
+        return 0;
+    return ::unlink((config.root + remote).c_str()) == 0;
+}
+#endif
