@@ -163,10 +163,12 @@ struct TDecompressResult {
     QString Text() const;
 };
 
-// Decompresses In into Out. Concatenated streams are read as one (as the
-// command-line tools do). An empty input gives an empty output and Ok.
-// Anything that is not a complete, valid stream fails; bytes after the last
-// stream that do not start another one are ignored.
+// Decompresses In into Out. Concatenated streams (frames) are read as one,
+// and what follows the last one is judged as the command-line tools judge it
+// (bzip2 ignores trailing bytes that do not start a stream, xz and zstd
+// refuse them). An empty input gives an empty output and Ok. Anything that is
+// not a complete, valid stream fails. xz streams that need more than 1 GiB of
+// memory to decode are refused (NoMemory).
 TDecompressResult UncompressStream(TCompression kind, QIODevice& in, QIODevice& out,
                                    std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
 

@@ -1,0 +1,435 @@
+#include "sources/FileTools.h"
+
+#include "app/LongOperation.h"
+#include "sources/FileToolsIo.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace FileTools {
+
+namespace {
+
+// Blocks of compressed input read at a time.
+constexpr std::size_t InputBlock = std::size_t(1) << 20;
+// Blocks of decompressed output handed to the writer.
+constexpr std::size_t OutputBlock = std::size_t(1) << 20;
+// The most memory an xz stream may ask for: xz -9 needs 65 MiB, so this
+// only stops archives made to exhaust the machine.
+constexpr std::uint64_t XzMemoryLimit = std::uint64_t(1) << 30;
+// libbz2 has no code of its own for a stream cut short in BZ2_bzDecompress;
+// its file interface reports it as BZ_UNEXPECTED_EOF.
+constexpr int Bzip2Truncated = BZ_UNEXPECTED_EOF;
+
+// One library's streaming decoder behind one shape: Decode consumes from in
+// and produces into out, both advanced in place.
+struct TStep {
+    enum Kind { More, StreamEnd, Failed } kind = More;
+    TDecompressStatus status = TDecompressStatus::Ok;
+    int code = 0;
+};
+
+class TBzip2Decoder {
+public:
+    ~TBzip2Decoder() { End(); }
+    TStep Begin() {
+        End();
+        std::memset(&stream_, 0, sizeof stream_);
+        const int rc = BZ2_bzDecompressInit(&stream_, 0, 0);
+        if (rc != BZ_OK)
+            return {TStep::Failed, TDecompressStatus::NoMemory, rc};
+        open_ = true;
+        return {};
+    }
+    TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft) {
+        stream_.next_in = const_cast<char*>(in);
+        stream_.avail_in = Clamp(inLeft);
+        stream_.next_out = out;
+        stream_.avail_out = Clamp(outLeft);
+        const unsigned inBefore = stream_.avail_in;
+        const unsigned outBefore = stream_.avail_out;
+        const int rc = BZ2_bzDecompress(&stream_);
+        Advance(in, inLeft, inBefore - stream_.avail_in);
+        Advance(out, outLeft, outBefore - stream_.avail_out);
+        if (rc == BZ_STREAM_END)
+            return {TStep::StreamEnd};
+        if (rc == BZ_OK)
+            return {};
+        if (rc == BZ_MEM_ERROR)
+            return {TStep::Failed, TDecompressStatus::NoMemory, rc};
+        return {TStep::Failed, TDecompressStatus::DataError, rc};
+    }
+    TStep AtEnd() const { return {TStep::Failed, TDecompressStatus::Truncated, Bzip2Truncated}; }
+    // After a stream, bytes that do not begin another one are ignored, as
+    // the command-line tool does.
+    static bool StartsStream(const char* in) { return std::memcmp(in, "BZh", 3) == 0; }
+
+private:
+    static unsigned Clamp(std::size_t n) { return unsigned(std::min<std::size_t>(n, 1u << 30)); }
+    template <typename P> static void Advance(P*& p, std::size_t& left, std::size_t n) {
+        p += n;
+        left -= n;
+    }
+    void End() {
+        if (open_)
+            BZ2_bzDecompressEnd(&stream_);
+        open_ = false;
+    }
+    bz_stream stream_{};
+    bool open_ = false;
+};
+
+class TXzDecoder {
+public:
+    ~TXzDecoder() { lzma_end(&stream_); }
+    TStep Begin() {
+        lzma_end(&stream_);
+        stream_ = LZMA_STREAM_INIT;
+        const lzma_ret rc = lzma_stream_decoder(&stream_, XzMemoryLimit, LZMA_CONCATENATED);
+        if (rc != LZMA_OK)
+            return {TStep::Failed, TDecompressStatus::NoMemory, int(rc)};
+        return {};
+    }
+    TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft,
+                 bool inputEnded) {
+        stream_.next_in = reinterpret_cast<const std::uint8_t*>(in);
+        stream_.avail_in = inLeft;
+        stream_.next_out = reinterpret_cast<std::uint8_t*>(out);
+        stream_.avail_out = outLeft;
+        const lzma_ret rc = lzma_code(&stream_, inputEnded ? LZMA_FINISH : LZMA_RUN);
+        in += inLeft - stream_.avail_in;
+        inLeft = stream_.avail_in;
+        out += outLeft - stream_.avail_out;
+        outLeft = stream_.avail_out;
+        switch (rc) {
+        case LZMA_OK:
+            return {};
+        case LZMA_STREAM_END:
+            return {TStep::StreamEnd};
+        case LZMA_BUF_ERROR:
+            // No progress possible: with LZMA_FINISH, the input ended inside a stream.
+            return {TStep::Failed, TDecompressStatus::Truncated, int(rc)};
+        case LZMA_MEM_ERROR:
+        case LZMA_MEMLIMIT_ERROR:
+            return {TStep::Failed, TDecompressStatus::NoMemory, int(rc)};
+        default:
+            return {TStep::Failed, TDecompressStatus::DataError, int(rc)};
+        }
+    }
+
+private:
+    lzma_stream stream_ = LZMA_STREAM_INIT;
+};
+
+class TZstdDecoder {
+public:
+    TZstdDecoder() : stream_(ZSTD_createDStream()) {}
+    ~TZstdDecoder() { ZSTD_freeDStream(stream_); }
+    TStep Begin() {
+        if (!stream_)
+            return {TStep::Failed, TDecompressStatus::NoMemory, 0};
+        ZSTD_DCtx_reset(stream_, ZSTD_reset_session_only);
+        pending_ = 0;
+        return {};
+    }
+    TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft) {
+        ZSTD_inBuffer input{in, inLeft, 0};
+        ZSTD_outBuffer output{out, outLeft, 0};
+        const std::size_t rc = ZSTD_decompressStream(stream_, &output, &input);
+        in += input.pos;
+        inLeft -= input.pos;
+        out += output.pos;
+        outLeft -= output.pos;
+        if (ZSTD_isError(rc)) {
+            const ZSTD_ErrorCode code = ZSTD_getErrorCode(rc);
+            const bool memory = code == ZSTD_error_memory_allocation ||
+                                code == ZSTD_error_frameParameter_windowTooLarge;
+            return {TStep::Failed,
+                    memory ? TDecompressStatus::NoMemory : TDecompressStatus::DataError, int(code)};
+        }
+        // 0: a frame has just ended and everything of it has been flushed.
+        // Frames that follow are decoded by the same stream. A call without
+        // progress after a frame asks for the next frame's header: it says
+        // nothing about whether the last one was complete.
+        if (input.pos > 0 || output.pos > 0)
+            pending_ = rc;
+        return {};
+    }
+    // The input ends: complete only when the last frame was.
+    bool Complete() const { return pending_ == 0; }
+
+private:
+    ZSTD_DStream* stream_;
+    std::size_t pending_ = 0;
+};
+
+} // namespace
+
+QString TDecompressResult::Text() const {
+    switch (status) {
+    case TDecompressStatus::Ok:
+        return {};
+    case TDecompressStatus::InputFailed:
+        return QStringLiteral("не удалось прочитать сжатый файл");
+    case TDecompressStatus::OutputFailed:
+        return QStringLiteral("не удалось записать распакованный файл");
+    case TDecompressStatus::TooLarge:
+        return QStringLiteral("распакованный файл слишком велик");
+    default:
+        return QStringLiteral("error %1").arg(code);
+    }
+}
+
+namespace {
+
+// The decoding loop shared by the three formats, from a byte source into a
+// sink that lends out its buffers.
+TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out,
+                             std::uint64_t maxOutput) {
+    TDecompressResult result;
+    char* block = nullptr;
+    std::size_t blockSize = 0, blockUsed = 0;
+    auto flush = [&]() -> bool {
+        if (block && blockUsed > 0 && !out.Commit(blockUsed))
+            return false;
+        block = nullptr;
+        blockUsed = 0;
+        return true;
+    };
+    // What was decoded before a failure still goes out: a device then holds
+    // everything up to the fault (a file sink drops it all anyway).
+    auto fail = [&](TDecompressStatus status, int code) {
+        if (status != TDecompressStatus::OutputFailed)
+            flush();
+        result.status = status;
+        result.code = code;
+        return result;
+    };
+    TBzip2Decoder bzip2;
+    TXzDecoder xz;
+    TZstdDecoder zstd;
+    TStep step;
+    switch (kind) {
+    case TCompression::Bzip2:
+        step = bzip2.Begin();
+        break;
+    case TCompression::Xz:
+        step = xz.Begin();
+        break;
+    case TCompression::Zstd:
+        step = zstd.Begin();
+        break;
+    }
+    if (step.kind == TStep::Failed)
+        return fail(step.status, step.code);
+
+    std::unique_ptr<char[]> inBuffer(new char[InputBlock]);
+    const char* inPos = inBuffer.get();
+    std::size_t inLeft = 0;
+    bool inputEnded = false;
+    bool anyInput = false;
+    bool inStream = true; // inside a stream that has not ended yet
+
+    for (;;) {
+        if (inLeft == 0 && !inputEnded) {
+            const std::int64_t n = in.Read(inBuffer.get(), InputBlock);
+            if (n < 0)
+                return fail(TDecompressStatus::InputFailed, 0);
+            if (n == 0)
+                inputEnded = true;
+            inPos = inBuffer.get();
+            inLeft = std::size_t(n);
+            anyInput = anyInput || n > 0;
+        }
+        if (!anyInput && inputEnded)
+            break; // an empty input: an empty output
+        if (!inStream) {
+            // Between streams (bzip2 only: the other decoders read
+            // concatenated streams themselves).
+            if (inLeft < 3 && inputEnded)
+                break; // too short to be a stream: trailing bytes, ignored
+            if (inLeft < 3) {
+                // Too few bytes to tell; move them to the front and read on.
+                std::memmove(inBuffer.get(), inPos, inLeft);
+                const std::int64_t n = in.Read(inBuffer.get() + inLeft, InputBlock - inLeft);
+                if (n < 0)
+                    return fail(TDecompressStatus::InputFailed, 0);
+                inPos = inBuffer.get();
+                inLeft += std::size_t(n);
+                if (n == 0)
+                    inputEnded = true;
+                continue;
+            }
+            if (!TBzip2Decoder::StartsStream(inPos))
+                break;
+            step = bzip2.Begin();
+            if (step.kind == TStep::Failed)
+                return fail(step.status, step.code);
+            inStream = true;
+        }
+        if (!block) {
+            block = out.Buffer(blockSize);
+            if (!block)
+                return fail(TDecompressStatus::OutputFailed, 0);
+        }
+        char* outPos = block + blockUsed;
+        std::size_t outLeft = blockSize - blockUsed;
+        switch (kind) {
+        case TCompression::Bzip2:
+            step = bzip2.Decode(inPos, inLeft, outPos, outLeft);
+            break;
+        case TCompression::Xz:
+            step = xz.Decode(inPos, inLeft, outPos, outLeft, inputEnded);
+            break;
+        case TCompression::Zstd:
+            step = zstd.Decode(inPos, inLeft, outPos, outLeft);
+            break;
+        }
+        const std::size_t produced = blockSize - blockUsed - outLeft;
+        if (produced > 0) {
+            if (result.written + produced > maxOutput)
+                return fail(TDecompressStatus::TooLarge, 0);
+            result.written += produced;
+            blockUsed += produced;
+        }
+        if (step.kind == TStep::Failed)
+            return fail(step.status, step.code);
+        if (blockUsed == blockSize && !flush())
+            return fail(TDecompressStatus::OutputFailed, 0);
+        if (step.kind == TStep::StreamEnd) {
+            if (kind != TCompression::Bzip2)
+                break; // xz reads on by itself; it ends after the last stream
+            inStream = false;
+            continue;
+        }
+        if (inputEnded && inLeft == 0 && produced == 0 && outLeft > 0) {
+            // Nothing more will come: the stream was cut short, unless a
+            // zstd frame had just ended.
+            if (kind == TCompression::Zstd && zstd.Complete())
+                break;
+            if (kind == TCompression::Bzip2)
+                return fail(TDecompressStatus::Truncated, bzip2.AtEnd().code);
+            if (kind == TCompression::Zstd)
+                return fail(TDecompressStatus::Truncated, int(ZSTD_error_srcSize_wrong));
+            // xz reports the cut itself (LZMA_BUF_ERROR); loop once more.
+        }
+    }
+    if (!flush())
+        return fail(TDecompressStatus::OutputFailed, 0);
+    return result;
+}
+
+} // namespace
+
+TDecompressResult UncompressStream(TCompression kind, QIODevice& in, QIODevice& out,
+                                   std::uint64_t maxOutput) {
+    TDeviceSource source(in);
+    TDeviceSink sink(out, OutputBlock);
+    return Decompress(kind, source, sink, maxOutput);
+}
+
+TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const QString& outFile,
+                                 std::uint64_t maxOutput) {
+    TDecompressResult result;
+    TFileSource source;
+    if (!source.Open(inFile)) {
+        result.status = TDecompressStatus::InputFailed;
+        return result;
+    }
+    TAtomicFileSink sink(outFile, OutputBlock);
+    if (!sink.Open()) {
+        result.status = TDecompressStatus::OutputFailed;
+        return result;
+    }
+    result = Decompress(kind, source, sink, maxOutput);
+    if (!result.Ok()) {
+        sink.Abort();
+        return result;
+    }
+    if (!sink.Finish())
+        result.status = TDecompressStatus::OutputFailed;
+    return result;
+}
+
+TDecompressResult UncompressFileOffThread(TCompression kind, const QString& inFile,
+                                          const QString& outFile, std::uint64_t maxOutput) {
+    return LongOperation::RunOffThread(
+        [&] { return UncompressFile(kind, inFile, outFile, maxOutput); });
+}
+
+TDecompressResult DoUncompress(const QString& inFile, const QString& outFile,
+                               std::uint64_t maxOutput) {
+    return UncompressFile(TCompression::Bzip2, inFile, outFile, maxOutput);
+}
+
+TDecompressResult DoUncompressStream(QIODevice& in, QIODevice& out, std::uint64_t maxOutput) {
+    return UncompressStream(TCompression::Bzip2, in, out, maxOutput);
+}
+
+} // namespace FileTools
+
+// ---------------------------------------------------------------------------
+
+TCopyThread::TCopyThread(QThread::Priority priority, QObject* parent)
+    : QObject(parent), priority_(priority) {}
+
+TCopyThread::~TCopyThread() {
+    Join();
+}
+
+void TCopyThread::Start() {
+    if (thread_)
+        return;
+    thread_.reset(QThread::create([this] {
+        Execute();
+        // The hand-off: the flag is set and the signal sent on the creating
+        // thread. If the worker object is gone by then, the event goes with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                terminated_ = true;
+                emit finished();
+            },
+            Qt::QueuedConnection);
+    }));
+    thread_->start(priority_);
+}
+
+void TCopyThread::Join() {
+    if (thread_)
+        thread_->wait();
+}
+
+void TCopyThread::WaitFor() {
+    if (!thread_)
+        return;
+    LongOperation::WaitUntil([this] { return terminated_; });
+}
+
+TGUnZipThread::TGUnZipThread(QString sourceFile, QString destFolder, bool createSuspended,
+                             std::size_t bufferSize, QThread::Priority priority,
+                             QStringList acceptedNames, std::uint64_t maxOutput, QObject* parent)
+    : TCopyThread(priority, parent), sourceFile_(std::move(sourceFile)),
+      destFolder_(std::move(destFolder)), bufferSize_(bufferSize),
+      acceptedNames_(std::move(acceptedNames)), maxOutput_(maxOutput) {
+    if (!createSuspended)
+        Start();
+}
+
+TGUnZipThread::~TGUnZipThread() {
+    Join();
+}
+
+void TGUnZipThread::Execute() {
+    result_ =
+        FileTools::GUnZipFile(sourceFile_, destFolder_, bufferSize_, acceptedNames_, maxOutput_);
+}

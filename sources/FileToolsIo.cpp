@@ -1,0 +1,170 @@
+#include "sources/FileToolsIo.h"
+
+#include <QFile>
+#include <QIODevice>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace FileTools {
+
+// Blocks in flight between the decoder and the writer: one being filled,
+// one being written, one spare so that neither side waits on a short hiccup.
+constexpr int SinkBlocks = 3;
+
+TFileSource::~TFileSource() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool TFileSource::Open(const QString& path) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    const QByteArray native = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    if (::fstat(fd, &info_) != 0 || !S_ISREG(info_.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    fd_ = fd;
+    return true;
+}
+
+std::int64_t TFileSource::Read(char* data, std::size_t size) {
+    if (fd_ < 0)
+        return -1;
+    for (;;) {
+        const ssize_t n = ::read(fd_, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n;
+    }
+}
+
+bool TFileSource::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (fd_ >= 0 && done < size) {
+        const ssize_t n = ::pread(fd_, data + done, size - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += std::size_t(n);
+    }
+    return fd_ >= 0;
+}
+
+std::int64_t TDeviceSource::Read(char* data, std::size_t size) {
+    return device_.read(data, qint64(size));
+}
+
+TDeviceSink::TDeviceSink(QIODevice& device, std::size_t blockSize)
+    : device_(device), buffer_(blockSize) {}
+
+char* TDeviceSink::Buffer(std::size_t& size) {
+    size = buffer_.size();
+    return buffer_.data();
+}
+
+bool TDeviceSink::Commit(std::size_t used) {
+    return device_.write(buffer_.data(), qint64(used)) == qint64(used);
+}
+
+TAtomicFileSink::TAtomicFileSink(QString target, std::size_t blockSize)
+    : file_(std::move(target)), blockSize_(blockSize) {}
+
+TAtomicFileSink::~TAtomicFileSink() {
+    Abort();
+}
+
+bool TAtomicFileSink::Open() {
+    if (!file_.Open())
+        return false;
+    for (int i = 0; i < SinkBlocks; ++i) {
+        blocks_.emplace_back(new char[blockSize_]);
+        free_.push_back(blocks_.back().get());
+    }
+    writer_ = std::thread([this] { Run(); });
+    return true;
+}
+
+char* TAtomicFileSink::Buffer(std::size_t& size) {
+    std::unique_lock lock(mutex_);
+    if (!current_) {
+        changed_.wait(lock, [this] { return !free_.empty() || failed_; });
+        if (failed_)
+            return nullptr;
+        current_ = free_.back();
+        free_.pop_back();
+    }
+    size = blockSize_;
+    return current_;
+}
+
+bool TAtomicFileSink::Commit(std::size_t used) {
+    std::lock_guard lock(mutex_);
+    if (failed_ || !current_)
+        return false;
+    queue_.emplace_back(current_, used);
+    current_ = nullptr;
+    changed_.notify_all();
+    return true;
+}
+
+void TAtomicFileSink::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
+        if (queue_.empty())
+            return;
+        const auto [block, used] = queue_.front();
+        queue_.pop_front();
+        const bool skip = failed_;
+        lock.unlock();
+        const bool ok = skip || file_.Write(block, used);
+        lock.lock();
+        if (!ok)
+            failed_ = true;
+        free_.push_back(block);
+        changed_.notify_all();
+    }
+}
+
+void TAtomicFileSink::StopWriter() {
+    if (!writer_.joinable())
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        changed_.notify_all();
+    }
+    writer_.join();
+}
+
+bool TAtomicFileSink::Finish() {
+    StopWriter();
+    if (failed_ || !file_.Commit()) {
+        Abort();
+        return false;
+    }
+    return true;
+}
+
+void TAtomicFileSink::Abort() {
+    {
+        std::lock_guard lock(mutex_);
+        failed_ = true; // the writer drops what is still queued
+    }
+    StopWriter();
+    file_.Abort();
+}
+
+} // namespace FileTools

@@ -1,0 +1,116 @@
+#pragma once
+
+// Byte sources and block sinks of the decompressors; used only inside FileTools.
+
+#include "app/SafeFiles.h"
+
+#include <QString>
+
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+class QIODevice;
+
+namespace FileTools {
+
+class TByteSource {
+public:
+    virtual ~TByteSource() = default;
+    // Up to size bytes; 0 at the end, -1 on a read error.
+    virtual std::int64_t Read(char* data, std::size_t size) = 0;
+};
+
+// A regular file read straight into the caller's buffer. The open never
+// blocks (a FIFO fails at once) and anything but a regular file is refused.
+class TFileSource final : public TByteSource {
+public:
+    TFileSource() = default;
+    ~TFileSource() override;
+    TFileSource(const TFileSource&) = delete;
+    TFileSource& operator=(const TFileSource&) = delete;
+
+    bool Open(const QString& path);
+    std::int64_t Read(char* data, std::size_t size) override;
+    // Exactly size bytes at offset, or false.
+    bool ReadAt(std::uint64_t offset, char* data, std::size_t size);
+    // The file's status as it was opened.
+    const struct stat& Info() const { return info_; }
+
+private:
+    int fd_ = -1;
+    struct stat info_ {};
+};
+
+class TDeviceSource final : public TByteSource {
+public:
+    explicit TDeviceSource(QIODevice& device) : device_(device) {}
+    std::int64_t Read(char* data, std::size_t size) override;
+
+private:
+    QIODevice& device_;
+};
+
+// Output in blocks the sink lends: Buffer gives one to fill (nullptr when the
+// output has failed), Commit hands over its first used bytes.
+class TBlockSink {
+public:
+    virtual ~TBlockSink() = default;
+    virtual char* Buffer(std::size_t& size) = 0;
+    virtual bool Commit(std::size_t used) = 0;
+};
+
+class TDeviceSink final : public TBlockSink {
+public:
+    TDeviceSink(QIODevice& device, std::size_t blockSize);
+    char* Buffer(std::size_t& size) override;
+    bool Commit(std::size_t used) override;
+
+private:
+    QIODevice& device_;
+    std::vector<char> buffer_;
+};
+
+// Writes a file through SafeFiles::TAtomicFile on a thread of its own, so that
+// decompressing the next block overlaps writing the last one.
+class TAtomicFileSink final : public TBlockSink {
+public:
+    TAtomicFileSink(QString target, std::size_t blockSize);
+    ~TAtomicFileSink() override;
+    TAtomicFileSink(const TAtomicFileSink&) = delete;
+    TAtomicFileSink& operator=(const TAtomicFileSink&) = delete;
+
+    bool Open();
+    char* Buffer(std::size_t& size) override;
+    bool Commit(std::size_t used) override;
+    // Writes what is left and replaces the target; false when anything failed.
+    bool Finish();
+    // Drops everything; the target stays as it was.
+    void Abort();
+
+private:
+    void Run();
+    void StopWriter();
+
+    SafeFiles::TAtomicFile file_;
+    std::size_t blockSize_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<char*> free_;
+    std::deque<std::pair<char*, std::size_t>> queue_;
+    char* current_ = nullptr;
+    bool closing_ = false;
+    bool failed_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread writer_;
+};
+
+} // namespace FileTools

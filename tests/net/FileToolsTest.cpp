@@ -1,0 +1,557 @@
+// The decompressors: gzip through its header, trailer, stored name and worker
+// thread; bzip2, xz and zstd through whole, corrupt and cut-short streams. Every
+// failure must leave the previous output file as it was.
+
+#include "sources/FileTools.h"
+#include "support/Files.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <bzlib.h>
+#include <gtest/gtest.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <sys/stat.h>
+
+using namespace FileTools;
+using TestFiles::ReadBytes;
+using TestFiles::WriteBytes;
+
+namespace {
+
+const QByteArray Missing = "<missing>";
+
+QByteArray SampleText(int stanzas = 2000) {
+    QByteArray text;
+    for (int i = 0; i < stanzas; ++i)
+        text += "Package: com.example.p" + QByteArray::number(i) + "\nVersion: 1." +
+                QByteArray::number(i % 7) + "\nSection: Tweaks\n\n";
+    return text;
+}
+
+void PutLe32(QByteArray& out, quint32 v) {
+    for (int i = 0; i < 4; ++i)
+        out += char((v >> (8 * i)) & 0xFF);
+}
+
+QByteArray RawDeflate(const QByteArray& data) {
+    z_stream zs{};
+    deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&zs, uLong(data.size()))), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = uInt(data.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+    out.resize(int(zs.total_out));
+    deflateEnd(&zs);
+    return out;
+}
+
+struct GzipParts {
+    QByteArray extra;       // FEXTRA when not null
+    QByteArray name;        // FNAME when not null (the 0 is added)
+    QByteArray comment;     // FCOMMENT when not null
+    bool headerCrc = false; // FHCRC
+    qint64 crcDelta = 0;    // added to the trailer's CRC
+    qint64 sizeDelta = 0;   // added to the trailer's size
+};
+
+QByteArray Gzip(const QByteArray& data, const GzipParts& p = {}) {
+    QByteArray out("\x1F\x8B\x08", 3);
+    char flags = 0;
+    flags |= p.headerCrc ? GzipFlagHeaderCrc : 0;
+    flags |= !p.extra.isNull() ? GzipFlagExtra : 0;
+    flags |= !p.name.isNull() ? GzipFlagName : 0;
+    flags |= !p.comment.isNull() ? GzipFlagComment : 0;
+    out += flags;
+    PutLe32(out, 0);
+    out += QByteArray("\x00\x03", 2);
+    if (!p.extra.isNull()) {
+        out += char(p.extra.size() & 0xFF);
+        out += char(p.extra.size() >> 8);
+        out += p.extra;
+    }
+    if (!p.name.isNull())
+        out += p.name + '\0';
+    if (!p.comment.isNull())
+        out += p.comment + '\0';
+    if (p.headerCrc)
+        out += QByteArray("\xAB\xCD", 2); // skipped, not checked
+    out += RawDeflate(data);
+    const quint32 crc =
+        quint32(crc32(0, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));
+    PutLe32(out, quint32(crc + p.crcDelta));
+    PutLe32(out, quint32(data.size() + p.sizeDelta));
+    return out;
+}
+
+QByteArray Compress(TCompression kind, const QByteArray& data) {
+    QByteArray out(data.size() + data.size() / 2 + 1024, '\0');
+    switch (kind) {
+    case TCompression::Bzip2: {
+        unsigned size = unsigned(out.size());
+        EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(data.data()),
+                                           unsigned(data.size()), 9, 0, 0),
+                  BZ_OK);
+        out.resize(int(size));
+        break;
+    }
+    case TCompression::Xz: {
+        size_t pos = 0;
+        EXPECT_EQ(lzma_easy_buffer_encode(
+                      6, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const uint8_t*>(data.data()),
+                      size_t(data.size()), reinterpret_cast<uint8_t*>(out.data()), &pos,
+                      size_t(out.size())),
+                  LZMA_OK);
+        out.resize(int(pos));
+        break;
+    }
+    case TCompression::Zstd: {
+        // With the content checksum, as the command-line tool writes it.
+        ZSTD_CCtx* cctx = ZSTD_createCCtx();
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1);
+        const size_t n =
+            ZSTD_compress2(cctx, out.data(), size_t(out.size()), data.data(), size_t(data.size()));
+        ZSTD_freeCCtx(cctx);
+        EXPECT_FALSE(ZSTD_isError(n));
+        out.resize(int(n));
+        break;
+    }
+    }
+    return out;
+}
+
+class FileToolsTest : public ::testing::Test {
+protected:
+    QString Path(const QString& name) const { return dir.filePath(name); }
+    QStringList Entries() const {
+        return QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    QTemporaryDir dir;
+};
+
+// ---------------------------------------------------------------------------
+// gzip header
+
+TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
+    GzipParts parts;
+    parts.extra = QByteArray(300, 'x');
+    parts.name = "Packages";
+    parts.comment = "made by hand";
+    parts.headerCrc = true;
+    const QByteArray file = Gzip("data", parts);
+    const std::size_t expectedLength = 10 + 2 + 300 + 9 + 13 + 2;
+
+    TGzipHeader whole;
+    ASSERT_EQ(ReadGzipHeader(std::string_view(file.data(), std::size_t(file.size())), whole),
+              TGzipHeaderStatus::Complete);
+    EXPECT_EQ(whole.length, expectedLength);
+    EXPECT_EQ(whole.storedName, "Packages");
+    EXPECT_EQ(whole.flags, GzipFlagExtra | GzipFlagName | GzipFlagComment | GzipFlagHeaderCrc);
+
+    // Every split point, including inside the extra length and the header CRC.
+    for (std::size_t cut = 0; cut <= expectedLength; ++cut) {
+        TGzipHeaderReader reader;
+        const std::size_t first = reader.Feed(std::string_view(file.data(), cut));
+        EXPECT_EQ(first, cut);
+        const std::size_t second =
+            reader.Feed(std::string_view(file.data() + cut, std::size_t(file.size()) - cut));
+        ASSERT_EQ(reader.Status(), TGzipHeaderStatus::Complete) << cut;
+        EXPECT_EQ(first + second, expectedLength) << cut;
+        EXPECT_EQ(reader.Header().storedName, "Packages") << cut;
+    }
+
+    // Cut anywhere inside the header: more is needed; a wrong magic is seen at once.
+    TGzipHeader h;
+    EXPECT_EQ(ReadGzipHeader(std::string_view(file.data(), expectedLength - 1), h),
+              TGzipHeaderStatus::NeedMore);
+    EXPECT_EQ(ReadGzipHeader("\x1F", h), TGzipHeaderStatus::NeedMore);
+    EXPECT_EQ(ReadGzipHeader("\x1E", h), TGzipHeaderStatus::NotGzip);
+    EXPECT_EQ(ReadGzipHeader("\x1F\x8C", h), TGzipHeaderStatus::NotGzip);
+}
+
+TEST(GzipHeaderTest, OverlongNameIsKeptOutButSkipped) {
+    GzipParts parts;
+    parts.name = QByteArray(int(MaxStoredNameLength) + 1, 'n');
+    const QByteArray file = Gzip("x", parts);
+    TGzipHeader h;
+    ASSERT_EQ(ReadGzipHeader(std::string_view(file.data(), std::size_t(file.size())), h),
+              TGzipHeaderStatus::Complete);
+    EXPECT_TRUE(h.nameTooLong);
+    EXPECT_TRUE(h.storedName.empty());
+    EXPECT_EQ(h.length, 10 + MaxStoredNameLength + 2);
+}
+
+// ---------------------------------------------------------------------------
+// gzip files
+
+TEST_F(FileToolsTest, GzipStoredNameIsUsedOnlyWhenPlain) {
+    struct Case {
+        QByteArray stored; // null: no name flag
+        QString expected;
+    };
+    const Case cases[] = {
+        {QByteArray(), "download.txt"},
+        {"Packages", "Packages"},
+        {"", "download.txt"},
+        {".", "download.txt"},
+        {"..", "download.txt"},
+        {"../x", "download.txt"},
+        {"a/b", "download.txt"},
+        {"a\\b", "download.txt"},
+        {"/etc/passwd", "download.txt"},
+        {QByteArray(300, 'n'), "download.txt"},
+    };
+    const QByteArray text = SampleText(50);
+    QDir(dir.path()).mkdir("work");
+    const QString work = Path("work");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored.toStdString());
+        GzipParts parts;
+        parts.name = c.stored;
+        WriteBytes(work + "/download.txt.gz", Gzip(text, parts));
+        const TGUnZipResult r = GUnZipFile(work + "/download.txt.gz", work);
+        EXPECT_EQ(r.outcome, TGUnZipOutcome::Ok);
+        EXPECT_EQ(r.outputPath, work + "/" + c.expected);
+        EXPECT_EQ(ReadBytes(work + "/" + c.expected), text);
+        QStringList expected{"download.txt.gz", c.expected};
+        expected.sort();
+        EXPECT_EQ(QDir(work).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+        QFile::remove(work + "/" + c.expected);
+    }
+    // Nothing escaped the working folder.
+    EXPECT_EQ(Entries(), QStringList{"work"});
+}
+
+TEST_F(FileToolsTest, GzipNameOutsideTheAcceptedOnesIsRefusedAndTouchesNothing) {
+    const QByteArray settings = "[Settings]\nRefresh=1\n";
+    WriteBytes(Path("orvia.ini"), settings);
+    GzipParts parts;
+    parts.name = "orvia.ini";
+    WriteBytes(Path("download.txt.gz"), Gzip(SampleText(10), parts));
+    const QStringList accepted{"download.txt", "Packages"};
+
+    const TGUnZipResult r = GUnZipFile(Path("download.txt.gz"), dir.path(), 4096, accepted);
+    EXPECT_EQ(r.outcome, TGUnZipOutcome::NameRefused);
+    EXPECT_EQ(ReadBytes(Path("orvia.ini")), settings);
+    EXPECT_EQ(Entries(), (QStringList{"download.txt.gz", "orvia.ini"}));
+
+    // A hostile name is ignored before the list is consulted: the output is
+    // named from the source, which is always allowed.
+    parts.name = "../orvia.ini";
+    WriteBytes(Path("download.txt.gz"), Gzip("abc", parts));
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), 4096, accepted).outcome,
+              TGUnZipOutcome::Ok);
+    EXPECT_EQ(ReadBytes(Path("download.txt")), "abc");
+}
+
+TEST_F(FileToolsTest, GzipFailuresLeaveThePreviousOutputAsItWas) {
+    const QByteArray text = SampleText();
+    const QByteArray good = Gzip(text);
+    const int dataStart = 10;
+    QByteArray corrupt = good;
+    for (int i = dataStart + 20; i < dataStart + 60; ++i)
+        corrupt[i] = char(corrupt[i] ^ 0x5A);
+    QByteArray notGzip = good;
+    notGzip[1] = 'x';
+    GzipParts badCrc, badSize, longHeader;
+    badCrc.crcDelta = 1;
+    badSize.sizeDelta = -1;
+    longHeader.comment = QByteArray(100, 'c');
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        TGUnZipOutcome outcome;
+    };
+    const Case cases[] = {
+        {"empty file", QByteArray(), TGUnZipOutcome::NotGzip},
+        {"one magic byte", QByteArray("\x1F"), TGUnZipOutcome::NotGzip},
+        {"no magic", notGzip, TGUnZipOutcome::NotGzip},
+        {"plain text", SampleText(20), TGUnZipOutcome::NotGzip},
+        {"header cut short", Gzip(text, longHeader).left(60), TGUnZipOutcome::InflateError},
+        {"corrupt deflate data", corrupt, TGUnZipOutcome::InflateError},
+        {"cut in the data", good.left(good.size() / 2), TGUnZipOutcome::InflateError},
+        {"cut in the trailer", good.left(good.size() - 3), TGUnZipOutcome::InflateError},
+        {"trailer CRC wrong", Gzip(text, badCrc), TGUnZipOutcome::TrailerMismatch},
+        {"trailer size wrong", Gzip(text, badSize), TGUnZipOutcome::TrailerMismatch},
+    };
+    const QByteArray previous = "previous index\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(Path("download.txt"), previous);
+        WriteBytes(Path("download.txt.gz"), c.bytes);
+        const TGUnZipResult r = GUnZipFile(Path("download.txt.gz"), dir.path());
+        EXPECT_EQ(r.outcome, c.outcome);
+        EXPECT_EQ(ReadBytes(Path("download.txt")), previous);
+        EXPECT_EQ(Entries(), (QStringList{"download.txt", "download.txt.gz"}));
+    }
+}
+
+TEST_F(FileToolsTest, GzipNothingToDoIsNotSuccess) {
+    EXPECT_EQ(GUnZipFile(Path("absent.gz"), dir.path()).outcome, TGUnZipOutcome::NoSource);
+    WriteBytes(Path("download.txt.gz"), Gzip("abc"));
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), QString()).outcome, TGUnZipOutcome::NoSource);
+    EXPECT_EQ(GUnZipFile(dir.path(), dir.path()).outcome, TGUnZipOutcome::NoSource);
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), Path("no/such/folder")).outcome,
+              TGUnZipOutcome::CreateFailed);
+    EXPECT_EQ(Entries(), QStringList{"download.txt.gz"});
+}
+
+TEST_F(FileToolsTest, GzipFirstMemberOnlyInSmallBlocks) {
+    const QByteArray first = SampleText(300), second = "second member\n";
+    WriteBytes(Path("download.txt.gz"), Gzip(first) + Gzip(second));
+    // A tiny block size makes the output pass through many blocks.
+    const TGUnZipResult r = GUnZipFile(Path("download.txt.gz"), dir.path(), 7);
+    EXPECT_EQ(r.outcome, TGUnZipOutcome::Ok);
+    EXPECT_EQ(r.bytesWritten, quint64(first.size()));
+    EXPECT_EQ(ReadBytes(Path("download.txt")), first);
+}
+
+TEST_F(FileToolsTest, GzipOutputTakesTheSourceTimeAndPermissions) {
+    WriteBytes(Path("download.txt.gz"), Gzip("abc"));
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(1262304000); // 2010-01-01
+    {
+        QFile src(Path("download.txt.gz"));
+        ASSERT_TRUE(src.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(src.setFileTime(when, QFileDevice::FileModificationTime));
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(Path("download.txt.gz")).constData(), 0640), 0);
+    // An existing read-only output is replaced.
+    WriteBytes(Path("download.txt"), "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(Path("download.txt")).constData(), 0444), 0);
+
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path()).outcome, TGUnZipOutcome::Ok);
+    EXPECT_EQ(ReadBytes(Path("download.txt")), "abc");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(Path("download.txt")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtime, when.toSecsSinceEpoch());
+}
+
+TEST_F(FileToolsTest, GzipOutputOverTheLimitIsRefused) {
+    const QByteArray zeros(4 << 20, '\0'); // compresses to a few KiB
+    WriteBytes(Path("download.txt.gz"), Gzip(zeros));
+    WriteBytes(Path("download.txt"), "previous");
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {},
+                         quint64(zeros.size()) - 1)
+                  .outcome,
+              TGUnZipOutcome::TooLarge);
+    EXPECT_EQ(ReadBytes(Path("download.txt")), "previous");
+    EXPECT_EQ(Entries(), (QStringList{"download.txt", "download.txt.gz"}));
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {},
+                         quint64(zeros.size()))
+                  .outcome,
+              TGUnZipOutcome::Ok);
+    EXPECT_EQ(QFileInfo(Path("download.txt")).size(), zeros.size());
+}
+
+// ---------------------------------------------------------------------------
+// The gzip worker
+
+TEST_F(FileToolsTest, GzipWorkerHandsCompletionToTheCreatingThread) {
+    const QByteArray text = SampleText();
+    GzipParts parts;
+    parts.name = "Packages";
+    WriteBytes(Path("download.txt.gz"), Gzip(text, parts));
+
+    TGUnZipThread worker(Path("download.txt.gz"), dir.path(), true, DefaultBufferSize);
+    int emitted = 0;
+    QThread* signalThread = nullptr;
+    QObject::connect(&worker, &TCopyThread::finished, [&] {
+        ++emitted;
+        signalThread = QThread::currentThread();
+    });
+    // Created suspended: nothing happens until Start.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(worker.Terminated());
+    EXPECT_EQ(ReadBytes(Path("Packages")), Missing);
+
+    worker.Start();
+    worker.Start(); // a second Start does nothing
+    worker.WaitFor();
+    EXPECT_TRUE(worker.Terminated());
+    EXPECT_EQ(emitted, 1);
+    EXPECT_EQ(signalThread, QThread::currentThread());
+    EXPECT_EQ(worker.Outcome(), TGUnZipOutcome::Ok);
+    EXPECT_EQ(worker.Result().outputPath, Path("Packages"));
+    EXPECT_EQ(ReadBytes(Path("Packages")), text);
+}
+
+TEST_F(FileToolsTest, GzipWorkerFreedWithoutWaitingStillFinishesItsFile) {
+    const QByteArray text = SampleText(5000);
+    WriteBytes(Path("download.txt.gz"), Gzip(text));
+    {
+        TGUnZipThread worker(Path("download.txt.gz"), dir.path(), false);
+    } // the destructor waits for the thread; the queued hand-off goes with the object
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ReadBytes(Path("download.txt")), text);
+}
+
+// ---------------------------------------------------------------------------
+// bzip2, xz, zstd
+
+class StreamTest : public FileToolsTest, public ::testing::WithParamInterface<TCompression> {};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, StreamTest,
+                         ::testing::Values(TCompression::Bzip2, TCompression::Xz,
+                                           TCompression::Zstd),
+                         [](const auto& info) {
+                             switch (info.param) {
+                             case TCompression::Bzip2:
+                                 return std::string("bzip2");
+                             case TCompression::Xz:
+                                 return std::string("xz");
+                             case TCompression::Zstd:
+                                 return std::string("zstd");
+                             }
+                             return std::string();
+                         });
+
+TEST_P(StreamTest, WholeAndConcatenatedStreams) {
+    const QByteArray a = SampleText(3000), b = "second stream\n";
+    struct Case {
+        const char* what;
+        QByteArray input, output;
+    };
+    const Case cases[] = {
+        {"one stream", Compress(GetParam(), a), a},
+        {"two streams", Compress(GetParam(), a) + Compress(GetParam(), b), a + b},
+        {"empty input", QByteArray(), QByteArray()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(Path("in"), c.input);
+        const TDecompressResult r = UncompressFile(GetParam(), Path("in"), Path("out"));
+        EXPECT_TRUE(r.Ok()) << r.Text().toStdString();
+        EXPECT_EQ(r.written, quint64(c.output.size()));
+        EXPECT_EQ(ReadBytes(Path("out")), c.output);
+    }
+}
+
+TEST_P(StreamTest, CorruptOrCutShortIsAFailureThatKeepsThePreviousOutput) {
+    const QByteArray text = SampleText(3000);
+    const QByteArray good = Compress(GetParam(), text);
+    QByteArray corrupt = good;
+    for (int i = good.size() / 2; i < good.size() / 2 + 16; ++i)
+        corrupt[i] = char(corrupt[i] ^ 0x33);
+    struct Case {
+        const char* what;
+        QByteArray input;
+        TDecompressStatus status;
+    };
+    const Case cases[] = {
+        {"cut after the magic", good.left(4), TDecompressStatus::Truncated},
+        {"cut in the middle", good.left(good.size() / 2), TDecompressStatus::Truncated},
+        {"last byte missing", good.left(good.size() - 1), TDecompressStatus::Truncated},
+        {"second stream cut short", good + good.left(good.size() / 2),
+         TDecompressStatus::Truncated},
+        {"corrupt data", corrupt, TDecompressStatus::DataError},
+        {"not compressed at all", text, TDecompressStatus::DataError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(Path("in"), c.input);
+        WriteBytes(Path("out"), "previous");
+        const TDecompressResult r = UncompressFile(GetParam(), Path("in"), Path("out"));
+        EXPECT_FALSE(r.Ok());
+        EXPECT_EQ(r.status, c.status) << r.Text().toStdString();
+        EXPECT_NE(r.code, 0);
+        EXPECT_EQ(r.Text(), QStringLiteral("error %1").arg(r.code));
+        EXPECT_EQ(ReadBytes(Path("out")), "previous");
+        EXPECT_EQ(Entries(), (QStringList{"in", "out"}));
+    }
+}
+
+TEST_P(StreamTest, TrailingBytesAreJudgedAsTheToolsJudgeThem) {
+    const QByteArray text = "Package: a\n";
+    WriteBytes(Path("in"), Compress(GetParam(), text) + "garbage after the stream");
+    const TDecompressResult r = UncompressFile(GetParam(), Path("in"), Path("out"));
+    if (GetParam() == TCompression::Bzip2) {
+        EXPECT_TRUE(r.Ok());
+        EXPECT_EQ(ReadBytes(Path("out")), text);
+    } else {
+        EXPECT_EQ(r.status, TDecompressStatus::DataError);
+        EXPECT_EQ(ReadBytes(Path("out")), Missing);
+    }
+}
+
+TEST_P(StreamTest, OutputOverTheLimitIsRefused) {
+    const QByteArray zeros(3 << 20, '\0');
+    WriteBytes(Path("in"), Compress(GetParam(), zeros));
+    const TDecompressResult r =
+        UncompressFile(GetParam(), Path("in"), Path("out"), quint64(zeros.size()) - 1);
+    EXPECT_EQ(r.status, TDecompressStatus::TooLarge);
+    EXPECT_EQ(Entries(), QStringList{"in"});
+    EXPECT_TRUE(UncompressFile(GetParam(), Path("in"), Path("out"), quint64(zeros.size())).Ok());
+    EXPECT_EQ(ReadBytes(Path("out")), zeros);
+}
+
+TEST_P(StreamTest, MissingInputOrOutputFolderFails) {
+    EXPECT_EQ(UncompressFile(GetParam(), Path("absent"), Path("out")).status,
+              TDecompressStatus::InputFailed);
+    WriteBytes(Path("in"), Compress(GetParam(), "x"));
+    EXPECT_EQ(UncompressFile(GetParam(), Path("in"), Path("no/such/out")).status,
+              TDecompressStatus::OutputFailed);
+    EXPECT_EQ(Entries(), QStringList{"in"});
+}
+
+TEST_F(FileToolsTest, Bzip2StreamOnDevicesKeepsWhatWasWrittenBeforeTheCut) {
+    const QByteArray text = SampleText(20000); // several bzip2 blocks of 900 kB
+    const QByteArray packed = Compress(TCompression::Bzip2, text);
+    QBuffer in, out;
+    in.setData(packed.left(packed.size() - 100));
+    in.open(QIODevice::ReadOnly);
+    out.open(QIODevice::WriteOnly);
+    const TDecompressResult r = DoUncompressStream(in, out);
+    EXPECT_EQ(r.status, TDecompressStatus::Truncated);
+    EXPECT_EQ(r.Text(), "error -7");
+    EXPECT_EQ(r.written, quint64(out.data().size()));
+    EXPECT_TRUE(text.startsWith(out.data()));
+    EXPECT_LT(out.data().size(), text.size());
+
+    QBuffer whole;
+    whole.setData(packed);
+    whole.open(QIODevice::ReadOnly);
+    QBuffer out2;
+    out2.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(DoUncompressStream(whole, out2).Ok());
+    EXPECT_EQ(out2.data(), text);
+}
+
+TEST_F(FileToolsTest, Bzip2DataErrorCarriesTheLibraryCode) {
+    QByteArray packed = Compress(TCompression::Bzip2, SampleText());
+    packed[packed.size() / 2] = char(packed[packed.size() / 2] ^ 0x01);
+    WriteBytes(Path("download.txt.bz2"), packed);
+    const TDecompressResult r = DoUncompress(Path("download.txt.bz2"), Path("download.txt"));
+    EXPECT_EQ(r.status, TDecompressStatus::DataError);
+    EXPECT_EQ(r.code, BZ_DATA_ERROR);
+    EXPECT_EQ(r.Text(), "error -4");
+    EXPECT_EQ(ReadBytes(Path("download.txt")), Missing);
+}
+
+TEST_F(FileToolsTest, OffThreadDecompressionKeepsHandlingEvents) {
+    const QByteArray text = SampleText(20000);
+    WriteBytes(Path("download.txt.bz2"), Compress(TCompression::Bzip2, text));
+    bool delivered = false;
+    QTimer::singleShot(0, [&] { delivered = true; });
+    const TDecompressResult r = UncompressFileOffThread(
+        TCompression::Bzip2, Path("download.txt.bz2"), Path("download.txt"));
+    // The queued event ran while the call was waiting, not after it.
+    EXPECT_TRUE(delivered);
+    EXPECT_TRUE(r.Ok());
+    EXPECT_EQ(ReadBytes(Path("download.txt")), text);
+}
+
+} // namespace
