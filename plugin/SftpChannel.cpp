@@ -1,0 +1,640 @@
+#include "plugin/SftpChannel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <string_view>
+
+namespace tpot {
+
+namespace {
+
+// Packet types of the protocol.
+constexpr uint8_t kInit = 1;
+constexpr uint8_t kVersion = 2;
+constexpr uint8_t kOpen = 3;
+constexpr uint8_t kClose = 4;
+constexpr uint8_t kReadRequest = 5;
+constexpr uint8_t kWriteRequest = 6;
+constexpr uint8_t kLstat = 7;
+constexpr uint8_t kOpenDir = 11;
+constexpr uint8_t kReadDir = 12;
+constexpr uint8_t kRemove = 13;
+constexpr uint8_t kRename = 18;
+constexpr uint8_t kStatus = 101;
+constexpr uint8_t kHandle = 102;
+constexpr uint8_t kData = 103;
+constexpr uint8_t kName = 104;
+constexpr uint8_t kAttrs = 105;
+constexpr uint8_t kExtended = 200;
+constexpr uint8_t kExtendedReply = 201;
+
+constexpr uint32_t kAttrSize = 0x1;
+constexpr uint32_t kAttrUidGid = 0x2;
+constexpr uint32_t kAttrPermissions = 0x4;
+constexpr uint32_t kAttrTimes = 0x8;
+constexpr uint32_t kAttrExtended = 0x80000000u;
+
+// OpenSSH's server takes packets of up to 256 KiB; nothing larger is needed
+// from any server, and a larger length is a broken or hostile peer.
+constexpr std::size_t kMaxPacket = 256 * 1024 + 1024;
+// The largest block asked for in one read or write request.
+constexpr uint32_t kMaxBlock = 255 * 1024;
+// Bytes in flight in one direction: enough to keep a fast link busy while the
+// other side answers, small enough for the channel's flow control.
+constexpr std::size_t kInFlight = 4 * 1024 * 1024;
+// A listing longer than this is not a phone folder but a peer that never ends it.
+constexpr std::size_t kMaxEntries = 1000000;
+// Server texts are shown in one line; a longer one is cut.
+constexpr std::size_t kMaxMessage = 200;
+
+void Put32(std::string& out, uint32_t value) {
+    const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    out.append(bytes, 4);
+}
+
+void Put64(std::string& out, uint64_t value) {
+    Put32(out, static_cast<uint32_t>(value >> 32));
+    Put32(out, static_cast<uint32_t>(value));
+}
+
+void PutString(std::string& out, std::string_view text) {
+    Put32(out, static_cast<uint32_t>(text.size()));
+    out.append(text);
+}
+
+// Reads the fields of an answer; every read fails instead of running past the end.
+class TFields {
+public:
+    explicit TFields(std::string_view data) : Data(data) {}
+
+    bool Get32(uint32_t& value) {
+        if (Data.size() < 4)
+            return false;
+        const auto* p = reinterpret_cast<const unsigned char*>(Data.data());
+        value = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+        Data.remove_prefix(4);
+        return true;
+    }
+    bool Get64(uint64_t& value) {
+        uint32_t high = 0;
+        uint32_t low = 0;
+        if (!Get32(high) || !Get32(low))
+            return false;
+        value = (uint64_t{high} << 32) | low;
+        return true;
+    }
+    bool GetString(std::string_view& text) {
+        uint32_t size = 0;
+        if (!Get32(size) || size > Data.size())
+            return false;
+        text = Data.substr(0, size);
+        Data.remove_prefix(size);
+        return true;
+    }
+    bool GetAttributes(TSftpAttributes& attributes) {
+        uint32_t flags = 0;
+        if (!Get32(flags))
+            return false;
+        attributes = TSftpAttributes();
+        uint32_t ignored = 0;
+        if ((flags & kAttrSize) && !(attributes.HasSize = Get64(attributes.Size)))
+            return false;
+        if ((flags & kAttrUidGid) && !(Get32(ignored) && Get32(ignored)))
+            return false;
+        if ((flags & kAttrPermissions) &&
+            !(attributes.HasPermissions = Get32(attributes.Permissions)))
+            return false;
+        if ((flags & kAttrTimes) &&
+            !(Get32(ignored) && (attributes.HasMTime = Get32(attributes.MTime))))
+            return false;
+        if (flags & kAttrExtended) {
+            uint32_t count = 0;
+            std::string_view skipped;
+            if (!Get32(count))
+                return false;
+            for (uint32_t i = 0; i < count; ++i) {
+                if (!GetString(skipped) || !GetString(skipped))
+                    return false;
+            }
+        }
+        return true;
+    }
+    bool Empty() const { return Data.empty(); }
+
+private:
+    std::string_view Data;
+};
+
+std::string Printable(std::string_view text) {
+    std::string out;
+    for (const char c : text.substr(0, kMaxMessage))
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+    return out;
+}
+
+std::string DefaultMessage(uint32_t code) {
+    switch (code) {
+    case kSftpEof:
+        return "end of file";
+    case kSftpNoSuchFile:
+        return "no such file";
+    case kSftpPermissionDenied:
+        return "permission denied";
+    default:
+        return "the server refused (code " + std::to_string(code) + ")";
+    }
+}
+
+std::string HandleRequest(uint32_t id, const std::string& handle) {
+    std::string payload;
+    Put32(payload, id);
+    PutString(payload, handle);
+    return payload;
+}
+
+std::string PathRequest(uint32_t id, const std::string& path) {
+    return HandleRequest(id, path);
+}
+
+} // namespace
+
+TSftpChannel::TSftpChannel(ssh_channel channel, int stallMs) : Channel(channel), StallMs(stallMs) {}
+
+TSftpResult TSftpChannel::Fail(std::string message) {
+    Broken = true;
+    return {TSftpResult::Broken, kSftpFailure, std::move(message)};
+}
+
+TSftpResult TSftpChannel::Send(uint8_t type, const std::string& payload) {
+    if (Broken)
+        return Fail("the link is broken");
+    std::string packet;
+    packet.reserve(payload.size() + 5);
+    Put32(packet, static_cast<uint32_t>(payload.size() + 1));
+    packet += static_cast<char>(type);
+    packet += payload;
+    // Blocking write: waits for the server's window at most for the session's
+    // timeout, then returns what it could send.
+    const int sent =
+        ssh_channel_write(Channel, packet.data(), static_cast<uint32_t>(packet.size()));
+    if (sent != static_cast<int>(packet.size()))
+        return Fail(std::string("cannot send to the server: ") +
+                    ssh_get_error(ssh_channel_get_session(Channel)));
+    return {};
+}
+
+TSftpResult TSftpChannel::Receive(TReply& reply) {
+    using Clock = std::chrono::steady_clock;
+    if (Broken)
+        return Fail("the link is broken");
+    auto lastData = Clock::now();
+    std::size_t need = 4;
+    for (;;) {
+        const std::size_t have = In.size() - InPos;
+        if (have >= 4 && need == 4) {
+            const auto* p = reinterpret_cast<const unsigned char*>(In.data() + InPos);
+            const std::size_t length = (std::size_t{p[0]} << 24) | (std::size_t{p[1]} << 16) |
+                                       (std::size_t{p[2]} << 8) | p[3];
+            if (length < 5 || length > kMaxPacket)
+                return Fail("the server sent a packet of " + std::to_string(length) + " bytes");
+            need = 4 + length;
+        }
+        if (have >= need && need > 4)
+            break;
+        if (InPos > 0) {
+            In.erase(0, InPos);
+            InPos = 0;
+        }
+        const std::size_t old = In.size();
+        In.resize(old + std::max<std::size_t>(need - old, 64 * 1024));
+        const int got = ssh_channel_read_timeout(
+            Channel, In.data() + old, static_cast<uint32_t>(In.size() - old), 0, StallMs);
+        In.resize(old + static_cast<std::size_t>(std::max(got, 0)));
+        if (got < 0)
+            return Fail(std::string("the link broke: ") +
+                        ssh_get_error(ssh_channel_get_session(Channel)));
+        if (got > 0) {
+            lastData = Clock::now();
+            continue;
+        }
+        if (ssh_channel_is_eof(Channel) || !ssh_channel_is_open(Channel))
+            return Fail("the server closed the connection");
+        if (Clock::now() - lastData >= std::chrono::milliseconds(StallMs))
+            return Fail("the server did not answer for " + std::to_string(StallMs / 1000) + " s");
+    }
+    const char* packet = In.data() + InPos + 4;
+    reply.Type = static_cast<uint8_t>(packet[0]);
+    TFields id(std::string_view(packet + 1, 4));
+    id.Get32(reply.Id);
+    reply.Body.assign(packet + 5, need - 9);
+    InPos += need;
+    return {};
+}
+
+TSftpResult TSftpChannel::Call(uint8_t type, uint32_t id, const std::string& payload,
+                               TReply& reply) {
+    if (TSftpResult sent = Send(type, payload); !sent.IsOk())
+        return sent;
+    if (TSftpResult got = Receive(reply); !got.IsOk())
+        return got;
+    if (reply.Id != id)
+        return Fail("the server answered a request it was not asked");
+    return {};
+}
+
+TSftpResult TSftpChannel::StatusOf(const TReply& reply) {
+    if (reply.Type != kStatus)
+        return Fail("the server gave an answer of type " + std::to_string(reply.Type) +
+                    " where a status belongs");
+    TFields fields(reply.Body);
+    uint32_t code = 0;
+    std::string_view message;
+    if (!fields.Get32(code))
+        return Fail("the server sent a status without a code");
+    if (code == kSftpOk)
+        return {};
+    // Old servers leave the text out; that is no reason to give up the link.
+    if (!fields.GetString(message) || message.empty())
+        return TSftpResult::Refusal(code, DefaultMessage(code));
+    return TSftpResult::Refusal(code, Printable(message));
+}
+
+TSftpResult TSftpChannel::Drain(std::set<uint32_t>& pending) {
+    while (!pending.empty()) {
+        TReply reply;
+        if (TSftpResult got = Receive(reply); !got.IsOk())
+            return got;
+        if (pending.erase(reply.Id) == 0)
+            return Fail("the server answered a request it was not asked");
+    }
+    return {};
+}
+
+TSftpResult TSftpChannel::Start() {
+    if (ssh_channel_request_subsystem(Channel, "sftp") != SSH_OK)
+        return Fail(std::string("the server offers no SFTP: ") +
+                    ssh_get_error(ssh_channel_get_session(Channel)));
+    std::string version;
+    Put32(version, 3);
+    TReply reply;
+    if (TSftpResult sent = Send(kInit, version); !sent.IsOk())
+        return sent;
+    if (TSftpResult got = Receive(reply); !got.IsOk())
+        return got;
+    // The version stands where other answers carry their request id.
+    if (reply.Type != kVersion || reply.Id < 3)
+        return Fail("the server does not speak SFTP version 3");
+    TFields fields(reply.Body);
+    while (!fields.Empty()) {
+        std::string_view name;
+        std::string_view data;
+        if (!fields.GetString(name) || !fields.GetString(data))
+            return Fail("the server's list of extensions is malformed");
+        AtomicRename = AtomicRename || name == "posix-rename@openssh.com";
+        CanSync = CanSync || name == "fsync@openssh.com";
+        HasLimits = HasLimits || name == "limits@openssh.com";
+    }
+    ReadLimits();
+    return Broken ? Fail("the server's limits are malformed") : TSftpResult();
+}
+
+TSftpResult TSftpChannel::Extended(const std::string& name, const std::string& arguments,
+                                   TReply& reply) {
+    const uint32_t id = NextId();
+    std::string payload;
+    Put32(payload, id);
+    PutString(payload, name);
+    payload += arguments;
+    return Call(kExtended, id, payload, reply);
+}
+
+void TSftpChannel::ReadLimits() {
+    if (!HasLimits)
+        return;
+    TReply reply;
+    if (!Extended("limits@openssh.com", "", reply).IsOk() || reply.Type != kExtendedReply)
+        return;
+    TFields fields(reply.Body);
+    uint64_t packet = 0;
+    uint64_t read = 0;
+    uint64_t write = 0;
+    if (!fields.Get64(packet) || !fields.Get64(read) || !fields.Get64(write))
+        return;
+    // Zero means "no limit given"; the request and its header must fit a packet.
+    const uint64_t packetRoom = packet > 1024 ? packet - 1024 : 0;
+    const auto pick = [&](uint64_t limit) {
+        uint64_t block = kMaxBlock;
+        if (limit != 0)
+            block = std::min<uint64_t>(block, limit);
+        if (packet != 0)
+            block = std::min<uint64_t>(block, packetRoom);
+        return static_cast<uint32_t>(std::max<uint64_t>(block, 4096));
+    };
+    ReadBlock = pick(read);
+    WriteBlock = pick(write);
+}
+
+bool TSftpChannel::LooksAlive() {
+    if (Broken || InPos != In.size() || !ssh_channel_is_open(Channel) ||
+        ssh_channel_is_eof(Channel))
+        return false;
+    // Takes in what already arrived without waiting: a closed connection or a
+    // closed channel shows here, and the server has nothing to say unasked.
+    const int waiting = ssh_channel_poll_timeout(Channel, 0, 0);
+    return waiting == 0 && ssh_channel_is_open(Channel) && !ssh_channel_is_eof(Channel);
+}
+
+TSftpResult TSftpChannel::Stat(const std::string& path, TSftpAttributes& attributes) {
+    const uint32_t id = NextId();
+    TReply reply;
+    if (TSftpResult called = Call(kLstat, id, PathRequest(id, path), reply); !called.IsOk())
+        return called;
+    if (reply.Type != kAttrs)
+        return StatusOf(reply);
+    TFields fields(reply.Body);
+    if (!fields.GetAttributes(attributes))
+        return Fail("the server sent malformed attributes");
+    return {};
+}
+
+TSftpResult TSftpChannel::Open(const std::string& path, uint32_t flags, uint32_t mode,
+                               std::string& handle) {
+    const uint32_t id = NextId();
+    std::string payload = PathRequest(id, path);
+    Put32(payload, flags);
+    if (flags & kSftpCreate) {
+        Put32(payload, kAttrPermissions);
+        Put32(payload, mode);
+    } else {
+        Put32(payload, 0);
+    }
+    TReply reply;
+    if (TSftpResult called = Call(kOpen, id, payload, reply); !called.IsOk())
+        return called;
+    if (reply.Type != kHandle)
+        return StatusOf(reply);
+    TFields fields(reply.Body);
+    std::string_view given;
+    if (!fields.GetString(given) || given.size() > 256)
+        return Fail("the server sent a malformed handle");
+    handle = given;
+    return {};
+}
+
+TSftpResult TSftpChannel::Close(const std::string& handle) {
+    const uint32_t id = NextId();
+    TReply reply;
+    if (TSftpResult called = Call(kClose, id, HandleRequest(id, handle), reply); !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
+TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& entries) {
+    entries.clear();
+    std::string handle;
+    {
+        const uint32_t id = NextId();
+        TReply reply;
+        if (TSftpResult called = Call(kOpenDir, id, PathRequest(id, path), reply); !called.IsOk())
+            return called;
+        if (reply.Type != kHandle)
+            return StatusOf(reply);
+        TFields fields(reply.Body);
+        std::string_view given;
+        if (!fields.GetString(given) || given.size() > 256)
+            return Fail("the server sent a malformed handle");
+        handle = given;
+    }
+    TSftpResult result;
+    for (;;) {
+        const uint32_t id = NextId();
+        TReply reply;
+        if (TSftpResult called = Call(kReadDir, id, HandleRequest(id, handle), reply);
+            !called.IsOk())
+            return called;
+        if (reply.Type != kName) {
+            result = StatusOf(reply);
+            if (result.Kind == TSftpResult::Refused && result.Code == kSftpEof)
+                result = TSftpResult();
+            break;
+        }
+        TFields fields(reply.Body);
+        uint32_t count = 0;
+        if (!fields.Get32(count))
+            return Fail("the server sent a malformed listing");
+        for (uint32_t i = 0; i < count; ++i) {
+            std::string_view name;
+            std::string_view longName;
+            TSftpAttributes attributes;
+            if (!fields.GetString(name) || !fields.GetString(longName) ||
+                !fields.GetAttributes(attributes))
+                return Fail("the server sent a malformed listing");
+            TEntry entry;
+            entry.Name = name;
+            entry.IsFolder = attributes.IsFolder();
+            entry.Size = entry.IsFolder ? 0 : attributes.Size;
+            entry.MTime = attributes.MTime;
+            entries.push_back(std::move(entry));
+        }
+        if (entries.size() > kMaxEntries) {
+            result =
+                TSftpResult::Refusal(kSftpFailure, "the folder lists more than " +
+                                                       std::to_string(kMaxEntries) + " entries");
+            break;
+        }
+    }
+    if (TSftpResult closed = Close(handle); !closed.IsOk() && result.IsOk())
+        result = closed;
+    if (!result.IsOk())
+        entries.clear();
+    return result;
+}
+
+TSftpResult TSftpChannel::Read(const std::string& handle, const TSink& sink, bool& stopped) {
+    stopped = false;
+    struct TPart {
+        uint32_t Id = 0;
+        uint64_t Offset = 0;
+        uint32_t Length = 0;
+        bool Answered = false;
+        bool Eof = false;
+        std::string Data;
+        TSftpResult Error;
+    };
+    std::deque<TPart> parts;
+    const auto ask = [&](uint64_t offset, uint32_t length, bool first) {
+        TPart part;
+        part.Id = NextId();
+        part.Offset = offset;
+        part.Length = length;
+        std::string payload = HandleRequest(part.Id, handle);
+        Put64(payload, offset);
+        Put32(payload, length);
+        TSftpResult sent = Send(kReadRequest, payload);
+        if (sent.IsOk()) {
+            if (first)
+                parts.push_front(std::move(part));
+            else
+                parts.push_back(std::move(part));
+        }
+        return sent;
+    };
+    const std::size_t depth = std::max<std::size_t>(4, kInFlight / ReadBlock);
+    uint64_t next = 0;
+    bool atEnd = false;
+    TSftpResult result;
+    while (result.IsOk() && !stopped) {
+        while (!atEnd && parts.size() < depth) {
+            if (TSftpResult sent = ask(next, ReadBlock, false); !sent.IsOk())
+                return sent;
+            next += ReadBlock;
+        }
+        if (parts.empty())
+            break;
+        while (!parts.front().Answered) {
+            TReply reply;
+            if (TSftpResult got = Receive(reply); !got.IsOk())
+                return got;
+            const auto part = std::find_if(parts.begin(), parts.end(),
+                                           [&](const TPart& p) { return p.Id == reply.Id; });
+            if (part == parts.end() || part->Answered)
+                return Fail("the server answered a request it was not asked");
+            part->Answered = true;
+            if (reply.Type == kData) {
+                TFields fields(reply.Body);
+                std::string_view data;
+                // An empty answer that is not the end would have us ask forever.
+                if (!fields.GetString(data) || data.size() > part->Length || data.empty())
+                    return Fail("the server sent a malformed block of data");
+                part->Data = data;
+            } else if (TSftpResult status = StatusOf(reply); status.IsOk()) {
+                return Fail("the server answered a read with no data");
+            } else if (status.Kind == TSftpResult::Refused && status.Code == kSftpEof) {
+                part->Eof = true;
+            } else if (status.Kind == TSftpResult::Broken) {
+                return status;
+            } else {
+                part->Error = status;
+            }
+        }
+        TPart part = std::move(parts.front());
+        parts.pop_front();
+        if (atEnd)
+            continue; // asked before the end showed; nothing of it counts
+        if (!part.Error.IsOk()) {
+            result = part.Error;
+        } else if (part.Eof) {
+            atEnd = true;
+        } else if (!sink(part.Data.data(), part.Data.size())) {
+            stopped = true;
+        } else if (part.Data.size() < part.Length) {
+            // A short block is not the end: ask for its rest before anything later.
+            const auto got = static_cast<uint32_t>(part.Data.size());
+            if (TSftpResult sent = ask(part.Offset + got, part.Length - got, true); !sent.IsOk())
+                return sent;
+        }
+    }
+    std::set<uint32_t> pending;
+    for (const TPart& part : parts) {
+        if (!part.Answered)
+            pending.insert(part.Id);
+    }
+    if (TSftpResult drained = Drain(pending); !drained.IsOk())
+        return drained;
+    return result;
+}
+
+TSftpResult TSftpChannel::Write(const std::string& handle, const TSource& source, bool& stopped) {
+    stopped = false;
+    const std::size_t depth = std::max<std::size_t>(4, kInFlight / WriteBlock);
+    const std::string head = [&] {
+        std::string text;
+        PutString(text, handle);
+        return text;
+    }();
+    std::vector<char> buffer(WriteBlock);
+    std::set<uint32_t> pending;
+    uint64_t offset = 0;
+    bool atEnd = false;
+    TSftpResult result;
+    std::string payload;
+    for (;;) {
+        while (!atEnd && pending.size() < depth) {
+            const std::ptrdiff_t got = source(buffer.data(), buffer.size());
+            if (got <= 0 || static_cast<std::size_t>(got) > buffer.size()) {
+                stopped = got != 0;
+                atEnd = true;
+                break;
+            }
+            const uint32_t id = NextId();
+            payload.clear();
+            Put32(payload, id);
+            payload += head;
+            Put64(payload, offset);
+            PutString(payload, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+            if (TSftpResult sent = Send(kWriteRequest, payload); !sent.IsOk())
+                return sent;
+            pending.insert(id);
+            offset += static_cast<uint64_t>(got);
+        }
+        if (pending.empty())
+            break;
+        TReply reply;
+        if (TSftpResult got = Receive(reply); !got.IsOk())
+            return got;
+        if (pending.erase(reply.Id) == 0)
+            return Fail("the server answered a request it was not asked");
+        TSftpResult status = StatusOf(reply);
+        if (status.Kind == TSftpResult::Broken)
+            return status;
+        if (!status.IsOk() && result.IsOk()) {
+            result = status; // the rest is only waited for
+            atEnd = true;
+        }
+    }
+    return result;
+}
+
+TSftpResult TSftpChannel::Sync(const std::string& handle) {
+    if (!CanSync)
+        return {};
+    std::string arguments;
+    PutString(arguments, handle);
+    TReply reply;
+    if (TSftpResult called = Extended("fsync@openssh.com", arguments, reply); !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
+TSftpResult TSftpChannel::Remove(const std::string& path) {
+    const uint32_t id = NextId();
+    TReply reply;
+    if (TSftpResult called = Call(kRemove, id, PathRequest(id, path), reply); !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
+TSftpResult TSftpChannel::Rename(const std::string& from, const std::string& to) {
+    const uint32_t id = NextId();
+    std::string payload = PathRequest(id, from);
+    PutString(payload, to);
+    TReply reply;
+    if (TSftpResult called = Call(kRename, id, payload, reply); !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
+TSftpResult TSftpChannel::RenameReplacing(const std::string& from, const std::string& to) {
+    std::string arguments;
+    PutString(arguments, from);
+    PutString(arguments, to);
+    TReply reply;
+    if (TSftpResult called = Extended("posix-rename@openssh.com", arguments, reply); !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
+} // namespace tpot

@@ -1,0 +1,134 @@
+#pragma once
+
+// The SFTP protocol (version 3, the one OpenSSH's server speaks) over one open
+// SSH channel. Written on the channel directly rather than with libssh's own
+// SFTP calls, because those wait without limit for a silent server, send one
+// write at a time and cannot ask for the server's atomic rename extension.
+//
+// Everything the server sends is untrusted: lengths are checked before use and
+// a malformed answer marks the channel broken instead of being guessed at.
+
+#include "plugin/Transport.h"
+
+#include <libssh/libssh.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tpot {
+
+// Status codes of the protocol that the transport tells apart.
+inline constexpr uint32_t kSftpOk = 0;
+inline constexpr uint32_t kSftpEof = 1;
+inline constexpr uint32_t kSftpNoSuchFile = 2;
+inline constexpr uint32_t kSftpPermissionDenied = 3;
+inline constexpr uint32_t kSftpFailure = 4;
+
+// Flags of an open request.
+inline constexpr uint32_t kSftpRead = 0x01;
+inline constexpr uint32_t kSftpWrite = 0x02;
+inline constexpr uint32_t kSftpCreate = 0x08;
+inline constexpr uint32_t kSftpTruncate = 0x10;
+inline constexpr uint32_t kSftpExclusive = 0x20;
+
+// The outcome of one request.
+struct TSftpResult {
+    enum TKind {
+        Ok,
+        Refused, // the server answered with an error status (Code, Message)
+        Broken,  // the link or the protocol failed: the channel is no longer usable
+    };
+    TKind Kind = Ok;
+    uint32_t Code = kSftpOk;
+    std::string Message;
+
+    bool IsOk() const { return Kind == Ok; }
+    static TSftpResult Refusal(uint32_t code, std::string message) {
+        return {Refused, code, std::move(message)};
+    }
+};
+
+struct TSftpAttributes {
+    bool HasSize = false;
+    uint64_t Size = 0;
+    bool HasPermissions = false;
+    uint32_t Permissions = 0; // POSIX mode bits including the file type
+    bool HasMTime = false;
+    uint32_t MTime = 0;
+
+    bool IsFolder() const { return HasPermissions && (Permissions & 0170000) == 0040000; }
+    bool IsRegular() const { return !HasPermissions || (Permissions & 0170000) == 0100000; }
+};
+
+class TSftpChannel {
+public:
+    // Channel: an open session channel, not yet asked for the subsystem; it
+    // stays owned by the caller. StallMs: how long an answer may keep us waiting.
+    TSftpChannel(ssh_channel channel, int stallMs);
+    TSftpChannel(const TSftpChannel&) = delete;
+    TSftpChannel& operator=(const TSftpChannel&) = delete;
+
+    // Starts the subsystem and agrees on the version and the extensions.
+    TSftpResult Start();
+
+    // True once a request failed in a way that leaves the channel unusable.
+    bool IsBroken() const { return Broken; }
+    // Without a round trip: false when the server has closed the channel or
+    // the connection, or sent something nobody asked for.
+    bool LooksAlive();
+
+    TSftpResult Stat(const std::string& path, TSftpAttributes& attributes);
+    TSftpResult List(const std::string& path, std::vector<TEntry>& entries);
+    TSftpResult Open(const std::string& path, uint32_t flags, uint32_t mode, std::string& handle);
+    TSftpResult Close(const std::string& handle);
+    // Streams the whole file into Sink; Stopped tells that the sink said stop.
+    TSftpResult Read(const std::string& handle, const TSink& sink, bool& stopped);
+    // Writes what Source gives from offset 0; Stopped tells that it said stop.
+    TSftpResult Write(const std::string& handle, const TSource& source, bool& stopped);
+    // Flushes the file to the server's disk when the server can do that.
+    TSftpResult Sync(const std::string& handle);
+    TSftpResult Remove(const std::string& path);
+    // Plain rename: may refuse when To exists.
+    TSftpResult Rename(const std::string& from, const std::string& to);
+    // Rename that replaces To in one step; only when HasAtomicRename.
+    TSftpResult RenameReplacing(const std::string& from, const std::string& to);
+    bool HasAtomicRename() const { return AtomicRename; }
+
+private:
+    struct TReply {
+        uint8_t Type = 0;
+        uint32_t Id = 0;
+        std::string Body; // after the type and the id
+    };
+
+    uint32_t NextId() { return ++LastId; }
+    TSftpResult Fail(std::string message);
+    TSftpResult Send(uint8_t type, const std::string& payload);
+    // The next packet from the server, whatever it answers.
+    TSftpResult Receive(TReply& reply);
+    // Sends a request and receives its answer, which must carry the same id.
+    TSftpResult Call(uint8_t type, uint32_t id, const std::string& payload, TReply& reply);
+    // Turns a status answer into a result; any other answer is a broken protocol.
+    TSftpResult StatusOf(const TReply& reply);
+    // Waits for the answers to every request still in flight, so that the
+    // channel can serve the next operation.
+    TSftpResult Drain(std::set<uint32_t>& pending);
+    TSftpResult Extended(const std::string& name, const std::string& arguments, TReply& reply);
+    void ReadLimits();
+
+    ssh_channel Channel;
+    int StallMs;
+    bool Broken = false;
+    uint32_t LastId = 0;
+    std::string In; // bytes received and not yet taken
+    std::size_t InPos = 0;
+    bool AtomicRename = false;
+    bool CanSync = false;
+    bool HasLimits = false;
+    uint32_t ReadBlock = 32 * 1024;
+    uint32_t WriteBlock = 32 * 1024;
+};
+
+} // namespace tpot

@@ -1,0 +1,439 @@
+#include "plugin/SftpTransport.h"
+
+#include "plugin/PhonePath.h"
+#include "plugin/SftpChannel.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <random>
+#include <unistd.h>
+
+namespace tpot {
+
+namespace {
+
+// Seconds a connection attempt may take (each of: reaching the server, the
+// key exchange, the login).
+constexpr long kConnectSeconds = 10;
+// Seconds a transfer may wait for the server before the link counts as dead.
+constexpr long kStallSeconds = 30;
+
+std::string Value(const TSettings& settings, const char* key) {
+    const auto found = settings.Values.find(key);
+    return found == settings.Values.end() ? std::string() : found->second;
+}
+
+bool HasControl(const std::string& text) {
+    for (const unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return home;
+    if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir)
+        return user->pw_dir;
+    return "";
+}
+
+// A full path from a setting, with "~/" standing for the home folder; "" when
+// the text is no full path.
+std::string FullPath(const std::string& text) {
+    if (text.rfind("~/", 0) == 0) {
+        const std::string home = HomeFolder();
+        return home.empty() ? std::string() : home + text.substr(1);
+    }
+    return !text.empty() && text.front() == '/' ? text : std::string();
+}
+
+// A name for a file of ours in a phone folder that nobody takes for one of
+// its own files: hidden, and ending in neither ".deb" nor an index name.
+std::string TemporaryName(const std::string& folder, const char* ending) {
+    static std::mt19937_64 random{std::random_device{}()};
+    static const char digits[] = "0123456789abcdef";
+    std::string name = ".tpot-";
+    uint64_t bits = random();
+    for (int i = 0; i < 16; ++i, bits >>= 4)
+        name += digits[bits & 15];
+    return JoinPhonePath(folder, "/" + name + ending);
+}
+
+std::string Fingerprint(ssh_key key) {
+    unsigned char* hash = nullptr;
+    std::size_t size = 0;
+    if (ssh_get_publickey_hash(key, SSH_PUBLICKEY_HASH_SHA256, &hash, &size) != SSH_OK)
+        return "(no fingerprint)";
+    char* text = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, size);
+    std::string fingerprint = text ? text : "(no fingerprint)";
+    ssh_string_free_char(text);
+    ssh_clean_pubkey_hash(&hash);
+    const char* type = ssh_key_type_to_char(ssh_key_type(key));
+    return std::string(type ? type : "key") + " " + fingerprint;
+}
+
+} // namespace
+
+TSftpSettings TSftpSettings::From(const TSettings& settings) {
+    TSftpSettings sftp;
+    std::vector<std::string> problems;
+    sftp.Host = Value(settings, "host");
+    if (sftp.Host.empty())
+        problems.push_back("no Host is set");
+    else if (HasControl(sftp.Host) || sftp.Host.find_first_of(" @/") != std::string::npos)
+        problems.push_back("Host \"" + sftp.Host + "\" is not a host name or address");
+    if (const std::string port = Value(settings, "port"); !port.empty()) {
+        const bool digits =
+            port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos;
+        sftp.Port = digits ? std::atoi(port.c_str()) : 0;
+        if (sftp.Port < 1 || sftp.Port > 65535)
+            problems.push_back("Port \"" + port + "\" is not a port number");
+    }
+    if (const std::string user = Value(settings, "user"); !user.empty())
+        sftp.User = user;
+    if (HasControl(sftp.User))
+        problems.push_back("User holds control characters");
+    for (const auto& [key, target] :
+         {std::pair{"keyfile", &sftp.KeyFile}, std::pair{"knownhosts", &sftp.KnownHosts}}) {
+        const std::string given = Value(settings, key);
+        if (given.empty())
+            continue;
+        *target = FullPath(given);
+        if (target->empty() || HasControl(given))
+            problems.push_back(
+                std::string(key == std::string("keyfile") ? "KeyFile" : "KnownHosts") + " \"" +
+                given + "\" is not a full path");
+    }
+    for (const std::string& problem : problems)
+        sftp.Problem += (sftp.Problem.empty() ? "" : "; ") + problem;
+    return sftp;
+}
+
+TSftpTransport::TSftpTransport(TSftpSettings settings) : Settings(std::move(settings)) {}
+
+TSftpTransport::~TSftpTransport() {
+    Drop();
+}
+
+std::string TSftpTransport::Where() const {
+    return Settings.User + "@" + Settings.Host + " port " + std::to_string(Settings.Port);
+}
+
+void TSftpTransport::Drop() {
+    Sftp.reset();
+    if (Channel)
+        ssh_channel_free(Channel);
+    Channel = nullptr;
+    if (Session) {
+        ssh_disconnect(Session);
+        ssh_free(Session);
+    }
+    Session = nullptr;
+}
+
+bool TSftpTransport::Connect(std::string& why) {
+    if (!Settings.Problem.empty()) {
+        why = "T-Pot.ini, sftp transport: " + Settings.Problem;
+        return false;
+    }
+    // Called before every operation: an open link is only looked at, without
+    // a round trip to the server.
+    if (Sftp && ssh_is_connected(Session) && Sftp->LooksAlive())
+        return true;
+    Drop();
+    if (Open(why))
+        return true;
+    Drop();
+    return false;
+}
+
+bool TSftpTransport::Open(std::string& why) {
+    Session = ssh_new();
+    if (!Session) {
+        why = "out of memory";
+        return false;
+    }
+    const int verbosity = SSH_LOG_NOLOG;
+    const long connectTimeout = kConnectSeconds;
+    const int noDelay = 1;
+    // T-Pot.ini is the whole configuration: ~/.ssh/config is not read, so
+    // that an alias there cannot send the phone's files somewhere else.
+    const bool processConfig = false;
+    const char* knownHosts = Settings.KnownHosts.empty() ? nullptr : Settings.KnownHosts.c_str();
+    if (ssh_options_set(Session, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) != SSH_OK ||
+        ssh_options_set(Session, SSH_OPTIONS_PROCESS_CONFIG, &processConfig) != SSH_OK ||
+        ssh_options_set(Session, SSH_OPTIONS_HOST, Settings.Host.c_str()) != SSH_OK ||
+        ssh_options_set(Session, SSH_OPTIONS_PORT, &Settings.Port) != SSH_OK ||
+        ssh_options_set(Session, SSH_OPTIONS_USER, Settings.User.c_str()) != SSH_OK ||
+        ssh_options_set(Session, SSH_OPTIONS_TIMEOUT, &connectTimeout) != SSH_OK ||
+        ssh_options_set(Session, SSH_OPTIONS_NODELAY, &noDelay) != SSH_OK ||
+        ssh_options_set(Session, SSH_OPTIONS_KNOWNHOSTS, knownHosts) != SSH_OK) {
+        why = std::string("cannot set up the SSH session: ") + ssh_get_error(Session);
+        return false;
+    }
+    if (ssh_connect(Session) != SSH_OK) {
+        why = "cannot connect to " + Settings.Host + " port " + std::to_string(Settings.Port) +
+              ": " + ssh_get_error(Session);
+        return false;
+    }
+    if (!CheckHostKey(why) || !Authenticate(why))
+        return false;
+    // From here on the limit is the one for a stalled transfer; it also bounds
+    // a write waiting for the server's flow control.
+    const long stallTimeout = kStallSeconds;
+    ssh_options_set(Session, SSH_OPTIONS_TIMEOUT, &stallTimeout);
+    Channel = ssh_channel_new(Session);
+    if (!Channel || ssh_channel_open_session(Channel) != SSH_OK) {
+        why = "cannot open a channel on " + Where() + ": " + ssh_get_error(Session);
+        return false;
+    }
+    Sftp = std::make_unique<TSftpChannel>(Channel, static_cast<int>(kStallSeconds * 1000));
+    if (const TSftpResult started = Sftp->Start(); !started.IsOk()) {
+        why = Where() + ": " + started.Message;
+        return false;
+    }
+    for (const std::string& path : LeftBehind)
+        Sftp->Remove(path);
+    LeftBehind.clear();
+    return true;
+}
+
+bool TSftpTransport::CheckHostKey(std::string& why) {
+    ssh_key key = nullptr;
+    if (ssh_get_server_publickey(Session, &key) != SSH_OK) {
+        why = std::string("the server sent no host key: ") + ssh_get_error(Session);
+        return false;
+    }
+    const std::string fingerprint = Fingerprint(key);
+    ssh_key_free(key);
+    const std::string file =
+        Settings.KnownHosts.empty() ? "~/.ssh/known_hosts" : Settings.KnownHosts;
+    const std::string server = Settings.Host + " port " + std::to_string(Settings.Port);
+    switch (ssh_session_is_known_server(Session)) {
+    case SSH_KNOWN_HOSTS_OK:
+        return true;
+    case SSH_KNOWN_HOSTS_CHANGED:
+    case SSH_KNOWN_HOSTS_OTHER:
+        why = "the host key of " + server + " is not the one " + file +
+              " holds for it, so the connection is refused (someone may be in between; if the "
+              "phone's SSH server was really reinstalled, remove its old line from that file). "
+              "Key offered: " +
+              fingerprint;
+        return false;
+    case SSH_KNOWN_HOSTS_NOT_FOUND:
+    case SSH_KNOWN_HOSTS_UNKNOWN:
+        why = "the host key of " + server + " is unknown (not in " + file +
+              "), so the connection is refused. Check the key offered, " + fingerprint +
+              ", and accept it once with: ssh -p " + std::to_string(Settings.Port) + " " +
+              Settings.User + "@" + Settings.Host;
+        return false;
+    default:
+        why = "cannot check the host key of " + server + " against " + file + ": " +
+              ssh_get_error(Session) + ". Key offered: " + fingerprint;
+        return false;
+    }
+}
+
+bool TSftpTransport::Authenticate(std::string& why) {
+    std::string keyProblem;
+    int result = SSH_AUTH_DENIED;
+    if (!Settings.KeyFile.empty()) {
+        ssh_key key = nullptr;
+        // No passphrase and no callback: a protected key is refused here, never asked for.
+        if (ssh_pki_import_privkey_file(Settings.KeyFile.c_str(), nullptr, nullptr, nullptr,
+                                        &key) != SSH_OK) {
+            keyProblem = "; " + Settings.KeyFile +
+                         " cannot be read or is protected by a passphrase (load such a key "
+                         "into the SSH agent instead)";
+        } else {
+            result = ssh_userauth_publickey(Session, nullptr, key);
+            ssh_key_free(key);
+        }
+    }
+    // The agent, then the default key files; protected ones are skipped
+    // since there is no one to ask for their passphrase.
+    if (result != SSH_AUTH_SUCCESS && result != SSH_AUTH_ERROR)
+        result = ssh_userauth_publickey_auto(Session, nullptr, nullptr);
+    if (result == SSH_AUTH_SUCCESS)
+        return true;
+    if (result == SSH_AUTH_ERROR)
+        why = "login to " + Where() + " failed: " + ssh_get_error(Session);
+    else
+        why = Where() + " accepts none of our keys (the SSH agent's, " +
+              (Settings.KeyFile.empty() ? std::string("~/.ssh/id_*") : Settings.KeyFile) + ")" +
+              keyProblem;
+    return false;
+}
+
+template <typename TOp, typename TCanRetry>
+TSftpResult TSftpTransport::Run(const TOp& op, const TCanRetry& canRetry) {
+    for (int attempt = 0;; ++attempt) {
+        std::string why;
+        if (!Connect(why))
+            return {TSftpResult::Broken, kSftpFailure, why};
+        TSftpResult result = op();
+        if (result.Kind != TSftpResult::Broken && !Sftp->IsBroken())
+            return result;
+        Drop();
+        if (attempt > 0 || !canRetry())
+            return result;
+    }
+}
+
+TStatus TSftpTransport::Outcome(const TSftpResult& result, TStatus refused, std::string& why) {
+    switch (result.Kind) {
+    case TSftpResult::Ok:
+        return TStatus::Ok;
+    case TSftpResult::Refused:
+        why = result.Message;
+        return result.Code == kSftpNoSuchFile ? TStatus::NotFound : refused;
+    case TSftpResult::Broken:
+        break;
+    }
+    why = "the link to " + Where() + " failed: " + result.Message;
+    return refused;
+}
+
+TStatus TSftpTransport::List(const std::string& path, std::vector<TEntry>& entries,
+                             std::string& why) {
+    const TSftpResult result = Run([&] { return Sftp->List(path, entries); }, [] { return true; });
+    if (!result.IsOk())
+        entries.clear();
+    return Outcome(result, TStatus::ReadError, why);
+}
+
+TStatus TSftpTransport::Stat(const std::string& path, TEntry& entry, std::string& why) {
+    TSftpAttributes attributes;
+    const TSftpResult result =
+        Run([&] { return Sftp->Stat(path, attributes); }, [] { return true; });
+    entry = TEntry();
+    entry.Name = LastSegment(path);
+    entry.IsFolder = attributes.IsFolder();
+    entry.Size = entry.IsFolder ? 0 : attributes.Size;
+    entry.MTime = attributes.MTime;
+    return Outcome(result, TStatus::ReadError, why);
+}
+
+TStatus TSftpTransport::Read(const std::string& path, const TSink& sink, std::string& why) {
+    bool delivered = false;
+    bool stopped = false;
+    const TSink counting = [&](const char* data, std::size_t size) {
+        delivered = true;
+        return sink(data, size);
+    };
+    const TSftpResult result = Run(
+        [&] {
+            std::string handle;
+            TSftpResult opened = Sftp->Open(path, kSftpRead, 0, handle);
+            if (!opened.IsOk())
+                return opened;
+            TSftpResult read = Sftp->Read(handle, counting, stopped);
+            if (read.Kind == TSftpResult::Broken)
+                return read;
+            TSftpResult closed = Sftp->Close(handle);
+            return read.IsOk() ? closed : read;
+        },
+        [&] { return !delivered; });
+    if (stopped && result.Kind != TSftpResult::Broken) {
+        why = "stopped";
+        return TStatus::Aborted;
+    }
+    return Outcome(result, TStatus::ReadError, why);
+}
+
+TSftpResult TSftpTransport::Replace(const std::string& temporary, const std::string& target) {
+    if (Sftp->HasAtomicRename()) {
+        // A server may offer the extension and still refuse it (OpenSSH's
+        // server can be told to): then the way below is tried.
+        TSftpResult renamed = Sftp->RenameReplacing(temporary, target);
+        if (renamed.Kind != TSftpResult::Refused)
+            return renamed;
+    }
+    // Without OpenSSH's posix-rename extension a plain SFTP rename refuses to
+    // replace an existing file. Then the old file is first moved aside under
+    // a second temporary name, the new one put in its place, and only then
+    // the old one removed; if the new one cannot take its place, the old one
+    // goes back. A reader may find no file for that moment, never a partial one.
+    TSftpResult renamed = Sftp->Rename(temporary, target);
+    if (renamed.Kind != TSftpResult::Refused)
+        return renamed;
+    const std::string aside = TemporaryName(ParentPath(target), ".old");
+    if (!Sftp->Rename(target, aside).IsOk())
+        return renamed;
+    renamed = Sftp->Rename(temporary, target);
+    if (!renamed.IsOk()) {
+        if (renamed.Kind != TSftpResult::Broken)
+            Sftp->Rename(aside, target);
+        return renamed;
+    }
+    Sftp->Remove(aside);
+    return renamed;
+}
+
+TStatus TSftpTransport::Write(const std::string& path, const TSource& source, std::string& why) {
+    const std::string folder = ParentPath(path);
+    if (LastSegment(path).empty()) {
+        why = "the root is not a file";
+        return TStatus::WriteError;
+    }
+    bool started = false;
+    bool stopped = false;
+    const TSource counting = [&](char* buffer, std::size_t capacity) {
+        started = true;
+        return source(buffer, capacity);
+    };
+    std::string temporary;
+    const TSftpResult result = Run(
+        [&]() -> TSftpResult {
+            // The new file keeps the old one's permissions.
+            uint32_t mode = 0644;
+            TSftpAttributes old;
+            if (TSftpResult there = Sftp->Stat(path, old); there.Kind == TSftpResult::Broken)
+                return there;
+            else if (there.IsOk() && old.HasPermissions && old.IsRegular())
+                mode = old.Permissions & 07777;
+            temporary = TemporaryName(folder, ".part");
+            std::string handle;
+            TSftpResult opened = Sftp->Open(
+                temporary, kSftpWrite | kSftpCreate | kSftpTruncate | kSftpExclusive, mode, handle);
+            if (!opened.IsOk())
+                return opened;
+            TSftpResult written = Sftp->Write(handle, counting, stopped);
+            if (written.IsOk() && !stopped)
+                written = Sftp->Sync(handle);
+            if (written.Kind != TSftpResult::Broken) {
+                TSftpResult closed = Sftp->Close(handle);
+                if (written.IsOk())
+                    written = closed;
+            }
+            if (written.IsOk() && !stopped)
+                written = Replace(temporary, path);
+            if (written.Kind == TSftpResult::Broken) {
+                LeftBehind.push_back(temporary);
+            } else if (!written.IsOk() || stopped) {
+                // The target is as it was; the partial copy goes.
+                Sftp->Remove(temporary);
+            }
+            return written;
+        },
+        [&] { return !started; });
+    if (stopped && result.Kind != TSftpResult::Broken) {
+        why = "stopped";
+        return TStatus::Aborted;
+    }
+    if (result.Kind == TSftpResult::Refused && result.Code == kSftpNoSuchFile) {
+        why = "the folder " + folder + " does not exist: " + result.Message;
+        return TStatus::NotFound;
+    }
+    return Outcome(result, TStatus::WriteError, why);
+}
+
+TStatus TSftpTransport::Remove(const std::string& path, std::string& why) {
+    // Not run again after a broken link: the first request may have been carried out.
+    const TSftpResult result = Run([&] { return Sftp->Remove(path); }, [] { return false; });
+    return Outcome(result, TStatus::WriteError, why);
+}
+
+} // namespace tpot

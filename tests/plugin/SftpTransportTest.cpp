@@ -1,0 +1,373 @@
+// The SFTP transport against a real OpenSSH server on 127.0.0.1, driven
+// through the plugin's entry-point logic, so that paths, the root prefix and
+// the FS_FILE_* results are those a program sees.
+
+#include "plugin/SftpTransport.h"
+#include "SshdFixture.h"
+#include "TestFolder.h"
+#include "plugin/Plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kLists = "/private/var/lib/apt/lists";
+
+// The progress procedure of a test: counts calls and can ask to stop, or run
+// something in the middle of a transfer.
+struct TProgress {
+    int Calls = 0;
+    int StopAfter = -1; // stop at this call; -1 = never
+    std::function<void()> During;
+};
+TProgress gProgress;
+
+int OnProgress(int, char*, char*, int percent) {
+    ++gProgress.Calls;
+    if (gProgress.During && percent > 0 && percent < 100) {
+        auto during = std::move(gProgress.During);
+        gProgress.During = nullptr;
+        during();
+    }
+    return gProgress.StopAfter >= 0 && gProgress.Calls >= gProgress.StopAfter ? 1 : 0;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+class SftpTransport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Only the key this test gives counts, never an agent of the machine.
+        ::unsetenv("SSH_AUTH_SOCK");
+        gProgress = TProgress();
+        fs::create_directories(Dir / "sshd");
+        Server = std::make_unique<TSshd>(Dir / "sshd");
+        std::string why;
+        if (!Server->Start(why))
+            GTEST_SKIP() << "no OpenSSH server can run on this machine, SFTP tests skipped: "
+                         << why;
+        WriteFile(KnownHosts, Server->KnownHostsLine());
+        WriteFile(Phone + kLists + "/repo.example_Packages", "Package: one\n");
+        WriteFile(Phone + kLists + "/lock", "");
+        fs::create_directories(Phone + kLists + "/partial");
+    }
+
+    tpot::TSettings Settings() const {
+        tpot::TSettings settings;
+        settings.Transport = "sftp";
+        settings.Values = {{"host", "127.0.0.1"},
+                           {"port", std::to_string(Server->Port())},
+                           {"keyfile", Server->UserKey()},
+                           {"knownhosts", KnownHosts}};
+        return settings;
+    }
+    // The plugin over SFTP with the phone's root at the Phone folder.
+    std::unique_ptr<tpot::TPlugin> MakePlugin() const {
+        return std::make_unique<tpot::TPlugin>(
+            std::make_unique<tpot::TSftpTransport>(tpot::TSftpSettings::From(Settings())), Phone);
+    }
+
+    std::vector<std::string> List(tpot::TPlugin& plugin, const std::string& path) {
+        if (plugin.Init(0, OnProgress, nullptr) != 0)
+            return {"<no link>"};
+        WIN32_FIND_DATAA data;
+        HANDLE handle = plugin.FindFirst(path.c_str(), &data);
+        if (handle == INVALID_HANDLE_VALUE)
+            return {"<invalid>"};
+        std::vector<std::string> names;
+        do
+            names.push_back(data.cFileName);
+        while (plugin.FindNext(handle, &data));
+        plugin.FindClose(handle);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    int Get(tpot::TPlugin& plugin, const std::string& remote, const std::string& local) {
+        if (plugin.Init(0, OnProgress, nullptr) != 0)
+            return -1;
+        return plugin.GetFile(remote.c_str(), local.c_str(), FS_COPYFLAGS_OVERWRITE);
+    }
+    int Put(tpot::TPlugin& plugin, const std::string& local, const std::string& remote) {
+        if (plugin.Init(0, OnProgress, nullptr) != 0)
+            return -1;
+        return plugin.PutFile(local.c_str(), remote.c_str(), FS_COPYFLAGS_OVERWRITE);
+    }
+    // Our temporary files left in a phone folder.
+    std::vector<std::string> Leftovers(const std::string& folder) {
+        std::vector<std::string> found;
+        for (const std::string& name : NamesIn(folder)) {
+            if (name.rfind(".tpot-", 0) == 0)
+                found.push_back(name);
+        }
+        return found;
+    }
+
+    TTestFolder Dir;
+    const std::string Phone = Dir / "phone";
+    const std::string KnownHosts = Dir / "known_hosts";
+    std::unique_ptr<TSshd> Server;
+};
+
+TEST_F(SftpTransport, ListsGetsPutsAndDeletesUnderTheRootPrefix) {
+    auto plugin = MakePlugin();
+    EXPECT_EQ(List(*plugin, kLists),
+              (std::vector<std::string>{"lock", "partial", "repo.example_Packages"}));
+    // The prefix is the phone's root: "/" is the Phone folder, not the server's "/".
+    EXPECT_EQ(List(*plugin, "/"), std::vector<std::string>{"private"});
+    EXPECT_EQ(List(*plugin, "/etc"), std::vector<std::string>{"<invalid>"});
+
+    const std::string staged = Dir / "repo.example_Packages";
+    WriteFile(staged, "older local copy, longer than the phone's\n");
+    EXPECT_EQ(Get(*plugin, kLists + "/repo.example_Packages", staged), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(staged), "Package: one\n");
+    EXPECT_EQ(Get(*plugin, kLists + "/missing", Dir / "missing"), FS_FILE_NOTFOUND);
+    EXPECT_FALSE(fs::exists(Dir / "missing"));
+
+    // Replacing keeps the phone file's permissions and leaves nothing beside it.
+    ::chmod((Phone + kLists + "/repo.example_Packages").c_str(), 0600);
+    WriteFile(staged, "Package: two\n");
+    EXPECT_EQ(Put(*plugin, staged, kLists + "/repo.example_Packages"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + kLists + "/repo.example_Packages"), "Package: two\n");
+    struct stat st {};
+    ::stat((Phone + kLists + "/repo.example_Packages").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(Put(*plugin, staged, kLists + "/new_Packages"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + kLists + "/new_Packages"), "Package: two\n");
+    EXPECT_EQ(Put(*plugin, staged, "/private/var/no/such/folder/x"), FS_FILE_WRITEERROR);
+    EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
+
+    ASSERT_EQ(plugin->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(plugin->DeleteFile((kLists + "/new_Packages").c_str()), 1);
+    EXPECT_FALSE(fs::exists(Phone + kLists + "/new_Packages"));
+    EXPECT_EQ(plugin->DeleteFile((kLists + "/new_Packages").c_str()), 0);
+    EXPECT_EQ(plugin->DeleteFile((kLists + "/partial").c_str()), 0);
+    EXPECT_TRUE(fs::is_directory(Phone + kLists + "/partial"));
+}
+
+TEST_F(SftpTransport, LargeFilesCrossWholeInBothDirections) {
+    // Not a multiple of any block size, so the last, short block is exercised.
+    const std::string bytes = RandomBytes(5 * 1024 * 1024 + 4321, 7);
+    WriteFile(Dir / "big.deb", bytes);
+    auto plugin = MakePlugin();
+    const std::string remote = "/private/var/cache/apt/archives/big.deb";
+    fs::create_directories(Phone + "/private/var/cache/apt/archives");
+    ASSERT_EQ(Put(*plugin, Dir / "big.deb", remote), FS_FILE_OK);
+    EXPECT_TRUE(ReadFile(Phone + remote) == bytes);
+    fs::remove(Dir / "big.deb");
+    ASSERT_EQ(Get(*plugin, remote, Dir / "big.deb"), FS_FILE_OK);
+    EXPECT_TRUE(ReadFile(Dir / "big.deb") == bytes);
+    WriteFile(Phone + remote, "");
+    ASSERT_EQ(Get(*plugin, remote, Dir / "big.deb"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Dir / "big.deb"), "");
+}
+
+TEST_F(SftpTransport, ReplacesAFileWhenTheServerRefusesItsExtensions) {
+    // A server without the atomic rename, the flush and the size limits: the
+    // old file is moved aside and removed after, and blocks stay small.
+    Server->Stop();
+    Server->SetSftpOptions("-P posix-rename,fsync,limits");
+    std::string why;
+    ASSERT_TRUE(Server->Start(why)) << why;
+    const std::string bytes = RandomBytes(1024 * 1024 + 17, 11);
+    WriteFile(Dir / "new", bytes);
+    auto plugin = MakePlugin();
+    const std::string remote = kLists + "/repo.example_Packages";
+    ASSERT_EQ(Put(*plugin, Dir / "new", remote), FS_FILE_OK);
+    EXPECT_TRUE(ReadFile(Phone + remote) == bytes);
+    EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
+    ASSERT_EQ(Get(*plugin, remote, Dir / "back"), FS_FILE_OK);
+    EXPECT_TRUE(ReadFile(Dir / "back") == bytes);
+}
+
+TEST_F(SftpTransport, InterruptedPutLeavesTheOldFile) {
+    const std::string remote = kLists + "/repo.example_Packages";
+    WriteFile(Dir / "new", RandomBytes(3 * 1024 * 1024, 3));
+    struct TCase {
+        const char* Name;
+        bool KillServer; // else the user stops
+        int Expected;
+    };
+    for (const TCase& c : {TCase{"stopped by the user", false, FS_FILE_USERABORT},
+                           TCase{"server killed", true, FS_FILE_WRITEERROR}}) {
+        SCOPED_TRACE(c.Name);
+        auto plugin = MakePlugin();
+        gProgress = TProgress();
+        if (c.KillServer)
+            gProgress.During = [&] { Server->Stop(); };
+        else
+            gProgress.StopAfter = 3;
+        EXPECT_EQ(Put(*plugin, Dir / "new", remote), c.Expected);
+        EXPECT_EQ(ReadFile(Phone + kLists + "/repo.example_Packages"), "Package: one\n");
+        if (c.KillServer) {
+            // The broken link kept the partial copy; it goes with the next connection.
+            std::string why;
+            ASSERT_TRUE(Server->Start(why)) << why;
+            EXPECT_EQ(List(*plugin, kLists).size(), 3u);
+        }
+        EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
+    }
+}
+
+TEST_F(SftpTransport, ReconnectsWhenTheServerWentAwayBetweenCalls) {
+    auto plugin = MakePlugin();
+    ASSERT_EQ(List(*plugin, kLists).size(), 3u);
+
+    Server->Stop();
+    EXPECT_NE(plugin->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(List(*plugin, kLists), std::vector<std::string>{"<no link>"});
+
+    std::string why;
+    ASSERT_TRUE(Server->Start(why)) << why;
+    EXPECT_EQ(List(*plugin, kLists).size(), 3u);
+    // Gone and back between two calls without a failed one in between.
+    Server->Stop();
+    ASSERT_TRUE(Server->Start(why)) << why;
+    EXPECT_EQ(Get(*plugin, kLists + "/repo.example_Packages", Dir / "got"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Dir / "got"), "Package: one\n");
+}
+
+TEST_F(SftpTransport, RefusesAnUnknownOrChangedHostKey) {
+    // A real key that is not the server's.
+    std::string output;
+    ASSERT_TRUE(RunCommand("ssh-keygen -q -t ed25519 -N '' -f " + Dir / "other", output));
+    std::istringstream pub(ReadFile(Dir / "other.pub"));
+    std::string type, blob;
+    pub >> type >> blob;
+    const std::string otherKey = " " + type + " " + blob + "\n";
+    const std::string thisServer = "[127.0.0.1]:" + std::to_string(Server->Port()) + otherKey;
+    const std::string otherServer = "[127.0.0.1]:1" + otherKey;
+    struct TCase {
+        const char* Name;
+        const std::string* KnownHosts; // nullptr: no file at all
+        const char* Reason;
+    };
+    for (const TCase& c : {TCase{"no known-hosts file", nullptr, "unknown"},
+                           TCase{"other hosts only", &otherServer, "unknown"},
+                           TCase{"another key for this server", &thisServer, "not the one"}}) {
+        SCOPED_TRACE(c.Name);
+        fs::remove(KnownHosts);
+        if (c.KnownHosts)
+            WriteFile(KnownHosts, *c.KnownHosts);
+        auto plugin = MakePlugin();
+        ::testing::internal::CaptureStderr();
+        EXPECT_NE(plugin->Init(0, nullptr, nullptr), 0);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(c.Reason), std::string::npos) << said;
+        EXPECT_NE(said.find(Server->Fingerprint()), std::string::npos) << said;
+    }
+
+    // The server's key changes while the plugin is connected: the next
+    // connection is refused, though the old link was trusted.
+    WriteFile(KnownHosts, Server->KnownHostsLine());
+    auto plugin = MakePlugin();
+    ASSERT_EQ(List(*plugin, kLists).size(), 3u);
+    Server->Stop();
+    std::string why;
+    ASSERT_TRUE(Server->NewHostKey(why) && Server->Start(why)) << why;
+    ::testing::internal::CaptureStderr();
+    EXPECT_NE(plugin->Init(0, nullptr, nullptr), 0);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("not the one"), std::string::npos) << said;
+    EXPECT_NE(said.find(Server->Fingerprint()), std::string::npos) << said;
+}
+
+TEST_F(SftpTransport, LogsInOnlyWithAnAcceptedKey) {
+    TTestFolder keys;
+    std::string output;
+    ASSERT_TRUE(RunCommand("ssh-keygen -q -t ed25519 -N '' -f " + keys / "other", output));
+    ASSERT_TRUE(RunCommand("ssh-keygen -q -t ed25519 -N secret -f " + keys / "locked", output));
+    for (const std::string& key : {keys / "other", keys / "locked", keys / "missing"}) {
+        SCOPED_TRACE(key);
+        tpot::TSettings settings = Settings();
+        settings.Values["keyfile"] = key;
+        tpot::TSftpTransport transport(tpot::TSftpSettings::From(settings));
+        std::string why;
+        EXPECT_FALSE(transport.Connect(why));
+        EXPECT_NE(why.find("accepts none of our keys"), std::string::npos) << why;
+    }
+}
+
+TEST(SftpSettings, ReadsTheKeysOfTheIni) {
+    struct TCase {
+        std::map<std::string, std::string> Values;
+        int Port;
+        const char* User;
+        const char* Problem; // part of it; "" = none
+    };
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const TCase cases[] = {
+        {{{"host", "phone.local"}}, 22, "root", ""},
+        {{{"host", "127.0.0.1"}, {"port", "2222"}, {"user", "mobile"}}, 2222, "mobile", ""},
+        {{}, 22, "root", "no Host"},
+        {{{"host", "a b"}}, 22, "root", "not a host"},
+        {{{"host", "mobile@phone"}}, 22, "root", "not a host"},
+        {{{"host", "phone"}, {"port", "0"}}, 0, "root", "Port \"0\""},
+        {{{"host", "phone"}, {"port", "65536"}}, 65536, "root", "Port"},
+        {{{"host", "phone"}, {"port", "22x"}}, 0, "root", "Port"},
+        {{{"host", "phone"}, {"keyfile", "id_rsa"}}, 22, "root", "KeyFile \"id_rsa\""},
+        {{{"host", "phone"}, {"knownhosts", "hosts"}}, 22, "root", "KnownHosts"},
+    };
+    for (const TCase& c : cases) {
+        tpot::TSettings settings;
+        settings.Values = c.Values;
+        const tpot::TSftpSettings sftp = tpot::TSftpSettings::From(settings);
+        SCOPED_TRACE(sftp.Host);
+        EXPECT_EQ(sftp.Port, c.Port);
+        EXPECT_EQ(sftp.User, c.User);
+        if (*c.Problem == '\0') {
+            EXPECT_EQ(sftp.Problem, "");
+        } else {
+            EXPECT_NE(sftp.Problem.find(c.Problem), std::string::npos) << sftp.Problem;
+            tpot::TSftpTransport transport(sftp);
+            std::string why;
+            EXPECT_FALSE(transport.Connect(why));
+            EXPECT_NE(why.find(c.Problem), std::string::npos) << why;
+        }
+    }
+    if (!home.empty()) {
+        tpot::TSettings settings;
+        settings.Values = {{"host", "phone"}, {"keyfile", "~/.ssh/phone"}};
+        EXPECT_EQ(tpot::TSftpSettings::From(settings).KeyFile, home + "/.ssh/phone");
+    }
+}
+
+// The plugin file itself, chosen by its T-Pot.ini.
+TEST_F(SftpTransport, PluginFileTakesTheSftpTransportFromItsIni) {
+    const std::string work = Dir / "work";
+    fs::create_directories(work);
+    WriteFile(work + "/T-Pot.ini",
+              "[T-Pot]\nTransport=sftp\nHost=127.0.0.1\nPort=" + std::to_string(Server->Port()) +
+                  "\nKeyFile=" + Server->UserKey() + "\nKnownHosts=" + KnownHosts +
+                  "\nRootPrefix=" + Phone + "\n");
+    fs::copy_file(TPOT_PLUGIN_FILE, work + "/T-Pot.dll");
+    void* library = dlopen((work + "/T-Pot.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    const auto init = reinterpret_cast<tFsInit>(dlsym(library, "FsInit"));
+    const auto get = reinterpret_cast<tFsGetFile>(dlsym(library, "FsGetFile"));
+    ASSERT_TRUE(init && get);
+    EXPECT_EQ(init(0, nullptr, nullptr, nullptr), 0);
+    std::string remote = kLists + "/repo.example_Packages";
+    std::string local = work + "/repo.example_Packages";
+    RemoteInfoStruct info{};
+    EXPECT_EQ(get(remote.data(), local.data(), FS_COPYFLAGS_OVERWRITE, &info), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(local), "Package: one\n");
+    dlclose(library);
+}
+
+} // namespace

@@ -1,0 +1,260 @@
+#include "SshdFixture.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const kSshd = "/usr/sbin/sshd";
+
+std::string Quoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Every process below Root, read from /proc: sshd's session processes leave
+// its process group, so a group kill would miss them.
+std::vector<pid_t> Descendants(pid_t root) {
+    std::multimap<pid_t, pid_t> children;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* item = ::readdir(proc)) {
+            const pid_t pid = static_cast<pid_t>(std::atoi(item->d_name));
+            if (pid <= 0)
+                continue;
+            const std::string stat = Slurp("/proc/" + std::string(item->d_name) + "/stat");
+            const std::size_t close = stat.rfind(')');
+            if (close == std::string::npos)
+                continue;
+            std::istringstream fields(stat.substr(close + 1));
+            std::string state;
+            pid_t parent = 0;
+            fields >> state >> parent;
+            children.emplace(parent, pid);
+        }
+        ::closedir(proc);
+    }
+    std::vector<pid_t> found;
+    std::vector<pid_t> queue{root};
+    while (!queue.empty()) {
+        const pid_t pid = queue.back();
+        queue.pop_back();
+        const auto [first, last] = children.equal_range(pid);
+        for (auto it = first; it != last; ++it) {
+            found.push_back(it->second);
+            queue.push_back(it->second);
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+bool RunCommand(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return false;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, got);
+    return ::pclose(pipe) == 0;
+}
+
+TSshd::TSshd(std::string folder)
+    : Folder(std::move(folder)), HostKeyPath(Folder + "/host_key"),
+      UserKeyPath(Folder + "/user_key") {}
+
+TSshd::~TSshd() {
+    Stop();
+}
+
+bool TSshd::MakeKeys(std::string& why) {
+    std::string output;
+    if (::access(UserKeyPath.c_str(), R_OK) != 0 &&
+        !RunCommand("ssh-keygen -q -t ed25519 -N '' -C tpot-test-user -f " + Quoted(UserKeyPath) +
+                        " 2>&1",
+                    output)) {
+        why = "ssh-keygen failed: " + output;
+        return false;
+    }
+    if (::access(HostKeyPath.c_str(), R_OK) != 0 && !NewHostKey(why))
+        return false;
+    return true;
+}
+
+bool TSshd::NewHostKey(std::string& why) {
+    ::unlink(HostKeyPath.c_str());
+    ::unlink((HostKeyPath + ".pub").c_str());
+    std::string output;
+    if (!RunCommand("ssh-keygen -q -t ed25519 -N '' -C tpot-test-host -f " + Quoted(HostKeyPath) +
+                        " 2>&1",
+                    output)) {
+        why = "ssh-keygen failed: " + output;
+        return false;
+    }
+    return true;
+}
+
+bool TSshd::Start(std::string& why) {
+    if (::access(kSshd, X_OK) != 0) {
+        why = std::string(kSshd) + " is not installed";
+        return false;
+    }
+    if (!MakeKeys(why))
+        return false;
+    // sshd started by root insists on its privilege separation folder, which
+    // only exists once the system's own sshd has run.
+    if (::geteuid() == 0)
+        ::mkdir("/run/sshd", 0755);
+    if (PortNumber == 0)
+        PortNumber = FreePort();
+    const std::string config = Folder + "/sshd_config";
+    {
+        std::ofstream out(config);
+        out << "ListenAddress 127.0.0.1\n"
+            << "Port " << PortNumber << "\n"
+            << "HostKey " << HostKeyPath << "\n"
+            << "AuthorizedKeysFile " << UserKeyPath << ".pub\n"
+            << "PidFile none\n"
+            << "StrictModes no\n"
+            << "UsePAM no\n"
+            << "PermitRootLogin prohibit-password\n"
+            << "PasswordAuthentication no\n"
+            << "KbdInteractiveAuthentication no\n"
+            << "AllowAgentForwarding no\n"
+            << "AllowTcpForwarding no\n"
+            << "X11Forwarding no\n"
+            << "LogLevel ERROR\n"
+            << "Subsystem sftp internal-sftp " << SftpOptions << "\n";
+    }
+    const std::string log = Folder + "/sshd.log";
+    // sshd's session processes outlive it for a moment when it is killed;
+    // they then come to this process, which reaps them, instead of staying
+    // behind as zombies of a system init that may not reap.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    Pid = ::fork();
+    if (Pid < 0) {
+        why = "fork failed";
+        return false;
+    }
+    if (Pid == 0) {
+        ::setpgid(0, 0);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (fd >= 0) {
+            ::dup2(fd, STDOUT_FILENO);
+            ::dup2(fd, STDERR_FILENO);
+        }
+        ::execl(kSshd, kSshd, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Wait until it listens, or gives up.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(Pid, &status, WNOHANG) == Pid) {
+            Pid = -1;
+            why = "sshd exited: " + Log();
+            return false;
+        }
+        if (Accepts(PortNumber))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Stop();
+    why = "sshd does not listen: " + Log();
+    return false;
+}
+
+void TSshd::Stop() {
+    if (Pid <= 0)
+        return;
+    const std::vector<pid_t> children = Descendants(Pid);
+    for (const pid_t child : children)
+        ::kill(child, SIGKILL);
+    ::kill(Pid, SIGKILL);
+    ::waitpid(Pid, nullptr, 0);
+    Pid = -1;
+    // Each one is reaped by its parent or, once orphaned, by us.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (const pid_t child : children) {
+        while (::access(("/proc/" + std::to_string(child)).c_str(), F_OK) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            if (::waitpid(child, nullptr, WNOHANG) != child)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+}
+
+std::string TSshd::KnownHostsLine() const {
+    std::istringstream key(Slurp(HostKeyPath + ".pub"));
+    std::string type;
+    std::string blob;
+    key >> type >> blob;
+    return "[127.0.0.1]:" + std::to_string(PortNumber) + " " + type + " " + blob + "\n";
+}
+
+std::string TSshd::Fingerprint() const {
+    std::string output;
+    RunCommand("ssh-keygen -l -E sha256 -f " + Quoted(HostKeyPath + ".pub"), output);
+    std::istringstream fields(output);
+    std::string bits;
+    std::string fingerprint;
+    fields >> bits >> fingerprint;
+    return fingerprint;
+}
+
+std::string TSshd::Log() const {
+    return Slurp(Folder + "/sshd.log");
+}
