@@ -2,6 +2,7 @@
 
 #include "plugin/AfcTransport.h"
 #include "plugin/FolderTransport.h"
+#include "plugin/SftpTransport.h"
 #include "plugin/UsbAfc.h"
 
 namespace tpot {
@@ -22,6 +23,10 @@ const TTransportKind kTransports[] = {
     {"folder",
      [](const TSettings& s) -> std::unique_ptr<ITransport> {
          return std::make_unique<TFolderTransport>(s.Folder);
+     }},
+    {"sftp",
+     [](const TSettings& s) -> std::unique_ptr<ITransport> {
+         return std::make_unique<TSftpTransport>(TSftpSettings::From(s));
      }},
 };
 
