@@ -1,5 +1,7 @@
 #include "plugin/SftpChannel.h"
 
+#include "plugin/SftpPacket.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -30,12 +32,6 @@ constexpr uint8_t kAttrs = 105;
 constexpr uint8_t kExtended = 200;
 constexpr uint8_t kExtendedReply = 201;
 
-constexpr uint32_t kAttrSize = 0x1;
-constexpr uint32_t kAttrUidGid = 0x2;
-constexpr uint32_t kAttrPermissions = 0x4;
-constexpr uint32_t kAttrTimes = 0x8;
-constexpr uint32_t kAttrExtended = 0x80000000u;
-
 // OpenSSH's server takes packets of up to 256 KiB; nothing larger is needed
 // from any server, and a larger length is a broken or hostile peer.
 constexpr std::size_t kMaxPacket = 256 * 1024 + 1024;
@@ -46,94 +42,6 @@ constexpr uint32_t kMaxBlock = 255 * 1024;
 constexpr std::size_t kInFlight = 4 * 1024 * 1024;
 // A listing longer than this is not a phone folder but a peer that never ends it.
 constexpr std::size_t kMaxEntries = 1000000;
-// Server texts are shown in one line; a longer one is cut.
-constexpr std::size_t kMaxMessage = 200;
-
-void Put32(std::string& out, uint32_t value) {
-    const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-                           static_cast<char>(value >> 8), static_cast<char>(value)};
-    out.append(bytes, 4);
-}
-
-void Put64(std::string& out, uint64_t value) {
-    Put32(out, static_cast<uint32_t>(value >> 32));
-    Put32(out, static_cast<uint32_t>(value));
-}
-
-void PutString(std::string& out, std::string_view text) {
-    Put32(out, static_cast<uint32_t>(text.size()));
-    out.append(text);
-}
-
-// Reads the fields of an answer; every read fails instead of running past the end.
-class TFields {
-public:
-    explicit TFields(std::string_view data) : Data(data) {}
-
-    bool Get32(uint32_t& value) {
-        if (Data.size() < 4)
-            return false;
-        const auto* p = reinterpret_cast<const unsigned char*>(Data.data());
-        value = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-        Data.remove_prefix(4);
-        return true;
-    }
-    bool Get64(uint64_t& value) {
-        uint32_t high = 0;
-        uint32_t low = 0;
-        if (!Get32(high) || !Get32(low))
-            return false;
-        value = (uint64_t{high} << 32) | low;
-        return true;
-    }
-    bool GetString(std::string_view& text) {
-        uint32_t size = 0;
-        if (!Get32(size) || size > Data.size())
-            return false;
-        text = Data.substr(0, size);
-        Data.remove_prefix(size);
-        return true;
-    }
-    bool GetAttributes(TSftpAttributes& attributes) {
-        uint32_t flags = 0;
-        if (!Get32(flags))
-            return false;
-        attributes = TSftpAttributes();
-        uint32_t ignored = 0;
-        if ((flags & kAttrSize) && !(attributes.HasSize = Get64(attributes.Size)))
-            return false;
-        if ((flags & kAttrUidGid) && !(Get32(ignored) && Get32(ignored)))
-            return false;
-        if ((flags & kAttrPermissions) &&
-            !(attributes.HasPermissions = Get32(attributes.Permissions)))
-            return false;
-        if ((flags & kAttrTimes) &&
-            !(Get32(ignored) && (attributes.HasMTime = Get32(attributes.MTime))))
-            return false;
-        if (flags & kAttrExtended) {
-            uint32_t count = 0;
-            std::string_view skipped;
-            if (!Get32(count))
-                return false;
-            for (uint32_t i = 0; i < count; ++i) {
-                if (!GetString(skipped) || !GetString(skipped))
-                    return false;
-            }
-        }
-        return true;
-    }
-    bool Empty() const { return Data.empty(); }
-
-private:
-    std::string_view Data;
-};
-
-std::string Printable(std::string_view text) {
-    std::string out;
-    for (const char c : text.substr(0, kMaxMessage))
-        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
-    return out;
-}
 
 std::string DefaultMessage(uint32_t code) {
     switch (code) {
@@ -150,8 +58,8 @@ std::string DefaultMessage(uint32_t code) {
 
 std::string HandleRequest(uint32_t id, const std::string& handle) {
     std::string payload;
-    Put32(payload, id);
-    PutString(payload, handle);
+    SftpPut32(payload, id);
+    SftpPutString(payload, handle);
     return payload;
 }
 
@@ -173,7 +81,7 @@ TSftpResult TSftpChannel::Send(uint8_t type, const std::string& payload) {
         return Fail("the link is broken");
     std::string packet;
     packet.reserve(payload.size() + 5);
-    Put32(packet, static_cast<uint32_t>(payload.size() + 1));
+    SftpPut32(packet, static_cast<uint32_t>(payload.size() + 1));
     packet += static_cast<char>(type);
     packet += payload;
     // Blocking write: waits for the server's window at most for the session's
@@ -227,7 +135,7 @@ TSftpResult TSftpChannel::Receive(TReply& reply) {
     }
     const char* packet = In.data() + InPos + 4;
     reply.Type = static_cast<uint8_t>(packet[0]);
-    TFields id(std::string_view(packet + 1, 4));
+    TSftpFields id(std::string_view(packet + 1, 4));
     id.Get32(reply.Id);
     reply.Body.assign(packet + 5, need - 9);
     InPos += need;
@@ -249,7 +157,7 @@ TSftpResult TSftpChannel::StatusOf(const TReply& reply) {
     if (reply.Type != kStatus)
         return Fail("the server gave an answer of type " + std::to_string(reply.Type) +
                     " where a status belongs");
-    TFields fields(reply.Body);
+    TSftpFields fields(reply.Body);
     uint32_t code = 0;
     std::string_view message;
     if (!fields.Get32(code))
@@ -259,7 +167,7 @@ TSftpResult TSftpChannel::StatusOf(const TReply& reply) {
     // Old servers leave the text out; that is no reason to give up the link.
     if (!fields.GetString(message) || message.empty())
         return TSftpResult::Refusal(code, DefaultMessage(code));
-    return TSftpResult::Refusal(code, Printable(message));
+    return TSftpResult::Refusal(code, SftpPrintable(message));
 }
 
 TSftpResult TSftpChannel::Drain(std::set<uint32_t>& pending) {
@@ -278,7 +186,7 @@ TSftpResult TSftpChannel::Start() {
         return Fail(std::string("the server offers no SFTP: ") +
                     ssh_get_error(ssh_channel_get_session(Channel)));
     std::string version;
-    Put32(version, 3);
+    SftpPut32(version, 3);
     TReply reply;
     if (TSftpResult sent = Send(kInit, version); !sent.IsOk())
         return sent;
@@ -287,16 +195,12 @@ TSftpResult TSftpChannel::Start() {
     // The version stands where other answers carry their request id.
     if (reply.Type != kVersion || reply.Id < 3)
         return Fail("the server does not speak SFTP version 3");
-    TFields fields(reply.Body);
-    while (!fields.Empty()) {
-        std::string_view name;
-        std::string_view data;
-        if (!fields.GetString(name) || !fields.GetString(data))
-            return Fail("the server's list of extensions is malformed");
-        AtomicRename = AtomicRename || name == "posix-rename@openssh.com";
-        CanSync = CanSync || name == "fsync@openssh.com";
-        HasLimits = HasLimits || name == "limits@openssh.com";
-    }
+    TSftpExtensions extensions;
+    if (!ParseSftpExtensions(reply.Body, extensions))
+        return Fail("the server's list of extensions is malformed");
+    AtomicRename = extensions.AtomicRename;
+    CanSync = extensions.CanSync;
+    HasLimits = extensions.HasLimits;
     ReadLimits();
     return Broken ? Fail("the server's limits are malformed") : TSftpResult();
 }
@@ -305,8 +209,8 @@ TSftpResult TSftpChannel::Extended(const std::string& name, const std::string& a
                                    TReply& reply) {
     const uint32_t id = NextId();
     std::string payload;
-    Put32(payload, id);
-    PutString(payload, name);
+    SftpPut32(payload, id);
+    SftpPutString(payload, name);
     payload += arguments;
     return Call(kExtended, id, payload, reply);
 }
@@ -317,7 +221,7 @@ void TSftpChannel::ReadLimits() {
     TReply reply;
     if (!Extended("limits@openssh.com", "", reply).IsOk() || reply.Type != kExtendedReply)
         return;
-    TFields fields(reply.Body);
+    TSftpFields fields(reply.Body);
     uint64_t packet = 0;
     uint64_t read = 0;
     uint64_t write = 0;
@@ -354,7 +258,7 @@ TSftpResult TSftpChannel::Stat(const std::string& path, TSftpAttributes& attribu
         return called;
     if (reply.Type != kAttrs)
         return StatusOf(reply);
-    TFields fields(reply.Body);
+    TSftpFields fields(reply.Body);
     if (!fields.GetAttributes(attributes))
         return Fail("the server sent malformed attributes");
     return {};
@@ -364,19 +268,19 @@ TSftpResult TSftpChannel::Open(const std::string& path, uint32_t flags, uint32_t
                                std::string& handle) {
     const uint32_t id = NextId();
     std::string payload = PathRequest(id, path);
-    Put32(payload, flags);
+    SftpPut32(payload, flags);
     if (flags & kSftpCreate) {
-        Put32(payload, kAttrPermissions);
-        Put32(payload, mode);
+        SftpPut32(payload, kSftpAttrPermissions);
+        SftpPut32(payload, mode);
     } else {
-        Put32(payload, 0);
+        SftpPut32(payload, 0);
     }
     TReply reply;
     if (TSftpResult called = Call(kOpen, id, payload, reply); !called.IsOk())
         return called;
     if (reply.Type != kHandle)
         return StatusOf(reply);
-    TFields fields(reply.Body);
+    TSftpFields fields(reply.Body);
     std::string_view given;
     if (!fields.GetString(given) || given.size() > 256)
         return Fail("the server sent a malformed handle");
@@ -402,7 +306,7 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
             return called;
         if (reply.Type != kHandle)
             return StatusOf(reply);
-        TFields fields(reply.Body);
+        TSftpFields fields(reply.Body);
         std::string_view given;
         if (!fields.GetString(given) || given.size() > 256)
             return Fail("the server sent a malformed handle");
@@ -421,24 +325,8 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
                 result = TSftpResult();
             break;
         }
-        TFields fields(reply.Body);
-        uint32_t count = 0;
-        if (!fields.Get32(count))
+        if (!ParseSftpNames(reply.Body, entries))
             return Fail("the server sent a malformed listing");
-        for (uint32_t i = 0; i < count; ++i) {
-            std::string_view name;
-            std::string_view longName;
-            TSftpAttributes attributes;
-            if (!fields.GetString(name) || !fields.GetString(longName) ||
-                !fields.GetAttributes(attributes))
-                return Fail("the server sent a malformed listing");
-            TEntry entry;
-            entry.Name = name;
-            entry.IsFolder = attributes.IsFolder();
-            entry.Size = entry.IsFolder ? 0 : attributes.Size;
-            entry.MTime = attributes.MTime;
-            entries.push_back(std::move(entry));
-        }
         if (entries.size() > kMaxEntries) {
             result =
                 TSftpResult::Refusal(kSftpFailure, "the folder lists more than " +
@@ -471,8 +359,8 @@ TSftpResult TSftpChannel::Read(const std::string& handle, const TSink& sink, boo
         part.Offset = offset;
         part.Length = length;
         std::string payload = HandleRequest(part.Id, handle);
-        Put64(payload, offset);
-        Put32(payload, length);
+        SftpPut64(payload, offset);
+        SftpPut32(payload, length);
         TSftpResult sent = Send(kReadRequest, payload);
         if (sent.IsOk()) {
             if (first)
@@ -504,7 +392,7 @@ TSftpResult TSftpChannel::Read(const std::string& handle, const TSink& sink, boo
                 return Fail("the server answered a request it was not asked");
             part->Answered = true;
             if (reply.Type == kData) {
-                TFields fields(reply.Body);
+                TSftpFields fields(reply.Body);
                 std::string_view data;
                 // An empty answer that is not the end would have us ask forever.
                 if (!fields.GetString(data) || data.size() > part->Length || data.empty())
@@ -552,7 +440,7 @@ TSftpResult TSftpChannel::Write(const std::string& handle, const TSource& source
     const std::size_t depth = std::max<std::size_t>(4, kInFlight / WriteBlock);
     const std::string head = [&] {
         std::string text;
-        PutString(text, handle);
+        SftpPutString(text, handle);
         return text;
     }();
     std::vector<char> buffer(WriteBlock);
@@ -571,10 +459,10 @@ TSftpResult TSftpChannel::Write(const std::string& handle, const TSource& source
             }
             const uint32_t id = NextId();
             payload.clear();
-            Put32(payload, id);
+            SftpPut32(payload, id);
             payload += head;
-            Put64(payload, offset);
-            PutString(payload, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+            SftpPut64(payload, offset);
+            SftpPutString(payload, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
             if (TSftpResult sent = Send(kWriteRequest, payload); !sent.IsOk())
                 return sent;
             pending.insert(id);
@@ -602,7 +490,7 @@ TSftpResult TSftpChannel::Sync(const std::string& handle) {
     if (!CanSync)
         return {};
     std::string arguments;
-    PutString(arguments, handle);
+    SftpPutString(arguments, handle);
     TReply reply;
     if (TSftpResult called = Extended("fsync@openssh.com", arguments, reply); !called.IsOk())
         return called;
@@ -620,7 +508,7 @@ TSftpResult TSftpChannel::Remove(const std::string& path) {
 TSftpResult TSftpChannel::Rename(const std::string& from, const std::string& to) {
     const uint32_t id = NextId();
     std::string payload = PathRequest(id, from);
-    PutString(payload, to);
+    SftpPutString(payload, to);
     TReply reply;
     if (TSftpResult called = Call(kRename, id, payload, reply); !called.IsOk())
         return called;
@@ -629,8 +517,8 @@ TSftpResult TSftpChannel::Rename(const std::string& from, const std::string& to)
 
 TSftpResult TSftpChannel::RenameReplacing(const std::string& from, const std::string& to) {
     std::string arguments;
-    PutString(arguments, from);
-    PutString(arguments, to);
+    SftpPutString(arguments, from);
+    SftpPutString(arguments, to);
     TReply reply;
     if (TSftpResult called = Extended("posix-rename@openssh.com", arguments, reply); !called.IsOk())
         return called;

@@ -8,6 +8,7 @@
 // Everything the server sends is untrusted: lengths are checked before use and
 // a malformed answer marks the channel broken instead of being guessed at.
 
+#include "plugin/SftpPacket.h"
 #include "plugin/Transport.h"
 
 #include <libssh/libssh.h>
@@ -48,18 +49,6 @@ struct TSftpResult {
     static TSftpResult Refusal(uint32_t code, std::string message) {
         return {Refused, code, std::move(message)};
     }
-};
-
-struct TSftpAttributes {
-    bool HasSize = false;
-    uint64_t Size = 0;
-    bool HasPermissions = false;
-    uint32_t Permissions = 0; // POSIX mode bits including the file type
-    bool HasMTime = false;
-    uint32_t MTime = 0;
-
-    bool IsFolder() const { return HasPermissions && (Permissions & 0170000) == 0040000; }
-    bool IsRegular() const { return !HasPermissions || (Permissions & 0170000) == 0100000; }
 };
 
 class TSftpChannel {

@@ -1,0 +1,116 @@
+#pragma once
+
+// The fields of SFTP packets: building requests and reading answers. Answers
+// come from the server and are untrusted: every read checks the length left
+// before it takes anything, and a malformed answer is refused, not guessed at.
+
+#include "plugin/Transport.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tpot {
+
+inline constexpr uint32_t kSftpAttrSize = 0x1;
+inline constexpr uint32_t kSftpAttrUidGid = 0x2;
+inline constexpr uint32_t kSftpAttrPermissions = 0x4;
+inline constexpr uint32_t kSftpAttrTimes = 0x8;
+inline constexpr uint32_t kSftpAttrExtended = 0x80000000u;
+
+struct TSftpAttributes {
+    bool HasSize = false;
+    uint64_t Size = 0;
+    bool HasPermissions = false;
+    uint32_t Permissions = 0; // POSIX mode bits including the file type
+    bool HasMTime = false;
+    uint32_t MTime = 0;
+
+    bool IsFolder() const { return HasPermissions && (Permissions & 0170000) == 0040000; }
+    bool IsRegular() const { return !HasPermissions || (Permissions & 0170000) == 0100000; }
+};
+
+void SftpPut32(std::string& out, uint32_t value);
+void SftpPut64(std::string& out, uint64_t value);
+void SftpPutString(std::string& out, std::string_view text);
+
+// Reads the fields of an answer in order; every read fails instead of running
+// past the end.
+class TSftpFields {
+public:
+    explicit TSftpFields(std::string_view data) : Data(data) {}
+
+    bool Get32(uint32_t& value) {
+        if (Data.size() < 4)
+            return false;
+        const auto* p = reinterpret_cast<const unsigned char*>(Data.data());
+        value = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+        Data.remove_prefix(4);
+        return true;
+    }
+    bool Get64(uint64_t& value) {
+        uint32_t high = 0;
+        uint32_t low = 0;
+        if (!Get32(high) || !Get32(low))
+            return false;
+        value = (uint64_t{high} << 32) | low;
+        return true;
+    }
+    bool GetString(std::string_view& text) {
+        uint32_t size = 0;
+        if (!Get32(size) || size > Data.size())
+            return false;
+        text = Data.substr(0, size);
+        Data.remove_prefix(size);
+        return true;
+    }
+    bool GetAttributes(TSftpAttributes& attributes) {
+        uint32_t flags = 0;
+        if (!Get32(flags))
+            return false;
+        attributes = TSftpAttributes();
+        uint32_t ignored = 0;
+        if ((flags & kSftpAttrSize) && !(attributes.HasSize = Get64(attributes.Size)))
+            return false;
+        if ((flags & kSftpAttrUidGid) && !(Get32(ignored) && Get32(ignored)))
+            return false;
+        if ((flags & kSftpAttrPermissions) &&
+            !(attributes.HasPermissions = Get32(attributes.Permissions)))
+            return false;
+        if ((flags & kSftpAttrTimes) &&
+            !(Get32(ignored) && (attributes.HasMTime = Get32(attributes.MTime))))
+            return false;
+        if (flags & kSftpAttrExtended) {
+            uint32_t count = 0;
+            std::string_view skipped;
+            if (!Get32(count))
+                return false;
+            for (uint32_t i = 0; i < count; ++i) {
+                if (!GetString(skipped) || !GetString(skipped))
+                    return false;
+            }
+        }
+        return true;
+    }
+    bool Empty() const { return Data.empty(); }
+
+private:
+    std::string_view Data;
+};
+
+// The extensions the server names in its version answer that we use.
+struct TSftpExtensions {
+    bool AtomicRename = false; // posix-rename@openssh.com
+    bool CanSync = false;      // fsync@openssh.com
+    bool HasLimits = false;    // limits@openssh.com
+};
+bool ParseSftpExtensions(std::string_view body, TSftpExtensions& extensions);
+
+// Appends the entries of a name answer (one part of a listing) to Entries.
+bool ParseSftpNames(std::string_view body, std::vector<TEntry>& entries);
+
+// A text of the server, cut to one short line of printable characters.
+std::string SftpPrintable(std::string_view text);
+
+} // namespace tpot
