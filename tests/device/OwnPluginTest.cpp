@@ -1,0 +1,88 @@
+// The program's own plugin, met as a user meets it: written by the build,
+// put into the working folder as "T-Pot.dll" with its "T-Pot.ini" choosing
+// the folder transport over a temporary phone root, bound by the program's
+// loader and driven by the program's copies.
+#include "DeviceFixture.h"
+
+#include "device/PackageCaches.h"
+#include "device/SourceSync.h"
+
+#ifdef ORVIA_TPOT_PLUGIN
+
+namespace {
+
+const QString kLists = QStringLiteral("/private/var/lib/apt/lists/");
+const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
+
+} // namespace
+
+class OwnPluginTest : public DeviceTest {
+protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        InstallPlugin(ORVIA_TPOT_PLUGIN);
+        LocalFile(folders_.WorkDir + "T-Pot.ini",
+                  "[T-Pot]\nTransport=folder\nFolder=" + PhoneRoot().toUtf8() + "\n");
+        phone_.Bind(folders_.WorkDir, {});
+        ASSERT_TRUE(phone_.Loaded());
+    }
+    // The working folder's files that the copies may not leave behind.
+    QStringList CopyLitter() const {
+        QStringList names = Litter();
+        names.removeAll("T-Pot.ini");
+        return names;
+    }
+};
+
+TEST_F(OwnPluginTest, SourceListsGoBothWays) {
+    PhoneFile(kLists + "a_Packages", "from the phone");
+    PhoneFile(kLists + "Release", "not an index");
+    PhoneFile(kLists + "x\\y_Packages", "a name no local path may take");
+    TRecordingView view;
+    EXPECT_TRUE(
+        SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view));
+    EXPECT_EQ(Entries(folders_.ListsDir), QStringList{"a_Packages"});
+    EXPECT_EQ(LocalBytes(folders_.ProcDir + "a_Packages"), QByteArray("from the phone"));
+    EXPECT_EQ(CopyLitter(), QStringList{});
+
+    LocalFile(folders_.ListsDir + "a_Packages", "accepted on the computer");
+    LocalFile(folders_.ListsDir + "b_Packages", "new source");
+    SourceSync::ToPhone(phone_, folders_, stop_, view);
+    EXPECT_FALSE(stop_.IsSet());
+    EXPECT_EQ(PhoneBytes(kLists + "a_Packages"), QByteArray("accepted on the computer"));
+    EXPECT_EQ(PhoneBytes(kLists + "b_Packages"), QByteArray("new source"));
+    EXPECT_EQ(CopyLitter(), QStringList{});
+}
+
+TEST_F(OwnPluginTest, PackagesAreListedCopiedAndDeleted) {
+    LocalFile(folders_.ArchivesDir + "app.deb", "package");
+    PhoneFile(kCache + "old.deb", "old");
+    PhoneFile(kCache + "partial", "not a package");
+    TRecordingView view;
+    PackageCaches::CacheRefresh(phone_, folders_, view);
+    EXPECT_EQ(view.lists[TDeviceView::List::Cache], QStringList{"old.deb"});
+
+    view.selected[TDeviceView::List::Local] = "app.deb";
+    PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::List::Cache, view);
+    EXPECT_EQ(PhoneBytes(kCache + "app.deb"), QByteArray("package"));
+    EXPECT_EQ(view.lists[TDeviceView::List::Cache], (QStringList{"app.deb", "old.deb"}));
+
+    view.selected[TDeviceView::List::Cache] = "old.deb";
+    PackageCaches::DeleteOnPhone(phone_, TDeviceView::List::Cache, view);
+    EXPECT_EQ(PhoneBytes(kCache + "old.deb"), QByteArray("<missing>"));
+    EXPECT_EQ(view.lists[TDeviceView::List::Cache], QStringList{"app.deb"});
+    EXPECT_EQ(CopyLitter(), QStringList{});
+}
+
+TEST_F(OwnPluginTest, AMissingPhoneRootFailsEveryOperation) {
+    ASSERT_TRUE(QDir(PhoneRoot()).removeRecursively());
+    std::vector<std::string> list{"kept"};
+    EXPECT_FALSE(phone_.iPhone_ls(PhoneFolders::Lists, list));
+    EXPECT_TRUE(list.empty());
+    LocalFile(folders_.WorkDir + "a_Packages", "staged");
+    EXPECT_FALSE(phone_.iPhone_put("/private/var/lib/apt/lists/a_Packages"));
+    EXPECT_FALSE(phone_.iPhone_get("/private/var/lib/apt/lists/a_Packages"));
+    EXPECT_FALSE(phone_.iPhone_del("/private/var/lib/apt/lists/a_Packages"));
+}
+
+#endif
