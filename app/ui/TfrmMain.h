@@ -2,6 +2,7 @@
 
 #include "app/LongOperation.h"
 #include "app/WorkFolders.h"
+#include "device/Phone.h"
 
 #include <QWidget>
 
@@ -87,6 +88,8 @@ public:
     TPackagesPage* PackagesPage() const { return packagesPage_; }
     TSyncPage* SyncPage() const { return syncPage_; }
     TSettingsPage* SettingsPage() const { return settingsPage_; }
+    // The phone operations through the plugin bound at start-up.
+    TPhone& Phone() { return phone_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -120,6 +123,16 @@ private:
     void btnPkgDownloadClick();
     void btnComp2PhoneClick();
 
+    // The phone's side of the Sync page (DeviceOps.cpp).
+    void ConnectDeviceHandlers();
+    bool PhoneOperationRunning() const;
+    void btnPhone2CompClick();
+    void btnCopy2CacheClick();
+    void btnCopy2AutoInstallClick();
+    void btnDeleteLocalClick();
+    void btnDeleteCacheClick();
+    void btnDeleteAutoInstallClick();
+
     QString programFilePath_;
     WorkFolders folders_;
 
@@ -137,5 +150,8 @@ private:
     bool shutdownDone_ = false;
     TStopFlag stop_;
     int longOperations_ = 0;
+    TPhone phone_;
+    int sourceCopies_ = 0;    // copies of the source lists to or from the phone running
+    int cacheOperations_ = 0; // Sync page list operations running
     int cacheRefreshCalls_ = 0;
 };

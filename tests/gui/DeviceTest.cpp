@@ -1,0 +1,269 @@
+// The phone through the window: the plugin bound at start-up, the copies of
+// the source lists, the Sync page's lists and buttons, start-up and shutdown
+// with the phone options. The phone is the test plugin over a folder.
+#include "GuiTestSupport.h"
+
+#include "app/ui/SettingsPage.h"
+#include "app/ui/SyncPage.h"
+
+#include <QCheckBox>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QToolButton>
+
+namespace {
+
+const QString kLists = QStringLiteral("/private/var/lib/apt/lists/");
+const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
+const QString kAuto = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
+
+QStringList Lines(const QListWidget* list) {
+    QStringList lines;
+    for (int i = 0; i < list->count(); ++i)
+        lines << list->item(i)->text();
+    return lines;
+}
+
+void Select(QListWidget* list, const QString& text) {
+    const QList<QListWidgetItem*> found = list->findItems(text, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << text.toStdString();
+    list->setCurrentItem(found.first());
+}
+
+} // namespace
+
+class DeviceWindowTest : public WindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ORVIA_TEST_PLUGIN), WorkDir() + "T-Pot.dll"));
+        for (const QString& folder : {kLists, kCache, kAuto})
+            ASSERT_TRUE(QDir().mkpath(PhoneRoot() + folder));
+        Configure({});
+    }
+
+    QString PhoneRoot() const { return WorkDir() + "phone"; }
+    void Configure(const QStringList& lines) const {
+        const QStringList all =
+            QStringList{"root " + PhoneRoot(), "log " + WorkDir() + "calls.log"} + lines;
+        WriteFile("TestPlugin.conf", all.join('\n').toUtf8() + '\n');
+    }
+    QStringList TakeCalls() const {
+        QStringList calls =
+            QString::fromUtf8(ReadFile("calls.log")).split('\n', Qt::SkipEmptyParts);
+        QFile::remove(WorkDir() + "calls.log");
+        return calls == QStringList{"<missing>"} ? QStringList{} : calls;
+    }
+    void PhoneFile(const QString& path, const QByteArray& bytes) const {
+        TestFiles::WriteBytes(PhoneRoot() + path, bytes);
+    }
+    QByteArray PhoneBytes(const QString& path) const {
+        return TestFiles::ReadBytes(PhoneRoot() + path);
+    }
+    QStringList PhoneFiles(const QString& folder) const {
+        return QDir(PhoneRoot() + folder).entryList(QDir::Files, QDir::Name);
+    }
+    static void Click(const TToolButton& button) { button.btn->click(); }
+};
+
+TEST_F(DeviceWindowTest, StartupWritesTheCarriedPluginOnlyWhenNoneIsThere) {
+    const QByteArray test = TestFiles::ReadBytes(QStringLiteral(ORVIA_TEST_PLUGIN));
+    {
+        auto frm = StartWindow();
+        EXPECT_EQ(ReadFile("T-Pot.dll"), test); // never replaced
+        EXPECT_NE(frm->Phone().Entries().FsDeleteFile, nullptr);
+        frm->close();
+        EXPECT_FALSE(frm->Phone().Loaded()); // released at shutdown
+    }
+#ifdef ORVIA_TPOT_PLUGIN
+    QFile::remove(WorkDir() + "T-Pot.dll");
+    auto frm = StartWindow();
+    EXPECT_EQ(ReadFile("T-Pot.dll"), TestFiles::ReadBytes(QStringLiteral(ORVIA_TPOT_PLUGIN)));
+    EXPECT_TRUE(frm->Phone().Loaded());
+#endif
+}
+
+TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
+    PhoneFile(kLists + "a_Packages", "Package: a\n\n");
+    PhoneFile(kLists + "Release", "release");
+    PhoneFile(kCache + "p.deb", "p");
+    PhoneFile(kAuto + "q.deb", "q");
+    WriteFile("archives/l.deb", "l");
+    WriteFile("orvia.ini", "[Settings]\nGetCydia=1\nActivePage=2\n");
+
+    auto frm = StartWindow();
+    EXPECT_EQ(ReadFile("lists/a_Packages"), QByteArray("Package: a\n\n"));
+    EXPECT_FALSE(Exists("proc/a_Packages")); // the start-up copy fills the reference copies only
+    EXPECT_FALSE(Exists("a_Packages"));
+    TSyncPage* sync = frm->SyncPage();
+    EXPECT_EQ(Lines(sync->lstLocalCache), QStringList{"l.deb"});
+    EXPECT_EQ(Lines(sync->lstCache), QStringList{"p.deb"});
+    EXPECT_EQ(Lines(sync->lstAutoInstall), QStringList{"q.deb"});
+    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
+    EXPECT_TRUE(sync->prSync->isHidden());
+    EXPECT_TRUE(frm->isEnabled());
+
+    const QStringList calls = TakeCalls().filter(QRegularExpression("^Fs(FindFirst|GetFile)"));
+    EXPECT_EQ(calls,
+              (QStringList{"FsFindFirst /private/var/lib/apt/lists",
+                           "FsGetFile " + kLists + "a_Packages " + WorkDir() + "a_Packages 1",
+                           "FsFindFirst /private/var/cache/apt/archives",
+                           "FsFindFirst /private/var/root/Media/Cydia/AutoInstall"}));
+}
+
+TEST_F(DeviceWindowTest, CopyFromThePhoneReloadsTheSourcesAllChecked) {
+    WriteFile("proc/x.example.org_Packages", "Package: x\n\n");
+    PhoneFile(kLists + "y.example.org_Packages", "Package: y\n\n");
+    PhoneFile(kLists + "z.example.org_Packages", "Package: z\n\n");
+    auto frm = StartWindow();
+    auto* sources = Find<QListWidget>(frm.get(), "lstSources");
+    ASSERT_EQ(sources->count(), 1);
+    sources->item(0)->setCheckState(Qt::Unchecked);
+
+    QProgressBar* bar = frm->SyncPage()->prSync;
+    QList<int> shown;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
+        if (!bar->isHidden())
+            shown << v;
+    });
+    Click(frm->SyncPage()->Phone2Comp);
+
+    EXPECT_EQ(shown, QList<int>{50}); // 0, then 50 for the second of two files
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_TRUE(frm->SyncPage()->SyncStop.btn->isHidden());
+    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
+    ASSERT_EQ(sources->count(), 3);
+    for (int i = 0; i < sources->count(); ++i)
+        EXPECT_EQ(sources->item(i)->checkState(), Qt::Checked) << i;
+    EXPECT_EQ(ReadFile("proc/y.example.org_Packages"), QByteArray("Package: y\n\n"));
+    EXPECT_EQ(ReadFile("lists/z.example.org_Packages"), QByteArray("Package: z\n\n"));
+}
+
+TEST_F(DeviceWindowTest, StopDuringACopyFromThePhoneEndsAfterTheCurrentFile) {
+    for (const char* name : {"a_Packages", "b_Packages", "c_Packages"})
+        PhoneFile(kLists + name, name);
+    auto frm = StartWindow();
+    QProgressBar* bar = frm->SyncPage()->prSync;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
+        if (v == 33) // the second file has arrived
+            QMetaObject::invokeMethod(
+                frm->SyncPage()->SyncStop.btn, [&] { frm->SyncPage()->SyncStop.btn->click(); },
+                Qt::QueuedConnection);
+    });
+    Click(frm->SyncPage()->Phone2Comp);
+    EXPECT_EQ(QDir(WorkDir() + "lists").entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(TakeCalls().filter("FsGetFile").size(), 2);
+    EXPECT_EQ(Find<QListWidget>(frm.get(), "lstSources")->count(), 2); // reloaded all the same
+}
+
+TEST_F(DeviceWindowTest, CopyToThePhoneSendsTheIndexFiles) {
+    WriteFile("lists/a_Packages", "a");
+    WriteFile("lists/notes.txt", "not an index");
+    auto frm = StartWindow();
+    Click(frm->SyncPage()->Comp2Phone);
+    EXPECT_EQ(PhoneFiles(kLists), QStringList{"a_Packages"});
+    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
+    EXPECT_TRUE(frm->SyncPage()->prSync->isHidden());
+    EXPECT_FALSE(Find<QToolButton>(frm.get(), "btnSrcRefresh")->isHidden());
+    EXPECT_FALSE(Exists("a_Packages"));
+}
+
+TEST_F(DeviceWindowTest, ShutdownSendsTheListsWhenAskedEvenWithoutAPhone) {
+    const struct {
+        const char* name;
+        QStringList config;
+        QStringList sent;
+    } cases[] = {
+        {"phone attached", {}, {"a_Packages"}},
+        {"no phone", {"init fail"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile("lists/a_Packages", "a");
+        WriteFile("orvia.ini", "[Settings]\nPutCydia=1\n");
+        QFile::remove(PhoneRoot() + kLists + "a_Packages");
+        Configure(c.config);
+        auto frm = StartWindow();
+        TakeCalls();
+        frm->close();
+        EXPECT_TRUE(frm->isHidden());
+        EXPECT_EQ(PhoneFiles(kLists), c.sent);
+        EXPECT_EQ(TakeCalls().first(), QStringLiteral("FsInit 0 null")); // it was tried
+        EXPECT_TRUE(ReadFile("orvia.ini").contains("PutCydia=1"));
+        EXPECT_FALSE(frm->Phone().Loaded());
+        EXPECT_FALSE(Exists("a_Packages"));
+        EXPECT_TRUE(errors_.isEmpty());
+    }
+}
+
+TEST_F(DeviceWindowTest, ClosingDuringACopyEndsItAfterTheCurrentFileThenShutsDown) {
+    for (const char* name : {"1_Packages", "2_Packages", "3_Packages"})
+        WriteFile(QStringLiteral("lists/") + name, name);
+    auto frm = StartWindow();
+    QObject::connect(frm->SyncPage()->prSync, &QProgressBar::valueChanged, [&](int v) {
+        if (v == 33) // the first file has gone
+            QMetaObject::invokeMethod(
+                frm.get(), [&] { frm->close(); }, Qt::QueuedConnection);
+    });
+    Click(frm->SyncPage()->Comp2Phone);
+    Settle();
+    EXPECT_EQ(PhoneFiles(kLists).size(), 1);
+    EXPECT_TRUE(frm->isHidden());
+    EXPECT_TRUE(Exists("orvia.ini")); // the shutdown ran
+    EXPECT_FALSE(frm->Phone().Loaded());
+}
+
+TEST_F(DeviceWindowTest, DeletionsAskAndRefillTheirList) {
+    const struct {
+        const char* name;
+        const char* list;
+        const char* button;
+        QString folder; // where the file lies, relative to the working folder
+        bool answer;
+        bool removed;
+    } cases[] = {
+        {"local, No", "lstLocalCache", "btnDeleteLocal", "archives/", false, false},
+        {"local, Yes", "lstLocalCache", "btnDeleteLocal", "archives/", true, true},
+        {"cache, No", "lstCache", "btnDeleteCache", "phone" + kCache, false, false},
+        {"cache, Yes", "lstCache", "btnDeleteCache", "phone" + kCache, true, true},
+        {"auto-install, Yes", "lstAutoInstall", "btnDeleteAutoInstall", "phone" + kAuto, true,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(c.folder + "p.deb", "p");
+        auto frm = StartWindow();
+        frm->panSyncClick();
+        auto* list = Find<QListWidget>(frm.get(), c.list);
+        ASSERT_EQ(Lines(list), QStringList{"p.deb"});
+        Select(list, "p.deb");
+        questions_.clear();
+        answer_ = c.answer;
+        Find<QToolButton>(frm.get(), c.button)->click();
+        EXPECT_EQ(questions_, QStringList{"Удалить пакет p.deb?"});
+        EXPECT_EQ(Exists(c.folder + "p.deb"), !c.removed);
+        EXPECT_EQ(Lines(list), c.removed ? QStringList{} : QStringList{"p.deb"});
+        EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
+    }
+}
+
+TEST_F(DeviceWindowTest, CopyToThePhoneKeepsTheListWhenTheListingFails) {
+    WriteFile("archives/l.deb", "local package");
+    PhoneFile(kCache + "old.deb", "old");
+    auto frm = StartWindow();
+    frm->panSyncClick();
+    TSyncPage* sync = frm->SyncPage();
+    ASSERT_EQ(Lines(sync->lstCache), QStringList{"old.deb"});
+
+    Configure({"refuse /private/var/cache/apt/archives"});
+    Select(sync->lstLocalCache, "l.deb");
+    Click(sync->Copy2Cache);
+    EXPECT_EQ(PhoneBytes(kCache + "l.deb"), QByteArray("local package"));
+    EXPECT_EQ(Lines(sync->lstCache), QStringList{"old.deb"});
+    EXPECT_TRUE(questions_.isEmpty());
+    EXPECT_FALSE(Exists("l.deb"));
+
+    Configure({});
+    Click(sync->Copy2AutoInstall);
+    EXPECT_EQ(Lines(sync->lstAutoInstall), QStringList{"l.deb"});
+    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
+}
