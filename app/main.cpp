@@ -12,11 +12,13 @@ int main(int argc, char** argv) {
 
     TfrmMain frmMain(QCoreApplication::applicationFilePath());
 
-    // A termination request closes the window the same way its close box does.
+    // A termination request closes the window the same way its close box does,
+    // answering any open dialog first; during a failed start-up the program
+    // then ends with status 1.
     TerminationSignals termination;
     termination.Install();
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &frmMain,
-                     [&frmMain](int) { frmMain.RequestClose(); });
+                     [&frmMain](int) { frmMain.Terminate(); });
 
     if (!frmMain.FormCreate())
         return 1;

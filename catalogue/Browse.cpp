@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -81,19 +82,113 @@ bool EqualsFolded(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool IsAscii(std::string_view text) {
+    const char* p = text.data();
+    std::size_t left = text.size();
+    std::uint64_t any = 0;
+    for (; left >= 8; p += 8, left -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        any |= word;
+    }
+    for (; left > 0; ++p, --left)
+        any |= static_cast<unsigned char>(*p);
+    return (any & 0x8080808080808080ull) == 0;
+}
+
+// The code point of the well-formed UTF-8 sequence at text[i] and its length,
+// or length 0 when the byte there starts none.
+std::size_t DecodeAt(std::string_view text, std::size_t i, char32_t& cp) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + i;
+    const std::size_t left = text.size() - i;
+    std::size_t length;
+    if (p[0] >= 0xC2 && p[0] <= 0xDF) {
+        length = 2;
+        cp = p[0] & 0x1F;
+    } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
+        length = 3;
+        cp = p[0] & 0x0F;
+    } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
+        length = 4;
+        cp = p[0] & 0x07;
+    } else {
+        return 0;
+    }
+    if (left < length)
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (p[k] & 0x3F);
+    }
+    if ((length == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        return 0;
+    return length;
+}
+
+void AppendUtf8(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Text with simple Unicode case folding applied to every well-formed UTF-8
+// sequence; any other byte (index values are bytes of any encoding) is kept.
+void FoldInto(std::string_view text, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(LowerTable[c]));
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const std::size_t length = DecodeAt(text, i, cp);
+        if (length == 0) {
+            out.push_back(text[i]);
+            ++i;
+            continue;
+        }
+        AppendUtf8(QChar::toCaseFolded(cp), out);
+        i += length;
+    }
+}
+
+// An ASCII text is searched in place; any other is folded into a buffer kept
+// from call to call, so a search allocates nothing per row.
+bool FieldMatches(std::string_view text, std::string_view needle) {
+    if (IsAscii(text))
+        return ContainsFolded(text, needle);
+    thread_local std::string folded;
+    FoldInto(text, folded);
+    return folded.find(needle) != std::string::npos;
+}
+
 } // namespace
 
 std::string PrepareNeedle(std::string_view searchText) {
-    std::string needle(Trim(searchText));
-    for (char& c : needle)
-        c = static_cast<char>(LowerTable[static_cast<unsigned char>(c)]);
+    std::string needle;
+    FoldInto(Trim(searchText), needle);
     return needle;
 }
 
 bool RowMatches(const PackageRow& row, std::string_view needle) {
-    return ContainsFolded(Trim(row.Caption), needle) ||
-           ContainsFolded(Trim(row.Description), needle) ||
-           ContainsFolded(Trim(row.Package), needle);
+    return FieldMatches(Trim(row.Caption), needle) || FieldMatches(Trim(row.Description), needle) ||
+           FieldMatches(Trim(row.Package), needle);
 }
 
 SearchStep FindNext(const PackageRows& rows, int selected, std::string_view searchText) {

@@ -11,12 +11,13 @@
 // index or -1 for none.
 namespace Browse {
 
-// Trimmed of blanks and control characters at both ends, ASCII letters lowered
-// (nothing else: Cyrillic matches only in the same letter case).
+// Trimmed of blanks and control characters at both ends, letter case folded
+// the Unicode way (simple case folding: "ТВИКЕР" finds "Твикер"). Bytes that
+// are not UTF-8 are kept as they are.
 std::string PrepareNeedle(std::string_view searchText);
 
 // True when the needle occurs in the row's caption, description or identifier
-// (each prepared the same way).
+// (each trimmed and folded the same way).
 bool RowMatches(const PackageRow& row, std::string_view needle);
 
 // One step of "find next" from the row after Selected. Returns the row to

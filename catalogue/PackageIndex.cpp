@@ -477,14 +477,3 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
 void SortPackages(PackageRows& rows) {
     CaptionOrder::Sort(rows);
 }
-
-void MoveUpdates(PackageRows& rows) {
-    std::stable_partition(rows.begin(), rows.end(),
-                          [](const PackageRow& r) { return (r.State & StateNewOrUpdated) != 0; });
-}
-
-std::string LocalFileName(std::string_view filenameLine) {
-    std::string name;
-    LocalFileNameInto(filenameLine, name);
-    return name;
-}

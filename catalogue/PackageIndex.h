@@ -18,12 +18,3 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
 // Sorts rows by Caption in the user's locale collation (letter case only breaks
 // ties, lower case first); rows with equal captions keep their order.
 void SortPackages(PackageRows& rows);
-
-// Moves the rows flagged new or updated to the top, keeping the order within
-// both groups.
-void MoveUpdates(PackageRows& rows);
-
-// The name under which a package file lies in the local cache, from the whole
-// "Filename:" line of its stanza: "Filename: ./debs/foo_1.0_iphoneos-arm.deb"
-// gives "foo_1.0_iphoneos-arm.deb".
-std::string LocalFileName(std::string_view filenameLine);

@@ -249,6 +249,16 @@ LoadResult LoadPackageList(const QString& cacheFile, const std::string& category
     return finish(LoadResult::Complete);
 }
 
+std::vector<std::string> Categories(const PackageRows& rows) {
+    std::unordered_set<std::string> seen;
+    std::vector<std::string> found;
+    for (const PackageRow& row : rows)
+        if (!row.Section.empty() && seen.insert(CategoryKey(row.Section)).second)
+            found.push_back(row.Section);
+    CaptionOrder::SortCaseFree(found);
+    return found;
+}
+
 void UpdatePackageIcon(const QString& cacheFile, const std::string& package, int state) {
     if (KindOf(cacheFile) != FileKind::Regular)
         return;

@@ -33,6 +33,9 @@ enum class LoadResult {
 LoadResult LoadPackageList(const QString& cacheFile, const std::string& category, PackageRows& rows,
                            std::vector<std::string>& categories);
 
+// The category entries of Rows, the way loading all categories makes them.
+std::vector<std::string> Categories(const PackageRows& rows);
+
 // Writes State into every saved row whose identifier is Package. Nothing
 // happens when the file is missing; a failed write leaves the file as it was.
 void UpdatePackageIcon(const QString& cacheFile, const std::string& package, int state);

@@ -35,13 +35,6 @@ bool ModeAllowed(mode_t mode) {
 
 } // namespace
 
-bool PassesListingRule(const QString& path) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return false;
-    return ModeAllowed(st.st_mode);
-}
-
 QStringList ListFolder(const QString& folder) {
     QStringList names;
     const QByteArray dirPath = QFile::encodeName(folder);

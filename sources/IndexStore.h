@@ -19,11 +19,6 @@ QString IndexNameToAddress(const QString& name);
 // letter case.
 bool IsIndexName(const QString& name);
 
-// True when a folder entry may be listed at all: a regular file or a folder.
-// Symbolic links, FIFOs, sockets and devices are never taken, so a FIFO that
-// happens to be named like an index can never block a reader.
-bool PassesListingRule(const QString& path);
-
 // Every entry of Folder that passes the listing rule, in the order the file
 // system returns them (names only).
 QStringList ListFolder(const QString& folder);

@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QCursor>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -89,6 +90,40 @@ QString Text(const std::string& bytes) {
     return QString::fromUtf8(bytes);
 }
 
+// Shows Full in Label when it fits the label's place (wrapped over its lines
+// when the label wraps); otherwise as much of it as fits followed by "…", with
+// the whole text in the tooltip ahead of Hint. The label never grows.
+void SetFittedText(QLabel* label, const QString& full, const QString& hint = QString()) {
+    const QFontMetrics metrics(label->font());
+    const QRect place(0, 0, label->width(), label->height());
+    const int flags = Qt::AlignLeft | Qt::AlignTop | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    auto fits = [&](const QString& text) {
+        const QRect needed = metrics.boundingRect(place, flags, text);
+        return needed.width() <= place.width() && needed.height() <= place.height();
+    };
+    if (fits(full)) {
+        label->setText(full);
+        label->setToolTip(hint);
+        return;
+    }
+    const QString ellipsis(QChar(0x2026));
+    // The longest start of the text that fits with the ellipsis; a cut never
+    // splits a surrogate pair.
+    qsizetype low = 0;
+    qsizetype high = full.size();
+    while (low < high) {
+        const qsizetype mid = (low + high + 1) / 2;
+        if (fits(full.left(mid) + ellipsis))
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    if (low > 0 && full[low - 1].isHighSurrogate())
+        --low;
+    label->setText(full.left(low).trimmed() + ellipsis);
+    label->setToolTip(hint.isEmpty() ? full : full + QLatin1Char('\n') + hint);
+}
+
 // A link is only as wide as its text (up to the panel's edge), so the hand
 // pointer and the click belong to the text and not to the empty space after it.
 void FitLinkWidth(QLabel* link) {
@@ -138,6 +173,7 @@ TPackageDetailsPanel::TPackageDetailsPanel(QWidget* group, QLineEdit* search,
     txtDesc->setObjectName(QStringLiteral("txtDesc"));
     txtDesc->setGeometry(300, 176, 261, 85);
     txtDesc->setReadOnly(true);
+    txtDesc->setTabChangesFocus(true);
     txtDesc->setFrameShape(QFrame::NoFrame);
     QFont descFont = txtDesc->font();
     descFont.setPixelSize(11);
@@ -200,23 +236,23 @@ void TPackageDetailsPanel::ShowPackageInfo(TDebianInfo info) {
     name_ = info.Name;
     version_ = info.Version;
     package_ = info.Package;
-    lblName->setText(Text(name_));
-    lblVersion->setText(Text(version_));
-    lblPackage->setText(Text(package_));
+    SetFittedText(lblName, Text(name_));
+    SetFittedText(lblVersion, Text(version_));
+    SetFittedText(lblPackage, Text(package_));
     for (QWidget* w : {static_cast<QWidget*>(imgApplication), static_cast<QWidget*>(lblName),
                        static_cast<QWidget*>(lblVersion), static_cast<QWidget*>(imgPackage),
                        static_cast<QWidget*>(lblPackage)})
         w->show();
 
     size_ = info.Size;
-    lblSize->setText(Text(size_));
+    SetFittedText(lblSize, Text(size_));
     lblSize->setVisible(!size_.empty());
     imgSize->setVisible(!size_.empty());
     txtDesc->setPlainText(Text(info.Description));
     txtDesc->setVisible(!info.Description.empty());
     imgDesc->setVisible(!info.Description.empty());
     section_ = info.Section;
-    lblSection->setText(Text(section_));
+    SetFittedText(lblSection, Text(section_));
     lblSection->setVisible(!section_.empty());
     imgSection->setVisible(!section_.empty());
 
@@ -232,13 +268,15 @@ void TPackageDetailsPanel::ShowPackageInfo(TDebianInfo info) {
         authorAddress_ = link.Address;
         authorTarget_ = "mailto:" + link.Address;
     }
-    lblAuthor->setText(Text(author_));
-    lblAuthor->setToolTip(Text(authorAddress_));
+    lblAuthor->resize(kLabelWidth, lblAuthor->height());
+    SetFittedText(lblAuthor, Text(author_), Text(authorAddress_));
     FitLinkWidth(lblAuthor);
 
     site_ = info.Homepage.empty() ? info.Depiction : info.Homepage;
-    lblSite->setText(Text(site_));
-    lblSite->setToolTip(Text(site_));
+    lblSite->resize(kLabelWidth, lblSite->height());
+    SetFittedText(lblSite, Text(site_));
+    if (lblSite->toolTip().isEmpty())
+        lblSite->setToolTip(Text(site_));
     FitLinkWidth(lblSite);
     lblSite->setVisible(!site_.empty());
     imgSite->setVisible(!site_.empty());
@@ -250,14 +288,14 @@ void TPackageDetailsPanel::ShowPackageInfo(TDebianInfo info) {
         depends1_ = DependsDisplay(info.Depends);
         depends2_.clear();
     }
-    lblDepends1->setText(Text(depends1_));
-    lblDepends2->setText(Text(depends2_));
+    SetFittedText(lblDepends1, Text(depends1_));
+    SetFittedText(lblDepends2, Text(depends2_));
     lblDepends1->setVisible(!depends1_.empty());
     lblDepends2->setVisible(!depends2_.empty());
     imgDepends->setVisible(!info.Depends.empty() || !info.PreDepends.empty());
 
     address_ = info.Filename;
-    lblSize->setToolTip(Text(address_));
+    SetFittedText(lblSize, Text(size_), Text(address_));
 }
 
 void TPackageDetailsPanel::lblDependsClick(const std::string& labelText) {

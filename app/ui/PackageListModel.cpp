@@ -51,10 +51,14 @@ QVariant PackageListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !IsRow(index.row()))
         return {};
     const PackageRow& row = rows_[static_cast<std::size_t>(index.row())];
+    // The view cuts a long text with "…"; its tooltip shows all of it.
     if (index.column() == ColumnVersion)
-        return role == Qt::DisplayRole ? QVariant(QString::fromUtf8(row.Version)) : QVariant();
+        return role == Qt::DisplayRole || role == Qt::ToolTipRole
+                   ? QVariant(QString::fromUtf8(row.Version))
+                   : QVariant();
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::ToolTipRole:
         return QString::fromUtf8(row.Caption);
     case Qt::CheckStateRole:
         return row.Marked ? Qt::Checked : Qt::Unchecked;

@@ -24,17 +24,6 @@
 
 namespace {
 
-// Passes a widget's events to a function first; true from it swallows them.
-class TEventHook : public QObject {
-public:
-    TEventHook(QObject* parent, std::function<bool(QObject*, QEvent*)> hook)
-        : QObject(parent), hook_(std::move(hook)) {}
-    bool eventFilter(QObject* watched, QEvent* event) override { return hook_(watched, event); }
-
-private:
-    std::function<bool(QObject*, QEvent*)> hook_;
-};
-
 QString AllCategories() {
     return QStringLiteral(" - Все категории - ");
 }
@@ -60,6 +49,12 @@ struct TPackagesPage::Impl {
 
     // Row of the all-categories list to go back to, or -1.
     int backPosition = -1;
+    // True while the code itself moves the selection (it shows the details
+    // right after); false when the user moves it.
+    bool selecting = false;
+    // The details already follow a selection the current press of a key or a
+    // mouse button made; its release need not read them again.
+    bool shownForPress = false;
     TDebianInfo current;
 
     QString CacheFile() const { return folders.ProcDir + QLatin1String(PackageList::FileName); }
@@ -75,14 +70,25 @@ struct TPackagesPage::Impl {
     // gives it the focus mark.
     void SelectRow(int row) {
         QItemSelectionModel* selection = lstPackages->selectionModel();
+        selecting = true;
         if (row < 0 || row >= RowCount()) {
             selection->clear();
-            return;
+        } else {
+            const QModelIndex index = model->index(row, PackageListModel::ColumnCaption);
+            selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                  QItemSelectionModel::Rows);
+            lstPackages->scrollTo(index, QAbstractItemView::EnsureVisible);
         }
-        const QModelIndex index = model->index(row, PackageListModel::ColumnCaption);
-        selection->setCurrentIndex(index,
-                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        lstPackages->scrollTo(index, QAbstractItemView::EnsureVisible);
+        selecting = false;
+    }
+
+    // Whatever moved the selection (either mouse button, a key), the details
+    // show the selected row.
+    void OnSelectionChanged() {
+        if (selecting)
+            return;
+        lstPackagesClick();
+        shownForPress = true;
     }
 
     void ScrollToTop() {
@@ -116,7 +122,10 @@ struct TPackagesPage::Impl {
             details->HidePackageInfo();
     }
 
-    void lstPackagesKeyUp() { lstPackagesClick(); }
+    void lstPackagesKeyUp() {
+        if (!std::exchange(shownForPress, false))
+            lstPackagesClick();
+    }
 
     void btnSearchClick() {
         const int selected = SelectedRow();
@@ -162,17 +171,20 @@ struct TPackagesPage::Impl {
         lstSectionsClick();
         // The list may have shrunk since the position was taken: a position
         // past its end selects nothing.
-        SelectRow(backPosition);
+        SelectRow(Browse::BackTarget(backPosition, Rows().size()));
         lstPackagesClick();
         backPosition = -1;
     }
 
     void lblSectionClick() {
-        const QString section = QString::fromUtf8(details->SectionText());
-        int entry = -1;
-        for (int i = 0; i < lstSections->count() && entry < 0; ++i)
-            if (QString::compare(lstSections->itemText(i), section, Qt::CaseInsensitive) == 0)
-                entry = i;
+        // Matched on the bytes: two sections that are not UTF-8 would decode to
+        // the same replacement characters.
+        std::vector<std::string> entries;
+        entries.reserve(static_cast<std::size_t>(lstSections->count()));
+        entries.push_back(Bytes(lstSections->itemText(0)));
+        for (int i = 1; i < lstSections->count(); ++i)
+            entries.push_back(lstSections->itemData(i).toByteArray().toStdString());
+        const int entry = Browse::FindCategory(entries, details->SectionText());
         if (entry < 0)
             return;
         ChooseCategory(entry);
@@ -247,16 +259,29 @@ void TPackagesPage::Impl::BuildList(QWidget* group) {
         palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
     lstPackages->setPalette(palette);
 
+    connect(lstPackages->selectionModel(), &QItemSelectionModel::selectionChanged, q,
+            [this] { OnSelectionChanged(); });
     lstPackages->viewport()->installEventFilter(
         new TEventHook(lstPackages, [this](QObject*, QEvent* e) {
-            if (e->type() == QEvent::MouseButtonRelease &&
-                static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
-                lstPackagesClick();
+            if (e->type() == QEvent::MouseButtonPress) {
+                shownForPress = false;
+            } else if (e->type() == QEvent::MouseButtonRelease &&
+                       static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+                // A click on the row already selected reads its details again.
+                if (!std::exchange(shownForPress, false))
+                    lstPackagesClick();
+            }
             return false;
         }));
+    // Tab leaves the list for the next control instead of walking its cells.
+    lstPackages->setTabKeyNavigation(false);
     lstPackages->installEventFilter(new TEventHook(lstPackages, [this](QObject*, QEvent* e) {
+        if (e->type() == QEvent::KeyPress && !static_cast<QKeyEvent*>(e)->isAutoRepeat()) {
+            shownForPress = false;
+        }
         if (e->type() == QEvent::KeyRelease) {
-            lstPackagesKeyUp();
+            if (!static_cast<QKeyEvent*>(e)->isAutoRepeat())
+                lstPackagesKeyUp();
         } else if (e->type() == QEvent::KeyPress &&
                    static_cast<QKeyEvent*>(e)->key() == Qt::Key_Space) {
             ToggleMarkOfSelectedRow();
@@ -313,9 +338,15 @@ TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
     PkgStop.SetShown(false);
     PkgStop.SetEnabled(false);
 
+    // Tab walks the page's controls in reading order.
     setTabOrder(d->lstSections, d->lstPackages);
     setTabOrder(d->lstPackages, d->txtSearch);
-    setTabOrder(d->txtSearch, d->details->txtDesc);
+    setTabOrder(d->txtSearch, d->Search.btn);
+    setTabOrder(d->Search.btn, d->Back.btn);
+    setTabOrder(d->Back.btn, d->details->txtDesc);
+    setTabOrder(d->details->txtDesc, d->MarkAll.btn);
+    setTabOrder(d->MarkAll.btn, PkgDownload.btn);
+    setTabOrder(PkgDownload.btn, PkgStop.btn);
 
     connect(d->lstSections, &QComboBox::activated, this, [this] { d->lstSectionsClick(); });
     connect(d->txtSearch, &QLineEdit::returnPressed, this, [this] { d->txtSearchKeyPress(); });
@@ -368,6 +399,7 @@ bool TPackagesPage::LoadPackageList(const std::string& category) {
     if (result == PackageList::LoadResult::Missing)
         return false;
     d->model->SetRows(std::move(rows));
+    d->lstPackages->scrollToTop(); // a reloaded list starts at its top
     if (category.empty())
         d->SetCategoryEntries(categories);
     return result == PackageList::LoadResult::Complete;
@@ -376,6 +408,9 @@ bool TPackagesPage::LoadPackageList(const std::string& category) {
 void TPackagesPage::LoadPackages() {
     d->model->SetRows(
         ::LoadPackages(d->folders.ProcDir, d->folders.ListsDir, d->folders.ArchivesDir));
+    d->lstPackages->scrollToTop();
+    // The categories follow the list just built, as they follow a loaded one.
+    d->SetCategoryEntries(PackageList::Categories(Rows()));
 }
 
 void TPackagesPage::SavePackageList() {

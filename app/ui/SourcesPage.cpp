@@ -1,6 +1,7 @@
 #include "app/ui/SourcesPage.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -21,6 +22,8 @@ TSourcesPage::TSourcesPage(QWidget* parent) : QWidget(parent) {
     lstSources->setGeometry(12, 20, 549, 273);
     lstSources->setSelectionMode(QAbstractItemView::SingleSelection);
     lstSources->setUniformItemSizes(true);
+    // A long address is cut with "…"; its item's tooltip holds all of it.
+    lstSources->setTextElideMode(Qt::ElideRight);
 
     txtSource = new QLineEdit(grpSources);
     txtSource->setObjectName(QStringLiteral("txtSource"));
@@ -43,8 +46,29 @@ TSourcesPage::TSourcesPage(QWidget* parent) : QWidget(parent) {
                              {530, 350}, 36, QStringLiteral("Остановить"));
 
     setTabOrder(lstSources, txtSource);
+    setTabOrder(txtSource, SrcApply.btn);
+    setTabOrder(SrcApply.btn, SrcAdd.btn);
+    setTabOrder(SrcAdd.btn, SrcDelete.btn);
+    setTabOrder(SrcDelete.btn, SrcRefresh.btn);
+    setTabOrder(SrcRefresh.btn, SrcStop.btn);
 
-    connect(lstSources, &QListWidget::currentRowChanged, this, &TSourcesPage::OnCurrentRowChanged);
+    // The list's real selection is the model's: a Ctrl+click on the selected
+    // row or a click below the last one clears both.
+    connect(lstSources->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TSourcesPage::OnSelectionChanged);
+    // Every click mirrors the selected entry, also a click on the row that is
+    // already selected.
+    connect(lstSources, &QListWidget::clicked, this, [this] {
+        if (!updating_)
+            lstSourcesClick();
+    });
+    // The Delete key does what the delete button does, question included.
+    lstSources->installEventFilter(new TEventHook(lstSources, [this](QObject*, QEvent* e) {
+        if (e->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(e)->key() != Qt::Key_Delete)
+            return false;
+        btnSrcDeleteClick();
+        return true;
+    }));
     connect(lstSources, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         if (updating_)
             return;
@@ -74,6 +98,7 @@ void TSourcesPage::LoadSources(const QString& folder) {
 
 void TSourcesPage::AppendItem(const SourceEntry& entry) {
     auto* item = new QListWidgetItem(entry.Text);
+    item->setToolTip(entry.Text);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(entry.Checked ? Qt::Checked : Qt::Unchecked);
     item->setSizeHint(QSize(0, kLineHeight));
@@ -85,22 +110,35 @@ void TSourcesPage::SyncFromModel() {
     lstSources->clear();
     for (const SourceEntry& entry : sources_.Entries())
         AppendItem(entry);
-    lstSources->setCurrentRow(sources_.Selected());
+    ShowSelection();
     updating_ = false;
+}
+
+void TSourcesPage::ShowSelection() {
+    const int selected = sources_.Selected();
+    if (selected < 0) {
+        lstSources->setCurrentRow(-1);
+        lstSources->clearSelection();
+    } else {
+        lstSources->setCurrentRow(selected);
+    }
 }
 
 void TSourcesPage::SelectEntry(int index) {
     sources_.Select(index);
     updating_ = true;
-    lstSources->setCurrentRow(sources_.Selected());
+    ShowSelection();
     updating_ = false;
 }
 
-void TSourcesPage::OnCurrentRowChanged(int row) {
+void TSourcesPage::OnSelectionChanged() {
     if (updating_)
         return;
+    const QModelIndexList rows = lstSources->selectionModel()->selectedRows();
+    const int row = rows.isEmpty() ? -1 : rows.first().row();
     sources_.Select(row);
-    lstSourcesClick();
+    if (row >= 0)
+        lstSourcesClick(); // a move with the arrow keys mirrors the entry too
 }
 
 void TSourcesPage::lstSourcesClick() {
@@ -115,6 +153,7 @@ void TSourcesPage::btnSrcApplyClick() {
         return;
     updating_ = true;
     lstSources->item(selected)->setText(sources_.Text(selected));
+    lstSources->item(selected)->setToolTip(sources_.Text(selected));
     updating_ = false;
 }
 
@@ -126,7 +165,7 @@ void TSourcesPage::btnSrcAddClick() {
         for (int i = before; i < sources_.Count(); ++i)
             AppendItem(sources_.Entries()[static_cast<size_t>(i)]);
     } else {
-        lstSources->setCurrentRow(sources_.Selected());
+        ShowSelection();
     }
     updating_ = false;
 }
@@ -143,7 +182,6 @@ void TSourcesPage::btnSrcDeleteClick() {
         return;
     updating_ = true;
     delete lstSources->takeItem(selected);
-    lstSources->setCurrentRow(-1);
-    lstSources->clearSelection();
+    ShowSelection();
     updating_ = false;
 }

@@ -58,7 +58,9 @@ signals:
 
 private:
     void AppendItem(const SourceEntry& entry);
-    void OnCurrentRowChanged(int row);
+    void OnSelectionChanged();
+    // Shows the model's selection in the list (none: no row selected).
+    void ShowSelection();
 
     SourceList sources_;
     // True while the widget is being changed from the model, so that the

@@ -1,5 +1,6 @@
 #include "app/ui/TfrmMain.h"
 
+#include "app/ui/Dialogs.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
 #include "app/ui/SidePanels.h"
@@ -22,14 +23,8 @@ constexpr int kTabStripWidth = 46;
 TfrmMain::TfrmMain(const QString& programFilePath, QWidget* parent)
     : QWidget(parent), programFilePath_(programFilePath) {
     setObjectName(QStringLiteral("frmMain"));
-    ShowError = [this](const QString& text) {
-        QMessageBox::critical(this, Texts::Caption(), text);
-    };
-    Confirm = [this](const QString& text) {
-        return QMessageBox::question(this, QStringLiteral("Подтверждение"), text,
-                                     QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::Yes) == QMessageBox::Yes;
-    };
+    ShowError = [this](const QString& text) { Dialogs::ShowError(this, text, terminating_); };
+    Confirm = [this](const QString& text) { return Dialogs::Confirm(this, text, terminating_); };
     BuildWindow();
     ConnectHandlers();
 }
@@ -101,7 +96,6 @@ void TfrmMain::ConnectHandlers() {
     connect(packagesPage_, &TPackagesPage::downloadClicked, this, &TfrmMain::btnPkgDownloadClick);
     connect(packagesPage_, &TPackagesPage::stopClicked, this, &TfrmMain::btnPkgStopClick);
     connect(syncPage_, &TSyncPage::stopClicked, this, &TfrmMain::btnSyncStopClick);
-    ConnectDeviceHandlers();
 }
 
 // ---- pages ----

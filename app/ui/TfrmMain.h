@@ -2,7 +2,6 @@
 
 #include "app/LongOperation.h"
 #include "app/WorkFolders.h"
-#include "device/Phone.h"
 
 #include <QWidget>
 
@@ -34,9 +33,15 @@ public:
     // running long operation is asked to stop first and the window closes when
     // it has ended; a request during start-up closes right after start-up.
     void RequestClose();
+    // A termination request (SIGTERM, SIGINT, SIGHUP): an open dialog is
+    // answered the safe way (an error with OK, a question with No) and the
+    // window closes as RequestClose closes it. A logout or a service manager
+    // never clicks, so no dialog may hold the shutdown up.
+    void Terminate();
 
     // Shows an error no operation handles (folder not creatable, settings file
-    // not writable). Replaceable so that tests can capture it.
+    // not writable); the default also writes it to stderr, so a run without a
+    // display leaves a trace. Replaceable so that tests can capture it.
     std::function<void(const QString& text)> ShowError;
     // Asks a Yes/No question titled "Подтверждение"; true for Yes.
     std::function<bool(const QString& text)> Confirm;
@@ -83,13 +88,10 @@ public:
     // ---- state for the operations and for tests ----
     const WorkFolders& Folders() const { return folders_; }
     bool StartupDone() const { return startupDone_; }
-    int CacheRefreshCalls() const { return cacheRefreshCalls_; }
     TSourcesPage* SourcesPage() const { return sourcesPage_; }
     TPackagesPage* PackagesPage() const { return packagesPage_; }
     TSyncPage* SyncPage() const { return syncPage_; }
     TSettingsPage* SettingsPage() const { return settingsPage_; }
-    // The phone operations through the plugin bound at start-up.
-    TPhone& Phone() { return phone_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -123,16 +125,6 @@ private:
     void btnPkgDownloadClick();
     void btnComp2PhoneClick();
 
-    // The phone's side of the Sync page (DeviceOps.cpp).
-    void ConnectDeviceHandlers();
-    bool PhoneOperationRunning() const;
-    void btnPhone2CompClick();
-    void btnCopy2CacheClick();
-    void btnCopy2AutoInstallClick();
-    void btnDeleteLocalClick();
-    void btnDeleteCacheClick();
-    void btnDeleteAutoInstallClick();
-
     QString programFilePath_;
     WorkFolders folders_;
 
@@ -148,10 +140,7 @@ private:
     bool created_ = false;      // start-up ran to its end
     bool closePending_ = false; // a close waits for start-up or an operation
     bool shutdownDone_ = false;
+    bool terminating_ = false; // a termination signal arrived: no dialog may wait
     TStopFlag stop_;
     int longOperations_ = 0;
-    TPhone phone_;
-    int sourceCopies_ = 0;    // copies of the source lists to or from the phone running
-    int cacheOperations_ = 0; // Sync page list operations running
-    int cacheRefreshCalls_ = 0;
 };

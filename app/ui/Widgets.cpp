@@ -23,7 +23,9 @@ TToolButton MakeToolButton(QWidget* parent, const QString& btnName, const QStrin
     pair.btn = new QToolButton(parent);
     pair.btn->setObjectName(btnName);
     pair.btn->setGeometry(pos.x(), pos.y(), size, size);
-    pair.btn->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab and pressed with Space; a mouse click leaves the focus
+    // where it was (in the search field, say).
+    pair.btn->setFocusPolicy(Qt::TabFocus);
     pair.btn->setToolTip(hint);
     pair.btn->setAutoRaise(false);
 

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QToolButton>
 
+#include <functional>
+#include <utility>
+
 class QProgressBar;
 class QWidget;
 
@@ -22,9 +25,21 @@ struct TToolButton {
 // Creates the pair at Pos within Parent: a button of Size x Size (36, or 28 for
 // the small ones) with the picture (Size - 4 square) 2 pixels inside it. The
 // names become the widgets' object names ("btnSrcAdd", "imgSrcAdd"). The
-// button takes no keyboard focus and shows Hint as its tooltip.
+// button takes the focus from Tab only (not from a click) and shows Hint as its
+// tooltip.
 TToolButton MakeToolButton(QWidget* parent, const QString& btnName, const QString& imgName,
                            QPoint pos, int size, const QString& hint);
+
+// Passes a widget's events to a function first; true from it swallows them.
+class TEventHook : public QObject {
+public:
+    TEventHook(QObject* parent, std::function<bool(QObject*, QEvent*)> hook)
+        : QObject(parent), hook_(std::move(hook)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override { return hook_(watched, event); }
+
+private:
+    std::function<bool(QObject*, QEvent*)> hook_;
+};
 
 // Loads the program's picture resource Name (":/png/" + Name) into Img.
 void LoadPNG(const QString& name, QLabel* img);

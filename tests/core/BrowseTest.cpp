@@ -15,11 +15,12 @@ PackageRow Row(std::string caption, std::string package, std::string description
     return row;
 }
 
-TEST(BrowseNeedle, TrimsAndLowersOnlyAscii) {
+TEST(BrowseNeedle, TrimsAndFoldsEveryLetter) {
     EXPECT_EQ(Browse::PrepareNeedle("  TweAK  "), "tweak");
     EXPECT_EQ(Browse::PrepareNeedle("\t\r\nA b\x01"), "a b");
-    // Cyrillic "ПРИ" stays as written; only A to Z change.
-    EXPECT_EQ(Browse::PrepareNeedle("\xd0\x9f\xd0\xa0\xd0\x98 X"), "\xd0\x9f\xd0\xa0\xd0\x98 x");
+    EXPECT_EQ(Browse::PrepareNeedle("ПРИ Ёж X"), "при ёж x");
+    // Bytes that are not UTF-8 stay; a letter after them is still folded.
+    EXPECT_EQ(Browse::PrepareNeedle("\xff\xd0Ж"), "\xff\xd0ж");
     EXPECT_EQ(Browse::PrepareNeedle(" \t "), "");
 }
 
@@ -48,11 +49,13 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"description", "A", "Makes TWEAKS", "x", "tweaks", true},
         MatchCase{"identifier", "A", "", "com.Example.tweak", "example.TWEAK", true},
         MatchCase{"inner blanks count", "Example Tweak Pack", "", "x", "example  tweak", false},
-        MatchCase{"Cyrillic capitals miss lower case",
-                  "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82", "", "x",
-                  "\xd0\x9f\xd0\xa0\xd0\x98", false},
-        MatchCase{"Cyrillic same case", "\xd0\x9f\xd0\xa0\xd0\x98\xd0\x92\xd0\x95\xd0\xa2", "", "x",
-                  "\xd0\x9f\xd0\xa0\xd0\x98", true},
+        MatchCase{"Cyrillic capitals find lower case", "Твикер для Cydia", "", "x", "ТВИКЕР", true},
+        MatchCase{"Cyrillic lower case finds capitals", "A", "ПРИВЕТ МИР", "x", "привет", true},
+        MatchCase{"Kelvin sign is a k",
+                  "\xe2\x84\xaa"
+                  "ey",
+                  "", "x", "KEY", true},
+        MatchCase{"other Cyrillic word", "Твикер", "", "x", "твики", false},
         MatchCase{"needle longer than every field", "ab", "cd", "ef", "abcdef", false},
         MatchCase{"match at the very end", "xxxxxxxxxz", "", "y", "xz", true},
         MatchCase{"partial match at the end is none", "abcab", "", "y", "abc!", false},

@@ -368,37 +368,4 @@ TEST(SortPackages, SameOrderAsAPlainCollationSort) {
     }
 }
 
-TEST(MoveUpdates, FlaggedRowsToTheTopKeepingOrder) {
-    PackageRows rows = {Row("a", "a", 0), Row("b", "b", 2), Row("c", "c", 1),
-                        Row("d", "d", 3), Row("e", "e", 0), Row("f", "f", 2)};
-    MoveUpdates(rows);
-    std::string order;
-    for (const PackageRow& r : rows)
-        order += r.Package;
-    EXPECT_EQ(order, "bdface");
-}
-
-struct NameCase {
-    const char* line;
-    const char* name;
-};
-
-class LocalFileNames : public ::testing::TestWithParam<NameCase> {};
-
-TEST_P(LocalFileNames, LastSegment) {
-    EXPECT_EQ(LocalFileName(GetParam().line), GetParam().name);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Catalogue, LocalFileNames,
-    ::testing::Values(
-        NameCase{"Filename: ./debs/foo_1.0_iphoneos-arm.deb", "foo_1.0_iphoneos-arm.deb"},
-        NameCase{"Filename: pool/main/f/foo/foo_1.deb", "foo_1.deb"},
-        NameCase{"Filename:   ./x.deb \t", "x.deb"},
-        NameCase{"Filename: http://host//a.deb", "a.deb"}, NameCase{"Filename: C:x.deb", "x.deb"},
-        NameCase{"Filename: a\\b.deb", "b.deb"}, NameCase{"Filename: debs/x./y.deb", "xy.deb"},
-        NameCase{"Filename: ../up.deb", ".up.deb"}, NameCase{"Filename:x.deb", "x.deb"},
-        NameCase{"Filename: dir/", ""}, NameCase{"Filename: a./b./c.deb", "abc.deb"},
-        NameCase{"Filename: plain.deb", "plain.deb"}, NameCase{"", ""}));
-
 } // namespace

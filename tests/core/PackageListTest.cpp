@@ -175,6 +175,8 @@ TEST_F(SavedList, CategoryListIsDistinctIgnoringCaseSortedAndWithoutEmpty) {
     EXPECT_EQ(Load(), LoadResult::Damaged);
     EXPECT_EQ(categories,
               (std::vector<std::string>{"Addons", "tweaks", "\xD0\xA2\xD0\xB5\xD0\xBC\xD1\x8B"}));
+    // A list built in memory gives the same entries as the saved one.
+    EXPECT_EQ(PackageList::Categories(rows), categories);
 }
 
 TEST_F(SavedList, CategoryIsMatchedExactlyAndSkipsOtherRecordsUnread) {

@@ -82,32 +82,6 @@ TEST_F(WindowTest, PanelsAndTheirPicturesSwitchPagesAndMarkTheActiveTab) {
     }
 }
 
-TEST_F(WindowTest, SyncListsAreFilledOnEverySwitchToSyncAfterStartupOnly) {
-    auto frm = MakeWindow();
-    // Before start-up has finished a switch to the Sync page does not touch the
-    // phone.
-    frm->panSyncClick();
-    EXPECT_EQ(frm->ActivePage(), 2);
-    EXPECT_EQ(frm->CacheRefreshCalls(), 0);
-
-    ASSERT_TRUE(frm->FormCreate());
-    EXPECT_EQ(frm->ActivePage(), 0);
-    EXPECT_EQ(frm->CacheRefreshCalls(), 0);
-
-    ClickPanel(*frm, "panSync");
-    EXPECT_EQ(frm->CacheRefreshCalls(), 1);
-    // The active page's panel or picture clicked again raises nothing.
-    ClickPanel(*frm, "panSync");
-    ClickPanel(*frm, "imgSync");
-    EXPECT_EQ(frm->CacheRefreshCalls(), 1);
-    // Every new arrival refreshes again, even when nothing has changed.
-    ClickPanel(*frm, "panSettings");
-    ClickPanel(*frm, "imgSync");
-    EXPECT_EQ(frm->CacheRefreshCalls(), 2);
-    ClickPanel(*frm, "panPackages");
-    EXPECT_EQ(frm->CacheRefreshCalls(), 2);
-}
-
 namespace {
 
 struct BusyCase {
@@ -255,7 +229,6 @@ TEST_F(WindowTest, SettingsPageOptionsAboutBoxAndTabOrder) {
     while (afterList && afterList->focusPolicy() == Qt::NoFocus)
         afterList = afterList->nextInFocusChain();
     EXPECT_EQ(afterList->objectName(), QStringLiteral("txtSource"));
-    EXPECT_EQ(Find<QWidget>(frm.get(), "btnSrcAdd")->focusPolicy(), Qt::NoFocus);
 
     auto* name = Find<QLabel>(frm.get(), "lblProgramName");
     EXPECT_EQ(name->text(), QStringLiteral("ORVIA"));

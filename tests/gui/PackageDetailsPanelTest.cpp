@@ -56,6 +56,33 @@ TEST_F(PackageDetails, FullStanzaFillsEveryControl) {
     EXPECT_EQ(LabelText("lblDepends2"), "a,b (>= 1.0),  c");
 }
 
+// A text too long for its place is cut with "…" and shown whole as a tooltip;
+// nothing grows over its neighbours.
+TEST_F(PackageDetails, LongTextsAreCutWithAnEllipsisAndShownWhole) {
+    const std::string name = "Пакет с очень длинным именем " + std::string(120, 'x') + " конец";
+    const std::string site = "http://example.org/" + std::string(200, 'p');
+    Write(folders.ProcDir + kRepoIndex,
+          "Package: long\nName: " + name + "\nHomepage: " + site + "\nSection: Tweaks\n");
+    WriteCache({{"Tweaks", "Long", 0, "1", "long", "", kRepoIndex}});
+    ASSERT_TRUE(page->LoadPackageList(""));
+    ClickRow(0);
+    for (const auto& [label, full] : {std::pair{"lblName", name}, std::pair{"lblSite", site}}) {
+        auto* shown = Find<QLabel>(label);
+        EXPECT_TRUE(shown->text().endsWith(QChar(0x2026))) << label;
+        EXPECT_TRUE(shown->toolTip().startsWith(QString::fromStdString(full))) << label;
+        const int flags = Qt::AlignLeft | Qt::AlignTop | (shown->wordWrap() ? Qt::TextWordWrap : 0);
+        const QRect needed =
+            QFontMetrics(shown->font()).boundingRect(shown->rect(), flags, shown->text());
+        EXPECT_LE(needed.height(), shown->height()) << label;
+        EXPECT_LE(needed.width(), shown->width()) << label;
+        EXPECT_LE(shown->geometry().right(), Find<QWidget>("grpPackages")->width()) << label;
+    }
+    // The link still opens the whole address.
+    QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toString().toStdString(), site);
+}
+
 TEST_F(PackageDetails, FieldNamesInAnyCaseAndFallbacks) {
     LoadRepository();
     ClickRow(2);

@@ -1,5 +1,8 @@
 #include "PackagesPageFixture.h"
 
+#include <QApplication>
+#include <QScrollBar>
+
 #include "app/ui/PackageListModel.h"
 
 #include <QGroupBox>
@@ -63,14 +66,28 @@ TEST_F(PackagesPage, ListColumnsAreFixedAndSelectionStaysVisible) {
               palette.color(QPalette::Active, QPalette::Highlight));
 }
 
-TEST_F(PackagesPage, TabVisitsCategoriesListSearchThenDescription) {
-    const QWidget* order[] = {Sections(), List(), Search(), Find<QWidget>("txtDesc")};
-    for (int i = 0; i + 1 < 4; ++i) {
-        const QWidget* w = order[i]->nextInFocusChain();
-        while (w != order[i + 1] && w->focusPolicy() == Qt::NoFocus)
-            w = w->nextInFocusChain();
-        EXPECT_EQ(w, order[i + 1]) << "after " << order[i]->objectName().toStdString();
+// Tab walks the page's controls and leaves the list instead of its cells;
+// Shift+Tab goes back; Space presses the button that has the focus.
+TEST_F(PackagesPage, TabReachesEveryControlAndSpacePressesButtons) {
+    LoadRepository();
+    QApplication::setActiveWindow(page.get());
+    Sections()->setFocus();
+    QStringList visited;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
     }
+    EXPECT_EQ(visited, QStringList({"lstPackages", "txtSearch", "btnSearch", "btnBack",
+                                    "btnMarkAll", "btnPkgDownload", "lstSections"}));
+    List()->setFocus();
+    QTest::keyClick(List(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), Sections());
+
+    Search()->setText("other");
+    auto* button = Find<QToolButton>("btnSearch");
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Space);
+    EXPECT_EQ(Selected(), 3);
 }
 
 TEST_F(PackagesPage, CategoriesComeFromTheSavedListAndNarrowIt) {
@@ -195,6 +212,46 @@ TEST_F(PackagesPage, CategoryLabelSwitchesCategoryAndKeepsPackage) {
     EXPECT_EQ(Identifiers(), (std::vector<std::string>{"com.example.tweak", "com.other.tweaker"}));
     EXPECT_EQ(Selected(), 1);
     EXPECT_EQ(LabelText("lblPackage"), "com.other.tweaker");
+}
+
+TEST_F(PackagesPage, RightClickOnAnotherRowShowsItsDetails) {
+    LoadRepository();
+    ClickRow(1);
+    ASSERT_EQ(LabelText("lblPackage"), "com.example.tweak");
+    QTableView* list = List();
+    const QModelIndex other = list->model()->index(3, 1);
+    QTest::mouseClick(list->viewport(), Qt::RightButton, {}, list->visualRect(other).center());
+    ASSERT_EQ(Selected(), 3);
+    EXPECT_EQ(LabelText("lblPackage"), "com.other.tweaker");
+}
+
+// Sections that are not UTF-8 decode to the same replacement characters; the
+// label must still lead to its own category.
+TEST_F(PackagesPage, CategoryLabelMatchesSectionsByTheirBytes) {
+    Write(folders.ProcDir + kRepoIndex, "Package: a\nSection: \xfe\n\nPackage: b\nSection: \xff\n");
+    WriteCache(
+        {{"\xfe", "A", 0, "1", "a", "", kRepoIndex}, {"\xff", "B", 0, "1", "b", "", kRepoIndex}});
+    ASSERT_TRUE(page->LoadPackageList(""));
+    ASSERT_EQ(Sections()->count(), 3);
+    ClickRow(1);
+    QTest::mouseClick(Find<QLabel>("lblSection"), Qt::LeftButton);
+    EXPECT_EQ(Sections()->currentData().toByteArray(), QByteArray("\xff"));
+    EXPECT_EQ(Identifiers(), std::vector<std::string>{"b"});
+    EXPECT_EQ(Selected(), 0);
+}
+
+TEST_F(PackagesPage, AReloadedListStartsAtItsTop) {
+    std::vector<CacheRow> rows;
+    for (int i = 0; i < 300; ++i)
+        rows.push_back({i < 200 ? "Tweaks" : "Themes", "Row " + std::to_string(1000 + i), 0, "1",
+                        "p" + std::to_string(i), "", kRepoIndex});
+    WriteCache(rows);
+    ASSERT_TRUE(page->LoadPackageList(""));
+    List()->scrollToBottom();
+    ASSERT_GT(List()->verticalScrollBar()->value(), 0);
+    ChooseCategory("Themes");
+    ASSERT_EQ(page->Rows().size(), 100u);
+    EXPECT_EQ(List()->verticalScrollBar()->value(), 0);
 }
 
 TEST_F(PackagesPage, KeysMoveTheSelectionAndShowDetails) {

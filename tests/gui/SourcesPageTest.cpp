@@ -122,6 +122,42 @@ TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
     ExpectMirrorsModel();
 }
 
+TEST_F(SourcesPageTest, ApplyAndDeleteFollowTheVisibleSelection) {
+    Add(QStringLiteral("a.example.org"));
+    Add(QStringLiteral("b.example.org"));
+    ClickRow(0);
+    // Ctrl+click on the selected row clears the selection on screen: no entry
+    // may be replaced or offered for deletion unseen.
+    QTest::mouseClick(list_->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list_->visualItemRect(list_->item(0)).center());
+    ASSERT_TRUE(list_->selectedItems().isEmpty());
+    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), -1);
+    edit_->setText(QStringLiteral("typed"));
+    Press("btnSrcApply");
+    Press("btnSrcDelete");
+    EXPECT_TRUE(questions_.isEmpty());
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/Packages"),
+                                    QStringLiteral("http://b.example.org/Packages")}));
+}
+
+TEST_F(SourcesPageTest, ClickOnTheSelectedRowMirrorsItAgain) {
+    Add(QStringLiteral("a.example.org"));
+    ClickRow(0);
+    edit_->setText(QStringLiteral("half typed"));
+    ClickRow(0);
+    EXPECT_EQ(edit_->text(), QStringLiteral("http://a.example.org/Packages"));
+}
+
+TEST_F(SourcesPageTest, DeleteKeyAsksAndDeletesLikeTheButton) {
+    Add(QStringLiteral("a.example.org"));
+    Add(QStringLiteral("b.example.org"));
+    ClickRow(1);
+    QTest::keyClick(list_, Qt::Key_Delete);
+    ASSERT_EQ(questions_.size(), 1);
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/Packages")}));
+    ExpectMirrorsModel();
+}
+
 TEST_F(SourcesPageTest, SelectingFromCodeMovesTheSelectionButNotTheEditText) {
     Add(QStringLiteral("a.example.org"));
     Add(QStringLiteral("b.example.org"));
@@ -134,6 +170,7 @@ TEST_F(SourcesPageTest, SelectingFromCodeMovesTheSelectionButNotTheEditText) {
     EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/Packages"));
     frm_->SourcesPage()->SelectEntry(7);
     EXPECT_EQ(list_->currentRow(), -1);
+    EXPECT_TRUE(list_->selectedItems().isEmpty());
     EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), -1);
 }
 

@@ -1,10 +1,19 @@
 #include "GuiTestSupport.h"
 
+#include "app/TerminationSignals.h"
 #include "app/ui/SettingsPage.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +58,10 @@ TEST_F(WindowTest, StartupBuildsTheSavedPackageListFromTheIndexStore) {
     EXPECT_TRUE(cache.contains("repo.example.org_Packages")) << cache.constData();
     EXPECT_EQ(Find<QListWidget>(frm.get(), "lstSources")->item(0)->text(),
               QStringLiteral("http://repo.example.org/Packages"));
+    // The categories come from the list just built, not only after a restart.
+    auto* categories = Find<QComboBox>(frm.get(), "lstSections");
+    ASSERT_EQ(categories->count(), 2);
+    EXPECT_EQ(categories->itemText(1), QStringLiteral("Games"));
 }
 
 TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {
@@ -76,14 +89,13 @@ TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {
     EXPECT_FALSE(Find<QCheckBox>(frm.get(), "chkPutCydia")->isChecked());
 }
 
-TEST_F(WindowTest, SavedPageIsRestoredOnlyWhenValidAndSyncFillsAtOnce) {
+TEST_F(WindowTest, SavedPageIsRestoredOnlyWhenValid) {
     const struct {
         const char* value;
         int page;
-        int cacheRefreshes;
     } cases[] = {
-        {"2", 2, 1},
-        {"7", 0, 0},
+        {"2", 2},
+        {"7", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
@@ -91,7 +103,6 @@ TEST_F(WindowTest, SavedPageIsRestoredOnlyWhenValidAndSyncFillsAtOnce) {
                   QByteArray("[Settings]\nActivePage=") + c.value + "\n");
         auto frm = StartWindow();
         EXPECT_EQ(frm->ActivePage(), c.page);
-        EXPECT_EQ(frm->CacheRefreshCalls(), c.cacheRefreshes);
     }
 }
 
@@ -169,4 +180,95 @@ TEST_F(WindowTest, TerminationRequestDuringStartupClosesRightAfterIt) {
     Settle();
     EXPECT_TRUE(frm->isHidden());
     EXPECT_TRUE(Exists(QStringLiteral("orvia.ini")));
+}
+
+namespace {
+
+// The real dialogs, with stderr caught in a file and the termination signals
+// handled as the program handles them. A signal is raised once the dialog
+// runs; if it failed to end the dialog, a last resort closes it and the test
+// fails instead of hanging.
+class TerminationTest : public WindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(termination_.Install());
+        std::fflush(stderr);
+        savedStderr_ = ::dup(2);
+        const QByteArray log = QFile::encodeName(WorkDir() + QStringLiteral("stderr.txt"));
+        const int fd = ::open(log.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ::dup2(fd, 2);
+        ::close(fd);
+    }
+    void TearDown() override {
+        std::fflush(stderr);
+        ::dup2(savedStderr_, 2);
+        ::close(savedStderr_);
+    }
+
+    std::unique_ptr<TfrmMain> RealDialogsWindow() {
+        auto frm = std::make_unique<TfrmMain>(ProgramPath());
+        TfrmMain* window = frm.get();
+        QObject::connect(&termination_, &TerminationSignals::terminationRequested, window,
+                         [window](int) { window->Terminate(); });
+        return frm;
+    }
+
+    // Raises Signal as soon as a dialog is open.
+    void SignalWhenADialogOpens(int signal) {
+        auto* poll = new QTimer(&termination_);
+        QObject::connect(poll, &QTimer::timeout, poll, [this, poll, signal] {
+            if (!QApplication::activeModalWidget())
+                return;
+            poll->deleteLater();
+            sawDialog_ = true;
+            ::raise(signal);
+            QTimer::singleShot(5000, &termination_, [] {
+                if (QWidget* stuck = QApplication::activeModalWidget()) {
+                    ADD_FAILURE() << "the dialog outlived the termination signal";
+                    stuck->hide();
+                }
+            });
+        });
+        poll->start(10);
+    }
+
+    QByteArray Stderr() const { return ReadFile(QStringLiteral("stderr.txt")); }
+
+    TerminationSignals termination_;
+    int savedStderr_ = -1;
+    bool sawDialog_ = false;
+};
+
+} // namespace
+
+TEST_F(TerminationTest, SignalDuringAFailedStartupEndsTheErrorDialog) {
+    WriteFile(QStringLiteral("lists"), "a file where the folder should be");
+    auto frm = RealDialogsWindow();
+    SignalWhenADialogOpens(SIGTERM);
+    EXPECT_FALSE(frm->FormCreate()); // main then ends with status 1
+    EXPECT_TRUE(sawDialog_);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(Stderr().contains("lists")) << Stderr().constData();
+}
+
+TEST_F(TerminationTest, SignalAtShutdownAnswersTheQuestionNoAndEndsTheErrorDialog) {
+    WriteFile(QStringLiteral("proc/repo.example.org_Packages"), kIndex);
+    auto frm = RealDialogsWindow();
+    ASSERT_TRUE(frm->FormCreate());
+    // A question first: the signal answers it No, and the shutdown that
+    // follows meets a settings file it cannot write.
+    ASSERT_TRUE(QDir().mkpath(IniPath()));
+    auto* list = Find<QListWidget>(frm.get(), "lstSources");
+    list->setCurrentRow(0);
+    SignalWhenADialogOpens(SIGHUP);
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_TRUE(sawDialog_);
+    EXPECT_EQ(list->count(), 1); // No: the source stays
+    Settle();
+    EXPECT_TRUE(frm->isHidden());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    const QByteArray log = Stderr();
+    EXPECT_TRUE(log.contains(QFile::encodeName(IniPath()))) << log.constData();
+    EXPECT_TRUE(log.contains("repo.example.org")) << log.constData();
 }
