@@ -4,17 +4,10 @@
 // operation is built.
 #include "app/ui/TfrmMain.h"
 
-void TfrmMain::BindPlugin() {}
-void TfrmMain::ReleasePlugin() {}
 void TfrmMain::CreateHttpComponents() {}
 void TfrmMain::StopHttpPackages() {}
 void TfrmMain::StopHttpFile() {}
 void TfrmMain::SrcRefresh() {}
-void TfrmMain::Phone2Comp() {}
 void TfrmMain::PkgsRefresh() {}
 void TfrmMain::btnSrcRefreshClick() {}
 void TfrmMain::btnPkgDownloadClick() {}
-void TfrmMain::btnComp2PhoneClick() {}
-
-// Fills the Sync page's three package lists from the phone.
-void TfrmMain::CacheRefresh() {}

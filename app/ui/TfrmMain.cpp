@@ -96,6 +96,7 @@ void TfrmMain::ConnectHandlers() {
     connect(packagesPage_, &TPackagesPage::downloadClicked, this, &TfrmMain::btnPkgDownloadClick);
     connect(packagesPage_, &TPackagesPage::stopClicked, this, &TfrmMain::btnPkgStopClick);
     connect(syncPage_, &TSyncPage::stopClicked, this, &TfrmMain::btnSyncStopClick);
+    ConnectDeviceHandlers();
 }
 
 // ---- pages ----

@@ -2,6 +2,7 @@
 
 #include "app/LongOperation.h"
 #include "app/WorkFolders.h"
+#include "device/Phone.h"
 
 #include <QWidget>
 
@@ -92,6 +93,8 @@ public:
     TPackagesPage* PackagesPage() const { return packagesPage_; }
     TSyncPage* SyncPage() const { return syncPage_; }
     TSettingsPage* SettingsPage() const { return settingsPage_; }
+    // The phone operations through the plugin bound at start-up.
+    TPhone& Phone() { return phone_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -125,6 +128,16 @@ private:
     void btnPkgDownloadClick();
     void btnComp2PhoneClick();
 
+    // The phone's side of the Sync page (DeviceOps.cpp).
+    void ConnectDeviceHandlers();
+    bool PhoneOperationRunning() const;
+    void btnPhone2CompClick();
+    void btnCopy2CacheClick();
+    void btnCopy2AutoInstallClick();
+    void btnDeleteLocalClick();
+    void btnDeleteCacheClick();
+    void btnDeleteAutoInstallClick();
+
     QString programFilePath_;
     WorkFolders folders_;
 
@@ -143,4 +156,7 @@ private:
     bool terminating_ = false; // a termination signal arrived: no dialog may wait
     TStopFlag stop_;
     int longOperations_ = 0;
+    TPhone phone_;
+    int sourceCopies_ = 0;    // copies of the source lists to or from the phone running
+    int cacheOperations_ = 0; // Sync page list operations running
 };
