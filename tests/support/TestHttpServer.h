@@ -1,0 +1,144 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+// A real HTTP server for tests and timing programs, on 127.0.0.1 with a port
+// the system chooses, running on its own threads inside the calling process.
+//
+// Each path (the request target without its query) gets one answer, set with
+// one of the Serve* / Redirect calls below; a later call for the same path
+// replaces it. A path without an answer gets a 404 page of about 100 bytes.
+// Every request is recorded (request line, headers, body) in arrival order.
+//
+//     TestHttpServer server;
+//     server.Serve("/repo/Packages.gz", gzBytes);
+//     server.ServeErrorPage("/repo/Packages.bz2", 404, 300);
+//     http.URL = server.Url("/repo/Packages.gz");
+//     ...
+//     EXPECT_EQ(server.RequestLines(),
+//               (std::vector<std::string>{"GET /repo/Packages.gz HTTP/1.0"}));
+//
+// All calls are safe from any thread. The destructor releases held and
+// silent answers, then stops the server.
+class TestHttpServer {
+public:
+    struct Request {
+        std::string Method;  // "GET"
+        std::string Target;  // "/repo/Packages.gz" (with the query, if any)
+        std::string Version; // "HTTP/1.0"
+        std::string Line;    // "GET /repo/Packages.gz HTTP/1.0"
+        std::multimap<std::string, std::string> Headers; // names lower-cased
+        std::string Body;
+
+        bool HasHeader(const std::string& name) const;
+        // The first value of the header (name in any letter case), or "".
+        std::string Header(const std::string& name) const;
+    };
+
+    TestHttpServer();
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    int Port() const { return port_; }
+    // "http://127.0.0.1:<port>" followed by path.
+    std::string Url(std::string_view path) const;
+
+    // 200 (or status) with a Content-Length.
+    void Serve(const std::string& path, std::string body, int status = 200);
+    // 200 with "Transfer-Encoding: chunked", no Content-Length.
+    void ServeChunked(const std::string& path, std::string body);
+    // 200 with neither length nor chunks: the body ends when the server closes.
+    void ServeUntilClose(const std::string& path, std::string body);
+    // An HTML error page of exactly size bytes (beginning with "<") with its
+    // own Content-Length.
+    void ServeErrorPage(const std::string& path, int status, std::size_t size);
+    // Announces body.size() as Content-Length, sends the first sent bytes
+    // and closes the connection.
+    void ServeCut(const std::string& path, std::string body, std::size_t sent);
+    // Sends the body in blocks of block bytes with a pause after each, so that
+    // a client can be stopped in the middle.
+    void ServePaced(const std::string& path, std::string body, std::size_t block, int pauseMs);
+    // Sends the headers (with Content-Length) and the first sent bytes, then
+    // waits until Release() before sending the rest.
+    void ServeHeld(const std::string& path, std::string body, std::size_t sent);
+    // Reads the request and sends nothing until Release(), then closes.
+    void ServeSilent(const std::string& path);
+    // Status (301, 302, ...) with "Location: location" and a short body.
+    void Redirect(const std::string& path, int status, const std::string& location);
+
+    // Lets held and silent answers go on; answers that start later do not wait.
+    void Release();
+
+    std::vector<Request> Requests() const;
+    // The request lines in arrival order ("GET /a HTTP/1.0").
+    std::vector<std::string> RequestLines() const;
+    void ClearRequests();
+    // Called on a server thread for each request after it was recorded
+    // (for instance to press Stop while an answer is held).
+    void SetOnRequest(std::function<void(const Request&)> onRequest);
+
+    // Number of answers whose body was cut off because the client went away
+    // or the answer was made to stop early (held, paced, cut answers).
+    int AbortedAnswers() const;
+
+    // An HTML page of exactly size bytes, beginning with "<".
+    static std::string ErrorPage(int status, std::size_t size);
+
+private:
+    struct Answer;
+    void SetAnswer(const std::string& path, std::shared_ptr<const Answer> answer);
+    bool WaitForRelease();
+
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    int port_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable released_;
+    bool release_ = false;
+    bool stopping_ = false;
+    int aborted_ = 0;
+    std::map<std::string, std::shared_ptr<const Answer>> answers_;
+    std::vector<Request> requests_;
+    std::function<void(const Request&)> onRequest_;
+};
+
+// A bare TCP listener on 127.0.0.1 that accepts connections, keeps the first
+// bytes each one sends and closes it. Stands in for a TLS server: a client
+// that was sent to "https://127.0.0.1:<port>/" shows up here with a TLS
+// handshake (first byte 0x16).
+class TestTcpListener {
+public:
+    TestTcpListener();
+    ~TestTcpListener();
+    TestTcpListener(const TestTcpListener&) = delete;
+    TestTcpListener& operator=(const TestTcpListener&) = delete;
+
+    int Port() const { return port_; }
+    int Connections() const;
+    // The first bytes received on each connection, in order.
+    std::vector<std::string> FirstBytes() const;
+
+private:
+    void Run();
+    int fd_ = -1;
+    int wakePipe_[2] = {-1, -1};
+    int port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> firstBytes_;
+};
