@@ -1,0 +1,487 @@
+#include "sources/HTTPGet.h"
+
+#include "app/LongOperation.h"
+#include "app/SafeFiles.h"
+
+#include <QFile>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cctype>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+// ---------------------------------------------------------------------------
+// Rules
+
+namespace HTTPGetRules {
+
+int ProgressPercent(std::int64_t totalSize, std::int64_t readed) {
+    if (totalSize <= 0 || readed <= 0)
+        return 0;
+    if (readed >= totalSize)
+        return 100;
+    __extension__ using Wide = __int128;
+    return static_cast<int>(Wide(readed) * 100 / Wide(totalSize));
+}
+
+namespace {
+bool StartsWithNoCase(const QString& text, const char* prefix) {
+    return text.startsWith(QLatin1String(prefix), Qt::CaseInsensitive);
+}
+} // namespace
+
+QString RequestUrl(const QString& url) {
+    if (StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"))
+        return url;
+    if (url.contains(QLatin1String("://")) || url.isEmpty())
+        return QString();
+    return QStringLiteral("http://") + url;
+}
+
+bool IsRedirectStatus(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool RedirectAllowed(const QString& fromUrl, const QString& toUrl) {
+    const bool toHttps = StartsWithNoCase(toUrl, "https://");
+    if (!toHttps && !StartsWithNoCase(toUrl, "http://"))
+        return false;
+    return toHttps || !StartsWithNoCase(fromUrl, "https://");
+}
+
+} // namespace HTTPGetRules
+
+// ---------------------------------------------------------------------------
+// State shared by the component and its worker. The stop request and the
+// counters are written by the worker and read by the window's thread.
+
+struct THTTPGetShared {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> outcome{false};
+    std::atomic<bool> progressPending{false};
+    std::atomic<std::int64_t> totalSize{0};
+    std::atomic<std::int64_t> readed{0};
+    QString fileName;
+
+    // The worker's multi handle while it runs, so that Stop can wake its wait.
+    std::mutex multiMutex;
+    CURLM* multi = nullptr;
+};
+
+namespace {
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string Bytes(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+// Content-Length value: decimal digits only, without overflow; -1 otherwise.
+std::int64_t ParseLength(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+        value.remove_suffix(1);
+    if (value.empty() || value.size() > 18)
+        return -1;
+    std::int64_t n = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+bool HeaderIs(std::string_view line, std::string_view name) {
+    if (line.size() <= name.size() || line[name.size()] != ':')
+        return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+            return false;
+    return true;
+}
+
+QString Origin(const QString& url) {
+    const QUrl u(url);
+    return u.scheme().toLower() + QLatin1String("://") + u.host().toLower() + QLatin1Char(':') +
+           QString::number(u.port(
+               u.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Worker
+
+class THTTPGetThread {
+public:
+    THTTPGetThread(THTTPGet& owner, std::shared_ptr<THTTPGetShared> shared)
+        : owner_(&owner), shared_(std::move(shared)), acceptTypes_(Bytes(owner.AcceptTypes)),
+          agent_(Bytes(owner.Agent)), url_(owner.URL), userName_(Bytes(owner.UserName)),
+          password_(Bytes(owner.Password)), postQuery_(Bytes(owner.PostQuery)),
+          referer_(Bytes(owner.Referer)), binaryData_(owner.BinaryData), useCache_(owner.UseCache),
+          timeout_(owner.Timeout > 0 ? owner.Timeout : 60) {}
+
+    ~THTTPGetThread() { Join(); }
+
+    void Begin() {
+        thread_ = std::thread([this] {
+            bool outcome = false;
+            try {
+                outcome = Run();
+            } catch (...) {
+                outcome = false;
+            }
+            if (shared_->stop.load())
+                outcome = false;
+            shared_->outcome.store(outcome);
+            QMetaObject::invokeMethod(
+                owner_, [owner = owner_, shared = shared_] { owner->Complete(shared); },
+                Qt::QueuedConnection);
+        });
+    }
+
+    void Join() {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    // One answer of the chain of redirects.
+    struct Hop {
+        long status = 0;
+        std::int64_t length = -1;
+        bool location = false;
+        bool headersDone = false;
+        bool redirect = false; // its body is not ours
+    };
+
+    bool Run();
+    CURLcode Perform(CURL* easy, CURLM* multi);
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+        return static_cast<THTTPGetThread*>(self)->Header(std::string_view(data, size * count))
+                   ? size * count
+                   : 0;
+    }
+    static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
+        return static_cast<THTTPGetThread*>(self)->Body(data, size * count) ? size * count : 0;
+    }
+    static int OnTransferInfo(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<THTTPGetThread*>(self)->shared_->stop.load() ? 1 : 0;
+    }
+
+    bool Header(std::string_view line);
+    bool Body(const char* data, size_t size);
+    void PostProgress();
+
+    THTTPGet* owner_;
+    std::shared_ptr<THTTPGetShared> shared_;
+    std::string acceptTypes_, agent_;
+    QString url_;
+    std::string userName_, password_, postQuery_, referer_;
+    bool binaryData_, useCache_;
+    int timeout_;
+    std::thread thread_;
+
+    Hop hop_;
+    bool answered_ = false; // the final answer's headers arrived (the target was replaced)
+    std::optional<SafeFiles::TAtomicFile> file_;
+};
+
+bool THTTPGetThread::Header(std::string_view line) {
+    if (line.substr(0, 5) == "HTTP/") {
+        hop_ = Hop();
+        const size_t space = line.find(' ');
+        if (space != std::string_view::npos)
+            hop_.status = std::strtol(std::string(line.substr(space + 1, 3)).c_str(), nullptr, 10);
+        return true;
+    }
+    if (HeaderIs(line, "content-length"))
+        hop_.length = ParseLength(line.substr(15));
+    else if (HeaderIs(line, "location"))
+        hop_.location = true;
+    if (line != "\r\n" && line != "\n")
+        return true;
+
+    // End of one answer's headers.
+    if (hop_.status / 100 == 1)
+        return true; // an interim answer; the real one follows
+    hop_.headersDone = true;
+    if (HTTPGetRules::IsRedirectStatus(hop_.status) && hop_.location) {
+        hop_.redirect = true;
+        return true;
+    }
+    if (hop_.length < 0 && binaryData_)
+        return false; // nothing written, the target untouched
+    if (shared_->stop.load())
+        return false;
+    answered_ = true;
+    shared_->totalSize.store(hop_.length < 0 ? 0 : hop_.length);
+    file_.emplace(shared_->fileName);
+    return file_->Open();
+}
+
+bool THTTPGetThread::Body(const char* data, size_t size) {
+    if (hop_.redirect)
+        return true;
+    if (!file_ || shared_->stop.load() || !file_->Write(data, size))
+        return false;
+    shared_->readed.fetch_add(static_cast<std::int64_t>(size));
+    PostProgress();
+    return true;
+}
+
+// Progress is coalesced: while one hand-off waits on the window's thread no
+// other is posted, and the window reads the latest count when it runs. The
+// worker never waits for the window.
+void THTTPGetThread::PostProgress() {
+    if (shared_->progressPending.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        owner_, [owner = owner_, shared = shared_] { owner->DeliverProgress(shared); },
+        Qt::QueuedConnection);
+}
+
+CURLcode THTTPGetThread::Perform(CURL* easy, CURLM* multi) {
+    curl_multi_add_handle(multi, easy);
+    CURLcode result = CURLE_OK;
+    int running = 1;
+    while (running > 0) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (shared_->stop.load()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        if (running > 0)
+            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
+        if (msg->msg == CURLMSG_DONE && result == CURLE_OK)
+            result = msg->data.result;
+    curl_multi_remove_handle(multi, easy);
+    return result;
+}
+
+bool THTTPGetThread::Run() {
+    QString url = HTTPGetRules::RequestUrl(url_);
+    if (url.isEmpty() || shared_->stop.load())
+        return false;
+
+    CURL* easy = curl_easy_init();
+    CURLM* multi = curl_multi_init();
+    if (!easy || !multi) {
+        curl_easy_cleanup(easy);
+        curl_multi_cleanup(multi);
+        return false;
+    }
+    {
+        std::lock_guard lock(shared_->multiMutex);
+        shared_->multi = multi;
+    }
+
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, ("Accept: " + acceptTypes_).c_str());
+    if (!useCache_) {
+        headers = curl_slist_append(headers, "Pragma: no-cache");
+        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    }
+    headers = curl_slist_append(headers, "Expect:");
+
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    // One request per connection, as HTTP/1.0 has it: a redirect never
+    // meets a connection that the server is closing.
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT,
+                     static_cast<long>(HTTPGetRules::ConnectTimeoutSeconds));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout_));
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 128L * 1024L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &THTTPGetThread::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &THTTPGetThread::OnWrite);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &THTTPGetThread::OnTransferInfo);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
+    if (!agent_.empty())
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, agent_.c_str());
+    if (!referer_.empty())
+        curl_easy_setopt(easy, CURLOPT_REFERER, referer_.c_str());
+    const QString firstOrigin = Origin(url);
+    bool post = !postQuery_.empty();
+
+    bool ok = false;
+    bool committed = false;
+    for (int redirects = 0;; ++redirects) {
+        const std::string urlBytes = url.toUtf8().toStdString();
+        curl_easy_setopt(easy, CURLOPT_URL, urlBytes.c_str());
+        if (post) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(postQuery_.size()));
+            curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, postQuery_.c_str());
+        } else {
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        }
+        // Credentials go only to the address they were given for, never to
+        // where a redirect points.
+        const bool sameOrigin = Origin(url) == firstOrigin;
+        if (!userName_.empty() && sameOrigin) {
+            curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            curl_easy_setopt(easy, CURLOPT_USERNAME, userName_.c_str());
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, password_.c_str());
+        } else {
+            curl_easy_setopt(easy, CURLOPT_USERNAME, nullptr);
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, nullptr);
+        }
+
+        hop_ = Hop();
+        const CURLcode result = Perform(easy, multi);
+        if (result != CURLE_OK || shared_->stop.load() || !hop_.headersDone)
+            break;
+        if (!hop_.redirect) {
+            // The body arrived whole: put it in place. The outcome follows
+            // the length rule even so.
+            committed = file_ && file_->Commit();
+            ok = committed && shared_->readed.load() == shared_->totalSize.load();
+            file_.reset();
+            break;
+        }
+        char* next = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next);
+        const QString nextUrl = next ? QString::fromUtf8(next) : QString();
+        if (redirects >= HTTPGetRules::MaxRedirects || nextUrl.isEmpty() ||
+            !HTTPGetRules::RedirectAllowed(url, nextUrl))
+            break;
+        if (hop_.status == 301 || hop_.status == 302 || hop_.status == 303)
+            post = false;
+        url = nextUrl;
+    }
+
+    {
+        std::lock_guard lock(shared_->multiMutex);
+        shared_->multi = nullptr;
+    }
+    if (file_) {
+        file_->Abort();
+        file_.reset();
+    }
+    // The answer had begun to replace the target: a transfer whose body did
+    // not arrive whole leaves none rather than an old or partial one.
+    if (answered_ && !committed)
+        QFile::remove(shared_->fileName);
+    curl_slist_free_all(headers);
+    curl_multi_cleanup(multi);
+    curl_easy_cleanup(easy);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Component
+
+THTTPGet::THTTPGet(QObject* owner) : QObject(owner) {
+    GlobalInit();
+}
+
+THTTPGet::~THTTPGet() {
+    Stop();
+    if (worker_)
+        worker_->Join();
+    // Posted progress and completion events die with the object.
+}
+
+void THTTPGet::Start() {
+    if (worker_)
+        return;
+    shared_ = std::make_shared<THTTPGetShared>();
+    shared_->fileName = FileName;
+    lastDelivered_ = -1;
+    worker_ = std::make_unique<THTTPGetThread>(*this, shared_);
+    worker_->Begin();
+    if (WaitThread)
+        LongOperation::WaitUntil([this] { return worker_ == nullptr; });
+}
+
+void THTTPGet::Stop() {
+    if (!worker_ || !shared_)
+        return;
+    std::lock_guard lock(shared_->multiMutex);
+    shared_->stop.store(true);
+    shared_->outcome.store(false);
+    if (shared_->multi)
+        curl_multi_wakeup(shared_->multi);
+}
+
+void THTTPGet::DeliverProgress(const std::shared_ptr<THTTPGetShared>& shared) {
+    shared->progressPending.store(false);
+    const qint64 readed = shared->readed.load();
+    if (readed == lastDelivered_)
+        return;
+    lastDelivered_ = readed;
+    emit OnProgress(this, shared->totalSize.load(), readed);
+}
+
+void THTTPGet::Complete(const std::shared_ptr<THTTPGetShared>& shared) {
+    if (shared != shared_)
+        return;
+    worker_->Join();
+    // The last progress before the outcome carries the final count.
+    const qint64 readed = shared->readed.load();
+    if (readed > 0 && readed != lastDelivered_) {
+        lastDelivered_ = readed;
+        emit OnProgress(this, shared->totalSize.load(), readed);
+    }
+    lastOutcome_ = shared->outcome.load() && !shared->stop.load();
+    const QString fileName = shared->fileName;
+    const qint64 total = shared->totalSize.load();
+    worker_.reset();
+    shared_.reset();
+    if (lastOutcome_)
+        emit OnDoneFile(this, fileName, total);
+    else
+        emit OnError(this);
+}
+
+bool THTTPGet::StartAndWait(TStopFlag* stop) {
+    if (worker_ || (stop && stop->IsSet()))
+        return false;
+    QMetaObject::Connection stopConnection;
+    if (stop)
+        stopConnection = QObject::connect(stop, &TStopFlag::raised, this, &THTTPGet::Stop);
+    bool ended = false;
+    bool outcome = false;
+    const auto done = QObject::connect(this, &THTTPGet::OnDoneFile, this, [&] {
+        ended = true;
+        outcome = true;
+    });
+    const auto failed = QObject::connect(this, &THTTPGet::OnError, this, [&] { ended = true; });
+    const bool wait = WaitThread;
+    WaitThread = false;
+    Start();
+    WaitThread = wait;
+    LongOperation::WaitUntil([&] { return ended; });
+    QObject::disconnect(done);
+    QObject::disconnect(failed);
+    if (stopConnection)
+        QObject::disconnect(stopConnection);
+    return outcome;
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class TStopFlag;
+class THTTPGetThread;
+struct THTTPGetShared;
+
+// Pure rules of the HTTP component, kept apart so that they can be checked
+// without a network.
+namespace HTTPGetRules {
+
+// Percent of a transfer for a progress bar: Readed * 100 / TotalSize rounded
+// down, 0 when TotalSize is 0 or less, never above 100. Exact for any sizes a
+// file can have (no overflow near 2^31 or 2^63).
+int ProgressPercent(std::int64_t totalSize, std::int64_t readed);
+
+// The address actually requested: "http://" and "https://" (any letter case)
+// are kept, an address without a scheme is taken as "http://"; any other
+// scheme gives an empty result (the transfer fails).
+QString RequestUrl(const QString& url);
+
+// Statuses whose Location is followed.
+bool IsRedirectStatus(long status);
+
+// A redirect may go from http to http or https, and from https only to https.
+bool RedirectAllowed(const QString& fromUrl, const QString& toUrl);
+
+// Redirects followed for one transfer; one more fails it.
+inline constexpr int MaxRedirects = 10;
+// Seconds a connection attempt may take.
+inline constexpr int ConnectTimeoutSeconds = 30;
+
+} // namespace HTTPGetRules
+
+// Fetches one URL on a worker thread (THTTPGetThread) into a file, reporting
+// progress and the outcome as signals delivered on the thread that owns the
+// component (the window's).
+//
+// For each started transfer: zero or more OnProgress, then exactly one of
+// OnDoneFile / OnError. OnDoneFile comes exactly when the body arrived whole
+// and its length equals the Content-Length (0 when the answer has none), so
+// an error page with its own length is a success: callers judge the file.
+//
+// The target file holds the whole body or nothing: the body is written under
+// a temporary name beside it and renamed over FileName when the body arrived
+// complete (also for an answer without a length, whose outcome is still an
+// error). A transfer that fails, is stopped or is cut short after the answer
+// began leaves no file at FileName; one that fails before (no connection, no
+// length with BinaryData) leaves FileName untouched.
+class THTTPGet : public QObject {
+    Q_OBJECT
+public:
+    explicit THTTPGet(QObject* owner = nullptr);
+    // Stops a running transfer and waits for its worker: no event of it can
+    // reach the destroyed component.
+    ~THTTPGet() override;
+
+    // ---- properties, taken when Start is called ----
+    QString AcceptTypes = QStringLiteral("*/*");                    // the Accept header
+    QString Agent = QStringLiteral("Telesphoreo APT-HTTP/1.0.534"); // User-Agent; none when empty
+    bool BinaryData = false; // an answer without Content-Length fails before anything is written
+    QString URL;             // "http://host[:port]/path" (or https)
+    bool UseCache = false;   // false: "Pragma: no-cache" and "Cache-Control: no-cache"
+    QString FileName;        // target file of the body
+    QString UserName;        // basic authentication when not empty
+    QString Password;
+    QString PostQuery; // not empty: a form POST with this body
+    QString Referer;
+    bool WaitThread = false; // Start returns only after the transfer has ended
+    // Seconds a transfer may go without receiving anything before it fails
+    // like a broken connection.
+    int Timeout = 60;
+
+    // Begins a transfer; does nothing while one is running.
+    void Start();
+    // Ends the running transfer at once (also a read under way); its outcome is
+    // failure. Returns without waiting; does nothing when idle.
+    void Stop();
+
+    bool Running() const { return worker_ != nullptr; }
+    bool LastOutcome() const { return lastOutcome_; }
+
+    // The waiting pattern of every caller: Start, then handle events until the
+    // transfer has ended. A raise of Stop (when given) stops the transfer; a
+    // flag already set starts nothing. True when the outcome was success.
+    bool StartAndWait(TStopFlag* stop = nullptr);
+
+signals:
+    void OnProgress(THTTPGet* Sender, qint64 TotalSize, qint64 Readed);
+    void OnDoneFile(THTTPGet* Sender, const QString& FileName, qint64 FileSize);
+    void OnError(THTTPGet* Sender);
+
+private:
+    friend class THTTPGetThread;
+    void DeliverProgress(const std::shared_ptr<THTTPGetShared>& shared);
+    void Complete(const std::shared_ptr<THTTPGetShared>& shared);
+
+    std::unique_ptr<THTTPGetThread> worker_;
+    std::shared_ptr<THTTPGetShared> shared_;
+    qint64 lastDelivered_ = -1;
+    bool lastOutcome_ = false;
+};

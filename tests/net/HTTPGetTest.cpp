@@ -1,0 +1,452 @@
+#include "sources/HTTPGet.h"
+#include "app/LongOperation.h"
+#include "support/Files.h"
+#include "support/TestHttpServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Bytes(std::size_t size, char seed = 'a') {
+    std::string s(size, ' ');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(seed + i % 23);
+    return s;
+}
+
+// Records the events of one component in the order they arrive.
+struct EventLog {
+    explicit EventLog(THTTPGet& http) {
+        QObject::connect(&http, &THTTPGet::OnProgress, &http,
+                         [this](THTTPGet*, qint64 total, qint64 readed) {
+                             progress.emplace_back(total, readed);
+                             events.push_back("progress");
+                             if (onProgress)
+                                 onProgress();
+                         });
+        QObject::connect(&http, &THTTPGet::OnDoneFile, &http,
+                         [this](THTTPGet*, const QString& file, qint64 size) {
+                             events.push_back("done");
+                             doneFile = file;
+                             doneSize = size;
+                             ended = true;
+                         });
+        QObject::connect(&http, &THTTPGet::OnError, &http, [this](THTTPGet*) {
+            events.push_back("error");
+            ended = true;
+        });
+    }
+    // The outcome event ("done" / "error"), or "" when none came.
+    std::string Outcome() const {
+        for (const std::string& e : events)
+            if (e != "progress")
+                return e;
+        return {};
+    }
+    int Outcomes() const {
+        int n = 0;
+        for (const std::string& e : events)
+            n += e != "progress";
+        return n;
+    }
+    std::vector<std::string> events;
+    std::vector<std::pair<qint64, qint64>> progress;
+    QString doneFile;
+    qint64 doneSize = -1;
+    bool ended = false;
+    std::function<void()> onProgress;
+};
+
+class HTTPGetTest : public ::testing::Test {
+protected:
+    QString Target() const { return dir_.path() + QStringLiteral("/download.txt.gz"); }
+    QByteArray TargetBytes() const { return TestFiles::ReadBytes(Target()); }
+
+    // Fetches path from the server into Target() and waits for the outcome.
+    void Fetch(const std::string& path) {
+        http_.URL = QString::fromStdString(server_.Url(path));
+        http_.FileName = Target();
+        http_.Start();
+        LongOperation::WaitUntil([this] { return log_.ended; });
+        Settle();
+    }
+    // Lets late events (there must be none) arrive.
+    static void Settle() {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    QTemporaryDir dir_;
+    TestHttpServer server_;
+    THTTPGet http_;
+    EventLog log_{http_};
+};
+
+TEST(HTTPGetRulesTest, ProgressPercentIsExactForLargeSizes) {
+    struct Case {
+        std::int64_t total, readed;
+        int percent;
+    };
+    const Case cases[] = {
+        {0, 0, 0},
+        {0, 500, 0},
+        {100, 0, 0},
+        {100, 99, 99},
+        {100, 100, 100},
+        {100, 150, 100},
+        {2147483647, 2147483647, 100},
+        {2147483647, 2147483646, 99},
+        {2147483647, 21474837, 1},
+        {2147483647, 21474836, 0},
+        {4294967296LL, 2147483648LL, 50},
+        {9000000000000000000LL, 8999999999999999999LL, 99},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(HTTPGetRules::ProgressPercent(c.total, c.readed), c.percent)
+            << c.total << " " << c.readed;
+}
+
+TEST(HTTPGetRulesTest, AddressesAndRedirects) {
+    EXPECT_EQ(HTTPGetRules::RequestUrl("http://repo.example.org/Packages.gz"),
+              "http://repo.example.org/Packages.gz");
+    EXPECT_EQ(HTTPGetRules::RequestUrl("HTTP://repo.example.org/P"), "HTTP://repo.example.org/P");
+    EXPECT_EQ(HTTPGetRules::RequestUrl("https://repo.example.org/P"), "https://repo.example.org/P");
+    EXPECT_EQ(HTTPGetRules::RequestUrl("repo.example.org:8080/P"),
+              "http://repo.example.org:8080/P");
+    EXPECT_EQ(HTTPGetRules::RequestUrl("ftp://repo.example.org/P"), "");
+    EXPECT_EQ(HTTPGetRules::RequestUrl("file:///etc/passwd"), "");
+    EXPECT_EQ(HTTPGetRules::RequestUrl(""), "");
+
+    for (long status : {301L, 302L, 303L, 307L, 308L})
+        EXPECT_TRUE(HTTPGetRules::IsRedirectStatus(status)) << status;
+    for (long status : {200L, 300L, 304L, 305L, 306L, 404L})
+        EXPECT_FALSE(HTTPGetRules::IsRedirectStatus(status)) << status;
+
+    EXPECT_TRUE(HTTPGetRules::RedirectAllowed("http://a/x", "http://b/y"));
+    EXPECT_TRUE(HTTPGetRules::RedirectAllowed("http://a/x", "https://b/y"));
+    EXPECT_TRUE(HTTPGetRules::RedirectAllowed("https://a/x", "HTTPS://b/y"));
+    EXPECT_FALSE(HTTPGetRules::RedirectAllowed("https://a/x", "http://a/x"));
+    EXPECT_FALSE(HTTPGetRules::RedirectAllowed("HTTPS://a/x", "http://a/x"));
+    EXPECT_FALSE(HTTPGetRules::RedirectAllowed("http://a/x", "file:///etc/passwd"));
+    EXPECT_FALSE(HTTPGetRules::RedirectAllowed("http://a/x", "ftp://a/x"));
+}
+
+TEST_F(HTTPGetTest, RequestLineAndHeaders) {
+    server_.Serve("/repo/Packages.gz", Bytes(10));
+    Fetch("/repo/Packages.gz");
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& r = requests[0];
+    EXPECT_EQ(r.Line, "GET /repo/Packages.gz HTTP/1.0");
+    EXPECT_EQ(r.Header("Host"), "127.0.0.1:" + std::to_string(server_.Port()));
+    EXPECT_EQ(r.Header("User-Agent"), "Telesphoreo APT-HTTP/1.0.534");
+    EXPECT_EQ(r.Header("Accept"), "*/*");
+    EXPECT_EQ(r.Header("Pragma"), "no-cache");
+    EXPECT_EQ(r.Header("Cache-Control"), "no-cache");
+    EXPECT_FALSE(r.HasHeader("Referer"));
+    EXPECT_FALSE(r.HasHeader("Authorization"));
+    EXPECT_FALSE(r.HasHeader("Content-Type"));
+    EXPECT_EQ(log_.Outcome(), "done");
+}
+
+TEST_F(HTTPGetTest, PropertiesShapeTheRequest) {
+    server_.Serve("/form", Bytes(10));
+    http_.Agent.clear();
+    http_.AcceptTypes = QStringLiteral("text/plain");
+    http_.UseCache = true;
+    http_.Referer = QStringLiteral("http://from.example/");
+    http_.UserName = QStringLiteral("user");
+    http_.Password = QStringLiteral("secret");
+    http_.PostQuery = QStringLiteral("a=1&b=2");
+    Fetch("/form");
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& r = requests[0];
+    EXPECT_EQ(r.Line, "POST /form HTTP/1.0");
+    EXPECT_FALSE(r.HasHeader("User-Agent"));
+    EXPECT_EQ(r.Header("Accept"), "text/plain");
+    EXPECT_FALSE(r.HasHeader("Pragma"));
+    EXPECT_FALSE(r.HasHeader("Cache-Control"));
+    EXPECT_EQ(r.Header("Referer"), "http://from.example/");
+    EXPECT_EQ(r.Header("Authorization"), "Basic dXNlcjpzZWNyZXQ="); // user:secret
+    EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(r.Body, "a=1&b=2");
+}
+
+// What each kind of answer leaves at the target, and which event it raises.
+TEST_F(HTTPGetTest, OutcomeAndTargetByAnswer) {
+    const std::string body = Bytes(5000);
+    const QByteArray old("previous target");
+    const QByteArray missing("<missing>");
+    struct Case {
+        const char* name;
+        std::function<void(TestHttpServer&, const std::string& path)> serve;
+        bool binaryData;
+        const char* outcome;
+        QByteArray target; // expected content afterwards
+    };
+    const QByteArray whole = QByteArray::fromStdString(body);
+    const std::vector<Case> cases = {
+        {"with length", [&](auto& s, auto& p) { s.Serve(p, body); }, true, "done", whole},
+        {"error page with its length", [](auto& s, auto& p) { s.ServeErrorPage(p, 404, 300); },
+         true, "done", QByteArray::fromStdString(TestHttpServer::ErrorPage(404, 300))},
+        {"empty with length 0", [](auto& s, auto& p) { s.Serve(p, std::string()); }, true, "done",
+         QByteArray()},
+        {"chunked, binary", [&](auto& s, auto& p) { s.ServeChunked(p, body); }, true, "error", old},
+        {"chunked, text", [&](auto& s, auto& p) { s.ServeChunked(p, body); }, false, "error",
+         whole},
+        {"until close, binary", [&](auto& s, auto& p) { s.ServeUntilClose(p, body); }, true,
+         "error", old},
+        {"until close, text", [&](auto& s, auto& p) { s.ServeUntilClose(p, body); }, false, "error",
+         whole},
+        {"cut short", [&](auto& s, auto& p) { s.ServeCut(p, body, 1000); }, false, "error",
+         missing},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = "/case" + std::to_string(n++);
+        c.serve(server_, path);
+        TestFiles::WriteBytes(Target(), old);
+        QObject::disconnect(&http_, nullptr, nullptr, nullptr);
+        EventLog log(http_);
+        http_.BinaryData = c.binaryData;
+        http_.URL = QString::fromStdString(server_.Url(path));
+        http_.FileName = Target();
+        http_.Start();
+        LongOperation::WaitUntil([&] { return log.ended; });
+        Settle();
+        EXPECT_EQ(log.Outcome(), c.outcome);
+        EXPECT_EQ(log.Outcomes(), 1);
+        EXPECT_EQ(TargetBytes(), c.target);
+        // Nothing but the target in the folder: no temporary file is left.
+        EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(),
+                  c.target == missing ? 0 : 1);
+    }
+}
+
+TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
+    int port = 0;
+    {
+        TestTcpListener closed; // a port that was free a moment ago
+        port = closed.Port();
+    }
+    TestFiles::WriteBytes(Target(), "old");
+    http_.URL = QStringLiteral("http://127.0.0.1:%1/Packages").arg(port);
+    http_.FileName = Target();
+    http_.Start();
+    LongOperation::WaitUntil([this] { return log_.ended; });
+    EXPECT_EQ(log_.events, (std::vector<std::string>{"error"}));
+    EXPECT_EQ(TargetBytes(), "old");
+}
+
+TEST_F(HTTPGetTest, ProgressEndsWithTheFinalCount) {
+    const std::string body = Bytes(3 * 1024 * 1024);
+    server_.ServePaced("/big", body, 64 * 1024, 1);
+    Fetch("/big");
+    ASSERT_EQ(log_.Outcome(), "done");
+    ASSERT_FALSE(log_.progress.empty());
+    EXPECT_EQ(log_.events.back(), "done");
+    EXPECT_EQ(log_.progress.back(), std::make_pair(qint64(body.size()), qint64(body.size())));
+    for (std::size_t i = 1; i < log_.progress.size(); ++i)
+        EXPECT_LT(log_.progress[i - 1].second, log_.progress[i].second);
+    EXPECT_EQ(log_.doneSize, qint64(body.size()));
+    EXPECT_EQ(log_.doneFile, Target());
+    EXPECT_EQ(TargetBytes().size(), qsizetype(body.size()));
+}
+
+TEST_F(HTTPGetTest, RedirectsAreFollowed) {
+    int n = 0;
+    for (int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        server_.ClearRequests();
+        const std::string from = "/from" + std::to_string(n);
+        const std::string to = "/to" + std::to_string(n++);
+        server_.Redirect(from, status, server_.Url(to));
+        server_.Serve(to, "final " + std::to_string(status));
+        log_.ended = false;
+        Fetch(from);
+        EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET " + from + " HTTP/1.0",
+                                                                    "GET " + to + " HTTP/1.0"}));
+        EXPECT_EQ(TargetBytes(), QByteArray::fromStdString("final " + std::to_string(status)));
+        EXPECT_EQ(log_.Outcome(), "done");
+    }
+}
+
+TEST_F(HTTPGetTest, PostBecomesGetOnlyFor301To303) {
+    server_.Redirect("/p303", 303, "/done");
+    server_.Redirect("/p307", 307, "/done");
+    server_.Serve("/done", "ok");
+    http_.PostQuery = QStringLiteral("x=1");
+    Fetch("/p303");
+    log_.ended = false;
+    Fetch("/p307");
+    EXPECT_EQ(server_.RequestLines(),
+              (std::vector<std::string>{"POST /p303 HTTP/1.0", "GET /done HTTP/1.0",
+                                        "POST /p307 HTTP/1.0", "POST /done HTTP/1.0"}));
+    EXPECT_EQ(server_.Requests().back().Body, "x=1");
+}
+
+TEST_F(HTTPGetTest, AtMostTenRedirects) {
+    for (int i = 0; i < 11; ++i)
+        server_.Redirect("/r" + std::to_string(i), 302, "/r" + std::to_string(i + 1));
+    server_.Serve("/r10", "ten hops");
+    server_.Serve("/r11", "eleven hops");
+    Fetch("/r0");
+    EXPECT_EQ(log_.Outcome(), "done");
+    EXPECT_EQ(TargetBytes(), "ten hops");
+    EXPECT_EQ(server_.Requests().size(), 11u);
+
+    server_.ClearRequests();
+    TestFiles::WriteBytes(Target(), "old");
+    log_.ended = false;
+    log_.events.clear();
+    server_.Redirect("/r10", 302, "/r11");
+    Fetch("/r0");
+    EXPECT_EQ(log_.Outcome(), "error");
+    EXPECT_EQ(server_.Requests().size(), 11u); // the eleventh redirect is not followed
+    EXPECT_EQ(TargetBytes(), "old");
+}
+
+TEST_F(HTTPGetTest, RedirectToHttpsIsFollowedWithTls) {
+    TestTcpListener tls;
+    server_.Redirect("/Packages.gz", 301,
+                     "https://127.0.0.1:" + std::to_string(tls.Port()) + "/Packages.gz");
+    Fetch("/Packages.gz");
+    // The client came and opened with a TLS handshake record; the listener is
+    // no TLS server, so the transfer fails.
+    ASSERT_EQ(tls.Connections(), 1);
+    ASSERT_FALSE(tls.FirstBytes()[0].empty());
+    EXPECT_EQ(tls.FirstBytes()[0][0], '\x16');
+    EXPECT_EQ(log_.Outcome(), "error");
+}
+
+TEST_F(HTTPGetTest, RedirectToOtherSchemesIsRefused) {
+    TestFiles::WriteBytes(Target(), "old");
+    server_.Redirect("/x", 302, "file:///etc/hostname");
+    Fetch("/x");
+    EXPECT_EQ(log_.Outcome(), "error");
+    EXPECT_EQ(TargetBytes(), "old");
+}
+
+TEST_F(HTTPGetTest, CredentialsStayWithTheirAddress) {
+    TestHttpServer other;
+    other.Serve("/file", "elsewhere");
+    server_.Redirect("/file", 302, other.Url("/file"));
+    http_.UserName = QStringLiteral("user");
+    http_.Password = QStringLiteral("secret");
+    Fetch("/file");
+    EXPECT_TRUE(server_.Requests().at(0).HasHeader("Authorization"));
+    ASSERT_EQ(other.Requests().size(), 1u);
+    EXPECT_FALSE(other.Requests()[0].HasHeader("Authorization"));
+    EXPECT_EQ(TargetBytes(), "elsewhere");
+}
+
+TEST_F(HTTPGetTest, SilentServerFailsAfterTheTimeout) {
+    server_.ServeSilent("/silent");
+    http_.Timeout = 1;
+    TestFiles::WriteBytes(Target(), "old");
+    Fetch("/silent");
+    EXPECT_EQ(log_.Outcome(), "error");
+    EXPECT_EQ(TargetBytes(), "old"); // no answer came, nothing replaced
+}
+
+TEST_F(HTTPGetTest, StalledBodyFailsAfterTheTimeout) {
+    server_.ServeHeld("/held", Bytes(10000), 1);
+    http_.Timeout = 1;
+    Fetch("/held");
+    EXPECT_EQ(log_.Outcome(), "error");
+    EXPECT_EQ(TargetBytes(), "<missing>");
+}
+
+TEST_F(HTTPGetTest, StartTwiceStartsOneTransfer) {
+    server_.Serve("/once", Bytes(100));
+    http_.URL = QString::fromStdString(server_.Url("/once"));
+    http_.FileName = Target();
+    http_.Start();
+    http_.Start();
+    LongOperation::WaitUntil([this] { return log_.ended; });
+    Settle();
+    EXPECT_EQ(server_.Requests().size(), 1u);
+    EXPECT_EQ(log_.Outcomes(), 1);
+    EXPECT_FALSE(http_.Running());
+}
+
+TEST_F(HTTPGetTest, StopWhileIdleDoesNothing) {
+    http_.Stop();
+    Settle();
+    EXPECT_TRUE(log_.events.empty());
+    EXPECT_FALSE(http_.Running());
+}
+
+// The server sends the first bytes and then nothing until released: the
+// transfer can only end because Stop broke off the read under way.
+TEST_F(HTTPGetTest, StopEndsAReadUnderWay) {
+    server_.ServeHeld("/held", Bytes(100000), 1000);
+    log_.onProgress = [this] { http_.Stop(); };
+    Fetch("/held");
+    EXPECT_EQ(log_.Outcome(), "error");
+    EXPECT_EQ(log_.Outcomes(), 1);
+    EXPECT_EQ(TargetBytes(), "<missing>");
+    EXPECT_FALSE(http_.LastOutcome());
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
+}
+
+TEST_F(HTTPGetTest, StartAndWaitStopsOnTheStopFlag) {
+    server_.ServeHeld("/held", Bytes(100000), 1000);
+    TStopFlag stop;
+    log_.onProgress = [&stop] { stop.Set(); };
+    http_.URL = QString::fromStdString(server_.Url("/held"));
+    http_.FileName = Target();
+    EXPECT_FALSE(http_.StartAndWait(&stop));
+    EXPECT_EQ(log_.Outcome(), "error");
+    // A flag already set starts nothing.
+    server_.ClearRequests();
+    EXPECT_FALSE(http_.StartAndWait(&stop));
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
+TEST_F(HTTPGetTest, WaitThreadReturnsAfterTheTransfer) {
+    server_.Serve("/w", Bytes(1000));
+    http_.WaitThread = true;
+    http_.URL = QString::fromStdString(server_.Url("/w"));
+    http_.FileName = Target();
+    http_.Start();
+    EXPECT_FALSE(http_.Running());
+    EXPECT_EQ(log_.Outcome(), "done");
+    EXPECT_EQ(TargetBytes().size(), 1000);
+}
+
+TEST(HTTPGetLifetimeTest, DestroyedComponentGetsNoEvents) {
+    TestHttpServer server;
+    QTemporaryDir dir;
+    server.ServeHeld("/held", Bytes(100000), 1000);
+    int events = 0;
+    bool progressed = false;
+    {
+        THTTPGet http;
+        QObject::connect(&http, &THTTPGet::OnProgress, [&] { progressed = true; });
+        QObject::connect(&http, &THTTPGet::OnError, [&] { ++events; });
+        QObject::connect(&http, &THTTPGet::OnDoneFile, [&] { ++events; });
+        http.URL = QString::fromStdString(server.Url("/held"));
+        http.FileName = dir.path() + QStringLiteral("/f");
+        http.Start();
+        LongOperation::WaitUntil([&] { return progressed; });
+    } // destroyed mid-transfer
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(events, 0);
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + QStringLiteral("/f")));
+}
+
+} // namespace
