@@ -36,34 +36,63 @@ void ClickPanel(TfrmMain& frm, const char* name) {
 
 } // namespace
 
-TEST_F(WindowTest, WindowFrameAndSidePanelsHaveTheirPlaces) {
+TEST_F(WindowTest, WindowHasAFixedSizeAndItsTitle) {
     auto frm = StartWindow();
-    EXPECT_EQ(frm->size(), QSize(640, 400));
     EXPECT_EQ(frm->minimumSize(), frm->maximumSize()); // cannot be resized
     EXPECT_FALSE(frm->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(frm->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
-    EXPECT_EQ(frm->font().pixelSize(), 12);
-    if (QFileInfo::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"))) {
-        EXPECT_EQ(QFontInfo(frm->font()).family(), QStringLiteral("Tahoma"));
+}
+
+namespace {
+
+bool IsPicture(const QWidget* w) {
+    return w->objectName().startsWith(QLatin1String("img"));
+}
+
+// Every child of Container lies inside Bounds; no two controls (anything but
+// the pictures, which decorate around them) overlap by more than the one-pixel
+// line two neighbours may share.
+void ExpectLaidOut(const QWidget* container, const QRect& bounds) {
+    QWidgetList controls;
+    for (QWidget* w : container->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->objectName().isEmpty() || w->isWindow())
+            continue;
+        EXPECT_TRUE(bounds.contains(w->geometry()))
+            << w->objectName().toStdString() << " leaves " << container->objectName().toStdString();
+        if (!IsPicture(w))
+            controls << w;
     }
+    for (qsizetype i = 0; i < controls.size(); ++i)
+        for (qsizetype j = i + 1; j < controls.size(); ++j) {
+            const QRect common = controls[i]->geometry() & controls[j]->geometry();
+            EXPECT_TRUE(common.width() <= 1 || common.height() <= 1)
+                << controls[i]->objectName().toStdString() << " overlaps "
+                << controls[j]->objectName().toStdString();
+        }
+}
 
+} // namespace
+
+// The layout rules in place of the positions themselves (the screenshot
+// program shows the look): on each page every control lies inside its group
+// and none covers another; the side panels stay left of the pages.
+TEST_F(WindowTest, NoControlOverlapsAnotherOrLeavesItsGroup) {
+    auto frm = StartWindow();
     auto* pgMain = Find<QStackedWidget>(frm.get(), "pgMain");
-    EXPECT_EQ(pgMain->geometry(), QRect(4, 4, 633, 393));
-    // Pages begin right of the 46-pixel strip the side panels cover.
-    EXPECT_EQ(pgMain->currentWidget()->geometry().left(), 46);
-    const char* pages[] = {"tabSources", "tabPackages", "tabSync", "tabSettings"};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(pgMain->widget(i)->objectName(), QString::fromUtf8(pages[i]));
-
+    for (int i = 0; i < pgMain->count(); ++i) {
+        // Pages not shown yet have no size of their own: each gets the
+        // shown page's.
+        QWidget* page = pgMain->widget(i);
+        SCOPED_TRACE(page->objectName().toStdString());
+        ExpectLaidOut(page, pgMain->currentWidget()->rect());
+        for (const QGroupBox* group : page->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
+            ExpectLaidOut(group, group->rect());
+    }
     for (const PanelCase& c : kPanels) {
-        SCOPED_TRACE(c.pan);
-        auto* pan = Find<TSidePanel>(frm.get(), c.pan);
-        EXPECT_EQ(pan->geometry(), QRect(4, c.top, 50, 51));
-        EXPECT_EQ(pan->toolTip(), QString::fromUtf8(c.hint));
-        auto* img = Find<QLabel>(pan, c.img);
-        EXPECT_EQ(img->geometry(), QRect(1, 1, 48, 48));
-        EXPECT_FALSE(pan->autoFillBackground());
+        const QRect panel = Find<TSidePanel>(frm.get(), c.pan)->geometry();
+        const QWidget* group = Find<QWidget>(frm.get(), "grpSources");
+        EXPECT_LT(panel.right(), group->mapTo(frm.get(), QPoint(0, 0)).x()) << c.pan;
+        EXPECT_TRUE(frm->rect().contains(panel)) << c.pan;
     }
 }
 
@@ -194,25 +223,8 @@ TEST_F(WindowTest, BusyLookDisablesTheWholeWindowAndRestoresIt) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(WindowTest, SettingsPageOptionsAboutBoxAndTabOrder) {
+TEST_F(WindowTest, SettingsTabOrderAndAboutBox) {
     auto frm = StartWindow();
-    struct Option {
-        const char* name;
-        int top;
-        const char* caption;
-    } const options[] = {
-        {"chkGetCydia", 20, "Копировать источники из Cydia при запуске"},
-        {"chkRefresh", 40, "Обновлять источники при запуске программы"},
-        {"chkPutDebs", 60, "Копировать пакеты в кэш Cydia после загрузки"},
-        {"chkPutAutoInstall", 80, "Копировать пакеты в папку автоустановки Cydia после загрузки"},
-        {"chkPutCydia", 100, "Копировать источники в Cydia при завершении работы"},
-    };
-    for (const Option& o : options) {
-        auto* chk = Find<QCheckBox>(frm.get(), o.name);
-        EXPECT_EQ(chk->geometry(), QRect(12, o.top, 549, 17)) << o.name;
-        EXPECT_EQ(chk->text(), QString::fromUtf8(o.caption)) << o.name;
-        EXPECT_EQ(chk->parentWidget()->objectName(), QStringLiteral("grpSettings"));
-    }
 
     // Tab order: the last two options are reached opposite to their order on
     // screen.
@@ -230,57 +242,23 @@ TEST_F(WindowTest, SettingsPageOptionsAboutBoxAndTabOrder) {
         afterList = afterList->nextInFocusChain();
     EXPECT_EQ(afterList->objectName(), QStringLiteral("txtSource"));
 
-    auto* name = Find<QLabel>(frm.get(), "lblProgramName");
-    EXPECT_EQ(name->text(), QStringLiteral("ORVIA"));
-    EXPECT_EQ(name->font().pixelSize(), 37);
-    EXPECT_TRUE(name->font().bold() && name->font().italic());
-    EXPECT_EQ(name->palette().color(QPalette::WindowText), QColor(0, 0, 128));
-    auto* slogan = Find<QLabel>(frm.get(), "lblSlogan");
-    EXPECT_FALSE(slogan->text().isEmpty());
-    EXPECT_EQ(slogan->font().pixelSize(), 19);
     // The slogan must fit its 169-pixel line.
+    auto* slogan = Find<QLabel>(frm.get(), "lblSlogan");
     EXPECT_LE(QFontMetrics(slogan->font()).horizontalAdvance(slogan->text()), 169);
     auto* version = Find<QLabel>(frm.get(), "lblSoftVersion");
     EXPECT_TRUE(version->text().contains(QStringLiteral(ORVIA_VERSION)));
-    EXPECT_EQ(Find<QWidget>(frm.get(), "grpAbout")->geometry(), QRect(4, 268, 573, 117));
 }
 
-TEST_F(WindowTest, ToolButtonsCarryTheirHintsAndPicturesLieInside) {
+TEST_F(WindowTest, EveryToolButtonHasAHintAndItsPictureLetsClicksThrough) {
     auto frm = StartWindow();
-    struct Button {
-        const char* btn;
-        const char* img;
-        QPoint pos;
-        const char* hint;
-    } const buttons[] = {
-        {"btnSrcApply", "imgSrcApply", {454, 297}, "Применить"},
-        {"btnSrcAdd", "imgSrcAdd", {490, 297}, "Добавить"},
-        {"btnSrcDelete", "imgSrcDelete", {526, 297}, "Удалить"},
-        {"btnSrcRefresh", "imgSrcRefresh", {14, 350}, "Обновить выбранные источники"},
-        {"btnSrcStop", "imgSrcStop", {530, 350}, "Остановить"},
-        {"btnComp2Phone", "imgComp2Phone", {58, 117}, "Скопировать источники в Cydia"},
-        {"btnPhone2Comp", "imgPhone2Comp", {58, 181}, "Скопировать источники из Cydia"},
-        {"btnCopy2Cache", "imgCopy2Cache", {338, 65}, "Скопировать в кэш"},
-        {"btnCopy2AutoInstall",
-         "imgCopy2AutoInstall",
-         {338, 229},
-         "Скопировать в папку автоустановки"},
-        {"btnDeleteLocal", "imgDeleteLocal", {298, 297}, "Удалить"},
-        {"btnDeleteCache", "imgDeleteCache", {526, 137}, "Удалить"},
-        {"btnDeleteAutoInstall", "imgDeleteAutoInstall", {526, 297}, "Удалить"},
-        {"btnSyncStop", "imgSyncStop", {530, 350}, "Остановить"},
-    };
-    for (const Button& b : buttons) {
-        SCOPED_TRACE(b.btn);
-        auto* btn = Find<QToolButton>(frm.get(), b.btn);
-        auto* img = Find<QLabel>(frm.get(), b.img);
-        EXPECT_EQ(btn->geometry(), QRect(b.pos, QSize(36, 36)));
-        EXPECT_EQ(img->geometry(), QRect(b.pos + QPoint(2, 2), QSize(32, 32)));
-        EXPECT_EQ(btn->toolTip(), QString::fromUtf8(b.hint));
-        EXPECT_TRUE(btn->text().isEmpty());
-        EXPECT_TRUE(img->toolTip().isEmpty());
+    for (const QToolButton* btn : frm->findChildren<QToolButton*>()) {
+        const std::string name = btn->objectName().toStdString();
+        EXPECT_FALSE(btn->toolTip().isEmpty()) << name;
+        auto* img = frm->findChild<QLabel*>(QLatin1String("img") + btn->objectName().mid(3));
+        ASSERT_NE(img, nullptr) << name;
+        EXPECT_TRUE(btn->geometry().contains(img->geometry())) << name;
         // A click on the picture must reach the button under it.
-        EXPECT_TRUE(img->testAttribute(Qt::WA_TransparentForMouseEvents));
+        EXPECT_TRUE(img->testAttribute(Qt::WA_TransparentForMouseEvents)) << name;
     }
 }
 

@@ -19,49 +19,12 @@ namespace {
 
 using PackagesPage = PackagesPageFixture;
 
-TEST_F(PackagesPage, ControlsSitWhereTheUserExpectsThem) {
-    struct Place {
-        const char* name;
-        QRect geometry;
-    };
-    const Place places[] = {
-        {"grpPackages", {4, 4, 573, 337}},     {"lstPackages", {12, 52, 257, 241}},
-        {"txtSearch", {12, 304, 197, 22}},     {"btnSearch", {214, 301, 28, 28}},
-        {"btnBack", {242, 301, 28, 28}},       {"btnMarkAll", {526, 297, 36, 36}},
-        {"btnPkgDownload", {14, 350, 36, 36}}, {"btnPkgStop", {530, 350, 36, 36}},
-        {"lblName", {336, 24, 225, 33}},       {"lblSection", {300, 76, 261, 17}},
-        {"txtDesc", {300, 176, 261, 85}},      {"lblDepends2", {300, 280, 261, 17}},
-    };
-    for (const Place& p : places)
-        EXPECT_EQ(Find<QWidget>(p.name)->geometry(), p.geometry) << p.name;
-    EXPECT_EQ(Find<QGroupBox>("grpPackages")->title(), " Пакеты ");
-    EXPECT_EQ(Find<QToolButton>("btnMarkAll")->toolTip(), "Сбросить все обновления");
-    EXPECT_EQ(Find<QToolButton>("btnSearch")->toolTip(),
-              "Поиск по имени, идентификатору и описанию");
-    EXPECT_EQ(Find<QLabel>("imgAuthor")->toolTip(), "E-mail автора");
-    EXPECT_TRUE(Find<QPlainTextEdit>("txtDesc")->isReadOnly());
+TEST_F(PackagesPage, DownloadStripWaitsAndTheSelectionStaysMarked) {
     // The download strip waits: only the start button shows.
     EXPECT_FALSE(Find<QProgressBar>("prPkg")->isVisible());
     EXPECT_FALSE(Find<QToolButton>("btnPkgStop")->isVisible());
     EXPECT_TRUE(Find<QToolButton>("btnPkgDownload")->isVisible());
-}
-
-TEST_F(PackagesPage, ListColumnsAreFixedAndSelectionStaysVisible) {
-    QTableView* list = List();
-    QHeaderView* header = list->horizontalHeader();
-    EXPECT_EQ(header->sectionSize(0), 167);
-    EXPECT_EQ(header->sectionSize(1), 70);
-    EXPECT_EQ(header->model()->headerData(0, Qt::Horizontal).toString(), "Название");
-    EXPECT_EQ(header->model()->headerData(1, Qt::Horizontal).toString(), "Версия");
-    EXPECT_FALSE(header->sectionsClickable());
-    EXPECT_EQ(header->sectionResizeMode(0), QHeaderView::Fixed);
-    EXPECT_EQ(header->sectionResizeMode(1), QHeaderView::Fixed);
-    EXPECT_EQ(list->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
-    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
-    EXPECT_TRUE(list->showGrid());
-    const QPalette palette = list->palette();
+    const QPalette palette = List()->palette();
     EXPECT_EQ(palette.color(QPalette::Inactive, QPalette::Highlight),
               palette.color(QPalette::Active, QPalette::Highlight));
 }
