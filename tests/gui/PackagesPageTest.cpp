@@ -14,6 +14,7 @@
 #include <QStyleOptionViewItem>
 
 #include <chrono>
+#include <tuple>
 
 namespace {
 
@@ -194,13 +195,16 @@ TEST_F(PackagesPage, CategoryLabelMatchesSectionsByTheirBytes) {
     Write(folders.ProcDir + kRepoIndex, "Package: a\nSection: \xfe\n\nPackage: b\nSection: \xff\n");
     WriteCache(
         {{"\xfe", "A", 0, "1", "a", "", kRepoIndex}, {"\xff", "B", 0, "1", "b", "", kRepoIndex}});
-    ASSERT_TRUE(page->LoadPackageList(""));
-    ASSERT_EQ(Sections()->count(), 3);
-    ClickRow(1);
-    QTest::mouseClick(Find<QLabel>("lblSection"), Qt::LeftButton);
-    EXPECT_EQ(Sections()->currentData().toByteArray(), QByteArray("\xff"));
-    EXPECT_EQ(Identifiers(), std::vector<std::string>{"b"});
-    EXPECT_EQ(Selected(), 0);
+    for (const auto& [row, section, package] :
+         {std::tuple{0, "\xfe", "a"}, std::tuple{1, "\xff", "b"}}) {
+        ASSERT_TRUE(page->LoadPackageList(""));
+        ASSERT_EQ(Sections()->count(), 3);
+        ClickRow(row);
+        QTest::mouseClick(Find<QLabel>("lblSection"), Qt::LeftButton);
+        EXPECT_EQ(Sections()->currentData().toByteArray(), QByteArray(section)) << package;
+        EXPECT_EQ(Identifiers(), std::vector<std::string>{package});
+        EXPECT_EQ(Selected(), 0) << package;
+    }
 }
 
 TEST_F(PackagesPage, AReloadedListStartsAtItsTop) {
