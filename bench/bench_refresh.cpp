@@ -1,0 +1,236 @@
+// Times the refresh's network side against the local test server:
+//   bench_refresh [CORPUS]
+// 1. A 100 MB transfer through THTTPGet beside the same transfer by the curl
+//    command-line tool (wall time, MB/s, CPU seconds of each; best of a few
+//    runs, alternating, since the machine is shared).
+// 2. With CORPUS (make_corpus.py output, gz/ and bz2/ folders), a full
+//    refresh of every source of the corpus (30 by default) from the server,
+//    each source's ".gz" served, decompressed and stored.
+// Decompression of the corpus beside gzip -dc / bzip2 -dc is timed by
+// bench_decompress; further cases go into the Cases section below, each a
+// function printing its own lines. The last line is
+// "transfer/curl time ratio: R" (R = our time / curl's time).
+//
+// The server runs in a child process so that this process's CPU time is the
+// client's alone.
+
+#include "app/LongOperation.h"
+#include "sources/HTTPGet.h"
+#include "sources/Refresh.h"
+#include "support/TestHttpServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Runs = 3;
+constexpr std::size_t TransferBytes = 100u * 1000u * 1000u;
+
+double CpuSeconds(int who) {
+    rusage use{};
+    ::getrusage(who, &use);
+    auto s = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return s(use.ru_utime) + s(use.ru_stime);
+}
+
+struct Timing {
+    double wall = 1e9;
+    double cpu = 0;
+};
+
+// Runs work, keeping the fastest of the runs so far.
+void Time(Timing& best, int who, const std::function<bool()>& work, bool& ok) {
+    const double cpu0 = CpuSeconds(who);
+    const auto start = std::chrono::steady_clock::now();
+    ok = work() && ok;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = CpuSeconds(who) - cpu0;
+    if (wall < best.wall)
+        best = {wall, cpu};
+}
+
+// ---- the server child ----
+
+struct Corpus {
+    QStringList names; // index names of proc/
+    QString gzFolder;
+};
+
+// Paths the child serves: "/big" (TransferBytes) and, per corpus index NAME,
+// "/NAME/Packages.gz" with the corpus's NAME.gz.
+[[noreturn]] void ServeInChild(int portPipe, int stopPipe, const Corpus& corpus) {
+    {
+        TestHttpServer server;
+        std::string big(TransferBytes, '\0');
+        for (std::size_t i = 0; i < big.size(); ++i)
+            big[i] = static_cast<char>((i * 2654435761u) >> 13);
+        server.Serve("/big", std::move(big));
+        for (const QString& name : corpus.names) {
+            QFile gz(corpus.gzFolder + QLatin1Char('/') + name + QStringLiteral(".gz"));
+            if (gz.open(QIODevice::ReadOnly))
+                server.Serve("/" + name.toStdString() + "/Packages.gz", gz.readAll().toStdString());
+        }
+        const int port = server.Port();
+        (void)!::write(portPipe, &port, sizeof port);
+        char byte;
+        while (::read(stopPipe, &byte, 1) > 0) {
+        }
+    }
+    ::_exit(0);
+}
+
+// ---- Cases ----
+
+void BenchTransfer(int port, const QString& dir, double& ratio) {
+    const QString url = QStringLiteral("http://127.0.0.1:%1/big").arg(port);
+    const QString target = dir + QStringLiteral("/big.bin");
+    Timing ours, curl;
+    bool ok = true;
+    for (int run = 0; run < Runs; ++run) {
+        Time(
+            ours, RUSAGE_SELF,
+            [&] {
+                THTTPGet http;
+                http.URL = url;
+                http.FileName = target;
+                http.BinaryData = true;
+                return http.StartAndWait() && QFileInfo(target).size() == qint64(TransferBytes);
+            },
+            ok);
+        QFile::remove(target);
+        Time(
+            curl, RUSAGE_CHILDREN,
+            [&] {
+                return QProcess::execute(QStringLiteral("curl"),
+                                         {QStringLiteral("-s"), QStringLiteral("-f"),
+                                          QStringLiteral("-o"), target, url}) == 0 &&
+                       QFileInfo(target).size() == qint64(TransferBytes);
+            },
+            ok);
+        QFile::remove(target);
+    }
+    const double mb = double(TransferBytes) / 1e6;
+    std::printf("transfer %.0f MB  THTTPGet: %.3f s, %.0f MB/s, CPU %.3f s (%.2f ms/MB)\n", mb,
+                ours.wall, mb / ours.wall, ours.cpu, 1000 * ours.cpu / mb);
+    std::printf("transfer %.0f MB  curl:     %.3f s, %.0f MB/s, CPU %.3f s (%.2f ms/MB)\n", mb,
+                curl.wall, mb / curl.wall, curl.cpu, 1000 * curl.cpu / mb);
+    std::printf("transfer CPU per MB, ours / curl: %.2f\n", ours.cpu / std::max(curl.cpu, 1e-6));
+    if (!ok)
+        std::printf("transfer: A TRANSFER FAILED\n");
+    ratio = ours.wall / curl.wall;
+}
+
+// A full refresh of every corpus source; RefreshBench (in the Refresh
+// section) does the work.
+void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir);
+
+} // namespace
+
+// ---- full refresh ----
+
+namespace {
+
+class NullView : public TRefreshView {
+public:
+    void BeginWalk() override {}
+    void SelectEntry(int) override {}
+    void ShowProgress(int) override {}
+    void EndWalk() override {}
+};
+
+void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir) {
+    Timing best;
+    bool ok = true;
+    qint64 stored = 0;
+    for (int run = 0; run < Runs; ++run) {
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir + QStringLiteral("/proc"));
+        std::vector<SourceEntry> sources;
+        for (const QString& name : corpus.names)
+            sources.push_back(
+                {QStringLiteral("http://127.0.0.1:%1/%2/Packages").arg(port).arg(name), true});
+        Time(
+            best, RUSAGE_SELF,
+            [&] {
+                THTTPGet http;
+                http.BinaryData = false;
+                TStopFlag stop;
+                NullView view;
+                TRefresh refresh(http, stop, dir + QStringLiteral("/"),
+                                 dir + QStringLiteral("/proc/"), view);
+                const int n = refresh.Walk(sources);
+                stored = 0;
+                for (const QFileInfo& f :
+                     QDir(dir + QStringLiteral("/proc")).entryInfoList(QDir::Files))
+                    stored += f.size();
+                return n == int(sources.size());
+            },
+            ok);
+    }
+    std::printf("full refresh of %d sources: %.3f s, CPU %.3f s, %.1f MB stored%s\n",
+                int(corpus.names.size()), best.wall, best.cpu, double(stored) / 1e6,
+                ok ? "" : "  (A SOURCE FAILED)");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (const char* name :
+         {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        ::unsetenv(name);
+    Corpus corpus;
+    if (argc > 1) {
+        const QString root = QString::fromLocal8Bit(argv[1]);
+        corpus.gzFolder = root + QStringLiteral("/gz");
+        for (const QString& name :
+             QDir(root + QStringLiteral("/proc")).entryList(QDir::Files, QDir::Name))
+            if (name.endsWith(QLatin1String("Packages"), Qt::CaseInsensitive))
+                corpus.names << name;
+    }
+
+    // The server child is forked before any thread of this process exists.
+    int portPipe[2], stopPipe[2];
+    if (::pipe(portPipe) != 0 || ::pipe(stopPipe) != 0)
+        return 1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(portPipe[0]);
+        ::close(stopPipe[1]);
+        ServeInChild(portPipe[1], stopPipe[0], corpus);
+    }
+    ::close(portPipe[1]);
+    ::close(stopPipe[0]);
+    int port = 0;
+    if (::read(portPipe[0], &port, sizeof port) != sizeof port)
+        return 1;
+
+    QCoreApplication app(argc, argv);
+    QTemporaryDir tmp;
+    double transferRatio = 0;
+    BenchTransfer(port, tmp.path(), transferRatio);
+    if (!corpus.names.isEmpty())
+        BenchFullRefresh(port, corpus, tmp.path() + QStringLiteral("/work"));
+
+    ::close(stopPipe[1]);
+    ::waitpid(child, nullptr, 0);
+    std::printf("transfer/curl time ratio: %.2f\n", transferRatio);
+    return 0;
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "sources/SourceList.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+class THTTPGet;
+class TStopFlag;
+
+// What a refresh shows while it walks the sources. The window implements it
+// with its busy state, the source list and the progress bar.
+class TRefreshView {
+public:
+    virtual ~TRefreshView() = default;
+    // Enters the refresh-busy state and its caption (the stop flag is cleared
+    // there too, as every long operation starts).
+    virtual void BeginWalk() = 0;
+    // Selects the entry and shows its text in the edit field.
+    virtual void SelectEntry(int index) = 0;
+    // Sets the progress bar of the sources page (a new attempt starts at 0;
+    // the transfer's own progress reaches the bar through the component).
+    virtual void ShowProgress(int percent) = 0;
+    // Leaves the refresh-busy state and selects the first entry.
+    virtual void EndWalk() = 0;
+};
+
+// The refresh of the checked sources: for each, fetch "<address>.gz", and
+// only when the answer is a web page "<address>.bz2", then the plain
+// "<address>", then "<address>.xz" and "<address>.zst"; decompress into the
+// scratch file "download.txt" of the working folder and store it as the
+// source's index.
+//
+// The stored index is replaced only by a complete, checked index: a corrupt
+// or cut-short archive of any kind, a cut-short transfer, a web page or an
+// index over 2 GiB leaves the previous one, and the replacement is atomic.
+// Nothing but the scratch files is ever written in the working folder: a gzip
+// archive is unpacked in a private folder, so its stored name can neither
+// replace another file there nor leave one behind.
+class TRefresh {
+public:
+    // WorkDir and ProcDir end with "/".
+    TRefresh(THTTPGet& http, TStopFlag& stop, QString workDir, QString procDir, TRefreshView& view);
+
+    // The walk: with no sources nothing happens at all; otherwise the busy
+    // state, each entry selected in turn and each checked one refreshed, until
+    // the end or the stop flag. Returns the number of indexes stored.
+    int Walk(const std::vector<SourceEntry>& sources);
+
+    // The attempts for one source; true when "download.txt" holds the new
+    // index. On false the scratch files are gone.
+    bool GetRepo(const QString& address);
+
+    // Replaces the source's stored index with "download.txt" (atomically) and
+    // removes "download.txt". False, with the stored index unchanged, when
+    // "download.txt" is missing, not a plain file or over 2 GiB, or the name
+    // cannot be stored.
+    bool StoreIndex(const QString& address);
+
+    // Names of the scratch files, all directly in the working folder.
+    static const char* const ScratchFiles[];
+
+    enum class TScratch { MissingOrShort, WebPage, Data };
+    // Judges a scratch file: fewer than 128 bytes (or none, or not a plain
+    // readable file) is missing or short; a first byte other than CR and LF
+    // that is "<" makes a web page; anything else is data.
+    static TScratch CheckScratchFile(const QString& path);
+    // The same over a whole file's bytes.
+    static TScratch CheckScratchBytes(std::string_view bytes);
+
+    // Address + suffix with every "./" removed: the URL requested.
+    static QString AttemptUrl(const QString& address, const QString& suffix);
+
+private:
+    enum class TKind { Gzip, Bzip2, Xz, Zstd };
+    // One transfer into the scratch file; false when the walk was stopped.
+    bool Fetch(const QString& address, const QString& suffix, const QString& file, bool binaryData);
+    bool Unpack(TKind kind, const QString& archive);
+    bool GunzipIntoDownload(const QString& archive);
+    void DeleteScratch() const;
+    bool GiveUp() const;
+    QString Work(const char* name) const { return workDir_ + QLatin1String(name); }
+
+    THTTPGet& http_;
+    TStopFlag& stop_;
+    QString workDir_;
+    QString procDir_;
+    TRefreshView& view_;
+};

@@ -1,0 +1,345 @@
+#include "sources/Refresh.h"
+#include "app/LongOperation.h"
+#include "sources/HTTPGet.h"
+#include "sources/IndexStore.h"
+#include "support/Files.h"
+#include "support/TestHttpServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---- archives of each kind ----
+
+std::string Gzip(const std::string& data, const char* storedName = nullptr) {
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    gz_header header{};
+    std::string name = storedName ? storedName : "";
+    if (storedName) {
+        header.name = reinterpret_cast<Bytef*>(name.data());
+        deflateSetHeader(&z, &header);
+    }
+    std::string out(deflateBound(&z, uLong(data.size())) + 64 + name.size(), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string Bzip2(const std::string& data) {
+    std::string out(data.size() + data.size() / 100 + 600, '\0');
+    unsigned int size = unsigned(out.size());
+    BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(data.data()),
+                             unsigned(data.size()), 9, 0, 0);
+    out.resize(size);
+    return out;
+}
+
+std::string Xz(const std::string& data) {
+    std::string out(lzma_stream_buffer_bound(data.size()), '\0');
+    size_t pos = 0;
+    lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
+                            reinterpret_cast<const uint8_t*>(data.data()), data.size(),
+                            reinterpret_cast<uint8_t*>(out.data()), &pos, out.size());
+    out.resize(pos);
+    return out;
+}
+
+std::string Zstd(const std::string& data) {
+    std::string out(ZSTD_compressBound(data.size()), '\0');
+    out.resize(ZSTD_compress(out.data(), out.size(), data.data(), data.size(), 3));
+    return out;
+}
+
+std::string Index(const std::string& tag) {
+    std::string text;
+    for (int i = 0; i < 20; ++i)
+        text += "Package: " + tag + ".pkg" + std::to_string(i) + "\nVersion: 1." +
+                std::to_string(i) + "\nSection: Tweaks\n\n";
+    return text;
+}
+
+// The middle of an archive flipped, and its tail cut off.
+std::string Corrupt(std::string archive) {
+    for (std::size_t i = archive.size() / 3; i < archive.size() * 2 / 3; ++i)
+        archive[i] = static_cast<char>(archive[i] ^ 0x5A);
+    return archive;
+}
+std::string Truncated(const std::string& archive) {
+    return archive.substr(0, archive.size() * 2 / 3);
+}
+
+struct RecordingView : TRefreshView {
+    void BeginWalk() override { calls.push_back("begin"); }
+    void SelectEntry(int index) override { calls.push_back("select " + std::to_string(index)); }
+    void ShowProgress(int percent) override {
+        calls.push_back("progress " + std::to_string(percent));
+    }
+    void EndWalk() override { calls.push_back("end"); }
+    std::vector<std::string> calls;
+};
+
+class RefreshTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDir().mkpath(Work() + QStringLiteral("proc")));
+        TestFiles::WriteBytes(Work() + QStringLiteral("orvia.ini"), "[Settings]\n");
+    }
+    QString Work() const { return dir_.path() + QStringLiteral("/"); }
+    QString Proc() const { return Work() + QStringLiteral("proc/"); }
+    QString Address(const std::string& path) const {
+        return QString::fromStdString(server_.Url(path));
+    }
+    QByteArray Stored(const QString& address) const {
+        return TestFiles::ReadBytes(Proc() + IndexStore::AddressToIndexName(address));
+    }
+    void SetStored(const QString& address, const QByteArray& bytes) const {
+        TestFiles::WriteBytes(Proc() + IndexStore::AddressToIndexName(address), bytes);
+    }
+    // The working folder holds nothing but what the test put there.
+    void ExpectNoLeftovers() const {
+        EXPECT_EQ(QDir(Work()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  (QStringList{QStringLiteral("orvia.ini"), QStringLiteral("proc")}));
+        EXPECT_EQ(TestFiles::ReadBytes(Work() + QStringLiteral("orvia.ini")), "[Settings]\n");
+    }
+    int Walk(const std::vector<SourceEntry>& sources) {
+        TRefresh refresh(http_, stop_, Work(), Proc(), view_);
+        return refresh.Walk(sources);
+    }
+
+    QTemporaryDir dir_;
+    TestHttpServer server_;
+    THTTPGet http_;
+    TStopFlag stop_;
+    RecordingView view_;
+};
+
+TEST(ScratchCheckTest, Bytes) {
+    const std::string pad(200, 'x');
+    EXPECT_EQ(TRefresh::CheckScratchBytes(""), TRefresh::TScratch::MissingOrShort);
+    EXPECT_EQ(TRefresh::CheckScratchBytes("<" + std::string(126, 'x')),
+              TRefresh::TScratch::MissingOrShort);
+    EXPECT_EQ(TRefresh::CheckScratchBytes("<" + std::string(127, 'x')),
+              TRefresh::TScratch::WebPage);
+    EXPECT_EQ(TRefresh::CheckScratchBytes("\r\n\n\r<" + pad), TRefresh::TScratch::WebPage);
+    EXPECT_EQ(TRefresh::CheckScratchBytes(" <" + pad), TRefresh::TScratch::Data);
+    EXPECT_EQ(TRefresh::CheckScratchBytes("Package: a\n" + pad), TRefresh::TScratch::Data);
+    EXPECT_EQ(TRefresh::CheckScratchBytes(std::string(300, '\n')), TRefresh::TScratch::Data);
+}
+
+TEST(ScratchCheckTest, Files) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/f");
+    EXPECT_EQ(TRefresh::CheckScratchFile(path), TRefresh::TScratch::MissingOrShort);
+    // A web page behind 100 000 line ends is still a web page.
+    TestFiles::WriteBytes(path, QByteArray(100000, '\n') + QByteArray(200, '<'));
+    EXPECT_EQ(TRefresh::CheckScratchFile(path), TRefresh::TScratch::WebPage);
+    TestFiles::WriteBytes(path, QByteArray(100000, '\n'));
+    EXPECT_EQ(TRefresh::CheckScratchFile(path), TRefresh::TScratch::Data);
+    // A folder or a FIFO is never opened as a scratch file (a FIFO would block).
+    const QString fifo = dir.path() + QStringLiteral("/fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(TRefresh::CheckScratchFile(fifo), TRefresh::TScratch::MissingOrShort);
+    EXPECT_EQ(TRefresh::CheckScratchFile(dir.path()), TRefresh::TScratch::MissingOrShort);
+}
+
+// Which requests each combination of answers causes, and what is stored.
+TEST_F(RefreshTest, AttemptsAndStoredIndex) {
+    const std::string index = Index("new");
+    const std::string page = TestHttpServer::ErrorPage(404, 300);
+    using Serve = std::function<void(TestHttpServer&, const std::string& base)>;
+    struct Case {
+        const char* name;
+        Serve serve;
+        std::vector<std::string> suffixes; // requested, in order
+        bool stored;                       // false: the previous index stays
+    };
+    auto pages = [&](std::vector<std::string> suffixes) {
+        return [=](TestHttpServer& s, const std::string& base) {
+            for (const std::string& suffix : suffixes)
+                s.ServeErrorPage(base + suffix, 404, 300);
+        };
+    };
+    auto then = [](Serve a, Serve b) {
+        return [=](TestHttpServer& s, const std::string& base) {
+            a(s, base);
+            b(s, base);
+        };
+    };
+    auto serve = [](std::string suffix, std::string body) {
+        return [=](TestHttpServer& s, const std::string& base) { s.Serve(base + suffix, body); };
+    };
+    const std::vector<std::string> all = {".gz", ".bz2", "", ".xz", ".zst"};
+    const std::vector<Case> cases = {
+        {"gzip", serve(".gz", Gzip(index)), {".gz"}, true},
+        {"gzip named Packages", serve(".gz", Gzip(index, "Packages")), {".gz"}, true},
+        {"gzip named download.txt", serve(".gz", Gzip(index, "download.txt")), {".gz"}, true},
+        {"gzip with a path as its name", serve(".gz", Gzip(index, "../../evil")), {".gz"}, true},
+        {"gzip named after another file", serve(".gz", Gzip(index, "orvia.ini")), {".gz"}, false},
+        {"gzip corrupt", serve(".gz", Corrupt(Gzip(index))), {".gz"}, false},
+        {"gzip truncated", serve(".gz", Truncated(Gzip(index))), {".gz"}, false},
+        {"gzip not gzip", serve(".gz", Index("plain")), {".gz"}, false},
+        {"bzip2", then(pages({".gz"}), serve(".bz2", Bzip2(index))), {".gz", ".bz2"}, true},
+        {"bzip2 corrupt",
+         then(pages({".gz"}), serve(".bz2", Corrupt(Bzip2(index)))),
+         {".gz", ".bz2"},
+         false},
+        {"bzip2 truncated",
+         then(pages({".gz"}), serve(".bz2", Truncated(Bzip2(index)))),
+         {".gz", ".bz2"},
+         false},
+        {"plain", then(pages({".gz", ".bz2"}), serve("", index)), {".gz", ".bz2", ""}, true},
+        {"plain cut short",
+         then(pages({".gz", ".bz2"}),
+              [&](TestHttpServer& s, const std::string& base) { s.ServeCut(base, index, 200); }),
+         {".gz", ".bz2", ""},
+         false},
+        {"xz",
+         then(pages({".gz", ".bz2", ""}), serve(".xz", Xz(index))),
+         {".gz", ".bz2", "", ".xz"},
+         true},
+        {"xz truncated",
+         then(pages({".gz", ".bz2", ""}), serve(".xz", Truncated(Xz(index)))),
+         {".gz", ".bz2", "", ".xz"},
+         false},
+        {"zstd", then(pages({".gz", ".bz2", "", ".xz"}), serve(".zst", Zstd(index))), all, true},
+        {"zstd corrupt",
+         then(pages({".gz", ".bz2", "", ".xz"}), serve(".zst", Corrupt(Zstd(index)))), all, false},
+        {"web pages only", pages(all), all, false},
+        {"short page for gzip", serve(".gz", TestHttpServer::ErrorPage(404, 127)), {".gz"}, false},
+        {"no answer for gzip (404 of 100 bytes)",
+         [](TestHttpServer&, const std::string&) {},
+         {".gz"},
+         false},
+        {"gzip without a length",
+         [&](TestHttpServer& s, const std::string& base) {
+             s.ServeChunked(base + ".gz", Gzip(index));
+         },
+         {".gz"},
+         false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string base = "/repo" + std::to_string(n++) + "/Packages";
+        c.serve(server_, base);
+        const QString address = Address(base);
+        SetStored(address, "previous");
+        server_.ClearRequests();
+        TRefresh refresh(http_, stop_, Work(), Proc(), view_);
+        const bool got = refresh.GetRepo(address);
+        EXPECT_EQ(got, c.stored);
+        if (got) {
+            EXPECT_TRUE(refresh.StoreIndex(address));
+        }
+        std::vector<std::string> expected;
+        for (const std::string& suffix : c.suffixes)
+            expected.push_back("GET " + base + suffix + " HTTP/1.0");
+        EXPECT_EQ(server_.RequestLines(), expected);
+        EXPECT_EQ(Stored(address), c.stored ? QByteArray::fromStdString(index) : "previous");
+        ExpectNoLeftovers();
+    }
+}
+
+TEST_F(RefreshTest, FlatAndDistsAddresses) {
+    const std::string index = Index("flat");
+    server_.Serve("/Packages.gz", Gzip(index));
+    server_.ServeErrorPage("/dists/stable/main/binary-iphoneos-arm/Packages.gz", 404, 300);
+    server_.ServeErrorPage("/dists/stable/main/binary-iphoneos-arm/Packages.bz2", 404, 300);
+    server_.Serve("/dists/stable/main/binary-iphoneos-arm/Packages", index);
+    const QString flat = Address("/./Packages");
+    const QString dists = Address("/dists/stable/main/binary-iphoneos-arm/Packages");
+    EXPECT_EQ(Walk({{flat, true}, {dists, true}}), 2);
+    EXPECT_EQ(server_.RequestLines(),
+              (std::vector<std::string>{
+                  "GET /Packages.gz HTTP/1.0",
+                  "GET /dists/stable/main/binary-iphoneos-arm/Packages.gz HTTP/1.0",
+                  "GET /dists/stable/main/binary-iphoneos-arm/Packages.bz2 HTTP/1.0",
+                  "GET /dists/stable/main/binary-iphoneos-arm/Packages HTTP/1.0"}));
+    // The flat source is stored under the name its address gives, "./" and all.
+    const QString port = QString::number(server_.Port());
+    EXPECT_EQ(TestFiles::ReadBytes(Proc() + QStringLiteral("127.0.0.1:") + port +
+                                   QStringLiteral("_._Packages")),
+              QByteArray::fromStdString(index));
+    EXPECT_EQ(Stored(dists), QByteArray::fromStdString(index));
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "progress 0",
+                                                     "progress 0", "end"}));
+    ExpectNoLeftovers();
+}
+
+TEST_F(RefreshTest, StopDuringTheThirdSource) {
+    std::vector<SourceEntry> sources;
+    for (int i = 0; i < 5; ++i) {
+        const std::string base = "/s" + std::to_string(i) + "/Packages";
+        sources.push_back({Address(base), true});
+        SetStored(sources.back().Text, "previous");
+        if (i == 2)
+            server_.ServeHeld(base + ".gz", Gzip(Index("s2")), 10);
+        else
+            server_.Serve(base + ".gz", Gzip(Index("s" + std::to_string(i))));
+    }
+    // The Stop button is pressed while the third source's answer is held.
+    server_.SetOnRequest([this](const TestHttpServer::Request& r) {
+        if (r.Target == "/s2/Packages.gz")
+            QMetaObject::invokeMethod(
+                &http_, [this] { stop_.Set(); }, Qt::QueuedConnection);
+    });
+    EXPECT_EQ(Walk(sources), 2);
+    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /s0/Packages.gz HTTP/1.0",
+                                                                "GET /s1/Packages.gz HTTP/1.0",
+                                                                "GET /s2/Packages.gz HTTP/1.0"}));
+    EXPECT_EQ(Stored(sources[0].Text), QByteArray::fromStdString(Index("s0")));
+    EXPECT_EQ(Stored(sources[1].Text), QByteArray::fromStdString(Index("s1")));
+    for (int i = 2; i < 5; ++i)
+        EXPECT_EQ(Stored(sources[i].Text), "previous");
+    EXPECT_EQ(view_.calls,
+              (std::vector<std::string>{"begin", "select 0", "select 1", "select 2", "end"}));
+    ExpectNoLeftovers();
+}
+
+TEST_F(RefreshTest, UncheckedSourcesAreSelectedButNotFetched) {
+    EXPECT_EQ(Walk({{Address("/a/Packages"), false}, {Address("/b/Packages"), false}}), 0);
+    EXPECT_TRUE(server_.Requests().empty());
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "end"}));
+    view_.calls.clear();
+    EXPECT_EQ(Walk({}), 0);
+    EXPECT_TRUE(view_.calls.empty()); // an empty list enters no busy state
+}
+
+TEST_F(RefreshTest, ReadOnlyFilesDoNotBlockTheRefresh) {
+    const std::string index = Index("ro");
+    server_.Serve("/ro/Packages.gz", Gzip(index));
+    const QString address = Address("/ro/Packages");
+    const QString leftover = Work() + QStringLiteral("download.txt");
+    const QString stored = Proc() + IndexStore::AddressToIndexName(address);
+    TestFiles::WriteBytes(leftover, "left over from an interrupted refresh");
+    TestFiles::WriteBytes(stored, "previous");
+    QFile::setPermissions(leftover, QFile::ReadOwner);
+    QFile::setPermissions(stored, QFile::ReadOwner);
+    EXPECT_EQ(Walk({{address, true}}), 1);
+    EXPECT_EQ(TestFiles::ReadBytes(stored), QByteArray::fromStdString(index));
+    ExpectNoLeftovers();
+}
+
+} // namespace
