@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QToolButton>
 
+#include <functional>
+
 namespace {
 
 const QString kLists = QStringLiteral("/private/var/lib/apt/lists/");
@@ -196,20 +198,33 @@ TEST_F(DeviceWindowTest, ShutdownSendsTheListsWhenAskedEvenWithoutAPhone) {
 }
 
 TEST_F(DeviceWindowTest, ClosingDuringACopyEndsItAfterTheCurrentFileThenShutsDown) {
-    for (const char* name : {"1_Packages", "2_Packages", "3_Packages"})
-        WriteFile(QStringLiteral("lists/") + name, name);
-    auto frm = StartWindow();
-    QObject::connect(frm->SyncPage()->prSync, &QProgressBar::valueChanged, [&](int v) {
-        if (v == 33) // the first file has gone
-            QMetaObject::invokeMethod(
-                frm.get(), [&] { frm->close(); }, Qt::QueuedConnection);
-    });
-    Click(frm->SyncPage()->Comp2Phone);
-    Settle();
-    EXPECT_EQ(PhoneFiles(kLists).size(), 1);
-    EXPECT_TRUE(frm->isHidden());
-    EXPECT_TRUE(Exists("orvia.ini")); // the shutdown ran
-    EXPECT_FALSE(frm->Phone().Loaded());
+    const struct {
+        const char* name;
+        std::function<void(TfrmMain*)> request;
+    } cases[] = {
+        {"close box", [](TfrmMain* frm) { frm->close(); }},
+        {"termination request", [](TfrmMain* frm) { frm->RequestClose(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString& f : PhoneFiles(kLists))
+            QFile::remove(PhoneRoot() + kLists + f);
+        QFile::remove(IniPath());
+        for (const char* name : {"1_Packages", "2_Packages", "3_Packages"})
+            WriteFile(QStringLiteral("lists/") + name, name);
+        auto frm = StartWindow();
+        QObject::connect(frm->SyncPage()->prSync, &QProgressBar::valueChanged, [&](int v) {
+            if (v == 33) // the first file has gone
+                QMetaObject::invokeMethod(
+                    frm.get(), [&] { c.request(frm.get()); }, Qt::QueuedConnection);
+        });
+        Click(frm->SyncPage()->Comp2Phone);
+        Settle();
+        EXPECT_EQ(PhoneFiles(kLists).size(), 1);
+        EXPECT_TRUE(frm->isHidden());
+        EXPECT_TRUE(Exists("orvia.ini")); // the shutdown ran
+        EXPECT_FALSE(frm->Phone().Loaded());
+    }
 }
 
 TEST_F(DeviceWindowTest, DeletionsAskAndRefillTheirList) {
