@@ -5,6 +5,7 @@
 #include "catalogue/PackageList.h"
 #include "catalogue/PackageRow.h"
 #include "catalogue/TextFile.h"
+#include "sources/HTTPGet.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -149,6 +150,43 @@ void TSavedStates::Update(const std::string& package, int state) {
     Index(cacheFile_, packages_);
 }
 
+// ---- the transfer ----
+
+THttpFileTransfer::THttpFileTransfer(THTTPGet& http) : http_(http) {
+    progress_ = QObject::connect(&http_, &THTTPGet::OnProgress,
+                                 [this](THTTPGet*, qint64 total, qint64 readed) {
+                                     if (OnProgress)
+                                         OnProgress(total, readed);
+                                 });
+    const auto done = [this] {
+        if (OnDone)
+            OnDone();
+    };
+    done_ = QObject::connect(&http_, &THTTPGet::OnDoneFile, done);
+    error_ = QObject::connect(&http_, &THTTPGet::OnError, done);
+}
+
+THttpFileTransfer::~THttpFileTransfer() {
+    QObject::disconnect(progress_);
+    QObject::disconnect(done_);
+    QObject::disconnect(error_);
+}
+
+void THttpFileTransfer::Start(const std::string& url, const QString& fileName) {
+    http_.URL = QString::fromUtf8(url);
+    http_.FileName = fileName;
+    http_.BinaryData = true;
+    http_.Start();
+}
+
+void THttpFileTransfer::Stop() {
+    http_.Stop();
+}
+
+bool THttpFileTransfer::Running() const {
+    return http_.Running();
+}
+
 // ---- the download ----
 
 namespace PackageDownload {
@@ -220,19 +258,19 @@ void TPackageDownload::CopyToPhone(const std::string& localName) {
     }
 }
 
-TPackageDownload::TRowResult TPackageDownload::DownloadRow(int row) {
+void TPackageDownload::DownloadRow(int row) {
     TShownPackage shown;
     if (!view_.ShowRow(row, shown))
-        return TRowResult::Failed;
+        return;
     // A name that would leave the cache folder (or is no name at all) fails the
-    // row before anything is fetched or written.
-    const std::string localName = ArchiveCache::LocalFileName(shown.FilenameValue);
+    // row before anything is fetched or written; its mark stays.
+    const std::string& localName = shown.LocalName;
     if (!ArchiveCache::IsUsableName(localName))
-        return TRowResult::Failed;
+        return;
     if (!GetFile(shown.Address))
-        return TRowResult::Failed;
+        return;
     if (stop_.IsSet())
-        return TRowResult::Failed; // the row being fetched keeps its mark
+        return; // the row being fetched keeps its mark
 
     view_.SetMarked(row, false);
     const ArchiveCache::TExpected expected =
@@ -251,7 +289,6 @@ TPackageDownload::TRowResult TPackageDownload::DownloadRow(int row) {
         break;
     }
     RemoveScratch();
-    return TRowResult::Done;
 }
 
 void TPackageDownload::Run() {

@@ -2,6 +2,7 @@
 
 #include "app/LongOperation.h"
 
+#include <QMetaObject>
 #include <QString>
 
 #include <cstdint>
@@ -16,11 +17,13 @@
 // and copied to the phone as the settings ask. The window drives it through
 // the two small interfaces below; everything else is here.
 
+class THTTPGet;
+
 // What the details panel shows for the row just selected.
 struct TShownPackage {
-    std::string Address;       // the hint of the size label: the download address
-    std::string SizeText;      // the text of the size label: "Size:" as the index has it
-    std::string FilenameValue; // the stanza's "Filename:" value, for the local name
+    std::string Address;   // the hint of the size label: the download address
+    std::string SizeText;  // the text of the size label: "Size:" as the index has it
+    std::string LocalName; // the package file's name in the local cache
     std::string Sha256, Sha1, Md5;
 };
 
@@ -59,6 +62,24 @@ public:
 
     std::function<void(std::int64_t total, std::int64_t readed)> OnProgress;
     std::function<void()> OnDone;
+};
+
+// The file transfer over the HTTP component, binary data only (an answer
+// without a length fails), as long as this object lives.
+class THttpFileTransfer : public TFileTransfer {
+public:
+    explicit THttpFileTransfer(THTTPGet& http);
+    ~THttpFileTransfer() override;
+    THttpFileTransfer(const THttpFileTransfer&) = delete;
+    THttpFileTransfer& operator=(const THttpFileTransfer&) = delete;
+
+    void Start(const std::string& url, const QString& fileName) override;
+    void Stop() override;
+    bool Running() const override;
+
+private:
+    THTTPGet& http_;
+    QMetaObject::Connection progress_, done_, error_;
 };
 
 // "$" + state written into every saved row of an identifier, at a cost that
@@ -116,8 +137,7 @@ public:
     bool GetFile(const std::string& address);
 
 private:
-    enum class TRowResult { Failed, Done };
-    TRowResult DownloadRow(int row);
+    void DownloadRow(int row);
     void CopyToPhone(const std::string& localName);
     void RemoveScratch();
     void WaitForIdleTransfer();

@@ -1,0 +1,352 @@
+#include "app/LongOperation.h"
+#include "catalogue/PackageDownload.h"
+#include "catalogue/PackageRow.h"
+#include "sources/HTTPGet.h"
+#include "support/Files.h"
+#include "support/TestHttpServer.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Body(std::size_t size, char seed) {
+    std::string s(size, ' ');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(seed + i % 19);
+    return s;
+}
+
+std::string Sha256(const std::string& bytes) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+// The window as the download sees it, recording what the walk does to it.
+class FakeView : public TDownloadView {
+public:
+    struct Row {
+        std::string Package;
+        bool Marked = true;
+        int State = 0;
+        bool Found = true;
+        TShownPackage Shown;
+    };
+    std::vector<Row> rows;
+    std::vector<std::string> log; // "show 1", "busy", "idle", "put <path> <bytes>"
+    std::vector<int> progress;
+    bool putDebs = false;
+    bool putAutoInstall = false;
+    bool phoneAnswers = false;
+    QString workDir;
+    std::function<void(int row, int percent)> onProgress;
+
+    int RowCount() const override { return static_cast<int>(rows.size()); }
+    bool IsMarked(int row) const override { return rows.at(static_cast<std::size_t>(row)).Marked; }
+    std::string PackageOf(int row) const override {
+        return rows.at(static_cast<std::size_t>(row)).Package;
+    }
+    bool ShowRow(int row, TShownPackage& shown) override {
+        shown_ = row;
+        log.push_back("show " + std::to_string(row));
+        const Row& r = rows.at(static_cast<std::size_t>(row));
+        shown = r.Shown;
+        return r.Found;
+    }
+    void SetMarked(int row, bool marked) override {
+        rows.at(static_cast<std::size_t>(row)).Marked = marked;
+    }
+    void SetState(int row, int state) override {
+        rows.at(static_cast<std::size_t>(row)).State = state;
+    }
+    void EnterBusy() override { log.push_back("busy"); }
+    void LeaveBusy() override { log.push_back("idle"); }
+    void SetProgress(int percent) override {
+        progress.push_back(percent);
+        if (onProgress)
+            onProgress(shown_, percent);
+    }
+    bool PutDebs() const override { return putDebs; }
+    bool PutAutoInstall() const override { return putAutoInstall; }
+    // The upload reads the staged file: what it would send is recorded.
+    bool PhonePut(const std::string& remotePath) override {
+        const std::string name = remotePath.substr(remotePath.rfind('/') + 1);
+        log.push_back("put " + remotePath + " " +
+                      TestFiles::ReadBytes(workDir + QString::fromStdString(name)).toStdString());
+        return phoneAnswers;
+    }
+
+    std::vector<bool> Marks() const {
+        std::vector<bool> marks;
+        for (const Row& r : rows)
+            marks.push_back(r.Marked);
+        return marks;
+    }
+    std::vector<int> States() const {
+        std::vector<int> states;
+        for (const Row& r : rows)
+            states.push_back(r.State);
+        return states;
+    }
+    std::vector<std::string> Puts() const {
+        std::vector<std::string> puts;
+        for (const std::string& l : log)
+            if (l.starts_with("put "))
+                puts.push_back(l);
+        return puts;
+    }
+
+private:
+    int shown_ = -1;
+};
+
+// A port on 127.0.0.1 that nothing listens on: bound once by the system's
+// choice, then let go.
+int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        port = ntohs(addr.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+class DownloadWalk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp_.isValid());
+        ASSERT_TRUE(QDir(tmp_.path()).mkdir(QStringLiteral("archives")));
+        ASSERT_TRUE(QDir(tmp_.path()).mkdir(QStringLiteral("proc")));
+        view_.workDir = WorkDir();
+    }
+
+    QString WorkDir() const { return tmp_.path() + QStringLiteral("/"); }
+    QString ArchivesDir() const { return WorkDir() + QStringLiteral("archives/"); }
+    QString CacheFile() const { return WorkDir() + QStringLiteral("proc/cache.txt"); }
+    std::string Archive(const std::string& name) const {
+        return TestFiles::ReadBytes(ArchivesDir() + QString::fromStdString(name)).toStdString();
+    }
+    QStringList ArchiveNames() const {
+        return QDir(ArchivesDir()).entryList(QDir::Files | QDir::Hidden);
+    }
+    // Only what the test put there: no scratch or staged file is left.
+    QStringList WorkFiles() const { return QDir(WorkDir()).entryList(QDir::Files | QDir::Hidden); }
+
+    // A marked row served at path with the given body; Size and SHA256 as
+    // the index would give them.
+    FakeView::Row Served(const std::string& package, const std::string& path,
+                         const std::string& body, const std::string& localName) {
+        server_.Serve(path, body);
+        FakeView::Row row;
+        row.Package = package;
+        row.Shown.Address = server_.Url(path);
+        row.Shown.SizeText = std::to_string(body.size());
+        row.Shown.LocalName = localName;
+        row.Shown.Sha256 = Sha256(body);
+        return row;
+    }
+
+    void Run() {
+        THTTPGet http;
+        THttpFileTransfer transfer(http);
+        TPackageDownload download(view_, transfer, stop_, {WorkDir(), ArchivesDir(), CacheFile()});
+        stop_.Clear();
+        download.Run();
+    }
+
+    QTemporaryDir tmp_;
+    TestHttpServer server_;
+    FakeView view_;
+    TStopFlag stop_;
+};
+
+TEST_F(DownloadWalk, AFailedFetchKeepsItsMarkAndTheNextPressRetriesOnlyIt) {
+    const int closedPort = ClosedPort();
+    const std::string a = Body(20000, 'a'), b = Body(30000, 'b'), c = Body(40000, 'c');
+    view_.rows = {Served("pkg.a", "/debs/a.deb", a, "a.deb"),
+                  Served("pkg.b", "/debs/b.deb", b, "b.deb"),
+                  Served("pkg.c", "/debs/c.deb", c, "c.deb")};
+    view_.rows[1].Shown.Address = "http://127.0.0.1:" + std::to_string(closedPort) + "/debs/b.deb";
+    view_.rows.push_back({"pkg.unmarked", false, 0, true, {}});
+    Run();
+    EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, true, false, false}));
+    EXPECT_EQ(view_.States(), (std::vector<int>{1, 0, 1, 0}));
+    EXPECT_EQ(ArchiveNames(), (QStringList{QStringLiteral("a.deb"), QStringLiteral("c.deb")}));
+    EXPECT_EQ(Archive("a.deb"), a);
+    EXPECT_EQ(Archive("c.deb"), c);
+    EXPECT_EQ(view_.log, (std::vector<std::string>{"busy", "show 0", "show 1", "show 2", "idle"}));
+    EXPECT_TRUE(WorkFiles().isEmpty());
+
+    server_.ClearRequests();
+    view_.log.clear();
+    view_.rows[1].Shown.Address = server_.Url("/debs/b.deb");
+    Run();
+    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /debs/b.deb HTTP/1.0"}));
+    EXPECT_EQ(view_.log, (std::vector<std::string>{"busy", "show 1", "idle"}));
+    EXPECT_EQ(Archive("b.deb"), b);
+    EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, false, false, false}));
+    EXPECT_EQ(view_.progress.back(), 100);
+}
+
+TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
+    const std::string body = Body(50000, 'x');
+    struct Case {
+        const char* what;
+        std::string size, sha256;
+        bool stored;
+    };
+    const Case cases[] = {
+        {"size smaller than the file", "49999", "", false},
+        {"hash mismatch at the right size", "50000", Sha256(body + "?"), false},
+        {"size and hash right", "50000", Sha256(body), true},
+        {"no size and no hash", "", "", true},
+        {"size not a number, no hash", "50 KB", "", true},
+    };
+    view_.putDebs = view_.putAutoInstall = true;
+    for (const Case& c : cases) {
+        QFile::remove(ArchivesDir() + QStringLiteral("x.deb"));
+        view_.log.clear();
+        view_.rows = {Served("pkg.x", "/x.deb", body, "x.deb")};
+        view_.rows[0].State = 2;
+        view_.rows[0].Shown.SizeText = c.size;
+        view_.rows[0].Shown.Sha256 = c.sha256;
+        Run();
+        EXPECT_FALSE(view_.rows[0].Marked) << c.what;
+        EXPECT_EQ(view_.rows[0].State, c.stored ? 1 : 2) << c.what;
+        EXPECT_EQ(Archive("x.deb"), c.stored ? body : "<missing>") << c.what;
+        const std::vector<std::string> puts =
+            c.stored ? std::vector<std::string>{"put /private/var/cache/apt/archives/x.deb " + body,
+                                                "put /private/var/root/Media/Cydia/AutoInstall/"
+                                                "x.deb " +
+                                                    body}
+                     : std::vector<std::string>{};
+        EXPECT_EQ(view_.Puts(), puts) << c.what;
+        EXPECT_TRUE(WorkFiles().isEmpty()) << c.what;
+    }
+}
+
+TEST_F(DownloadWalk, UnusableNamesAndMissingStanzasFailBeforeAnyRequest) {
+    const std::string body = Body(1000, 'n');
+    view_.rows = {Served("pkg.dots", "/dots.deb", body, ".."),
+                  Served("pkg.empty", "/dir/", body, ""),
+                  Served("pkg.gone", "/gone.deb", body, "gone.deb"),
+                  Served("pkg.ok", "/ok.deb", body, "ok.deb")};
+    view_.rows[2].Found = false;
+    Run();
+    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /ok.deb HTTP/1.0"}));
+    EXPECT_EQ(view_.Marks(), (std::vector<bool>{true, true, true, false}));
+    EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("ok.deb")});
+    EXPECT_EQ(TestFiles::ReadBytes(WorkDir() + QStringLiteral("dots.deb")), "<missing>");
+}
+
+TEST_F(DownloadWalk, NothingMarkedDoesNothing) {
+    view_.rows = {Served("pkg.a", "/a.deb", "abc", "a.deb")};
+    view_.rows[0].Marked = false;
+    Run();
+    EXPECT_TRUE(view_.log.empty());
+    EXPECT_TRUE(server_.RequestLines().empty());
+    // The test server may only be stopped once it has begun serving.
+    THTTPGet http;
+    http.URL = QString::fromStdString(server_.Url("/a.deb"));
+    http.FileName = WorkDir() + QStringLiteral("probe");
+    http.StartAndWait();
+}
+
+TEST_F(DownloadWalk, PhoneCopiesNeverReplaceAFileOfTheWorkingFolder) {
+    const std::string body = Body(2000, 'p');
+    TestFiles::WriteBytes(WorkDir() + QStringLiteral("orvia.ini"), "[Settings]\n");
+    view_.rows = {Served("pkg.ini", "/orvia.ini", body, "orvia.ini"),
+                  Served("pkg.scratch", "/download.deb", body, "download.deb"),
+                  Served("pkg.next", "/next.deb", body, "next.deb")};
+    view_.putDebs = true;
+    view_.phoneAnswers = false; // no phone: the run goes on
+    Run();
+    EXPECT_EQ(TestFiles::ReadBytes(WorkDir() + QStringLiteral("orvia.ini")), "[Settings]\n");
+    EXPECT_EQ(view_.Puts(),
+              (std::vector<std::string>{"put /private/var/cache/apt/archives/download.deb " + body,
+                                        "put /private/var/cache/apt/archives/next.deb " + body}));
+    EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(ArchiveNames(),
+              (QStringList{QStringLiteral("download.deb"), QStringLiteral("next.deb"),
+                           QStringLiteral("orvia.ini")}));
+    EXPECT_EQ(WorkFiles(), QStringList{QStringLiteral("orvia.ini")});
+}
+
+TEST_F(DownloadWalk, StopDuringTheSecondFileKeepsItAndTheRestMarked) {
+    const std::string a = Body(10000, 'a'), b = Body(400000, 'b'), c = Body(10000, 'c');
+    view_.rows = {Served("pkg.a", "/a.deb", a, "a.deb"), Served("pkg.b", "/b.deb", b, "b.deb"),
+                  Served("pkg.c", "/c.deb", c, "c.deb")};
+    server_.ServePaced("/b.deb", b, 4096, 20);
+    view_.onProgress = [this](int row, int percent) {
+        if (row == 1 && percent > 0 && !stop_.IsSet())
+            stop_.Set();
+    };
+    Run();
+    EXPECT_TRUE(stop_.IsSet());
+    EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(view_.States(), (std::vector<int>{1, 0, 0}));
+    EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("a.deb")});
+    EXPECT_EQ(server_.RequestLines(),
+              (std::vector<std::string>{"GET /a.deb HTTP/1.0", "GET /b.deb HTTP/1.0"}));
+    EXPECT_EQ(view_.log, (std::vector<std::string>{"busy", "show 0", "show 1", "idle"}));
+    EXPECT_TRUE(WorkFiles().isEmpty());
+}
+
+TEST_F(DownloadWalk, AWholeAddressIsFollowedThroughItsRedirect) {
+    const std::string body = Body(30000, 'r');
+    server_.Serve("/cdn/asset-123", body);
+    server_.Redirect("/releases/download/v1/rel_1.0.deb", 302, server_.Url("/cdn/asset-123"));
+    FakeView::Row row;
+    row.Package = "pkg.rel";
+    row.Shown.Address = server_.Url("/releases/download/v1/rel_1.0.deb?raw=1");
+    row.Shown.SizeText = std::to_string(body.size());
+    row.Shown.LocalName = "rel_1.0.deb";
+    row.Shown.Sha256 = Sha256(body);
+    view_.rows = {row};
+    Run();
+    EXPECT_EQ(Archive("rel_1.0.deb"), body);
+    EXPECT_EQ(view_.States(), std::vector<int>{1});
+}
+
+TEST_F(DownloadWalk, ANewPackageBecomesDownloadedInEverySavedRowOfItsIdentifier) {
+    auto record = [](const std::string& state, const std::string& package,
+                     const std::string& index) {
+        return "Tweaks\r\nCaption\r\n" + state + "\r\n1.0\r\n" + package + "\r\nDesc\r\n" + index +
+               "\r\n";
+    };
+    TestFiles::WriteBytes(CacheFile(),
+                          QByteArray::fromStdString(record("$2", "pkg.new", "one_Packages") +
+                                                    record("$0", "pkg.other", "one_Packages") +
+                                                    record("$3", "pkg.new", "two_Packages")));
+    const std::string body = Body(5000, 'n');
+    view_.rows = {Served("pkg.new", "/new.deb", body, "new.deb")};
+    view_.rows[0].State = 2;
+    Run();
+    EXPECT_EQ(view_.States(), std::vector<int>{1});
+    EXPECT_EQ(TestFiles::ReadBytes(CacheFile()).toStdString(),
+              record("$1", "pkg.new", "one_Packages") + record("$0", "pkg.other", "one_Packages") +
+                  record("$1", "pkg.new", "two_Packages"));
+}
+
+} // namespace
