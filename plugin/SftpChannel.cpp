@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <string_view>
+#include <utility>
 
 namespace tpot {
 
@@ -181,7 +182,14 @@ TSftpResult TSftpChannel::Drain(std::set<uint32_t>& pending) {
     return {};
 }
 
-TSftpResult TSftpChannel::Start() {
+TSftpResult TSftpChannel::Start(int answerMs) {
+    const int stall = std::exchange(StallMs, answerMs);
+    TSftpResult result = Handshake();
+    StallMs = stall;
+    return result;
+}
+
+TSftpResult TSftpChannel::Handshake() {
     if (ssh_channel_request_subsystem(Channel, "sftp") != SSH_OK)
         return Fail(std::string("the server offers no SFTP: ") +
                     ssh_get_error(ssh_channel_get_session(Channel)));

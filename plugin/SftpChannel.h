@@ -59,8 +59,9 @@ public:
     TSftpChannel(const TSftpChannel&) = delete;
     TSftpChannel& operator=(const TSftpChannel&) = delete;
 
-    // Starts the subsystem and agrees on the version and the extensions.
-    TSftpResult Start();
+    // Starts the subsystem and agrees on the version and the extensions,
+    // waiting at most AnswerMs for each answer.
+    TSftpResult Start(int answerMs);
 
     // True once a request failed in a way that leaves the channel unusable.
     bool IsBroken() const { return Broken; }
@@ -104,6 +105,7 @@ private:
     // Waits for the answers to every request still in flight, so that the
     // channel can serve the next operation.
     TSftpResult Drain(std::set<uint32_t>& pending);
+    TSftpResult Handshake();
     TSftpResult Extended(const std::string& name, const std::string& arguments, TReply& reply);
     void ReadLimits();
 

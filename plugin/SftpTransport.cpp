@@ -180,20 +180,20 @@ bool TSftpTransport::Open(std::string& why) {
     }
     if (!CheckHostKey(why) || !Authenticate(why))
         return false;
-    // From here on the limit is the one for a stalled transfer; it also bounds
-    // a write waiting for the server's flow control.
-    const long stallTimeout = kStallSeconds;
-    ssh_options_set(Session, SSH_OPTIONS_TIMEOUT, &stallTimeout);
     Channel = ssh_channel_new(Session);
     if (!Channel || ssh_channel_open_session(Channel) != SSH_OK) {
         why = "cannot open a channel on " + Where() + ": " + ssh_get_error(Session);
         return false;
     }
     Sftp = std::make_unique<TSftpChannel>(Channel, static_cast<int>(kStallSeconds * 1000));
-    if (const TSftpResult started = Sftp->Start(); !started.IsOk()) {
+    if (const TSftpResult started = Sftp->Start(kConnectSeconds * 1000); !started.IsOk()) {
         why = Where() + ": " + started.Message;
         return false;
     }
+    // From here on the limit is the one for a stalled transfer; it also bounds
+    // a write waiting for the server's flow control.
+    const long stallTimeout = kStallSeconds;
+    ssh_options_set(Session, SSH_OPTIONS_TIMEOUT, &stallTimeout);
     for (const std::string& path : LeftBehind)
         Sftp->Remove(path);
     LeftBehind.clear();
