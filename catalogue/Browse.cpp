@@ -168,10 +168,19 @@ void FoldInto(std::string_view text, std::string& out) {
     }
 }
 
-// An ASCII text is searched in place; any other is folded into a buffer kept
+// Only two letters beyond ASCII fold into ASCII: KELVIN SIGN into "k" and
+// LONG S into "s". A text without them matches an ASCII needle only in its
+// ASCII bytes, which the fast search compares in place.
+bool FoldsIntoAscii(std::string_view text) {
+    return text.find("\xE2\x84\xAA") != std::string_view::npos ||
+           text.find("\xC5\xBF") != std::string_view::npos;
+}
+
+// An ASCII text is searched in place, and so is any text for an ASCII needle
+// unless it holds one of those two; any other is folded into a buffer kept
 // from call to call, so a search allocates nothing per row.
-bool FieldMatches(std::string_view text, std::string_view needle) {
-    if (IsAscii(text))
+bool FieldMatches(std::string_view text, std::string_view needle, bool asciiNeedle) {
+    if (IsAscii(text) || (asciiNeedle && !FoldsIntoAscii(text)))
         return ContainsFolded(text, needle);
     thread_local std::string folded;
     FoldInto(text, folded);
@@ -187,8 +196,10 @@ std::string PrepareNeedle(std::string_view searchText) {
 }
 
 bool RowMatches(const PackageRow& row, std::string_view needle) {
-    return FieldMatches(Trim(row.Caption), needle) || FieldMatches(Trim(row.Description), needle) ||
-           FieldMatches(Trim(row.Package), needle);
+    const bool asciiNeedle = IsAscii(needle);
+    return FieldMatches(Trim(row.Caption), needle, asciiNeedle) ||
+           FieldMatches(Trim(row.Description), needle, asciiNeedle) ||
+           FieldMatches(Trim(row.Package), needle, asciiNeedle);
 }
 
 SearchStep FindNext(const PackageRows& rows, int selected, std::string_view searchText) {

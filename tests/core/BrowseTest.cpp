@@ -55,6 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "\xe2\x84\xaa"
                   "ey",
                   "", "x", "KEY", true},
+        MatchCase{"long s is an s", "A", "Caſe", "x", "CASE", true},
         MatchCase{"other Cyrillic word", "Твикер", "", "x", "твики", false},
         MatchCase{"needle longer than every field", "ab", "cd", "ef", "abcdef", false},
         MatchCase{"match at the very end", "xxxxxxxxxz", "", "y", "xz", true},
