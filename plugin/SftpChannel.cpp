@@ -42,7 +42,7 @@ constexpr uint32_t kMaxBlock = 255 * 1024;
 // other side answers, small enough for the channel's flow control.
 constexpr std::size_t kInFlight = 4 * 1024 * 1024;
 // A listing longer than this is not a phone folder but a peer that never ends it.
-constexpr std::size_t kMaxEntries = 1000000;
+constexpr std::size_t kMaxEntries = 100000;
 
 std::string DefaultMessage(uint32_t code) {
     switch (code) {

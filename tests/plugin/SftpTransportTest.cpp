@@ -181,7 +181,7 @@ TEST_F(SftpTransport, ReplacesAFileWhenTheServerRefusesItsExtensions) {
     // A server without the atomic rename, the flush and the size limits: the
     // old file is moved aside and removed after, and blocks stay small.
     Server->Stop();
-    Server->SetSftpOptions("-P posix-rename,fsync,limits");
+    Server->SetSftpSubsystem("internal-sftp -P posix-rename,fsync,limits");
     std::string why;
     ASSERT_TRUE(Server->Start(why)) << why;
     const std::string bytes = RandomBytes(1024 * 1024 + 17, 11);
@@ -193,6 +193,40 @@ TEST_F(SftpTransport, ReplacesAFileWhenTheServerRefusesItsExtensions) {
     EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
     ASSERT_EQ(Get(*plugin, remote, Dir / "back"), FS_FILE_OK);
     EXPECT_TRUE(ReadFile(Dir / "back") == bytes);
+}
+
+TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
+    const std::string bytes = RandomBytes(300 * 1000 + 1, 5);
+    WriteFile(Phone + kLists + "/big", bytes);
+    struct TCase {
+        const char* Mode;
+        bool Listing; // else a get of "big"
+        int Expected; // FS_FILE_* of the get, or the list's success
+    };
+    const TCase cases[] = {
+        {"short", false, FS_FILE_OK}, // short blocks, answers out of order: all allowed
+        {"oversized", false, FS_FILE_READERROR},
+        {"hugepacket", false, FS_FILE_READERROR},
+        {"endless", true, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Mode);
+        Server->Stop();
+        Server->SetSftpSubsystem(std::string(TPOT_FAKE_SFTP_SERVER) + " " + c.Mode);
+        std::string why;
+        ASSERT_TRUE(Server->Start(why)) << why;
+        auto plugin = MakePlugin();
+        fs::remove(Dir / "big");
+        if (c.Listing) {
+            EXPECT_EQ(List(*plugin, kLists), std::vector<std::string>{"<invalid>"});
+            continue;
+        }
+        EXPECT_EQ(Get(*plugin, kLists + "/big", Dir / "big"), c.Expected);
+        if (c.Expected == FS_FILE_OK)
+            EXPECT_TRUE(ReadFile(Dir / "big") == bytes);
+        else
+            EXPECT_FALSE(fs::exists(Dir / "big"));
+    }
 }
 
 TEST_F(SftpTransport, InterruptedPutLeavesTheOldFile) {

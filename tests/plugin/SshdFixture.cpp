@@ -177,7 +177,7 @@ bool TSshd::Start(std::string& why) {
             << "AllowTcpForwarding no\n"
             << "X11Forwarding no\n"
             << "LogLevel ERROR\n"
-            << "Subsystem sftp internal-sftp " << SftpOptions << "\n";
+            << "Subsystem sftp " << SftpSubsystem << "\n";
     }
     const std::string log = Folder + "/sshd.log";
     // sshd's session processes outlive it for a moment when it is killed;

@@ -24,8 +24,9 @@ public:
     // A new host key for the next Start.
     bool NewHostKey(std::string& why);
 
-    // Options of the SFTP server for the next Start, e.g. "-P posix-rename".
-    void SetSftpOptions(std::string options) { SftpOptions = std::move(options); }
+    // The SFTP server for the next Start: "internal-sftp" and its options, or
+    // the command line of another server.
+    void SetSftpSubsystem(std::string command) { SftpSubsystem = std::move(command); }
 
     int Port() const { return PortNumber; }
     const std::string& UserKey() const { return UserKeyPath; }
@@ -42,7 +43,7 @@ private:
     std::string Folder;
     std::string HostKeyPath;
     std::string UserKeyPath;
-    std::string SftpOptions;
+    std::string SftpSubsystem = "internal-sftp";
     int PortNumber = 0;
     pid_t Pid = -1;
 };
