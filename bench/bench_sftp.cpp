@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <pwd.h>
 #include <random>
 #include <sstream>
 #include <string>
@@ -78,8 +79,11 @@ int main() {
         }
 
         tpot::TSettings settings;
+        const passwd* user = ::getpwuid(::geteuid());
+        const std::string login = user ? user->pw_name : "root";
         settings.Values = {{"host", "127.0.0.1"},
                            {"port", std::to_string(server.Port())},
+                           {"user", login},
                            {"keyfile", server.UserKey()},
                            {"knownhosts", knownHosts}};
         const std::string batch = folder + "/batch";
@@ -89,8 +93,8 @@ int main() {
         const std::string cli = "sftp -q -b " + Quoted(batch) + " -i " + Quoted(server.UserKey()) +
                                 " -o BatchMode=yes -o StrictHostKeyChecking=yes"
                                 " -o UserKnownHostsFile=" +
-                                Quoted(knownHosts) + " -P " + std::to_string(server.Port()) +
-                                " root@127.0.0.1 >/dev/null";
+                                Quoted(knownHosts) + " -P " + std::to_string(server.Port()) + " " +
+                                login + "@127.0.0.1 >/dev/null";
 
         double best = 1e9;
         double bestCli = 1e9;

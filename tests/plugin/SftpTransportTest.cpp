@@ -10,12 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
+#include <pwd.h>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -68,11 +71,19 @@ protected:
         fs::create_directories(Phone + kLists + "/partial");
     }
 
+    void TearDown() override {
+        if (HasFailure() && Server)
+            std::fprintf(stderr, "sshd's log:\n%s\n", Server->Log().c_str());
+    }
+
     tpot::TSettings Settings() const {
         tpot::TSettings settings;
         settings.Transport = "sftp";
+        // The test server runs as the current user, who may not be root.
+        const passwd* user = ::getpwuid(::geteuid());
         settings.Values = {{"host", "127.0.0.1"},
                            {"port", std::to_string(Server->Port())},
+                           {"user", user ? user->pw_name : "root"},
                            {"keyfile", Server->UserKey()},
                            {"knownhosts", KnownHosts}};
         return settings;
@@ -388,7 +399,7 @@ TEST_F(SftpTransport, PluginFileTakesTheSftpTransportFromItsIni) {
     WriteFile(work + "/T-Pot.ini",
               "[T-Pot]\nTransport=sftp\nHost=127.0.0.1\nPort=" + std::to_string(Server->Port()) +
                   "\nKeyFile=" + Server->UserKey() + "\nKnownHosts=" + KnownHosts +
-                  "\nRootPrefix=" + Phone + "\n");
+                  "\nUser=" + Settings().Values["user"] + "\nRootPrefix=" + Phone + "\n");
     fs::copy_file(TPOT_PLUGIN_FILE, work + "/T-Pot.dll");
     void* library = dlopen((work + "/T-Pot.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();

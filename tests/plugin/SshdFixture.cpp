@@ -176,7 +176,7 @@ bool TSshd::Start(std::string& why) {
             << "AllowAgentForwarding no\n"
             << "AllowTcpForwarding no\n"
             << "X11Forwarding no\n"
-            << "LogLevel ERROR\n"
+            << "LogLevel VERBOSE\n"
             << "Subsystem sftp " << SftpSubsystem << "\n";
     }
     const std::string log = Folder + "/sshd.log";
