@@ -191,6 +191,8 @@ bool TSshd::Start(std::string& why) {
     }
     if (Pid == 0) {
         ::setpgid(0, 0);
+        // The server goes with this process, also when it is killed or crashes.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         if (fd >= 0) {
             ::dup2(fd, STDOUT_FILENO);
