@@ -4,10 +4,4 @@
 // operation is built.
 #include "app/ui/TfrmMain.h"
 
-void TfrmMain::CreateHttpComponents() {}
-void TfrmMain::StopHttpPackages() {}
-void TfrmMain::StopHttpFile() {}
-void TfrmMain::SrcRefresh() {}
-void TfrmMain::PkgsRefresh() {}
-void TfrmMain::btnSrcRefreshClick() {}
 void TfrmMain::btnPkgDownloadClick() {}

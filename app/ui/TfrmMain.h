@@ -15,6 +15,7 @@ class TSettingsPage;
 class TSidePanel;
 class TSourcesPage;
 class TSyncPage;
+class THTTPGet;
 
 // The program's one window. Creating it (FormCreate) is the start-up, closing
 // it (FormClose, from the close box or a termination request) the shutdown.
@@ -86,6 +87,11 @@ public:
     // The one stop flag; the operations test it and listen to it.
     TStopFlag& StopFlag() { return stop_; }
 
+    // The two HTTP components, created at start-up with the window as owner:
+    // package indexes (the refresh) and package files (the download).
+    THTTPGet* HTTPGetPackages = nullptr;
+    THTTPGet* HTTPGetFile = nullptr;
+
     // ---- state for the operations and for tests ----
     const WorkFolders& Folders() const { return folders_; }
     bool StartupDone() const { return startupDone_; }
@@ -120,6 +126,8 @@ private:
     void CreateHttpComponents();
     void StopHttpPackages();
     void StopHttpFile();
+    void HTTPGetPackagesProgress(THTTPGet* Sender, qint64 TotalSize, qint64 Readed);
+    void HTTPGetFileProgress(THTTPGet* Sender, qint64 TotalSize, qint64 Readed);
     void SrcRefresh();
     void Phone2Comp();
     void PkgsRefresh();

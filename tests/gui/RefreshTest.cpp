@@ -1,0 +1,146 @@
+// The window's wiring of the refresh: the button, the start-up refresh, the
+// catalogue reload, and closing the window while a refresh runs.
+#include "GuiTestSupport.h"
+#include "app/ui/PackagesPage.h"
+#include "app/ui/SourcesPage.h"
+#include "sources/IndexStore.h"
+#include "support/TestHttpServer.h"
+
+#include <QProgressBar>
+
+#include <zlib.h>
+
+#include <cstdlib>
+
+namespace {
+
+std::string Gzip(const std::string& data) {
+    std::string out(compressBound(uLong(data.size())) + 64, '\0');
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// One package with a long, varied description: its gzip form is well over
+// the 128 bytes below which an answer counts as missing.
+std::string Index(const std::string& package) {
+    std::string description;
+    for (int i = 0; i < 60; ++i)
+        description += std::to_string(i * 7919 % 1000) + " ";
+    return "Package: " + package + "\nName: " + package + "\nVersion: 2.0\nSection: Tweaks\n" +
+           "Description: " + description + "\n\n";
+}
+
+class RefreshWindowTest : public WindowTest {
+protected:
+    void SetUp() override {
+        for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy"})
+            ::unsetenv(name);
+    }
+    // A source of the local server, with a stored index so that the source
+    // list shows it at start-up.
+    QString AddSource(const std::string& path, const std::string& storedPackage) {
+        const QString address = QString::fromStdString(server_.Url(path));
+        WriteFile(QStringLiteral("proc/") + IndexStore::AddressToIndexName(address),
+                  QByteArray::fromStdString(Index(storedPackage)));
+        return address;
+    }
+    QByteArray Stored(const QString& address) const {
+        return ReadFile(QStringLiteral("proc/") + IndexStore::AddressToIndexName(address));
+    }
+    static bool HasPackage(TfrmMain& frm, const std::string& package) {
+        for (const auto& row : frm.PackagesPage()->Rows())
+            if (row.Package == package)
+                return true;
+        return false;
+    }
+
+    TestHttpServer server_;
+};
+
+TEST_F(RefreshWindowTest, RefreshButtonStoresAndReloads) {
+    const QString a = AddSource("/a/Packages", "old.a");
+    server_.Serve("/a/Packages.gz", Gzip(Index("new.a")));
+    auto frm = StartWindow();
+    ASSERT_TRUE(HasPackage(*frm, "old.a"));
+
+    QStringList titles;
+    QObject::connect(frm.get(), &QWidget::windowTitleChanged,
+                     [&](const QString& title) { titles << title; });
+    emit frm->SourcesPage()->refreshClicked();
+
+    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /a/Packages.gz HTTP/1.0"}));
+    EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("new.a")));
+    EXPECT_TRUE(HasPackage(*frm, "new.a"));
+    EXPECT_FALSE(HasPackage(*frm, "old.a"));
+    EXPECT_TRUE(Exists(QStringLiteral("proc/cache.txt")));
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Orvia - обновление источников"),
+                                   QStringLiteral("Orvia - загрузка пакетов и поиск обновлений"),
+                                   QStringLiteral("Orvia")}));
+    EXPECT_FALSE(frm->SourcesPage()->prSrc->isVisible());
+    EXPECT_TRUE(frm->isEnabled());
+    EXPECT_FALSE(frm->LongOperationRunning());
+}
+
+TEST_F(RefreshWindowTest, StartupRefreshWhenTheSettingsAskForIt) {
+    const QString a = AddSource("/a/Packages", "old.a");
+    server_.Serve("/a/Packages.gz", Gzip(Index("new.a")));
+    WriteFile(QStringLiteral("orvia.ini"), "[Settings]\nRefresh=1\n");
+    auto frm = StartWindow();
+    EXPECT_EQ(server_.Requests().size(), 1u);
+    EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("new.a")));
+    EXPECT_TRUE(HasPackage(*frm, "new.a"));
+    EXPECT_TRUE(frm->isEnabled());
+}
+
+// Closing the window (close box or termination request) while the first
+// source's answer is held: the transfer stops at once, the walk ends, the
+// catalogue is reloaded and then the shutdown runs.
+TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
+    for (const bool terminate : {false, true}) {
+        SCOPED_TRACE(terminate ? "termination request" : "close box");
+        server_.ClearRequests();
+        const QString a = AddSource("/a/Packages", "old.a");
+        const QString b = AddSource("/b/Packages", "old.b");
+        server_.ServeHeld("/a/Packages.gz", Gzip(Index("new.a")), 10);
+        server_.ServeHeld("/b/Packages.gz", Gzip(Index("new.b")), 10);
+        QFile::remove(IniPath());
+        auto frm = StartWindow();
+        frm->show();
+        TfrmMain* window = frm.get();
+        server_.SetOnRequest([window, terminate](const TestHttpServer::Request&) {
+            QMetaObject::invokeMethod(
+                window,
+                [window, terminate] {
+                    if (terminate)
+                        window->RequestClose();
+                    else
+                        window->close();
+                },
+                Qt::QueuedConnection);
+        });
+        emit frm->SourcesPage()->refreshClicked();
+        server_.SetOnRequest(nullptr);
+        Settle();
+
+        // One request (the list's first source, whichever the folder listed
+        // first); no source stored.
+        EXPECT_EQ(server_.Requests().size(), 1u);
+        EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("old.a")));
+        EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("old.b")));
+        EXPECT_FALSE(frm->isVisible());
+        EXPECT_TRUE(Exists(QStringLiteral("orvia.ini"))); // the shutdown ran
+        EXPECT_TRUE(Exists(QStringLiteral("proc/cache.txt")));
+        EXPECT_FALSE(Exists(QStringLiteral("download.txt.gz")));
+        EXPECT_FALSE(frm->LongOperationRunning());
+    }
+}
+
+} // namespace
