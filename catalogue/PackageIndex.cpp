@@ -1,6 +1,7 @@
 #include "catalogue/PackageIndex.h"
 
 #include "app/SafeFiles.h"
+#include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/CaptionOrder.h"
 #include "catalogue/ReferenceCopy.h"
@@ -96,16 +97,9 @@ bool IsRegularFile(const QString& path) {
 using AsciiText::ReplaceAll;
 using SafeFiles::InFolder;
 
-bool IsTrimmed(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-// The local file name: every "Filename: " removed, blanks and control
-// characters trimmed at both ends, every "./" removed, and of what remains the
-// text after the last slash, backslash or colon. (Collapsing doubled slashes
-// cannot change that text.) Since "./" cannot overlap itself, its removal drops
-// exactly the slashes that follow a dot, with the dot: the name starts after
-// the last separator that survives.
+// The local file name: every "Filename: " removed, then the package cache's
+// one rule for a "Filename:" value, so that the downloaded badge agrees with
+// the name the download stores.
 void LocalFileNameInto(std::string_view line, std::string& name) {
     constexpr std::string_view Key = "Filename: ";
     std::string slow;
@@ -117,31 +111,7 @@ void LocalFileNameInto(std::string_view line, std::string& name) {
         ReplaceAll(slow, Key, "");
         s = slow;
     }
-    while (!s.empty() && IsTrimmed(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsTrimmed(s.back()))
-        s.remove_suffix(1);
-    std::size_t start = s.size();
-    while (start > 0) {
-        const char c = s[start - 1];
-        if (c == '\\' || c == ':' || (c == '/' && (start < 2 || s[start - 2] != '.')))
-            break;
-        --start;
-    }
-    const std::string_view tail = s.substr(start);
-    // Usually no "./" is left in the name, and it is taken whole.
-    if (tail.find("./") == std::string_view::npos) {
-        name.assign(tail);
-        return;
-    }
-    name.clear();
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        if (tail[i] == '.' && i + 1 < tail.size() && tail[i + 1] == '/') {
-            ++i; // "./" dropped
-            continue;
-        }
-        name.push_back(tail[i]);
-    }
+    ArchiveCache::LocalFileNameInto(s, name);
 }
 
 // One index's share of the list, built apart from the others so that indexes

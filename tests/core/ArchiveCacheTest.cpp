@@ -3,10 +3,12 @@
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/PackageDetails.h"
 #include "catalogue/PackageDownload.h"
+#include "catalogue/PackageIndex.h"
 #include "catalogue/PackageList.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -209,6 +211,39 @@ TEST_F(StoreTest, DetailsCarryTheLocalNameAndTheHashesOfTheFirstStanza) {
     EXPECT_EQ(info.Filename, "http://repo.example.org/debs/plain_2.0.deb");
     EXPECT_EQ(info.LocalName, "plain_2.0.deb");
     EXPECT_EQ(info.SHA256 + info.SHA1 + info.MD5sum, "");
+}
+
+TEST_F(StoreTest, TheLoaderBadgeAndTheDetailsAgreeOnTheName) {
+    // The file each stanza names lies in the cache under the expected name;
+    // "stray.deb" is there too and must badge nothing.
+    const char* const values[][2] = {
+        {"https://github.com/o/r/releases/download/v1/rel_1.0.deb?raw=1", "rel_1.0.deb"},
+        {"HTTP://cdn.example.org/pool/abs_2.deb#x", "abs_2.deb"},
+        {"./debs/rel_3.0.deb", "rel_3.0.deb"},
+        {"debs/foo./bar.deb", "foobar.deb"},
+    };
+    std::string index;
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        index += "Package: p" + std::to_string(i) + "\nFilename: " + values[i][0] + "\n\n";
+        Write("archives/" + std::string(values[i][1]), "deb");
+    }
+    index += "Package: stray\nFilename: https://example.org/dir/?f=stray.deb\n";
+    Write("archives/stray.deb", "deb");
+    Write("proc/repo.example.org_._Packages", index);
+
+    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    ASSERT_EQ(rows.size(), std::size(values) + 1);
+    for (const PackageRow& row : rows) {
+        TDebianInfo info;
+        info.Package = row.Package;
+        info.IndexFile = row.IndexFile;
+        ASSERT_TRUE(FindPackage(info, Proc()));
+        const bool stray = row.Package == "stray";
+        EXPECT_EQ(row.State & StateDownloaded, stray ? 0 : StateDownloaded) << row.Package;
+        EXPECT_EQ(QFileInfo(Archives() + "/" + QString::fromStdString(info.LocalName)).isFile(),
+                  !stray)
+            << row.Package;
+    }
 }
 
 // ---- the saved list's state lines ----
