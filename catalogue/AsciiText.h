@@ -45,15 +45,21 @@ inline bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// True when text begins with lowerPrefix, text's ASCII letters lowered first.
+// True when text begins with lowerPrefix (all lower case already), text's
+// ASCII letters lowered first. Called for every line of an index, so it
+// lowers one side only and stops at the first difference.
 inline bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
-    return text.size() >= lowerPrefix.size() &&
-           EqualNoCase(text.substr(0, lowerPrefix.size()), lowerPrefix);
+    if (text.size() < lowerPrefix.size())
+        return false;
+    for (std::size_t i = 0; i < lowerPrefix.size(); ++i)
+        if (Lower(text[i]) != lowerPrefix[i])
+            return false;
+    return true;
 }
 
 inline bool EndsWithNoCase(std::string_view text, std::string_view lowerSuffix) {
     return text.size() >= lowerSuffix.size() &&
-           EqualNoCase(text.substr(text.size() - lowerSuffix.size()), lowerSuffix);
+           StartsWithNoCase(text.substr(text.size() - lowerSuffix.size()), lowerSuffix);
 }
 
 // Replaces every non-overlapping occurrence of from, left to right, without

@@ -168,23 +168,22 @@ void FoldInto(std::string_view text, std::string& out) {
     }
 }
 
-// Only two letters beyond ASCII fold into ASCII: KELVIN SIGN into "k" and
-// LONG S into "s". A text without them matches an ASCII needle only in its
-// ASCII bytes, which the fast search compares in place.
-bool FoldsIntoAscii(std::string_view text) {
-    return text.find("\xE2\x84\xAA") != std::string_view::npos ||
-           text.find("\xC5\xBF") != std::string_view::npos;
-}
-
-// An ASCII text is searched in place, and so is any text for an ASCII needle
-// unless it holds one of those two; any other is folded into a buffer kept
-// from call to call, so a search allocates nothing per row.
-bool FieldMatches(std::string_view text, std::string_view needle, bool asciiNeedle) {
-    if (IsAscii(text) || (asciiNeedle && !FoldsIntoAscii(text)))
-        return ContainsFolded(text, needle);
+// An ASCII needle is looked for in place, its letters matching either case of
+// the text's ASCII letters: the search runs on every click over every row and
+// must not fold a copy of each. Of the letters beyond ASCII only two fold into
+// ASCII (KELVIN SIGN into "k", LONG S into "s"); they are left out of that
+// match. Any other needle is looked for in the folded text.
+bool InFolded(std::string_view text, std::string_view needle) {
+    // Kept from call to call, so a search allocates nothing per row.
     thread_local std::string folded;
     FoldInto(text, folded);
     return folded.find(needle) != std::string::npos;
+}
+
+bool FieldMatches(std::string_view text, std::string_view needle, bool asciiNeedle) {
+    if (asciiNeedle)
+        return ContainsFolded(text, needle);
+    return !IsAscii(text) && InFolded(text, needle);
 }
 
 } // namespace
@@ -195,11 +194,18 @@ std::string PrepareNeedle(std::string_view searchText) {
     return needle;
 }
 
-bool RowMatches(const PackageRow& row, std::string_view needle) {
-    const bool asciiNeedle = IsAscii(needle);
+namespace {
+
+bool Matches(const PackageRow& row, std::string_view needle, bool asciiNeedle) {
     return FieldMatches(Trim(row.Caption), needle, asciiNeedle) ||
            FieldMatches(Trim(row.Description), needle, asciiNeedle) ||
            FieldMatches(Trim(row.Package), needle, asciiNeedle);
+}
+
+} // namespace
+
+bool RowMatches(const PackageRow& row, std::string_view needle) {
+    return Matches(row, needle, IsAscii(needle));
 }
 
 SearchStep FindNext(const PackageRows& rows, int selected, std::string_view searchText) {
@@ -211,17 +217,18 @@ SearchStep FindNext(const PackageRows& rows, int selected, std::string_view sear
     if (needle.empty())
         return step;
     step.Searched = true;
+    const bool asciiNeedle = IsAscii(needle);
 
     // A selection beyond the end (the list shrank under it) examines no rows
     // and wraps at once, like a selection on the last row.
     const std::size_t start = selected < 0 ? 0 : static_cast<std::size_t>(selected) + 1;
     for (std::size_t i = start; i < rows.size(); ++i) {
-        if (RowMatches(rows[i], needle)) {
+        if (Matches(rows[i], needle, asciiNeedle)) {
             step.Row = static_cast<int>(i);
             return step;
         }
     }
-    step.Row = RowMatches(rows[0], needle) ? 0 : -1;
+    step.Row = Matches(rows[0], needle, asciiNeedle) ? 0 : -1;
     return step;
 }
 
