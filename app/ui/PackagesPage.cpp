@@ -56,6 +56,7 @@ struct TPackagesPage::Impl {
     // mouse button made; its release need not read them again.
     bool shownForPress = false;
     TDebianInfo current;
+    bool currentFound = false;
 
     QString CacheFile() const { return folders.ProcDir + QLatin1String(PackageList::FileName); }
     const PackageRows& Rows() const { return model->Rows(); }
@@ -116,7 +117,8 @@ struct TPackagesPage::Impl {
         const PackageRow& shown = Rows()[static_cast<std::size_t>(row)];
         current.Package = shown.Package;
         current.IndexFile = shown.IndexFile;
-        if (FindPackage(current, folders.ProcDir))
+        currentFound = FindPackage(current, folders.ProcDir);
+        if (currentFound)
             details->ShowPackageInfo(current);
         else
             details->HidePackageInfo();
@@ -432,4 +434,24 @@ void TPackagesPage::SetBackPositionNone() {
 
 const PackageRows& TPackagesPage::Rows() const {
     return d->Rows();
+}
+
+bool TPackagesPage::ShowRowDetails(int row) {
+    if (row < 0 || row >= d->RowCount())
+        return false;
+    d->SelectRow(row);
+    d->lstPackagesClick();
+    return d->currentFound;
+}
+
+const TDebianInfo& TPackagesPage::CurrentPackage() const {
+    return d->current;
+}
+
+void TPackagesPage::SetRowMarked(int row, bool marked) {
+    d->model->SetMarked(row, marked);
+}
+
+void TPackagesPage::SetRowState(int row, int state) {
+    d->model->SetState(row, state);
 }

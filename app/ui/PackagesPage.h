@@ -46,6 +46,15 @@ public:
     void SetBackPositionNone();
     const PackageRows& Rows() const;
 
+    // ---- used by the package download ----
+    // Selects Row, shows its details and scrolls it into view, as a click on
+    // it does. False when its stanza was not found (the details are hidden).
+    bool ShowRowDetails(int row);
+    // The details record of the selected package, as the panel shows it.
+    const TDebianInfo& CurrentPackage() const;
+    void SetRowMarked(int row, bool marked);
+    void SetRowState(int row, int state);
+
     // Opens a link with the desktop's default handler; tests replace it.
     std::function<void(const QUrl&)> OpenUrl;
 

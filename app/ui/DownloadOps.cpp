@@ -1,0 +1,87 @@
+// The window's side of the package download: the walk itself is the
+// catalogue core's; these methods connect it to the package list, the details
+// panel, the download strip, the two copy options and the phone.
+#include "app/ui/PackagesPage.h"
+#include "app/ui/SettingsPage.h"
+#include "app/ui/TfrmMain.h"
+#include "app/ui/Widgets.h"
+#include "catalogue/PackageDownload.h"
+#include "catalogue/PackageList.h"
+#include "sources/HTTPGet.h"
+
+#include <QCheckBox>
+#include <QProgressBar>
+
+namespace {
+
+// The window as the download sees it.
+class TWindowDownloadView final : public TDownloadView {
+public:
+    explicit TWindowDownloadView(TfrmMain& frm)
+        : frm_(frm), page_(*frm.PackagesPage()), settings_(*frm.SettingsPage()) {}
+
+    int RowCount() const override { return static_cast<int>(page_.Rows().size()); }
+    bool IsMarked(int row) const override { return Row(row) && Row(row)->Marked; }
+    std::string PackageOf(int row) const override {
+        return Row(row) ? Row(row)->Package : std::string();
+    }
+    bool ShowRow(int row, TShownPackage& shown) override {
+        if (!page_.ShowRowDetails(row))
+            return false;
+        // The address is the size label's hint and the size its text; both
+        // come from the record the panel shows.
+        const TDebianInfo& info = page_.CurrentPackage();
+        shown.Address = info.Filename;
+        shown.SizeText = info.Size;
+        shown.LocalName = info.LocalName;
+        shown.Sha256 = info.SHA256;
+        shown.Sha1 = info.SHA1;
+        shown.Md5 = info.MD5sum;
+        return true;
+    }
+    void SetMarked(int row, bool marked) override { page_.SetRowMarked(row, marked); }
+    void SetState(int row, int state) override { page_.SetRowState(row, state); }
+    void EnterBusy() override {
+        frm_.setWindowTitle(Texts::CaptionDownloadingPackages());
+        frm_.DrawDownloadStart();
+    }
+    void LeaveBusy() override {
+        frm_.DrawDownloadStop();
+        frm_.setWindowTitle(Texts::Caption());
+    }
+    void SetProgress(int percent) override { page_.prPkg->setValue(percent); }
+    bool PutDebs() const override { return settings_.chkPutDebs->isChecked(); }
+    bool PutAutoInstall() const override { return settings_.chkPutAutoInstall->isChecked(); }
+    bool PhonePut(const std::string& remotePath) override {
+        return frm_.Phone().iPhone_put(remotePath);
+    }
+
+private:
+    const PackageRow* Row(int row) const {
+        const PackageRows& rows = page_.Rows();
+        return row >= 0 && row < static_cast<int>(rows.size())
+                   ? &rows[static_cast<std::size_t>(row)]
+                   : nullptr;
+    }
+
+    TfrmMain& frm_;
+    TPackagesPage& page_;
+    TSettingsPage& settings_;
+};
+
+} // namespace
+
+void TfrmMain::btnPkgDownloadClick() {
+    if (!HTTPGetFile)
+        return;
+    // The Stop button and a close of the window both raise the stop flag; the
+    // walk stops the transfer under way when it does.
+    BeginLongOperation();
+    TWindowDownloadView view(*this);
+    THttpFileTransfer transfer(*HTTPGetFile);
+    TPackageDownload download(view, transfer, stop_,
+                              {folders_.WorkDir, folders_.ArchivesDir,
+                               folders_.ProcDir + QLatin1String(PackageList::FileName)});
+    download.Run();
+    EndLongOperation();
+}

@@ -1,0 +1,314 @@
+// The package download through the window: marked rows of the list, their
+// details, the local server for the files and the test plugin for the phone.
+#include "GuiTestSupport.h"
+
+#include "app/ui/PackagesPage.h"
+#include "app/ui/SettingsPage.h"
+#include "sources/HTTPGet.h"
+#include "sources/IndexStore.h"
+#include "support/TestHttpServer.h"
+
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QGroupBox>
+#include <QProgressBar>
+#include <QToolButton>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace {
+
+const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
+const QString kAuto = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
+
+std::string Body(std::size_t size, char seed) {
+    std::string s(size, ' ');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(seed + i % 17);
+    return s;
+}
+
+std::string Sha256(const std::string& bytes) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+// A port on 127.0.0.1 that nothing listens on.
+int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        port = ntohs(addr.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
+
+} // namespace
+
+class DownloadWindowTest : public WindowTest {
+protected:
+    void SetUp() override {
+        for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy"})
+            ::unsetenv(name);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ORVIA_TEST_PLUGIN), WorkDir() + "T-Pot.dll"));
+        for (const QString& folder : {kCache, kAuto})
+            ASSERT_TRUE(QDir().mkpath(PhoneRoot() + folder));
+        Phone({});
+    }
+
+    QString PhoneRoot() const { return WorkDir() + "phone"; }
+    void Phone(const QStringList& lines) const {
+        WriteFile("TestPlugin.conf",
+                  (QStringList{"root " + PhoneRoot()} + lines).join('\n').toUtf8() + '\n');
+    }
+    QStringList PhoneFiles(const QString& folder) const {
+        return QDir(PhoneRoot() + folder).entryList(QDir::Files, QDir::Name);
+    }
+    QStringList Archives() const {
+        return QDir(WorkDir() + "archives").entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    // Nothing of a download is left in the working folder.
+    QStringList Leftovers() const {
+        QStringList files = QDir(WorkDir()).entryList(QDir::Files | QDir::Hidden);
+        for (const char* kept : {"T-Pot.dll", "TestPlugin.conf", "orvia.ini"})
+            files.removeAll(QString::fromUtf8(kept));
+        return files;
+    }
+
+    // The index of the local server's source, "/./Packages" (every "Filename:"
+    // below it is relative to the server's root).
+    QString IndexName() const {
+        return IndexStore::AddressToIndexName(QString::fromStdString(server_.Url("/./Packages")));
+    }
+    void WriteIndex(const std::string& stanzas, const QString& name = {}) const {
+        WriteFile("proc/" + (name.isEmpty() ? IndexName() : name),
+                  QByteArray::fromStdString(stanzas));
+    }
+    // A stanza whose file the server serves at "/debs/<file>".
+    std::string Served(const std::string& package, const std::string& file, const std::string& body,
+                       const std::string& extra = {}) {
+        server_.Serve("/debs/" + file, body);
+        return Stanza(package, "debs/" + file, std::to_string(body.size()), Sha256(body), extra);
+    }
+    static std::string Stanza(const std::string& package, const std::string& filename,
+                              const std::string& size, const std::string& sha256,
+                              const std::string& extra = {}) {
+        return "Package: " + package + "\nVersion: 1.0\nSection: Tweaks\nFilename: " + filename +
+               "\nSize: " + size + "\nSHA256: " + sha256 + "\n" + extra + "\n";
+    }
+
+    std::unique_ptr<TfrmMain> Start() {
+        auto frm = StartWindow();
+        titles_.clear();
+        QObject::connect(frm.get(), &QWidget::windowTitleChanged,
+                         [this](const QString& title) { titles_ << title; });
+        return frm;
+    }
+    static void MarkAll(TfrmMain& frm) {
+        for (int i = 0; i < static_cast<int>(frm.PackagesPage()->Rows().size()); ++i)
+            frm.PackagesPage()->SetRowMarked(i, true);
+    }
+    static std::vector<bool> Marks(TfrmMain& frm) {
+        std::vector<bool> marks;
+        for (const PackageRow& row : frm.PackagesPage()->Rows())
+            marks.push_back(row.Marked);
+        return marks;
+    }
+    static std::vector<int> States(TfrmMain& frm) {
+        std::vector<int> states;
+        for (const PackageRow& row : frm.PackagesPage()->Rows())
+            states.push_back(row.State);
+        return states;
+    }
+    static void Download(TfrmMain& frm) { frm.PackagesPage()->PkgDownload.btn->click(); }
+    // Calls Act once, the first time a progress event of Package's file
+    // arrives.
+    static void OnProgressOf(TfrmMain& frm, const std::string& package, std::function<void()> act) {
+        auto done = std::make_shared<bool>(false);
+        QObject::connect(frm.HTTPGetFile, &THTTPGet::OnProgress, &frm,
+                         [&frm, package, act, done](THTTPGet*, qint64, qint64 readed) {
+                             if (*done || readed <= 0 ||
+                                 frm.PackagesPage()->CurrentPackage().Package != package)
+                                 return;
+                             *done = true;
+                             act();
+                         });
+    }
+
+    TestHttpServer server_;
+    QStringList titles_;
+};
+
+TEST_F(DownloadWindowTest, AWholeAddressIsFetchedThroughItsRedirectStoredAndBadged) {
+    const std::string body = Body(40000, 'r');
+    server_.Serve("/cdn/asset-77", body);
+    server_.Redirect("/releases/download/v1/rel_1.0.deb", 302, server_.Url("/cdn/asset-77"));
+    const std::string stanza =
+        Stanza("a.rel", server_.Url("/releases/download/v1/rel_1.0.deb?raw=1"),
+               std::to_string(body.size()), Sha256(body));
+    WriteIndex(stanza);
+    // The same package from a second source: its saved row changes too.
+    WriteIndex(stanza, QStringLiteral("mirror.example.org_._Packages"));
+    auto frm = Start();
+    ASSERT_EQ(States(*frm), (std::vector<int>{2, 2}));
+    frm->PackagesPage()->SetRowMarked(0, true);
+
+    Download(*frm);
+
+    EXPECT_EQ(Archives(), QStringList{QStringLiteral("rel_1.0.deb")});
+    EXPECT_EQ(ReadFile("archives/rel_1.0.deb"), QByteArray::fromStdString(body));
+    EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, false}));
+    EXPECT_EQ(States(*frm), (std::vector<int>{1, 2}));
+    const QByteArray saved = ReadFile("proc/cache.txt");
+    EXPECT_EQ(saved.count("\r\n$1\r\n1.0\r\na.rel\r\n"), 2) << saved.toStdString();
+    EXPECT_EQ(titles_, (QStringList{QStringLiteral("Orvia - загрузка выбранных пакетов"),
+                                    QStringLiteral("Orvia")}));
+    EXPECT_TRUE(frm->PackagesPage()->prPkg->isHidden());
+    EXPECT_FALSE(frm->PackagesPage()->PkgDownload.btn->isHidden());
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+
+    // The next load badges both rows: the name is the same rule's.
+    frm->PackagesPage()->LoadPackages();
+    EXPECT_EQ(States(*frm), (std::vector<int>{3, 3}));
+}
+
+TEST_F(DownloadWindowTest, AnUnreachableServerKeepsItsMarkAndTheOthersReachThePhone) {
+    const std::string a = Body(20000, 'a'), b = Body(25000, 'b'), c = Body(30000, 'c');
+    const std::string bReachable = Served("b.second", "b.deb", b);
+    const std::string unreachable =
+        Stanza("b.second", "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/debs/b.deb",
+               std::to_string(b.size()), Sha256(b));
+    const std::string first = Served("a.first", "a.deb", a);
+    const std::string third = Served("c.third", "c.deb", c);
+    WriteIndex(first + unreachable + third);
+    auto frm = Start();
+    MarkAll(*frm);
+    frm->SettingsPage()->chkPutDebs->setChecked(true);
+    frm->SettingsPage()->chkPutAutoInstall->setChecked(true);
+
+    Download(*frm);
+
+    EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(States(*frm), (std::vector<int>{1, 2, 1}));
+    EXPECT_EQ(Archives(), (QStringList{QStringLiteral("a.deb"), QStringLiteral("c.deb")}));
+    for (const QString& folder : {kCache, kAuto}) {
+        EXPECT_EQ(PhoneFiles(folder),
+                  (QStringList{QStringLiteral("a.deb"), QStringLiteral("c.deb")}));
+        EXPECT_EQ(TestFiles::ReadBytes(PhoneRoot() + folder + "c.deb"),
+                  QByteArray::fromStdString(c));
+    }
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+
+    // The server is back: a second press fetches only the row still marked.
+    WriteIndex(first + bReachable + third);
+    server_.ClearRequests();
+    Download(*frm);
+    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /debs/b.deb HTTP/1.0"}));
+    EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(ReadFile("archives/b.deb"), QByteArray::fromStdString(b));
+    EXPECT_EQ(PhoneFiles(kAuto).size(), 3);
+}
+
+TEST_F(DownloadWindowTest, AFileUnlikeItsIndexIsNeitherStoredNorCopied) {
+    const std::string a = Body(20000, 'a'), b = Body(20000, 'b');
+    server_.Serve("/debs/a.deb", a);
+    server_.Serve("/debs/b.deb", b);
+    WriteIndex(Stanza("a.small", "debs/a.deb", std::to_string(a.size() - 1), "") +
+               Stanza("b.hash", "debs/b.deb", std::to_string(b.size()), Sha256(b + "x")));
+    auto frm = Start();
+    MarkAll(*frm);
+    frm->SettingsPage()->chkPutDebs->setChecked(true);
+    frm->SettingsPage()->chkPutAutoInstall->setChecked(true);
+
+    Download(*frm);
+
+    EXPECT_EQ(server_.RequestLines().size(), 2u);
+    EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, false}));
+    EXPECT_EQ(States(*frm), (std::vector<int>{2, 2}));
+    EXPECT_TRUE(Archives().isEmpty());
+    EXPECT_TRUE(PhoneFiles(kCache).isEmpty());
+    EXPECT_TRUE(PhoneFiles(kAuto).isEmpty());
+    EXPECT_EQ(ReadFile("proc/cache.txt").count("\r\n$2\r\n"), 2);
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+}
+
+TEST_F(DownloadWindowTest, WithoutAPhoneTheLocalCopiesAreMadeAndTheRunGoesOn) {
+    Phone({QStringLiteral("init fail")});
+    const std::string a = Body(5000, 'a'), b = Body(6000, 'b');
+    WriteIndex(Served("a.first", "a.deb", a) + Served("b.second", "b.deb", b));
+    auto frm = Start();
+    MarkAll(*frm);
+    frm->SettingsPage()->chkPutDebs->setChecked(true);
+
+    Download(*frm);
+
+    EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, false}));
+    EXPECT_EQ(Archives(), (QStringList{QStringLiteral("a.deb"), QStringLiteral("b.deb")}));
+    EXPECT_TRUE(PhoneFiles(kCache).isEmpty());
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+}
+
+TEST_F(DownloadWindowTest, StopDuringTheSecondOfThreeKeepsItAndTheThirdMarked) {
+    const std::string a = Body(5000, 'a'), b = Body(300000, 'b'), c = Body(5000, 'c');
+    const std::string index = Served("a.first", "a.deb", a) + Served("b.second", "b.deb", b) +
+                              Served("c.third", "c.deb", c);
+    server_.ServePaced("/debs/b.deb", b, 4096, 20);
+    WriteIndex(index);
+    auto frm = Start();
+    MarkAll(*frm);
+    bool busy = false;
+    OnProgressOf(*frm, "b.second", [&] {
+        busy = !frm->PackagesPage()->prPkg->isHidden() &&
+               frm->PackagesPage()->PkgDownload.btn->isHidden() &&
+               !frm->PackagesPage()->grpPackages->isEnabled() &&
+               frm->windowTitle() == QStringLiteral("Orvia - загрузка выбранных пакетов");
+        frm->PackagesPage()->PkgStop.btn->click();
+    });
+
+    Download(*frm);
+
+    EXPECT_TRUE(busy);
+    EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(States(*frm), (std::vector<int>{1, 2, 2}));
+    EXPECT_EQ(Archives(), QStringList{QStringLiteral("a.deb")});
+    EXPECT_EQ(server_.RequestLines(),
+              (std::vector<std::string>{"GET /debs/a.deb HTTP/1.0", "GET /debs/b.deb HTTP/1.0"}));
+    EXPECT_EQ(titles_.back(), QStringLiteral("Orvia"));
+    EXPECT_TRUE(frm->PackagesPage()->PkgStop.btn->isHidden());
+    EXPECT_FALSE(frm->HTTPGetFile->Running());
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+}
+
+TEST_F(DownloadWindowTest, ClosingTheWindowStopsTheTransferEndsTheRunThenShutsDown) {
+    const std::string a = Body(5000, 'a'), b = Body(300000, 'b'), c = Body(5000, 'c');
+    const std::string index = Served("a.first", "a.deb", a) + Served("b.second", "b.deb", b) +
+                              Served("c.third", "c.deb", c);
+    server_.ServePaced("/debs/b.deb", b, 4096, 20);
+    WriteIndex(index);
+    auto frm = Start();
+    MarkAll(*frm);
+    OnProgressOf(*frm, "b.second", [&] { frm->close(); });
+
+    Download(*frm);
+    EXPECT_TRUE(frm->isVisible()); // the run ended first
+    Settle();
+
+    EXPECT_FALSE(frm->isVisible());
+    EXPECT_TRUE(Exists(QStringLiteral("orvia.ini"))); // the shutdown ran
+    EXPECT_EQ(titles_.back(), QStringLiteral("Orvia - завершение работы"));
+    EXPECT_EQ(Archives(), QStringList{QStringLiteral("a.deb")});
+    EXPECT_EQ(server_.RequestLines().size(), 2u);
+    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+}
