@@ -198,7 +198,7 @@ bool TAtomicFile::Commit() {
                             ? static_cast<mode_t>(st.st_mode & 07777)
                             : mode_t(0644);
     bool ok = true;
-    if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) {
+    if (::fchmod(fd_, mode) != 0 || (flush_ && ::fsync(fd_) != 0)) {
         error_ = ErrnoText(errno);
         ok = false;
     }
@@ -218,6 +218,8 @@ bool TAtomicFile::Commit() {
         return false;
     }
     temp_.clear();
+    if (!flush_)
+        return true;
     // The rename itself reaches the disk with the folder; failing to flush the
     // folder leaves the new file in place, so it is not an error.
     const qsizetype slash = target.lastIndexOf('/');

@@ -52,6 +52,10 @@ public:
     bool Write(const void* data, std::size_t size);
     bool Commit();
     void Abort();
+    // For a scratch file that is copied again before it is kept (a
+    // decompressed index on its way into the store): Commit still replaces
+    // the target in one step, but does not wait for the disk.
+    void SkipFlush() { flush_ = false; }
 
     std::uint64_t Written() const { return written_; }
     const QString& ErrorString() const { return error_; }
@@ -62,6 +66,7 @@ private:
     int fd_ = -1;
     std::uint64_t written_ = 0;
     bool failed_ = false;
+    bool flush_ = true;
     QString error_;
 };
 

@@ -21,14 +21,29 @@
 #include <cstdio>
 #include <functional>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int Runs = 5;
 
-double Seconds(const std::function<bool()>& work, bool& ok) {
+double CpuSeconds(int who) {
+    rusage use{};
+    ::getrusage(who, &use);
+    auto s = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return s(use.ru_utime) + s(use.ru_stime);
+}
+
+// Wall seconds of work; cpu gets the CPU seconds it took (of this process or
+// of its children).
+double Seconds(const std::function<bool()>& work, bool& ok, int who, double& cpu) {
+    const double cpu0 = CpuSeconds(who);
     const auto start = std::chrono::steady_clock::now();
     ok = work() && ok;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cpu = CpuSeconds(who) - cpu0;
+    return wall;
 }
 
 QStringList Files(const QString& folder) {
@@ -55,8 +70,8 @@ bool RunTool(const QString& tool, const QStringList& files, const QString& outFi
 }
 
 struct Pair {
-    double ours = 1e300;
-    double tool = 1e300;
+    double ours = 1e300, oursCpu = 0; // best wall time and the CPU time of that run
+    double tool = 1e300, toolCpu = 0;
     qint64 outBytes = 0;
 };
 
@@ -66,25 +81,36 @@ Pair Compare(const char* label, const QString& tool, const QStringList& files,
     bool ok = true;
     for (int run = 0; run < Runs; ++run) {
         qint64 bytes = 0;
-        best.ours = std::min(best.ours, Seconds(
-                                            [&] {
-                                                for (const QString& f : files)
-                                                    if (!ours(f, bytes))
-                                                        return false;
-                                                return true;
-                                            },
-                                            ok));
+        double cpu = 0;
+        const double wall = Seconds(
+            [&] {
+                for (const QString& f : files)
+                    if (!ours(f, bytes))
+                        return false;
+                return true;
+            },
+            ok, RUSAGE_SELF, cpu);
+        if (wall < best.ours) {
+            best.ours = wall;
+            best.oursCpu = cpu;
+        }
         best.outBytes = bytes;
         const QString toolOut = QDir(outDir).filePath("cli.out");
-        best.tool = std::min(best.tool, Seconds([&] { return RunTool(tool, files, toolOut); }, ok));
+        const double toolWall =
+            Seconds([&] { return RunTool(tool, files, toolOut); }, ok, RUSAGE_CHILDREN, cpu);
+        if (toolWall < best.tool) {
+            best.tool = toolWall;
+            best.toolCpu = cpu;
+        }
         QFile::remove(toolOut);
     }
     const double mb = double(best.outBytes) / 1e6;
-    std::printf("%-6s %2lld files, %7.1f MB in, %7.1f MB out: ours %.3f s (%.0f MB/s), "
-                "%s -dc %.3f s (%.0f MB/s)%s\n",
+    std::printf("%-6s %2lld files, %5.1f MB in, %5.1f MB out: ours %.3f s (%.0f MB/s, CPU %.3f s), "
+                "%s -dc %.3f s (%.0f MB/s, CPU %.3f s)%s\n",
                 label, static_cast<long long>(files.size()), double(TotalSize(files)) / 1e6, mb,
-                best.ours, mb / best.ours, qPrintable(tool), best.tool, mb / best.tool,
-                ok ? "" : "  [FAILURES]");
+                best.ours, mb / best.ours, best.oursCpu, qPrintable(tool), best.tool,
+                mb / best.tool, best.toolCpu, ok ? "" : "  [FAILURES]");
+    std::fflush(stdout);
     return best;
 }
 

@@ -26,7 +26,10 @@ class QIODevice;
 // Files written. Every function that writes a file by path writes it through
 // SafeFiles::TAtomicFile: the file at the output path is replaced in one step
 // when decompression succeeded and is left exactly as it was (or absent)
-// otherwise; no partial output is ever left behind.
+// otherwise; no partial output is ever left behind. Outputs are scratch files
+// (the refresh copies them into the store, flushed there), so they are not
+// flushed to disk here (TAtomicFile::SkipFlush): a caller that keeps one as
+// it is must copy it through SafeFiles.
 //  - GUnZipFile / TGUnZipThread: DestFolder + the output name (see
 //    GUnZipFile), only when the outcome is Ok or SetTimeFailed.
 //  - DoUncompress / UncompressFile / UncompressFileOffThread: OutFile, only

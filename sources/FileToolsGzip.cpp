@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 namespace FileTools {
 
@@ -204,7 +203,7 @@ TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::
     } inflateGuard{&zs};
 
     uLong crc = crc32(0, nullptr, 0);
-    constexpr std::size_t MaxChunk = std::numeric_limits<uInt>::max() / 2;
+    constexpr std::size_t CrcStep = std::size_t(1) << 16;
     char* block = nullptr; // filled whole before it goes to the writer
     std::size_t blockSize = 0, blockUsed = 0;
     for (;;) {
@@ -227,8 +226,10 @@ TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::
             if (!block)
                 return end(O::WriteFailed);
         }
+        // Inflate in small steps and take the CRC of each at once, while the
+        // bytes are still in the cache; the writer gets whole blocks.
         zs.next_out = reinterpret_cast<Bytef*>(block + blockUsed);
-        zs.avail_out = uInt(std::min(blockSize - blockUsed, MaxChunk));
+        zs.avail_out = uInt(std::min(blockSize - blockUsed, CrcStep));
         const uInt outBefore = zs.avail_out;
         const uInt inBefore = zs.avail_in;
         const int rc = inflate(&zs, Z_NO_FLUSH);

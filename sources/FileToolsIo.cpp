@@ -3,15 +3,68 @@
 #include <QFile>
 #include <QIODevice>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace FileTools {
 
-// Blocks in flight between the decoder and the writer: one being filled,
-// one being written, one spare so that neither side waits on a short hiccup.
-constexpr int SinkBlocks = 3;
+// Bytes in flight between the decoder and the writer: enough that neither
+// waits for the other when a busy machine is slow to wake it, in at least
+// three blocks (one filled, one written, one spare).
+constexpr std::size_t SinkBytes = std::size_t(4) << 20;
+
+namespace {
+
+// Freed libbz2 tables, for the next decoder that asks for the same size.
+constexpr std::size_t KeptTableBytes = std::size_t(8) << 20;
+constexpr std::size_t TableHeader = 16; // the size, in front of each block
+std::mutex tablesMutex;
+std::vector<std::pair<std::size_t, char*>> keptTables; // (size, block)
+std::size_t keptBytes = 0;
+
+} // namespace
+
+void* Bzip2Alloc(void*, int items, int size) {
+    if (items <= 0 || size <= 0)
+        return nullptr;
+    const std::size_t bytes = std::size_t(items) * std::size_t(size);
+    {
+        std::lock_guard lock(tablesMutex);
+        for (auto it = keptTables.begin(); it != keptTables.end(); ++it)
+            if (it->first == bytes) {
+                char* block = it->second;
+                keptBytes -= bytes;
+                keptTables.erase(it);
+                return block + TableHeader;
+            }
+    }
+    char* block = static_cast<char*>(std::malloc(bytes + TableHeader));
+    if (!block)
+        return nullptr;
+    std::memcpy(block, &bytes, sizeof bytes);
+    return block + TableHeader;
+}
+
+void Bzip2Free(void*, void* memory) {
+    if (!memory)
+        return;
+    char* block = static_cast<char*>(memory) - TableHeader;
+    std::size_t bytes;
+    std::memcpy(&bytes, block, sizeof bytes);
+    {
+        std::lock_guard lock(tablesMutex);
+        if (bytes >= (std::size_t(64) << 10) && keptBytes + bytes <= KeptTableBytes) {
+            keptTables.emplace_back(bytes, block);
+            keptBytes += bytes;
+            return;
+        }
+    }
+    std::free(block);
+}
 
 TFileSource::~TFileSource() {
     if (fd_ >= 0)
@@ -86,9 +139,12 @@ TAtomicFileSink::~TAtomicFileSink() {
 }
 
 bool TAtomicFileSink::Open() {
+    // A decompressed file is a scratch file that is copied again when kept.
+    file_.SkipFlush();
     if (!file_.Open())
         return false;
-    for (int i = 0; i < SinkBlocks; ++i) {
+    const std::size_t count = std::max<std::size_t>(3, SinkBytes / blockSize_);
+    for (std::size_t i = 0; i < count; ++i) {
         blocks_.emplace_back(new char[blockSize_]);
         free_.push_back(blocks_.back().get());
     }

@@ -22,6 +22,13 @@ class QIODevice;
 
 namespace FileTools {
 
+// Allocation functions for libbz2's bz_stream (opaque unused). The tables of
+// a decoder (3.6 MB for 900 kB blocks) are kept, a few of them, for the next
+// stream, so that decoding file after file does not fault in fresh zeroed
+// memory each time.
+void* Bzip2Alloc(void* opaque, int items, int size);
+void Bzip2Free(void* opaque, void* memory);
+
 class TByteSource {
 public:
     virtual ~TByteSource() = default;

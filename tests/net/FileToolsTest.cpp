@@ -96,17 +96,21 @@ QByteArray Gzip(const QByteArray& data, const GzipParts& p = {}) {
     return out;
 }
 
+QByteArray Bzip2(const QByteArray& data, int level) {
+    QByteArray out(data.size() + data.size() / 2 + 1024, '\0');
+    unsigned size = unsigned(out.size());
+    EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(data.data()),
+                                       unsigned(data.size()), level, 0, 0),
+              BZ_OK);
+    out.resize(int(size));
+    return out;
+}
+
 QByteArray Compress(TCompression kind, const QByteArray& data) {
     QByteArray out(data.size() + data.size() / 2 + 1024, '\0');
     switch (kind) {
-    case TCompression::Bzip2: {
-        unsigned size = unsigned(out.size());
-        EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(data.data()),
-                                           unsigned(data.size()), 9, 0, 0),
-                  BZ_OK);
-        out.resize(int(size));
-        break;
-    }
+    case TCompression::Bzip2:
+        return Bzip2(data, 9);
     case TCompression::Xz: {
         size_t pos = 0;
         EXPECT_EQ(lzma_easy_buffer_encode(
