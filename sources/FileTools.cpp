@@ -244,6 +244,7 @@ TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out
     bool inputEnded = false;
     bool anyInput = false;
     bool inStream = true; // inside a stream that has not ended yet
+    int stalls = 0;       // calls in a row that neither took nor gave a byte
 
     for (;;) {
         if (inLeft == 0 && !inputEnded) {
@@ -289,6 +290,7 @@ TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out
         }
         char* outPos = block + blockUsed;
         std::size_t outLeft = blockSize - blockUsed;
+        const std::size_t inBefore = inLeft;
         switch (kind) {
         case TCompression::Bzip2:
             step = bzip2.Decode(inPos, inLeft, outPos, outLeft);
@@ -309,6 +311,12 @@ TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out
         }
         if (step.kind == TStep::Failed)
             return fail(step.status, step.code);
+        // A decoder that makes no progress with input and room to spare
+        // would hold this loop for ever; no library does, but the input is
+        // hostile, so a stall counts as corrupt data.
+        stalls = produced == 0 && inLeft == inBefore && inLeft > 0 ? stalls + 1 : 0;
+        if (stalls > 2)
+            return fail(TDecompressStatus::DataError, 0);
         if (blockUsed == blockSize && !flush())
             return fail(TDecompressStatus::OutputFailed, 0);
         if (step.kind == TStep::StreamEnd) {

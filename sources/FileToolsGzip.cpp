@@ -251,8 +251,9 @@ TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::
             break;
         if (rc != Z_OK && rc != Z_BUF_ERROR)
             return end(O::InflateError);
-        // No progress with all the data given: the deflate stream was cut short.
-        if (produced == 0 && inBefore == zs.avail_in && zs.avail_in == 0 && dataLeft == 0)
+        // No progress: with all the data given, the deflate stream was cut
+        // short (a refill always precedes a call while data is left).
+        if (produced == 0 && inBefore == zs.avail_in)
             return end(O::InflateError);
     }
     result.crc = std::uint32_t(crc);
