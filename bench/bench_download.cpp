@@ -1,0 +1,212 @@
+// Timing of the package download beside the curl command-line tool.
+//
+//     bench_download CORPUS [COUNT]
+//
+// CORPUS is the output of make_corpus.py (proc/, lists/, archives/). Its
+// catalogue is loaded and saved as the window does, COUNT (200) rows spread
+// over the list are marked, and each gets a package file of 20 KB to 500 KB
+// served by the local test server. The download walk then runs as the button
+// runs it: the details of every row read again from its index, the transfer,
+// the size and SHA256 check, the store into the cache, the state written into
+// the saved list. The same files are then fetched by curl, one process per
+// file as a script would. Both in one run against the same server; the last
+// line is "download/curl time ratio: R" (our time / curl's).
+#include "app/LongOperation.h"
+#include "catalogue/PackageDetails.h"
+#include "catalogue/PackageDownload.h"
+#include "catalogue/PackageIndex.h"
+#include "catalogue/PackageList.h"
+#include "sources/HTTPGet.h"
+#include "support/TestHttpServer.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+struct Package {
+    std::string Path; // on the server
+    std::string Body;
+    std::string Sha256;
+};
+
+// The window's list and details, without widgets: the details come from the
+// real scan of the row's index; only the address, size and hash are those of
+// the file the server has for the row (the corpus's own addresses lead
+// nowhere).
+class BenchView : public TDownloadView {
+public:
+    BenchView(PackageRows& rows, QString procDir, const TestHttpServer& server,
+              const std::vector<Package>& files, std::vector<int>& fileOfRow)
+        : rows_(rows), procDir_(std::move(procDir)), server_(server), files_(files),
+          fileOfRow_(fileOfRow) {}
+
+    int RowCount() const override { return static_cast<int>(rows_.size()); }
+    bool IsMarked(int row) const override { return rows_[std::size_t(row)].Marked; }
+    std::string PackageOf(int row) const override { return rows_[std::size_t(row)].Package; }
+    bool ShowRow(int row, TShownPackage& shown) override {
+        TDebianInfo info;
+        info.Package = rows_[std::size_t(row)].Package;
+        info.IndexFile = rows_[std::size_t(row)].IndexFile;
+        const auto start = std::chrono::steady_clock::now();
+        FindPackage(info, procDir_);
+        DetailsTime += Seconds(std::chrono::steady_clock::now() - start);
+        const Package& file = files_[std::size_t(fileOfRow_[std::size_t(row)])];
+        shown.Address = server_.Url(file.Path);
+        shown.SizeText = std::to_string(file.Body.size());
+        shown.Sha256 = file.Sha256;
+        // Corpus names may repeat across sources; each file gets its own.
+        shown.LocalName = "bench" + std::to_string(fileOfRow_[std::size_t(row)]) + "_" +
+                          (info.LocalName.empty() ? "x.deb" : info.LocalName);
+        return true;
+    }
+    void SetMarked(int row, bool marked) override { rows_[std::size_t(row)].Marked = marked; }
+    void SetState(int row, int state) override { rows_[std::size_t(row)].State = state; }
+    void EnterBusy() override {}
+    void LeaveBusy() override {}
+    void SetProgress(int) override {}
+    bool PutDebs() const override { return false; }
+    bool PutAutoInstall() const override { return false; }
+    bool PhonePut(const std::string&) override { return false; }
+
+    double DetailsTime = 0; // the scans of the rows' indexes
+
+private:
+    PackageRows& rows_;
+    QString procDir_;
+    const TestHttpServer& server_;
+    const std::vector<Package>& files_;
+    std::vector<int>& fileOfRow_;
+};
+
+bool RunCurl(const std::string& url, const std::string& out) {
+    std::vector<std::string> args = {"curl", "-s", "-f", "--noproxy", "*", "-o", out, url};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool CopyFolder(const QString& from, const QString& to) {
+    if (!QDir().mkpath(to))
+        return false;
+    for (const QString& name : QDir(from).entryList(QDir::Files))
+        if (!QFile::copy(from + "/" + name, to + "/" + name))
+            return false;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_download CORPUS [COUNT]\n");
+        return 2;
+    }
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+        ::unsetenv(name);
+    const QString corpus = QString::fromLocal8Bit(argv[1]);
+    const int count = argc > 2 ? std::atoi(argv[2]) : 200;
+
+    QTemporaryDir tmp;
+    const QString work = tmp.path() + "/";
+    const QString proc = work + "proc/", lists = work + "lists/", archives = work + "archives/";
+    for (const char* sub : {"proc", "lists", "archives"})
+        if (!CopyFolder(corpus + "/" + sub, work + sub)) {
+            std::fprintf(stderr, "cannot copy %s from %s\n", sub, qPrintable(corpus));
+            return 1;
+        }
+    QDir().mkpath(work + "curl");
+
+    auto t0 = std::chrono::steady_clock::now();
+    PackageRows rows = LoadPackages(proc, lists, archives);
+    const QString cacheFile = proc + QLatin1String(PackageList::FileName);
+    PackageList::SavePackageList(cacheFile, rows);
+    std::printf("catalogue: %zu rows loaded and saved in %.3f s\n", rows.size(),
+                Seconds(std::chrono::steady_clock::now() - t0));
+    if (rows.size() < std::size_t(count) || count <= 0)
+        return 1;
+
+    TestHttpServer server;
+    std::mt19937 random(20261);
+    std::uniform_int_distribution<std::size_t> size(20 * 1024, 500 * 1024);
+    std::vector<Package> files(static_cast<std::size_t>(count));
+    std::vector<int> fileOfRow(rows.size(), -1);
+    std::uint64_t totalBytes = 0;
+    const std::size_t step = rows.size() / std::size_t(count);
+    for (int i = 0; i < count; ++i) {
+        Package& p = files[std::size_t(i)];
+        p.Path = "/pool/p" + std::to_string(i) + ".deb";
+        p.Body.resize(size(random));
+        for (char& c : p.Body)
+            c = static_cast<char>(random());
+        p.Sha256 =
+            QCryptographicHash::hash(QByteArray::fromStdString(p.Body), QCryptographicHash::Sha256)
+                .toHex()
+                .toStdString();
+        totalBytes += p.Body.size();
+        server.Serve(p.Path, p.Body);
+        const std::size_t row = std::size_t(i) * step;
+        rows[row].Marked = true;
+        fileOfRow[row] = i;
+    }
+    std::printf("files: %d, %.1f MB\n", count, double(totalBytes) / 1e6);
+
+    // Ours: the walk as the download button runs it.
+    BenchView view(rows, proc, server, files, fileOfRow);
+    THTTPGet http;
+    THttpFileTransfer transfer(http);
+    TStopFlag stop;
+    TPackageDownload download(view, transfer, stop, {work, archives, cacheFile});
+    t0 = std::chrono::steady_clock::now();
+    download.Run();
+    const double ours = Seconds(std::chrono::steady_clock::now() - t0);
+    int stored = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::size_t row = std::size_t(i) * step;
+        stored += !rows[row].Marked && rows[row].State == StateDownloaded;
+    }
+
+    // curl, one process per file.
+    t0 = std::chrono::steady_clock::now();
+    int fetched = 0;
+    for (int i = 0; i < count; ++i)
+        fetched += RunCurl(server.Url(files[std::size_t(i)].Path),
+                           (work + "curl/p" + QString::number(i) + ".deb").toStdString());
+    const double curl = Seconds(std::chrono::steady_clock::now() - t0);
+
+    std::printf("download: %d of %d stored in %.3f s (%.1f ms per package)\n", stored, count, ours,
+                ours * 1000 / count);
+    std::printf("  of which details lookups: %.3f s\n", view.DetailsTime);
+    std::printf("curl: %d of %d fetched in %.3f s (%.1f ms per file)\n", fetched, count, curl,
+                curl * 1000 / count);
+    if (stored != count || fetched != count)
+        std::printf("warning: not every file arrived\n");
+    std::printf("download/curl time ratio: %.2f\n", ours / curl);
+    return 0;
+}
