@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 
 namespace {
 
@@ -109,22 +110,95 @@ void DropInvalidUtf8(std::string& text) {
         text.clear();
 }
 
+// True when every CR of text ends a line with the LF after it and no byte 0x1A
+// cuts the text short: lines then begin exactly after each LF.
+bool HasPlainLineEnds(std::string_view text) {
+    if (text.find('\x1a') != std::string_view::npos)
+        return false;
+    for (std::size_t cr = text.find('\r'); cr != std::string_view::npos;
+         cr = text.find('\r', cr + 1))
+        if (cr + 1 >= text.size() || text[cr + 1] != '\n')
+            return false;
+    return true;
+}
+
+// Where the scan for package may begin: the start of the stanza holding the
+// first line "package: <package>" (name in any letter case), found by
+// searching for the identifier rather than reading every line before it. The
+// scan from there gives what the scan from the top gives, since no empty line
+// lies between. 0 (the top) whenever that cannot be told so simply: no such
+// line, line ends that are not plain, an identifier with a line break.
+std::size_t StanzaStart(std::string_view text, std::string_view package) {
+    constexpr std::string_view Key = "package: ";
+    if (package.empty() || package.find_first_of("\r\n") != std::string_view::npos ||
+        !HasPlainLineEnds(text))
+        return 0;
+    std::size_t line = std::string_view::npos;
+    // memmem rather than find: identifiers share their first letters with half
+    // of the text, and a search that stops at each of them crawls.
+    const auto search = [&](std::size_t from) {
+        const void* at =
+            ::memmem(text.data() + from, text.size() - from, package.data(), package.size());
+        return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text.data())
+                  : std::string_view::npos;
+    };
+    for (std::size_t hit = search(0); hit != std::string_view::npos; hit = search(hit + 1)) {
+        if (hit < Key.size() || !StartsWithNoCase(text.substr(hit - Key.size()), Key))
+            continue;
+        const std::size_t start = hit - Key.size();
+        if (start > 0 && text[start - 1] != '\n')
+            continue;
+        const std::size_t end = hit + package.size();
+        if (end < text.size() && text[end] != '\n' && text[end] != '\r')
+            continue;
+        line = start;
+        break;
+    }
+    if (line == std::string_view::npos)
+        return 0;
+    // Back to the line after the last empty line ("\n" or "\r\n") above it.
+    while (line > 0) {
+        const std::size_t previousEnd = line - 1; // the LF ending the line above
+        const std::size_t previousStart = text.rfind('\n', previousEnd - (previousEnd > 0));
+        const std::size_t begin =
+            previousEnd == 0 ? 0
+                             : (previousStart == std::string_view::npos ? 0 : previousStart + 1);
+        const std::size_t length = previousEnd - begin;
+        if (length == 0 || (length == 1 && text[begin] == '\r'))
+            return line;
+        line = begin;
+    }
+    return 0;
+}
+
 } // namespace
 
 bool FindPackage(TDebianInfo& info, const QString& folder) {
     ClearScanned(info);
     bool found = false;
 
-    std::string content;
+    // Lookups follow each other quickly (a download selects row after row):
+    // the read buffer is kept, so its memory is not cleared and faulted in
+    // again for every index; a very large one is let go.
+    thread_local std::string content;
     // The index file name comes from the saved package list, which anyone can
     // edit: only a plain name inside the folder may be opened.
     if (SafeFiles::IsPlainFileName(info.IndexFile)) {
         const QString name = QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
         const QString path = folder.isEmpty() ? name : SafeFiles::InFolder(folder, name);
         SafeFiles::ReadAll(path, SafeFiles::MaxTextSize, content);
+    } else {
+        content.clear();
     }
+    struct ReleaseLarge {
+        ~ReleaseLarge() {
+            if (content.capacity() > (std::size_t(64) << 20))
+                std::string().swap(content);
+        }
+    } releaseLarge;
 
-    TextFile::IndexLines lines(content);
+    TextFile::IndexLines lines(
+        std::string_view(content).substr(StanzaStart(content, info.Package)));
     std::string_view line;
     while (lines.Next(line)) {
         if (line.empty()) {
