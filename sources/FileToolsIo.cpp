@@ -22,9 +22,17 @@ namespace {
 // Freed libbz2 tables, for the next decoder that asks for the same size.
 constexpr std::size_t KeptTableBytes = std::size_t(8) << 20;
 constexpr std::size_t TableHeader = 16; // the size, in front of each block
-std::mutex tablesMutex;
-std::vector<std::pair<std::size_t, char*>> keptTables; // (size, block)
-std::size_t keptBytes = 0;
+
+struct TKeptTables {
+    std::mutex mutex;
+    std::vector<std::pair<std::size_t, char*>> blocks; // (size, block)
+    std::size_t bytes = 0;
+    ~TKeptTables() {
+        for (const auto& kept : blocks)
+            std::free(kept.second);
+    }
+};
+TKeptTables keptTables;
 
 } // namespace
 
@@ -33,12 +41,13 @@ void* Bzip2Alloc(void*, int items, int size) {
         return nullptr;
     const std::size_t bytes = std::size_t(items) * std::size_t(size);
     {
-        std::lock_guard lock(tablesMutex);
-        for (auto it = keptTables.begin(); it != keptTables.end(); ++it)
+        std::lock_guard lock(keptTables.mutex);
+        auto& blocks = keptTables.blocks;
+        for (auto it = blocks.begin(); it != blocks.end(); ++it)
             if (it->first == bytes) {
                 char* block = it->second;
-                keptBytes -= bytes;
-                keptTables.erase(it);
+                keptTables.bytes -= bytes;
+                blocks.erase(it);
                 return block + TableHeader;
             }
     }
@@ -56,10 +65,10 @@ void Bzip2Free(void*, void* memory) {
     std::size_t bytes;
     std::memcpy(&bytes, block, sizeof bytes);
     {
-        std::lock_guard lock(tablesMutex);
-        if (bytes >= (std::size_t(64) << 10) && keptBytes + bytes <= KeptTableBytes) {
-            keptTables.emplace_back(bytes, block);
-            keptBytes += bytes;
+        std::lock_guard lock(keptTables.mutex);
+        if (bytes >= (std::size_t(64) << 10) && keptTables.bytes + bytes <= KeptTableBytes) {
+            keptTables.blocks.emplace_back(bytes, block);
+            keptTables.bytes += bytes;
             return;
         }
     }
