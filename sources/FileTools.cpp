@@ -353,6 +353,10 @@ TDecompressResult UncompressStream(TCompression kind, QIODevice& in, QIODevice& 
 
 TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const QString& outFile,
                                  std::uint64_t maxOutput) {
+    if (kind == TCompression::Bzip2)
+        if (std::optional<TDecompressResult> done =
+                UncompressBzip2InParallel(inFile, outFile, maxOutput, Bzip2Workers()))
+            return *done;
     TDecompressResult result;
     TFileSource source;
     if (!source.Open(inFile)) {

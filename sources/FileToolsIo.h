@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -21,6 +22,22 @@
 class QIODevice;
 
 namespace FileTools {
+
+struct TDecompressResult;
+
+// A bzip2 file decoded block by block on Workers threads; nothing when the
+// file should rather go to the serial decoder (its layout is unusual, a block
+// fails, it is too large to hold in memory, it has only one block, or fewer
+// than two workers are asked for).
+std::optional<TDecompressResult> UncompressBzip2InParallel(const QString& inFile,
+                                                           const QString& outFile,
+                                                           std::uint64_t maxOutput,
+                                                           unsigned workers);
+
+// How many bzip2 workers pay off now: the cores that other runnable work
+// leaves idle (1 on a busy or single-core machine, where parallel decoding
+// only adds contention).
+unsigned Bzip2Workers();
 
 // Allocation functions for libbz2's bz_stream (opaque unused). The tables of
 // a decoder (3.6 MB for 900 kB blocks) are kept, a few of them, for the next

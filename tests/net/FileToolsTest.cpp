@@ -3,6 +3,7 @@
 // failure must leave the previous output file as it was.
 
 #include "sources/FileTools.h"
+#include "sources/FileToolsIo.h"
 #include "support/Files.h"
 
 #include <QBuffer>
@@ -543,6 +544,56 @@ TEST_F(FileToolsTest, Bzip2DataErrorCarriesTheLibraryCode) {
     EXPECT_EQ(r.code, BZ_DATA_ERROR);
     EXPECT_EQ(r.Text(), "error -4");
     EXPECT_EQ(ReadBytes(Path("download.txt")), Missing);
+}
+
+// Blocks of 100 kB: the sample text makes some ten blocks per stream.
+TEST_F(FileToolsTest, Bzip2BlocksDecodedInParallelGiveTheSerialResult) {
+    const QByteArray a = SampleText(20000), b = SampleText(3000);
+    WriteBytes(Path("in"), Bzip2(a, 1) + Bzip2(b, 2) + "trailing bytes");
+    const std::optional<TDecompressResult> r =
+        UncompressBzip2InParallel(Path("in"), Path("out"), SafeFiles::MaxIndexSize, 3);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_TRUE(r->Ok());
+    EXPECT_EQ(r->written, quint64(a.size() + b.size()));
+    EXPECT_EQ(ReadBytes(Path("out")), a + b);
+
+    EXPECT_EQ(UncompressBzip2InParallel(Path("in"), Path("limited"), quint64(a.size()), 2)->status,
+              TDecompressStatus::TooLarge);
+    EXPECT_EQ(ReadBytes(Path("limited")), Missing);
+}
+
+TEST_F(FileToolsTest, Bzip2ParallelDecodingLeavesAnyDoubtToTheSerialDecoder) {
+    const QByteArray text = SampleText(20000);
+    const QByteArray good = Bzip2(text, 1);
+    QByteArray corrupt = good;
+    for (int i = good.size() / 2; i < good.size() / 2 + 8; ++i)
+        corrupt[i] = char(corrupt[i] ^ 0x10);
+    struct Case {
+        const char* what;
+        QByteArray input;
+        unsigned workers;
+    };
+    const Case cases[] = {
+        {"corrupt block", corrupt, 2},
+        {"cut short", good.left(good.size() - 10), 2},
+        {"one block only", Bzip2("Package: a\n", 9), 2},
+        {"not bzip2", text, 2},
+        {"one worker", good, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(Path("in"), c.input);
+        WriteBytes(Path("out"), "previous");
+        EXPECT_FALSE(
+            UncompressBzip2InParallel(Path("in"), Path("out"), SafeFiles::MaxIndexSize, c.workers)
+                .has_value());
+        EXPECT_EQ(ReadBytes(Path("out")), "previous");
+        EXPECT_EQ(Entries(), (QStringList{"in", "out"}));
+    }
+    // Through the public call, whichever decoder runs, the corrupt file fails.
+    WriteBytes(Path("in"), corrupt);
+    EXPECT_EQ(DoUncompress(Path("in"), Path("out")).status, TDecompressStatus::DataError);
+    EXPECT_EQ(ReadBytes(Path("out")), "previous");
 }
 
 TEST_F(FileToolsTest, OffThreadDecompressionKeepsHandlingEvents) {
