@@ -108,9 +108,9 @@ bool FindBlocks(const TBits& bits, const std::vector<unsigned char>& bytes,
                 std::vector<TBlock>& blocks) {
     std::size_t at = 0; // byte where a stream starts
     bool first = true;
-    while (at + 4 <= bytes.size() && bytes[at] == 'B' && bytes[at + 1] == 'Z' &&
+    while (at + 3 <= bytes.size() && bytes[at] == 'B' && bytes[at + 1] == 'Z' &&
            bytes[at + 2] == 'h') {
-        if (bytes[at + 3] < '1' || bytes[at + 3] > '9')
+        if (at + 4 > bytes.size() || bytes[at + 3] < '1' || bytes[at + 3] > '9')
             return false;
         first = false;
         std::uint64_t pos = std::uint64_t(at) * 8 + 32;
