@@ -2,9 +2,9 @@
 // tools, same input, same run:
 //   bench_decompress CORPUS
 // CORPUS holds gz/ and bz2/ (make_corpus.py). Outputs go to a temporary folder.
-// Ours decompresses each file into its own file, replaced atomically (flushed
-// to disk, as the refresh stores it); the tool decompresses all files in one
-// call into one file. Prints, last, "gzip/cli time ratio: R" and
+// Ours decompresses each file into its own file, as the refresh does (whole
+// or not at all, through a temporary file); the tool decompresses all files
+// in one call into one file. Prints, last, "gzip/cli time ratio: R" and
 // "bzip2/cli time ratio: R" (R = our time / the tool's time; best of a few runs
 // each, alternating, since the machine is shared).
 
@@ -75,21 +75,33 @@ struct Pair {
     qint64 outBytes = 0;
 };
 
+// Ours: file I of a run decompresses into a folder of its own (as the
+// refresh unpacks each source in a fresh folder, so no output replaces an
+// earlier one); the folders are made before and removed after the timed part,
+// as the tool's output file is.
 Pair Compare(const char* label, const QString& tool, const QStringList& files,
-             const QString& outDir, const std::function<bool(const QString&, qint64&)>& ours) {
+             const QString& outDir,
+             const std::function<bool(const QString&, const QString&, qint64&)>& ours) {
     Pair best;
     bool ok = true;
     for (int run = 0; run < Runs; ++run) {
         qint64 bytes = 0;
         double cpu = 0;
+        QDir runDir(QDir(outDir).filePath("run"));
+        QStringList folders;
+        for (int i = 0; i < files.size(); ++i) {
+            folders << runDir.filePath(QString::number(i));
+            QDir().mkpath(folders.last());
+        }
         const double wall = Seconds(
             [&] {
-                for (const QString& f : files)
-                    if (!ours(f, bytes))
+                for (int i = 0; i < files.size(); ++i)
+                    if (!ours(files[i], folders[i], bytes))
                         return false;
                 return true;
             },
             ok, RUSAGE_SELF, cpu);
+        runDir.removeRecursively();
         if (wall < best.ours) {
             best.ours = wall;
             best.oursCpu = cpu;
@@ -132,16 +144,18 @@ int main(int argc, char** argv) {
     QTemporaryDir tmp(QDir::tempPath() + "/bench_decompress.XXXXXX");
     const QString outDir = tmp.path();
 
-    const Pair g = Compare("gzip", "gzip", gz, outDir, [&](const QString& f, qint64& bytes) {
-        const auto r = FileTools::GUnZipFile(f, outDir);
-        bytes += qint64(r.bytesWritten);
-        return r.outcome == FileTools::TGUnZipOutcome::Ok;
-    });
-    const Pair b = Compare("bzip2", "bzip2", bz2, outDir, [&](const QString& f, qint64& bytes) {
-        const auto r = FileTools::DoUncompress(f, QDir(outDir).filePath("download.txt"));
-        bytes += qint64(r.written);
-        return r.Ok();
-    });
+    const Pair g = Compare("gzip", "gzip", gz, outDir,
+                           [&](const QString& f, const QString& dest, qint64& bytes) {
+                               const auto r = FileTools::GUnZipFile(f, dest);
+                               bytes += qint64(r.bytesWritten);
+                               return r.outcome == FileTools::TGUnZipOutcome::Ok;
+                           });
+    const Pair b = Compare(
+        "bzip2", "bzip2", bz2, outDir, [&](const QString& f, const QString& dest, qint64& bytes) {
+            const auto r = FileTools::DoUncompress(f, QDir(dest).filePath("download.txt"));
+            bytes += qint64(r.written);
+            return r.Ok();
+        });
     std::printf("gzip/cli time ratio: %.2f\n", g.ours / g.tool);
     std::printf("bzip2/cli time ratio: %.2f\n", b.ours / b.tool);
     return 0;

@@ -176,9 +176,8 @@ TDecompressResult UncompressStream(TCompression kind, QIODevice& in, QIODevice& 
                                    std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
 
 // The same from file InFile to file OutFile (replaced atomically, untouched on
-// failure). Input is read and decompressed on one thread while the output is
-// written on another; a bzip2 file of several blocks is decoded on the cores
-// that other work leaves idle.
+// failure). A bzip2 file of several blocks is decoded on the cores that other
+// work leaves idle.
 TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const QString& outFile,
                                  std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
 

@@ -8,14 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace FileTools {
-
-// Bytes in flight between the decoder and the writer: enough that neither
-// waits for the other when a busy machine is slow to wake it, in at least
-// three blocks (one filled, one written, one spare).
-constexpr std::size_t SinkBytes = std::size_t(4) << 20;
 
 namespace {
 
@@ -141,7 +137,7 @@ bool TDeviceSink::Commit(std::size_t used) {
 }
 
 TAtomicFileSink::TAtomicFileSink(QString target, std::size_t blockSize)
-    : file_(std::move(target)), blockSize_(blockSize) {}
+    : file_(std::move(target)), block_(blockSize) {}
 
 TAtomicFileSink::~TAtomicFileSink() {
     Abort();
@@ -150,72 +146,23 @@ TAtomicFileSink::~TAtomicFileSink() {
 bool TAtomicFileSink::Open() {
     // A decompressed file is a scratch file that is copied again when kept.
     file_.SkipFlush();
-    if (!file_.Open())
-        return false;
-    const std::size_t count = std::max<std::size_t>(3, SinkBytes / blockSize_);
-    for (std::size_t i = 0; i < count; ++i) {
-        blocks_.emplace_back(new char[blockSize_]);
-        free_.push_back(blocks_.back().get());
-    }
-    writer_ = std::thread([this] { Run(); });
-    return true;
+    return file_.Open();
 }
 
 char* TAtomicFileSink::Buffer(std::size_t& size) {
-    std::unique_lock lock(mutex_);
-    if (!current_) {
-        changed_.wait(lock, [this] { return !free_.empty() || failed_; });
-        if (failed_)
-            return nullptr;
-        current_ = free_.back();
-        free_.pop_back();
-    }
-    size = blockSize_;
-    return current_;
+    if (failed_)
+        return nullptr;
+    size = block_.size();
+    return block_.data();
 }
 
 bool TAtomicFileSink::Commit(std::size_t used) {
-    std::lock_guard lock(mutex_);
-    if (failed_ || !current_)
-        return false;
-    queue_.emplace_back(current_, used);
-    current_ = nullptr;
-    changed_.notify_all();
-    return true;
-}
-
-void TAtomicFileSink::Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [this] { return !queue_.empty() || closing_; });
-        if (queue_.empty())
-            return;
-        const auto [block, used] = queue_.front();
-        queue_.pop_front();
-        const bool skip = failed_;
-        lock.unlock();
-        const bool ok = skip || file_.Write(block, used);
-        lock.lock();
-        if (!ok)
-            failed_ = true;
-        free_.push_back(block);
-        changed_.notify_all();
-    }
-}
-
-void TAtomicFileSink::StopWriter() {
-    if (!writer_.joinable())
-        return;
-    {
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-        changed_.notify_all();
-    }
-    writer_.join();
+    if (failed_ || !file_.Write(block_.data(), used))
+        failed_ = true;
+    return !failed_;
 }
 
 bool TAtomicFileSink::Finish() {
-    StopWriter();
     if (failed_ || !file_.Commit()) {
         Abort();
         return false;
@@ -224,11 +171,7 @@ bool TAtomicFileSink::Finish() {
 }
 
 void TAtomicFileSink::Abort() {
-    {
-        std::lock_guard lock(mutex_);
-        failed_ = true; // the writer drops what is still queued
-    }
-    StopWriter();
+    failed_ = true;
     file_.Abort();
 }
 
