@@ -34,9 +34,15 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
         {"existing kept over the carried one", ORVIA_TEST_PLUGIN_WITHOUT_DELETE,
          FileBytes(ORVIA_TEST_PLUGIN), 6, false, FileBytes(ORVIA_TEST_PLUGIN_WITHOUT_DELETE)},
     };
+    int round = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        QFile::remove(PluginPath());
+        // A library the loader keeps resident (as the C++ runtime may make it)
+        // would be handed back for the same path: each case binds in a folder
+        // of its own, as each run of the program does.
+        folders_.WorkDir = tmp_.path() + QStringLiteral("/bind%1/").arg(++round);
+        ASSERT_TRUE(QDir().mkpath(folders_.WorkDir));
+        Configure({});
         if (c.installed)
             InstallPlugin(c.installed);
         phone_.Bind(folders_.WorkDir, std::string_view(c.carried.constData(), c.carried.size()));
