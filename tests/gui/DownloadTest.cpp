@@ -60,8 +60,6 @@ int ClosedPort() {
 class DownloadWindowTest : public WindowTest {
 protected:
     void SetUp() override {
-        for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy"})
-            ::unsetenv(name);
         ASSERT_TRUE(QFile::copy(QStringLiteral(ORVIA_TEST_PLUGIN), WorkDir() + "T-Pot.dll"));
         for (const QString& folder : {kCache, kAuto})
             ASSERT_TRUE(QDir().mkpath(PhoneRoot() + folder));

@@ -40,10 +40,6 @@ std::string Index(const std::string& package) {
 
 class RefreshWindowTest : public WindowTest {
 protected:
-    void SetUp() override {
-        for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy"})
-            ::unsetenv(name);
-    }
     // A source of the local server, with a stored index so that the source
     // list shows it at start-up.
     QString AddSource(const std::string& path, const std::string& storedPackage) {
