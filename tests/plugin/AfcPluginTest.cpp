@@ -21,36 +21,39 @@ void AddFolders(TFakePhone& phone, const std::string& path) {
     phone.AddFolder(path);
 }
 
-afc_error_t FailOp(const std::string& op, afc_error_t error, const std::string& wanted,
-                   const std::string&) {
-    return op == wanted ? error : AFC_E_SUCCESS;
+using TSetup = std::function<void(TFakePhone&)>;
+const TSetup kAsIs = [](TFakePhone&) {};
+
+TSetup Fail(const std::string& wanted, afc_error_t error) {
+    return [=](TFakePhone& p) {
+        p.Fault = [=](const std::string& op, const std::string&) {
+            return op == wanted ? error : AFC_E_SUCCESS;
+        };
+    };
+}
+
+std::unique_ptr<tpot::TPlugin> MakePlugin(TFakePhone& phone, const std::string& prefix = "") {
+    return std::make_unique<tpot::TPlugin>(
+        std::make_unique<tpot::TAfcTransport>(std::make_unique<TFakeConnector>(phone)), prefix);
+}
+
+// The names a listing gives, or {"<invalid>"} for the invalid handle.
+std::vector<std::string> List(tpot::TPlugin& plugin, const std::string& path) {
+    WIN32_FIND_DATAA data;
+    HANDLE handle = plugin.FindFirst(path.c_str(), &data);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {"<invalid>"};
+    std::vector<std::string> names;
+    do
+        names.push_back(data.cFileName);
+    while (plugin.FindNext(handle, &data));
+    plugin.FindClose(handle);
+    return names;
 }
 
 class AfcPlugin : public ::testing::Test {
 protected:
-    void SetUp() override {
-        AddFolders(Phone, kLists);
-        Plugin = Make("");
-    }
-
-    std::unique_ptr<tpot::TPlugin> Make(const std::string& prefix) {
-        return std::make_unique<tpot::TPlugin>(
-            std::make_unique<tpot::TAfcTransport>(std::make_unique<TFakeConnector>(Phone)), prefix);
-    }
-
-    // The names a listing gives, or {"<invalid>"} for the invalid handle.
-    std::vector<std::string> List(tpot::TPlugin& plugin, const std::string& path) {
-        WIN32_FIND_DATAA data;
-        HANDLE handle = plugin.FindFirst(path.c_str(), &data);
-        if (handle == INVALID_HANDLE_VALUE)
-            return {"<invalid>"};
-        std::vector<std::string> names;
-        do
-            names.push_back(data.cFileName);
-        while (plugin.FindNext(handle, &data));
-        plugin.FindClose(handle);
-        return names;
-    }
+    void SetUp() override { AddFolders(Phone, kLists); }
 
     std::vector<std::string> CallsStartingWith(const std::string& op) const {
         std::vector<std::string> calls;
@@ -61,13 +64,17 @@ protected:
 
     TFakePhone Phone;
     TTestFolder Work;
-    std::unique_ptr<tpot::TPlugin> Plugin;
+    std::unique_ptr<tpot::TPlugin> Plugin = MakePlugin(Phone);
 };
 
 TEST_F(AfcPlugin, PutWritesWriteOnlyUnderATemporaryNameAndRenamesItOverTheTarget) {
     Phone.AddFile(kTarget, "old index");
     const std::string staged = Work / "a_Packages";
-    const std::string content(150000, 'x'); // more than one transfer chunk
+    // More than one transfer chunk, and the phone takes fewer bytes than offered.
+    Phone.WriteLimit = 1000;
+    std::string content;
+    for (int i = 0; i < 150000; ++i)
+        content += static_cast<char>('a' + i % 26);
     WriteFile(staged, content);
     std::vector<std::string> targetWhileWriting;
     Phone.Fault = [&](const std::string& op, const std::string&) {
@@ -89,26 +96,15 @@ TEST_F(AfcPlugin, PutWritesWriteOnlyUnderATemporaryNameAndRenamesItOverTheTarget
               std::vector<std::string>{"rename " + temp + " " + kTarget});
     EXPECT_EQ(Phone.Calls.back(), "rename " + temp + " " + kTarget);
     ASSERT_FALSE(targetWhileWriting.empty());
-    for (const std::string& seen : targetWhileWriting)
+    for (const std::string& seen : targetWhileWriting) // never half-written
         EXPECT_EQ(seen, "old index");
     EXPECT_EQ(Phone.DataOf(kTarget), content);
     EXPECT_TRUE(Phone.NamesStartingWith(kLists, ".T-Pot-").empty());
 }
 
-TEST_F(AfcPlugin, PutGoesOnWhenThePhoneTakesFewerBytesThanOffered) {
-    Phone.WriteLimit = 1000;
-    const std::string staged = Work / "b_Packages";
-    std::string content;
-    for (int i = 0; i < 70000; ++i)
-        content += static_cast<char>('a' + i % 26);
-    WriteFile(staged, content);
-    EXPECT_EQ(Plugin->PutFile(staged.c_str(), (kLists + "/b_Packages").c_str(), 1), FS_FILE_OK);
-    EXPECT_EQ(Phone.DataOf(kLists + "/b_Packages"), content);
-}
-
 struct TPutCase {
     const char* Name;
-    std::function<void(TFakePhone&)> Setup;
+    TSetup Setup;
     std::string Target;
     int Flags;
     bool LocalMissing;
@@ -117,29 +113,23 @@ struct TPutCase {
 };
 
 TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
-    using namespace std::placeholders;
     const TPutCase cases[] = {
-        {"open refused",
-         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_PERM_DENIED, "open", _2); },
-         kTarget, 1, false, FS_FILE_WRITEERROR, "permission denied"},
-        {"write fails",
-         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_NO_SPACE_LEFT, "write", _2); },
-         kTarget, 1, false, FS_FILE_WRITEERROR, "no space left"},
-        {"close fails",
-         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_IO_ERROR, "close", _2); },
-         kTarget, 1, false, FS_FILE_WRITEERROR, "AFC error 20"},
-        {"rename fails",
-         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_PERM_DENIED, "rename", _2); },
-         kTarget, 1, false, FS_FILE_WRITEERROR, "permission denied"},
+        {"open refused", Fail("open", AFC_E_PERM_DENIED), kTarget, 1, false, FS_FILE_WRITEERROR,
+         "permission denied"},
+        {"write fails", Fail("write", AFC_E_NO_SPACE_LEFT), kTarget, 1, false, FS_FILE_WRITEERROR,
+         "no space left"},
+        {"close fails", Fail("close", AFC_E_IO_ERROR), kTarget, 1, false, FS_FILE_WRITEERROR,
+         "AFC error 20"},
+        {"rename fails", Fail("rename", AFC_E_PERM_DENIED), kTarget, 1, false, FS_FILE_WRITEERROR,
+         "permission denied"},
         {"phone takes no byte", [](TFakePhone& p) { p.WriteLimit = 0; }, kTarget, 1, false,
          FS_FILE_WRITEERROR, "AFC error 5"},
-        {"folder missing", [](TFakePhone&) {}, kLists + "/nope/a_Packages", 1, false,
-         FS_FILE_WRITEERROR, "no such file"},
-        {"exists, no overwrite flag", [](TFakePhone&) {}, kTarget, 0, false, FS_FILE_EXISTS, ""},
+        {"folder missing", kAsIs, kLists + "/nope/a_Packages", 1, false, FS_FILE_WRITEERROR,
+         "no such file"},
+        {"exists, no overwrite flag", kAsIs, kTarget, 0, false, FS_FILE_EXISTS, ""},
         {"folder of that name", [](TFakePhone& p) { p.AddFolder(kLists + "/dir"); },
          kLists + "/dir", 1, false, FS_FILE_WRITEERROR, "folder"},
-        {"staged file missing", [](TFakePhone&) {}, kTarget, 1, true, FS_FILE_NOTFOUND,
-         "No such file"},
+        {"staged file missing", kAsIs, kTarget, 1, true, FS_FILE_NOTFOUND, "No such file"},
     };
     for (const TPutCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -147,15 +137,14 @@ TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
         AddFolders(phone, kLists);
         phone.AddFile(kTarget, "old index");
         c.Setup(phone);
-        tpot::TPlugin plugin(
-            std::make_unique<tpot::TAfcTransport>(std::make_unique<TFakeConnector>(phone)), "");
+        auto plugin = MakePlugin(phone);
         const std::string staged = Work / "staged";
         if (c.LocalMissing)
             std::remove(staged.c_str());
         else
             WriteFile(staged, "new index");
         testing::internal::CaptureStderr();
-        EXPECT_EQ(plugin.PutFile(staged.c_str(), c.Target.c_str(), c.Flags), c.Expected);
+        EXPECT_EQ(plugin->PutFile(staged.c_str(), c.Target.c_str(), c.Flags), c.Expected);
         const std::string errors = testing::internal::GetCapturedStderr();
         EXPECT_EQ(phone.DataOf(kTarget), "old index");
         EXPECT_TRUE(phone.NamesStartingWith(kLists, ".T-Pot-").empty());
@@ -168,7 +157,7 @@ TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
 
 struct TGetCase {
     const char* Name;
-    std::function<void(TFakePhone&)> Setup;
+    TSetup Setup;
     const char* LocalBefore; // nullptr: no local file
     int Flags;
     int Expected;
@@ -176,12 +165,10 @@ struct TGetCase {
 };
 
 TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
-    using namespace std::placeholders;
     const TGetCase cases[] = {
-        {"copies", [](TFakePhone&) {}, nullptr, 1, FS_FILE_OK, "phone index"},
-        {"replaces an older file", [](TFakePhone&) {}, "old", 1, FS_FILE_OK, "phone index"},
-        {"keeps it without the overwrite flag", [](TFakePhone&) {}, "old", 0, FS_FILE_EXISTS,
-         "old"},
+        {"copies", kAsIs, nullptr, 1, FS_FILE_OK, "phone index"},
+        {"replaces an older file", kAsIs, "old", 1, FS_FILE_OK, "phone index"},
+        {"keeps it without the overwrite flag", kAsIs, "old", 0, FS_FILE_EXISTS, "old"},
         {"remote missing", [](TFakePhone& p) { p.Nodes.erase(kTarget); }, nullptr, 1,
          FS_FILE_NOTFOUND, "<missing>"},
         {"remote is a folder",
@@ -190,12 +177,9 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
              p.AddFolder(kTarget);
          },
          "old", 1, FS_FILE_READERROR, "old"},
-        {"read fails",
-         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_READ_ERROR, "read", _2); },
-         "old", 1, FS_FILE_READERROR, "old"},
-        {"open refused",
-         [](TFakePhone& p) { p.Fault = std::bind(FailOp, _1, AFC_E_PERM_DENIED, "open", _2); },
-         nullptr, 1, FS_FILE_READERROR, "<missing>"},
+        {"read fails", Fail("read", AFC_E_READ_ERROR), "old", 1, FS_FILE_READERROR, "old"},
+        {"open refused", Fail("open", AFC_E_PERM_DENIED), nullptr, 1, FS_FILE_READERROR,
+         "<missing>"},
     };
     for (const TGetCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -203,14 +187,13 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
         AddFolders(phone, kLists);
         phone.AddFile(kTarget, "phone index");
         c.Setup(phone);
-        tpot::TPlugin plugin(
-            std::make_unique<tpot::TAfcTransport>(std::make_unique<TFakeConnector>(phone)), "");
+        auto plugin = MakePlugin(phone);
         TTestFolder work;
         const std::string local = work / "a_Packages";
         if (c.LocalBefore)
             WriteFile(local, c.LocalBefore);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(plugin.GetFile(kTarget.c_str(), local.c_str(), c.Flags), c.Expected);
+        EXPECT_EQ(plugin->GetFile(kTarget.c_str(), local.c_str(), c.Flags), c.Expected);
         testing::internal::GetCapturedStderr();
         EXPECT_EQ(ReadFile(local), c.LocalAfter);
         const bool localThere = c.LocalBefore || c.Expected == FS_FILE_OK;
@@ -294,7 +277,7 @@ TEST(FindData, SplitsSizesAndConvertsTimes) {
 TEST_F(AfcPlugin, RootPrefixGoesBeforeEveryPhonePath) {
     AddFolders(Phone, "/var/jb" + kLists);
     Phone.AddFile("/var/jb" + kTarget, "rootless");
-    auto plugin = Make("/var/jb");
+    auto plugin = MakePlugin(Phone, "/var/jb");
     const std::string staged = Work / "a_Packages";
     const std::string other = kLists + "/b_Packages";
 
@@ -369,30 +352,19 @@ TEST_F(AfcPlugin, InitAnswersNonZeroWithTheReasonWhenThePhoneCannotBeReached) {
 }
 
 TEST_F(AfcPlugin, DeleteRemovesFilesOnly) {
-    const struct {
-        const char* Name;
-        std::string Path;
-        bool Refuse;
-        BOOL Expected;
-        bool ThereAfter;
-    } cases[] = {
-        {"file", kTarget, false, 1, false},
-        {"missing", kLists + "/none", false, 0, false},
-        {"empty folder", kLists + "/dir", false, 0, true},
-        {"refused", kTarget, true, 0, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        Phone.AddFile(kTarget, "x");
-        Phone.AddFolder(kLists + "/dir");
-        Phone.Fault = [&](const std::string& op, const std::string&) {
-            return c.Refuse && op == "remove" ? AFC_E_PERM_DENIED : AFC_E_SUCCESS;
-        };
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(Plugin->DeleteFile(c.Path.c_str()), c.Expected);
-        testing::internal::GetCapturedStderr();
-        EXPECT_EQ(Phone.Has(c.Path), c.ThereAfter);
-    }
+    Phone.AddFile(kTarget, "x");
+    Phone.AddFolder(kLists + "/dir");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Plugin->DeleteFile((kLists + "/none").c_str()));
+    EXPECT_FALSE(Plugin->DeleteFile((kLists + "/dir").c_str()));
+    EXPECT_TRUE(Phone.Has(kLists + "/dir"));
+    Fail("remove", AFC_E_PERM_DENIED)(Phone);
+    EXPECT_FALSE(Plugin->DeleteFile(kTarget.c_str()));
+    EXPECT_TRUE(Phone.Has(kTarget));
+    testing::internal::GetCapturedStderr();
+    Phone.Fault = nullptr;
+    EXPECT_TRUE(Plugin->DeleteFile(kTarget.c_str()));
+    EXPECT_FALSE(Phone.Has(kTarget));
 }
 
 TEST_F(AfcPlugin, UnknownOrClosedHandlesAreIgnored) {

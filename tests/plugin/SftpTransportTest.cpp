@@ -94,8 +94,9 @@ protected:
             std::make_unique<tpot::TSftpTransport>(tpot::TSftpSettings::From(Settings())), Phone);
     }
 
+    static bool Ready(tpot::TPlugin& plugin) { return plugin.Init(0, OnProgress, nullptr) == 0; }
     std::vector<std::string> List(tpot::TPlugin& plugin, const std::string& path) {
-        if (plugin.Init(0, OnProgress, nullptr) != 0)
+        if (!Ready(plugin))
             return {"<no link>"};
         WIN32_FIND_DATAA data;
         HANDLE handle = plugin.FindFirst(path.c_str(), &data);
@@ -110,22 +111,15 @@ protected:
         return names;
     }
     int Get(tpot::TPlugin& plugin, const std::string& remote, const std::string& local) {
-        if (plugin.Init(0, OnProgress, nullptr) != 0)
-            return -1;
-        return plugin.GetFile(remote.c_str(), local.c_str(), FS_COPYFLAGS_OVERWRITE);
+        return Ready(plugin) ? plugin.GetFile(remote.c_str(), local.c_str(), 1) : -1;
     }
     int Put(tpot::TPlugin& plugin, const std::string& local, const std::string& remote) {
-        if (plugin.Init(0, OnProgress, nullptr) != 0)
-            return -1;
-        return plugin.PutFile(local.c_str(), remote.c_str(), FS_COPYFLAGS_OVERWRITE);
+        return Ready(plugin) ? plugin.PutFile(local.c_str(), remote.c_str(), 1) : -1;
     }
     // Our temporary files left in a phone folder.
     std::vector<std::string> Leftovers(const std::string& folder) {
-        std::vector<std::string> found;
-        for (const std::string& name : NamesIn(folder)) {
-            if (name.rfind(".tpot-", 0) == 0)
-                found.push_back(name);
-        }
+        std::vector<std::string> found = NamesIn(folder);
+        std::erase_if(found, [](const std::string& name) { return name.rfind(".tpot-", 0) != 0; });
         return found;
     }
 
@@ -172,38 +166,35 @@ TEST_F(SftpTransport, ListsGetsPutsAndDeletesUnderTheRootPrefix) {
 }
 
 TEST_F(SftpTransport, LargeFilesCrossWholeInBothDirections) {
-    // Not a multiple of any block size, so the last, short block is exercised.
-    const std::string bytes = RandomBytes(5 * 1024 * 1024 + 4321, 7);
-    WriteFile(Dir / "big.deb", bytes);
-    auto plugin = MakePlugin();
-    const std::string remote = "/private/var/cache/apt/archives/big.deb";
-    fs::create_directories(Phone + "/private/var/cache/apt/archives");
-    ASSERT_EQ(Put(*plugin, Dir / "big.deb", remote), FS_FILE_OK);
-    EXPECT_TRUE(ReadFile(Phone + remote) == bytes);
-    fs::remove(Dir / "big.deb");
-    ASSERT_EQ(Get(*plugin, remote, Dir / "big.deb"), FS_FILE_OK);
-    EXPECT_TRUE(ReadFile(Dir / "big.deb") == bytes);
-    WriteFile(Phone + remote, "");
-    ASSERT_EQ(Get(*plugin, remote, Dir / "big.deb"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Dir / "big.deb"), "");
-}
-
-TEST_F(SftpTransport, ReplacesAFileWhenTheServerRefusesItsExtensions) {
-    // A server without the atomic rename, the flush and the size limits: the
-    // old file is moved aside and removed after, and blocks stay small.
-    Server->Stop();
-    Server->SetSftpSubsystem("internal-sftp -P posix-rename,fsync,limits");
-    std::string why;
-    ASSERT_TRUE(Server->Start(why)) << why;
-    const std::string bytes = RandomBytes(1024 * 1024 + 17, 11);
-    WriteFile(Dir / "new", bytes);
-    auto plugin = MakePlugin();
+    // Sizes that are no multiple of any block size, so the last, short block is
+    // exercised; without the atomic rename, the flush and the size limits the old
+    // file is moved aside and removed after, and blocks stay small.
+    const struct {
+        const char* Subsystem; // "" = the server's own
+        std::size_t Size;
+    } cases[] = {{"", 5 * 1024 * 1024 + 4321},
+                 {"internal-sftp -P posix-rename,fsync,limits", 1024 * 1024 + 17}};
     const std::string remote = kLists + "/repo.example_Packages";
-    ASSERT_EQ(Put(*plugin, Dir / "new", remote), FS_FILE_OK);
-    EXPECT_TRUE(ReadFile(Phone + remote) == bytes);
-    EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
-    ASSERT_EQ(Get(*plugin, remote, Dir / "back"), FS_FILE_OK);
-    EXPECT_TRUE(ReadFile(Dir / "back") == bytes);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Subsystem);
+        if (*c.Subsystem) {
+            Server->Stop();
+            Server->SetSftpSubsystem(c.Subsystem);
+            std::string why;
+            ASSERT_TRUE(Server->Start(why)) << why;
+        }
+        const std::string bytes = RandomBytes(c.Size, 7);
+        WriteFile(Dir / "new", bytes);
+        auto plugin = MakePlugin();
+        ASSERT_EQ(Put(*plugin, Dir / "new", remote), FS_FILE_OK);
+        EXPECT_TRUE(ReadFile(Phone + remote) == bytes);
+        EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
+        ASSERT_EQ(Get(*plugin, remote, Dir / "back"), FS_FILE_OK);
+        EXPECT_TRUE(ReadFile(Dir / "back") == bytes);
+    }
+    WriteFile(Phone + remote, "");
+    ASSERT_EQ(Get(*MakePlugin(), remote, Dir / "back"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Dir / "back"), "");
 }
 
 TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
@@ -243,23 +234,17 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
 TEST_F(SftpTransport, InterruptedPutLeavesTheOldFile) {
     const std::string remote = kLists + "/repo.example_Packages";
     WriteFile(Dir / "new", RandomBytes(3 * 1024 * 1024, 3));
-    struct TCase {
-        const char* Name;
-        bool KillServer; // else the user stops
-        int Expected;
-    };
-    for (const TCase& c : {TCase{"stopped by the user", false, FS_FILE_USERABORT},
-                           TCase{"server killed", true, FS_FILE_WRITEERROR}}) {
-        SCOPED_TRACE(c.Name);
+    for (const bool kill : {false, true}) { // the server killed, else the user stops
+        SCOPED_TRACE(kill);
         auto plugin = MakePlugin();
         gProgress = TProgress();
-        if (c.KillServer)
+        if (kill)
             gProgress.During = [&] { Server->Stop(); };
         else
             gProgress.StopAfter = 3;
-        EXPECT_EQ(Put(*plugin, Dir / "new", remote), c.Expected);
-        EXPECT_EQ(ReadFile(Phone + kLists + "/repo.example_Packages"), "Package: one\n");
-        if (c.KillServer) {
+        EXPECT_EQ(Put(*plugin, Dir / "new", remote), kill ? FS_FILE_WRITEERROR : FS_FILE_USERABORT);
+        EXPECT_EQ(ReadFile(Phone + remote), "Package: one\n");
+        if (kill) {
             // The broken link kept the partial copy; it goes with the next connection.
             std::string why;
             ASSERT_TRUE(Server->Start(why)) << why;
@@ -295,41 +280,33 @@ TEST_F(SftpTransport, RefusesAnUnknownOrChangedHostKey) {
     std::string type, blob;
     pub >> type >> blob;
     const std::string otherKey = " " + type + " " + blob + "\n";
-    const std::string thisServer = "[127.0.0.1]:" + std::to_string(Server->Port()) + otherKey;
     const std::string otherServer = "[127.0.0.1]:1" + otherKey;
-    struct TCase {
-        const char* Name;
-        const std::string* KnownHosts; // nullptr: no file at all
-        const char* Reason;
-    };
-    for (const TCase& c : {TCase{"no known-hosts file", nullptr, "unknown"},
-                           TCase{"other hosts only", &otherServer, "unknown"},
-                           TCase{"another key for this server", &thisServer, "not the one"}}) {
-        SCOPED_TRACE(c.Name);
-        fs::remove(KnownHosts);
-        if (c.KnownHosts)
-            WriteFile(KnownHosts, *c.KnownHosts);
-        auto plugin = MakePlugin();
+    const auto ExpectRefused = [&](tpot::TPlugin& plugin, const char* reason) {
         ::testing::internal::CaptureStderr();
-        EXPECT_NE(plugin->Init(0, nullptr, nullptr), 0);
+        EXPECT_NE(plugin.Init(0, nullptr, nullptr), 0);
         const std::string said = ::testing::internal::GetCapturedStderr();
-        EXPECT_NE(said.find(c.Reason), std::string::npos) << said;
+        EXPECT_NE(said.find(reason), std::string::npos) << said;
         EXPECT_NE(said.find(Server->Fingerprint()), std::string::npos) << said;
+    };
+    for (const bool otherHostsOnly : {false, true}) { // else no known-hosts file at all
+        SCOPED_TRACE(otherHostsOnly);
+        fs::remove(KnownHosts);
+        if (otherHostsOnly)
+            WriteFile(KnownHosts, otherServer);
+        ExpectRefused(*MakePlugin(), "unknown");
     }
 
     // The server's key changes while the plugin is connected: the next
-    // connection is refused, though the old link was trusted.
+    // connection is refused, though the old link was trusted; the same holds
+    // for a fresh plugin.
     WriteFile(KnownHosts, Server->KnownHostsLine());
     auto plugin = MakePlugin();
     ASSERT_EQ(List(*plugin, kLists).size(), 3u);
     Server->Stop();
     std::string why;
     ASSERT_TRUE(Server->NewHostKey(why) && Server->Start(why)) << why;
-    ::testing::internal::CaptureStderr();
-    EXPECT_NE(plugin->Init(0, nullptr, nullptr), 0);
-    const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(said.find("not the one"), std::string::npos) << said;
-    EXPECT_NE(said.find(Server->Fingerprint()), std::string::npos) << said;
+    ExpectRefused(*plugin, "not the one");
+    ExpectRefused(*MakePlugin(), "not the one");
 }
 
 TEST_F(SftpTransport, LogsInOnlyWithAnAcceptedKey) {
