@@ -7,6 +7,12 @@ namespace {
 using List = TDeviceView::List;
 const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
 const QString kAuto = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
+const QString kRefuseCache = QStringLiteral("refuse /private/var/cache/apt/archives");
+
+// The list as shown again, or "-" when it was not.
+QString Shown(TRecordingView& view, List list) {
+    return view.lists.count(list) ? view.lists[list].join(',') : QStringLiteral("-");
+}
 
 } // namespace
 
@@ -59,21 +65,9 @@ TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
         {"cache, No", List::Cache, "a.deb", false, {}, false, "-"},
         {"cache, Yes", List::Cache, "a.deb", true, {}, true, "b.deb"},
         {"cache, refused", List::Cache, "a.deb", true, {"delrefuse a.deb"}, false, "-"},
-        {"cache, listing fails after",
-         List::Cache,
-         "a.deb",
-         true,
-         {"refuse /private/var/cache/apt/archives"},
-         true,
-         ""},
+        {"cache, listing fails after", List::Cache, "a.deb", true, {kRefuseCache}, true, ""},
         {"autoinstall, Yes", List::AutoInstall, "a.deb", true, {}, true, "b.deb"},
-        {"autoinstall, selected name not a file name",
-         List::AutoInstall,
-         "../a.deb",
-         true,
-         {},
-         false,
-         "-"},
+        {"autoinstall, not a file name", List::AutoInstall, "../a.deb", true, {}, false, "-"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -95,11 +89,7 @@ TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
                                       : QStringList{"Удалить пакет " + c.selected + "?"});
         EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), !c.removed);
         EXPECT_TRUE(QFileInfo::exists(folder + "b.deb"));
-        if (QString::fromUtf8(c.shown) == "-") {
-            EXPECT_EQ(view.lists.count(c.list), 0u);
-        } else {
-            EXPECT_EQ(view.lists[c.list].join(','), QString::fromUtf8(c.shown));
-        }
+        EXPECT_EQ(Shown(view, c.list), QString::fromUtf8(c.shown));
         if (c.list != List::Local && !c.selected.isEmpty() && c.answer) {
             EXPECT_EQ(view.events.back(), "caption Idle");
         }
@@ -118,35 +108,25 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
         List list;
         QString selected;
         QStringList config;
-        const char* remote; // where the package must be, or null when nothing was sent
-        const char* shown;  // the list afterwards, "-" when not shown again
+        QString remote;    // where the package must be, or empty when nothing was sent
+        const char* shown; // the list afterwards, "-" when not shown again
     } cases[] = {
-        {"to the cache",
-         List::Cache,
-         "new.deb",
-         {},
-         "/private/var/cache/apt/archives/new.deb",
-         "new.deb,old.deb"},
-        {"to auto-install",
-         List::AutoInstall,
-         "new.deb",
-         {},
-         "/private/var/root/Media/Cydia/AutoInstall/new.deb",
-         "new.deb,old.deb"},
+        {"to the cache", List::Cache, "new.deb", {}, kCache + "new.deb", "new.deb,old.deb"},
+        {"to auto-install", List::AutoInstall, "new.deb", {}, kAuto + "new.deb", "new.deb,old.deb"},
         {"a name with a colon",
          List::Cache,
          "pkg_1:2.0.deb",
          {},
-         "/private/var/cache/apt/archives/pkg_1:2.0.deb",
+         kCache + "pkg_1:2.0.deb",
          "old.deb,pkg_1:2.0.deb"},
-        {"put fails", List::Cache, "new.deb", {"putfail new.deb"}, nullptr, "old.deb"},
+        {"put fails", List::Cache, "new.deb", {"putfail new.deb"}, "", "old.deb"},
         {"listing fails after the copy",
          List::Cache,
          "new.deb",
-         {"refuse /private/var/cache/apt/archives"},
-         "/private/var/cache/apt/archives/new.deb",
+         {kRefuseCache},
+         kCache + "new.deb",
          "-"},
-        {"none selected", List::Cache, "", {}, nullptr, "-"},
+        {"none selected", List::Cache, "", {}, "", "-"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -160,17 +140,12 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
         view.selected[List::Local] = c.selected;
         PackageCaches::CopyToPhone(phone_, folders_, c.list, view);
         EXPECT_TRUE(view.questions.isEmpty());
-        if (c.remote) {
-            EXPECT_EQ(PhoneBytes(QString::fromUtf8(c.remote)),
-                      LocalBytes(folders_.ArchivesDir + c.selected));
+        if (!c.remote.isEmpty()) {
+            EXPECT_EQ(PhoneBytes(c.remote), LocalBytes(folders_.ArchivesDir + c.selected));
         } else {
             EXPECT_EQ(Entries(PhoneRoot() + kCache), QStringList{"old.deb"});
         }
-        if (QString::fromUtf8(c.shown) == "-") {
-            EXPECT_EQ(view.lists.count(c.list), 0u);
-        } else {
-            EXPECT_EQ(view.lists[c.list].join(','), QString::fromUtf8(c.shown));
-        }
+        EXPECT_EQ(Shown(view, c.list), QString::fromUtf8(c.shown));
         EXPECT_EQ(Litter(), QStringList{});
         EXPECT_EQ(Entries(folders_.ArchivesDir), (QStringList{"new.deb", "pkg_1:2.0.deb"}));
     }
