@@ -4,7 +4,6 @@
 #include "sources/IndexStore.h"
 
 #include <QCollator>
-#include <QElapsedTimer>
 
 #include <algorithm>
 #include <map>
@@ -79,8 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"ok", "ok", "", "", ""}}},
         StanzaCase{
             "NoBlankAfterColon", "Package: a\nVersion:1.0\nName:Xy\n", {{"a", "y", ".0", "", ""}}},
-        StanzaCase{"MultiLineDescription",
-                   "Package: a\nDescription: Short\n Long text\n .\n more\n",
+        StanzaCase{"MultiLineDescriptionAndIndentedFieldIgnored",
+                   "Package: a\nDescription: Short\n Long text\n .\n Version: 1\n",
                    {{"a", "a", "", "Short", ""}}},
         StanzaCase{"InvalidUtf8Decoded",
                    "Package: a\nName: \xCF\xF0\xE8\nDescription: bad \xFF\n",
@@ -100,7 +99,6 @@ INSTANTIATE_TEST_SUITE_P(
             "ValuesNotTrimmed", "Package: a \nName:  Spaced \n", {{"a ", " Spaced ", "", "", ""}}},
         StanzaCase{
             "LaterLineWins", "Package: a\nVersion: 1\nVersion: 2\n", {{"a", "a", "2", "", ""}}},
-        StanzaCase{"IndentedFieldIgnored", "Package: a\n Version: 1\n", {{"a", "a", "", "", ""}}},
         StanzaCase{
             "BlankLineDoesNotEndStanza", "Package: a\n \nVersion: 2\n", {{"a", "a", "2", "", ""}}},
         StanzaCase{"ManyEmptyLinesNoRows",
@@ -202,39 +200,29 @@ TEST_F(LoadingStore, ReadsOnlyFilesNamedLikeIndexes) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(Path("proc/fifo_Packages")).constData(), 0600), 0);
     ASSERT_EQ(::symlink("a_Packages", QFile::encodeName(Path("proc/link_Packages")).constData()),
               0);
-    QElapsedTimer timer;
-    timer.start();
-    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
-    EXPECT_LT(timer.elapsed(), 5000);
-    std::vector<std::string> ids;
-    for (const PackageRow& r : rows)
+    std::vector<std::string> ids; // and the pipe is not waited on
+    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
         ids.push_back(r.Package);
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"a", "b"}));
 }
 
-TEST_F(LoadingStore, ReferenceThatIsNoFileCountsAsAbsent) {
-    Write("proc/a_Packages", "Package: a\nVersion: 1\n");
-    ASSERT_TRUE(QDir(Lists()).mkdir(QStringLiteral("a_Packages")));
-    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].State, StateNewOrUpdated);
-}
-
 // A reference copy too big to read (a sparse file, so the test writes little)
 // drops the rows of its index; the other indexes keep theirs, still in order.
+// A reference that is no file counts as absent.
 TEST_F(LoadingStore, ReferenceThatCannotBeReadDropsItsIndex) {
     Write("proc/a_Packages", "Package: a1\nName: zulu\n\nPackage: a2\nName: alpha\n");
     Write("proc/b_Packages", "Package: b1\nName: mike\n\nPackage: b2\nName: bravo\n");
+    Write("proc/c_Packages", "Package: c1\nName: charlie\n");
     Write("lists/b_Packages", "Package: b2\n");
+    ASSERT_TRUE(QDir(Lists()).mkdir(QStringLiteral("c_Packages")));
     QFile huge(Path("lists/a_Packages"));
-    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(huge.resize(qint64(1) << 31));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 31));
     huge.close();
     std::vector<std::string> rows;
     for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
         rows.push_back(r.Package + ":" + std::to_string(r.State));
-    EXPECT_EQ(rows, (std::vector<std::string>{"b1:2", "b2:0"}));
+    EXPECT_EQ(rows, (std::vector<std::string>{"c1:2", "b1:2", "b2:0"}));
 }
 
 TEST_F(LoadingStore, HugeLineWithoutLineEnd) {
