@@ -70,19 +70,11 @@ struct GzipParts {
 
 QByteArray Gzip(const QByteArray& data, const GzipParts& p = {}) {
     QByteArray out("\x1F\x8B\x08", 3);
-    char flags = 0;
-    flags |= p.headerCrc ? GzipFlagHeaderCrc : 0;
-    flags |= !p.extra.isNull() ? GzipFlagExtra : 0;
-    flags |= !p.name.isNull() ? GzipFlagName : 0;
-    flags |= !p.comment.isNull() ? GzipFlagComment : 0;
-    out += flags;
-    PutLe32(out, 0);
-    out += QByteArray("\x00\x03", 2);
-    if (!p.extra.isNull()) {
-        out += char(p.extra.size() & 0xFF);
-        out += char(p.extra.size() >> 8);
-        out += p.extra;
-    }
+    out += char((p.headerCrc ? GzipFlagHeaderCrc : 0) | (p.extra.isNull() ? 0 : GzipFlagExtra) |
+                (p.name.isNull() ? 0 : GzipFlagName) | (p.comment.isNull() ? 0 : GzipFlagComment));
+    out += QByteArray("\0\0\0\0\0\x03", 6); // time, extra flags, OS
+    if (!p.extra.isNull())
+        out += char(p.extra.size() & 0xFF) + (char(p.extra.size() >> 8) + p.extra);
     if (!p.name.isNull())
         out += p.name + '\0';
     if (!p.comment.isNull())
@@ -108,32 +100,24 @@ QByteArray Bzip2(const QByteArray& data, int level) {
 }
 
 QByteArray Compress(TCompression kind, const QByteArray& data) {
-    QByteArray out(data.size() + data.size() / 2 + 1024, '\0');
-    switch (kind) {
-    case TCompression::Bzip2:
+    if (kind == TCompression::Bzip2)
         return Bzip2(data, 9);
-    case TCompression::Xz: {
-        size_t pos = 0;
+    QByteArray out(data.size() + data.size() / 2 + 1024, '\0');
+    size_t n = 0;
+    if (kind == TCompression::Xz) {
         EXPECT_EQ(lzma_easy_buffer_encode(
                       6, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const uint8_t*>(data.data()),
-                      size_t(data.size()), reinterpret_cast<uint8_t*>(out.data()), &pos,
+                      size_t(data.size()), reinterpret_cast<uint8_t*>(out.data()), &n,
                       size_t(out.size())),
                   LZMA_OK);
-        out.resize(int(pos));
-        break;
-    }
-    case TCompression::Zstd: {
-        // With the content checksum, as the command-line tool writes it.
+    } else { // with the content checksum, as the command-line tool writes it
         ZSTD_CCtx* cctx = ZSTD_createCCtx();
         ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1);
-        const size_t n =
-            ZSTD_compress2(cctx, out.data(), size_t(out.size()), data.data(), size_t(data.size()));
+        n = ZSTD_compress2(cctx, out.data(), size_t(out.size()), data.data(), size_t(data.size()));
         ZSTD_freeCCtx(cctx);
         EXPECT_FALSE(ZSTD_isError(n));
-        out.resize(int(n));
-        break;
     }
-    }
+    out.resize(int(n));
     return out;
 }
 
@@ -146,9 +130,6 @@ protected:
     }
     QTemporaryDir dir;
 };
-
-// ---------------------------------------------------------------------------
-// gzip header
 
 TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
     GzipParts parts;
@@ -169,97 +150,41 @@ TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
     // Every split point, including inside the extra length and the header CRC.
     for (std::size_t cut = 0; cut <= expectedLength; ++cut) {
         TGzipHeaderReader reader;
-        const std::size_t first = reader.Feed(std::string_view(file.data(), cut));
-        EXPECT_EQ(first, cut);
-        const std::size_t second =
-            reader.Feed(std::string_view(file.data() + cut, std::size_t(file.size()) - cut));
+        EXPECT_EQ(reader.Feed(std::string_view(file.data(), cut)), cut);
+        EXPECT_EQ(reader.Feed(std::string_view(file.data() + cut, std::size_t(file.size()) - cut)),
+                  expectedLength - cut);
         ASSERT_EQ(reader.Status(), TGzipHeaderStatus::Complete) << cut;
-        EXPECT_EQ(first + second, expectedLength) << cut;
         EXPECT_EQ(reader.Header().storedName, "Packages") << cut;
     }
 
-    // Cut anywhere inside the header: more is needed; a wrong magic is seen at once.
     TGzipHeader h;
     EXPECT_EQ(ReadGzipHeader(std::string_view(file.data(), expectedLength - 1), h),
               TGzipHeaderStatus::NeedMore);
-    EXPECT_EQ(ReadGzipHeader("\x1F", h), TGzipHeaderStatus::NeedMore);
     EXPECT_EQ(ReadGzipHeader("\x1E", h), TGzipHeaderStatus::NotGzip);
     EXPECT_EQ(ReadGzipHeader("\x1F\x8C", h), TGzipHeaderStatus::NotGzip);
 }
 
-TEST(GzipHeaderTest, OverlongNameIsKeptOutButSkipped) {
-    GzipParts parts;
-    parts.name = QByteArray(int(MaxStoredNameLength) + 1, 'n');
-    const QByteArray file = Gzip("x", parts);
-    TGzipHeader h;
-    ASSERT_EQ(ReadGzipHeader(std::string_view(file.data(), std::size_t(file.size())), h),
-              TGzipHeaderStatus::Complete);
-    EXPECT_TRUE(h.nameTooLong);
-    EXPECT_TRUE(h.storedName.empty());
-    EXPECT_EQ(h.length, 10 + MaxStoredNameLength + 2);
-}
-
-// ---------------------------------------------------------------------------
-// gzip files
-
-TEST_F(FileToolsTest, GzipStoredNameIsUsedOnlyWhenPlain) {
-    struct Case {
-        QByteArray stored; // null: no name flag
-        QString expected;
-    };
-    const Case cases[] = {
-        {QByteArray(), "download.txt"},
-        {"Packages", "Packages"},
-        {"", "download.txt"},
-        {".", "download.txt"},
-        {"..", "download.txt"},
-        {"../x", "download.txt"},
-        {"a/b", "download.txt"},
-        {"a\\b", "download.txt"},
-        {"/etc/passwd", "download.txt"},
-        {QByteArray(300, 'n'), "download.txt"},
-    };
+// A plain stored name ("Packages") is used: see the worker test below.
+TEST_F(FileToolsTest, GzipStoredNameThatIsNotPlainIsIgnored) {
     const QByteArray text = SampleText(50);
     QDir(dir.path()).mkdir("work");
     const QString work = Path("work");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.stored.toStdString());
+    for (const QByteArray& stored :
+         {QByteArray(), QByteArray(""), QByteArray("."), QByteArray(".."), QByteArray("../x"),
+          QByteArray("a/b"), QByteArray("a\\b"), QByteArray("/etc/passwd"), QByteArray(300, 'n')}) {
+        SCOPED_TRACE(stored.toStdString());
         GzipParts parts;
-        parts.name = c.stored;
+        parts.name = stored;
         WriteBytes(work + "/download.txt.gz", Gzip(text, parts));
         const TGUnZipResult r = GUnZipFile(work + "/download.txt.gz", work);
         EXPECT_EQ(r.outcome, TGUnZipOutcome::Ok);
-        EXPECT_EQ(r.outputPath, work + "/" + c.expected);
-        EXPECT_EQ(ReadBytes(work + "/" + c.expected), text);
-        QStringList expected{"download.txt.gz", c.expected};
-        expected.sort();
-        EXPECT_EQ(QDir(work).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
-        QFile::remove(work + "/" + c.expected);
+        EXPECT_EQ(r.outputPath, work + "/download.txt");
+        EXPECT_EQ(ReadBytes(work + "/download.txt"), text);
+        EXPECT_EQ(QDir(work).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                  (QStringList{"download.txt", "download.txt.gz"}));
+        QFile::remove(work + "/download.txt");
     }
-    // Nothing escaped the working folder.
-    EXPECT_EQ(Entries(), QStringList{"work"});
-}
-
-TEST_F(FileToolsTest, GzipNameOutsideTheAcceptedOnesIsRefusedAndTouchesNothing) {
-    const QByteArray settings = "[Settings]\nRefresh=1\n";
-    WriteBytes(Path("orvia.ini"), settings);
-    GzipParts parts;
-    parts.name = "orvia.ini";
-    WriteBytes(Path("download.txt.gz"), Gzip(SampleText(10), parts));
-    const QStringList accepted{"download.txt", "Packages"};
-
-    const TGUnZipResult r = GUnZipFile(Path("download.txt.gz"), dir.path(), 4096, accepted);
-    EXPECT_EQ(r.outcome, TGUnZipOutcome::NameRefused);
-    EXPECT_EQ(ReadBytes(Path("orvia.ini")), settings);
-    EXPECT_EQ(Entries(), (QStringList{"download.txt.gz", "orvia.ini"}));
-
-    // A hostile name is ignored before the list is consulted: the output is
-    // named from the source, which is always allowed.
-    parts.name = "../orvia.ini";
-    WriteBytes(Path("download.txt.gz"), Gzip("abc", parts));
-    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), 4096, accepted).outcome,
-              TGUnZipOutcome::Ok);
-    EXPECT_EQ(ReadBytes(Path("download.txt")), "abc");
+    EXPECT_EQ(Entries(), QStringList{"work"}); // nothing escaped the working folder
 }
 
 TEST_F(FileToolsTest, GzipFailuresLeaveThePreviousOutputAsItWas) {
@@ -275,10 +200,12 @@ TEST_F(FileToolsTest, GzipFailuresLeaveThePreviousOutputAsItWas) {
     badCrc.crcDelta = 1;
     badSize.sizeDelta = -1;
     longHeader.comment = QByteArray(100, 'c');
+    const QByteArray zeros(4 << 20, '\0'); // compresses to a few KiB
     struct Case {
         const char* what;
         QByteArray bytes;
         TGUnZipOutcome outcome;
+        quint64 limit = SafeFiles::MaxIndexSize;
     };
     const Case cases[] = {
         {"empty file", QByteArray(), TGUnZipOutcome::NotGzip},
@@ -291,17 +218,24 @@ TEST_F(FileToolsTest, GzipFailuresLeaveThePreviousOutputAsItWas) {
         {"cut in the trailer", good.left(good.size() - 3), TGUnZipOutcome::InflateError},
         {"trailer CRC wrong", Gzip(text, badCrc), TGUnZipOutcome::TrailerMismatch},
         {"trailer size wrong", Gzip(text, badSize), TGUnZipOutcome::TrailerMismatch},
+        {"output over the limit", Gzip(zeros), TGUnZipOutcome::TooLarge, quint64(zeros.size()) - 1},
     };
     const QByteArray previous = "previous index\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteBytes(Path("download.txt"), previous);
         WriteBytes(Path("download.txt.gz"), c.bytes);
-        const TGUnZipResult r = GUnZipFile(Path("download.txt.gz"), dir.path());
-        EXPECT_EQ(r.outcome, c.outcome);
+        EXPECT_EQ(
+            GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {}, c.limit).outcome,
+            c.outcome);
         EXPECT_EQ(ReadBytes(Path("download.txt")), previous);
         EXPECT_EQ(Entries(), (QStringList{"download.txt", "download.txt.gz"}));
     }
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {},
+                         quint64(zeros.size()))
+                  .outcome,
+              TGUnZipOutcome::Ok);
+    EXPECT_EQ(ReadBytes(Path("download.txt")), zeros);
 }
 
 TEST_F(FileToolsTest, GzipNothingToDoIsNotSuccess) {
@@ -312,16 +246,6 @@ TEST_F(FileToolsTest, GzipNothingToDoIsNotSuccess) {
     EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), Path("no/such/folder")).outcome,
               TGUnZipOutcome::CreateFailed);
     EXPECT_EQ(Entries(), QStringList{"download.txt.gz"});
-}
-
-TEST_F(FileToolsTest, GzipFirstMemberOnlyInSmallBlocks) {
-    const QByteArray first = SampleText(300), second = "second member\n";
-    WriteBytes(Path("download.txt.gz"), Gzip(first) + Gzip(second));
-    // A tiny block size makes the output pass through many blocks.
-    const TGUnZipResult r = GUnZipFile(Path("download.txt.gz"), dir.path(), 7);
-    EXPECT_EQ(r.outcome, TGUnZipOutcome::Ok);
-    EXPECT_EQ(r.bytesWritten, quint64(first.size()));
-    EXPECT_EQ(ReadBytes(Path("download.txt")), first);
 }
 
 TEST_F(FileToolsTest, GzipOutputTakesTheSourceTimeAndPermissions) {
@@ -345,33 +269,14 @@ TEST_F(FileToolsTest, GzipOutputTakesTheSourceTimeAndPermissions) {
     EXPECT_EQ(st.st_mtime, when.toSecsSinceEpoch());
 }
 
-TEST_F(FileToolsTest, GzipOutputOverTheLimitIsRefused) {
-    const QByteArray zeros(4 << 20, '\0'); // compresses to a few KiB
-    WriteBytes(Path("download.txt.gz"), Gzip(zeros));
-    WriteBytes(Path("download.txt"), "previous");
-    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {},
-                         quint64(zeros.size()) - 1)
-                  .outcome,
-              TGUnZipOutcome::TooLarge);
-    EXPECT_EQ(ReadBytes(Path("download.txt")), "previous");
-    EXPECT_EQ(Entries(), (QStringList{"download.txt", "download.txt.gz"}));
-    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {},
-                         quint64(zeros.size()))
-                  .outcome,
-              TGUnZipOutcome::Ok);
-    EXPECT_EQ(QFileInfo(Path("download.txt")).size(), zeros.size());
-}
-
-// ---------------------------------------------------------------------------
-// The gzip worker
-
 TEST_F(FileToolsTest, GzipWorkerHandsCompletionToTheCreatingThread) {
-    const QByteArray text = SampleText();
+    const QByteArray text = SampleText(300);
     GzipParts parts;
     parts.name = "Packages";
-    WriteBytes(Path("download.txt.gz"), Gzip(text, parts));
+    // Only the first member counts; a tiny block size makes it pass through many blocks.
+    WriteBytes(Path("download.txt.gz"), Gzip(text, parts) + Gzip("second member\n"));
 
-    TGUnZipThread worker(Path("download.txt.gz"), dir.path(), true, DefaultBufferSize);
+    TGUnZipThread worker(Path("download.txt.gz"), dir.path(), true, 7);
     int emitted = 0;
     QThread* signalThread = nullptr;
     QObject::connect(&worker, &TCopyThread::finished, [&] {
@@ -391,6 +296,7 @@ TEST_F(FileToolsTest, GzipWorkerHandsCompletionToTheCreatingThread) {
     EXPECT_EQ(signalThread, QThread::currentThread());
     EXPECT_EQ(worker.Outcome(), TGUnZipOutcome::Ok);
     EXPECT_EQ(worker.Result().outputPath, Path("Packages"));
+    EXPECT_EQ(worker.Result().bytesWritten, quint64(text.size()));
     EXPECT_EQ(ReadBytes(Path("Packages")), text);
 }
 
@@ -404,24 +310,15 @@ TEST_F(FileToolsTest, GzipWorkerFreedWithoutWaitingStillFinishesItsFile) {
     EXPECT_EQ(ReadBytes(Path("download.txt")), text);
 }
 
-// ---------------------------------------------------------------------------
-// bzip2, xz, zstd
-
 class StreamTest : public FileToolsTest, public ::testing::WithParamInterface<TCompression> {};
 
 INSTANTIATE_TEST_SUITE_P(Kinds, StreamTest,
                          ::testing::Values(TCompression::Bzip2, TCompression::Xz,
                                            TCompression::Zstd),
                          [](const auto& info) {
-                             switch (info.param) {
-                             case TCompression::Bzip2:
-                                 return std::string("bzip2");
-                             case TCompression::Xz:
-                                 return std::string("xz");
-                             case TCompression::Zstd:
-                                 return std::string("zstd");
-                             }
-                             return std::string();
+                             return std::string(info.param == TCompression::Bzip2 ? "bzip2"
+                                                : info.param == TCompression::Xz  ? "xz"
+                                                                                  : "zstd");
                          });
 
 TEST_P(StreamTest, WholeAndConcatenatedStreams) {
@@ -492,7 +389,7 @@ TEST_P(StreamTest, TrailingBytesAreJudgedAsTheToolsJudgeThem) {
     }
 }
 
-TEST_P(StreamTest, OutputOverTheLimitIsRefused) {
+TEST_P(StreamTest, OutputOverTheLimitOrMissingFilesFail) {
     const QByteArray zeros(3 << 20, '\0');
     WriteBytes(Path("in"), Compress(GetParam(), zeros));
     const TDecompressResult r =
@@ -501,15 +398,12 @@ TEST_P(StreamTest, OutputOverTheLimitIsRefused) {
     EXPECT_EQ(Entries(), QStringList{"in"});
     EXPECT_TRUE(UncompressFile(GetParam(), Path("in"), Path("out"), quint64(zeros.size())).Ok());
     EXPECT_EQ(ReadBytes(Path("out")), zeros);
-}
-
-TEST_P(StreamTest, MissingInputOrOutputFolderFails) {
-    EXPECT_EQ(UncompressFile(GetParam(), Path("absent"), Path("out")).status,
+    // Missing input or output folder.
+    EXPECT_EQ(UncompressFile(GetParam(), Path("absent"), Path("o")).status,
               TDecompressStatus::InputFailed);
-    WriteBytes(Path("in"), Compress(GetParam(), "x"));
     EXPECT_EQ(UncompressFile(GetParam(), Path("in"), Path("no/such/out")).status,
               TDecompressStatus::OutputFailed);
-    EXPECT_EQ(Entries(), QStringList{"in"});
+    EXPECT_EQ(Entries(), (QStringList{"in", "out"}));
 }
 
 TEST_F(FileToolsTest, Bzip2StreamOnDevicesKeepsWhatWasWrittenBeforeTheCut) {
@@ -525,25 +419,6 @@ TEST_F(FileToolsTest, Bzip2StreamOnDevicesKeepsWhatWasWrittenBeforeTheCut) {
     EXPECT_EQ(r.written, quint64(out.data().size()));
     EXPECT_TRUE(text.startsWith(out.data()));
     EXPECT_LT(out.data().size(), text.size());
-
-    QBuffer whole;
-    whole.setData(packed);
-    whole.open(QIODevice::ReadOnly);
-    QBuffer out2;
-    out2.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(DoUncompressStream(whole, out2).Ok());
-    EXPECT_EQ(out2.data(), text);
-}
-
-TEST_F(FileToolsTest, Bzip2DataErrorCarriesTheLibraryCode) {
-    QByteArray packed = Compress(TCompression::Bzip2, SampleText());
-    packed[packed.size() / 2] = char(packed[packed.size() / 2] ^ 0x01);
-    WriteBytes(Path("download.txt.bz2"), packed);
-    const TDecompressResult r = DoUncompress(Path("download.txt.bz2"), Path("download.txt"));
-    EXPECT_EQ(r.status, TDecompressStatus::DataError);
-    EXPECT_EQ(r.code, BZ_DATA_ERROR);
-    EXPECT_EQ(r.Text(), "error -4");
-    EXPECT_EQ(ReadBytes(Path("download.txt")), Missing);
 }
 
 // Blocks of 100 kB: the sample text makes some ten blocks per stream.
@@ -592,7 +467,10 @@ TEST_F(FileToolsTest, Bzip2ParallelDecodingLeavesAnyDoubtToTheSerialDecoder) {
     }
     // Through the public call, whichever decoder runs, the corrupt file fails.
     WriteBytes(Path("in"), corrupt);
-    EXPECT_EQ(DoUncompress(Path("in"), Path("out")).status, TDecompressStatus::DataError);
+    const TDecompressResult r = DoUncompress(Path("in"), Path("out"));
+    EXPECT_EQ(r.status, TDecompressStatus::DataError);
+    EXPECT_EQ(r.code, BZ_DATA_ERROR);
+    EXPECT_EQ(r.Text(), "error -4");
     EXPECT_EQ(ReadBytes(Path("out")), "previous");
 }
 
