@@ -10,7 +10,7 @@
 
 #include <zlib.h>
 
-#include <cstdlib>
+#include <algorithm>
 
 namespace {
 
@@ -52,10 +52,8 @@ protected:
         return ReadFile(QStringLiteral("proc/") + IndexStore::AddressToIndexName(address));
     }
     static bool HasPackage(TfrmMain& frm, const std::string& package) {
-        for (const auto& row : frm.PackagesPage()->Rows())
-            if (row.Package == package)
-                return true;
-        return false;
+        const auto& rows = frm.PackagesPage()->Rows();
+        return std::any_of(rows.begin(), rows.end(), [&](auto& r) { return r.Package == package; });
     }
 
     TestHttpServer server_;
@@ -113,13 +111,7 @@ TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
         TfrmMain* window = frm.get();
         server_.SetOnRequest([window, terminate](const TestHttpServer::Request&) {
             QMetaObject::invokeMethod(
-                window,
-                [window, terminate] {
-                    if (terminate)
-                        window->RequestClose();
-                    else
-                        window->close();
-                },
+                window, [=] { terminate ? window->RequestClose() : void(window->close()); },
                 Qt::QueuedConnection);
         });
         emit frm->SourcesPage()->refreshClicked();
