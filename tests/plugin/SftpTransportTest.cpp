@@ -6,13 +6,13 @@
 #include "SshdFixture.h"
 #include "TestFolder.h"
 #include "plugin/Plugin.h"
+#include "plugin/TransportFactory.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <filesystem>
 #include <pwd.h>
 #include <random>
@@ -369,27 +369,13 @@ TEST(SftpSettings, ReadsTheKeysOfTheIni) {
     }
 }
 
-// The plugin file itself, chosen by its T-Pot.ini.
-TEST_F(SftpTransport, PluginFileTakesTheSftpTransportFromItsIni) {
-    const std::string work = Dir / "work";
-    fs::create_directories(work);
-    WriteFile(work + "/T-Pot.ini",
-              "[T-Pot]\nTransport=sftp\nHost=127.0.0.1\nPort=" + std::to_string(Server->Port()) +
-                  "\nKeyFile=" + Server->UserKey() + "\nKnownHosts=" + KnownHosts +
-                  "\nUser=" + Settings().Values["user"] + "\nRootPrefix=" + Phone + "\n");
-    fs::copy_file(TPOT_PLUGIN_FILE, work + "/T-Pot.dll");
-    void* library = dlopen((work + "/T-Pot.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    const auto init = reinterpret_cast<tFsInit>(dlsym(library, "FsInit"));
-    const auto get = reinterpret_cast<tFsGetFile>(dlsym(library, "FsGetFile"));
-    ASSERT_TRUE(init && get);
-    EXPECT_EQ(init(0, nullptr, nullptr, nullptr), 0);
-    std::string remote = kLists + "/repo.example_Packages";
-    std::string local = work + "/repo.example_Packages";
-    RemoteInfoStruct info{};
-    EXPECT_EQ(get(remote.data(), local.data(), FS_COPYFLAGS_OVERWRITE, &info), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(local), "Package: one\n");
-    dlclose(library);
+// Reading T-Pot.ini and loading the plugin file are tested with the folder transport.
+TEST_F(SftpTransport, TheFactoryMakesItByName) {
+    std::vector<std::string> warnings;
+    tpot::TPlugin plugin(tpot::MakeTransport(Settings(), warnings), Phone);
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(Get(plugin, kLists + "/repo.example_Packages", Dir / "got"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Dir / "got"), "Package: one\n");
 }
 
 } // namespace
