@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -83,6 +84,7 @@ struct Corpus {
         for (std::size_t i = 0; i < big.size(); ++i)
             big[i] = static_cast<char>((i * 2654435761u) >> 13);
         server.Serve("/big", std::move(big));
+        server.ServeSilent("/silent");
         for (const QString& name : corpus.names) {
             QFile gz(corpus.gzFolder + QLatin1Char('/') + name + QStringLiteral(".gz"));
             if (gz.open(QIODevice::ReadOnly))
@@ -98,6 +100,24 @@ struct Corpus {
 }
 
 // ---- Cases ----
+
+// A transfer that waits on a server which never answers, stopped after two
+// seconds: the processor time of the whole process (window thread and
+// transfer worker) over that wait, which should be next to nothing.
+void BenchIdleWait(int port) {
+    THTTPGet http;
+    http.URL = QStringLiteral("http://127.0.0.1:%1/silent").arg(port);
+    http.FileName = QDir::tempPath() + QStringLiteral("/orvia-idle-wait.bin");
+    QTimer::singleShot(2000, [&http] { http.Stop(); });
+    const double cpu0 = CpuSeconds(RUSAGE_SELF);
+    const auto start = std::chrono::steady_clock::now();
+    http.StartAndWait();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
+    std::printf("idle wait: %.2f s, CPU %.4f s (%.2f %%)\n", wall, cpu, 100.0 * cpu / wall);
+    QFile::remove(http.FileName);
+}
 
 void BenchTransfer(int port, const QString& dir, double& ratio) {
     const QString url = QStringLiteral("http://127.0.0.1:%1/big").arg(port);
@@ -225,6 +245,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir tmp;
     double transferRatio = 0;
+    BenchIdleWait(port);
     BenchTransfer(port, tmp.path(), transferRatio);
     if (!corpus.names.isEmpty())
         BenchFullRefresh(port, corpus, tmp.path() + QStringLiteral("/work"));

@@ -228,6 +228,10 @@ bool THTTPGetThread::Header(std::string_view line) {
     answered_ = true;
     shared_->totalSize.store(hop_.length < 0 ? 0 : hop_.length);
     file_.emplace(shared_->fileName);
+    // The component's targets are scratch files that are checked and copied
+    // again (through a flushed atomic replace) before anything keeps them;
+    // waiting here for the disk would only slow every transfer down.
+    file_->SkipFlush();
     return file_->Open();
 }
 
