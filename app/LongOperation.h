@@ -2,11 +2,8 @@
 
 #include <QObject>
 
-#include <atomic>
-#include <exception>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -44,42 +41,19 @@ void WaitUntil(const std::function<bool()>& done);
 // Wakes a WaitUntil of the window's thread from any thread.
 void Wake();
 
-// Runs work on a worker thread and waits for it as WaitUntil does; returns
-// its result (or rethrows what it threw). One call, one worker: calls made in
+// Runs work on a worker thread and waits for it as WaitUntil does; rethrows
+// what it threw.
+void RunAndWait(const std::function<void()>& work);
+
+// The same for work that gives a result. One call, one worker: calls made in
 // a row keep their order.
 template <typename F> auto RunOffThread(F&& work) -> std::invoke_result_t<F> {
     using R = std::invoke_result_t<F>;
-    std::atomic<bool> finished{false};
-    std::exception_ptr failure;
     if constexpr (std::is_void_v<R>) {
-        std::thread worker([&] {
-            try {
-                work();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            finished.store(true, std::memory_order_release);
-            Wake();
-        });
-        WaitUntil([&] { return finished.load(std::memory_order_acquire); });
-        worker.join();
-        if (failure)
-            std::rethrow_exception(failure);
+        RunAndWait(work);
     } else {
         std::optional<R> result;
-        std::thread worker([&] {
-            try {
-                result.emplace(work());
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            finished.store(true, std::memory_order_release);
-            Wake();
-        });
-        WaitUntil([&] { return finished.load(std::memory_order_acquire); });
-        worker.join();
-        if (failure)
-            std::rethrow_exception(failure);
+        RunAndWait([&] { result.emplace(work()); });
         return std::move(*result);
     }
 }
