@@ -4,29 +4,16 @@
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SourcesPage.h"
 #include "sources/IndexStore.h"
+#include "support/Archives.h"
 #include "support/TestHttpServer.h"
 
 #include <QProgressBar>
-
-#include <zlib.h>
 
 #include <algorithm>
 
 namespace {
 
-std::string Gzip(const std::string& data) {
-    std::string out(compressBound(uLong(data.size())) + 64, '\0');
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
+using TestArchives::Gzip;
 
 // One package with a long, varied description: its gzip form is well over
 // the 128 bytes below which an answer counts as missing.

@@ -4,6 +4,7 @@
 
 #include "sources/FileTools.h"
 #include "sources/FileToolsIo.h"
+#include "support/Archives.h"
 #include "support/Files.h"
 
 #include <QBuffer>
@@ -18,7 +19,6 @@
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
-#include <lzma.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -90,33 +90,22 @@ QByteArray Gzip(const QByteArray& data, const GzipParts& p = {}) {
 }
 
 QByteArray Bzip2(const QByteArray& data, int level) {
-    QByteArray out(data.size() + data.size() / 2 + 1024, '\0');
-    unsigned size = unsigned(out.size());
-    EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(data.data()),
-                                       unsigned(data.size()), level, 0, 0),
-              BZ_OK);
-    out.resize(int(size));
-    return out;
+    return QByteArray::fromStdString(TestArchives::Bzip2(data.toStdString(), level));
 }
 
 QByteArray Compress(TCompression kind, const QByteArray& data) {
     if (kind == TCompression::Bzip2)
         return Bzip2(data, 9);
+    if (kind == TCompression::Xz)
+        return QByteArray::fromStdString(TestArchives::Xz(data.toStdString()));
+    // zstd with the content checksum, as the command-line tool writes it
     QByteArray out(data.size() + data.size() / 2 + 1024, '\0');
-    size_t n = 0;
-    if (kind == TCompression::Xz) {
-        EXPECT_EQ(lzma_easy_buffer_encode(
-                      6, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const uint8_t*>(data.data()),
-                      size_t(data.size()), reinterpret_cast<uint8_t*>(out.data()), &n,
-                      size_t(out.size())),
-                  LZMA_OK);
-    } else { // with the content checksum, as the command-line tool writes it
-        ZSTD_CCtx* cctx = ZSTD_createCCtx();
-        ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1);
-        n = ZSTD_compress2(cctx, out.data(), size_t(out.size()), data.data(), size_t(data.size()));
-        ZSTD_freeCCtx(cctx);
-        EXPECT_FALSE(ZSTD_isError(n));
-    }
+    ZSTD_CCtx* cctx = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1);
+    const size_t n =
+        ZSTD_compress2(cctx, out.data(), size_t(out.size()), data.data(), size_t(data.size()));
+    ZSTD_freeCCtx(cctx);
+    EXPECT_FALSE(ZSTD_isError(n));
     out.resize(int(n));
     return out;
 }
