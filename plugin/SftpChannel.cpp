@@ -283,8 +283,13 @@ TSftpResult TSftpChannel::Open(const std::string& path, uint32_t flags, uint32_t
     } else {
         SftpPut32(payload, 0);
     }
+    return CallForHandle(kOpen, id, payload, handle);
+}
+
+TSftpResult TSftpChannel::CallForHandle(uint8_t type, uint32_t id, const std::string& payload,
+                                        std::string& handle) {
     TReply reply;
-    if (TSftpResult called = Call(kOpen, id, payload, reply); !called.IsOk())
+    if (TSftpResult called = Call(type, id, payload, reply); !called.IsOk())
         return called;
     if (reply.Type != kHandle)
         return StatusOf(reply);
@@ -309,16 +314,9 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
     std::string handle;
     {
         const uint32_t id = NextId();
-        TReply reply;
-        if (TSftpResult called = Call(kOpenDir, id, PathRequest(id, path), reply); !called.IsOk())
-            return called;
-        if (reply.Type != kHandle)
-            return StatusOf(reply);
-        TSftpFields fields(reply.Body);
-        std::string_view given;
-        if (!fields.GetString(given) || given.size() > 256)
-            return Fail("the server sent a malformed handle");
-        handle = given;
+        if (TSftpResult opened = CallForHandle(kOpenDir, id, PathRequest(id, path), handle);
+            !opened.IsOk())
+            return opened;
     }
     TSftpResult result;
     for (;;) {

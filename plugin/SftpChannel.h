@@ -102,6 +102,9 @@ private:
     TSftpResult Call(uint8_t type, uint32_t id, const std::string& payload, TReply& reply);
     // Turns a status answer into a result; any other answer is a broken protocol.
     TSftpResult StatusOf(const TReply& reply);
+    // A call whose answer is a handle (opening a file or a folder).
+    TSftpResult CallForHandle(uint8_t type, uint32_t id, const std::string& payload,
+                              std::string& handle);
     // Waits for the answers to every request still in flight, so that the
     // channel can serve the next operation.
     TSftpResult Drain(std::set<uint32_t>& pending);

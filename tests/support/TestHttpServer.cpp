@@ -105,25 +105,21 @@ TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) 
                                      });
             break;
         case Answer::Kind::Chunked:
-            res.set_chunked_content_provider(
-                body->contentType, [body](size_t offset, httplib::DataSink& sink) {
-                    if (offset < body->body.size())
-                        sink.write(body->body.data() + offset, body->body.size() - offset);
-                    else
-                        sink.done();
-                    return true;
-                });
+        case Answer::Kind::UntilClose: {
+            // No length: the body ends with the last chunk, or with the connection.
+            auto rest = [body](size_t offset, httplib::DataSink& sink) {
+                if (offset < body->body.size())
+                    sink.write(body->body.data() + offset, body->body.size() - offset);
+                else
+                    sink.done();
+                return true;
+            };
+            if (body->kind == Answer::Kind::Chunked)
+                res.set_chunked_content_provider(body->contentType, rest);
+            else
+                res.set_content_provider(body->contentType, rest);
             break;
-        case Answer::Kind::UntilClose:
-            res.set_content_provider(
-                body->contentType, [body](size_t offset, httplib::DataSink& sink) {
-                    if (offset < body->body.size())
-                        sink.write(body->body.data() + offset, body->body.size() - offset);
-                    else
-                        sink.done();
-                    return true;
-                });
-            break;
+        }
         case Answer::Kind::Cut:
             res.set_content_provider(body->body.size(), body->contentType,
                                      [this, body](size_t offset, size_t, httplib::DataSink& sink) {
