@@ -10,6 +10,7 @@ namespace {
 const QString kSettings = QStringLiteral("Settings");
 const QString kDisabled = QStringLiteral("Disabled");
 const QString kActivePage = QStringLiteral("ActivePage");
+const QString kArchitecture = QStringLiteral("Architecture");
 
 struct Option {
     const char* Key;
@@ -27,6 +28,20 @@ constexpr Option kOptions[] = {
 
 } // namespace
 
+const QStringList& PhoneArchitectures() {
+    static const QStringList all{QStringLiteral("iphoneos-arm"), QStringLiteral("iphoneos-arm64"),
+                                 QStringLiteral("iphoneos-arm64e")};
+    return all;
+}
+
+QString NormalizeArchitecture(const QString& text) {
+    const QString trimmed = text.trimmed();
+    for (const QString& known : PhoneArchitectures())
+        if (trimmed.compare(known, Qt::CaseInsensitive) == 0)
+            return known;
+    return {};
+}
+
 QString SettingsFilePath(const QString& programFilePath) {
     if (programFilePath.isEmpty())
         return {};
@@ -43,6 +58,7 @@ TSettings LoadSettings(const IniFile& ini, SourceList& sources) {
     TSettings settings;
     for (const Option& o : kOptions)
         settings.*o.Field = ini.ReadBool(kSettings, QString::fromLatin1(o.Key), false);
+    settings.Architecture = NormalizeArchitecture(ini.ReadString(kSettings, kArchitecture, {}));
 
     // The section is read once and looked up in memory: a hand-edited section
     // with many keys must not mean reading the file once per key.
@@ -73,6 +89,9 @@ bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
         values.push_back({kSettings, QString::fromLatin1(o.Key),
                           settings.*o.Field ? QStringLiteral("1") : QStringLiteral("0")});
     values.push_back({kSettings, kActivePage, QString::number(activePage)});
+    // After the older keys, so that a file written before this option existed
+    // keeps its order and only gains one line.
+    values.push_back({kSettings, kArchitecture, NormalizeArchitecture(settings.Architecture)});
 
     // A source whose text spans lines cannot be kept in one INI line; it is left
     // out (and comes back checked) rather than breaking the file.

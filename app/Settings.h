@@ -3,17 +3,28 @@
 #include "app/IniFile.h"
 #include "sources/SourceList.h"
 
-// The five options of the Settings page.
+// The options of the Settings page.
 struct TSettings {
     bool Refresh = false;
     bool GetCydia = false;
     bool PutCydia = false;
     bool PutDebs = false;
     bool PutAutoInstall = false;
+    // The phone's package architecture ("iphoneos-arm", "iphoneos-arm64" or
+    // "iphoneos-arm64e"); empty lists the packages of every architecture.
+    QString Architecture;
     bool operator==(const TSettings&) const = default;
 };
 
 namespace Settings {
+
+// The architectures a phone can have, in the order the Settings page offers them.
+const QStringList& PhoneArchitectures();
+
+// Text as one of PhoneArchitectures(), trimmed and without regard to letter case;
+// anything else (a hand-edited typo, an unknown architecture) gives the empty
+// text, which lists every package rather than hiding them all.
+QString NormalizeArchitecture(const QString& text);
 
 // "<dir>/orvia.bin" -> "<dir>/orvia.ini": the program file's path with its
 // extension replaced by ".ini" (added when it has none).

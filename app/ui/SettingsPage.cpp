@@ -4,6 +4,7 @@
 #include "app/ui/Widgets.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QPainter>
 
@@ -64,12 +65,26 @@ TSettingsPage::TSettingsPage(QWidget* parent) : QWidget(parent) {
         MakeOption(grpSettings, QStringLiteral("chkPutCydia"),
                    QStringLiteral("Копировать источники в Cydia при завершении работы"), 100);
 
+    lblArchitecture = new QLabel(QStringLiteral("Архитектура телефона:"), grpSettings);
+    lblArchitecture->setObjectName(QStringLiteral("lblArchitecture"));
+    lblArchitecture->setGeometry(12, 128, 150, 17);
+    lstArchitecture = new QComboBox(grpSettings);
+    lstArchitecture->setObjectName(QStringLiteral("lstArchitecture"));
+    lstArchitecture->setGeometry(164, 125, 160, 22);
+    lstArchitecture->setToolTip(
+        QStringLiteral("Показывать только пакеты этой архитектуры и пакеты для всех архитектур"));
+    lstArchitecture->addItem(QStringLiteral("все архитектуры"), QString());
+    for (const QString& arch : Settings::PhoneArchitectures())
+        lstArchitecture->addItem(arch, arch);
+    lblArchitecture->setBuddy(lstArchitecture);
+
     // The last two options are reached in the opposite order to the one they
     // are shown in.
     setTabOrder(chkGetCydia, chkRefresh);
     setTabOrder(chkRefresh, chkPutDebs);
     setTabOrder(chkPutDebs, chkPutCydia);
     setTabOrder(chkPutCydia, chkPutAutoInstall);
+    setTabOrder(chkPutAutoInstall, lstArchitecture);
 
     grpAbout = new QGroupBox(QStringLiteral(" О программе "), this);
     grpAbout->setObjectName(QStringLiteral("grpAbout"));
@@ -114,6 +129,7 @@ TSettings TSettingsPage::Options() const {
     options.PutCydia = chkPutCydia->isChecked();
     options.PutDebs = chkPutDebs->isChecked();
     options.PutAutoInstall = chkPutAutoInstall->isChecked();
+    options.Architecture = lstArchitecture->currentData().toString();
     return options;
 }
 
@@ -123,4 +139,6 @@ void TSettingsPage::SetOptions(const TSettings& options) {
     chkPutCydia->setChecked(options.PutCydia);
     chkPutDebs->setChecked(options.PutDebs);
     chkPutAutoInstall->setChecked(options.PutAutoInstall);
+    const int entry = lstArchitecture->findData(Settings::NormalizeArchitecture(options.Architecture));
+    lstArchitecture->setCurrentIndex(entry < 0 ? 0 : entry);
 }

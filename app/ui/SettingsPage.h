@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 
 // A label drawn with a recessed (engraved) look: a light copy of the text one
@@ -19,7 +20,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// The Settings page: the five option check boxes and the about box.
+// The Settings page: the option check boxes, the phone's architecture and the
+// about box.
 class TSettingsPage : public QWidget {
     Q_OBJECT
 public:
@@ -36,6 +38,10 @@ public:
     QCheckBox* chkPutDebs = nullptr;
     QCheckBox* chkPutAutoInstall = nullptr;
     QCheckBox* chkPutCydia = nullptr;
+    QLabel* lblArchitecture = nullptr;
+    // Entry 0 lists every architecture; the others carry their architecture as
+    // item data.
+    QComboBox* lstArchitecture = nullptr;
 
     QGroupBox* grpAbout = nullptr;
     QLabel* imgAbout = nullptr;

@@ -41,7 +41,7 @@ TEST(SettingsFilePath, ProgramNamePlusIniBesideIt) {
     EXPECT_EQ(Settings::SettingsFilePath("/x/orvia.v2.bin"), QStringLiteral("/x/orvia.v2.ini"));
 }
 
-TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllSixKeysInOrder) {
+TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllKeysInOrder) {
     SourceList sources = MakeSources({"http://a/Packages", "http://b/Packages"});
     sources.SetChecked(1, false); // LoadSettings checks every source first
     IniFile ini(Path());
@@ -51,7 +51,8 @@ TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllSixKeysInOrder) {
 
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
     EXPECT_EQ(ReadBytes(Path()), QByteArray("[Settings]\nRefresh=0\nGetCydia=0\nPutCydia=0\n"
-                                            "PutDebs=0\nPutAutoInstall=0\nActivePage=0\n"));
+                                            "PutDebs=0\nPutAutoInstall=0\nActivePage=0\n"
+                                            "Architecture=\n"));
 }
 
 TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
@@ -63,12 +64,13 @@ TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
     settings.Refresh = true;
     settings.PutCydia = true;
     settings.PutAutoInstall = true;
+    settings.Architecture = QStringLiteral("iphoneos-arm64");
     IniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, settings, 1, sources));
     EXPECT_EQ(ReadBytes(Path()),
               QByteArray("[Settings]\nRefresh=1\nGetCydia=0\nPutCydia=1\nPutDebs=0\n"
-                         "PutAutoInstall=1\nActivePage=1\n[Disabled]\n0=http://b/Packages\n"
-                         "1=http://d/Packages\n"));
+                         "PutAutoInstall=1\nActivePage=1\nArchitecture=iphoneos-arm64\n"
+                         "[Disabled]\n0=http://b/Packages\n1=http://d/Packages\n"));
 
     SourceList reloaded = MakeSources(
         {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
@@ -129,6 +131,29 @@ INSTANTIATE_TEST_SUITE_P(Values, RefreshValue,
                          ::testing::Values(FlagCase{"7", true}, FlagCase{"yes", false},
                                            FlagCase{"0", false}));
 
+TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"iphoneos-arm", "iphoneos-arm"},       {"iphoneos-arm64e", "iphoneos-arm64e"},
+        {" IPHONEOS-ARM64 ", "iphoneos-arm64"}, {"", ""},
+        {"arm64", ""},                          {"iphoneos-arm64 e", ""},
+        {"all", ""},
+    };
+    for (const auto& [value, read] : cases) {
+        WriteBytes(Path(), QByteArray("[Settings]\nArchitecture=") + value + "\n");
+        SourceList sources;
+        EXPECT_EQ(Settings::LoadSettings(IniFile(Path()), sources).Architecture,
+                  QString::fromLatin1(read))
+            << value;
+    }
+    // A value that does not read back is not written either.
+    TSettings odd;
+    odd.Architecture = QStringLiteral("x86\n[Settings]");
+    SourceList none;
+    IniFile ini(Path());
+    ASSERT_TRUE(Settings::SaveSettings(ini, odd, 0, none));
+    EXPECT_TRUE(ReadBytes(Path()).contains("\nArchitecture=\n"));
+}
+
 TEST_F(SettingsTest, ActivePageOutsideTheFourPagesIsMinusOne) {
     const std::pair<const char*, int> cases[] = {{"3", 3}, {"4", -1}, {"-1", -1}, {"abc", 0}};
     for (const auto& [value, page] : cases) {
@@ -158,7 +183,8 @@ TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 2, sources));
     EXPECT_EQ(ReadBytes(Path()), QByteArray("; mine\n[Window]\nx=1\n[Settings]\nRefresh=0\n"
                                             "GetCydia=0\nPutCydia=0\nPutDebs=0\n"
-                                            "PutAutoInstall=0\nActivePage=2\n[Disabled]\n0=b\n"));
+                                            "PutAutoInstall=0\nActivePage=2\nArchitecture=\n"
+                                            "[Disabled]\n0=b\n"));
 }
 
 TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {

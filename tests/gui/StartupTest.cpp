@@ -70,6 +70,7 @@ TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {
         Find<QCheckBox>(frm.get(), "chkRefresh")->setChecked(false);
         Find<QCheckBox>(frm.get(), "chkPutDebs")->setChecked(true);
         Find<QCheckBox>(frm.get(), "chkPutAutoInstall")->setChecked(true);
+        Find<QComboBox>(frm.get(), "lstArchitecture")->setCurrentIndex(3);
         frm->panSettingsClick();
         frm->close();
         EXPECT_TRUE(frm->isHidden());
@@ -77,7 +78,7 @@ TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {
     }
     const QByteArray ini = ReadFile(QStringLiteral("orvia.ini"));
     const QByteArray expected = "[Settings]\nRefresh=0\nGetCydia=0\nPutCydia=0\nPutDebs=1\n"
-                                "PutAutoInstall=1\nActivePage=3\n";
+                                "PutAutoInstall=1\nActivePage=3\nArchitecture=iphoneos-arm64e\n";
     EXPECT_TRUE(
         QString::fromUtf8(ini).remove(QLatin1Char('\r')).startsWith(QString::fromUtf8(expected)))
         << ini.constData();
@@ -87,6 +88,8 @@ TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {
     EXPECT_TRUE(Find<QCheckBox>(frm.get(), "chkPutDebs")->isChecked());
     EXPECT_TRUE(Find<QCheckBox>(frm.get(), "chkPutAutoInstall")->isChecked());
     EXPECT_FALSE(Find<QCheckBox>(frm.get(), "chkPutCydia")->isChecked());
+    EXPECT_EQ(Find<QComboBox>(frm.get(), "lstArchitecture")->currentText(),
+              QStringLiteral("iphoneos-arm64e"));
 }
 
 TEST_F(WindowTest, SavedPageIsRestoredOnlyWhenValid) {
