@@ -139,6 +139,7 @@ void TSettingsPage::SetOptions(const TSettings& options) {
     chkPutCydia->setChecked(options.PutCydia);
     chkPutDebs->setChecked(options.PutDebs);
     chkPutAutoInstall->setChecked(options.PutAutoInstall);
-    const int entry = lstArchitecture->findData(Settings::NormalizeArchitecture(options.Architecture));
+    const int entry =
+        lstArchitecture->findData(Settings::NormalizeArchitecture(options.Architecture));
     lstArchitecture->setCurrentIndex(entry < 0 ? 0 : entry);
 }

@@ -133,9 +133,12 @@ INSTANTIATE_TEST_SUITE_P(Values, RefreshValue,
 
 TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
     const std::pair<const char*, const char*> cases[] = {
-        {"iphoneos-arm", "iphoneos-arm"},       {"iphoneos-arm64e", "iphoneos-arm64e"},
-        {" IPHONEOS-ARM64 ", "iphoneos-arm64"}, {"", ""},
-        {"arm64", ""},                          {"iphoneos-arm64 e", ""},
+        {"iphoneos-arm", "iphoneos-arm"},
+        {"iphoneos-arm64e", "iphoneos-arm64e"},
+        {" IPHONEOS-ARM64 ", "iphoneos-arm64"},
+        {"", ""},
+        {"arm64", ""},
+        {"iphoneos-arm64 e", ""},
         {"all", ""},
     };
     for (const auto& [value, read] : cases) {
