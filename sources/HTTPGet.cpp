@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <mutex>
@@ -119,6 +120,30 @@ QString Origin(const QString& url) {
 
 } // namespace
 
+namespace HTTPGetRules {
+
+THeadLine ReadHeadLine(TAnswerHead& head, std::string_view line) {
+    if (line.substr(0, 5) == "HTTP/") {
+        head = TAnswerHead();
+        const size_t space = line.find(' ');
+        const std::string_view code =
+            space == std::string_view::npos ? std::string_view() : line.substr(space + 1, 3);
+        if (code.size() == 3 &&
+            std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            head.status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+        return THeadLine::Field;
+    }
+    if (HeaderIs(line, "content-length"))
+        head.length = ParseLength(line.substr(15));
+    else if (HeaderIs(line, "location"))
+        head.location = true;
+    if (line != "\r\n" && line != "\n")
+        return THeadLine::Field;
+    return head.status / 100 == 1 ? THeadLine::Interim : THeadLine::End;
+}
+
+} // namespace HTTPGetRules
+
 // ---------------------------------------------------------------------------
 // Worker
 
@@ -157,10 +182,7 @@ public:
 
 private:
     // One answer of the chain of redirects.
-    struct Hop {
-        long status = 0;
-        std::int64_t length = -1;
-        bool location = false;
+    struct Hop : HTTPGetRules::TAnswerHead {
         bool headersDone = false;
         bool redirect = false; // its body is not ours
     };
@@ -199,23 +221,8 @@ private:
 };
 
 bool THTTPGetThread::Header(std::string_view line) {
-    if (line.substr(0, 5) == "HTTP/") {
-        hop_ = Hop();
-        const size_t space = line.find(' ');
-        if (space != std::string_view::npos)
-            hop_.status = std::strtol(std::string(line.substr(space + 1, 3)).c_str(), nullptr, 10);
+    if (HTTPGetRules::ReadHeadLine(hop_, line) != HTTPGetRules::THeadLine::End)
         return true;
-    }
-    if (HeaderIs(line, "content-length"))
-        hop_.length = ParseLength(line.substr(15));
-    else if (HeaderIs(line, "location"))
-        hop_.location = true;
-    if (line != "\r\n" && line != "\n")
-        return true;
-
-    // End of one answer's headers.
-    if (hop_.status / 100 == 1)
-        return true; // an interim answer; the real one follows
     hop_.headersDone = true;
     if (HTTPGetRules::IsRedirectStatus(hop_.status) && hop_.location) {
         hop_.redirect = true;

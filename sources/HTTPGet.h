@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 class TStopFlag;
 class THTTPGetThread;
@@ -29,6 +30,23 @@ bool IsRedirectStatus(long status);
 
 // A redirect may go from http to http or https, and from https only to https.
 bool RedirectAllowed(const QString& fromUrl, const QString& toUrl);
+
+// What one answer's head says, read line by line as it arrives.
+struct TAnswerHead {
+    long status = 0;          // the three-digit status code; 0 when the status line has none
+    std::int64_t length = -1; // Content-Length; -1 when absent or not a plain decimal number
+    bool location = false;    // a Location header came
+};
+
+enum class THeadLine {
+    Field,   // a status or header line: the head goes on
+    Interim, // the blank line ending a 1xx head: the real answer follows
+    End,     // the blank line ending the answer's head
+};
+
+// Takes one line of the head, with its line end. A status line ("HTTP/...")
+// starts a new head.
+THeadLine ReadHeadLine(TAnswerHead& head, std::string_view line);
 
 // Redirects followed for one transfer; one more fails it.
 inline constexpr int MaxRedirects = 10;

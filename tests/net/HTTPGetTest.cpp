@@ -134,6 +134,74 @@ TEST(HTTPGetRulesTest, AddressesAndRedirects) {
     EXPECT_FALSE(HTTPGetRules::RedirectAllowed("http://a/x", "ftp://a/x"));
 }
 
+// Heads as servers send them, each fed line by line: what is read from them
+// and where the head ends.
+TEST(HTTPGetRulesTest, AnswerHeads) {
+    using HTTPGetRules::THeadLine;
+    struct Case {
+        std::vector<std::string> lines;
+        THeadLine last;
+        long status;
+        std::int64_t length;
+        bool location;
+    };
+    const std::vector<Case> cases = {
+        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 1234\r\n", "\r\n"},
+         THeadLine::End,
+         200,
+         1234,
+         false},
+        {{"HTTP/1.0 302 Found\n", "LOCATION: /x\n", "content-length:\t0 \r\n", "\n"},
+         THeadLine::End,
+         302,
+         0,
+         true},
+        {{"HTTP/1.1 100 Continue\r\n", "\r\n"}, THeadLine::Interim, 100, -1, false},
+        // The interim head's fields do not carry over into the answer's.
+        {{"HTTP/1.1 100 Continue\r\n", "Content-Length: 5\r\n", "\r\n", "HTTP/1.1 200 OK\r\n",
+          "\r\n"},
+         THeadLine::End,
+         200,
+         -1,
+         false},
+        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 12abc\r\n", "\r\n"},
+         THeadLine::End,
+         200,
+         -1,
+         false},
+        {{"HTTP/1.1 200 OK\r\n", "Content-Length: -1\r\n", "\r\n"}, THeadLine::End, 200, -1, false},
+        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 99999999999999999999\r\n", "\r\n"},
+         THeadLine::End,
+         200,
+         -1,
+         false},
+        {{"HTTP/1.1 200 OK\r\n", "X-Content-Length: 7\r\n", "Locations: /y\r\n", "\r\n"},
+         THeadLine::End,
+         200,
+         -1,
+         false},
+        // A status that is not three digits is none (no sign, no short codes).
+        {{"HTTP/1.1 -30 x\r\n", "\r\n"}, THeadLine::End, 0, -1, false},
+        {{"HTTP/1.1 1\r\n", "\r\n"}, THeadLine::End, 0, -1, false},
+        {{"HTTP/1.1\r\n", "\r\n"}, THeadLine::End, 0, -1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines.front() + c.lines[1]);
+        HTTPGetRules::TAnswerHead head;
+        THeadLine read = THeadLine::Field;
+        for (std::size_t i = 0; i < c.lines.size(); ++i) {
+            read = HTTPGetRules::ReadHeadLine(head, c.lines[i]);
+            if (i + 1 < c.lines.size()) {
+                EXPECT_NE(read, THeadLine::End) << i;
+            }
+        }
+        EXPECT_EQ(read, c.last);
+        EXPECT_EQ(head.status, c.status);
+        EXPECT_EQ(head.length, c.length);
+        EXPECT_EQ(head.location, c.location);
+    }
+}
+
 TEST_F(HTTPGetTest, RequestLineAndHeaders) {
     server_.Serve("/repo/Packages.gz", Bytes(10));
     Fetch("/repo/Packages.gz");
