@@ -11,6 +11,9 @@ namespace {
 
 // Big enough to keep the link busy, small enough for one AFC packet.
 constexpr uint32_t kChunk = 64 * 1024;
+// Every entry costs a round trip for its description: a listing longer than
+// this is not a phone folder but a phone that has gone wrong.
+constexpr std::size_t kMaxEntries = 100000;
 
 bool LinkBroken(afc_error_t error) {
     switch (error) {
@@ -117,6 +120,10 @@ TStatus TAfcTransport::List(const std::string& path, std::vector<TEntry>& entrie
         Fail(listed, why);
         return StatusOf(listed, TStatus::ReadError);
     }
+    if (names.size() > kMaxEntries) {
+        why = "the folder lists more than " + std::to_string(kMaxEntries) + " entries";
+        return TStatus::ReadError;
+    }
     const std::string folder = path == "/" ? std::string() : path;
     for (const std::string& name : names) {
         if (!IsPlainName(name)) {
@@ -150,7 +157,8 @@ TStatus TAfcTransport::Stat(const std::string& path, TEntry& entry, std::string&
     return TStatus::Ok;
 }
 
-TStatus TAfcTransport::Read(const std::string& path, const TSink& sink, std::string& why) {
+TStatus TAfcTransport::Read(const std::string& path, uint64_t limit, const TSink& sink,
+                            std::string& why) {
     if (!Ready(why))
         return TStatus::ReadError;
     uint64_t handle = 0;
@@ -161,6 +169,7 @@ TStatus TAfcTransport::Read(const std::string& path, const TSink& sink, std::str
     }
     std::vector<char> buffer(kChunk);
     TStatus status = TStatus::Ok;
+    uint64_t total = 0;
     for (;;) {
         uint32_t got = 0;
         const afc_error_t read = Afc->FileRead(handle, buffer.data(), kChunk, got);
@@ -171,7 +180,14 @@ TStatus TAfcTransport::Read(const std::string& path, const TSink& sink, std::str
         }
         if (got == 0)
             break;
-        if (!sink(buffer.data(), std::min(got, kChunk))) {
+        got = std::min(got, kChunk);
+        total += got;
+        if (total > limit) {
+            why = TooLongReason(limit);
+            status = TStatus::ReadError;
+            break;
+        }
+        if (!sink(buffer.data(), got)) {
             why = "stopped";
             status = TStatus::Aborted;
             break;

@@ -138,7 +138,8 @@ TStatus TFolderTransport::Stat(const std::string& path, TEntry& entry, std::stri
     return TStatus::Ok;
 }
 
-TStatus TFolderTransport::Read(const std::string& path, const TSink& sink, std::string& why) {
+TStatus TFolderTransport::Read(const std::string& path, uint64_t limit, const TSink& sink,
+                               std::string& why) {
     std::string local;
     if (const TStatus status = Resolve(path, local, why); status != TStatus::Ok)
         return status;
@@ -148,6 +149,7 @@ TStatus TFolderTransport::Read(const std::string& path, const TSink& sink, std::
         return missing ? TStatus::NotFound : TStatus::ReadError;
     char buffer[64 * 1024];
     TStatus status = TStatus::Ok;
+    uint64_t total = 0;
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
@@ -159,6 +161,12 @@ TStatus TFolderTransport::Read(const std::string& path, const TSink& sink, std::
         }
         if (got == 0)
             break;
+        total += static_cast<uint64_t>(got);
+        if (total > limit) {
+            why = TooLongReason(limit);
+            status = TStatus::ReadError;
+            break;
+        }
         if (!sink(buffer, static_cast<std::size_t>(got))) {
             why = "stopped";
             status = TStatus::Aborted;

@@ -15,7 +15,8 @@ public:
     bool Connect(std::string& why) override;
     TStatus List(const std::string& path, std::vector<TEntry>& entries, std::string& why) override;
     TStatus Stat(const std::string& path, TEntry& entry, std::string& why) override;
-    TStatus Read(const std::string& path, const TSink& sink, std::string& why) override;
+    TStatus Read(const std::string& path, uint64_t limit, const TSink& sink,
+                 std::string& why) override;
     TStatus Write(const std::string& path, const TSource& source, std::string& why) override;
     TStatus Remove(const std::string& path, std::string& why) override;
 

@@ -34,6 +34,14 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+// The most a file of the announced size may give: a file may grow while it is
+// read (a log, an index being written), but not without end.
+uint64_t ReadLimit(uint64_t announced) {
+    constexpr uint64_t kGrowthRoom = 1024 * 1024;
+    const uint64_t room = kGrowthRoom + announced / 16;
+    return announced > UINT64_MAX - room ? UINT64_MAX : announced + room;
+}
+
 int Percent(uint64_t done, uint64_t total) {
     if (total == 0 || done >= total)
         return 100;
@@ -197,7 +205,7 @@ int TPlugin::GetFile(const char* remoteName, const char* localName, int copyFlag
     bool localFailed = false;
     bool userStopped = false;
     const TStatus status = Transport->Read(
-        phone,
+        phone, ReadLimit(remote.Size),
         [&](const char* data, std::size_t size) {
             if (!file.Write(data, size, why)) {
                 localFailed = true;

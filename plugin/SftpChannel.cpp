@@ -43,6 +43,11 @@ constexpr uint32_t kMaxBlock = 255 * 1024;
 constexpr std::size_t kInFlight = 4 * 1024 * 1024;
 // A listing longer than this is not a phone folder but a peer that never ends it.
 constexpr std::size_t kMaxEntries = 100000;
+// A server gives at least one entry per answer until the end; one that keeps
+// answering with none would have us ask for ever.
+constexpr int kMaxEmptyRounds = 16;
+// However the answers come, a listing ends within this time.
+constexpr auto kListingTime = std::chrono::seconds(60);
 
 std::string DefaultMessage(uint32_t code) {
     switch (code) {
@@ -319,6 +324,8 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
             return opened;
     }
     TSftpResult result;
+    const auto deadline = std::chrono::steady_clock::now() + kListingTime;
+    int emptyRounds = 0;
     for (;;) {
         const uint32_t id = NextId();
         TReply reply;
@@ -331,12 +338,25 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
                 result = TSftpResult();
             break;
         }
+        const std::size_t before = entries.size();
         if (!ParseSftpNames(reply.Body, entries))
             return Fail("the server sent a malformed listing");
+        emptyRounds = entries.size() == before ? emptyRounds + 1 : 0;
         if (entries.size() > kMaxEntries) {
             result =
                 TSftpResult::Refusal(kSftpFailure, "the folder lists more than " +
                                                        std::to_string(kMaxEntries) + " entries");
+            break;
+        }
+        if (emptyRounds > kMaxEmptyRounds) {
+            result = TSftpResult::Refusal(kSftpFailure,
+                                          "the server keeps answering the listing without entries");
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            result =
+                TSftpResult::Refusal(kSftpFailure, "the listing did not end within " +
+                                                       std::to_string(kListingTime.count()) + " s");
             break;
         }
     }
@@ -347,7 +367,8 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
     return result;
 }
 
-TSftpResult TSftpChannel::Read(const std::string& handle, const TSink& sink, bool& stopped) {
+TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const TSink& sink,
+                               bool& stopped) {
     stopped = false;
     struct TPart {
         uint32_t Id = 0;
@@ -377,14 +398,18 @@ TSftpResult TSftpChannel::Read(const std::string& handle, const TSink& sink, boo
         return sent;
     };
     const std::size_t depth = std::max<std::size_t>(4, kInFlight / ReadBlock);
+    // One byte past the limit is asked for, so that a longer file shows.
+    const uint64_t wanted = limit == UINT64_MAX ? limit : limit + 1;
     uint64_t next = 0;
+    uint64_t total = 0;
     bool atEnd = false;
     TSftpResult result;
     while (result.IsOk() && !stopped) {
-        while (!atEnd && parts.size() < depth) {
-            if (TSftpResult sent = ask(next, ReadBlock, false); !sent.IsOk())
+        while (!atEnd && parts.size() < depth && next < wanted) {
+            const auto length = static_cast<uint32_t>(std::min<uint64_t>(ReadBlock, wanted - next));
+            if (TSftpResult sent = ask(next, length, false); !sent.IsOk())
                 return sent;
-            next += ReadBlock;
+            next += length;
         }
         if (parts.empty())
             break;
@@ -422,6 +447,8 @@ TSftpResult TSftpChannel::Read(const std::string& handle, const TSink& sink, boo
             result = part.Error;
         } else if (part.Eof) {
             atEnd = true;
+        } else if ((total += part.Data.size()) > limit) {
+            result = TSftpResult::Refusal(kSftpFailure, TooLongReason(limit));
         } else if (!sink(part.Data.data(), part.Data.size())) {
             stopped = true;
         } else if (part.Data.size() < part.Length) {
@@ -431,6 +458,8 @@ TSftpResult TSftpChannel::Read(const std::string& handle, const TSink& sink, boo
                 return sent;
         }
     }
+    if (result.IsOk() && !stopped && !atEnd) // everything asked for came, and no end
+        result = TSftpResult::Refusal(kSftpFailure, TooLongReason(limit));
     std::set<uint32_t> pending;
     for (const TPart& part : parts) {
         if (!part.Answered)

@@ -74,7 +74,9 @@ public:
     TSftpResult Open(const std::string& path, uint32_t flags, uint32_t mode, std::string& handle);
     TSftpResult Close(const std::string& handle);
     // Streams the whole file into Sink; Stopped tells that the sink said stop.
-    TSftpResult Read(const std::string& handle, const TSink& sink, bool& stopped);
+    // Nothing past Limit + 1 bytes is asked for, and a file that gives more
+    // than Limit bytes is refused.
+    TSftpResult Read(const std::string& handle, uint64_t limit, const TSink& sink, bool& stopped);
     // Writes what Source gives from offset 0; Stopped tells that it said stop.
     TSftpResult Write(const std::string& handle, const TSource& source, bool& stopped);
     // Flushes the file to the server's disk when the server can do that.

@@ -316,7 +316,8 @@ TStatus TSftpTransport::Stat(const std::string& path, TEntry& entry, std::string
     return Outcome(result, TStatus::ReadError, why);
 }
 
-TStatus TSftpTransport::Read(const std::string& path, const TSink& sink, std::string& why) {
+TStatus TSftpTransport::Read(const std::string& path, uint64_t limit, const TSink& sink,
+                             std::string& why) {
     bool delivered = false;
     bool stopped = false;
     const TSink counting = [&](const char* data, std::size_t size) {
@@ -329,7 +330,7 @@ TStatus TSftpTransport::Read(const std::string& path, const TSink& sink, std::st
             TSftpResult opened = Sftp->Open(path, kSftpRead, 0, handle);
             if (!opened.IsOk())
                 return opened;
-            TSftpResult read = Sftp->Read(handle, counting, stopped);
+            TSftpResult read = Sftp->Read(handle, limit, counting, stopped);
             if (read.Kind == TSftpResult::Broken)
                 return read;
             TSftpResult closed = Sftp->Close(handle);

@@ -45,6 +45,12 @@ using TSink = std::function<bool(const char* data, std::size_t size)>;
 // the target as it was).
 using TSource = std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>;
 
+// The reason given when a read passes its limit.
+inline std::string TooLongReason(uint64_t limit) {
+    return "the phone gives more than " + std::to_string(limit) +
+           " bytes for this file, more than the size it gave for it";
+}
+
 class ITransport {
 public:
     virtual ~ITransport() = default;
@@ -63,8 +69,11 @@ public:
     // Size, time and kind of Path (Entry.Name is the last segment).
     virtual TStatus Stat(const std::string& path, TEntry& entry, std::string& why) = 0;
 
-    // Streams the file Path into Sink.
-    virtual TStatus Read(const std::string& path, const TSink& sink, std::string& why) = 0;
+    // Streams the file Path into Sink. A file that gives more than Limit bytes
+    // (the size the phone gave for it, and room for growth) is not a file but
+    // a peer that never ends it: the read stops there with TStatus::ReadError.
+    virtual TStatus Read(const std::string& path, uint64_t limit, const TSink& sink,
+                         std::string& why) = 0;
 
     // Writes the bytes of Source to the file Path, atomically: under a temporary
     // name in the same folder, then renamed over Path, so that a reader on the

@@ -180,6 +180,8 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
         {"read fails", Fail("read", AFC_E_READ_ERROR), "old", 1, FS_FILE_READERROR, "old"},
         {"open refused", Fail("open", AFC_E_PERM_DENIED), nullptr, 1, FS_FILE_READERROR,
          "<missing>"},
+        {"reads never end", [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; }, "old", 1,
+         FS_FILE_READERROR, "old"},
     };
     for (const TGetCase& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -1,5 +1,7 @@
 #include "FakeAfc.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string ParentOf(const std::string& path) {
@@ -81,9 +83,12 @@ public:
             return error;
         TOpenFile& file = Open.at(handle);
         const std::string& bytes = Phone.Nodes[file.Path].Data;
-        const std::size_t left = bytes.size() > file.Position ? bytes.size() - file.Position : 0;
+        const std::size_t end = bytes.size() + Phone.ReadsPastTheEnd;
+        const std::size_t left = end > file.Position ? end - file.Position : 0;
         const std::size_t count = std::min<std::size_t>(length, left);
-        bytes.copy(data, count, file.Position);
+        std::fill_n(data, count, 'x');
+        if (file.Position < bytes.size())
+            bytes.copy(data, count, file.Position);
         file.Position += count;
         read = static_cast<uint32_t>(count);
         return AFC_E_SUCCESS;

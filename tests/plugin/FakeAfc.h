@@ -42,6 +42,8 @@ struct TFakePhone {
     std::map<std::string, std::vector<std::string>> ExtraNames;
     // The most bytes one FileWrite takes (the phone may write less than asked).
     uint32_t WriteLimit = UINT32_MAX;
+    // Bytes that reads give past the end of a file, as if it never ended.
+    std::size_t ReadsPastTheEnd = 0;
     // Every call of every connection fails as a broken link.
     bool LinkBroken = false;
     // When not empty, connecting fails with this reason.

@@ -5,7 +5,9 @@
 //                arrive together go back in reverse order (both allowed);
 //   oversized  - a read gives more bytes than were asked for;
 //   hugepacket - the answer to a read claims a length of almost 4 GiB;
-//   endless    - a folder listing never ends.
+//   endless    - a folder listing never ends;
+//   noeof      - reads give data up to 16 MiB whatever the file holds;
+//   emptynames - a listing answers 100 times with no entry before its one entry.
 
 #include <cstdint>
 #include <cstdio>
@@ -127,12 +129,16 @@ std::string Answer(uint8_t type, TIn& in) {
     }
     case 12: { // readdir
         static int calls = 0;
-        if (Mode != "endless" && calls++ > 0)
+        const int call = calls++;
+        int count = 100;
+        if (Mode == "emptynames")
+            count = call < 100 ? 0 : 1;
+        if (Mode != "endless" && call > (Mode == "emptynames" ? 100 : 0))
             return Status(id, 1);
         std::string body;
         Put32(body, id);
-        Put32(body, 100);
-        for (int i = 0; i < 100; ++i) {
+        Put32(body, static_cast<uint32_t>(count));
+        for (int i = 0; i < count; ++i) {
             PutString(body, "entry" + std::to_string(i));
             PutString(body, "");
             Put32(body, 0);
@@ -145,8 +151,12 @@ std::string Answer(uint8_t type, TIn& in) {
         uint32_t length = in.U32();
         if (Mode == "short")
             length = std::min<uint32_t>(length, 1000);
-        std::vector<char> data(length);
-        const ssize_t got = ::pread(fd, data.data(), length, static_cast<off_t>(offset));
+        std::vector<char> data(length, 'n');
+        ssize_t got = static_cast<ssize_t>(length);
+        if (Mode == "noeof")
+            got = offset < 16 * 1024 * 1024 ? got : 0;
+        else
+            got = ::pread(fd, data.data(), length, static_cast<off_t>(offset));
         if (got <= 0)
             return Status(id, 1);
         std::string body;

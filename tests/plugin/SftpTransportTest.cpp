@@ -200,6 +200,7 @@ TEST_F(SftpTransport, LargeFilesCrossWholeInBothDirections) {
 TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
     const std::string bytes = RandomBytes(300 * 1000 + 1, 5);
     WriteFile(Phone + kLists + "/big", bytes);
+    WriteFile(Phone + kLists + "/small", "ten bytes!");
     struct TCase {
         const char* Mode;
         bool Listing; // else a get of "big"
@@ -210,6 +211,8 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
         {"oversized", false, FS_FILE_READERROR},
         {"hugepacket", false, FS_FILE_READERROR},
         {"endless", true, 0},
+        {"emptynames", true, 0},
+        {"noeof", false, FS_FILE_READERROR}, // "small" is 10 bytes
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Mode);
@@ -219,15 +222,23 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
         ASSERT_TRUE(Server->Start(why)) << why;
         auto plugin = MakePlugin();
         fs::remove(Dir / "big");
+        testing::internal::CaptureStderr();
         if (c.Listing) {
             EXPECT_EQ(List(*plugin, kLists), std::vector<std::string>{"<invalid>"});
+            EXPECT_NE(testing::internal::GetCapturedStderr(), "");
             continue;
         }
-        EXPECT_EQ(Get(*plugin, kLists + "/big", Dir / "big"), c.Expected);
+        const bool small = c.Mode == std::string("noeof");
+        EXPECT_EQ(Get(*plugin, kLists + (small ? "/small" : "/big"), Dir / "big"), c.Expected);
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(errors.empty(), c.Expected == FS_FILE_OK) << errors;
         if (c.Expected == FS_FILE_OK)
             EXPECT_TRUE(ReadFile(Dir / "big") == bytes);
         else
             EXPECT_FALSE(fs::exists(Dir / "big"));
+        std::vector<std::string> left = NamesIn(Dir.Path());
+        std::erase(left, "big");
+        EXPECT_EQ(left, (std::vector<std::string>{"known_hosts", "phone", "sshd"}));
     }
 }
 
