@@ -37,9 +37,7 @@ public:
     }
     void SetProgress(int percent) override { frm_.SyncPage()->prSync->setValue(percent); }
     void ShowList(List list, const QStringList& names) override {
-        QListWidget* lst = ListOf(list);
-        lst->clear();
-        lst->addItems(names); // the list keeps itself sorted
+        TSyncPage::ShowNames(ListOf(list), names);
     }
     QString Selected(List list) const override {
         const QList<QListWidgetItem*> items = ListOf(list)->selectedItems();

@@ -199,6 +199,12 @@ struct TPackagesPage::Impl {
     }
 
     void btnMarkAllClick() {
+        // The reference copies are overwritten: what was new cannot be told
+        // any more, so the user is asked first.
+        if (!q->Confirm ||
+            !q->Confirm(QStringLiteral("Сбросить все обновления? Новые и обновлённые пакеты "
+                                       "перестанут отмечаться как новые.")))
+            return;
         PackageList::AcceptIndexes(folders.ProcDir, folders.ListsDir);
         q->ShowAllCategories();
         if (Rows().empty())
@@ -402,6 +408,7 @@ bool TPackagesPage::LoadPackageList(const std::string& category) {
         return false;
     d->model->SetRows(std::move(rows));
     d->lstPackages->scrollToTop(); // a reloaded list starts at its top
+    d->details->HidePackageInfo(); // no row is selected any more
     if (category.empty())
         d->SetCategoryEntries(categories);
     return result == PackageList::LoadResult::Complete;
@@ -411,6 +418,7 @@ void TPackagesPage::LoadPackages() {
     d->model->SetRows(
         ::LoadPackages(d->folders.ProcDir, d->folders.ListsDir, d->folders.ArchivesDir));
     d->lstPackages->scrollToTop();
+    d->details->HidePackageInfo();
     // The categories follow the list just built, as they follow a loaded one.
     d->SetCategoryEntries(PackageList::Categories(Rows()));
 }

@@ -57,6 +57,9 @@ public:
 
     // Opens a link with the desktop's default handler; tests replace it.
     std::function<void(const QUrl&)> OpenUrl;
+    // Asks a Yes/No question before the reset of all updates; true for Yes.
+    // Unset, nothing is reset.
+    std::function<bool(const QString& text)> Confirm;
 
     // ---- controls the main window's busy states need ----
     QGroupBox* grpPackages = nullptr;

@@ -5,6 +5,8 @@
 #include <QListWidget>
 #include <QProgressBar>
 
+#include <algorithm>
+
 namespace {
 
 QLabel* MakePicture(QWidget* parent, const QString& name, QRect geometry) {
@@ -22,12 +24,13 @@ QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QRe
     return lbl;
 }
 
-// The package lists are kept sorted and show one file name per 14-pixel line.
+// The package lists show one file name per 14-pixel line; ShowNames sorts
+// them (the list's own sorting would put every capital first).
 QListWidget* MakeFileList(QWidget* parent, const QString& name, QRect geometry) {
     auto* lst = new QListWidget(parent);
     lst->setObjectName(name);
     lst->setGeometry(geometry);
-    lst->setSortingEnabled(true);
+    lst->setSortingEnabled(false);
     lst->setUniformItemSizes(true);
     lst->setSelectionMode(QAbstractItemView::SingleSelection);
     lst->setStyleSheet(QStringLiteral("QListWidget::item { height: 14px; padding: 0px; }"));
@@ -35,6 +38,16 @@ QListWidget* MakeFileList(QWidget* parent, const QString& name, QRect geometry) 
 }
 
 } // namespace
+
+void TSyncPage::ShowNames(QListWidget* list, QStringList names) {
+    // Names equal but for letter case keep a fixed order among themselves.
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
+    list->clear();
+    list->addItems(names);
+}
 
 TSyncPage::TSyncPage(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("tabSync"));

@@ -2,6 +2,7 @@
 
 #include "app/ui/Widgets.h"
 
+#include <QStringList>
 #include <QWidget>
 
 class QGroupBox;
@@ -19,6 +20,10 @@ public:
     explicit TSyncPage(QWidget* parent = nullptr);
 
     void LoadPictures();
+
+    // Replaces the names of one of the three package lists, sorted by name
+    // without regard to letter case ("a.deb", "B.deb", "c.deb").
+    static void ShowNames(QListWidget* list, QStringList names);
 
     QGroupBox* grpSync = nullptr;
     QLabel* imgComputer1 = nullptr;

@@ -54,6 +54,7 @@ void TfrmMain::BuildWindow() {
     pgMain->addWidget(settingsPage_);
 
     sourcesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
+    packagesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
 
     BuildSidePanels();
 }

@@ -83,8 +83,11 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
     PhoneFile(kLists + "a_Packages", "Package: a\n\n");
     PhoneFile(kLists + "Release", "release");
     PhoneFile(kCache + "p.deb", "p");
+    PhoneFile(kCache + "Q.deb", "Q");
     PhoneFile(kAuto + "q.deb", "q");
     WriteFile("archives/l.deb", "l");
+    WriteFile("archives/K.deb", "K");
+    WriteFile("archives/m.DEB", "m");
     WriteFile("orvia.ini", "[Settings]\nGetCydia=1\nActivePage=2\n");
 
     auto frm = StartWindow();
@@ -92,8 +95,9 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
     EXPECT_FALSE(Exists("proc/a_Packages")); // the start-up copy fills the reference copies only
     EXPECT_FALSE(Exists("a_Packages"));
     TSyncPage* sync = frm->SyncPage();
-    EXPECT_EQ(Lines(sync->lstLocalCache), QStringList{"l.deb"});
-    EXPECT_EQ(Lines(sync->lstCache), QStringList{"p.deb"});
+    // Sorted by name without regard to letter case.
+    EXPECT_EQ(Lines(sync->lstLocalCache), (QStringList{"K.deb", "l.deb", "m.DEB"}));
+    EXPECT_EQ(Lines(sync->lstCache), (QStringList{"p.deb", "Q.deb"}));
     EXPECT_EQ(Lines(sync->lstAutoInstall), QStringList{"q.deb"});
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     EXPECT_TRUE(sync->prSync->isHidden());

@@ -64,7 +64,10 @@ TEST_F(PackagesPage, CategoriesComeFromTheSavedListAndNarrowIt) {
     EXPECT_EQ(box->itemText(3), "Utilities");
     EXPECT_EQ(box->currentIndex(), 0);
 
+    ClickRow(2);
+    ASSERT_TRUE(Shown("lblName"));
     ChooseCategory("Tweaks");
+    EXPECT_FALSE(Shown("lblName")) << "the details follow the selection, which is gone";
     EXPECT_EQ(Identifiers(), (std::vector<std::string>{"com.example.tweak", "com.other.tweaker"}));
     EXPECT_EQ(box->count(), 4) << "a category reload keeps the entries";
     ChooseCategory(" - Все категории - ");
@@ -258,7 +261,8 @@ TEST_F(PackagesPage, ClickOnTheCheckBoxMarksTheRowAndReloadsClearMarks) {
 
 TEST_F(PackagesPage, ResetAcceptsIndexesAndClearsUpdateFlags) {
     const std::string second = "second.example.org_Packages";
-    Write(folders.ProcDir + kRepoIndex, kRepoStanzas);
+    const std::string repo = std::string(kRepoStanzas) + "\nPackage: a\nVersion: 1\n";
+    Write(folders.ProcDir + kRepoIndex, repo);
     Write(folders.ProcDir + second.c_str(), "Package: d\nVersion: 2\n");
     Write(folders.ListsDir + second.c_str(), "Package: d\nVersion: 1\n");
     Write(folders.ProcDir + "notes.txt", "not an index");
@@ -269,9 +273,29 @@ TEST_F(PackagesPage, ResetAcceptsIndexesAndClearsUpdateFlags) {
         {"T", "alpha", 0, "1", "a", "", kRepoIndex},
     });
     ASSERT_TRUE(page->LoadPackageList("T"));
+    ClickRow(1);
+    ASSERT_TRUE(Shown("lblName"));
 
+    // The reset asks first; No changes nothing.
+    std::vector<QString> questions;
+    bool answer = false;
+    page->Confirm = [&](const QString& text) {
+        questions.push_back(text);
+        return answer;
+    };
+    const std::string before = Read(folders.ProcDir + "cache.txt");
+    ClickButton("btnMarkAll");
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_TRUE(questions[0].startsWith("Сбросить все обновления?"));
+    EXPECT_EQ(Read(folders.ProcDir + "cache.txt"), before);
+    EXPECT_EQ(Read(folders.ListsDir + kRepoIndex), "<missing>");
+    EXPECT_EQ(Identifiers(), (std::vector<std::string>{"b", "a"}));
+
+    answer = true;
     ClickButton("btnMarkAll");
 
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_FALSE(Shown("lblName")) << "no row is selected after the reset";
     EXPECT_EQ(Sections()->currentIndex(), 0);
     EXPECT_EQ(Identifiers(), (std::vector<std::string>{"a", "b", "c", "d"}));
     std::vector<int> states;
@@ -283,7 +307,7 @@ TEST_F(PackagesPage, ResetAcceptsIndexesAndClearsUpdateFlags) {
                          {"T", "bravo", 1, "1", "b", "", kRepoIndex},
                          {"S", "charlie", 1, "1", "c", "", kRepoIndex},
                          {"S", "delta", 0, "1", "d", "", second}}));
-    EXPECT_EQ(Read(folders.ListsDir + kRepoIndex), kRepoStanzas);
+    EXPECT_EQ(Read(folders.ListsDir + kRepoIndex), repo);
     EXPECT_EQ(Read(folders.ListsDir + second.c_str()), "Package: d\nVersion: 2\n");
     EXPECT_EQ(Read(folders.ListsDir + "notes.txt"), "<missing>");
 }
