@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCursor>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
@@ -58,9 +59,11 @@ bool TfrmMain::FormCreate() {
     InstallHandCursor();
 
     // Enters the working folder, creates "lists", "proc" and "archives" and
-    // removes the scratch files an interrupted refresh left behind.
+    // removes the scratch files a killed run left behind.
     QString error;
-    if (!Startup::PrepareWorkFolders(Startup::FolderOf(programFilePath_), folders_, error)) {
+    const QString settingsName = QFileInfo(Settings::SettingsFilePath(programFilePath_)).fileName();
+    if (!Startup::PrepareWorkFolders(Startup::FolderOf(programFilePath_), folders_, error,
+                                     settingsName)) {
         inStartup_ = false;
         if (ShowError)
             ShowError(error);

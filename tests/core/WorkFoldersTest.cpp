@@ -21,28 +21,94 @@ protected:
     QTemporaryDir tmp_;
 };
 
-TEST_F(WorkFoldersTest, CreatesFoldersAndRemovesOnlyRefreshLeftovers) {
+TEST_F(WorkFoldersTest, CreatesFoldersAndRemovesOnlyTheProgramsScratchNames) {
     const QString work = tmp_.path() + QStringLiteral("/");
-    for (const char* name :
-         {"download.txt", "download.bz2", "download.txt.gz", "download.txt.bz2", "download.deb"})
-        Touch(work + QLatin1String(name));
+    const QString outside = tmp_.path() + QStringLiteral("-outside/");
+    const QTemporaryDir outsideDir(outside.chopped(1));
+    Touch(outside + QStringLiteral("precious"));
+    for (const char* sub : {"lists", "proc", "archives"})
+        ASSERT_TRUE(QDir(work).mkpath(QLatin1String(sub)));
+    // What a killed run leaves, and look-alikes the program never makes.
+    const struct {
+        const char* path;
+        bool removed;
+    } files[] = {
+        {"download.txt", true},
+        {"download.bz2", true},
+        {"download.txt.gz", true},
+        {"download.txt.bz2", true},
+        {"download.txt.xz", true},
+        {"download.txt.zst", true},
+        {"download.deb", true},
+        {"download.list", true},
+        {".T-Pot-a1B2c3", true},
+        {".download.txt.gz.Xy12Ab", true},
+        {".download.deb.000000", true},
+        {".orvia.ini.AbCdEf", true},
+        {".T-Pot.dll.q1w2e3", true},
+        {"proc/.cache.txt.AbCdEf", true},
+        {"proc/.a_Packages.a1b2c3", true},
+        {"lists/.b_packages.zzzzzz", true},
+        {"archives/.foo.deb.AbC123", true},
+        {"download.txt.keep", false},
+        {"Download.txt", false},
+        {"download.deb~", false},
+        {".T-Pot-1", false},
+        {".T-Pot-abcdefg", false},
+        {".T-Pot-abc-ef", false},
+        {".orvia.ini.bak", false},
+        {".bashrc.backup", false},
+        {".other.ini.AbCdEf", false},
+        {".unpack-abc", false},
+        {"orvia.ini", false},
+        {"T-Pot.dll", false},
+        {"T-Pot.ini", false},
+        {"Packages", false},
+        {"x_Packages", false},
+        {"proc/cache.txt", false},
+        {"proc/a_Packages", false},
+        {"proc/.notes.txt.abcdef", false},
+        {"lists/.download.txt.AbCdEf", false},
+        {"archives/foo.deb", false},
+        {"archives/..foo.abcdef", false},
+        {"archives/.hidden", false},
+    };
+    for (const auto& f : files)
+        Touch(work + QLatin1String(f.path));
+    // An unpacking folder with a link out of it and a folder inside.
+    ASSERT_TRUE(QDir(work).mkpath(QStringLiteral(".unpack-Qw3rTy/deeper")));
+    Touch(work + QStringLiteral(".unpack-Qw3rTy/download.txt"));
+    Touch(work + QStringLiteral(".unpack-Qw3rTy/deeper/Packages"));
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("precious"),
+                            work + QStringLiteral(".unpack-Qw3rTy/link")));
+    // Links in place of scratch names go as links; a folder named like a
+    // scratch file is not ours to empty.
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("precious"),
+                            work + QStringLiteral(".download.txt.abcdef")));
+    ASSERT_TRUE(QFile::link(outside.chopped(1), work + QStringLiteral(".unpack-Linked")));
+    ASSERT_TRUE(QDir(work).mkpath(QStringLiteral(".orvia.ini.folder")));
 
     WorkFolders folders;
     QString error;
-    ASSERT_TRUE(Startup::PrepareWorkFolders(tmp_.path(), folders, error)) << error.toStdString();
+    ASSERT_TRUE(
+        Startup::PrepareWorkFolders(tmp_.path(), folders, error, QStringLiteral("orvia.ini")))
+        << error.toStdString();
 
     EXPECT_EQ(folders.WorkDir, work);
     EXPECT_EQ(folders.ListsDir, work + QStringLiteral("lists/"));
     EXPECT_EQ(folders.ProcDir, work + QStringLiteral("proc/"));
     EXPECT_EQ(folders.ArchivesDir, work + QStringLiteral("archives/"));
-    for (const char* name : {"lists", "proc", "archives"})
-        EXPECT_TRUE(QFileInfo(work + QLatin1String(name)).isDir()) << name;
     EXPECT_EQ(QDir::currentPath() + QStringLiteral("/"), QFileInfo(work).canonicalFilePath() + "/");
 
-    EXPECT_FALSE(QFile::exists(work + QStringLiteral("download.txt")));
-    EXPECT_FALSE(QFile::exists(work + QStringLiteral("download.bz2")));
-    for (const char* kept : {"download.txt.gz", "download.txt.bz2", "download.deb"})
-        EXPECT_TRUE(QFile::exists(work + QLatin1String(kept))) << kept;
+    for (const auto& f : files)
+        EXPECT_EQ(QFileInfo(work + QLatin1String(f.path)).isFile(), !f.removed) << f.path;
+    for (const char* gone : {".unpack-Qw3rTy", ".download.txt.abcdef", ".unpack-Linked"})
+        EXPECT_FALSE(QFileInfo(work + QLatin1String(gone)).exists() ||
+                     QFileInfo(work + QLatin1String(gone)).isSymLink())
+            << gone;
+    EXPECT_TRUE(QFileInfo(work + QStringLiteral(".orvia.ini.folder")).isDir());
+    EXPECT_EQ(TestFiles::ReadBytes(outside + QStringLiteral("precious")), QByteArray("x"));
+    EXPECT_TRUE(QFileInfo::exists(outside + QStringLiteral("precious")));
 }
 
 TEST_F(WorkFoldersTest, ExistingFoldersAndTheirContentStay) {

@@ -29,12 +29,14 @@ const QByteArray kIndex = "Package: com.example.app\n"
 
 TEST_F(WindowTest, FirstRunPreparesTheWorkingFolderAndRemovesOnlyScratchFiles) {
     WriteFile(QStringLiteral("download.txt"), "partial index");
-    WriteFile(QStringLiteral("download.deb"), "kept");
+    WriteFile(QStringLiteral(".orvia.ini.AbCdEf"), "settings being replaced");
+    WriteFile(QStringLiteral("download.deb.keep"), "kept");
 
     auto frm = StartWindow();
     EXPECT_TRUE(errors_.isEmpty());
     EXPECT_FALSE(Exists(QStringLiteral("download.txt")));
-    EXPECT_EQ(ReadFile(QStringLiteral("download.deb")), QByteArray("kept"));
+    EXPECT_FALSE(Exists(QStringLiteral(".orvia.ini.AbCdEf")));
+    EXPECT_EQ(ReadFile(QStringLiteral("download.deb.keep")), QByteArray("kept"));
 
     EXPECT_EQ(frm->Folders().ProcDir, WorkDir() + QStringLiteral("proc/"));
     EXPECT_TRUE(frm->StartupDone());
