@@ -30,6 +30,31 @@ bool IsPlainFileName(std::string_view name) {
     return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
+QString UnsafeNameReason(std::string_view name) {
+    if (!IsPlainFileName(name))
+        return QStringLiteral("недопустимое имя файла");
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return QStringLiteral("имя содержит управляющий символ");
+    const auto size = static_cast<qsizetype>(name.size());
+    if (QString::fromUtf8(name.data(), size).toUtf8() != QByteArrayView(name.data(), size))
+        return QStringLiteral("имя не в кодировке UTF-8");
+    return {};
+}
+
+QString PrintableName(std::string_view name) {
+    const QString decoded = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    QString shown;
+    shown.reserve(decoded.size());
+    for (const QChar c : decoded) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 // ---------------------------------------------------------------------------
 // Reading.
 

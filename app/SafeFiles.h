@@ -75,6 +75,17 @@ private:
 // archive or the phone are used in a local path only when this holds.
 bool IsPlainFileName(std::string_view name);
 
+// Why a name from outside (the phone, a repository) must not become a local
+// file name, or empty when it may: it must be a plain file name, be valid
+// UTF-8 (so that it names the same file each time it becomes a path) and hold
+// no control character (a line break or tab would break the line-based files
+// it ends up in, an escape would reach the terminal).
+QString UnsafeNameReason(std::string_view name);
+
+// A name from outside as it may be shown or written to stderr: every control
+// character as "\xNN", bytes that are not UTF-8 as U+FFFD.
+QString PrintableName(std::string_view name);
+
 // Name inside folder, with exactly one "/" between them.
 QString InFolder(const QString& folder, const QString& name);
 

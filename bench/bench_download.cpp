@@ -86,7 +86,8 @@ public:
     void SetProgress(int) override {}
     bool PutDebs() const override { return false; }
     bool PutAutoInstall() const override { return false; }
-    bool PhonePut(const std::string&) override { return false; }
+    bool PhonePut(const QString&, const std::string&) override { return false; }
+    void Warn(const QString&) override {}
 
     double DetailsTime = 0; // the scans of the rows' indexes
 

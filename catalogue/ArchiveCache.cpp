@@ -1,6 +1,7 @@
 #include "catalogue/ArchiveCache.h"
 
 #include "app/SafeFiles.h"
+#include "app/WorkFolders.h"
 #include "catalogue/AsciiText.h"
 
 #include <QByteArray>
@@ -162,8 +163,16 @@ std::string LocalFileName(std::string_view filenameValue) {
     return name;
 }
 
+QString UnusableNameReason(std::string_view name) {
+    QString reason = SafeFiles::UnsafeNameReason(name);
+    // Start-up removes what looks like the cache's own temporary files.
+    if (reason.isEmpty() && Startup::IsScratchName(Startup::TScratchPlace::Archives, name))
+        reason = QStringLiteral("так называются временные файлы программы");
+    return reason;
+}
+
 bool IsUsableName(std::string_view name) {
-    return SafeFiles::IsPlainFileName(name);
+    return UnusableNameReason(name).isEmpty();
 }
 
 bool ParseSize(std::string_view text, std::uint64_t& size) {

@@ -26,9 +26,14 @@ bool IsAbsoluteAddress(std::string_view filenameValue);
 void LocalFileNameInto(std::string_view filenameValue, std::string& name);
 std::string LocalFileName(std::string_view filenameValue);
 
-// True when Name may be written into the cache folder: not empty, ".", ".."
-// and without a separator or NUL, so that it can never leave the folder.
+// True when Name may be written into the cache folder and given to the phone:
+// a plain file name (never ".", "..", a separator or NUL, so that it cannot
+// leave the folder), valid UTF-8, without control characters, and not shaped
+// like the cache's own temporary files (".name.XXXXXX"), which start-up
+// removes.
 bool IsUsableName(std::string_view name);
+// Why Name is not usable; empty when it is.
+QString UnusableNameReason(std::string_view name);
 
 // What the index says the file must be. The strongest hash the stanza carries
 // is checked ("SHA256:", else "SHA1:", else "MD5sum:"); the size is checked when

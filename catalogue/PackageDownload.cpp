@@ -11,7 +11,6 @@
 #include <QFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,21 +33,6 @@ bool SameFile(const struct stat& st, std::uint64_t device, std::uint64_t inode,
     return S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_dev) == device &&
            static_cast<std::uint64_t>(st.st_ino) == inode &&
            static_cast<std::uint64_t>(st.st_size) == size;
-}
-
-// Moves From to To unless something is already at To: a package named like a
-// file of the working folder (the settings, the plugin) must never replace it.
-bool MoveWithoutReplacing(const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the no-replace rename: a new link cannot replace
-    // anything either.
-    if (::link(from.constData(), to.constData()) != 0)
-        return false;
-    ::unlink(from.constData());
-    return true;
 }
 
 } // namespace
@@ -236,26 +220,20 @@ bool TPackageDownload::GetFile(const std::string& address) {
 }
 
 void TPackageDownload::CopyToPhone(const std::string& localName) {
-    const QString staged = SafeFiles::InFolder(folders_.WorkDir, Decoded(localName));
+    // The phone gets the stored, checked file itself: no name is looked up
+    // anywhere else, so a name cannot pick another file of the computer.
+    const QString stored = SafeFiles::InFolder(folders_.ArchivesDir, Decoded(localName));
     for (const char* folder :
          {PackageDownload::PhoneCacheFolder, PackageDownload::PhoneAutoInstallFolder}) {
         const bool wanted =
             folder == PackageDownload::PhoneCacheFolder ? view_.PutDebs() : view_.PutAutoInstall();
-        if (!wanted)
-            continue;
-        if (staged == scratch_) {
-            view_.PhonePut(folder + localName);
-            continue;
-        }
-        // The upload takes the file from the working folder under its own
-        // name; a file already there under that name is left alone and this
-        // copy is skipped.
-        if (!MoveWithoutReplacing(Encoded(scratch_), Encoded(staged)))
-            continue;
-        view_.PhonePut(folder + localName);
-        if (::rename(Encoded(staged).constData(), Encoded(scratch_).constData()) != 0)
-            ::unlink(Encoded(staged).constData());
+        if (wanted)
+            view_.PhonePut(stored, folder + localName);
     }
+}
+
+void TPackageDownload::Refuse(const std::string& package, const QString& reason) {
+    refused_.append(QStringLiteral("%1: %2").arg(SafeFiles::PrintableName(package), reason));
 }
 
 void TPackageDownload::DownloadRow(int row) {
@@ -265,8 +243,11 @@ void TPackageDownload::DownloadRow(int row) {
     // A name that would leave the cache folder (or is no name at all) fails the
     // row before anything is fetched or written; its mark stays.
     const std::string& localName = shown.LocalName;
-    if (!ArchiveCache::IsUsableName(localName))
+    if (const QString why = ArchiveCache::UnusableNameReason(localName); !why.isEmpty()) {
+        Refuse(view_.PackageOf(row), QStringLiteral("имя файла \"%1\" не годится для кэша: %2")
+                                         .arg(SafeFiles::PrintableName(localName), why));
         return;
+    }
     if (!GetFile(shown.Address))
         return;
     if (stop_.IsSet())
@@ -302,6 +283,7 @@ void TPackageDownload::Run() {
         return;
 
     transferDone_ = false;
+    refused_.clear();
     view_.EnterBusy();
     states_.Index(folders_.CacheFile, packages);
     // Stop ends the transfer under way at once, whoever sets the flag (the
@@ -328,4 +310,6 @@ void TPackageDownload::Run() {
     transfer_.OnProgress = nullptr;
     transfer_.OnDone = nullptr;
     view_.LeaveBusy();
+    if (!refused_.isEmpty())
+        view_.Warn(QStringLiteral("Не загружены пакеты:\n") + refused_.join(QLatin1Char('\n')));
 }

@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -46,8 +47,11 @@ public:
     // The two copy options, read when a package needs them.
     virtual bool PutDebs() const = 0;
     virtual bool PutAutoInstall() const = 0;
-    // Uploads the staged file (working folder + last segment of RemotePath).
-    virtual bool PhonePut(const std::string& remotePath) = 0;
+    // Uploads LocalFile (a package of the local cache) to RemotePath.
+    virtual bool PhonePut(const QString& localFile, const std::string& remotePath) = 0;
+    // Tells the user, in the window and on stderr, which packages the run
+    // refused and why.
+    virtual void Warn(const QString& text) = 0;
 };
 
 // One file over HTTP (the window's file transfer). Progress and Done arrive
@@ -139,6 +143,7 @@ public:
 private:
     void DownloadRow(int row);
     void CopyToPhone(const std::string& localName);
+    void Refuse(const std::string& package, const QString& reason);
     void RemoveScratch();
     void WaitForIdleTransfer();
 
@@ -148,5 +153,6 @@ private:
     TFolders folders_;
     QString scratch_;
     TSavedStates states_;
+    QStringList refused_;
     bool transferDone_ = false;
 };

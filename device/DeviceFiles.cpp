@@ -7,15 +7,13 @@
 #include <string>
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace DeviceFiles {
 
 bool IsUsableName(std::string_view name) {
-    if (!SafeFiles::IsPlainFileName(name))
-        return false;
-    const QString decoded = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-    return decoded.toUtf8() == QByteArrayView(name.data(), static_cast<qsizetype>(name.size()));
+    return SafeFiles::UnsafeNameReason(name).isEmpty();
 }
 
 bool CopyWhole(const QString& source, const QString& target, std::size_t limit) {
@@ -25,10 +23,9 @@ bool CopyWhole(const QString& source, const QString& target, std::size_t limit) 
     return SafeFiles::ReplaceAtomically(target, bytes);
 }
 
-bool Stage(const QString& source, const QString& staged, std::size_t limit) {
-    if (!Remove(staged))
-        return false;
-    return CopyWhole(source, staged, limit);
+bool IsRegularFile(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool Remove(const QString& path) {

@@ -27,4 +27,7 @@ public:
     virtual QString Selected(List list) const = 0;
     // Asks a Yes/No question; true for Yes.
     virtual bool Confirm(const QString& question) = 0;
+    // Tells the user what a copy or listing left out and why, in the window
+    // and on stderr.
+    virtual void Warn(const QString& text) = 0;
 };

@@ -1,5 +1,6 @@
 #include "device/PackageCaches.h"
 
+#include "app/SafeFiles.h"
 #include "device/DeviceFiles.h"
 #include "device/Phone.h"
 #include "sources/IndexStore.h"
@@ -33,14 +34,19 @@ QStringList LocalPackages(const QString& archivesDir) {
     return names;
 }
 
-QStringList PhonePackages(const std::vector<std::string>& listed) {
+QStringList PhonePackages(const std::vector<std::string>& listed, QStringList* skipped) {
     QStringList names;
     for (const std::string& name : listed) {
         const std::string_view view(name);
-        if (view.size() >= kPackageSuffix.size() &&
-            view.substr(view.size() - kPackageSuffix.size()) == kPackageSuffix &&
-            DeviceFiles::IsUsableName(name))
+        if (view.size() < kPackageSuffix.size() ||
+            view.substr(view.size() - kPackageSuffix.size()) != kPackageSuffix)
+            continue;
+        const QString reason = SafeFiles::UnsafeNameReason(name);
+        if (reason.isEmpty())
             names.append(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+        else if (skipped)
+            skipped->append(
+                QStringLiteral("\"%1\": %2").arg(SafeFiles::PrintableName(name), reason));
     }
     return names;
 }
@@ -68,12 +74,16 @@ void CacheRefresh(TPhone& phone, const WorkFolders& folders, TDeviceView& view) 
     view.ShowList(List::Cache, {});
     view.ShowList(List::AutoInstall, {});
     view.ShowList(List::Local, LocalPackages(folders.ArchivesDir));
+    QStringList skipped;
     for (const List list : {List::Cache, List::AutoInstall}) {
         std::vector<std::string> listed;
         phone.iPhone_ls(PhoneFolderOf(list), listed);
-        view.ShowList(list, PhonePackages(listed));
+        view.ShowList(list, PhonePackages(listed, &skipped));
     }
     view.SetCaption(Caption::Idle);
+    if (!skipped.isEmpty())
+        view.Warn(QStringLiteral("Не показаны пакеты телефона с недопустимыми именами:\n") +
+                  skipped.join(QLatin1Char('\n')));
 }
 
 void DeleteLocal(const WorkFolders& folders, TDeviceView& view) {
@@ -113,16 +123,15 @@ void CopyToPhone(TPhone& phone, const WorkFolders& folders, List list, TDeviceVi
         return;
     const std::string name = FileNameOf(selected);
     const char* folder = PhoneFolderOf(list);
-    const std::string remote = PhoneFolders::File(folder, name);
-    const QString staged = name.empty() ? QString() : phone.StagedPath(remote);
-    if (!staged.isEmpty())
-        DeviceFiles::Stage(folders.ArchivesDir + selected, staged, DeviceFiles::MaxPackageSize);
+    // The package is sent as it lies in the local cache: only a regular file
+    // there, never what a link points at.
+    const QString local = folders.ArchivesDir + selected;
     view.SetCaption(Caption::UpdatingFileLists);
     view.PumpMessages();
-    if (!staged.isEmpty()) {
-        phone.iPhone_put(remote); // a failed copy shows as a file missing from the listing
-        DeviceFiles::Remove(staged);
-    }
+    if (!name.empty() && DeviceFiles::IsRegularFile(local))
+        phone.iPhone_put(
+            local, PhoneFolders::File(
+                       folder, name)); // a failed copy shows as a file missing from the listing
     std::vector<std::string> listed;
     if (phone.iPhone_ls(folder, listed))
         view.ShowList(list, PhonePackages(listed));

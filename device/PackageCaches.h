@@ -23,15 +23,16 @@ namespace PackageCaches {
 QStringList LocalPackages(const QString& archivesDir);
 
 // The packages among names listed in a phone folder: those ending exactly in
-// ".deb" and usable as file names, in listing order.
-QStringList PhonePackages(const std::vector<std::string>& listed);
+// ".deb" and usable as file names, in listing order; the others ending in
+// ".deb" are added to Skipped with the reason.
+QStringList PhonePackages(const std::vector<std::string>& listed, QStringList* skipped = nullptr);
 
 // The phone folder a list shows ("" for the local cache).
 const char* PhoneFolderOf(TDeviceView::List list);
 
 // Fills the three lists: the local cache, then Cydia's cache, then its
 // automatic-installation folder. A phone folder that cannot be listed shows
-// empty.
+// empty; phone names that cannot be file names are left out with a warning.
 void CacheRefresh(TPhone& phone, const WorkFolders& folders, TDeviceView& view);
 
 // Deletes the selected package of the local cache after the question, and

@@ -1,7 +1,6 @@
 #include "device/Phone.h"
 
 #include "app/LongOperation.h"
-#include "device/DeviceFiles.h"
 
 #include <QFile>
 
@@ -74,18 +73,6 @@ TPluginEntries TPhone::Entries() const {
     return binding_.Entries();
 }
 
-std::string TPhone::StagedName(std::string_view remotePath) {
-    const std::size_t cut = remotePath.find_last_of("/\\:");
-    return std::string(cut == std::string_view::npos ? remotePath : remotePath.substr(cut + 1));
-}
-
-QString TPhone::StagedPath(std::string_view remotePath) const {
-    const std::string name = StagedName(remotePath);
-    if (workDir_.isEmpty() || !DeviceFiles::IsUsableName(name))
-        return QString();
-    return workDir_ + QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-}
-
 bool TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) {
     struct Outcome {
         bool entered = false; // the plugin has every entry point the listing needs
@@ -125,33 +112,31 @@ bool TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) 
     return outcome.listed;
 }
 
-bool TPhone::iPhone_get(const std::string& remotePath) {
-    const QString staged = StagedPath(remotePath);
+bool TPhone::iPhone_get(const std::string& remotePath, const QString& localFile) {
     return LongOperation::RunOffThread([&] {
         std::lock_guard lock(mutex_);
         const TPluginEntries& e = binding_.Entries();
-        if (!e.FsInit || !e.FsGetFile || staged.isEmpty())
+        if (!e.FsInit || !e.FsGetFile || localFile.isEmpty())
             return false;
         if (!Init(e))
             return false;
         std::vector<char> remote = Argument(remotePath);
-        std::vector<char> local = Argument(staged);
+        std::vector<char> local = Argument(localFile);
         RemoteInfoStruct info{};
         return e.FsGetFile(remote.data(), local.data(), FS_COPYFLAGS_OVERWRITE, &info) ==
                FS_FILE_OK;
     });
 }
 
-bool TPhone::iPhone_put(const std::string& remotePath) {
-    const QString staged = StagedPath(remotePath);
+bool TPhone::iPhone_put(const QString& localFile, const std::string& remotePath) {
     return LongOperation::RunOffThread([&] {
         std::lock_guard lock(mutex_);
         const TPluginEntries& e = binding_.Entries();
-        if (!e.FsInit || !e.FsPutFile || staged.isEmpty())
+        if (!e.FsInit || !e.FsPutFile || localFile.isEmpty())
             return false;
         if (!Init(e))
             return false;
-        std::vector<char> local = Argument(staged);
+        std::vector<char> local = Argument(localFile);
         std::vector<char> remote = Argument(remotePath);
         return e.FsPutFile(local.data(), remote.data(), FS_COPYFLAGS_OVERWRITE) == FS_FILE_OK;
     });

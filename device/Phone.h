@@ -23,10 +23,10 @@ std::string File(std::string_view folder, std::string_view name);
 
 // The program's four operations on the phone, through the bound plugin.
 //
-// Every transfer passes through a staged file: a file directly in the working
-// folder bearing the remote file's name (StagedPath). iPhone_get leaves it for
-// the caller to move and delete; iPhone_put sends the one the caller placed
-// there and neither creates nor removes it.
+// A transfer names both ends: the phone path and the local file. The local
+// file is always one the caller chose (a stored package, a reference copy, a
+// scratch name of the working folder), never one derived from a name that
+// came from outside, so no remote name can select a local file.
 //
 // Each operation calls FsInit first and reports failure only through its
 // result. The plugin's calls run on a worker thread, one operation at a time
@@ -60,20 +60,13 @@ public:
     // included). False with List empty when FsInit or the listing fails;
     // False with List untouched when the plugin lacks an entry point.
     bool iPhone_ls(const std::string& path, std::vector<std::string>& list);
-    // Copies a phone file to its staged path, replacing an older one.
-    bool iPhone_get(const std::string& remotePath);
-    // Copies the staged file of RemotePath to the phone, replacing the file there.
-    bool iPhone_put(const std::string& remotePath);
+    // Copies a phone file to LocalFile, replacing an older one.
+    bool iPhone_get(const std::string& remotePath, const QString& localFile);
+    // Copies LocalFile to the phone, replacing the file there. LocalFile is
+    // neither created nor removed.
+    bool iPhone_put(const QString& localFile, const std::string& remotePath);
     // Deletes a phone file.
     bool iPhone_del(const std::string& remotePath);
-
-    // The staged name of a remote path: the text after its last "/", "\" or
-    // ":" (the whole path when it has none).
-    static std::string StagedName(std::string_view remotePath);
-    // WorkDir + the staged name; empty when the staged name could step out of
-    // the working folder or cannot be a local file name ("", "..", bytes
-    // that are not UTF-8): get and put then fail without calling the plugin.
-    QString StagedPath(std::string_view remotePath) const;
 
 private:
     mutable std::mutex mutex_; // held by the worker for the whole operation

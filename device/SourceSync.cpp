@@ -6,6 +6,7 @@
 #include "device/Phone.h"
 #include "sources/IndexStore.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <string_view>
@@ -22,20 +23,32 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
 
 } // namespace
 
-QStringList PhoneIndexNames(const std::vector<std::string>& listed) {
+QStringList PhoneIndexNames(const std::vector<std::string>& listed, QStringList* skipped) {
     QStringList names;
     for (const std::string& name : listed) {
-        if (EndsWith(name, kIndexSuffix) && DeviceFiles::IsUsableName(name))
+        if (!EndsWith(name, kIndexSuffix))
+            continue;
+        const QString reason = SafeFiles::UnsafeNameReason(name);
+        if (reason.isEmpty())
             names.append(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+        else if (skipped)
+            skipped->append(
+                QStringLiteral("\"%1\": %2").arg(SafeFiles::PrintableName(name), reason));
     }
     return names;
 }
 
-QStringList ListsToSend(const QString& listsDir) {
+QStringList ListsToSend(const QString& listsDir, QStringList* skipped) {
     QStringList names;
     for (const QString& name : IndexStore::ListIndexFiles(listsDir)) {
-        if (DeviceFiles::IsUsableName(name.toUtf8().toStdString()))
+        const QByteArray bytes = QFile::encodeName(name);
+        const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        const QString reason = SafeFiles::UnsafeNameReason(view);
+        if (reason.isEmpty())
             names.append(name);
+        else if (skipped)
+            skipped->append(
+                QStringLiteral("\"%1\": %2").arg(SafeFiles::PrintableName(view), reason));
     }
     return names;
 }
@@ -48,10 +61,13 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
     view.SetProgress(0);
 
     std::vector<std::string> listed;
-    QStringList names;
+    QStringList names, skipped;
     if (phone.iPhone_ls(PhoneFolders::Lists, listed))
-        names = PhoneIndexNames(listed);
+        names = PhoneIndexNames(listed, &skipped);
 
+    // The phone's name selects nothing local but the file of that name in
+    // ListsDir and ProcDir; the fetch itself lands in a scratch file.
+    const QString scratch = folders.WorkDir + QLatin1String(DeviceFiles::FetchScratchName);
     const qsizetype n = names.size();
     for (qsizetype i = 0; i < n; ++i) {
         view.PumpMessages();
@@ -59,22 +75,25 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
             continue; // the walk runs to its end without work
         const QString& name = names[i];
         const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
-        phone.iPhone_get(remote); // judged by the staged file, not the result
-        const QString staged = phone.StagedPath(remote);
-        if (!staged.isEmpty() && QFileInfo::exists(staged)) {
-            DeviceFiles::CopyWhole(staged, folders.ListsDir + name, SafeFiles::MaxTextSize);
+        DeviceFiles::Remove(scratch);
+        phone.iPhone_get(remote, scratch); // judged by the file, not the result
+        if (DeviceFiles::IsRegularFile(scratch)) {
+            DeviceFiles::CopyWhole(scratch, folders.ListsDir + name, SafeFiles::MaxTextSize);
             // The store keeps its own, newer index of a source it already has.
             const QString stored = folders.ProcDir + name;
             if (target == Target::ListsAndProc && !QFileInfo::exists(stored) &&
                 !QFileInfo(stored).isSymLink())
-                DeviceFiles::CopyWhole(staged, stored, SafeFiles::MaxTextSize);
-            DeviceFiles::Remove(staged);
+                DeviceFiles::CopyWhole(scratch, stored, SafeFiles::MaxTextSize);
         }
+        DeviceFiles::Remove(scratch);
         view.SetProgress(static_cast<int>(i * 100 / n));
     }
 
     view.SyncBusy(false);
     view.SetCaption(TDeviceView::Caption::Idle);
+    if (!skipped.isEmpty())
+        view.Warn(QStringLiteral("Пропущены файлы источников с телефона:\n") +
+                  skipped.join(QLatin1Char('\n')));
     return n > 0;
 }
 
@@ -84,18 +103,17 @@ void ToPhone(TPhone& phone, const WorkFolders& folders, TStopFlag& stop, TDevice
     view.PumpMessages();
     view.SetProgress(0);
 
-    const QStringList names = ListsToSend(folders.ListsDir);
+    QStringList skipped;
+    const QStringList names = ListsToSend(folders.ListsDir, &skipped);
     const qsizetype n = names.size();
     for (qsizetype i = 1; i <= n; ++i) {
         const QString& name = names[i - 1];
         const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
-        const QString staged = phone.StagedPath(remote);
-        if (!staged.isEmpty())
-            DeviceFiles::Stage(folders.ListsDir + name, staged, SafeFiles::MaxTextSize);
-        if (!phone.iPhone_put(remote))
+        // Sent as it lies in ListsDir: only a regular file, never what a link
+        // there points at.
+        const QString local = folders.ListsDir + name;
+        if (!DeviceFiles::IsRegularFile(local) || !phone.iPhone_put(local, remote))
             stop.Set();
-        if (!staged.isEmpty())
-            DeviceFiles::Remove(staged);
         view.SetProgress(static_cast<int>(i * 100 / n));
         view.PumpMessages();
         if (stop.IsSet())
@@ -104,6 +122,9 @@ void ToPhone(TPhone& phone, const WorkFolders& folders, TStopFlag& stop, TDevice
 
     view.SyncBusy(false);
     view.SetCaption(TDeviceView::Caption::Idle);
+    if (!skipped.isEmpty())
+        view.Warn(QStringLiteral("Не отправлены на телефон файлы источников:\n") +
+                  skipped.join(QLatin1Char('\n')));
 }
 
 } // namespace SourceSync

@@ -17,13 +17,15 @@ class TStopFlag;
 namespace SourceSync {
 
 // The index files among the names listed in the phone's lists folder: those
-// ending exactly in "_Packages" (letter case counts), in listing order. A
-// name that cannot be a local file name is dropped with the rest.
-QStringList PhoneIndexNames(const std::vector<std::string>& listed);
+// ending exactly in "_Packages" (letter case counts), in listing order. An
+// index name that cannot be a local file name (DeviceFiles::IsUsableName) is
+// left out, with the name and the reason added to Skipped.
+QStringList PhoneIndexNames(const std::vector<std::string>& listed, QStringList* skipped = nullptr);
 
 // The index files of ListsDir that go to the phone: every entry whose name
-// ends in "packages" in any letter case, in listing order.
-QStringList ListsToSend(const QString& listsDir);
+// ends in "packages" in any letter case, in listing order. One whose name
+// could not be a phone file name is left out, with the reason in Skipped.
+QStringList ListsToSend(const QString& listsDir, QStringList* skipped = nullptr);
 
 enum class Target {
     Lists,        // the reference copies only (the start-up copy)
@@ -32,8 +34,10 @@ enum class Target {
 
 // Fetches every index file of the phone's lists folder into ListsDir
 // (replacing the copy there) and, for ListsAndProc, into ProcDir when that
-// has no file of the name. Shows the sync busy state and its caption while
-// it runs, the progress before each file, and ends with the caption "Orvia".
+// has no file of the name; each goes through the working folder's scratch
+// file DeviceFiles::FetchScratchName. Shows the sync busy state and its
+// caption while it runs, the progress before each file, ends with the
+// caption "Orvia", and then warns of the index names it skipped.
 // True when the phone had index files, so the caller reloads the catalogue
 // (also after a stop).
 bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFlag& stop,

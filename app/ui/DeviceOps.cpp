@@ -2,6 +2,7 @@
 // source lists to and from the phone, and the Sync page's package lists. The
 // work itself is the device core's; these methods only connect it to the
 // window's widgets, flags and captions.
+#include "app/Outcome.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SourcesPage.h"
 #include "app/ui/SyncPage.h"
@@ -45,6 +46,12 @@ public:
     }
     bool Confirm(const QString& question) override {
         return frm_.Confirm && frm_.Confirm(question);
+    }
+    void Warn(const QString& text) override {
+        if (frm_.ShowError)
+            frm_.ShowError(text); // the dialog's text goes to stderr as well
+        else
+            ReportToStderr(text);
     }
 
 private:

@@ -1,6 +1,7 @@
 // The window's side of the package download: the walk itself is the
 // catalogue core's; these methods connect it to the package list, the details
 // panel, the download strip, the two copy options and the phone.
+#include "app/Outcome.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
 #include "app/ui/TfrmMain.h"
@@ -52,8 +53,14 @@ public:
     void SetProgress(int percent) override { page_.prPkg->setValue(percent); }
     bool PutDebs() const override { return settings_.chkPutDebs->isChecked(); }
     bool PutAutoInstall() const override { return settings_.chkPutAutoInstall->isChecked(); }
-    bool PhonePut(const std::string& remotePath) override {
-        return frm_.Phone().iPhone_put(remotePath);
+    bool PhonePut(const QString& localFile, const std::string& remotePath) override {
+        return frm_.Phone().iPhone_put(localFile, remotePath);
+    }
+    void Warn(const QString& text) override {
+        if (frm_.ShowError)
+            frm_.ShowError(text); // the dialog's text goes to stderr as well
+        else
+            ReportToStderr(text);
     }
 
 private:

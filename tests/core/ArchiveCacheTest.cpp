@@ -49,10 +49,12 @@ TEST(LocalFileName, RelativeAndAbsoluteValues) {
 }
 
 TEST(LocalFileName, OnlyPlainNamesAreUsable) {
-    for (const char* bad : {"", ".", "..", "a/b", "a\\b"})
+    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "a\tb.deb", "a\nb.deb", "\x1b[2J.deb",
+                            "a\x7f.deb", "caf\xe9.deb", ".a.deb.AbC123"})
         EXPECT_FALSE(ArchiveCache::IsUsableName(bad)) << bad;
     EXPECT_FALSE(ArchiveCache::IsUsableName(std::string("a\0b", 3)));
-    for (const char* good : {"foo_1.0_iphoneos-arm.deb", "...", ".deb", "a:b.deb"})
+    for (const char* good :
+         {"foo_1.0_iphoneos-arm.deb", "...", ".deb", "a:b.deb", "caf\xc3\xa9.deb", ".a.deb.AbC12"})
         EXPECT_TRUE(ArchiveCache::IsUsableName(good)) << good;
 }
 

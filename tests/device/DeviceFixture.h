@@ -146,6 +146,7 @@ public:
         questions << question;
         return answer;
     }
+    void Warn(const QString& text) override { warnings << text; }
 
     std::vector<std::string> events;
     std::vector<int> progress;
@@ -154,5 +155,6 @@ public:
     std::map<List, QStringList> lists;
     std::map<List, QString> selected;
     QStringList questions;
+    QStringList warnings;
     bool answer = true;
 };

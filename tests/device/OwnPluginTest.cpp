@@ -79,9 +79,10 @@ TEST_F(OwnPluginTest, AMissingPhoneRootFailsEveryOperation) {
     std::vector<std::string> list{"kept"};
     EXPECT_FALSE(phone_.iPhone_ls(PhoneFolders::Lists, list));
     EXPECT_TRUE(list.empty());
-    LocalFile(folders_.WorkDir + "a_Packages", "staged");
-    EXPECT_FALSE(phone_.iPhone_put("/private/var/lib/apt/lists/a_Packages"));
-    EXPECT_FALSE(phone_.iPhone_get("/private/var/lib/apt/lists/a_Packages"));
+    const QString local = folders_.ListsDir + "a_Packages";
+    LocalFile(local, "to send");
+    EXPECT_FALSE(phone_.iPhone_put(local, "/private/var/lib/apt/lists/a_Packages"));
+    EXPECT_FALSE(phone_.iPhone_get("/private/var/lib/apt/lists/a_Packages", local));
     EXPECT_FALSE(phone_.iPhone_del("/private/var/lib/apt/lists/a_Packages"));
 }
 

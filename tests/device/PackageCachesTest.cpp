@@ -25,7 +25,8 @@ TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
         PhoneFile(kCache + name, name);
     ASSERT_TRUE(QDir().mkpath(PhoneRoot() + kCache + "s.deb"));
     PhoneFile(kAuto + "z.deb", "z");
-    Configure({Hex("../up.deb"), Hex("a/b.deb"), Hex("\xff.deb"), Hex(".deb/..")});
+    Configure({Hex("../up.deb"), Hex("a/b.deb"), Hex("\xff.deb"), Hex(".deb/.."), Hex("t\tab.deb"),
+               Hex("n\nl.deb")});
 
     TRecordingView view;
     view.lists[List::Cache] = QStringList{"stale.deb"};
@@ -37,6 +38,11 @@ TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
     EXPECT_EQ(view.events[1], "list 0 ");
     EXPECT_EQ(view.events.back(), "caption Idle");
     EXPECT_EQ(view.pumps, 1);
+    // Left out with a warning naming each: made printable, with the reason.
+    ASSERT_EQ(view.warnings.size(), 1);
+    EXPECT_TRUE(view.warnings.front().contains(QStringLiteral("t\\x09ab.deb")));
+    EXPECT_TRUE(view.warnings.front().contains(QStringLiteral("n\\x0al.deb")));
+    EXPECT_FALSE(view.warnings.front().contains(QLatin1Char('\t')));
 
     // No phone: the phone lists come out empty, the local one still fills.
     Configure({"init fail"});
@@ -151,12 +157,17 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
     }
 }
 
-TEST_F(DeviceTest, AFailedLocalReadSendsNoOldStagedFile) {
+TEST_F(DeviceTest, OnlyARegularFileOfTheLocalCacheIsSent) {
     BindTestPlugin();
-    LocalFile(folders_.WorkDir + "gone.deb", "an old staged file");
-    TRecordingView view;
-    view.selected[List::Local] = "gone.deb"; // no longer in the local cache
-    PackageCaches::CopyToPhone(phone_, folders_, List::Cache, view);
-    EXPECT_EQ(PhoneBytes(kCache + "gone.deb"), QByteArray("<missing>"));
-    EXPECT_EQ(Litter(), QStringList{});
+    LocalFile(folders_.WorkDir + "orvia.ini", "[Settings]\n");
+    LocalFile(folders_.WorkDir + "gone.deb", "a file of the working folder");
+    ASSERT_TRUE(QFile::link(folders_.WorkDir + "orvia.ini", folders_.ArchivesDir + "link.deb"));
+    for (const char* selected : {"gone.deb", "link.deb"}) {
+        SCOPED_TRACE(selected);
+        TRecordingView view;
+        view.selected[List::Local] = selected;
+        PackageCaches::CopyToPhone(phone_, folders_, List::Cache, view);
+        EXPECT_EQ(PhoneBytes(kCache + selected), QByteArray("<missing>"));
+        EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")), QStringList{});
+    }
 }

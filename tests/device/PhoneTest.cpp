@@ -128,30 +128,34 @@ TEST_F(DeviceTest, ListingsAreCutAtTheNameFieldAndAtTheCountLimit) {
     EXPECT_EQ(TakeCalls().last(), QStringLiteral("FsFindClose"));
 }
 
-TEST_F(DeviceTest, TransfersGoThroughTheStagedFile) {
+TEST_F(DeviceTest, TransfersUseTheLocalFileTheCallerNames) {
     BindTestPlugin();
-    const QString staged = folders_.WorkDir + QStringLiteral("x_Packages");
+    const QString local = folders_.WorkDir + QStringLiteral("download.list");
     const QString phonePath = QStringLiteral("/private/var/lib/apt/lists/x_Packages");
     const std::string remote = phonePath.toStdString();
 
     PhoneFile(phonePath, "from phone");
-    LocalFile(staged, "older staged file");
-    ASSERT_TRUE(phone_.iPhone_get(remote));
-    EXPECT_EQ(LocalBytes(staged), QByteArray("from phone"));
+    LocalFile(local, "older file");
+    ASSERT_TRUE(phone_.iPhone_get(remote, local));
+    EXPECT_EQ(LocalBytes(local), QByteArray("from phone"));
     EXPECT_EQ(TakeCalls(),
-              (QStringList{"FsInit 0 null", "FsGetFile " + phonePath + " " + staged + " 1"}));
+              (QStringList{"FsInit 0 null", "FsGetFile " + phonePath + " " + local + " 1"}));
 
-    LocalFile(staged, "to phone");
-    ASSERT_TRUE(phone_.iPhone_put(remote));
+    LocalFile(local, "to phone");
+    ASSERT_TRUE(phone_.iPhone_put(local, remote));
     EXPECT_EQ(PhoneBytes(phonePath), QByteArray("to phone"));
-    EXPECT_EQ(LocalBytes(staged), QByteArray("to phone")); // left for the caller
+    EXPECT_EQ(LocalBytes(local), QByteArray("to phone")); // left for the caller
     EXPECT_EQ(TakeCalls(),
-              (QStringList{"FsInit 0 null", "FsPutFile " + staged + " " + phonePath + " 1"}));
+              (QStringList{"FsInit 0 null", "FsPutFile " + local + " " + phonePath + " 1"}));
 
-    // Put does not look for the staged file: the plugin's answer decides.
-    QFile::remove(staged);
-    EXPECT_FALSE(phone_.iPhone_put(remote));
+    // Put does not look for the local file: the plugin's answer decides.
+    QFile::remove(local);
+    EXPECT_FALSE(phone_.iPhone_put(local, remote));
     EXPECT_EQ(TakeCalls().size(), 2);
+    // No local file named: refused before the plugin is asked.
+    EXPECT_FALSE(phone_.iPhone_get(remote, QString()));
+    EXPECT_FALSE(phone_.iPhone_put(QString(), remote));
+    EXPECT_EQ(TakeCalls(), QStringList{});
 
     ASSERT_TRUE(phone_.iPhone_del(remote));
     EXPECT_EQ(PhoneBytes(phonePath), QByteArray("<missing>"));
@@ -172,47 +176,14 @@ TEST_F(DeviceTest, TransfersGoThroughTheStagedFile) {
         SCOPED_TRACE(f.name);
         Configure({f.config});
         PhoneFile(phonePath, "phone");
-        QFile::remove(staged);
-        EXPECT_EQ(phone_.iPhone_get(remote), f.get);
-        EXPECT_EQ(QFileInfo::exists(staged), f.get);
-        LocalFile(staged, "local");
-        EXPECT_EQ(phone_.iPhone_put(remote), f.put);
+        QFile::remove(local);
+        EXPECT_EQ(phone_.iPhone_get(remote, local), f.get);
+        EXPECT_EQ(QFileInfo::exists(local), f.get);
+        LocalFile(local, "local");
+        EXPECT_EQ(phone_.iPhone_put(local, remote), f.put);
         EXPECT_EQ(PhoneBytes(phonePath), QByteArray(f.put ? "local" : "phone"));
         EXPECT_EQ(phone_.iPhone_del(remote), f.del);
         EXPECT_EQ(TakeCalls().count(QStringLiteral("FsInit 0 null")), 3);
-    }
-}
-
-TEST_F(DeviceTest, StagedNamesNeverLeaveTheWorkingFolder) {
-    BindTestPlugin();
-    const struct {
-        std::string remote;
-        std::string staged;
-        bool usable;
-    } cases[] = {
-        {"/private/var/lib/apt/lists/a_Packages", "a_Packages", true},
-        {"/private/var/cache/apt/archives/pkg_1:2.0.deb", "2.0.deb", true},
-        {"/private/x\\y.deb", "y.deb", true},
-        {"plain", "plain", true},
-        {"/private/var/lib/apt/lists/", "", false},
-        {"/private/var/lib/apt/lists/x:..", "..", false},
-        {"/private/var/lib/apt/lists/..", "..", false},
-        {"/private/var/lib/apt/lists/x:.", ".", false},
-        {"/private/\xff\xfe.deb", "\xff\xfe.deb", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.remote);
-        EXPECT_EQ(TPhone::StagedName(c.remote), c.staged);
-        const QString path = phone_.StagedPath(c.remote);
-        EXPECT_EQ(!path.isEmpty(), c.usable);
-        if (c.usable) {
-            EXPECT_EQ(path, folders_.WorkDir + QString::fromStdString(c.staged));
-            continue;
-        }
-        // Refused before the plugin is asked.
-        EXPECT_FALSE(phone_.iPhone_get(c.remote));
-        EXPECT_FALSE(phone_.iPhone_put(c.remote));
-        EXPECT_EQ(TakeCalls(), QStringList{});
     }
 }
 
@@ -226,13 +197,14 @@ TEST_F(DeviceTest, OperationsStartedWhileOneWaitsRunAfterIt) {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [&] { nestedRan = phone_.iPhone_ls(PhoneFolders::Lists, nested); }, Qt::QueuedConnection);
-    ASSERT_TRUE(phone_.iPhone_get("/private/var/lib/apt/lists/x_Packages"));
+    const QString local = folders_.WorkDir + QStringLiteral("download.list");
+    ASSERT_TRUE(phone_.iPhone_get("/private/var/lib/apt/lists/x_Packages", local));
     QCoreApplication::processEvents();
     EXPECT_TRUE(nestedRan);
     // Each operation is whole, FsInit directly before its own calls, in
     // whichever order the two reached the plugin.
-    const QStringList get{"FsInit 0 null", "FsGetFile /private/var/lib/apt/lists/x_Packages " +
-                                               folders_.WorkDir + "x_Packages 1"};
+    const QStringList get{"FsInit 0 null",
+                          "FsGetFile /private/var/lib/apt/lists/x_Packages " + local + " 1"};
     const QStringList ls{"FsInit 0 null", "FsFindFirst /private/var/lib/apt/lists", "FsFindClose"};
     const QStringList calls = TakeCalls();
     EXPECT_TRUE(calls == get + ls || calls == ls + get) << calls.join('\n').toStdString();

@@ -135,6 +135,10 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
         "",
         "\xff\xfe_Packages",
         QByteArray(300, 'z') + "_Packages", // cut at the field's end: no suffix left
+        "line\nfeed_Packages",
+        "carriage\rreturn_Packages",
+        "tab\t_Packages",
+        "esc\x1b[2J_Packages",
     };
     QStringList config;
     for (const QByteArray& name : hostile)
@@ -150,10 +154,18 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     EXPECT_EQ(Entries(tmp_.path()), (QStringList{"calls.log", "phone/", "work/"}));
     const QStringList gets = TakeCalls().filter(QStringLiteral("FsGetFile"));
     EXPECT_EQ(gets.size(), 2) << gets.join('\n').toStdString();
-    // The colon name is staged under the text after its colon.
-    EXPECT_TRUE(
-        gets.contains("FsGetFile " + kLists + "c:d_Packages " + folders_.WorkDir + "d_Packages 1"))
+    // Every fetch lands in the one scratch file, whatever the phone's name.
+    const QString scratch = folders_.WorkDir + "download.list";
+    EXPECT_TRUE(gets.contains("FsGetFile " + kLists + "c:d_Packages " + scratch + " 1"))
         << gets.join('\n').toStdString();
+    // The index names left out are named, made printable, with the reason.
+    ASSERT_EQ(view.warnings.size(), 1);
+    const QString& warning = view.warnings.front();
+    for (const char* shown : {"line\\x0afeed_Packages", "carriage\\x0dreturn_Packages",
+                              "tab\\x09_Packages", "esc\\x1b[2J_Packages", "\xef\xbf\xbd"})
+        EXPECT_TRUE(warning.contains(QString::fromUtf8(shown))) << shown;
+    for (const char16_t raw : {u'\n', u'\r', u'\t', u'\x1b'})
+        EXPECT_EQ(warning.count(QChar(raw)), raw == u'\n' ? 8 : 0);
 }
 
 TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
@@ -163,7 +175,7 @@ TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
     ASSERT_TRUE(QDir().mkpath(folders_.ListsDir + "sub"));
     PhoneFile(kLists + "a_Packages", "older");
     PhoneFile(kLists + "z_Packages", "only on the phone");
-    LocalFile(folders_.WorkDir + "b_PACKAGES", "stale staged file");
+    LocalFile(folders_.ListsDir + "tab\t_Packages", "a name the phone must not get");
 
     TRecordingView view;
     SourceSync::ToPhone(phone_, folders_, stop_, view);
@@ -172,6 +184,8 @@ TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
         EXPECT_EQ(PhoneBytes(kLists + name), QByteArray("computer ") + name) << name;
     EXPECT_EQ(PhoneBytes(kLists + "c.txt"), QByteArray("<missing>"));
     EXPECT_EQ(PhoneBytes(kLists + "z_Packages"), QByteArray("only on the phone"));
+    EXPECT_EQ(PhoneBytes(kLists + "tab\t_Packages"), QByteArray("<missing>"));
+    EXPECT_EQ(view.warnings.size(), 1);
     EXPECT_EQ(Litter(), QStringList{});
     EXPECT_EQ(view.progress, (std::vector<int>{0, 33, 66, 100}));
     EXPECT_EQ(view.events[1], "caption CopyingToPhone");

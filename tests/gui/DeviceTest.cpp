@@ -106,7 +106,7 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
     const QStringList calls = TakeCalls().filter(QRegularExpression("^Fs(FindFirst|GetFile)"));
     EXPECT_EQ(calls,
               (QStringList{"FsFindFirst /private/var/lib/apt/lists",
-                           "FsGetFile " + kLists + "a_Packages " + WorkDir() + "a_Packages 1",
+                           "FsGetFile " + kLists + "a_Packages " + WorkDir() + "download.list 1",
                            "FsFindFirst /private/var/cache/apt/archives",
                            "FsFindFirst /private/var/root/Media/Cydia/AutoInstall"}));
 }

@@ -47,7 +47,6 @@ public:
     bool putDebs = false;
     bool putAutoInstall = false;
     bool phoneAnswers = false;
-    QString workDir;
     std::function<void(int row, int percent)> onProgress;
 
     int RowCount() const override { return static_cast<int>(rows.size()); }
@@ -70,13 +69,13 @@ public:
     }
     bool PutDebs() const override { return putDebs; }
     bool PutAutoInstall() const override { return putAutoInstall; }
-    // The upload reads the staged file: what it would send is recorded.
-    bool PhonePut(const std::string& remotePath) override {
-        const std::string name = remotePath.substr(remotePath.rfind('/') + 1);
-        log.push_back("put " + remotePath + " " +
-                      TestFiles::ReadBytes(workDir + QString::fromStdString(name)).toStdString());
+    // What the upload would send is recorded.
+    bool PhonePut(const QString& localFile, const std::string& remotePath) override {
+        log.push_back("put " + remotePath + " " + TestFiles::ReadBytes(localFile).toStdString());
         return phoneAnswers;
     }
+    void Warn(const QString& text) override { warnings << text; }
+    QStringList warnings;
 
     std::vector<bool> Marks() const {
         std::vector<bool> marks;
@@ -108,7 +107,6 @@ class DownloadWalk : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(QDir().mkpath(ArchivesDir()) && QDir().mkpath(WorkDir() + "proc"));
-        view_.workDir = WorkDir();
     }
 
     QString WorkDir() const { return tmp_.path() + QStringLiteral("/"); }
@@ -118,7 +116,7 @@ protected:
         return TestFiles::ReadBytes(ArchivesDir() + QString::fromStdString(name)).toStdString();
     }
     QStringList ArchiveNames() const {
-        return QDir(ArchivesDir()).entryList(QDir::Files | QDir::Hidden);
+        return QDir(ArchivesDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
     // Only what the test put there: no scratch or staged file is left.
     QStringList WorkFiles() const { return QDir(WorkDir()).entryList(QDir::Files | QDir::Hidden); }
@@ -227,32 +225,50 @@ TEST_F(DownloadWalk, UnusableNamesAndMissingStanzasFailBeforeAnyRequest) {
     view_.rows = {Served("pkg.dots", "/dots.deb", body, ".."),
                   Served("pkg.empty", "/dir/", body, ""),
                   Served("pkg.gone", "/gone.deb", body, "gone.deb"),
+                  Served("pkg.tab", "/t.deb", body, "t\tab.deb"),
+                  Served("pkg.line", "/l.deb", body, "l\nine.deb"),
+                  Served("pkg.hidden", "/h.deb", body, ".orvia.ini.AbCdEf"),
+                  Served("pkg.latin1", "/x.deb", body, "caf\xe9.deb"),
                   Served("pkg.ok", "/ok.deb", body, "ok.deb")};
     view_.rows[2].Found = false;
     Run();
     EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /ok.deb HTTP/1.0"}));
-    EXPECT_EQ(view_.Marks(), (std::vector<bool>{true, true, true, false}));
+    EXPECT_EQ(view_.Marks(), (std::vector<bool>{true, true, true, true, true, true, true, false}));
     EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("ok.deb")});
     EXPECT_EQ(TestFiles::ReadBytes(WorkDir() + QStringLiteral("dots.deb")), "<missing>");
+    // One warning after the run names each refused package and why, printable.
+    ASSERT_EQ(view_.warnings.size(), 1);
+    const QString& warning = view_.warnings.front();
+    for (const char* shown : {"pkg.dots", "pkg.empty", "pkg.tab", "pkg.line", "pkg.hidden",
+                              "pkg.latin1", "t\\x09ab.deb", "l\\x0aine.deb"})
+        EXPECT_TRUE(warning.contains(QLatin1String(shown))) << shown;
+    EXPECT_FALSE(warning.contains(QLatin1Char('\t')));
+    EXPECT_FALSE(warning.contains(QStringLiteral("pkg.gone")));
+    EXPECT_EQ(view_.log.back(), "idle"); // shown when the run is over
 }
 
-TEST_F(DownloadWalk, PhoneCopiesNeverReplaceAFileOfTheWorkingFolder) {
+// A repository names its packages after files of the working folder, or
+// hides another name behind a colon: the phone still gets the stored, checked
+// package, and no file outside the cache is created or changed.
+TEST_F(DownloadWalk, NamesFromTheIndexNeverSelectAFileOfTheWorkingFolder) {
     const std::string body = Body(2000, 'p');
-    TestFiles::WriteBytes(WorkDir() + QStringLiteral("orvia.ini"), "[Settings]\n");
-    view_.rows = {Served("pkg.ini", "/orvia.ini", body, "orvia.ini"),
-                  Served("pkg.scratch", "/download.deb", body, "download.deb"),
-                  Served("pkg.next", "/next.deb", body, "next.deb")};
+    const QByteArray settings = "[Settings]\nPutDebs=1\n";
+    TestFiles::WriteBytes(WorkDir() + QStringLiteral("orvia.ini"), settings);
+    view_.rows = {Served("pkg.colon", "/pool/evil:orvia.ini", body, "evil:orvia.ini"),
+                  Served("pkg.ini", "/orvia.ini", body, "orvia.ini"),
+                  Served("pkg.plugin", "/T-Pot.ini", body, "T-Pot.ini"),
+                  Served("pkg.scratch", "/download.deb", body, "download.deb")};
     view_.putDebs = true;
     view_.phoneAnswers = false; // no phone: the run goes on
     Run();
-    EXPECT_EQ(TestFiles::ReadBytes(WorkDir() + QStringLiteral("orvia.ini")), "[Settings]\n");
-    EXPECT_EQ(view_.Puts(),
-              (std::vector<std::string>{"put /private/var/cache/apt/archives/download.deb " + body,
-                                        "put /private/var/cache/apt/archives/next.deb " + body}));
-    EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(TestFiles::ReadBytes(WorkDir() + QStringLiteral("orvia.ini")), settings);
+    std::vector<std::string> puts;
+    for (const char* name : {"evil:orvia.ini", "orvia.ini", "T-Pot.ini", "download.deb"})
+        puts.push_back("put /private/var/cache/apt/archives/" + std::string(name) + " " + body);
+    EXPECT_EQ(view_.Puts(), puts);
+    EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, false, false, false}));
     EXPECT_EQ(ArchiveNames(),
-              (QStringList{QStringLiteral("download.deb"), QStringLiteral("next.deb"),
-                           QStringLiteral("orvia.ini")}));
+              (QStringList{"T-Pot.ini", "download.deb", "evil:orvia.ini", "orvia.ini"}));
     EXPECT_EQ(WorkFiles(), QStringList{QStringLiteral("orvia.ini")});
 }
 
