@@ -4,8 +4,6 @@
 #include "plugin/PhonePath.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -25,16 +23,21 @@ TEntry EntryFromStat(const std::string& name, const struct stat& st) {
     return entry;
 }
 
-bool RealPath(const std::string& path, std::string& real, bool& missing, std::string& why) {
-    char buffer[PATH_MAX];
-    if (!::realpath(path.c_str(), buffer)) {
-        missing = errno == ENOENT || errno == ENOTDIR;
-        why = std::strerror(errno);
-        return false;
-    }
-    real = buffer;
-    return true;
+bool Missing(int error) {
+    return error == ENOENT || error == ENOTDIR;
 }
+
+// Closes a descriptor when it goes out of scope.
+struct TFd {
+    int Fd;
+    explicit TFd(int fd) : Fd(fd) {}
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    ~TFd() {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+};
 
 } // namespace
 
@@ -45,145 +48,146 @@ bool TFolderTransport::Connect(std::string& why) {
         why = "no Folder is set in T-Pot.ini for the folder transport";
         return false;
     }
-    bool missing = false;
-    std::string real;
-    if (!RealPath(Configured, real, missing, why)) {
+    // Opened again every time: a mount put over the folder since counts.
+    if (!Root.Open(Configured, why)) {
         why = "the folder " + Configured + " cannot be used: " + why;
         return false;
     }
-    struct stat st {};
-    if (::stat(real.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        why = Configured + " is not a folder";
-        return false;
-    }
-    Root = real;
     return true;
 }
 
-bool TFolderTransport::Inside(const std::string& real) const {
-    if (Root.empty())
-        return false;
-    if (Root == "/" || real == Root)
-        return true;
-    return real.size() > Root.size() && real.compare(0, Root.size(), Root) == 0 &&
-           real[Root.size()] == '/';
-}
-
-TStatus TFolderTransport::Resolve(const std::string& path, std::string& local, std::string& why) {
+bool TFolderTransport::Ready(std::string& why) {
     // A caller that never called Connect still gets its files.
-    if (Root.empty() && !Connect(why))
-        return TStatus::ReadError;
-    bool missing = false;
-    if (!RealPath(path == "/" ? Root : Root + path, local, missing, why))
-        return missing ? TStatus::NotFound : TStatus::ReadError;
-    if (!Inside(local)) {
-        why = "a link leads outside the phone folder";
-        return TStatus::ReadError;
-    }
-    return TStatus::Ok;
+    return Root.IsOpen() || Connect(why);
 }
 
-TStatus TFolderTransport::ResolveParent(const std::string& path, std::string& folder,
-                                        std::string& name, std::string& why) {
-    name = LastSegment(path);
-    if (name.empty()) {
+int TFolderTransport::OpenParent(const std::string& path, TStatus& status, std::string& why) {
+    if (LastSegment(path).empty()) {
         why = "the root is not a file";
-        return TStatus::WriteError;
+        status = TStatus::WriteError;
+        return -1;
     }
-    return Resolve(ParentPath(path), folder, why);
+    if (!Ready(why)) {
+        status = TStatus::ReadError;
+        return -1;
+    }
+    const int fd = Root.OpenParent(path);
+    if (fd < 0) {
+        why = BeneathReason(errno);
+        status = Missing(errno) ? TStatus::NotFound : TStatus::ReadError;
+    }
+    return fd;
+}
+
+bool TFolderTransport::Describe(int dirFd, const std::string& name, const std::string& path,
+                                TEntry& entry) {
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    const bool link = S_ISLNK(st.st_mode);
+    if (link) {
+        // What the link points at, when it stays inside; else the link itself.
+        const TFd target(Root.OpenBeneath(path, O_PATH));
+        struct stat followed {};
+        if (target.Fd >= 0 && ::fstat(target.Fd, &followed) == 0)
+            st = followed;
+    }
+    entry = EntryFromStat(name, st);
+    entry.IsLink = link;
+    return true;
 }
 
 TStatus TFolderTransport::List(const std::string& path, std::vector<TEntry>& entries,
                                std::string& why) {
     entries.clear();
-    std::string local;
-    if (const TStatus status = Resolve(path, local, why); status != TStatus::Ok)
-        return status;
-    DIR* folder = ::opendir(local.c_str());
+    if (!Ready(why))
+        return TStatus::ReadError;
+    const int fd = Root.OpenBeneath(path, O_RDONLY | O_DIRECTORY);
+    DIR* folder = fd < 0 ? nullptr : ::fdopendir(fd);
     if (!folder) {
-        why = std::strerror(errno);
-        return errno == ENOENT ? TStatus::NotFound : TStatus::ReadError;
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        why = BeneathReason(error);
+        return Missing(error) ? TStatus::NotFound : TStatus::ReadError;
     }
-    const int fd = ::dirfd(folder);
+    const std::string prefix = path == "/" ? std::string() : path;
     while (const dirent* item = ::readdir(folder)) {
         const std::string name = item->d_name;
         if (name == "." || name == "..")
             continue;
-        struct stat st {};
-        // A link is described as itself: what it points at may lie outside.
-        if (::fstatat(fd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            st = {};
-        entries.push_back(EntryFromStat(name, st));
+        TEntry entry;
+        if (!Describe(fd, name, prefix + "/" + name, entry))
+            entry = TEntry{name, 0, 0, false}; // gone since: the name stays
+        entries.push_back(std::move(entry));
     }
     ::closedir(folder);
     return TStatus::Ok;
 }
 
 TStatus TFolderTransport::Stat(const std::string& path, TEntry& entry, std::string& why) {
-    std::string local;
     if (path == "/") {
-        const TStatus status = Resolve(path, local, why);
         entry = TEntry{"", 0, 0, true};
-        return status;
+        return Ready(why) ? TStatus::Ok : TStatus::ReadError;
     }
-    std::string name;
-    if (const TStatus status = ResolveParent(path, local, name, why); status != TStatus::Ok)
+    TStatus status = TStatus::Ok;
+    const TFd folder(OpenParent(path, status, why));
+    if (folder.Fd < 0)
         return status == TStatus::WriteError ? TStatus::ReadError : status;
-    struct stat st {};
-    if (::lstat((local + "/" + name).c_str(), &st) != 0) {
+    if (!Describe(folder.Fd, LastSegment(path), path, entry)) {
         why = std::strerror(errno);
-        return errno == ENOENT ? TStatus::NotFound : TStatus::ReadError;
+        return Missing(errno) ? TStatus::NotFound : TStatus::ReadError;
     }
-    entry = EntryFromStat(name, st);
     return TStatus::Ok;
 }
 
 TStatus TFolderTransport::Read(const std::string& path, uint64_t limit, const TSink& sink,
                                std::string& why) {
-    std::string local;
-    if (const TStatus status = Resolve(path, local, why); status != TStatus::Ok)
-        return status;
-    bool missing = false;
-    const int fd = OpenRegularFile(local, missing, why);
-    if (fd < 0)
-        return missing ? TStatus::NotFound : TStatus::ReadError;
+    if (!Ready(why))
+        return TStatus::ReadError;
+    // O_NONBLOCK so that opening a named pipe does not wait for a writer.
+    const TFd file(Root.OpenBeneath(path, O_RDONLY | O_NONBLOCK));
+    struct stat st {};
+    if (file.Fd < 0) {
+        why = BeneathReason(errno);
+        return Missing(errno) ? TStatus::NotFound : TStatus::ReadError;
+    }
+    if (::fstat(file.Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode) ? "is a folder" : "not a regular file";
+        return TStatus::ReadError;
+    }
+    ::fcntl(file.Fd, F_SETFL, ::fcntl(file.Fd, F_GETFL) & ~O_NONBLOCK);
     char buffer[64 * 1024];
-    TStatus status = TStatus::Ok;
     uint64_t total = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        const ssize_t got = ::read(file.Fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
             why = std::strerror(errno);
-            status = TStatus::ReadError;
-            break;
+            return TStatus::ReadError;
         }
         if (got == 0)
-            break;
+            return TStatus::Ok;
         total += static_cast<uint64_t>(got);
         if (total > limit) {
             why = TooLongReason(limit);
-            status = TStatus::ReadError;
-            break;
+            return TStatus::ReadError;
         }
         if (!sink(buffer, static_cast<std::size_t>(got))) {
             why = "stopped";
-            status = TStatus::Aborted;
-            break;
+            return TStatus::Aborted;
         }
     }
-    ::close(fd);
-    return status;
 }
 
 TStatus TFolderTransport::Write(const std::string& path, const TSource& source, std::string& why) {
-    std::string folder;
-    std::string name;
-    if (const TStatus status = ResolveParent(path, folder, name, why); status != TStatus::Ok)
+    TStatus status = TStatus::Ok;
+    const TFd folder(OpenParent(path, status, why));
+    if (folder.Fd < 0)
         return status == TStatus::NotFound ? TStatus::NotFound : TStatus::WriteError;
     TLocalAtomicFile file;
-    if (!file.Open(folder + "/" + name, why))
+    if (!file.OpenAt(folder.Fd, LastSegment(path), why))
         return TStatus::WriteError;
     std::vector<char> buffer(64 * 1024);
     for (;;) {
@@ -201,13 +205,14 @@ TStatus TFolderTransport::Write(const std::string& path, const TSource& source, 
 }
 
 TStatus TFolderTransport::Remove(const std::string& path, std::string& why) {
-    std::string folder;
-    std::string name;
-    if (const TStatus status = ResolveParent(path, folder, name, why); status != TStatus::Ok)
+    TStatus status = TStatus::Ok;
+    const TFd folder(OpenParent(path, status, why));
+    if (folder.Fd < 0)
         return status == TStatus::NotFound ? TStatus::NotFound : TStatus::WriteError;
-    if (::unlink((folder + "/" + name).c_str()) != 0) {
-        why = std::strerror(errno);
-        return errno == ENOENT ? TStatus::NotFound : TStatus::WriteError;
+    // Removes the name itself: a link goes, what it points at stays.
+    if (::unlinkat(folder.Fd, LastSegment(path).c_str(), 0) != 0) {
+        why = errno == EISDIR ? std::string("is a folder") : std::strerror(errno);
+        return Missing(errno) ? TStatus::NotFound : TStatus::WriteError;
     }
     return TStatus::Ok;
 }

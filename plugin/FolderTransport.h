@@ -2,8 +2,10 @@
 
 // The folder transport: a local folder stands for the phone's root (a phone
 // mounted with sshfs, or a test folder). No path leaves that folder, also not
-// through a symbolic link.
+// through a symbolic link, and also not when an entry is swapped for a link
+// while it is used: everything is resolved from a descriptor of the root.
 
+#include "plugin/RootFolder.h"
 #include "plugin/Transport.h"
 
 namespace tpot {
@@ -21,16 +23,17 @@ public:
     TStatus Remove(const std::string& path, std::string& why) override;
 
 private:
-    // The real local path of the phone path Path with every link resolved,
-    // when it exists and lies inside the root.
-    TStatus Resolve(const std::string& path, std::string& local, std::string& why);
-    // The real local folder of Path's folder, and Path's last segment.
-    TStatus ResolveParent(const std::string& path, std::string& folder, std::string& name,
-                          std::string& why);
-    bool Inside(const std::string& real) const;
+    // The root, opened by Connect when it is not open yet.
+    bool Ready(std::string& why);
+    // The folder holding Path's last segment, opened beneath the root; -1
+    // with the reason and the status to answer.
+    int OpenParent(const std::string& path, TStatus& status, std::string& why);
+    // Name in the folder DirFd described as an entry; a link by what it
+    // points at when that lies inside (Path: the link's phone path).
+    bool Describe(int dirFd, const std::string& name, const std::string& path, TEntry& entry);
 
     std::string Configured; // as the settings give it
-    std::string Root;       // its real path, set by Connect
+    TRootFolder Root;
 };
 
 } // namespace tpot

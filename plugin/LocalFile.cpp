@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,12 +17,23 @@ std::string Reason(int error) {
 }
 
 // Makes a finished rename survive a power cut.
-void SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void SyncFolder(int dirFd) {
+    const int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+// Six letters or digits, as mkstemp would choose them.
+std::string RandomTail() {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string tail;
+    uint64_t bits = random();
+    for (int i = 0; i < 6; ++i, bits /= 62)
+        tail += kLetters[bits % 62];
+    return tail;
 }
 
 } // namespace
@@ -35,33 +47,73 @@ std::string LocalFolderOf(const std::string& path) {
 
 TLocalAtomicFile::~TLocalAtomicFile() {
     Discard();
+    if (DirFd >= 0)
+        ::close(DirFd);
 }
 
 void TLocalAtomicFile::Discard() {
     if (Fd >= 0)
         ::close(Fd);
     Fd = -1;
-    if (!TempPath.empty())
-        ::unlink(TempPath.c_str());
-    TempPath.clear();
+    if (!TempName.empty())
+        ::unlinkat(DirFd, TempName.c_str(), 0);
+    TempName.clear();
+}
+
+void TLocalAtomicFile::SetMode(uint32_t mode, bool exact) {
+    Mode = mode & 0777;
+    ExactMode = exact;
+}
+
+void TLocalAtomicFile::SetTime(int64_t seconds) {
+    HasTime = true;
+    Time = seconds;
 }
 
 bool TLocalAtomicFile::Open(const std::string& target, std::string& why) {
-    Discard();
-    Target = target;
-    std::string pattern = LocalFolderOf(target);
-    if (pattern.back() != '/')
-        pattern += '/';
-    pattern += ".T-Pot-XXXXXX";
-    Fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (Fd < 0) {
+    const std::size_t slash = target.rfind('/');
+    const int dirFd = ::open(LocalFolderOf(target).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
         why = "cannot create a temporary file beside it: " + Reason(errno);
         return false;
     }
-    TempPath = pattern;
-    // mkostemp makes the file private; the files we write are ordinary ones.
-    ::fchmod(Fd, 0644);
-    return true;
+    const bool opened =
+        OpenAt(dirFd, slash == std::string::npos ? target : target.substr(slash + 1), why);
+    ::close(dirFd);
+    return opened;
+}
+
+bool TLocalAtomicFile::OpenAt(int dirFd, const std::string& name, std::string& why) {
+    Discard();
+    if (DirFd >= 0)
+        ::close(DirFd);
+    DirFd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    Name = name;
+    if (DirFd < 0) {
+        why = "cannot create a temporary file beside it: " + Reason(errno);
+        return false;
+    }
+    return Create(why);
+}
+
+bool TLocalAtomicFile::Create(std::string& why) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = ".T-Pot-" + RandomTail();
+        // Created with the final mode, so that the umask applies as it does
+        // to any new file; never through a link of that name.
+        Fd = ::openat(DirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      static_cast<mode_t>(Mode));
+        if (Fd >= 0) {
+            TempName = name;
+            if (ExactMode)
+                ::fchmod(Fd, static_cast<mode_t>(Mode));
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    why = "cannot create a temporary file beside it: " + Reason(errno);
+    return false;
 }
 
 bool TLocalAtomicFile::Write(const char* data, std::size_t size, std::string& why) {
@@ -84,6 +136,10 @@ bool TLocalAtomicFile::Commit(std::string& why, bool noReplace) {
         why = "no file open";
         return false;
     }
+    if (HasTime) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(Time), 0}};
+        ::futimens(Fd, times); // a folder that cannot keep times still gets the file
+    }
     if (::fsync(Fd) != 0) {
         why = "cannot flush to disk: " + Reason(errno);
         Discard();
@@ -97,17 +153,17 @@ bool TLocalAtomicFile::Commit(std::string& why, bool noReplace) {
         return false;
     }
     // link() fails on an existing target, which rename() would replace.
-    const int placed = noReplace ? ::link(TempPath.c_str(), Target.c_str())
-                                 : ::rename(TempPath.c_str(), Target.c_str());
+    const int placed = noReplace ? ::linkat(DirFd, TempName.c_str(), DirFd, Name.c_str(), 0)
+                                 : ::renameat(DirFd, TempName.c_str(), DirFd, Name.c_str());
     if (placed != 0) {
         why = "cannot put the file in place: " + Reason(errno);
         Discard();
         return false;
     }
     if (noReplace)
-        ::unlink(TempPath.c_str());
-    TempPath.clear();
-    SyncFolder(LocalFolderOf(Target));
+        ::unlinkat(DirFd, TempName.c_str(), 0);
+    TempName.clear();
+    SyncFolder(DirFd);
     return true;
 }
 

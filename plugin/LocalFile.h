@@ -4,13 +4,15 @@
 // link to the program, so it carries these few calls itself.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tpot {
 
 // A file written under a temporary name in the folder of its target and, once
 // complete, flushed to disk and renamed over the target. Until Commit, the
-// target is untouched; a file never committed is removed again.
+// target is untouched; a file never committed is removed again. The
+// temporary name is ".T-Pot-" and six letters or digits.
 class TLocalAtomicFile {
 public:
     TLocalAtomicFile() = default;
@@ -18,17 +20,34 @@ public:
     TLocalAtomicFile& operator=(const TLocalAtomicFile&) = delete;
     ~TLocalAtomicFile();
 
+    // Target: a local path; its folder is opened by that path.
     bool Open(const std::string& target, std::string& why);
+    // The file Name in the folder DirFd (which stays the caller's): the name
+    // is never followed as a link, and the folder cannot change under us.
+    bool OpenAt(int dirFd, const std::string& name, std::string& why);
     bool Write(const char* data, std::size_t size, std::string& why);
     // Replaces the target. With NoReplace, an existing target wins and stays.
     bool Commit(std::string& why, bool noReplace = false);
 
+    // The new file's permission bits: Mode (only its 0777 part), less the
+    // umask unless Exact. Without a call, an ordinary new file's (0666 less
+    // the umask). Call before Open.
+    void SetMode(uint32_t mode, bool exact);
+    // The new file's modification time, seconds since 1970, set at Commit.
+    void SetTime(int64_t seconds);
+
 private:
+    bool Create(std::string& why);
     void Discard();
 
+    int DirFd = -1;
     int Fd = -1;
-    std::string Target;
-    std::string TempPath;
+    std::string Name;
+    std::string TempName;
+    uint32_t Mode = 0666;
+    bool ExactMode = false;
+    bool HasTime = false;
+    int64_t Time = 0;
 };
 
 // Opens Path for reading only when it is a regular file (never waits on a pipe

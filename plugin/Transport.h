@@ -23,6 +23,9 @@ struct TEntry {
     uint64_t Size = 0; // bytes; 0 for folders
     int64_t MTime = 0; // last change, seconds since 1970-01-01 UTC; 0 when unknown
     bool IsFolder = false;
+    // A symbolic link: Size, MTime and IsFolder then describe what it points
+    // at when that lies inside the phone's root, else the link itself.
+    bool IsLink = false;
 };
 
 // The outcome of one transport call. The entry points turn it into FS_FILE_*.

@@ -4,14 +4,19 @@
 
 #include "TestFolder.h"
 #include "device/WfxApi.h"
+#include "plugin/FolderTransport.h"
 #include "plugin/Settings.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -170,6 +175,27 @@ TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("outside the phone folder"), std::string::npos) << errors;
 
+    // Links that stay inside lead where they point, however they are written.
+    ASSERT_EQ(::symlink("inside", (Phone + "/private/relative").c_str()), 0);
+    ASSERT_EQ(::symlink((Phone + "/private/inside").c_str(), (Phone + "/private/absolute").c_str()),
+              0);
+    ASSERT_EQ(::symlink("../private/./inside", (Phone + "/private/up").c_str()), 0);
+    ASSERT_EQ(::symlink("private", (Phone + "/folder").c_str()), 0);
+    ASSERT_EQ(::symlink("../../outside.txt", (Phone + "/private/escape").c_str()), 0);
+    for (const std::string path :
+         {"/private/relative", "/private/absolute", "/private/up", "/folder/inside"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(Get(path, Dir / "fetched"), FS_FILE_OK);
+        EXPECT_EQ(ReadFile(Dir / "fetched"), "in");
+    }
+    EXPECT_EQ(Put(staged, "/folder/put"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + "/private/put"), "payload");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Get("/private/escape", Dir / "escaped"), FS_FILE_READERROR);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("outside the phone folder"),
+              std::string::npos);
+    std::filesystem::remove(Dir / "fetched");
+
     // A link is replaced or removed as itself; what it points at stays.
     EXPECT_EQ(Put(staged, "/private/evil"), FS_FILE_OK);
     EXPECT_EQ(ReadFile(Phone + "/private/evil"), "payload");
@@ -177,6 +203,53 @@ TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
     EXPECT_EQ(ReadFile(Dir / "outside.txt"), "secret");
     EXPECT_EQ(NamesIn(Dir.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini",
                                                              "outside.txt", "phone", "staged"}));
+}
+
+// Entries of the phone folder swapped with links to the computer's files while
+// they are used: whatever the timing, nothing outside is read, made or removed.
+TEST(FolderTransport, EntriesSwappedForLinksMeanwhileNeverLeadOutside) {
+    TTestFolder dir;
+    const std::string phone = dir / "phone";
+    WriteFile(dir / "outside/secret", "secret");
+    WriteFile(dir / "outside/victim", "victim");
+    WriteFile(phone + "/swap", "inside");
+    ASSERT_EQ(::mkdir((phone + "/folder").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink((dir / "outside/secret").c_str(), (phone + "/swap.alt").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "outside").c_str(), (phone + "/folder.alt").c_str()), 0);
+    tpot::TFolderTransport transport(phone);
+    std::string why;
+    ASSERT_TRUE(transport.Connect(why)) << why;
+
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        while (!done.load()) {
+            ::renameat2(AT_FDCWD, (phone + "/swap").c_str(), AT_FDCWD,
+                        (phone + "/swap.alt").c_str(), RENAME_EXCHANGE);
+            ::renameat2(AT_FDCWD, (phone + "/folder").c_str(), AT_FDCWD,
+                        (phone + "/folder.alt").c_str(), RENAME_EXCHANGE);
+        }
+    });
+    int read = 0;
+    for (int i = 0; i < 4000; ++i) {
+        std::string got;
+        const auto sink = [&](const char* data, std::size_t size) {
+            got.append(data, size);
+            return true;
+        };
+        if (transport.Read("/swap", 100, sink, why) == tpot::TStatus::Ok) {
+            ++read;
+            ASSERT_EQ(got, "inside");
+        }
+        transport.Remove("/folder/victim", why);
+        if (i % 10 == 0)
+            transport.Write(
+                "/folder/made", [](char*, std::size_t) -> std::ptrdiff_t { return 0; }, why);
+    }
+    done = true;
+    swapper.join();
+    EXPECT_GT(read, 0);
+    EXPECT_EQ(NamesIn(dir / "outside"), (std::vector<std::string>{"secret", "victim"}));
+    EXPECT_EQ(ReadFile(dir / "outside/victim"), "victim");
 }
 
 // Plain names and empty listings are the entry points' own, tested over USB.
