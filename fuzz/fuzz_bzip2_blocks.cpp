@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes to the parallel bzip2 decoder: whatever the bytes,
 // when it gives a result that is not a fallback, the serial decoder must give
 // the same status and the same output. Half of the inputs are first made
-// into real bzip2 data (blocks of 100 kB) and then cut or flipped, so that
-// the block finder sees real markers.
+// into real bzip2 data (blocks of 100 or 200 kB), relabelled with another
+// level digit, then cut or flipped, so that the block finder sees real
+// markers and blocks longer than their digit allows.
 #include "sources/FileTools.h"
 #include "sources/FileToolsIo.h"
 
@@ -38,16 +39,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray input(reinterpret_cast<const char*>(data + 3), qsizetype(size - 3));
     if (data[0] & 1) {
         // Repeat the text so that it spans several blocks, compress it, then
-        // cut it at a chosen point and flip a chosen byte.
+        // relabel its level, cut it at a chosen point and flip a chosen byte.
+        // Bits of the first byte: 5 picks the level, 1 to 4 the new digit
+        // ('1' to '9'; higher values keep the real one).
         QByteArray text;
         while (text.size() < 250000 && !input.isEmpty())
             text += input;
         QByteArray packed(text.size() + text.size() / 2 + 1024, '\0');
         unsigned packedSize = unsigned(packed.size());
         if (BZ2_bzBuffToBuffCompress(packed.data(), &packedSize, text.data(), unsigned(text.size()),
-                                     1, 0, 0) != BZ_OK)
+                                     1 + ((data[0] >> 5) & 1), 0, 0) != BZ_OK)
             return 0;
         packed.resize(qsizetype(packedSize));
+        if (const int digit = (data[0] >> 1) & 0xF; digit < 9)
+            packed[3] = char('1' + digit);
         if (data[1] != 0)
             packed.resize(packed.size() * data[1] / 256);
         if (data[2] != 0 && !packed.isEmpty())

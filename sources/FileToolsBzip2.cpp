@@ -2,10 +2,11 @@
 //
 // A bzip2 stream is a row of independent blocks, each beginning with a 48-bit
 // marker at any bit position and carrying its own CRC. Each block is cut out,
-// wrapped as a stream of its own (header, the block's bits, end marker, the
-// block CRC as the stream CRC) and decoded by libbz2 on a worker; the blocks
-// are written out in order. libbz2 checks every block's CRC, and the streams'
-// combined CRCs are checked here, so the result is the serial decoder's. A
+// wrapped as a stream of its own (its stream's header, the block's bits, end
+// marker, the block CRC as the stream CRC) and decoded by libbz2 on a worker;
+// the blocks are written out in order. libbz2 checks every block's CRC, and
+// the streams' combined CRCs are checked here, so the result is the serial
+// decoder's. A
 // marker pattern may also occur by chance inside compressed data; then a block
 // fails to decode, and so does anything else unusual: the caller falls back to
 // the serial decoder, which gives the exact result for such a file.
@@ -46,6 +47,7 @@ constexpr std::size_t MaxBlockOutput = std::size_t(64) << 20;
 struct TBlock {
     std::uint64_t start = 0, end = 0; // bit range, from the block marker to the next marker
     std::uint32_t crc = 0;
+    char level = '9'; // its stream's block-size digit: a block larger than it allows is corrupt
 };
 
 class TBits {
@@ -112,6 +114,7 @@ bool FindBlocks(const TBits& bits, const std::vector<unsigned char>& bytes,
            bytes[at + 2] == 'h') {
         if (at + 4 > bytes.size() || bytes[at + 3] < '1' || bytes[at + 3] > '9')
             return false;
+        const char level = char(bytes[at + 3]);
         first = false;
         std::uint64_t pos = std::uint64_t(at) * 8 + 32;
         std::uint32_t combined = 0;
@@ -133,7 +136,7 @@ bool FindBlocks(const TBits& bits, const std::vector<unsigned char>& bytes,
                 return false;
             if (blocks.size() > bytes.size() / MinBlockBytes)
                 return false;
-            blocks.push_back({pos, next, crc});
+            blocks.push_back({pos, next, crc, level});
             pos = next;
         }
     }
@@ -192,8 +195,10 @@ public:
 private:
     void BuildStream(const TBits& bits, const TBlock& block) {
         stream_.reserve(std::size_t((block.end - block.start) / 8 + 20));
-        stream_.resize(4);
-        std::memcpy(stream_.data(), "BZh9", 4);
+        // The stream's own level: libbz2 refuses a block longer than the level
+        // allows, and so must every block decoded here, or a relabelled file
+        // would pass here and fail in the serial decoder.
+        stream_.assign({'B', 'Z', 'h', block.level});
         std::uint64_t p = block.start;
         for (; p + 8 <= block.end; p += 8)
             stream_.push_back(char(bits.ByteAt(p)));

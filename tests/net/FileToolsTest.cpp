@@ -426,6 +426,49 @@ TEST_F(FileToolsTest, Bzip2BlocksDecodedInParallelGiveTheSerialResult) {
     EXPECT_EQ(ReadBytes(Path("limited")), Missing);
 }
 
+// The level digit bounds the length of every block of its stream: a file
+// whose blocks are longer than its digit allows is corrupt for both decoders,
+// whatever the machine's load makes the public call choose.
+TEST_F(FileToolsTest, Bzip2LevelDigitIsJudgedAlikeByBothDecoders) {
+    const QByteArray text = SampleText(20000); // two blocks at level 9, twelve at level 1
+    auto relabel = [](QByteArray bzip2, char digit) {
+        bzip2[3] = digit;
+        return bzip2;
+    };
+    const QByteArray nine = Bzip2(text, 9), one = Bzip2(text, 1);
+    struct Case {
+        const char* what;
+        QByteArray input;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"level 9 relabelled 1", relabel(nine, '1'), false},
+        {"level 9 relabelled 8", relabel(nine, '8'), false},
+        {"second stream relabelled", one + relabel(nine, '5'), false},
+        {"level 1 relabelled 9", relabel(one, '9'), true},
+        {"level 1 relabelled 2", relabel(one, '2'), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(Path("in"), c.input);
+        QFile source(Path("in"));
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+        QBuffer serialOut;
+        serialOut.open(QIODevice::WriteOnly);
+        const TDecompressResult serial = DoUncompressStream(source, serialOut);
+        EXPECT_EQ(serial.status, c.ok ? TDecompressStatus::Ok : TDecompressStatus::DataError);
+        for (unsigned workers : {2u, 3u}) {
+            QFile::remove(Path("out"));
+            const std::optional<TDecompressResult> parallel = UncompressBzip2InParallel(
+                Path("in"), Path("out"), SafeFiles::MaxIndexSize, workers);
+            if (!parallel)
+                continue; // left to the serial decoder
+            EXPECT_EQ(parallel->status, serial.status) << workers;
+            EXPECT_EQ(ReadBytes(Path("out")), c.ok ? serialOut.data() : Missing) << workers;
+        }
+    }
+}
+
 TEST_F(FileToolsTest, Bzip2ParallelDecodingLeavesAnyDoubtToTheSerialDecoder) {
     const QByteArray text = SampleText(20000);
     const QByteArray good = Bzip2(text, 1);
