@@ -75,7 +75,7 @@ std::string PathRequest(uint32_t id, const std::string& path) {
 
 } // namespace
 
-TSftpChannel::TSftpChannel(ssh_channel channel, int stallMs) : Channel(channel), StallMs(stallMs) {}
+TSftpChannel::TSftpChannel(ISftpLink& link, int stallMs) : Link(link), StallMs(stallMs) {}
 
 TSftpResult TSftpChannel::Fail(std::string message) {
     Broken = true;
@@ -90,13 +90,8 @@ TSftpResult TSftpChannel::Send(uint8_t type, const std::string& payload) {
     SftpPut32(packet, static_cast<uint32_t>(payload.size() + 1));
     packet += static_cast<char>(type);
     packet += payload;
-    // Blocking write: waits for the server's window at most for the session's
-    // timeout, then returns what it could send.
-    const int sent =
-        ssh_channel_write(Channel, packet.data(), static_cast<uint32_t>(packet.size()));
-    if (sent != static_cast<int>(packet.size()))
-        return Fail(std::string("cannot send to the server: ") +
-                    ssh_get_error(ssh_channel_get_session(Channel)));
+    if (std::string why; !Link.Send(packet.data(), packet.size(), why))
+        return Fail("cannot send to the server: " + why);
     return {};
 }
 
@@ -124,17 +119,16 @@ TSftpResult TSftpChannel::Receive(TReply& reply) {
         }
         const std::size_t old = In.size();
         In.resize(old + std::max<std::size_t>(need - old, 64 * 1024));
-        const int got = ssh_channel_read_timeout(
-            Channel, In.data() + old, static_cast<uint32_t>(In.size() - old), 0, StallMs);
+        std::string why;
+        const int got = Link.Receive(In.data() + old, In.size() - old, StallMs, why);
         In.resize(old + static_cast<std::size_t>(std::max(got, 0)));
         if (got < 0)
-            return Fail(std::string("the link broke: ") +
-                        ssh_get_error(ssh_channel_get_session(Channel)));
+            return Fail("the link broke: " + why);
         if (got > 0) {
             lastData = Clock::now();
             continue;
         }
-        if (ssh_channel_is_eof(Channel) || !ssh_channel_is_open(Channel))
+        if (!Link.IsOpen())
             return Fail("the server closed the connection");
         if (Clock::now() - lastData >= std::chrono::milliseconds(StallMs))
             return Fail("the server did not answer for " + std::to_string(StallMs / 1000) + " s");
@@ -195,9 +189,8 @@ TSftpResult TSftpChannel::Start(int answerMs) {
 }
 
 TSftpResult TSftpChannel::Handshake() {
-    if (ssh_channel_request_subsystem(Channel, "sftp") != SSH_OK)
-        return Fail(std::string("the server offers no SFTP: ") +
-                    ssh_get_error(ssh_channel_get_session(Channel)));
+    if (std::string why; !Link.StartSubsystem(why))
+        return Fail("the server offers no SFTP: " + why);
     std::string version;
     SftpPut32(version, 3);
     TReply reply;
@@ -255,13 +248,7 @@ void TSftpChannel::ReadLimits() {
 }
 
 bool TSftpChannel::LooksAlive() {
-    if (Broken || InPos != In.size() || !ssh_channel_is_open(Channel) ||
-        ssh_channel_is_eof(Channel))
-        return false;
-    // Takes in what already arrived without waiting: a closed connection or a
-    // closed channel shows here, and the server has nothing to say unasked.
-    const int waiting = ssh_channel_poll_timeout(Channel, 0, 0);
-    return waiting == 0 && ssh_channel_is_open(Channel) && !ssh_channel_is_eof(Channel);
+    return !Broken && InPos == In.size() && Link.IsQuiet();
 }
 
 TSftpResult TSftpChannel::Stat(const std::string& path, TSftpAttributes& attributes) {
@@ -330,8 +317,10 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
         const uint32_t id = NextId();
         TReply reply;
         if (TSftpResult called = Call(kReadDir, id, HandleRequest(id, handle), reply);
-            !called.IsOk())
+            !called.IsOk()) {
+            entries.clear(); // no half listing
             return called;
+        }
         if (reply.Type != kName) {
             result = StatusOf(reply);
             if (result.Kind == TSftpResult::Refused && result.Code == kSftpEof)
@@ -339,8 +328,10 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
             break;
         }
         const std::size_t before = entries.size();
-        if (!ParseSftpNames(reply.Body, entries))
+        if (!ParseSftpNames(reply.Body, entries)) {
+            entries.clear();
             return Fail("the server sent a malformed listing");
+        }
         emptyRounds = entries.size() == before ? emptyRounds + 1 : 0;
         if (entries.size() > kMaxEntries) {
             result =

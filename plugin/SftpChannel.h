@@ -11,8 +11,6 @@
 #include "plugin/SftpPacket.h"
 #include "plugin/Transport.h"
 
-#include <libssh/libssh.h>
-
 #include <cstdint>
 #include <set>
 #include <string>
@@ -51,11 +49,30 @@ struct TSftpResult {
     }
 };
 
+// The byte stream to the server: an SSH session channel (SftpTransport.cpp),
+// or bytes made up by a test or a fuzzer.
+class ISftpLink {
+public:
+    virtual ~ISftpLink() = default;
+    // Asks the server for its SFTP subsystem.
+    virtual bool StartSubsystem(std::string& why) = 0;
+    // Sends all of Data; false with the reason when it cannot.
+    virtual bool Send(const char* data, std::size_t size, std::string& why) = 0;
+    // Up to Size bytes, waiting at most Ms for the first: how many came, 0
+    // when none came in that time, -1 with the reason when the link broke.
+    virtual int Receive(char* buffer, std::size_t size, int ms, std::string& why) = 0;
+    // False once the server has closed the channel or the connection.
+    virtual bool IsOpen() = 0;
+    // Without waiting: true when the link stands and the server has sent
+    // nothing that was not asked for.
+    virtual bool IsQuiet() = 0;
+};
+
 class TSftpChannel {
 public:
-    // Channel: an open session channel, not yet asked for the subsystem; it
-    // stays owned by the caller. StallMs: how long an answer may keep us waiting.
-    TSftpChannel(ssh_channel channel, int stallMs);
+    // Link: not yet asked for the subsystem; it stays owned by the caller.
+    // StallMs: how long an answer may keep us waiting.
+    TSftpChannel(ISftpLink& link, int stallMs);
     TSftpChannel(const TSftpChannel&) = delete;
     TSftpChannel& operator=(const TSftpChannel&) = delete;
 
@@ -114,7 +131,7 @@ private:
     TSftpResult Extended(const std::string& name, const std::string& arguments, TReply& reply);
     void ReadLimits();
 
-    ssh_channel Channel;
+    ISftpLink& Link;
     int StallMs;
     bool Broken = false;
     uint32_t LastId = 0;

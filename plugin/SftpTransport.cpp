@@ -61,6 +61,48 @@ std::string TemporaryName(const std::string& folder, const char* ending) {
     return JoinPhonePath(folder, "/" + name + ending);
 }
 
+// The SFTP byte stream on an SSH session channel.
+class TChannelLink : public ISftpLink {
+public:
+    explicit TChannelLink(ssh_channel channel) : Channel(channel) {}
+
+    bool StartSubsystem(std::string& why) override {
+        if (ssh_channel_request_subsystem(Channel, "sftp") == SSH_OK)
+            return true;
+        why = Error();
+        return false;
+    }
+    bool Send(const char* data, std::size_t size, std::string& why) override {
+        // Blocking write: waits for the server's window at most for the
+        // session's timeout, then returns what it could send.
+        const int sent = ssh_channel_write(Channel, data, static_cast<uint32_t>(size));
+        if (sent == static_cast<int>(size))
+            return true;
+        why = Error();
+        return false;
+    }
+    int Receive(char* buffer, std::size_t size, int ms, std::string& why) override {
+        const int got =
+            ssh_channel_read_timeout(Channel, buffer, static_cast<uint32_t>(size), 0, ms);
+        if (got < 0)
+            why = Error();
+        return got;
+    }
+    bool IsOpen() override { return ssh_channel_is_open(Channel) && !ssh_channel_is_eof(Channel); }
+    bool IsQuiet() override {
+        if (!IsOpen())
+            return false;
+        // Takes in what already arrived without waiting: a closed connection
+        // or a closed channel shows here, and the server has nothing to say unasked.
+        return ssh_channel_poll_timeout(Channel, 0, 0) == 0 && IsOpen();
+    }
+
+private:
+    std::string Error() const { return ssh_get_error(ssh_channel_get_session(Channel)); }
+
+    ssh_channel Channel;
+};
+
 std::string Fingerprint(ssh_key key) {
     unsigned char* hash = nullptr;
     std::size_t size = 0;
@@ -123,6 +165,7 @@ std::string TSftpTransport::Where() const {
 
 void TSftpTransport::Drop() {
     Sftp.reset();
+    Link.reset();
     if (Channel)
         ssh_channel_free(Channel);
     Channel = nullptr;
@@ -185,7 +228,8 @@ bool TSftpTransport::Open(std::string& why) {
         why = "cannot open a channel on " + Where() + ": " + ssh_get_error(Session);
         return false;
     }
-    Sftp = std::make_unique<TSftpChannel>(Channel, static_cast<int>(kStallSeconds * 1000));
+    Link = std::make_unique<TChannelLink>(Channel);
+    Sftp = std::make_unique<TSftpChannel>(*Link, static_cast<int>(kStallSeconds * 1000));
     if (const TSftpResult started = Sftp->Start(kConnectSeconds * 1000); !started.IsOk()) {
         why = Where() + ": " + started.Message;
         return false;

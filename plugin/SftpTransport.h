@@ -16,6 +16,7 @@
 
 namespace tpot {
 
+class ISftpLink;
 class TSftpChannel;
 struct TSftpResult;
 
@@ -65,6 +66,7 @@ private:
     TSftpSettings Settings;
     ssh_session Session = nullptr;
     ssh_channel Channel = nullptr;
+    std::unique_ptr<ISftpLink> Link;
     std::unique_ptr<TSftpChannel> Sftp;
     // Temporary files that a broken link kept us from removing; removed on
     // the next connection.
