@@ -1,5 +1,8 @@
 #include "app/Settings.h"
 
+#include "app/Outcome.h"
+#include "app/SafeFiles.h"
+
 #include <QFileInfo>
 #include <QHash>
 
@@ -93,17 +96,29 @@ bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
     // keeps its order and only gains one line.
     values.push_back({kSettings, kArchitecture, NormalizeArchitecture(settings.Architecture)});
 
-    // A source whose text spans lines cannot be kept in one INI line; it is left
-    // out (and comes back checked) rather than breaking the file.
+    // A source the file cannot keep is left out (and comes back checked)
+    // rather than failing the whole save.
     IniSection disabled{kDisabled, {}};
     for (const QString& text : sources.DisabledValues()) {
-        if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+        if (const QString why = UnstorableReason(text); !why.isEmpty()) {
+            ReportToStderr(QStringLiteral("источник \"%1\" не сохранён в настройках: %2")
+                               .arg(SafeFiles::PrintableName(text.left(200).toStdString()), why));
             continue;
+        }
         disabled.Entries.push_back({QString::number(disabled.Entries.size()), text});
     }
     // One replacement of the file: a failure or a crash leaves the old
     // settings whole rather than half of the new ones.
     return ini.Apply(values, {disabled});
+}
+
+QString UnstorableReason(const QString& value) {
+    if (value.size() > MaxValueLength)
+        return QStringLiteral("длиннее %1 знаков").arg(MaxValueLength);
+    for (const QChar c : value)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return QStringLiteral("в тексте управляющий символ");
+    return {};
 }
 
 int ReadActivePage(const IniFile& ini) {

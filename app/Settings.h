@@ -39,6 +39,15 @@ TSettings LoadSettings(const IniFile& ini, SourceList& sources);
 bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
                   const SourceList& sources);
 
+// Why a value from outside (a source address) cannot be kept in the settings
+// file, or empty when it can: a control character (a line break would end
+// its line, the others do not read back as they were) or more than
+// MaxValueLength characters (one value must never push the file past its
+// size limit and fail the whole save). SaveSettings leaves such a value out,
+// with the reason on stderr.
+inline constexpr qsizetype MaxValueLength = 4096;
+QString UnstorableReason(const QString& value);
+
 // "ActivePage" of section "Settings" (default 0); -1 when outside 0 to 3.
 int ReadActivePage(const IniFile& ini);
 

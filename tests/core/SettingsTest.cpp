@@ -207,21 +207,33 @@ TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {
 }
 
 TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
-    // A file name in the store may hold a line break; such a source cannot be
-    // written and must not take the numbering or the rest of the file with it.
-    SourceList sources =
-        MakeSources({" padded ", "evil\n[Settings]\nRefresh=1", "\"quoted\"", "ok"});
+    // A file name in the store may hold a line break or another control
+    // character, and a pasted text may be huge; such a source cannot be kept
+    // and must fail neither the save nor take the numbering or the rest of the
+    // file with it.
+    const QStringList texts{" padded ",
+                            "evil\n[Settings]\nRefresh=1",
+                            "\"quoted\"",
+                            "cr\ronly",
+                            "tab\there",
+                            "esc\x1b[2J",
+                            QString(Settings::MaxValueLength + 1, QLatin1Char('x')),
+                            QString(1100000, QLatin1Char('y')),
+                            QString(Settings::MaxValueLength, QLatin1Char('z')),
+                            "ok"};
+    SourceList sources = MakeSources(texts);
     for (int i = 0; i < sources.Count(); ++i)
         sources.SetChecked(i, false);
     IniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
-    EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2"}));
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources))
+        << ini.ErrorString().toStdString();
+    EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2", "3"}));
 
-    SourceList reloaded =
-        MakeSources({" padded ", "evil\n[Settings]\nRefresh=1", "\"quoted\"", "ok"});
+    SourceList reloaded = MakeSources(texts);
     const TSettings loaded = Settings::LoadSettings(ini, reloaded);
     EXPECT_FALSE(loaded.Refresh);
-    EXPECT_EQ(Checks(reloaded), (std::vector<bool>{false, true, false, false}));
+    EXPECT_EQ(Checks(reloaded),
+              (std::vector<bool>{false, true, false, true, true, true, true, true, false, false}));
 }
 
 TEST_F(SettingsTest, LargeDisabledSectionRoundTrips) {
