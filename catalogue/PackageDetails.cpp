@@ -4,6 +4,7 @@
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/TextFile.h"
+#include "sources/IndexStore.h"
 
 #include <QFile>
 
@@ -173,7 +174,7 @@ std::size_t StanzaStart(std::string_view text, std::string_view package) {
 
 } // namespace
 
-bool FindPackage(TDebianInfo& info, const QString& folder) {
+bool FindPackage(TDebianInfo& info, const QString& folder, bool https) {
     ClearScanned(info);
     bool found = false;
 
@@ -228,19 +229,20 @@ bool FindPackage(TDebianInfo& info, const QString& folder) {
     if (info.Name.empty())
         info.Name = info.Package;
     info.LocalName = ArchiveCache::LocalFileName(info.Filename);
-    info.Filename = DownloadAddress(info.IndexFile, info.Filename);
+    info.Filename = DownloadAddress(info.IndexFile, info.Filename, https);
     return found;
 }
 
-std::string DownloadAddress(std::string_view indexFile, std::string_view filename) {
+std::string DownloadAddress(std::string_view indexFile, std::string_view filename, bool https) {
     // Repositories on code-hosting sites name a whole address (a release
     // asset); it is used as it stands.
     if (ArchiveCache::IsAbsoluteAddress(filename))
         return std::string(Trim(filename));
-    std::string s(indexFile);
-    for (char& c : s)
-        if (c == '_')
-            c = '/';
+    // The source's address without its scheme, as the store names it.
+    std::string s = IndexStore::IndexNameToAddress(
+                        QString::fromUtf8(indexFile.data(), qsizetype(indexFile.size())))
+                        .mid(7)
+                        .toStdString();
 
     bool cutPackages = false;
     std::string lowered(s);
@@ -271,7 +273,7 @@ std::string DownloadAddress(std::string_view indexFile, std::string_view filenam
     ReplaceWhilePresent(s, "//", "/");
     ReplaceAll(s, "./", "/");
     ReplaceAll(s, "/.", "/");
-    return "http://" + s;
+    return (https ? "https://" : "http://") + s;
 }
 
 AuthorLink SplitAuthor(std::string_view author) {

@@ -34,18 +34,21 @@ struct TDebianInfo {
 };
 
 // Scans Folder + Info.IndexFile for the first stanza of Info.Package and fills
-// Info from it; the download address is computed in every case. True when found.
+// Info from it; the download address is computed in every case, under
+// "https://" when Https (the source's scheme). True when found.
 // An IndexFile that is not a plain file name (empty, holds "/" or a NUL byte,
 // or is "." or "..") is never opened; nor is anything but a regular file.
-bool FindPackage(TDebianInfo& info, const QString& folder);
+bool FindPackage(TDebianInfo& info, const QString& folder, bool https = false);
 
 // The download address from an index file name and a "Filename:" value:
-// "http://" + the source's base (cut after "/dists", or without its trailing
-// "/Packages") + the value, with every ".." removed and doubled or dotted
+// "http://" (or "https://") + the source's base (its name read back into an
+// address, cut after "/dists", or without its trailing "/Packages") + the
+// value, with every ".." removed and doubled or dotted
 // separators collapsed. A source added by hand ("host_Packages") gets a "/"
 // between its base and a value that starts with neither "/" nor "./". A value
 // that is a whole "http://" or "https://" address is used as it stands.
-std::string DownloadAddress(std::string_view indexFile, std::string_view filename);
+std::string DownloadAddress(std::string_view indexFile, std::string_view filename,
+                            bool https = false);
 
 // The author label: text shown and the bare e-mail address (hint; the link
 // target is "mailto:" + address).

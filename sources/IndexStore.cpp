@@ -1,8 +1,10 @@
 #include "sources/IndexStore.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <string_view>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,17 +12,90 @@
 
 namespace IndexStore {
 
-QString AddressToIndexName(const QString& address) {
-    QString name = address;
-    name.remove(QStringLiteral("http://"), Qt::CaseSensitive);
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return name;
+namespace {
+
+// The characters the phone's package manager quotes as "%xx" (lower-case hex)
+// in its list names, besides blanks, control characters and bytes above 0x7e.
+constexpr std::string_view kQuoted = "\\|{}[]<>\"^~_=!@#$%&*";
+
+bool Quoted(unsigned char c) {
+    return c <= 0x20 || c >= 0x7f || kQuoted.find(char(c)) != std::string_view::npos;
 }
 
-QString IndexNameToAddress(const QString& name) {
+int HexValue(char16_t c) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+QString StripScheme(const QString& address) {
+    for (QLatin1String scheme : {QLatin1String("http://"), QLatin1String("https://")})
+        if (address.startsWith(scheme, Qt::CaseInsensitive))
+            return address.mid(scheme.size());
+    return address;
+}
+
+QString AddressToIndexName(const QString& address) {
+    QString rest = StripScheme(address);
+    // Credentials never become part of a file name.
+    const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+    const qsizetype at = rest.lastIndexOf(QLatin1Char('@'), slash < 0 ? -1 : slash);
+    if (at >= 0 && (slash < 0 || at < slash))
+        rest.remove(0, at + 1);
+    const QByteArray bytes = rest.toUtf8();
+    QByteArray name;
+    name.reserve(bytes.size() + 8);
+    static const char hex[] = "0123456789abcdef";
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '/') {
+            name.append('_');
+        } else if (Quoted(c)) {
+            name.append('%');
+            name.append(hex[c >> 4]);
+            name.append(hex[c & 15]);
+        } else {
+            name.append(ch);
+        }
+    }
+    return QString::fromUtf8(name);
+}
+
+QString IndexNameToAddress(const QString& name, bool https) {
     QString address = name;
     address.replace(QLatin1Char('_'), QLatin1Char('/'));
-    return QStringLiteral("http://") + address;
+    // Only what the quoting above produces is turned back; any other "%xx"
+    // (a blank, a byte of a non-ASCII letter) stays as it is, which is also
+    // how an address writes it.
+    for (qsizetype i = 0; (i = address.indexOf(QLatin1Char('%'), i)) >= 0; ++i) {
+        if (i + 2 >= address.size())
+            break;
+        const int high = HexValue(address[i + 1].unicode());
+        const int low = HexValue(address[i + 2].unicode());
+        if (high < 0 || low < 0)
+            continue;
+        const auto c = static_cast<unsigned char>(high * 16 + low);
+        if (c > 0x20 && c < 0x7f && kQuoted.find(char(c)) != std::string_view::npos)
+            address.replace(i, 3, QChar(c));
+    }
+    return (https ? QStringLiteral("https://") : QStringLiteral("http://")) + address;
+}
+
+QString SourceKey(const QString& address) {
+    // Compared through its stored name, so that quoting, credentials and the
+    // scheme make no difference.
+    QString path = IndexNameToAddress(AddressToIndexName(address)).mid(7).toCaseFolded();
+    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    parts.removeAll(QStringLiteral("."));
+    if (!parts.isEmpty() && parts.last() == QLatin1String("packages"))
+        parts.removeLast();
+    return parts.join(QLatin1Char('/'));
 }
 
 bool IsIndexName(const QString& name) {
@@ -73,6 +148,30 @@ QStringList ListIndexFiles(const QString& folder) {
                                [](const QString& n) { return !IsIndexName(n); }),
                 names.end());
     return names;
+}
+
+void RetireAliases(const QString& procDir, const QString& listsDir, const QString& name) {
+    const QString key = SourceKey(IndexNameToAddress(name));
+    const auto aliasesIn = [&](const QString& folder) {
+        QStringList aliases;
+        for (const QString& other : ListIndexFiles(folder))
+            if (other != name && SourceKey(IndexNameToAddress(other)) == key)
+                aliases.append(other);
+        return aliases;
+    };
+    for (const QString& alias : aliasesIn(procDir))
+        QFile::remove(procDir + alias);
+    if (listsDir.isEmpty())
+        return;
+    // The reference copy moves to the new name, so the packages it lists do
+    // not all show up as new; a name the phone does not use is not sent back.
+    bool haveReference = QFileInfo::exists(listsDir + name);
+    for (const QString& alias : aliasesIn(listsDir)) {
+        if (!haveReference)
+            haveReference = QFile::rename(listsDir + alias, listsDir + name);
+        else
+            QFile::remove(listsDir + alias);
+    }
 }
 
 } // namespace IndexStore

@@ -8,12 +8,25 @@
 // name is used in the store, in the reference copies and on the phone.
 namespace IndexStore {
 
-// "http://repo.example.org/Packages" -> "repo.example.org_Packages": every
-// "http://" (letter case significant) removed, every "/" turned into "_".
+// "https://repo.example.org/my_repo/./Packages" ->
+// "repo.example.org_my%5frepo_._Packages", as the phone's package manager
+// names its lists: the scheme (any letter case) and credentials dropped, "_",
+// "%", blanks and a few other characters quoted as "%xx", every "/" turned
+// into "_".
 QString AddressToIndexName(const QString& address);
 
-// "repo.example.org_Packages" -> "http://repo.example.org/Packages".
-QString IndexNameToAddress(const QString& name);
+// The way back: every "_" a "/", the quoted characters restored, the scheme
+// put in front. A name stored by earlier versions (an unquoted "_" in it)
+// reads as it always did.
+QString IndexNameToAddress(const QString& name, bool https = false);
+
+// The address without its "http://" or "https://" (any letter case).
+QString StripScheme(const QString& address);
+
+// What makes two addresses one repository: the same requests, whatever the
+// scheme, letter case, quoting, doubled "/", "./" parts or a trailing
+// "/Packages". "http://h/repo/./Packages" and "h/repo//Packages" -> "h/repo".
+QString SourceKey(const QString& address);
 
 // True when a listed name counts as an index: it ends in "packages" in any
 // letter case.
@@ -25,5 +38,10 @@ QStringList ListFolder(const QString& folder);
 
 // The index files of Folder: ListFolder filtered by IsIndexName.
 QStringList ListIndexFiles(const QString& folder);
+
+// After a source's index was stored under Name: other index files of the same
+// repository in ProcDir (names of earlier versions) go, so its packages are
+// not listed twice; in ListsDir the reference copy moves to Name.
+void RetireAliases(const QString& procDir, const QString& listsDir, const QString& name);
 
 } // namespace IndexStore

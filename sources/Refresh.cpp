@@ -41,9 +41,9 @@ const char* const TRefresh::ScratchFiles[] = {"download.txt",     "download.txt.
                                               "download.txt.zst", nullptr};
 
 TRefresh::TRefresh(THTTPGet& http, TStopFlag& stop, QString workDir, QString procDir,
-                   TRefreshView& view)
+                   TRefreshView& view, QString listsDir)
     : http_(http), stop_(stop), workDir_(std::move(workDir)), procDir_(std::move(procDir)),
-      view_(view) {}
+      view_(view), listsDir_(std::move(listsDir)) {}
 
 // ---- the scratch file check ----
 
@@ -124,6 +124,8 @@ bool TRefresh::StoreIndex(const QString& address) {
     }
     in.close();
     QFile::remove(source);
+    if (ok)
+        IndexStore::RetireAliases(procDir_, listsDir_, name);
     return ok;
 }
 

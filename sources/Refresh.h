@@ -42,8 +42,10 @@ public:
 // replace another file there nor leave one behind.
 class TRefresh {
 public:
-    // WorkDir and ProcDir end with "/".
-    TRefresh(THTTPGet& http, TStopFlag& stop, QString workDir, QString procDir, TRefreshView& view);
+    // WorkDir, ProcDir and ListsDir end with "/". ListsDir (when given) is
+    // where the reference copy of a source stored under a new name follows it.
+    TRefresh(THTTPGet& http, TStopFlag& stop, QString workDir, QString procDir, TRefreshView& view,
+             QString listsDir = QString());
 
     // The walk: with no sources nothing happens at all; otherwise the busy
     // state, each entry selected in turn and each checked one refreshed, until
@@ -55,7 +57,8 @@ public:
     bool GetRepo(const QString& address);
 
     // Replaces the source's stored index with "download.txt" (atomically) and
-    // removes "download.txt". False, with the stored index unchanged, when
+    // removes "download.txt"; index files of the same repository under other
+    // names (earlier versions' names) are retired. False, with the stored index unchanged, when
     // "download.txt" is missing, not a plain file or over 2 GiB, or the name
     // cannot be stored.
     bool StoreIndex(const QString& address);
@@ -89,4 +92,5 @@ private:
     QString workDir_;
     QString procDir_;
     TRefreshView& view_;
+    QString listsDir_;
 };

@@ -1,54 +1,116 @@
 #include "sources/SourceList.h"
 
 #include "sources/IndexStore.h"
+#include "sources/SourceAddress.h"
 
 #include <QHash>
 
+#include <algorithm>
+
+namespace {
+
+// Of two stored names of one repository, the phone's own form wins ("_._"
+// for a flat one), then one without a doubled separator.
+int NamePreference(const QString& name) {
+    if (name.endsWith(QLatin1String("_._Packages")))
+        return 2;
+    return name.contains(QLatin1String("__")) ? 0 : 1;
+}
+
+} // namespace
+
 void SourceList::LoadSources(const QString& folder) {
     Clear();
-    for (const QString& name : IndexStore::ListIndexFiles(folder))
-        Append(IndexStore::IndexNameToAddress(name), true);
+    AddNewFromStore(folder, {});
+}
+
+int SourceList::AddNewFromStore(const QString& folder, const QSet<QString>& known) {
+    QHash<QString, int> byKey; // repository -> entry
+    for (int i = 0; i < Count(); ++i)
+        byKey.insert(IndexStore::SourceKey(Text(i)), -1); // listed already: left alone
+    QHash<int, int> preference;
+    const int before = Count();
+    for (const QString& name : IndexStore::ListIndexFiles(folder)) {
+        if (known.contains(name))
+            continue;
+        const QString address = IndexStore::IndexNameToAddress(name, IsHttps(name));
+        const QString key = IndexStore::SourceKey(address);
+        const auto it = byKey.constFind(key);
+        if (it == byKey.constEnd()) {
+            byKey.insert(key, Count());
+            preference.insert(Count(), NamePreference(name));
+            Append(address, true);
+        } else if (it.value() >= 0 && NamePreference(name) > preference.value(it.value())) {
+            preference.insert(it.value(), NamePreference(name));
+            entries_[static_cast<size_t>(it.value())].Text = address;
+        }
+    }
+    return Count() - before;
 }
 
 void SourceList::Select(int index) {
     selected_ = index >= 0 && index < Count() ? index : -1;
 }
 
-bool SourceList::Apply(const QString& editText) {
+int SourceList::FindRepository(const QString& address) const {
+    const QString key = IndexStore::SourceKey(address);
+    for (int i = 0; i < Count(); ++i)
+        if (IndexStore::SourceKey(Text(i)) == key)
+            return i;
+    return -1;
+}
+
+TOutcome SourceList::Apply(const QString& editText) {
     if (selected_ < 0 || selected_ >= Count())
-        return false;
-    entries_[static_cast<size_t>(selected_)].Text = editText;
-    return true;
+        return TOutcome::Failure(QStringLiteral("не выбран источник, который нужно изменить"));
+    QStringList addresses;
+    if (TOutcome parsed = SourceAddress::FromTyped(editText, architecture_, addresses); !parsed)
+        return parsed;
+    if (addresses.size() != 1)
+        return TOutcome::Failure(
+            QStringLiteral("строка даёт несколько источников; добавьте их кнопкой «Добавить»"));
+    const QString key = IndexStore::SourceKey(addresses.first());
+    for (int i = 0; i < Count(); ++i)
+        if (i != selected_ && IndexStore::SourceKey(Text(i)) == key)
+            return TOutcome::Failure(QStringLiteral("такой источник уже есть: ") + Text(i));
+    SetText(selected_, addresses.first());
+    return TOutcome::Success();
 }
 
-QString SourceList::NormaliseAddress(const QString& typed) {
-    // Blanks around a pasted address would end up inside the request URL.
-    const QString text = typed.trimmed();
-    const QString lower = text.toLower();
-    const QString http = QStringLiteral("http://");
-    const QString https = QStringLiteral("https://");
-    QString result;
-    if (lower.startsWith(https))
-        result = http + text.mid(https.size());
-    else if (!lower.startsWith(http))
-        result = http + text;
-    else
-        result = text;
-    if (!lower.endsWith(QStringLiteral("/packages")))
-        result += QStringLiteral("/Packages");
-    return result;
-}
-
-SourceList::AddResult SourceList::Add(const QString& editText) {
-    const QString address = NormaliseAddress(editText);
-    for (int i = 0; i < Count(); ++i) {
-        if (QString::compare(Text(i), address, Qt::CaseInsensitive) == 0) {
-            selected_ = i;
-            return AddResult::SelectedExisting;
-        }
+SourceList::AddResult SourceList::Add(const QString& editText, QString* reason) {
+    QStringList addresses;
+    const TOutcome parsed = SourceAddress::FromTyped(editText, architecture_, addresses);
+    if (!parsed) {
+        if (reason)
+            *reason = parsed.reason;
+        return AddResult::Refused;
     }
-    Append(address, true);
-    return AddResult::Added;
+    int firstExisting = -1;
+    int firstAdded = -1;
+    for (const QString& address : addresses) {
+        const int existing = FindRepository(address);
+        if (existing < 0) {
+            if (firstAdded < 0)
+                firstAdded = Count();
+            Append(address, true);
+            NoteScheme(address);
+            continue;
+        }
+        // Typing the https address of a listed http source moves it to https.
+        if (SourceAddress::IsHttps(address) && !SourceAddress::IsHttps(Text(existing)))
+            SetText(existing, SourceAddress::WithHttps(Text(existing)));
+        if (firstExisting < 0)
+            firstExisting = existing;
+    }
+    selected_ = firstAdded >= 0 ? firstAdded : firstExisting;
+    return firstAdded >= 0 ? AddResult::Added : AddResult::SelectedExisting;
+}
+
+void SourceList::SetText(int index, const QString& text) {
+    if (index < 0 || index >= Count())
+        return;
+    entries_[static_cast<size_t>(index)].Text = text;
+    NoteScheme(text);
 }
 
 bool SourceList::Remove(int index) {
@@ -66,6 +128,15 @@ void SourceList::Append(const QString& text, bool checked) {
 void SourceList::Clear() {
     entries_.clear();
     selected_ = -1;
+}
+
+void SourceList::Assign(const QStringList& texts) {
+    Clear();
+    for (const QString& text : texts) {
+        Append(text, true);
+        if (SourceAddress::IsHttps(text))
+            NoteScheme(text);
+    }
 }
 
 void SourceList::ApplyDisabled(const QStringList& values) {
@@ -87,4 +158,34 @@ QStringList SourceList::DisabledValues() const {
         if (!e.Checked)
             values.append(e.Text);
     return values;
+}
+
+QStringList SourceList::Texts() const {
+    QStringList texts;
+    for (const SourceEntry& e : entries_)
+        texts.append(e.Text);
+    return texts;
+}
+
+void SourceList::NoteScheme(const QString& address) {
+    const QString name = IndexStore::AddressToIndexName(address);
+    if (SourceAddress::IsHttps(address))
+        https_.insert(name);
+    else
+        https_.remove(name);
+}
+
+QStringList SourceList::HttpsNames() const {
+    QStringList names(https_.begin(), https_.end());
+    names.sort();
+    return names;
+}
+
+void SourceList::RememberHttps(const QStringList& names) {
+    for (const QString& name : names)
+        https_.insert(name);
+    for (SourceEntry& e : entries_)
+        if (!SourceAddress::IsHttps(e.Text) &&
+            https_.contains(IndexStore::AddressToIndexName(e.Text)))
+            e.Text = SourceAddress::WithHttps(e.Text);
 }

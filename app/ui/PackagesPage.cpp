@@ -117,7 +117,9 @@ struct TPackagesPage::Impl {
         const PackageRow& shown = Rows()[static_cast<std::size_t>(row)];
         current.Package = shown.Package;
         current.IndexFile = shown.IndexFile;
-        currentFound = FindPackage(current, folders.ProcDir);
+        currentFound = FindPackage(current, folders.ProcDir,
+                                   q->IsHttpsSource &&
+                                       q->IsHttpsSource(QString::fromStdString(current.IndexFile)));
         if (currentFound)
             details->ShowPackageInfo(current);
         else

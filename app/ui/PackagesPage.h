@@ -60,6 +60,9 @@ public:
     // Asks a Yes/No question before the reset of all updates; true for Yes.
     // Unset, nothing is reset.
     std::function<bool(const QString& text)> Confirm;
+    // Whether the source of an index file name is fetched over https (the
+    // download address of its packages follows). Set by the window.
+    std::function<bool(const QString& indexName)> IsHttpsSource;
 
     // ---- controls the main window's busy states need ----
     QGroupBox* grpPackages = nullptr;

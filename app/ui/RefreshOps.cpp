@@ -70,7 +70,8 @@ void TfrmMain::SrcRefresh() {
     if (!HTTPGetPackages)
         return;
     TWindowRefreshView view(*this, *sourcesPage_);
-    TRefresh refresh(*HTTPGetPackages, StopFlag(), folders_.WorkDir, folders_.ProcDir, view);
+    TRefresh refresh(*HTTPGetPackages, StopFlag(), folders_.WorkDir, folders_.ProcDir, view,
+                     folders_.ListsDir);
     refresh.Walk(sourcesPage_->Sources().Entries());
 }
 

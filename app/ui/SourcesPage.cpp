@@ -121,6 +121,8 @@ void TSourcesPage::ShowSelection() {
         lstSources->clearSelection();
     } else {
         lstSources->setCurrentRow(selected);
+        // The field always shows the entry that "Применить" would change.
+        txtSource->setText(sources_.Text(selected));
     }
 }
 
@@ -147,27 +149,36 @@ void TSourcesPage::lstSourcesClick() {
         txtSource->setText(sources_.Text(selected));
 }
 
+void TSourcesPage::Refuse(const QString& action, const QString& reason) {
+    if (ShowError)
+        ShowError(action + reason);
+}
+
 void TSourcesPage::btnSrcApplyClick() {
     const int selected = sources_.Selected();
-    if (!sources_.Apply(txtSource->text()))
+    if (selected < 0)
         return;
+    if (const TOutcome applied = sources_.Apply(txtSource->text()); !applied) {
+        Refuse(QStringLiteral("Источник не изменён: "), applied.reason);
+        return;
+    }
     updating_ = true;
     lstSources->item(selected)->setText(sources_.Text(selected));
     lstSources->item(selected)->setToolTip(sources_.Text(selected));
+    txtSource->setText(sources_.Text(selected));
     updating_ = false;
 }
 
 void TSourcesPage::btnSrcAddClick() {
-    const int before = sources_.Count();
-    const SourceList::AddResult result = sources_.Add(txtSource->text());
-    updating_ = true;
-    if (result == SourceList::AddResult::Added) {
-        for (int i = before; i < sources_.Count(); ++i)
-            AppendItem(sources_.Entries()[static_cast<size_t>(i)]);
-    } else {
-        ShowSelection();
+    QString reason;
+    const SourceList::AddResult result = sources_.Add(txtSource->text(), &reason);
+    if (result == SourceList::AddResult::Refused) {
+        Refuse(QStringLiteral("Источник не добавлен: "), reason);
+        return;
     }
-    updating_ = false;
+    // The new entry (or the one already there, perhaps moved to https) is
+    // selected and its address shown as it will be fetched.
+    SyncFromModel();
 }
 
 void TSourcesPage::btnSrcDeleteClick() {

@@ -41,6 +41,8 @@ public:
 
     // Asks the deletion question; true for Yes. Set by the window.
     std::function<bool(const QString& text)> Confirm;
+    // Says why a typed address was not taken. Set by the window.
+    std::function<void(const QString& text)> ShowError;
 
     QGroupBox* grpSources = nullptr;
     QListWidget* lstSources = nullptr;
@@ -59,8 +61,10 @@ signals:
 private:
     void AppendItem(const SourceEntry& entry);
     void OnSelectionChanged();
-    // Shows the model's selection in the list (none: no row selected).
+    // Shows the model's selection in the list (none: no row selected) and
+    // the selected entry's address in the edit field.
     void ShowSelection();
+    void Refuse(const QString& action, const QString& reason);
 
     SourceList sources_;
     // True while the widget is being changed from the model, so that the

@@ -55,6 +55,13 @@ void TfrmMain::BuildWindow() {
 
     sourcesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
     packagesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
+    sourcesPage_->ShowError = [this](const QString& text) {
+        if (ShowError)
+            ShowError(text);
+    };
+    packagesPage_->IsHttpsSource = [this](const QString& indexName) {
+        return sourcesPage_->Sources().IsHttps(indexName);
+    };
 
     BuildSidePanels();
 }

@@ -222,7 +222,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "http://apt.example.org/x.deb"},
         AddressCase{"repo.example.org_Packages", "../../x.deb", "http://repo.example.org/x.deb"},
         AddressCase{"repo.example.org_list", "debs/foo.deb",
-                    "http://repo.example.org/listdebs/foo.deb"}));
+                    "http://repo.example.org/listdebs/foo.deb"},
+        // A quoted "_" of the source's path is a "_" again.
+        AddressCase{"host_archive%5fzhaonan_._Packages", "debs/a_1.0.deb",
+                    "http://host/archive_zhaonan/debs/a_1.0.deb"}));
+
+TEST(Details, DownloadAddressKeepsTheSourcesHttps) {
+    EXPECT_EQ(DownloadAddress("host_repo_._Packages", "./debs/a.deb", true),
+              "https://host/repo/debs/a.deb");
+    EXPECT_EQ(DownloadAddress("host_repo_._Packages", "http://cdn.example.org/a.deb", true),
+              "http://cdn.example.org/a.deb");
+}
 
 struct AuthorCase {
     const char* author;

@@ -1,4 +1,6 @@
 #include "sources/SourceList.h"
+#include "sources/IndexStore.h"
+#include "sources/SourceAddress.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,33 +14,75 @@
 
 namespace {
 
-struct NormaliseCase {
+struct TypedCase {
     const char* typed;
-    const char* address;
+    // The addresses added, "|" between them; or "!" and a part of the reason.
+    const char* result;
 };
 
-class NormaliseAddress : public ::testing::TestWithParam<NormaliseCase> {};
+class TypedSource : public ::testing::TestWithParam<TypedCase> {};
 
-TEST_P(NormaliseAddress, AddsSchemeAndIndexName) {
-    EXPECT_EQ(SourceList::NormaliseAddress(QString::fromUtf8(GetParam().typed)),
-              QString::fromUtf8(GetParam().address));
+TEST_P(TypedSource, GivesIndexAddressesOrAReason) {
+    QStringList addresses;
+    const TOutcome outcome =
+        SourceAddress::FromTyped(QString::fromUtf8(GetParam().typed), QString(), addresses);
+    const QString expected = QString::fromUtf8(GetParam().result);
+    if (expected.startsWith('!')) {
+        EXPECT_FALSE(outcome.ok) << addresses.join('|').toStdString();
+        EXPECT_TRUE(addresses.isEmpty());
+        EXPECT_TRUE(outcome.reason.contains(expected.mid(1))) << outcome.reason.toStdString();
+    } else {
+        EXPECT_TRUE(outcome.ok) << outcome.reason.toStdString();
+        EXPECT_EQ(addresses.join('|'), expected);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Typed, NormaliseAddress,
+    Typed, TypedSource,
     ::testing::Values(
-        NormaliseCase{"repo.example.org", "http://repo.example.org/Packages"},
-        NormaliseCase{"HTTP://repo.example.org/PACKAGES", "HTTP://repo.example.org/PACKAGES"},
-        NormaliseCase{"http://repo.example.org/cydia", "http://repo.example.org/cydia/Packages"},
-        NormaliseCase{"repo.example.org/Packages", "http://repo.example.org/Packages"},
-        NormaliseCase{"repo.example.org/", "http://repo.example.org//Packages"},
-        NormaliseCase{"", "http:///Packages"},
-        NormaliseCase{"https://repo.example.org", "http://repo.example.org/Packages"},
-        NormaliseCase{"HtTpS://Repo.Example.org/packages", "http://Repo.Example.org/packages"},
-        NormaliseCase{"https://", "http:///Packages"},
-        NormaliseCase{"  repo.example.org \t", "http://repo.example.org/Packages"},
-        NormaliseCase{"repo.example.org/xpackages", "http://repo.example.org/xpackages/Packages"},
-        NormaliseCase{"ftp://repo.example.org", "http://ftp://repo.example.org/Packages"}));
+        // Addresses: the scheme kept, flat repositories in the phone's form,
+        // never a doubled "/".
+        TypedCase{"repo.example.org", "http://repo.example.org/./Packages"},
+        TypedCase{"  https://host/repo/ \t", "https://host/repo/./Packages"},
+        TypedCase{"HtTpS://Host/repo//Packages", "https://Host/repo/./Packages"},
+        TypedCase{"http://host/archive_zhaonan/", "http://host/archive_zhaonan/./Packages"},
+        TypedCase{"host/./repo/PACKAGES.gz", "http://host/repo/./Packages"},
+        TypedCase{"http://h/dists/stable/main/binary-iphoneos-arm/Packages",
+                  "http://h/dists/stable/main/binary-iphoneos-arm/Packages"},
+        TypedCase{"http://h/repo/dists/stable/",
+                  "http://h/repo/dists/stable/main/binary-iphoneos-arm/Packages"},
+        TypedCase{"h/dists/ios/extra", "http://h/dists/ios/extra/binary-iphoneos-arm/Packages"},
+        TypedCase{"h:8080/x/", "http://h:8080/x/./Packages"},
+        // Source lines, with and without "deb" and options.
+        TypedCase{"deb https://host/repo/ stable main",
+                  "https://host/repo/dists/stable/main/binary-iphoneos-arm/Packages"},
+        TypedCase{"https://host/repo stable main contrib",
+                  "https://host/repo/dists/stable/main/binary-iphoneos-arm/Packages|"
+                  "https://host/repo/dists/stable/contrib/binary-iphoneos-arm/Packages"},
+        TypedCase{"deb [trusted=yes arch=x] https://host/repo/ ./", "https://host/repo/./Packages"},
+        TypedCase{"DEB http://host/ .", "http://host/./Packages"},
+        TypedCase{"http://host/repo/ sub/", "http://host/repo/sub/Packages"},
+        // Junk says why.
+        TypedCase{"", "!пуст"}, TypedCase{" \t ", "!пуст"},
+        TypedCase{"http://", "!нет имени сервера"},
+        TypedCase{"http:///Packages", "!нет имени сервера"},
+        TypedCase{"https://", "!нет имени сервера"},
+        TypedCase{"ftp://repo.example.org", "!http:// и https://"},
+        TypedCase{"http://my host.org/", "!пробел"}, TypedCase{"this is not an address", "!пробел"},
+        TypedCase{"http://exa<mple.org/", "!имя сервера"}, TypedCase{"http://h/x?y=1", "!\"?\""},
+        TypedCase{"http://h/repo/\x01/", "!управляющий"},
+        TypedCase{"deb-src http://h/ ./", "!deb-src"}, TypedCase{"deb", "!нет адреса"},
+        TypedCase{"http://h/repo/ stable", "!раздел"},
+        TypedCase{"http://h/repo/ ./ main", "!разделов"},
+        TypedCase{"http://h/dists/", "!дистрибутив"}));
+
+TEST(TypedSource, SuiteAddressesUseTheChosenArchitecture) {
+    QStringList addresses;
+    ASSERT_TRUE(SourceAddress::FromTyped(QStringLiteral("http://h/ stable main"),
+                                         QStringLiteral("iphoneos-arm64"), addresses));
+    EXPECT_EQ(addresses,
+              (QStringList{"http://h/dists/stable/main/binary-iphoneos-arm64/Packages"}));
+}
 
 std::vector<std::pair<QString, bool>> Snapshot(const SourceList& list) {
     std::vector<std::pair<QString, bool>> out;
@@ -47,46 +91,51 @@ std::vector<std::pair<QString, bool>> Snapshot(const SourceList& list) {
     return out;
 }
 
-TEST(SourceList, AddAppendsCheckedOrSelectsAnEqualEntry) {
+TEST(SourceList, AddAppendsCheckedOrSelectsTheSameRepository) {
     SourceList list;
     EXPECT_EQ(list.Add("repo.example.org"), SourceList::AddResult::Added);
     EXPECT_EQ(list.Add("other.example.org"), SourceList::AddResult::Added);
+    EXPECT_EQ(list.Selected(), 1); // the new entry
     list.SetChecked(0, false);
-    list.Select(1);
-    // A new entry leaves the selection where it was.
-    EXPECT_EQ(list.Add("third.example.org"), SourceList::AddResult::Added);
+    // Another spelling of a listed repository selects it; an https one moves
+    // it to https, keeping its place and check mark.
+    EXPECT_EQ(list.Add("REPO.example.org/Packages"), SourceList::AddResult::SelectedExisting);
+    EXPECT_EQ(list.Selected(), 0);
+    EXPECT_EQ(list.Add("https://other.example.org//"), SourceList::AddResult::SelectedExisting);
     EXPECT_EQ(list.Selected(), 1);
-    // Equal apart from letter case: the existing entry is selected, nothing added.
-    EXPECT_EQ(list.Add("HTTPS://REPO.example.org/packages"),
-              SourceList::AddResult::SelectedExisting);
-    EXPECT_EQ(list.Selected(), 0);
-    EXPECT_EQ(Snapshot(list),
-              (std::vector<std::pair<QString, bool>>{{"http://repo.example.org/Packages", false},
-                                                     {"http://other.example.org/Packages", true},
-                                                     {"http://third.example.org/Packages", true}}));
+    // A line of two components adds what is new and selects the first of it.
+    list.Append("http://h/dists/s/main/binary-iphoneos-arm/Packages");
+    EXPECT_EQ(list.Add("deb http://h/ s main extra"), SourceList::AddResult::Added);
+    EXPECT_EQ(list.Selected(), 3);
+    QString reason;
+    EXPECT_EQ(list.Add("http://", &reason), SourceList::AddResult::Refused);
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_EQ(Snapshot(list), (std::vector<std::pair<QString, bool>>{
+                                  {"http://repo.example.org/./Packages", false},
+                                  {"https://other.example.org/./Packages", true},
+                                  {"http://h/dists/s/main/binary-iphoneos-arm/Packages", true},
+                                  {"http://h/dists/s/extra/binary-iphoneos-arm/Packages", true}}));
+    EXPECT_TRUE(list.IsHttps("other.example.org_._Packages"));
+    EXPECT_FALSE(list.IsHttps("repo.example.org_._Packages"));
 }
 
-TEST(SourceList, AddSelectsTheFirstOfTwoEqualEntries) {
-    SourceList list;
-    list.Append("http://a/Packages");
-    list.Append("http://A/Packages");
-    EXPECT_EQ(list.Add("a"), SourceList::AddResult::SelectedExisting);
-    EXPECT_EQ(list.Selected(), 0);
-    EXPECT_EQ(list.Count(), 2);
-}
-
-TEST(SourceList, ApplyReplacesTheSelectedTextAsTyped) {
+TEST(SourceList, ApplyReplacesTheSelectedEntryWithTheTypedAddress) {
     SourceList list;
     list.Append("http://a/Packages");
     list.Append("http://b/Packages", false);
-    EXPECT_FALSE(list.Apply("ignored"));
+    EXPECT_FALSE(list.Apply("x.org"));
     EXPECT_EQ(list.Text(0), QStringLiteral("http://a/Packages"));
 
     list.Select(1);
-    EXPECT_TRUE(list.Apply(" x.org/ "));
-    EXPECT_EQ(Snapshot(list), (std::vector<std::pair<QString, bool>>{{"http://a/Packages", true},
-                                                                     {" x.org/ ", false}}));
+    for (const char* refused : {"", "http://", "http://a/./Packages", "http://c/ s main extra"})
+        EXPECT_FALSE(list.Apply(refused)) << refused;
+    EXPECT_TRUE(list.Apply(" https://x.org/ "));
+    EXPECT_TRUE(list.Apply("https://x.org/Packages")); // its own repository is no duplicate
+    EXPECT_EQ(Snapshot(list),
+              (std::vector<std::pair<QString, bool>>{{"http://a/Packages", true},
+                                                     {"https://x.org/./Packages", false}}));
     EXPECT_EQ(list.Selected(), 1);
+    EXPECT_TRUE(list.IsHttps("x.org_._Packages"));
 }
 
 TEST(SourceList, SelectionAndRemovalStayInRange) {
@@ -125,8 +174,10 @@ TEST(SourceList, DisabledValuesListUncheckedTextsInOrder) {
 TEST(SourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    for (const char* name : {"repo.example.org_Packages", "a.example.org_my_repo_packages",
-                             "cache.txt", "download.txt", "x_Packages.bak"})
+    for (const char* name :
+         {"repo.example.org_Packages", "a.example.org_my_repo_packages", "cache.txt",
+          "download.txt", "x_Packages.bak", "repo.example.org__Packages",
+          "repo.example.org_._Packages", "h_archive%5fzhaonan_._Packages"})
         TestFiles::WriteBytes(dir.filePath(name), {});
     ASSERT_EQ(
         ::mkfifo(QFile::encodeName(dir.filePath("fifo.example.org_Packages")).constData(), 0600),
@@ -137,6 +188,7 @@ TEST(SourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
     SourceList list;
     list.Append("stale");
     list.Select(0);
+    list.RememberHttps({"h_archive%5fzhaonan_._Packages"});
     list.LoadSources(dir.path());
 
     QStringList texts;
@@ -145,9 +197,25 @@ TEST(SourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
         EXPECT_TRUE(e.Checked) << e.Text.toStdString();
     }
     texts.sort(); // the file system decides the order
+    // One entry per repository, in the phone's form; "_" and the scheme as
+    // they were added.
     EXPECT_EQ(texts, (QStringList{"http://a.example.org/my/repo/packages",
-                                  "http://repo.example.org/Packages"}));
+                                  "http://repo.example.org/./Packages",
+                                  "https://h/archive_zhaonan/./Packages"}));
     EXPECT_EQ(list.Selected(), -1);
+
+    // A copy from the phone adds only the repositories it brought: a removed
+    // source stays removed, the marks stay, a known repository is not doubled.
+    const QStringList stored = IndexStore::ListIndexFiles(dir.path());
+    const QSet<QString> known(stored.begin(), stored.end());
+    TestFiles::WriteBytes(dir.filePath("new.org_._Packages"), {});
+    TestFiles::WriteBytes(dir.filePath("h_archive%5fzhaonan_Packages"), {});
+    list.Remove(list.FindRepository("http://a.example.org/my/repo/packages"));
+    list.SetChecked(0, false);
+    const QStringList before = list.Texts();
+    EXPECT_EQ(list.AddNewFromStore(dir.path(), known), 1);
+    EXPECT_EQ(list.Texts(), before + QStringList{"http://new.org/./Packages"});
+    EXPECT_FALSE(list.Checked(0));
 
     list.LoadSources(dir.filePath("missing"));
     EXPECT_EQ(list.Count(), 0);

@@ -55,27 +55,41 @@ protected:
 TEST_F(SourcesPageTest, AddNormalisesTheTypedAddressAndChecksIt) {
     Add(QStringLiteral("repo.example.org"));
     ASSERT_EQ(list_->count(), 1);
-    EXPECT_EQ(list_->item(0)->text(), QStringLiteral("http://repo.example.org/Packages"));
+    EXPECT_EQ(list_->item(0)->text(), QStringLiteral("http://repo.example.org/./Packages"));
     EXPECT_EQ(list_->item(0)->checkState(), Qt::Checked);
     EXPECT_TRUE(list_->item(0)->flags() & Qt::ItemIsUserCheckable);
     EXPECT_EQ(list_->item(0)->sizeHint().height(), 17);
+    // The new entry is selected and shown as it will be fetched.
+    EXPECT_EQ(list_->currentRow(), 0);
+    EXPECT_EQ(edit_->text(), QStringLiteral("http://repo.example.org/./Packages"));
     ExpectMirrorsModel();
+
+    // Junk adds nothing and says why.
+    for (const char* junk : {"", "http://", "http://my host/", "ftp://x.org/"}) {
+        errors_.clear();
+        Add(QString::fromUtf8(junk));
+        EXPECT_EQ(list_->count(), 1) << junk;
+        ASSERT_EQ(errors_.size(), 1) << junk;
+        EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Источник не добавлен: ")))
+            << errors_[0].toStdString();
+        EXPECT_EQ(edit_->text(), QString::fromUtf8(junk)); // kept for correcting
+    }
 }
 
-TEST_F(SourcesPageTest, AddingAnExistingAddressSelectsItInstead) {
+TEST_F(SourcesPageTest, AddingAnExistingRepositorySelectsItInstead) {
     Add(QStringLiteral("a.example.org"));
     Add(QStringLiteral("b.example.org"));
     Add(QStringLiteral("c.example.org"));
     ClickRow(2);
-    ASSERT_EQ(edit_->text(), QStringLiteral("http://c.example.org/Packages"));
+    ASSERT_EQ(edit_->text(), QStringLiteral("http://c.example.org/./Packages"));
 
     edit_->setText(QStringLiteral("HTTP://B.EXAMPLE.ORG/packages"));
     Press("btnSrcAdd");
     EXPECT_EQ(list_->count(), 3);
     EXPECT_EQ(list_->currentRow(), 1);
     EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), 1);
-    // Selecting the equal entry does not overwrite what the user typed.
-    EXPECT_EQ(edit_->text(), QStringLiteral("HTTP://B.EXAMPLE.ORG/packages"));
+    EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/./Packages"));
+    EXPECT_TRUE(errors_.isEmpty());
 }
 
 TEST_F(SourcesPageTest, ClickingARowMirrorsItAndApplyReplacesItInPlace) {
@@ -83,17 +97,29 @@ TEST_F(SourcesPageTest, ClickingARowMirrorsItAndApplyReplacesItInPlace) {
     Add(QStringLiteral("b.example.org"));
 
     // Without a selection Apply does nothing.
+    frm_->SourcesPage()->SelectEntry(-1);
     edit_->setText(QStringLiteral("http://ignored/Packages"));
     Press("btnSrcApply");
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/Packages"),
-                                    QStringLiteral("http://b.example.org/Packages")}));
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages"),
+                                    QStringLiteral("http://b.example.org/./Packages")}));
 
     ClickRow(0);
-    EXPECT_EQ(edit_->text(), QStringLiteral("http://a.example.org/Packages"));
-    edit_->setText(QStringLiteral("typed as is"));
+    EXPECT_EQ(edit_->text(), QStringLiteral("http://a.example.org/./Packages"));
+    edit_->setText(QStringLiteral("https://x.org/repo/"));
     Press("btnSrcApply");
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("typed as is"),
-                                    QStringLiteral("http://b.example.org/Packages")}));
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("https://x.org/repo/./Packages"),
+                                    QStringLiteral("http://b.example.org/./Packages")}));
+    EXPECT_EQ(edit_->text(), QStringLiteral("https://x.org/repo/./Packages"));
+    // Junk, or another entry's repository, changes nothing and says why.
+    for (const char* refused : {"not an address", "b.example.org/"}) {
+        errors_.clear();
+        edit_->setText(QString::fromUtf8(refused));
+        Press("btnSrcApply");
+        ASSERT_EQ(errors_.size(), 1) << refused;
+        EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Источник не изменён: ")));
+    }
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("https://x.org/repo/./Packages"),
+                                    QStringLiteral("http://b.example.org/./Packages")}));
     ExpectMirrorsModel();
 }
 
@@ -101,6 +127,7 @@ TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
     Add(QStringLiteral("a.example.org"));
     Add(QStringLiteral("b.example.org"));
 
+    frm_->SourcesPage()->SelectEntry(-1);
     Press("btnSrcDelete"); // nothing selected: no question
     EXPECT_TRUE(questions_.isEmpty());
 
@@ -108,13 +135,13 @@ TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
     answer_ = false;
     Press("btnSrcDelete");
     ASSERT_EQ(questions_.size(), 1);
-    EXPECT_EQ(questions_[0], QStringLiteral("Удалить источник http://b.example.org/Packages?"));
+    EXPECT_EQ(questions_[0], QStringLiteral("Удалить источник http://b.example.org/./Packages?"));
     EXPECT_EQ(list_->count(), 2);
 
     answer_ = true;
     Press("btnSrcDelete");
     EXPECT_EQ(questions_.size(), 2);
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/Packages")}));
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages")}));
     EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), -1);
     // The selection is gone, so a second press asks nothing.
     Press("btnSrcDelete");
@@ -136,8 +163,8 @@ TEST_F(SourcesPageTest, ApplyAndDeleteFollowTheVisibleSelection) {
     Press("btnSrcApply");
     Press("btnSrcDelete");
     EXPECT_TRUE(questions_.isEmpty());
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/Packages"),
-                                    QStringLiteral("http://b.example.org/Packages")}));
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages"),
+                                    QStringLiteral("http://b.example.org/./Packages")}));
 }
 
 TEST_F(SourcesPageTest, ClickOnTheSelectedRowMirrorsItAgain) {
@@ -145,7 +172,7 @@ TEST_F(SourcesPageTest, ClickOnTheSelectedRowMirrorsItAgain) {
     ClickRow(0);
     edit_->setText(QStringLiteral("half typed"));
     ClickRow(0);
-    EXPECT_EQ(edit_->text(), QStringLiteral("http://a.example.org/Packages"));
+    EXPECT_EQ(edit_->text(), QStringLiteral("http://a.example.org/./Packages"));
 }
 
 TEST_F(SourcesPageTest, DeleteKeyAsksAndDeletesLikeTheButton) {
@@ -154,20 +181,18 @@ TEST_F(SourcesPageTest, DeleteKeyAsksAndDeletesLikeTheButton) {
     ClickRow(1);
     QTest::keyClick(list_, Qt::Key_Delete);
     ASSERT_EQ(questions_.size(), 1);
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/Packages")}));
+    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages")}));
     ExpectMirrorsModel();
 }
 
-TEST_F(SourcesPageTest, SelectingFromCodeMovesTheSelectionButNotTheEditText) {
+TEST_F(SourcesPageTest, SelectingFromCodeShowsTheSelectedEntryInTheEditField) {
     Add(QStringLiteral("a.example.org"));
     Add(QStringLiteral("b.example.org"));
     edit_->setText(QStringLiteral("typed"));
     frm_->SourcesPage()->SelectEntry(1);
     EXPECT_EQ(list_->currentRow(), 1);
     EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), 1);
-    EXPECT_EQ(edit_->text(), QStringLiteral("typed"));
-    frm_->SourcesPage()->lstSourcesClick();
-    EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/Packages"));
+    EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/./Packages"));
     frm_->SourcesPage()->SelectEntry(7);
     EXPECT_EQ(list_->currentRow(), -1);
     EXPECT_TRUE(list_->selectedItems().isEmpty());

@@ -203,6 +203,27 @@ TEST_F(RefreshTest, FlatAndDistsAddresses) {
     ExpectNoLeftovers();
 }
 
+TEST_F(RefreshTest, UnderscoreKeptAndEarlierNamesOfTheSourceRetired) {
+    const std::string index = Index("u");
+    server_.Serve("/archive_zhaonan/Packages.gz", Gzip(index));
+    const QString host = QStringLiteral("127.0.0.1:") + QString::number(server_.Port());
+    // What earlier versions stored for the same repository.
+    SetStored(host + QStringLiteral("/archive_zhaonan//Packages"), "doubled");
+    ASSERT_TRUE(QDir().mkpath(Work() + QStringLiteral("lists")));
+    TestFiles::WriteBytes(Work() + QStringLiteral("lists/") + host +
+                              QStringLiteral("_archive%5fzhaonan__Packages"),
+                          "reference");
+    TRefresh refresh(http_, stop_, Work(), Proc(), view_, Work() + QStringLiteral("lists/"));
+    EXPECT_EQ(refresh.Walk({{Address("/archive_zhaonan/./Packages"), true}}), 1);
+    EXPECT_EQ(server_.RequestLines(),
+              (std::vector<std::string>{"GET /archive_zhaonan/Packages.gz HTTP/1.0"}));
+    const QString name = host + QStringLiteral("_archive%5fzhaonan_._Packages");
+    EXPECT_EQ(QDir(Proc()).entryList(QDir::Files), QStringList{name});
+    EXPECT_EQ(TestFiles::ReadBytes(Proc() + name), QByteArray::fromStdString(index));
+    EXPECT_EQ(QDir(Work() + QStringLiteral("lists")).entryList(QDir::Files), QStringList{name});
+    EXPECT_EQ(IndexStore::IndexNameToAddress(name), Address("/archive_zhaonan/./Packages"));
+}
+
 TEST_F(RefreshTest, StopDuringTheThirdSource) {
     std::vector<SourceEntry> sources;
     for (int i = 0; i < 5; ++i) {
