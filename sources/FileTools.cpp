@@ -26,9 +26,13 @@ constexpr std::size_t InputBlock = std::size_t(1) << 20;
 // copies it out: larger blocks measured slower, since the decoder's own
 // tables (3.6 MB for bzip2) already fill the cache.
 constexpr std::size_t OutputBlock = std::size_t(1) << 16;
-// The most memory an xz stream may ask for: xz -9 needs 65 MiB, so this
-// only stops archives made to exhaust the machine.
-constexpr std::uint64_t XzMemoryLimit = std::uint64_t(1) << 30;
+// The most memory an xz stream may ask for: its dictionary, which fills as
+// the output grows. xz -9, the largest preset, needs 65 MiB; a stream that
+// declares more is made to exhaust the machine, not to be an index.
+constexpr std::uint64_t XzMemoryLimit = std::uint64_t(128) << 20;
+// The largest zstd window accepted (2^27 = 128 MiB, libzstd's own default
+// and what the command-line tool accepts without being told otherwise).
+constexpr int ZstdWindowLogMax = 27;
 // libbz2 has no code of its own for a stream cut short in BZ2_bzDecompress;
 // its file interface reports it as BZ_UNEXPECTED_EOF.
 constexpr int Bzip2Truncated = BZ_UNEXPECTED_EOF;
@@ -139,10 +143,12 @@ class TZstdDecoder {
 public:
     ~TZstdDecoder() { ZSTD_freeDStream(stream_); }
     TStep Begin() {
-        if (!stream_)
+        if (!stream_) {
             stream_ = ZSTD_createDStream();
-        if (!stream_)
-            return {TStep::Failed, TDecompressStatus::NoMemory, 0};
+            if (!stream_)
+                return {TStep::Failed, TDecompressStatus::NoMemory, 0};
+            ZSTD_DCtx_setParameter(stream_, ZSTD_d_windowLogMax, ZstdWindowLogMax);
+        }
         ZSTD_DCtx_reset(stream_, ZSTD_reset_session_only);
         pending_ = 0;
         return {};
@@ -190,6 +196,9 @@ QString TDecompressResult::Text() const {
         return QStringLiteral("не удалось записать распакованный файл");
     case TDecompressStatus::TooLarge:
         return QStringLiteral("распакованный файл слишком велик");
+    case TDecompressStatus::NoMemory:
+        return QStringLiteral("для распаковки нужно больше памяти, чем допустимо (error %1)")
+            .arg(code);
     default:
         return QStringLiteral("error %1").arg(code);
     }

@@ -170,8 +170,9 @@ struct TDecompressResult {
 // and what follows the last one is judged as the command-line tools judge it
 // (bzip2 ignores trailing bytes that do not start a stream, xz and zstd
 // refuse them). An empty input gives an empty output and Ok. Anything that is
-// not a complete, valid stream fails. xz streams that need more than 1 GiB of
-// memory to decode are refused (NoMemory).
+// not a complete, valid stream fails. Streams whose decoder would need more
+// than 128 MiB (an xz dictionary, a zstd window) are refused (NoMemory), so
+// that memory stays bounded whatever the archive declares.
 TDecompressResult UncompressStream(TCompression kind, QIODevice& in, QIODevice& out,
                                    std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
 

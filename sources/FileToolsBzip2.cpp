@@ -37,12 +37,16 @@ constexpr std::uint64_t EndMagic = 0x177245385090;
 constexpr std::uint64_t Mask48 = (std::uint64_t(1) << 48) - 1;
 // Larger compressed files go to the serial decoder, which needs no copy in
 // memory (real indexes are a few MB compressed).
-constexpr std::uint64_t MaxInMemory = std::uint64_t(64) << 20;
+constexpr std::uint64_t MaxInMemory = std::uint64_t(32) << 20;
 // No real block is shorter than this many bytes compressed; a file of marker
 // patterns claiming more blocks is left to the serial decoder.
 constexpr std::uint64_t MinBlockBytes = 32;
-// A block of 900 kB expands to at most about 46 MB (runs of the first RLE stage).
-constexpr std::size_t MaxBlockOutput = std::size_t(64) << 20;
+// The most one block may decode to here. A block of 900 kB can expand to
+// some 46 MB (runs of the first RLE stage), but text blocks stay near 1 MB;
+// with up to two blocks per worker in memory, blocks of long runs (an archive
+// of zeros made to fill memory) would hold hundreds of MB, so a block that
+// reaches this size sends the file to the serial decoder, which holds none.
+constexpr std::size_t MaxBlockOutput = std::size_t(4) << 20;
 
 struct TBlock {
     std::uint64_t start = 0, end = 0; // bit range, from the block marker to the next marker

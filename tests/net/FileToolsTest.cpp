@@ -24,6 +24,10 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+#include <fstream>
+#include <string>
+
 using namespace FileTools;
 using TestFiles::ReadBytes;
 using TestFiles::WriteBytes;
@@ -87,6 +91,23 @@ QByteArray Gzip(const QByteArray& data, const GzipParts& p = {}) {
     PutLe32(out, quint32(crc + p.crcDelta));
     PutLe32(out, quint32(data.size() + p.sizeDelta));
     return out;
+}
+
+// The process's resident memory in KiB ("VmRSS") or its peak ("VmHWM").
+long StatusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0 && line.size() > std::strlen(field) + 1)
+            return std::stol(line.substr(std::strlen(field) + 1));
+    return -1;
+}
+
+// How far resident memory rose above its level at the start while work ran.
+template <typename F> long PeakGrowthMiB(F&& work) {
+    std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from now
+    const long before = StatusKiB("VmRSS:");
+    work();
+    return (StatusKiB("VmHWM:") - before) / 1024;
 }
 
 QByteArray Bzip2(const QByteArray& data, int level) {
@@ -393,6 +414,63 @@ TEST_P(StreamTest, OutputOverTheLimitOrMissingFilesFail) {
     EXPECT_EQ(UncompressFile(GetParam(), Path("in"), Path("no/such/out")).status,
               TDecompressStatus::OutputFailed);
     EXPECT_EQ(Entries(), (QStringList{"in", "out"}));
+}
+
+// Archives of 1 GiB of zeros, a few KB to 1 MB each, as a server could send
+// to fill memory and disk. Every decoder stops at the output limit, leaves no
+// output, and holds a bounded amount of memory meanwhile: an xz dictionary or
+// a zstd window larger than real tools make is refused before decoding, and
+// the parallel bzip2 decoder never holds many large blocks at once.
+TEST_F(FileToolsTest, ZerosPastTheLimitStopThereInBoundedMemory) {
+    constexpr std::uint64_t GiB = std::uint64_t(1) << 30, Limit = std::uint64_t(64) << 20;
+    enum Way { Gzip, Serial, Parallel };
+    struct Case {
+        const char* what;
+        Way way;
+        TCompression kind;
+        std::string archive;
+        TDecompressStatus status;
+    };
+    const std::string bzip2 = TestArchives::Bzip2OfZeros(GiB);
+    const Case cases[] = {
+        {"gzip", Gzip, TCompression::Bzip2, TestArchives::GzipOfZeros(GiB),
+         TDecompressStatus::TooLarge},
+        {"bzip2", Serial, TCompression::Bzip2, bzip2, TDecompressStatus::TooLarge},
+        {"bzip2 on 8 workers", Parallel, TCompression::Bzip2, bzip2, TDecompressStatus::TooLarge},
+        {"xz, 64 MiB dictionary", Serial, TCompression::Xz, TestArchives::XzOfZeros(GiB, 64u << 20),
+         TDecompressStatus::TooLarge},
+        {"xz, 256 MiB dictionary", Serial, TCompression::Xz,
+         TestArchives::XzOfZeros(GiB, 256u << 20), TDecompressStatus::NoMemory},
+        {"zstd, 128 MiB window", Serial, TCompression::Zstd, TestArchives::ZstdOfZeros(GiB, 27),
+         TDecompressStatus::TooLarge},
+        {"zstd, 256 MiB window", Serial, TCompression::Zstd, TestArchives::ZstdOfZeros(GiB, 28),
+         TDecompressStatus::NoMemory},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString in = Path(c.way == Gzip ? "in.gz" : "in");
+        WriteBytes(in, QByteArray::fromStdString(c.archive));
+        TDecompressResult r;
+        const long growth = PeakGrowthMiB([&] {
+            if (c.way == Gzip) {
+                const TGUnZipResult g = GUnZipFile(in, dir.path(), DefaultBufferSize, {}, Limit);
+                r.status = g.outcome == TGUnZipOutcome::TooLarge ? TDecompressStatus::TooLarge
+                                                                 : TDecompressStatus::Ok;
+                r.written = g.bytesWritten;
+                return;
+            }
+            std::optional<TDecompressResult> parallel;
+            if (c.way == Parallel)
+                parallel = UncompressBzip2InParallel(in, Path("out"), Limit, 8);
+            r = parallel ? *parallel : UncompressFile(c.kind, in, Path("out"), Limit);
+        });
+        EXPECT_EQ(r.status, c.status) << r.Text().toStdString();
+        EXPECT_LE(r.written, Limit);
+        EXPECT_FALSE(r.Text().isEmpty());
+        EXPECT_EQ(Entries(), QStringList{QFileInfo(in).fileName()});
+        EXPECT_LT(growth, 200) << "MiB";
+        QFile::remove(in);
+    }
 }
 
 TEST_F(FileToolsTest, Bzip2StreamOnDevicesKeepsWhatWasWrittenBeforeTheCut) {

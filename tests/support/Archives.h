@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Compressed forms of a text, as repositories serve them, for the tests of the
@@ -11,5 +12,14 @@ std::string Gzip(const std::string& data, const char* storedName = nullptr);
 std::string Bzip2(const std::string& data, int level = 9);
 std::string Xz(const std::string& data);
 std::string Zstd(const std::string& data);
+
+// Archives of `size` zero bytes (a multiple of 1 MiB) that stay small however
+// large the output: pieces compressed once and repeated, or, for zstd, blocks
+// of one repeated byte. The xz and zstd ones declare the given dictionary or
+// window size, which is what a decoder allocates.
+std::string GzipOfZeros(std::uint64_t size);
+std::string Bzip2OfZeros(std::uint64_t size);
+std::string XzOfZeros(std::uint64_t size, std::uint32_t dictionarySize = 8u << 20);
+std::string ZstdOfZeros(std::uint64_t size, unsigned windowLog = 23);
 
 } // namespace TestArchives
