@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,6 +49,10 @@ bool IsRedirectStatus(long status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+QString StatusText(long status) {
+    return QStringLiteral("HTTP %1").arg(status);
+}
+
 bool RedirectAllowed(const QString& fromUrl, const QString& toUrl) {
     const bool toHttps = StartsWithNoCase(toUrl, "https://");
     if (!toHttps && !StartsWithNoCase(toUrl, "http://"))
@@ -68,6 +73,9 @@ struct THTTPGetShared {
     std::atomic<std::int64_t> totalSize{0};
     std::atomic<std::int64_t> readed{0};
     QString fileName;
+    // Written by the worker before it hands over its completion.
+    QString reason;
+    long status = 0;
 
     // The worker's multi handle while it runs, so that Stop can wake its wait.
     std::mutex multiMutex;
@@ -100,6 +108,51 @@ std::int64_t ParseLength(std::string_view value) {
         n = n * 10 + (c - '0');
     }
     return n;
+}
+
+QString TooLargeText(std::int64_t cap) {
+    return QStringLiteral("ответ больше предела в %1 байт").arg(cap);
+}
+
+// Why curl ended a transfer, in words a person can read. The easy handle
+// still holds the details of that transfer.
+QString CurlReason(CURLcode code, CURL* easy, const char* detail, int minSpeed, int seconds) {
+    long osErrno = 0;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+    const QString more = detail && *detail ? QString::fromUtf8(detail) : QString();
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return QStringLiteral("сервер не найден (%1)").arg(more);
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return QStringLiteral("прокси-сервер не найден (%1)").arg(more);
+    case CURLE_COULDNT_CONNECT:
+        if (osErrno == ECONNREFUSED)
+            return QStringLiteral("соединение отклонено");
+        return QStringLiteral("нет соединения: %1")
+            .arg(osErrno != 0 ? SafeFiles::ErrnoText(int(osErrno)) : more);
+    case CURLE_OPERATION_TIMEDOUT: {
+        double connected = 0;
+        curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME, &connected);
+        if (connected <= 0)
+            return QStringLiteral("время ожидания соединения истекло (%1 с)")
+                .arg(HTTPGetRules::ConnectTimeoutSeconds);
+        return QStringLiteral("слишком медленно: меньше %1 байт/с за %2 с")
+            .arg(minSpeed)
+            .arg(seconds);
+    }
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return QStringLiteral("сертификат сервера не проверен (%1)").arg(more);
+    case CURLE_SSL_CONNECT_ERROR:
+        return QStringLiteral("ошибка TLS (%1)").arg(more);
+    case CURLE_GOT_NOTHING:
+        return QStringLiteral("сервер закрыл соединение, не ответив");
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return QStringLiteral("соединение прервано (%1)").arg(more);
+    default:
+        return more.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code)) : more;
+    }
 }
 
 bool HeaderIs(std::string_view line, std::string_view name) {
@@ -154,7 +207,9 @@ public:
           agent_(Bytes(owner.Agent)), url_(owner.URL), userName_(Bytes(owner.UserName)),
           password_(Bytes(owner.Password)), postQuery_(Bytes(owner.PostQuery)),
           referer_(Bytes(owner.Referer)), binaryData_(owner.BinaryData), useCache_(owner.UseCache),
-          timeout_(owner.Timeout > 0 ? owner.Timeout : 60) {}
+          timeout_(owner.Timeout > 0 ? owner.Timeout : 60),
+          minSpeed_(owner.MinSpeed > 0 ? owner.MinSpeed : 1),
+          maxSize_(owner.MaxSize > 0 ? owner.MaxSize : HTTPGetRules::DefaultMaxSize) {}
 
     ~THTTPGetThread() { Join(); }
 
@@ -165,10 +220,15 @@ public:
                 outcome = Run();
             } catch (...) {
                 outcome = false;
+                failure_ = QStringLiteral("внутренняя ошибка");
             }
-            if (shared_->stop.load())
+            if (shared_->stop.load()) {
                 outcome = false;
+                failure_ = QStringLiteral("остановлено");
+            }
             shared_->outcome.store(outcome);
+            shared_->reason = outcome ? QString() : failure_;
+            shared_->status = hop_.headersDone ? hop_.status : 0;
             QMetaObject::invokeMethod(
                 owner_, [owner = owner_, shared = shared_] { owner->Complete(shared); },
                 Qt::QueuedConnection);
@@ -188,7 +248,14 @@ private:
     };
 
     bool Run();
+    bool Transfer(CURL* easy, CURLM* multi, QString url);
     CURLcode Perform(CURL* easy, CURLM* multi);
+    // Fails the transfer with Reason (the first one given stays).
+    bool Fail(QString reason) {
+        if (failure_.isEmpty())
+            failure_ = std::move(reason);
+        return false;
+    }
 
     static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
         return static_cast<THTTPGetThread*>(self)->Header(std::string_view(data, size * count))
@@ -213,7 +280,11 @@ private:
     std::string userName_, password_, postQuery_, referer_;
     bool binaryData_, useCache_;
     int timeout_;
+    int minSpeed_;
+    std::int64_t maxSize_;
     std::thread thread_;
+    QString failure_;
+    char curlError_[CURL_ERROR_SIZE] = {};
 
     Hop hop_;
     bool answered_ = false; // the final answer's headers arrived (the target was replaced)
@@ -228,8 +299,11 @@ bool THTTPGetThread::Header(std::string_view line) {
         hop_.redirect = true;
         return true;
     }
+    // Refused before anything is written: the target stays untouched.
     if (hop_.length < 0 && binaryData_)
-        return false; // nothing written, the target untouched
+        return Fail(QStringLiteral("ответ без длины (нет Content-Length)"));
+    if (hop_.length > maxSize_)
+        return Fail(TooLargeText(maxSize_));
     if (shared_->stop.load())
         return false;
     answered_ = true;
@@ -239,14 +313,20 @@ bool THTTPGetThread::Header(std::string_view line) {
     // again (through a flushed atomic replace) before anything keeps them;
     // waiting here for the disk would only slow every transfer down.
     file_->SkipFlush();
-    return file_->Open();
+    return file_->Open() ||
+           Fail(QStringLiteral("не удалось создать файл: %1").arg(file_->ErrorString()));
 }
 
 bool THTTPGetThread::Body(const char* data, size_t size) {
     if (hop_.redirect)
         return true;
-    if (!file_ || shared_->stop.load() || !file_->Write(data, size))
+    if (!file_ || shared_->stop.load())
         return false;
+    // An answer that lied about its length, or had none, stops at the cap.
+    if (std::int64_t(size) > maxSize_ - shared_->readed.load())
+        return Fail(TooLargeText(maxSize_));
+    if (!file_->Write(data, size))
+        return Fail(QStringLiteral("не удалось записать файл: %1").arg(file_->ErrorString()));
     shared_->readed.fetch_add(static_cast<std::int64_t>(size));
     PostProgress();
     return true;
@@ -288,8 +368,10 @@ CURLcode THTTPGetThread::Perform(CURL* easy, CURLM* multi) {
 }
 
 bool THTTPGetThread::Run() {
-    QString url = HTTPGetRules::RequestUrl(url_);
-    if (url.isEmpty() || shared_->stop.load())
+    const QString url = HTTPGetRules::RequestUrl(url_);
+    if (url.isEmpty())
+        return Fail(QStringLiteral("адрес не http:// и не https://"));
+    if (shared_->stop.load())
         return false;
 
     CURL* easy = curl_easy_init();
@@ -297,7 +379,7 @@ bool THTTPGetThread::Run() {
     if (!easy || !multi) {
         curl_easy_cleanup(easy);
         curl_multi_cleanup(multi);
-        return false;
+        return Fail(QStringLiteral("не удалось начать передачу"));
     }
     {
         std::lock_guard lock(shared_->multiMutex);
@@ -325,8 +407,9 @@ bool THTTPGetThread::Run() {
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT,
                      static_cast<long>(HTTPGetRules::ConnectTimeoutSeconds));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(minSpeed_));
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout_));
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, curlError_);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 128L * 1024L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &THTTPGetThread::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -339,9 +422,24 @@ bool THTTPGetThread::Run() {
         curl_easy_setopt(easy, CURLOPT_USERAGENT, agent_.c_str());
     if (!referer_.empty())
         curl_easy_setopt(easy, CURLOPT_REFERER, referer_.c_str());
+
+    const bool ok = Transfer(easy, multi, url);
+
+    {
+        std::lock_guard lock(shared_->multiMutex);
+        shared_->multi = nullptr;
+    }
+    curl_slist_free_all(headers);
+    curl_multi_cleanup(multi);
+    curl_easy_cleanup(easy);
+    return ok;
+}
+
+// The request and the redirects it meets, until the final answer's body is
+// in place or the transfer failed.
+bool THTTPGetThread::Transfer(CURL* easy, CURLM* multi, QString url) {
     const QString firstOrigin = Origin(url);
     bool post = !postQuery_.empty();
-
     bool ok = false;
     bool committed = false;
     for (int redirects = 0;; ++redirects) {
@@ -366,32 +464,51 @@ bool THTTPGetThread::Run() {
         }
 
         hop_ = Hop();
+        curlError_[0] = '\0';
         const CURLcode result = Perform(easy, multi);
-        if (result != CURLE_OK || shared_->stop.load() || !hop_.headersDone)
+        if (shared_->stop.load())
             break;
+        if (result != CURLE_OK) {
+            Fail(CurlReason(result, easy, curlError_, minSpeed_, timeout_));
+            break;
+        }
+        if (!hop_.headersDone) {
+            Fail(QStringLiteral("сервер не прислал ответа"));
+            break;
+        }
         if (!hop_.redirect) {
             // The body arrived whole: put it in place. The outcome follows
             // the length rule even so.
             committed = file_ && file_->Commit();
-            ok = committed && shared_->readed.load() == shared_->totalSize.load();
+            if (!committed)
+                Fail(QStringLiteral("не удалось записать файл: %1")
+                         .arg(file_ ? file_->ErrorString() : QString()));
+            const std::int64_t readed = shared_->readed.load();
+            const std::int64_t total = shared_->totalSize.load();
+            ok = committed && readed == total;
+            if (committed && !ok)
+                Fail(hop_.length < 0
+                         ? QStringLiteral("ответ без длины (нет Content-Length)")
+                         : QStringLiteral("ответ оборван: %1 байт из %2").arg(readed).arg(total));
             file_.reset();
             break;
         }
         char* next = nullptr;
         curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next);
         const QString nextUrl = next ? QString::fromUtf8(next) : QString();
-        if (redirects >= HTTPGetRules::MaxRedirects || nextUrl.isEmpty() ||
-            !HTTPGetRules::RedirectAllowed(url, nextUrl))
+        if (redirects >= HTTPGetRules::MaxRedirects) {
+            Fail(QStringLiteral("больше %1 перенаправлений").arg(HTTPGetRules::MaxRedirects));
             break;
+        }
+        if (nextUrl.isEmpty() || !HTTPGetRules::RedirectAllowed(url, nextUrl)) {
+            Fail(QStringLiteral("перенаправление на недопустимый адрес %1").arg(nextUrl));
+            break;
+        }
         if (hop_.status == 301 || hop_.status == 302 || hop_.status == 303)
             post = false;
         url = nextUrl;
     }
 
-    {
-        std::lock_guard lock(shared_->multiMutex);
-        shared_->multi = nullptr;
-    }
     if (file_) {
         file_->Abort();
         file_.reset();
@@ -400,9 +517,6 @@ bool THTTPGetThread::Run() {
     // not arrive whole leaves none rather than an old or partial one.
     if (answered_ && !committed)
         QFile::remove(shared_->fileName);
-    curl_slist_free_all(headers);
-    curl_multi_cleanup(multi);
-    curl_easy_cleanup(easy);
     return ok;
 }
 
@@ -462,6 +576,10 @@ void THTTPGet::Complete(const std::shared_ptr<THTTPGetShared>& shared) {
         emit OnProgress(this, shared->totalSize.load(), readed);
     }
     lastOutcome_ = shared->outcome.load() && !shared->stop.load();
+    lastError_ = lastOutcome_               ? QString()
+                 : shared->reason.isEmpty() ? QStringLiteral("остановлено")
+                                            : shared->reason;
+    lastStatus_ = shared->status;
     const QString fileName = shared->fileName;
     const qint64 total = shared->totalSize.load();
     worker_.reset();

@@ -52,6 +52,15 @@ THeadLine ReadHeadLine(TAnswerHead& head, std::string_view line);
 inline constexpr int MaxRedirects = 10;
 // Seconds a connection attempt may take.
 inline constexpr int ConnectTimeoutSeconds = 30;
+// The body a transfer accepts unless its caller sets another cap.
+inline constexpr std::int64_t DefaultMaxSize = std::int64_t(1) << 30;
+// The slowest transfer kept going: fewer bytes a second than this, averaged
+// over the component's Timeout, fail it (a silent server as well as one that
+// trickles a byte now and then to keep the connection alive).
+inline constexpr int DefaultMinSpeed = 1024;
+
+// The reason for an answer's HTTP status: "HTTP 404".
+QString StatusText(long status);
 
 } // namespace HTTPGetRules
 
@@ -62,7 +71,15 @@ inline constexpr int ConnectTimeoutSeconds = 30;
 // For each started transfer: zero or more OnProgress, then exactly one of
 // OnDoneFile / OnError. OnDoneFile comes exactly when the body arrived whole
 // and its length equals the Content-Length (0 when the answer has none), so
-// an error page with its own length is a success: callers judge the file.
+// an error page with its own length is a success: callers judge the file
+// (LastStatus tells them what the server answered). After OnError,
+// LastError says why in words a person can read: "HTTP 404" is never one of
+// them, but "соединение отклонено", "сертификат сервера не проверен",
+// "ответ больше 1048576 байт" or "слишком медленно: ..." are.
+//
+// A body longer than MaxSize fails as soon as it passes it (an announced
+// length over it fails before anything is written), and so does a transfer
+// slower than MinSpeed bytes a second over Timeout seconds.
 //
 // The target file holds the whole body or nothing: the body is written under
 // a temporary name beside it and renamed over FileName when the body arrived
@@ -90,9 +107,12 @@ public:
     QString PostQuery; // not empty: a form POST with this body
     QString Referer;
     bool WaitThread = false; // Start returns only after the transfer has ended
-    // Seconds a transfer may go without receiving anything before it fails
-    // like a broken connection.
+    // Seconds over which a transfer must average MinSpeed bytes a second (a
+    // server that sends nothing for this long fails like a broken connection).
     int Timeout = 60;
+    int MinSpeed = HTTPGetRules::DefaultMinSpeed;
+    // The largest body accepted; 0 or less: the default cap.
+    std::int64_t MaxSize = HTTPGetRules::DefaultMaxSize;
 
     // Begins a transfer; does nothing while one is running.
     void Start();
@@ -102,6 +122,10 @@ public:
 
     bool Running() const { return worker_ != nullptr; }
     bool LastOutcome() const { return lastOutcome_; }
+    // Why the last transfer failed (empty after success).
+    const QString& LastError() const { return lastError_; }
+    // The status of the last transfer's final answer; 0 when none arrived.
+    long LastStatus() const { return lastStatus_; }
 
     // The waiting pattern of every caller: Start, then handle events until the
     // transfer has ended. A raise of Stop (when given) stops the transfer; a
@@ -122,4 +146,6 @@ private:
     std::shared_ptr<THTTPGetShared> shared_;
     qint64 lastDelivered_ = -1;
     bool lastOutcome_ = false;
+    QString lastError_;
+    long lastStatus_ = 0;
 };

@@ -86,14 +86,24 @@ QString TRefresh::AttemptUrl(const QString& address, const QString& suffix) {
 // ---- the walk ----
 
 int TRefresh::Walk(const std::vector<SourceEntry>& sources) {
+    outcomes_.clear();
     if (sources.empty())
         return 0;
     view_.BeginWalk();
     int stored = 0;
     for (std::size_t i = 0; i < sources.size(); ++i) {
         view_.SelectEntry(int(i));
-        if (sources[i].Checked && GetRepo(sources[i].Text) && StoreIndex(sources[i].Text))
-            ++stored;
+        if (sources[i].Checked) {
+            const QString& address = sources[i].Text;
+            TOutcome outcome = GetRepo(address);
+            if (outcome)
+                outcome = StoreIndex(address);
+            if (outcome)
+                ++stored;
+            else if (!stop_.IsSet())
+                ReportToStderr(outcome.reason);
+            outcomes_.push_back({int(i), address, std::move(outcome)});
+        }
         if (stop_.IsSet())
             break;
     }
@@ -101,44 +111,96 @@ int TRefresh::Walk(const std::vector<SourceEntry>& sources) {
     return stored;
 }
 
-bool TRefresh::StoreIndex(const QString& address) {
+TOutcome TRefresh::StoreIndex(const QString& address) {
     const QString source = Work(Download);
     const QString name = IndexStore::AddressToIndexName(address);
-    bool ok = IsPlainFile(source) && QFileInfo(source).size() <= qint64(SafeFiles::MaxIndexSize) &&
-              SafeFiles::IsPlainFileName(name.toStdString());
+    QString reason;
     QFile in(source);
-    if (ok)
-        ok = in.open(QIODevice::ReadOnly);
-    if (ok) {
+    if (!IsPlainFile(source) || !in.open(QIODevice::ReadOnly))
+        reason = QStringLiteral("распакованный индекс не найден");
+    else if (in.size() > qint64(SafeFiles::MaxIndexSize))
+        reason = QStringLiteral("индекс больше %1 байт").arg(SafeFiles::MaxIndexSize);
+    else if (!SafeFiles::IsPlainFileName(name.toStdString()))
+        reason = QStringLiteral("недопустимое имя файла индекса \"%1\"").arg(name);
+    if (reason.isEmpty()) {
         SafeFiles::TAtomicFile out(procDir_ + name);
-        ok = out.Open();
+        bool ok = out.Open();
         std::vector<char> block(static_cast<std::size_t>(CopyBlock));
         while (ok) {
             const qint64 n = in.read(block.data(), CopyBlock);
-            if (n <= 0) {
-                ok = n == 0 && out.Written() <= SafeFiles::MaxIndexSize && out.Commit();
+            if (n < 0)
+                reason = in.errorString();
+            else if (n == 0 && out.Written() > SafeFiles::MaxIndexSize)
+                reason = QStringLiteral("индекс больше %1 байт").arg(SafeFiles::MaxIndexSize);
+            else if (n == 0)
+                ok = out.Commit();
+            if (n <= 0)
                 break;
-            }
             ok = out.Write(block.data(), std::size_t(n));
         }
+        if (!ok)
+            reason = QStringLiteral("индекс не записан: %1").arg(out.ErrorString());
     }
     in.close();
     QFile::remove(source);
-    if (ok)
-        IndexStore::RetireAliases(procDir_, listsDir_, name);
-    return ok;
+    if (!reason.isEmpty())
+        return TOutcome::Failure(address + QStringLiteral(" — ") + reason);
+    IndexStore::RetireAliases(procDir_, listsDir_, name);
+    return TOutcome::Success();
 }
 
 // ---- one source ----
 
+// One form of the index a source is asked for.
+struct TRefresh::TAttempt {
+    const char* suffix;
+    const char* file;
+    const char* form; // how the reason names it
+    TKind kind;
+    bool archive; // false: the plain index
+};
+
+// What the attempts of one source met, said in one line: attempts that met
+// the same answer are named together ("http://host/Packages — .gz, .bz2 и без
+// сжатия: HTTP 404").
+class TRefresh::TAttemptLog {
+public:
+    explicit TAttemptLog(const QString& address) : address_(address) {}
+
+    void Add(const char* form, const QString& reason) {
+        if (groups_.empty() || groups_.back().reason != reason)
+            groups_.push_back({{}, reason});
+        groups_.back().forms << QString::fromUtf8(form);
+    }
+    TOutcome Failure(const char* form, const QString& reason) {
+        Add(form, reason);
+        return Failure();
+    }
+    TOutcome Failure() const {
+        QStringList parts;
+        for (const Group& g : groups_) {
+            QString forms = g.forms.first();
+            for (qsizetype i = 1; i < g.forms.size(); ++i)
+                forms += (i + 1 == g.forms.size() ? QStringLiteral(" и ") : QStringLiteral(", ")) +
+                         g.forms[i];
+            parts << forms + QStringLiteral(": ") + g.reason;
+        }
+        return TOutcome::Failure(address_ + QStringLiteral(" — ") +
+                                 parts.join(QStringLiteral("; ")));
+    }
+
+private:
+    struct Group {
+        QStringList forms;
+        QString reason;
+    };
+    QString address_;
+    std::vector<Group> groups_;
+};
+
 void TRefresh::DeleteScratch() const {
     for (const char* const* name = ScratchFiles; *name; ++name)
         QFile::remove(Work(*name));
-}
-
-bool TRefresh::GiveUp() const {
-    DeleteScratch();
-    return false;
 }
 
 bool TRefresh::Fetch(const QString& address, const QString& suffix, const QString& file,
@@ -146,18 +208,58 @@ bool TRefresh::Fetch(const QString& address, const QString& suffix, const QStrin
     http_.BinaryData = binaryData;
     http_.FileName = file;
     http_.URL = AttemptUrl(address, suffix);
+    // Neither a compressed nor a plain index may be larger than an index.
+    http_.MaxSize = qint64(SafeFiles::MaxIndexSize);
     http_.StartAndWait(&stop_);
     // A stopped source makes no further attempt and keeps its index.
     return !stop_.IsSet();
 }
 
-bool TRefresh::GunzipIntoDownload(const QString& archive) {
+QString TRefresh::AnswerReason(TScratch scratch, const QString& file) const {
+    const long status = http_.LastStatus();
+    const bool statusOk = status / 100 == 2;
+    if (!QFileInfo::exists(file))
+        return http_.LastError().isEmpty() ? QStringLiteral("нет ответа") : http_.LastError();
+    if (!statusOk)
+        return HTTPGetRules::StatusText(status);
+    if (scratch == TScratch::WebPage)
+        return QStringLiteral("веб-страница вместо индекса");
+    if (!http_.LastOutcome())
+        return http_.LastError();
+    return QStringLiteral("ответ короче %1 байт").arg(MinScratchSize);
+}
+
+namespace {
+
+QString GunzipReason(FileTools::TGUnZipOutcome outcome) {
+    using O = FileTools::TGUnZipOutcome;
+    switch (outcome) {
+    case O::NotGzip:
+        return QStringLiteral("это не gzip");
+    case O::InflateError:
+        return QStringLiteral("архив повреждён или оборван");
+    case O::TrailerMismatch:
+        return QStringLiteral("контрольная сумма архива не сходится");
+    case O::NameRefused:
+        return QStringLiteral("недопустимое имя файла в архиве");
+    case O::TooLarge:
+        return QStringLiteral("распакованный индекс больше %1 байт").arg(SafeFiles::MaxIndexSize);
+    case O::NoSource:
+        return QStringLiteral("архив не прочитан");
+    default:
+        return QStringLiteral("распакованный индекс не записан");
+    }
+}
+
+} // namespace
+
+QString TRefresh::GunzipIntoDownload(const QString& archive) {
     // The archive's stored name is accepted only as "download.txt" or
     // "Packages", and even then the output lands in a private folder first:
     // nothing else in the working folder can be replaced.
     QTemporaryDir unpack(workDir_ + QStringLiteral(".unpack-XXXXXX"));
     if (!unpack.isValid())
-        return false;
+        return QStringLiteral("не удалось создать временную папку: %1").arg(unpack.errorString());
     TGUnZipThread worker(archive, unpack.path() + QLatin1Char('/'), false,
                          FileTools::DefaultBufferSize, QThread::NormalPriority,
                          {QStringLiteral("download.txt"), QStringLiteral("Packages")});
@@ -166,88 +268,83 @@ bool TRefresh::GunzipIntoDownload(const QString& archive) {
     // A corrupt or cut-short archive keeps the previous index.
     if (outcome != FileTools::TGUnZipOutcome::Ok &&
         outcome != FileTools::TGUnZipOutcome::SetTimeFailed)
-        return false;
+        return GunzipReason(outcome);
     const QString output = worker.Result().outputPath;
-    return IsPlainFile(output) && QFile::rename(output, Work(Download));
+    if (!IsPlainFile(output) || !QFile::rename(output, Work(Download)))
+        return QStringLiteral("распакованный индекс не записан");
+    return {};
 }
 
-bool TRefresh::Unpack(TKind kind, const QString& archive) {
-    bool ok = false;
+QString TRefresh::Unpack(TKind kind, const QString& archive) {
+    QString reason;
     if (kind == TKind::Gzip) {
-        ok = GunzipIntoDownload(archive);
+        reason = GunzipIntoDownload(archive);
     } else {
         const FileTools::TCompression compression =
             kind == TKind::Bzip2 ? FileTools::TCompression::Bzip2
             : kind == TKind::Xz  ? FileTools::TCompression::Xz
                                  : FileTools::TCompression::Zstd;
-        ok = FileTools::UncompressFileOffThread(compression, archive, Work(Download)).Ok();
+        const FileTools::TDecompressResult result =
+            FileTools::UncompressFileOffThread(compression, archive, Work(Download));
+        if (!result.Ok())
+            reason = QStringLiteral("архив не распакован: %1").arg(result.Text());
     }
     QFile::remove(archive);
-    return ok || GiveUp();
+    return reason;
 }
 
-bool TRefresh::GetRepo(const QString& address) {
-    DeleteScratch();
+// One attempt: Done is set when it decided the source (a new index, or a
+// failure that ends the source); a web page lets the next attempt follow.
+TOutcome TRefresh::TryArchive(const TAttempt& a, const QString& address, TAttemptLog& log,
+                              bool& done) {
+    if (!firstAttempt_)
+        view_.ShowProgress(0);
+    firstAttempt_ = false;
+    const QString file = Work(a.file);
+    done = true;
+    if (!Fetch(address, QLatin1String(a.suffix), file, a.archive)) {
+        DeleteScratch();
+        return log.Failure(a.form, QStringLiteral("остановлено"));
+    }
+    const TScratch scratch = CheckScratchFile(file);
+    if (scratch == TScratch::Data) {
+        const QString reason = a.archive ? Unpack(a.kind, file) : QString();
+        if (reason.isEmpty())
+            return TOutcome::Success();
+        DeleteScratch();
+        return log.Failure(a.form, reason);
+    }
+    const QString reason = AnswerReason(scratch, file);
+    if (scratch == TScratch::MissingOrShort) {
+        DeleteScratch();
+        return log.Failure(a.form, reason);
+    }
+    QFile::remove(file);
+    log.Add(a.form, reason);
+    done = false;
+    return TOutcome::Success();
+}
 
-    struct Attempt {
-        const char* suffix;
-        const char* file;
-        TKind kind;
-    };
+TOutcome TRefresh::GetRepo(const QString& address) {
+    DeleteScratch();
     // The compressed forms before the plain index; the newer forms only when
     // even the plain index was a web page.
-    const Attempt before[] = {{".gz", "download.txt.gz", TKind::Gzip},
-                              {".bz2", "download.txt.bz2", TKind::Bzip2}};
-    const Attempt after[] = {{".xz", "download.txt.xz", TKind::Xz},
-                             {".zst", "download.txt.zst", TKind::Zstd}};
-
-    bool first = true;
-    auto tryArchive = [&](const Attempt& a, bool& done) {
-        if (!first)
-            view_.ShowProgress(0);
-        first = false;
-        const QString file = Work(a.file);
-        done = true;
-        if (!Fetch(address, QLatin1String(a.suffix), file, true))
-            return GiveUp();
-        switch (CheckScratchFile(file)) {
-        case TScratch::MissingOrShort:
-            return GiveUp();
-        case TScratch::Data:
-            return Unpack(a.kind, file);
-        case TScratch::WebPage:
-            break;
-        }
-        QFile::remove(file);
-        done = false;
-        return false;
+    static const TAttempt attempts[] = {
+        {".gz", "download.txt.gz", ".gz", TKind::Gzip, true},
+        {".bz2", "download.txt.bz2", ".bz2", TKind::Bzip2, true},
+        {"", "download.txt", "без сжатия", TKind::Gzip, false},
+        {".xz", "download.txt.xz", ".xz", TKind::Xz, true},
+        {".zst", "download.txt.zst", ".zst", TKind::Zstd, true},
     };
-
-    bool done = false;
-    for (const Attempt& a : before) {
-        const bool result = tryArchive(a, done);
+    TAttemptLog log(address);
+    firstAttempt_ = true;
+    for (const TAttempt& a : attempts) {
+        bool done = false;
+        TOutcome outcome = TryArchive(a, address, log, done);
         if (done)
-            return result;
+            return outcome;
     }
-
-    view_.ShowProgress(0);
-    const QString plain = Work(Download);
-    if (!Fetch(address, QString(), plain, false))
-        return GiveUp();
-    switch (CheckScratchFile(plain)) {
-    case TScratch::MissingOrShort:
-        return GiveUp();
-    case TScratch::Data:
-        return QFileInfo(plain).size() <= qint64(SafeFiles::MaxIndexSize) || GiveUp();
-    case TScratch::WebPage:
-        break;
-    }
-    QFile::remove(plain);
-
-    for (const Attempt& a : after) {
-        const bool result = tryArchive(a, done);
-        if (done)
-            return result;
-    }
-    return GiveUp();
+    DeleteScratch();
+    // Every form was a web page: the log already names each one.
+    return log.Failure();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Outcome.h"
 #include "sources/SourceList.h"
 
 #include <QString>
@@ -28,6 +29,13 @@ public:
     virtual void EndWalk() = 0;
 };
 
+// What the walk did with one source it tried.
+struct TSourceOutcome {
+    int Entry = 0;    // the source's place in the list given to Walk
+    QString Address;  // its text
+    TOutcome Outcome; // ok: a new index stored; otherwise why the previous one stays
+};
+
 // The refresh of the checked sources: for each, fetch "<address>.gz", and
 // only when the answer is a web page "<address>.bz2", then the plain
 // "<address>", then "<address>.xz" and "<address>.zst"; decompress into the
@@ -36,7 +44,10 @@ public:
 //
 // The stored index is replaced only by a complete, checked index: a corrupt
 // or cut-short archive of any kind, a cut-short transfer, a web page or an
-// index over 2 GiB leaves the previous one, and the replacement is atomic.
+// index over the index limits leaves the previous one, and the replacement is
+// atomic. Every source that keeps its previous index gets a reason a person
+// can read, naming the address and what each attempt met ("http://host/Packages
+// — .gz, .bz2 и без сжатия: HTTP 404"); the walk writes it to stderr too.
 // Nothing but the scratch files is ever written in the working folder: a gzip
 // archive is unpacked in a private folder, so its stored name can neither
 // replace another file there nor leave one behind.
@@ -49,19 +60,23 @@ public:
 
     // The walk: with no sources nothing happens at all; otherwise the busy
     // state, each entry selected in turn and each checked one refreshed, until
-    // the end or the stop flag. Returns the number of indexes stored.
+    // the end or the stop flag. Returns the number of indexes stored; the
+    // outcome of every source tried is then in Outcomes(), in list order (a
+    // source not checked, or not reached after a stop, has none).
     int Walk(const std::vector<SourceEntry>& sources);
+    const std::vector<TSourceOutcome>& Outcomes() const { return outcomes_; }
 
-    // The attempts for one source; true when "download.txt" holds the new
-    // index. On false the scratch files are gone.
-    bool GetRepo(const QString& address);
+    // The attempts for one source; success when "download.txt" holds the new
+    // index. On failure the scratch files are gone and the reason names the
+    // address and what each attempt met.
+    TOutcome GetRepo(const QString& address);
 
     // Replaces the source's stored index with "download.txt" (atomically) and
     // removes "download.txt"; index files of the same repository under other
-    // names (earlier versions' names) are retired. False, with the stored index unchanged, when
-    // "download.txt" is missing, not a plain file or over 2 GiB, or the name
-    // cannot be stored.
-    bool StoreIndex(const QString& address);
+    // names (earlier versions' names) are retired. A failure, with the stored
+    // index unchanged, when "download.txt" is missing, not a plain file or over
+    // the index limits, or the name cannot be stored.
+    TOutcome StoreIndex(const QString& address);
 
     // Names of the scratch files, all directly in the working folder.
     static const char* const ScratchFiles[];
@@ -79,12 +94,17 @@ public:
 
 private:
     enum class TKind { Gzip, Bzip2, Xz, Zstd };
+    struct TAttempt;
+    class TAttemptLog;
     // One transfer into the scratch file; false when the walk was stopped.
     bool Fetch(const QString& address, const QString& suffix, const QString& file, bool binaryData);
-    bool Unpack(TKind kind, const QString& archive);
-    bool GunzipIntoDownload(const QString& archive);
+    // What a scratch file that is no index tells of its answer.
+    QString AnswerReason(TScratch scratch, const QString& file) const;
+    TOutcome TryArchive(const TAttempt& attempt, const QString& address, TAttemptLog& log,
+                        bool& done);
+    QString Unpack(TKind kind, const QString& archive);
+    QString GunzipIntoDownload(const QString& archive);
     void DeleteScratch() const;
-    bool GiveUp() const;
     QString Work(const char* name) const { return workDir_ + QLatin1String(name); }
 
     THTTPGet& http_;
@@ -93,4 +113,6 @@ private:
     QString procDir_;
     TRefreshView& view_;
     QString listsDir_;
+    std::vector<TSourceOutcome> outcomes_;
+    bool firstAttempt_ = true;
 };

@@ -244,42 +244,65 @@ TEST_F(HTTPGetTest, PropertiesShapeTheRequest) {
     EXPECT_EQ(r.Body, "a=1&b=2");
 }
 
-// What each kind of answer leaves at the target, and which event it raises
-// (a silent or stalled server fails after the timeout).
+// What each kind of answer leaves at the target, which event it raises and
+// why it failed. A silent, stalled or trickling server fails after the
+// timeout; a body over the cap fails as soon as it passes it.
 TEST_F(HTTPGetTest, OutcomeAndTargetByAnswer) {
     const std::string body = Bytes(5000);
     const QByteArray old("previous target");
     const QByteArray missing("<missing>");
+    const QString noLength = QStringLiteral("ответ без длины");
+    const QString overCap = QStringLiteral("ответ больше предела в 65536 байт");
+    const QString tooSlow = QStringLiteral("слишком медленно: меньше 1024 байт/с за 1 с");
     struct Case {
         const char* name;
         std::function<void(TestHttpServer&, const std::string& path)> serve;
         bool binaryData;
         const char* outcome;
         QByteArray target; // expected content afterwards
+        QString reason;    // the start of LastError
     };
     const QByteArray whole = QByteArray::fromStdString(body);
     const std::vector<Case> cases = {
-        {"with length", [&](auto& s, auto& p) { s.Serve(p, body); }, true, "done", whole},
-        {"error page with its length", [](auto& s, auto& p) { s.ServeErrorPage(p, 404, 300); },
-         true, "done", QByteArray::fromStdString(TestHttpServer::ErrorPage(404, 300))},
-        {"empty with length 0", [](auto& s, auto& p) { s.Serve(p, std::string()); }, true, "done",
-         QByteArray()},
-        {"chunked, binary", [&](auto& s, auto& p) { s.ServeChunked(p, body); }, true, "error", old},
-        {"chunked, text", [&](auto& s, auto& p) { s.ServeChunked(p, body); }, false, "error",
-         whole},
+        {"with length", [&](auto& s, auto& p) { s.Serve(p, body); }, true, "done", whole, {}},
+        {"error page with its length",
+         [](auto& s, auto& p) { s.ServeErrorPage(p, 404, 300); },
+         true,
+         "done",
+         QByteArray::fromStdString(TestHttpServer::ErrorPage(404, 300)),
+         {}},
+        {"empty with length 0",
+         [](auto& s, auto& p) { s.Serve(p, std::string()); },
+         true,
+         "done",
+         QByteArray(),
+         {}},
+        {"chunked, binary", [&](auto& s, auto& p) { s.ServeChunked(p, body); }, true, "error", old,
+         noLength},
+        {"chunked, text", [&](auto& s, auto& p) { s.ServeChunked(p, body); }, false, "error", whole,
+         noLength},
         {"until close, binary", [&](auto& s, auto& p) { s.ServeUntilClose(p, body); }, true,
-         "error", old},
+         "error", old, noLength},
         {"until close, text", [&](auto& s, auto& p) { s.ServeUntilClose(p, body); }, false, "error",
-         whole},
-        {"cut short", [&](auto& s, auto& p) { s.ServeCut(p, body, 1000); }, false, "error",
-         missing},
+         whole, noLength},
+        {"cut short", [&](auto& s, auto& p) { s.ServeCut(p, body, 1000); }, false, "error", missing,
+         QStringLiteral("соединение прервано")},
         {"stalled body", [&](auto& s, auto& p) { s.ServeHeld(p, body, 1); }, false, "error",
-         missing},
+         missing, tooSlow},
+        {"trickle", [&](auto& s, auto& p) { s.ServePaced(p, Bytes(60000), 16, 20); }, false,
+         "error", missing, tooSlow},
         {"redirect to file:", [](auto& s, auto& p) { s.Redirect(p, 302, "file:///etc/hostname"); },
-         false, "error", old},
-        {"silent server", [](auto& s, auto& p) { s.ServeSilent(p); }, false, "error", old},
+         false, "error", old, QStringLiteral("перенаправление на недопустимый адрес")},
+        {"silent server", [](auto& s, auto& p) { s.ServeSilent(p); }, false, "error", old, tooSlow},
+        // A server that announces a terabyte is refused before anything is
+        // written; one that sends without a length is cut off at the cap.
+        {"length over the cap", [](auto& s, auto& p) { s.ServeZeros(p, 1ULL << 40, 1 << 20); },
+         true, "error", old, overCap},
+        {"no length, over the cap", [](auto& s, auto& p) { s.ServeZeros(p, 0, 256 << 20); }, false,
+         "error", missing, overCap},
     };
     http_.Timeout = 1;
+    http_.MaxSize = 65536;
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -291,10 +314,14 @@ TEST_F(HTTPGetTest, OutcomeAndTargetByAnswer) {
         EXPECT_EQ(log_.Outcome(), c.outcome);
         EXPECT_EQ(log_.Outcomes(), 1);
         EXPECT_EQ(TargetBytes(), c.target);
+        EXPECT_TRUE(http_.LastError().startsWith(c.reason) &&
+                    c.reason.isEmpty() == (c.outcome == std::string("done")))
+            << http_.LastError().toStdString();
         // Nothing but the target in the folder: no temporary file is left.
         EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(),
                   c.target == missing ? 0 : 1);
     }
+    EXPECT_EQ(http_.LastStatus(), 200);
 }
 
 TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
@@ -308,6 +335,8 @@ TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
     http_.FileName = Target();
     EXPECT_FALSE(http_.StartAndWait());
     EXPECT_EQ(log_.events, (std::vector<std::string>{"error"}));
+    EXPECT_EQ(http_.LastError(), QStringLiteral("соединение отклонено"));
+    EXPECT_EQ(http_.LastStatus(), 0);
     EXPECT_EQ(TargetBytes(), "old");
 }
 

@@ -75,7 +75,17 @@ protected:
     }
     int Walk(const std::vector<SourceEntry>& sources) {
         TRefresh refresh(http_, stop_, Work(), Proc(), view_);
-        return refresh.Walk(sources);
+        const int stored = refresh.Walk(sources);
+        outcomes_ = refresh.Outcomes();
+        return stored;
+    }
+    // "entry: ok" or "entry: reason" for each source the walk tried.
+    std::vector<std::string> Outcomes() const {
+        std::vector<std::string> lines;
+        for (const TSourceOutcome& o : outcomes_)
+            lines.push_back(std::to_string(o.Entry) + ": " +
+                            (o.Outcome ? std::string("ok") : o.Outcome.reason.toStdString()));
+        return lines;
     }
 
     QTemporaryDir dir_;
@@ -83,6 +93,7 @@ protected:
     THTTPGet http_;
     TStopFlag stop_;
     RecordingView view_;
+    std::vector<TSourceOutcome> outcomes_;
 };
 
 // Missing or short answers and web pages of 300 bytes: see the walk below.
@@ -114,36 +125,42 @@ TEST(ScratchCheckTest, Files) {
     EXPECT_EQ(TRefresh::CheckScratchFile(dir.path()), TRefresh::TScratch::MissingOrShort);
 }
 
-// Which requests each answer causes, and what is stored. Every name before the
-// case's suffix, in the order tried, answers with a 404 page of 300 bytes.
+// Which requests each answer causes, what is stored, and the reason given
+// when the previous index stays. Every name before the case's suffix, in the
+// order tried, answers with a 404 page of 300 bytes.
 TEST_F(RefreshTest, AttemptsAndStoredIndex) {
     const std::string index = Index("new");
     enum How { Whole, Chunked, CutShort, Absent, Page };
     struct Case {
         const char* name;
         std::string suffix, body;
-        bool stored; // false: the previous index stays
+        const char* reason; // nullptr: stored; else how the reason begins after the address
         How how = Whole;
     };
     const Case cases[] = {
-        {"gzip", ".gz", Gzip(index), true},
-        {"gzip named Packages", ".gz", Gzip(index, "Packages"), true},
-        {"gzip with a path as its name", ".gz", Gzip(index, "../../evil"), true},
-        {"gzip named after another file", ".gz", Gzip(index, "orvia.ini"), false},
-        {"gzip corrupt", ".gz", Corrupt(Gzip(index)), false},
-        {"gzip truncated", ".gz", Truncated(Gzip(index)), false},
-        {"gzip not gzip", ".gz", Index("plain"), false},
-        {"gzip without a length", ".gz", Gzip(index), false, Chunked},
-        {"no answer for gzip (404 of 100 bytes)", ".gz", "", false, Absent},
-        {"bzip2", ".bz2", Bzip2(index), true},
-        {"bzip2 corrupt", ".bz2", Corrupt(Bzip2(index)), false},
-        {"plain", "", index, true},
-        {"plain cut short", "", index, false, CutShort},
-        {"xz", ".xz", Xz(index), true},
-        {"xz truncated", ".xz", Truncated(Xz(index)), false},
-        {"zstd", ".zst", Zstd(index), true},
-        {"zstd corrupt", ".zst", Corrupt(Zstd(index)), false},
-        {"web pages only", ".zst", "", false, Page},
+        {"gzip", ".gz", Gzip(index), nullptr},
+        {"gzip named Packages", ".gz", Gzip(index, "Packages"), nullptr},
+        {"gzip with a path as its name", ".gz", Gzip(index, "../../evil"), nullptr},
+        {"gzip named after another file", ".gz", Gzip(index, "orvia.ini"),
+         ".gz: недопустимое имя файла в архиве"},
+        {"gzip corrupt", ".gz", Corrupt(Gzip(index)), ".gz: архив повреждён или оборван"},
+        {"gzip truncated", ".gz", Truncated(Gzip(index)), ".gz: ответ короче 128 байт"},
+        {"gzip not gzip", ".gz", Index("plain"), ".gz: это не gzip"},
+        {"gzip without a length", ".gz", Gzip(index), ".gz: ответ без длины", Chunked},
+        {"no answer for gzip (404 of 100 bytes)", ".gz", "", ".gz: HTTP 404", Absent},
+        {"bzip2", ".bz2", Bzip2(index), nullptr},
+        {"bzip2 corrupt", ".bz2", Corrupt(Bzip2(index)),
+         ".gz: HTTP 404; .bz2: архив не распакован"},
+        {"plain", "", index, nullptr},
+        {"plain cut short", "", index, ".gz и .bz2: HTTP 404; без сжатия: соединение прервано",
+         CutShort},
+        {"xz", ".xz", Xz(index), nullptr},
+        {"xz truncated", ".xz", Truncated(Xz(index)),
+         ".gz, .bz2 и без сжатия: HTTP 404; .xz: архив не распакован"},
+        {"zstd", ".zst", Zstd(index), nullptr},
+        {"zstd corrupt", ".zst", Corrupt(Zstd(index)),
+         ".gz, .bz2, без сжатия и .xz: HTTP 404; .zst: архив не распакован"},
+        {"web pages only", ".zst", "", ".gz, .bz2, без сжатия, .xz и .zst: HTTP 404", Page},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -168,11 +185,16 @@ TEST_F(RefreshTest, AttemptsAndStoredIndex) {
         SetStored(address, "previous");
         server_.ClearRequests();
         TRefresh refresh(http_, stop_, Work(), Proc(), view_);
-        const bool got = refresh.GetRepo(address);
-        EXPECT_EQ(got, c.stored);
+        const TOutcome got = refresh.GetRepo(address);
+        EXPECT_EQ(got.ok, c.reason == nullptr);
+        if (c.reason) {
+            EXPECT_TRUE(got.reason.startsWith(address + QStringLiteral(" — ") +
+                                              QString::fromUtf8(c.reason)))
+                << got.reason.toStdString();
+        }
         EXPECT_TRUE(!got || refresh.StoreIndex(address));
         EXPECT_EQ(server_.RequestLines(), expected);
-        EXPECT_EQ(Stored(address), c.stored ? QByteArray::fromStdString(index) : "previous");
+        EXPECT_EQ(Stored(address), c.reason ? "previous" : QByteArray::fromStdString(index));
         ExpectNoLeftovers();
     }
 }
@@ -185,10 +207,15 @@ TEST_F(RefreshTest, FlatAndDistsAddresses) {
     server_.Serve("/dists/stable/main/binary-iphoneos-arm/Packages", index);
     const QString flat = Address("/./Packages");
     const QString dists = Address("/dists/stable/main/binary-iphoneos-arm/Packages");
-    EXPECT_EQ(Walk({{flat, true}, {dists, true}}), 2);
+    const QString gone = Address("/gone/Packages");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Walk({{flat, true}, {gone, true}, {dists, true}}), 2);
+    const std::string goneReason = gone.toStdString() + " — .gz: HTTP 404";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "orvia: " + goneReason + "\n");
+    EXPECT_EQ(Outcomes(), (std::vector<std::string>{"0: ok", "1: " + goneReason, "2: ok"}));
     EXPECT_EQ(server_.RequestLines(),
               (std::vector<std::string>{
-                  "GET /Packages.gz HTTP/1.0",
+                  "GET /Packages.gz HTTP/1.0", "GET /gone/Packages.gz HTTP/1.0",
                   "GET /dists/stable/main/binary-iphoneos-arm/Packages.gz HTTP/1.0",
                   "GET /dists/stable/main/binary-iphoneos-arm/Packages.bz2 HTTP/1.0",
                   "GET /dists/stable/main/binary-iphoneos-arm/Packages HTTP/1.0"}));
@@ -198,8 +225,8 @@ TEST_F(RefreshTest, FlatAndDistsAddresses) {
                                    QStringLiteral("_._Packages")),
               QByteArray::fromStdString(index));
     EXPECT_EQ(Stored(dists), QByteArray::fromStdString(index));
-    EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "progress 0",
-                                                     "progress 0", "end"}));
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "select 2",
+                                                     "progress 0", "progress 0", "end"}));
     ExpectNoLeftovers();
 }
 
@@ -242,6 +269,9 @@ TEST_F(RefreshTest, StopDuringTheThirdSource) {
                 &http_, [this] { stop_.Set(); }, Qt::QueuedConnection);
     });
     EXPECT_EQ(Walk(sources), 2);
+    EXPECT_EQ(Outcomes(), (std::vector<std::string>{"0: ok", "1: ok",
+                                                    "2: " + sources[2].Text.toStdString() +
+                                                        " — .gz: остановлено"}));
     EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /s0/Packages.gz HTTP/1.0",
                                                                 "GET /s1/Packages.gz HTTP/1.0",
                                                                 "GET /s2/Packages.gz HTTP/1.0"}));
@@ -257,6 +287,7 @@ TEST_F(RefreshTest, StopDuringTheThirdSource) {
 TEST_F(RefreshTest, UncheckedSourcesAreSelectedButNotFetched) {
     EXPECT_EQ(Walk({{Address("/a/Packages"), false}, {Address("/b/Packages"), false}}), 0);
     EXPECT_TRUE(server_.Requests().empty());
+    EXPECT_TRUE(outcomes_.empty());
     EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "end"}));
     view_.calls.clear();
     EXPECT_EQ(Walk({}), 0);

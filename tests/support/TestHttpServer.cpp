@@ -27,15 +27,16 @@ const char* const kBinaryType = "application/octet-stream";
 } // namespace
 
 struct TestHttpServer::Answer {
-    enum class Kind { Plain, Chunked, UntilClose, Cut, Paced, Held, Silent, Redirect };
+    enum class Kind { Plain, Chunked, UntilClose, Cut, Paced, Held, Silent, Redirect, Zeros };
     Kind kind = Kind::Plain;
     int status = 200;
     std::string body;
     std::string contentType = kBinaryType;
-    std::size_t sent = 0;  // Cut, Held: bytes sent before cutting / holding
-    std::size_t block = 0; // Paced
-    int pauseMs = 0;       // Paced
-    std::string location;  // Redirect
+    std::size_t sent = 0;                   // Cut, Held: bytes sent before cutting / holding
+    std::size_t block = 0;                  // Paced
+    int pauseMs = 0;                        // Paced
+    std::string location;                   // Redirect
+    std::uint64_t announced = 0, zeros = 0; // Zeros
 };
 
 bool TestHttpServer::Request::HasHeader(const std::string& name) const {
@@ -170,6 +171,28 @@ TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) 
             res.set_content_provider(body->contentType,
                                      [](size_t, httplib::DataSink&) { return false; });
             break;
+        case Answer::Kind::Zeros: {
+            auto zeros = [this, body](size_t offset, httplib::DataSink& sink) {
+                static const std::string block(64 * 1024, '\0');
+                const std::uint64_t left =
+                    body->zeros - std::min<std::uint64_t>(offset, body->zeros);
+                if (left == 0 ||
+                    !sink.write(block.data(), std::min<std::uint64_t>(left, block.size()))) {
+                    std::lock_guard lock(mutex_);
+                    ++aborted_;
+                    return false;
+                }
+                return true;
+            };
+            if (body->announced > 0)
+                res.set_content_provider(body->announced, body->contentType,
+                                         [zeros](size_t offset, size_t, httplib::DataSink& sink) {
+                                             return zeros(offset, sink);
+                                         });
+            else
+                res.set_content_provider(body->contentType, zeros);
+            break;
+        }
         case Answer::Kind::Redirect:
             res.set_header("Location", body->location);
             res.set_content(ErrorPage(body->status, 200), "text/html");
@@ -253,6 +276,15 @@ void TestHttpServer::ServePaced(const std::string& path, std::string body, std::
     a->body = std::move(body);
     a->block = block;
     a->pauseMs = pauseMs;
+    SetAnswer(path, a);
+}
+
+void TestHttpServer::ServeZeros(const std::string& path, std::uint64_t announced,
+                                std::uint64_t sent) {
+    auto a = std::make_shared<Answer>();
+    a->kind = Answer::Kind::Zeros;
+    a->announced = announced;
+    a->zeros = sent;
     SetAnswer(path, a);
 }
 

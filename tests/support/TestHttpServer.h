@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -72,6 +73,10 @@ public:
     // Sends the body in blocks of block bytes with a pause after each, so that
     // a client can be stopped in the middle.
     void ServePaced(const std::string& path, std::string body, std::size_t block, int pauseMs);
+    // Sends sent zero bytes and closes: with "Content-Length: announced" (a
+    // length that may lie), or with no length when announced is 0. Stands in
+    // for a server that sends without end while a client has to stop itself.
+    void ServeZeros(const std::string& path, std::uint64_t announced, std::uint64_t sent);
     // Sends the headers (with Content-Length) and the first sent bytes, then
     // waits until Release() before sending the rest.
     void ServeHeld(const std::string& path, std::string body, std::size_t sent);
