@@ -1,6 +1,7 @@
 #include "app/WorkFolders.h"
 
 #include "app/Outcome.h"
+#include "app/SafeFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -161,6 +162,8 @@ void RemoveScratch(const QString& folder, TScratchPlace place, std::string_view 
 } // namespace
 
 bool IsScratchName(TScratchPlace place, std::string_view name, std::string_view settingsName) {
+    if (!SafeFiles::IsPlainFileName(name))
+        return false;
     std::string_view target;
     const bool temporary = IsTemporaryOf(name, target);
     switch (place) {

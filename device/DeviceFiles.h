@@ -22,9 +22,11 @@ bool IsUsableName(std::string_view name);
 // only such a file is handed to the plugin to be sent.
 bool IsRegularFile(const QString& path);
 
-// Copies Source over Target, replacing it: Target gets the whole of Source or
-// stays as it was. At most Limit bytes are read.
-bool CopyWhole(const QString& source, const QString& target, std::size_t limit);
+// Copies Source (a regular file, not a link) over Target, replacing it: Target
+// gets the whole of Source or stays as it was. A Source over Limit bytes
+// fails. Reason, when given, gets why it failed.
+bool CopyWhole(const QString& source, const QString& target, std::size_t limit,
+               QString* reason = nullptr);
 
 // Removes a file (or link); false when it is still there.
 bool Remove(const QString& path);

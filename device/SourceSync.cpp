@@ -78,12 +78,16 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
         DeviceFiles::Remove(scratch);
         phone.iPhone_get(remote, scratch); // judged by the file, not the result
         if (DeviceFiles::IsRegularFile(scratch)) {
-            DeviceFiles::CopyWhole(scratch, folders.ListsDir + name, SafeFiles::MaxTextSize);
+            QString why;
+            bool copied = DeviceFiles::CopyWhole(scratch, folders.ListsDir + name,
+                                                 SafeFiles::MaxTextSize, &why);
             // The store keeps its own, newer index of a source it already has.
             const QString stored = folders.ProcDir + name;
-            if (target == Target::ListsAndProc && !QFileInfo::exists(stored) &&
+            if (copied && target == Target::ListsAndProc && !QFileInfo::exists(stored) &&
                 !QFileInfo(stored).isSymLink())
-                DeviceFiles::CopyWhole(scratch, stored, SafeFiles::MaxTextSize);
+                copied = DeviceFiles::CopyWhole(scratch, stored, SafeFiles::MaxTextSize, &why);
+            if (!copied)
+                skipped.append(QStringLiteral("\"%1\": %2").arg(name, why));
         }
         DeviceFiles::Remove(scratch);
         view.SetProgress(static_cast<int>(i * 100 / n));

@@ -168,6 +168,20 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
         EXPECT_EQ(warning.count(QChar(raw)), raw == u'\n' ? 8 : 0);
 }
 
+TEST_F(DeviceTest, FromPhoneNamesAFileItCouldNotStore) {
+    BindTestPlugin();
+    PhoneFile(kLists + "a_Packages", "a");
+    PhoneFile(kLists + "b_Packages", "b");
+    ASSERT_TRUE(QDir().mkpath(folders_.ListsDir + "a_Packages/inside"));
+    TRecordingView view;
+    EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view));
+    EXPECT_EQ(LocalBytes(folders_.ListsDir + "b_Packages"), QByteArray("b"));
+    ASSERT_EQ(view.warnings.size(), 1);
+    EXPECT_TRUE(view.warnings.front().contains(QStringLiteral("\"a_Packages\": ")));
+    EXPECT_FALSE(view.warnings.front().contains(QStringLiteral("b_Packages")));
+    EXPECT_EQ(Litter(), QStringList{});
+}
+
 TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
     BindTestPlugin();
     for (const char* name : {"a_Packages", "b_PACKAGES", "c.txt", "d_packages"})
