@@ -3,6 +3,7 @@
 // part after it the key/value description of every file and the bytes every
 // read gives. Listings keep their bounds and reads stop at their limit.
 #include "plugin/AfcTransport.h"
+#include "plugin/PhonePath.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -63,6 +64,8 @@ public:
     afc_error_t FileClose(uint64_t) override { return AFC_E_SUCCESS; }
     afc_error_t Rename(const std::string&, const std::string&) override { return AFC_E_SUCCESS; }
     afc_error_t Remove(const std::string&) override { return AFC_E_SUCCESS; }
+    afc_error_t MakeDirectory(const std::string&) override { return AFC_E_SUCCESS; }
+    afc_error_t SetFileTime(const std::string&, uint64_t) override { return AFC_E_SUCCESS; }
 
 private:
     std::vector<std::string> Names;
@@ -103,6 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     tpot::TEntry entry;
     transport.Stat("/folder/file", entry, why);
     Check(entry.Name == "file" || entry.Name.empty());
+    // A link's target, however the phone writes it, is a canonical path.
+    std::string target;
+    if (transport.LinkTarget("/folder/file", target, why) == tpot::TStatus::Ok)
+        Check(tpot::NormalisePhonePath(target) == target);
     uint64_t total = 0;
     transport.Read(
         "/folder/file", 5000,

@@ -19,8 +19,9 @@ public:
     virtual ~IAfc() = default;
     // Every name in the folder, "." and ".." included, as the phone sends them.
     virtual afc_error_t ReadDirectory(const std::string& path, std::vector<std::string>& names) = 0;
-    // The phone's key/value description of Path ("st_size", "st_mtime" in
-    // nanoseconds, "st_ifmt" such as "S_IFDIR" or "S_IFREG").
+    // The phone's key/value description of Path itself, a link not followed
+    // ("st_size", "st_mtime" in nanoseconds, "st_ifmt" such as "S_IFDIR",
+    // "S_IFREG" or "S_IFLNK", and for a link "LinkTarget").
     virtual afc_error_t GetFileInfo(const std::string& path,
                                     std::map<std::string, std::string>& info) = 0;
     virtual afc_error_t FileOpen(const std::string& path, afc_file_mode_t mode,
@@ -32,6 +33,9 @@ public:
     // Replaces an existing To, as rename(2) on the phone does.
     virtual afc_error_t Rename(const std::string& from, const std::string& to) = 0;
     virtual afc_error_t Remove(const std::string& path) = 0;
+    virtual afc_error_t MakeDirectory(const std::string& path) = 0;
+    // Sets the modification time of Path, in nanoseconds since 1970.
+    virtual afc_error_t SetFileTime(const std::string& path, uint64_t nanoseconds) = 0;
 };
 
 // Opens a connection to the phone's root file service.

@@ -3,6 +3,7 @@
 #include "plugin/PhonePath.h"
 
 #include <charconv>
+#include <optional>
 #include <random>
 
 namespace tpot {
@@ -73,9 +74,39 @@ TEntry EntryFromAfcInfo(const std::string& name, const std::map<std::string, std
     entry.Name = name;
     const auto kind = info.find("st_ifmt");
     entry.IsFolder = kind != info.end() && kind->second == "S_IFDIR";
+    entry.IsLink = kind != info.end() && kind->second == "S_IFLNK";
     entry.Size = entry.IsFolder ? 0 : Number<uint64_t>(info, "st_size");
     entry.MTime = static_cast<int64_t>(Number<uint64_t>(info, "st_mtime") / 1000000000u);
     return entry;
+}
+
+std::optional<std::string> ResolveLink(const std::string& path, const std::string& target) {
+    std::vector<std::string> segments;
+    const std::string whole =
+        (target.rfind('/', 0) == 0 ? std::string() : ParentPath(path)) + "/" + target;
+    std::size_t pos = 0;
+    while (pos <= whole.size()) {
+        std::size_t end = whole.find('/', pos);
+        if (end == std::string::npos)
+            end = whole.size();
+        const std::string segment = whole.substr(pos, end - pos);
+        pos = end + 1;
+        if (segment.empty() || segment == ".")
+            continue;
+        if (segment == "..") {
+            if (segments.empty())
+                return std::nullopt;
+            segments.pop_back();
+        } else if (IsPlainName(segment)) {
+            segments.push_back(segment);
+        } else {
+            return std::nullopt;
+        }
+    }
+    std::string out;
+    for (const std::string& segment : segments)
+        out += "/" + segment;
+    return out.empty() ? std::string("/") : out;
 }
 
 TAfcTransport::TAfcTransport(std::unique_ptr<IAfcConnector> connector)
@@ -109,6 +140,49 @@ std::string TAfcTransport::TempNameIn(const std::string& folder) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
+afc_error_t TAfcTransport::Describe(const std::string& path, const std::string& name,
+                                    TEntry& entry) {
+    std::map<std::string, std::string> info;
+    const afc_error_t described = Afc->GetFileInfo(path, info);
+    entry = EntryFromAfcInfo(name, info);
+    if (described != AFC_E_SUCCESS || !entry.IsLink)
+        return described;
+    std::string target;
+    std::string why;
+    std::map<std::string, std::string> targetInfo;
+    if (Follow(path, target, why) && Afc && Afc->GetFileInfo(target, targetInfo) == AFC_E_SUCCESS) {
+        entry = EntryFromAfcInfo(name, targetInfo);
+        entry.IsLink = true;
+    }
+    return AFC_E_SUCCESS;
+}
+
+bool TAfcTransport::Follow(const std::string& path, std::string& target, std::string& why) {
+    std::string current = path;
+    for (int hop = 0; hop < 16; ++hop) {
+        std::map<std::string, std::string> info;
+        if (const afc_error_t described = Afc->GetFileInfo(current, info);
+            described != AFC_E_SUCCESS) {
+            Fail(described, why);
+            return false;
+        }
+        const auto kind = info.find("st_ifmt");
+        if (kind == info.end() || kind->second != "S_IFLNK") {
+            target = current;
+            return true;
+        }
+        const auto text = info.find("LinkTarget");
+        const auto next = text == info.end() ? std::nullopt : ResolveLink(current, text->second);
+        if (!next) {
+            why = "the link leads nowhere on the phone";
+            return false;
+        }
+        current = *next;
+    }
+    why = "too many links in a row";
+    return false;
+}
+
 TStatus TAfcTransport::List(const std::string& path, std::vector<TEntry>& entries,
                             std::string& why) {
     entries.clear();
@@ -131,15 +205,15 @@ TStatus TAfcTransport::List(const std::string& path, std::vector<TEntry>& entrie
                 entries.push_back(TEntry{name, 0, 0, false}); // the caller reports it
             continue;
         }
-        std::map<std::string, std::string> info;
-        const afc_error_t described = Afc->GetFileInfo(folder + "/" + name, info);
-        if (LinkBroken(described)) {
+        TEntry entry;
+        const afc_error_t described = Describe(folder + "/" + name, name, entry);
+        if (LinkBroken(described) || !Afc) {
             Fail(described, why);
             entries.clear();
             return TStatus::ReadError;
         }
         // An entry gone or unreadable since the listing still keeps its name.
-        entries.push_back(EntryFromAfcInfo(name, info));
+        entries.push_back(std::move(entry));
     }
     return TStatus::Ok;
 }
@@ -147,13 +221,11 @@ TStatus TAfcTransport::List(const std::string& path, std::vector<TEntry>& entrie
 TStatus TAfcTransport::Stat(const std::string& path, TEntry& entry, std::string& why) {
     if (!Ready(why))
         return TStatus::ReadError;
-    std::map<std::string, std::string> info;
-    const afc_error_t described = Afc->GetFileInfo(path, info);
+    const afc_error_t described = Describe(path, LastSegment(path), entry);
     if (described != AFC_E_SUCCESS) {
         Fail(described, why);
         return StatusOf(described, TStatus::ReadError);
     }
-    entry = EntryFromAfcInfo(LastSegment(path), info);
     return TStatus::Ok;
 }
 
@@ -198,7 +270,8 @@ TStatus TAfcTransport::Read(const std::string& path, uint64_t limit, const TSink
     return status;
 }
 
-TStatus TAfcTransport::Write(const std::string& path, const TSource& source, std::string& why) {
+TStatus TAfcTransport::Write(const std::string& path, const TEntry& like, const TSource& source,
+                             std::string& why) {
     if (!Ready(why))
         return TStatus::WriteError;
     // Written under a temporary name and renamed over the target, so that a
@@ -244,6 +317,9 @@ TStatus TAfcTransport::Write(const std::string& path, const TSource& source, std
             status = TStatus::WriteError;
         }
     }
+    // The phone keeps no permissions over AFC, but times.
+    if (status == TStatus::Ok && like.MTime > 0)
+        Afc->SetFileTime(temp, static_cast<uint64_t>(like.MTime) * 1000000000u);
     if (status == TStatus::Ok) {
         error = Afc->Rename(temp, path);
         if (error != AFC_E_SUCCESS)
@@ -267,6 +343,81 @@ TStatus TAfcTransport::Remove(const std::string& path, std::string& why) {
         return StatusOf(removed, TStatus::WriteError);
     }
     return TStatus::Ok;
+}
+
+TStatus TAfcTransport::MakeFolder(const std::string& path, std::string& why) {
+    if (!Ready(why))
+        return TStatus::WriteError;
+    std::map<std::string, std::string> info;
+    if (Afc->GetFileInfo(path, info) == AFC_E_SUCCESS)
+        return TStatus::Exists;
+    const afc_error_t made = Afc->MakeDirectory(path);
+    if (made != AFC_E_SUCCESS) {
+        Fail(made, why);
+        return made == AFC_E_OBJECT_EXISTS ? TStatus::Exists : StatusOf(made, TStatus::WriteError);
+    }
+    return TStatus::Ok;
+}
+
+TStatus TAfcTransport::RemoveFolder(const std::string& path, std::string& why) {
+    if (!Ready(why))
+        return TStatus::WriteError;
+    std::map<std::string, std::string> info;
+    if (const afc_error_t described = Afc->GetFileInfo(path, info); described != AFC_E_SUCCESS) {
+        Fail(described, why);
+        return StatusOf(described, TStatus::WriteError);
+    }
+    const TEntry entry = EntryFromAfcInfo(LastSegment(path), info);
+    if (!entry.IsFolder && !entry.IsLink) {
+        why = "not a folder";
+        return TStatus::WriteError;
+    }
+    // The phone removes a folder only when it is empty, and a link as itself.
+    const afc_error_t removed = Afc->Remove(path);
+    if (removed != AFC_E_SUCCESS) {
+        Fail(removed, why);
+        return StatusOf(removed, TStatus::WriteError);
+    }
+    return TStatus::Ok;
+}
+
+TStatus TAfcTransport::Rename(const std::string& from, const std::string& to, bool replace,
+                              std::string& why) {
+    if (!Ready(why))
+        return TStatus::WriteError;
+    std::map<std::string, std::string> info;
+    if (Afc->GetFileInfo(to, info) == AFC_E_SUCCESS &&
+        (!replace || EntryFromAfcInfo("", info).IsFolder)) {
+        why = "something of that name is there";
+        return TStatus::Exists;
+    }
+    const afc_error_t renamed = Afc->Rename(from, to);
+    if (renamed != AFC_E_SUCCESS) {
+        Fail(renamed, why);
+        return StatusOf(renamed, TStatus::WriteError);
+    }
+    return TStatus::Ok;
+}
+
+TStatus TAfcTransport::SetTime(const std::string& path, int64_t mtime, std::string& why) {
+    if (!Ready(why))
+        return TStatus::WriteError;
+    if (mtime < 0) {
+        why = "the phone keeps no time before 1970 over USB";
+        return TStatus::NotSupported;
+    }
+    const afc_error_t set = Afc->SetFileTime(path, static_cast<uint64_t>(mtime) * 1000000000u);
+    if (set != AFC_E_SUCCESS) {
+        Fail(set, why);
+        return StatusOf(set, TStatus::WriteError);
+    }
+    return TStatus::Ok;
+}
+
+TStatus TAfcTransport::LinkTarget(const std::string& path, std::string& target, std::string& why) {
+    if (!Ready(why))
+        return TStatus::ReadError;
+    return Follow(path, target, why) ? TStatus::Ok : TStatus::ReadError;
 }
 
 } // namespace tpot

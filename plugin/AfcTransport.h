@@ -6,6 +6,7 @@
 #include "plugin/Transport.h"
 
 #include <memory>
+#include <optional>
 
 namespace tpot {
 
@@ -18,8 +19,16 @@ public:
     TStatus Stat(const std::string& path, TEntry& entry, std::string& why) override;
     TStatus Read(const std::string& path, uint64_t limit, const TSink& sink,
                  std::string& why) override;
-    TStatus Write(const std::string& path, const TSource& source, std::string& why) override;
+    TStatus Write(const std::string& path, const TEntry& like, const TSource& source,
+                  std::string& why) override;
     TStatus Remove(const std::string& path, std::string& why) override;
+    TStatus MakeFolder(const std::string& path, std::string& why) override;
+    TStatus RemoveFolder(const std::string& path, std::string& why) override;
+    TStatus Rename(const std::string& from, const std::string& to, bool replace,
+                   std::string& why) override;
+    TStatus SetTime(const std::string& path, int64_t mtime, std::string& why) override;
+    TStatus LinkTarget(const std::string& path, std::string& target, std::string& why) override;
+    void Disconnect() override { Afc.reset(); }
 
 private:
     // Connects when there is no connection yet (no check of a live one).
@@ -28,6 +37,10 @@ private:
     // itself broke, so that the next call reconnects.
     void Fail(afc_error_t error, std::string& why);
     std::string TempNameIn(const std::string& folder);
+    // The description of Path; a link by what it points at, when that is there.
+    afc_error_t Describe(const std::string& path, const std::string& name, TEntry& entry);
+    // The phone path a link leads to, its own links followed too.
+    bool Follow(const std::string& path, std::string& target, std::string& why);
 
     std::unique_ptr<IAfcConnector> Connector;
     std::unique_ptr<IAfc> Afc;
@@ -36,5 +49,10 @@ private:
 
 // Turns the phone's description of a file into an entry named Name.
 TEntry EntryFromAfcInfo(const std::string& name, const std::map<std::string, std::string>& info);
+
+// The canonical phone path that the link Path with the text Target leads to
+// (relative to Path's folder unless it starts with "/"); nothing when it
+// climbs above the root or holds a name that is not plain.
+std::optional<std::string> ResolveLink(const std::string& path, const std::string& target);
 
 } // namespace tpot

@@ -1,5 +1,6 @@
-# Fails when the plugin file exports anything but the seven entry points or
-# needs a Qt library. Run as: cmake -DPLUGIN=<file> -P CheckExports.cmake
+# Fails when the plugin file exports anything but its entry points (the seven
+# the program binds and the optional ones of file managers) or needs a Qt
+# library. Run as: cmake -DPLUGIN=<file> -P CheckExports.cmake
 if(NOT PLUGIN OR NOT EXISTS "${PLUGIN}")
   message(FATAL_ERROR "CheckExports: no plugin file '${PLUGIN}'")
 endif()
@@ -18,7 +19,9 @@ foreach(line IN LISTS lines)
   list(APPEND names "${name}")
 endforeach()
 list(SORT names)
-set(expected FsDeleteFile FsFindClose FsFindFirst FsFindNext FsGetFile FsInit FsPutFile)
+set(expected FsDeleteFile FsDisconnect FsExecuteFile FsFindClose FsFindFirst FsFindNext
+  FsGetDefRootName FsGetFile FsInit FsMkDir FsPutFile FsRemoveDir FsRenMovFile
+  FsSetDefaultParams FsSetTime)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "CheckExports: ${PLUGIN} exports '${names}', expected '${expected}'")
 endif()

@@ -1,5 +1,6 @@
-// The seven entry points of the file-system plugin interface. Everything else
-// in this library is hidden; a version script keeps the export list exact.
+// The entry points of the file-system plugin interface: the seven the program
+// binds, and the optional ones a file manager uses. Everything else in this
+// library is hidden; a version script keeps the export list exact.
 
 #include "device/WfxApi.h"
 #include "plugin/Plugin.h"
@@ -7,10 +8,12 @@
 #include "plugin/TransportFactory.h"
 
 #include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 
 #define TPOT_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -32,18 +35,56 @@ std::string OwnFolder() {
     return slash == 0 ? "/" : file.substr(0, slash);
 }
 
-// The plugin, set up from its settings file on the first call.
+// The host's settings folder, when it told us (FsSetDefaultParams).
+std::string gHostFolder;
+// The settings file the plugin was last set up from, and how it was then.
+std::string gSettingsPath;
+struct stat gSettingsSeen {};
+bool gSettingsThere = false;
+
+std::string InFolder(const std::string& folder, const char* name) {
+    return (folder == "/" ? folder : folder + "/") + name;
+}
+
+// The settings file: the host's, when it has one, else the one beside the
+// plugin; a host folder without one gets it only when there is none beside us.
+std::string SettingsPath() {
+    const std::string beside = InFolder(OwnFolder(), "T-Pot.ini");
+    if (gHostFolder.empty())
+        return beside;
+    const std::string host = InFolder(gHostFolder, "T-Pot.ini");
+    struct stat st {};
+    if (::stat(host.c_str(), &st) == 0 || ::stat(beside.c_str(), &st) != 0)
+        return host;
+    return beside;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// The plugin, set up from its settings file on the first call and again
+// whenever that file changed since the last call.
 tpot::TPlugin& Plugin() {
-    if (!gPlugin) {
-        std::vector<std::string> warnings;
-        const std::string folder = OwnFolder();
-        const std::string path = (folder == "/" ? folder : folder + "/") + "T-Pot.ini";
-        const tpot::TSettings settings = tpot::LoadSettings(path, warnings);
-        auto transport = tpot::MakeTransport(settings, warnings);
+    const std::string path = SettingsPath();
+    struct stat st {};
+    const bool there = ::stat(path.c_str(), &st) == 0;
+    if (gPlugin && path == gSettingsPath && there == gSettingsThere &&
+        (!there || SameFile(st, gSettingsSeen)))
+        return *gPlugin;
+    std::vector<std::string> warnings;
+    const tpot::TSettings settings = tpot::LoadSettings(path, warnings);
+    auto transport = tpot::MakeTransport(settings, warnings);
+    if (gPlugin)
+        gPlugin->Replace(std::move(transport), settings.RootPrefix);
+    else
         gPlugin = std::make_unique<tpot::TPlugin>(std::move(transport), settings.RootPrefix);
-        for (const std::string& warning : warnings)
-            gPlugin->Report(path + ": " + warning);
-    }
+    // As it is now, after a missing file was written with the defaults.
+    gSettingsPath = path;
+    gSettingsThere = ::stat(path.c_str(), &gSettingsSeen) == 0;
+    for (const std::string& warning : warnings)
+        gPlugin->Report(path + ": " + warning);
     return *gPlugin;
 }
 
@@ -82,4 +123,51 @@ TPOT_EXPORT int FsPutFile(char* LocalName, char* RemoteName, int CopyFlags) {
 TPOT_EXPORT BOOL FsDeleteFile(char* RemoteName) {
     std::lock_guard<std::mutex> lock(gLock);
     return Plugin().DeleteFile(RemoteName);
+}
+
+TPOT_EXPORT BOOL FsMkDir(char* Path) {
+    std::lock_guard<std::mutex> lock(gLock);
+    return Plugin().MakeFolder(Path);
+}
+
+TPOT_EXPORT BOOL FsRemoveDir(char* RemoteName) {
+    std::lock_guard<std::mutex> lock(gLock);
+    return Plugin().RemoveFolder(RemoteName);
+}
+
+TPOT_EXPORT int FsRenMovFile(char* OldName, char* NewName, BOOL Move, BOOL OverWrite,
+                             RemoteInfoStruct*) {
+    std::lock_guard<std::mutex> lock(gLock);
+    return Plugin().RenameOrCopy(OldName, NewName, Move != 0, OverWrite != 0);
+}
+
+TPOT_EXPORT BOOL FsSetTime(char* RemoteName, FILETIME*, FILETIME*, FILETIME* LastWriteTime) {
+    std::lock_guard<std::mutex> lock(gLock);
+    return Plugin().SetTime(RemoteName, LastWriteTime);
+}
+
+TPOT_EXPORT int FsExecuteFile(HANDLE, char* RemoteName, char* Verb) {
+    std::lock_guard<std::mutex> lock(gLock);
+    return Plugin().Execute(RemoteName, Verb);
+}
+
+TPOT_EXPORT BOOL FsDisconnect(char*) {
+    std::lock_guard<std::mutex> lock(gLock);
+    return Plugin().Disconnect();
+}
+
+TPOT_EXPORT void FsGetDefRootName(char* DefRootName, int maxlen) {
+    static const char kName[] = "T-Pot";
+    if (DefRootName && maxlen > 0)
+        std::snprintf(DefRootName, static_cast<std::size_t>(maxlen), "%s", kName);
+}
+
+TPOT_EXPORT void FsSetDefaultParams(tpot::TDefaultParams* dps) {
+    std::lock_guard<std::mutex> lock(gLock);
+    if (!dps || dps->Size < static_cast<int32_t>(sizeof(tpot::TDefaultParams)))
+        return;
+    const std::string ini(dps->DefaultIniName, ::strnlen(dps->DefaultIniName, MAX_PATH));
+    const std::size_t slash = ini.rfind('/');
+    if (slash != std::string::npos && ini.front() == '/')
+        gHostFolder = slash == 0 ? "/" : ini.substr(0, slash);
 }

@@ -4,6 +4,8 @@
 #include "plugin/PhonePath.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,11 +22,19 @@ TEntry EntryFromStat(const std::string& name, const struct stat& st) {
     entry.IsFolder = S_ISDIR(st.st_mode);
     entry.Size = entry.IsFolder ? 0 : static_cast<uint64_t>(st.st_size);
     entry.MTime = static_cast<int64_t>(st.st_mtime);
+    entry.Mode = st.st_mode & 07777;
     return entry;
 }
 
 bool Missing(int error) {
     return error == ENOENT || error == ENOTDIR;
+}
+
+// The status and reason of a failed change of the phone folder.
+TStatus ChangeFailed(int error, std::string& why) {
+    why = error == ENOTEMPTY || error == EEXIST ? std::string("the folder is not empty")
+                                                : BeneathReason(error);
+    return Missing(error) ? TStatus::NotFound : TStatus::WriteError;
 }
 
 // Closes a descriptor when it goes out of scope.
@@ -181,12 +191,21 @@ TStatus TFolderTransport::Read(const std::string& path, uint64_t limit, const TS
     }
 }
 
-TStatus TFolderTransport::Write(const std::string& path, const TSource& source, std::string& why) {
+TStatus TFolderTransport::Write(const std::string& path, const TEntry& like, const TSource& source,
+                                std::string& why) {
     TStatus status = TStatus::Ok;
     const TFd folder(OpenParent(path, status, why));
     if (folder.Fd < 0)
         return status == TStatus::NotFound ? TStatus::NotFound : TStatus::WriteError;
     TLocalAtomicFile file;
+    struct stat old {};
+    if (like.Mode != 0)
+        file.SetMode(like.Mode, true);
+    else if (::fstatat(folder.Fd, LastSegment(path).c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+             S_ISREG(old.st_mode))
+        file.SetMode(old.st_mode, true);
+    if (like.MTime != 0)
+        file.SetTime(like.MTime);
     if (!file.OpenAt(folder.Fd, LastSegment(path), why))
         return TStatus::WriteError;
     std::vector<char> buffer(64 * 1024);
@@ -213,6 +232,111 @@ TStatus TFolderTransport::Remove(const std::string& path, std::string& why) {
     if (::unlinkat(folder.Fd, LastSegment(path).c_str(), 0) != 0) {
         why = errno == EISDIR ? std::string("is a folder") : std::strerror(errno);
         return Missing(errno) ? TStatus::NotFound : TStatus::WriteError;
+    }
+    return TStatus::Ok;
+}
+
+TStatus TFolderTransport::MakeFolder(const std::string& path, std::string& why) {
+    TStatus status = TStatus::Ok;
+    const TFd folder(OpenParent(path, status, why));
+    if (folder.Fd < 0)
+        return status == TStatus::NotFound ? TStatus::NotFound : TStatus::WriteError;
+    if (::mkdirat(folder.Fd, LastSegment(path).c_str(), 0777) != 0) {
+        if (errno == EEXIST)
+            return TStatus::Exists;
+        return ChangeFailed(errno, why);
+    }
+    return TStatus::Ok;
+}
+
+TStatus TFolderTransport::RemoveFolder(const std::string& path, std::string& why) {
+    TStatus status = TStatus::Ok;
+    const TFd folder(OpenParent(path, status, why));
+    if (folder.Fd < 0)
+        return status == TStatus::NotFound ? TStatus::NotFound : TStatus::WriteError;
+    const std::string name = LastSegment(path);
+    struct stat st {};
+    if (::fstatat(folder.Fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return ChangeFailed(errno, why);
+    // A link goes as itself; a folder only when empty.
+    const int flags = S_ISLNK(st.st_mode) ? 0 : AT_REMOVEDIR;
+    if (::unlinkat(folder.Fd, name.c_str(), flags) != 0)
+        return ChangeFailed(errno, why);
+    return TStatus::Ok;
+}
+
+TStatus TFolderTransport::Rename(const std::string& from, const std::string& to, bool replace,
+                                 std::string& why) {
+    TStatus status = TStatus::Ok;
+    const TFd source(OpenParent(from, status, why));
+    if (source.Fd < 0)
+        return status;
+    const TFd target(OpenParent(to, status, why));
+    if (target.Fd < 0)
+        return status == TStatus::NotFound ? TStatus::NotFound : TStatus::WriteError;
+    const std::string fromName = LastSegment(from);
+    const std::string toName = LastSegment(to);
+    struct stat there {};
+    const bool exists = ::fstatat(target.Fd, toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && (!replace || S_ISDIR(there.st_mode))) {
+        why = "something of that name is there";
+        return TStatus::Exists;
+    }
+    int renamed = -1;
+    if (!replace) {
+        // Without replacing also when a file turns up meanwhile; a file system
+        // that cannot promise that gets the plain rename checked above.
+        renamed =
+            ::renameat2(source.Fd, fromName.c_str(), target.Fd, toName.c_str(), RENAME_NOREPLACE);
+        if (renamed != 0 && errno == EEXIST) {
+            why = "something of that name is there";
+            return TStatus::Exists;
+        }
+    }
+    if (renamed != 0 && (replace || errno == EINVAL || errno == ENOSYS))
+        renamed = ::renameat(source.Fd, fromName.c_str(), target.Fd, toName.c_str());
+    if (renamed != 0)
+        return ChangeFailed(errno, why);
+    return TStatus::Ok;
+}
+
+TStatus TFolderTransport::SetTime(const std::string& path, int64_t mtime, std::string& why) {
+    TStatus status = TStatus::Ok;
+    const TFd folder(OpenParent(path, status, why));
+    if (folder.Fd < 0)
+        return status == TStatus::NotFound ? TStatus::NotFound : TStatus::WriteError;
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(mtime), 0}};
+    if (::utimensat(folder.Fd, LastSegment(path).c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return ChangeFailed(errno, why);
+    return TStatus::Ok;
+}
+
+TStatus TFolderTransport::LinkTarget(const std::string& path, std::string& target,
+                                     std::string& why) {
+    if (!Ready(why))
+        return TStatus::ReadError;
+    const TFd opened(Root.OpenBeneath(path, O_PATH));
+    if (opened.Fd < 0) {
+        why = BeneathReason(errno);
+        return Missing(errno) ? TStatus::NotFound : TStatus::ReadError;
+    }
+    // Where the descriptor ended up, by the kernel's own account.
+    char local[PATH_MAX];
+    const std::string self = "/proc/self/fd/" + std::to_string(opened.Fd);
+    const ssize_t size = ::readlink(self.c_str(), local, sizeof local - 1);
+    if (size <= 0) {
+        why = "cannot tell where the link leads";
+        return TStatus::ReadError;
+    }
+    const std::string real(local, static_cast<std::size_t>(size));
+    const std::string& root = Root.LocalPath();
+    if (real == root) {
+        target = "/";
+    } else if (root == "/" || real.rfind(root + "/", 0) == 0) {
+        target = root == "/" ? real : real.substr(root.size());
+    } else {
+        why = BeneathReason(EXDEV);
+        return TStatus::ReadError;
     }
     return TStatus::Ok;
 }

@@ -19,8 +19,16 @@ public:
     TStatus Stat(const std::string& path, TEntry& entry, std::string& why) override;
     TStatus Read(const std::string& path, uint64_t limit, const TSink& sink,
                  std::string& why) override;
-    TStatus Write(const std::string& path, const TSource& source, std::string& why) override;
+    TStatus Write(const std::string& path, const TEntry& like, const TSource& source,
+                  std::string& why) override;
     TStatus Remove(const std::string& path, std::string& why) override;
+    TStatus MakeFolder(const std::string& path, std::string& why) override;
+    TStatus RemoveFolder(const std::string& path, std::string& why) override;
+    TStatus Rename(const std::string& from, const std::string& to, bool replace,
+                   std::string& why) override;
+    TStatus SetTime(const std::string& path, int64_t mtime, std::string& why) override;
+    TStatus LinkTarget(const std::string& path, std::string& target, std::string& why) override;
+    void Disconnect() override {}
 
 private:
     // The root, opened by Connect when it is not open yet.

@@ -65,11 +65,24 @@ FILETIME FileTimeFromUnix(int64_t seconds) {
     return time;
 }
 
+int64_t UnixFromFileTime(const FILETIME& time) {
+    const uint64_t ticks = (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000000u) - kEpochGap;
+}
+
 bool FillFindData(const TEntry& entry, WIN32_FIND_DATAA& data) {
     if (!IsPlainName(entry.Name) || entry.Name.size() >= sizeof data.cFileName)
         return false;
     std::memset(&data, 0, sizeof data);
     data.dwFileAttributes = entry.IsFolder ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    // A link to a folder is shown as a folder that a host enters through
+    // FsExecuteFile and never walks into when it copies or deletes.
+    if (entry.IsLink && entry.IsFolder)
+        data.dwFileAttributes |= kAttributeReparsePoint;
+    if (entry.Mode != 0) {
+        data.dwFileAttributes |= kAttributeUnixMode;
+        data.dwReserved0 = (entry.IsFolder ? S_IFDIR : S_IFREG) | (entry.Mode & 07777);
+    }
     data.ftLastWriteTime = FileTimeFromUnix(entry.MTime);
     data.nFileSizeHigh = static_cast<DWORD>(entry.Size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(entry.Size & 0xffffffffu);
@@ -79,6 +92,11 @@ bool FillFindData(const TEntry& entry, WIN32_FIND_DATAA& data) {
 
 TPlugin::TPlugin(std::unique_ptr<ITransport> transport, std::string rootPrefix)
     : Transport(std::move(transport)), RootPrefix(std::move(rootPrefix)) {}
+
+void TPlugin::Replace(std::unique_ptr<ITransport> transport, std::string rootPrefix) {
+    Transport = std::move(transport);
+    RootPrefix = std::move(rootPrefix);
+}
 
 TPlugin::~TPlugin() {
     for (TFind* find : OpenFinds)
@@ -195,6 +213,11 @@ int TPlugin::GetFile(const char* remoteName, const char* localName, int copyFlag
         return FS_FILE_READERROR;
     }
     TLocalAtomicFile file;
+    // The phone file's permissions, never wider, less the umask; its time.
+    if (remote.Mode != 0)
+        file.SetMode(remote.Mode, false);
+    if (remote.MTime != 0)
+        file.SetTime(remote.MTime);
     if (!file.Open(local, why)) {
         Report("get " + phone + " to " + local + ": " + why);
         return FS_FILE_WRITEERROR;
@@ -255,6 +278,9 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
     struct stat st {};
     ::fstat(fd, &st);
     const uint64_t total = static_cast<uint64_t>(st.st_size);
+    TEntry like;
+    like.Mode = st.st_mode & 0777;
+    like.MTime = static_cast<int64_t>(st.st_mtime);
 
     TEntry existing;
     const TStatus there = Transport->Stat(phone, existing, why);
@@ -271,7 +297,7 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
     bool localFailed = false;
     bool userStopped = false;
     const TStatus status = Transport->Write(
-        phone,
+        phone, like,
         [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
             if (done > 0 && !Progress(local, phone, Percent(done, total))) {
                 userStopped = true;
@@ -310,7 +336,7 @@ BOOL TPlugin::DeleteFile(const char* remoteName) {
     std::string why;
     TEntry entry;
     TStatus status = Transport->Stat(phone, entry, why);
-    if (status == TStatus::Ok && entry.IsFolder) {
+    if (status == TStatus::Ok && entry.IsFolder && !entry.IsLink) {
         Report("delete " + phone + ": is a folder");
         return 0;
     }

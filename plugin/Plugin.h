@@ -1,11 +1,12 @@
 #pragma once
 
-// What the seven entry points do, on top of one transport: checking the paths
-// the caller gives, the root prefix, copy flags, the find records and handles,
+// What the entry points do, on top of one transport: checking the paths the
+// caller gives, the root prefix, copy flags, the find records and handles,
 // the FS_FILE_* results and the error lines.
 
 #include "device/WfxApi.h"
 #include "plugin/Transport.h"
+#include "plugin/WfxExtra.h"
 
 #include <memory>
 #include <set>
@@ -32,6 +33,16 @@ public:
     int GetFile(const char* remoteName, const char* localName, int copyFlags);
     int PutFile(const char* localName, const char* remoteName, int copyFlags);
     BOOL DeleteFile(const char* remoteName);
+    // The entry points a file manager uses beyond the program's seven.
+    BOOL MakeFolder(const char* path);
+    BOOL RemoveFolder(const char* remoteName);
+    int RenameOrCopy(const char* oldName, const char* newName, bool move, bool overwrite);
+    BOOL SetTime(const char* remoteName, const FILETIME* lastWrite);
+    int Execute(char* remoteName, const char* verb);
+    BOOL Disconnect();
+
+    // Another transport (the settings changed); open listings stay as they are.
+    void Replace(std::unique_ptr<ITransport> transport, std::string rootPrefix);
 
     // Writes "T-Pot: " + Text to stderr (and to the caller's log procedure when
     // it gave one), with control characters escaped.
@@ -44,6 +55,9 @@ private:
     bool PhonePath(const char* given, const char* operation, std::string& path) const;
     // Tells the caller's progress procedure; false when it asks to stop.
     bool Progress(const std::string& source, const std::string& target, int percent) const;
+    // Copies the phone file From to the phone file To through a local
+    // temporary file, To taking From's mode and time.
+    int CopyWithin(const std::string& from, const std::string& to, const TEntry& source);
 
     std::unique_ptr<ITransport> Transport;
     std::string RootPrefix;
@@ -56,6 +70,8 @@ private:
 // Windows file time (100 ns ticks since 1601) of a Unix time; 0 for times
 // before 1601.
 FILETIME FileTimeFromUnix(int64_t seconds);
+// The Unix time of a Windows file time, whole seconds.
+int64_t UnixFromFileTime(const FILETIME& time);
 
 // Fills a find record from an entry. False when the name does not fit the
 // record or is not a plain file name: such an entry must not be shown.

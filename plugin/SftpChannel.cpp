@@ -21,9 +21,15 @@ constexpr uint8_t kClose = 4;
 constexpr uint8_t kReadRequest = 5;
 constexpr uint8_t kWriteRequest = 6;
 constexpr uint8_t kLstat = 7;
+constexpr uint8_t kSetStat = 9;
+constexpr uint8_t kFSetStat = 10;
 constexpr uint8_t kOpenDir = 11;
 constexpr uint8_t kReadDir = 12;
 constexpr uint8_t kRemove = 13;
+constexpr uint8_t kMakeDir = 14;
+constexpr uint8_t kRemoveDir = 15;
+constexpr uint8_t kRealPath = 16;
+constexpr uint8_t kStatFollowing = 17;
 constexpr uint8_t kRename = 18;
 constexpr uint8_t kStatus = 101;
 constexpr uint8_t kHandle = 102;
@@ -251,16 +257,64 @@ bool TSftpChannel::LooksAlive() {
     return !Broken && InPos == In.size() && Link.IsQuiet();
 }
 
-TSftpResult TSftpChannel::Stat(const std::string& path, TSftpAttributes& attributes) {
+TSftpResult TSftpChannel::Stat(const std::string& path, TSftpAttributes& attributes, bool follow) {
     const uint32_t id = NextId();
     TReply reply;
-    if (TSftpResult called = Call(kLstat, id, PathRequest(id, path), reply); !called.IsOk())
+    if (TSftpResult called =
+            Call(follow ? kStatFollowing : kLstat, id, PathRequest(id, path), reply);
+        !called.IsOk())
         return called;
     if (reply.Type != kAttrs)
         return StatusOf(reply);
     TSftpFields fields(reply.Body);
     if (!fields.GetAttributes(attributes))
         return Fail("the server sent malformed attributes");
+    return {};
+}
+
+TSftpResult TSftpChannel::SetAttributes(const std::string& pathOrHandle, bool handle,
+                                        const TSftpAttributes& attributes) {
+    const uint32_t id = NextId();
+    std::string payload = PathRequest(id, pathOrHandle);
+    SftpPutAttributes(payload, attributes);
+    TReply reply;
+    if (TSftpResult called = Call(handle ? kFSetStat : kSetStat, id, payload, reply);
+        !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
+TSftpResult TSftpChannel::MakeFolder(const std::string& path) {
+    const uint32_t id = NextId();
+    std::string payload = PathRequest(id, path);
+    SftpPut32(payload, 0); // no attributes: the server's umask decides
+    TReply reply;
+    if (TSftpResult called = Call(kMakeDir, id, payload, reply); !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
+TSftpResult TSftpChannel::RemoveFolder(const std::string& path) {
+    const uint32_t id = NextId();
+    TReply reply;
+    if (TSftpResult called = Call(kRemoveDir, id, PathRequest(id, path), reply); !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
+TSftpResult TSftpChannel::RealPath(const std::string& path, std::string& real) {
+    const uint32_t id = NextId();
+    TReply reply;
+    if (TSftpResult called = Call(kRealPath, id, PathRequest(id, path), reply); !called.IsOk())
+        return called;
+    if (reply.Type != kName)
+        return StatusOf(reply);
+    TSftpFields fields(reply.Body);
+    uint32_t count = 0;
+    std::string_view name;
+    if (!fields.Get32(count) || count != 1 || !fields.GetString(name))
+        return Fail("the server sent a malformed path");
+    real = name;
     return {};
 }
 

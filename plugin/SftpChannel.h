@@ -86,7 +86,16 @@ public:
     // the connection, or sent something nobody asked for.
     bool LooksAlive();
 
-    TSftpResult Stat(const std::string& path, TSftpAttributes& attributes);
+    // Describes Path itself (a link as a link), or with Follow what it leads to.
+    TSftpResult Stat(const std::string& path, TSftpAttributes& attributes, bool follow = false);
+    // Sets what Attributes has (permissions, times) on Path, or on an open
+    // file when Handle is set.
+    TSftpResult SetAttributes(const std::string& pathOrHandle, bool handle,
+                              const TSftpAttributes& attributes);
+    TSftpResult MakeFolder(const std::string& path);
+    TSftpResult RemoveFolder(const std::string& path);
+    // The server's canonical full path of Path, links followed.
+    TSftpResult RealPath(const std::string& path, std::string& real);
     TSftpResult List(const std::string& path, std::vector<TEntry>& entries);
     TSftpResult Open(const std::string& path, uint32_t flags, uint32_t mode, std::string& handle);
     TSftpResult Close(const std::string& handle);

@@ -32,6 +32,17 @@ std::string SftpPrintable(std::string_view text) {
     return out;
 }
 
+void SftpPutAttributes(std::string& out, const TSftpAttributes& attributes) {
+    SftpPut32(out, (attributes.HasPermissions ? kSftpAttrPermissions : 0) |
+                       (attributes.HasMTime ? kSftpAttrTimes : 0));
+    if (attributes.HasPermissions)
+        SftpPut32(out, attributes.Permissions);
+    if (attributes.HasMTime) {
+        SftpPut32(out, attributes.ATime);
+        SftpPut32(out, attributes.MTime);
+    }
+}
+
 bool ParseSftpExtensions(std::string_view body, TSftpExtensions& extensions) {
     TSftpFields fields(body);
     extensions = TSftpExtensions();
@@ -65,6 +76,8 @@ bool ParseSftpNames(std::string_view body, std::vector<TEntry>& entries) {
         entry.IsFolder = attributes.IsFolder();
         entry.Size = entry.IsFolder ? 0 : attributes.Size;
         entry.MTime = attributes.MTime;
+        entry.IsLink = attributes.IsLink();
+        entry.Mode = attributes.HasPermissions ? attributes.Permissions & 07777 : 0;
         entries.push_back(std::move(entry));
     }
     return true;

@@ -26,14 +26,18 @@ struct TSftpAttributes {
     uint32_t Permissions = 0; // POSIX mode bits including the file type
     bool HasMTime = false;
     uint32_t MTime = 0;
+    uint32_t ATime = 0; // given with MTime
 
     bool IsFolder() const { return HasPermissions && (Permissions & 0170000) == 0040000; }
+    bool IsLink() const { return HasPermissions && (Permissions & 0170000) == 0120000; }
     bool IsRegular() const { return !HasPermissions || (Permissions & 0170000) == 0100000; }
 };
 
 void SftpPut32(std::string& out, uint32_t value);
 void SftpPut64(std::string& out, uint64_t value);
 void SftpPutString(std::string& out, std::string_view text);
+// The permissions and times that Attributes has, as a request carries them.
+void SftpPutAttributes(std::string& out, const TSftpAttributes& attributes);
 
 // Reads the fields of an answer in order; every read fails instead of running
 // past the end.
@@ -79,7 +83,7 @@ public:
             !(attributes.HasPermissions = Get32(attributes.Permissions)))
             return false;
         if ((flags & kSftpAttrTimes) &&
-            !(Get32(ignored) && (attributes.HasMTime = Get32(attributes.MTime))))
+            !(Get32(attributes.ATime) && (attributes.HasMTime = Get32(attributes.MTime))))
             return false;
         if (flags & kSftpAttrExtended) {
             uint32_t count = 0;

@@ -103,6 +103,17 @@ private:
     ssh_channel Channel;
 };
 
+TEntry EntryOf(const std::string& name, const TSftpAttributes& attributes) {
+    TEntry entry;
+    entry.Name = name;
+    entry.IsFolder = attributes.IsFolder();
+    entry.Size = entry.IsFolder ? 0 : attributes.Size;
+    entry.MTime = attributes.MTime;
+    entry.IsLink = attributes.IsLink();
+    entry.Mode = attributes.HasPermissions ? attributes.Permissions & 07777 : 0;
+    return entry;
+}
+
 std::string Fingerprint(ssh_key key) {
     unsigned char* hash = nullptr;
     std::size_t size = 0;
@@ -342,7 +353,26 @@ TStatus TSftpTransport::Outcome(const TSftpResult& result, TStatus refused, std:
 
 TStatus TSftpTransport::List(const std::string& path, std::vector<TEntry>& entries,
                              std::string& why) {
-    const TSftpResult result = Run([&] { return Sftp->List(path, entries); }, [] { return true; });
+    const TSftpResult result = Run(
+        [&] {
+            TSftpResult listed = Sftp->List(path, entries);
+            // A link is described by what it leads to, when that is there.
+            const std::string folder = path == "/" ? std::string() : path;
+            for (TEntry& entry : entries) {
+                TSftpAttributes target;
+                if (!listed.IsOk() || !entry.IsLink || !IsPlainName(entry.Name))
+                    continue;
+                const TSftpResult followed = Sftp->Stat(folder + "/" + entry.Name, target, true);
+                if (followed.Kind == TSftpResult::Broken)
+                    return followed;
+                if (followed.IsOk()) {
+                    entry = EntryOf(entry.Name, target);
+                    entry.IsLink = true;
+                }
+            }
+            return listed;
+        },
+        [] { return true; });
     if (!result.IsOk())
         entries.clear();
     return Outcome(result, TStatus::ReadError, why);
@@ -350,13 +380,22 @@ TStatus TSftpTransport::List(const std::string& path, std::vector<TEntry>& entri
 
 TStatus TSftpTransport::Stat(const std::string& path, TEntry& entry, std::string& why) {
     TSftpAttributes attributes;
-    const TSftpResult result =
-        Run([&] { return Sftp->Stat(path, attributes); }, [] { return true; });
-    entry = TEntry();
-    entry.Name = LastSegment(path);
-    entry.IsFolder = attributes.IsFolder();
-    entry.Size = entry.IsFolder ? 0 : attributes.Size;
-    entry.MTime = attributes.MTime;
+    TSftpAttributes target;
+    bool followed = false;
+    const TSftpResult result = Run(
+        [&] {
+            TSftpResult described = Sftp->Stat(path, attributes);
+            if (described.IsOk() && attributes.IsLink()) {
+                const TSftpResult led = Sftp->Stat(path, target, true);
+                if (led.Kind == TSftpResult::Broken)
+                    return led;
+                followed = led.IsOk();
+            }
+            return described;
+        },
+        [] { return true; });
+    entry = EntryOf(LastSegment(path), followed ? target : attributes);
+    entry.IsLink = attributes.IsLink();
     return Outcome(result, TStatus::ReadError, why);
 }
 
@@ -417,7 +456,8 @@ TSftpResult TSftpTransport::Replace(const std::string& temporary, const std::str
     return renamed;
 }
 
-TStatus TSftpTransport::Write(const std::string& path, const TSource& source, std::string& why) {
+TStatus TSftpTransport::Write(const std::string& path, const TEntry& like, const TSource& source,
+                              std::string& why) {
     const std::string folder = ParentPath(path);
     if (LastSegment(path).empty()) {
         why = "the root is not a file";
@@ -432,12 +472,12 @@ TStatus TSftpTransport::Write(const std::string& path, const TSource& source, st
     std::string temporary;
     const TSftpResult result = Run(
         [&]() -> TSftpResult {
-            // The new file keeps the old one's permissions.
-            uint32_t mode = 0644;
+            // The source's permissions, else the old file's.
+            uint32_t mode = like.Mode != 0 ? like.Mode & 0777 : 0644;
             TSftpAttributes old;
             if (TSftpResult there = Sftp->Stat(path, old); there.Kind == TSftpResult::Broken)
                 return there;
-            else if (there.IsOk() && old.HasPermissions && old.IsRegular())
+            else if (like.Mode == 0 && there.IsOk() && old.HasPermissions && old.IsRegular())
                 mode = old.Permissions & 07777;
             temporary = TemporaryName(folder, ".part");
             std::string handle;
@@ -446,6 +486,16 @@ TStatus TSftpTransport::Write(const std::string& path, const TSource& source, st
             if (!opened.IsOk())
                 return opened;
             TSftpResult written = Sftp->Write(handle, counting, stopped);
+            if (written.IsOk() && !stopped) {
+                // Exactly these permissions (the server's umask narrowed them),
+                // and the source's time.
+                TSftpAttributes kept;
+                kept.HasPermissions = true;
+                kept.Permissions = mode;
+                kept.HasMTime = like.MTime > 0 && like.MTime <= UINT32_MAX;
+                kept.MTime = kept.ATime = static_cast<uint32_t>(like.MTime);
+                written = Sftp->SetAttributes(handle, true, kept);
+            }
             if (written.IsOk() && !stopped)
                 written = Sftp->Sync(handle);
             if (written.Kind != TSftpResult::Broken) {
@@ -479,6 +529,102 @@ TStatus TSftpTransport::Remove(const std::string& path, std::string& why) {
     // Not run again after a broken link: the first request may have been carried out.
     const TSftpResult result = Run([&] { return Sftp->Remove(path); }, [] { return false; });
     return Outcome(result, TStatus::WriteError, why);
+}
+
+} // namespace tpot
+
+namespace tpot {
+
+TStatus TSftpTransport::MakeFolder(const std::string& path, std::string& why) {
+    bool exists = false;
+    const TSftpResult result = Run(
+        [&] {
+            TSftpAttributes there;
+            TSftpResult described = Sftp->Stat(path, there);
+            if (described.Kind == TSftpResult::Broken)
+                return described;
+            exists = described.IsOk();
+            return exists ? described : Sftp->MakeFolder(path);
+        },
+        [] { return false; });
+    if (result.IsOk() && exists)
+        return TStatus::Exists;
+    return Outcome(result, TStatus::WriteError, why);
+}
+
+TStatus TSftpTransport::RemoveFolder(const std::string& path, std::string& why) {
+    const TSftpResult result = Run(
+        [&] {
+            TSftpAttributes there;
+            TSftpResult described = Sftp->Stat(path, there);
+            if (!described.IsOk())
+                return described;
+            if (there.IsLink())
+                return Sftp->Remove(path); // the link itself, never what it leads to
+            if (!there.IsFolder())
+                return TSftpResult::Refusal(kSftpFailure, "not a folder");
+            TSftpResult removed = Sftp->RemoveFolder(path);
+            if (removed.Kind == TSftpResult::Refused && removed.Code == kSftpFailure)
+                removed.Message =
+                    "the folder is not empty, or the phone refused: " + removed.Message;
+            return removed;
+        },
+        [] { return false; });
+    return Outcome(result, TStatus::WriteError, why);
+}
+
+TStatus TSftpTransport::Rename(const std::string& from, const std::string& to, bool replace,
+                               std::string& why) {
+    bool exists = false;
+    const TSftpResult result = Run(
+        [&] {
+            TSftpAttributes there;
+            TSftpResult described = Sftp->Stat(to, there);
+            if (described.Kind == TSftpResult::Broken)
+                return described;
+            exists = described.IsOk() && (!replace || there.IsFolder());
+            if (exists)
+                return TSftpResult();
+            return described.IsOk() ? Replace(from, to) : Sftp->Rename(from, to);
+        },
+        [] { return false; });
+    if (result.IsOk() && exists) {
+        why = "something of that name is there";
+        return TStatus::Exists;
+    }
+    return Outcome(result, TStatus::WriteError, why);
+}
+
+TStatus TSftpTransport::SetTime(const std::string& path, int64_t mtime, std::string& why) {
+    if (mtime < 0 || mtime > UINT32_MAX) {
+        why = "SFTP keeps times from 1970 to 2106 only";
+        return TStatus::NotSupported;
+    }
+    const TSftpResult result = Run(
+        [&] {
+            TSftpAttributes times;
+            TSftpResult described = Sftp->Stat(path, times, true);
+            if (!described.IsOk())
+                return described;
+            times.HasPermissions = false; // only the times change
+            times.HasMTime = true;
+            times.MTime = static_cast<uint32_t>(mtime);
+            return Sftp->SetAttributes(path, false, times);
+        },
+        [] { return true; });
+    return Outcome(result, TStatus::WriteError, why);
+}
+
+TStatus TSftpTransport::LinkTarget(const std::string& path, std::string& target, std::string& why) {
+    const TSftpResult result =
+        Run([&] { return Sftp->RealPath(path, target); }, [] { return true; });
+    if (result.IsOk() && !NormalisePhonePath(target)) {
+        why = "the server gave no full path for the link's target";
+        return TStatus::ReadError;
+    }
+    if (result.IsOk())
+        target = *NormalisePhonePath(target);
+    return Outcome(result, TStatus::ReadError, why);
 }
 
 } // namespace tpot

@@ -23,9 +23,10 @@ struct TEntry {
     uint64_t Size = 0; // bytes; 0 for folders
     int64_t MTime = 0; // last change, seconds since 1970-01-01 UTC; 0 when unknown
     bool IsFolder = false;
-    // A symbolic link: Size, MTime and IsFolder then describe what it points
-    // at when that lies inside the phone's root, else the link itself.
+    // A symbolic link: Size, MTime, Mode and IsFolder then describe what it
+    // points at when that lies inside the phone's root, else the link itself.
     bool IsLink = false;
+    uint32_t Mode = 0; // permission bits (07777 at most); 0 when unknown
 };
 
 // The outcome of one transport call. The entry points turn it into FS_FILE_*.
@@ -36,6 +37,7 @@ enum class TStatus {
     WriteError,   // the target could not be written
     Aborted,      // the sink or source asked to stop
     NotSupported, // the transport cannot do this
+    Exists,       // the target is there and may not be replaced
 };
 
 // Receives the bytes of a file being read, in order. Returning false stops the
@@ -82,10 +84,32 @@ public:
     // name in the same folder, then renamed over Path, so that a reader on the
     // phone sees either the old file or the whole new one. Replaces an existing
     // file; on any failure the old file stays and no temporary file is left.
-    virtual TStatus Write(const std::string& path, const TSource& source, std::string& why) = 0;
+    // The new file takes Like's permission bits and time where the phone can
+    // keep them and Like knows them (Mode, MTime not 0); without a mode, an
+    // existing file's stays.
+    virtual TStatus Write(const std::string& path, const TEntry& like, const TSource& source,
+                          std::string& why) = 0;
 
-    // Removes the file Path (not a folder).
+    // Removes the file Path (not a folder), or the link Path (never what it
+    // points at).
     virtual TStatus Remove(const std::string& path, std::string& why) = 0;
+
+    // Makes the folder Path; TStatus::Exists when something of that name is there.
+    virtual TStatus MakeFolder(const std::string& path, std::string& why) = 0;
+    // Removes the empty folder Path, or the link Path to a folder (never what
+    // it points at). A folder that is not empty stays whole and is refused.
+    virtual TStatus RemoveFolder(const std::string& path, std::string& why) = 0;
+    // Gives the file or folder From the name To; an existing To is replaced
+    // only when Replace is set (a folder never), else TStatus::Exists.
+    virtual TStatus Rename(const std::string& from, const std::string& to, bool replace,
+                           std::string& why) = 0;
+    // Sets the modification time of Path, seconds since 1970.
+    virtual TStatus SetTime(const std::string& path, int64_t mtime, std::string& why) = 0;
+    // Where the link Path leads, as a phone path from the root; refused
+    // (with the reason) when it leads outside the phone's root.
+    virtual TStatus LinkTarget(const std::string& path, std::string& target, std::string& why) = 0;
+    // Closes the link to the phone; the next call opens it again.
+    virtual void Disconnect() = 0;
 };
 
 } // namespace tpot

@@ -58,6 +58,12 @@ public:
     afc_error_t Remove(const std::string& path) override {
         return afc_remove_path(Client, path.c_str());
     }
+    afc_error_t MakeDirectory(const std::string& path) override {
+        return afc_make_directory(Client, path.c_str());
+    }
+    afc_error_t SetFileTime(const std::string& path, uint64_t nanoseconds) override {
+        return afc_set_file_time(Client, path.c_str(), nanoseconds);
+    }
 
 private:
     idevice_t Device;

@@ -51,6 +51,10 @@ public:
         info["st_size"] = std::to_string(found->second.Data.size());
         info["st_mtime"] = std::to_string(found->second.MTimeNs);
         info["st_ifmt"] = found->second.IsFolder ? "S_IFDIR" : "S_IFREG";
+        if (!found->second.LinkTarget.empty()) {
+            info["st_ifmt"] = "S_IFLNK";
+            info["LinkTarget"] = found->second.LinkTarget;
+        }
         return AFC_E_SUCCESS;
     }
 
@@ -138,6 +142,28 @@ public:
                 return AFC_E_DIR_NOT_EMPTY;
         }
         Phone.Nodes.erase(found);
+        return AFC_E_SUCCESS;
+    }
+
+    afc_error_t MakeDirectory(const std::string& path) override {
+        if (const afc_error_t error = Enter("mkdir", path))
+            return error;
+        const auto parent = Phone.Nodes.find(ParentOf(path));
+        if (parent == Phone.Nodes.end() || !parent->second.IsFolder)
+            return AFC_E_OBJECT_NOT_FOUND;
+        if (Phone.Has(path))
+            return AFC_E_OBJECT_EXISTS;
+        Phone.AddFolder(path);
+        return AFC_E_SUCCESS;
+    }
+
+    afc_error_t SetFileTime(const std::string& path, uint64_t nanoseconds) override {
+        if (const afc_error_t error = Enter("settime", path, std::to_string(nanoseconds)))
+            return error;
+        const auto found = Phone.Nodes.find(path);
+        if (found == Phone.Nodes.end())
+            return AFC_E_OBJECT_NOT_FOUND;
+        found->second.MTimeNs = nanoseconds;
         return AFC_E_SUCCESS;
     }
 

@@ -14,15 +14,19 @@ struct TFakeNode {
     bool IsFolder = false;
     std::string Data;
     uint64_t MTimeNs = 0;
+    std::string LinkTarget; // not empty: a symbolic link with this text
 };
 
 // The phone itself; it outlives the connections made to it.
 struct TFakePhone {
-    TFakePhone() { Nodes["/"] = TFakeNode{true, "", 0}; }
+    TFakePhone() { Nodes["/"] = TFakeNode{true, "", 0, ""}; }
 
-    void AddFolder(const std::string& path) { Nodes[path] = TFakeNode{true, "", 0}; }
+    void AddFolder(const std::string& path) { Nodes[path] = TFakeNode{true, "", 0, ""}; }
     void AddFile(const std::string& path, std::string data, uint64_t mtimeNs = 0) {
-        Nodes[path] = TFakeNode{false, std::move(data), mtimeNs};
+        Nodes[path] = TFakeNode{false, std::move(data), mtimeNs, ""};
+    }
+    void AddLink(const std::string& path, std::string target) {
+        Nodes[path] = TFakeNode{false, "", 0, std::move(target)};
     }
     bool Has(const std::string& path) const { return Nodes.count(path) != 0; }
     std::string DataOf(const std::string& path) const {

@@ -6,6 +6,7 @@
 #include "device/WfxApi.h"
 #include "plugin/FolderTransport.h"
 #include "plugin/Settings.h"
+#include "plugin/WfxExtra.h"
 
 #include <gtest/gtest.h>
 
@@ -106,7 +107,10 @@ TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     do {
         const std::string name = data.cFileName;
-        EXPECT_EQ(data.dwFileAttributes, name == "partial" ? FILE_ATTRIBUTE_DIRECTORY : 0u);
+        // With the Unix mode in dwReserved0.
+        EXPECT_EQ(data.dwFileAttributes,
+                  (name == "partial" ? FILE_ATTRIBUTE_DIRECTORY : 0u) | 0x80000000u);
+        EXPECT_EQ(data.dwReserved0 & 0170000u, name == "partial" ? 0040000u : 0100000u);
         EXPECT_EQ(data.nFileSizeLow, name == "a_Packages" ? 11u : 0u) << name;
     } while (FindNext(handle, &data));
     FindClose(handle);
@@ -243,7 +247,8 @@ TEST(FolderTransport, EntriesSwappedForLinksMeanwhileNeverLeadOutside) {
         transport.Remove("/folder/victim", why);
         if (i % 10 == 0)
             transport.Write(
-                "/folder/made", [](char*, std::size_t) -> std::ptrdiff_t { return 0; }, why);
+                "/folder/made", tpot::TEntry{},
+                [](char*, std::size_t) -> std::ptrdiff_t { return 0; }, why);
     }
     done = true;
     swapper.join();
@@ -291,6 +296,225 @@ TEST_F(FolderPlugin, WritesItsSettingsFileWithCommentedDefaultsBesideItselfWhenM
     EXPECT_EQ(FindFirst(refused.data(), &data), INVALID_HANDLE_VALUE);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(ReadFile(Dir / "T-Pot.ini"), tpot::kDefaultSettingsText);
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::string> gLogged;
+void OnLog(int, int, char* text) {
+    gLogged.emplace_back(text);
+}
+
+FILETIME FileTime(int64_t unixSeconds) {
+    const uint64_t ticks = static_cast<uint64_t>(unixSeconds + 11644473600) * 10000000u;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// The entry points a file manager uses beyond the program's seven.
+class FolderFileManager : public FolderPlugin {
+protected:
+    void LoadAll() {
+        LoadFolderTransport();
+        MkDir = Bind<BOOL (*)(char*)>("FsMkDir");
+        RemoveDir = Bind<BOOL (*)(char*)>("FsRemoveDir");
+        RenMov = Bind<int (*)(char*, char*, BOOL, BOOL, RemoteInfoStruct*)>("FsRenMovFile");
+        SetTime = Bind<BOOL (*)(char*, FILETIME*, FILETIME*, FILETIME*)>("FsSetTime");
+        Execute = Bind<int (*)(HANDLE, char*, char*)>("FsExecuteFile");
+        Disconnect = Bind<BOOL (*)(char*)>("FsDisconnect");
+        gLogged.clear();
+        ASSERT_EQ(Init(0, nullptr, OnLog, nullptr), 0);
+    }
+    BOOL MakeFolder(std::string path) { return MkDir(path.data()); }
+    BOOL RemoveFolder(std::string path) { return RemoveDir(path.data()); }
+    int Rename(std::string from, std::string to, bool move, bool overwrite) {
+        return RenMov(from.data(), to.data(), move, overwrite, nullptr);
+    }
+    BOOL Touch(std::string path, int64_t seconds) {
+        FILETIME time = FileTime(seconds);
+        return SetTime(path.data(), nullptr, nullptr, &time);
+    }
+    // The answer of "open", and the path it leaves in the buffer.
+    int Open(const std::string& path, std::string& target) {
+        char buffer[MAX_PATH] = {};
+        path.copy(buffer, sizeof buffer - 1);
+        char verb[] = "open";
+        const int answer = Execute(nullptr, buffer, verb);
+        target = buffer;
+        return answer;
+    }
+    // The attributes a listing of Folder gives Name.
+    DWORD AttributesOf(std::string folder, const std::string& name, uint32_t* size = nullptr) {
+        WIN32_FIND_DATAA data;
+        HANDLE handle = FindFirst(folder.data(), &data);
+        DWORD found = 0xffffffff;
+        if (handle == INVALID_HANDLE_VALUE)
+            return found;
+        do {
+            if (data.cFileName == name) {
+                found = data.dwFileAttributes;
+                if (size)
+                    *size = data.nFileSizeLow;
+            }
+        } while (FindNext(handle, &data));
+        FindClose(handle);
+        return found;
+    }
+    bool Logged(const std::string& text) const {
+        return std::any_of(gLogged.begin(), gLogged.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    }
+
+    BOOL (*MkDir)(char*) = nullptr;
+    BOOL (*RemoveDir)(char*) = nullptr;
+    int (*RenMov)(char*, char*, BOOL, BOOL, RemoteInfoStruct*) = nullptr;
+    BOOL (*SetTime)(char*, FILETIME*, FILETIME*, FILETIME*) = nullptr;
+    int (*Execute)(HANDLE, char*, char*) = nullptr;
+    BOOL (*Disconnect)(char*) = nullptr;
+};
+
+TEST_F(FolderFileManager, FoldersAreMadeAndRemovedOnlyWhenEmpty) {
+    ASSERT_EQ(::mkdir(Phone.c_str(), 0755), 0);
+    LoadAll();
+    char root[16] = {};
+    Bind<void (*)(char*, int)>("FsGetDefRootName")(root, sizeof root);
+    EXPECT_STREQ(root, "T-Pot");
+
+    EXPECT_TRUE(MakeFolder("/new"));
+    EXPECT_TRUE(std::filesystem::is_directory(Phone + "/new"));
+    EXPECT_FALSE(MakeFolder("/new"));
+    EXPECT_FALSE(MakeFolder("/absent/new"));
+    EXPECT_FALSE(MakeFolder("/../escape"));
+    EXPECT_TRUE(Logged("make folder /new")) << testing::PrintToString(gLogged);
+
+    WriteFile(Phone + "/new/deeper/kept", "kept");
+    EXPECT_FALSE(RemoveFolder("/new"));
+    EXPECT_EQ(ReadFile(Phone + "/new/deeper/kept"), "kept");
+    EXPECT_TRUE(Logged("remove folder /new"));
+    EXPECT_FALSE(RemoveFolder("/new/deeper/kept")); // a file is no folder
+    EXPECT_TRUE(Delete("/new/deeper/kept"));
+    EXPECT_TRUE(RemoveFolder("/new/deeper"));
+    EXPECT_TRUE(RemoveFolder("/new"));
+    EXPECT_FALSE(RemoveFolder("/"));
+    EXPECT_EQ(NamesIn(Phone), std::vector<std::string>{});
+    EXPECT_TRUE(Disconnect(nullptr));
+    EXPECT_TRUE(MakeFolder("/again")); // the next call connects again
+}
+
+TEST_F(FolderFileManager, RenamesMovesAndCopiesWithinThePhone) {
+    WriteFile(Phone + "/a", "first");
+    WriteFile(Phone + "/b", "second");
+    WriteFile(Phone + "/dir/inner", "inner");
+    ASSERT_EQ(::mkdir((Phone + "/other").c_str(), 0755), 0);
+    LoadAll();
+
+    EXPECT_EQ(Rename("/a", "/b", true, false), FS_FILE_EXISTS);
+    EXPECT_EQ(ReadFile(Phone + "/a"), "first");
+    EXPECT_EQ(ReadFile(Phone + "/b"), "second");
+    EXPECT_EQ(Rename("/a", "/b", true, true), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + "/b"), "first");
+    EXPECT_EQ(ReadFile(Phone + "/a"), "<missing>");
+    EXPECT_EQ(Rename("/b", "/other/b", true, false), FS_FILE_OK); // moved into a folder
+    EXPECT_EQ(Rename("/dir", "/moved", true, false), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + "/moved/inner"), "inner");
+    EXPECT_EQ(Rename("/moved/inner", "/other", true, true), FS_FILE_EXISTS); // never over a folder
+    EXPECT_EQ(Rename("/missing", "/x", true, false), FS_FILE_NOTFOUND);
+    EXPECT_EQ(Rename("/moved/inner", "/../outside", true, true), FS_FILE_WRITEERROR);
+
+    ::chmod((Phone + "/other/b").c_str(), 0600);
+    EXPECT_EQ(Rename("/other/b", "/copy", false, false), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + "/copy"), "first");
+    EXPECT_EQ(ReadFile(Phone + "/other/b"), "first");
+    EXPECT_EQ(StatOf(Phone + "/copy").st_mode & 0777, 0600u);
+    EXPECT_EQ(StatOf(Phone + "/copy").st_mtime, StatOf(Phone + "/other/b").st_mtime);
+    EXPECT_EQ(Rename("/other/b", "/copy", false, false), FS_FILE_EXISTS);
+    EXPECT_EQ(NamesIn(Phone), (std::vector<std::string>{"copy", "moved", "other"}));
+}
+
+TEST_F(FolderFileManager, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
+    WriteFile(Phone + "/f", "phone file");
+    LoadAll();
+    for (const mode_t mask : {mode_t{077}, mode_t{022}}) {
+        SCOPED_TRACE(mask);
+        const mode_t before = ::umask(mask);
+        for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}}) {
+            SCOPED_TRACE(mode);
+            // Phone to computer: the phone file's bits less the umask, its time.
+            ::chmod((Phone + "/f").c_str(), mode);
+            for (const int64_t seconds : {int64_t{-315619200}, int64_t{4102444800}}) {
+                ASSERT_TRUE(Touch("/f", seconds));
+                EXPECT_EQ(StatOf(Phone + "/f").st_mtime, seconds);
+                EXPECT_EQ(Get("/f", Dir / "got"), FS_FILE_OK);
+                EXPECT_EQ(StatOf(Dir / "got").st_mode & 0777, mode & ~mask);
+                EXPECT_EQ(StatOf(Dir / "got").st_mtime, seconds);
+            }
+            // Computer to phone: exactly the local file's bits, its time.
+            ::chmod((Dir / "got").c_str(), mode);
+            EXPECT_EQ(Put(Dir / "got", "/put"), FS_FILE_OK);
+            EXPECT_EQ(StatOf(Phone + "/put").st_mode & 0777, mode);
+            EXPECT_EQ(StatOf(Phone + "/put").st_mtime, 4102444800);
+        }
+        ::umask(before);
+    }
+    EXPECT_FALSE(Touch("/missing", 0));
+    EXPECT_TRUE(Logged("set time /missing"));
+}
+
+TEST_F(FolderFileManager, LinksInsideAreShownAsWhatTheyLeadToAndRemovedAsThemselves) {
+    WriteFile(Phone + "/private/var/file", "12345");
+    WriteFile(Dir / "outside/secret", "secret");
+    ASSERT_EQ(::symlink("private/var", (Phone + "/var").c_str()), 0);
+    ASSERT_EQ(::symlink("var/file", (Phone + "/private/file-link").c_str()), 0);
+    ASSERT_EQ(::symlink((Dir / "outside").c_str(), (Phone + "/out").c_str()), 0);
+    LoadAll();
+
+    uint32_t size = 0;
+    EXPECT_EQ(AttributesOf("/", "var") & ~0x80000000u, FILE_ATTRIBUTE_DIRECTORY | 0x400u);
+    EXPECT_EQ(AttributesOf("/private", "file-link", &size) & ~0x80000000u, 0u);
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(AttributesOf("/", "out") & 0x410u, 0u); // leads outside: not a folder to enter
+    std::string target;
+    EXPECT_EQ(Open("/var", target), -2);
+    EXPECT_EQ(target, "/private/var");
+    EXPECT_EQ(Open("/private/file-link", target), -1);
+    EXPECT_EQ(Open("/out", target), -1);
+    EXPECT_EQ(Get("/out/secret", Dir / "stolen"), FS_FILE_READERROR);
+    EXPECT_TRUE(Logged("outside the phone folder"));
+
+    // A host's recursive delete removes the links, never what they lead to.
+    EXPECT_TRUE(RemoveFolder("/var"));
+    EXPECT_TRUE(Delete("/private/file-link"));
+    EXPECT_TRUE(Delete("/out"));
+    EXPECT_EQ(ReadFile(Phone + "/private/var/file"), "12345");
+    EXPECT_EQ(ReadFile(Dir / "outside/secret"), "secret");
+    EXPECT_EQ(NamesIn(Phone), std::vector<std::string>{"private"});
+}
+
+TEST_F(FolderFileManager, SettingsAreReadAgainWhenChangedAndTheHostsFolderWins) {
+    const std::string other = Dir / "other";
+    WriteFile(Phone + "/in-phone", "");
+    WriteFile(other + "/in-other", "");
+    LoadAll();
+    EXPECT_EQ(List("/"), std::vector<std::string>{"in-phone"});
+    WriteFile(Dir / "T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + other + "\n");
+    EXPECT_EQ(List("/"), std::vector<std::string>{"in-other"});
+
+    // The host's settings folder, with a T-Pot.ini of its own.
+    const std::string host = Dir / "host";
+    WriteFile(host + "/T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + Phone + "\n");
+    tpot::TDefaultParams params{};
+    params.Size = sizeof params;
+    std::snprintf(params.DefaultIniName, sizeof params.DefaultIniName, "%s/wfx.ini", host.c_str());
+    Bind<void (*)(tpot::TDefaultParams*)>("FsSetDefaultParams")(&params);
+    EXPECT_EQ(List("/"), std::vector<std::string>{"in-phone"});
 }
 
 } // namespace

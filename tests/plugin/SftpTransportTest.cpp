@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
 #include <random>
@@ -144,14 +145,19 @@ TEST_F(SftpTransport, ListsGetsPutsAndDeletesUnderTheRootPrefix) {
     EXPECT_EQ(Get(*plugin, kLists + "/missing", Dir / "missing"), FS_FILE_NOTFOUND);
     EXPECT_FALSE(fs::exists(Dir / "missing"));
 
-    // Replacing keeps the phone file's permissions and leaves nothing beside it.
-    ::chmod((Phone + kLists + "/repo.example_Packages").c_str(), 0600);
+    // Replacing takes the source's permissions and time, a private file stays
+    // private, and nothing is left beside it.
+    ::chmod((Phone + kLists + "/repo.example_Packages").c_str(), 0644);
     WriteFile(staged, "Package: two\n");
+    ::chmod(staged.c_str(), 0600);
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ::utimensat(AT_FDCWD, staged.c_str(), times, 0);
     EXPECT_EQ(Put(*plugin, staged, kLists + "/repo.example_Packages"), FS_FILE_OK);
     EXPECT_EQ(ReadFile(Phone + kLists + "/repo.example_Packages"), "Package: two\n");
     struct stat st {};
     ::stat((Phone + kLists + "/repo.example_Packages").c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_mtime, 1000000000);
     EXPECT_EQ(Put(*plugin, staged, kLists + "/new_Packages"), FS_FILE_OK);
     EXPECT_EQ(ReadFile(Phone + kLists + "/new_Packages"), "Package: two\n");
     EXPECT_EQ(Put(*plugin, staged, "/private/var/no/such/folder/x"), FS_FILE_WRITEERROR);
