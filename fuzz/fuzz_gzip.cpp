@@ -1,0 +1,96 @@
+// Feeds arbitrary bytes to the whole gzip decompression, as a downloaded
+// file: it must end with an outcome, leave in its folder nothing but the one
+// output it names (and that only on success), and agree with zlib's own gzip
+// reader on every file both can judge: same success, same bytes.
+#include "sources/FileTools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+constexpr std::uint64_t Limit = std::uint64_t(8) << 20;
+
+// The first member as zlib's gzip reader decodes it; false when it fails or
+// its output passes the limit.
+bool ZlibDecode(const std::uint8_t* data, std::size_t size, std::string& out) {
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
+        return false;
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = uInt(size);
+    char block[1 << 16];
+    int rc = Z_OK;
+    while (rc == Z_OK && out.size() <= Limit) {
+        z.next_out = reinterpret_cast<Bytef*>(block);
+        z.avail_out = sizeof block;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(block, sizeof block - z.avail_out);
+        if (rc == Z_BUF_ERROR || (rc == Z_OK && z.avail_in == 0 && z.avail_out > 0))
+            break;
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END && out.size() <= Limit;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace FileTools;
+    static QTemporaryDir dir(QFile::exists(QStringLiteral("/dev/shm"))
+                                 ? QStringLiteral("/dev/shm/fuzz_gzip-XXXXXX")
+                                 : QDir::tempPath() + QStringLiteral("/fuzz_gzip-XXXXXX"));
+    static const bool ready = dir.isValid() && QDir(dir.path()).mkdir(QStringLiteral("out"));
+    if (!ready)
+        return 0;
+    const QString in = dir.filePath(QStringLiteral("download.txt.gz"));
+    const QString outFolder = dir.filePath(QStringLiteral("out"));
+    {
+        QFile f(in);
+        Check(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        Check(f.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
+    }
+    const TGUnZipResult r = GUnZipFile(in, outFolder, 4096, {}, Limit);
+    const bool ok = r.outcome == TGUnZipOutcome::Ok;
+    const QStringList left = QDir(outFolder).entryList(QDir::AllEntries | QDir::Hidden |
+                                                       QDir::System | QDir::NoDotAndDotDot);
+    Check(left.size() == (ok ? 1 : 0));
+    Check(r.bytesWritten <= Limit);
+    QByteArray output;
+    if (ok) {
+        Check(QDir(outFolder).filePath(left.front()) == r.outputPath);
+        QFile f(r.outputPath);
+        Check(f.open(QIODevice::ReadOnly));
+        output = f.readAll();
+        Check(std::uint64_t(output.size()) == r.bytesWritten);
+        Check(f.remove());
+    }
+
+    // zlib checks more of the header than the data needs (the header CRC,
+    // the method, the reserved flag bits) and knows no output limit or name
+    // rule. Compare where it has no such reason to differ.
+    const bool plainHeader = size >= 4 && data[2] == 8 && (data[3] & 0xE2) == 0;
+    const bool judgedOnData = ok || r.outcome == TGUnZipOutcome::NotGzip ||
+                              r.outcome == TGUnZipOutcome::InflateError ||
+                              r.outcome == TGUnZipOutcome::TrailerMismatch;
+    std::string reference;
+    const bool zlibOk = ZlibDecode(data, size, reference);
+    if (plainHeader && judgedOnData)
+        Check(ok == zlibOk);
+    if (ok && zlibOk)
+        Check(output == QByteArray::fromStdString(reference));
+    return 0;
+}
