@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
+
 namespace Settings {
 
 namespace {
@@ -14,6 +16,9 @@ const QString kSettings = QStringLiteral("Settings");
 const QString kDisabled = QStringLiteral("Disabled");
 const QString kActivePage = QStringLiteral("ActivePage");
 const QString kArchitecture = QStringLiteral("Architecture");
+const QString kSources = QStringLiteral("Sources");
+const QString kCount = QStringLiteral("Count");
+const QString kHttps = QStringLiteral("Https");
 
 struct Option {
     const char* Key;
@@ -28,6 +33,42 @@ constexpr Option kOptions[] = {
     {"PutDebs", &TSettings::PutDebs},
     {"PutAutoInstall", &TSettings::PutAutoInstall},
 };
+
+// The values of keys "0" to "N-1" of a section, where N counts its key lines:
+// a gap in the numbering leaves the keys above it unread. The section is read
+// once and looked up in memory: a hand-edited section with many keys must not
+// mean reading the file once per key.
+QStringList NumberedValues(const std::vector<IniEntry>& entries) {
+    QHash<QString, QString> firstByKey;
+    for (const IniEntry& e : entries) {
+        const QString folded = e.Key.toCaseFolded();
+        if (!firstByKey.contains(folded))
+            firstByKey.insert(folded, e.Value);
+    }
+    QStringList values;
+    const qsizetype count = static_cast<qsizetype>(entries.size());
+    for (qsizetype k = 0; k < count; ++k) {
+        const auto it = firstByKey.constFind(QString::number(k));
+        if (it != firstByKey.constEnd())
+            values.append(it.value());
+    }
+    return values;
+}
+
+// A numbered section of the texts the file can keep; the others are left out
+// (and said on stderr) rather than failing the whole save.
+IniSection NumberedSection(const QString& name, const QStringList& texts) {
+    IniSection section{name, {}};
+    for (const QString& text : texts) {
+        if (const QString why = UnstorableReason(text); !why.isEmpty()) {
+            ReportToStderr(QStringLiteral("источник \"%1\" не сохранён в настройках: %2")
+                               .arg(SafeFiles::PrintableName(text.left(200).toStdString()), why));
+            continue;
+        }
+        section.Entries.push_back({QString::number(section.Entries.size()), text});
+    }
+    return section;
+}
 
 } // namespace
 
@@ -63,24 +104,22 @@ TSettings LoadSettings(const IniFile& ini, SourceList& sources) {
         settings.*o.Field = ini.ReadBool(kSettings, QString::fromLatin1(o.Key), false);
     settings.Architecture = NormalizeArchitecture(ini.ReadString(kSettings, kArchitecture, {}));
 
-    // The section is read once and looked up in memory: a hand-edited section
-    // with many keys must not mean reading the file once per key.
-    const std::vector<IniEntry> entries = ini.ReadSection(kDisabled);
-    QHash<QString, QString> firstByKey;
-    for (const IniEntry& e : entries) {
-        const QString folded = e.Key.toCaseFolded();
-        if (!firstByKey.contains(folded))
-            firstByKey.insert(folded, e.Value);
+    // The list as the user left it: its order, the sources that never
+    // refreshed and the deletions. Without one (first start, a file of an
+    // earlier version) the list rebuilt from the store stays.
+    const std::vector<IniEntry> saved = ini.ReadSection(kSources);
+    const bool haveList = std::any_of(saved.begin(), saved.end(), [](const IniEntry& e) {
+        return e.Key.compare(kCount, Qt::CaseInsensitive) == 0;
+    });
+    if (haveList) {
+        QStringList texts = NumberedValues(saved);
+        texts.removeIf([](const QString& t) {
+            return t.trimmed().isEmpty() || !UnstorableReason(t).isEmpty();
+        });
+        sources.Assign(texts);
     }
-    // Keys 0 to N-1 where N counts the key lines: a gap in the numbering leaves
-    // the keys above it unread.
-    QStringList values;
-    const qsizetype count = static_cast<qsizetype>(entries.size());
-    for (qsizetype k = 0; k < count; ++k) {
-        const auto it = firstByKey.constFind(QString::number(k));
-        if (it != firstByKey.constEnd())
-            values.append(it.value());
-    }
+    sources.RememberHttps(NumberedValues(ini.ReadSection(kHttps)));
+    const QStringList values = NumberedValues(ini.ReadSection(kDisabled));
     sources.ApplyDisabled(values);
     return settings;
 }
@@ -98,18 +137,13 @@ bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
 
     // A source the file cannot keep is left out (and comes back checked)
     // rather than failing the whole save.
-    IniSection disabled{kDisabled, {}};
-    for (const QString& text : sources.DisabledValues()) {
-        if (const QString why = UnstorableReason(text); !why.isEmpty()) {
-            ReportToStderr(QStringLiteral("источник \"%1\" не сохранён в настройках: %2")
-                               .arg(SafeFiles::PrintableName(text.left(200).toStdString()), why));
-            continue;
-        }
-        disabled.Entries.push_back({QString::number(disabled.Entries.size()), text});
-    }
+    const IniSection disabled = NumberedSection(kDisabled, sources.DisabledValues());
+    IniSection list = NumberedSection(kSources, sources.Texts());
+    list.Entries.insert(list.Entries.begin(), {kCount, QString::number(list.Entries.size())});
+    const IniSection https = NumberedSection(kHttps, sources.HttpsNames());
     // One replacement of the file: a failure or a crash leaves the old
     // settings whole rather than half of the new ones.
-    return ini.Apply(values, {disabled});
+    return ini.Apply(values, {disabled, list, https});
 }
 
 QString UnstorableReason(const QString& value) {

@@ -30,12 +30,15 @@ QString NormalizeArchitecture(const QString& text);
 // extension replaced by ".ini" (added when it has none).
 QString SettingsFilePath(const QString& programFilePath);
 
-// Reads the options and applies section "Disabled" to the source list.
+// Reads the options; puts the saved source list (section "Sources", when
+// the file has one) in place of the one rebuilt from the store, the remembered
+// https sources (section "Https") and the check marks (section "Disabled").
 TSettings LoadSettings(const IniFile& ini, SourceList& sources);
 
-// Writes the options, the active page and section "Disabled" with one
-// replacement of the file. False when the file could not be written
-// (ini.ErrorString() tells why); the old file then stays as it was.
+// Writes the options, the active page and the sections "Disabled", "Sources"
+// (key "Count", then one numbered key per entry in list order) and "Https"
+// (the index names of https sources) with one replacement of the file. False when the file could
+// not be written (ini.ErrorString() tells why); the old file then stays as it was.
 bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
                   const SourceList& sources);
 

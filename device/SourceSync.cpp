@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <string_view>
 
@@ -68,6 +69,13 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
     // The phone's name selects nothing local but the file of that name in
     // ListsDir and ProcDir; the fetch itself lands in a scratch file.
     const QString scratch = folders.WorkDir + QLatin1String(DeviceFiles::FetchScratchName);
+    // The repositories the store has, under whatever name: the phone's name
+    // for one of them must not list its packages a second time.
+    QSet<QString> storedRepositories;
+    if (target == Target::ListsAndProc)
+        for (const QString& name : IndexStore::ListIndexFiles(folders.ProcDir))
+            storedRepositories.insert(IndexStore::SourceKey(IndexStore::IndexNameToAddress(name)));
+
     const qsizetype n = names.size();
     for (qsizetype i = 0; i < n; ++i) {
         view.PumpMessages();
@@ -83,9 +91,12 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
                                                  SafeFiles::MaxTextSize, &why);
             // The store keeps its own, newer index of a source it already has.
             const QString stored = folders.ProcDir + name;
+            const QString repository = IndexStore::SourceKey(IndexStore::IndexNameToAddress(name));
             if (copied && target == Target::ListsAndProc && !QFileInfo::exists(stored) &&
-                !QFileInfo(stored).isSymLink())
+                !QFileInfo(stored).isSymLink() && !storedRepositories.contains(repository)) {
                 copied = DeviceFiles::CopyWhole(scratch, stored, SafeFiles::MaxTextSize, &why);
+                storedRepositories.insert(repository);
+            }
             if (!copied)
                 skipped.append(QStringLiteral("\"%1\": %2").arg(name, why));
         }

@@ -12,6 +12,7 @@
 #include "device/DeviceView.h"
 #include "device/PackageCaches.h"
 #include "device/SourceSync.h"
+#include "sources/IndexStore.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -143,8 +144,12 @@ void TfrmMain::btnPhone2CompClick() {
     const TRunning running(sourceCopies_);
     BeginLongOperation();
     TWindowDeviceView view(*this);
+    // The list keeps its order, marks and deletions; only the repositories
+    // the phone brought into the store are added.
+    const QStringList stored = IndexStore::ListIndexFiles(folders_.ProcDir);
+    const QSet<QString> known(stored.begin(), stored.end());
     if (SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view)) {
-        sourcesPage_->LoadSources(folders_.ProcDir);
+        sourcesPage_->AddNewFromStore(folders_.ProcDir, known);
         PkgsRefresh();
     }
     EndLongOperation();

@@ -96,6 +96,11 @@ void TSourcesPage::LoadSources(const QString& folder) {
     SyncFromModel();
 }
 
+void TSourcesPage::AddNewFromStore(const QString& folder, const QSet<QString>& known) {
+    sources_.AddNewFromStore(folder, known);
+    SyncFromModel();
+}
+
 void TSourcesPage::AppendItem(const SourceEntry& entry) {
     auto* item = new QListWidgetItem(entry.Text);
     item->setToolTip(entry.Text);
@@ -158,6 +163,7 @@ void TSourcesPage::btnSrcApplyClick() {
     const int selected = sources_.Selected();
     if (selected < 0)
         return;
+    sources_.SetArchitecture(Architecture ? Architecture() : QString());
     if (const TOutcome applied = sources_.Apply(txtSource->text()); !applied) {
         Refuse(QStringLiteral("Источник не изменён: "), applied.reason);
         return;
@@ -171,6 +177,7 @@ void TSourcesPage::btnSrcApplyClick() {
 
 void TSourcesPage::btnSrcAddClick() {
     QString reason;
+    sources_.SetArchitecture(Architecture ? Architecture() : QString());
     const SourceList::AddResult result = sources_.Add(txtSource->text(), &reason);
     if (result == SourceList::AddResult::Refused) {
         Refuse(QStringLiteral("Источник не добавлен: "), reason);

@@ -23,6 +23,8 @@ public:
 
     // Rebuilds the list from the index files of Folder, every entry checked.
     void LoadSources(const QString& folder);
+    // Adds the repositories of Folder's index files not in Known (SourceList).
+    void AddNewFromStore(const QString& folder, const QSet<QString>& known);
     // Shows the model again after something changed it from outside (the check
     // marks the settings apply at start-up, a refresh moving the selection).
     void SyncFromModel();
@@ -43,6 +45,9 @@ public:
     std::function<bool(const QString& text)> Confirm;
     // Says why a typed address was not taken. Set by the window.
     std::function<void(const QString& text)> ShowError;
+    // The phone's architecture chosen in the settings (empty: none chosen),
+    // read when an address is typed. Set by the window.
+    std::function<QString()> Architecture;
 
     QGroupBox* grpSources = nullptr;
     QListWidget* lstSources = nullptr;

@@ -59,6 +59,7 @@ void TfrmMain::BuildWindow() {
         if (ShowError)
             ShowError(text);
     };
+    sourcesPage_->Architecture = [this] { return settingsPage_->Options().Architecture; };
     packagesPage_->IsHttpsSource = [this](const QString& indexName) {
         return sourcesPage_->Sources().IsHttps(indexName);
     };

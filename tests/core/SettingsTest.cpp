@@ -52,7 +52,8 @@ TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllKeysInOrder) {
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
     EXPECT_EQ(ReadBytes(Path()), QByteArray("[Settings]\nRefresh=0\nGetCydia=0\nPutCydia=0\n"
                                             "PutDebs=0\nPutAutoInstall=0\nActivePage=0\n"
-                                            "Architecture=\n"));
+                                            "Architecture=\n[Sources]\nCount=2\n"
+                                            "0=http://a/Packages\n1=http://b/Packages\n"));
 }
 
 TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
@@ -70,7 +71,9 @@ TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
     EXPECT_EQ(ReadBytes(Path()),
               QByteArray("[Settings]\nRefresh=1\nGetCydia=0\nPutCydia=1\nPutDebs=0\n"
                          "PutAutoInstall=1\nActivePage=1\nArchitecture=iphoneos-arm64\n"
-                         "[Disabled]\n0=http://b/Packages\n1=http://d/Packages\n"));
+                         "[Disabled]\n0=http://b/Packages\n1=http://d/Packages\n"
+                         "[Sources]\nCount=4\n0=http://a/Packages\n1=http://b/Packages\n"
+                         "2=http://c/Packages\n3=http://d/Packages\n"));
 
     SourceList reloaded = MakeSources(
         {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
@@ -157,6 +160,50 @@ TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
     EXPECT_TRUE(ReadBytes(Path()).contains("\nArchitecture=\n"));
 }
 
+TEST_F(SettingsTest, TheSourceListComesBackAsTheUserLeftIt) {
+    // Order of adding, an unchecked source, one that never refreshed (no
+    // index in the store) and an https one; a deleted source is not written.
+    SourceList sources = MakeSources({"http://z/./Packages", "http://never/./Packages"});
+    sources.Add(QStringLiteral("https://a/repo/"));
+    sources.Append(QStringLiteral("http://deleted/./Packages"));
+    sources.Remove(3);
+    sources.SetChecked(0, false);
+    IniFile ini(Path());
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+
+    // The list rebuilt from the store (here with the deleted source back, in
+    // another order, all checked) gives way to the saved one.
+    SourceList reloaded = MakeSources(
+        {"http://deleted/./Packages", "http://a/repo/./Packages", "http://z/./Packages"});
+    Settings::LoadSettings(ini, reloaded);
+    EXPECT_EQ(reloaded.Texts(), (QStringList{"http://z/./Packages", "http://never/./Packages",
+                                             "https://a/repo/./Packages"}));
+    EXPECT_EQ(Checks(reloaded), (std::vector<bool>{false, true, true}));
+    EXPECT_TRUE(reloaded.IsHttps(QStringLiteral("a_repo_._Packages")));
+
+    // Even an empty list stays empty.
+    SourceList none;
+    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, none));
+    Settings::LoadSettings(ini, reloaded);
+    EXPECT_EQ(reloaded.Count(), 0);
+}
+
+TEST_F(SettingsTest, WithoutASavedListTheStoreListStaysUnderItsRememberedSchemes) {
+    // A file of an earlier version, or one without the list: the store's list
+    // stays; a remembered https source is fetched over https.
+    WriteBytes(Path(), "[Https]\n0=a_repo_._Packages\n[Disabled]\n0=http://z/./Packages\n");
+    SourceList sources = MakeSources({"http://a/repo/./Packages", "http://z/./Packages"});
+    Settings::LoadSettings(IniFile(Path()), sources);
+    EXPECT_EQ(sources.Texts(), (QStringList{"https://a/repo/./Packages", "http://z/./Packages"}));
+    EXPECT_EQ(Checks(sources), (std::vector<bool>{true, false}));
+
+    // A hand-edited list: blank values and gaps are skipped, "Count" alone
+    // marks the list as saved.
+    WriteBytes(Path(), "[Sources]\nCount=9\n1=http://b/./Packages\n0=  \n2=x\n");
+    Settings::LoadSettings(IniFile(Path()), sources);
+    EXPECT_EQ(sources.Texts(), (QStringList{"http://b/./Packages", "x"}));
+}
+
 TEST_F(SettingsTest, ActivePageOutsideTheFourPagesIsMinusOne) {
     const std::pair<const char*, int> cases[] = {{"3", 3}, {"4", -1}, {"-1", -1}, {"abc", 0}};
     for (const auto& [value, page] : cases) {
@@ -187,7 +234,7 @@ TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
     EXPECT_EQ(ReadBytes(Path()), QByteArray("; mine\n[Window]\nx=1\n[Settings]\nRefresh=0\n"
                                             "GetCydia=0\nPutCydia=0\nPutDebs=0\n"
                                             "PutAutoInstall=0\nActivePage=2\nArchitecture=\n"
-                                            "[Disabled]\n0=b\n"));
+                                            "[Disabled]\n0=b\n[Sources]\nCount=2\n0=a\n1=b\n"));
 }
 
 TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {
@@ -229,15 +276,18 @@ TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
         << ini.ErrorString().toStdString();
     EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2", "3"}));
 
+    // The list read back holds the texts the file could keep, in order.
     SourceList reloaded = MakeSources(texts);
     const TSettings loaded = Settings::LoadSettings(ini, reloaded);
     EXPECT_FALSE(loaded.Refresh);
-    EXPECT_EQ(Checks(reloaded),
-              (std::vector<bool>{false, true, false, true, true, true, true, true, false, false}));
+    EXPECT_EQ(reloaded.Texts(),
+              (QStringList{" padded ", "\"quoted\"",
+                           QString(Settings::MaxValueLength, QLatin1Char('z')), "ok"}));
+    EXPECT_EQ(Checks(reloaded), (std::vector<bool>{false, false, false, false}));
 }
 
 TEST_F(SettingsTest, LargeDisabledSectionRoundTrips) {
-    const int count = 20000;
+    const int count = 10000;
     SourceList sources;
     for (int i = 0; i < count; ++i)
         sources.Append(QStringLiteral("http://r%1.example.org/Packages").arg(i), i % 2 == 0);

@@ -3,6 +3,8 @@
 // with the phone options. The phone is the test plugin over a folder.
 #include "GuiTestSupport.h"
 
+#include "app/ui/SourcesPage.h"
+
 #include "app/ui/SettingsPage.h"
 #include "app/ui/SyncPage.h"
 
@@ -111,12 +113,18 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
                            "FsFindFirst /private/var/root/Media/Cydia/AutoInstall"}));
 }
 
-TEST_F(DeviceWindowTest, CopyFromThePhoneReloadsTheSourcesAllChecked) {
+TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
     WriteFile("proc/x.example.org_Packages", "Package: x\n\n");
+    WriteFile("proc/deleted.example.org_Packages", "Package: d\n\n");
     PhoneFile(kLists + "y.example.org_Packages", "Package: y\n\n");
     PhoneFile(kLists + "z.example.org_Packages", "Package: z\n\n");
+    // The phone's name for the repository the computer has as "x.example.org_Packages".
+    PhoneFile(kLists + "x.example.org_._Packages", "Package: x2\n\n");
     auto frm = StartWindow();
     auto* sources = Find<QListWidget>(frm.get(), "lstSources");
+    ASSERT_EQ(sources->count(), 2);
+    frm->SourcesPage()->SelectEntry(sources->item(0)->text().contains("deleted") ? 0 : 1);
+    frm->SourcesPage()->btnSrcDeleteClick();
     ASSERT_EQ(sources->count(), 1);
     sources->item(0)->setCheckState(Qt::Unchecked);
 
@@ -128,15 +136,21 @@ TEST_F(DeviceWindowTest, CopyFromThePhoneReloadsTheSourcesAllChecked) {
     });
     Click(frm->SyncPage()->Phone2Comp);
 
-    EXPECT_EQ(shown, QList<int>{50}); // 0, then 50 for the second of two files
+    EXPECT_EQ(shown, (QList<int>{33, 66})); // 0, 33, 66 for three files
     EXPECT_TRUE(bar->isHidden());
     EXPECT_TRUE(frm->SyncPage()->SyncStop.btn->isHidden());
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
+    // The list keeps its entry, mark and deletion; the phone's new sources
+    // follow, checked; its name for a known repository adds no second one.
     ASSERT_EQ(sources->count(), 3);
-    for (int i = 0; i < sources->count(); ++i)
+    EXPECT_EQ(sources->item(0)->text(), QStringLiteral("http://x.example.org/Packages"));
+    EXPECT_EQ(sources->item(0)->checkState(), Qt::Unchecked);
+    for (int i = 1; i < sources->count(); ++i)
         EXPECT_EQ(sources->item(i)->checkState(), Qt::Checked) << i;
     EXPECT_EQ(ReadFile("proc/y.example.org_Packages"), QByteArray("Package: y\n\n"));
     EXPECT_EQ(ReadFile("lists/z.example.org_Packages"), QByteArray("Package: z\n\n"));
+    EXPECT_EQ(ReadFile("lists/x.example.org_._Packages"), QByteArray("Package: x2\n\n"));
+    EXPECT_FALSE(Exists("proc/x.example.org_._Packages"));
 }
 
 TEST_F(DeviceWindowTest, StopDuringACopyFromThePhoneEndsAfterTheCurrentFile) {
