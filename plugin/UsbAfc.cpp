@@ -3,11 +3,23 @@
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <endian.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace tpot {
 
 namespace {
 
 constexpr const char* kRootService = "com.apple.afc2";
+// How long usbmuxd may take to answer before it counts as hung.
+constexpr int kUsbmuxdWaitMs = 2000;
 
 // A thin adapter: each call is the library's call of the same name.
 class TUsbAfc : public IAfc {
@@ -70,6 +82,59 @@ private:
     afc_client_t Client;
 };
 
+// A socket connected to usbmuxd, or -1 with the reason.
+int ConnectUsbmuxd(int waitMs, std::string& why) {
+    const char* given = std::getenv("USBMUXD_SOCKET_ADDRESS");
+    std::string address = given && *given ? given : "UNIX:/var/run/usbmuxd";
+    int fd = -1;
+    if (address.rfind("UNIX:", 0) == 0 || address.front() == '/') {
+        const std::string path = address.front() == '/' ? address : address.substr(5);
+        sockaddr_un where{};
+        where.sun_family = AF_UNIX;
+        if (path.size() >= sizeof where.sun_path) {
+            why = "the usbmuxd socket path is too long";
+            return -1;
+        }
+        path.copy(where.sun_path, path.size());
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) {
+            why = "usbmuxd is not running (" + path + ": " + std::strerror(errno) + ")";
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    const std::size_t colon = address.rfind(':');
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (colon == std::string::npos ||
+        ::getaddrinfo(address.substr(0, colon).c_str(), address.substr(colon + 1).c_str(), &hints,
+                      &found) != 0) {
+        why = "USBMUXD_SOCKET_ADDRESS \"" + address + "\" names no usbmuxd";
+        return -1;
+    }
+    fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int connected = fd < 0 ? -1 : ::connect(fd, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
+    if (connected != 0 && errno == EINPROGRESS) {
+        pollfd wait{fd, POLLOUT, 0};
+        int error = ETIMEDOUT;
+        socklen_t size = sizeof error;
+        if (::poll(&wait, 1, waitMs) == 1)
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        connected = error == 0 ? 0 : -1;
+        errno = error;
+    }
+    if (connected != 0) {
+        why = "usbmuxd is not running (" + address + ": " + std::strerror(errno) + ")";
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 std::string LockdownReason(lockdownd_error_t error) {
     switch (error) {
     case LOCKDOWN_E_PASSWORD_PROTECTED:
@@ -92,9 +157,42 @@ std::string LockdownReason(lockdownd_error_t error) {
 
 } // namespace
 
+bool UsbmuxdAnswers(int waitMs, std::string& why) {
+    const int fd = ConnectUsbmuxd(waitMs, why);
+    if (fd < 0)
+        return false;
+    static const char kRequest[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                   "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                   "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                                   "<plist version=\"1.0\"><dict>"
+                                   "<key>MessageType</key><string>ListDevices</string>"
+                                   "<key>ClientVersionString</key><string>T-Pot</string>"
+                                   "<key>ProgName</key><string>T-Pot</string>"
+                                   "</dict></plist>\n";
+    // The daemon's header: length, version 1, a plist message, a tag; little-endian.
+    const uint32_t body = sizeof kRequest - 1;
+    const uint32_t header[4] = {htole32(16 + body), htole32(1), htole32(8), htole32(1)};
+    std::string message(reinterpret_cast<const char*>(header), sizeof header);
+    message.append(kRequest, body);
+    bool answered = false;
+    if (::send(fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+        static_cast<ssize_t>(message.size())) {
+        pollfd wait{fd, POLLIN, 0};
+        char byte = 0;
+        answered = ::poll(&wait, 1, waitMs) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 1;
+    }
+    ::close(fd);
+    if (!answered)
+        why = "usbmuxd does not answer (waited " + std::to_string(waitMs / 1000) +
+              " s); restart it, or unplug and plug in the phone";
+    return answered;
+}
+
 TUsbAfcConnector::TUsbAfcConnector(std::string udid) : Udid(std::move(udid)) {}
 
 std::unique_ptr<IAfc> TUsbAfcConnector::Connect(std::string& why) {
+    if (!UsbmuxdAnswers(kUsbmuxdWaitMs, why))
+        return nullptr;
     idevice_t device = nullptr;
     if (idevice_new_with_options(&device, Udid.empty() ? nullptr : Udid.c_str(),
                                  IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS) {

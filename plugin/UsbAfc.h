@@ -20,4 +20,10 @@ private:
     std::string Udid;
 };
 
+// Asks usbmuxd (at USBMUXD_SOCKET_ADDRESS, "UNIX:/path" or "host:port", else
+// /var/run/usbmuxd) for its list of phones and waits at most WaitMs for any
+// answer, so that a daemon that never answers costs one short wait instead of
+// the library's retries. False with the reason when it is not there or silent.
+bool UsbmuxdAnswers(int waitMs, std::string& why);
+
 } // namespace tpot

@@ -4,10 +4,16 @@
 #include "TestFolder.h"
 #include "plugin/AfcTransport.h"
 #include "plugin/Plugin.h"
+#include "plugin/UsbAfc.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -412,6 +418,124 @@ TEST_F(AfcPlugin, MoveFlagRemovesTheSourceAfterACompleteCopy) {
     EXPECT_EQ(ReadFile(local), "<missing>");
     EXPECT_EQ(Plugin->PutFile(local.c_str(), kTarget.c_str(), tpot::kCopyFlagResume),
               FS_FILE_NOTSUPPORTED);
+}
+
+} // namespace
+
+namespace {
+
+FILETIME FileTime(int64_t seconds) {
+    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600) * 10000000u;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// The answer of "open" and the path it leaves behind.
+int Open(tpot::TPlugin& plugin, const std::string& path, std::string& target) {
+    char buffer[MAX_PATH] = {};
+    path.copy(buffer, sizeof buffer - 1);
+    const int answer = plugin.Execute(buffer, "open");
+    target = buffer;
+    return answer;
+}
+
+TEST_F(AfcPlugin, FoldersRenamesTimesAndLinksForAFileManager) {
+    Phone.AddFile(kLists + "/a", "first", 5000000000ull);
+    Phone.AddFile(kLists + "/b", "second");
+    Phone.AddLink("/var", "private/var");
+    Phone.AddLink(kLists + "/link", "a");
+    testing::internal::CaptureStderr();
+
+    EXPECT_TRUE(Plugin->MakeFolder("/new"));
+    EXPECT_TRUE(Phone.Has("/new") && Phone.Nodes["/new"].IsFolder);
+    EXPECT_FALSE(Plugin->MakeFolder("/new"));
+    Phone.AddFile("/new/kept", "kept");
+    EXPECT_FALSE(Plugin->RemoveFolder("/new"));
+    EXPECT_EQ(Phone.DataOf("/new/kept"), "kept");
+    Phone.Nodes.erase("/new/kept");
+    EXPECT_TRUE(Plugin->RemoveFolder("/new"));
+    EXPECT_FALSE(Phone.Has("/new"));
+
+    EXPECT_EQ(Plugin->RenameOrCopy((kLists + "/a").c_str(), (kLists + "/b").c_str(), true, false),
+              FS_FILE_EXISTS);
+    EXPECT_EQ(Phone.DataOf(kLists + "/b"), "second");
+    EXPECT_EQ(Plugin->RenameOrCopy((kLists + "/a").c_str(), (kLists + "/b").c_str(), true, true),
+              FS_FILE_OK);
+    EXPECT_EQ(Phone.DataOf(kLists + "/b"), "first");
+    EXPECT_FALSE(Phone.Has(kLists + "/a"));
+    EXPECT_EQ(Plugin->RenameOrCopy((kLists + "/b").c_str(), "/copy", false, false), FS_FILE_OK);
+    EXPECT_EQ(Phone.DataOf("/copy"), "first");
+    EXPECT_EQ(Phone.Nodes["/copy"].MTimeNs, 5000000000ull); // the copy keeps the time
+
+    const FILETIME time = FileTime(1700000000);
+    EXPECT_TRUE(Plugin->SetTime("/copy", &time));
+    EXPECT_EQ(Phone.Nodes["/copy"].MTimeNs, 1700000000000000000ull);
+    const std::string local = Work / "local";
+    WriteFile(local, "local");
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, local.c_str(), times, 0), 0);
+    EXPECT_EQ(Plugin->PutFile(local.c_str(), "/put", 1), FS_FILE_OK);
+    EXPECT_EQ(Phone.Nodes["/put"].MTimeNs, 1000000000000000000ull);
+
+    // A link to a folder is a folder marked as a link, entered through "open".
+    WIN32_FIND_DATAA data;
+    HANDLE handle = Plugin->FindFirst("/", &data);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    bool sawVar = false;
+    do {
+        if (std::string(data.cFileName) == "var") {
+            sawVar = true;
+            EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x400));
+        }
+    } while (Plugin->FindNext(handle, &data));
+    Plugin->FindClose(handle);
+    EXPECT_TRUE(sawVar);
+    std::string target;
+    EXPECT_EQ(Open(*Plugin, "/var", target), -2);
+    EXPECT_EQ(target, "/private/var");
+    EXPECT_EQ(Open(*Plugin, kLists + "/link", target), -1); // a file: the host opens it
+    auto prefixed = MakePlugin(Phone, "/private");
+    Phone.AddLink("/private/jb", "var/lib");
+    EXPECT_EQ(Open(*prefixed, "/jb", target), -2);
+    EXPECT_EQ(target, "/var/lib");
+
+    EXPECT_TRUE(Plugin->RemoveFolder("/var"));
+    EXPECT_FALSE(Phone.Has("/var"));
+    EXPECT_TRUE(Phone.Has(kLists));
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("make folder /new"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("remove folder /new"), std::string::npos) << errors;
+}
+
+} // namespace
+
+namespace {
+
+// The USB link's first step against a usbmuxd that is not there or never answers.
+TEST(UsbConnector, AnUnansweringOrMissingUsbmuxdGivesItsOwnReason) {
+    TTestFolder dir;
+    const std::string socketPath = dir / "usbmuxd";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    socketPath.copy(where.sun_path, sizeof where.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    ASSERT_EQ(::listen(listener, 4), 0); // takes connections, never answers
+    const struct {
+        std::string Address;
+        const char* Reason;
+    } cases[] = {
+        {"UNIX:" + socketPath, "usbmuxd does not answer"},
+        {"UNIX:" + (dir / "absent"), "usbmuxd is not running"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Address);
+        ::setenv("USBMUXD_SOCKET_ADDRESS", c.Address.c_str(), 1);
+        std::string why;
+        EXPECT_EQ(tpot::TUsbAfcConnector("").Connect(why), nullptr);
+        EXPECT_NE(why.find(c.Reason), std::string::npos) << why;
+    }
+    ::unsetenv("USBMUXD_SOCKET_ADDRESS");
+    ::close(listener);
 }
 
 } // namespace

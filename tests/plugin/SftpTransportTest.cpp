@@ -395,4 +395,67 @@ TEST_F(SftpTransport, TheFactoryMakesItByName) {
     EXPECT_EQ(ReadFile(Dir / "got"), "Package: one\n");
 }
 
+FILETIME FileTime(int64_t seconds) {
+    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600) * 10000000u;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+TEST_F(SftpTransport, FoldersRenamesTimesModesAndLinksForAFileManager) {
+    auto plugin = MakePlugin();
+    ASSERT_TRUE(Ready(*plugin));
+    const std::string folder = "/private/new";
+    EXPECT_TRUE(plugin->MakeFolder(folder.c_str()));
+    EXPECT_TRUE(fs::is_directory(Phone + folder));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(plugin->MakeFolder(folder.c_str()));
+    WriteFile(Phone + folder + "/kept", "kept");
+    EXPECT_FALSE(plugin->RemoveFolder(folder.c_str()));
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("remove folder " + Phone + folder), std::string::npos) << errors;
+    EXPECT_EQ(ReadFile(Phone + folder + "/kept"), "kept");
+
+    // Rename over a file only when told to; a copy keeps the mode and time.
+    const std::string a = folder + "/kept";
+    const std::string b = kLists + "/repo.example_Packages";
+    EXPECT_EQ(plugin->RenameOrCopy(a.c_str(), b.c_str(), true, false), FS_FILE_EXISTS);
+    EXPECT_EQ(plugin->RenameOrCopy(a.c_str(), b.c_str(), true, true), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(Phone + b), "kept");
+    EXPECT_TRUE(plugin->RemoveFolder(folder.c_str()));
+    EXPECT_FALSE(fs::exists(Phone + folder));
+    ::chmod((Phone + b).c_str(), 0640);
+    const FILETIME time = FileTime(1200000000);
+    EXPECT_TRUE(plugin->SetTime(b.c_str(), &time));
+    EXPECT_EQ(plugin->RenameOrCopy(b.c_str(), "/private/copy", false, false), FS_FILE_OK);
+    struct stat st {};
+    ASSERT_EQ(::stat((Phone + "/private/copy").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(st.st_mtime, 1200000000);
+    EXPECT_EQ(ReadFile(Phone + "/private/copy"), "kept");
+    const mode_t before = ::umask(077);
+    EXPECT_EQ(Get(*plugin, b, Dir / "got"), FS_FILE_OK);
+    ::umask(before);
+    ASSERT_EQ(::stat((Dir / "got").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mtime, 1200000000);
+
+    // A link to a folder: a marked folder, entered by "open", removed as itself.
+    ASSERT_EQ(::symlink("private/var", (Phone + "/var").c_str()), 0);
+    WIN32_FIND_DATAA data;
+    HANDLE handle = plugin->FindFirst("/", &data);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    DWORD varAttributes = 0;
+    do {
+        if (std::string(data.cFileName) == "var")
+            varAttributes = data.dwFileAttributes;
+    } while (plugin->FindNext(handle, &data));
+    plugin->FindClose(handle);
+    EXPECT_EQ(varAttributes & 0x7fffffffu, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x400));
+    char buffer[MAX_PATH] = "/var";
+    EXPECT_EQ(plugin->Execute(buffer, "open"), -2);
+    EXPECT_STREQ(buffer, "/private/var");
+    EXPECT_TRUE(plugin->RemoveFolder("/var"));
+    EXPECT_FALSE(fs::is_symlink(Phone + "/var"));
+    EXPECT_TRUE(fs::is_directory(Phone + kLists));
+}
+
 } // namespace
