@@ -41,7 +41,7 @@ QStringList PhoneIndexNames(const std::vector<std::string>& listed, QStringList*
 
 QStringList ListsToSend(const QString& listsDir, QStringList* skipped) {
     QStringList names;
-    for (const QString& name : IndexStore::ListIndexFiles(listsDir)) {
+    for (const QString& name : IndexStore::ListIndexFiles(listsDir, skipped)) {
         const QByteArray bytes = QFile::encodeName(name);
         const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
         const QString reason = SafeFiles::UnsafeNameReason(view);

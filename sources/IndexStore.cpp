@@ -1,5 +1,7 @@
 #include "sources/IndexStore.h"
 
+#include "app/SafeFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -110,6 +112,19 @@ bool ModeAllowed(mode_t mode) {
 
 } // namespace
 
+namespace {
+
+// A line break or tab in an index name would end up in every line-based file
+// the name is written to (the saved list, the settings).
+bool HasControlCharacter(const QString& name) {
+    for (const QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    return false;
+}
+
+} // namespace
+
 QStringList ListFolder(const QString& folder) {
     QStringList names;
     const QByteArray dirPath = QFile::encodeName(folder);
@@ -142,10 +157,20 @@ QStringList ListFolder(const QString& folder) {
     return names;
 }
 
-QStringList ListIndexFiles(const QString& folder) {
+QStringList ListIndexFiles(const QString& folder, QStringList* refused) {
     QStringList names = ListFolder(folder);
     names.erase(std::remove_if(names.begin(), names.end(),
-                               [](const QString& n) { return !IsIndexName(n); }),
+                               [refused](const QString& n) {
+                                   if (!IsIndexName(n))
+                                       return true;
+                                   if (!HasControlCharacter(n))
+                                       return false;
+                                   if (refused)
+                                       refused->append(
+                                           QStringLiteral("\"%1\": имя содержит управляющий символ")
+                                               .arg(SafeFiles::PrintableName(n.toStdString())));
+                                   return true;
+                               }),
                 names.end());
     return names;
 }

@@ -36,8 +36,11 @@ bool IsIndexName(const QString& name);
 // system returns them (names only).
 QStringList ListFolder(const QString& folder);
 
-// The index files of Folder: ListFolder filtered by IsIndexName.
-QStringList ListIndexFiles(const QString& folder);
+// The index files of Folder: ListFolder filtered by IsIndexName. A name
+// holding a control character is left out (added to Refused with the
+// reason), so that no line break or tab reaches a source, the saved list or
+// the phone.
+QStringList ListIndexFiles(const QString& folder, QStringList* refused = nullptr);
 
 // After a source's index was stored under Name: other index files of the same
 // repository in ProcDir (names of earlier versions) go, so its packages are

@@ -1,5 +1,6 @@
 #include "sources/SourceList.h"
 
+#include "app/Outcome.h"
 #include "sources/IndexStore.h"
 #include "sources/SourceAddress.h"
 
@@ -30,7 +31,11 @@ int SourceList::AddNewFromStore(const QString& folder, const QSet<QString>& know
         byKey.insert(IndexStore::SourceKey(Text(i)), -1); // listed already: left alone
     QHash<int, int> preference;
     const int before = Count();
-    for (const QString& name : IndexStore::ListIndexFiles(folder)) {
+    QStringList refused;
+    const QStringList names = IndexStore::ListIndexFiles(folder, &refused);
+    for (const QString& why : refused)
+        ReportToStderr(QStringLiteral("индекс в \"%1\" пропущен: %2").arg(folder, why));
+    for (const QString& name : names) {
         if (known.contains(name))
             continue;
         const QString address = IndexStore::IndexNameToAddress(name, IsHttps(name));

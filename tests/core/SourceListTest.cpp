@@ -174,10 +174,11 @@ TEST(SourceList, DisabledValuesListUncheckedTextsInOrder) {
 TEST(SourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    for (const char* name :
-         {"repo.example.org_Packages", "a.example.org_my_repo_packages", "cache.txt",
-          "download.txt", "x_Packages.bak", "repo.example.org__Packages",
-          "repo.example.org_._Packages", "h_archive%5fzhaonan_._Packages"})
+    for (const char* name : {"repo.example.org_Packages", "a.example.org_my_repo_packages",
+                             "cache.txt", "download.txt", "x_Packages.bak",
+                             "repo.example.org__Packages", "repo.example.org_._Packages",
+                             "h_archive%5fzhaonan_._Packages", "tab\t.example.org_Packages",
+                             "line\nfeed.example.org_Packages", "esc\x1b.example.org_Packages"})
         TestFiles::WriteBytes(dir.filePath(name), {});
     ASSERT_EQ(
         ::mkfifo(QFile::encodeName(dir.filePath("fifo.example.org_Packages")).constData(), 0600),
