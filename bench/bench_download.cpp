@@ -62,13 +62,13 @@ public:
 
     int RowCount() const override { return static_cast<int>(rows_.size()); }
     bool IsMarked(int row) const override { return rows_[std::size_t(row)].Marked; }
-    std::string PackageOf(int row) const override { return rows_[std::size_t(row)].Package; }
+    TPackageKey KeyOf(int row) const override { return TPackageKey::Of(rows_[std::size_t(row)]); }
     bool ShowRow(int row, TShownPackage& shown) override {
         TDebianInfo info;
         info.Package = rows_[std::size_t(row)].Package;
         info.IndexFile = rows_[std::size_t(row)].IndexFile;
         const auto start = std::chrono::steady_clock::now();
-        FindPackage(info, procDir_);
+        FindPackage(info, procDir_, TPackageKey::Of(rows_[std::size_t(row)]));
         DetailsTime += Seconds(std::chrono::steady_clock::now() - start);
         const Package& file = files_[std::size_t(fileOfRow_[std::size_t(row)])];
         shown.Address = server_.Url(file.Path);

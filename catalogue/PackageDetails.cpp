@@ -43,13 +43,14 @@ enum Field {
     FieldSha256,
     FieldSha1,
     FieldMd5sum,
+    FieldArchitecture,
     FieldCount
 };
 
 constexpr std::array<std::string_view, FieldCount> FieldNames = {
     "package: ", "name: ",     "version: ",  "author: ",  "maintainer: ",  "description: ",
     "size: ",    "homepage: ", "filename: ", "depends: ", "pre-depends: ", "depiction: ",
-    "section: ", "sha256: ",   "sha1: ",     "md5sum: "};
+    "section: ", "sha256: ",   "sha1: ",     "md5sum: ",  "architecture: "};
 
 std::string* FieldSlot(TDebianInfo& info, int field) {
     switch (field) {
@@ -83,6 +84,8 @@ std::string* FieldSlot(TDebianInfo& info, int field) {
         return &info.SHA1;
     case FieldMd5sum:
         return &info.MD5sum;
+    case FieldArchitecture:
+        return &info.Architecture;
     default:
         return nullptr;
     }
@@ -174,9 +177,37 @@ std::size_t StanzaStart(std::string_view text, std::string_view package) {
 
 } // namespace
 
-bool FindPackage(TDebianInfo& info, const QString& folder, bool https) {
+namespace {
+
+// The stanza a scan looks for: any of Package, or one build of it.
+struct TWanted {
+    const TPackageKey* Key = nullptr;
+};
+
+// The Version and Architecture of the stanza being scanned, read the way the
+// package list reads them (exact field names, the value from the second
+// character after the colon, cut as the list cuts it), so that a row finds
+// the stanza it was made from.
+struct TRowValues {
+    std::string Version;
+    TArchitecture Architecture;
+    void Clear() {
+        Version.clear();
+        Architecture = TArchitecture();
+    }
+    void See(std::string_view line) {
+        constexpr std::size_t MaxValueBytes = 256;
+        if (line.starts_with("Version:"))
+            Version.assign(line.size() > 9 ? line.substr(9, MaxValueBytes) : std::string_view());
+        else if (line.starts_with("Architecture:"))
+            Architecture.Assign(line.size() > 14 ? line.substr(14) : std::string_view());
+    }
+};
+
+bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool https) {
     ClearScanned(info);
-    bool found = false;
+    bool found = false; // the stanza has the identifier
+    TRowValues row;
 
     // Lookups follow each other quickly (a download selects row after row):
     // the read buffer is kept, so its memory is not cleared and faulted in
@@ -198,16 +229,35 @@ bool FindPackage(TDebianInfo& info, const QString& folder, bool https) {
         }
     } releaseLarge;
 
+    // The stanza is the one wanted once it is over: its Version and
+    // Architecture lines may come after its Package line.
+    // A saved list written by hand may spell the version or architecture as
+    // the details read them ("version: 1.0"); either reading finds the stanza.
+    auto wantedStanza = [&] {
+        if (!found || !wanted.Key)
+            return found;
+        const TPackageKey& key = *wanted.Key;
+        return (row.Version == key.Version || info.Version == key.Version) &&
+               (row.Architecture == key.Architecture ||
+                TArchitecture(info.Architecture) == key.Architecture);
+    };
     TextFile::IndexLines lines(
         std::string_view(content).substr(StanzaStart(content, info.Package)));
     std::string_view line;
+    bool ended = false;
     while (lines.Next(line)) {
         if (line.empty()) {
-            if (found)
+            if (wantedStanza()) {
+                ended = true;
                 break;
+            }
             ClearScanned(info);
+            found = false;
+            row.Clear();
             continue;
         }
+        if (wanted.Key)
+            row.See(line);
         const int field = MatchField(line);
         if (field < 0)
             continue;
@@ -218,6 +268,11 @@ bool FindPackage(TDebianInfo& info, const QString& folder, bool https) {
             continue;
         }
         FieldSlot(info, field)->assign(value);
+    }
+    if (wanted.Key && !ended && !wantedStanza()) {
+        // The last stanza was not the build wanted: nothing of it may show.
+        ClearScanned(info);
+        found = false;
     }
 
     // Decoding only the values that survived the scan gives the same result as
@@ -231,6 +286,16 @@ bool FindPackage(TDebianInfo& info, const QString& folder, bool https) {
     info.LocalName = ArchiveCache::LocalFileName(info.Filename);
     info.Filename = DownloadAddress(info.IndexFile, info.Filename, https);
     return found;
+}
+
+} // namespace
+
+bool FindPackage(TDebianInfo& info, const QString& folder, bool https) {
+    return Scan(info, folder, TWanted{}, https);
+}
+
+bool FindPackage(TDebianInfo& info, const QString& folder, const TPackageKey& key, bool https) {
+    return Scan(info, folder, TWanted{&key}, https);
 }
 
 std::string DownloadAddress(std::string_view indexFile, std::string_view filename, bool https) {

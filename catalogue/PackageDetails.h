@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/PackageRow.h"
+
 #include <QString>
 
 #include <string>
@@ -24,6 +26,7 @@ struct TDebianInfo {
     std::string IndexFile;
     std::string Depiction;
     std::string Section;
+    std::string Architecture;
     // Not shown, for the download: the package file's name in the local cache
     // and the stanza's hash values ("SHA256:", "SHA1:", "MD5sum:").
     std::string LocalName;
@@ -39,6 +42,13 @@ struct TDebianInfo {
 // An IndexFile that is not a plain file name (empty, holds "/" or a NUL byte,
 // or is "." or "..") is never opened; nor is anything but a regular file.
 bool FindPackage(TDebianInfo& info, const QString& folder, bool https = false);
+
+// As above for the stanza a row stands for: the first stanza of Info.Package
+// whose Version and Architecture, read the way the package list reads them,
+// are Key's. Another build or version of the same identifier is never taken
+// in its place.
+bool FindPackage(TDebianInfo& info, const QString& folder, const TPackageKey& key,
+                 bool https = false);
 
 // The download address from an index file name and a "Filename:" value:
 // "http://" (or "https://") + the source's base (its name read back into an

@@ -39,13 +39,14 @@ bool SameFile(const struct stat& st, std::uint64_t device, std::uint64_t inode,
 
 // ---- the saved list's state lines ----
 
-void TSavedStates::Index(const QString& cacheFile, const std::vector<std::string>& packages) {
+void TSavedStates::Index(const QString& cacheFile, const std::vector<TPackageKey>& keys) {
     cacheFile_ = cacheFile;
-    packages_ = packages;
+    keys_ = keys;
     lines_.clear();
     indexed_ = false;
-    for (const std::string& package : packages)
-        lines_.try_emplace(package);
+    knowsArchitectures_ = false;
+    for (const TPackageKey& key : keys)
+        lines_.try_emplace(key.Package);
 
     const QByteArray path = Encoded(cacheFile);
     struct stat before {};
@@ -63,16 +64,25 @@ void TSavedStates::Index(const QString& cacheFile, const std::vector<std::string
     size_ = text.size();
 
     // Only an identifier line has a state line two places above it, the same
-    // test the full rewrite makes.
-    const std::vector<std::string_view> lines = TextFile::SplitAnyLineEnds(text);
+    // test the full rewrite makes; the version line lies between them.
+    const PackageList::TArchitectureRuns runs(text);
+    knowsArchitectures_ = runs.Known();
+    const std::vector<std::string_view> lines =
+        TextFile::SplitAnyLineEnds(std::string_view(text).substr(0, runs.RecordsEnd()));
     for (std::size_t i = 2; i < lines.size(); ++i) {
         if (!lines[i - 2].starts_with('$'))
             continue;
         const auto hit = lines_.find(lines[i]);
         if (hit == lines_.end())
             continue;
-        hit->second.push_back({static_cast<std::uint64_t>(lines[i - 2].data() - text.data()),
-                               std::string(lines[i - 2])});
+        TLine line{static_cast<std::uint64_t>(lines[i - 2].data() - text.data()),
+                   std::string(lines[i - 2]), std::string(lines[i - 1]), TArchitecture()};
+        if (knowsArchitectures_) {
+            if (i % 7 != 4)
+                continue; // not where a record's identifier lies
+            line.Architecture = runs.At(i / 7);
+        }
+        hit->second.push_back(std::move(line));
     }
     indexed_ = true;
 }
@@ -109,14 +119,15 @@ bool TSavedStates::UpdateInPlace(const std::vector<TLine*>& lines, const std::st
     return ok;
 }
 
-void TSavedStates::Update(const std::string& package, int state) {
+void TSavedStates::Update(const TPackageKey& key, int state) {
     const std::string text = "$" + std::to_string(state);
-    const auto hit = lines_.find(package);
+    const auto hit = lines_.find(key.Package);
     if (indexed_ && hit != lines_.end()) {
         std::vector<TLine*> changing;
         bool sameLength = true;
         for (TLine& line : hit->second) {
-            if (line.Text == text)
+            if (line.Text == text || line.Version != key.Version ||
+                (knowsArchitectures_ && !(line.Architecture == key.Architecture)))
                 continue;
             changing.push_back(&line);
             sameLength = sameLength && line.Text.size() == text.size();
@@ -130,8 +141,8 @@ void TSavedStates::Update(const std::string& package, int state) {
     }
     // The slow way rewrites the whole file atomically; the offsets are found
     // again afterwards.
-    PackageList::UpdatePackageIcon(cacheFile_, package, state);
-    Index(cacheFile_, packages_);
+    PackageList::UpdatePackageIcon(cacheFile_, key, state);
+    Index(cacheFile_, keys_);
 }
 
 // ---- the transfer ----
@@ -169,6 +180,10 @@ void THttpFileTransfer::Stop() {
 
 bool THttpFileTransfer::Running() const {
     return http_.Running();
+}
+
+QString THttpFileTransfer::FailureReason() const {
+    return http_.LastOutcome() ? QString() : QStringLiteral("передача не удалась");
 }
 
 // ---- the download ----
@@ -232,60 +247,98 @@ void TPackageDownload::CopyToPhone(const std::string& localName) {
     }
 }
 
-void TPackageDownload::Refuse(const std::string& package, const QString& reason) {
-    refused_.append(QStringLiteral("%1: %2").arg(SafeFiles::PrintableName(package), reason));
+namespace {
+
+// "com.example.tweak 1.0 iphoneos-arm64": what a message names a package by,
+// with whatever bytes the index had made printable.
+QString Label(const TPackageKey& key) {
+    QString label = SafeFiles::PrintableName(key.Package);
+    if (!key.Version.empty())
+        label += QLatin1Char(' ') + SafeFiles::PrintableName(key.Version);
+    if (!key.Architecture.empty())
+        label += QLatin1Char(' ') + SafeFiles::PrintableName(key.Architecture.View());
+    return label;
 }
 
-void TPackageDownload::DownloadRow(int row) {
+std::uint64_t SizeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(Encoded(path).constData(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+} // namespace
+
+TOutcome TPackageDownload::DownloadRow(int row) {
     TShownPackage shown;
     if (!view_.ShowRow(row, shown))
-        return;
+        return TOutcome::Failure(QStringLiteral("нет в его индексе"));
     // A name that would leave the cache folder (or is no name at all) fails the
-    // row before anything is fetched or written; its mark stays.
+    // row before anything is fetched or written.
     const std::string& localName = shown.LocalName;
-    if (const QString why = ArchiveCache::UnusableNameReason(localName); !why.isEmpty()) {
-        Refuse(view_.PackageOf(row), QStringLiteral("имя файла \"%1\" не годится для кэша: %2")
-                                         .arg(SafeFiles::PrintableName(localName), why));
-        return;
+    if (const QString why = ArchiveCache::UnusableNameReason(localName); !why.isEmpty())
+        return TOutcome::Failure(QStringLiteral("имя файла \"%1\" не годится для кэша: %2")
+                                     .arg(SafeFiles::PrintableName(localName), why));
+    if (!GetFile(shown.Address)) {
+        if (stop_.IsSet())
+            return TOutcome::Success(); // stopped, not failed: the mark stays
+        const QString reason = transfer_.FailureReason();
+        return TOutcome::Failure((reason.isEmpty() ? QStringLiteral("файл не получен") : reason) +
+                                 QStringLiteral(" (") + QString::fromUtf8(shown.Address) +
+                                 QLatin1Char(')'));
     }
-    if (!GetFile(shown.Address))
-        return;
     if (stop_.IsSet())
-        return; // the row being fetched keeps its mark
+        return TOutcome::Success(); // the row being fetched keeps its mark
 
-    view_.SetMarked(row, false);
     const ArchiveCache::TExpected expected =
         ArchiveCache::ExpectedFrom(shown.SizeText, shown.Sha256, shown.Sha1, shown.Md5);
+    const std::uint64_t arrived = SizeOf(scratch_);
+    TOutcome outcome;
     switch (ArchiveCache::Store(scratch_, folders_.ArchivesDir, localName, expected)) {
     case ArchiveCache::TStoreResult::Stored:
+        view_.SetMarked(row, false);
         view_.SetState(row, StateDownloaded);
-        states_.Update(view_.PackageOf(row), StateDownloaded);
+        states_.Update(view_.KeyOf(row), StateDownloaded);
         // Only a file that passed the checks ever reaches the phone.
         CopyToPhone(localName);
         break;
-    case ArchiveCache::TStoreResult::Mismatch:
-        break; // not the file the index describes: unmarked, not stored
+    case ArchiveCache::TStoreResult::Mismatch: {
+        // Not the file the index describes: not stored, and the mark stays so
+        // that it can be fetched again once the repository is mended.
+        const long status = transfer_.Status();
+        if (status >= 400)
+            outcome = TOutcome::Failure(QStringLiteral("сервер ответил HTTP %1 (%2)")
+                                            .arg(status)
+                                            .arg(QString::fromUtf8(shown.Address)));
+        else if (expected.HasSize && arrived != expected.Size)
+            outcome = TOutcome::Failure(QStringLiteral("получено %1 байт, индекс называет %2")
+                                            .arg(arrived)
+                                            .arg(expected.Size));
+        else
+            outcome =
+                TOutcome::Failure(QStringLiteral("контрольная сумма не совпадает с индексом"));
+        break;
+    }
     case ArchiveCache::TStoreResult::Failed:
-        view_.SetMarked(row, true); // the cache could not take it: try again later
+        outcome = TOutcome::Failure(
+            QStringLiteral("не удалось записать в локальный кэш %1").arg(folders_.ArchivesDir));
         break;
     }
     RemoveScratch();
+    return outcome;
 }
 
 void TPackageDownload::Run() {
     const int rows = view_.RowCount();
-    std::vector<std::string> packages;
+    std::vector<TPackageKey> keys;
     for (int i = 0; i < rows; ++i)
         if (view_.IsMarked(i))
-            packages.push_back(view_.PackageOf(i));
-    int left = static_cast<int>(packages.size());
+            keys.push_back(view_.KeyOf(i));
+    int left = static_cast<int>(keys.size());
     if (left == 0)
         return;
 
     transferDone_ = false;
-    refused_.clear();
     view_.EnterBusy();
-    states_.Index(folders_.CacheFile, packages);
+    states_.Index(folders_.CacheFile, keys);
     // Stop ends the transfer under way at once, whoever sets the flag (the
     // Stop button, or the window closing).
     const QMetaObject::Connection stopTransfer =
@@ -295,10 +348,13 @@ void TPackageDownload::Run() {
     };
     transfer_.OnDone = [this] { transferDone_ = true; };
 
+    QStringList failures;
     for (int i = 0; i < rows && left > 0 && !stop_.IsSet(); ++i) {
         if (!view_.IsMarked(i))
             continue;
-        DownloadRow(i);
+        const TOutcome outcome = DownloadRow(i);
+        if (!outcome)
+            failures << Label(view_.KeyOf(i)) + QStringLiteral(": ") + outcome.reason;
         --left;
     }
 
@@ -310,6 +366,8 @@ void TPackageDownload::Run() {
     transfer_.OnProgress = nullptr;
     transfer_.OnDone = nullptr;
     view_.LeaveBusy();
-    if (!refused_.isEmpty())
-        view_.Warn(QStringLiteral("Не загружены пакеты:\n") + refused_.join(QLatin1Char('\n')));
+    if (!failures.isEmpty())
+        view_.Warn(QStringLiteral("Не загружено пакетов: %1. Они остались отмечены.\n")
+                       .arg(failures.size()) +
+                   failures.join(QLatin1Char('\n')));
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/LongOperation.h"
+#include "app/Outcome.h"
+#include "catalogue/PackageRow.h"
 
 #include <QMetaObject>
 #include <QString>
@@ -34,7 +36,8 @@ public:
     virtual ~TDownloadView() = default;
     virtual int RowCount() const = 0;
     virtual bool IsMarked(int row) const = 0;
-    virtual std::string PackageOf(int row) const = 0;
+    // The build the row stands for.
+    virtual TPackageKey KeyOf(int row) const = 0;
     // Selects the row, shows its details and scrolls it into view. False when
     // its stanza was not found (the details are hidden).
     virtual bool ShowRow(int row, TShownPackage& shown) = 0;
@@ -63,6 +66,11 @@ public:
     virtual void Start(const std::string& url, const QString& fileName) = 0;
     virtual void Stop() = 0;
     virtual bool Running() const = 0;
+    // Why the last transfer failed, in words a person can read; empty when it
+    // did not fail or nothing is known.
+    virtual QString FailureReason() const { return {}; }
+    // The HTTP status of the last transfer's answer; 0 when unknown.
+    virtual long Status() const { return 0; }
 
     std::function<void(std::int64_t total, std::int64_t readed)> OnProgress;
     std::function<void()> OnDone;
@@ -80,6 +88,7 @@ public:
     void Start(const std::string& url, const QString& fileName) override;
     void Stop() override;
     bool Running() const override;
+    QString FailureReason() const override;
 
 private:
     THTTPGet& http_;
@@ -95,18 +104,22 @@ private:
 // as before.
 class TSavedStates {
 public:
-    void Index(const QString& cacheFile, const std::vector<std::string>& packages);
-    void Update(const std::string& package, int state);
+    void Index(const QString& cacheFile, const std::vector<TPackageKey>& keys);
+    // The state of every saved row of Key's build (as UpdatePackageIcon).
+    void Update(const TPackageKey& key, int state);
 
 private:
     struct TLine {
         std::uint64_t Offset = 0;
         std::string Text;
+        std::string Version;
+        TArchitecture Architecture;
     };
     bool UpdateInPlace(const std::vector<TLine*>& lines, const std::string& text);
 
     QString cacheFile_;
-    std::vector<std::string> packages_;
+    std::vector<TPackageKey> keys_;
+    bool knowsArchitectures_ = false;
     std::map<std::string, std::vector<TLine>, std::less<>> lines_;
     bool indexed_ = false;
     std::uint64_t device_ = 0, inode_ = 0, size_ = 0;
@@ -135,15 +148,17 @@ public:
                      TFolders folders);
 
     // The whole run over the marked rows, in list order. The caller brackets
-    // it as a long operation (the stop flag cleared when it starts).
+    // it as a long operation (the stop flag cleared when it starts). A row
+    // keeps its mark unless its package ended stored; every package that
+    // failed is named with its reason at the end, so a second run retries
+    // exactly those.
     void Run();
     // Fetches Address into "download.deb"; true when a non-empty file arrived.
     bool GetFile(const std::string& address);
 
 private:
-    void DownloadRow(int row);
+    TOutcome DownloadRow(int row);
     void CopyToPhone(const std::string& localName);
-    void Refuse(const std::string& package, const QString& reason);
     void RemoveScratch();
     void WaitForIdleTransfer();
 
@@ -153,6 +168,5 @@ private:
     TFolders folders_;
     QString scratch_;
     TSavedStates states_;
-    QStringList refused_;
     bool transferDone_ = false;
 };

@@ -114,6 +114,74 @@ void LocalFileNameInto(std::string_view line, std::string& name) {
     ArchiveCache::LocalFileNameInto(s, name);
 }
 
+// The rows of one index by identifier, version and architecture, so that an
+// index repeating a stanza gives one row. One flat table of row numbers: no
+// allocation per row, and a row's texts are compared only when the hashes of
+// the three values agree.
+class RowSet {
+public:
+    explicit RowSet(std::size_t expected) {
+        std::size_t size = 64;
+        while (size < expected * 2)
+            size *= 2;
+        slots_.assign(size, Slot{});
+    }
+
+    // True when Rows has no row with the values of Rows.back() before it; the
+    // row is then remembered.
+    bool InsertLast(const PackageRows& rows) {
+        const PackageRow& row = rows.back();
+        const std::uint64_t hash = HashOf(row);
+        if ((used_ + 1) * 2 > slots_.size())
+            Grow();
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.Row == Empty) {
+                slot = {hash, static_cast<std::uint32_t>(rows.size() - 1)};
+                ++used_;
+                return true;
+            }
+            if (slot.Hash == hash && Same(rows[slot.Row], row))
+                return false;
+        }
+    }
+
+private:
+    static constexpr std::uint32_t Empty = 0xFFFFFFFFu;
+    struct Slot {
+        std::uint64_t Hash = 0;
+        std::uint32_t Row = Empty;
+    };
+
+    static std::uint64_t HashOf(const PackageRow& row) {
+        const std::hash<std::string_view> h;
+        std::uint64_t v = h(row.Package);
+        v = (v ^ h(row.Version)) * 0x9E3779B97F4A7C15ull;
+        v = (v ^ h(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
+        return v ^ (v >> 29);
+    }
+    static bool Same(const PackageRow& a, const PackageRow& b) {
+        return a.Package == b.Package && a.Version == b.Version && a.Architecture == b.Architecture;
+    }
+    void Grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.Row == Empty)
+                continue;
+            std::size_t i = slot.Hash & mask;
+            while (slots_[i].Row != Empty)
+                i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+};
+
 // One index's share of the list, built apart from the others so that indexes
 // can be read side by side. The category sticks across indexes, so the rows
 // before the index's first "Section:" line take theirs from the indexes before
@@ -137,7 +205,7 @@ struct IndexPart {
     // The Package and Version lines of each row, copied out of the index so
     // that its read buffer can serve the next index before the check.
     std::string LineText;
-    std::vector<std::uint32_t> LineEnds; // two per row: Package, Version
+    std::vector<std::uint32_t> LineEnds; // three per row: Package, Version, Architecture
     std::atomic<int> TasksDone{0};
 };
 
@@ -177,27 +245,37 @@ void Keep(std::string_view line, IndexPart& part) {
 void ReadIndex(std::string_view text, const std::string& indexFile,
                const std::unordered_set<std::string>& archives, std::string& localName,
                IndexPart& part) {
-    FieldLine package, name, version, description, filename;
+    FieldLine package, name, version, description, filename, architecture;
     std::string& section = part.LastSection;
     PackageRows& rows = part.Rows;
     // Growing the vector moves every row made so far; an index rarely has a
     // stanza under 512 bytes, and capacity never touched costs no memory.
-    rows.reserve(text.size() / 512 + 16);
-    part.LineEnds.reserve(2 * (text.size() / 512 + 16));
+    const std::size_t expected = text.size() / 512 + 16;
+    rows.reserve(expected);
+    part.LineEnds.reserve(3 * expected);
+    RowSet seen(expected);
     auto clear = [&] {
         package.Clear();
         name.Clear();
         version.Clear();
         description.Clear();
         filename.Clear();
+        architecture.Clear();
     };
     auto finish = [&] {
         if (!package.IsSet())
             return;
         PackageRow& row = rows.emplace_back();
         row.Package.assign(RawValue(package.Line(), 9));
-        row.Caption = name.IsSet() ? DecodedValue(name.Line(), 6) : row.Package;
         row.Version.assign(RawValue(version.Line(), 9));
+        row.Architecture.Assign(RawValue(architecture.Line(), 14));
+        // A stanza repeated with the same identifier, version and architecture
+        // is the same package: nothing could tell its two rows apart.
+        if (!seen.InsertLast(rows)) {
+            rows.pop_back();
+            return;
+        }
+        row.Caption = name.IsSet() ? DecodedValue(name.Line(), 6) : row.Package;
         row.Description = DecodedValue(description.Line(), 13);
         row.IndexFile = indexFile;
         if (part.HasSection)
@@ -209,6 +287,7 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
         }
         Keep(package.Line(), part);
         Keep(version.Line(), part);
+        Keep(architecture.Line(), part);
     };
 
     TextFile::IndexLines lines(text);
@@ -231,6 +310,10 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
         case 'V':
             if (line.starts_with("Version:"))
                 version.Set(line, text);
+            break;
+        case 'A':
+            if (line.starts_with("Architecture:"))
+                architecture.Set(line, text);
             break;
         case 'D':
             if (line.starts_with("Description:"))
@@ -261,11 +344,14 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
 void CheckRows(IndexPart& part, BufferPool& pool) {
     const std::string_view lines = part.LineText;
     for (std::size_t i = 0; i < part.Rows.size(); ++i) {
-        const std::size_t start = i == 0 ? 0 : part.LineEnds[2 * i - 1];
-        const std::size_t middle = part.LineEnds[2 * i];
+        const std::size_t start = i == 0 ? 0 : part.LineEnds[3 * i - 1];
+        const std::size_t middle = part.LineEnds[3 * i];
+        const std::size_t last = part.LineEnds[3 * i + 1];
         const std::string_view package = lines.substr(start, middle - start);
-        const std::string_view version = lines.substr(middle, part.LineEnds[2 * i + 1] - middle);
-        if (!part.Table || part.Table->Check(package, version) != ReferenceCopy::Verdict::Same)
+        const std::string_view version = lines.substr(middle, last - middle);
+        const std::string_view architecture = lines.substr(last, part.LineEnds[3 * i + 2] - last);
+        if (!part.Table ||
+            part.Table->Check(package, version, architecture) != ReferenceCopy::Verdict::Same)
             part.Rows[i].State |= StateNewOrUpdated;
     }
     part.Table.reset();

@@ -9,6 +9,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -156,7 +157,81 @@ std::string CategoryKey(const std::string& section) {
     return key;
 }
 
+constexpr std::string_view ArchitectureBlock = "Architecture";
+
+// The block after the records: 0x1A, its name, then one line per run of
+// records with the same architecture.
+std::string ArchitectureTrailer(const PackageRows& rows) {
+    std::string out;
+    out.push_back('\x1A');
+    out.append(ArchitectureBlock);
+    out.append(LineEnd);
+    auto putRun = [&out](std::size_t count, std::string_view architecture) {
+        out.append(std::to_string(count));
+        if (!architecture.empty()) {
+            out.push_back(' ');
+            const std::size_t at = out.size();
+            out.append(architecture);
+            Blank(out.data() + at, out.data() + out.size());
+        }
+        out.append(LineEnd);
+    };
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i > 0 && !(rows[i].Architecture == rows[i - 1].Architecture)) {
+            putRun(run, rows[i - 1].Architecture.View());
+            run = 0;
+        }
+        ++run;
+    }
+    if (run > 0)
+        putRun(run, rows.back().Architecture.View());
+    return out;
+}
+
+bool ParseCount(std::string_view text, std::size_t& count) {
+    if (text.empty() || text.size() > 9)
+        return false;
+    count = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        count = count * 10 + static_cast<std::size_t>(c - '0');
+    }
+    return count > 0;
+}
+
 } // namespace
+
+TArchitectureRuns::TArchitectureRuns(std::string_view fileText) {
+    recordsEnd_ = fileText.size();
+    const void* mark = ::memrchr(fileText.data(), 0x1A, fileText.size());
+    if (!mark)
+        return;
+    recordsEnd_ = static_cast<std::size_t>(static_cast<const char*>(mark) - fileText.data());
+    TextFile::AnyLines lines(fileText.substr(recordsEnd_ + 1));
+    std::string_view line;
+    if (!lines.Next(line) || line != ArchitectureBlock)
+        return;
+    while (lines.Next(line)) {
+        const std::size_t blank = line.find(' ');
+        std::size_t count = 0;
+        if (!ParseCount(line.substr(0, blank), count))
+            return;
+        total_ += count;
+        runs_.emplace_back(total_,
+                           TArchitecture(blank == std::string_view::npos ? std::string_view()
+                                                                         : line.substr(blank + 1)));
+    }
+    known_ = true;
+}
+
+TArchitecture TArchitectureRuns::At(std::size_t record) const {
+    const auto run =
+        std::upper_bound(runs_.begin(), runs_.end(), record,
+                         [](std::size_t r, const auto& entry) { return r < entry.first; });
+    return run == runs_.end() ? TArchitecture() : run->second;
+}
 
 bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
     // The old list goes first: whatever happens next, no stale list survives.
@@ -169,8 +244,10 @@ bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
     std::vector<std::size_t> offsets(rows.size() + 1, 0);
     for (std::size_t i = 0; i < rows.size(); ++i)
         offsets[i + 1] = offsets[i] + RecordSize(rows[i]);
-    const std::size_t total = offsets.back();
+    const std::string trailer = ArchitectureTrailer(rows);
+    const std::size_t total = offsets.back() + trailer.size();
     const std::unique_ptr<char[]> buffer(new char[total]);
+    std::memcpy(buffer.get() + offsets.back(), trailer.data(), trailer.size());
     auto put = [&](std::size_t from, std::size_t to) {
         char* at = buffer.get() + offsets[from];
         for (std::size_t i = from; i < to; ++i) {
@@ -193,7 +270,10 @@ bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
 }
 
 LoadResult LoadPackageList(const QString& cacheFile, const std::string& category, PackageRows& rows,
-                           std::vector<std::string>& categories) {
+                           std::vector<std::string>& categories, std::string_view architecture,
+                           bool* knowsArchitectures) {
+    if (knowsArchitectures)
+        *knowsArchitectures = false;
     // Only a plain file is a saved list; a folder or a link in its place counts
     // as no list, so the catalogue is built again and saved over it.
     if (KindOf(cacheFile) != FileKind::Regular)
@@ -213,24 +293,34 @@ LoadResult LoadPackageList(const QString& cacheFile, const std::string& category
     std::string text;
     if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
         return finish(LoadResult::Damaged);
-    TextFile::IndexLines lines(text);
+    const TArchitectureRuns runs(text);
+    TextFile::IndexLines lines(std::string_view(text).substr(0, runs.RecordsEnd()));
     // Lines read beyond the end of the file are empty.
     auto next = [&lines](std::string_view& line) {
         if (!lines.Next(line))
             line = {};
     };
+    // Records are read in order, so the run of the current one is found by
+    // walking the runs alongside.
+    std::size_t record = 0, run = 0;
+    TArchitecture shownFor;
+    shownFor.Assign(architecture);
     std::string_view line;
-    while (!lines.AtEnd()) {
+    for (; !lines.AtEnd(); ++record) {
         next(line);
+        const TArchitecture rowArchitecture =
+            runs.Known() ? runs.InOrder(record, run) : TArchitecture();
+        const bool listed = ListedFor(rowArchitecture, shownFor.View());
         std::string section(line);
-        if (allCategories && !section.empty() && seen.insert(CategoryKey(section)).second)
+        if (allCategories && listed && !section.empty() && seen.insert(CategoryKey(section)).second)
             found.push_back(section);
-        if (!allCategories && section != category) {
+        if (!listed || (!allCategories && section != category)) {
             for (int i = 0; i < 6; ++i)
                 next(line);
             continue;
         }
         PackageRow& row = rows.emplace_back();
+        row.Architecture = rowArchitecture;
         next(line);
         row.Caption.assign(line);
         next(line);
@@ -246,6 +336,12 @@ LoadResult LoadPackageList(const QString& cacheFile, const std::string& category
         row.IndexFile.assign(line);
         row.Section = std::move(section);
     }
+    const bool known = runs.Known() && runs.Records() == record;
+    if (runs.Known() && !known)
+        for (PackageRow& row : rows)
+            row.Architecture = TArchitecture();
+    if (knowsArchitectures)
+        *knowsArchitectures = known;
     return finish(LoadResult::Complete);
 }
 
@@ -259,22 +355,28 @@ std::vector<std::string> Categories(const PackageRows& rows) {
     return found;
 }
 
-void UpdatePackageIcon(const QString& cacheFile, const std::string& package, int state) {
+void UpdatePackageIcon(const QString& cacheFile, const TPackageKey& key, int state) {
     if (KindOf(cacheFile) != FileKind::Regular)
         return;
     std::string text;
     if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
         return;
-    std::vector<std::string_view> lines = TextFile::SplitAnyLineEnds(text);
+    const TArchitectureRuns runs(text);
+    const std::string_view records = std::string_view(text).substr(0, runs.RecordsEnd());
+    std::vector<std::string_view> lines = TextFile::SplitAnyLineEnds(records);
     std::string newState = std::to_string(state);
     newState.insert(newState.begin(), '$');
     bool changed = false;
     for (std::size_t i = 2; i < lines.size(); ++i) {
-        // Only an identifier line has the state line two places above it.
-        if (lines[i] == package && lines[i - 2].starts_with('$') && lines[i - 2] != newState) {
-            lines[i - 2] = newState;
-            changed = true;
-        }
+        // Only an identifier line has the state line two places above it; the
+        // version line lies between them.
+        if (lines[i] != key.Package || !lines[i - 2].starts_with('$') ||
+            lines[i - 1] != key.Version || lines[i - 2] == newState)
+            continue;
+        if (runs.Known() && (i % 7 != 4 || !(runs.At(i / 7) == key.Architecture)))
+            continue;
+        lines[i - 2] = newState;
+        changed = true;
     }
     if (!changed)
         return;
@@ -284,6 +386,8 @@ void UpdatePackageIcon(const QString& cacheFile, const std::string& package, int
         out.append(l);
         out.append(LineEnd);
     }
+    // The architectures stay as they were.
+    out.append(std::string_view(text).substr(runs.RecordsEnd()));
     SafeFiles::ReplaceAtomically(cacheFile, out);
 }
 

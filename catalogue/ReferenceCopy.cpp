@@ -35,11 +35,21 @@ std::uint64_t ReferenceCopy::HashOf(std::string_view key) {
     return Mix(h, tail);
 }
 
-std::size_t ReferenceCopy::Find(std::string_view key, std::uint64_t hash) const {
+std::uint64_t ReferenceCopy::BuildHash(std::uint64_t keyHash, std::string_view version,
+                                       std::string_view architecture) {
+    return Mix(Mix(keyHash, HashOf(version)), HashOf(architecture) + 1);
+}
+
+std::size_t ReferenceCopy::Find(const Slot& wanted) const {
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = wanted.Hash & mask;; i = (i + 1) & mask) {
         const Slot& s = slots_[i];
-        if (s.Key.empty() || (s.Hash == hash && EqualNoCase(s.Key, key)))
+        if (s.Key.empty())
+            return i;
+        if (s.Hash == wanted.Hash && s.IdentifierOnly == wanted.IdentifierOnly &&
+            EqualNoCase(s.Key, wanted.Key) &&
+            (wanted.IdentifierOnly ||
+             (s.Version == wanted.Version && s.Architecture == wanted.Architecture)))
             return i;
     }
 }
@@ -49,45 +59,56 @@ void ReferenceCopy::Grow() {
     old.swap(slots_);
     for (const Slot& s : old)
         if (!s.Key.empty())
-            slots_[Find(s.Key, s.Hash)] = s;
+            slots_[Find(s)] = s;
 }
 
-ReferenceCopy::Slot* ReferenceCopy::Insert(std::string_view key) {
+ReferenceCopy::Slot& ReferenceCopy::Insert(const Slot& wanted, bool& added) {
     if ((used_ + 1) * 2 > slots_.size())
         Grow();
-    const std::uint64_t hash = HashOf(key);
-    Slot& s = slots_[Find(key, hash)];
-    if (!s.Key.empty())
-        return nullptr; // the first occurrence wins
-    s.Key = key;
-    s.Hash = hash;
-    ++used_;
-    return &s;
+    Slot& s = slots_[Find(wanted)];
+    added = s.Key.empty();
+    if (added) {
+        s = wanted;
+        ++used_;
+    }
+    return s;
 }
 
 ReferenceCopy::ReferenceCopy(std::string_view text) {
-    // A stanza is a run of non-empty lines. Keys first met in the current run
-    // wait for the run's end to learn its first Version line; they are looked
-    // up again then, as the table may have grown meanwhile.
+    // A stanza is a run of non-empty lines; its identifiers are remembered
+    // when the run ends, once its Version and Architecture lines are known.
     // Sized from the text, the table seldom has to grow: a reference stanza
-    // rarely has under 512 bytes, and the table is kept at most half full.
-    // The cap keeps a huge text without keys from taking much memory.
+    // rarely has under 512 bytes, each has two slots, and the table is kept
+    // at most half full. The cap keeps a huge text without keys from taking
+    // much memory.
     std::size_t want = 1024;
-    while (want < text.size() / 256 && want < (std::size_t(1) << 18))
+    while (want < text.size() / 128 && want < (std::size_t(1) << 19))
         want *= 2;
     slots_.resize(want);
     std::vector<std::string_view> pending;
-    std::string_view version;
-    bool hasVersion = false;
+    std::string_view version, architecture;
+    bool hasVersion = false, hasArchitecture = false;
     auto closeStanza = [&] {
         for (const std::string_view key : pending) {
-            Slot& s = slots_[Find(key, HashOf(key))];
-            s.Version = version;
-            s.HasVersion = hasVersion;
+            const std::uint64_t keyHash = HashOf(key);
+            Slot identifier;
+            identifier.Key = key;
+            identifier.Hash = keyHash;
+            identifier.IdentifierOnly = true;
+            bool added = false;
+            Insert(identifier, added).WithoutVersion |= !hasVersion;
+            if (!hasVersion)
+                continue;
+            Slot build;
+            build.Key = key;
+            build.Version = version;
+            build.Architecture = architecture;
+            build.Hash = BuildHash(keyHash, version, architecture);
+            Insert(build, added);
         }
         pending.clear();
-        hasVersion = false;
-        version = {};
+        hasVersion = hasArchitecture = false;
+        version = architecture = {};
     };
     TextFile::AnyLines lines(text);
     std::string_view line;
@@ -96,16 +117,21 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
             closeStanza();
             continue;
         }
-        // Only Package and Version lines count, and most lines are neither:
-        // their first byte turns them away before any comparison.
+        // Only Package, Version and Architecture lines count, and most lines
+        // are none of them: their first byte turns them away before any
+        // comparison.
         const char first = line[0];
         if (first == 'V') {
             if (!hasVersion && line.starts_with("Version:")) {
                 version = line;
                 hasVersion = true;
             }
-        } else if ((first == 'p' || first == 'P') && StartsWithNoCase(line, "package:") &&
-                   Insert(line)) {
+        } else if (first == 'A') {
+            if (!hasArchitecture && line.starts_with("Architecture:")) {
+                architecture = line;
+                hasArchitecture = true;
+            }
+        } else if ((first == 'p' || first == 'P') && StartsWithNoCase(line, "package:")) {
             pending.push_back(line);
         }
     }
@@ -113,13 +139,24 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
 }
 
 ReferenceCopy::Verdict ReferenceCopy::Check(std::string_view packageLine,
-                                            std::string_view versionLine) const {
+                                            std::string_view versionLine,
+                                            std::string_view architectureLine) const {
     if (slots_.empty() || packageLine.empty())
         return Verdict::Missing;
-    const Slot& s = slots_[Find(packageLine, HashOf(packageLine))];
+    const std::uint64_t keyHash = HashOf(packageLine);
+    Slot build;
+    build.Key = packageLine;
+    build.Version = versionLine;
+    build.Architecture = architectureLine;
+    build.Hash = BuildHash(keyHash, versionLine, architectureLine);
+    if (!slots_[Find(build)].Key.empty())
+        return Verdict::Same;
+    Slot identifier;
+    identifier.Key = packageLine;
+    identifier.Hash = keyHash;
+    identifier.IdentifierOnly = true;
+    const Slot& s = slots_[Find(identifier)];
     if (s.Key.empty())
         return Verdict::Missing;
-    if (!s.HasVersion || s.Version == versionLine)
-        return Verdict::Same;
-    return Verdict::Changed;
+    return s.WithoutVersion ? Verdict::Same : Verdict::Changed;
 }

@@ -33,13 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (c.empty())
             std::abort();
     const std::string category = rows.empty() ? std::string("Tweaks") : rows.front().Section;
-    const std::string package = rows.empty() ? std::string("pkg") : rows.back().Package;
+    const TPackageKey key =
+        rows.empty() ? TPackageKey{"pkg", "1", {}} : TPackageKey::Of(rows.back());
     std::vector<std::string> kept = categories;
     PackageRows some;
     PackageList::LoadPackageList(cache, category, some, categories);
     if (categories != kept)
         std::abort();
-    PackageList::UpdatePackageIcon(cache, package, 1);
+    PackageList::LoadPackageList(cache, {}, some, kept, "iphoneos-arm64");
+    PackageList::UpdatePackageIcon(cache, key, 1);
     // Saving what was read and reading it back gives the same rows.
     if (all == PackageList::LoadResult::Complete && !rows.empty()) {
         if (!PackageList::SavePackageList(cache, rows))

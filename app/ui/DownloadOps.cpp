@@ -23,8 +23,8 @@ public:
 
     int RowCount() const override { return static_cast<int>(page_.Rows().size()); }
     bool IsMarked(int row) const override { return Row(row) && Row(row)->Marked; }
-    std::string PackageOf(int row) const override {
-        return Row(row) ? Row(row)->Package : std::string();
+    TPackageKey KeyOf(int row) const override {
+        return Row(row) ? TPackageKey::Of(*Row(row)) : TPackageKey();
     }
     bool ShowRow(int row, TShownPackage& shown) override {
         if (!page_.ShowRowDetails(row))
@@ -81,6 +81,13 @@ private:
 void TfrmMain::btnPkgDownloadClick() {
     if (!HTTPGetFile)
         return;
+    // Marks made in other categories are fetched too: the walk goes over
+    // every listed row when some marked one is not shown.
+    int shownMarks = 0;
+    for (const PackageRow& row : packagesPage_->Rows())
+        shownMarks += row.Marked ? 1 : 0;
+    if (packagesPage_->MarkedCount() > shownMarks)
+        packagesPage_->ShowAllCategories();
     // The Stop button and a close of the window both raise the stop flag; the
     // walk stops the transfer under way when it does.
     BeginLongOperation();

@@ -237,7 +237,12 @@ void TPackageDetailsPanel::ShowPackageInfo(TDebianInfo info) {
     version_ = info.Version;
     package_ = info.Package;
     SetFittedText(lblName, Text(name_));
-    SetFittedText(lblVersion, Text(version_));
+    // The builds of one version differ only in their architecture, so it
+    // stands beside the version; a right click still copies the version alone.
+    SetFittedText(lblVersion, info.Architecture.empty()
+                                  ? Text(version_)
+                                  : Text(version_) + QStringLiteral(" (") +
+                                        Text(info.Architecture) + QLatin1Char(')'));
     SetFittedText(lblPackage, Text(package_));
     for (QWidget* w : {static_cast<QWidget*>(imgApplication), static_cast<QWidget*>(lblName),
                        static_cast<QWidget*>(lblVersion), static_cast<QWidget*>(imgPackage),

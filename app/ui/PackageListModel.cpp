@@ -11,10 +11,63 @@ void PackageListModel::SetStatePictures(const std::array<QPixmap, 4>& pictures) 
                          {Qt::DecorationRole});
 }
 
+std::string PackageListModel::MarkKey(const PackageRow& row) {
+    std::string key;
+    const std::string_view architecture = row.Architecture.View();
+    key.reserve(row.IndexFile.size() + row.Package.size() + row.Version.size() +
+                architecture.size() + 3);
+    for (const std::string_view part :
+         {std::string_view(row.IndexFile), std::string_view(row.Package),
+          std::string_view(row.Version)}) {
+        key.append(part);
+        key.push_back('\0');
+    }
+    key.append(architecture);
+    return key;
+}
+
+void PackageListModel::Remember(const PackageRow& row) {
+    const std::string key = MarkKey(row);
+    if (row.Marked) {
+        if (marks_.insert(key).second)
+            markedPackages_.insert(row.Package);
+    } else if (marks_.erase(key) != 0) {
+        markedPackages_.erase(markedPackages_.find(row.Package));
+    }
+    emit marksChanged();
+}
+
 void PackageListModel::SetRows(PackageRows rows) {
     beginResetModel();
     rows_ = std::move(rows);
+    // Most loads come without marks and cost nothing here; with marks, a row
+    // is looked at closer only when its identifier is marked somewhere.
+    if (!marks_.empty())
+        for (PackageRow& row : rows_)
+            row.Marked = markedPackages_.count(row.Package) != 0 && marks_.count(MarkKey(row)) != 0;
     endResetModel();
+}
+
+void PackageListModel::ClearMarks() {
+    marks_.clear();
+    markedPackages_.clear();
+    for (PackageRow& row : rows_)
+        row.Marked = false;
+    if (!rows_.empty())
+        emit dataChanged(index(0, ColumnCaption), index(rowCount() - 1, ColumnCaption),
+                         {Qt::CheckStateRole});
+    emit marksChanged();
+}
+
+void PackageListModel::KeepShownMarks() {
+    if (marks_.empty())
+        return;
+    marks_.clear();
+    markedPackages_.clear();
+    for (const PackageRow& row : rows_)
+        if (row.Marked && marks_.insert(MarkKey(row)).second)
+            markedPackages_.insert(row.Package);
+    emit marksChanged();
 }
 
 void PackageListModel::ModifyRows(const std::function<void(PackageRows&)>& change) {
@@ -35,6 +88,7 @@ void PackageListModel::SetMarked(int row, bool marked) {
     if (!IsRow(row))
         return;
     rows_[static_cast<std::size_t>(row)].Marked = marked;
+    Remember(rows_[static_cast<std::size_t>(row)]);
     const QModelIndex cell = index(row, ColumnCaption);
     emit dataChanged(cell, cell, {Qt::CheckStateRole});
 }
@@ -51,15 +105,29 @@ QVariant PackageListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !IsRow(index.row()))
         return {};
     const PackageRow& row = rows_[static_cast<std::size_t>(index.row())];
-    // The view cuts a long text with "…"; its tooltip shows all of it.
-    if (index.column() == ColumnVersion)
-        return role == Qt::DisplayRole || role == Qt::ToolTipRole
-                   ? QVariant(QString::fromUtf8(row.Version))
-                   : QVariant();
+    // The view cuts a long text with "…"; its tooltip shows all of it. The
+    // two fixed columns leave no room for the architecture: the tooltip tells
+    // the builds of one package apart.
+    const auto tip = [&row](const std::string& text) {
+        QString tip = QString::fromUtf8(text);
+        const std::string_view architecture = row.Architecture.View();
+        if (!architecture.empty())
+            tip += QStringLiteral(" (") +
+                   QString::fromUtf8(architecture.data(),
+                                     static_cast<qsizetype>(architecture.size())) +
+                   QLatin1Char(')');
+        return tip;
+    };
+    if (index.column() == ColumnVersion) {
+        if (role == Qt::DisplayRole)
+            return QString::fromUtf8(row.Version);
+        return role == Qt::ToolTipRole ? QVariant(tip(row.Version)) : QVariant();
+    }
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return QString::fromUtf8(row.Caption);
+    case Qt::ToolTipRole:
+        return tip(row.Caption);
     case Qt::CheckStateRole:
         return row.Marked ? Qt::Checked : Qt::Unchecked;
     case Qt::DecorationRole: {
@@ -81,6 +149,7 @@ bool PackageListModel::setData(const QModelIndex& index, const QVariant& value, 
         return false;
     const bool marked = value.toInt() == Qt::Checked;
     rows_[static_cast<std::size_t>(index.row())].Marked = marked;
+    Remember(rows_[static_cast<std::size_t>(index.row())]);
     emit dataChanged(index, index, {Qt::CheckStateRole});
     return true;
 }

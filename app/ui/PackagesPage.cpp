@@ -46,6 +46,9 @@ struct TPackagesPage::Impl {
     TToolButton Back;   // btnBack / imgBack
     TToolButton MarkAll;
     TPackageDetailsPanel* details = nullptr;
+    // The rows shown are every row of the saved list (or of a list just
+    // built): saving them keeps the whole catalogue.
+    bool rowsWhole = false;
 
     // Row of the all-categories list to go back to, or -1.
     int backPosition = -1;
@@ -117,7 +120,7 @@ struct TPackagesPage::Impl {
         const PackageRow& shown = Rows()[static_cast<std::size_t>(row)];
         current.Package = shown.Package;
         current.IndexFile = shown.IndexFile;
-        currentFound = FindPackage(current, folders.ProcDir,
+        currentFound = FindPackage(current, folders.ProcDir, TPackageKey::Of(shown),
                                    q->IsHttpsSource &&
                                        q->IsHttpsSource(QString::fromStdString(current.IndexFile)));
         if (currentFound)
@@ -208,11 +211,32 @@ struct TPackagesPage::Impl {
                                        "перестанут отмечаться как новые.")))
             return;
         PackageList::AcceptIndexes(folders.ProcDir, folders.ListsDir);
+        // The flags are cleared in the whole saved list, also in the rows the
+        // phone's architecture keeps out of sight.
+        PackageRows whole;
+        std::vector<std::string> categories;
+        if (PackageList::LoadPackageList(CacheFile(), {}, whole, categories) !=
+                PackageList::LoadResult::Missing &&
+            !whole.empty()) {
+            PackageList::ClearUpdateFlags(whole);
+            PackageList::SavePackageList(CacheFile(), whole);
+        }
         q->ShowAllCategories();
-        if (Rows().empty())
-            return;
-        model->ModifyRows([](PackageRows& rows) { PackageList::ClearUpdateFlags(rows); });
-        q->SavePackageList();
+    }
+
+    std::string PhoneArchitecture() const {
+        return q->PhoneArchitecture ? q->PhoneArchitecture() : std::string();
+    }
+
+    // The marks in all categories, in the group's caption and the download
+    // button's hint: marks made in another category are downloaded too.
+    void ShowMarkedCount() {
+        const int marked = model->MarkedCount();
+        q->grpPackages->setTitle(marked > 0 ? QStringLiteral(" Пакеты (отмечено: %1) ").arg(marked)
+                                            : QStringLiteral(" Пакеты "));
+        q->PkgDownload.btn->setToolTip(
+            marked > 0 ? QStringLiteral("Загрузить выбранные пакеты (отмечено: %1)").arg(marked)
+                       : QStringLiteral("Загрузить выбранные пакеты"));
     }
 
     void SetCategoryEntries(const std::vector<std::string>& categories) {
@@ -380,6 +404,7 @@ TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
     connect(d->MarkAll.btn, &QToolButton::clicked, this, [this] { d->btnMarkAllClick(); });
     connect(d->details, &TPackageDetailsPanel::sectionClicked, this,
             [this] { d->lblSectionClick(); });
+    connect(d->model, &PackageListModel::marksChanged, this, [this] { d->ShowMarkedCount(); });
     connect(PkgDownload.btn, &QToolButton::clicked, this, &TPackagesPage::downloadClicked);
     connect(PkgStop.btn, &QToolButton::clicked, this, &TPackagesPage::stopClicked);
 }
@@ -404,21 +429,31 @@ void TPackagesPage::SetFolders(const WorkFolders& folders) {
 bool TPackagesPage::LoadPackageList(const std::string& category) {
     PackageRows rows;
     std::vector<std::string> categories;
-    const PackageList::LoadResult result =
-        PackageList::LoadPackageList(d->CacheFile(), category, rows, categories);
+    const std::string architecture = d->PhoneArchitecture();
+    bool knowsArchitectures = false;
+    const PackageList::LoadResult result = PackageList::LoadPackageList(
+        d->CacheFile(), category, rows, categories, architecture, &knowsArchitectures);
     if (result == PackageList::LoadResult::Missing)
         return false;
+    d->rowsWhole = category.empty() && architecture.empty();
     d->model->SetRows(std::move(rows));
     d->lstPackages->scrollToTop(); // a reloaded list starts at its top
     d->details->HidePackageInfo(); // no row is selected any more
-    if (category.empty())
+    if (category.empty()) {
         d->SetCategoryEntries(categories);
-    return result == PackageList::LoadResult::Complete;
+        d->model->KeepShownMarks();
+    }
+    // A list saved before the rows' architectures were kept cannot tell the
+    // builds of one package apart: the caller builds it again.
+    return result == PackageList::LoadResult::Complete && knowsArchitectures;
 }
 
 void TPackagesPage::LoadPackages() {
+    // A catalogue built anew forgets the marks, as the reload always did.
+    d->model->ClearMarks();
     d->model->SetRows(
         ::LoadPackages(d->folders.ProcDir, d->folders.ListsDir, d->folders.ArchivesDir));
+    d->rowsWhole = true;
     d->lstPackages->scrollToTop();
     d->details->HidePackageInfo();
     // The categories follow the list just built, as they follow a loaded one.
@@ -426,7 +461,34 @@ void TPackagesPage::LoadPackages() {
 }
 
 void TPackagesPage::SavePackageList() {
-    PackageList::SavePackageList(d->CacheFile(), Rows());
+    if (d->rowsWhole) {
+        PackageList::SavePackageList(d->CacheFile(), Rows());
+        // A list just built shows every architecture until it is narrowed to
+        // the phone's, from the file now saved.
+        if (!d->PhoneArchitecture().empty())
+            ShowAllCategories();
+        return;
+    }
+    // The rows shown are a part of the list: the file is rewritten from
+    // itself, so that no row outside the part is lost.
+    PackageRows whole;
+    std::vector<std::string> categories;
+    if (PackageList::LoadPackageList(d->CacheFile(), {}, whole, categories) ==
+        PackageList::LoadResult::Complete)
+        PackageList::SavePackageList(d->CacheFile(), whole);
+}
+
+void TPackagesPage::PhoneArchitectureChanged() {
+    if (!Rows().empty() || d->lstSections->count() > 1)
+        ShowAllCategories();
+}
+
+int TPackagesPage::MarkedCount() const {
+    return d->model->MarkedCount();
+}
+
+bool TPackagesPage::ShowsAllCategories() const {
+    return d->SelectedCategory() <= 0;
 }
 
 void TPackagesPage::ShowAllCategories() {

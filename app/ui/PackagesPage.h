@@ -33,13 +33,21 @@ public:
     void SetFolders(const WorkFolders& folders);
 
     // ---- catalogue operations used by the main window ----
-    // Replaces the list by the saved rows of Category (all when empty); true
-    // when "cache.txt" was read to its end.
+    // Replaces the list by the saved rows of Category (all when empty) that
+    // are listed for the phone's architecture; true when "cache.txt" was read
+    // to its end and knew its rows' architectures. Marks stay on the rows
+    // they were made on.
     bool LoadPackageList(const std::string& category);
-    // Rebuilds the list from the index store.
+    // Rebuilds the list from the index store; the marks are forgotten.
     void LoadPackages();
-    // Writes the whole list to "cache.txt".
+    // Writes the whole catalogue to "cache.txt": the rows shown when they are
+    // all of it, else the saved list rewritten from itself.
     void SavePackageList();
+    // The phone's architecture was changed: the list is shown anew for it.
+    void PhoneArchitectureChanged();
+    // The marks in all categories, and whether all categories are shown.
+    int MarkedCount() const;
+    bool ShowsAllCategories() const;
     // Chooses the all-categories entry and reloads the list with it.
     void ShowAllCategories();
     void HidePackageInfo();
@@ -57,6 +65,9 @@ public:
 
     // Opens a link with the desktop's default handler; tests replace it.
     std::function<void(const QUrl&)> OpenUrl;
+    // The phone's architecture, read at every load of the list: rows of
+    // other architectures are not listed. Unset or empty: every row is.
+    std::function<std::string()> PhoneArchitecture;
     // Asks a Yes/No question before the reset of all updates; true for Yes.
     // Unset, nothing is reset.
     std::function<bool(const QString& text)> Confirm;

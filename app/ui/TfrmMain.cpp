@@ -9,6 +9,7 @@
 #include "app/ui/Widgets.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPainter>
 #include <QStackedWidget>
@@ -63,6 +64,9 @@ void TfrmMain::BuildWindow() {
     packagesPage_->IsHttpsSource = [this](const QString& indexName) {
         return sourcesPage_->Sources().IsHttps(indexName);
     };
+    packagesPage_->PhoneArchitecture = [this] {
+        return settingsPage_->Options().Architecture.toStdString();
+    };
 
     BuildSidePanels();
 }
@@ -104,6 +108,12 @@ void TfrmMain::ConnectHandlers() {
     connect(sourcesPage_, &TSourcesPage::stopClicked, this, &TfrmMain::btnSrcStopClick);
     connect(packagesPage_, &TPackagesPage::downloadClicked, this, &TfrmMain::btnPkgDownloadClick);
     connect(packagesPage_, &TPackagesPage::stopClicked, this, &TfrmMain::btnPkgStopClick);
+    // A long operation reloads the list when it ends and picks the choice up
+    // then; a reload under a running download would move its rows.
+    connect(settingsPage_->lstArchitecture, &QComboBox::activated, this, [this] {
+        if (startupDone_ && !LongOperationRunning())
+            packagesPage_->PhoneArchitectureChanged();
+    });
     connect(syncPage_, &TSyncPage::stopClicked, this, &TfrmMain::btnSyncStopClick);
     ConnectDeviceHandlers();
 }

@@ -262,13 +262,18 @@ std::string Record(const std::string& caption, const std::string& state, const s
            end + "repo_Packages" + end;
 }
 
+// The build of Record's rows: every one has version "1.0".
+TPackageKey Build(const std::string& package, std::string_view architecture = {}) {
+    return {package, "1.0", TArchitecture(architecture)};
+}
+
 class SavedStatesTest : public CatalogueFolder {
 protected:
     std::string Cache() const { return Read("proc/cache.txt"); }
     // What the plain rewrite of the whole file gives for the same update.
-    std::string Reference(const std::string& before, const std::string& package, int state) {
+    std::string Reference(const std::string& before, const TPackageKey& key, int state) {
         Write("proc/reference.txt", before);
-        PackageList::UpdatePackageIcon(Path("proc/reference.txt"), package, state);
+        PackageList::UpdatePackageIcon(Path("proc/reference.txt"), key, state);
         return Read("proc/reference.txt");
     }
     static std::uint64_t Inode(const QString& path) {
@@ -285,14 +290,14 @@ TEST_F(SavedStatesTest, ChangesEverySavedRowOfTheIdentifierInPlace) {
     Write("proc/cache.txt", before);
     const std::uint64_t inode = Inode(Path("proc/cache.txt"));
     TSavedStates states;
-    states.Index(Path("proc/cache.txt"), {"a", "b"});
-    states.Update("a", 1);
-    const std::string expected = Reference(before, "a", 1);
+    states.Index(Path("proc/cache.txt"), {Build("a"), Build("b")});
+    states.Update(Build("a"), 1);
+    const std::string expected = Reference(before, Build("a"), 1);
     EXPECT_EQ(Cache(), expected);
     EXPECT_NE(expected, before);
     EXPECT_EQ(Inode(Path("proc/cache.txt")), inode); // patched, not rewritten
-    states.Update("b", 1);
-    EXPECT_EQ(Cache(), Reference(expected, "b", 1));
+    states.Update(Build("b"), 1);
+    EXPECT_EQ(Cache(), Reference(expected, Build("b"), 1));
     EXPECT_TRUE(QDir(Proc()).entryList(QDir::Files).contains(QStringLiteral("cache.txt")));
 }
 
@@ -313,24 +318,42 @@ TEST_F(SavedStatesTest, FallsBackToTheFullRewriteWhenPatchingIsNotSafe) {
     for (const Case& c : cases) {
         Write("proc/cache.txt", c.indexed);
         TSavedStates states;
-        states.Index(Path("proc/cache.txt"), {"a"});
+        states.Index(Path("proc/cache.txt"), {Build("a")});
         Write("proc/cache.txt", c.updated);
-        states.Update("a", 1);
-        EXPECT_EQ(Cache(), Reference(c.updated, "a", 1)) << c.what;
+        states.Update(Build("a"), 1);
+        EXPECT_EQ(Cache(), Reference(c.updated, Build("a"), 1)) << c.what;
     }
     // Line-feed files are patched in place and keep their line ends.
     Write("proc/cache.txt", lf);
     TSavedStates states;
-    states.Index(Path("proc/cache.txt"), {"a"});
-    states.Update("a", 1);
+    states.Index(Path("proc/cache.txt"), {Build("a")});
+    states.Update(Build("a"), 1);
     EXPECT_EQ(Cache(), Record("A", "$1", "a", "\n") + Record("B", "$0", "b", "\n"));
     // A list missing when indexed, or gone before the update, stays missing.
     QFile::remove(Path("proc/cache.txt"));
     TSavedStates none;
-    none.Index(Path("proc/cache.txt"), {"a"});
-    none.Update("a", 1);
-    states.Update("a", 2);
+    none.Index(Path("proc/cache.txt"), {Build("a")});
+    none.Update(Build("a"), 1);
+    states.Update(Build("a"), 2);
     EXPECT_EQ(Cache(), "<missing>");
+}
+
+TEST_F(SavedStatesTest, ChangesOnlyTheRowsOfTheBuildWhenTheListKnowsArchitectures) {
+    // One version of "a" in two builds, then "a" of another version.
+    const std::string trailer = "\x1A"
+                                "Architecture\r\n1 iphoneos-arm\r\n2 iphoneos-arm64\r\n";
+    const std::string other = "Tweaks\r\nA\r\n$2\r\n2.0\r\na\r\nDesc\r\nrepo_Packages\r\n";
+    const std::string before = Record("A", "$2", "a") + Record("A", "$2", "a") + other + trailer;
+    const std::string after = Record("A", "$2", "a") + Record("A", "$1", "a") + other + trailer;
+    EXPECT_EQ(Reference(before, Build("a", "iphoneos-arm64"), 1), after);
+    Write("proc/cache.txt", before);
+    TSavedStates states;
+    states.Index(Path("proc/cache.txt"), {Build("a", "iphoneos-arm64")});
+    states.Update(Build("a", "iphoneos-arm64"), 1);
+    EXPECT_EQ(Cache(), after);
+    // A build the list does not hold changes nothing.
+    states.Update(Build("a", "iphoneos-arm64e"), 1);
+    EXPECT_EQ(Cache(), after);
 }
 
 TEST(DownloadPercent, IntegerPercentOfTheCurrentFile) {

@@ -23,27 +23,39 @@ PackageRow FullRow(std::string section, std::string caption, int state, std::str
     return r;
 }
 
+PackageRow Built(PackageRow row, std::string_view architecture) {
+    row.Architecture.Assign(architecture);
+    return row;
+}
+
 const PackageRows kTwoRows = {
-    FullRow("Tweaks", "Example Tweak Pack", 3, "1.0", "com.example.tweak", "Example",
-            "repo.example.org_Packages"),
+    Built(FullRow("Tweaks", "Example Tweak Pack", 3, "1.0", "com.example.tweak", "Example",
+                  "repo.example.org_Packages"),
+          "iphoneos-arm64"),
     FullRow("Themes", "\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xB0", 0, "2:1.4", "com.example.theme", "",
             "apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages")};
 
-const std::string kTwoRowsFile =
+// The seven-line records as they always were, then the architectures after
+// the end-of-text byte that ends them for any reader of the records.
+const std::string kTwoRecords =
     "Tweaks\r\nExample Tweak Pack\r\n$3\r\n1.0\r\ncom.example.tweak\r\n"
     "Example\r\nrepo.example.org_Packages\r\n"
     "Themes\r\n\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xB0\r\n$0\r\n2:1.4\r\n"
     "com.example.theme\r\n\r\n"
     "apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages\r\n";
+const std::string kTwoRowsFile = kTwoRecords + "\x1A"
+                                               "Architecture\r\n1 iphoneos-arm64\r\n1\r\n";
 
 class SavedList : public CatalogueFolder {
 protected:
     QString Cache() const { return Path("proc/cache.txt"); }
-    LoadResult Load(const std::string& category = {}) {
-        return PackageList::LoadPackageList(Cache(), category, rows, categories);
+    LoadResult Load(const std::string& category = {}, std::string_view architecture = {}) {
+        return PackageList::LoadPackageList(Cache(), category, rows, categories, architecture,
+                                            &knowsArchitectures);
     }
     PackageRows rows;
     std::vector<std::string> categories;
+    bool knowsArchitectures = false;
 };
 
 TEST_F(SavedList, SavesSevenCrLfLinesPerRowAndReadsThemBack) {
@@ -52,8 +64,78 @@ TEST_F(SavedList, SavesSevenCrLfLinesPerRowAndReadsThemBack) {
     rows = {Row("stale", "stale")};
     EXPECT_EQ(Load(), LoadResult::Complete);
     EXPECT_EQ(rows, kTwoRows);
+    EXPECT_TRUE(knowsArchitectures);
     EXPECT_EQ(QDir(Proc()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("cache.txt")});
+}
+
+TEST_F(SavedList, ArchitecturesFollowTheRecordsOrAreUnknown) {
+    const struct {
+        const char* what;
+        std::string file;
+        bool known;
+    } cases[] = {
+        {"as saved", kTwoRowsFile, true},
+        {"saved before they were kept", kTwoRecords, false},
+        {"counts short of the records",
+         kTwoRecords + "\x1A"
+                       "Architecture\r\n1 all\r\n",
+         false},
+        {"counts past the records",
+         kTwoRecords + "\x1A"
+                       "Architecture\r\n1 x\r\n2\r\n",
+         false},
+        {"a count that is no number",
+         kTwoRecords + "\x1A"
+                       "Architecture\r\n1 x\r\nx 1\r\n",
+         false},
+        {"another block",
+         kTwoRecords + "\x1A"
+                       "Something\r\n2\r\n",
+         false},
+        {"line feeds only",
+         kTwoRecords + "\x1A"
+                       "Architecture\n1 iphoneos-arm64\n1\n",
+         true},
+    };
+    for (const auto& c : cases) {
+        Write("proc/cache.txt", c.file);
+        EXPECT_EQ(Load(), LoadResult::Complete) << c.what;
+        EXPECT_EQ(knowsArchitectures, c.known) << c.what;
+        ASSERT_EQ(rows.size(), 2u) << c.what;
+        EXPECT_EQ(rows[0].Architecture.View(), c.known ? "iphoneos-arm64" : "") << c.what;
+        EXPECT_TRUE(rows[1].Architecture.empty()) << c.what;
+    }
+}
+
+TEST_F(SavedList, ThePhonesArchitectureListsItsRowsAllAndThoseNamingNone) {
+    PackageRows saved = {
+        Built(FullRow("A", "arm", 0, "1", "p", "", "i"), "iphoneos-arm"),
+        Built(FullRow("B", "arm64", 0, "1", "p", "", "i"), "iphoneos-arm64"),
+        Built(FullRow("C", "all", 0, "1", "q", "", "i"), "all"),
+        FullRow("D", "none", 0, "1", "r", "", "i"),
+        Built(FullRow("E", "arm64e", 0, "1", "p", "", "i"), "iphoneos-arm64e"),
+    };
+    ASSERT_TRUE(PackageList::SavePackageList(Cache(), saved));
+    const struct {
+        std::string_view phone;
+        std::vector<std::string> captions;
+    } cases[] = {
+        {"", {"arm", "arm64", "all", "none", "arm64e"}},
+        {"iphoneos-arm64", {"arm64", "all", "none"}},
+        {"iphoneos-arm", {"arm", "all", "none"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Load({}, c.phone), LoadResult::Complete);
+        std::vector<std::string> captions;
+        for (const PackageRow& row : rows)
+            captions.push_back(row.Caption);
+        EXPECT_EQ(captions, c.captions) << c.phone;
+        // The categories are those of the rows listed.
+        EXPECT_EQ(categories.size(), c.captions.size()) << c.phone;
+    }
+    EXPECT_EQ(Load("B", "iphoneos-arm"), LoadResult::Complete);
+    EXPECT_TRUE(rows.empty());
 }
 
 TEST_F(SavedList, EmptyListDeletesTheFile) {
@@ -74,7 +156,8 @@ TEST_F(SavedList, FailedSaveLeavesNoFile) {
 TEST_F(SavedList, LineBreaksInsideFieldsCannotSplitARecord) {
     PackageRows odd = {FullRow("A\rB", "C\nD", 1, "E\x1A", "F\r\nG", "H", "I")};
     ASSERT_TRUE(PackageList::SavePackageList(Cache(), odd));
-    EXPECT_EQ(Read("proc/cache.txt"), "A B\r\nC D\r\n$1\r\nE \r\nF  G\r\nH\r\nI\r\n");
+    EXPECT_EQ(Read("proc/cache.txt"), "A B\r\nC D\r\n$1\r\nE \r\nF  G\r\nH\r\nI\r\n\x1A"
+                                      "Architecture\r\n1\r\n");
     EXPECT_EQ(Load(), LoadResult::Complete);
     EXPECT_EQ(rows.size(), 1u);
 }
@@ -91,7 +174,8 @@ TEST_F(SavedList, LineBreaksFarIntoLongFieldsAreBlankedToo) {
     ASSERT_TRUE(PackageList::SavePackageList(Cache(), odd));
     EXPECT_EQ(Read("proc/cache.txt"), "S\r\nC\r\n$0\r\nV\r\nP\r\n"
                                       " 123456789ab defghijklmnopqrst vwx \r\n"
-                                      "0123456789abcdef \r\n");
+                                      "0123456789abcdef \r\n\x1A"
+                                      "Architecture\r\n1\r\n");
 }
 
 TEST_F(SavedList, MissingFileLeavesRowsAndCategories) {
@@ -117,6 +201,7 @@ TEST_P(SavedListDamage, KeepsWhatCameBefore) {
     Write("proc/cache.txt", first + c.tail);
     EXPECT_EQ(Load(), c.result);
     PackageRows expected = {kTwoRows[0]};
+    expected[0].Architecture = {}; // these files do not know the architectures
     expected.insert(expected.end(), c.extra.begin(), c.extra.end());
     EXPECT_EQ(rows, expected);
 }
@@ -151,7 +236,7 @@ TEST_F(SavedList, BadStateLineEndsTheLoadAfterTheCaption) {
     for (const char* state : {"", "three", "$", "$4", "$A", "-1", "$100000000000000000003"}) {
         Write("proc/cache.txt", first + "S\r\nCap\r\n" + state + "\r\nv\r\np\r\nd\r\ni\r\n");
         EXPECT_EQ(Load(), LoadResult::Damaged) << state;
-        EXPECT_EQ(rows, (PackageRows{kTwoRows[0], CaptionOnly("Cap")})) << state;
+        EXPECT_EQ(rows, (PackageRows{Built(kTwoRows[0], {}), CaptionOnly("Cap")})) << state;
     }
 }
 
@@ -198,33 +283,46 @@ TEST_F(SavedList, CategoryIsMatchedExactlyAndSkipsOtherRecordsUnread) {
     EXPECT_TRUE(rows.empty());
 }
 
-TEST_F(SavedList, UpdatePackageIconChangesOnlyIdentifierLines) {
+TEST_F(SavedList, UpdatePackageIconChangesOnlyTheRowsOfTheBuild) {
     const PackageRows saved = {
-        FullRow("S", "com.example.a", 2, "1", "com.example.a", "com.example.a", "one_Packages"),
+        Built(
+            FullRow("S", "com.example.a", 2, "1", "com.example.a", "com.example.a", "one_Packages"),
+            "iphoneos-arm"),
         FullRow("S", "Other", 0, "com.example.a", "com.example.b", "x", "com.example.a"),
-        FullRow("S", "com.example.a", 3, "2", "com.example.a", "", "two_Packages")};
+        // The same build from another source, another build and another version.
+        Built(FullRow("S", "com.example.a", 2, "1", "com.example.a", "", "two_Packages"),
+              "iphoneos-arm"),
+        Built(FullRow("S", "com.example.a", 2, "1", "com.example.a", "", "two_Packages"),
+              "iphoneos-arm64"),
+        Built(FullRow("S", "com.example.a", 3, "2", "com.example.a", "", "two_Packages"),
+              "iphoneos-arm")};
     ASSERT_TRUE(PackageList::SavePackageList(Cache(), saved));
-    PackageList::UpdatePackageIcon(Cache(), "com.example.a", 1);
+    PackageList::UpdatePackageIcon(Cache(), TPackageKey::Of(saved[0]), 1);
     EXPECT_EQ(Load(), LoadResult::Complete);
     PackageRows expected = saved;
     expected[0].State = 1;
     expected[2].State = 1;
     EXPECT_EQ(rows, expected);
+    EXPECT_TRUE(knowsArchitectures);
 
     const std::string before = Read("proc/cache.txt");
-    PackageList::UpdatePackageIcon(Cache(), "COM.EXAMPLE.A", 0);
-    PackageList::UpdatePackageIcon(Cache(), "absent", 0);
+    PackageList::UpdatePackageIcon(Cache(), {"COM.EXAMPLE.A", "1", TArchitecture("iphoneos-arm")},
+                                   0);
+    PackageList::UpdatePackageIcon(Cache(), {"absent", "1", {}}, 0);
+    PackageList::UpdatePackageIcon(Cache(), {"com.example.a", "1", TArchitecture("x")}, 0);
     EXPECT_EQ(Read("proc/cache.txt"), before);
 }
 
 TEST_F(SavedList, UpdatePackageIconReadsAnyLineEndsAndWritesCrLf) {
+    // A list that does not know the architectures matches identifier and
+    // version only.
     Write("proc/cache.txt", "S\nCap\n$0\nv\npkg\nd\ni\n");
-    PackageList::UpdatePackageIcon(Cache(), "pkg", 1);
+    PackageList::UpdatePackageIcon(Cache(), {"pkg", "v", TArchitecture("all")}, 1);
     EXPECT_EQ(Read("proc/cache.txt"), "S\r\nCap\r\n$1\r\nv\r\npkg\r\nd\r\ni\r\n");
 }
 
 TEST_F(SavedList, UpdatePackageIconWithoutFileCreatesNone) {
-    PackageList::UpdatePackageIcon(Cache(), "pkg", 1);
+    PackageList::UpdatePackageIcon(Cache(), {"pkg", "v", {}}, 1);
     EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
 }
 

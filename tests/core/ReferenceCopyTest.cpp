@@ -8,12 +8,17 @@ namespace {
 
 using Verdict = ReferenceCopy::Verdict;
 
+// One version of one identifier in two builds.
+const std::string kBuilds = "Package: a\nVersion: 1\nArchitecture: iphoneos-arm\n\n"
+                            "Package: a\nVersion: 1\nArchitecture: iphoneos-arm64\n";
+
 struct CheckCase {
     std::string name;
     std::string reference;
     std::string packageLine;
     std::string versionLine;
     Verdict expected;
+    std::string architectureLine = {};
 };
 
 class ReferenceChecks : public ::testing::TestWithParam<CheckCase> {};
@@ -21,7 +26,7 @@ class ReferenceChecks : public ::testing::TestWithParam<CheckCase> {};
 TEST_P(ReferenceChecks, GiveTheVerdict) {
     const CheckCase& c = GetParam();
     const ReferenceCopy table(c.reference);
-    EXPECT_EQ(table.Check(c.packageLine, c.versionLine), c.expected);
+    EXPECT_EQ(table.Check(c.packageLine, c.versionLine, c.architectureLine), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -42,8 +47,23 @@ INSTANTIATE_TEST_SUITE_P(
                   "Version: 2", Verdict::Same},
         CheckCase{"NoVersionIsSame", "Package: a\nSize: 3\n", "Package: a", "Version: 9",
                   Verdict::Same},
-        CheckCase{"FirstOccurrenceWins", "Package: a\nVersion: 1\n\nPackage: a\nVersion: 2\n",
-                  "Package: a", "Version: 2", Verdict::Changed},
+        // Every stanza counts, not only the first of an identifier.
+        CheckCase{"LaterStanzaOfTheIdentifier",
+                  "Package: a\nVersion: 1\n\nPackage: a\nVersion: 2\n", "Package: a", "Version: 2",
+                  Verdict::Same},
+        CheckCase{"SameBuildOfSeveral", kBuilds, "Package: a", "Version: 1", Verdict::Same,
+                  "Architecture: iphoneos-arm64"},
+        CheckCase{"NewBuildOfAKnownVersion", kBuilds, "Package: a", "Version: 1", Verdict::Changed,
+                  "Architecture: iphoneos-arm64e"},
+        CheckCase{"BuildWithoutArchitecture", kBuilds, "Package: a", "Version: 1",
+                  Verdict::Changed},
+        CheckCase{"ArchitectureAddedSince", "Package: a\nVersion: 1\n", "Package: a", "Version: 1",
+                  Verdict::Changed, "Architecture: iphoneos-arm"},
+        CheckCase{"FirstArchitectureWins",
+                  "Package: a\nArchitecture: all\nVersion: 1\nArchitecture: x\n", "Package: a",
+                  "Version: 1", Verdict::Same, "Architecture: all"},
+        CheckCase{"NoVersionMatchesEveryBuild", "Package: a\nArchitecture: x\n\n" + kBuilds,
+                  "Package: a", "Version: 7", Verdict::Same, "Architecture: y"},
         CheckCase{"StanzasEndAtEmptyLines", "Package: a\n\nVersion: 1\n", "Package: a",
                   "Version: 2", Verdict::Same},
         CheckCase{"BlankLineDoesNotEnd", "Package: a\n \nVersion: 1\n", "Package: a", "Version: 2",

@@ -200,7 +200,7 @@ TEST_F(DownloadWindowTest, AnUnreachableServerKeepsItsMarkAndTheOthersReachThePh
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
 }
 
-TEST_F(DownloadWindowTest, AFileUnlikeItsIndexIsNeitherStoredNorCopied) {
+TEST_F(DownloadWindowTest, AFileUnlikeItsIndexIsNeitherStoredNorCopiedAndIsReported) {
     const std::string a = Body(20000, 'a'), b = Body(20000, 'b');
     server_.Serve("/debs/a.deb", a);
     server_.Serve("/debs/b.deb", b);
@@ -214,8 +214,12 @@ TEST_F(DownloadWindowTest, AFileUnlikeItsIndexIsNeitherStoredNorCopied) {
     Download(*frm);
 
     EXPECT_EQ(server_.RequestLines().size(), 2u);
-    EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, false}));
+    // Both stay marked for another try, and one message names both.
+    EXPECT_EQ(Marks(*frm), (std::vector<bool>{true, true}));
     EXPECT_EQ(States(*frm), (std::vector<int>{2, 2}));
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].contains("\na.small ")) << errors_[0].toStdString();
+    EXPECT_TRUE(errors_[0].contains("\nb.hash ")) << errors_[0].toStdString();
     EXPECT_TRUE(Archives().isEmpty());
     EXPECT_TRUE(PhoneFiles(kCache).isEmpty());
     EXPECT_TRUE(PhoneFiles(kAuto).isEmpty());

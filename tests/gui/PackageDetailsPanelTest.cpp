@@ -63,7 +63,7 @@ TEST_F(PackageDetails, LongTextsAreCutWithAnEllipsisAndShownWhole) {
     const std::string site = "http://example.org/" + std::string(200, 'p');
     Write(folders.ProcDir + kRepoIndex,
           "Package: long\nName: " + name + "\nHomepage: " + site + "\nSection: Tweaks\n");
-    WriteCache({{"Tweaks", "Long", 0, "1", "long", "", kRepoIndex}});
+    WriteCache({{"Tweaks", "Long", 0, "", "long", "", kRepoIndex}});
     ASSERT_TRUE(page->LoadPackageList(""));
     ClickRow(0);
     for (const auto& [label, full] : {std::pair{"lblName", name}, std::pair{"lblSite", site}}) {

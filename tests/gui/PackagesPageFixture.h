@@ -32,6 +32,7 @@ struct CacheRow {
     std::string Section, Caption;
     int State = 0;
     std::string Version, Package, Description, IndexFile;
+    std::string Architecture = {};
 };
 
 inline constexpr const char* kRepoIndex = "repo.example.org_._Packages";
@@ -100,13 +101,28 @@ protected:
         return TestFiles::ReadBytes(path).toStdString();
     }
 
+    // The records, then their architectures in runs, as the program writes
+    // them.
     static std::string CacheText(const std::vector<CacheRow>& rows) {
-        std::string text;
-        for (const CacheRow& r : rows)
+        std::string text, trailer = "\x1A"
+                                    "Architecture\r\n";
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const CacheRow& r = rows[i];
             for (const std::string& line : {r.Section, r.Caption, "$" + std::to_string(r.State),
                                             r.Version, r.Package, r.Description, r.IndexFile})
                 text += line + "\r\n";
-        return text;
+            std::size_t run = 1;
+            while (i + 1 < rows.size() && rows[i + 1].Architecture == r.Architecture) {
+                const CacheRow& n = rows[++i];
+                for (const std::string& line : {n.Section, n.Caption, "$" + std::to_string(n.State),
+                                                n.Version, n.Package, n.Description, n.IndexFile})
+                    text += line + "\r\n";
+                ++run;
+            }
+            trailer +=
+                std::to_string(run) + (r.Architecture.empty() ? "" : " " + r.Architecture) + "\r\n";
+        }
+        return rows.empty() ? text : text + trailer;
     }
 
     void WriteCache(const std::vector<CacheRow>& rows) const {

@@ -197,7 +197,7 @@ TEST_F(PackagesPage, RightClickOnAnotherRowShowsItsDetails) {
 TEST_F(PackagesPage, CategoryLabelMatchesSectionsByTheirBytes) {
     Write(folders.ProcDir + kRepoIndex, "Package: a\nSection: \xfe\n\nPackage: b\nSection: \xff\n");
     WriteCache(
-        {{"\xfe", "A", 0, "1", "a", "", kRepoIndex}, {"\xff", "B", 0, "1", "b", "", kRepoIndex}});
+        {{"\xfe", "A", 0, "", "a", "", kRepoIndex}, {"\xff", "B", 0, "", "b", "", kRepoIndex}});
     for (const auto& [row, section, package] :
          {std::tuple{0, "\xfe", "a"}, std::tuple{1, "\xff", "b"}}) {
         ASSERT_TRUE(page->LoadPackageList(""));
@@ -235,7 +235,7 @@ TEST_F(PackagesPage, KeysMoveTheSelectionAndShowDetails) {
     EXPECT_TRUE(page->Rows()[1].Marked);
 }
 
-TEST_F(PackagesPage, ClickOnTheCheckBoxMarksTheRowAndReloadsClearMarks) {
+TEST_F(PackagesPage, ClickOnTheCheckBoxMarksTheRowAndMarksSurviveBrowsing) {
     LoadRepository();
     QTableView* list = List();
     const QModelIndex index = list->model()->index(2, 0);
@@ -253,10 +253,33 @@ TEST_F(PackagesPage, ClickOnTheCheckBoxMarksTheRowAndReloadsClearMarks) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box.center());
     EXPECT_FALSE(page->Rows()[2].Marked);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box.center());
+    page->SetRowMarked(1, true);
+    auto markedIds = [this] {
+        std::vector<std::string> ids;
+        for (const PackageRow& row : page->Rows())
+            if (row.Marked)
+                ids.push_back(row.Package);
+        return ids;
+    };
+    // Marks live on their rows through category changes and searches; the
+    // count of all of them stays in sight.
     ChooseCategory("Themes");
-    ChooseCategory(" - Все категории - ");
-    for (const PackageRow& row : page->Rows())
-        EXPECT_FALSE(row.Marked) << row.Package;
+    EXPECT_EQ(markedIds(), std::vector<std::string>{"org.sample.theme"});
+    EXPECT_EQ(page->MarkedCount(), 2);
+    EXPECT_EQ(Find<QGroupBox>("grpPackages")->title(), " Пакеты (отмечено: 2) ");
+    page->SetRowMarked(0, false); // unmarked in another category
+    Search()->setText("com.other.tweaker");
+    ClickButton("btnSearch", Qt::RightButton);
+    ASSERT_EQ(Sections()->currentIndex(), 0);
+    EXPECT_EQ(markedIds(), std::vector<std::string>{"com.example.tweak"});
+    EXPECT_EQ(page->MarkedCount(), 1);
+
+    // A catalogue built anew forgets them.
+    Write(folders.ProcDir + kRepoIndex, kRepoStanzas);
+    page->LoadPackages();
+    EXPECT_TRUE(markedIds().empty());
+    EXPECT_EQ(page->MarkedCount(), 0);
+    EXPECT_EQ(Find<QGroupBox>("grpPackages")->title(), " Пакеты ");
 }
 
 TEST_F(PackagesPage, ResetAcceptsIndexesAndClearsUpdateFlags) {

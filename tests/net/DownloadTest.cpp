@@ -51,7 +51,8 @@ public:
 
     int RowCount() const override { return static_cast<int>(rows.size()); }
     bool IsMarked(int row) const override { return At(row).Marked; }
-    std::string PackageOf(int row) const override { return At(row).Package; }
+    // Every row stands for version 1.0 of its identifier.
+    TPackageKey KeyOf(int row) const override { return {At(row).Package, "1.0", {}}; }
     bool ShowRow(int row, TShownPackage& shown) override {
         shown_ = row;
         log.push_back("show " + std::to_string(row));
@@ -165,11 +166,20 @@ TEST_F(DownloadWalk, AFailedFetchKeepsItsMarkAndTheNextPressRetriesOnlyIt) {
     EXPECT_EQ(Archive("c.deb"), c);
     EXPECT_EQ(view_.log, (std::vector<std::string>{"busy", "show 0", "show 1", "show 2", "idle"}));
     EXPECT_TRUE(WorkFiles().isEmpty());
+    // One message at the end names the package that failed, and where from.
+    ASSERT_EQ(view_.warnings.size(), 1);
+    EXPECT_TRUE(view_.warnings[0].startsWith("Не загружено пакетов: 1."))
+        << view_.warnings[0].toStdString();
+    EXPECT_TRUE(view_.warnings[0].contains("\npkg.b 1.0: ")) << view_.warnings[0].toStdString();
+    EXPECT_TRUE(view_.warnings[0].contains(QString::number(closedPort)))
+        << view_.warnings[0].toStdString();
 
     server_.ClearRequests();
     view_.log.clear();
+    view_.warnings.clear();
     view_.rows[1].Shown.Address = server_.Url("/debs/b.deb");
     Run();
+    EXPECT_TRUE(view_.warnings.empty());
     EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /debs/b.deb HTTP/1.0"}));
     EXPECT_EQ(view_.log, (std::vector<std::string>{"busy", "show 1", "idle"}));
     EXPECT_EQ(Archive("b.deb"), b);
@@ -190,25 +200,35 @@ TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
         const char* what;
         std::string size, sha256;
         bool stored;
+        const char* reason; // in the message when not stored
     };
     const Case cases[] = {
-        {"size smaller than the file", "49999", "", false},
-        {"hash mismatch at the right size", "50000", Sha256(body + "?"), false},
-        {"size and hash right", "50000", Sha256(body), true},
-        {"no size and no hash", "", "", true},
-        {"size not a number, no hash", "50 KB", "", true},
+        {"size smaller than the file", "49999", "", false,
+         "pkg.x 1.0: получено 50000 байт, индекс называет 49999"},
+        {"hash mismatch at the right size", "50000", Sha256(body + "?"), false,
+         "pkg.x 1.0: контрольная сумма не совпадает с индексом"},
+        {"size and hash right", "50000", Sha256(body), true, ""},
+        {"no size and no hash", "", "", true, ""},
+        {"size not a number, no hash", "50 KB", "", true, ""},
     };
     view_.putDebs = view_.putAutoInstall = true;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QFile::remove(ArchivesDir() + QStringLiteral("x.deb"));
         view_.log.clear();
+        view_.warnings.clear();
         view_.rows = {Served("pkg.x", "/x.deb", body, "x.deb")};
         view_.rows[0].State = 2;
         view_.rows[0].Shown.SizeText = c.size;
         view_.rows[0].Shown.Sha256 = c.sha256;
         Run();
-        EXPECT_FALSE(view_.rows[0].Marked);
+        // A file unlike its index is a failure: said, and its mark kept.
+        EXPECT_EQ(view_.rows[0].Marked, !c.stored);
+        ASSERT_EQ(view_.warnings.size(), c.stored ? 0 : 1);
+        if (!c.stored) {
+            EXPECT_TRUE(view_.warnings[0].endsWith(QString::fromUtf8(c.reason)))
+                << view_.warnings[0].toStdString();
+        }
         EXPECT_EQ(view_.rows[0].State, c.stored ? 1 : 2);
         EXPECT_EQ(Archive("x.deb"), c.stored ? body : "<missing>");
         std::vector<std::string> puts;
@@ -220,7 +240,7 @@ TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
     }
 }
 
-TEST_F(DownloadWalk, UnusableNamesAndMissingStanzasFailBeforeAnyRequest) {
+TEST_F(DownloadWalk, EveryFailureIsNamedWithItsReasonAndKeepsItsMark) {
     const std::string body = Body(1000, 'n');
     view_.rows = {Served("pkg.dots", "/dots.deb", body, ".."),
                   Served("pkg.empty", "/dir/", body, ""),
@@ -231,19 +251,27 @@ TEST_F(DownloadWalk, UnusableNamesAndMissingStanzasFailBeforeAnyRequest) {
                   Served("pkg.latin1", "/x.deb", body, "caf\xe9.deb"),
                   Served("pkg.ok", "/ok.deb", body, "ok.deb")};
     view_.rows[2].Found = false;
+    view_.rows.push_back(Served("pkg.404", "/missing.deb", body, "missing.deb"));
+    server_.Serve("/missing.deb", "Not found", 404);
     Run();
-    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /ok.deb HTTP/1.0"}));
-    EXPECT_EQ(view_.Marks(), (std::vector<bool>{true, true, true, true, true, true, true, false}));
+    EXPECT_EQ(server_.RequestLines(),
+              (std::vector<std::string>{"GET /ok.deb HTTP/1.0", "GET /missing.deb HTTP/1.0"}));
+    EXPECT_EQ(view_.Marks(),
+              (std::vector<bool>{true, true, true, true, true, true, true, false, true}));
     EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("ok.deb")});
     EXPECT_EQ(TestFiles::ReadBytes(WorkDir() + QStringLiteral("dots.deb")), "<missing>");
-    // One warning after the run names each refused package and why, printable.
+    // One warning after the run names each failed package and why, printable.
     ASSERT_EQ(view_.warnings.size(), 1);
     const QString& warning = view_.warnings.front();
     for (const char* shown : {"pkg.dots", "pkg.empty", "pkg.tab", "pkg.line", "pkg.hidden",
                               "pkg.latin1", "t\\x09ab.deb", "l\\x0aine.deb"})
         EXPECT_TRUE(warning.contains(QLatin1String(shown))) << shown;
     EXPECT_FALSE(warning.contains(QLatin1Char('\t')));
-    EXPECT_FALSE(warning.contains(QStringLiteral("pkg.gone")));
+    const QStringList lines = warning.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_EQ(lines[0], "Не загружено пакетов: 8. Они остались отмечены.");
+    EXPECT_EQ(lines[3], "pkg.gone 1.0: нет в его индексе");
+    EXPECT_TRUE(lines[8].startsWith("pkg.404 1.0: ")) << lines[8].toStdString();
     EXPECT_EQ(view_.log.back(), "idle"); // shown when the run is over
 }
 
