@@ -1,5 +1,6 @@
 #include "sources/SourceAddress.h"
 
+#include "app/SafeFiles.h"
 #include "sources/IndexStore.h"
 
 #include <QRegularExpression>
@@ -108,6 +109,14 @@ TOutcome FromTyped(const QString& typed, const QString& architecture, QStringLis
     QStringList tokens = typed.split(blanks, Qt::SkipEmptyParts);
     if (tokens.isEmpty())
         return TOutcome::Failure(QStringLiteral("адрес источника пуст"));
+    // Blanks part the words of a source line; any other control character,
+    // in a suite or a component as much as in the address, would reach the
+    // request, the list and the settings.
+    for (const QString& token : tokens)
+        for (const QChar c : token)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                return Refuse(QStringLiteral("в строке источника управляющий символ"),
+                              SafeFiles::PrintableName(typed.trimmed().toStdString()));
     if (tokens.first().compare(QLatin1String("deb-src"), Qt::CaseInsensitive) == 0)
         return Refuse(QStringLiteral("строка deb-src описывает исходные тексты, а не пакеты"),
                       typed.trimmed());

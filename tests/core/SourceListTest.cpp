@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
         TypedCase{"http://my host.org/", "!пробел"}, TypedCase{"this is not an address", "!пробел"},
         TypedCase{"http://exa<mple.org/", "!имя сервера"}, TypedCase{"http://h/x?y=1", "!\"?\""},
         TypedCase{"http://h/repo/\x01/", "!управляющий"},
+        TypedCase{"deb http://h/repo/ stable m\x05"
+                  "ain",
+                  "!управляющий символ: \"deb http://h/repo/ "
+                  "stable m\\x05ain\""},
+        TypedCase{"http://h/repo/ st\x1b[2Jable main", "!управляющий"},
         TypedCase{"deb-src http://h/ ./", "!deb-src"}, TypedCase{"deb", "!нет адреса"},
         TypedCase{"http://h/repo/ stable", "!раздел"},
         TypedCase{"http://h/repo/ ./ main", "!разделов"},
