@@ -183,7 +183,13 @@ bool THttpFileTransfer::Running() const {
 }
 
 QString THttpFileTransfer::FailureReason() const {
-    return http_.LastOutcome() ? QString() : QStringLiteral("передача не удалась");
+    if (http_.LastOutcome())
+        return {};
+    return http_.LastError().isEmpty() ? QStringLiteral("передача не удалась") : http_.LastError();
+}
+
+long THttpFileTransfer::Status() const {
+    return http_.LastStatus();
 }
 
 // ---- the download ----
@@ -288,6 +294,14 @@ TOutcome TPackageDownload::DownloadRow(int row) {
     if (stop_.IsSet())
         return TOutcome::Success(); // the row being fetched keeps its mark
 
+    // An error page is never the package, even where the index gives no
+    // size or hash to tell it by.
+    if (const long status = transfer_.Status(); status >= 400) {
+        RemoveScratch();
+        return TOutcome::Failure(
+            QStringLiteral("сервер ответил %1 (%2)")
+                .arg(HTTPGetRules::StatusText(status), QString::fromUtf8(shown.Address)));
+    }
     const ArchiveCache::TExpected expected =
         ArchiveCache::ExpectedFrom(shown.SizeText, shown.Sha256, shown.Sha1, shown.Md5);
     const std::uint64_t arrived = SizeOf(scratch_);
@@ -303,12 +317,7 @@ TOutcome TPackageDownload::DownloadRow(int row) {
     case ArchiveCache::TStoreResult::Mismatch: {
         // Not the file the index describes: not stored, and the mark stays so
         // that it can be fetched again once the repository is mended.
-        const long status = transfer_.Status();
-        if (status >= 400)
-            outcome = TOutcome::Failure(QStringLiteral("сервер ответил HTTP %1 (%2)")
-                                            .arg(status)
-                                            .arg(QString::fromUtf8(shown.Address)));
-        else if (expected.HasSize && arrived != expected.Size)
+        if (expected.HasSize && arrived != expected.Size)
             outcome = TOutcome::Failure(QStringLiteral("получено %1 байт, индекс называет %2")
                                             .arg(arrived)
                                             .arg(expected.Size));

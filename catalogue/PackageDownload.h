@@ -89,6 +89,7 @@ public:
     void Stop() override;
     bool Running() const override;
     QString FailureReason() const override;
+    long Status() const override;
 
 private:
     THTTPGet& http_;

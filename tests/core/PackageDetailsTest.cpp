@@ -157,6 +157,50 @@ TEST_F(FindPackageTest, EarlierContentOfTheRecordIsCleared) {
     EXPECT_EQ(info.IndexFile, "idx_Packages");
 }
 
+TEST_F(FindPackageTest, ARowFindsItsOwnBuild) {
+    // Three builds of one identifier, then another version; the first
+    // stanza is none of the builds asked for below but the first.
+    const std::string index =
+        "Package: elite\nVersion: 5.0\nArchitecture: iphoneos-arm\nSize: 1\n"
+        "Filename: debs/elite_5.0.deb\n\n"
+        "Package: elite\nVersion: 5.2.2\nArchitecture: iphoneos-arm64\nSize: 2\n"
+        "Filename: debs/elite_5.2.2_arm64.deb\n\n"
+        "Package: elite\nArchitecture: iphoneos-arm64e\nSize: 3\n"
+        "Filename: debs/elite_5.2.2_arm64e.deb\nVersion: 5.2.2\n\n"
+        "Package: other\nVersion: 5.2.2\nArchitecture: iphoneos-arm64e\n";
+    TestFiles::WriteBytes(dir_.filePath("r_Packages"), QByteArray::fromStdString(index));
+    const struct {
+        TPackageKey key;
+        bool found;
+        const char* size;
+        const char* address;
+    } cases[] = {
+        {{"elite", "5.0", TArchitecture("iphoneos-arm")}, true, "1", "http://r/debs/elite_5.0.deb"},
+        {{"elite", "5.2.2", TArchitecture("iphoneos-arm64")},
+         true,
+         "2",
+         "http://r/debs/elite_5.2.2_arm64.deb"},
+        {{"elite", "5.2.2", TArchitecture("iphoneos-arm64e")},
+         true,
+         "3",
+         "http://r/debs/elite_5.2.2_arm64e.deb"},
+        // Another build or version is never shown in its place.
+        {{"elite", "5.2.2", TArchitecture("iphoneos-arm")}, false, "", "http://r"},
+        {{"elite", "5.1", TArchitecture("iphoneos-arm64")}, false, "", "http://r"},
+    };
+    for (const auto& c : cases) {
+        TDebianInfo info;
+        info.Package = c.key.Package;
+        info.IndexFile = "r_Packages";
+        EXPECT_EQ(FindPackage(info, dir_.path(), c.key), c.found) << c.key.Version;
+        EXPECT_EQ(info.Size, c.size) << c.key.Version;
+        EXPECT_EQ(info.Filename, c.address) << c.key.Version;
+        if (c.found) {
+            EXPECT_EQ(info.Architecture, c.key.Architecture.View());
+        }
+    }
+}
+
 TEST_F(FindPackageTest, UnsafeOrMissingIndexFilesAreNeverRead) {
     // A file one level up that a hand-edited list could point at.
     QDir(folder_).mkdir("proc");

@@ -188,6 +188,74 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"bar", 2}, {"foo", 3}}}),
     [](const auto& info) { return info.param.name; });
 
+// A repository as rootless jailbreaks made them common: one identifier in
+// builds for three architectures, two versions of another, a package for
+// every architecture, and a stanza repeated word for word.
+std::string Build(const std::string& package, const std::string& version,
+                  const std::string& architecture) {
+    return "Package: " + package + "\nVersion: " + version + "\nArchitecture: " + architecture +
+           "\nSection: Tweaks\nFilename: debs/" + package + "_" + version + "_" + architecture +
+           ".deb\n\n";
+}
+const std::string kBuilds =
+    Build("elite", "5.0", "iphoneos-arm") + Build("elite", "5.2.2", "iphoneos-arm64") +
+    Build("elite", "5.2.2", "iphoneos-arm64e") + Build("cuts", "1.0.1", "iphoneos-arm") +
+    Build("cuts", "2.0", "iphoneos-arm") + Build("theme", "1", "all") +
+    Build("elite", "5.2.2", "iphoneos-arm64");
+
+struct BuildCase {
+    std::string name;
+    std::string reference; // "<none>" for no reference copy
+    std::vector<std::string> archived;
+    std::vector<std::string> rows; // "identifier version architecture state", sorted
+};
+
+class Builds : public CatalogueFolder, public ::testing::WithParamInterface<BuildCase> {};
+
+TEST_P(Builds, EveryBuildIsARowWithItsOwnFlags) {
+    const BuildCase& c = GetParam();
+    Write("proc/r_Packages", kBuilds);
+    if (c.reference != "<none>")
+        Write("lists/r_Packages", c.reference);
+    for (const std::string& a : c.archived)
+        Write("archives/" + a, "");
+    std::vector<std::string> rows;
+    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+        rows.push_back(r.Package + " " + r.Version + " " + std::string(r.Architecture.View()) +
+                       " " + std::to_string(r.State));
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, Builds,
+    ::testing::Values(
+        // The repeated stanza makes no second row; each build's own file gives
+        // its downloaded badge.
+        BuildCase{"NoReference",
+                  "<none>",
+                  {"elite_5.2.2_iphoneos-arm64.deb", "cuts_1.0.1_iphoneos-arm.deb"},
+                  {"cuts 1.0.1 iphoneos-arm 3", "cuts 2.0 iphoneos-arm 2",
+                   "elite 5.0 iphoneos-arm 2", "elite 5.2.2 iphoneos-arm64 3",
+                   "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 2"}},
+        // The phone's lists are the same bytes: nothing is new.
+        BuildCase{"UnchangedIndex",
+                  kBuilds,
+                  {},
+                  {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0",
+                   "elite 5.0 iphoneos-arm 0", "elite 5.2.2 iphoneos-arm64 0",
+                   "elite 5.2.2 iphoneos-arm64e 0", "theme 1 all 0"}},
+        // Only the build that was added since is new.
+        BuildCase{
+            "OneNewBuild",
+            Build("elite", "5.0", "iphoneos-arm") + Build("elite", "5.2.2", "iphoneos-arm64") +
+                Build("cuts", "2.0", "iphoneos-arm") + Build("cuts", "1.0.1", "iphoneos-arm") +
+                Build("theme", "1", "all"),
+            {},
+            {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0", "elite 5.0 iphoneos-arm 0",
+             "elite 5.2.2 iphoneos-arm64 0", "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 0"}}),
+    [](const auto& info) { return info.param.name; });
+
 class LoadingStore : public CatalogueFolder {};
 
 TEST_F(LoadingStore, ReadsOnlyFilesNamedLikeIndexes) {

@@ -1,14 +1,18 @@
 #include "GuiTestSupport.h"
 
 #include "app/TerminationSignals.h"
+#include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+
 #include <QListWidget>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -64,6 +68,37 @@ TEST_F(WindowTest, StartupBuildsTheSavedPackageListFromTheIndexStore) {
     auto* categories = Find<QComboBox>(frm.get(), "lstSections");
     ASSERT_EQ(categories->count(), 2);
     EXPECT_EQ(categories->itemText(1), QStringLiteral("Games"));
+}
+
+// A list saved before the architectures were kept is built again; with the
+// phone's architecture chosen, only its builds are listed, and the saved list
+// keeps every build through a restart.
+TEST_F(WindowTest, SavedListWithoutArchitecturesIsRebuiltAndThePhoneNarrowsTheList) {
+    const QByteArray builds = "Package: p\nName: Build arm\nVersion: 1\nArchitecture: "
+                              "iphoneos-arm\nSection: S\n\n"
+                              "Package: p\nName: Build arm64\nVersion: 1\nArchitecture: "
+                              "iphoneos-arm64\nSection: S\n\n"
+                              "Package: q\nName: Any\nVersion: 1\nArchitecture: all\nSection: T\n";
+    WriteFile(QStringLiteral("proc/r_Packages"), builds);
+    WriteFile(QStringLiteral("proc/cache.txt"),
+              "S\r\nOld caption\r\n$0\r\n1\r\np\r\n\r\nr_Packages\r\n");
+    WriteFile(QStringLiteral("orvia.ini"), "[Settings]\nArchitecture=iphoneos-arm64\n");
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        auto frm = StartWindow();
+        std::vector<std::string> captions;
+        for (const PackageRow& row : frm->PackagesPage()->Rows())
+            captions.push_back(row.Caption);
+        std::sort(captions.begin(), captions.end());
+        EXPECT_EQ(captions, (std::vector<std::string>{"Any", "Build arm64"}));
+        frm->close();
+        const QByteArray cache = ReadFile(QStringLiteral("proc/cache.txt"));
+        EXPECT_FALSE(cache.contains("Old caption"));
+        EXPECT_TRUE(cache.contains("\r\nBuild arm\r\n")) << cache.constData();
+        EXPECT_TRUE(cache.contains("\x1A"
+                                   "Architecture\r\n"))
+            << cache.constData();
+    }
 }
 
 TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {

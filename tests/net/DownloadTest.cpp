@@ -251,7 +251,10 @@ TEST_F(DownloadWalk, EveryFailureIsNamedWithItsReasonAndKeepsItsMark) {
                   Served("pkg.latin1", "/x.deb", body, "caf\xe9.deb"),
                   Served("pkg.ok", "/ok.deb", body, "ok.deb")};
     view_.rows[2].Found = false;
+    // An error page where the index gives no size or hash to tell it by.
     view_.rows.push_back(Served("pkg.404", "/missing.deb", body, "missing.deb"));
+    view_.rows.back().Shown.SizeText.clear();
+    view_.rows.back().Shown.Sha256.clear();
     server_.Serve("/missing.deb", "Not found", 404);
     Run();
     EXPECT_EQ(server_.RequestLines(),
@@ -271,7 +274,8 @@ TEST_F(DownloadWalk, EveryFailureIsNamedWithItsReasonAndKeepsItsMark) {
     ASSERT_EQ(lines.size(), 9);
     EXPECT_EQ(lines[0], "Не загружено пакетов: 8. Они остались отмечены.");
     EXPECT_EQ(lines[3], "pkg.gone 1.0: нет в его индексе");
-    EXPECT_TRUE(lines[8].startsWith("pkg.404 1.0: ")) << lines[8].toStdString();
+    EXPECT_TRUE(lines[8].startsWith("pkg.404 1.0: сервер ответил HTTP 404 (http://"))
+        << lines[8].toStdString();
     EXPECT_EQ(view_.log.back(), "idle"); // shown when the run is over
 }
 
