@@ -17,6 +17,9 @@ inline constexpr std::size_t MaxSettingsSize = std::size_t(1) << 20; // the sett
 inline constexpr std::size_t MaxTextSize = std::size_t(1) << 30;     // indexes, saved list
 // A decompressed index larger than this is refused.
 inline constexpr std::uint64_t MaxIndexSize = std::uint64_t(2) << 30;
+// A package whose index gives no size stops at this many bytes; one whose
+// index gives a size stops at that size, and never past this.
+inline constexpr std::uint64_t MaxPackageSize = std::uint64_t(1) << 30;
 
 // Reads a whole regular file of at most limit bytes. The open never blocks
 // (a FIFO fails at once) and anything but a regular file (a folder, a device,

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -167,10 +168,12 @@ THttpFileTransfer::~THttpFileTransfer() {
     QObject::disconnect(error_);
 }
 
-void THttpFileTransfer::Start(const std::string& url, const QString& fileName) {
+void THttpFileTransfer::Start(const std::string& url, const QString& fileName,
+                              std::int64_t maxSize) {
     http_.URL = QString::fromUtf8(url);
     http_.FileName = fileName;
     http_.BinaryData = true;
+    http_.MaxSize = maxSize;
     http_.Start();
 }
 
@@ -223,11 +226,11 @@ void TPackageDownload::WaitForIdleTransfer() {
         LongOperation::WaitUntil([this] { return !transfer_.Running(); });
 }
 
-bool TPackageDownload::GetFile(const std::string& address) {
+bool TPackageDownload::GetFile(const std::string& address, std::int64_t maxSize) {
     RemoveScratch();
     transferDone_ = false;
     view_.SetProgress(0);
-    transfer_.Start(address, scratch_);
+    transfer_.Start(address, scratch_, maxSize);
     LongOperation::WaitUntil([this] { return transferDone_ || stop_.IsSet(); });
 
     struct stat st {};
@@ -283,7 +286,13 @@ TOutcome TPackageDownload::DownloadRow(int row) {
     if (const QString why = ArchiveCache::UnusableNameReason(localName); !why.isEmpty())
         return TOutcome::Failure(QStringLiteral("имя файла \"%1\" не годится для кэша: %2")
                                      .arg(SafeFiles::PrintableName(localName), why));
-    if (!GetFile(shown.Address)) {
+    // The transfer stops as soon as it passes the size the index gives (never
+    // past the package cap): a server cannot fill the disk.
+    const ArchiveCache::TExpected expected =
+        ArchiveCache::ExpectedFrom(shown.SizeText, shown.Sha256, shown.Sha1, shown.Md5);
+    const std::uint64_t cap = expected.HasSize ? std::min(expected.Size, SafeFiles::MaxPackageSize)
+                                               : SafeFiles::MaxPackageSize;
+    if (!GetFile(shown.Address, std::int64_t(cap))) {
         if (stop_.IsSet())
             return TOutcome::Success(); // stopped, not failed: the mark stays
         const QString reason = transfer_.FailureReason();
@@ -302,8 +311,6 @@ TOutcome TPackageDownload::DownloadRow(int row) {
             QStringLiteral("сервер ответил %1 (%2)")
                 .arg(HTTPGetRules::StatusText(status), QString::fromUtf8(shown.Address)));
     }
-    const ArchiveCache::TExpected expected =
-        ArchiveCache::ExpectedFrom(shown.SizeText, shown.Sha256, shown.Sha1, shown.Md5);
     const std::uint64_t arrived = SizeOf(scratch_);
     TOutcome outcome;
     switch (ArchiveCache::Store(scratch_, folders_.ArchivesDir, localName, expected)) {

@@ -2,6 +2,7 @@
 
 #include "app/LongOperation.h"
 #include "app/Outcome.h"
+#include "app/SafeFiles.h"
 #include "catalogue/PackageRow.h"
 
 #include <QMetaObject>
@@ -59,11 +60,12 @@ public:
 
 // One file over HTTP (the window's file transfer). Progress and Done arrive
 // on the window's thread; Done comes once per Start, after success, failure or
-// Stop alike.
+// Stop alike. A body that passes MaxSize bytes fails at once and leaves no
+// file.
 class TFileTransfer {
 public:
     virtual ~TFileTransfer() = default;
-    virtual void Start(const std::string& url, const QString& fileName) = 0;
+    virtual void Start(const std::string& url, const QString& fileName, std::int64_t maxSize) = 0;
     virtual void Stop() = 0;
     virtual bool Running() const = 0;
     // Why the last transfer failed, in words a person can read; empty when it
@@ -85,7 +87,7 @@ public:
     THttpFileTransfer(const THttpFileTransfer&) = delete;
     THttpFileTransfer& operator=(const THttpFileTransfer&) = delete;
 
-    void Start(const std::string& url, const QString& fileName) override;
+    void Start(const std::string& url, const QString& fileName, std::int64_t maxSize) override;
     void Stop() override;
     bool Running() const override;
     QString FailureReason() const override;
@@ -155,7 +157,9 @@ public:
     // exactly those.
     void Run();
     // Fetches Address into "download.deb"; true when a non-empty file arrived.
-    bool GetFile(const std::string& address);
+    // A body over MaxSize bytes stops there and leaves no file.
+    bool GetFile(const std::string& address,
+                 std::int64_t maxSize = std::int64_t(SafeFiles::MaxPackageSize));
 
 private:
     TOutcome DownloadRow(int row);

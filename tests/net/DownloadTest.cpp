@@ -203,8 +203,9 @@ TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
         const char* reason; // in the message when not stored
     };
     const Case cases[] = {
+        // The transfer stops at the size the index gives.
         {"size smaller than the file", "49999", "", false,
-         "pkg.x 1.0: получено 50000 байт, индекс называет 49999"},
+         "pkg.x 1.0: ответ больше предела в 49999 байт"},
         {"hash mismatch at the right size", "50000", Sha256(body + "?"), false,
          "pkg.x 1.0: контрольная сумма не совпадает с индексом"},
         {"size and hash right", "50000", Sha256(body), true, ""},
@@ -226,7 +227,7 @@ TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
         EXPECT_EQ(view_.rows[0].Marked, !c.stored);
         ASSERT_EQ(view_.warnings.size(), c.stored ? 0 : 1);
         if (!c.stored) {
-            EXPECT_TRUE(view_.warnings[0].endsWith(QString::fromUtf8(c.reason)))
+            EXPECT_TRUE(view_.warnings[0].contains(QString::fromUtf8(c.reason)))
                 << view_.warnings[0].toStdString();
         }
         EXPECT_EQ(view_.rows[0].State, c.stored ? 1 : 2);
@@ -277,6 +278,29 @@ TEST_F(DownloadWalk, EveryFailureIsNamedWithItsReasonAndKeepsItsMark) {
     EXPECT_TRUE(lines[8].startsWith("pkg.404 1.0: сервер ответил HTTP 404 (http://"))
         << lines[8].toStdString();
     EXPECT_EQ(view_.log.back(), "idle"); // shown when the run is over
+}
+
+// A server that announces a terabyte gets nothing written: the transfer stops
+// at the size the index gives, or at the package cap when it gives none.
+TEST_F(DownloadWalk, ATransferStopsAtItsCap) {
+    view_.rows = {Served("pkg.sized", "/sized.deb", "", "sized.deb"),
+                  Served("pkg.unsized", "/unsized.deb", "", "unsized.deb")};
+    view_.rows[0].Shown.SizeText = "50000";
+    view_.rows[1].Shown.SizeText = "";
+    server_.ServeZeros("/sized.deb", 1ULL << 40, 1 << 20);
+    server_.ServeZeros("/unsized.deb", 1ULL << 40, 1 << 20);
+    Run();
+    EXPECT_EQ(view_.Marks(), (std::vector<bool>{true, true}));
+    EXPECT_TRUE(ArchiveNames().isEmpty());
+    EXPECT_TRUE(WorkFiles().isEmpty());
+    ASSERT_EQ(view_.warnings.size(), 1);
+    const QString& warning = view_.warnings[0];
+    EXPECT_TRUE(
+        warning.contains(QStringLiteral("pkg.sized 1.0: ответ больше предела в 50000 байт")))
+        << warning.toStdString();
+    EXPECT_TRUE(warning.contains(QStringLiteral("pkg.unsized 1.0: ответ больше предела в %1 байт")
+                                     .arg(SafeFiles::MaxPackageSize)))
+        << warning.toStdString();
 }
 
 // A repository names its packages after files of the working folder, or
