@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace PhoneFolders {
@@ -38,8 +39,17 @@ std::string NameOf(const WIN32_FIND_DATAA& data) {
     return std::string(data.cFileName, ::strnlen(data.cFileName, sizeof data.cFileName));
 }
 
+// Raised by Interrupt, cleared when an operation starts. One phone per
+// program: the plugin's progress procedure has no room for more.
+std::atomic<bool> gInterrupted{false};
+
+// The plugin asks this between the blocks of a copy; nonzero stops it.
+int StopWhenInterrupted(int, char*, char*, int) {
+    return gInterrupted.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
 bool Init(const TPluginEntries& e) {
-    return e.FsInit(0, nullptr, nullptr, nullptr) == 0;
+    return e.FsInit(0, &StopWhenInterrupted, nullptr, nullptr) == 0;
 }
 
 } // namespace
@@ -58,6 +68,10 @@ void TPhone::Bind(const QString& workDir, std::string_view carried) {
     binding_.Bind(path);
 }
 
+void TPhone::Interrupt() {
+    gInterrupted = true;
+}
+
 void TPhone::Release() {
     std::lock_guard lock(mutex_);
     binding_.Release();
@@ -74,6 +88,7 @@ TPluginEntries TPhone::Entries() const {
 }
 
 bool TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) {
+    gInterrupted = false;
     struct Outcome {
         bool entered = false; // the plugin has every entry point the listing needs
         bool listed = false;
@@ -113,6 +128,7 @@ bool TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) 
 }
 
 bool TPhone::iPhone_get(const std::string& remotePath, const QString& localFile) {
+    gInterrupted = false;
     return LongOperation::RunOffThread([&] {
         std::lock_guard lock(mutex_);
         const TPluginEntries& e = binding_.Entries();
@@ -129,6 +145,7 @@ bool TPhone::iPhone_get(const std::string& remotePath, const QString& localFile)
 }
 
 bool TPhone::iPhone_put(const QString& localFile, const std::string& remotePath) {
+    gInterrupted = false;
     return LongOperation::RunOffThread([&] {
         std::lock_guard lock(mutex_);
         const TPluginEntries& e = binding_.Entries();
@@ -143,6 +160,7 @@ bool TPhone::iPhone_put(const QString& localFile, const std::string& remotePath)
 }
 
 bool TPhone::iPhone_del(const std::string& remotePath) {
+    gInterrupted = false;
     return LongOperation::RunOffThread([&] {
         std::lock_guard lock(mutex_);
         const TPluginEntries& e = binding_.Entries();

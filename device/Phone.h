@@ -50,6 +50,11 @@ public:
     void Bind(const QString& workDir, std::string_view carried);
     // Shutdown: unloads the plugin, after any operation in progress.
     void Release();
+    // Asks the copy in progress to stop at its next block, from any thread,
+    // so that Stop or closing the window need not wait for a whole phone
+    // copy (the plugin is given a progress procedure that answers "stop"
+    // from then until the next operation starts).
+    void Interrupt();
 
     bool Loaded() const;
     TPluginEntries Entries() const;

@@ -28,6 +28,8 @@ TfrmMain::TfrmMain(const QString& programFilePath, QWidget* parent)
     Confirm = [this](const QString& text) { return Dialogs::Confirm(this, text, terminating_); };
     BuildWindow();
     ConnectHandlers();
+    // A Stop press or a close also ends the phone copy in progress.
+    connect(&stop_, &TStopFlag::raised, this, [this] { phone_.Interrupt(); });
 }
 
 TfrmMain::~TfrmMain() = default;

@@ -3,6 +3,7 @@
 #include "device/PluginBinding.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 namespace {
 
@@ -83,7 +84,7 @@ TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {
     ASSERT_TRUE(phone_.iPhone_ls(PhoneFolders::Cache, list));
     EXPECT_EQ(list, (std::vector<std::string>{".", "..", "a.txt", "b.deb"}));
     EXPECT_EQ(TakeCalls(),
-              (QStringList{"FsInit 0 null", "FsFindFirst /private/var/cache/apt/archives",
+              (QStringList{"FsInit 0 progress", "FsFindFirst /private/var/cache/apt/archives",
                            "FsFindClose"}));
 
     // A folder holding nothing but "." and "..".
@@ -97,12 +98,12 @@ TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {
         const char* folder;
         QStringList calls;
     } failures[] = {
-        {"FsInit fails", {"init fail"}, PhoneFolders::Cache, {"FsInit 0 null"}},
+        {"FsInit fails", {"init fail"}, PhoneFolders::Cache, {"FsInit 0 progress"}},
         {"listing refused",
          {"refuse /private/var/cache/apt/archives"},
          PhoneFolders::Cache,
-         {"FsInit 0 null", "FsFindFirst /private/var/cache/apt/archives"}},
-        {"missing folder", {}, "/nowhere", {"FsInit 0 null", "FsFindFirst /nowhere"}},
+         {"FsInit 0 progress", "FsFindFirst /private/var/cache/apt/archives"}},
+        {"missing folder", {}, "/nowhere", {"FsInit 0 progress", "FsFindFirst /nowhere"}},
     };
     for (const auto& f : failures) {
         SCOPED_TRACE(f.name);
@@ -139,14 +140,14 @@ TEST_F(DeviceTest, TransfersUseTheLocalFileTheCallerNames) {
     ASSERT_TRUE(phone_.iPhone_get(remote, local));
     EXPECT_EQ(LocalBytes(local), QByteArray("from phone"));
     EXPECT_EQ(TakeCalls(),
-              (QStringList{"FsInit 0 null", "FsGetFile " + phonePath + " " + local + " 1"}));
+              (QStringList{"FsInit 0 progress", "FsGetFile " + phonePath + " " + local + " 1"}));
 
     LocalFile(local, "to phone");
     ASSERT_TRUE(phone_.iPhone_put(local, remote));
     EXPECT_EQ(PhoneBytes(phonePath), QByteArray("to phone"));
     EXPECT_EQ(LocalBytes(local), QByteArray("to phone")); // left for the caller
     EXPECT_EQ(TakeCalls(),
-              (QStringList{"FsInit 0 null", "FsPutFile " + local + " " + phonePath + " 1"}));
+              (QStringList{"FsInit 0 progress", "FsPutFile " + local + " " + phonePath + " 1"}));
 
     // Put does not look for the local file: the plugin's answer decides.
     QFile::remove(local);
@@ -183,7 +184,7 @@ TEST_F(DeviceTest, TransfersUseTheLocalFileTheCallerNames) {
         EXPECT_EQ(phone_.iPhone_put(local, remote), f.put);
         EXPECT_EQ(PhoneBytes(phonePath), QByteArray(f.put ? "local" : "phone"));
         EXPECT_EQ(phone_.iPhone_del(remote), f.del);
-        EXPECT_EQ(TakeCalls().count(QStringLiteral("FsInit 0 null")), 3);
+        EXPECT_EQ(TakeCalls().count(QStringLiteral("FsInit 0 progress")), 3);
     }
 }
 
@@ -203,9 +204,10 @@ TEST_F(DeviceTest, OperationsStartedWhileOneWaitsRunAfterIt) {
     EXPECT_TRUE(nestedRan);
     // Each operation is whole, FsInit directly before its own calls, in
     // whichever order the two reached the plugin.
-    const QStringList get{"FsInit 0 null",
+    const QStringList get{"FsInit 0 progress",
                           "FsGetFile /private/var/lib/apt/lists/x_Packages " + local + " 1"};
-    const QStringList ls{"FsInit 0 null", "FsFindFirst /private/var/lib/apt/lists", "FsFindClose"};
+    const QStringList ls{"FsInit 0 progress", "FsFindFirst /private/var/lib/apt/lists",
+                         "FsFindClose"};
     const QStringList calls = TakeCalls();
     EXPECT_TRUE(calls == get + ls || calls == ls + get) << calls.join('\n').toStdString();
 }
@@ -220,3 +222,18 @@ TEST(CarriedPlugin, IsTheBuiltPlugin) {
     EXPECT_EQ(QByteArray(carried.data(), static_cast<qsizetype>(carried.size())), built);
 }
 #endif
+
+TEST_F(DeviceTest, InterruptEndsACopyInProgressAndTheNextOneRunsAfresh) {
+    BindTestPlugin();
+    Configure({QStringLiteral("slowget x_Packages")});
+    const QString phonePath = QStringLiteral("/private/var/lib/apt/lists/x_Packages");
+    const QString local = folders_.WorkDir + QStringLiteral("x_Packages");
+    PhoneFile(phonePath, "from phone");
+    // Arrives while the worker copies, as a Stop press or a close would.
+    QTimer::singleShot(0, [this] { phone_.Interrupt(); });
+    EXPECT_FALSE(phone_.iPhone_get(phonePath.toStdString(), local));
+    EXPECT_TRUE(TakeCalls().contains(QStringLiteral("stopped")));
+    Configure({});
+    EXPECT_TRUE(phone_.iPhone_get(phonePath.toStdString(), local));
+    EXPECT_EQ(LocalBytes(local), QByteArray("from phone"));
+}

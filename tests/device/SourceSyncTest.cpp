@@ -58,7 +58,7 @@ TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
                                        "progress 0", "progress 50", "busy off", "caption Idle"}));
         const QStringList calls = TakeCalls();
         EXPECT_EQ(calls.filter(QStringLiteral("FsGetFile")).size(), 2);
-        EXPECT_EQ(calls.count(QStringLiteral("FsInit 0 null")), 3);
+        EXPECT_EQ(calls.count(QStringLiteral("FsInit 0 progress")), 3);
     }
 }
 

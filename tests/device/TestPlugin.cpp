@@ -12,6 +12,8 @@
 //   inject <hex>         this name (hex bytes, may be 260 bytes or more) ends
 //                        every listing
 //   endless              listings never end
+//   slowget <name>       FsGetFile of a file of this name reports progress until
+//                        told to stop (then FS_FILE_USERABORT), at most 100 s
 //
 // Plain C++ on purpose: it is loaded like any outside plugin.
 #include "device/WfxApi.h"
@@ -39,11 +41,12 @@ struct Config {
     std::string log;
     bool initFails = false;
     bool endless = false;
-    std::set<std::string> refused, getFails, putFails, delRefused;
+    std::set<std::string> refused, getFails, putFails, delRefused, slowGets;
     std::vector<std::string> injected;
 };
 
 Config config;
+tProgressProc gProgress = nullptr;
 
 int anchor; // an object of this library, to find the library's file
 
@@ -83,6 +86,8 @@ void ReadConfig() {
             config.refused.insert(value);
         else if (key == "getfail")
             config.getFails.insert(value);
+        else if (key == "slowget")
+            config.slowGets.insert(value);
         else if (key == "putfail")
             config.putFails.insert(value);
         else if (key == "delrefuse")
@@ -136,7 +141,11 @@ void Fill(WIN32_FIND_DATAA* data, const std::string& name) {
 
 TEST_EXPORT int FsInit(int number, tProgressProc progress, tLogProc log, tRequestProc request) {
     ReadConfig();
-    Log("FsInit " + std::to_string(number) + (progress || log || request ? " procs" : " null"));
+    gProgress = progress;
+    Log("FsInit " + std::to_string(number) +
+        (log || request ? " procs"
+         : progress     ? " progress"
+                        : " null"));
     return config.initFails ? 1 : 0;
 }
 
@@ -179,6 +188,15 @@ TEST_EXPORT int FsGetFile(char* remote, char* local, int flags, RemoteInfoStruct
     Log(std::string("FsGetFile ") + remote + " " + local + " " + std::to_string(flags));
     if (config.getFails.count(LastName(remote)))
         return FS_FILE_READERROR;
+    if (config.slowGets.count(LastName(remote))) {
+        for (int i = 0; i < 100000; ++i) {
+            if (gProgress && gProgress(0, remote, local, i % 100) != 0) {
+                Log("stopped");
+                return FS_FILE_USERABORT;
+            }
+            ::usleep(1000);
+        }
+    }
     return CopyFile(config.root + remote, local) ? FS_FILE_OK : FS_FILE_NOTFOUND;
 }
 
