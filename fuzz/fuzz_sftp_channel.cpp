@@ -103,6 +103,18 @@ void Run(tpot::TSftpChannel& sftp, uint8_t op) {
             sftp.RenameReplacing("/folder/a", "/folder/b");
         sftp.Sync("h");
         sftp.Close("h");
+        sftp.MakeFolder("/folder/new");
+        sftp.RemoveFolder("/folder/new");
+        {
+            tpot::TSftpAttributes times;
+            times.HasMTime = true;
+            times.MTime = 1700000000;
+            sftp.SetAttributes("h", true, times);
+            sftp.Stat("/folder/link", times, true);
+            std::string real;
+            if (sftp.RealPath("/folder/link", real).IsOk())
+                Check(real.size() < 300 * 1024);
+        }
         sftp.LooksAlive();
         break;
     }

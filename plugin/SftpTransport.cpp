@@ -494,7 +494,10 @@ TStatus TSftpTransport::Write(const std::string& path, const TEntry& like, const
                 kept.Permissions = mode;
                 kept.HasMTime = like.MTime > 0 && like.MTime <= UINT32_MAX;
                 kept.MTime = kept.ATime = static_cast<uint32_t>(like.MTime);
-                written = Sftp->SetAttributes(handle, true, kept);
+                // A server that cannot set them still gets the file.
+                if (TSftpResult set = Sftp->SetAttributes(handle, true, kept);
+                    set.Kind == TSftpResult::Broken)
+                    written = set;
             }
             if (written.IsOk() && !stopped)
                 written = Sftp->Sync(handle);
