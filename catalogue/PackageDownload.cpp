@@ -69,7 +69,7 @@ void TSavedStates::Index(const QString& cacheFile, const std::vector<TPackageKey
     const PackageList::TArchitectureRuns runs(text);
     knowsArchitectures_ = runs.Known();
     const std::vector<std::string_view> lines =
-        TextFile::SplitAnyLineEnds(std::string_view(text).substr(0, runs.RecordsEnd()));
+        TextFile::SplitIndexLines(std::string_view(text).substr(0, runs.RecordsEnd()));
     for (std::size_t i = 2; i < lines.size(); ++i) {
         if (!lines[i - 2].starts_with('$'))
             continue;

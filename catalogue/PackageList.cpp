@@ -363,7 +363,9 @@ void UpdatePackageIcon(const QString& cacheFile, const TPackageKey& key, int sta
         return;
     const TArchitectureRuns runs(text);
     const std::string_view records = std::string_view(text).substr(0, runs.RecordsEnd());
-    std::vector<std::string_view> lines = TextFile::SplitAnyLineEnds(records);
+    // The reader's own line ends: a lone CR split off as a line would shift
+    // every record after it when the file is written back.
+    std::vector<std::string_view> lines = TextFile::SplitIndexLines(records);
     std::string newState = std::to_string(state);
     newState.insert(newState.begin(), '$');
     bool changed = false;

@@ -102,6 +102,22 @@ std::vector<std::string_view> SplitAnyLineEnds(std::string_view text) {
     return lines;
 }
 
+std::vector<std::string_view> SplitIndexLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t lf = text.find('\n', pos);
+        if (lf == std::string_view::npos) {
+            lines.push_back(text.substr(pos));
+            break;
+        }
+        const std::size_t end = lf > pos && text[lf - 1] == '\r' ? lf - 1 : lf;
+        lines.push_back(text.substr(pos, end - pos));
+        pos = lf + 1;
+    }
+    return lines;
+}
+
 bool IsValidUtf8(std::string_view s) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const auto* end = p + s.size();

@@ -85,6 +85,11 @@ private:
 // reference copies are read). Views point into text.
 std::vector<std::string_view> SplitAnyLineEnds(std::string_view text);
 
+// Splits a text into the lines IndexLines finds (LF or CR LF ends a line), a
+// CR not followed by LF kept inside its line, so that an edit of the saved
+// list sees the same lines as its reader. Views point into text.
+std::vector<std::string_view> SplitIndexLines(std::string_view text);
+
 // True when text is well-formed UTF-8 (no overlong forms, no surrogates, nothing
 // beyond U+10FFFF).
 bool IsValidUtf8(std::string_view text);

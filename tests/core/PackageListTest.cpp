@@ -319,6 +319,16 @@ TEST_F(SavedList, UpdatePackageIconReadsAnyLineEndsAndWritesCrLf) {
     Write("proc/cache.txt", "S\nCap\n$0\nv\npkg\nd\ni\n");
     PackageList::UpdatePackageIcon(Cache(), {"pkg", "v", TArchitecture("all")}, 1);
     EXPECT_EQ(Read("proc/cache.txt"), "S\r\nCap\r\n$1\r\nv\r\npkg\r\nd\r\ni\r\n");
+
+    // A lone CR inside a field ends no line for the reader, so the rewrite
+    // must not make it one: every record after it would shift.
+    Write("proc/cache.txt", "S\nCap\n$0\nv\npkg\nd\rx\ni\nS\nCap2\n$0\nv\nother\nd\ni\n");
+    ASSERT_EQ(Load(), LoadResult::Complete);
+    PackageRows expected = rows;
+    expected[0].State = 1;
+    PackageList::UpdatePackageIcon(Cache(), {"pkg", "v", TArchitecture("all")}, 1);
+    EXPECT_EQ(Load(), LoadResult::Complete);
+    EXPECT_EQ(rows, expected);
 }
 
 TEST_F(SavedList, UpdatePackageIconWithoutFileCreatesNone) {
