@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
                            });
     const Pair b = Compare(
         "bzip2", "bzip2", bz2, outDir, [&](const QString& f, const QString& dest, qint64& bytes) {
-            const auto r = FileTools::DoUncompress(f, QDir(dest).filePath("download.txt"));
+            const auto r = FileTools::UncompressFile(FileTools::TCompression::Bzip2, f,
+                                                     QDir(dest).filePath("download.txt"));
             bytes += qint64(r.written);
             return r.Ok();
         });

@@ -25,8 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::size_t cut = std::size_t(data[0]) * (size - 1) / 255;
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
-    TGzipHeader whole;
-    const TGzipHeaderStatus status = ReadGzipHeader(bytes, whole);
+    TGzipHeaderReader all;
+    all.Feed(bytes);
+    const TGzipHeaderStatus status = all.Status();
+    const TGzipHeader& whole = all.Header();
     Check(whole.storedName.size() <= MaxStoredNameLength);
     Check(!whole.nameTooLong || whole.storedName.empty());
     if (status == TGzipHeaderStatus::Complete)

@@ -393,15 +393,6 @@ TDecompressResult UncompressFileOffThread(TCompression kind, const QString& inFi
         [&] { return UncompressFile(kind, inFile, outFile, maxOutput); });
 }
 
-TDecompressResult DoUncompress(const QString& inFile, const QString& outFile,
-                               std::uint64_t maxOutput) {
-    return UncompressFile(TCompression::Bzip2, inFile, outFile, maxOutput);
-}
-
-TDecompressResult DoUncompressStream(QIODevice& in, QIODevice& out, std::uint64_t maxOutput) {
-    return UncompressStream(TCompression::Bzip2, in, out, maxOutput);
-}
-
 } // namespace FileTools
 
 // ---------------------------------------------------------------------------

@@ -32,10 +32,10 @@ class QIODevice;
 // it is must copy it through SafeFiles.
 //  - GUnZipFile / TGUnZipThread: DestFolder + the output name (see
 //    GUnZipFile), only when the outcome is Ok or SetTimeFailed.
-//  - DoUncompress / UncompressFile / UncompressFileOffThread: OutFile, only
-//    when the result is Ok.
-//  - DoUncompressStream / UncompressStream: write to the caller's device; on
-//    failure it holds what was written before the failure was seen.
+//  - UncompressFile / UncompressFileOffThread: OutFile, only when the result
+//    is Ok.
+//  - UncompressStream: writes to the caller's device; on failure it holds
+//    what was written before the failure was seen.
 namespace FileTools {
 
 // Block size of decompressed data the refresh uses for gzip.
@@ -70,13 +70,11 @@ enum class TGzipHeaderStatus {
     NotGzip,  // the first two bytes are not 0x1F 0x8B
 };
 
-// Reads the header at the start of bytes: the ten fixed bytes, then the extra
-// field, the stored name, the comment and the header CRC as the flag byte
-// selects (the header CRC is skipped, not checked).
-TGzipHeaderStatus ReadGzipHeader(std::string_view bytes, TGzipHeader& header);
-
-// The same fed in pieces, so that a header of any length (the name and the
-// comment have none) is read in one pass with bounded memory.
+// Reads the header at the start of a file fed in pieces: the ten fixed bytes,
+// then the extra field, the stored name, the comment and the header CRC as the
+// flag byte selects (the header CRC is skipped, not checked). A header of any
+// length (the name and the comment have none) is read in one pass with
+// bounded memory.
 class TGzipHeaderReader {
 public:
     // Takes the next bytes; returns how many of them belong to the header (all
@@ -187,13 +185,6 @@ TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const
 TDecompressResult UncompressFileOffThread(TCompression kind, const QString& inFile,
                                           const QString& outFile,
                                           std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
-
-// The bzip2 operations under their historical names. A data error or a stream
-// cut short is a failed result, never success.
-TDecompressResult DoUncompress(const QString& inFile, const QString& outFile,
-                               std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
-TDecompressResult DoUncompressStream(QIODevice& in, QIODevice& out,
-                                     std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
 
 } // namespace FileTools
 

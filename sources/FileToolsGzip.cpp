@@ -111,13 +111,6 @@ std::size_t TGzipHeaderReader::Feed(std::string_view bytes) {
     return i;
 }
 
-TGzipHeaderStatus ReadGzipHeader(std::string_view bytes, TGzipHeader& header) {
-    TGzipHeaderReader reader;
-    reader.Feed(bytes);
-    header = reader.Header();
-    return reader.Status();
-}
-
 // ---------------------------------------------------------------------------
 // Decompression.
 

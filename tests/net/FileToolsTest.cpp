@@ -150,9 +150,14 @@ TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
     const QByteArray file = Gzip("data", parts);
     const std::size_t expectedLength = 10 + 2 + 300 + 9 + 13 + 2;
 
-    TGzipHeader whole;
-    ASSERT_EQ(ReadGzipHeader(std::string_view(file.data(), std::size_t(file.size())), whole),
-              TGzipHeaderStatus::Complete);
+    auto read = [](std::string_view bytes) {
+        TGzipHeaderReader reader;
+        reader.Feed(bytes);
+        return reader;
+    };
+    const TGzipHeaderReader all = read(std::string_view(file.data(), std::size_t(file.size())));
+    ASSERT_EQ(all.Status(), TGzipHeaderStatus::Complete);
+    const TGzipHeader& whole = all.Header();
     EXPECT_EQ(whole.length, expectedLength);
     EXPECT_EQ(whole.storedName, "Packages");
     EXPECT_EQ(whole.flags, GzipFlagExtra | GzipFlagName | GzipFlagComment | GzipFlagHeaderCrc);
@@ -167,11 +172,10 @@ TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
         EXPECT_EQ(reader.Header().storedName, "Packages") << cut;
     }
 
-    TGzipHeader h;
-    EXPECT_EQ(ReadGzipHeader(std::string_view(file.data(), expectedLength - 1), h),
+    EXPECT_EQ(read(std::string_view(file.data(), expectedLength - 1)).Status(),
               TGzipHeaderStatus::NeedMore);
-    EXPECT_EQ(ReadGzipHeader("\x1E", h), TGzipHeaderStatus::NotGzip);
-    EXPECT_EQ(ReadGzipHeader("\x1F\x8C", h), TGzipHeaderStatus::NotGzip);
+    EXPECT_EQ(read("\x1E").Status(), TGzipHeaderStatus::NotGzip);
+    EXPECT_EQ(read("\x1F\x8C").Status(), TGzipHeaderStatus::NotGzip);
 }
 
 // A plain stored name ("Packages") is used: see the worker test below.
@@ -480,7 +484,7 @@ TEST_F(FileToolsTest, Bzip2StreamOnDevicesKeepsWhatWasWrittenBeforeTheCut) {
     in.setData(packed.left(packed.size() - 100));
     in.open(QIODevice::ReadOnly);
     out.open(QIODevice::WriteOnly);
-    const TDecompressResult r = DoUncompressStream(in, out);
+    const TDecompressResult r = UncompressStream(TCompression::Bzip2, in, out);
     EXPECT_EQ(r.status, TDecompressStatus::Truncated);
     EXPECT_EQ(r.Text(), "error -7");
     EXPECT_EQ(r.written, quint64(out.data().size()));
@@ -533,7 +537,7 @@ TEST_F(FileToolsTest, Bzip2LevelDigitIsJudgedAlikeByBothDecoders) {
         ASSERT_TRUE(source.open(QIODevice::ReadOnly));
         QBuffer serialOut;
         serialOut.open(QIODevice::WriteOnly);
-        const TDecompressResult serial = DoUncompressStream(source, serialOut);
+        const TDecompressResult serial = UncompressStream(TCompression::Bzip2, source, serialOut);
         EXPECT_EQ(serial.status, c.ok ? TDecompressStatus::Ok : TDecompressStatus::DataError);
         for (unsigned workers : {2u, 3u}) {
             QFile::remove(Path("out"));
@@ -577,7 +581,7 @@ TEST_F(FileToolsTest, Bzip2ParallelDecodingLeavesAnyDoubtToTheSerialDecoder) {
     }
     // Through the public call, whichever decoder runs, the corrupt file fails.
     WriteBytes(Path("in"), corrupt);
-    const TDecompressResult r = DoUncompress(Path("in"), Path("out"));
+    const TDecompressResult r = UncompressFile(TCompression::Bzip2, Path("in"), Path("out"));
     EXPECT_EQ(r.status, TDecompressStatus::DataError);
     EXPECT_EQ(r.code, BZ_DATA_ERROR);
     EXPECT_EQ(r.Text(), "error -4");
