@@ -21,10 +21,11 @@ namespace {
 
 // The fixed scratch names of the working folder: the refresh's downloads and
 // its result ("download.bz2" is what older versions left), the package being
-// fetched, and a list being fetched from the phone.
+// fetched, a list being fetched from the phone and the phone's dpkg
+// architecture file.
 constexpr std::string_view kFixedScratch[] = {
-    "download.txt",    "download.bz2",     "download.txt.gz", "download.txt.bz2",
-    "download.txt.xz", "download.txt.zst", "download.deb",    "download.list",
+    "download.txt",     "download.bz2", "download.txt.gz", "download.txt.bz2", "download.txt.xz",
+    "download.txt.zst", "download.deb", "download.list",   "download.arch",
 };
 
 // The six characters mkstemp() and QTemporaryDir put in place of "XXXXXX".

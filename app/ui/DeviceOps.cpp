@@ -134,7 +134,9 @@ void TfrmMain::Phone2Comp() {
     const TRunning running(sourceCopies_);
     BeginLongOperation();
     TWindowDeviceView view(*this);
-    SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view);
+    if (SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view) &&
+        !stop_.IsSet())
+        OfferPhoneArchitecture();
     EndLongOperation();
 }
 
@@ -150,6 +152,8 @@ void TfrmMain::btnPhone2CompClick() {
     const QSet<QString> known(stored.begin(), stored.end());
     if (SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view)) {
         sourcesPage_->AddNewFromStore(folders_.ProcDir, known);
+        if (!stop_.IsSet())
+            OfferPhoneArchitecture(); // before the reload, which then lists the choice
         PkgsRefresh();
     }
     EndLongOperation();

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QPainter>
+#include <QPushButton>
 
 namespace {
 
@@ -77,6 +78,11 @@ TSettingsPage::TSettingsPage(QWidget* parent) : QWidget(parent) {
     for (const QString& arch : Settings::PhoneArchitectures())
         lstArchitecture->addItem(arch, arch);
     lblArchitecture->setBuddy(lstArchitecture);
+    btnPhoneArchitecture = new QPushButton(QStringLiteral("Узнать у телефона"), grpSettings);
+    btnPhoneArchitecture->setObjectName(QStringLiteral("btnPhoneArchitecture"));
+    btnPhoneArchitecture->setGeometry(332, 124, 150, 24);
+    btnPhoneArchitecture->setToolTip(
+        QStringLiteral("Прочитать архитектуру из настроек dpkg на подключённом телефоне"));
 
     // The last two options are reached in the opposite order to the one they
     // are shown in.
@@ -85,6 +91,7 @@ TSettingsPage::TSettingsPage(QWidget* parent) : QWidget(parent) {
     setTabOrder(chkPutDebs, chkPutCydia);
     setTabOrder(chkPutCydia, chkPutAutoInstall);
     setTabOrder(chkPutAutoInstall, lstArchitecture);
+    setTabOrder(lstArchitecture, btnPhoneArchitecture);
 
     grpAbout = new QGroupBox(QStringLiteral(" О программе "), this);
     grpAbout->setObjectName(QStringLiteral("grpAbout"));
@@ -133,13 +140,16 @@ TSettings TSettingsPage::Options() const {
     return options;
 }
 
+void TSettingsPage::SetArchitecture(const QString& architecture) {
+    const int entry = lstArchitecture->findData(Settings::NormalizeArchitecture(architecture));
+    lstArchitecture->setCurrentIndex(entry < 0 ? 0 : entry);
+}
+
 void TSettingsPage::SetOptions(const TSettings& options) {
     chkRefresh->setChecked(options.Refresh);
     chkGetCydia->setChecked(options.GetCydia);
     chkPutCydia->setChecked(options.PutCydia);
     chkPutDebs->setChecked(options.PutDebs);
     chkPutAutoInstall->setChecked(options.PutAutoInstall);
-    const int entry =
-        lstArchitecture->findData(Settings::NormalizeArchitecture(options.Architecture));
-    lstArchitecture->setCurrentIndex(entry < 0 ? 0 : entry);
+    SetArchitecture(options.Architecture);
 }

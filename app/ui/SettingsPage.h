@@ -8,6 +8,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QPushButton;
 
 // A label drawn with a recessed (engraved) look: a light copy of the text one
 // pixel down and right under the text itself.
@@ -42,6 +43,11 @@ public:
     // Entry 0 lists every architecture; the others carry their architecture as
     // item data.
     QComboBox* lstArchitecture = nullptr;
+    // Asks the phone for its architecture (the window does the asking).
+    QPushButton* btnPhoneArchitecture = nullptr;
+    // Chooses Architecture (one of Settings::PhoneArchitectures, or empty for
+    // all) as if the user had.
+    void SetArchitecture(const QString& architecture);
 
     QGroupBox* grpAbout = nullptr;
     QLabel* imgAbout = nullptr;

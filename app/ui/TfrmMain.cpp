@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
 
@@ -112,6 +113,8 @@ void TfrmMain::ConnectHandlers() {
     connect(packagesPage_, &TPackagesPage::stopClicked, this, &TfrmMain::btnPkgStopClick);
     // A long operation reloads the list when it ends and picks the choice up
     // then; a reload under a running download would move its rows.
+    connect(settingsPage_->btnPhoneArchitecture, &QPushButton::clicked, this,
+            &TfrmMain::btnPhoneArchitectureClick);
     connect(settingsPage_->lstArchitecture, &QComboBox::activated, this, [this] {
         if (startupDone_ && !LongOperationRunning())
             packagesPage_->PhoneArchitectureChanged();

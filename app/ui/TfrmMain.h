@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/LongOperation.h"
+#include "app/Outcome.h"
 #include "app/WorkFolders.h"
 #include "device/Phone.h"
 
@@ -8,6 +9,7 @@
 
 #include <array>
 #include <functional>
+#include <string>
 
 class QStackedWidget;
 class TPackagesPage;
@@ -146,6 +148,13 @@ private:
     void btnDeleteCacheClick();
     void btnDeleteAutoInstallClick();
 
+    // The phone's architecture (ArchitectureOps.cpp): asked for with the
+    // Settings page's button, and offered once after the first copy from the
+    // phone while every architecture is listed.
+    void btnPhoneArchitectureClick();
+    void OfferPhoneArchitecture();
+    TOutcome ReadPhoneArchitecture(std::string& architecture);
+
     QString programFilePath_;
     WorkFolders folders_;
 
@@ -167,4 +176,5 @@ private:
     TPhone phone_;
     int sourceCopies_ = 0;    // copies of the source lists to or from the phone running
     int cacheOperations_ = 0; // Sync page list operations running
+    bool architectureOffered_ = false;
 };

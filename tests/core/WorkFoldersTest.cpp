@@ -41,6 +41,7 @@ TEST_F(WorkFoldersTest, CreatesFoldersAndRemovesOnlyTheProgramsScratchNames) {
         {"download.txt.zst", true},
         {"download.deb", true},
         {"download.list", true},
+        {"download.arch", true},
         {".T-Pot-a1B2c3", true},
         {".download.txt.gz.Xy12Ab", true},
         {".download.deb.000000", true},

@@ -3,14 +3,17 @@
 // with the phone options. The phone is the test plugin over a folder.
 #include "GuiTestSupport.h"
 
+#include "app/ui/PackagesPage.h"
 #include "app/ui/SourcesPage.h"
 
 #include "app/ui/SettingsPage.h"
 #include "app/ui/SyncPage.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QToolButton>
 
 namespace {
@@ -109,6 +112,10 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
     EXPECT_EQ(calls,
               (QStringList{"FsFindFirst /private/var/lib/apt/lists",
                            "FsGetFile " + kLists + "a_Packages " + WorkDir() + "download.list 1",
+                           // The phone is asked for its architecture after the copy.
+                           "FsGetFile /var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
+                           "FsGetFile /private/var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
+                           "FsGetFile /var/jb/var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
                            "FsFindFirst /private/var/cache/apt/archives",
                            "FsFindFirst /private/var/root/Media/Cydia/AutoInstall"}));
 }
@@ -168,6 +175,41 @@ TEST_F(DeviceWindowTest, StopDuringACopyFromThePhoneEndsAfterTheCurrentFile) {
     EXPECT_EQ(QDir(WorkDir() + "lists").entryList(QDir::Files).size(), 2);
     EXPECT_EQ(TakeCalls().filter("FsGetFile").size(), 2);
     EXPECT_EQ(Find<QListWidget>(frm.get(), "lstSources")->count(), 2); // reloaded all the same
+}
+
+// The phone's dpkg tells its architecture: on the Settings page's button, and
+// as a question after the first copy from the phone while all are listed.
+TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
+    PhoneFile(kLists + "a_Packages", "Package: a\nArchitecture: iphoneos-arm\n\n"
+                                     "Package: b\nArchitecture: iphoneos-arm64\n\n");
+    auto frm = StartWindow();
+    QComboBox* choice = frm->SettingsPage()->lstArchitecture;
+    frm->SettingsPage()->btnPhoneArchitecture->click();
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].contains("/var/jb/var/lib/dpkg/arch")) << errors_[0].toStdString();
+    EXPECT_EQ(choice->currentIndex(), 0);
+
+    // A rootless phone reached without the root prefix; another architecture
+    // listed before the phone's own.
+    PhoneFile("/var/jb/var/lib/dpkg/arch", "darwin-arm64\n iphoneos-arm64 \n");
+    answer_ = true;
+    Click(frm->SyncPage()->Phone2Comp);
+    ASSERT_EQ(questions_.size(), 1);
+    EXPECT_TRUE(questions_[0].contains("iphoneos-arm64")) << questions_[0].toStdString();
+    EXPECT_EQ(choice->currentText(), QStringLiteral("iphoneos-arm64"));
+    ASSERT_EQ(frm->PackagesPage()->Rows().size(), 1u);
+    EXPECT_EQ(frm->PackagesPage()->Rows()[0].Package, "b");
+
+    // Asked once a run; the button asks again and takes what the phone says.
+    PhoneFile("/private/var/lib/dpkg/arch", "iphoneos-arm\n");
+    Click(frm->SyncPage()->Phone2Comp);
+    EXPECT_EQ(questions_.size(), 1);
+    frm->SettingsPage()->btnPhoneArchitecture->click();
+    EXPECT_EQ(errors_.size(), 1);
+    EXPECT_EQ(choice->currentText(), QStringLiteral("iphoneos-arm"));
+    ASSERT_EQ(frm->PackagesPage()->Rows().size(), 1u);
+    EXPECT_EQ(frm->PackagesPage()->Rows()[0].Package, "a");
+    EXPECT_FALSE(Exists("download.arch"));
 }
 
 TEST_F(DeviceWindowTest, CopyToThePhoneSendsTheIndexFiles) {

@@ -1,0 +1,54 @@
+// The window's side of the phone's architecture: asking the phone through the
+// plugin, and choosing what it says on the Settings page.
+#include "app/Settings.h"
+#include "app/ui/PackagesPage.h"
+#include "app/ui/SettingsPage.h"
+#include "app/ui/TfrmMain.h"
+#include "device/PhoneArchitecture.h"
+
+#include <QComboBox>
+#include <QPushButton>
+
+TOutcome TfrmMain::ReadPhoneArchitecture(std::string& architecture) {
+    // Counted as a copy of the source lists: no other phone operation starts
+    // while the phone is being asked.
+    ++sourceCopies_;
+    const TOutcome read = PhoneArchitecture::Read(
+        phone_, folders_.WorkDir + QStringLiteral("download.arch"), architecture);
+    --sourceCopies_;
+    return read;
+}
+
+void TfrmMain::btnPhoneArchitectureClick() {
+    if (PhoneOperationRunning() || LongOperationRunning())
+        return;
+    std::string architecture;
+    const TOutcome read = ReadPhoneArchitecture(architecture);
+    if (!read) {
+        if (ShowError)
+            ShowError(read.reason);
+        return;
+    }
+    settingsPage_->SetArchitecture(QString::fromStdString(architecture));
+    if (startupDone_)
+        packagesPage_->PhoneArchitectureChanged();
+}
+
+void TfrmMain::OfferPhoneArchitecture() {
+    // Once a run, and only while the user has chosen no architecture: a
+    // choice made is never overridden.
+    if (architectureOffered_ || !settingsPage_->Options().Architecture.isEmpty())
+        return;
+    architectureOffered_ = true;
+    std::string architecture;
+    const TOutcome read = ReadPhoneArchitecture(architecture);
+    if (!read) {
+        ReportToStderr(read.reason);
+        return;
+    }
+    const QString text = QString::fromStdString(architecture);
+    if (Confirm && Confirm(QStringLiteral("Телефон сообщает архитектуру %1. Показывать только "
+                                          "пакеты для неё? (Это можно изменить в настройках.)")
+                               .arg(text)))
+        settingsPage_->SetArchitecture(text);
+}
