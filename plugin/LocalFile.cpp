@@ -1,10 +1,12 @@
 #include "plugin/LocalFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
-#include <random>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,12 +27,18 @@ void SyncFolder(int dirFd) {
     }
 }
 
-// Six letters or digits, as mkstemp would choose them.
+// Six letters or digits, as mkstemp would choose them. The bits come from the
+// kernel on every call: the plugin is loaded and unloaded by its host, and a
+// per-thread generator would leave thread-local storage of an unloaded
+// library behind in every thread that ever made a name.
 std::string RandomTail() {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    thread_local std::mt19937_64 random{std::random_device{}()};
+    static std::atomic<uint64_t> counter{0};
+    uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != ssize_t(sizeof bits))
+        bits = (uint64_t(::getpid()) << 32) ^ uint64_t(::time(nullptr)) ^
+               (++counter * 0x9E3779B97F4A7C15ull);
     std::string tail;
-    uint64_t bits = random();
     for (int i = 0; i < 6; ++i, bits /= 62)
         tail += kLetters[bits % 62];
     return tail;
