@@ -54,6 +54,20 @@ QStringList ListsToSend(const QString& listsDir, QStringList* skipped) {
     return names;
 }
 
+// Called when the lists folder could not be used: the reason, when the
+// phone's tree has the folder under "/var" instead.
+QString ListsFolderMisplaced(TPhone& phone) {
+    std::vector<std::string> listed;
+    // Some mounts of the phone's tree show "var/" without "private/var/".
+    const std::string plain = std::string(PhoneFolders::Lists).substr(8); // without "/private"
+    if (!phone.iPhone_ls(plain, listed))
+        return {};
+    return QStringLiteral("На телефоне нет папки источников Cydia %1, зато есть %2: похоже, "
+                          "корень телефона подключён без папки private. Укажите в T-Pot.ini "
+                          "папку, в которой есть private/var.")
+        .arg(QString::fromUtf8(PhoneFolders::Lists), QString::fromStdString(plain));
+}
+
 bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFlag& stop,
                TDeviceView& view) {
     view.SyncBusy(true);
@@ -63,8 +77,11 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
 
     std::vector<std::string> listed;
     QStringList names, skipped;
+    QString misplaced;
     if (phone.iPhone_ls(PhoneFolders::Lists, listed))
         names = PhoneIndexNames(listed, &skipped);
+    else
+        misplaced = ListsFolderMisplaced(phone);
 
     // The phone's name selects nothing local but the file of that name in
     // ListsDir and ProcDir; the fetch itself lands in a scratch file.
@@ -109,6 +126,8 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
     if (!skipped.isEmpty())
         view.Warn(QStringLiteral("Пропущены файлы источников с телефона:\n") +
                   skipped.join(QLatin1Char('\n')));
+    if (!misplaced.isEmpty())
+        view.Warn(misplaced);
     return n > 0;
 }
 
@@ -121,14 +140,19 @@ void ToPhone(TPhone& phone, const WorkFolders& folders, TStopFlag& stop, TDevice
     QStringList skipped;
     const QStringList names = ListsToSend(folders.ListsDir, &skipped);
     const qsizetype n = names.size();
+    QString misplaced;
     for (qsizetype i = 1; i <= n; ++i) {
         const QString& name = names[i - 1];
         const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
         // Sent as it lies in ListsDir: only a regular file, never what a link
         // there points at.
         const QString local = folders.ListsDir + name;
-        if (!DeviceFiles::IsRegularFile(local) || !phone.iPhone_put(local, remote))
+        if (!DeviceFiles::IsRegularFile(local) || !phone.iPhone_put(local, remote)) {
             stop.Set();
+            std::vector<std::string> listed;
+            if (!phone.iPhone_ls(PhoneFolders::Lists, listed))
+                misplaced = ListsFolderMisplaced(phone);
+        }
         view.SetProgress(static_cast<int>(i * 100 / n));
         view.PumpMessages();
         if (stop.IsSet())
@@ -140,6 +164,8 @@ void ToPhone(TPhone& phone, const WorkFolders& folders, TStopFlag& stop, TDevice
     if (!skipped.isEmpty())
         view.Warn(QStringLiteral("Не отправлены на телефон файлы источников:\n") +
                   skipped.join(QLatin1Char('\n')));
+    if (!misplaced.isEmpty())
+        view.Warn(misplaced);
 }
 
 } // namespace SourceSync

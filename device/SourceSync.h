@@ -43,6 +43,11 @@ enum class Target {
 bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFlag& stop,
                TDeviceView& view);
 
+// When the phone's lists folder cannot be read: the reason to show if its
+// tree has the folder under "/var" but not "/private/var" (as some mounts of
+// the tree give), else empty. Both copies say it in the window (Warn).
+QString ListsFolderMisplaced(TPhone& phone);
+
 // Sends every index file of ListsDir to the phone's lists folder, replacing
 // the files there. The first file the phone does not take ends the run after
 // that file and leaves the stop flag set.

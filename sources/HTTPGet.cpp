@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -76,6 +77,7 @@ struct THTTPGetShared {
     // Written by the worker before it hands over its completion.
     QString reason;
     long status = 0;
+    QString finalUrl; // the address of the last answer, after redirects
 
     // The worker's multi handle while it runs, so that Stop can wake its wait.
     std::mutex multiMutex;
@@ -405,6 +407,17 @@ bool THTTPGetThread::Run() {
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    // The certificate store the curl tool is told about (a company's own
+    // authority, a store kept elsewhere) is the one trusted here too.
+    for (const char* variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+        const char* file = std::getenv(variable);
+        if (file && *file) {
+            curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+            break;
+        }
+    }
+    if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir)
+        curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT,
                      static_cast<long>(HTTPGetRules::ConnectTimeoutSeconds));
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(minSpeed_));
@@ -508,6 +521,7 @@ bool THTTPGetThread::Transfer(CURL* easy, CURLM* multi, QString url) {
             post = false;
         url = nextUrl;
     }
+    shared_->finalUrl = url;
 
     if (file_) {
         file_->Abort();
@@ -580,6 +594,7 @@ void THTTPGet::Complete(const std::shared_ptr<THTTPGetShared>& shared) {
                  : shared->reason.isEmpty() ? QStringLiteral("остановлено")
                                             : shared->reason;
     lastStatus_ = shared->status;
+    lastUrl_ = shared->finalUrl;
     const QString fileName = shared->fileName;
     const qint64 total = shared->totalSize.load();
     worker_.reset();

@@ -64,6 +64,10 @@ QString StatusText(long status);
 
 } // namespace HTTPGetRules
 
+// Certificates are checked against the system's store, or the file or folder
+// named by CURL_CA_BUNDLE / SSL_CERT_FILE / SSL_CERT_DIR as the curl tool
+// reads them.
+//
 // Fetches one URL on a worker thread (THTTPGetThread) into a file, reporting
 // progress and the outcome as signals delivered on the thread that owns the
 // component (the window's).
@@ -126,6 +130,9 @@ public:
     const QString& LastError() const { return lastError_; }
     // The status of the last transfer's final answer; 0 when none arrived.
     long LastStatus() const { return lastStatus_; }
+    // The address the last transfer asked last, after the redirects it
+    // followed.
+    const QString& LastUrl() const { return lastUrl_; }
 
     // The waiting pattern of every caller: Start, then handle events until the
     // transfer has ended. A raise of Stop (when given) stops the transfer; a
@@ -148,4 +155,5 @@ private:
     bool lastOutcome_ = false;
     QString lastError_;
     long lastStatus_ = 0;
+    QString lastUrl_;
 };

@@ -5,11 +5,13 @@
 #include "sources/FileTools.h"
 #include "sources/HTTPGet.h"
 #include "sources/IndexStore.h"
+#include "sources/SourceAddress.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <vector>
 
@@ -77,6 +79,20 @@ TRefresh::TScratch TRefresh::CheckScratchFile(const QString& path) {
     }
 }
 
+QString TRefresh::HttpsAddress(const QString& address, const QString& asked,
+                               const QString& answered) {
+    const QUrl from(asked), to(answered);
+    if (from.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) != 0 ||
+        to.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0 ||
+        from.host().compare(to.host(), Qt::CaseInsensitive) != 0 || from.path() != to.path() ||
+        !SourceAddress::IsHttp(address))
+        return {};
+    const QString rest = address.mid(7);
+    const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+    return QStringLiteral("https://") + to.authority(QUrl::FullyEncoded) +
+           (slash < 0 ? QString() : rest.mid(slash));
+}
+
 QString TRefresh::AttemptUrl(const QString& address, const QString& suffix) {
     QString url = address + suffix;
     url.remove(QStringLiteral("./"));
@@ -102,7 +118,7 @@ int TRefresh::Walk(const std::vector<SourceEntry>& sources) {
                 ++stored;
             else if (!stop_.IsSet())
                 ReportToStderr(outcome.reason);
-            outcomes_.push_back({int(i), address, std::move(outcome)});
+            outcomes_.push_back({int(i), address, std::move(outcome), movedTo_});
         }
         if (stop_.IsSet())
             break;
@@ -211,6 +227,11 @@ bool TRefresh::Fetch(const QString& address, const QString& suffix, const QStrin
     // Neither a compressed nor a plain index may be larger than an index.
     http_.MaxSize = qint64(SafeFiles::MaxIndexSize);
     http_.StartAndWait(&stop_);
+    // Sent from http to the same address under https: the server wants https,
+    // so the rest of the source (and, through the window, every later
+    // refresh) asks there at once.
+    if (movedTo_.isEmpty())
+        movedTo_ = HttpsAddress(address, http_.URL, http_.LastUrl());
     // A stopped source makes no further attempt and keeps its index.
     return !stop_.IsSet();
 }
@@ -293,6 +314,23 @@ QString TRefresh::Unpack(TKind kind, const QString& archive) {
     return reason;
 }
 
+bool TRefresh::StartsAsArchive(TKind kind, const QString& path) {
+    static constexpr std::string_view gzip("\x1f\x8b", 2), bzip2("BZh", 3),
+        xz("\xfd"
+           "7zXZ\0",
+           6),
+        zstd("\x28\xb5\x2f\xfd", 4);
+    const std::string_view magic = kind == TKind::Gzip    ? gzip
+                                   : kind == TKind::Bzip2 ? bzip2
+                                   : kind == TKind::Xz    ? xz
+                                                          : zstd;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(qint64(magic.size()));
+    return std::string_view(head.constData(), std::size_t(head.size())) == magic;
+}
+
 // One attempt: Done is set when it decided the source (a new index, or a
 // failure that ends the source); a web page lets the next attempt follow.
 TOutcome TRefresh::TryArchive(const TAttempt& a, const QString& address, TAttemptLog& log,
@@ -306,7 +344,18 @@ TOutcome TRefresh::TryArchive(const TAttempt& a, const QString& address, TAttemp
         DeleteScratch();
         return log.Failure(a.form, QStringLiteral("остановлено"));
     }
-    const TScratch scratch = CheckScratchFile(file);
+    TScratch scratch = CheckScratchFile(file);
+    // An answer that does not even begin as the format asked for is no
+    // archive of it (a text file served under the name, a page without "<"):
+    // like a web page, it lets the next form be tried.
+    if (scratch == TScratch::Data && a.archive && !StartsAsArchive(a.kind, file)) {
+        QFile::remove(file);
+        static const char* const formats[] = {"gzip", "bzip2", "xz", "zstd"};
+        log.Add(a.form, QStringLiteral("ответ не в формате %1")
+                            .arg(QLatin1String(formats[static_cast<int>(a.kind)])));
+        done = false;
+        return TOutcome::Success();
+    }
     if (scratch == TScratch::Data) {
         const QString reason = a.archive ? Unpack(a.kind, file) : QString();
         if (reason.isEmpty())
@@ -338,9 +387,10 @@ TOutcome TRefresh::GetRepo(const QString& address) {
     };
     TAttemptLog log(address);
     firstAttempt_ = true;
+    movedTo_.clear();
     for (const TAttempt& a : attempts) {
         bool done = false;
-        TOutcome outcome = TryArchive(a, address, log, done);
+        TOutcome outcome = TryArchive(a, movedTo_.isEmpty() ? address : movedTo_, log, done);
         if (done)
             return outcome;
     }

@@ -34,6 +34,9 @@ struct TSourceOutcome {
     int Entry = 0;    // the source's place in the list given to Walk
     QString Address;  // its text
     TOutcome Outcome; // ok: a new index stored; otherwise why the previous one stays
+    // Its http requests were sent on to the same host and path under https:
+    // the address to ask from now on (empty: none).
+    QString MovedTo;
 };
 
 // The refresh of the checked sources: for each, fetch "<address>.gz", and
@@ -82,6 +85,10 @@ public:
     static const char* const ScratchFiles[];
 
     enum class TScratch { MissingOrShort, WebPage, Data };
+    enum class TKind { Gzip, Bzip2, Xz, Zstd };
+    // True when the file begins with the format's signature (gzip 1f 8b,
+    // bzip2 "BZh", xz fd "7zXZ" 00, zstd 28 b5 2f fd).
+    static bool StartsAsArchive(TKind kind, const QString& path);
     // Judges a scratch file: fewer than 128 bytes (or none, or not a plain
     // readable file) is missing or short; a first byte other than CR and LF
     // that is "<" makes a web page; anything else is data.
@@ -89,11 +96,16 @@ public:
     // The same over a whole file's bytes.
     static TScratch CheckScratchBytes(std::string_view bytes);
 
+    // The source's address under https when the request Asked (of Address,
+    // an http source) was answered from Answered, the same host and path
+    // under https; empty otherwise.
+    static QString HttpsAddress(const QString& address, const QString& asked,
+                                const QString& answered);
+
     // Address + suffix with every "./" removed: the URL requested.
     static QString AttemptUrl(const QString& address, const QString& suffix);
 
 private:
-    enum class TKind { Gzip, Bzip2, Xz, Zstd };
     struct TAttempt;
     class TAttemptLog;
     // One transfer into the scratch file; false when the walk was stopped.
@@ -115,4 +127,5 @@ private:
     QString listsDir_;
     std::vector<TSourceOutcome> outcomes_;
     bool firstAttempt_ = true;
+    QString movedTo_;
 };

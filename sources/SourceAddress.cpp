@@ -172,6 +172,10 @@ bool IsHttps(const QString& address) {
     return address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
 
+bool IsHttp(const QString& address) {
+    return address.startsWith(QLatin1String("http://"), Qt::CaseInsensitive);
+}
+
 QString WithHttps(const QString& address) {
     return QStringLiteral("https://") + IndexStore::StripScheme(address);
 }

@@ -24,8 +24,9 @@ inline const QString DefaultArchitecture = QStringLiteral("iphoneos-arm");
 // host with blanks, another scheme, or a line that is no address at all.
 TOutcome FromTyped(const QString& typed, const QString& architecture, QStringList& addresses);
 
-// True for an address that begins with "https://" (any letter case).
+// True for an address that begins with "https://" / "http://" (any letter case).
 bool IsHttps(const QString& address);
+bool IsHttp(const QString& address);
 
 // The same address under "https://" (an address without a scheme gets one).
 QString WithHttps(const QString& address);

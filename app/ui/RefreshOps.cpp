@@ -73,6 +73,10 @@ void TfrmMain::SrcRefresh() {
     TRefresh refresh(*HTTPGetPackages, StopFlag(), folders_.WorkDir, folders_.ProcDir, view,
                      folders_.ListsDir);
     refresh.Walk(sourcesPage_->Sources().Entries());
+    const QString summary =
+        sourcesPage_->ShowRefreshOutcomes(refresh.Outcomes(), StopFlag().IsSet());
+    if (!summary.isEmpty())
+        ReportToStderr(summary);
 }
 
 void TfrmMain::PkgsRefresh() {

@@ -2,9 +2,11 @@
 
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QStyle>
 
 namespace {
 constexpr int kLineHeight = 17;
@@ -19,11 +21,16 @@ TSourcesPage::TSourcesPage(QWidget* parent) : QWidget(parent) {
 
     lstSources = new QListWidget(grpSources);
     lstSources->setObjectName(QStringLiteral("lstSources"));
-    lstSources->setGeometry(12, 20, 549, 273);
+    lstSources->setGeometry(12, 20, 549, 255);
     lstSources->setSelectionMode(QAbstractItemView::SingleSelection);
     lstSources->setUniformItemSizes(true);
     // A long address is cut with "…"; its item's tooltip holds all of it.
     lstSources->setTextElideMode(Qt::ElideRight);
+
+    // The line under the list: what the last refresh did.
+    lblSrcStatus = new QLabel(grpSources);
+    lblSrcStatus->setObjectName(QStringLiteral("lblSrcStatus"));
+    lblSrcStatus->setGeometry(12, 277, 549, 17);
 
     txtSource = new QLineEdit(grpSources);
     txtSource->setObjectName(QStringLiteral("txtSource"));
@@ -101,9 +108,41 @@ void TSourcesPage::AddNewFromStore(const QString& folder, const QSet<QString>& k
     SyncFromModel();
 }
 
+QString TSourcesPage::ShowRefreshOutcomes(const std::vector<TSourceOutcome>& outcomes,
+                                          bool stopped) {
+    int stored = 0;
+    for (const TSourceOutcome& o : outcomes) {
+        QString text = o.Address;
+        failures_.remove(text);
+        if (!o.MovedTo.isEmpty() && o.Entry < sources_.Count() && sources_.Text(o.Entry) == text) {
+            text = o.MovedTo;
+            sources_.SetText(o.Entry, text);
+        }
+        if (o.Outcome)
+            ++stored;
+        else if (!stopped || o.Outcome.reason != QStringLiteral("остановлено"))
+            failures_.insert(text, o.Outcome.reason);
+    }
+    QString summary;
+    if (!outcomes.empty()) {
+        summary = QStringLiteral("Обновлено %1 из %2 источников").arg(stored).arg(outcomes.size());
+        if (stored < int(outcomes.size()))
+            summary += QStringLiteral(" (причины — в подсказках отмеченных строк)");
+        if (stopped)
+            summary += QStringLiteral(", обновление остановлено");
+    }
+    lblSrcStatus->setText(summary);
+    SyncFromModel();
+    return summary;
+}
+
 void TSourcesPage::AppendItem(const SourceEntry& entry) {
     auto* item = new QListWidgetItem(entry.Text);
     item->setToolTip(entry.Text);
+    if (const auto failed = failures_.constFind(entry.Text); failed != failures_.constEnd()) {
+        item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        item->setToolTip(QStringLiteral("Не обновлён: ") + failed.value());
+    }
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(entry.Checked ? Qt::Checked : Qt::Unchecked);
     item->setSizeHint(QSize(0, kLineHeight));

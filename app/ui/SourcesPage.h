@@ -1,13 +1,17 @@
 #pragma once
 
 #include "app/ui/Widgets.h"
+#include "sources/Refresh.h"
 #include "sources/SourceList.h"
+
+#include <QHash>
 
 #include <QWidget>
 
 #include <functional>
 
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
@@ -35,6 +39,14 @@ public:
     SourceList& Sources() { return sources_; }
     const SourceList& Sources() const { return sources_; }
 
+    // Shows what a refresh did: each source that failed gets a mark and its
+    // reason as the row's tooltip (until it refreshes, or its text changes),
+    // one redirected to https moves there, and the line beside the refresh
+    // button sums it up ("Обновлено 12 из 14 источников"). Returns that line.
+    QString ShowRefreshOutcomes(const std::vector<TSourceOutcome>& outcomes, bool stopped);
+    // The reason the source of Text failed at its last refresh, or empty.
+    QString FailureOf(const QString& text) const { return failures_.value(text); }
+
     // ---- handlers ----
     void lstSourcesClick();
     void btnSrcApplyClick();
@@ -58,6 +70,7 @@ public:
     TToolButton SrcRefresh; // btnSrcRefresh / imgSrcRefresh
     TToolButton SrcStop;    // btnSrcStop / imgSrcStop
     QProgressBar* prSrc = nullptr;
+    QLabel* lblSrcStatus = nullptr; // the last refresh's summary, under the list
 
 signals:
     void refreshClicked(); // btnSrcRefresh
@@ -72,6 +85,7 @@ private:
     void Refuse(const QString& action, const QString& reason);
 
     SourceList sources_;
+    QHash<QString, QString> failures_; // source text -> why its last refresh failed
     // True while the widget is being changed from the model, so that the
     // widget's own change signals do not echo back into the model.
     bool updating_ = false;

@@ -92,6 +92,26 @@ TEST_F(DeviceTest, FromPhoneWithNothingToCopyEndsQuietly) {
     }
 }
 
+TEST_F(DeviceTest, ListsFolderUnderVarInsteadOfPrivateVarIsSaid) {
+    BindTestPlugin();
+    ASSERT_TRUE(QDir(PhoneRoot()).removeRecursively());
+    PhoneFile("/var/lib/apt/lists/a_Packages", "a");
+    LocalFile(folders_.ListsDir + "b_Packages", "b");
+    TRecordingView from, to;
+    EXPECT_FALSE(
+        SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, from));
+    SourceSync::ToPhone(phone_, folders_, stop_, to);
+    for (const TRecordingView* view : {&from, &to}) {
+        ASSERT_EQ(view->warnings.size(), 1);
+        EXPECT_TRUE(view->warnings[0].contains("/private/var/lib/apt/lists"));
+        EXPECT_TRUE(view->warnings[0].contains("private/var."));
+    }
+    EXPECT_EQ(Entries(folders_.ProcDir), QStringList{});
+    // Without that tree nothing is said beyond what failed.
+    ASSERT_TRUE(QDir(PhoneRoot() + "/var").removeRecursively());
+    EXPECT_EQ(SourceSync::ListsFolderMisplaced(phone_), QString());
+}
+
 TEST_F(DeviceTest, FromPhoneSkipsAFileItCannotFetchAndStopsBetweenFiles) {
     BindTestPlugin();
     for (const char* name : {"a_Packages", "b_Packages", "c_Packages"})

@@ -6,7 +6,11 @@
 #include "sources/IndexStore.h"
 #include "support/Archives.h"
 #include "support/TestHttpServer.h"
+#include "support/TestTls.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -84,6 +88,57 @@ TEST_F(RefreshWindowTest, StartupRefreshWhenTheSettingsAskForIt) {
 // Closing the window (close box or termination request) while the first
 // source's answer is held: the transfer stops at once, the walk ends, the
 // catalogue is reloaded and then the shutdown runs.
+TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection) {
+    const TestTls tls;
+    TestHttpServer secure(tls.CertFile(), tls.KeyFile());
+    secure.Serve("/c/Packages.gz", Gzip(Index("new.c")));
+    server_.Redirect("/c/Packages.gz", 301, secure.Url("/c/Packages.gz"));
+    server_.Serve("/a/Packages.gz", Gzip(Index("new.a")));
+    const QString a = AddSource("/a/Packages", "old.a");
+    const QString b = AddSource("/b/Packages", "old.b"); // every form answers 404
+    const QString c = AddSource("/c/Packages", "old.c");
+    const QString movedC = QString::fromStdString(secure.Url("/c/Packages"));
+    {
+        auto frm = StartWindow();
+        TSourcesPage* page = frm->SourcesPage();
+        auto* list = Find<QListWidget>(frm.get(), "lstSources");
+        ASSERT_EQ(list->count(), 3);
+        page->SelectEntry(page->Sources().FindRepository(b));
+        emit page->refreshClicked();
+
+        // The walk ends on the first entry, and the field shows it: Apply
+        // cannot put another entry's address in its place.
+        EXPECT_EQ(page->Sources().Selected(), 0);
+        EXPECT_EQ(page->txtSource->text(), page->Sources().Text(0));
+        for (int i = 0; i < list->count(); ++i) {
+            const QString text = list->item(i)->text();
+            SCOPED_TRACE(text.toStdString());
+            const bool failed = text == b;
+            EXPECT_EQ(list->item(i)->icon().isNull(), !failed);
+            EXPECT_EQ(
+                list->item(i)->toolTip().startsWith(QStringLiteral("Не обновлён: ") + b + " — "),
+                failed);
+            EXPECT_NE(text, c); // moved to https
+        }
+        EXPECT_EQ(page->lblSrcStatus->text(),
+                  QStringLiteral(
+                      "Обновлено 2 из 3 источников (причины — в подсказках отмеченных строк)"));
+        EXPECT_TRUE(page->Sources().Texts().contains(movedC));
+        EXPECT_EQ(Stored(c), QByteArray::fromStdString(Index("new.c")));
+        EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("old.b")));
+        frm->close();
+    }
+    // The https address is what the next start asks.
+    auto frm = StartWindow();
+    EXPECT_TRUE(frm->SourcesPage()->Sources().Texts().contains(movedC));
+    server_.ClearRequests();
+    secure.ClearRequests();
+    emit frm->SourcesPage()->refreshClicked();
+    for (const std::string& line : server_.RequestLines())
+        EXPECT_EQ(line.find("/c/"), std::string::npos) << line;
+    EXPECT_EQ(secure.RequestLines(), (std::vector<std::string>{"GET /c/Packages.gz HTTP/1.0"}));
+}
+
 TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
     for (const bool terminate : {false, true}) {
         SCOPED_TRACE(terminate ? "termination request" : "close box");

@@ -5,6 +5,7 @@
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/TestHttpServer.h"
+#include "support/TestTls.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -145,7 +146,6 @@ TEST_F(RefreshTest, AttemptsAndStoredIndex) {
          ".gz: недопустимое имя файла в архиве"},
         {"gzip corrupt", ".gz", Corrupt(Gzip(index)), ".gz: архив повреждён или оборван"},
         {"gzip truncated", ".gz", Truncated(Gzip(index)), ".gz: ответ короче 128 байт"},
-        {"gzip not gzip", ".gz", Index("plain"), ".gz: это не gzip"},
         {"gzip without a length", ".gz", Gzip(index), ".gz: ответ без длины", Chunked},
         {"no answer for gzip (404 of 100 bytes)", ".gz", "", ".gz: HTTP 404", Absent},
         {"bzip2", ".bz2", Bzip2(index), nullptr},
@@ -197,6 +197,94 @@ TEST_F(RefreshTest, AttemptsAndStoredIndex) {
         EXPECT_EQ(Stored(address), c.reason ? "previous" : QByteArray::fromStdString(index));
         ExpectNoLeftovers();
     }
+}
+
+// A ".gz" (or ".bz2", ".xz", ".zst") answer that does not begin with its
+// format's signature is no archive: the next form is tried, as after a web
+// page, and the reason says what each form met.
+TEST_F(RefreshTest, AnswersNotInTheFormatAskedForLetTheNextFormBeTried) {
+    const std::string index = Index("plain");
+    // The broken repository: a plain-text "Packages.gz" beside a valid "Packages".
+    server_.Serve("/broken/Packages.gz", index);
+    server_.ServeErrorPage("/broken/Packages.bz2", 404, 300);
+    server_.Serve("/broken/Packages", index);
+    TRefresh refresh(http_, stop_, Work(), Proc(), view_);
+    EXPECT_EQ(refresh.Walk({{Address("/broken/Packages"), true}}), 1);
+    EXPECT_EQ(Stored(Address("/broken/Packages")), QByteArray::fromStdString(index));
+    EXPECT_EQ(server_.RequestLines().size(), 3u);
+
+    for (const char* suffix : {".gz", ".bz2", ".xz", ".zst"})
+        server_.Serve(std::string("/text/Packages") + suffix, index);
+    server_.ServeErrorPage("/text/Packages", 404, 300);
+    const QString address = Address("/text/Packages");
+    SetStored(address, "previous");
+    EXPECT_EQ(refresh.Walk({{address, true}}), 0);
+    ASSERT_EQ(refresh.Outcomes().size(), 1u);
+    EXPECT_EQ(refresh.Outcomes()[0].Outcome.reason,
+              address + QStringLiteral(" — .gz: ответ не в формате gzip; .bz2: ответ не в "
+                                       "формате bzip2; без сжатия: HTTP 404; .xz: ответ не в "
+                                       "формате xz; .zst: ответ не в формате zstd"));
+    EXPECT_EQ(Stored(address), "previous");
+    ExpectNoLeftovers();
+}
+
+// https stays https for every form; a source whose http requests are sent on
+// to the same path under https is asked there at once (and moves there).
+TEST_F(RefreshTest, HttpsSourcesAndSourcesRedirectedToHttps) {
+    const TestTls tls;
+    TestHttpServer secure(tls.CertFile(), tls.KeyFile());
+    const std::string index = Index("tls");
+    secure.ServeErrorPage("/s/Packages.gz", 404, 300);
+    secure.Serve("/s/Packages.bz2", Bzip2(index));
+    const QString https = QString::fromStdString(secure.Url("/s/./Packages"));
+    ASSERT_TRUE(https.startsWith("https://"));
+    // The http server sends everything on to the https one.
+    for (const char* suffix : {".gz", ".bz2"})
+        server_.Redirect(std::string("/s/Packages") + suffix, 301,
+                         secure.Url(std::string("/s/Packages") + suffix));
+    const QString http = Address("/s/./Packages");
+
+    TRefresh refresh(http_, stop_, Work(), Proc(), view_);
+    EXPECT_EQ(refresh.Walk({{https, true}, {http, true}}), 2);
+    ASSERT_EQ(refresh.Outcomes().size(), 2u);
+    EXPECT_TRUE(refresh.Outcomes()[0].MovedTo.isEmpty());
+    EXPECT_EQ(refresh.Outcomes()[1].MovedTo, https);
+    EXPECT_EQ(Stored(https), QByteArray::fromStdString(index));
+    // Only the first request of the redirected source went over http.
+    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /s/Packages.gz HTTP/1.0"}));
+    EXPECT_EQ(
+        secure.RequestLines(),
+        (std::vector<std::string>{"GET /s/Packages.gz HTTP/1.0", "GET /s/Packages.bz2 HTTP/1.0",
+                                  "GET /s/Packages.gz HTTP/1.0", "GET /s/Packages.bz2 HTTP/1.0"}));
+    // http to a TLS-only port, and https to a plain one, fail with a reason.
+    const QString wrong =
+        QString::fromStdString(secure.Url("/s/./Packages")).replace("https:", "http:");
+    const QString plain = Address("/s/./Packages").replace("http:", "https:");
+    EXPECT_EQ(refresh.Walk({{wrong, true}, {plain, true}}), 0);
+    ASSERT_EQ(refresh.Outcomes().size(), 2u);
+    for (const TSourceOutcome& o : refresh.Outcomes())
+        EXPECT_TRUE(o.Outcome.reason.startsWith(o.Address + " — .gz: "))
+            << o.Outcome.reason.toStdString();
+    ExpectNoLeftovers();
+}
+
+TEST(HttpsAddress, OnlyTheSameHostAndPathUnderHttps) {
+    const auto moved = [](const char* address, const char* asked, const char* answered) {
+        return TRefresh::HttpsAddress(address, asked, answered).toStdString();
+    };
+    EXPECT_EQ(moved("http://h/r/./Packages", "http://h/r/Packages.gz", "https://H/r/Packages.gz"),
+              "https://h/r/./Packages");
+    EXPECT_EQ(moved("http://h:80/r/./Packages", "http://h:80/r/Packages.gz",
+                    "https://h:8443/r/Packages.gz"),
+              "https://h:8443/r/./Packages");
+    EXPECT_EQ(moved("http://h/r/./Packages", "http://h/r/Packages.gz", "https://h/x/Packages.gz"),
+              "");
+    EXPECT_EQ(moved("http://h/r/./Packages", "http://h/r/Packages.gz", "https://cdn/r/Packages.gz"),
+              "");
+    EXPECT_EQ(moved("http://h/r/./Packages", "http://h/r/Packages.gz", "http://h/r/Packages.gz"),
+              "");
+    EXPECT_EQ(moved("https://h/r/./Packages", "https://h/r/Packages.gz", "https://h/r/Packages.gz"),
+              "");
 }
 
 TEST_F(RefreshTest, FlatAndDistsAddresses) {

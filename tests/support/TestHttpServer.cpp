@@ -63,6 +63,18 @@ std::string TestHttpServer::ErrorPage(int status, std::size_t size) {
 }
 
 TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) {
+    Start();
+}
+
+TestHttpServer::TestHttpServer(const std::string& certFile, const std::string& keyFile)
+    : server_(std::make_unique<httplib::SSLServer>(certFile.c_str(), keyFile.c_str())),
+      scheme_("https") {
+    if (!server_->is_valid())
+        throw std::runtime_error("TestHttpServer: certificate or key not usable");
+    Start();
+}
+
+void TestHttpServer::Start() {
     server_->set_keep_alive_timeout(1);
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
         Request record;
@@ -224,7 +236,7 @@ TestHttpServer::~TestHttpServer() {
 }
 
 std::string TestHttpServer::Url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
 void TestHttpServer::SetAnswer(const std::string& path, std::shared_ptr<const Answer> answer) {

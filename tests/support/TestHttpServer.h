@@ -50,12 +50,14 @@ public:
     };
 
     TestHttpServer();
+    // The same server over TLS, with this certificate and key (PEM files).
+    TestHttpServer(const std::string& certFile, const std::string& keyFile);
     ~TestHttpServer();
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
     int Port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by path.
+    // "http://127.0.0.1:<port>" (or "https://") followed by path.
     std::string Url(std::string_view path) const;
 
     // 200 (or status) with a Content-Length.
@@ -105,12 +107,14 @@ public:
 
 private:
     struct Answer;
+    void Start();
     void SetAnswer(const std::string& path, std::shared_ptr<const Answer> answer);
     bool WaitForRelease();
 
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     int port_ = 0;
+    std::string scheme_ = "http";
 
     mutable std::mutex mutex_;
     std::condition_variable released_;
