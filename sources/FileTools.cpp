@@ -19,8 +19,6 @@ namespace FileTools {
 
 namespace {
 
-// Blocks of compressed input read at a time.
-constexpr std::size_t InputBlock = std::size_t(1) << 20;
 // Blocks of decompressed output handed to the writer. Small enough to stay in
 // the core's cache between the decoder writing a block and the write() that
 // copies it out: larger blocks measured slower, since the decoder's own
@@ -37,18 +35,10 @@ constexpr int ZstdWindowLogMax = 27;
 // its file interface reports it as BZ_UNEXPECTED_EOF.
 constexpr int Bzip2Truncated = BZ_UNEXPECTED_EOF;
 
-// One library's streaming decoder behind one shape: Decode consumes from in
-// and produces into out, both advanced in place.
-struct TStep {
-    enum Kind { More, StreamEnd, Failed } kind = More;
-    TDecompressStatus status = TDecompressStatus::Ok;
-    int code = 0;
-};
-
-class TBzip2Decoder {
+class TBzip2Decoder final : public TDecoder {
 public:
-    ~TBzip2Decoder() { End(); }
-    TStep Begin() {
+    ~TBzip2Decoder() override { End(); }
+    TStep Begin() override {
         End();
         std::memset(&stream_, 0, sizeof stream_);
         stream_.bzalloc = &Bzip2Alloc;
@@ -59,7 +49,8 @@ public:
         open_ = true;
         return {};
     }
-    TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft) {
+    TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft,
+                 bool) override {
         stream_.next_in = const_cast<char*>(in);
         stream_.avail_in = Clamp(inLeft);
         stream_.next_out = out;
@@ -77,10 +68,14 @@ public:
             return {TStep::Failed, TDecompressStatus::NoMemory, rc};
         return {TStep::Failed, TDecompressStatus::DataError, rc};
     }
-    TStep AtEnd() const { return {TStep::Failed, TDecompressStatus::Truncated, Bzip2Truncated}; }
+    TStep AtEnd() const override {
+        return {TStep::Failed, TDecompressStatus::Truncated, Bzip2Truncated};
+    }
     // After a stream, bytes that do not begin another one are ignored, as
     // the command-line tool does.
-    static bool StartsStream(const char* in) { return std::memcmp(in, "BZh", 3) == 0; }
+    bool ReadsOn() const override { return true; }
+    std::size_t MagicLength() const override { return 3; }
+    bool StartsStream(const char* in) const override { return std::memcmp(in, "BZh", 3) == 0; }
 
 private:
     static unsigned Clamp(std::size_t n) { return unsigned(std::min<std::size_t>(n, 1u << 30)); }
@@ -97,10 +92,11 @@ private:
     bool open_ = false;
 };
 
-class TXzDecoder {
+// Reads concatenated streams itself and reports a stream cut short itself.
+class TXzDecoder final : public TDecoder {
 public:
-    ~TXzDecoder() { lzma_end(&stream_); }
-    TStep Begin() {
+    ~TXzDecoder() override { lzma_end(&stream_); }
+    TStep Begin() override {
         lzma_end(&stream_);
         stream_ = LZMA_STREAM_INIT;
         const lzma_ret rc = lzma_stream_decoder(&stream_, XzMemoryLimit, LZMA_CONCATENATED);
@@ -109,7 +105,7 @@ public:
         return {};
     }
     TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft,
-                 bool inputEnded) {
+                 bool inputEnded) override {
         stream_.next_in = reinterpret_cast<const std::uint8_t*>(in);
         stream_.avail_in = inLeft;
         stream_.next_out = reinterpret_cast<std::uint8_t*>(out);
@@ -134,15 +130,18 @@ public:
             return {TStep::Failed, TDecompressStatus::DataError, int(rc)};
         }
     }
+    // With LZMA_FINISH the next call says LZMA_BUF_ERROR.
+    TStep AtEnd() const override { return {}; }
 
 private:
     lzma_stream stream_ = LZMA_STREAM_INIT;
 };
 
-class TZstdDecoder {
+// Reads concatenated frames itself.
+class TZstdDecoder final : public TDecoder {
 public:
-    ~TZstdDecoder() { ZSTD_freeDStream(stream_); }
-    TStep Begin() {
+    ~TZstdDecoder() override { ZSTD_freeDStream(stream_); }
+    TStep Begin() override {
         if (!stream_) {
             stream_ = ZSTD_createDStream();
             if (!stream_)
@@ -153,7 +152,8 @@ public:
         pending_ = 0;
         return {};
     }
-    TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft) {
+    TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft,
+                 bool) override {
         ZSTD_inBuffer input{in, inLeft, 0};
         ZSTD_outBuffer output{out, outLeft, 0};
         const std::size_t rc = ZSTD_decompressStream(stream_, &output, &input);
@@ -177,7 +177,11 @@ public:
         return {};
     }
     // The input ends: complete only when the last frame was.
-    bool Complete() const { return pending_ == 0; }
+    TStep AtEnd() const override {
+        if (pending_ == 0)
+            return {TStep::StreamEnd};
+        return {TStep::Failed, TDecompressStatus::Truncated, int(ZSTD_error_srcSize_wrong)};
+    }
 
 private:
     ZSTD_DStream* stream_ = nullptr;
@@ -204,12 +208,8 @@ QString TDecompressResult::Text() const {
     }
 }
 
-namespace {
-
-// The decoding loop shared by the three formats, from a byte source into a
-// sink that lends out its buffers.
-TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out,
-                             std::uint64_t maxOutput) {
+TDecompressResult DecodeAll(TDecoder& decoder, TInput& in, TBlockSink& out,
+                            std::uint64_t maxOutput) {
     TDecompressResult result;
     char* block = nullptr;
     std::size_t blockSize = 0, blockUsed = 0;
@@ -229,65 +229,24 @@ TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out
         result.code = code;
         return result;
     };
-    TBzip2Decoder bzip2;
-    TXzDecoder xz;
-    TZstdDecoder zstd;
-    TStep step;
-    switch (kind) {
-    case TCompression::Bzip2:
-        step = bzip2.Begin();
-        break;
-    case TCompression::Xz:
-        step = xz.Begin();
-        break;
-    case TCompression::Zstd:
-        step = zstd.Begin();
-        break;
-    }
+    TStep step = decoder.Begin();
     if (step.kind == TStep::Failed)
         return fail(step.status, step.code);
-
-    std::unique_ptr<char[]> inBuffer(new char[InputBlock]);
-    const char* inPos = inBuffer.get();
-    std::size_t inLeft = 0;
-    bool inputEnded = false;
-    bool anyInput = false;
     bool inStream = true; // inside a stream that has not ended yet
     int stalls = 0;       // calls in a row that neither took nor gave a byte
 
     for (;;) {
-        if (inLeft == 0 && !inputEnded) {
-            const std::int64_t n = in.Read(inBuffer.get(), InputBlock);
-            if (n < 0)
-                return fail(TDecompressStatus::InputFailed, 0);
-            if (n == 0)
-                inputEnded = true;
-            inPos = inBuffer.get();
-            inLeft = std::size_t(n);
-            anyInput = anyInput || n > 0;
-        }
-        if (!anyInput && inputEnded)
-            break; // an empty input: an empty output
+        if (in.left == 0 && !in.ended && !in.Refill())
+            return fail(TDecompressStatus::InputFailed, 0);
+        if (!in.any && in.ended && decoder.EmptyInputIsEmpty())
+            break;
         if (!inStream) {
-            // Between streams (bzip2 only: the other decoders read
-            // concatenated streams themselves).
-            if (inLeft < 3 && inputEnded)
-                break; // too short to be a stream: trailing bytes, ignored
-            if (inLeft < 3) {
-                // Too few bytes to tell; move them to the front and read on.
-                std::memmove(inBuffer.get(), inPos, inLeft);
-                const std::int64_t n = in.Read(inBuffer.get() + inLeft, InputBlock - inLeft);
-                if (n < 0)
-                    return fail(TDecompressStatus::InputFailed, 0);
-                inPos = inBuffer.get();
-                inLeft += std::size_t(n);
-                if (n == 0)
-                    inputEnded = true;
-                continue;
-            }
-            if (!TBzip2Decoder::StartsStream(inPos))
-                break;
-            step = bzip2.Begin();
+            const std::size_t magic = decoder.MagicLength();
+            if (!in.Ahead(magic))
+                return fail(TDecompressStatus::InputFailed, 0);
+            if (in.left < magic || !decoder.StartsStream(in.pos))
+                break; // trailing bytes, ignored
+            step = decoder.Begin();
             if (step.kind == TStep::Failed)
                 return fail(step.status, step.code);
             inStream = true;
@@ -299,18 +258,8 @@ TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out
         }
         char* outPos = block + blockUsed;
         std::size_t outLeft = blockSize - blockUsed;
-        const std::size_t inBefore = inLeft;
-        switch (kind) {
-        case TCompression::Bzip2:
-            step = bzip2.Decode(inPos, inLeft, outPos, outLeft);
-            break;
-        case TCompression::Xz:
-            step = xz.Decode(inPos, inLeft, outPos, outLeft, inputEnded);
-            break;
-        case TCompression::Zstd:
-            step = zstd.Decode(inPos, inLeft, outPos, outLeft);
-            break;
-        }
+        const std::size_t inBefore = in.left;
+        step = decoder.Decode(in.pos, in.left, outPos, outLeft, in.ended);
         const std::size_t produced = blockSize - blockUsed - outLeft;
         if (produced > 0) {
             if (result.written + produced > maxOutput)
@@ -323,27 +272,24 @@ TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out
         // A decoder that makes no progress with input and room to spare
         // would hold this loop for ever; no library does, but the input is
         // hostile, so a stall counts as corrupt data.
-        stalls = produced == 0 && inLeft == inBefore && inLeft > 0 ? stalls + 1 : 0;
+        stalls = produced == 0 && in.left == inBefore && in.left > 0 ? stalls + 1 : 0;
         if (stalls > 2)
             return fail(TDecompressStatus::DataError, 0);
         if (blockUsed == blockSize && !flush())
             return fail(TDecompressStatus::OutputFailed, 0);
         if (step.kind == TStep::StreamEnd) {
-            if (kind != TCompression::Bzip2)
-                break; // xz reads on by itself; it ends after the last stream
+            if (!decoder.ReadsOn())
+                break;
             inStream = false;
             continue;
         }
-        if (inputEnded && inLeft == 0 && produced == 0 && outLeft > 0) {
-            // Nothing more will come: the stream was cut short, unless a
-            // zstd frame had just ended.
-            if (kind == TCompression::Zstd && zstd.Complete())
+        if (in.ended && in.left == 0 && produced == 0 && outLeft > 0) {
+            // Nothing more will come: the decoder judges what it has.
+            step = decoder.AtEnd();
+            if (step.kind == TStep::StreamEnd)
                 break;
-            if (kind == TCompression::Bzip2)
-                return fail(TDecompressStatus::Truncated, bzip2.AtEnd().code);
-            if (kind == TCompression::Zstd)
-                return fail(TDecompressStatus::Truncated, int(ZSTD_error_srcSize_wrong));
-            // xz reports the cut itself (LZMA_BUF_ERROR); loop once more.
+            if (step.kind == TStep::Failed)
+                return fail(step.status, step.code);
         }
     }
     if (!flush())
@@ -351,13 +297,35 @@ TDecompressResult Decompress(TCompression kind, TByteSource& in, TBlockSink& out
     return result;
 }
 
+namespace {
+
+// Runs work with the decoder of kind.
+template <typename F> TDecompressResult WithDecoder(TCompression kind, F&& work) {
+    switch (kind) {
+    case TCompression::Bzip2: {
+        TBzip2Decoder decoder;
+        return work(decoder);
+    }
+    case TCompression::Xz: {
+        TXzDecoder decoder;
+        return work(decoder);
+    }
+    case TCompression::Zstd:
+        break;
+    }
+    TZstdDecoder decoder;
+    return work(decoder);
+}
+
 } // namespace
 
 TDecompressResult UncompressStream(TCompression kind, QIODevice& in, QIODevice& out,
                                    std::uint64_t maxOutput) {
     TDeviceSource source(in);
+    TInput input(source);
     TDeviceSink sink(out, OutputBlock);
-    return Decompress(kind, source, sink, maxOutput);
+    return WithDecoder(
+        kind, [&](TDecoder& decoder) { return DecodeAll(decoder, input, sink, maxOutput); });
 }
 
 TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const QString& outFile,
@@ -377,7 +345,9 @@ TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const
         result.status = TDecompressStatus::OutputFailed;
         return result;
     }
-    result = Decompress(kind, source, sink, maxOutput);
+    TInput input(source);
+    result = WithDecoder(
+        kind, [&](TDecoder& decoder) { return DecodeAll(decoder, input, sink, maxOutput); });
     if (!result.Ok()) {
         sink.Abort();
         return result;

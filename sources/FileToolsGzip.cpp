@@ -116,7 +116,75 @@ std::size_t TGzipHeaderReader::Feed(std::string_view bytes) {
 
 namespace {
 
-constexpr std::size_t InputBlock = std::size_t(1) << 20;
+// Raw deflate data, with the CRC-32 of everything it gives.
+class TInflateDecoder final : public TDecoder {
+public:
+    ~TInflateDecoder() override {
+        if (open_)
+            inflateEnd(&zs_);
+    }
+    TStep Begin() override {
+        if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK)
+            return {TStep::Failed, TDecompressStatus::NoMemory, 0};
+        open_ = true;
+        return {};
+    }
+    TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft,
+                 bool) override {
+        // Inflate in small steps and take the CRC of each at once, while the
+        // bytes are still in the cache; the writer gets whole blocks.
+        zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in));
+        zs_.avail_in = uInt(inLeft);
+        zs_.next_out = reinterpret_cast<Bytef*>(out);
+        zs_.avail_out = uInt(std::min(outLeft, CrcStep));
+        const uInt inBefore = zs_.avail_in;
+        const uInt outBefore = zs_.avail_out;
+        const int rc = inflate(&zs_, Z_NO_FLUSH);
+        const std::size_t taken = inBefore - zs_.avail_in;
+        const std::size_t produced = outBefore - zs_.avail_out;
+        if (produced > 0)
+            crc_ = crc32_z(crc_, reinterpret_cast<const Bytef*>(out), produced);
+        in += taken;
+        inLeft -= taken;
+        out += produced;
+        outLeft -= produced;
+        if (rc == Z_STREAM_END)
+            return {TStep::StreamEnd};
+        if (rc == Z_OK || rc == Z_BUF_ERROR) // Z_BUF_ERROR: no progress, judged by the caller
+            return {};
+        return {TStep::Failed, TDecompressStatus::DataError, rc};
+    }
+    // All the data given and nothing more comes out: the stream was cut short.
+    TStep AtEnd() const override { return {TStep::Failed, TDecompressStatus::Truncated, 0}; }
+    // Deflate data has at least its last block.
+    bool EmptyInputIsEmpty() const override { return false; }
+
+    std::uint64_t TotalIn() const { return zs_.total_in; }
+    std::uint32_t Crc() const { return std::uint32_t(crc_); }
+
+private:
+    static constexpr std::size_t CrcStep = std::size_t(1) << 16;
+    z_stream zs_{};
+    bool open_ = false;
+    uLong crc_ = crc32(0, nullptr, 0);
+};
+
+// Reads the header in the same blocks as the data after it; Ok when complete.
+TGUnZipOutcome ReadHeader(TInput& input, TGzipHeaderReader& header) {
+    while (header.Status() == TGzipHeaderStatus::NeedMore) {
+        if (!input.Refill())
+            return TGUnZipOutcome::NoSource;
+        if (input.ended)
+            break;
+        input.Skip(header.Feed(std::string_view(input.pos, input.left)));
+    }
+    if (header.Status() == TGzipHeaderStatus::NotGzip ||
+        (header.Status() == TGzipHeaderStatus::NeedMore && header.Header().length < 2))
+        return TGUnZipOutcome::NotGzip;
+    if (header.Status() == TGzipHeaderStatus::NeedMore)
+        return TGUnZipOutcome::InflateError; // a header cut short: nothing to decompress
+    return TGUnZipOutcome::Ok;
+}
 
 // The output's name: the stored one when it is one plain file name, else the
 // source's name without its last extension.
@@ -127,6 +195,33 @@ QString OutputName(const TGzipHeader& header, const QString& source, bool& fromH
         return QFile::decodeName(
             QByteArray(header.storedName.data(), qsizetype(header.storedName.size())));
     return QFileInfo(source).completeBaseName();
+}
+
+TGUnZipOutcome OutcomeOf(TDecompressStatus status) {
+    switch (status) {
+    case TDecompressStatus::Ok:
+        return TGUnZipOutcome::Ok;
+    case TDecompressStatus::InputFailed:
+        return TGUnZipOutcome::NoSource;
+    case TDecompressStatus::OutputFailed:
+        return TGUnZipOutcome::WriteFailed;
+    case TDecompressStatus::TooLarge:
+        return TGUnZipOutcome::TooLarge;
+    default:
+        return TGUnZipOutcome::InflateError;
+    }
+}
+
+// The trailer follows the deflate data at once (a later member is ignored).
+bool TrailerMatches(TFileSource& input, std::uint64_t at, std::uint32_t crc, std::uint64_t size) {
+    unsigned char trailer[8];
+    if (!input.ReadAt(at, reinterpret_cast<char*>(trailer), 8))
+        return false;
+    auto le32 = [&](int from) {
+        return std::uint32_t(trailer[from]) | std::uint32_t(trailer[from + 1]) << 8 |
+               std::uint32_t(trailer[from + 2]) << 16 | std::uint32_t(trailer[from + 3]) << 24;
+    };
+    return le32(0) == crc && le32(4) == std::uint32_t(size);
 }
 
 bool CopyTimeAndPermissions(const QString& path, const struct stat& from) {
@@ -146,31 +241,13 @@ TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::
         result.outcome = outcome;
         return result;
     };
-    TFileSource input;
-    if (destFolder.isEmpty() || !input.Open(source))
+    TFileSource file;
+    if (destFolder.isEmpty() || !file.Open(source))
         return end(O::NoSource);
-    const std::uint64_t fileSize = std::uint64_t(input.Info().st_size);
-    if (bufferSize == 0)
-        bufferSize = DefaultBufferSize;
-
-    // The header, read in the same blocks as the data after it.
-    std::unique_ptr<char[]> in(new char[InputBlock]);
+    TInput input(file);
     TGzipHeaderReader header;
-    std::size_t inPos = 0, inHave = 0;
-    while (header.Status() == TGzipHeaderStatus::NeedMore) {
-        const std::int64_t n = input.Read(in.get(), InputBlock);
-        if (n < 0)
-            return end(O::NoSource);
-        if (n == 0)
-            break;
-        inHave = std::size_t(n);
-        inPos = header.Feed(std::string_view(in.get(), inHave));
-    }
-    if (header.Status() == TGzipHeaderStatus::NotGzip ||
-        (header.Status() == TGzipHeaderStatus::NeedMore && header.Header().length < 2))
-        return end(O::NotGzip);
-    if (header.Status() == TGzipHeaderStatus::NeedMore)
-        return end(O::InflateError); // a header cut short: nothing to decompress
+    if (const O read = ReadHeader(input, header); read != O::Ok)
+        return end(read);
 
     bool fromHeader = false;
     const QString name = OutputName(header.Header(), source, fromHeader);
@@ -180,90 +257,25 @@ TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::
     if (fromHeader && !acceptedNames.isEmpty() && !acceptedNames.contains(name))
         return end(O::NameRefused);
 
-    TAtomicFileSink output(result.outputPath, bufferSize);
+    TAtomicFileSink output(result.outputPath, bufferSize == 0 ? DefaultBufferSize : bufferSize);
     if (!output.Open())
         return end(O::CreateFailed);
 
     // Raw deflate data lies between the header and the 8-byte trailer.
+    const std::uint64_t fileSize = std::uint64_t(file.Info().st_size);
     const std::uint64_t headerLength = header.Header().length;
-    std::uint64_t dataLeft = fileSize >= headerLength + 8 ? fileSize - headerLength - 8 : 0;
-    z_stream zs{};
-    if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
-        return end(O::InflateError);
-    struct TInflateEnd {
-        z_stream* s;
-        ~TInflateEnd() { inflateEnd(s); }
-    } inflateGuard{&zs};
-
-    uLong crc = crc32(0, nullptr, 0);
-    constexpr std::size_t CrcStep = std::size_t(1) << 16;
-    char* block = nullptr; // filled whole before it goes to the writer
-    std::size_t blockSize = 0, blockUsed = 0;
-    for (;;) {
-        if (zs.avail_in == 0 && dataLeft > 0) {
-            if (inPos == inHave) {
-                const std::int64_t n = input.Read(in.get(), InputBlock);
-                if (n <= 0)
-                    return end(n < 0 ? O::NoSource : O::InflateError);
-                inPos = 0;
-                inHave = std::size_t(n);
-            }
-            const std::size_t take = std::size_t(std::min<std::uint64_t>(inHave - inPos, dataLeft));
-            zs.next_in = reinterpret_cast<Bytef*>(in.get() + inPos);
-            zs.avail_in = uInt(take);
-            inPos += take;
-            dataLeft -= take;
-        }
-        if (!block) {
-            block = output.Buffer(blockSize);
-            if (!block)
-                return end(O::WriteFailed);
-        }
-        // Inflate in small steps and take the CRC of each at once, while the
-        // bytes are still in the cache; the writer gets whole blocks.
-        zs.next_out = reinterpret_cast<Bytef*>(block + blockUsed);
-        zs.avail_out = uInt(std::min(blockSize - blockUsed, CrcStep));
-        const uInt outBefore = zs.avail_out;
-        const uInt inBefore = zs.avail_in;
-        const int rc = inflate(&zs, Z_NO_FLUSH);
-        const std::size_t produced = outBefore - zs.avail_out;
-        if (produced > 0) {
-            if (result.bytesWritten + produced > maxOutput)
-                return end(O::TooLarge);
-            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(block + blockUsed), produced);
-            result.bytesWritten += produced;
-            blockUsed += produced;
-        }
-        if ((blockUsed == blockSize || (rc == Z_STREAM_END && blockUsed > 0))) {
-            if (!output.Commit(blockUsed))
-                return end(O::WriteFailed);
-            block = nullptr;
-            blockUsed = 0;
-        }
-        if (rc == Z_STREAM_END)
-            break;
-        if (rc != Z_OK && rc != Z_BUF_ERROR)
-            return end(O::InflateError);
-        // No progress: with all the data given, the deflate stream was cut
-        // short (a refill always precedes a call while data is left).
-        if (produced == 0 && inBefore == zs.avail_in)
-            return end(O::InflateError);
-    }
-    result.crc = std::uint32_t(crc);
-
-    // The trailer follows the deflate data at once (a later member is ignored).
-    unsigned char trailer[8];
-    if (!input.ReadAt(headerLength + zs.total_in, reinterpret_cast<char*>(trailer), 8))
-        return end(O::TrailerMismatch);
-    auto le32 = [&](int at) {
-        return std::uint32_t(trailer[at]) | std::uint32_t(trailer[at + 1]) << 8 |
-               std::uint32_t(trailer[at + 2]) << 16 | std::uint32_t(trailer[at + 3]) << 24;
-    };
-    if (le32(0) != result.crc || le32(4) != std::uint32_t(result.bytesWritten))
+    input.Limit(fileSize >= headerLength + 8 ? fileSize - headerLength - 8 : 0);
+    TInflateDecoder inflater;
+    const TDecompressResult data = DecodeAll(inflater, input, output, maxOutput);
+    result.bytesWritten = data.written;
+    if (!data.Ok())
+        return end(OutcomeOf(data.status));
+    result.crc = inflater.Crc();
+    if (!TrailerMatches(file, headerLength + inflater.TotalIn(), result.crc, result.bytesWritten))
         return end(O::TrailerMismatch);
     if (!output.Finish())
         return end(O::WriteFailed);
-    if (!CopyTimeAndPermissions(result.outputPath, input.Info()))
+    if (!CopyTimeAndPermissions(result.outputPath, file.Info()))
         return end(O::SetTimeFailed);
     return end(O::Ok);
 }

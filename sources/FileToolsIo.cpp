@@ -120,6 +120,40 @@ bool TFileSource::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
     return fd_ >= 0;
 }
 
+TInput::TInput(TByteSource& source) : source_(source), buffer_(new char[InputBlock]) {
+    pos = buffer_.get();
+}
+
+bool TInput::Refill() {
+    pos = buffer_.get();
+    left = 0;
+    return Ahead(1);
+}
+
+bool TInput::Ahead(std::size_t n) {
+    while (left < n && !ended) {
+        std::memmove(buffer_.get(), pos, left);
+        pos = buffer_.get();
+        const std::int64_t got =
+            unread_ == 0 ? 0
+                         : source_.Read(buffer_.get() + left,
+                                        std::min<std::uint64_t>(InputBlock - left, unread_));
+        if (got < 0)
+            return false;
+        if (got == 0)
+            ended = true;
+        left += std::size_t(got);
+        unread_ -= std::uint64_t(got);
+        any = any || got > 0;
+    }
+    return true;
+}
+
+void TInput::Limit(std::uint64_t n) {
+    left = std::size_t(std::min<std::uint64_t>(left, n));
+    unread_ = n - left;
+}
+
 std::int64_t TDeviceSource::Read(char* data, std::size_t size) {
     return device_.read(data, qint64(size));
 }

@@ -1,8 +1,10 @@
 #pragma once
 
-// Byte sources and block sinks of the decompressors; used only inside FileTools.
+// Byte sources, block sinks and the one decoding loop of the decompressors;
+// used only inside FileTools.
 
 #include "app/SafeFiles.h"
+#include "sources/FileTools.h"
 
 #include <QString>
 
@@ -10,14 +12,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class QIODevice;
 
 namespace FileTools {
-
-struct TDecompressResult;
 
 // A bzip2 file decoded block by block on Workers threads; nothing when the
 // file should rather go to the serial decoder (its layout is unusual, a block
@@ -121,5 +123,69 @@ private:
     std::vector<char> block_;
     bool failed_ = false;
 };
+
+// Compressed input read in blocks of InputBlock bytes.
+class TInput {
+public:
+    static constexpr std::size_t InputBlock = std::size_t(1) << 20;
+    explicit TInput(TByteSource& source);
+
+    // Reads the next block in place of what is left; false on a read error.
+    bool Refill();
+    // At least n bytes ahead unless the input ends first (those left are
+    // moved to the front); false on a read error.
+    bool Ahead(std::size_t n);
+    void Skip(std::size_t n) {
+        pos += n;
+        left -= n;
+    }
+    // Takes no more than n bytes from here on.
+    void Limit(std::uint64_t n);
+
+    const char* pos = nullptr;
+    std::size_t left = 0; // bytes at pos
+    bool ended = false;   // the source has no more
+    bool any = false;     // a byte was ever read
+
+private:
+    TByteSource& source_;
+    std::unique_ptr<char[]> buffer_;
+    std::uint64_t unread_ = std::numeric_limits<std::uint64_t>::max(); // still to read
+};
+
+// The outcome of one call to a decoder.
+struct TStep {
+    enum Kind { More, StreamEnd, Failed } kind = More;
+    TDecompressStatus status = TDecompressStatus::Ok;
+    int code = 0;
+};
+
+// One library's streaming decoder behind one shape.
+class TDecoder {
+public:
+    virtual ~TDecoder() = default;
+    // Readies the decoder for a stream (again for each stream when ReadsOn).
+    virtual TStep Begin() = 0;
+    // Consumes from in and produces into out, both advanced in place.
+    virtual TStep Decode(const char*& in, std::size_t& inLeft, char*& out, std::size_t& outLeft,
+                         bool inputEnded) = 0;
+    // The input has ended and the last call gave nothing: StreamEnd when what
+    // was decoded is complete, More when the decoder reports a cut itself on
+    // the next call, else the failure.
+    virtual TStep AtEnd() const = 0;
+    // Whether another stream may follow a StreamEnd; it is decoded when the
+    // next MagicLength bytes StartsStream, else the rest is ignored.
+    virtual bool ReadsOn() const { return false; }
+    virtual std::size_t MagicLength() const { return 0; }
+    virtual bool StartsStream(const char*) const { return false; }
+    // Whether an input of no bytes at all is a complete, empty output.
+    virtual bool EmptyInputIsEmpty() const { return true; }
+};
+
+// Decodes in into out until the decoder's (last) stream ends. Output beyond
+// maxOutput bytes fails (TooLarge). After a failure other than the output's
+// own, what was decoded before it still goes to out.
+TDecompressResult DecodeAll(TDecoder& decoder, TInput& in, TBlockSink& out,
+                            std::uint64_t maxOutput);
 
 } // namespace FileTools
