@@ -9,6 +9,7 @@
 #include "support/TestHttpServer.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QGroupBox>
 #include <QProgressBar>
@@ -198,6 +199,29 @@ TEST_F(DownloadWindowTest, AnUnreachableServerKeepsItsMarkAndTheOthersReachThePh
                   QByteArray::fromStdString(c));
     }
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
+}
+
+// Marks made in two categories are both downloaded, whichever category is
+// shown when the button is pressed.
+TEST_F(DownloadWindowTest, MarksFromEveryCategoryAreDownloaded) {
+    std::string theme = Served("t.theme", "t.deb", Body(3000, 't'));
+    theme.replace(theme.find("Tweaks"), 6, "Themes");
+    WriteIndex(Served("a.tweak", "a.deb", Body(3000, 'a')) + theme);
+    auto frm = Start();
+    auto* sections = frm->findChild<QComboBox*>(QStringLiteral("lstSections"));
+    for (const char* category : {"Themes", "Tweaks"}) {
+        const int entry = sections->findText(QString::fromUtf8(category));
+        ASSERT_GT(entry, 0) << category;
+        sections->setCurrentIndex(entry);
+        emit sections->activated(entry);
+        ASSERT_EQ(frm->PackagesPage()->Rows().size(), 1u) << category;
+        frm->PackagesPage()->SetRowMarked(0, true);
+    }
+    EXPECT_EQ(frm->PackagesPage()->MarkedCount(), 2);
+    Download(*frm);
+    EXPECT_EQ(Archives(), (QStringList{QStringLiteral("a.deb"), QStringLiteral("t.deb")}));
+    EXPECT_EQ(frm->PackagesPage()->MarkedCount(), 0);
+    EXPECT_TRUE(errors_.isEmpty());
 }
 
 TEST_F(DownloadWindowTest, AFileUnlikeItsIndexIsNeitherStoredNorCopiedAndIsReported) {
