@@ -144,7 +144,11 @@ void CheckStartup(std::string_view name) {
     }
     WorkFolders folders;
     QString error;
+    // Start-up enters the working folder; the fuzzer's own files (a crash
+    // input) belong where it was started.
+    const QString started = QDir::currentPath();
     Check(Startup::PrepareWorkFolders(work.path(), folders, error, QStringLiteral("orvia.ini")));
+    Check(QDir::setCurrent(started));
     for (std::size_t i = 0; i < made.size(); ++i) {
         const bool scratch = Startup::IsScratchName(places[i].place, name, "orvia.ini");
         Check(QFileInfo::exists(QFile::decodeName(made[i])) == !scratch);
