@@ -113,15 +113,18 @@ QString TSourcesPage::ShowRefreshOutcomes(const std::vector<TSourceOutcome>& out
     int stored = 0;
     for (const TSourceOutcome& o : outcomes) {
         QString text = o.Address;
-        failures_.remove(text);
         if (!o.MovedTo.isEmpty() && o.Entry < sources_.Count() && sources_.Text(o.Entry) == text) {
+            failures_.remove(text);
             text = o.MovedTo;
             sources_.SetText(o.Entry, text);
         }
-        if (o.Outcome)
+        // A source cut short by Stop did not fail: it keeps its mark as it was.
+        if (o.Outcome) {
             ++stored;
-        else if (!stopped || o.Outcome.reason != QStringLiteral("остановлено"))
+            failures_.remove(text);
+        } else if (!stopped || !o.Outcome.reason.endsWith(QStringLiteral("остановлено"))) {
             failures_.insert(text, o.Outcome.reason);
+        }
     }
     QString summary;
     if (!outcomes.empty()) {
