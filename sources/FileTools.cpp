@@ -208,6 +208,21 @@ QString TDecompressResult::Text() const {
     }
 }
 
+namespace {
+
+// After a stream of a decoder that ReadsOn: Begin for the next one when the
+// input goes on with one, StreamEnd when the rest is to be ignored.
+TStep NextStream(TDecoder& decoder, TInput& in) {
+    const std::size_t magic = decoder.MagicLength();
+    if (!in.Ahead(magic))
+        return {TStep::Failed, TDecompressStatus::InputFailed, 0};
+    if (in.left < magic || !decoder.StartsStream(in.pos))
+        return {TStep::StreamEnd};
+    return decoder.Begin();
+}
+
+} // namespace
+
 TDecompressResult DecodeAll(TDecoder& decoder, TInput& in, TBlockSink& out,
                             std::uint64_t maxOutput) {
     TDecompressResult result;
@@ -241,12 +256,9 @@ TDecompressResult DecodeAll(TDecoder& decoder, TInput& in, TBlockSink& out,
         if (!in.any && in.ended && decoder.EmptyInputIsEmpty())
             break;
         if (!inStream) {
-            const std::size_t magic = decoder.MagicLength();
-            if (!in.Ahead(magic))
-                return fail(TDecompressStatus::InputFailed, 0);
-            if (in.left < magic || !decoder.StartsStream(in.pos))
+            step = NextStream(decoder, in);
+            if (step.kind == TStep::StreamEnd)
                 break; // trailing bytes, ignored
-            step = decoder.Begin();
             if (step.kind == TStep::Failed)
                 return fail(step.status, step.code);
             inStream = true;

@@ -85,6 +85,13 @@ public:
 
 private:
     enum class TStep { Fixed, ExtraLength, Extra, Name, Comment, HeaderCrc, Done };
+    // The step after from: each optional part only when its flag is set.
+    TStep NextAfter(TStep from) const;
+    void Go(TStep step);
+    // One of the ten fixed bytes; NotGzip when the magic differs.
+    void FeedFixed(std::uint8_t byte);
+    // The stored name or the comment: returns the bytes taken, up to its 0.
+    std::size_t FeedText(std::string_view bytes);
     TGzipHeaderStatus status_ = TGzipHeaderStatus::NeedMore;
     TStep step_ = TStep::Fixed;
     std::uint8_t fixed_[10] = {};

@@ -19,89 +19,94 @@ namespace FileTools {
 // ---------------------------------------------------------------------------
 // Header.
 
+TGzipHeaderReader::TStep TGzipHeaderReader::NextAfter(TStep from) const {
+    const std::uint8_t f = header_.flags;
+    if (from == TStep::Fixed && (f & GzipFlagExtra))
+        return TStep::ExtraLength;
+    if (from <= TStep::Extra && (f & GzipFlagName))
+        return TStep::Name;
+    if (from <= TStep::Name && (f & GzipFlagComment))
+        return TStep::Comment;
+    if (from <= TStep::Comment && (f & GzipFlagHeaderCrc))
+        return TStep::HeaderCrc;
+    return TStep::Done;
+}
+
+void TGzipHeaderReader::Go(TStep step) {
+    step_ = step;
+    have_ = 0;
+    if (step == TStep::Done)
+        status_ = TGzipHeaderStatus::Complete;
+}
+
+void TGzipHeaderReader::FeedFixed(std::uint8_t byte) {
+    fixed_[have_++] = byte;
+    if ((have_ == 1 && byte != 0x1F) || (have_ == 2 && byte != 0x8B)) {
+        status_ = TGzipHeaderStatus::NotGzip;
+        return;
+    }
+    if (have_ == 10) {
+        header_.method = fixed_[2];
+        header_.flags = fixed_[3];
+        header_.mtime = std::uint32_t(fixed_[4]) | std::uint32_t(fixed_[5]) << 8 |
+                        std::uint32_t(fixed_[6]) << 16 | std::uint32_t(fixed_[7]) << 24;
+        header_.hasName = (header_.flags & GzipFlagName) != 0;
+        Go(NextAfter(TStep::Fixed));
+    }
+}
+
+std::size_t TGzipHeaderReader::FeedText(std::string_view bytes) {
+    const void* end = std::memchr(bytes.data(), 0, bytes.size());
+    const std::size_t length =
+        end ? std::size_t(static_cast<const char*>(end) - bytes.data()) : bytes.size();
+    if (step_ == TStep::Name && !header_.nameTooLong) {
+        if (header_.storedName.size() + length > MaxStoredNameLength) {
+            header_.nameTooLong = true;
+            header_.storedName.clear();
+        } else {
+            header_.storedName.append(bytes.data(), length);
+        }
+    }
+    if (!end)
+        return length;
+    Go(NextAfter(step_));
+    return length + 1; // the terminating 0
+}
+
 std::size_t TGzipHeaderReader::Feed(std::string_view bytes) {
     std::size_t i = 0;
     const std::size_t size = bytes.size();
-    // The step after Done-so-far: each optional part only when its flag is set.
-    auto next = [this](TStep from) {
-        const std::uint8_t f = header_.flags;
-        if (from == TStep::Fixed && (f & GzipFlagExtra))
-            return TStep::ExtraLength;
-        if (from <= TStep::Extra && (f & GzipFlagName))
-            return TStep::Name;
-        if (from <= TStep::Name && (f & GzipFlagComment))
-            return TStep::Comment;
-        if (from <= TStep::Comment && (f & GzipFlagHeaderCrc))
-            return TStep::HeaderCrc;
-        return TStep::Done;
-    };
-    auto go = [&](TStep step) {
-        step_ = step;
-        have_ = 0;
-        if (step == TStep::Done)
-            status_ = TGzipHeaderStatus::Complete;
-    };
     while (status_ == TGzipHeaderStatus::NeedMore && i < size) {
         const auto byte = static_cast<std::uint8_t>(bytes[i]);
         switch (step_) {
         case TStep::Fixed:
-            fixed_[have_++] = byte;
             ++i;
-            if ((have_ == 1 && byte != 0x1F) || (have_ == 2 && byte != 0x8B)) {
-                status_ = TGzipHeaderStatus::NotGzip;
-                header_.length += i;
-                return i;
-            }
-            if (have_ == 10) {
-                header_.method = fixed_[2];
-                header_.flags = fixed_[3];
-                header_.mtime = std::uint32_t(fixed_[4]) | std::uint32_t(fixed_[5]) << 8 |
-                                std::uint32_t(fixed_[6]) << 16 | std::uint32_t(fixed_[7]) << 24;
-                header_.hasName = (header_.flags & GzipFlagName) != 0;
-                go(next(TStep::Fixed));
-            }
+            FeedFixed(byte); // a wrong magic byte ends the loop
             break;
         case TStep::ExtraLength:
             remaining_ |= std::uint32_t(byte) << (8 * have_);
             ++have_;
             ++i;
             if (have_ == 2)
-                go(remaining_ > 0 ? TStep::Extra : next(TStep::Extra));
+                Go(remaining_ > 0 ? TStep::Extra : NextAfter(TStep::Extra));
             break;
         case TStep::Extra: {
             const std::size_t skip = std::min<std::size_t>(remaining_, size - i);
             i += skip;
             remaining_ -= std::uint32_t(skip);
             if (remaining_ == 0)
-                go(next(TStep::Extra));
+                Go(NextAfter(TStep::Extra));
             break;
         }
         case TStep::Name:
-        case TStep::Comment: {
-            const char* start = bytes.data() + i;
-            const void* end = std::memchr(start, 0, size - i);
-            const std::size_t length =
-                end ? std::size_t(static_cast<const char*>(end) - start) : size - i;
-            if (step_ == TStep::Name && !header_.nameTooLong) {
-                if (header_.storedName.size() + length > MaxStoredNameLength) {
-                    header_.nameTooLong = true;
-                    header_.storedName.clear();
-                } else {
-                    header_.storedName.append(start, length);
-                }
-            }
-            i += length;
-            if (end) {
-                ++i; // the terminating 0
-                go(next(step_));
-            }
+        case TStep::Comment:
+            i += FeedText(bytes.substr(i));
             break;
-        }
         case TStep::HeaderCrc:
             ++have_;
             ++i;
             if (have_ == 2)
-                go(TStep::Done);
+                Go(TStep::Done);
             break;
         case TStep::Done:
             break;
