@@ -249,6 +249,113 @@ unsigned Bzip2Workers() {
     return idle < 1.5 ? 1 : std::min(cores, unsigned(idle + 0.5));
 }
 
+namespace {
+
+// The blocks decoded by workers, at most Window ahead of the writer, and
+// handed to the writer in order.
+class TOrderedBlocks {
+public:
+    TOrderedBlocks(const TBits& bits, const std::vector<TBlock>& blocks, unsigned workers)
+        : bits_(bits), blocks_(blocks), window_(2 * std::size_t(workers)), decoded_(blocks.size()) {
+        for (unsigned t = 0; t < workers; ++t)
+            threads_.emplace_back([this] { Work(); });
+    }
+    ~TOrderedBlocks() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+            changed_.notify_all();
+        }
+        for (std::thread& t : threads_)
+            t.join();
+    }
+    // Waits for block i; false when it failed to decode.
+    bool Take(std::size_t i, TBuffer& data) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return decoded_[i].done; });
+        data = std::move(decoded_[i].data);
+        return decoded_[i].ok;
+    }
+    // Block i is written; its buffer serves a later block.
+    void Written(std::size_t i, TBuffer&& data) {
+        std::lock_guard lock(mutex_);
+        spare_.push_back(std::move(data));
+        written_ = i + 1;
+        changed_.notify_all();
+    }
+
+private:
+    struct TSlot {
+        TBuffer data;
+        bool done = false, ok = false;
+    };
+    void Work() {
+        TBlockDecoder decoder;
+        for (;;) {
+            std::size_t i;
+            TBuffer out;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] {
+                    return stop_ || next_ >= blocks_.size() || next_ < written_ + window_;
+                });
+                if (stop_ || next_ >= blocks_.size())
+                    return;
+                i = next_++;
+                if (!spare_.empty()) {
+                    out = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
+            const bool ok = decoder.Decode(bits_, blocks_[i], out);
+            std::lock_guard lock(mutex_);
+            decoded_[i].data = std::move(out);
+            decoded_[i].done = true;
+            decoded_[i].ok = ok;
+            changed_.notify_all();
+        }
+    }
+
+    const TBits& bits_;
+    const std::vector<TBlock>& blocks_;
+    const std::size_t window_;
+    std::vector<TSlot> decoded_;
+    std::vector<TBuffer> spare_; // written buffers, for the next blocks
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t next_ = 0, written_ = 0;
+    bool stop_ = false;
+    std::vector<std::thread> threads_; // last: started once the rest exists
+};
+
+enum class TReadAll { Read, Failed, TooLarge };
+
+// The whole file in bytes, unless it is larger than MaxInMemory.
+TReadAll ReadAll(TFileSource& source, std::vector<unsigned char>& bytes) {
+    const std::uint64_t size = std::uint64_t(source.Info().st_size);
+    if (size > MaxInMemory)
+        return TReadAll::TooLarge;
+    bytes.resize(std::size_t(size) + 1);
+    std::size_t have = 0;
+    for (;;) {
+        if (have == bytes.size())
+            bytes.resize(have * 2);
+        const std::int64_t n =
+            source.Read(reinterpret_cast<char*>(bytes.data() + have), bytes.size() - have);
+        if (n < 0)
+            return TReadAll::Failed;
+        if (n == 0)
+            break;
+        have += std::size_t(n);
+        if (have > MaxInMemory)
+            return TReadAll::TooLarge;
+    }
+    bytes.resize(have);
+    return TReadAll::Read;
+}
+
+} // namespace
+
 std::optional<TDecompressResult> UncompressBzip2InParallel(const QString& inFile,
                                                            const QString& outFile,
                                                            std::uint64_t maxOutput,
@@ -257,31 +364,14 @@ std::optional<TDecompressResult> UncompressBzip2InParallel(const QString& inFile
         return std::nullopt;
     TDecompressResult result;
     TFileSource source;
-    if (!source.Open(inFile)) {
+    std::vector<unsigned char> bytes;
+    const TReadAll read = source.Open(inFile) ? ReadAll(source, bytes) : TReadAll::Failed;
+    if (read == TReadAll::Failed) {
         result.status = TDecompressStatus::InputFailed;
         return result;
     }
-    const std::uint64_t size = std::uint64_t(source.Info().st_size);
-    if (size > MaxInMemory)
+    if (read == TReadAll::TooLarge)
         return std::nullopt;
-    std::vector<unsigned char> bytes(std::size_t(size) + 1);
-    std::size_t have = 0;
-    for (;;) {
-        if (have == bytes.size())
-            bytes.resize(have * 2);
-        const std::int64_t n =
-            source.Read(reinterpret_cast<char*>(bytes.data() + have), bytes.size() - have);
-        if (n < 0) {
-            result.status = TDecompressStatus::InputFailed;
-            return result;
-        }
-        if (n == 0)
-            break;
-        have += std::size_t(n);
-        if (have > MaxInMemory)
-            return std::nullopt;
-    }
-    bytes.resize(have);
     const TBits bits(bytes);
     std::vector<TBlock> blocks;
     if (!FindBlocks(bits, bytes, blocks) || blocks.size() < 2)
@@ -293,81 +383,26 @@ std::optional<TDecompressResult> UncompressBzip2InParallel(const QString& inFile
         result.status = TDecompressStatus::OutputFailed;
         return result;
     }
-
-    // Workers decode ahead of the writer by at most Window blocks.
-    const std::size_t window = 2 * std::size_t(workers);
-    struct TSlot {
-        TBuffer data;
-        bool done = false, ok = false;
-    };
-    std::vector<TSlot> decoded(blocks.size());
-    std::vector<TBuffer> spare; // written buffers, for the next blocks
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::size_t next = 0, writtenBlocks = 0;
-    bool stop = false;
-    auto work = [&] {
-        TBlockDecoder decoder;
-        for (;;) {
-            std::size_t i;
-            TBuffer out;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] {
-                    return stop || next >= blocks.size() || next < writtenBlocks + window;
-                });
-                if (stop || next >= blocks.size())
-                    return;
-                i = next++;
-                if (!spare.empty()) {
-                    out = std::move(spare.back());
-                    spare.pop_back();
-                }
-            }
-            const bool ok = decoder.Decode(bits, blocks[i], out);
-            std::lock_guard lock(mutex);
-            decoded[i].data = std::move(out);
-            decoded[i].done = true;
-            decoded[i].ok = ok;
-            changed.notify_all();
-        }
-    };
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < workers; ++t)
-        threads.emplace_back(work);
-
     bool fallBack = false;
-    for (std::size_t i = 0; i < blocks.size() && result.Ok() && !fallBack; ++i) {
-        TBuffer data;
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return decoded[i].done; });
-            data = std::move(decoded[i].data);
-            fallBack = !decoded[i].ok;
-        }
-        if (fallBack)
-            break;
-        if (result.written + data.size > maxOutput) {
-            result.status = TDecompressStatus::TooLarge;
-            break;
-        }
-        if (!file.Write(data.data.get(), data.size)) {
-            result.status = TDecompressStatus::OutputFailed;
-            break;
-        }
-        result.written += data.size;
-        std::lock_guard lock(mutex);
-        spare.push_back(std::move(data));
-        writtenBlocks = i + 1;
-        changed.notify_all();
-    }
     {
-        std::lock_guard lock(mutex);
-        stop = true;
-        changed.notify_all();
-    }
-    for (std::thread& t : threads)
-        t.join();
+        TOrderedBlocks decoded(bits, blocks, workers);
+        for (std::size_t i = 0; i < blocks.size() && result.Ok() && !fallBack; ++i) {
+            TBuffer data;
+            fallBack = !decoded.Take(i, data);
+            if (fallBack)
+                break;
+            if (result.written + data.size > maxOutput) {
+                result.status = TDecompressStatus::TooLarge;
+                break;
+            }
+            if (!file.Write(data.data.get(), data.size)) {
+                result.status = TDecompressStatus::OutputFailed;
+                break;
+            }
+            result.written += data.size;
+            decoded.Written(i, std::move(data));
+        }
+    } // the workers end here
     if (fallBack) {
         file.Abort();
         return std::nullopt;
