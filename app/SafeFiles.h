@@ -14,9 +14,17 @@ namespace SafeFiles {
 
 // Size limits of what is read whole into memory.
 inline constexpr std::size_t MaxSettingsSize = std::size_t(1) << 20; // the settings file
-inline constexpr std::size_t MaxTextSize = std::size_t(1) << 30;     // indexes, saved list
-// A decompressed index larger than this is refused.
-inline constexpr std::uint64_t MaxIndexSize = std::uint64_t(2) << 30;
+inline constexpr std::size_t MaxTextSize = std::size_t(256) << 20;   // the saved list
+// The limits of one index, the same wherever it is met: a transfer, a
+// decompression, the store, a reference copy or a copy from the phone. An
+// index beyond them is refused at the refresh and skipped (with its reason)
+// at load, so the catalogue's memory stays bounded whatever the folders hold.
+// The largest real indexes are tens of MB and tens of thousands of stanzas.
+inline constexpr std::uint64_t MaxIndexSize = std::uint64_t(128) << 20;
+// Stanzas with a "Package:" line in one index.
+inline constexpr std::uint64_t MaxIndexStanzas = 250'000;
+// Rows of the whole catalogue: indexes past it are skipped at load.
+inline constexpr std::uint64_t MaxCatalogueRows = 500'000;
 // A package whose index gives no size stops at this many bytes; one whose
 // index gives a size stops at that size, and never past this.
 inline constexpr std::uint64_t MaxPackageSize = std::uint64_t(1) << 30;

@@ -202,6 +202,9 @@ struct IndexPart {
     // per task, as the two may end at once.
     bool RowsFailed = false;
     bool ReferenceFailed = false;
+    // Why the index gives no rows: one text per task, as for the flags.
+    QString Skipped;
+    QString ReferenceSkipped;
     // The Package and Version lines of each row, copied out of the index so
     // that its read buffer can serve the next index before the check.
     std::string LineText;
@@ -242,9 +245,28 @@ void Keep(std::string_view line, IndexPart& part) {
     part.LineEnds.push_back(static_cast<std::uint32_t>(part.LineText.size()));
 }
 
-void ReadIndex(std::string_view text, const std::string& indexFile,
+// Rows of the whole catalogue, shared by the tasks that read the indexes:
+// each takes its rows in steps, so the rows made while the indexes are read
+// never pass the catalogue's room by more than a step per task.
+class RowBudget {
+public:
+    static constexpr std::uint64_t Step = 4096;
+    // A step of room; false when the catalogue is full (the step still
+    // counts as taken until it is given back).
+    bool Take() {
+        return taken_.fetch_add(Step, std::memory_order_relaxed) < SafeFiles::MaxCatalogueRows;
+    }
+    void GiveBack(std::uint64_t n) { taken_.fetch_sub(n, std::memory_order_relaxed); }
+
+private:
+    std::atomic<std::uint64_t> taken_{0};
+};
+
+// Reads the rows of one index; false (with the reason in the part) when the
+// index has more stanzas than an index may have or the catalogue is full.
+bool ReadIndex(std::string_view text, const std::string& indexFile,
                const std::unordered_set<std::string>& archives, std::string& localName,
-               IndexPart& part) {
+               IndexPart& part, RowBudget& budget) {
     FieldLine package, name, version, description, filename, architecture;
     std::string& section = part.LastSection;
     PackageRows& rows = part.Rows;
@@ -262,9 +284,23 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
         filename.Clear();
         architecture.Clear();
     };
+    // Stanzas are counted as the refresh counts them, repeated ones too.
+    std::uint64_t stanzas = 0, taken = 0;
     auto finish = [&] {
         if (!package.IsSet())
             return;
+        if (++stanzas > SafeFiles::MaxIndexStanzas) {
+            part.Skipped = QStringLiteral("больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
+            return;
+        }
+        if (rows.size() == taken) {
+            taken += RowBudget::Step;
+            if (!budget.Take()) {
+                part.Skipped = QStringLiteral("в каталоге больше нет места (%1 пакетов)")
+                                   .arg(SafeFiles::MaxCatalogueRows);
+                return;
+            }
+        }
         PackageRow& row = rows.emplace_back();
         row.Package.assign(RawValue(package.Line(), 9));
         row.Version.assign(RawValue(version.Line(), 9));
@@ -292,7 +328,7 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
 
     TextFile::IndexLines lines(text);
     std::string_view line;
-    while (lines.Next(line)) {
+    while (part.Skipped.isEmpty() && lines.Next(line)) {
         if (line.empty()) {
             finish();
             clear();
@@ -336,9 +372,15 @@ void ReadIndex(std::string_view text, const std::string& indexFile,
             break;
         }
     }
-    finish();
+    if (part.Skipped.isEmpty())
+        finish();
+    // The room not used goes back; a skipped index gives back all it took.
+    budget.GiveBack(part.Skipped.isEmpty() ? taken - rows.size() : taken);
+    if (!part.Skipped.isEmpty())
+        return false;
     if (!part.HasSection)
         part.Unsectioned = rows.size();
+    return true;
 }
 
 void CheckRows(IndexPart& part, BufferPool& pool) {
@@ -366,6 +408,7 @@ struct LoadJob {
     const QStringList& Names;
     const std::unordered_set<std::string>& Archives;
     BufferPool Pool;
+    RowBudget Budget;
 };
 
 void ReadRows(LoadJob& job, std::size_t i, IndexPart& part, std::string& localName) {
@@ -373,10 +416,19 @@ void ReadRows(LoadJob& job, std::size_t i, IndexPart& part, std::string& localNa
     std::string text = job.Pool.Take();
     // A folder named like an index passes the listing but is no file: reading
     // it fails and it gives no rows.
-    if (SafeFiles::ReadAll(InFolder(job.ProcDir, name), SafeFiles::MaxTextSize, text))
-        ReadIndex(text, QFile::encodeName(name).toStdString(), job.Archives, localName, part);
+    QString reason;
+    if (SafeFiles::ReadAll(InFolder(job.ProcDir, name), SafeFiles::MaxIndexSize, text, &reason))
+        part.RowsFailed = !ReadIndex(text, QFile::encodeName(name).toStdString(), job.Archives,
+                                     localName, part, job.Budget);
     else
         part.RowsFailed = true;
+    if (part.RowsFailed) {
+        PackageRows().swap(part.Rows);
+        if (part.Skipped.isEmpty())
+            part.Skipped = reason;
+        part.Skipped =
+            QStringLiteral("индекс %1 пропущен: %2").arg(InFolder(job.ProcDir, name), part.Skipped);
+    }
     job.Pool.Give(text);
 }
 
@@ -387,11 +439,18 @@ void ReadReference(LoadJob& job, std::size_t i, IndexPart& part) {
     part.Reference = job.Pool.Take();
     // A reference copy that is there but cannot be read ends the work on this
     // index before its first row.
-    if (!SafeFiles::ReadAll(path, SafeFiles::MaxTextSize, part.Reference)) {
-        part.ReferenceFailed = true;
-        return;
+    QString reason;
+    if (SafeFiles::ReadAll(path, SafeFiles::MaxIndexSize, part.Reference, &reason)) {
+        part.Table.emplace(part.Reference);
+        if (part.Table->Complete())
+            return;
+        part.Table.reset();
+        reason = QStringLiteral("больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
     }
-    part.Table.emplace(part.Reference);
+    part.ReferenceFailed = true;
+    part.ReferenceSkipped = QStringLiteral("индекс %1 пропущен: его копия %2 не годится: %3")
+                                .arg(InFolder(job.ProcDir, job.Names[qsizetype(i)]), path, reason);
+    job.Pool.Give(part.Reference);
 }
 
 std::uint64_t FileSize(const QString& path) {
@@ -456,7 +515,7 @@ PackageRows MoveInOrder(const Gathered& g) {
 } // namespace
 
 PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
-                         const QString& archivesDir) {
+                         const QString& archivesDir, QStringList* skipped) {
     const std::unordered_set<std::string> archives = ListArchives(archivesDir);
     const QStringList names = IndexStore::ListIndexFiles(procDir);
     std::vector<IndexPart> parts(static_cast<std::size_t>(names.size()));
@@ -470,7 +529,7 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
         bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
     std::stable_sort(bySize.begin(), bySize.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
-    LoadJob job{procDir, listsDir, names, archives, {}};
+    LoadJob job{procDir, listsDir, names, archives, {}, {}};
     std::vector<std::pair<std::size_t, bool>> tasks; // index, and whether it is the reference
     for (const auto& [size, i] : bySize)
         tasks.emplace_back(i, false);
@@ -511,7 +570,9 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     for (IndexPart& part : parts) {
         if (part.RowsFailed || part.ReferenceFailed) {
             sortAgain = sortAgain || !part.Rows.empty();
-            part.Rows.clear();
+            PackageRows().swap(part.Rows);
+            if (skipped)
+                *skipped << (part.RowsFailed ? part.Skipped : part.ReferenceSkipped);
             continue;
         }
         for (std::size_t i = 0; i < part.Unsectioned && !carried.empty(); ++i)

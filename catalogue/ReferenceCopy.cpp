@@ -1,5 +1,6 @@
 #include "catalogue/ReferenceCopy.h"
 
+#include "app/SafeFiles.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/TextFile.h"
 
@@ -110,6 +111,8 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
         hasVersion = hasArchitecture = false;
         version = architecture = {};
     };
+    // However the text is made, the table and the pending keys stay bounded.
+    std::uint64_t keys = 0;
     TextFile::AnyLines lines(text);
     std::string_view line;
     while (lines.Next(line)) {
@@ -132,6 +135,12 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
                 hasArchitecture = true;
             }
         } else if ((first == 'p' || first == 'P') && StartsWithNoCase(line, "package:")) {
+            if (++keys > SafeFiles::MaxIndexStanzas) {
+                complete_ = false;
+                std::vector<Slot>().swap(slots_);
+                used_ = 0;
+                return;
+            }
             pending.push_back(line);
         }
     }

@@ -31,6 +31,9 @@ public:
 
     // The number of distinct stanzas remembered.
     std::size_t size() const { return used_; }
+    // False when the text has more "Package:" lines than an index may have
+    // stanzas: the table then stopped there, and the copy is not to be used.
+    bool Complete() const { return complete_; }
 
 private:
     // An open-addressing table: one flat array, no allocation per key. A slot
@@ -55,4 +58,5 @@ private:
 
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
+    bool complete_ = true;
 };

@@ -7,6 +7,46 @@
 
 namespace TextFile {
 
+void StanzaCounter::Feed(std::string_view piece) {
+    if (ended_)
+        return;
+    if (const void* eof = std::memchr(piece.data(), 0x1A, piece.size())) {
+        piece = piece.substr(0, std::size_t(static_cast<const char*>(eof) - piece.data()));
+        ended_ = true;
+    }
+    constexpr std::string_view Key = "Package:";
+    std::size_t i = 0;
+    while (i < piece.size()) {
+        if (decided_) {
+            // The rest of a line that is not empty only has to be skipped.
+            const void* lf = std::memchr(piece.data() + i, '\n', piece.size() - i);
+            if (!lf)
+                return;
+            i = std::size_t(static_cast<const char*>(lf) - piece.data()) + 1;
+            decided_ = false;
+            seen_ = 0;
+            continue;
+        }
+        const char c = piece[i++];
+        if (c == '\n') {
+            // A line of nothing but CRs is empty: it ends the stanza.
+            if (seen_ == 0 && package_) {
+                ++count_;
+                package_ = false;
+            }
+            seen_ = 0;
+            continue;
+        }
+        if (c == '\r')
+            continue;
+        start_[seen_++] = c;
+        if (start_[seen_ - 1] != Key[seen_ - 1] || seen_ == Key.size()) {
+            package_ = package_ || std::string_view(start_, seen_) == Key;
+            decided_ = true;
+        }
+    }
+}
+
 void LineEnds::Load(std::size_t from) {
     base_ = from;
     const char* p = text_.data() + from;

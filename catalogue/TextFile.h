@@ -66,6 +66,26 @@ private:
     std::string scratch_;
 };
 
+// Counts the stanzas of an index that make a row, over its bytes given in
+// pieces (a file read block by block): the stanzas with a line that begins
+// with "Package:", lines and stanzas as IndexLines and the index reader see
+// them. The refresh and the load count alike, so an index the refresh stores
+// is never one the load skips.
+class StanzaCounter {
+public:
+    void Feed(std::string_view piece);
+    // The stanzas so far, the last one included even without its blank line.
+    std::uint64_t Count() const { return count_ + (package_ ? 1 : 0); }
+
+private:
+    std::uint64_t count_ = 0;
+    bool ended_ = false;   // a byte 0x1A ended the text
+    bool package_ = false; // the current stanza has a Package line
+    bool decided_ = false; // the current line's start was judged
+    std::size_t seen_ = 0; // bytes of the current line other than CR, up to 8
+    char start_[8] = {};
+};
+
 // Walks a buffer line by line with CR, LF or CR LF as line ends (the way the
 // reference copies and the saved list's line edits read a file). A last line
 // without a line end still counts; a trailing line end gives no empty line after

@@ -105,13 +105,13 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
         if (DeviceFiles::IsRegularFile(scratch)) {
             QString why;
             bool copied = DeviceFiles::CopyWhole(scratch, folders.ListsDir + name,
-                                                 SafeFiles::MaxTextSize, &why);
+                                                 SafeFiles::MaxIndexSize, &why);
             // The store keeps its own, newer index of a source it already has.
             const QString stored = folders.ProcDir + name;
             const QString repository = IndexStore::SourceKey(IndexStore::IndexNameToAddress(name));
             if (copied && target == Target::ListsAndProc && !QFileInfo::exists(stored) &&
                 !QFileInfo(stored).isSymLink() && !storedRepositories.contains(repository)) {
-                copied = DeviceFiles::CopyWhole(scratch, stored, SafeFiles::MaxTextSize, &why);
+                copied = DeviceFiles::CopyWhole(scratch, stored, SafeFiles::MaxIndexSize, &why);
                 storedRepositories.insert(repository);
             }
             if (!copied)

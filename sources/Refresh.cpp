@@ -2,6 +2,7 @@
 
 #include "app/LongOperation.h"
 #include "app/SafeFiles.h"
+#include "catalogue/TextFile.h"
 #include "sources/FileTools.h"
 #include "sources/HTTPGet.h"
 #include "sources/IndexStore.h"
@@ -139,6 +140,9 @@ TOutcome TRefresh::StoreIndex(const QString& address) {
     else if (!SafeFiles::IsPlainFileName(name.toStdString()))
         reason = QStringLiteral("недопустимое имя файла индекса \"%1\"").arg(name);
     if (reason.isEmpty()) {
+        // The stanzas are counted on the way, as the load counts them: an
+        // index the load would skip is never stored.
+        TextFile::StanzaCounter stanzas;
         SafeFiles::TAtomicFile out(procDir_ + name);
         bool ok = out.Open();
         std::vector<char> block(static_cast<std::size_t>(CopyBlock));
@@ -148,10 +152,14 @@ TOutcome TRefresh::StoreIndex(const QString& address) {
                 reason = in.errorString();
             else if (n == 0 && out.Written() > SafeFiles::MaxIndexSize)
                 reason = QStringLiteral("индекс больше %1 байт").arg(SafeFiles::MaxIndexSize);
+            else if (n == 0 && stanzas.Count() > SafeFiles::MaxIndexStanzas)
+                reason =
+                    QStringLiteral("в индексе больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
             else if (n == 0)
                 ok = out.Commit();
             if (n <= 0)
                 break;
+            stanzas.Feed(std::string_view(block.data(), std::size_t(n)));
             ok = out.Write(block.data(), std::size_t(n));
         }
         if (!ok)

@@ -1,5 +1,7 @@
 #include "app/ui/PackagesPage.h"
 
+#include "app/Outcome.h"
+
 #include "app/ui/PackageDetailsPanel.h"
 #include "app/ui/PackageListModel.h"
 #include "catalogue/Browse.h"
@@ -451,13 +453,21 @@ bool TPackagesPage::LoadPackageList(const std::string& category) {
 void TPackagesPage::LoadPackages() {
     // A catalogue built anew forgets the marks, as the reload always did.
     d->model->ClearMarks();
+    QStringList skipped;
     d->model->SetRows(
-        ::LoadPackages(d->folders.ProcDir, d->folders.ListsDir, d->folders.ArchivesDir));
+        ::LoadPackages(d->folders.ProcDir, d->folders.ListsDir, d->folders.ArchivesDir, &skipped));
     d->rowsWhole = true;
     d->lstPackages->scrollToTop();
     d->details->HidePackageInfo();
     // The categories follow the list just built, as they follow a loaded one.
     d->SetCategoryEntries(PackageList::Categories(Rows()));
+    if (!skipped.isEmpty()) {
+        const QString text = QStringLiteral("Не все индексы загружены:\n") + skipped.join('\n');
+        if (Warn)
+            Warn(text);
+        else
+            ReportToStderr(text);
+    }
 }
 
 void TPackagesPage::SavePackageList() {

@@ -71,6 +71,9 @@ public:
     // Asks a Yes/No question before the reset of all updates; true for Yes.
     // Unset, nothing is reset.
     std::function<bool(const QString& text)> Confirm;
+    // Tells the user (in the window and on stderr) which indexes a load of
+    // the catalogue skipped and why. Unset, only stderr hears it.
+    std::function<void(const QString& text)> Warn;
     // Whether the source of an index file name is fetched over https (the
     // download address of its packages follows). Set by the window.
     std::function<bool(const QString& indexName)> IsHttpsSource;

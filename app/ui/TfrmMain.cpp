@@ -1,5 +1,7 @@
 #include "app/ui/TfrmMain.h"
 
+#include "app/Outcome.h"
+
 #include "app/ui/Dialogs.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
@@ -59,6 +61,12 @@ void TfrmMain::BuildWindow() {
 
     sourcesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
     packagesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
+    packagesPage_->Warn = [this](const QString& text) {
+        if (ShowError)
+            ShowError(text); // the dialog's text goes to stderr as well
+        else
+            ReportToStderr(text);
+    };
     sourcesPage_->ShowError = [this](const QString& text) {
         if (ShowError)
             ShowError(text);

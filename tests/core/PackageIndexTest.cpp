@@ -1,5 +1,6 @@
 #include "CatalogueFixture.h"
 
+#include "app/SafeFiles.h"
 #include "catalogue/PackageIndex.h"
 #include "sources/IndexStore.h"
 
@@ -288,9 +289,78 @@ TEST_F(LoadingStore, ReferenceThatCannotBeReadDropsItsIndex) {
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 31));
     huge.close();
     std::vector<std::string> rows;
-    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+    QStringList skipped;
+    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives(), &skipped))
         rows.push_back(r.Package + ":" + std::to_string(r.State));
     EXPECT_EQ(rows, (std::vector<std::string>{"c1:2", "b1:2", "b2:0"}));
+    ASSERT_EQ(skipped.size(), 1);
+    EXPECT_TRUE(skipped[0].contains(Path("lists/a_Packages"))) << skipped[0].toStdString();
+}
+
+// The peak resident memory of the process since the last reset, in bytes
+// (0 where it cannot be read).
+std::uint64_t ResetPeakMemory() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1 ? 1 : 0;
+}
+std::uint64_t PeakMemory() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toULongLong() * 1024;
+    return 0;
+}
+
+// Whatever the store and the reference copies hold, the load stays bounded:
+// an index or a copy beyond the limits is skipped with its reason, and the
+// catalogue stops at its room. Tiny stanzas cost the most memory per byte.
+TEST_F(LoadingStore, IndexesBeyondTheLimitsAreSkippedAndMemoryStaysBounded) {
+    auto tiny = [](const std::string& tag, std::uint64_t count) {
+        std::string text;
+        text.reserve(count * 16);
+        for (std::uint64_t i = 0; i < count; ++i)
+            text += "Package: " + tag + std::to_string(i) + "\n\n";
+        return text;
+    };
+    const std::uint64_t most = SafeFiles::MaxIndexStanzas;
+    Write("proc/full_Packages", tiny("f", most));
+    Write("proc/over_Packages", tiny("o", most + 1));
+    Write("proc/half_Packages", tiny("h", most / 2));
+    Write("proc/third_Packages", tiny("t", most * 3 / 4));
+    Write("proc/copied_Packages", "Package: c\n");
+    Write("lists/copied_Packages", std::string(most + 1, '\n') + tiny("c", most + 1));
+    QFile huge(Path("proc/huge_Packages")); // sparse: the test writes nothing
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) &&
+                huge.resize(qint64(SafeFiles::MaxIndexSize) + 1));
+    huge.close();
+
+    const bool measured = ResetPeakMemory() != 0;
+    QStringList skipped;
+    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives(), &skipped);
+    const std::uint64_t peak = PeakMemory();
+    std::map<char, std::uint64_t> byIndex;
+    for (const PackageRow& r : rows)
+        ++byIndex[r.Package[0]];
+    auto said = [&skipped](const char* text) {
+        return skipped.filter(QString::fromUtf8(text)).size();
+    };
+    EXPECT_EQ(said("copied_Packages пропущен: его копия"), 1) << skipped.join('\n').toStdString();
+    EXPECT_EQ(said("huge_Packages пропущен: файл больше"), 1);
+    EXPECT_EQ(said("over_Packages пропущен: больше 250000 пакетов"), 1);
+    // Of the three that fit alone, the catalogue holds what fits together.
+    EXPECT_EQ(said("в каталоге больше нет места"), qsizetype(3 - byIndex.size()));
+    EXPECT_EQ(skipped.size(), qsizetype(3 + (3 - byIndex.size())));
+    EXPECT_EQ(byIndex.count('o') + byIndex.count('c'), 0u);
+    EXPECT_LE(rows.size(), SafeFiles::MaxCatalogueRows);
+    for (const auto& [tag, count] : byIndex)
+        EXPECT_EQ(count, tag == 'f' ? most : tag == 'h' ? most / 2 : most * 3 / 4) << tag;
+#if !defined(__SANITIZE_ADDRESS__)
+    if (measured) {
+        EXPECT_LT(peak, std::uint64_t(384) << 20);
+    }
+#endif
 }
 
 TEST_F(LoadingStore, HugeLineWithoutLineEnd) {

@@ -141,6 +141,41 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"OnlyLineEnd", 0, "\n", 1}, EdgeCase{"OnlyCr", 0, "\r", 1}),
     [](const auto& info) { return info.param.name; });
 
+// The refresh counts stanzas over pieces of a file; it must count what the
+// index reader makes rows of, wherever the pieces are cut.
+TEST(TextFile, StanzaCounterCountsAsTheReaderReads) {
+    auto model = [](const std::string& text) {
+        std::uint64_t count = 0;
+        bool package = false;
+        for (const std::string& line : ModelIndexLines(text)) {
+            if (line.empty()) {
+                count += package ? 1 : 0;
+                package = false;
+            } else if (line.starts_with("Package:")) {
+                package = true;
+            }
+        }
+        return count + (package ? 1 : 0);
+    };
+    const std::string texts[] = {
+        "",
+        "Package: a",
+        "Package: a\n\nPackage: b\n",
+        "Package: a\r\n\r\nPackage: b\r\n",
+        "Package: a\n\r\nName: x\n\nPackage: c\n\n\n",
+        "Pack\rage: a\n\n\rPackage: b\n\nPackag\n\npackage: c\n\nPackage:",
+        "Package: a\nPackage: a2\n\nName: no package\n\nPackage: b\x1A\n\nPackage: c\n",
+        "Package: a\n\r\r\nPackage: b\n \nPackage: c\n\nPackage: d"};
+    for (const std::string& text : texts) {
+        for (std::size_t piece : {std::size_t(1), std::size_t(3), std::size_t(1000)}) {
+            TextFile::StanzaCounter counter;
+            for (std::size_t at = 0; at < text.size(); at += piece)
+                counter.Feed(std::string_view(text).substr(at, piece));
+            EXPECT_EQ(counter.Count(), model(text)) << text << " in pieces of " << piece;
+        }
+    }
+}
+
 TEST(TextFile, ModelsAgreeWithTheTables) {
     // Keeps the models honest: they must read the hand-written cases alike.
     EXPECT_EQ(ModelIndexLines("a\rb\nc"), (Lines{"ab", "c"}));
