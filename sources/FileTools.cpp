@@ -221,20 +221,28 @@ TStep NextStream(TDecoder& decoder, TInput& in) {
     return decoder.Begin();
 }
 
+// The sink's block being filled.
+struct TOutBlock {
+    TBlockSink& sink;
+    char* data = nullptr;
+    std::size_t size = 0, used = 0;
+    // Hands over what the block holds; the next output takes a new one.
+    bool Flush() {
+        if (data && used > 0 && !sink.Commit(used))
+            return false;
+        data = nullptr;
+        used = 0;
+        return true;
+    }
+};
+
 } // namespace
 
 TDecompressResult DecodeAll(TDecoder& decoder, TInput& in, TBlockSink& out,
                             std::uint64_t maxOutput) {
     TDecompressResult result;
-    char* block = nullptr;
-    std::size_t blockSize = 0, blockUsed = 0;
-    auto flush = [&]() -> bool {
-        if (block && blockUsed > 0 && !out.Commit(blockUsed))
-            return false;
-        block = nullptr;
-        blockUsed = 0;
-        return true;
-    };
+    TOutBlock block{out};
+    auto flush = [&] { return block.Flush(); };
     // What was decoded before a failure still goes out: a device then holds
     // everything up to the fault (a file sink drops it all anyway).
     auto fail = [&](TDecompressStatus status, int code) {
@@ -263,21 +271,18 @@ TDecompressResult DecodeAll(TDecoder& decoder, TInput& in, TBlockSink& out,
                 return fail(step.status, step.code);
             inStream = true;
         }
-        if (!block) {
-            block = out.Buffer(blockSize);
-            if (!block)
-                return fail(TDecompressStatus::OutputFailed, 0);
-        }
-        char* outPos = block + blockUsed;
-        std::size_t outLeft = blockSize - blockUsed;
+        if (!block.data && !(block.data = out.Buffer(block.size)))
+            return fail(TDecompressStatus::OutputFailed, 0);
+        char* outPos = block.data + block.used;
+        std::size_t outLeft = block.size - block.used;
         const std::size_t inBefore = in.left;
         step = decoder.Decode(in.pos, in.left, outPos, outLeft, in.ended);
-        const std::size_t produced = blockSize - blockUsed - outLeft;
+        const std::size_t produced = block.size - block.used - outLeft;
         if (produced > 0) {
             if (result.written + produced > maxOutput)
                 return fail(TDecompressStatus::TooLarge, 0);
             result.written += produced;
-            blockUsed += produced;
+            block.used += produced;
         }
         if (step.kind == TStep::Failed)
             return fail(step.status, step.code);
@@ -287,7 +292,7 @@ TDecompressResult DecodeAll(TDecoder& decoder, TInput& in, TBlockSink& out,
         stalls = produced == 0 && in.left == inBefore && in.left > 0 ? stalls + 1 : 0;
         if (stalls > 2)
             return fail(TDecompressStatus::DataError, 0);
-        if (blockUsed == blockSize && !flush())
+        if (block.used == block.size && !flush())
             return fail(TDecompressStatus::OutputFailed, 0);
         if (step.kind == TStep::StreamEnd) {
             if (!decoder.ReadsOn())
