@@ -1,5 +1,6 @@
 #include "sources/Refresh.h"
 #include "app/LongOperation.h"
+#include "app/SafeFiles.h"
 #include "sources/HTTPGet.h"
 #include "sources/IndexStore.h"
 #include "support/Archives.h"
@@ -380,6 +381,33 @@ TEST_F(RefreshTest, UncheckedSourcesAreSelectedButNotFetched) {
     view_.calls.clear();
     EXPECT_EQ(Walk({}), 0);
     EXPECT_TRUE(view_.calls.empty()); // an empty list enters no busy state
+}
+
+// An index with more stanzas than an index may have is refused at the
+// refresh, with the reason, and the previous one stays; one at the limit is
+// stored (so that the load never skips what the refresh stored).
+TEST_F(RefreshTest, IndexBeyondTheStanzaLimitIsRefused) {
+    auto tiny = [](std::uint64_t count) {
+        std::string text;
+        for (std::uint64_t i = 0; i < count; ++i)
+            text += "Package: p\r\n\n";
+        return text;
+    };
+    const std::uint64_t most = SafeFiles::MaxIndexStanzas;
+    server_.Serve("/at/Packages.gz", Gzip(tiny(most)));
+    server_.Serve("/over/Packages.gz", Gzip(tiny(most + 1)));
+    const QString at = Address("/at/Packages"), over = Address("/over/Packages");
+    SetStored(at, "previous");
+    SetStored(over, "previous");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Walk({{at, true}, {over, true}}), 1);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Outcomes(), (std::vector<std::string>{
+                              "0: ok", "1: " + over.toStdString() + " — в индексе больше " +
+                                           std::to_string(most) + " пакетов"}));
+    EXPECT_EQ(Stored(at).size(), qsizetype(tiny(most).size()));
+    EXPECT_EQ(Stored(over), "previous");
+    ExpectNoLeftovers();
 }
 
 TEST_F(RefreshTest, ReadOnlyFilesDoNotBlockTheRefresh) {
