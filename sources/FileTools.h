@@ -84,16 +84,16 @@ public:
     const TGzipHeader& Header() const { return header_; }
 
 private:
-    enum class TStep { Fixed, ExtraLength, Extra, Name, Comment, HeaderCrc, Done };
-    // The step after from: each optional part only when its flag is set.
-    TStep NextAfter(TStep from) const;
-    void Go(TStep step);
+    enum class TPart { Fixed, ExtraLength, Extra, Name, Comment, HeaderCrc, Done };
+    // The part after from: each optional one only when its flag is set.
+    TPart NextAfter(TPart from) const;
+    void Go(TPart step);
     // One of the ten fixed bytes; NotGzip when the magic differs.
     void FeedFixed(std::uint8_t byte);
     // The stored name or the comment: returns the bytes taken, up to its 0.
     std::size_t FeedText(std::string_view bytes);
     TGzipHeaderStatus status_ = TGzipHeaderStatus::NeedMore;
-    TStep step_ = TStep::Fixed;
+    TPart step_ = TPart::Fixed;
     std::uint8_t fixed_[10] = {};
     std::size_t have_ = 0;        // bytes of the current fixed-size piece
     std::uint32_t remaining_ = 0; // bytes of the extra field still to skip

@@ -19,23 +19,23 @@ namespace FileTools {
 // ---------------------------------------------------------------------------
 // Header.
 
-TGzipHeaderReader::TStep TGzipHeaderReader::NextAfter(TStep from) const {
+TGzipHeaderReader::TPart TGzipHeaderReader::NextAfter(TPart from) const {
     const std::uint8_t f = header_.flags;
-    if (from == TStep::Fixed && (f & GzipFlagExtra))
-        return TStep::ExtraLength;
-    if (from <= TStep::Extra && (f & GzipFlagName))
-        return TStep::Name;
-    if (from <= TStep::Name && (f & GzipFlagComment))
-        return TStep::Comment;
-    if (from <= TStep::Comment && (f & GzipFlagHeaderCrc))
-        return TStep::HeaderCrc;
-    return TStep::Done;
+    if (from == TPart::Fixed && (f & GzipFlagExtra))
+        return TPart::ExtraLength;
+    if (from <= TPart::Extra && (f & GzipFlagName))
+        return TPart::Name;
+    if (from <= TPart::Name && (f & GzipFlagComment))
+        return TPart::Comment;
+    if (from <= TPart::Comment && (f & GzipFlagHeaderCrc))
+        return TPart::HeaderCrc;
+    return TPart::Done;
 }
 
-void TGzipHeaderReader::Go(TStep step) {
+void TGzipHeaderReader::Go(TPart step) {
     step_ = step;
     have_ = 0;
-    if (step == TStep::Done)
+    if (step == TPart::Done)
         status_ = TGzipHeaderStatus::Complete;
 }
 
@@ -51,7 +51,7 @@ void TGzipHeaderReader::FeedFixed(std::uint8_t byte) {
         header_.mtime = std::uint32_t(fixed_[4]) | std::uint32_t(fixed_[5]) << 8 |
                         std::uint32_t(fixed_[6]) << 16 | std::uint32_t(fixed_[7]) << 24;
         header_.hasName = (header_.flags & GzipFlagName) != 0;
-        Go(NextAfter(TStep::Fixed));
+        Go(NextAfter(TPart::Fixed));
     }
 }
 
@@ -59,7 +59,7 @@ std::size_t TGzipHeaderReader::FeedText(std::string_view bytes) {
     const void* end = std::memchr(bytes.data(), 0, bytes.size());
     const std::size_t length =
         end ? std::size_t(static_cast<const char*>(end) - bytes.data()) : bytes.size();
-    if (step_ == TStep::Name && !header_.nameTooLong) {
+    if (step_ == TPart::Name && !header_.nameTooLong) {
         if (header_.storedName.size() + length > MaxStoredNameLength) {
             header_.nameTooLong = true;
             header_.storedName.clear();
@@ -79,36 +79,36 @@ std::size_t TGzipHeaderReader::Feed(std::string_view bytes) {
     while (status_ == TGzipHeaderStatus::NeedMore && i < size) {
         const auto byte = static_cast<std::uint8_t>(bytes[i]);
         switch (step_) {
-        case TStep::Fixed:
+        case TPart::Fixed:
             ++i;
             FeedFixed(byte); // a wrong magic byte ends the loop
             break;
-        case TStep::ExtraLength:
+        case TPart::ExtraLength:
             remaining_ |= std::uint32_t(byte) << (8 * have_);
             ++have_;
             ++i;
             if (have_ == 2)
-                Go(remaining_ > 0 ? TStep::Extra : NextAfter(TStep::Extra));
+                Go(remaining_ > 0 ? TPart::Extra : NextAfter(TPart::Extra));
             break;
-        case TStep::Extra: {
+        case TPart::Extra: {
             const std::size_t skip = std::min<std::size_t>(remaining_, size - i);
             i += skip;
             remaining_ -= std::uint32_t(skip);
             if (remaining_ == 0)
-                Go(NextAfter(TStep::Extra));
+                Go(NextAfter(TPart::Extra));
             break;
         }
-        case TStep::Name:
-        case TStep::Comment:
+        case TPart::Name:
+        case TPart::Comment:
             i += FeedText(bytes.substr(i));
             break;
-        case TStep::HeaderCrc:
+        case TPart::HeaderCrc:
             ++have_;
             ++i;
             if (have_ == 2)
-                Go(TStep::Done);
+                Go(TPart::Done);
             break;
-        case TStep::Done:
+        case TPart::Done:
             break;
         }
     }
