@@ -346,11 +346,16 @@ TEST_F(LoadingStore, IndexesBeyondTheLimitsAreSkippedAndMemoryStaysBounded) {
     auto said = [&skipped](const char* text) {
         return skipped.filter(QString::fromUtf8(text)).size();
     };
-    EXPECT_EQ(said("copied_Packages пропущен: его копия"), 1) << skipped.join('\n').toStdString();
-    EXPECT_EQ(said("huge_Packages пропущен: файл больше"), 1);
-    EXPECT_EQ(said("over_Packages пропущен: больше 250000 пакетов"), 1);
+    EXPECT_EQ(said("huge_Packages пропущен: файл больше"), 1) << skipped.join('\n').toStdString();
+    // The loading threads race for the catalogue's room: an index may meet a
+    // full catalogue before its own fault, so either reason may name it.
+    EXPECT_EQ(said("copied_Packages пропущен: его копия") +
+                  said("copied_Packages пропущен: в каталоге больше нет места"),
+              1);
+    EXPECT_EQ(said("over_Packages пропущен: больше 250000 пакетов") +
+                  said("over_Packages пропущен: в каталоге больше нет места"),
+              1);
     // Of the three that fit alone, the catalogue holds what fits together.
-    EXPECT_EQ(said("в каталоге больше нет места"), qsizetype(3 - byIndex.size()));
     EXPECT_EQ(skipped.size(), qsizetype(3 + (3 - byIndex.size())));
     EXPECT_EQ(byIndex.count('o') + byIndex.count('c'), 0u);
     EXPECT_LE(rows.size(), SafeFiles::MaxCatalogueRows);
