@@ -44,38 +44,54 @@ std::uint64_t ReferenceCopy::BuildHash(std::uint64_t keyHash, std::string_view v
 std::size_t ReferenceCopy::Find(const Slot& wanted) const {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = wanted.Hash & mask;; i = (i + 1) & mask) {
-        const Slot& s = slots_[i];
-        if (s.Key.empty())
+        const Stored& s = slots_[i];
+        if (s.KeyLength == 0)
             return i;
-        if (s.Hash == wanted.Hash && s.IdentifierOnly == wanted.IdentifierOnly &&
-            EqualNoCase(s.Key, wanted.Key) &&
+        const bool identifierOnly = (s.VersionLength & IdentifierOnlyBit) != 0;
+        if (s.Hash == wanted.Hash && identifierOnly == wanted.IdentifierOnly &&
+            EqualNoCase(View(s.Key, s.KeyLength), wanted.Key) &&
             (wanted.IdentifierOnly ||
-             (s.Version == wanted.Version && s.Architecture == wanted.Architecture)))
+             (View(s.Version, s.VersionLength) == wanted.Version &&
+              View(s.Architecture, s.ArchitectureLength) == wanted.Architecture)))
             return i;
     }
 }
 
 void ReferenceCopy::Grow() {
-    std::vector<Slot> old(slots_.empty() ? 1024 : slots_.size() * 2);
+    std::vector<Stored> old(slots_.size() * 2);
     old.swap(slots_);
-    for (const Slot& s : old)
-        if (!s.Key.empty())
-            slots_[Find(s)] = s;
+    // Every kept slot is distinct: each only needs a free place.
+    const std::size_t mask = slots_.size() - 1;
+    for (const Stored& s : old) {
+        if (s.KeyLength == 0)
+            continue;
+        std::size_t i = s.Hash & mask;
+        while (slots_[i].KeyLength != 0)
+            i = (i + 1) & mask;
+        slots_[i] = s;
+    }
 }
 
-ReferenceCopy::Slot& ReferenceCopy::Insert(const Slot& wanted, bool& added) {
+// The slot of a build or identifier of the text, added when new.
+ReferenceCopy::Stored& ReferenceCopy::Insert(const Slot& wanted) {
     if ((used_ + 1) * 2 > slots_.size())
         Grow();
-    Slot& s = slots_[Find(wanted)];
-    added = s.Key.empty();
-    if (added) {
-        s = wanted;
+    Stored& s = slots_[Find(wanted)];
+    if (s.KeyLength == 0) {
+        s.Hash = wanted.Hash;
+        s.Key = Offset(wanted.Key);
+        s.KeyLength = static_cast<std::uint32_t>(wanted.Key.size());
+        s.Version = Offset(wanted.Version);
+        s.VersionLength = static_cast<std::uint32_t>(wanted.Version.size()) |
+                          (wanted.IdentifierOnly ? IdentifierOnlyBit : 0);
+        s.Architecture = Offset(wanted.Architecture);
+        s.ArchitectureLength = static_cast<std::uint32_t>(wanted.Architecture.size());
         ++used_;
     }
     return s;
 }
 
-ReferenceCopy::ReferenceCopy(std::string_view text) {
+ReferenceCopy::ReferenceCopy(std::string_view text) : text_(text) {
     // A stanza is a run of non-empty lines; its identifiers are remembered
     // when the run ends, once its Version and Architecture lines are known.
     // Sized from the text, the table seldom has to grow: a reference stanza
@@ -96,16 +112,17 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
             identifier.Key = key;
             identifier.Hash = keyHash;
             identifier.IdentifierOnly = true;
-            bool added = false;
-            Insert(identifier, added).WithoutVersion |= !hasVersion;
-            if (!hasVersion)
+            Stored& known = Insert(identifier);
+            if (!hasVersion) {
+                known.ArchitectureLength |= WithoutVersionBit;
                 continue;
+            }
             Slot build;
             build.Key = key;
             build.Version = version;
             build.Architecture = architecture;
             build.Hash = BuildHash(keyHash, version, architecture);
-            Insert(build, added);
+            Insert(build);
         }
         pending.clear();
         hasVersion = hasArchitecture = false;
@@ -137,7 +154,7 @@ ReferenceCopy::ReferenceCopy(std::string_view text) {
         } else if ((first == 'p' || first == 'P') && StartsWithNoCase(line, "package:")) {
             if (++keys > SafeFiles::MaxIndexStanzas) {
                 complete_ = false;
-                std::vector<Slot>().swap(slots_);
+                std::vector<Stored>().swap(slots_);
                 used_ = 0;
                 return;
             }
@@ -158,14 +175,14 @@ ReferenceCopy::Verdict ReferenceCopy::Check(std::string_view packageLine,
     build.Version = versionLine;
     build.Architecture = architectureLine;
     build.Hash = BuildHash(keyHash, versionLine, architectureLine);
-    if (!slots_[Find(build)].Key.empty())
+    if (slots_[Find(build)].KeyLength != 0)
         return Verdict::Same;
     Slot identifier;
     identifier.Key = packageLine;
     identifier.Hash = keyHash;
     identifier.IdentifierOnly = true;
-    const Slot& s = slots_[Find(identifier)];
-    if (s.Key.empty())
+    const Stored& s = slots_[Find(identifier)];
+    if (s.KeyLength == 0)
         return Verdict::Missing;
-    return s.WithoutVersion ? Verdict::Same : Verdict::Changed;
+    return (s.ArchitectureLength & WithoutVersionBit) != 0 ? Verdict::Same : Verdict::Changed;
 }

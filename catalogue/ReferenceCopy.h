@@ -39,24 +39,43 @@ private:
     // An open-addressing table: one flat array, no allocation per key. A slot
     // is one build (identifier, version, architecture); an identifier alone
     // has a slot of its own too, which says whether some stanza of it lacks a
-    // Version line.
+    // Version line. Slot is the form a lookup asks with; the table keeps each
+    // as offsets into the text, half the size, since every load builds these
+    // tables afresh and fresh memory is what a load pays for most.
     struct Slot {
-        std::string_view Key; // empty: a free slot (a key is never empty)
+        std::string_view Key; // never empty
         std::string_view Version;
         std::string_view Architecture;
         std::uint64_t Hash = 0;
         bool IdentifierOnly = false;
-        bool WithoutVersion = false; // identifier slots: a stanza had no Version line
     };
+    struct Stored {
+        std::uint64_t Hash = 0;
+        std::uint32_t Key = 0, KeyLength = 0; // KeyLength 0: a free slot
+        std::uint32_t Version = 0, VersionLength = 0;
+        std::uint32_t Architecture = 0, ArchitectureLength = 0;
+    };
+    // Flags ride in the top bits of the lengths: a line of the text is far
+    // shorter than 2 GiB, as an index may hold at most a fraction of that.
+    static constexpr std::uint32_t IdentifierOnlyBit = 0x80000000u; // in VersionLength
+    static constexpr std::uint32_t WithoutVersionBit = 0x80000000u; // in ArchitectureLength
+    static constexpr std::uint32_t LengthMask = 0x7FFFFFFFu;
 
     static std::uint64_t HashOf(std::string_view key);
     static std::uint64_t BuildHash(std::uint64_t keyHash, std::string_view version,
                                    std::string_view architecture);
+    std::string_view View(std::uint32_t offset, std::uint32_t length) const {
+        return text_.substr(offset, length & LengthMask);
+    }
+    std::uint32_t Offset(std::string_view part) const {
+        return part.empty() ? 0 : static_cast<std::uint32_t>(part.data() - text_.data());
+    }
     std::size_t Find(const Slot& wanted) const;
-    Slot& Insert(const Slot& wanted, bool& added);
+    Stored& Insert(const Slot& wanted);
     void Grow();
 
-    std::vector<Slot> slots_;
+    std::string_view text_;
+    std::vector<Stored> slots_;
     std::size_t used_ = 0;
     bool complete_ = true;
 };
