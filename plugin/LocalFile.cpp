@@ -53,6 +53,18 @@ std::string LocalFolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::ptrdiff_t ReadLocalBlock(int fd, char* buffer, std::size_t capacity, std::string& why) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, capacity);
+        if (got >= 0)
+            return got;
+        if (errno != EINTR) {
+            why = Reason(errno);
+            return -1;
+        }
+    }
+}
+
 TLocalAtomicFile::~TLocalAtomicFile() {
     Discard();
     if (DirFd >= 0)

@@ -62,4 +62,8 @@ bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& out,
 // The folder part of a local path ("." when there is none).
 std::string LocalFolderOf(const std::string& path);
 
+// One read of a local file for a transfer to the phone: the bytes read (0 at
+// its end), or -1 with the reason in Why. An interrupted read is tried again.
+std::ptrdiff_t ReadLocalBlock(int fd, char* buffer, std::size_t capacity, std::string& why);
+
 } // namespace tpot

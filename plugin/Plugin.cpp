@@ -303,18 +303,13 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
                 userStopped = true;
                 return -1;
             }
-            for (;;) {
-                const ssize_t got = ::read(fd, buffer, capacity);
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got < 0) {
-                    localFailed = true;
-                    why = std::strerror(errno);
-                    return -1;
-                }
-                done += static_cast<uint64_t>(got);
-                return got;
+            const std::ptrdiff_t got = ReadLocalBlock(fd, buffer, capacity, why);
+            if (got < 0) {
+                localFailed = true;
+                return -1;
             }
+            done += static_cast<uint64_t>(got);
+            return got;
         },
         why);
     if (status != TStatus::Ok) {

@@ -3,6 +3,7 @@
 
 #include "plugin/Plugin.h"
 
+#include "plugin/LocalFile.h"
 #include "plugin/PhonePath.h"
 
 #include <cerrno>
@@ -144,10 +145,9 @@ int TPlugin::CopyWithin(const std::string& from, const std::string& to, const TE
                     userStopped = true;
                     return -1;
                 }
-                const ssize_t got = ::read(fd, buffer, capacity);
+                const std::ptrdiff_t got = ReadLocalBlock(fd, buffer, capacity, why);
                 if (got < 0) {
                     localFailed = true;
-                    why = std::strerror(errno);
                     return -1;
                 }
                 done += static_cast<uint64_t>(got);
