@@ -1,6 +1,6 @@
-#include "app/TerminationSignals.h"
 #include "app/ui/AppSetup.h"
 #include "app/ui/TfrmMain.h"
+#include "base/TerminationSignals.h"
 
 #include <QApplication>
 
@@ -15,9 +15,9 @@ int main(int argc, char** argv) {
     // A termination request closes the window the same way its close box does,
     // answering any open dialog first; during a failed start-up the program
     // then ends with status 1.
-    TerminationSignals termination;
+    TTerminationSignals termination;
     termination.Install();
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &frmMain,
+    QObject::connect(&termination, &TTerminationSignals::terminationRequested, &frmMain,
                      [&frmMain](int) { frmMain.Terminate(); });
 
     if (!frmMain.FormCreate())

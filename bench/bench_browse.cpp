@@ -3,11 +3,11 @@
 // CORPUS holds "proc/" with the indexes. Prints one line per figure, the best
 // of five runs each.
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
+#include "base/TextFile.h"
 #include "catalogue/Browse.h"
 #include "catalogue/PackageDetails.h"
 #include "catalogue/PackageIndex.h"
-#include "catalogue/TextFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,7 +61,7 @@ std::string LastUniqueIdentifier(const QString& path) {
         return {};
     std::unordered_map<std::string, int> count;
     std::vector<std::string> order;
-    TextFile::IndexLines lines(text);
+    TextFile::TIndexLines lines(text);
     std::string_view line;
     while (lines.Next(line))
         if (line.starts_with("Package: ")) {

@@ -3,10 +3,10 @@
 // CORPUS holds proc/, lists/ and archives/. Nothing is written into it: the
 // saved package list goes to a temporary folder.
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
+#include "base/TextFile.h"
 #include "catalogue/PackageIndex.h"
 #include "catalogue/PackageList.h"
-#include "catalogue/TextFile.h"
 #include "sources/IndexStore.h"
 
 #include <QCoreApplication>
@@ -65,7 +65,7 @@ std::size_t PlainParse(const QString& procDir) {
     for (const QString& name : IndexStore::ListIndexFiles(procDir)) {
         if (!SafeFiles::ReadAll(procDir + QLatin1Char('/') + name, SafeFiles::MaxTextSize, text))
             continue;
-        TextFile::IndexLines lines(text);
+        TextFile::TIndexLines lines(text);
         std::string_view line;
         bool inStanza = false;
         while (lines.Next(line)) {

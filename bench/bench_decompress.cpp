@@ -8,7 +8,7 @@
 // "bzip2/cli time ratio: R" (R = our time / the tool's time; best of a few runs
 // each, alternating, since the machine is shared).
 
-#include "sources/FileTools.h"
+#include "archive/FileTools.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -11,12 +11,12 @@
 // the saved list. The same files are then fetched by curl, one process per
 // file as a script would. Both in one run against the same server; the last
 // line is "download/curl time ratio: R" (our time / curl's).
-#include "app/LongOperation.h"
+#include "base/LongOperation.h"
 #include "catalogue/PackageDetails.h"
 #include "catalogue/PackageDownload.h"
 #include "catalogue/PackageIndex.h"
 #include "catalogue/PackageList.h"
-#include "sources/HTTPGet.h"
+#include "net/HTTPGet.h"
 #include "support/TestHttpServer.h"
 
 #include <QCoreApplication>

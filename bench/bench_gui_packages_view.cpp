@@ -7,8 +7,8 @@
 // the last identifier, and painting the list scrolled to its end. Runs on the offscreen platform
 // unless another is set. Prints the best of five runs.
 
-#include "app/WorkFolders.h"
 #include "app/ui/PackagesPage.h"
+#include "base/WorkFolders.h"
 #include "catalogue/PackageIndex.h"
 #include "catalogue/PackageList.h"
 
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     int rows = !corpus && argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
 
     QTemporaryDir root;
-    WorkFolders folders;
+    TWorkFolders folders;
     folders.WorkDir = root.path() + "/";
     folders.ProcDir = folders.WorkDir + "proc/";
     folders.ListsDir = folders.WorkDir + "lists/";

@@ -14,8 +14,8 @@
 // The server runs in a child process so that this process's CPU time is the
 // client's alone.
 
-#include "app/LongOperation.h"
-#include "sources/HTTPGet.h"
+#include "base/LongOperation.h"
+#include "net/HTTPGet.h"
 #include "sources/Refresh.h"
 #include "support/TestHttpServer.h"
 

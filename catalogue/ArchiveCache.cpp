@@ -1,7 +1,7 @@
 #include "catalogue/ArchiveCache.h"
 
-#include "app/SafeFiles.h"
-#include "app/WorkFolders.h"
+#include "base/SafeFiles.h"
+#include "base/WorkFolders.h"
 #include "catalogue/AsciiText.h"
 
 #include <QByteArray>

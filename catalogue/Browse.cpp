@@ -1,7 +1,7 @@
 #include "catalogue/Browse.h"
 
+#include "base/TextFile.h"
 #include "catalogue/AsciiText.h"
-#include "catalogue/TextFile.h"
 
 #include <QString>
 

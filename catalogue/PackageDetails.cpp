@@ -1,9 +1,9 @@
 #include "catalogue/PackageDetails.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
+#include "base/TextFile.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
-#include "catalogue/TextFile.h"
 #include "sources/IndexStore.h"
 
 #include <QFile>
@@ -241,7 +241,7 @@ bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool 
                (row.Architecture == key.Architecture ||
                 TArchitecture(info.Architecture) == key.Architecture);
     };
-    TextFile::IndexLines lines(
+    TextFile::TIndexLines lines(
         std::string_view(content).substr(StanzaStart(content, info.Package)));
     std::string_view line;
     bool ended = false;

@@ -1,11 +1,11 @@
 #include "catalogue/PackageDownload.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
+#include "base/TextFile.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/PackageList.h"
 #include "catalogue/PackageRow.h"
-#include "catalogue/TextFile.h"
-#include "sources/HTTPGet.h"
+#include "net/HTTPGet.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/LongOperation.h"
-#include "app/Outcome.h"
-#include "app/SafeFiles.h"
+#include "base/LongOperation.h"
+#include "base/Outcome.h"
+#include "base/SafeFiles.h"
 #include "catalogue/PackageRow.h"
 
 #include <QMetaObject>

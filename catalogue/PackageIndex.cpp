@@ -1,11 +1,11 @@
 #include "catalogue/PackageIndex.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
+#include "base/TextFile.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/CaptionOrder.h"
 #include "catalogue/ReferenceCopy.h"
-#include "catalogue/TextFile.h"
 #include "sources/IndexStore.h"
 
 #include <QDir>
@@ -208,7 +208,7 @@ struct IndexPart {
     // The Package and Version lines of each row, copied out of the index so
     // that its read buffer can serve the next index before the check.
     std::string LineText;
-    std::vector<std::uint32_t> LineEnds; // three per row: Package, Version, Architecture
+    std::vector<std::uint32_t> TLineEnds; // three per row: Package, Version, Architecture
     std::atomic<int> TasksDone{0};
 };
 
@@ -242,7 +242,7 @@ private:
 
 void Keep(std::string_view line, IndexPart& part) {
     part.LineText.append(line);
-    part.LineEnds.push_back(static_cast<std::uint32_t>(part.LineText.size()));
+    part.TLineEnds.push_back(static_cast<std::uint32_t>(part.LineText.size()));
 }
 
 // Rows of the whole catalogue, shared by the tasks that read the indexes:
@@ -274,7 +274,7 @@ bool ReadIndex(std::string_view text, const std::string& indexFile,
     // stanza under 512 bytes, and capacity never touched costs no memory.
     const std::size_t expected = text.size() / 512 + 16;
     rows.reserve(expected);
-    part.LineEnds.reserve(3 * expected);
+    part.TLineEnds.reserve(3 * expected);
     RowSet seen(expected);
     auto clear = [&] {
         package.Clear();
@@ -326,7 +326,7 @@ bool ReadIndex(std::string_view text, const std::string& indexFile,
         Keep(architecture.Line(), part);
     };
 
-    TextFile::IndexLines lines(text);
+    TextFile::TIndexLines lines(text);
     std::string_view line;
     while (part.Skipped.isEmpty() && lines.Next(line)) {
         if (line.empty()) {
@@ -386,19 +386,19 @@ bool ReadIndex(std::string_view text, const std::string& indexFile,
 void CheckRows(IndexPart& part, BufferPool& pool) {
     const std::string_view lines = part.LineText;
     for (std::size_t i = 0; i < part.Rows.size(); ++i) {
-        const std::size_t start = i == 0 ? 0 : part.LineEnds[3 * i - 1];
-        const std::size_t middle = part.LineEnds[3 * i];
-        const std::size_t last = part.LineEnds[3 * i + 1];
+        const std::size_t start = i == 0 ? 0 : part.TLineEnds[3 * i - 1];
+        const std::size_t middle = part.TLineEnds[3 * i];
+        const std::size_t last = part.TLineEnds[3 * i + 1];
         const std::string_view package = lines.substr(start, middle - start);
         const std::string_view version = lines.substr(middle, last - middle);
-        const std::string_view architecture = lines.substr(last, part.LineEnds[3 * i + 2] - last);
+        const std::string_view architecture = lines.substr(last, part.TLineEnds[3 * i + 2] - last);
         if (!part.Table ||
             part.Table->Check(package, version, architecture) != ReferenceCopy::Verdict::Same)
             part.Rows[i].State |= StateNewOrUpdated;
     }
     part.Table.reset();
     std::string().swap(part.LineText);
-    std::vector<std::uint32_t>().swap(part.LineEnds);
+    std::vector<std::uint32_t>().swap(part.TLineEnds);
     pool.Give(part.Reference);
 }
 

@@ -1,10 +1,10 @@
 #include "catalogue/PackageList.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
+#include "base/TextFile.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/CaptionOrder.h"
 #include "catalogue/PackageIndex.h"
-#include "catalogue/TextFile.h"
 #include "sources/IndexStore.h"
 
 #include <QFile>
@@ -209,7 +209,7 @@ TArchitectureRuns::TArchitectureRuns(std::string_view fileText) {
     if (!mark)
         return;
     recordsEnd_ = static_cast<std::size_t>(static_cast<const char*>(mark) - fileText.data());
-    TextFile::AnyLines lines(fileText.substr(recordsEnd_ + 1));
+    TextFile::TAnyLines lines(fileText.substr(recordsEnd_ + 1));
     std::string_view line;
     if (!lines.Next(line) || line != ArchitectureBlock)
         return;
@@ -294,7 +294,7 @@ LoadResult LoadPackageList(const QString& cacheFile, const std::string& category
     if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
         return finish(LoadResult::Damaged);
     const TArchitectureRuns runs(text);
-    TextFile::IndexLines lines(std::string_view(text).substr(0, runs.RecordsEnd()));
+    TextFile::TIndexLines lines(std::string_view(text).substr(0, runs.RecordsEnd()));
     // Lines read beyond the end of the file are empty.
     auto next = [&lines](std::string_view& line) {
         if (!lines.Next(line))

@@ -1,8 +1,8 @@
 #include "catalogue/ReferenceCopy.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
+#include "base/TextFile.h"
 #include "catalogue/AsciiText.h"
-#include "catalogue/TextFile.h"
 
 #include <cstring>
 
@@ -130,7 +130,7 @@ ReferenceCopy::ReferenceCopy(std::string_view text) : text_(text) {
     };
     // However the text is made, the table and the pending keys stay bounded.
     std::uint64_t keys = 0;
-    TextFile::AnyLines lines(text);
+    TextFile::TAnyLines lines(text);
     std::string_view line;
     while (lines.Next(line)) {
         if (line.empty()) {

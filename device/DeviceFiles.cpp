@@ -1,6 +1,6 @@
 #include "device/DeviceFiles.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "device/PackageCaches.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 #include "device/DeviceFiles.h"
 #include "device/Phone.h"
 #include "sources/IndexStore.h"
@@ -67,7 +67,7 @@ QString DeleteQuestion(const QString& name) {
     return QStringLiteral("Удалить пакет ") + name + QLatin1Char('?');
 }
 
-void CacheRefresh(TPhone& phone, const WorkFolders& folders, TDeviceView& view) {
+void CacheRefresh(TPhone& phone, const TWorkFolders& folders, TDeviceView& view) {
     view.SetCaption(Caption::UpdatingFileLists);
     view.PumpMessages();
     view.ShowList(List::Local, {});
@@ -86,7 +86,7 @@ void CacheRefresh(TPhone& phone, const WorkFolders& folders, TDeviceView& view) 
                   skipped.join(QLatin1Char('\n')));
 }
 
-void DeleteLocal(const WorkFolders& folders, TDeviceView& view) {
+void DeleteLocal(const TWorkFolders& folders, TDeviceView& view) {
     const QString selected = view.Selected(List::Local);
     if (selected.isEmpty())
         return;
@@ -117,7 +117,7 @@ void DeleteOnPhone(TPhone& phone, List list, TDeviceView& view) {
     view.SetCaption(Caption::Idle);
 }
 
-void CopyToPhone(TPhone& phone, const WorkFolders& folders, List list, TDeviceView& view) {
+void CopyToPhone(TPhone& phone, const TWorkFolders& folders, List list, TDeviceView& view) {
     const QString selected = view.Selected(List::Local);
     if (selected.isEmpty())
         return;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WorkFolders.h"
+#include "base/WorkFolders.h"
 #include "device/DeviceView.h"
 
 #include <QStringList>
@@ -33,11 +33,11 @@ const char* PhoneFolderOf(TDeviceView::List list);
 // Fills the three lists: the local cache, then Cydia's cache, then its
 // automatic-installation folder. A phone folder that cannot be listed shows
 // empty; phone names that cannot be file names are left out with a warning.
-void CacheRefresh(TPhone& phone, const WorkFolders& folders, TDeviceView& view);
+void CacheRefresh(TPhone& phone, const TWorkFolders& folders, TDeviceView& view);
 
 // Deletes the selected package of the local cache after the question, and
 // lists the local cache again. Nothing happens without a selected line.
-void DeleteLocal(const WorkFolders& folders, TDeviceView& view);
+void DeleteLocal(const TWorkFolders& folders, TDeviceView& view);
 
 // Deletes the selected package of a phone list (Cache or AutoInstall) after
 // the question. When the phone removed it, the list is read again.
@@ -46,7 +46,7 @@ void DeleteOnPhone(TPhone& phone, TDeviceView::List list, TDeviceView& view);
 // Copies the selected package of the local cache into the phone folder of
 // List (Cache or AutoInstall), replacing a file of that name there, and
 // shows that folder again when it can be listed.
-void CopyToPhone(TPhone& phone, const WorkFolders& folders, TDeviceView::List list,
+void CopyToPhone(TPhone& phone, const TWorkFolders& folders, TDeviceView::List list,
                  TDeviceView& view);
 
 // The deletion question for a package name.

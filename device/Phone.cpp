@@ -1,6 +1,6 @@
 #include "device/Phone.h"
 
-#include "app/LongOperation.h"
+#include "base/LongOperation.h"
 
 #include <QFile>
 

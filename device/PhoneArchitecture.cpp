@@ -1,6 +1,6 @@
 #include "device/PhoneArchitecture.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 #include "device/Phone.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "device/PluginBinding.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 
 #include <QFile>
 

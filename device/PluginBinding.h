@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/WfxApi.h"
+#include "common/WfxApi.h"
 
 #include <QString>
 

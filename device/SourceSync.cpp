@@ -1,7 +1,7 @@
 #include "device/SourceSync.h"
 
-#include "app/LongOperation.h"
-#include "app/SafeFiles.h"
+#include "base/LongOperation.h"
+#include "base/SafeFiles.h"
 #include "device/DeviceFiles.h"
 #include "device/Phone.h"
 #include "sources/IndexStore.h"
@@ -68,7 +68,7 @@ QString ListsFolderMisplaced(TPhone& phone) {
         .arg(QString::fromUtf8(PhoneFolders::Lists), QString::fromStdString(plain));
 }
 
-bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFlag& stop,
+bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopFlag& stop,
                TDeviceView& view) {
     view.SyncBusy(true);
     view.SetCaption(TDeviceView::Caption::CopyingFromPhone);
@@ -131,7 +131,7 @@ bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFl
     return n > 0;
 }
 
-void ToPhone(TPhone& phone, const WorkFolders& folders, TStopFlag& stop, TDeviceView& view) {
+void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDeviceView& view) {
     view.SyncBusy(true);
     view.SetCaption(TDeviceView::Caption::CopyingToPhone);
     view.PumpMessages();

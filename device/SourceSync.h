@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WorkFolders.h"
+#include "base/WorkFolders.h"
 #include "device/DeviceView.h"
 
 #include <QStringList>
@@ -40,7 +40,7 @@ enum class Target {
 // caption "Orvia", and then warns of the index names it skipped.
 // True when the phone had index files, so the caller reloads the catalogue
 // (also after a stop).
-bool FromPhone(TPhone& phone, const WorkFolders& folders, Target target, TStopFlag& stop,
+bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopFlag& stop,
                TDeviceView& view);
 
 // When the phone's lists folder cannot be read: the reason to show if its
@@ -51,6 +51,6 @@ QString ListsFolderMisplaced(TPhone& phone);
 // Sends every index file of ListsDir to the phone's lists folder, replacing
 // the files there. The first file the phone does not take ends the run after
 // that file and leaves the stop flag set.
-void ToPhone(TPhone& phone, const WorkFolders& folders, TStopFlag& stop, TDeviceView& view);
+void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDeviceView& view);
 
 } // namespace SourceSync

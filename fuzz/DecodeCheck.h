@@ -4,7 +4,7 @@
 // device and from a file must give the same status and the same bytes, the
 // file only on success, and a success must match what the library's own
 // one-call decoder makes of the bytes.
-#include "sources/FileTools.h"
+#include "archive/FileTools.h"
 
 #include <QBuffer>
 #include <QDir>

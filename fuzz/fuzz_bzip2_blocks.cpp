@@ -4,8 +4,8 @@
 // into real bzip2 data (blocks of 100 or 200 kB), relabelled with another
 // level digit, then cut or flipped, so that the block finder sees real
 // markers and blocks longer than their digit allows.
-#include "sources/FileTools.h"
-#include "sources/FileToolsIo.h"
+#include "archive/FileTools.h"
+#include "archive/FileToolsIo.h"
 
 #include <QBuffer>
 #include <QDir>

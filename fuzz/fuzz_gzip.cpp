@@ -2,7 +2,7 @@
 // file: it must end with an outcome, leave in its folder nothing but the one
 // output it names (and that only on success), and agree with zlib's own gzip
 // reader on every file both can judge: same success, same bytes.
-#include "sources/FileTools.h"
+#include "archive/FileTools.h"
 
 #include <QDir>
 #include <QFile>

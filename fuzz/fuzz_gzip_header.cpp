@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the gzip header reader: read whole or in two
 // pieces split anywhere, it must come to the same header, never read past
 // the bytes it was given, and never keep an overlong stored name.
-#include "sources/FileTools.h"
+#include "archive/FileTools.h"
 
 #include <cstddef>
 #include <cstdint>

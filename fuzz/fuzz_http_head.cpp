@@ -3,7 +3,7 @@
 // head must come out the same whether the lines arrive alone or after other
 // answers' heads, and no address outside http and https may ever be
 // requested or followed, nor https left for http.
-#include "sources/HTTPGet.h"
+#include "net/HTTPGet.h"
 
 #include <cstddef>
 #include <cstdint>

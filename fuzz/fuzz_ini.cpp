@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the settings file reader and writer: whatever the
 // file holds, reads must return and writes must leave a file that reads back
 // what was written.
-#include "app/IniFile.h"
+#include "base/IniFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         f.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
     }
 
-    IniFile ini(path);
+    TIniFile ini(path);
     // Section and key names taken from the input itself reach the odd corners.
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data),
                                            static_cast<qsizetype>(std::min<size_t>(size, 64)));

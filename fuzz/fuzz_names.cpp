@@ -5,8 +5,8 @@
 // also a phone listing. A name that fits a file name is also created in a
 // working folder, which start-up must then clear of it exactly when it is a
 // scratch name, leaving the program's own files alone.
-#include "app/SafeFiles.h"
-#include "app/WorkFolders.h"
+#include "base/SafeFiles.h"
+#include "base/WorkFolders.h"
 #include "catalogue/ArchiveCache.h"
 #include "device/PackageCaches.h"
 #include "device/SourceSync.h"
@@ -142,7 +142,7 @@ void CheckStartup(std::string_view name) {
         f.close();
         made.push_back(path);
     }
-    WorkFolders folders;
+    TWorkFolders folders;
     QString error;
     // Start-up enters the working folder; the fuzzer's own files (a crash
     // input) belong where it was started.

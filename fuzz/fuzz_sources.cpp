@@ -4,9 +4,9 @@
 // list read from it holds only texts the file can keep, saving it never fails,
 // and reading the saved file gives the same list; a typed text gives addresses
 // whose index names are plain file names without control characters.
-#include "app/IniFile.h"
-#include "app/SafeFiles.h"
-#include "app/Settings.h"
+#include "base/IniFile.h"
+#include "base/SafeFiles.h"
+#include "control/Settings.h"
 #include "sources/IndexStore.h"
 #include "sources/SourceAddress.h"
 #include "sources/SourceList.h"
@@ -50,7 +50,7 @@ void CheckSettings(std::string_view bytes) {
         Check(f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
               f.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()));
     }
-    IniFile ini(path);
+    TIniFile ini(path);
     SourceList list;
     list.Append(QStringLiteral("http://store.example.org/./Packages"));
     const TSettings settings = Settings::LoadSettings(ini, list);

@@ -2,7 +2,7 @@
 // binds, and the optional ones a file manager uses. Everything else in this
 // library is hidden; a version script keeps the export list exact.
 
-#include "device/WfxApi.h"
+#include "common/WfxApi.h"
 #include "plugin/Plugin.h"
 #include "plugin/Settings.h"
 #include "plugin/TransportFactory.h"

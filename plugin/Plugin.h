@@ -4,7 +4,7 @@
 // caller gives, the root prefix, copy flags, the find records and handles,
 // the FS_FILE_* results and the error lines.
 
-#include "device/WfxApi.h"
+#include "common/WfxApi.h"
 #include "plugin/Transport.h"
 #include "plugin/WfxExtra.h"
 

@@ -3,7 +3,7 @@
 // The parts of the file-system plugin interface beyond the seven entry points
 // the program binds: what a file manager passes to the optional ones.
 
-#include "device/WfxApi.h"
+#include "common/WfxApi.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "sources/IndexStore.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 #include "sources/Refresh.h"
 
-#include "app/LongOperation.h"
-#include "app/SafeFiles.h"
-#include "catalogue/TextFile.h"
-#include "sources/FileTools.h"
-#include "sources/HTTPGet.h"
+#include "archive/FileTools.h"
+#include "base/LongOperation.h"
+#include "base/SafeFiles.h"
+#include "base/TextFile.h"
+#include "net/HTTPGet.h"
 #include "sources/IndexStore.h"
 #include "sources/SourceAddress.h"
 
@@ -142,7 +142,7 @@ TOutcome TRefresh::StoreIndex(const QString& address) {
     if (reason.isEmpty()) {
         // The stanzas are counted on the way, as the load counts them: an
         // index the load would skip is never stored.
-        TextFile::StanzaCounter stanzas;
+        TextFile::TStanzaCounter stanzas;
         SafeFiles::TAtomicFile out(procDir_ + name);
         bool ok = out.Open();
         std::vector<char> block(static_cast<std::size_t>(CopyBlock));

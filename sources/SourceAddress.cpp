@@ -1,6 +1,6 @@
 #include "sources/SourceAddress.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 #include "sources/IndexStore.h"
 
 #include <QRegularExpression>

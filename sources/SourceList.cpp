@@ -1,6 +1,6 @@
 #include "sources/SourceList.h"
 
-#include "app/Outcome.h"
+#include "base/Outcome.h"
 #include "sources/IndexStore.h"
 #include "sources/SourceAddress.h"
 

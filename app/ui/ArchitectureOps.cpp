@@ -1,9 +1,9 @@
 // The window's side of the phone's architecture: asking the phone through the
 // plugin, and choosing what it says on the Settings page.
-#include "app/Settings.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
 #include "app/ui/TfrmMain.h"
+#include "control/Settings.h"
 #include "device/PhoneArchitecture.h"
 
 #include <QComboBox>

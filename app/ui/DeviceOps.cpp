@@ -2,12 +2,12 @@
 // source lists to and from the phone, and the Sync page's package lists. The
 // work itself is the device core's; these methods only connect it to the
 // window's widgets, flags and captions.
-#include "app/Outcome.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SourcesPage.h"
 #include "app/ui/SyncPage.h"
 #include "app/ui/TfrmMain.h"
 #include "app/ui/Widgets.h"
+#include "base/Outcome.h"
 #include "device/CarriedPlugin.h"
 #include "device/DeviceView.h"
 #include "device/PackageCaches.h"

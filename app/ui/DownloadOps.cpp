@@ -1,14 +1,14 @@
 // The window's side of the package download: the walk itself is the
 // catalogue core's; these methods connect it to the package list, the details
 // panel, the download strip, the two copy options and the phone.
-#include "app/Outcome.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
 #include "app/ui/TfrmMain.h"
 #include "app/ui/Widgets.h"
+#include "base/Outcome.h"
 #include "catalogue/PackageDownload.h"
 #include "catalogue/PackageList.h"
-#include "sources/HTTPGet.h"
+#include "net/HTTPGet.h"
 
 #include <QCheckBox>
 #include <QProgressBar>

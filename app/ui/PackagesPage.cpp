@@ -1,6 +1,6 @@
 #include "app/ui/PackagesPage.h"
 
-#include "app/Outcome.h"
+#include "base/Outcome.h"
 
 #include "app/ui/PackageDetailsPanel.h"
 #include "app/ui/PackageListModel.h"
@@ -38,7 +38,7 @@ std::string Bytes(const QString& text) {
 
 struct TPackagesPage::Impl {
     TPackagesPage* q = nullptr;
-    WorkFolders folders;
+    TWorkFolders folders;
 
     QComboBox* lstSections = nullptr;
     QTableView* lstPackages = nullptr;
@@ -424,7 +424,7 @@ void TPackagesPage::LoadPictures() {
     LoadPNG(QStringLiteral("BACK"), d->Back.img);
 }
 
-void TPackagesPage::SetFolders(const WorkFolders& folders) {
+void TPackagesPage::SetFolders(const TWorkFolders& folders) {
     d->folders = folders;
 }
 

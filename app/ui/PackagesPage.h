@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/WorkFolders.h"
 #include "app/ui/Widgets.h"
+#include "base/WorkFolders.h"
 #include "catalogue/PackageDetails.h"
 #include "catalogue/PackageRow.h"
 
@@ -30,7 +30,7 @@ public:
     // Loads the page's pictures (one LoadPNG per picture control).
     void LoadPictures();
     // The working folders, known after the start-up has prepared them.
-    void SetFolders(const WorkFolders& folders);
+    void SetFolders(const TWorkFolders& folders);
 
     // ---- catalogue operations used by the main window ----
     // Replaces the list by the saved rows of Category (all when empty) that

@@ -5,7 +5,7 @@
 #include "app/ui/SourcesPage.h"
 #include "app/ui/TfrmMain.h"
 #include "app/ui/Widgets.h"
-#include "sources/HTTPGet.h"
+#include "net/HTTPGet.h"
 #include "sources/Refresh.h"
 
 #include <QProgressBar>

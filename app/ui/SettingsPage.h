@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Settings.h"
+#include "control/Settings.h"
 
 #include <QLabel>
 #include <QWidget>

@@ -3,14 +3,14 @@
 // the slow loading, the settings are read after the source list exists, and
 // the saved page is restored last so that it does not trigger phone access
 // before start-up is done.
-#include "app/IniFile.h"
-#include "app/Settings.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
 #include "app/ui/SourcesPage.h"
 #include "app/ui/SyncPage.h"
 #include "app/ui/TfrmMain.h"
 #include "app/ui/Widgets.h"
+#include "base/IniFile.h"
+#include "control/Settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -81,7 +81,7 @@ bool TfrmMain::FormCreate() {
     show();
     repaint();
 
-    const IniFile ini(Settings::SettingsFilePath(programFilePath_));
+    const TIniFile ini(Settings::SettingsFilePath(programFilePath_));
     settingsPage_->SetOptions(Settings::LoadSettings(ini, sourcesPage_->Sources()));
     sourcesPage_->SyncFromModel();
 
@@ -119,7 +119,7 @@ void TfrmMain::FormClose() {
     if (settingsPage_->chkPutCydia->isChecked())
         btnComp2PhoneClick();
 
-    IniFile ini(Settings::SettingsFilePath(programFilePath_));
+    TIniFile ini(Settings::SettingsFilePath(programFilePath_));
     if (!Settings::SaveSettings(ini, settingsPage_->Options(), ActivePage(),
                                 sourcesPage_->Sources())) {
         if (ShowError)

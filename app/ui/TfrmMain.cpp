@@ -1,6 +1,6 @@
 #include "app/ui/TfrmMain.h"
 
-#include "app/Outcome.h"
+#include "base/Outcome.h"
 
 #include "app/ui/Dialogs.h"
 #include "app/ui/PackagesPage.h"

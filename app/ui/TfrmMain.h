@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/LongOperation.h"
-#include "app/Outcome.h"
-#include "app/WorkFolders.h"
+#include "base/LongOperation.h"
+#include "base/Outcome.h"
+#include "base/WorkFolders.h"
 #include "device/Phone.h"
 
 #include <QWidget>
@@ -95,7 +95,7 @@ public:
     THTTPGet* HTTPGetFile = nullptr;
 
     // ---- state for the operations and for tests ----
-    const WorkFolders& Folders() const { return folders_; }
+    const TWorkFolders& Folders() const { return folders_; }
     bool StartupDone() const { return startupDone_; }
     TSourcesPage* SourcesPage() const { return sourcesPage_; }
     TPackagesPage* PackagesPage() const { return packagesPage_; }
@@ -156,7 +156,7 @@ private:
     TOutcome ReadPhoneArchitecture(std::string& architecture);
 
     QString programFilePath_;
-    WorkFolders folders_;
+    TWorkFolders folders_;
 
     QStackedWidget* pgMain = nullptr;
     std::array<TSidePanel*, 4> panels_{};

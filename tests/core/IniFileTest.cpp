@@ -1,4 +1,4 @@
-#include "app/IniFile.h"
+#include "base/IniFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,9 +18,9 @@ using TestFiles::WriteBytes;
 class IniFileTest : public ::testing::Test {
 protected:
     QString Path() const { return dir_.filePath(QStringLiteral("orvia.ini")); }
-    IniFile WithContent(const QByteArray& bytes) {
+    TIniFile WithContent(const QByteArray& bytes) {
         WriteBytes(Path(), bytes);
-        return IniFile(Path());
+        return TIniFile(Path());
     }
     QTemporaryDir dir_;
 };
@@ -38,7 +38,7 @@ class IniRead : public IniFileTest, public ::testing::WithParamInterface<ReadCas
 
 TEST_P(IniRead, FindsTheValueProfileFunctionsWould) {
     const ReadCase& c = GetParam();
-    const IniFile ini = WithContent(c.content);
+    const TIniFile ini = WithContent(c.content);
     const QString def = QStringLiteral("<default>");
     const QString got = ini.ReadString(QString::fromUtf8(c.section), QString::fromUtf8(c.key), def);
     EXPECT_EQ(got, c.expected ? QString::fromUtf8(c.expected) : def);
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(IniFileTest, MissingFileGivesDefaults) {
-    const IniFile ini(Path());
+    const TIniFile ini(Path());
     EXPECT_EQ(ini.ReadString("S", "k", "d"), QStringLiteral("d"));
     EXPECT_EQ(ini.ReadInteger("S", "k", 42), 42);
     EXPECT_TRUE(ini.ReadSectionKeys("S").isEmpty());
@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IntCase{"0x1g", false, 0}, IntCase{"\u0663", false, 0}));
 
 TEST_F(IniFileTest, IntegersAndBooleansFallBackToTheDefault) {
-    const IniFile ini =
+    const TIniFile ini =
         WithContent("[S]\nseven=7\nyes=yes\nhex = \"0x1F\" \nzero=0\nbig=4294967296\n");
     EXPECT_EQ(ini.ReadInteger("S", "hex", 0), 31);
     EXPECT_EQ(ini.ReadInteger("S", "big", -1), -1);
@@ -122,10 +122,11 @@ TEST_F(IniFileTest, IntegersAndBooleansFallBackToTheDefault) {
 }
 
 TEST_F(IniFileTest, SectionKeysCountKeyLinesOfTheFirstSectionOnly) {
-    const IniFile ini = WithContent("[Disabled]\n0=a\n; note\nnot a key\n1=b\n\n5=c\n[Other]\nx=1\n"
-                                    "[DISABLED]\n9=z\n");
+    const TIniFile ini =
+        WithContent("[Disabled]\n0=a\n; note\nnot a key\n1=b\n\n5=c\n[Other]\nx=1\n"
+                    "[DISABLED]\n9=z\n");
     EXPECT_EQ(ini.ReadSectionKeys("disabled"), (QStringList{"0", "1", "5"}));
-    const std::vector<IniEntry> entries = ini.ReadSection("Disabled");
+    const std::vector<TIniEntry> entries = ini.ReadSection("Disabled");
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[2].Key, QStringLiteral("5"));
     EXPECT_EQ(entries[2].Value, QStringLiteral("c"));
@@ -133,7 +134,7 @@ TEST_F(IniFileTest, SectionKeysCountKeyLinesOfTheFirstSectionOnly) {
 
 // --------------------------------------------------------------------------
 TEST_F(IniFileTest, FirstWriteCreatesSectionAndKeyInOrder) {
-    IniFile ini(Path());
+    TIniFile ini(Path());
     ASSERT_TRUE(ini.WriteString("Settings", "Refresh", "1"));
     ASSERT_TRUE(ini.WriteString("Settings", "GetCydia", "0"));
     ASSERT_TRUE(ini.WriteString("Disabled", "0", "http://a/Packages"));
@@ -143,8 +144,8 @@ TEST_F(IniFileTest, FirstWriteCreatesSectionAndKeyInOrder) {
 }
 
 TEST_F(IniFileTest, WritesKeepEveryUnchangedByteAndLineBreak) {
-    IniFile ini = WithContent("; top\r\n[Settings]\r\n  refresh = 0 \r\nfoo\r\n\r\n"
-                              "[Other]\r\nx=\xff\xfe\r\n[settings]\rNew=old\r");
+    TIniFile ini = WithContent("; top\r\n[Settings]\r\n  refresh = 0 \r\nfoo\r\n\r\n"
+                               "[Other]\r\nx=\xff\xfe\r\n[settings]\rNew=old\r");
     ASSERT_TRUE(ini.WriteString("SETTINGS", "Refresh", "1"));
     ASSERT_TRUE(ini.WriteString("Settings", "New", "2"));
     ASSERT_TRUE(ini.WriteString("settings", "New", "3")); // a lone CR ends a line
@@ -154,18 +155,18 @@ TEST_F(IniFileTest, WritesKeepEveryUnchangedByteAndLineBreak) {
     EXPECT_EQ(ReadBytes(Path()), QByteArray("; top\r\n[Settings]\r\nrefresh=1\r\nfoo\r\nNew=3\n"
                                             "\r\n[Other]\r\nx=\xff\xfe\r\n[settings]\rNew=old\r"));
     // A last line without a break gets one only when a line follows it.
-    IniFile bare = WithContent("[S]\nk=1");
+    TIniFile bare = WithContent("[S]\nk=1");
     ASSERT_TRUE(bare.WriteString("T", "k", "2"));
     EXPECT_EQ(ReadBytes(Path()), QByteArray("[S]\nk=1\n[T]\nk=2\n"));
 }
 
 TEST_F(IniFileTest, DefaultLosesItsTrailingBlanks) {
-    const IniFile ini(Path());
+    const TIniFile ini(Path());
     EXPECT_EQ(ini.ReadString("S", "k", " d \t "), QStringLiteral(" d"));
 }
 
 TEST_F(IniFileTest, ValuesReadBackExactlyAsWritten) {
-    IniFile ini(Path());
+    TIniFile ini(Path());
     const QStringList values = {"plain", "  lead", "trail ", "\"q\"", "'q'",  "a\"",  "\"",
                                 "",      "Привет", "x=y",    ";no",   "[no]", "tab\t"};
     for (int i = 0; i < values.size(); ++i)
@@ -187,7 +188,7 @@ class IniRefused : public IniFileTest, public ::testing::WithParamInterface<Refu
 TEST_P(IniRefused, NamesAndValuesThatBreakTheLineLeaveTheFileAlone) {
     const RefusedCase& c = GetParam();
     const QByteArray before = "[S]\nk=v\n";
-    IniFile ini = WithContent(before);
+    TIniFile ini = WithContent(before);
     EXPECT_FALSE(ini.WriteString(QString::fromUtf8(c.section), QString::fromUtf8(c.key),
                                  QString::fromUtf8(c.value)));
     EXPECT_FALSE(ini.ErrorString().isEmpty());
@@ -203,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Injection, IniRefused,
                                            RefusedCase{"S\nT", "k", "v"}));
 
 TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndNothingElse) {
-    IniFile ini = WithContent("[A]\na=1\n[Disabled]\n0=x\n; c\n[B]\nb=2\n[disabled]\n1=y\n");
+    TIniFile ini = WithContent("[A]\na=1\n[Disabled]\n0=x\n; c\n[B]\nb=2\n[disabled]\n1=y\n");
     ASSERT_TRUE(ini.EraseSection("DISABLED"));
     EXPECT_EQ(ReadBytes(Path()), QByteArray("[A]\na=1\n[B]\nb=2\n"));
 }
@@ -216,27 +217,27 @@ TEST_F(IniFileTest, ManySectionsOfOneNameAreErasedInOnePass) {
         content += "[A]\n";
     for (int i = 0; i < 50000; ++i)
         content += "[Disabled]\nk=v\n";
-    IniFile ini = WithContent(content);
+    TIniFile ini = WithContent(content);
     ASSERT_TRUE(ini.EraseSection("disabled"));
     EXPECT_EQ(ReadBytes(Path()), content.left(50000 * 4));
 }
 
 TEST_F(IniFileTest, ErasingAnAbsentSectionDoesNotCreateTheFile) {
-    IniFile ini(Path());
+    TIniFile ini(Path());
     EXPECT_TRUE(ini.EraseSection("Disabled"));
     EXPECT_FALSE(QFile::exists(Path()));
 }
 
 TEST_F(IniFileTest, ReplaceSectionEqualsEraseThenWrites) {
     const QByteArray start = "[Disabled]\n0=old\n[Settings]\nRefresh=1\n";
-    IniFile stepwise = WithContent(start);
+    TIniFile stepwise = WithContent(start);
     ASSERT_TRUE(stepwise.EraseSection("Disabled"));
     ASSERT_TRUE(stepwise.WriteString("Disabled", "0", " a"));
     ASSERT_TRUE(stepwise.WriteString("Disabled", "1", "b"));
     ASSERT_TRUE(stepwise.WriteString("Disabled", "0", "c"));
     const QByteArray expected = ReadBytes(Path());
 
-    IniFile atOnce = WithContent(start);
+    TIniFile atOnce = WithContent(start);
     ASSERT_TRUE(atOnce.ReplaceSection("Disabled", {{"0", " a"}, {"1", "b"}, {"0", "c"}}));
     EXPECT_EQ(ReadBytes(Path()), expected);
     EXPECT_EQ(expected, QByteArray("[Settings]\nRefresh=1\n[Disabled]\n0=c\n1=b\n"));
@@ -248,7 +249,7 @@ TEST_F(IniFileTest, ReplaceSectionEqualsEraseThenWrites) {
 
 TEST_F(IniFileTest, DirectoryInPlaceOfTheFileFailsNamingIt) {
     ASSERT_TRUE(QDir(dir_.path()).mkdir("orvia.ini"));
-    IniFile ini(Path());
+    TIniFile ini(Path());
     EXPECT_EQ(ini.ReadString("S", "k", "d"), QStringLiteral("d"));
     EXPECT_FALSE(ini.WriteString("S", "k", "v"));
     EXPECT_TRUE(ini.ErrorString().contains(Path())) << ini.ErrorString().toStdString();
@@ -258,22 +259,22 @@ TEST_F(IniFileTest, DirectoryInPlaceOfTheFileFailsNamingIt) {
 
 TEST_F(IniFileTest, OversizedFileReadsAsDefaultsAndIsNeverReplaced) {
     QByteArray huge = "[S]\nk=1\n";
-    huge.append(QByteArray(IniFile::MaxFileSize, 'x'));
-    IniFile ini = WithContent(huge);
+    huge.append(QByteArray(TIniFile::MaxFileSize, 'x'));
+    TIniFile ini = WithContent(huge);
     EXPECT_EQ(ini.ReadInteger("S", "k", 5), 5);
     EXPECT_FALSE(ini.WriteString("S", "k", "2"));
     EXPECT_TRUE(ini.ErrorString().contains(Path()));
     EXPECT_EQ(ReadBytes(Path()), huge);
     // Nor is a write that would outgrow the limit made.
     QFile::remove(Path());
-    EXPECT_FALSE(ini.WriteString("S", "k", QString(IniFile::MaxFileSize, QLatin1Char('y'))));
+    EXPECT_FALSE(ini.WriteString("S", "k", QString(TIniFile::MaxFileSize, QLatin1Char('y'))));
     EXPECT_FALSE(QFile::exists(Path()));
 }
 
 TEST_F(IniFileTest, FifoIsNeitherReadBlockingNorReplaced) {
     const QByteArray native = QFile::encodeName(Path());
     ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
-    IniFile ini(Path());
+    TIniFile ini(Path());
     EXPECT_EQ(ini.ReadString("S", "k", "d"), QStringLiteral("d")); // would hang if opened blocking
     EXPECT_FALSE(ini.WriteString("S", "k", "v"));
     struct stat st {};

@@ -1,6 +1,6 @@
 #include "CatalogueFixture.h"
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 #include "catalogue/PackageIndex.h"
 #include "sources/IndexStore.h"
 

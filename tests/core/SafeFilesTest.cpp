@@ -1,4 +1,4 @@
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 #include "support/Files.h"
 
 #include <QDir>
@@ -68,20 +68,20 @@ TEST_F(SafeFilesTest, ReadTakesOnlyARegularFileWithinTheLimit) {
 
     struct Case {
         const char* name;
-        SafeFiles::ReadResult result;
+        SafeFiles::TReadResult result;
     };
     const Case cases[] = {
-        {"plain", SafeFiles::ReadResult::Ok},      {"fifo", SafeFiles::ReadResult::Failed},
-        {"folder", SafeFiles::ReadResult::Failed}, {"link", SafeFiles::ReadResult::Failed},
-        {"large", SafeFiles::ReadResult::Failed},  {"absent", SafeFiles::ReadResult::Missing},
+        {"plain", SafeFiles::TReadResult::Ok},      {"fifo", SafeFiles::TReadResult::Failed},
+        {"folder", SafeFiles::TReadResult::Failed}, {"link", SafeFiles::TReadResult::Failed},
+        {"large", SafeFiles::TReadResult::Failed},  {"absent", SafeFiles::TReadResult::Missing},
     };
     for (const Case& c : cases) {
         // A longer buffer from an earlier read must not leave bytes behind.
         std::string out = "stale bytes from before";
         QString reason;
         EXPECT_EQ(SafeFiles::Read(Path(c.name), 10, out, &reason), c.result) << c.name;
-        EXPECT_EQ(out, c.result == SafeFiles::ReadResult::Ok ? bytes : std::string()) << c.name;
-        EXPECT_EQ(reason.isEmpty(), c.result == SafeFiles::ReadResult::Ok) << c.name;
+        EXPECT_EQ(out, c.result == SafeFiles::TReadResult::Ok ? bytes : std::string()) << c.name;
+        EXPECT_EQ(reason.isEmpty(), c.result == SafeFiles::TReadResult::Ok) << c.name;
     }
 }
 

@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "control/Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,7 +44,7 @@ TEST(SettingsFilePath, ProgramNamePlusIniBesideIt) {
 TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllKeysInOrder) {
     SourceList sources = MakeSources({"http://a/Packages", "http://b/Packages"});
     sources.SetChecked(1, false); // LoadSettings checks every source first
-    IniFile ini(Path());
+    TIniFile ini(Path());
     EXPECT_EQ(Settings::LoadSettings(ini, sources), TSettings{});
     EXPECT_EQ(Checks(sources), (std::vector<bool>{true, true}));
     EXPECT_EQ(Settings::ReadActivePage(ini), 0);
@@ -66,7 +66,7 @@ TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
     settings.PutCydia = true;
     settings.PutAutoInstall = true;
     settings.Architecture = QStringLiteral("iphoneos-arm64");
-    IniFile ini(Path());
+    TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, settings, 1, sources));
     EXPECT_EQ(ReadBytes(Path()),
               QByteArray("[Settings]\nRefresh=1\nGetCydia=0\nPutCydia=1\nPutDebs=0\n"
@@ -95,7 +95,7 @@ TEST_P(DisabledSection, UnchecksTheFirstSourceEachLookedUpValueNames) {
     const DisabledCase& c = GetParam();
     WriteBytes(Path(), "[Disabled]\n" + c.disabled);
     SourceList sources = MakeSources(c.sources);
-    Settings::LoadSettings(IniFile(Path()), sources);
+    Settings::LoadSettings(TIniFile(Path()), sources);
     EXPECT_EQ(Checks(sources), c.checks);
 }
 
@@ -127,7 +127,7 @@ class RefreshValue : public SettingsTest, public ::testing::WithParamInterface<F
 TEST_P(RefreshValue, ReadsAsAnInteger) {
     WriteBytes(Path(), QByteArray("[settings]\nrefresh=") + GetParam().value + "\n");
     SourceList sources;
-    EXPECT_EQ(Settings::LoadSettings(IniFile(Path()), sources).Refresh, GetParam().on);
+    EXPECT_EQ(Settings::LoadSettings(TIniFile(Path()), sources).Refresh, GetParam().on);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, RefreshValue,
@@ -147,7 +147,7 @@ TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
     for (const auto& [value, read] : cases) {
         WriteBytes(Path(), QByteArray("[Settings]\nArchitecture=") + value + "\n");
         SourceList sources;
-        EXPECT_EQ(Settings::LoadSettings(IniFile(Path()), sources).Architecture,
+        EXPECT_EQ(Settings::LoadSettings(TIniFile(Path()), sources).Architecture,
                   QString::fromLatin1(read))
             << value;
     }
@@ -155,7 +155,7 @@ TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
     TSettings odd;
     odd.Architecture = QStringLiteral("x86\n[Settings]");
     SourceList none;
-    IniFile ini(Path());
+    TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, odd, 0, none));
     EXPECT_TRUE(ReadBytes(Path()).contains("\nArchitecture=\n"));
 }
@@ -168,7 +168,7 @@ TEST_F(SettingsTest, TheSourceListComesBackAsTheUserLeftIt) {
     sources.Append(QStringLiteral("http://deleted/./Packages"));
     sources.Remove(3);
     sources.SetChecked(0, false);
-    IniFile ini(Path());
+    TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
 
     // The list rebuilt from the store (here with the deleted source back, in
@@ -193,14 +193,14 @@ TEST_F(SettingsTest, WithoutASavedListTheStoreListStaysUnderItsRememberedSchemes
     // stays; a remembered https source is fetched over https.
     WriteBytes(Path(), "[Https]\n0=a_repo_._Packages\n[Disabled]\n0=http://z/./Packages\n");
     SourceList sources = MakeSources({"http://a/repo/./Packages", "http://z/./Packages"});
-    Settings::LoadSettings(IniFile(Path()), sources);
+    Settings::LoadSettings(TIniFile(Path()), sources);
     EXPECT_EQ(sources.Texts(), (QStringList{"https://a/repo/./Packages", "http://z/./Packages"}));
     EXPECT_EQ(Checks(sources), (std::vector<bool>{true, false}));
 
     // A hand-edited list: blank values and gaps are skipped, "Count" alone
     // marks the list as saved.
     WriteBytes(Path(), "[Sources]\nCount=9\n1=http://b/./Packages\n0=  \n2=x\n");
-    Settings::LoadSettings(IniFile(Path()), sources);
+    Settings::LoadSettings(TIniFile(Path()), sources);
     EXPECT_EQ(sources.Texts(), (QStringList{"http://b/./Packages", "x"}));
 }
 
@@ -208,7 +208,7 @@ TEST_F(SettingsTest, ActivePageOutsideTheFourPagesIsMinusOne) {
     const std::pair<const char*, int> cases[] = {{"3", 3}, {"4", -1}, {"-1", -1}, {"abc", 0}};
     for (const auto& [value, page] : cases) {
         WriteBytes(Path(), QByteArray("[Settings]\nActivePage=") + value + "\n");
-        EXPECT_EQ(Settings::ReadActivePage(IniFile(Path())), page) << value;
+        EXPECT_EQ(Settings::ReadActivePage(TIniFile(Path())), page) << value;
     }
 }
 
@@ -216,7 +216,7 @@ TEST_F(SettingsTest, CheckingEverySourceAgainEmptiesTheSection) {
     SourceList sources = MakeSources({"a", "b", "c"});
     for (int i = 0; i < sources.Count(); ++i)
         sources.SetChecked(i, false);
-    IniFile ini(Path());
+    TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
     EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2"}));
 
@@ -229,7 +229,7 @@ TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
     WriteBytes(Path(), "; mine\n[Disabled]\n0=old\n[Window]\nx=1\n[disabled]\n7=older\n");
     SourceList sources = MakeSources({"a", "b"});
     sources.SetChecked(1, false);
-    IniFile ini(Path());
+    TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 2, sources));
     EXPECT_EQ(ReadBytes(Path()), QByteArray("; mine\n[Window]\nx=1\n[Settings]\nRefresh=0\n"
                                             "GetCydia=0\nPutCydia=0\nPutDebs=0\n"
@@ -245,7 +245,7 @@ TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {
     SourceList sources;
     for (int i = 0; i < 1100; ++i)
         sources.Append(QString(1000, QLatin1Char('a' + i % 26)) + QString::number(i), false);
-    IniFile ini(Path());
+    TIniFile ini(Path());
     TSettings settings;
     settings.Refresh = true;
     EXPECT_FALSE(Settings::SaveSettings(ini, settings, 3, sources));
@@ -271,7 +271,7 @@ TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
     SourceList sources = MakeSources(texts);
     for (int i = 0; i < sources.Count(); ++i)
         sources.SetChecked(i, false);
-    IniFile ini(Path());
+    TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources))
         << ini.ErrorString().toStdString();
     EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2", "3"}));
@@ -291,7 +291,7 @@ TEST_F(SettingsTest, LargeDisabledSectionRoundTrips) {
     SourceList sources;
     for (int i = 0; i < count; ++i)
         sources.Append(QStringLiteral("http://r%1.example.org/Packages").arg(i), i % 2 == 0);
-    IniFile ini(Path());
+    TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
     EXPECT_EQ(ini.ReadSectionKeys("Disabled").size(), count / 2);
 

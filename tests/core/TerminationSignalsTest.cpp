@@ -1,4 +1,4 @@
-#include "app/TerminationSignals.h"
+#include "base/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,16 +10,16 @@
 
 namespace {
 
-TEST(TerminationSignals, EachSignalArrivesOnTheEventLoopInsteadOfEndingTheProcess) {
+TEST(TTerminationSignals, EachSignalArrivesOnTheEventLoopInsteadOfEndingTheProcess) {
     int argc = 1;
     char name[] = "test";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 
-    TerminationSignals termination;
+    TTerminationSignals termination;
     ASSERT_TRUE(termination.Install());
     std::vector<int> received;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested,
+    QObject::connect(&termination, &TTerminationSignals::terminationRequested,
                      [&received](int sig) { received.push_back(sig); });
 
     // Without the handlers any of these would end the test process.

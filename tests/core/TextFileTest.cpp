@@ -1,4 +1,4 @@
-#include "catalogue/TextFile.h"
+#include "base/TextFile.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ using Lines = std::vector<std::string>;
 
 Lines ReadIndexLines(std::string_view text) {
     Lines out;
-    TextFile::IndexLines reader(text);
+    TextFile::TIndexLines reader(text);
     std::string_view line;
     while (reader.Next(line))
         out.emplace_back(line);
@@ -168,7 +168,7 @@ TEST(TextFile, StanzaCounterCountsAsTheReaderReads) {
         "Package: a\n\r\r\nPackage: b\n \nPackage: c\n\nPackage: d"};
     for (const std::string& text : texts) {
         for (std::size_t piece : {std::size_t(1), std::size_t(3), std::size_t(1000)}) {
-            TextFile::StanzaCounter counter;
+            TextFile::TStanzaCounter counter;
             for (std::size_t at = 0; at < text.size(); at += piece)
                 counter.Feed(std::string_view(text).substr(at, piece));
             EXPECT_EQ(counter.Count(), model(text)) << text << " in pieces of " << piece;

@@ -1,4 +1,4 @@
-#include "app/WorkFolders.h"
+#include "base/WorkFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,7 +89,7 @@ TEST_F(WorkFoldersTest, CreatesFoldersAndRemovesOnlyTheProgramsScratchNames) {
     ASSERT_TRUE(QFile::link(outside.chopped(1), work + QStringLiteral(".unpack-Linked")));
     ASSERT_TRUE(QDir(work).mkpath(QStringLiteral(".orvia.ini.folder")));
 
-    WorkFolders folders;
+    TWorkFolders folders;
     QString error;
     ASSERT_TRUE(
         Startup::PrepareWorkFolders(tmp_.path(), folders, error, QStringLiteral("orvia.ini")))
@@ -115,7 +115,7 @@ TEST_F(WorkFoldersTest, CreatesFoldersAndRemovesOnlyTheProgramsScratchNames) {
 TEST_F(WorkFoldersTest, ExistingFoldersAndTheirContentStay) {
     QDir(tmp_.path()).mkpath(QStringLiteral("proc"));
     Touch(tmp_.path() + QStringLiteral("/proc/repo.example.org_Packages"));
-    WorkFolders folders;
+    TWorkFolders folders;
     QString error;
     ASSERT_TRUE(Startup::PrepareWorkFolders(tmp_.path(), folders, error));
     EXPECT_TRUE(QFile::exists(folders.ProcDir + QStringLiteral("repo.example.org_Packages")));
@@ -124,7 +124,7 @@ TEST_F(WorkFoldersTest, ExistingFoldersAndTheirContentStay) {
 TEST_F(WorkFoldersTest, AFolderThatCannotBeCreatedIsReportedWithTheSystemError) {
     // A regular file where a folder must go makes the creation fail even for root.
     Touch(tmp_.path() + QStringLiteral("/proc"));
-    WorkFolders folders;
+    TWorkFolders folders;
     QString error;
     EXPECT_FALSE(Startup::PrepareWorkFolders(tmp_.path(), folders, error));
     EXPECT_TRUE(error.contains(QStringLiteral("proc"))) << error.toStdString();
@@ -135,14 +135,14 @@ TEST_F(WorkFoldersTest, AFolderThatCannotBeCreatedIsReportedWithTheSystemError) 
 }
 
 TEST_F(WorkFoldersTest, AMissingWorkFolderIsReported) {
-    WorkFolders folders;
+    TWorkFolders folders;
     QString error;
     EXPECT_FALSE(
         Startup::PrepareWorkFolders(tmp_.path() + QStringLiteral("/gone"), folders, error));
     EXPECT_FALSE(error.isEmpty());
 }
 
-TEST(WorkFolders, FolderOfProgramFile) {
+TEST(TWorkFolders, FolderOfProgramFile) {
     EXPECT_EQ(Startup::FolderOf(QStringLiteral("/opt/orvia/orvia")), QStringLiteral("/opt/orvia/"));
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/LongOperation.h"
-#include "app/WorkFolders.h"
+#include "base/LongOperation.h"
+#include "base/WorkFolders.h"
 #include "device/DeviceView.h"
 #include "device/Phone.h"
 #include "support/Files.h"
@@ -107,7 +107,7 @@ protected:
     }
 
     QTemporaryDir tmp_;
-    WorkFolders folders_;
+    TWorkFolders folders_;
     TPhone phone_;
     TStopFlag stop_;
 };

@@ -16,7 +16,7 @@
 //                        told to stop (then FS_FILE_USERABORT), at most 100 s
 //
 // Plain C++ on purpose: it is loaded like any outside plugin.
-#include "device/WfxApi.h"
+#include "common/WfxApi.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
-#include "sources/HTTPGet.h"
+#include "net/HTTPGet.h"
 #include "sources/IndexStore.h"
 #include "support/TestHttpServer.h"
 

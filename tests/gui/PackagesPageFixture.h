@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/WorkFolders.h"
 #include "app/ui/PackagesPage.h"
+#include "base/WorkFolders.h"
 #include "support/Files.h"
 
 #include <QAbstractItemView>
@@ -189,7 +189,7 @@ protected:
     }
 
     QTemporaryDir root;
-    WorkFolders folders;
+    TWorkFolders folders;
     std::unique_ptr<TPackagesPage> page;
     std::vector<QUrl> opened;
 };

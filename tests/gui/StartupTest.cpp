@@ -1,8 +1,8 @@
 #include "GuiTestSupport.h"
 
-#include "app/TerminationSignals.h"
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
+#include "base/TerminationSignals.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -249,7 +249,7 @@ protected:
     std::unique_ptr<TfrmMain> RealDialogsWindow() {
         auto frm = std::make_unique<TfrmMain>(ProgramPath());
         TfrmMain* window = frm.get();
-        QObject::connect(&termination_, &TerminationSignals::terminationRequested, window,
+        QObject::connect(&termination_, &TTerminationSignals::terminationRequested, window,
                          [window](int) { window->Terminate(); });
         return frm;
     }
@@ -275,7 +275,7 @@ protected:
 
     QByteArray Stderr() const { return ReadFile(QStringLiteral("stderr.txt")); }
 
-    TerminationSignals termination_;
+    TTerminationSignals termination_;
     int savedStderr_ = -1;
     bool sawDialog_ = false;
 };

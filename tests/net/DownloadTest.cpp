@@ -1,7 +1,7 @@
-#include "app/LongOperation.h"
+#include "base/LongOperation.h"
 #include "catalogue/PackageDownload.h"
 #include "catalogue/PackageRow.h"
-#include "sources/HTTPGet.h"
+#include "net/HTTPGet.h"
 #include "support/Files.h"
 #include "support/TestHttpServer.h"
 

@@ -2,8 +2,8 @@
 // thread; bzip2, xz and zstd through whole, corrupt and cut-short streams. Every
 // failure must leave the previous output file as it was.
 
-#include "sources/FileTools.h"
-#include "sources/FileToolsIo.h"
+#include "archive/FileTools.h"
+#include "archive/FileToolsIo.h"
 #include "support/Archives.h"
 #include "support/Files.h"
 

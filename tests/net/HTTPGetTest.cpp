@@ -1,5 +1,5 @@
-#include "sources/HTTPGet.h"
-#include "app/LongOperation.h"
+#include "net/HTTPGet.h"
+#include "base/LongOperation.h"
 #include "support/Files.h"
 #include "support/TestHttpServer.h"
 

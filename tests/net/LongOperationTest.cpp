@@ -1,6 +1,6 @@
 // The shared wait: work runs on another thread while the waiting thread keeps
 // handling its events, and the work's result or failure comes back.
-#include "app/LongOperation.h"
+#include "base/LongOperation.h"
 
 #include <QTimer>
 

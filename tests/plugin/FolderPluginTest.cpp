@@ -3,7 +3,7 @@
 // its own T-Pot.ini choosing the folder transport over a temporary phone root.
 
 #include "TestFolder.h"
-#include "device/WfxApi.h"
+#include "common/WfxApi.h"
 #include "plugin/FolderTransport.h"
 #include "plugin/Settings.h"
 #include "plugin/WfxExtra.h"

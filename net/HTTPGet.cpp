@@ -1,7 +1,7 @@
-#include "sources/HTTPGet.h"
+#include "net/HTTPGet.h"
 
-#include "app/LongOperation.h"
-#include "app/SafeFiles.h"
+#include "base/LongOperation.h"
+#include "base/SafeFiles.h"
 
 #include <QFile>
 #include <QUrl>

@@ -9,7 +9,7 @@
 // Walking the program's text files line by line: package indexes, their
 // reference copies and the saved package list. Their bytes come from
 // repositories, the phone and hand edits, so nothing here trusts them. Reading
-// and writing the files themselves is the file layer's (app/SafeFiles.h).
+// and writing the files themselves is the file layer's (base/SafeFiles.h).
 namespace TextFile {
 
 // Finds the CR and LF bytes of a text in order. Lines are short, so a search
@@ -17,9 +17,9 @@ namespace TextFile {
 // the finder looks at 64 bytes at a time and keeps their line ends as a bit
 // mask, which answers the following searches in that stretch without
 // touching the text again.
-class LineEnds {
+class TLineEnds {
 public:
-    explicit LineEnds(std::string_view text) : text_(text) {}
+    explicit TLineEnds(std::string_view text) : text_(text) {}
 
     // The position of the first CR or LF at or after From, or the text's size
     // when there is none. Calls with rising From reuse the mask; going back
@@ -50,9 +50,9 @@ private:
 // read: a line ends at LF or CR LF, a CR not followed by LF is dropped from the
 // line, and a byte 0x1A ends the text. A last line without a line end still
 // counts; a text that ends with a line end has no empty line after it.
-class IndexLines {
+class TIndexLines {
 public:
-    explicit IndexLines(std::string_view text);
+    explicit TIndexLines(std::string_view text);
 
     // Gives the next line; false at the end. The view stays valid until the
     // next call (it may point into the reader's own buffer).
@@ -61,17 +61,17 @@ public:
 
 private:
     std::string_view text_;
-    LineEnds ends_;
+    TLineEnds ends_;
     std::size_t pos_ = 0;
     std::string scratch_;
 };
 
 // Counts the stanzas of an index that make a row, over its bytes given in
 // pieces (a file read block by block): the stanzas with a line that begins
-// with "Package:", lines and stanzas as IndexLines and the index reader see
+// with "Package:", lines and stanzas as TIndexLines and the index reader see
 // them. The refresh and the load count alike, so an index the refresh stores
 // is never one the load skips.
-class StanzaCounter {
+class TStanzaCounter {
 public:
     void Feed(std::string_view piece);
     // The stanzas so far, the last one included even without its blank line.
@@ -90,14 +90,14 @@ private:
 // reference copies and the saved list's line edits read a file). A last line
 // without a line end still counts; a trailing line end gives no empty line after
 // it. Views point into the text.
-class AnyLines {
+class TAnyLines {
 public:
-    explicit AnyLines(std::string_view text) : text_(text), ends_(text) {}
+    explicit TAnyLines(std::string_view text) : text_(text), ends_(text) {}
     bool Next(std::string_view& line);
 
 private:
     std::string_view text_;
-    LineEnds ends_;
+    TLineEnds ends_;
     std::size_t pos_ = 0;
 };
 
@@ -105,7 +105,7 @@ private:
 // reference copies are read). Views point into text.
 std::vector<std::string_view> SplitAnyLineEnds(std::string_view text);
 
-// Splits a text into the lines IndexLines finds (LF or CR LF ends a line), a
+// Splits a text into the lines TIndexLines finds (LF or CR LF ends a line), a
 // CR not followed by LF kept inside its line, so that an edit of the saved
 // list sees the same lines as its reader. Views point into text.
 std::vector<std::string_view> SplitIndexLines(std::string_view text);

@@ -1,7 +1,7 @@
-#include "app/IniFile.h"
+#include "base/IniFile.h"
 
-#include "app/IniText.h"
-#include "app/SafeFiles.h"
+#include "base/IniText.h"
+#include "base/SafeFiles.h"
 
 #include <QHash>
 
@@ -17,8 +17,8 @@ bool SameName(const QString& a, const QString& b) {
     return QString::compare(a, b, Qt::CaseInsensitive) == 0;
 }
 
-bool IsSectionHeader(const IniLine& l, const QString& name) {
-    return l.Type == IniLine::Kind::Section && SameName(l.Name, name);
+bool IsSectionHeader(const TIniLine& l, const QString& name) {
+    return l.Type == TIniLine::Kind::Section && SameName(l.Name, name);
 }
 
 // [first line after the header, one past the section's last line)
@@ -32,19 +32,19 @@ std::optional<SectionRange> FindSection(const Lines& lines, const QString& name,
         if (!IsSectionHeader(lines[i], name))
             continue;
         size_t end = i + 1;
-        while (end < lines.size() && lines[end].Type != IniLine::Kind::Section)
+        while (end < lines.size() && lines[end].Type != TIniLine::Kind::Section)
             ++end;
         return SectionRange{i, end};
     }
     return std::nullopt;
 }
 
-const IniLine* FindKey(const Lines& lines, const QString& section, const QString& key) {
+const TIniLine* FindKey(const Lines& lines, const QString& section, const QString& key) {
     const auto range = FindSection(lines, section);
     if (!range)
         return nullptr;
     for (size_t i = range->Header + 1; i < range->End; ++i)
-        if (lines[i].Type == IniLine::Kind::Key && SameName(lines[i].Name, key))
+        if (lines[i].Type == TIniLine::Kind::Key && SameName(lines[i].Name, key))
             return &lines[i];
     return nullptr;
 }
@@ -95,14 +95,14 @@ QByteArray EncodeValue(const QString& value) {
 }
 
 // A line the program writes; it ends in LF.
-IniLine MakeLine(const QByteArray& raw) {
-    IniLine line = ParseLine(raw);
+TIniLine MakeLine(const QByteArray& raw) {
+    TIniLine line = ParseLine(raw);
     line.End = "\n";
     return line;
 }
 
 // A changed line keeps the line break it had.
-void ChangeLine(IniLine& line, const QByteArray& raw) {
+void ChangeLine(TIniLine& line, const QByteArray& raw) {
     QByteArray end = line.End.isEmpty() ? QByteArray("\n") : line.End;
     line = ParseLine(raw);
     line.End = std::move(end);
@@ -118,8 +118,8 @@ bool RemoveSections(Lines& lines, const QString& name) {
     bool inRemoved = false;
     Lines kept;
     kept.reserve(lines.size());
-    for (IniLine& l : lines) {
-        if (l.Type == IniLine::Kind::Section)
+    for (TIniLine& l : lines) {
+        if (l.Type == TIniLine::Kind::Section)
             inRemoved = SameName(l.Name, name);
         if (inRemoved)
             removed = true;
@@ -138,11 +138,11 @@ QString Trimmed(const QString& s) {
 
 // ---------------------------------------------------------------------------
 
-IniFile::IniFile(QString path) : path_(std::move(path)) {}
+TIniFile::TIniFile(QString path) : path_(std::move(path)) {}
 
-QString IniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
+QString TIniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
     const Lines lines = ReadLines(path_);
-    const IniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
+    const TIniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
     if (line)
         return QString::fromUtf8(line->Value);
     qsizetype end = def.size();
@@ -151,39 +151,39 @@ QString IniFile::ReadString(const QString& section, const QString& key, const QS
     return def.left(end);
 }
 
-int IniFile::ReadInteger(const QString& section, const QString& key, int def) const {
+int TIniFile::ReadInteger(const QString& section, const QString& key, int def) const {
     const Lines lines = ReadLines(path_);
-    const IniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
+    const TIniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
     int value = 0;
     if (line && ParseProfileInteger(QString::fromUtf8(line->Value), value))
         return value;
     return def;
 }
 
-bool IniFile::ReadBool(const QString& section, const QString& key, bool def) const {
+bool TIniFile::ReadBool(const QString& section, const QString& key, bool def) const {
     return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-QStringList IniFile::ReadSectionKeys(const QString& section) const {
+QStringList TIniFile::ReadSectionKeys(const QString& section) const {
     QStringList keys;
-    for (const IniEntry& e : ReadSection(section))
+    for (const TIniEntry& e : ReadSection(section))
         keys.append(e.Key);
     return keys;
 }
 
-std::vector<IniEntry> IniFile::ReadSection(const QString& section) const {
-    std::vector<IniEntry> entries;
+std::vector<TIniEntry> TIniFile::ReadSection(const QString& section) const {
+    std::vector<TIniEntry> entries;
     const Lines lines = ReadLines(path_);
     const auto range = FindSection(lines, Trimmed(section));
     if (!range)
         return entries;
     for (size_t i = range->Header + 1; i < range->End; ++i)
-        if (lines[i].Type == IniLine::Kind::Key)
+        if (lines[i].Type == TIniLine::Kind::Key)
             entries.push_back({lines[i].Name, QString::fromUtf8(lines[i].Value)});
     return entries;
 }
 
-bool IniFile::Fail(const QString& reason) {
+bool TIniFile::Fail(const QString& reason) {
     error_ = QStringLiteral("Не удалось записать файл \"%1\": %2").arg(path_, reason);
     return false;
 }
@@ -195,7 +195,7 @@ namespace {
 bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
     std::string data;
     if (SafeFiles::Read(path, SafeFiles::MaxSettingsSize, data, &reason) ==
-        SafeFiles::ReadResult::Failed)
+        SafeFiles::TReadResult::Failed)
         return false;
     lines = Parse(QByteArray::fromStdString(data));
     return true;
@@ -204,13 +204,13 @@ bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
 bool Store(const QString& path, const Lines& lines, QString& reason) {
     QByteArray out;
     for (size_t i = 0; i < lines.size(); ++i) {
-        const IniLine& l = lines[i];
+        const TIniLine& l = lines[i];
         out += l.Raw;
         // A last line without a break gets one when something follows it.
         out += l.End.isEmpty() && i + 1 < lines.size() ? QByteArray("\n") : l.End;
     }
-    if (out.size() > IniFile::MaxFileSize) {
-        reason = QStringLiteral("файл стал бы больше %1 байт").arg(IniFile::MaxFileSize);
+    if (out.size() > TIniFile::MaxFileSize) {
+        reason = QStringLiteral("файл стал бы больше %1 байт").arg(TIniFile::MaxFileSize);
         return false;
     }
     return SafeFiles::ReplaceAtomically(path, std::string_view(out.constData(), size_t(out.size())),
@@ -228,8 +228,8 @@ void SetKey(Lines& lines, const QString& sec, const QString& name, const QString
         return;
     }
     for (size_t i = range->Header + 1; i < range->End; ++i) {
-        IniLine& l = lines[i];
-        if (l.Type == IniLine::Kind::Key && SameName(l.Name, name)) {
+        TIniLine& l = lines[i];
+        if (l.Type == TIniLine::Kind::Key && SameName(l.Name, name)) {
             ChangeLine(l, KeyLine(l.KeyBytes, value));
             return;
         }
@@ -260,7 +260,7 @@ bool PutSection(Lines& lines, const QString& sec, const CleanEntries& entries) {
         const QString folded = key.toCaseFolded();
         const auto it = addedAt.constFind(folded);
         if (it != addedAt.constEnd()) {
-            IniLine& l = added[it.value()];
+            TIniLine& l = added[it.value()];
             ChangeLine(l, KeyLine(l.KeyBytes, value));
         } else {
             addedAt.insert(folded, added.size());
@@ -273,28 +273,29 @@ bool PutSection(Lines& lines, const QString& sec, const CleanEntries& entries) {
 
 } // namespace
 
-bool IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
+bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
     return Apply({{section, key, value}}, {});
 }
 
-bool IniFile::EraseSection(const QString& section) {
+bool TIniFile::EraseSection(const QString& section) {
     return ReplaceSection(section, {});
 }
 
-bool IniFile::ReplaceSection(const QString& section, const std::vector<IniEntry>& entries) {
+bool TIniFile::ReplaceSection(const QString& section, const std::vector<TIniEntry>& entries) {
     return Apply({}, {{section, entries}});
 }
 
-bool IniFile::Apply(const std::vector<IniValue>& values, const std::vector<IniSection>& sections) {
+bool TIniFile::Apply(const std::vector<TIniValue>& values,
+                     const std::vector<TIniSection>& sections) {
     error_.clear();
     // Every name and value is checked before the file is read, so a refused one
     // leaves the file as it was.
     QString reason;
-    std::vector<IniValue> cleanValues;
+    std::vector<TIniValue> cleanValues;
     cleanValues.reserve(values.size());
-    for (const IniValue& v : values) {
+    for (const TIniValue& v : values) {
         cleanValues.push_back({Trimmed(v.Section), Trimmed(v.Key), v.Value});
-        const IniValue& c = cleanValues.back();
+        const TIniValue& c = cleanValues.back();
         reason = CheckSection(c.Section);
         if (reason.isEmpty())
             reason = CheckKey(c.Key);
@@ -305,10 +306,10 @@ bool IniFile::Apply(const std::vector<IniValue>& values, const std::vector<IniSe
     }
     std::vector<std::pair<QString, CleanEntries>> cleanSections;
     cleanSections.reserve(sections.size());
-    for (const IniSection& s : sections) {
+    for (const TIniSection& s : sections) {
         auto& [name, entries] = cleanSections.emplace_back(Trimmed(s.Name), CleanEntries{});
         reason = CheckSection(name);
-        for (const IniEntry& e : s.Entries) {
+        for (const TIniEntry& e : s.Entries) {
             if (!reason.isEmpty())
                 break;
             entries.emplace_back(Trimmed(e.Key), e.Value);
@@ -324,7 +325,7 @@ bool IniFile::Apply(const std::vector<IniValue>& values, const std::vector<IniSe
     if (!LoadForChange(path_, lines, reason))
         return Fail(reason);
     bool changed = !cleanValues.empty();
-    for (const IniValue& v : cleanValues)
+    for (const TIniValue& v : cleanValues)
         SetKey(lines, v.Section, v.Key, v.Value);
     for (const auto& [name, entries] : cleanSections)
         changed = PutSection(lines, name, entries) || changed;

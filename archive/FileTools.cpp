@@ -1,7 +1,7 @@
-#include "sources/FileTools.h"
+#include "archive/FileTools.h"
 
-#include "app/LongOperation.h"
-#include "sources/FileToolsIo.h"
+#include "archive/FileToolsIo.h"
+#include "base/LongOperation.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // gzip: the header reader and the decompression of one file's first member.
 
-#include "sources/FileTools.h"
-#include "sources/FileToolsIo.h"
+#include "archive/FileTools.h"
+#include "archive/FileToolsIo.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -39,9 +39,9 @@ bool ReadAll(const QString& path, std::size_t limit, std::string& out, QString* 
 // be read must not be overwritten. Out is empty unless the result is Ok. A
 // buffer passed in again keeps its memory, so reading many files costs no
 // allocation per file.
-enum class ReadResult { Ok, Missing, Failed };
-ReadResult Read(const QString& path, std::size_t limit, std::string& out,
-                QString* reason = nullptr);
+enum class TReadResult { Ok, Missing, Failed };
+TReadResult Read(const QString& path, std::size_t limit, std::string& out,
+                 QString* reason = nullptr);
 
 // Replaces the file at path with data: written in full to a temporary file in
 // the same folder, flushed to disk and renamed over path. The replaced file's

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,20 +9,20 @@
 
 // One key line of a section: the key name and its value as read (trimmed,
 // quotes removed).
-struct IniEntry {
+struct TIniEntry {
     QString Key;
     QString Value;
 };
 
-// Changes made together by IniFile::Apply.
-struct IniValue {
+// Changes made together by TIniFile::Apply.
+struct TIniValue {
     QString Section;
     QString Key;
     QString Value;
 };
-struct IniSection {
+struct TIniSection {
     QString Name;
-    std::vector<IniEntry> Entries;
+    std::vector<TIniEntry> Entries;
 };
 
 // A small INI settings file with the semantics of the classic profile
@@ -32,9 +32,9 @@ struct IniSection {
 // atomically (temporary file beside it, then rename), so a crash never leaves
 // half a settings file. A line ends at LF, CR LF or a lone CR; lines the
 // program does not change keep their bytes, line breaks included.
-class IniFile {
+class TIniFile {
 public:
-    explicit IniFile(QString path);
+    explicit TIniFile(QString path);
 
     const QString& Path() const { return path_; }
 
@@ -54,7 +54,7 @@ public:
 
     // Every key line of Section in file order, read from one snapshot of the
     // file. Lets a caller look up many keys without reading the file each time.
-    std::vector<IniEntry> ReadSection(const QString& section) const;
+    std::vector<TIniEntry> ReadSection(const QString& section) const;
 
     // Sets Key in Section, creating both when missing (a new section goes to the
     // end of the file, a new key to the end of its section). False when the file
@@ -72,13 +72,13 @@ public:
     // EraseSection followed by writing Entries one by one into a fresh section at
     // the end of the file, done as one atomic replacement. No entries leaves no
     // section.
-    bool ReplaceSection(const QString& section, const std::vector<IniEntry>& entries);
+    bool ReplaceSection(const QString& section, const std::vector<TIniEntry>& entries);
 
     // Values set as WriteString sets them, in order, then Sections replaced as
     // ReplaceSection replaces them, all in one replacement of the file: either
     // every change is saved or none is. Nothing is written when one name or
     // value is refused, nor when there is nothing to change.
-    bool Apply(const std::vector<IniValue>& values, const std::vector<IniSection>& sections);
+    bool Apply(const std::vector<TIniValue>& values, const std::vector<TIniSection>& sections);
 
     // Files larger than this are not settings files: reads give the defaults and
     // writes are refused, so a stray huge file is never silently replaced.

@@ -1,4 +1,4 @@
-#include "app/LongOperation.h"
+#include "base/LongOperation.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -11,8 +11,8 @@
 // fails to decode, and so does anything else unusual: the caller falls back to
 // the serial decoder, which gives the exact result for such a file.
 
-#include "sources/FileTools.h"
-#include "sources/FileToolsIo.h"
+#include "archive/FileTools.h"
+#include "archive/FileToolsIo.h"
 
 #include <bzlib.h>
 

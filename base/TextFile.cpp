@@ -1,4 +1,4 @@
-#include "catalogue/TextFile.h"
+#include "base/TextFile.h"
 
 #include <cstring>
 #if defined(__SSE2__)
@@ -7,7 +7,7 @@
 
 namespace TextFile {
 
-void StanzaCounter::Feed(std::string_view piece) {
+void TStanzaCounter::Feed(std::string_view piece) {
     if (ended_)
         return;
     if (const void* eof = std::memchr(piece.data(), 0x1A, piece.size())) {
@@ -47,7 +47,7 @@ void StanzaCounter::Feed(std::string_view piece) {
     }
 }
 
-void LineEnds::Load(std::size_t from) {
+void TLineEnds::Load(std::size_t from) {
     base_ = from;
     const char* p = text_.data() + from;
     const std::size_t left = text_.size() - from;
@@ -84,9 +84,9 @@ std::string_view BeforeEndOfText(std::string_view text) {
 
 } // namespace
 
-IndexLines::IndexLines(std::string_view text) : text_(BeforeEndOfText(text)), ends_(text_) {}
+TIndexLines::TIndexLines(std::string_view text) : text_(BeforeEndOfText(text)), ends_(text_) {}
 
-bool IndexLines::Next(std::string_view& line) {
+bool TIndexLines::Next(std::string_view& line) {
     const std::size_t n = text_.size();
     if (pos_ >= n)
         return false;
@@ -118,7 +118,7 @@ bool IndexLines::Next(std::string_view& line) {
     return true;
 }
 
-bool AnyLines::Next(std::string_view& line) {
+bool TAnyLines::Next(std::string_view& line) {
     const std::size_t n = text_.size();
     if (pos_ >= n)
         return false;
@@ -135,7 +135,7 @@ bool AnyLines::Next(std::string_view& line) {
 
 std::vector<std::string_view> SplitAnyLineEnds(std::string_view text) {
     std::vector<std::string_view> lines;
-    AnyLines reader(text);
+    TAnyLines reader(text);
     std::string_view line;
     while (reader.Next(line))
         lines.push_back(line);

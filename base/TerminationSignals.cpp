@@ -1,4 +1,4 @@
-#include "app/TerminationSignals.h"
+#include "base/TerminationSignals.h"
 
 #include <QSocketNotifier>
 
@@ -22,9 +22,9 @@ extern "C" void OnTerminationSignal(int sig) {
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {}
+TTerminationSignals::TTerminationSignals(QObject* parent) : QObject(parent) {}
 
-TerminationSignals::~TerminationSignals() {
+TTerminationSignals::~TTerminationSignals() {
     if (notifier_) {
         for (int sig : {SIGTERM, SIGINT, SIGHUP})
             std::signal(sig, SIG_DFL);
@@ -34,7 +34,7 @@ TerminationSignals::~TerminationSignals() {
     }
 }
 
-bool TerminationSignals::Install() {
+bool TTerminationSignals::Install() {
     if (notifier_)
         return true;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_pipe) != 0)
@@ -50,7 +50,7 @@ bool TerminationSignals::Install() {
     return true;
 }
 
-void TerminationSignals::OnReadable() {
+void TTerminationSignals::OnReadable() {
     unsigned char byte = 0;
     while (::read(g_pipe[0], &byte, 1) == 1)
         emit terminationRequested(byte);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 
 #include <QObject>
 #include <QString>

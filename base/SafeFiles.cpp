@@ -1,4 +1,4 @@
-#include "app/SafeFiles.h"
+#include "base/SafeFiles.h"
 
 #include <QFile>
 
@@ -67,12 +67,12 @@ void SetReason(QString* reason, QString text) {
 
 } // namespace
 
-ReadResult Read(const QString& path, std::size_t limit, std::string& out, QString* reason) {
+TReadResult Read(const QString& path, std::size_t limit, std::string& out, QString* reason) {
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty()) {
         out.clear();
         SetReason(reason, QStringLiteral("пустое имя файла"));
-        return ReadResult::Missing;
+        return TReadResult::Missing;
     }
     // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
     // O_NOFOLLOW: a link could point anywhere, a device included.
@@ -85,24 +85,24 @@ ReadResult Read(const QString& path, std::size_t limit, std::string& out, QStrin
         out.clear();
         if (err == ENOENT) {
             SetReason(reason, ErrnoText(err));
-            return ReadResult::Missing;
+            return TReadResult::Missing;
         }
         SetReason(reason,
                   err == ELOOP ? QStringLiteral("это символическая ссылка") : ErrnoText(err));
-        return ReadResult::Failed;
+        return TReadResult::Failed;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
         ::close(fd);
         out.clear();
         SetReason(reason, QStringLiteral("это не обычный файл"));
-        return ReadResult::Failed;
+        return TReadResult::Failed;
     }
     if (static_cast<unsigned long long>(st.st_size) > limit) {
         ::close(fd);
         out.clear();
         SetReason(reason, QStringLiteral("файл больше %1 байт").arg(qulonglong(limit)));
-        return ReadResult::Failed;
+        return TReadResult::Failed;
     }
     // Growing a string clears only the bytes added: a buffer reused file after
     // file is not cleared whole for each.
@@ -119,7 +119,7 @@ ReadResult Read(const QString& path, std::size_t limit, std::string& out, QStrin
             ::close(fd);
             out.clear();
             SetReason(reason, ErrnoText(err));
-            return ReadResult::Failed;
+            return TReadResult::Failed;
         }
         if (n == 0)
             break; // the file shrank while we read it: keep what arrived
@@ -127,11 +127,11 @@ ReadResult Read(const QString& path, std::size_t limit, std::string& out, QStrin
     }
     ::close(fd);
     out.resize(done);
-    return ReadResult::Ok;
+    return TReadResult::Ok;
 }
 
 bool ReadAll(const QString& path, std::size_t limit, std::string& out, QString* reason) {
-    return Read(path, limit, out, reason) == ReadResult::Ok;
+    return Read(path, limit, out, reason) == TReadResult::Ok;
 }
 
 // ---------------------------------------------------------------------------

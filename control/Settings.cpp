@@ -1,7 +1,7 @@
-#include "app/Settings.h"
+#include "control/Settings.h"
 
-#include "app/Outcome.h"
-#include "app/SafeFiles.h"
+#include "base/Outcome.h"
+#include "base/SafeFiles.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -38,9 +38,9 @@ constexpr Option kOptions[] = {
 // a gap in the numbering leaves the keys above it unread. The section is read
 // once and looked up in memory: a hand-edited section with many keys must not
 // mean reading the file once per key.
-QStringList NumberedValues(const std::vector<IniEntry>& entries) {
+QStringList NumberedValues(const std::vector<TIniEntry>& entries) {
     QHash<QString, QString> firstByKey;
-    for (const IniEntry& e : entries) {
+    for (const TIniEntry& e : entries) {
         const QString folded = e.Key.toCaseFolded();
         if (!firstByKey.contains(folded))
             firstByKey.insert(folded, e.Value);
@@ -57,8 +57,8 @@ QStringList NumberedValues(const std::vector<IniEntry>& entries) {
 
 // A numbered section of the texts the file can keep; the others are left out
 // (and said on stderr) rather than failing the whole save.
-IniSection NumberedSection(const QString& name, const QStringList& texts) {
-    IniSection section{name, {}};
+TIniSection NumberedSection(const QString& name, const QStringList& texts) {
+    TIniSection section{name, {}};
     for (const QString& text : texts) {
         if (const QString why = UnstorableReason(text); !why.isEmpty()) {
             ReportToStderr(QStringLiteral("источник \"%1\" не сохранён в настройках: %2")
@@ -98,7 +98,7 @@ QString SettingsFilePath(const QString& programFilePath) {
     return program.absolutePath() + QLatin1Char('/') + name + QStringLiteral(".ini");
 }
 
-TSettings LoadSettings(const IniFile& ini, SourceList& sources) {
+TSettings LoadSettings(const TIniFile& ini, SourceList& sources) {
     TSettings settings;
     for (const Option& o : kOptions)
         settings.*o.Field = ini.ReadBool(kSettings, QString::fromLatin1(o.Key), false);
@@ -107,8 +107,8 @@ TSettings LoadSettings(const IniFile& ini, SourceList& sources) {
     // The list as the user left it: its order, the sources that never
     // refreshed and the deletions. Without one (first start, a file of an
     // earlier version) the list rebuilt from the store stays.
-    const std::vector<IniEntry> saved = ini.ReadSection(kSources);
-    const bool haveList = std::any_of(saved.begin(), saved.end(), [](const IniEntry& e) {
+    const std::vector<TIniEntry> saved = ini.ReadSection(kSources);
+    const bool haveList = std::any_of(saved.begin(), saved.end(), [](const TIniEntry& e) {
         return e.Key.compare(kCount, Qt::CaseInsensitive) == 0;
     });
     if (haveList) {
@@ -124,9 +124,9 @@ TSettings LoadSettings(const IniFile& ini, SourceList& sources) {
     return settings;
 }
 
-bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
+bool SaveSettings(TIniFile& ini, const TSettings& settings, int activePage,
                   const SourceList& sources) {
-    std::vector<IniValue> values;
+    std::vector<TIniValue> values;
     for (const Option& o : kOptions)
         values.push_back({kSettings, QString::fromLatin1(o.Key),
                           settings.*o.Field ? QStringLiteral("1") : QStringLiteral("0")});
@@ -137,10 +137,10 @@ bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
 
     // A source the file cannot keep is left out (and comes back checked)
     // rather than failing the whole save.
-    const IniSection disabled = NumberedSection(kDisabled, sources.DisabledValues());
-    IniSection list = NumberedSection(kSources, sources.Texts());
+    const TIniSection disabled = NumberedSection(kDisabled, sources.DisabledValues());
+    TIniSection list = NumberedSection(kSources, sources.Texts());
     list.Entries.insert(list.Entries.begin(), {kCount, QString::number(list.Entries.size())});
-    const IniSection https = NumberedSection(kHttps, sources.HttpsNames());
+    const TIniSection https = NumberedSection(kHttps, sources.HttpsNames());
     // One replacement of the file: a failure or a crash leaves the old
     // settings whole rather than half of the new ones.
     return ini.Apply(values, {disabled, list, https});
@@ -155,7 +155,7 @@ QString UnstorableReason(const QString& value) {
     return {};
 }
 
-int ReadActivePage(const IniFile& ini) {
+int ReadActivePage(const TIniFile& ini) {
     const int page = ini.ReadInteger(kSettings, kActivePage, 0);
     return page >= 0 && page <= 3 ? page : -1;
 }

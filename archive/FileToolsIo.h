@@ -3,8 +3,8 @@
 // Byte sources, block sinks and the one decoding loop of the decompressors;
 // used only inside FileTools.
 
-#include "app/SafeFiles.h"
-#include "sources/FileTools.h"
+#include "archive/FileTools.h"
+#include "base/SafeFiles.h"
 
 #include <QString>
 

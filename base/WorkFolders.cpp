@@ -1,7 +1,7 @@
-#include "app/WorkFolders.h"
+#include "base/WorkFolders.h"
 
-#include "app/Outcome.h"
-#include "app/SafeFiles.h"
+#include "base/Outcome.h"
+#include "base/SafeFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -189,7 +189,7 @@ QString FolderOf(const QString& programFilePath) {
     return WithSlash(QFileInfo(programFilePath).absolutePath());
 }
 
-bool PrepareWorkFolders(const QString& workDir, WorkFolders& folders, QString& error,
+bool PrepareWorkFolders(const QString& workDir, TWorkFolders& folders, QString& error,
                         const QString& settingsName) {
     folders.WorkDir = WithSlash(workDir);
     if (::chdir(QFile::encodeName(folders.WorkDir).constData()) != 0) {

@@ -1,4 +1,4 @@
-#include "app/IniText.h"
+#include "base/IniText.h"
 
 #include <utility>
 
@@ -32,8 +32,8 @@ QByteArray Unquote(const QByteArray& s) {
     return s;
 }
 
-IniLine ParseLine(QByteArray raw) {
-    IniLine line;
+TIniLine ParseLine(QByteArray raw) {
+    TIniLine line;
     line.Raw = std::move(raw);
     const QByteArray t = TrimBlanks(line.Raw);
     if (t.isEmpty() || t.front() == ';')
@@ -41,7 +41,7 @@ IniLine ParseLine(QByteArray raw) {
     if (t.front() == '[') {
         const qsizetype close = t.indexOf(']');
         if (close > 0) {
-            line.Type = IniLine::Kind::Section;
+            line.Type = TIniLine::Kind::Section;
             line.Name = QString::fromUtf8(TrimBlanks(t.mid(1, close - 1)));
         }
         return line;
@@ -52,7 +52,7 @@ IniLine ParseLine(QByteArray raw) {
     line.KeyBytes = TrimBlanks(t.left(eq));
     if (line.KeyBytes.isEmpty())
         return line;
-    line.Type = IniLine::Kind::Key;
+    line.Type = TIniLine::Kind::Key;
     line.Name = QString::fromUtf8(line.KeyBytes);
     line.Value = Unquote(TrimBlanks(t.mid(eq + 1)));
     return line;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/IniFile.h"
+#include "base/IniFile.h"
 #include "sources/SourceList.h"
 
 // The options of the Settings page.
@@ -33,13 +33,13 @@ QString SettingsFilePath(const QString& programFilePath);
 // Reads the options; puts the saved source list (section "Sources", when
 // the file has one) in place of the one rebuilt from the store, the remembered
 // https sources (section "Https") and the check marks (section "Disabled").
-TSettings LoadSettings(const IniFile& ini, SourceList& sources);
+TSettings LoadSettings(const TIniFile& ini, SourceList& sources);
 
 // Writes the options, the active page and the sections "Disabled", "Sources"
 // (key "Count", then one numbered key per entry in list order) and "Https"
 // (the index names of https sources) with one replacement of the file. False when the file could
 // not be written (ini.ErrorString() tells why); the old file then stays as it was.
-bool SaveSettings(IniFile& ini, const TSettings& settings, int activePage,
+bool SaveSettings(TIniFile& ini, const TSettings& settings, int activePage,
                   const SourceList& sources);
 
 // Why a value from outside (a source address) cannot be kept in the settings
@@ -52,6 +52,6 @@ inline constexpr qsizetype MaxValueLength = 4096;
 QString UnstorableReason(const QString& value);
 
 // "ActivePage" of section "Settings" (default 0); -1 when outside 0 to 3.
-int ReadActivePage(const IniFile& ini);
+int ReadActivePage(const TIniFile& ini);
 
 } // namespace Settings

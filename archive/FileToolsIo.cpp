@@ -1,4 +1,4 @@
-#include "sources/FileToolsIo.h"
+#include "archive/FileToolsIo.h"
 
 #include <QFile>
 #include <QIODevice>

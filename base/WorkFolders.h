@@ -6,7 +6,7 @@
 
 // The working folder (the folder of the program file) and its three
 // sub-folders. Every path ends with "/".
-struct WorkFolders {
+struct TWorkFolders {
     QString WorkDir;
     QString ListsDir;
     QString ProcDir;
@@ -22,7 +22,7 @@ namespace Startup {
 // whose temporary copies count as scratch too. False with the system's error
 // text in Error when the folder cannot be entered or a sub-folder cannot be
 // created.
-bool PrepareWorkFolders(const QString& workDir, WorkFolders& folders, QString& error,
+bool PrepareWorkFolders(const QString& workDir, TWorkFolders& folders, QString& error,
                         const QString& settingsName = QString());
 
 // The folders whose scratch names differ.
