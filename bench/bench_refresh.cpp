@@ -183,7 +183,7 @@ void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir) {
     for (int run = 0; run < Runs; ++run) {
         QDir(dir).removeRecursively();
         QDir().mkpath(dir + QStringLiteral("/proc"));
-        std::vector<SourceEntry> sources;
+        std::vector<TSourceEntry> sources;
         for (const QString& name : corpus.names)
             sources.push_back(
                 {QStringLiteral("http://127.0.0.1:%1/%2/Packages").arg(port).arg(name), true});

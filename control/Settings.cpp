@@ -98,7 +98,7 @@ QString SettingsFilePath(const QString& programFilePath) {
     return program.absolutePath() + QLatin1Char('/') + name + QStringLiteral(".ini");
 }
 
-TSettings LoadSettings(const TIniFile& ini, SourceList& sources) {
+TSettings LoadSettings(const TIniFile& ini, TSourceList& sources) {
     TSettings settings;
     for (const Option& o : kOptions)
         settings.*o.Field = ini.ReadBool(kSettings, QString::fromLatin1(o.Key), false);
@@ -125,7 +125,7 @@ TSettings LoadSettings(const TIniFile& ini, SourceList& sources) {
 }
 
 bool SaveSettings(TIniFile& ini, const TSettings& settings, int activePage,
-                  const SourceList& sources) {
+                  const TSourceList& sources) {
     std::vector<TIniValue> values;
     for (const Option& o : kOptions)
         values.push_back({kSettings, QString::fromLatin1(o.Key),

@@ -33,14 +33,14 @@ QString SettingsFilePath(const QString& programFilePath);
 // Reads the options; puts the saved source list (section "Sources", when
 // the file has one) in place of the one rebuilt from the store, the remembered
 // https sources (section "Https") and the check marks (section "Disabled").
-TSettings LoadSettings(const TIniFile& ini, SourceList& sources);
+TSettings LoadSettings(const TIniFile& ini, TSourceList& sources);
 
 // Writes the options, the active page and the sections "Disabled", "Sources"
 // (key "Count", then one numbered key per entry in list order) and "Https"
 // (the index names of https sources) with one replacement of the file. False when the file could
 // not be written (ini.ErrorString() tells why); the old file then stays as it was.
 bool SaveSettings(TIniFile& ini, const TSettings& settings, int activePage,
-                  const SourceList& sources);
+                  const TSourceList& sources);
 
 // Why a value from outside (a source address) cannot be kept in the settings
 // file, or empty when it can: a control character (a line break would end

@@ -51,15 +51,15 @@ void CheckSettings(std::string_view bytes) {
               f.write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()));
     }
     TIniFile ini(path);
-    SourceList list;
+    TSourceList list;
     list.Append(QStringLiteral("http://store.example.org/./Packages"));
     const TSettings settings = Settings::LoadSettings(ini, list);
-    for (const SourceEntry& e : list.Entries())
+    for (const TSourceEntry& e : list.Entries())
         Check(!e.Text.trimmed().isEmpty() && Settings::UnstorableReason(e.Text).isEmpty());
 
     // No value read can make the save fail.
     Check(Settings::SaveSettings(ini, settings, 0, list));
-    SourceList again;
+    TSourceList again;
     Check(Settings::LoadSettings(ini, again) == settings);
     Check(again.Texts() == list.Texts());
     Check(Folded(again.DisabledValues()) == Folded(list.DisabledValues()));

@@ -102,7 +102,7 @@ QString TRefresh::AttemptUrl(const QString& address, const QString& suffix) {
 
 // ---- the walk ----
 
-int TRefresh::Walk(const std::vector<SourceEntry>& sources) {
+int TRefresh::Walk(const std::vector<TSourceEntry>& sources) {
     outcomes_.clear();
     if (sources.empty())
         return 0;

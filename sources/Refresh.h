@@ -66,7 +66,7 @@ public:
     // the end or the stop flag. Returns the number of indexes stored; the
     // outcome of every source tried is then in Outcomes(), in list order (a
     // source not checked, or not reached after a stop, has none).
-    int Walk(const std::vector<SourceEntry>& sources);
+    int Walk(const std::vector<TSourceEntry>& sources);
     const std::vector<TSourceOutcome>& Outcomes() const { return outcomes_; }
 
     // The attempts for one source; success when "download.txt" holds the new

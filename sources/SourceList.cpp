@@ -20,12 +20,12 @@ int NamePreference(const QString& name) {
 
 } // namespace
 
-void SourceList::LoadSources(const QString& folder) {
+void TSourceList::LoadSources(const QString& folder) {
     Clear();
     AddNewFromStore(folder, {});
 }
 
-int SourceList::AddNewFromStore(const QString& folder, const QSet<QString>& known) {
+int TSourceList::AddNewFromStore(const QString& folder, const QSet<QString>& known) {
     QHash<QString, int> byKey; // repository -> entry
     for (int i = 0; i < Count(); ++i)
         byKey.insert(IndexStore::SourceKey(Text(i)), -1); // listed already: left alone
@@ -53,11 +53,11 @@ int SourceList::AddNewFromStore(const QString& folder, const QSet<QString>& know
     return Count() - before;
 }
 
-void SourceList::Select(int index) {
+void TSourceList::Select(int index) {
     selected_ = index >= 0 && index < Count() ? index : -1;
 }
 
-int SourceList::FindRepository(const QString& address) const {
+int TSourceList::FindRepository(const QString& address) const {
     const QString key = IndexStore::SourceKey(address);
     for (int i = 0; i < Count(); ++i)
         if (IndexStore::SourceKey(Text(i)) == key)
@@ -65,7 +65,7 @@ int SourceList::FindRepository(const QString& address) const {
     return -1;
 }
 
-TOutcome SourceList::Apply(const QString& editText) {
+TOutcome TSourceList::Apply(const QString& editText) {
     if (selected_ < 0 || selected_ >= Count())
         return TOutcome::Failure(QStringLiteral("не выбран источник, который нужно изменить"));
     QStringList addresses;
@@ -82,13 +82,13 @@ TOutcome SourceList::Apply(const QString& editText) {
     return TOutcome::Success();
 }
 
-SourceList::AddResult SourceList::Add(const QString& editText, QString* reason) {
+TSourceList::TAddResult TSourceList::Add(const QString& editText, QString* reason) {
     QStringList addresses;
     const TOutcome parsed = SourceAddress::FromTyped(editText, architecture_, addresses);
     if (!parsed) {
         if (reason)
             *reason = parsed.reason;
-        return AddResult::Refused;
+        return TAddResult::Refused;
     }
     int firstExisting = -1;
     int firstAdded = -1;
@@ -108,17 +108,17 @@ SourceList::AddResult SourceList::Add(const QString& editText, QString* reason) 
             firstExisting = existing;
     }
     selected_ = firstAdded >= 0 ? firstAdded : firstExisting;
-    return firstAdded >= 0 ? AddResult::Added : AddResult::SelectedExisting;
+    return firstAdded >= 0 ? TAddResult::Added : TAddResult::SelectedExisting;
 }
 
-void SourceList::SetText(int index, const QString& text) {
+void TSourceList::SetText(int index, const QString& text) {
     if (index < 0 || index >= Count())
         return;
     entries_[static_cast<size_t>(index)].Text = text;
     NoteScheme(text);
 }
 
-bool SourceList::Remove(int index) {
+bool TSourceList::Remove(int index) {
     if (index < 0 || index >= Count())
         return false;
     entries_.erase(entries_.begin() + index);
@@ -126,16 +126,16 @@ bool SourceList::Remove(int index) {
     return true;
 }
 
-void SourceList::Append(const QString& text, bool checked) {
-    entries_.push_back(SourceEntry{text, checked});
+void TSourceList::Append(const QString& text, bool checked) {
+    entries_.push_back(TSourceEntry{text, checked});
 }
 
-void SourceList::Clear() {
+void TSourceList::Clear() {
     entries_.clear();
     selected_ = -1;
 }
 
-void SourceList::Assign(const QStringList& texts) {
+void TSourceList::Assign(const QStringList& texts) {
     Clear();
     for (const QString& text : texts) {
         Append(text, true);
@@ -144,11 +144,11 @@ void SourceList::Assign(const QStringList& texts) {
     }
 }
 
-void SourceList::ApplyDisabled(const QStringList& values) {
+void TSourceList::ApplyDisabled(const QStringList& values) {
     QHash<QString, int> firstByText;
     for (int i = Count() - 1; i >= 0; --i)
         firstByText.insert(Text(i).toCaseFolded(), i); // the earliest entry wins
-    for (SourceEntry& e : entries_)
+    for (TSourceEntry& e : entries_)
         e.Checked = true;
     for (const QString& value : values) {
         const auto it = firstByText.constFind(value.toCaseFolded());
@@ -157,22 +157,22 @@ void SourceList::ApplyDisabled(const QStringList& values) {
     }
 }
 
-QStringList SourceList::DisabledValues() const {
+QStringList TSourceList::DisabledValues() const {
     QStringList values;
-    for (const SourceEntry& e : entries_)
+    for (const TSourceEntry& e : entries_)
         if (!e.Checked)
             values.append(e.Text);
     return values;
 }
 
-QStringList SourceList::Texts() const {
+QStringList TSourceList::Texts() const {
     QStringList texts;
-    for (const SourceEntry& e : entries_)
+    for (const TSourceEntry& e : entries_)
         texts.append(e.Text);
     return texts;
 }
 
-void SourceList::NoteScheme(const QString& address) {
+void TSourceList::NoteScheme(const QString& address) {
     const QString name = IndexStore::AddressToIndexName(address);
     if (SourceAddress::IsHttps(address))
         https_.insert(name);
@@ -180,16 +180,16 @@ void SourceList::NoteScheme(const QString& address) {
         https_.remove(name);
 }
 
-QStringList SourceList::HttpsNames() const {
+QStringList TSourceList::HttpsNames() const {
     QStringList names(https_.begin(), https_.end());
     names.sort();
     return names;
 }
 
-void SourceList::RememberHttps(const QStringList& names) {
+void TSourceList::RememberHttps(const QStringList& names) {
     for (const QString& name : names)
         https_.insert(name);
-    for (SourceEntry& e : entries_)
+    for (TSourceEntry& e : entries_)
         if (!SourceAddress::IsHttps(e.Text) &&
             https_.contains(IndexStore::AddressToIndexName(e.Text)))
             e.Text = SourceAddress::WithHttps(e.Text);

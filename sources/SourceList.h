@@ -13,12 +13,12 @@
 // store stands in when they have none. Beside it the list remembers which
 // stored indexes belong to "https://" sources, since the index names carry no
 // scheme.
-struct SourceEntry {
+struct TSourceEntry {
     QString Text;
     bool Checked = true;
 };
 
-class SourceList {
+class TSourceList {
 public:
     // Rebuilds the list from the index files of Folder, every entry checked:
     // one entry per repository (the phone's flat form preferred), each under
@@ -33,7 +33,7 @@ public:
     const QString& Text(int i) const { return entries_[static_cast<size_t>(i)].Text; }
     bool Checked(int i) const { return entries_[static_cast<size_t>(i)].Checked; }
     void SetChecked(int i, bool checked) { entries_[static_cast<size_t>(i)].Checked = checked; }
-    const std::vector<SourceEntry>& Entries() const { return entries_; }
+    const std::vector<TSourceEntry>& Entries() const { return entries_; }
 
     // Selected entry, or -1 for none.
     int Selected() const { return selected_; }
@@ -45,12 +45,12 @@ public:
     // makes several, and for a repository another entry already has.
     TOutcome Apply(const QString& editText);
 
-    enum class AddResult { Added, SelectedExisting, Refused };
+    enum class TAddResult { Added, SelectedExisting, Refused };
     // Turns the typed text into index addresses (SourceAddress::FromTyped) and
     // appends each new one checked, selecting the first; with none new, the
     // first entry of the same repository is selected (an "https://" typed
     // for it moves it to https). Refused: Reason (when given) says why.
-    AddResult Add(const QString& editText, QString* reason = nullptr);
+    TAddResult Add(const QString& editText, QString* reason = nullptr);
 
     // The phone's architecture used for "dists" addresses.
     void SetArchitecture(const QString& architecture) { architecture_ = architecture; }
@@ -87,7 +87,7 @@ public:
     void RememberHttps(const QStringList& names);
 
 private:
-    std::vector<SourceEntry> entries_;
+    std::vector<TSourceEntry> entries_;
     int selected_ = -1;
     QString architecture_;
     QSet<QString> https_;

@@ -139,7 +139,7 @@ QString TSourcesPage::ShowRefreshOutcomes(const std::vector<TSourceOutcome>& out
     return summary;
 }
 
-void TSourcesPage::AppendItem(const SourceEntry& entry) {
+void TSourcesPage::AppendItem(const TSourceEntry& entry) {
     auto* item = new QListWidgetItem(entry.Text);
     item->setToolTip(entry.Text);
     if (const auto failed = failures_.constFind(entry.Text); failed != failures_.constEnd()) {
@@ -155,7 +155,7 @@ void TSourcesPage::AppendItem(const SourceEntry& entry) {
 void TSourcesPage::SyncFromModel() {
     updating_ = true;
     lstSources->clear();
-    for (const SourceEntry& entry : sources_.Entries())
+    for (const TSourceEntry& entry : sources_.Entries())
         AppendItem(entry);
     ShowSelection();
     updating_ = false;
@@ -220,8 +220,8 @@ void TSourcesPage::btnSrcApplyClick() {
 void TSourcesPage::btnSrcAddClick() {
     QString reason;
     sources_.SetArchitecture(Architecture ? Architecture() : QString());
-    const SourceList::AddResult result = sources_.Add(txtSource->text(), &reason);
-    if (result == SourceList::AddResult::Refused) {
+    const TSourceList::TAddResult result = sources_.Add(txtSource->text(), &reason);
+    if (result == TSourceList::TAddResult::Refused) {
         Refuse(QStringLiteral("Источник не добавлен: "), reason);
         return;
     }

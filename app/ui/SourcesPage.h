@@ -16,7 +16,7 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 
-// The Sources page: the check list of source addresses mirroring a SourceList,
+// The Sources page: the check list of source addresses mirroring a TSourceList,
 // the edit field with its three buttons, and the refresh strip.
 class TSourcesPage : public QWidget {
     Q_OBJECT
@@ -27,7 +27,7 @@ public:
 
     // Rebuilds the list from the index files of Folder, every entry checked.
     void LoadSources(const QString& folder);
-    // Adds the repositories of Folder's index files not in Known (SourceList).
+    // Adds the repositories of Folder's index files not in Known (TSourceList).
     void AddNewFromStore(const QString& folder, const QSet<QString>& known);
     // Shows the model again after something changed it from outside (the check
     // marks the settings apply at start-up, a refresh moving the selection).
@@ -36,8 +36,8 @@ public:
     // lstSourcesClick (the refresh walks the list this way).
     void SelectEntry(int index);
 
-    SourceList& Sources() { return sources_; }
-    const SourceList& Sources() const { return sources_; }
+    TSourceList& Sources() { return sources_; }
+    const TSourceList& Sources() const { return sources_; }
 
     // Shows what a refresh did: each source that failed gets a mark and its
     // reason as the row's tooltip (until it refreshes, or its text changes),
@@ -77,14 +77,14 @@ signals:
     void stopClicked();    // btnSrcStop
 
 private:
-    void AppendItem(const SourceEntry& entry);
+    void AppendItem(const TSourceEntry& entry);
     void OnSelectionChanged();
     // Shows the model's selection in the list (none: no row selected) and
     // the selected entry's address in the edit field.
     void ShowSelection();
     void Refuse(const QString& action, const QString& reason);
 
-    SourceList sources_;
+    TSourceList sources_;
     QHash<QString, QString> failures_; // source text -> why its last refresh failed
     // True while the widget is being changed from the model, so that the
     // widget's own change signals do not echo back into the model.

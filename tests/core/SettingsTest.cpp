@@ -13,16 +13,16 @@ namespace {
 using TestFiles::ReadBytes;
 using TestFiles::WriteBytes;
 
-SourceList MakeSources(const QStringList& texts) {
-    SourceList list;
+TSourceList MakeSources(const QStringList& texts) {
+    TSourceList list;
     for (const QString& t : texts)
         list.Append(t, true);
     return list;
 }
 
-std::vector<bool> Checks(const SourceList& list) {
+std::vector<bool> Checks(const TSourceList& list) {
     std::vector<bool> checks;
-    for (const SourceEntry& e : list.Entries())
+    for (const TSourceEntry& e : list.Entries())
         checks.push_back(e.Checked);
     return checks;
 }
@@ -42,7 +42,7 @@ TEST(SettingsFilePath, ProgramNamePlusIniBesideIt) {
 }
 
 TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllKeysInOrder) {
-    SourceList sources = MakeSources({"http://a/Packages", "http://b/Packages"});
+    TSourceList sources = MakeSources({"http://a/Packages", "http://b/Packages"});
     sources.SetChecked(1, false); // LoadSettings checks every source first
     TIniFile ini(Path());
     EXPECT_EQ(Settings::LoadSettings(ini, sources), TSettings{});
@@ -57,7 +57,7 @@ TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllKeysInOrder) {
 }
 
 TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
-    SourceList sources = MakeSources(
+    TSourceList sources = MakeSources(
         {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
     sources.SetChecked(1, false);
     sources.SetChecked(3, false);
@@ -75,7 +75,7 @@ TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
                          "[Sources]\nCount=4\n0=http://a/Packages\n1=http://b/Packages\n"
                          "2=http://c/Packages\n3=http://d/Packages\n"));
 
-    SourceList reloaded = MakeSources(
+    TSourceList reloaded = MakeSources(
         {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
     EXPECT_EQ(Settings::LoadSettings(ini, reloaded), settings);
     EXPECT_EQ(Checks(reloaded), (std::vector<bool>{true, false, true, false}));
@@ -94,7 +94,7 @@ class DisabledSection : public SettingsTest, public ::testing::WithParamInterfac
 TEST_P(DisabledSection, UnchecksTheFirstSourceEachLookedUpValueNames) {
     const DisabledCase& c = GetParam();
     WriteBytes(Path(), "[Disabled]\n" + c.disabled);
-    SourceList sources = MakeSources(c.sources);
+    TSourceList sources = MakeSources(c.sources);
     Settings::LoadSettings(TIniFile(Path()), sources);
     EXPECT_EQ(Checks(sources), c.checks);
 }
@@ -126,7 +126,7 @@ class RefreshValue : public SettingsTest, public ::testing::WithParamInterface<F
 
 TEST_P(RefreshValue, ReadsAsAnInteger) {
     WriteBytes(Path(), QByteArray("[settings]\nrefresh=") + GetParam().value + "\n");
-    SourceList sources;
+    TSourceList sources;
     EXPECT_EQ(Settings::LoadSettings(TIniFile(Path()), sources).Refresh, GetParam().on);
 }
 
@@ -146,7 +146,7 @@ TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
     };
     for (const auto& [value, read] : cases) {
         WriteBytes(Path(), QByteArray("[Settings]\nArchitecture=") + value + "\n");
-        SourceList sources;
+        TSourceList sources;
         EXPECT_EQ(Settings::LoadSettings(TIniFile(Path()), sources).Architecture,
                   QString::fromLatin1(read))
             << value;
@@ -154,7 +154,7 @@ TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
     // A value that does not read back is not written either.
     TSettings odd;
     odd.Architecture = QStringLiteral("x86\n[Settings]");
-    SourceList none;
+    TSourceList none;
     TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, odd, 0, none));
     EXPECT_TRUE(ReadBytes(Path()).contains("\nArchitecture=\n"));
@@ -163,7 +163,7 @@ TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
 TEST_F(SettingsTest, TheSourceListComesBackAsTheUserLeftIt) {
     // Order of adding, an unchecked source, one that never refreshed (no
     // index in the store) and an https one; a deleted source is not written.
-    SourceList sources = MakeSources({"http://z/./Packages", "http://never/./Packages"});
+    TSourceList sources = MakeSources({"http://z/./Packages", "http://never/./Packages"});
     sources.Add(QStringLiteral("https://a/repo/"));
     sources.Append(QStringLiteral("http://deleted/./Packages"));
     sources.Remove(3);
@@ -173,7 +173,7 @@ TEST_F(SettingsTest, TheSourceListComesBackAsTheUserLeftIt) {
 
     // The list rebuilt from the store (here with the deleted source back, in
     // another order, all checked) gives way to the saved one.
-    SourceList reloaded = MakeSources(
+    TSourceList reloaded = MakeSources(
         {"http://deleted/./Packages", "http://a/repo/./Packages", "http://z/./Packages"});
     Settings::LoadSettings(ini, reloaded);
     EXPECT_EQ(reloaded.Texts(), (QStringList{"http://z/./Packages", "http://never/./Packages",
@@ -182,7 +182,7 @@ TEST_F(SettingsTest, TheSourceListComesBackAsTheUserLeftIt) {
     EXPECT_TRUE(reloaded.IsHttps(QStringLiteral("a_repo_._Packages")));
 
     // Even an empty list stays empty.
-    SourceList none;
+    TSourceList none;
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, none));
     Settings::LoadSettings(ini, reloaded);
     EXPECT_EQ(reloaded.Count(), 0);
@@ -192,7 +192,7 @@ TEST_F(SettingsTest, WithoutASavedListTheStoreListStaysUnderItsRememberedSchemes
     // A file of an earlier version, or one without the list: the store's list
     // stays; a remembered https source is fetched over https.
     WriteBytes(Path(), "[Https]\n0=a_repo_._Packages\n[Disabled]\n0=http://z/./Packages\n");
-    SourceList sources = MakeSources({"http://a/repo/./Packages", "http://z/./Packages"});
+    TSourceList sources = MakeSources({"http://a/repo/./Packages", "http://z/./Packages"});
     Settings::LoadSettings(TIniFile(Path()), sources);
     EXPECT_EQ(sources.Texts(), (QStringList{"https://a/repo/./Packages", "http://z/./Packages"}));
     EXPECT_EQ(Checks(sources), (std::vector<bool>{true, false}));
@@ -213,7 +213,7 @@ TEST_F(SettingsTest, ActivePageOutsideTheFourPagesIsMinusOne) {
 }
 
 TEST_F(SettingsTest, CheckingEverySourceAgainEmptiesTheSection) {
-    SourceList sources = MakeSources({"a", "b", "c"});
+    TSourceList sources = MakeSources({"a", "b", "c"});
     for (int i = 0; i < sources.Count(); ++i)
         sources.SetChecked(i, false);
     TIniFile ini(Path());
@@ -227,7 +227,7 @@ TEST_F(SettingsTest, CheckingEverySourceAgainEmptiesTheSection) {
 
 TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
     WriteBytes(Path(), "; mine\n[Disabled]\n0=old\n[Window]\nx=1\n[disabled]\n7=older\n");
-    SourceList sources = MakeSources({"a", "b"});
+    TSourceList sources = MakeSources({"a", "b"});
     sources.SetChecked(1, false);
     TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 2, sources));
@@ -242,7 +242,7 @@ TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {
     // new settings may be saved, not even the options written first.
     const QByteArray before = "[Settings]\nRefresh=0\nActivePage=1\n";
     WriteBytes(Path(), before);
-    SourceList sources;
+    TSourceList sources;
     for (int i = 0; i < 1100; ++i)
         sources.Append(QString(1000, QLatin1Char('a' + i % 26)) + QString::number(i), false);
     TIniFile ini(Path());
@@ -268,7 +268,7 @@ TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
                             QString(1100000, QLatin1Char('y')),
                             QString(Settings::MaxValueLength, QLatin1Char('z')),
                             "ok"};
-    SourceList sources = MakeSources(texts);
+    TSourceList sources = MakeSources(texts);
     for (int i = 0; i < sources.Count(); ++i)
         sources.SetChecked(i, false);
     TIniFile ini(Path());
@@ -277,7 +277,7 @@ TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
     EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2", "3"}));
 
     // The list read back holds the texts the file could keep, in order.
-    SourceList reloaded = MakeSources(texts);
+    TSourceList reloaded = MakeSources(texts);
     const TSettings loaded = Settings::LoadSettings(ini, reloaded);
     EXPECT_FALSE(loaded.Refresh);
     EXPECT_EQ(reloaded.Texts(),
@@ -288,14 +288,14 @@ TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
 
 TEST_F(SettingsTest, LargeDisabledSectionRoundTrips) {
     const int count = 10000;
-    SourceList sources;
+    TSourceList sources;
     for (int i = 0; i < count; ++i)
         sources.Append(QStringLiteral("http://r%1.example.org/Packages").arg(i), i % 2 == 0);
     TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
     EXPECT_EQ(ini.ReadSectionKeys("Disabled").size(), count / 2);
 
-    SourceList reloaded;
+    TSourceList reloaded;
     for (int i = 0; i < count; ++i)
         reloaded.Append(sources.Text(i));
     Settings::LoadSettings(ini, reloaded);

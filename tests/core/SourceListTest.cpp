@@ -89,31 +89,31 @@ TEST(TypedSource, SuiteAddressesUseTheChosenArchitecture) {
               (QStringList{"http://h/dists/stable/main/binary-iphoneos-arm64/Packages"}));
 }
 
-std::vector<std::pair<QString, bool>> Snapshot(const SourceList& list) {
+std::vector<std::pair<QString, bool>> Snapshot(const TSourceList& list) {
     std::vector<std::pair<QString, bool>> out;
-    for (const SourceEntry& e : list.Entries())
+    for (const TSourceEntry& e : list.Entries())
         out.emplace_back(e.Text, e.Checked);
     return out;
 }
 
-TEST(SourceList, AddAppendsCheckedOrSelectsTheSameRepository) {
-    SourceList list;
-    EXPECT_EQ(list.Add("repo.example.org"), SourceList::AddResult::Added);
-    EXPECT_EQ(list.Add("other.example.org"), SourceList::AddResult::Added);
+TEST(TSourceList, AddAppendsCheckedOrSelectsTheSameRepository) {
+    TSourceList list;
+    EXPECT_EQ(list.Add("repo.example.org"), TSourceList::TAddResult::Added);
+    EXPECT_EQ(list.Add("other.example.org"), TSourceList::TAddResult::Added);
     EXPECT_EQ(list.Selected(), 1); // the new entry
     list.SetChecked(0, false);
     // Another spelling of a listed repository selects it; an https one moves
     // it to https, keeping its place and check mark.
-    EXPECT_EQ(list.Add("REPO.example.org/Packages"), SourceList::AddResult::SelectedExisting);
+    EXPECT_EQ(list.Add("REPO.example.org/Packages"), TSourceList::TAddResult::SelectedExisting);
     EXPECT_EQ(list.Selected(), 0);
-    EXPECT_EQ(list.Add("https://other.example.org//"), SourceList::AddResult::SelectedExisting);
+    EXPECT_EQ(list.Add("https://other.example.org//"), TSourceList::TAddResult::SelectedExisting);
     EXPECT_EQ(list.Selected(), 1);
     // A line of two components adds what is new and selects the first of it.
     list.Append("http://h/dists/s/main/binary-iphoneos-arm/Packages");
-    EXPECT_EQ(list.Add("deb http://h/ s main extra"), SourceList::AddResult::Added);
+    EXPECT_EQ(list.Add("deb http://h/ s main extra"), TSourceList::TAddResult::Added);
     EXPECT_EQ(list.Selected(), 3);
     QString reason;
-    EXPECT_EQ(list.Add("http://", &reason), SourceList::AddResult::Refused);
+    EXPECT_EQ(list.Add("http://", &reason), TSourceList::TAddResult::Refused);
     EXPECT_FALSE(reason.isEmpty());
     EXPECT_EQ(Snapshot(list), (std::vector<std::pair<QString, bool>>{
                                   {"http://repo.example.org/./Packages", false},
@@ -124,8 +124,8 @@ TEST(SourceList, AddAppendsCheckedOrSelectsTheSameRepository) {
     EXPECT_FALSE(list.IsHttps("repo.example.org_._Packages"));
 }
 
-TEST(SourceList, ApplyReplacesTheSelectedEntryWithTheTypedAddress) {
-    SourceList list;
+TEST(TSourceList, ApplyReplacesTheSelectedEntryWithTheTypedAddress) {
+    TSourceList list;
     list.Append("http://a/Packages");
     list.Append("http://b/Packages", false);
     EXPECT_FALSE(list.Apply("x.org"));
@@ -143,8 +143,8 @@ TEST(SourceList, ApplyReplacesTheSelectedEntryWithTheTypedAddress) {
     EXPECT_TRUE(list.IsHttps("x.org_._Packages"));
 }
 
-TEST(SourceList, SelectionAndRemovalStayInRange) {
-    SourceList list;
+TEST(TSourceList, SelectionAndRemovalStayInRange) {
+    TSourceList list;
     list.Append("a");
     list.Append("b");
     list.Append("c");
@@ -162,8 +162,8 @@ TEST(SourceList, SelectionAndRemovalStayInRange) {
     EXPECT_FALSE(list.Apply("z")); // removal cleared the selection
 }
 
-TEST(SourceList, DisabledValuesListUncheckedTextsInOrder) {
-    SourceList list;
+TEST(TSourceList, DisabledValuesListUncheckedTextsInOrder) {
+    TSourceList list;
     for (const char* t : {"A", "B", "C", "D"})
         list.Append(t);
     list.SetChecked(1, false);
@@ -176,7 +176,7 @@ TEST(SourceList, DisabledValuesListUncheckedTextsInOrder) {
     EXPECT_TRUE(list.DisabledValues().isEmpty());
 }
 
-TEST(SourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
+TEST(TSourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     for (const char* name : {"repo.example.org_Packages", "a.example.org_my_repo_packages",
@@ -191,14 +191,14 @@ TEST(SourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
     ASSERT_TRUE(QFile::link(dir.filePath("repo.example.org_Packages"),
                             dir.filePath("link.example.org_Packages")));
 
-    SourceList list;
+    TSourceList list;
     list.Append("stale");
     list.Select(0);
     list.RememberHttps({"h_archive%5fzhaonan_._Packages"});
     list.LoadSources(dir.path());
 
     QStringList texts;
-    for (const SourceEntry& e : list.Entries()) {
+    for (const TSourceEntry& e : list.Entries()) {
         texts.append(e.Text);
         EXPECT_TRUE(e.Checked) << e.Text.toStdString();
     }

@@ -37,7 +37,7 @@ protected:
 
     // The widget and the list it mirrors must never disagree.
     void ExpectMirrorsModel() const {
-        const SourceList& model = frm_->SourcesPage()->Sources();
+        const TSourceList& model = frm_->SourcesPage()->Sources();
         ASSERT_EQ(list_->count(), model.Count());
         for (int i = 0; i < model.Count(); ++i) {
             EXPECT_EQ(list_->item(i)->text(), model.Text(i));

@@ -75,7 +75,7 @@ protected:
                   (QStringList{QStringLiteral("orvia.ini"), QStringLiteral("proc")}));
         EXPECT_EQ(TestFiles::ReadBytes(Work() + QStringLiteral("orvia.ini")), "[Settings]\n");
     }
-    int Walk(const std::vector<SourceEntry>& sources) {
+    int Walk(const std::vector<TSourceEntry>& sources) {
         TRefresh refresh(http_, stop_, Work(), Proc(), view_);
         const int stored = refresh.Walk(sources);
         outcomes_ = refresh.Outcomes();
@@ -341,7 +341,7 @@ TEST_F(RefreshTest, UnderscoreKeptAndEarlierNamesOfTheSourceRetired) {
 }
 
 TEST_F(RefreshTest, StopDuringTheThirdSource) {
-    std::vector<SourceEntry> sources;
+    std::vector<TSourceEntry> sources;
     for (int i = 0; i < 5; ++i) {
         const std::string base = "/s" + std::to_string(i) + "/Packages";
         sources.push_back({Address(base), true});
