@@ -1,11 +1,12 @@
 #include "base/LongOperation.h"
 
+#include "base/Workers.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 
 #include <atomic>
 #include <exception>
-#include <thread>
 
 void TStopFlag::Set() {
     set_ = true;
@@ -14,15 +15,37 @@ void TStopFlag::Set() {
 
 namespace LongOperation {
 
+int Percent(std::int64_t total, std::int64_t done) {
+    if (total <= 0 || done <= 0)
+        return 0;
+    if (done >= total)
+        return 100;
+    __extension__ using Wide = __int128;
+    return static_cast<int>(Wide(done) * 100 / Wide(total));
+}
+
+namespace {
+
+// The program's one way into the event loop from inside an operation.
+void Pump(QEventLoop::ProcessEventsFlags flags) {
+    QCoreApplication::processEvents(flags);
+}
+
+} // namespace
+
 void WaitUntil(const std::function<bool()>& done) {
     while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        Pump(QEventLoop::WaitForMoreEvents);
+}
+
+void HandlePendingEvents() {
+    Pump(QEventLoop::AllEvents);
 }
 
 void RunAndWait(const std::function<void()>& work) {
     std::atomic<bool> finished{false};
     std::exception_ptr failure;
-    std::thread worker([&] {
+    Workers::TWorker worker([&] {
         try {
             work();
         } catch (...) {
@@ -32,7 +55,7 @@ void RunAndWait(const std::function<void()>& work) {
         Wake();
     });
     WaitUntil([&] { return finished.load(std::memory_order_acquire); });
-    worker.join();
+    worker.Join();
     if (failure)
         std::rethrow_exception(failure);
 }

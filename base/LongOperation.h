@@ -2,18 +2,20 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <type_traits>
 #include <utility>
 
 // The pieces every long operation (refresh, download, phone copy) shares: the
-// one stop flag, and the wait that keeps the window alive while a worker does
-// the slow part.
+// one stop flag, what an operation reports while it runs, the wait that keeps
+// the window alive while a worker does the slow part, and the percentage.
 //
-// The stop flag belongs to the window; operations test it between their items.
-// The piece doing the current item (a transfer, say) listens to raised() so
-// that a Stop press ends that item at once rather than after it.
+// The stop flag belongs to whoever runs the operations; operations test it
+// between their items. The piece doing the current item (a transfer, say)
+// listens to raised() so that a Stop press ends that item at once rather than
+// after it.
 class TStopFlag : public QObject {
     Q_OBJECT
 public:
@@ -30,13 +32,37 @@ private:
     bool set_ = false;
 };
 
+// What a long operation tells whoever runs it while it works. Its result, one
+// outcome with a reason per item, is the operation's own return value.
+class TOperationReport {
+public:
+    virtual ~TOperationReport() = default;
+    // The operation found work and shows its busy state (true), or is done
+    // with it (false). An operation with nothing to do never calls it.
+    virtual void Busy(bool on) = 0;
+    // The operation turns to its item Index (its place in the operation's
+    // list).
+    virtual void ItemStarted(int index) { (void)index; }
+    // The progress of the operation, or of its current item, 0 to 100.
+    virtual void Progress(int percent) = 0;
+};
+
 namespace LongOperation {
+
+// Percent of a job for a progress bar: Done * 100 / Total rounded down; 0
+// when Total or Done is 0 or less, never above 100. Exact for any sizes a
+// file can have (no overflow near 2^31 or 2^63).
+int Percent(std::int64_t total, std::int64_t done);
 
 // Handles the window's events until done() holds. While nothing happens the
 // thread sleeps in the event loop: an idle wait costs no CPU. done() is
 // checked after every batch of events, so whatever makes it true must arrive
 // as an event (a queued signal, a timer, Wake()).
 void WaitUntil(const std::function<bool()>& done);
+
+// Handles the events that are pending now (a paint, a Stop press) without
+// waiting for more.
+void HandlePendingEvents();
 
 // Wakes a WaitUntil of the window's thread from any thread.
 void Wake();

@@ -81,9 +81,6 @@ public:
     }
     void SetMarked(int row, bool marked) override { rows_[std::size_t(row)].Marked = marked; }
     void SetState(int row, int state) override { rows_[std::size_t(row)].State = state; }
-    void EnterBusy() override {}
-    void LeaveBusy() override {}
-    void SetProgress(int) override {}
     bool PutDebs() const override { return false; }
     bool PutAutoInstall() const override { return false; }
     bool PhonePut(const QString&, const std::string&) override { return false; }
@@ -97,6 +94,12 @@ private:
     const TestHttpServer& server_;
     const std::vector<Package>& files_;
     std::vector<int>& fileOfRow_;
+};
+
+class TNullReport : public TOperationReport {
+public:
+    void Busy(bool) override {}
+    void Progress(int) override {}
 };
 
 bool RunCurl(const std::string& url, const std::string& out) {
@@ -181,9 +184,9 @@ int main(int argc, char** argv) {
     // Ours: the walk as the download button runs it.
     BenchView view(rows, proc, server, files, fileOfRow);
     THTTPGet http;
-    THttpFileTransfer transfer(http);
     TStopFlag stop;
-    TPackageDownload download(view, transfer, stop, {work, archives, cacheFile});
+    TNullReport report;
+    TPackageDownload download(view, http, report, stop, {work, archives, cacheFile});
     t0 = std::chrono::steady_clock::now();
     download.Run();
     const double ours = Seconds(std::chrono::steady_clock::now() - t0);

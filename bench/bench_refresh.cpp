@@ -168,12 +168,10 @@ void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir);
 
 namespace {
 
-class NullView : public TRefreshView {
+class NullView : public TOperationReport {
 public:
-    void BeginWalk() override {}
-    void SelectEntry(int) override {}
-    void ShowProgress(int) override {}
-    void EndWalk() override {}
+    void Busy(bool) override {}
+    void Progress(int) override {}
 };
 
 void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir) {

@@ -1,5 +1,6 @@
 #include "catalogue/PackageDownload.h"
 
+#include "base/PhoneFolders.h"
 #include "base/SafeFiles.h"
 #include "base/TextFile.h"
 #include "catalogue/ArchiveCache.h"
@@ -146,72 +147,11 @@ void TSavedStates::Update(const TPackageKey& key, int state) {
     Index(cacheFile_, keys_);
 }
 
-// ---- the transfer ----
-
-THttpFileTransfer::THttpFileTransfer(THTTPGet& http) : http_(http) {
-    progress_ = QObject::connect(&http_, &THTTPGet::OnProgress,
-                                 [this](THTTPGet*, qint64 total, qint64 readed) {
-                                     if (OnProgress)
-                                         OnProgress(total, readed);
-                                 });
-    const auto done = [this] {
-        if (OnDone)
-            OnDone();
-    };
-    done_ = QObject::connect(&http_, &THTTPGet::OnDoneFile, done);
-    error_ = QObject::connect(&http_, &THTTPGet::OnError, done);
-}
-
-THttpFileTransfer::~THttpFileTransfer() {
-    QObject::disconnect(progress_);
-    QObject::disconnect(done_);
-    QObject::disconnect(error_);
-}
-
-void THttpFileTransfer::Start(const std::string& url, const QString& fileName,
-                              std::int64_t maxSize) {
-    http_.URL = QString::fromUtf8(url);
-    http_.FileName = fileName;
-    http_.BinaryData = true;
-    http_.MaxSize = maxSize;
-    http_.Start();
-}
-
-void THttpFileTransfer::Stop() {
-    http_.Stop();
-}
-
-bool THttpFileTransfer::Running() const {
-    return http_.Running();
-}
-
-QString THttpFileTransfer::FailureReason() const {
-    if (http_.LastOutcome())
-        return {};
-    return http_.LastError().isEmpty() ? QStringLiteral("передача не удалась") : http_.LastError();
-}
-
-long THttpFileTransfer::Status() const {
-    return http_.LastStatus();
-}
-
 // ---- the download ----
 
-namespace PackageDownload {
-
-int Percent(std::int64_t total, std::int64_t readed) {
-    if (total <= 0 || readed <= 0)
-        return 0;
-    if (readed >= total)
-        return 100;
-    return static_cast<int>(readed * 100 / total);
-}
-
-} // namespace PackageDownload
-
-TPackageDownload::TPackageDownload(TDownloadView& view, TFileTransfer& transfer, TStopFlag& stop,
-                                   TFolders folders)
-    : view_(view), transfer_(transfer), stop_(stop), folders_(std::move(folders)),
+TPackageDownload::TPackageDownload(TDownloadView& view, THTTPGet& http, TOperationReport& report,
+                                   TStopFlag& stop, TFolders folders)
+    : view_(view), http_(http), report_(report), stop_(stop), folders_(std::move(folders)),
       scratch_(SafeFiles::InFolder(folders_.WorkDir, QLatin1String(PackageDownload::ScratchName))) {
 }
 
@@ -219,19 +159,22 @@ void TPackageDownload::RemoveScratch() {
     ::unlink(Encoded(scratch_).constData());
 }
 
-void TPackageDownload::WaitForIdleTransfer() {
-    // A stopped transfer may still hold the scratch file for a moment; its end
-    // arrives as an event.
-    if (transfer_.Running())
-        LongOperation::WaitUntil([this] { return !transfer_.Running(); });
+QString TPackageDownload::TransferFailure() const {
+    if (http_.LastOutcome())
+        return {};
+    return http_.LastError().isEmpty() ? QStringLiteral("передача не удалась") : http_.LastError();
 }
 
 bool TPackageDownload::GetFile(const std::string& address, std::int64_t maxSize) {
     RemoveScratch();
-    transferDone_ = false;
-    view_.SetProgress(0);
-    transfer_.Start(address, scratch_, maxSize);
-    LongOperation::WaitUntil([this] { return transferDone_ || stop_.IsSet(); });
+    report_.Progress(0);
+    http_.URL = QString::fromUtf8(address);
+    http_.FileName = scratch_;
+    http_.BinaryData = true;
+    http_.MaxSize = maxSize;
+    // Returns once the transfer has ended, a stopped one too: nothing holds
+    // the scratch file afterwards.
+    http_.StartAndWait(&stop_);
 
     struct stat st {};
     if (::lstat(Encoded(scratch_).constData(), &st) != 0)
@@ -247,12 +190,11 @@ void TPackageDownload::CopyToPhone(const std::string& localName) {
     // The phone gets the stored, checked file itself: no name is looked up
     // anywhere else, so a name cannot pick another file of the computer.
     const QString stored = SafeFiles::InFolder(folders_.ArchivesDir, Decoded(localName));
-    for (const char* folder :
-         {PackageDownload::PhoneCacheFolder, PackageDownload::PhoneAutoInstallFolder}) {
+    for (const char* folder : {PhoneFolders::Cache, PhoneFolders::AutoInstall}) {
         const bool wanted =
-            folder == PackageDownload::PhoneCacheFolder ? view_.PutDebs() : view_.PutAutoInstall();
+            folder == PhoneFolders::Cache ? view_.PutDebs() : view_.PutAutoInstall();
         if (wanted)
-            view_.PhonePut(stored, folder + localName);
+            view_.PhonePut(stored, PhoneFolders::File(folder, localName));
     }
 }
 
@@ -295,7 +237,7 @@ TOutcome TPackageDownload::DownloadRow(int row) {
     if (!GetFile(shown.Address, std::int64_t(cap))) {
         if (stop_.IsSet())
             return TOutcome::Success(); // stopped, not failed: the mark stays
-        const QString reason = transfer_.FailureReason();
+        const QString reason = TransferFailure();
         return TOutcome::Failure((reason.isEmpty() ? QStringLiteral("файл не получен") : reason) +
                                  QStringLiteral(" (") + QString::fromUtf8(shown.Address) +
                                  QLatin1Char(')'));
@@ -305,7 +247,7 @@ TOutcome TPackageDownload::DownloadRow(int row) {
 
     // An error page is never the package, even where the index gives no
     // size or hash to tell it by.
-    if (const long status = transfer_.Status(); status >= 400) {
+    if (const long status = http_.LastStatus(); status >= 400) {
         RemoveScratch();
         return TOutcome::Failure(
             QStringLiteral("сервер ответил %1 (%2)")
@@ -352,17 +294,12 @@ void TPackageDownload::Run() {
     if (left == 0)
         return;
 
-    transferDone_ = false;
-    view_.EnterBusy();
+    report_.Busy(true);
     states_.Index(folders_.CacheFile, keys);
-    // Stop ends the transfer under way at once, whoever sets the flag (the
-    // Stop button, or the window closing).
-    const QMetaObject::Connection stopTransfer =
-        QObject::connect(&stop_, &TStopFlag::raised, [this] { transfer_.Stop(); });
-    transfer_.OnProgress = [this](std::int64_t total, std::int64_t readed) {
-        view_.SetProgress(PackageDownload::Percent(total, readed));
-    };
-    transfer_.OnDone = [this] { transferDone_ = true; };
+    const QMetaObject::Connection progress = QObject::connect(
+        &http_, &THTTPGet::OnProgress, [this](THTTPGet*, qint64 total, qint64 readed) {
+            report_.Progress(LongOperation::Percent(total, readed));
+        });
 
     QStringList failures;
     for (int i = 0; i < rows && left > 0 && !stop_.IsSet(); ++i) {
@@ -374,14 +311,9 @@ void TPackageDownload::Run() {
         --left;
     }
 
-    if (stop_.IsSet())
-        transfer_.Stop();
-    WaitForIdleTransfer();
     RemoveScratch();
-    QObject::disconnect(stopTransfer);
-    transfer_.OnProgress = nullptr;
-    transfer_.OnDone = nullptr;
-    view_.LeaveBusy();
+    QObject::disconnect(progress);
+    report_.Busy(false);
     if (!failures.isEmpty())
         view_.Warn(QStringLiteral("Не загружено пакетов: %1. Они остались отмечены.\n")
                        .arg(failures.size()) +

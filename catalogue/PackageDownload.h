@@ -5,12 +5,10 @@
 #include "base/SafeFiles.h"
 #include "catalogue/PackageRow.h"
 
-#include <QMetaObject>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,8 +16,8 @@
 // The download of the marked packages: each is fetched into "download.deb" in
 // the working folder, checked against its index (size and hash), stored in the
 // local package cache, its state updated in the list and in the saved list,
-// and copied to the phone as the settings ask. The window drives it through
-// the two small interfaces below; everything else is here.
+// and copied to the phone as the settings ask. The window lends it the list
+// and the phone (TDownloadView); everything else is here.
 
 class THTTPGet;
 
@@ -44,10 +42,6 @@ public:
     virtual bool ShowRow(int row, TShownPackage& shown) = 0;
     virtual void SetMarked(int row, bool marked) = 0;
     virtual void SetState(int row, int state) = 0;
-    // The download caption and busy state, and back to idle.
-    virtual void EnterBusy() = 0;
-    virtual void LeaveBusy() = 0;
-    virtual void SetProgress(int percent) = 0;
     // The two copy options, read when a package needs them.
     virtual bool PutDebs() const = 0;
     virtual bool PutAutoInstall() const = 0;
@@ -56,46 +50,6 @@ public:
     // Tells the user, in the window and on stderr, which packages the run
     // refused and why.
     virtual void Warn(const QString& text) = 0;
-};
-
-// One file over HTTP (the window's file transfer). Progress and Done arrive
-// on the window's thread; Done comes once per Start, after success, failure or
-// Stop alike. A body that passes MaxSize bytes fails at once and leaves no
-// file.
-class TFileTransfer {
-public:
-    virtual ~TFileTransfer() = default;
-    virtual void Start(const std::string& url, const QString& fileName, std::int64_t maxSize) = 0;
-    virtual void Stop() = 0;
-    virtual bool Running() const = 0;
-    // Why the last transfer failed, in words a person can read; empty when it
-    // did not fail or nothing is known.
-    virtual QString FailureReason() const { return {}; }
-    // The HTTP status of the last transfer's answer; 0 when unknown.
-    virtual long Status() const { return 0; }
-
-    std::function<void(std::int64_t total, std::int64_t readed)> OnProgress;
-    std::function<void()> OnDone;
-};
-
-// The file transfer over the HTTP component, binary data only (an answer
-// without a length fails), as long as this object lives.
-class THttpFileTransfer : public TFileTransfer {
-public:
-    explicit THttpFileTransfer(THTTPGet& http);
-    ~THttpFileTransfer() override;
-    THttpFileTransfer(const THttpFileTransfer&) = delete;
-    THttpFileTransfer& operator=(const THttpFileTransfer&) = delete;
-
-    void Start(const std::string& url, const QString& fileName, std::int64_t maxSize) override;
-    void Stop() override;
-    bool Running() const override;
-    QString FailureReason() const override;
-    long Status() const override;
-
-private:
-    THTTPGet& http_;
-    QMetaObject::Connection progress_, done_, error_;
 };
 
 // "$" + state written into every saved row of an identifier, at a cost that
@@ -131,11 +85,6 @@ private:
 namespace PackageDownload {
 
 inline constexpr const char* ScratchName = "download.deb";
-inline constexpr const char* PhoneCacheFolder = "/private/var/cache/apt/archives/";
-inline constexpr const char* PhoneAutoInstallFolder = "/private/var/root/Media/Cydia/AutoInstall/";
-
-// Percent of the current file, 0 when the total is unknown.
-int Percent(std::int64_t total, std::int64_t readed);
 
 } // namespace PackageDownload
 
@@ -147,14 +96,17 @@ public:
         QString CacheFile; // the saved list
     };
 
-    TPackageDownload(TDownloadView& view, TFileTransfer& transfer, TStopFlag& stop,
+    // Http is the component the packages come through (binary data only: an
+    // answer without a length fails); Report gets the busy state and the
+    // current file's progress.
+    TPackageDownload(TDownloadView& view, THTTPGet& http, TOperationReport& report, TStopFlag& stop,
                      TFolders folders);
 
     // The whole run over the marked rows, in list order. The caller brackets
-    // it as a long operation (the stop flag cleared when it starts). A row
-    // keeps its mark unless its package ended stored; every package that
-    // failed is named with its reason at the end, so a second run retries
-    // exactly those.
+    // it as a long operation (the stop flag cleared when it starts); a raise
+    // of the flag ends the transfer under way at once. A row keeps its mark
+    // unless its package ended stored; every package that failed is named
+    // with its reason at the end, so a second run retries exactly those.
     void Run();
     // Fetches Address into "download.deb"; true when a non-empty file arrived.
     // A body over MaxSize bytes stops there and leaves no file.
@@ -165,13 +117,14 @@ private:
     TOutcome DownloadRow(int row);
     void CopyToPhone(const std::string& localName);
     void RemoveScratch();
-    void WaitForIdleTransfer();
+    // Why the last transfer failed, in words a person can read.
+    QString TransferFailure() const;
 
     TDownloadView& view_;
-    TFileTransfer& transfer_;
+    THTTPGet& http_;
+    TOperationReport& report_;
     TStopFlag& stop_;
     TFolders folders_;
     QString scratch_;
     TSavedStates states_;
-    bool transferDone_ = false;
 };

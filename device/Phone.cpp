@@ -8,17 +8,6 @@
 #include <atomic>
 #include <cstring>
 
-namespace PhoneFolders {
-
-std::string File(std::string_view folder, std::string_view name) {
-    std::string path(folder);
-    path += '/';
-    path += name;
-    return path;
-}
-
-} // namespace PhoneFolders
-
 namespace {
 
 // The plugin gets writable buffers, as the interface's types say, and never

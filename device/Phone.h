@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/PhoneFolders.h"
 #include "device/PluginBinding.h"
 
 #include <QString>
@@ -9,17 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-// Cydia's three folders on the phone. A file in one of them is named by the
-// folder, "/" and the file name.
-namespace PhoneFolders {
-inline constexpr char Lists[] = "/private/var/lib/apt/lists";
-inline constexpr char Cache[] = "/private/var/cache/apt/archives";
-inline constexpr char AutoInstall[] = "/private/var/root/Media/Cydia/AutoInstall";
-
-// Folder + "/" + Name, as the plugin is given it.
-std::string File(std::string_view folder, std::string_view name);
-} // namespace PhoneFolders
 
 // The program's four operations on the phone, through the bound plugin.
 //

@@ -118,7 +118,7 @@ bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopF
                 skipped.append(QStringLiteral("\"%1\": %2").arg(name, why));
         }
         DeviceFiles::Remove(scratch);
-        view.SetProgress(static_cast<int>(i * 100 / n));
+        view.SetProgress(LongOperation::Percent(n, i));
     }
 
     view.SyncBusy(false);
@@ -153,7 +153,7 @@ void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDevic
             if (!phone.iPhone_ls(PhoneFolders::Lists, listed))
                 misplaced = ListsFolderMisplaced(phone);
         }
-        view.SetProgress(static_cast<int>(i * 100 / n));
+        view.SetProgress(LongOperation::Percent(n, i));
         view.PumpMessages();
         if (stop.IsSet())
             break;

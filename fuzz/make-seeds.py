@@ -189,13 +189,6 @@ def main():
           b"ActivePage=-1\r\n\r\n[Disabled]\r\n5=\r\nunknown line\r\n")
     write("fuzz_ini", "equals.ini", b"Settings=Refresh=1\n[Settings]\nRefresh\n=1\n[]\n")
 
-    # Scratch files as a server's answer lands: each format, and pages.
-    write("fuzz_scratch", "index.gz", gzip.compress(small, mtime=0))
-    write("fuzz_scratch", "index.bz2", bz2.compress(small, 9))
-    write("fuzz_scratch", "index", small)
-    write("fuzz_scratch", "page.html",
-          b"<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head><body></body></html>\n")
-
     # SFTP answers (the body after the type and request id): the version
     # answer's extensions, a listing, attributes.
     def s(text):

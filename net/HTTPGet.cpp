@@ -2,6 +2,7 @@
 
 #include "base/LongOperation.h"
 #include "base/SafeFiles.h"
+#include "base/Workers.h"
 
 #include <QFile>
 #include <QUrl>
@@ -16,21 +17,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 // ---------------------------------------------------------------------------
 // Rules
 
 namespace HTTPGetRules {
-
-int ProgressPercent(std::int64_t totalSize, std::int64_t readed) {
-    if (totalSize <= 0 || readed <= 0)
-        return 0;
-    if (readed >= totalSize)
-        return 100;
-    __extension__ using Wide = __int128;
-    return static_cast<int>(Wide(readed) * 100 / Wide(totalSize));
-}
 
 namespace {
 bool StartsWithNoCase(const QString& text, const char* prefix) {
@@ -216,7 +207,7 @@ public:
     ~THTTPGetThread() { Join(); }
 
     void Begin() {
-        thread_ = std::thread([this] {
+        thread_ = Workers::TWorker([this] {
             bool outcome = false;
             try {
                 outcome = Run();
@@ -237,10 +228,7 @@ public:
         });
     }
 
-    void Join() {
-        if (thread_.joinable())
-            thread_.join();
-    }
+    void Join() { thread_.Join(); }
 
 private:
     // One answer of the chain of redirects.
@@ -284,7 +272,7 @@ private:
     int timeout_;
     int minSpeed_;
     std::int64_t maxSize_;
-    std::thread thread_;
+    Workers::TWorker thread_;
     QString failure_;
     char curlError_[CURL_ERROR_SIZE] = {};
 

@@ -15,11 +15,6 @@ struct THTTPGetShared;
 // without a network.
 namespace HTTPGetRules {
 
-// Percent of a transfer for a progress bar: Readed * 100 / TotalSize rounded
-// down, 0 when TotalSize is 0 or less, never above 100. Exact for any sizes a
-// file can have (no overflow near 2^31 or 2^63).
-int ProgressPercent(std::int64_t totalSize, std::int64_t readed);
-
 // The address actually requested: "http://" and "https://" (any letter case)
 // are kept, an address without a scheme is taken as "http://"; any other
 // scheme gives an empty result (the transfer fails).

@@ -44,19 +44,11 @@ const char* const TRefresh::ScratchFiles[] = {"download.txt",     "download.txt.
                                               "download.txt.zst", nullptr};
 
 TRefresh::TRefresh(THTTPGet& http, TStopFlag& stop, QString workDir, QString procDir,
-                   TRefreshView& view, QString listsDir)
+                   TOperationReport& report, QString listsDir)
     : http_(http), stop_(stop), workDir_(std::move(workDir)), procDir_(std::move(procDir)),
-      view_(view), listsDir_(std::move(listsDir)) {}
+      report_(report), listsDir_(std::move(listsDir)) {}
 
 // ---- the scratch file check ----
-
-TRefresh::TScratch TRefresh::CheckScratchBytes(std::string_view bytes) {
-    if (bytes.size() < std::size_t(MinScratchSize))
-        return TScratch::MissingOrShort;
-    const std::size_t first = FirstNonLineEnd(bytes);
-    return first != std::string_view::npos && bytes[first] == '<' ? TScratch::WebPage
-                                                                  : TScratch::Data;
-}
 
 TRefresh::TScratch TRefresh::CheckScratchFile(const QString& path) {
     if (!IsPlainFile(path))
@@ -106,10 +98,14 @@ int TRefresh::Walk(const std::vector<TSourceEntry>& sources) {
     outcomes_.clear();
     if (sources.empty())
         return 0;
-    view_.BeginWalk();
+    report_.Busy(true);
+    const QMetaObject::Connection progress = QObject::connect(
+        &http_, &THTTPGet::OnProgress, [this](THTTPGet*, qint64 total, qint64 readed) {
+            report_.Progress(LongOperation::Percent(total, readed));
+        });
     int stored = 0;
     for (std::size_t i = 0; i < sources.size(); ++i) {
-        view_.SelectEntry(int(i));
+        report_.ItemStarted(int(i));
         if (sources[i].Checked) {
             const QString& address = sources[i].Text;
             TOutcome outcome = GetRepo(address);
@@ -124,7 +120,8 @@ int TRefresh::Walk(const std::vector<TSourceEntry>& sources) {
         if (stop_.IsSet())
             break;
     }
-    view_.EndWalk();
+    QObject::disconnect(progress);
+    report_.Busy(false);
     return stored;
 }
 
@@ -344,7 +341,7 @@ bool TRefresh::StartsAsArchive(TKind kind, const QString& path) {
 TOutcome TRefresh::TryArchive(const TAttempt& a, const QString& address, TAttemptLog& log,
                               bool& done) {
     if (!firstAttempt_)
-        view_.ShowProgress(0);
+        report_.Progress(0);
     firstAttempt_ = false;
     const QString file = Work(a.file);
     done = true;

@@ -6,28 +6,11 @@
 #include <QString>
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 class THTTPGet;
 class TStopFlag;
-
-// What a refresh shows while it walks the sources. The window implements it
-// with its busy state, the source list and the progress bar.
-class TRefreshView {
-public:
-    virtual ~TRefreshView() = default;
-    // Enters the refresh-busy state and its caption (the stop flag is cleared
-    // there too, as every long operation starts).
-    virtual void BeginWalk() = 0;
-    // Selects the entry and shows its text in the edit field.
-    virtual void SelectEntry(int index) = 0;
-    // Sets the progress bar of the sources page (a new attempt starts at 0;
-    // the transfer's own progress reaches the bar through the component).
-    virtual void ShowProgress(int percent) = 0;
-    // Leaves the refresh-busy state and selects the first entry.
-    virtual void EndWalk() = 0;
-};
+class TOperationReport;
 
 // What the walk did with one source it tried.
 struct TSourceOutcome {
@@ -58,14 +41,16 @@ class TRefresh {
 public:
     // WorkDir, ProcDir and ListsDir end with "/". ListsDir (when given) is
     // where the reference copy of a source stored under a new name follows it.
-    TRefresh(THTTPGet& http, TStopFlag& stop, QString workDir, QString procDir, TRefreshView& view,
-             QString listsDir = QString());
+    TRefresh(THTTPGet& http, TStopFlag& stop, QString workDir, QString procDir,
+             TOperationReport& report, QString listsDir = QString());
 
     // The walk: with no sources nothing happens at all; otherwise the busy
-    // state, each entry selected in turn and each checked one refreshed, until
-    // the end or the stop flag. Returns the number of indexes stored; the
-    // outcome of every source tried is then in Outcomes(), in list order (a
-    // source not checked, or not reached after a stop, has none).
+    // state, each entry reported in turn (ItemStarted) and each checked one
+    // refreshed, until the end or the stop flag. The progress is the current
+    // transfer's; each new attempt of a source starts it at 0. Returns the
+    // number of indexes stored; the outcome of every source tried is then in
+    // Outcomes(), in list order (a source not checked, or not reached after a
+    // stop, has none).
     int Walk(const std::vector<TSourceEntry>& sources);
     const std::vector<TSourceOutcome>& Outcomes() const { return outcomes_; }
 
@@ -93,8 +78,6 @@ public:
     // readable file) is missing or short; a first byte other than CR and LF
     // that is "<" makes a web page; anything else is data.
     static TScratch CheckScratchFile(const QString& path);
-    // The same over a whole file's bytes.
-    static TScratch CheckScratchBytes(std::string_view bytes);
 
     // The source's address under https when the request Asked (of Address,
     // an http source) was answered from Answered, the same host and path
@@ -123,7 +106,7 @@ private:
     TStopFlag& stop_;
     QString workDir_;
     QString procDir_;
-    TRefreshView& view_;
+    TOperationReport& report_;
     QString listsDir_;
     std::vector<TSourceOutcome> outcomes_;
     bool firstAttempt_ = true;

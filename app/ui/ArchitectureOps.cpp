@@ -10,17 +10,15 @@
 #include <QPushButton>
 
 TOutcome TfrmMain::ReadPhoneArchitecture(std::string& architecture) {
-    // Counted as a copy of the source lists: no other phone operation starts
-    // while the phone is being asked.
-    ++sourceCopies_;
-    const TOutcome read = PhoneArchitecture::Read(
-        phone_, folders_.WorkDir + QStringLiteral("download.arch"), architecture);
-    --sourceCopies_;
-    return read;
+    // Counted with the copies of the source lists: no other phone operation
+    // starts while the phone is being asked.
+    const TRunner::TRun run(runner_, TRunner::TKind::PhoneAsk);
+    return PhoneArchitecture::Read(phone_, folders_.WorkDir + QStringLiteral("download.arch"),
+                                   architecture);
 }
 
 void TfrmMain::btnPhoneArchitectureClick() {
-    if (PhoneOperationRunning() || LongOperationRunning())
+    if (!runner_.MayStart(TRunner::TKind::PhoneAsk))
         return;
     std::string architecture;
     const TOutcome read = ReadPhoneArchitecture(architecture);

@@ -1,5 +1,5 @@
-// The three busy states (refresh, download, sync), the window's busy look and
-// the stop flag.
+// The three busy states (refresh, download, sync) and the window's busy look,
+// drawn as the runner tells them, and the Stop buttons.
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SourcesPage.h"
 #include "app/ui/SyncPage.h"
@@ -83,7 +83,7 @@ void TfrmMain::BeginBusyLook() {
     setWindowTitle(Texts::CaptionLoadingPackages());
     setEnabled(false);
     repaint();
-    QApplication::processEvents();
+    LongOperation::HandlePendingEvents();
 }
 
 void TfrmMain::EndBusyLook() {
@@ -91,34 +91,84 @@ void TfrmMain::EndBusyLook() {
     setEnabled(true);
     repaint();
     QApplication::restoreOverrideCursor();
-    QApplication::processEvents();
+    LongOperation::HandlePendingEvents();
 }
 
 void TfrmMain::btnSrcStopClick() {
-    StopHttpPackages();
-    stop_.Set();
+    runner_.Stop();
 }
 
 void TfrmMain::btnPkgStopClick() {
-    StopHttpFile();
-    stop_.Set();
+    runner_.Stop();
 }
 
 void TfrmMain::btnSyncStopClick() {
-    stop_.Set();
+    runner_.Stop();
 }
 
-void TfrmMain::BeginLongOperation() {
-    // A close that is waiting for the work to end keeps the flag set, so that
-    // whatever still starts stops at its first item.
-    if (longOperations_ == 0 && !closePending_)
-        stop_.Clear();
-    ++longOperations_;
+namespace {
+
+QString CaptionText(TRunner::TCaption caption) {
+    using C = TRunner::TCaption;
+    switch (caption) {
+    case C::RefreshingSources:
+        return Texts::CaptionRefreshingSources();
+    case C::DownloadingPackages:
+        return Texts::CaptionDownloadingPackages();
+    case C::CopyingFromPhone:
+        return Texts::CaptionCopyingFromPhone();
+    case C::CopyingToPhone:
+        return Texts::CaptionCopyingToPhone();
+    case C::UpdatingFileLists:
+        return Texts::CaptionUpdatingFileLists();
+    case C::Idle:
+        break;
+    }
+    return Texts::Caption();
 }
 
-void TfrmMain::EndLongOperation() {
-    if (longOperations_ > 0)
-        --longOperations_;
-    if (longOperations_ == 0 && closePending_ && !inStartup_)
-        ScheduleClose();
+} // namespace
+
+void TfrmMain::ConnectRunner() {
+    using TStrip = TRunner::TStrip;
+    connect(&runner_, &TRunner::StripShown, this, [this](TStrip strip, bool shown) {
+        switch (strip) {
+        case TStrip::Refresh:
+            if (shown) {
+                DrawRefreshStart();
+            } else {
+                DrawRefreshStop();
+                sourcesPage_->SelectEntry(0);
+            }
+            break;
+        case TStrip::Download:
+            shown ? DrawDownloadStart() : DrawDownloadStop();
+            break;
+        case TStrip::Sync:
+            shown ? DrawSyncStart() : DrawSyncStop();
+            break;
+        case TStrip::None:
+            break;
+        }
+    });
+    connect(&runner_, &TRunner::CaptionChanged, this, [this](TRunner::TCaption caption) {
+        setWindowTitle(CaptionText(caption));
+        repaint();
+    });
+    connect(&runner_, &TRunner::ProgressChanged, this, [this](TStrip strip, int percent) {
+        QProgressBar* bar = strip == TStrip::Refresh    ? sourcesPage_->prSrc
+                            : strip == TStrip::Download ? packagesPage_->prPkg
+                            : strip == TStrip::Sync     ? syncPage_->prSync
+                                                        : nullptr;
+        if (bar)
+            bar->setValue(percent);
+    });
+    connect(&runner_, &TRunner::ItemStarted, this, [this](TRunner::TKind kind, int index) {
+        if (kind == TRunner::TKind::Refresh)
+            sourcesPage_->SelectEntry(index);
+    });
+    connect(&runner_, &TRunner::Idle, this, [this] {
+        if (closePending_ && !inStartup_)
+            ScheduleClose();
+    });
 }

@@ -14,30 +14,23 @@
 #include "device/SourceSync.h"
 #include "sources/IndexStore.h"
 
-#include <QApplication>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QToolButton>
+
+#include <functional>
 
 namespace {
 
 // The window as the device core sees it.
+// Its busy state, caption and progress go to the runner.
 class TWindowDeviceView final : public TDeviceView {
 public:
-    explicit TWindowDeviceView(TfrmMain& frm) : frm_(frm) {}
+    TWindowDeviceView(TfrmMain& frm, TRunner::TRun& run) : frm_(frm), run_(run) {}
 
-    void SetCaption(Caption caption) override {
-        frm_.setWindowTitle(TextOf(caption));
-        frm_.repaint();
-    }
-    void PumpMessages() override { QApplication::processEvents(); }
-    void SyncBusy(bool on) override {
-        if (on)
-            frm_.DrawSyncStart();
-        else
-            frm_.DrawSyncStop();
-    }
-    void SetProgress(int percent) override { frm_.SyncPage()->prSync->setValue(percent); }
+    void SetCaption(Caption caption) override { frm_.Runner().ShowCaption(CaptionOf(caption)); }
+    void PumpMessages() override { LongOperation::HandlePendingEvents(); }
+    void SyncBusy(bool on) override { run_.Busy(on); }
+    void SetProgress(int percent) override { run_.Progress(percent); }
     void ShowList(List list, const QStringList& names) override {
         TSyncPage::ShowNames(ListOf(list), names);
     }
@@ -56,18 +49,18 @@ public:
     }
 
 private:
-    static QString TextOf(Caption caption) {
+    static TRunner::TCaption CaptionOf(Caption caption) {
         switch (caption) {
         case Caption::CopyingFromPhone:
-            return Texts::CaptionCopyingFromPhone();
+            return TRunner::TCaption::CopyingFromPhone;
         case Caption::CopyingToPhone:
-            return Texts::CaptionCopyingToPhone();
+            return TRunner::TCaption::CopyingToPhone;
         case Caption::UpdatingFileLists:
-            return Texts::CaptionUpdatingFileLists();
+            return TRunner::TCaption::UpdatingFileLists;
         case Caption::Idle:
             break;
         }
-        return Texts::Caption();
+        return TRunner::TCaption::Idle;
     }
     QListWidget* ListOf(List list) const {
         TSyncPage* page = frm_.SyncPage();
@@ -83,19 +76,19 @@ private:
     }
 
     TfrmMain& frm_;
+    TRunner::TRun& run_;
 };
 
-// Counts a running phone operation for as long as it lives.
-class TRunning {
-public:
-    explicit TRunning(int& count) : count_(count) { ++count_; }
-    ~TRunning() { --count_; }
-    TRunning(const TRunning&) = delete;
-    TRunning& operator=(const TRunning&) = delete;
-
-private:
-    int& count_;
-};
+// Runs one phone operation when the runner lets it start; false when not.
+bool RunOnPhone(TfrmMain& frm, TRunner::TKind kind,
+                const std::function<void(TDeviceView& view)>& work) {
+    if (!frm.Runner().MayStart(kind))
+        return false;
+    TRunner::TRun run(frm.Runner(), kind);
+    TWindowDeviceView view(frm, run);
+    work(view);
+    return true;
+}
 
 } // namespace
 
@@ -121,113 +114,75 @@ void TfrmMain::ReleasePlugin() {
 }
 
 // The phone's calls run on a worker while the window keeps handling its
-// events, so a click can arrive while a phone operation waits. The Sync
-// page's buttons then do nothing: the phone is busy, and the lists they
-// would refill are being filled.
-bool TfrmMain::PhoneOperationRunning() const {
-    return sourceCopies_ > 0 || cacheOperations_ > 0;
-}
+// events, so a click can arrive while a phone operation waits; the runner
+// then refuses what may not start beside it (TRunner::MayStart).
 
 void TfrmMain::Phone2Comp() {
-    if (PhoneOperationRunning())
-        return;
-    const TRunning running(sourceCopies_);
-    BeginLongOperation();
-    TWindowDeviceView view(*this);
-    if (SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view) &&
-        !stop_.IsSet())
-        OfferPhoneArchitecture();
-    EndLongOperation();
+    RunOnPhone(*this, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
+        if (SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, runner_.StopFlag(),
+                                  view) &&
+            !runner_.StopRequested())
+            OfferPhoneArchitecture();
+    });
 }
 
 void TfrmMain::btnPhone2CompClick() {
-    if (PhoneOperationRunning())
-        return;
-    const TRunning running(sourceCopies_);
-    BeginLongOperation();
-    TWindowDeviceView view(*this);
-    // The list keeps its order, marks and deletions; only the repositories
-    // the phone brought into the store are added.
-    const QStringList stored = IndexStore::ListIndexFiles(folders_.ProcDir);
-    const QSet<QString> known(stored.begin(), stored.end());
-    if (SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view)) {
+    RunOnPhone(*this, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
+        // The list keeps its order, marks and deletions; only the
+        // repositories the phone brought into the store are added.
+        const QStringList stored = IndexStore::ListIndexFiles(folders_.ProcDir);
+        const QSet<QString> known(stored.begin(), stored.end());
+        if (!SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc,
+                                   runner_.StopFlag(), view))
+            return;
         sourcesPage_->AddNewFromStore(folders_.ProcDir, known);
-        if (!stop_.IsSet())
+        if (!runner_.StopRequested())
             OfferPhoneArchitecture(); // before the reload, which then lists the choice
         PkgsRefresh();
-    }
-    EndLongOperation();
+    });
 }
 
 void TfrmMain::btnComp2PhoneClick() {
-    if (PhoneOperationRunning())
-        return;
-    const TRunning running(sourceCopies_);
-    BeginLongOperation();
-    // At shutdown the close that raised the stop flag is being carried out
-    // now: the copy the settings ask for runs from a cleared flag like any
-    // other start.
-    if (shutdownDone_)
-        stop_.Clear();
-    TWindowDeviceView view(*this);
-    SourceSync::ToPhone(phone_, folders_, stop_, view);
-    EndLongOperation();
+    RunOnPhone(*this, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
+        // At shutdown the close that raised the stop flag is being carried
+        // out now: the copy the settings ask for runs from a cleared flag
+        // like any other start.
+        if (shutdownDone_)
+            runner_.StopFlag().Clear();
+        SourceSync::ToPhone(phone_, folders_, runner_.StopFlag(), view);
+    });
 }
 
 void TfrmMain::CacheRefresh() {
-    if (cacheOperations_ > 0)
-        return; // the lists are being filled already
-    const TRunning running(cacheOperations_);
-    BeginLongOperation();
-    TWindowDeviceView view(*this);
-    PackageCaches::CacheRefresh(phone_, folders_, view);
-    EndLongOperation();
+    RunOnPhone(*this, TRunner::TKind::ListRefresh,
+               [this](TDeviceView& view) { PackageCaches::CacheRefresh(phone_, folders_, view); });
 }
 
 void TfrmMain::btnCopy2CacheClick() {
-    if (PhoneOperationRunning())
-        return;
-    const TRunning running(cacheOperations_);
-    BeginLongOperation();
-    TWindowDeviceView view(*this);
-    PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::List::Cache, view);
-    EndLongOperation();
+    RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
+        PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::List::Cache, view);
+    });
 }
 
 void TfrmMain::btnCopy2AutoInstallClick() {
-    if (PhoneOperationRunning())
-        return;
-    const TRunning running(cacheOperations_);
-    BeginLongOperation();
-    TWindowDeviceView view(*this);
-    PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::List::AutoInstall, view);
-    EndLongOperation();
+    RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
+        PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::List::AutoInstall, view);
+    });
 }
 
 void TfrmMain::btnDeleteLocalClick() {
-    if (PhoneOperationRunning())
-        return;
-    const TRunning running(cacheOperations_);
-    TWindowDeviceView view(*this);
-    PackageCaches::DeleteLocal(folders_, view);
+    RunOnPhone(*this, TRunner::TKind::LocalDelete,
+               [this](TDeviceView& view) { PackageCaches::DeleteLocal(folders_, view); });
 }
 
 void TfrmMain::btnDeleteCacheClick() {
-    if (PhoneOperationRunning())
-        return;
-    const TRunning running(cacheOperations_);
-    BeginLongOperation();
-    TWindowDeviceView view(*this);
-    PackageCaches::DeleteOnPhone(phone_, TDeviceView::List::Cache, view);
-    EndLongOperation();
+    RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
+        PackageCaches::DeleteOnPhone(phone_, TDeviceView::List::Cache, view);
+    });
 }
 
 void TfrmMain::btnDeleteAutoInstallClick() {
-    if (PhoneOperationRunning())
-        return;
-    const TRunning running(cacheOperations_);
-    BeginLongOperation();
-    TWindowDeviceView view(*this);
-    PackageCaches::DeleteOnPhone(phone_, TDeviceView::List::AutoInstall, view);
-    EndLongOperation();
+    RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
+        PackageCaches::DeleteOnPhone(phone_, TDeviceView::List::AutoInstall, view);
+    });
 }

@@ -4,14 +4,12 @@
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
 #include "app/ui/TfrmMain.h"
-#include "app/ui/Widgets.h"
 #include "base/Outcome.h"
 #include "catalogue/PackageDownload.h"
 #include "catalogue/PackageList.h"
 #include "net/HTTPGet.h"
 
 #include <QCheckBox>
-#include <QProgressBar>
 
 namespace {
 
@@ -42,15 +40,6 @@ public:
     }
     void SetMarked(int row, bool marked) override { page_.SetRowMarked(row, marked); }
     void SetState(int row, int state) override { page_.SetRowState(row, state); }
-    void EnterBusy() override {
-        frm_.setWindowTitle(Texts::CaptionDownloadingPackages());
-        frm_.DrawDownloadStart();
-    }
-    void LeaveBusy() override {
-        frm_.DrawDownloadStop();
-        frm_.setWindowTitle(Texts::Caption());
-    }
-    void SetProgress(int percent) override { page_.prPkg->setValue(percent); }
     bool PutDebs() const override { return settings_.chkPutDebs->isChecked(); }
     bool PutAutoInstall() const override { return settings_.chkPutAutoInstall->isChecked(); }
     bool PhonePut(const QString& localFile, const std::string& remotePath) override {
@@ -89,13 +78,11 @@ void TfrmMain::btnPkgDownloadClick() {
     if (packagesPage_->MarkedCount() > shownMarks)
         packagesPage_->ShowAllCategories();
     // The Stop button and a close of the window both raise the stop flag; the
-    // walk stops the transfer under way when it does.
-    BeginLongOperation();
+    // transfer under way ends when it does.
+    TRunner::TRun report(runner_, TRunner::TKind::Download);
     TWindowDownloadView view(*this);
-    THttpFileTransfer transfer(*HTTPGetFile);
-    TPackageDownload download(view, transfer, stop_,
+    TPackageDownload download(view, *HTTPGetFile, report, runner_.StopFlag(),
                               {folders_.WorkDir, folders_.ArchivesDir,
                                folders_.ProcDir + QLatin1String(PackageList::FileName)});
     download.Run();
-    EndLongOperation();
 }

@@ -31,8 +31,9 @@ TfrmMain::TfrmMain(const QString& programFilePath, QWidget* parent)
     Confirm = [this](const QString& text) { return Dialogs::Confirm(this, text, terminating_); };
     BuildWindow();
     ConnectHandlers();
+    ConnectRunner();
     // A Stop press or a close also ends the phone copy in progress.
-    connect(&stop_, &TStopFlag::raised, this, [this] { phone_.Interrupt(); });
+    connect(&runner_.StopFlag(), &TStopFlag::raised, this, [this] { phone_.Interrupt(); });
 }
 
 TfrmMain::~TfrmMain() = default;
@@ -201,8 +202,8 @@ void TfrmMain::paintEvent(QPaintEvent*) {
 void TfrmMain::RequestClose() {
     if (shutdownDone_)
         return;
-    if (inStartup_ || longOperations_ > 0) {
-        stop_.Set();
+    if (inStartup_ || runner_.Running()) {
+        runner_.StopAndHold();
         closePending_ = true;
         return;
     }
@@ -222,10 +223,10 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
             return;
         }
     }
-    if (inStartup_ || longOperations_ > 0) {
+    if (inStartup_ || runner_.Running()) {
         // Let the running work end first; it sees the stop flag between its
         // items and the window closes as soon as it is over.
-        stop_.Set();
+        runner_.StopAndHold();
         closePending_ = true;
         event->ignore();
         return;

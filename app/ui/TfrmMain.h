@@ -3,6 +3,7 @@
 #include "base/LongOperation.h"
 #include "base/Outcome.h"
 #include "base/WorkFolders.h"
+#include "control/Runner.h"
 #include "device/Phone.h"
 
 #include <QWidget>
@@ -82,12 +83,13 @@ public:
     // A long operation brackets its work with these; between its items it
     // tests StopRequested(). Begin clears the stop flag unless the window is
     // waiting to close.
-    void BeginLongOperation();
-    void EndLongOperation();
-    bool LongOperationRunning() const { return longOperations_ > 0; }
-    bool StopRequested() const { return stop_.IsSet(); }
-    // The one stop flag; the operations test it and listen to it.
-    TStopFlag& StopFlag() { return stop_; }
+    void BeginLongOperation() { runner_.Begin(); }
+    void EndLongOperation() { runner_.End(); }
+    bool LongOperationRunning() const { return runner_.Running(); }
+    bool StopRequested() const { return runner_.StopRequested(); }
+    // What runs the long operations: their rules, busy states, stop flag and
+    // progress.
+    TRunner& Runner() { return runner_; }
 
     // The two HTTP components, created at start-up with the window as owner:
     // package indexes (the refresh) and package files (the download).
@@ -119,17 +121,14 @@ private:
     void ScheduleClose();
     void SetStartButtonsShown(bool shown);
     void SetGroupsEnabled(bool enabled);
+    void ConnectRunner();
 
-    // Steps that belong to the refresh, the download, the phone and the HTTP
-    // components. They are wired into the sequences here and filled in by
-    // those operations; until then they do nothing.
+    // Steps of the refresh, the download, the phone and the HTTP components
+    // (RefreshOps, DownloadOps, DeviceOps), wired into the start-up, the
+    // shutdown and the buttons here.
     void BindPlugin();
     void ReleasePlugin();
     void CreateHttpComponents();
-    void StopHttpPackages();
-    void StopHttpFile();
-    void HTTPGetPackagesProgress(THTTPGet* Sender, qint64 TotalSize, qint64 Readed);
-    void HTTPGetFileProgress(THTTPGet* Sender, qint64 TotalSize, qint64 Readed);
     void SrcRefresh();
     void Phone2Comp();
     void PkgsRefresh();
@@ -140,7 +139,6 @@ private:
 
     // The phone's side of the Sync page (DeviceOps.cpp).
     void ConnectDeviceHandlers();
-    bool PhoneOperationRunning() const;
     void btnPhone2CompClick();
     void btnCopy2CacheClick();
     void btnCopy2AutoInstallClick();
@@ -171,10 +169,7 @@ private:
     bool closePending_ = false; // a close waits for start-up or an operation
     bool shutdownDone_ = false;
     bool terminating_ = false; // a termination signal arrived: no dialog may wait
-    TStopFlag stop_;
-    int longOperations_ = 0;
+    TRunner runner_;
     TPhone phone_;
-    int sourceCopies_ = 0;    // copies of the source lists to or from the phone running
-    int cacheOperations_ = 0; // Sync page list operations running
     bool architectureOffered_ = false;
 };

@@ -356,12 +356,4 @@ TEST_F(SavedStatesTest, ChangesOnlyTheRowsOfTheBuildWhenTheListKnowsArchitecture
     EXPECT_EQ(Cache(), after);
 }
 
-TEST(DownloadPercent, IntegerPercentOfTheCurrentFile) {
-    const std::int64_t cases[][3] = {{0, 0, 0},         {0, 500, 0},
-                                     {1000, 999, 99},   {1000, 1000, 100},
-                                     {1000, 2000, 100}, {0x7fffffff, 0x7ffffffe, 99}};
-    for (const auto& c : cases)
-        EXPECT_EQ(PackageDownload::Percent(c[0], c[1]), c[2]) << c[0] << " " << c[1];
-}
-
 } // namespace

@@ -31,8 +31,9 @@ std::string Sha256(const std::string& bytes) {
         .toStdString();
 }
 
-// The window as the download sees it, recording what the walk does to it.
-class FakeView : public TDownloadView {
+// The window and the runner as the download sees them, recording what the
+// walk does to them.
+class FakeView : public TDownloadView, public TOperationReport {
 public:
     struct Row {
         std::string Package;
@@ -61,9 +62,8 @@ public:
     }
     void SetMarked(int row, bool marked) override { At(row).Marked = marked; }
     void SetState(int row, int state) override { At(row).State = state; }
-    void EnterBusy() override { log.push_back("busy"); }
-    void LeaveBusy() override { log.push_back("idle"); }
-    void SetProgress(int percent) override {
+    void Busy(bool on) override { log.push_back(on ? "busy" : "idle"); }
+    void Progress(int percent) override {
         progress.push_back(percent);
         if (onProgress)
             onProgress(shown_, percent);
@@ -134,8 +134,8 @@ protected:
 
     void Run() {
         THTTPGet http;
-        THttpFileTransfer transfer(http);
-        TPackageDownload download(view_, transfer, stop_, {WorkDir(), ArchivesDir(), CacheFile()});
+        TPackageDownload download(view_, http, view_, stop_,
+                                  {WorkDir(), ArchivesDir(), CacheFile()});
         stop_.Clear();
         download.Run();
     }

@@ -92,25 +92,6 @@ protected:
     EventLog log_{http_};
 };
 
-TEST(HTTPGetRulesTest, ProgressPercentIsExactForLargeSizes) {
-    struct Case {
-        std::int64_t total, readed;
-        int percent;
-    };
-    const Case cases[] = {{0, 0, 0},
-                          {0, 500, 0},
-                          {100, 99, 99},
-                          {100, 150, 100},
-                          {2147483647, 2147483646, 99},
-                          {2147483647, 21474837, 1},
-                          {2147483647, 21474836, 0},
-                          {4294967296LL, 2147483648LL, 50},
-                          {9000000000000000000LL, 8999999999999999999LL, 99}};
-    for (const Case& c : cases)
-        EXPECT_EQ(HTTPGetRules::ProgressPercent(c.total, c.readed), c.percent)
-            << c.total << " " << c.readed;
-}
-
 TEST(HTTPGetRulesTest, AddressesAndRedirects) {
     EXPECT_EQ(HTTPGetRules::RequestUrl("http://repo.example.org/Packages.gz"),
               "http://repo.example.org/Packages.gz");

@@ -42,14 +42,18 @@ std::string Truncated(const std::string& archive) {
     return archive.substr(0, archive.size() * 2 / 3);
 }
 
-struct RecordingView : TRefreshView {
-    void BeginWalk() override { calls.push_back("begin"); }
-    void SelectEntry(int index) override { calls.push_back("select " + std::to_string(index)); }
-    void ShowProgress(int percent) override {
-        calls.push_back("progress " + std::to_string(percent));
+// How many progress reports a transfer makes depends on timing: only the
+// resets to 0 are recorded in order, and the last value apart.
+struct RecordingReport : TOperationReport {
+    void Busy(bool on) override { calls.push_back(on ? "begin" : "end"); }
+    void ItemStarted(int index) override { calls.push_back("select " + std::to_string(index)); }
+    void Progress(int percent) override {
+        if (percent == 0)
+            calls.push_back("progress 0");
+        last = percent;
     }
-    void EndWalk() override { calls.push_back("end"); }
     std::vector<std::string> calls;
+    int last = -1;
 };
 
 class RefreshTest : public ::testing::Test {
@@ -94,32 +98,33 @@ protected:
     TestHttpServer server_;
     THTTPGet http_;
     TStopFlag stop_;
-    RecordingView view_;
+    RecordingReport view_;
     std::vector<TSourceOutcome> outcomes_;
 };
 
-// Missing or short answers and web pages of 300 bytes: see the walk below.
-TEST(ScratchCheckTest, Bytes) {
-    const std::string pad(200, 'x');
-    EXPECT_EQ(TRefresh::CheckScratchBytes("<" + std::string(126, 'x')),
-              TRefresh::TScratch::MissingOrShort);
-    EXPECT_EQ(TRefresh::CheckScratchBytes("<" + std::string(127, 'x')),
-              TRefresh::TScratch::WebPage);
-    EXPECT_EQ(TRefresh::CheckScratchBytes("\r\n\n\r<" + pad), TRefresh::TScratch::WebPage);
-    EXPECT_EQ(TRefresh::CheckScratchBytes(" <" + pad), TRefresh::TScratch::Data);
-    EXPECT_EQ(TRefresh::CheckScratchBytes("Package: a\n" + pad), TRefresh::TScratch::Data);
-    EXPECT_EQ(TRefresh::CheckScratchBytes(std::string(300, '\n')), TRefresh::TScratch::Data);
-}
-
+// A scratch file of fewer than 128 bytes is missing; a first byte other than
+// a line end that is "<" makes a web page, however many line ends precede it.
 TEST(ScratchCheckTest, Files) {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/f");
     EXPECT_EQ(TRefresh::CheckScratchFile(path), TRefresh::TScratch::MissingOrShort);
-    // A web page behind 100 000 line ends is still a web page.
-    TestFiles::WriteBytes(path, QByteArray(100000, '\n') + QByteArray(200, '<'));
-    EXPECT_EQ(TRefresh::CheckScratchFile(path), TRefresh::TScratch::WebPage);
-    TestFiles::WriteBytes(path, QByteArray(100000, '\n'));
-    EXPECT_EQ(TRefresh::CheckScratchFile(path), TRefresh::TScratch::Data);
+    const QByteArray pad(200, 'x');
+    const struct {
+        QByteArray bytes;
+        TRefresh::TScratch scratch;
+    } cases[] = {
+        {"<" + QByteArray(126, 'x'), TRefresh::TScratch::MissingOrShort},
+        {"<" + QByteArray(127, 'x'), TRefresh::TScratch::WebPage},
+        {"\r\n\n\r<" + pad, TRefresh::TScratch::WebPage},
+        {QByteArray(100000, '\n') + QByteArray(200, '<'), TRefresh::TScratch::WebPage},
+        {" <" + pad, TRefresh::TScratch::Data},
+        {"Package: a\n" + pad, TRefresh::TScratch::Data},
+        {QByteArray(100000, '\n'), TRefresh::TScratch::Data},
+    };
+    for (const auto& c : cases) {
+        TestFiles::WriteBytes(path, c.bytes);
+        EXPECT_EQ(TRefresh::CheckScratchFile(path), c.scratch) << c.bytes.left(20).toStdString();
+    }
     // A folder or a FIFO is never opened as a scratch file (a FIFO would block).
     const QString fifo = dir.path() + QStringLiteral("/fifo");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -314,8 +319,11 @@ TEST_F(RefreshTest, FlatAndDistsAddresses) {
                                    QStringLiteral("_._Packages")),
               QByteArray::fromStdString(index));
     EXPECT_EQ(Stored(dists), QByteArray::fromStdString(index));
+    // Each further attempt of a source starts the bar at 0; the transfers'
+    // own progress reaches the report too.
     EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "select 2",
                                                      "progress 0", "progress 0", "end"}));
+    EXPECT_EQ(view_.last, 100);
     ExpectNoLeftovers();
 }
 
