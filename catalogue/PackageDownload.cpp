@@ -193,8 +193,11 @@ void TPackageDownload::CopyToPhone(const std::string& localName) {
     for (const char* folder : {PhoneFolders::Cache, PhoneFolders::AutoInstall}) {
         const bool wanted =
             folder == PhoneFolders::Cache ? view_.PutDebs() : view_.PutAutoInstall();
-        if (wanted)
-            view_.PhonePut(stored, PhoneFolders::File(folder, localName));
+        const std::string remote = PhoneFolders::File(folder, localName);
+        // The package is stored either way; a copy the phone did not take is
+        // named at the end, so that it can be sent from the Sync page.
+        if (wanted && !view_.PhonePut(stored, remote))
+            unsent_ << SafeFiles::PrintableName(remote);
     }
 }
 
@@ -302,6 +305,7 @@ void TPackageDownload::Run() {
         });
 
     QStringList failures;
+    unsent_.clear();
     for (int i = 0; i < rows && left > 0 && !stop_.IsSet(); ++i) {
         if (!view_.IsMarked(i))
             continue;
@@ -314,8 +318,14 @@ void TPackageDownload::Run() {
     RemoveScratch();
     QObject::disconnect(progress);
     report_.Busy(false);
+    QStringList messages;
     if (!failures.isEmpty())
-        view_.Warn(QStringLiteral("Не загружено пакетов: %1. Они остались отмечены.\n")
-                       .arg(failures.size()) +
-                   failures.join(QLatin1Char('\n')));
+        messages << QStringLiteral("Не загружено пакетов: %1. Они остались отмечены.\n")
+                            .arg(failures.size()) +
+                        failures.join(QLatin1Char('\n'));
+    if (!unsent_.isEmpty())
+        messages << QStringLiteral("Не отправлено на телефон файлов: %1.\n").arg(unsent_.size()) +
+                        unsent_.join(QLatin1Char('\n'));
+    if (!messages.isEmpty())
+        view_.Warn(messages.join(QStringLiteral("\n\n")));
 }

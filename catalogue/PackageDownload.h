@@ -106,7 +106,8 @@ public:
     // it as a long operation (the stop flag cleared when it starts); a raise
     // of the flag ends the transfer under way at once. A row keeps its mark
     // unless its package ended stored; every package that failed is named
-    // with its reason at the end, so a second run retries exactly those.
+    // with its reason at the end, so a second run retries exactly those, and
+    // so is every copy to the phone that did not arrive.
     void Run();
     // Fetches Address into "download.deb"; true when a non-empty file arrived.
     // A body over MaxSize bytes stops there and leaves no file.
@@ -127,4 +128,5 @@ private:
     TFolders folders_;
     QString scratch_;
     TSavedStates states_;
+    QStringList unsent_; // the phone paths a copy did not reach
 };

@@ -11,10 +11,10 @@ namespace PackageCaches {
 
 namespace {
 
-constexpr std::string_view kPackageSuffix = ".deb";
+constexpr std::string_view PackageSuffix = ".deb";
 
-using Caption = TDeviceView::Caption;
-using List = TDeviceView::List;
+using TCaption = TDeviceView::TCaption;
+using TList = TDeviceView::TList;
 
 // A name shown in a list, as the file name it stands for; empty when it
 // cannot name a file in its folder.
@@ -38,8 +38,8 @@ QStringList PhonePackages(const std::vector<std::string>& listed, QStringList* s
     QStringList names;
     for (const std::string& name : listed) {
         const std::string_view view(name);
-        if (view.size() < kPackageSuffix.size() ||
-            view.substr(view.size() - kPackageSuffix.size()) != kPackageSuffix)
+        if (view.size() < PackageSuffix.size() ||
+            view.substr(view.size() - PackageSuffix.size()) != PackageSuffix)
             continue;
         const QString reason = SafeFiles::UnsafeNameReason(name);
         if (reason.isEmpty())
@@ -51,13 +51,13 @@ QStringList PhonePackages(const std::vector<std::string>& listed, QStringList* s
     return names;
 }
 
-const char* PhoneFolderOf(List list) {
+const char* PhoneFolderOf(TList list) {
     switch (list) {
-    case List::Cache:
+    case TList::Cache:
         return PhoneFolders::Cache;
-    case List::AutoInstall:
+    case TList::AutoInstall:
         return PhoneFolders::AutoInstall;
-    case List::Local:
+    case TList::Local:
         break;
     }
     return "";
@@ -68,57 +68,57 @@ QString DeleteQuestion(const QString& name) {
 }
 
 void CacheRefresh(TPhone& phone, const TWorkFolders& folders, TDeviceView& view) {
-    view.SetCaption(Caption::UpdatingFileLists);
+    view.SetCaption(TCaption::UpdatingFileLists);
     view.PumpMessages();
-    view.ShowList(List::Local, {});
-    view.ShowList(List::Cache, {});
-    view.ShowList(List::AutoInstall, {});
-    view.ShowList(List::Local, LocalPackages(folders.ArchivesDir));
+    view.ShowList(TList::Local, {});
+    view.ShowList(TList::Cache, {});
+    view.ShowList(TList::AutoInstall, {});
+    view.ShowList(TList::Local, LocalPackages(folders.ArchivesDir));
     QStringList skipped;
-    for (const List list : {List::Cache, List::AutoInstall}) {
+    for (const TList list : {TList::Cache, TList::AutoInstall}) {
         std::vector<std::string> listed;
         phone.iPhone_ls(PhoneFolderOf(list), listed);
         view.ShowList(list, PhonePackages(listed, &skipped));
     }
-    view.SetCaption(Caption::Idle);
+    view.SetCaption(TCaption::Idle);
     if (!skipped.isEmpty())
         view.Warn(QStringLiteral("Не показаны пакеты телефона с недопустимыми именами:\n") +
                   skipped.join(QLatin1Char('\n')));
 }
 
 void DeleteLocal(const TWorkFolders& folders, TDeviceView& view) {
-    const QString selected = view.Selected(List::Local);
+    const QString selected = view.Selected(TList::Local);
     if (selected.isEmpty())
         return;
     if (!view.Confirm(DeleteQuestion(selected)))
         return;
     if (!FileNameOf(selected).empty())
         DeviceFiles::Remove(folders.ArchivesDir + selected);
-    view.ShowList(List::Local, LocalPackages(folders.ArchivesDir));
+    view.ShowList(TList::Local, LocalPackages(folders.ArchivesDir));
 }
 
-void DeleteOnPhone(TPhone& phone, List list, TDeviceView& view) {
+void DeleteOnPhone(TPhone& phone, TList list, TDeviceView& view) {
     const QString selected = view.Selected(list);
     if (selected.isEmpty())
         return;
     if (!view.Confirm(DeleteQuestion(selected)))
         return;
-    view.SetCaption(Caption::UpdatingFileLists);
+    view.SetCaption(TCaption::UpdatingFileLists);
     view.PumpMessages();
     const std::string name = FileNameOf(selected);
     const char* folder = PhoneFolderOf(list);
     if (name.empty() || !phone.iPhone_del(PhoneFolders::File(folder, name))) {
-        view.SetCaption(Caption::Idle);
+        view.SetCaption(TCaption::Idle);
         return;
     }
     std::vector<std::string> listed;
     phone.iPhone_ls(folder, listed);
     view.ShowList(list, PhonePackages(listed));
-    view.SetCaption(Caption::Idle);
+    view.SetCaption(TCaption::Idle);
 }
 
-void CopyToPhone(TPhone& phone, const TWorkFolders& folders, List list, TDeviceView& view) {
-    const QString selected = view.Selected(List::Local);
+void CopyToPhone(TPhone& phone, const TWorkFolders& folders, TList list, TDeviceView& view) {
+    const QString selected = view.Selected(TList::Local);
     if (selected.isEmpty())
         return;
     const std::string name = FileNameOf(selected);
@@ -126,7 +126,7 @@ void CopyToPhone(TPhone& phone, const TWorkFolders& folders, List list, TDeviceV
     // The package is sent as it lies in the local cache: only a regular file
     // there, never what a link points at.
     const QString local = folders.ArchivesDir + selected;
-    view.SetCaption(Caption::UpdatingFileLists);
+    view.SetCaption(TCaption::UpdatingFileLists);
     view.PumpMessages();
     if (!name.empty() && DeviceFiles::IsRegularFile(local))
         phone.iPhone_put(
@@ -135,7 +135,7 @@ void CopyToPhone(TPhone& phone, const TWorkFolders& folders, List list, TDeviceV
     std::vector<std::string> listed;
     if (phone.iPhone_ls(folder, listed))
         view.ShowList(list, PhonePackages(listed));
-    view.SetCaption(Caption::Idle);
+    view.SetCaption(TCaption::Idle);
 }
 
 } // namespace PackageCaches

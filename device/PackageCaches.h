@@ -28,7 +28,7 @@ QStringList LocalPackages(const QString& archivesDir);
 QStringList PhonePackages(const std::vector<std::string>& listed, QStringList* skipped = nullptr);
 
 // The phone folder a list shows ("" for the local cache).
-const char* PhoneFolderOf(TDeviceView::List list);
+const char* PhoneFolderOf(TDeviceView::TList list);
 
 // Fills the three lists: the local cache, then Cydia's cache, then its
 // automatic-installation folder. A phone folder that cannot be listed shows
@@ -41,12 +41,12 @@ void DeleteLocal(const TWorkFolders& folders, TDeviceView& view);
 
 // Deletes the selected package of a phone list (Cache or AutoInstall) after
 // the question. When the phone removed it, the list is read again.
-void DeleteOnPhone(TPhone& phone, TDeviceView::List list, TDeviceView& view);
+void DeleteOnPhone(TPhone& phone, TDeviceView::TList list, TDeviceView& view);
 
 // Copies the selected package of the local cache into the phone folder of
 // List (Cache or AutoInstall), replacing a file of that name there, and
 // shows that folder again when it can be listed.
-void CopyToPhone(TPhone& phone, const TWorkFolders& folders, TDeviceView::List list,
+void CopyToPhone(TPhone& phone, const TWorkFolders& folders, TDeviceView::TList list,
                  TDeviceView& view);
 
 // The deletion question for a package name.

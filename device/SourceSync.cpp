@@ -16,7 +16,7 @@ namespace SourceSync {
 
 namespace {
 
-constexpr std::string_view kIndexSuffix = "_Packages";
+constexpr std::string_view IndexSuffix = "_Packages";
 
 bool EndsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
@@ -27,7 +27,7 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
 QStringList PhoneIndexNames(const std::vector<std::string>& listed, QStringList* skipped) {
     QStringList names;
     for (const std::string& name : listed) {
-        if (!EndsWith(name, kIndexSuffix))
+        if (!EndsWith(name, IndexSuffix))
             continue;
         const QString reason = SafeFiles::UnsafeNameReason(name);
         if (reason.isEmpty())
@@ -70,10 +70,10 @@ QString ListsFolderMisplaced(TPhone& phone) {
 
 bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopFlag& stop,
                TDeviceView& view) {
-    view.SyncBusy(true);
-    view.SetCaption(TDeviceView::Caption::CopyingFromPhone);
+    view.Busy(true);
+    view.SetCaption(TDeviceView::TCaption::CopyingFromPhone);
     view.PumpMessages();
-    view.SetProgress(0);
+    view.Progress(0);
 
     std::vector<std::string> listed;
     QStringList names, skipped;
@@ -118,11 +118,11 @@ bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopF
                 skipped.append(QStringLiteral("\"%1\": %2").arg(name, why));
         }
         DeviceFiles::Remove(scratch);
-        view.SetProgress(LongOperation::Percent(n, i));
+        view.Progress(LongOperation::Percent(n, i));
     }
 
-    view.SyncBusy(false);
-    view.SetCaption(TDeviceView::Caption::Idle);
+    view.Busy(false);
+    view.SetCaption(TDeviceView::TCaption::Idle);
     if (!skipped.isEmpty())
         view.Warn(QStringLiteral("Пропущены файлы источников с телефона:\n") +
                   skipped.join(QLatin1Char('\n')));
@@ -132,10 +132,10 @@ bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopF
 }
 
 void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDeviceView& view) {
-    view.SyncBusy(true);
-    view.SetCaption(TDeviceView::Caption::CopyingToPhone);
+    view.Busy(true);
+    view.SetCaption(TDeviceView::TCaption::CopyingToPhone);
     view.PumpMessages();
-    view.SetProgress(0);
+    view.Progress(0);
 
     QStringList skipped;
     const QStringList names = ListsToSend(folders.ListsDir, &skipped);
@@ -153,14 +153,14 @@ void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDevic
             if (!phone.iPhone_ls(PhoneFolders::Lists, listed))
                 misplaced = ListsFolderMisplaced(phone);
         }
-        view.SetProgress(LongOperation::Percent(n, i));
+        view.Progress(LongOperation::Percent(n, i));
         view.PumpMessages();
         if (stop.IsSet())
             break;
     }
 
-    view.SyncBusy(false);
-    view.SetCaption(TDeviceView::Caption::Idle);
+    view.Busy(false);
+    view.SetCaption(TDeviceView::TCaption::Idle);
     if (!skipped.isEmpty())
         view.Warn(QStringLiteral("Не отправлены на телефон файлы источников:\n") +
                   skipped.join(QLatin1Char('\n')));

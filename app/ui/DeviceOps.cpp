@@ -27,14 +27,14 @@ class TWindowDeviceView final : public TDeviceView {
 public:
     TWindowDeviceView(TfrmMain& frm, TRunner::TRun& run) : frm_(frm), run_(run) {}
 
-    void SetCaption(Caption caption) override { frm_.Runner().ShowCaption(CaptionOf(caption)); }
+    void SetCaption(TCaption caption) override { frm_.Runner().ShowCaption(CaptionOf(caption)); }
     void PumpMessages() override { LongOperation::HandlePendingEvents(); }
-    void SyncBusy(bool on) override { run_.Busy(on); }
-    void SetProgress(int percent) override { run_.Progress(percent); }
-    void ShowList(List list, const QStringList& names) override {
+    void Busy(bool on) override { run_.Busy(on); }
+    void Progress(int percent) override { run_.Progress(percent); }
+    void ShowList(TList list, const QStringList& names) override {
         TSyncPage::ShowNames(ListOf(list), names);
     }
-    QString Selected(List list) const override {
+    QString Selected(TList list) const override {
         const QList<QListWidgetItem*> items = ListOf(list)->selectedItems();
         return items.isEmpty() ? QString() : items.first()->text();
     }
@@ -49,27 +49,27 @@ public:
     }
 
 private:
-    static TRunner::TCaption CaptionOf(Caption caption) {
+    static TRunner::TCaption CaptionOf(TCaption caption) {
         switch (caption) {
-        case Caption::CopyingFromPhone:
+        case TCaption::CopyingFromPhone:
             return TRunner::TCaption::CopyingFromPhone;
-        case Caption::CopyingToPhone:
+        case TCaption::CopyingToPhone:
             return TRunner::TCaption::CopyingToPhone;
-        case Caption::UpdatingFileLists:
+        case TCaption::UpdatingFileLists:
             return TRunner::TCaption::UpdatingFileLists;
-        case Caption::Idle:
+        case TCaption::Idle:
             break;
         }
         return TRunner::TCaption::Idle;
     }
-    QListWidget* ListOf(List list) const {
+    QListWidget* ListOf(TList list) const {
         TSyncPage* page = frm_.SyncPage();
         switch (list) {
-        case List::Cache:
+        case TList::Cache:
             return page->lstCache;
-        case List::AutoInstall:
+        case TList::AutoInstall:
             return page->lstAutoInstall;
-        case List::Local:
+        case TList::Local:
             break;
         }
         return page->lstLocalCache;
@@ -160,13 +160,13 @@ void TfrmMain::CacheRefresh() {
 
 void TfrmMain::btnCopy2CacheClick() {
     RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::List::Cache, view);
+        PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::TList::Cache, view);
     });
 }
 
 void TfrmMain::btnCopy2AutoInstallClick() {
     RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::List::AutoInstall, view);
+        PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::TList::AutoInstall, view);
     });
 }
 
@@ -177,12 +177,12 @@ void TfrmMain::btnDeleteLocalClick() {
 
 void TfrmMain::btnDeleteCacheClick() {
     RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::DeleteOnPhone(phone_, TDeviceView::List::Cache, view);
+        PackageCaches::DeleteOnPhone(phone_, TDeviceView::TList::Cache, view);
     });
 }
 
 void TfrmMain::btnDeleteAutoInstallClick() {
     RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::DeleteOnPhone(phone_, TDeviceView::List::AutoInstall, view);
+        PackageCaches::DeleteOnPhone(phone_, TDeviceView::TList::AutoInstall, view);
     });
 }

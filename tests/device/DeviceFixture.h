@@ -115,7 +115,7 @@ protected:
 // Records what a phone copy does to the window, in order.
 class TRecordingView : public TDeviceView {
 public:
-    void SetCaption(Caption caption) override {
+    void SetCaption(TCaption caption) override {
         static const char* const names[] = {"Idle", "CopyingFromPhone", "CopyingToPhone",
                                             "UpdatingFileLists"};
         events.push_back(std::string("caption ") + names[static_cast<int>(caption)]);
@@ -126,19 +126,19 @@ public:
         if (onPump)
             onPump(pumps);
     }
-    void SyncBusy(bool on) override { events.push_back(on ? "busy on" : "busy off"); }
-    void SetProgress(int percent) override {
+    void Busy(bool on) override { events.push_back(on ? "busy on" : "busy off"); }
+    void Progress(int percent) override {
         progress.push_back(percent);
         events.push_back("progress " + std::to_string(percent));
     }
-    void ShowList(List list, const QStringList& names) override {
+    void ShowList(TList list, const QStringList& names) override {
         QStringList sorted = names;
         sorted.sort();
         lists[list] = sorted;
         events.push_back("list " + std::to_string(static_cast<int>(list)) + " " +
                          sorted.join(QLatin1Char(',')).toStdString());
     }
-    QString Selected(List list) const override {
+    QString Selected(TList list) const override {
         const auto it = selected.find(list);
         return it == selected.end() ? QString() : it->second;
     }
@@ -152,8 +152,8 @@ public:
     std::vector<int> progress;
     int pumps = 0;
     std::function<void(int pump)> onPump;
-    std::map<List, QStringList> lists;
-    std::map<List, QString> selected;
+    std::map<TList, QStringList> lists;
+    std::map<TList, QString> selected;
     QStringList questions;
     QStringList warnings;
     bool answer = true;

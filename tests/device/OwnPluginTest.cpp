@@ -60,17 +60,17 @@ TEST_F(OwnPluginTest, PackagesAreListedCopiedAndDeleted) {
     PhoneFile(kCache + "partial", "not a package");
     TRecordingView view;
     PackageCaches::CacheRefresh(phone_, folders_, view);
-    EXPECT_EQ(view.lists[TDeviceView::List::Cache], QStringList{"old.deb"});
+    EXPECT_EQ(view.lists[TDeviceView::TList::Cache], QStringList{"old.deb"});
 
-    view.selected[TDeviceView::List::Local] = "app.deb";
-    PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::List::Cache, view);
+    view.selected[TDeviceView::TList::Local] = "app.deb";
+    PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::TList::Cache, view);
     EXPECT_EQ(PhoneBytes(kCache + "app.deb"), QByteArray("package"));
-    EXPECT_EQ(view.lists[TDeviceView::List::Cache], (QStringList{"app.deb", "old.deb"}));
+    EXPECT_EQ(view.lists[TDeviceView::TList::Cache], (QStringList{"app.deb", "old.deb"}));
 
-    view.selected[TDeviceView::List::Cache] = "old.deb";
-    PackageCaches::DeleteOnPhone(phone_, TDeviceView::List::Cache, view);
+    view.selected[TDeviceView::TList::Cache] = "old.deb";
+    PackageCaches::DeleteOnPhone(phone_, TDeviceView::TList::Cache, view);
     EXPECT_EQ(PhoneBytes(kCache + "old.deb"), QByteArray("<missing>"));
-    EXPECT_EQ(view.lists[TDeviceView::List::Cache], QStringList{"app.deb"});
+    EXPECT_EQ(view.lists[TDeviceView::TList::Cache], QStringList{"app.deb"});
     EXPECT_EQ(CopyLitter(), QStringList{});
 }
 

@@ -4,13 +4,13 @@
 
 namespace {
 
-using List = TDeviceView::List;
+using TList = TDeviceView::TList;
 const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
 const QString kAuto = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
 const QString kRefuseCache = QStringLiteral("refuse /private/var/cache/apt/archives");
 
 // The list as shown again, or "-" when it was not.
-QString Shown(TRecordingView& view, List list) {
+QString Shown(TRecordingView& view, TList list) {
     return view.lists.count(list) ? view.lists[list].join(',') : QStringLiteral("-");
 }
 
@@ -29,11 +29,11 @@ TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
                Hex("n\nl.deb")});
 
     TRecordingView view;
-    view.lists[List::Cache] = QStringList{"stale.deb"};
+    view.lists[TList::Cache] = QStringList{"stale.deb"};
     PackageCaches::CacheRefresh(phone_, folders_, view);
-    EXPECT_EQ(view.lists[List::Local], (QStringList{"B.DEB", "a.deb", "x.deb"}));
-    EXPECT_EQ(view.lists[List::Cache], (QStringList{"p.deb", "s.deb"}));
-    EXPECT_EQ(view.lists[List::AutoInstall], QStringList{"z.deb"});
+    EXPECT_EQ(view.lists[TList::Local], (QStringList{"B.DEB", "a.deb", "x.deb"}));
+    EXPECT_EQ(view.lists[TList::Cache], (QStringList{"p.deb", "s.deb"}));
+    EXPECT_EQ(view.lists[TList::AutoInstall], QStringList{"z.deb"});
     EXPECT_EQ(view.events.front(), "caption UpdatingFileLists");
     EXPECT_EQ(view.events[1], "list 0 ");
     EXPECT_EQ(view.events.back(), "caption Idle");
@@ -48,45 +48,45 @@ TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
     Configure({"init fail"});
     TRecordingView noPhone;
     PackageCaches::CacheRefresh(phone_, folders_, noPhone);
-    EXPECT_EQ(noPhone.lists[List::Local].size(), 3);
-    EXPECT_EQ(noPhone.lists[List::Cache], QStringList{});
-    EXPECT_EQ(noPhone.lists[List::AutoInstall], QStringList{});
+    EXPECT_EQ(noPhone.lists[TList::Local].size(), 3);
+    EXPECT_EQ(noPhone.lists[TList::Cache], QStringList{});
+    EXPECT_EQ(noPhone.lists[TList::AutoInstall], QStringList{});
 }
 
 TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
     BindTestPlugin();
     const struct {
         const char* name;
-        List list;
+        TList list;
         QString selected;
         bool answer;
         QStringList config;
         bool removed;
         const char* shown; // the list afterwards, "-" when not shown again
     } cases[] = {
-        {"local, none selected", List::Local, "", true, {}, false, "-"},
-        {"local, No", List::Local, "a.deb", false, {}, false, "-"},
-        {"local, Yes", List::Local, "a.deb", true, {}, true, "b.deb"},
-        {"cache, none selected", List::Cache, "", true, {}, false, "-"},
-        {"cache, No", List::Cache, "a.deb", false, {}, false, "-"},
-        {"cache, Yes", List::Cache, "a.deb", true, {}, true, "b.deb"},
-        {"cache, refused", List::Cache, "a.deb", true, {"delrefuse a.deb"}, false, "-"},
-        {"cache, listing fails after", List::Cache, "a.deb", true, {kRefuseCache}, true, ""},
-        {"autoinstall, Yes", List::AutoInstall, "a.deb", true, {}, true, "b.deb"},
-        {"autoinstall, not a file name", List::AutoInstall, "../a.deb", true, {}, false, "-"},
+        {"local, none selected", TList::Local, "", true, {}, false, "-"},
+        {"local, No", TList::Local, "a.deb", false, {}, false, "-"},
+        {"local, Yes", TList::Local, "a.deb", true, {}, true, "b.deb"},
+        {"cache, none selected", TList::Cache, "", true, {}, false, "-"},
+        {"cache, No", TList::Cache, "a.deb", false, {}, false, "-"},
+        {"cache, Yes", TList::Cache, "a.deb", true, {}, true, "b.deb"},
+        {"cache, refused", TList::Cache, "a.deb", true, {"delrefuse a.deb"}, false, "-"},
+        {"cache, listing fails after", TList::Cache, "a.deb", true, {kRefuseCache}, true, ""},
+        {"autoinstall, Yes", TList::AutoInstall, "a.deb", true, {}, true, "b.deb"},
+        {"autoinstall, not a file name", TList::AutoInstall, "../a.deb", true, {}, false, "-"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Configure(c.config);
-        const QString folder = c.list == List::Local   ? folders_.ArchivesDir
-                               : c.list == List::Cache ? PhoneRoot() + kCache
-                                                       : PhoneRoot() + kAuto;
+        const QString folder = c.list == TList::Local   ? folders_.ArchivesDir
+                               : c.list == TList::Cache ? PhoneRoot() + kCache
+                                                        : PhoneRoot() + kAuto;
         for (const char* name : {"a.deb", "b.deb"})
             LocalFile(folder + name, name);
         TRecordingView view;
         view.selected[c.list] = c.selected;
         view.answer = c.answer;
-        if (c.list == List::Local)
+        if (c.list == TList::Local)
             PackageCaches::DeleteLocal(folders_, view);
         else
             PackageCaches::DeleteOnPhone(phone_, c.list, view);
@@ -96,10 +96,10 @@ TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
         EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), !c.removed);
         EXPECT_TRUE(QFileInfo::exists(folder + "b.deb"));
         EXPECT_EQ(Shown(view, c.list), QString::fromUtf8(c.shown));
-        if (c.list != List::Local && !c.selected.isEmpty() && c.answer) {
+        if (c.list != TList::Local && !c.selected.isEmpty() && c.answer) {
             EXPECT_EQ(view.events.back(), "caption Idle");
         }
-        if (c.list == List::Local || !c.answer) {
+        if (c.list == TList::Local || !c.answer) {
             EXPECT_EQ(view.pumps, 0);
         }
     }
@@ -111,28 +111,33 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
     LocalFile(folders_.ArchivesDir + "pkg_1:2.0.deb", "epoch package");
     const struct {
         const char* name;
-        List list;
+        TList list;
         QString selected;
         QStringList config;
         QString remote;    // where the package must be, or empty when nothing was sent
         const char* shown; // the list afterwards, "-" when not shown again
     } cases[] = {
-        {"to the cache", List::Cache, "new.deb", {}, kCache + "new.deb", "new.deb,old.deb"},
-        {"to auto-install", List::AutoInstall, "new.deb", {}, kAuto + "new.deb", "new.deb,old.deb"},
+        {"to the cache", TList::Cache, "new.deb", {}, kCache + "new.deb", "new.deb,old.deb"},
+        {"to auto-install",
+         TList::AutoInstall,
+         "new.deb",
+         {},
+         kAuto + "new.deb",
+         "new.deb,old.deb"},
         {"a name with a colon",
-         List::Cache,
+         TList::Cache,
          "pkg_1:2.0.deb",
          {},
          kCache + "pkg_1:2.0.deb",
          "old.deb,pkg_1:2.0.deb"},
-        {"put fails", List::Cache, "new.deb", {"putfail new.deb"}, "", "old.deb"},
+        {"put fails", TList::Cache, "new.deb", {"putfail new.deb"}, "", "old.deb"},
         {"listing fails after the copy",
-         List::Cache,
+         TList::Cache,
          "new.deb",
          {kRefuseCache},
          kCache + "new.deb",
          "-"},
-        {"none selected", List::Cache, "", {}, "", "-"},
+        {"none selected", TList::Cache, "", {}, "", "-"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -143,7 +148,7 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
             LocalFile(folder + "old.deb", "old");
         }
         TRecordingView view;
-        view.selected[List::Local] = c.selected;
+        view.selected[TList::Local] = c.selected;
         PackageCaches::CopyToPhone(phone_, folders_, c.list, view);
         EXPECT_TRUE(view.questions.isEmpty());
         if (!c.remote.isEmpty()) {
@@ -165,8 +170,8 @@ TEST_F(DeviceTest, OnlyARegularFileOfTheLocalCacheIsSent) {
     for (const char* selected : {"gone.deb", "link.deb"}) {
         SCOPED_TRACE(selected);
         TRecordingView view;
-        view.selected[List::Local] = selected;
-        PackageCaches::CopyToPhone(phone_, folders_, List::Cache, view);
+        view.selected[TList::Local] = selected;
+        PackageCaches::CopyToPhone(phone_, folders_, TList::Cache, view);
         EXPECT_EQ(PhoneBytes(kCache + selected), QByteArray("<missing>"));
         EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")), QStringList{});
     }

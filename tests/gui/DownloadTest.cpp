@@ -305,6 +305,10 @@ TEST_F(DownloadWindowTest, WithoutAPhoneTheLocalCopiesAreMadeAndTheRunGoesOn) {
     EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, false}));
     EXPECT_EQ(Archives(), (QStringList{QStringLiteral("a.deb"), QStringLiteral("b.deb")}));
     EXPECT_TRUE(PhoneFiles(kCache).isEmpty());
+    // The copies that did not reach the phone are named once, at the end.
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].startsWith("Не отправлено на телефон файлов: 2.\n"))
+        << errors_[0].toStdString();
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
 }
 

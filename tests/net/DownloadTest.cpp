@@ -213,6 +213,7 @@ TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
         {"size not a number, no hash", "50 KB", "", true, ""},
     };
     view_.putDebs = view_.putAutoInstall = true;
+    view_.phoneAnswers = true;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QFile::remove(ArchivesDir() + QStringLiteral("x.deb"));
@@ -315,13 +316,17 @@ TEST_F(DownloadWalk, NamesFromTheIndexNeverSelectAFileOfTheWorkingFolder) {
                   Served("pkg.plugin", "/T-Pot.ini", body, "T-Pot.ini"),
                   Served("pkg.scratch", "/download.deb", body, "download.deb")};
     view_.putDebs = true;
-    view_.phoneAnswers = false; // no phone: the run goes on
+    view_.phoneAnswers = false; // no phone: the run goes on, and says what was not sent
     Run();
     EXPECT_EQ(TestFiles::ReadBytes(WorkDir() + QStringLiteral("orvia.ini")), settings);
     std::vector<std::string> puts;
-    for (const char* name : {"evil:orvia.ini", "orvia.ini", "T-Pot.ini", "download.deb"})
+    QString unsent = QStringLiteral("Не отправлено на телефон файлов: 4.");
+    for (const char* name : {"evil:orvia.ini", "orvia.ini", "T-Pot.ini", "download.deb"}) {
         puts.push_back("put /private/var/cache/apt/archives/" + std::string(name) + " " + body);
+        unsent += QStringLiteral("\n/private/var/cache/apt/archives/") + QLatin1String(name);
+    }
     EXPECT_EQ(view_.Puts(), puts);
+    EXPECT_EQ(view_.warnings, QStringList{unsent});
     EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, false, false, false}));
     EXPECT_EQ(ArchiveNames(),
               (QStringList{"T-Pot.ini", "download.deb", "evil:orvia.ini", "orvia.ini"}));
