@@ -224,74 +224,6 @@ TEST_F(DownloadWindowTest, MarksFromEveryCategoryAreDownloaded) {
     EXPECT_TRUE(errors_.isEmpty());
 }
 
-TEST_F(DownloadWindowTest, AFileUnlikeItsIndexIsNeitherStoredNorCopiedAndIsReported) {
-    const std::string a = Body(20000, 'a'), b = Body(20000, 'b');
-    server_.Serve("/debs/a.deb", a);
-    server_.Serve("/debs/b.deb", b);
-    WriteIndex(Stanza("a.small", "debs/a.deb", std::to_string(a.size() - 1), "") +
-               Stanza("b.hash", "debs/b.deb", std::to_string(b.size()), Sha256(b + "x")));
-    auto frm = Start();
-    MarkAll(*frm);
-    frm->SettingsPage()->chkPutDebs->setChecked(true);
-    frm->SettingsPage()->chkPutAutoInstall->setChecked(true);
-
-    Download(*frm);
-
-    EXPECT_EQ(server_.RequestLines().size(), 2u);
-    // Both stay marked for another try, and one message names both.
-    EXPECT_EQ(Marks(*frm), (std::vector<bool>{true, true}));
-    EXPECT_EQ(States(*frm), (std::vector<int>{2, 2}));
-    ASSERT_EQ(errors_.size(), 1);
-    EXPECT_TRUE(errors_[0].contains("\na.small ")) << errors_[0].toStdString();
-    EXPECT_TRUE(errors_[0].contains("\nb.hash ")) << errors_[0].toStdString();
-    EXPECT_TRUE(Archives().isEmpty());
-    EXPECT_TRUE(PhoneFiles(kCache).isEmpty());
-    EXPECT_TRUE(PhoneFiles(kAuto).isEmpty());
-    EXPECT_EQ(ReadFile("proc/cache.txt").count("\r\n$2\r\n"), 2);
-    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
-}
-
-// A hostile index: a whole address whose last segment hides "orvia.ini"
-// behind a colon, and a package named like the plugin's settings. The phone
-// gets the stored, checked packages from the cache; the working folder's own
-// files are neither sent, created nor changed.
-TEST_F(DownloadWindowTest, ThePhoneGetsTheStoredPackageNeverAFileANameSelects) {
-    const QString log = WorkDir() + "calls.log";
-    Phone({"log " + log});
-    const QByteArray settings = "[Settings]\nPutDebs=1\n";
-    WriteFile("orvia.ini", settings);
-    const std::string evil = Body(3000, 'e'), ini = Body(4000, 'i');
-    server_.Serve("/pool/evil:orvia.ini", evil);
-    server_.Serve("/pool/T-Pot.ini", ini);
-    WriteIndex(Stanza("evil.colon", server_.Url("/pool/evil:orvia.ini"),
-                      std::to_string(evil.size()), Sha256(evil)) +
-               Stanza("evil.plugin", "pool/T-Pot.ini", std::to_string(ini.size()), Sha256(ini)));
-    auto frm = Start();
-    MarkAll(*frm);
-    frm->SettingsPage()->chkPutDebs->setChecked(true);
-
-    Download(*frm);
-
-    EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, false}));
-    EXPECT_EQ(Archives(), (QStringList{"T-Pot.ini", "evil:orvia.ini"}));
-    EXPECT_EQ(PhoneFiles(kCache), (QStringList{"T-Pot.ini", "evil:orvia.ini"}));
-    EXPECT_EQ(TestFiles::ReadBytes(PhoneRoot() + kCache + "evil:orvia.ini"),
-              QByteArray::fromStdString(evil));
-    EXPECT_EQ(TestFiles::ReadBytes(PhoneRoot() + kCache + "T-Pot.ini"),
-              QByteArray::fromStdString(ini));
-    EXPECT_EQ(ReadFile("orvia.ini"), settings);
-    EXPECT_FALSE(QFileInfo::exists(WorkDir() + "T-Pot.ini"));
-    const QStringList puts = QString::fromUtf8(TestFiles::ReadBytes(log))
-                                 .split('\n', Qt::SkipEmptyParts)
-                                 .filter(QStringLiteral("FsPutFile"));
-    EXPECT_EQ(puts, (QStringList{"FsPutFile " + WorkDir() + "archives/evil:orvia.ini " + kCache +
-                                     "evil:orvia.ini 1",
-                                 "FsPutFile " + WorkDir() + "archives/T-Pot.ini " + kCache +
-                                     "T-Pot.ini 1"}));
-    QFile::remove(log);
-    EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
-}
-
 TEST_F(DownloadWindowTest, WithoutAPhoneTheLocalCopiesAreMadeAndTheRunGoesOn) {
     Phone({QStringLiteral("init fail")});
     const std::string a = Body(5000, 'a'), b = Body(6000, 'b');
@@ -327,7 +259,10 @@ TEST_F(DownloadWindowTest, StopDuringTheSecondOfThreeKeepsItAndTheThirdMarked) {
 
     EXPECT_TRUE(busy);
     EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(States(*frm), (std::vector<int>{1, 2, 2}));
     EXPECT_EQ(Archives(), QStringList{QStringLiteral("a.deb")});
+    EXPECT_EQ(server_.RequestLines(),
+              (std::vector<std::string>{"GET /debs/a.deb HTTP/1.0", "GET /debs/b.deb HTTP/1.0"}));
     EXPECT_EQ(titles_.back(), QStringLiteral("Orvia"));
     EXPECT_TRUE(frm->PackagesPage()->PkgStop.btn->isHidden());
     EXPECT_FALSE(frm->HTTPGetFile->Running());

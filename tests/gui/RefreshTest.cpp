@@ -50,44 +50,42 @@ protected:
     TestHttpServer server_;
 };
 
-TEST_F(RefreshWindowTest, RefreshButtonStoresAndReloads) {
-    const QString a = AddSource("/a/Packages", "old.a");
-    server_.Serve("/a/Packages.gz", Gzip(Index("new.a")));
-    auto frm = StartWindow();
-    ASSERT_TRUE(HasPackage(*frm, "old.a"));
+// The button, and the start-up when the settings ask for it: the index is
+// stored and the catalogue reloaded.
+TEST_F(RefreshWindowTest, RefreshStoresAndReloads) {
+    for (const bool atStartup : {false, true}) {
+        SCOPED_TRACE(atStartup ? "start-up" : "button");
+        server_.ClearRequests();
+        QFile::remove(WorkDir() + QStringLiteral("proc/cache.txt"));
+        const QString a = AddSource("/a/Packages", "old.a");
+        server_.Serve("/a/Packages.gz", Gzip(Index("new.a")));
+        WriteFile(QStringLiteral("orvia.ini"), atStartup ? "[Settings]\nRefresh=1\n" : "");
+        auto frm = StartWindow();
+        ASSERT_EQ(HasPackage(*frm, "old.a"), !atStartup);
+        QStringList titles;
+        QObject::connect(frm.get(), &QWidget::windowTitleChanged,
+                         [&](const QString& title) { titles << title; });
+        if (!atStartup)
+            emit frm->SourcesPage()->refreshClicked();
 
-    QStringList titles;
-    QObject::connect(frm.get(), &QWidget::windowTitleChanged,
-                     [&](const QString& title) { titles << title; });
-    emit frm->SourcesPage()->refreshClicked();
-
-    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /a/Packages.gz HTTP/1.0"}));
-    EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("new.a")));
-    EXPECT_TRUE(HasPackage(*frm, "new.a"));
-    EXPECT_FALSE(HasPackage(*frm, "old.a"));
-    EXPECT_TRUE(Exists(QStringLiteral("proc/cache.txt")));
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("Orvia - обновление источников"),
+        EXPECT_EQ(server_.RequestLines(),
+                  (std::vector<std::string>{"GET /a/Packages.gz HTTP/1.0"}));
+        EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("new.a")));
+        EXPECT_TRUE(HasPackage(*frm, "new.a"));
+        EXPECT_FALSE(HasPackage(*frm, "old.a"));
+        EXPECT_TRUE(Exists(QStringLiteral("proc/cache.txt")));
+        if (!atStartup) {
+            EXPECT_EQ(titles,
+                      (QStringList{QStringLiteral("Orvia - обновление источников"),
                                    QStringLiteral("Orvia - загрузка пакетов и поиск обновлений"),
                                    QStringLiteral("Orvia")}));
-    EXPECT_FALSE(frm->SourcesPage()->prSrc->isVisible());
-    EXPECT_TRUE(frm->isEnabled());
-    EXPECT_FALSE(frm->LongOperationRunning());
+        }
+        EXPECT_FALSE(frm->SourcesPage()->prSrc->isVisible());
+        EXPECT_TRUE(frm->isEnabled());
+        EXPECT_FALSE(frm->LongOperationRunning());
+    }
 }
 
-TEST_F(RefreshWindowTest, StartupRefreshWhenTheSettingsAskForIt) {
-    const QString a = AddSource("/a/Packages", "old.a");
-    server_.Serve("/a/Packages.gz", Gzip(Index("new.a")));
-    WriteFile(QStringLiteral("orvia.ini"), "[Settings]\nRefresh=1\n");
-    auto frm = StartWindow();
-    EXPECT_EQ(server_.Requests().size(), 1u);
-    EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("new.a")));
-    EXPECT_TRUE(HasPackage(*frm, "new.a"));
-    EXPECT_TRUE(frm->isEnabled());
-}
-
-// Closing the window (close box or termination request) while the first
-// source's answer is held: the transfer stops at once, the walk ends, the
-// catalogue is reloaded and then the shutdown runs.
 TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection) {
     const TestTls tls;
     TestHttpServer secure(tls.CertFile(), tls.KeyFile());
@@ -139,6 +137,9 @@ TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection
     EXPECT_EQ(secure.RequestLines(), (std::vector<std::string>{"GET /c/Packages.gz HTTP/1.0"}));
 }
 
+// Closing the window (close box or termination request) while the first
+// source's answer is held: the transfer stops at once, the walk ends, the
+// catalogue is reloaded and then the shutdown runs.
 TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
     for (const bool terminate : {false, true}) {
         SCOPED_TRACE(terminate ? "termination request" : "close box");

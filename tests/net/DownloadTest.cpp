@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,14 +47,12 @@ public:
     bool putDebs = false;
     bool putAutoInstall = false;
     bool phoneAnswers = false;
-    std::function<void(int row, int percent)> onProgress;
 
     int RowCount() const override { return static_cast<int>(rows.size()); }
     bool IsMarked(int row) const override { return At(row).Marked; }
     // Every row stands for version 1.0 of its identifier.
     TPackageKey KeyOf(int row) const override { return {At(row).Package, "1.0", {}}; }
     bool ShowRow(int row, TShownPackage& shown) override {
-        shown_ = row;
         log.push_back("show " + std::to_string(row));
         shown = At(row).Shown;
         return At(row).Found;
@@ -63,11 +60,7 @@ public:
     void SetMarked(int row, bool marked) override { At(row).Marked = marked; }
     void SetState(int row, int state) override { At(row).State = state; }
     void Busy(bool on) override { log.push_back(on ? "busy" : "idle"); }
-    void Progress(int percent) override {
-        progress.push_back(percent);
-        if (onProgress)
-            onProgress(shown_, percent);
-    }
+    void Progress(int percent) override { progress.push_back(percent); }
     bool PutDebs() const override { return putDebs; }
     bool PutAutoInstall() const override { return putAutoInstall; }
     // What the upload would send is recorded.
@@ -101,7 +94,6 @@ public:
 private:
     Row& At(int row) { return rows.at(static_cast<std::size_t>(row)); }
     const Row& At(int row) const { return rows.at(static_cast<std::size_t>(row)); }
-    int shown_ = -1;
 };
 
 class DownloadWalk : public ::testing::Test {
@@ -331,26 +323,6 @@ TEST_F(DownloadWalk, NamesFromTheIndexNeverSelectAFileOfTheWorkingFolder) {
     EXPECT_EQ(ArchiveNames(),
               (QStringList{"T-Pot.ini", "download.deb", "evil:orvia.ini", "orvia.ini"}));
     EXPECT_EQ(WorkFiles(), QStringList{QStringLiteral("orvia.ini")});
-}
-
-TEST_F(DownloadWalk, StopDuringTheSecondFileKeepsItAndTheRestMarked) {
-    const std::string a = Body(10000, 'a'), b = Body(400000, 'b'), c = Body(10000, 'c');
-    view_.rows = {Served("pkg.a", "/a.deb", a, "a.deb"), Served("pkg.b", "/b.deb", b, "b.deb"),
-                  Served("pkg.c", "/c.deb", c, "c.deb")};
-    server_.ServePaced("/b.deb", b, 4096, 20);
-    view_.onProgress = [this](int row, int percent) {
-        if (row == 1 && percent > 0 && !stop_.IsSet())
-            stop_.Set();
-    };
-    Run();
-    EXPECT_TRUE(stop_.IsSet());
-    EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, true, true}));
-    EXPECT_EQ(view_.States(), (std::vector<int>{1, 0, 0}));
-    EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("a.deb")});
-    EXPECT_EQ(server_.RequestLines(),
-              (std::vector<std::string>{"GET /a.deb HTTP/1.0", "GET /b.deb HTTP/1.0"}));
-    EXPECT_EQ(view_.log, (std::vector<std::string>{"busy", "show 0", "show 1", "idle"}));
-    EXPECT_TRUE(WorkFiles().isEmpty());
 }
 
 TEST_F(DownloadWalk, ANewPackageBecomesDownloadedInEverySavedRowOfItsIdentifier) {

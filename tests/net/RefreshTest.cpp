@@ -302,8 +302,12 @@ TEST_F(RefreshTest, FlatAndDistsAddresses) {
     const QString flat = Address("/./Packages");
     const QString dists = Address("/dists/stable/main/binary-iphoneos-arm/Packages");
     const QString gone = Address("/gone/Packages");
+    EXPECT_EQ(Walk({}), 0);
+    EXPECT_TRUE(view_.calls.empty()); // an empty list enters no busy state
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(Walk({{flat, true}, {gone, true}, {dists, true}}), 2);
+    // An unchecked source is reported in its turn but not fetched.
+    EXPECT_EQ(Walk({{flat, true}, {gone, true}, {dists, true}, {Address("/off/Packages"), false}}),
+              2);
     const std::string goneReason = gone.toStdString() + " — .gz: HTTP 404";
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "orvia: " + goneReason + "\n");
     EXPECT_EQ(Outcomes(), (std::vector<std::string>{"0: ok", "1: " + goneReason, "2: ok"}));
@@ -321,8 +325,9 @@ TEST_F(RefreshTest, FlatAndDistsAddresses) {
     EXPECT_EQ(Stored(dists), QByteArray::fromStdString(index));
     // Each further attempt of a source starts the bar at 0; the transfers'
     // own progress reaches the report too.
-    EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "select 2",
-                                                     "progress 0", "progress 0", "end"}));
+    EXPECT_EQ(view_.calls,
+              (std::vector<std::string>{"begin", "select 0", "select 1", "select 2", "progress 0",
+                                        "progress 0", "select 3", "end"}));
     EXPECT_EQ(view_.last, 100);
     ExpectNoLeftovers();
 }
@@ -379,16 +384,6 @@ TEST_F(RefreshTest, StopDuringTheThirdSource) {
     EXPECT_EQ(view_.calls,
               (std::vector<std::string>{"begin", "select 0", "select 1", "select 2", "end"}));
     ExpectNoLeftovers();
-}
-
-TEST_F(RefreshTest, UncheckedSourcesAreSelectedButNotFetched) {
-    EXPECT_EQ(Walk({{Address("/a/Packages"), false}, {Address("/b/Packages"), false}}), 0);
-    EXPECT_TRUE(server_.Requests().empty());
-    EXPECT_TRUE(outcomes_.empty());
-    EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "end"}));
-    view_.calls.clear();
-    EXPECT_EQ(Walk({}), 0);
-    EXPECT_TRUE(view_.calls.empty()); // an empty list enters no busy state
 }
 
 // An index with more stanzas than an index may have is refused at the
