@@ -102,6 +102,8 @@ bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopF
         const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
         DeviceFiles::Remove(scratch);
         phone.iPhone_get(remote, scratch); // judged by the file, not the result
+        if (!DeviceFiles::IsRegularFile(scratch) && !stop.IsSet())
+            skipped.append(QStringLiteral("\"%1\": не получен с телефона").arg(name));
         if (DeviceFiles::IsRegularFile(scratch)) {
             QString why;
             bool copied = DeviceFiles::CopyWhole(scratch, folders.ListsDir + name,
@@ -140,7 +142,7 @@ void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDevic
     QStringList skipped;
     const QStringList names = ListsToSend(folders.ListsDir, &skipped);
     const qsizetype n = names.size();
-    QString misplaced;
+    QString misplaced, refused;
     for (qsizetype i = 1; i <= n; ++i) {
         const QString& name = names[i - 1];
         const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
@@ -148,6 +150,8 @@ void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDevic
         // there points at.
         const QString local = folders.ListsDir + name;
         if (!DeviceFiles::IsRegularFile(local) || !phone.iPhone_put(local, remote)) {
+            if (!stop.IsSet()) // a send a Stop press cut short is no refusal
+                refused = name;
             stop.Set();
             std::vector<std::string> listed;
             if (!phone.iPhone_ls(PhoneFolders::Lists, listed))
@@ -166,6 +170,9 @@ void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDevic
                   skipped.join(QLatin1Char('\n')));
     if (!misplaced.isEmpty())
         view.Warn(misplaced);
+    else if (!refused.isEmpty())
+        view.Warn(QStringLiteral("Телефон не принял файл источника \"%1\"; отправка прервана.")
+                      .arg(refused));
 }
 
 } // namespace SourceSync

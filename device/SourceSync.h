@@ -37,7 +37,8 @@ enum class Target {
 // has no file of the name; each goes through the working folder's scratch
 // file DeviceFiles::FetchScratchName. Shows the sync busy state and its
 // caption while it runs, the progress before each file, ends with the
-// caption "Orvia", and then warns of the index names it skipped.
+// caption "Orvia", and then warns of the index names it skipped and of the
+// files the phone did not give (a stop leaves the rest out without a word).
 // True when the phone had index files, so the caller reloads the catalogue
 // (also after a stop).
 bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopFlag& stop,
@@ -50,7 +51,7 @@ QString ListsFolderMisplaced(TPhone& phone);
 
 // Sends every index file of ListsDir to the phone's lists folder, replacing
 // the files there. The first file the phone does not take ends the run after
-// that file and leaves the stop flag set.
+// that file and leaves the stop flag set; the warning names it.
 void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDeviceView& view);
 
 } // namespace SourceSync

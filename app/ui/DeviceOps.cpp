@@ -25,7 +25,9 @@ namespace {
 // Its busy state, caption and progress go to the runner.
 class TWindowDeviceView final : public TDeviceView {
 public:
-    TWindowDeviceView(TfrmMain& frm, TRunner::TRun& run) : frm_(frm), run_(run) {}
+    // A quiet view says its warnings on stderr only.
+    TWindowDeviceView(TfrmMain& frm, TRunner::TRun& run, bool quiet)
+        : frm_(frm), run_(run), quiet_(quiet) {}
 
     void SetCaption(TCaption caption) override { frm_.Runner().ShowCaption(CaptionOf(caption)); }
     void PumpMessages() override { LongOperation::HandlePendingEvents(); }
@@ -42,7 +44,7 @@ public:
         return frm_.Confirm && frm_.Confirm(question);
     }
     void Warn(const QString& text) override {
-        if (frm_.ShowError)
+        if (frm_.ShowError && !quiet_)
             frm_.ShowError(text); // the dialog's text goes to stderr as well
         else
             ReportToStderr(text);
@@ -77,15 +79,16 @@ private:
 
     TfrmMain& frm_;
     TRunner::TRun& run_;
+    bool quiet_;
 };
 
 // Runs one phone operation when the runner lets it start; false when not.
 bool RunOnPhone(TfrmMain& frm, TRunner::TKind kind,
-                const std::function<void(TDeviceView& view)>& work) {
+                const std::function<void(TDeviceView& view)>& work, bool quiet = false) {
     if (!frm.Runner().MayStart(kind))
         return false;
     TRunner::TRun run(frm.Runner(), kind);
-    TWindowDeviceView view(frm, run);
+    TWindowDeviceView view(frm, run, quiet);
     work(view);
     return true;
 }
@@ -143,14 +146,18 @@ void TfrmMain::btnPhone2CompClick() {
 }
 
 void TfrmMain::btnComp2PhoneClick() {
-    RunOnPhone(*this, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
-        // At shutdown the close that raised the stop flag is being carried
-        // out now: the copy the settings ask for runs from a cleared flag
-        // like any other start.
-        if (shutdownDone_)
-            runner_.StopFlag().Clear();
-        SourceSync::ToPhone(phone_, folders_, runner_.StopFlag(), view);
-    });
+    // At shutdown the close that raised the stop flag is being carried out
+    // now: the copy the settings ask for runs from a cleared flag like any
+    // other start, and what it could not send is said on stderr only, so
+    // that no dialog holds the shutdown up.
+    RunOnPhone(
+        *this, TRunner::TKind::SourceCopy,
+        [this](TDeviceView& view) {
+            if (shutdownDone_)
+                runner_.StopFlag().Clear();
+            SourceSync::ToPhone(phone_, folders_, runner_.StopFlag(), view);
+        },
+        shutdownDone_);
 }
 
 void TfrmMain::CacheRefresh() {

@@ -122,6 +122,9 @@ TEST_F(DeviceTest, FromPhoneSkipsAFileItCannotFetchAndStopsBetweenFiles) {
     EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view));
     EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"a_Packages", "c_Packages"}));
     EXPECT_EQ(view.progress, (std::vector<int>{0, 0, 33, 66}));
+    // The file that did not arrive is named, not passed over in silence.
+    EXPECT_EQ(view.warnings, QStringList{"Пропущены файлы источников с телефона:\n"
+                                         "\"b_Packages\": не получен с телефона"});
 
     // Stop pressed while the first file is fetched: it arrives, none after it.
     Configure({});
@@ -141,6 +144,7 @@ TEST_F(DeviceTest, FromPhoneSkipsAFileItCannotFetchAndStopsBetweenFiles) {
     EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsGetFile")).size(), 1);
     EXPECT_EQ(stopping.progress, (std::vector<int>{0, 0}));
     EXPECT_EQ(stopping.events.back(), "caption Idle");
+    EXPECT_TRUE(stopping.warnings.isEmpty()); // the files a stop left out are no failures
 }
 
 TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
@@ -259,6 +263,10 @@ TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
         EXPECT_EQ(Entries(PhoneRoot() + kLists).size(), c.sent);
         EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), c.puts);
         EXPECT_EQ(view.progress, c.progress);
+        // The file the phone did not take is named.
+        EXPECT_EQ(view.warnings, QStringList{"Телефон не принял файл источника \"" +
+                                             SourceSync::ListsToSend(folders_.ListsDir).at(c.sent) +
+                                             "\"; отправка прервана."});
         EXPECT_EQ(Litter(), QStringList{});
         EXPECT_EQ(view.events.back(), "caption Idle");
     }
