@@ -174,11 +174,11 @@ TOutcome TRefresh::StoreIndex(const QString& address) {
 
 // One form of the index a source is asked for.
 struct TRefresh::TAttempt {
-    const char* suffix;
-    const char* file;
-    const char* form; // how the reason names it
-    TKind kind;
-    bool archive; // false: the plain index
+    const char* Suffix;
+    const char* File;
+    const char* Form; // how the reason names it
+    TKind Kind;
+    bool Archive; // false: the plain index
 };
 
 // What the attempts of one source met, said in one line: attempts that met
@@ -189,9 +189,9 @@ public:
     explicit TAttemptLog(const QString& address) : address_(address) {}
 
     void Add(const char* form, const QString& reason) {
-        if (groups_.empty() || groups_.back().reason != reason)
+        if (groups_.empty() || groups_.back().Reason != reason)
             groups_.push_back({{}, reason});
-        groups_.back().forms << QString::fromUtf8(form);
+        groups_.back().Forms << QString::fromUtf8(form);
     }
     TOutcome Failure(const char* form, const QString& reason) {
         Add(form, reason);
@@ -199,24 +199,24 @@ public:
     }
     TOutcome Failure() const {
         QStringList parts;
-        for (const Group& g : groups_) {
-            QString forms = g.forms.first();
-            for (qsizetype i = 1; i < g.forms.size(); ++i)
-                forms += (i + 1 == g.forms.size() ? QStringLiteral(" и ") : QStringLiteral(", ")) +
-                         g.forms[i];
-            parts << forms + QStringLiteral(": ") + g.reason;
+        for (const TGroup& g : groups_) {
+            QString forms = g.Forms.first();
+            for (qsizetype i = 1; i < g.Forms.size(); ++i)
+                forms += (i + 1 == g.Forms.size() ? QStringLiteral(" и ") : QStringLiteral(", ")) +
+                         g.Forms[i];
+            parts << forms + QStringLiteral(": ") + g.Reason;
         }
         return TOutcome::Failure(address_ + QStringLiteral(" — ") +
                                  parts.join(QStringLiteral("; ")));
     }
 
 private:
-    struct Group {
-        QStringList forms;
-        QString reason;
+    struct TGroup {
+        QStringList Forms;
+        QString Reason;
     };
     QString address_;
-    std::vector<Group> groups_;
+    std::vector<TGroup> groups_;
 };
 
 void TRefresh::DeleteScratch() const {
@@ -343,38 +343,38 @@ TOutcome TRefresh::TryArchive(const TAttempt& a, const QString& address, TAttemp
     if (!firstAttempt_)
         report_.Progress(0);
     firstAttempt_ = false;
-    const QString file = Work(a.file);
+    const QString file = Work(a.File);
     done = true;
-    if (!Fetch(address, QLatin1String(a.suffix), file, a.archive)) {
+    if (!Fetch(address, QLatin1String(a.Suffix), file, a.Archive)) {
         DeleteScratch();
-        return log.Failure(a.form, QStringLiteral("остановлено"));
+        return log.Failure(a.Form, QStringLiteral("остановлено"));
     }
     TScratch scratch = CheckScratchFile(file);
     // An answer that does not even begin as the format asked for is no
     // archive of it (a text file served under the name, a page without "<"):
     // like a web page, it lets the next form be tried.
-    if (scratch == TScratch::Data && a.archive && !StartsAsArchive(a.kind, file)) {
+    if (scratch == TScratch::Data && a.Archive && !StartsAsArchive(a.Kind, file)) {
         QFile::remove(file);
         static const char* const formats[] = {"gzip", "bzip2", "xz", "zstd"};
-        log.Add(a.form, QStringLiteral("ответ не в формате %1")
-                            .arg(QLatin1String(formats[static_cast<int>(a.kind)])));
+        log.Add(a.Form, QStringLiteral("ответ не в формате %1")
+                            .arg(QLatin1String(formats[static_cast<int>(a.Kind)])));
         done = false;
         return TOutcome::Success();
     }
     if (scratch == TScratch::Data) {
-        const QString reason = a.archive ? Unpack(a.kind, file) : QString();
+        const QString reason = a.Archive ? Unpack(a.Kind, file) : QString();
         if (reason.isEmpty())
             return TOutcome::Success();
         DeleteScratch();
-        return log.Failure(a.form, reason);
+        return log.Failure(a.Form, reason);
     }
     const QString reason = AnswerReason(scratch, file);
     if (scratch == TScratch::MissingOrShort) {
         DeleteScratch();
-        return log.Failure(a.form, reason);
+        return log.Failure(a.Form, reason);
     }
     QFile::remove(file);
-    log.Add(a.form, reason);
+    log.Add(a.Form, reason);
     done = false;
     return TOutcome::Success();
 }
