@@ -2,6 +2,7 @@
 
 #include "base/IniText.h"
 #include "base/SafeFiles.h"
+#include "common/IniLines.h"
 
 #include <QHash>
 
@@ -12,6 +13,12 @@
 namespace {
 
 using namespace IniText;
+using IniLines::IsBlank;
+using IniLines::IsQuote;
+
+std::string_view View(const QByteArray& bytes) {
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
 
 bool SameName(const QString& a, const QString& b) {
     return QString::compare(a, b, Qt::CaseInsensitive) == 0;
@@ -22,24 +29,25 @@ bool IsSectionHeader(const TIniLine& l, const QString& name) {
 }
 
 // [first line after the header, one past the section's last line)
-struct SectionRange {
+struct TSectionRange {
     size_t Header = 0;
     size_t End = 0;
 };
 
-std::optional<SectionRange> FindSection(const Lines& lines, const QString& name, size_t from = 0) {
+std::optional<TSectionRange> FindSection(const TIniLines& lines, const QString& name,
+                                         size_t from = 0) {
     for (size_t i = from; i < lines.size(); ++i) {
         if (!IsSectionHeader(lines[i], name))
             continue;
         size_t end = i + 1;
         while (end < lines.size() && lines[end].Type != TIniLine::Kind::Section)
             ++end;
-        return SectionRange{i, end};
+        return TSectionRange{i, end};
     }
     return std::nullopt;
 }
 
-const TIniLine* FindKey(const Lines& lines, const QString& section, const QString& key) {
+const TIniLine* FindKey(const TIniLines& lines, const QString& section, const QString& key) {
     const auto range = FindSection(lines, section);
     if (!range)
         return nullptr;
@@ -49,7 +57,7 @@ const TIniLine* FindKey(const Lines& lines, const QString& section, const QStrin
     return nullptr;
 }
 
-Lines ReadLines(const QString& path) {
+TIniLines ReadLines(const QString& path) {
     std::string data;
     if (!SafeFiles::ReadAll(path, SafeFiles::MaxSettingsSize, data))
         return {};
@@ -113,10 +121,10 @@ QByteArray KeyLine(const QByteArray& key, const QString& value) {
 }
 
 // Removes every section called Name in one pass; true when one was found.
-bool RemoveSections(Lines& lines, const QString& name) {
+bool RemoveSections(TIniLines& lines, const QString& name) {
     bool removed = false;
     bool inRemoved = false;
-    Lines kept;
+    TIniLines kept;
     kept.reserve(lines.size());
     for (TIniLine& l : lines) {
         if (l.Type == TIniLine::Kind::Section)
@@ -131,7 +139,9 @@ bool RemoveSections(Lines& lines, const QString& name) {
 }
 
 QString Trimmed(const QString& s) {
-    return QString::fromUtf8(TrimBlanks(s.toUtf8()));
+    const QByteArray bytes = s.toUtf8();
+    const std::string_view trimmed = IniLines::TrimBlanks(View(bytes));
+    return QString::fromUtf8(trimmed.data(), static_cast<qsizetype>(trimmed.size()));
 }
 
 } // namespace
@@ -141,7 +151,7 @@ QString Trimmed(const QString& s) {
 TIniFile::TIniFile(QString path) : path_(std::move(path)) {}
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& def) const {
-    const Lines lines = ReadLines(path_);
+    const TIniLines lines = ReadLines(path_);
     const TIniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
     if (line)
         return QString::fromUtf8(line->Value);
@@ -152,7 +162,7 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
 }
 
 int TIniFile::ReadInteger(const QString& section, const QString& key, int def) const {
-    const Lines lines = ReadLines(path_);
+    const TIniLines lines = ReadLines(path_);
     const TIniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
     int value = 0;
     if (line && ParseProfileInteger(QString::fromUtf8(line->Value), value))
@@ -173,7 +183,7 @@ QStringList TIniFile::ReadSectionKeys(const QString& section) const {
 
 std::vector<TIniEntry> TIniFile::ReadSection(const QString& section) const {
     std::vector<TIniEntry> entries;
-    const Lines lines = ReadLines(path_);
+    const TIniLines lines = ReadLines(path_);
     const auto range = FindSection(lines, Trimmed(section));
     if (!range)
         return entries;
@@ -192,7 +202,7 @@ namespace {
 
 // Loads the file for a change. A missing file is an empty one; a file that is
 // there but cannot be read is never overwritten, since its content would be lost.
-bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
+bool LoadForChange(const QString& path, TIniLines& lines, QString& reason) {
     std::string data;
     if (SafeFiles::Read(path, SafeFiles::MaxSettingsSize, data, &reason) ==
         SafeFiles::TReadResult::Failed)
@@ -201,7 +211,7 @@ bool LoadForChange(const QString& path, Lines& lines, QString& reason) {
     return true;
 }
 
-bool Store(const QString& path, const Lines& lines, QString& reason) {
+bool Store(const QString& path, const TIniLines& lines, QString& reason) {
     QByteArray out;
     for (size_t i = 0; i < lines.size(); ++i) {
         const TIniLine& l = lines[i];
@@ -220,7 +230,7 @@ bool Store(const QString& path, const Lines& lines, QString& reason) {
 // Sets Name in section Sec (both checked and trimmed): the first matching key
 // of the first matching section changes in place, a new key goes to the end
 // of that section, a new section to the end of the file.
-void SetKey(Lines& lines, const QString& sec, const QString& name, const QString& value) {
+void SetKey(TIniLines& lines, const QString& sec, const QString& name, const QString& value) {
     const auto range = FindSection(lines, sec);
     if (!range) {
         lines.push_back(MakeLine('[' + sec.toUtf8() + ']'));
@@ -237,22 +247,22 @@ void SetKey(Lines& lines, const QString& sec, const QString& name, const QString
     // After the section's last non-blank line, so blank lines that part it
     // from the next section stay in between.
     size_t at = range->End;
-    while (at > range->Header + 1 && TrimBlanks(lines[at - 1].Raw).isEmpty())
+    while (at > range->Header + 1 && IniLines::TrimBlanks(View(lines[at - 1].Raw)).empty())
         --at;
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
                  MakeLine(KeyLine(name.toUtf8(), value)));
 }
 
-using CleanEntries = std::vector<std::pair<QString, QString>>;
+using TCleanEntries = std::vector<std::pair<QString, QString>>;
 
 // Removes every section Sec and appends a fresh one holding Entries; false
 // when that changes nothing.
-bool PutSection(Lines& lines, const QString& sec, const CleanEntries& entries) {
+bool PutSection(TIniLines& lines, const QString& sec, const TCleanEntries& entries) {
     const bool removed = RemoveSections(lines, sec);
     if (entries.empty())
         return removed;
     lines.push_back(MakeLine('[' + sec.toUtf8() + ']'));
-    Lines added;
+    TIniLines added;
     QHash<QString, size_t> addedAt; // case-folded key -> index in Added
     for (const auto& [key, value] : entries) {
         // A repeated key sets the value of the first one, as writing the keys
@@ -304,10 +314,10 @@ bool TIniFile::Apply(const std::vector<TIniValue>& values,
         if (!reason.isEmpty())
             return Fail(reason);
     }
-    std::vector<std::pair<QString, CleanEntries>> cleanSections;
+    std::vector<std::pair<QString, TCleanEntries>> cleanSections;
     cleanSections.reserve(sections.size());
     for (const TIniSection& s : sections) {
-        auto& [name, entries] = cleanSections.emplace_back(Trimmed(s.Name), CleanEntries{});
+        auto& [name, entries] = cleanSections.emplace_back(Trimmed(s.Name), TCleanEntries{});
         reason = CheckSection(name);
         for (const TIniEntry& e : s.Entries) {
             if (!reason.isEmpty())
@@ -321,7 +331,7 @@ bool TIniFile::Apply(const std::vector<TIniValue>& values,
             return Fail(reason);
     }
 
-    Lines lines;
+    TIniLines lines;
     if (!LoadForChange(path_, lines, reason))
         return Fail(reason);
     bool changed = !cleanValues.empty();

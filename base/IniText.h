@@ -5,15 +5,10 @@
 
 #include <vector>
 
-// The line-level layer under TIniFile: splitting the file into lines that keep
-// their bytes. Reading and replacing the file is the file layer's (SafeFiles).
+// The line-level layer under TIniFile: the file's lines as the shared INI
+// reading rule (common/IniLines.h) sees them, each keeping its bytes. Reading
+// and replacing the file is the file layer's (SafeFiles).
 namespace IniText {
-
-bool IsBlank(char c);
-QByteArray TrimBlanks(const QByteArray& s);
-bool IsQuote(char c);
-// Drops one pair of matching single or double quotes around S.
-QByteArray Unquote(const QByteArray& s);
 
 struct TIniLine {
     enum class Kind { Other, Section, Key };
@@ -24,11 +19,10 @@ struct TIniLine {
     QByteArray KeyBytes; // the key as written in the file
     QByteArray Value;    // trimmed, quotes removed
 };
-using Lines = std::vector<TIniLine>;
+using TIniLines = std::vector<TIniLine>;
 
-TIniLine ParseLine(QByteArray raw);
-// Splits at LF, CR LF or a lone CR, as the classic profile functions read a
-// file; each line keeps its own line break.
-Lines Parse(const QByteArray& data);
+TIniLine ParseLine(const QByteArray& raw);
+// Every line of a file; each keeps its own line break.
+TIniLines Parse(const QByteArray& data);
 
 } // namespace IniText

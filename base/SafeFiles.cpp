@@ -24,21 +24,17 @@ QString InFolder(const QString& folder, const QString& name) {
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
-bool IsPlainFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..")
-        return false;
-    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
-}
-
 QString UnsafeNameReason(std::string_view name) {
-    if (!IsPlainFileName(name))
+    switch (FileNames::NameFault(name)) {
+    case FileNames::TNameFault::None:
+        break;
+    case FileNames::TNameFault::NotPlain:
         return QStringLiteral("недопустимое имя файла");
-    for (const char c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            return QStringLiteral("имя содержит управляющий символ");
-    const auto size = static_cast<qsizetype>(name.size());
-    if (QString::fromUtf8(name.data(), size).toUtf8() != QByteArrayView(name.data(), size))
+    case FileNames::TNameFault::ControlCharacter:
+        return QStringLiteral("имя содержит управляющий символ");
+    case FileNames::TNameFault::NotUtf8:
         return QStringLiteral("имя не в кодировке UTF-8");
+    }
     return {};
 }
 

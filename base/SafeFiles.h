@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/FileNames.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -81,16 +83,12 @@ private:
     QString error_;
 };
 
-// True when name can be used as one file name inside a folder: not empty, not
-// "." or "..", and without "/", "\" or NUL. Names that arrive from a server, an
-// archive or the phone are used in a local path only when this holds.
-bool IsPlainFileName(std::string_view name);
+// Names that arrive from a server, an archive or the phone are used in a local
+// path only when they are plain file names (the rule the phone plugin shares).
+using FileNames::IsPlainFileName;
 
 // Why a name from outside (the phone, a repository) must not become a local
-// file name, or empty when it may: it must be a plain file name, be valid
-// UTF-8 (so that it names the same file each time it becomes a path) and hold
-// no control character (a line break or tab would break the line-based files
-// it ends up in, an escape would reach the terminal).
+// file name (FileNames::NameFault), or empty when it may.
 QString UnsafeNameReason(std::string_view name);
 
 // A name from outside as it may be shown or written to stderr: every control

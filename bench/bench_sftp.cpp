@@ -23,8 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kFileSize = 50 * 1000 * 1000;
-constexpr int kRounds = 3;
+constexpr std::size_t FileSize = 50 * 1000 * 1000;
+constexpr int Rounds = 3;
 
 using Clock = std::chrono::steady_clock;
 
@@ -39,7 +39,7 @@ bool SameFiles(const std::string& a, const std::string& b) {
     std::ostringstream y;
     x << first.rdbuf();
     y << second.rdbuf();
-    return x.str().size() == kFileSize && x.str() == y.str();
+    return x.str().size() == FileSize && x.str() == y.str();
 }
 
 std::string Quoted(const std::string& text) {
@@ -70,7 +70,7 @@ int main() {
         const std::string source = folder + "/source.bin";
         {
             std::mt19937_64 random(42);
-            std::string bytes(kFileSize, '\0');
+            std::string bytes(FileSize, '\0');
             for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
                 const uint64_t value = random();
                 std::memcpy(&bytes[i], &value, 8);
@@ -78,7 +78,7 @@ int main() {
             std::ofstream(source, std::ios::binary) << bytes;
         }
 
-        tpot::TSettings settings;
+        Tpot::TSettings settings;
         const passwd* user = ::getpwuid(::geteuid());
         const std::string login = user ? user->pw_name : "root";
         settings.Values = {{"host", "127.0.0.1"},
@@ -98,14 +98,14 @@ int main() {
 
         double best = 1e9;
         double bestCli = 1e9;
-        for (int round = 0; round < kRounds; ++round) {
+        for (int round = 0; round < Rounds; ++round) {
             fs::remove(folder + "/back.bin");
             fs::remove(folder + "/cli-back.bin");
             // A fresh plugin each round: its time includes the connection, as the tool's does.
             auto started = Clock::now();
             {
-                tpot::TPlugin plugin(
-                    std::make_unique<tpot::TSftpTransport>(tpot::TSftpSettings::From(settings)),
+                Tpot::TPlugin plugin(
+                    std::make_unique<Tpot::TSftpTransport>(Tpot::TSftpSettings::From(settings)),
                     folder + "/phone");
                 if (plugin.Init(0, nullptr, nullptr) != 0 ||
                     plugin.PutFile(source.c_str(), "/ours.bin", FS_COPYFLAGS_OVERWRITE) !=
@@ -139,8 +139,8 @@ int main() {
         if (exitCode == 0) {
             std::printf("put+get of %zu bytes, best of %d: plugin %.3f s (%.1f MB/s), sftp tool "
                         "%.3f s (%.1f MB/s)\n",
-                        kFileSize, kRounds, best, 2 * kFileSize / best / 1e6, bestCli,
-                        2 * kFileSize / bestCli / 1e6);
+                        FileSize, Rounds, best, 2 * FileSize / best / 1e6, bestCli,
+                        2 * FileSize / bestCli / 1e6);
             std::printf("sftp/cli time ratio: %.2f\n", best / bestCli);
         }
     }

@@ -32,7 +32,7 @@ std::vector<std::string> Split(std::string_view text) {
     return parts;
 }
 
-class TFuzzAfc : public tpot::IAfc {
+class TFuzzAfc : public Tpot::TAfc {
 public:
     TFuzzAfc(std::vector<std::string> names, std::string_view info)
         : Names(std::move(names)), Info(info) {}
@@ -72,11 +72,11 @@ private:
     std::string_view Info;
 };
 
-class TFuzzConnector : public tpot::IAfcConnector {
+class TFuzzConnector : public Tpot::TAfcConnector {
 public:
     TFuzzConnector(std::vector<std::string> names, std::string_view info)
         : Names(std::move(names)), Info(info) {}
-    std::unique_ptr<tpot::IAfc> Connect(std::string&) override {
+    std::unique_ptr<Tpot::TAfc> Connect(std::string&) override {
         return std::make_unique<TFuzzAfc>(Names, Info);
     }
 
@@ -94,22 +94,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         Split(split == std::string_view::npos ? input : input.substr(0, split));
     const std::string_view info =
         split == std::string_view::npos ? std::string_view() : input.substr(split + 2);
-    tpot::TAfcTransport transport(std::make_unique<TFuzzConnector>(names, info));
+    Tpot::TAfcTransport transport(std::make_unique<TFuzzConnector>(names, info));
 
-    std::vector<tpot::TEntry> entries;
+    std::vector<Tpot::TEntry> entries;
     std::string why;
-    if (transport.List("/folder", entries, why) == tpot::TStatus::Ok) {
+    if (transport.List("/folder", entries, why) == Tpot::TStatus::Ok) {
         Check(entries.size() <= names.size());
-        for (const tpot::TEntry& entry : entries)
+        for (const Tpot::TEntry& entry : entries)
             Check(!entry.IsFolder || entry.Size == 0);
     }
-    tpot::TEntry entry;
+    Tpot::TEntry entry;
     transport.Stat("/folder/file", entry, why);
     Check(entry.Name == "file" || entry.Name.empty());
     // A link's target, however the phone writes it, is a canonical path.
     std::string target;
-    if (transport.LinkTarget("/folder/file", target, why) == tpot::TStatus::Ok)
-        Check(tpot::NormalisePhonePath(target) == target);
+    if (transport.LinkTarget("/folder/file", target, why) == Tpot::TStatus::Ok)
+        Check(Tpot::NormalisePhonePath(target) == target);
     uint64_t total = 0;
     transport.Read(
         "/folder/file", 5000,

@@ -19,22 +19,22 @@ void Check(bool condition) {
 
 void CheckCanonical(const std::string& path) {
     Check(!path.empty() && path.front() == '/');
-    Check(tpot::NormalisePhonePath(path) == path);
+    Check(Tpot::NormalisePhonePath(path) == path);
     if (path == "/") {
-        Check(tpot::LastSegment(path).empty());
+        Check(Tpot::LastSegment(path).empty());
         return;
     }
     Check(path.back() != '/' && path.find("//") == std::string::npos);
-    const std::string last = tpot::LastSegment(path);
-    Check(tpot::IsPlainName(last));
-    const std::string parent = tpot::ParentPath(path);
-    Check(tpot::NormalisePhonePath(parent) == parent);
-    Check(tpot::JoinPhonePath(parent, "/" + last) == path);
+    const std::string last = Tpot::LastSegment(path);
+    Check(Tpot::IsPlainFileName(last));
+    const std::string parent = Tpot::ParentPath(path);
+    Check(Tpot::NormalisePhonePath(parent) == parent);
+    Check(Tpot::JoinPhonePath(parent, "/" + last) == path);
     for (std::size_t pos = 1; pos < path.size();) {
         std::size_t end = path.find('/', pos);
         if (end == std::string::npos)
             end = path.size();
-        Check(tpot::IsPlainName(std::string_view(path).substr(pos, end - pos)));
+        Check(Tpot::IsPlainFileName(std::string_view(path).substr(pos, end - pos)));
         pos = end + 1;
     }
 }
@@ -49,12 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string_view pathText =
         newline == std::string_view::npos ? text : text.substr(newline + 1);
 
-    const auto path = tpot::NormalisePhonePath(pathText);
+    const auto path = Tpot::NormalisePhonePath(pathText);
     if (path)
         CheckCanonical(*path);
-    const auto prefix = tpot::NormalisePhonePath(prefixText);
+    const auto prefix = Tpot::NormalisePhonePath(prefixText);
     if (path && prefix) {
-        const std::string joined = tpot::JoinPhonePath(*prefix == "/" ? "" : *prefix, *path);
+        const std::string joined = Tpot::JoinPhonePath(*prefix == "/" ? "" : *prefix, *path);
         CheckCanonical(joined);
         Check(joined.substr(0, prefix->size()) == *prefix || *prefix == "/");
     }

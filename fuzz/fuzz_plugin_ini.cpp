@@ -21,16 +21,16 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::vector<std::string> warnings;
-    const tpot::TSettings settings =
-        tpot::ParseSettings(std::string_view(reinterpret_cast<const char*>(data), size), warnings);
+    const Tpot::TSettings settings =
+        Tpot::ParseSettings(std::string_view(reinterpret_cast<const char*>(data), size), warnings);
     if (!settings.RootPrefix.empty())
         Check(settings.RootPrefix != "/" &&
-              tpot::NormalisePhonePath(settings.RootPrefix) == settings.RootPrefix);
+              Tpot::NormalisePhonePath(settings.RootPrefix) == settings.RootPrefix);
     Check(settings.Folder.empty() || settings.Folder.front() == '/');
     Check(settings.Udid.size() <= 64);
     Check(!settings.Transport.empty());
 
-    const tpot::TSftpSettings sftp = tpot::TSftpSettings::From(settings);
+    const Tpot::TSftpSettings sftp = Tpot::TSftpSettings::From(settings);
     if (sftp.Problem.empty()) {
         Check(!sftp.Host.empty() && sftp.Port >= 1 && sftp.Port <= 65535);
         Check(sftp.Host.find_first_of(" @/\n\r") == std::string::npos);

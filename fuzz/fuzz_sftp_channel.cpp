@@ -19,7 +19,7 @@ void Check(bool condition) {
         std::abort();
 }
 
-class TFakeLink : public tpot::ISftpLink {
+class TFakeLink : public Tpot::TSftpLink {
 public:
     TFakeLink(std::string_view stream, std::size_t piece) : Stream(stream), Piece(piece) {}
 
@@ -48,36 +48,36 @@ private:
     std::size_t Sent = 0;
 };
 
-constexpr uint64_t kReadLimit = 1000;
+constexpr uint64_t ReadLimit = 1000;
 
-void Run(tpot::TSftpChannel& sftp, uint8_t op) {
+void Run(Tpot::TSftpChannel& sftp, uint8_t op) {
     switch (op % 5) {
     case 0: {
-        std::vector<tpot::TEntry> entries;
-        const tpot::TSftpResult listed = sftp.List("/folder", entries);
+        std::vector<Tpot::TEntry> entries;
+        const Tpot::TSftpResult listed = sftp.List("/folder", entries);
         Check(listed.IsOk() || entries.empty());
         Check(entries.size() <= 100000);
         break;
     }
     case 1: {
-        tpot::TSftpAttributes attributes;
+        Tpot::TSftpAttributes attributes;
         sftp.Stat("/folder/file", attributes);
         std::string handle;
-        if (sftp.Open("/folder/file", tpot::kSftpRead, 0, handle).IsOk())
+        if (sftp.Open("/folder/file", Tpot::SftpRead, 0, handle).IsOk())
             Check(handle.size() <= 256);
         break;
     }
     case 2: {
         uint64_t total = 0;
         bool stopped = false;
-        const tpot::TSftpResult read = sftp.Read(
-            "h", kReadLimit,
+        const Tpot::TSftpResult read = sftp.Read(
+            "h", ReadLimit,
             [&](const char*, std::size_t size) {
                 total += size;
                 return total < 900 || op < 128; // sometimes the user stops
             },
             stopped);
-        Check(total <= kReadLimit);
+        Check(total <= ReadLimit);
         Check(!read.IsOk() || !stopped || total >= 900);
         break;
     }
@@ -106,7 +106,7 @@ void Run(tpot::TSftpChannel& sftp, uint8_t op) {
         sftp.MakeFolder("/folder/new");
         sftp.RemoveFolder("/folder/new");
         {
-            tpot::TSftpAttributes times;
+            Tpot::TSftpAttributes times;
             times.HasMTime = true;
             times.MTime = 1700000000;
             sftp.SetAttributes("h", true, times);
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const uint8_t op = data[0];
     const std::size_t piece = data[1] == 0 ? 1 : data[1];
     TFakeLink link(std::string_view(reinterpret_cast<const char*>(data + 2), size - 2), piece);
-    tpot::TSftpChannel sftp(link, 0);
+    Tpot::TSftpChannel sftp(link, 0);
     if (!sftp.Start(0).IsOk()) {
         Check(sftp.IsBroken());
         return 0;

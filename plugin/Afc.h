@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
-class IAfc {
+class TAfc {
 public:
-    virtual ~IAfc() = default;
+    virtual ~TAfc() = default;
     // Every name in the folder, "." and ".." included, as the phone sends them.
     virtual afc_error_t ReadDirectory(const std::string& path, std::vector<std::string>& names) = 0;
     // The phone's key/value description of Path itself, a link not followed
@@ -39,12 +39,12 @@ public:
 };
 
 // Opens a connection to the phone's root file service.
-class IAfcConnector {
+class TAfcConnector {
 public:
-    virtual ~IAfcConnector() = default;
+    virtual ~TAfcConnector() = default;
     // The connection, or null with the reason in Why (no phone, not paired,
     // no root file service).
-    virtual std::unique_ptr<IAfc> Connect(std::string& why) = 0;
+    virtual std::unique_ptr<TAfc> Connect(std::string& why) = 0;
 };
 
-} // namespace tpot
+} // namespace Tpot

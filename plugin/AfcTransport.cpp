@@ -6,15 +6,15 @@
 #include <optional>
 #include <random>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
 // Big enough to keep the link busy, small enough for one AFC packet.
-constexpr uint32_t kChunk = 64 * 1024;
+constexpr uint32_t Chunk = 64 * 1024;
 // Every entry costs a round trip for its description: a listing longer than
 // this is not a phone folder but a phone that has gone wrong.
-constexpr std::size_t kMaxEntries = 100000;
+constexpr std::size_t MaxEntries = 100000;
 
 bool LinkBroken(afc_error_t error) {
     switch (error) {
@@ -97,7 +97,7 @@ std::optional<std::string> ResolveLink(const std::string& path, const std::strin
             if (segments.empty())
                 return std::nullopt;
             segments.pop_back();
-        } else if (IsPlainName(segment)) {
+        } else if (IsPlainFileName(segment)) {
             segments.push_back(segment);
         } else {
             return std::nullopt;
@@ -109,48 +109,49 @@ std::optional<std::string> ResolveLink(const std::string& path, const std::strin
     return out.empty() ? std::string("/") : out;
 }
 
-TAfcTransport::TAfcTransport(std::unique_ptr<IAfcConnector> connector)
-    : Connector(std::move(connector)), TempCounter(std::random_device{}()) {}
+TAfcTransport::TAfcTransport(std::unique_ptr<TAfcConnector> connector)
+    : connector_(std::move(connector)), tempCounter_(std::random_device{}()) {}
 
 bool TAfcTransport::Connect(std::string& why) {
-    if (Afc) {
+    if (afc_) {
         // One round trip tells whether the connection still stands.
         std::map<std::string, std::string> info;
-        if (!LinkBroken(Afc->GetFileInfo("/", info)))
+        if (!LinkBroken(afc_->GetFileInfo("/", info)))
             return true;
-        Afc.reset();
+        afc_.reset();
     }
     return Ready(why);
 }
 
 bool TAfcTransport::Ready(std::string& why) {
-    if (!Afc)
-        Afc = Connector->Connect(why);
-    return Afc != nullptr;
+    if (!afc_)
+        afc_ = connector_->Connect(why);
+    return afc_ != nullptr;
 }
 
 void TAfcTransport::Fail(afc_error_t error, std::string& why) {
     why = AfcReason(error);
     if (LinkBroken(error))
-        Afc.reset();
+        afc_.reset();
 }
 
 std::string TAfcTransport::TempNameIn(const std::string& folder) {
-    std::string name = ".T-Pot-" + std::to_string(++TempCounter);
+    std::string name = ".T-Pot-" + std::to_string(++tempCounter_);
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
 afc_error_t TAfcTransport::Describe(const std::string& path, const std::string& name,
                                     TEntry& entry) {
     std::map<std::string, std::string> info;
-    const afc_error_t described = Afc->GetFileInfo(path, info);
+    const afc_error_t described = afc_->GetFileInfo(path, info);
     entry = EntryFromAfcInfo(name, info);
     if (described != AFC_E_SUCCESS || !entry.IsLink)
         return described;
     std::string target;
     std::string why;
     std::map<std::string, std::string> targetInfo;
-    if (Follow(path, target, why) && Afc && Afc->GetFileInfo(target, targetInfo) == AFC_E_SUCCESS) {
+    if (Follow(path, target, why) && afc_ &&
+        afc_->GetFileInfo(target, targetInfo) == AFC_E_SUCCESS) {
         entry = EntryFromAfcInfo(name, targetInfo);
         entry.IsLink = true;
     }
@@ -161,7 +162,7 @@ bool TAfcTransport::Follow(const std::string& path, std::string& target, std::st
     std::string current = path;
     for (int hop = 0; hop < 16; ++hop) {
         std::map<std::string, std::string> info;
-        if (const afc_error_t described = Afc->GetFileInfo(current, info);
+        if (const afc_error_t described = afc_->GetFileInfo(current, info);
             described != AFC_E_SUCCESS) {
             Fail(described, why);
             return false;
@@ -189,25 +190,25 @@ TStatus TAfcTransport::List(const std::string& path, std::vector<TEntry>& entrie
     if (!Ready(why))
         return TStatus::ReadError;
     std::vector<std::string> names;
-    const afc_error_t listed = Afc->ReadDirectory(path, names);
+    const afc_error_t listed = afc_->ReadDirectory(path, names);
     if (listed != AFC_E_SUCCESS) {
         Fail(listed, why);
         return StatusOf(listed, TStatus::ReadError);
     }
-    if (names.size() > kMaxEntries) {
-        why = "the folder lists more than " + std::to_string(kMaxEntries) + " entries";
+    if (names.size() > MaxEntries) {
+        why = "the folder lists more than " + std::to_string(MaxEntries) + " entries";
         return TStatus::ReadError;
     }
     const std::string folder = path == "/" ? std::string() : path;
     for (const std::string& name : names) {
-        if (!IsPlainName(name)) {
+        if (!IsPlainFileName(name)) {
             if (name != "." && name != "..")
                 entries.push_back(TEntry{name, 0, 0, false}); // the caller reports it
             continue;
         }
         TEntry entry;
         const afc_error_t described = Describe(folder + "/" + name, name, entry);
-        if (LinkBroken(described) || !Afc) {
+        if (LinkBroken(described) || !afc_) {
             Fail(described, why);
             entries.clear();
             return TStatus::ReadError;
@@ -234,17 +235,17 @@ TStatus TAfcTransport::Read(const std::string& path, uint64_t limit, const TSink
     if (!Ready(why))
         return TStatus::ReadError;
     uint64_t handle = 0;
-    const afc_error_t opened = Afc->FileOpen(path, AFC_FOPEN_RDONLY, handle);
+    const afc_error_t opened = afc_->FileOpen(path, AFC_FOPEN_RDONLY, handle);
     if (opened != AFC_E_SUCCESS) {
         Fail(opened, why);
         return StatusOf(opened, TStatus::ReadError);
     }
-    std::vector<char> buffer(kChunk);
+    std::vector<char> buffer(Chunk);
     TStatus status = TStatus::Ok;
     uint64_t total = 0;
     for (;;) {
         uint32_t got = 0;
-        const afc_error_t read = Afc->FileRead(handle, buffer.data(), kChunk, got);
+        const afc_error_t read = afc_->FileRead(handle, buffer.data(), Chunk, got);
         if (read != AFC_E_SUCCESS) {
             Fail(read, why);
             status = TStatus::ReadError;
@@ -252,7 +253,7 @@ TStatus TAfcTransport::Read(const std::string& path, uint64_t limit, const TSink
         }
         if (got == 0)
             break;
-        got = std::min(got, kChunk);
+        got = std::min(got, Chunk);
         total += got;
         if (total > limit) {
             why = TooLongReason(limit);
@@ -265,8 +266,8 @@ TStatus TAfcTransport::Read(const std::string& path, uint64_t limit, const TSink
             break;
         }
     }
-    if (Afc)
-        Afc->FileClose(handle);
+    if (afc_)
+        afc_->FileClose(handle);
     return status;
 }
 
@@ -278,12 +279,12 @@ TStatus TAfcTransport::Write(const std::string& path, const TEntry& like, const 
     // reader on the phone never sees half a file.
     const std::string temp = TempNameIn(ParentPath(path));
     uint64_t handle = 0;
-    const afc_error_t opened = Afc->FileOpen(temp, AFC_FOPEN_WRONLY, handle);
+    const afc_error_t opened = afc_->FileOpen(temp, AFC_FOPEN_WRONLY, handle);
     if (opened != AFC_E_SUCCESS) {
         Fail(opened, why);
         return StatusOf(opened, TStatus::WriteError);
     }
-    std::vector<char> buffer(kChunk);
+    std::vector<char> buffer(Chunk);
     TStatus status = TStatus::Ok;
     afc_error_t error = AFC_E_SUCCESS;
     while (status == TStatus::Ok) {
@@ -296,10 +297,10 @@ TStatus TAfcTransport::Write(const std::string& path, const TEntry& like, const 
         if (got == 0)
             break;
         const char* data = buffer.data();
-        uint32_t left = static_cast<uint32_t>(std::min<std::ptrdiff_t>(got, kChunk));
+        uint32_t left = static_cast<uint32_t>(std::min<std::ptrdiff_t>(got, Chunk));
         while (left > 0) {
             uint32_t written = 0;
-            error = Afc->FileWrite(handle, data, left, written);
+            error = afc_->FileWrite(handle, data, left, written);
             if (error == AFC_E_SUCCESS && (written == 0 || written > left))
                 error = AFC_E_WRITE_ERROR;
             if (error != AFC_E_SUCCESS) {
@@ -310,8 +311,8 @@ TStatus TAfcTransport::Write(const std::string& path, const TEntry& like, const 
             left -= written;
         }
     }
-    if (Afc) {
-        const afc_error_t closed = Afc->FileClose(handle);
+    if (afc_) {
+        const afc_error_t closed = afc_->FileClose(handle);
         if (status == TStatus::Ok && closed != AFC_E_SUCCESS) {
             error = closed;
             status = TStatus::WriteError;
@@ -319,17 +320,17 @@ TStatus TAfcTransport::Write(const std::string& path, const TEntry& like, const 
     }
     // The phone keeps no permissions over AFC, but times.
     if (status == TStatus::Ok && like.MTime > 0)
-        Afc->SetFileTime(temp, static_cast<uint64_t>(like.MTime) * 1000000000u);
+        afc_->SetFileTime(temp, static_cast<uint64_t>(like.MTime) * 1000000000u);
     if (status == TStatus::Ok) {
-        error = Afc->Rename(temp, path);
+        error = afc_->Rename(temp, path);
         if (error != AFC_E_SUCCESS)
             status = TStatus::WriteError;
     }
     if (status != TStatus::Ok) {
         if (status == TStatus::WriteError)
             Fail(error, why);
-        if (Afc)
-            Afc->Remove(temp);
+        if (afc_)
+            afc_->Remove(temp);
     }
     return status;
 }
@@ -337,7 +338,7 @@ TStatus TAfcTransport::Write(const std::string& path, const TEntry& like, const 
 TStatus TAfcTransport::Remove(const std::string& path, std::string& why) {
     if (!Ready(why))
         return TStatus::WriteError;
-    const afc_error_t removed = Afc->Remove(path);
+    const afc_error_t removed = afc_->Remove(path);
     if (removed != AFC_E_SUCCESS) {
         Fail(removed, why);
         return StatusOf(removed, TStatus::WriteError);
@@ -349,9 +350,9 @@ TStatus TAfcTransport::MakeFolder(const std::string& path, std::string& why) {
     if (!Ready(why))
         return TStatus::WriteError;
     std::map<std::string, std::string> info;
-    if (Afc->GetFileInfo(path, info) == AFC_E_SUCCESS)
+    if (afc_->GetFileInfo(path, info) == AFC_E_SUCCESS)
         return TStatus::Exists;
-    const afc_error_t made = Afc->MakeDirectory(path);
+    const afc_error_t made = afc_->MakeDirectory(path);
     if (made != AFC_E_SUCCESS) {
         Fail(made, why);
         return made == AFC_E_OBJECT_EXISTS ? TStatus::Exists : StatusOf(made, TStatus::WriteError);
@@ -363,7 +364,7 @@ TStatus TAfcTransport::RemoveFolder(const std::string& path, std::string& why) {
     if (!Ready(why))
         return TStatus::WriteError;
     std::map<std::string, std::string> info;
-    if (const afc_error_t described = Afc->GetFileInfo(path, info); described != AFC_E_SUCCESS) {
+    if (const afc_error_t described = afc_->GetFileInfo(path, info); described != AFC_E_SUCCESS) {
         Fail(described, why);
         return StatusOf(described, TStatus::WriteError);
     }
@@ -373,7 +374,7 @@ TStatus TAfcTransport::RemoveFolder(const std::string& path, std::string& why) {
         return TStatus::WriteError;
     }
     // The phone removes a folder only when it is empty, and a link as itself.
-    const afc_error_t removed = Afc->Remove(path);
+    const afc_error_t removed = afc_->Remove(path);
     if (removed != AFC_E_SUCCESS) {
         Fail(removed, why);
         return StatusOf(removed, TStatus::WriteError);
@@ -386,12 +387,12 @@ TStatus TAfcTransport::Rename(const std::string& from, const std::string& to, bo
     if (!Ready(why))
         return TStatus::WriteError;
     std::map<std::string, std::string> info;
-    if (Afc->GetFileInfo(to, info) == AFC_E_SUCCESS &&
+    if (afc_->GetFileInfo(to, info) == AFC_E_SUCCESS &&
         (!replace || EntryFromAfcInfo("", info).IsFolder)) {
         why = "something of that name is there";
         return TStatus::Exists;
     }
-    const afc_error_t renamed = Afc->Rename(from, to);
+    const afc_error_t renamed = afc_->Rename(from, to);
     if (renamed != AFC_E_SUCCESS) {
         Fail(renamed, why);
         return StatusOf(renamed, TStatus::WriteError);
@@ -406,7 +407,7 @@ TStatus TAfcTransport::SetTime(const std::string& path, int64_t mtime, std::stri
         why = "the phone keeps no time before 1970 over USB";
         return TStatus::NotSupported;
     }
-    const afc_error_t set = Afc->SetFileTime(path, static_cast<uint64_t>(mtime) * 1000000000u);
+    const afc_error_t set = afc_->SetFileTime(path, static_cast<uint64_t>(mtime) * 1000000000u);
     if (set != AFC_E_SUCCESS) {
         Fail(set, why);
         return StatusOf(set, TStatus::WriteError);
@@ -420,4 +421,4 @@ TStatus TAfcTransport::LinkTarget(const std::string& path, std::string& target, 
     return Follow(path, target, why) ? TStatus::Ok : TStatus::ReadError;
 }
 
-} // namespace tpot
+} // namespace Tpot

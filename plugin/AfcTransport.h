@@ -8,27 +8,14 @@
 #include <memory>
 #include <optional>
 
-namespace tpot {
+namespace Tpot {
 
-class TAfcTransport : public ITransport {
+class TAfcTransport : public TTransport {
 public:
-    explicit TAfcTransport(std::unique_ptr<IAfcConnector> connector);
+    explicit TAfcTransport(std::unique_ptr<TAfcConnector> connector);
 
-    bool Connect(std::string& why) override;
-    TStatus List(const std::string& path, std::vector<TEntry>& entries, std::string& why) override;
-    TStatus Stat(const std::string& path, TEntry& entry, std::string& why) override;
-    TStatus Read(const std::string& path, uint64_t limit, const TSink& sink,
-                 std::string& why) override;
-    TStatus Write(const std::string& path, const TEntry& like, const TSource& source,
-                  std::string& why) override;
-    TStatus Remove(const std::string& path, std::string& why) override;
-    TStatus MakeFolder(const std::string& path, std::string& why) override;
-    TStatus RemoveFolder(const std::string& path, std::string& why) override;
-    TStatus Rename(const std::string& from, const std::string& to, bool replace,
-                   std::string& why) override;
-    TStatus SetTime(const std::string& path, int64_t mtime, std::string& why) override;
-    TStatus LinkTarget(const std::string& path, std::string& target, std::string& why) override;
-    void Disconnect() override { Afc.reset(); }
+    TPOT_TRANSPORT_CALLS
+    void Disconnect() override { afc_.reset(); }
 
 private:
     // Connects when there is no connection yet (no check of a live one).
@@ -42,9 +29,9 @@ private:
     // The phone path a link leads to, its own links followed too.
     bool Follow(const std::string& path, std::string& target, std::string& why);
 
-    std::unique_ptr<IAfcConnector> Connector;
-    std::unique_ptr<IAfc> Afc;
-    uint64_t TempCounter;
+    std::unique_ptr<TAfcConnector> connector_;
+    std::unique_ptr<TAfc> afc_;
+    uint64_t tempCounter_;
 };
 
 // Turns the phone's description of a file into an entry named Name.
@@ -55,4 +42,4 @@ TEntry EntryFromAfcInfo(const std::string& name, const std::map<std::string, std
 // climbs above the root or holds a name that is not plain.
 std::optional<std::string> ResolveLink(const std::string& path, const std::string& target);
 
-} // namespace tpot
+} // namespace Tpot

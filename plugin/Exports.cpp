@@ -21,7 +21,7 @@ namespace {
 
 // A file manager may call from more than one thread; the calls take turns.
 std::mutex gLock;
-std::unique_ptr<tpot::TPlugin> gPlugin;
+std::unique_ptr<Tpot::TPlugin> gPlugin;
 
 // The folder of this library file, where its settings file lives.
 std::string OwnFolder() {
@@ -66,7 +66,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 // The plugin, set up from its settings file on the first call and again
 // whenever that file changed since the last call.
-tpot::TPlugin& Plugin() {
+Tpot::TPlugin& Plugin() {
     const std::string path = SettingsPath();
     struct stat st {};
     const bool there = ::stat(path.c_str(), &st) == 0;
@@ -74,12 +74,12 @@ tpot::TPlugin& Plugin() {
         (!there || SameFile(st, gSettingsSeen)))
         return *gPlugin;
     std::vector<std::string> warnings;
-    const tpot::TSettings settings = tpot::LoadSettings(path, warnings);
-    auto transport = tpot::MakeTransport(settings, warnings);
+    const Tpot::TSettings settings = Tpot::LoadSettings(path, warnings);
+    auto transport = Tpot::MakeTransport(settings, warnings);
     if (gPlugin)
         gPlugin->Replace(std::move(transport), settings.RootPrefix);
     else
-        gPlugin = std::make_unique<tpot::TPlugin>(std::move(transport), settings.RootPrefix);
+        gPlugin = std::make_unique<Tpot::TPlugin>(std::move(transport), settings.RootPrefix);
     // As it is now, after a missing file was written with the defaults.
     gSettingsPath = path;
     gSettingsThere = ::stat(path.c_str(), &gSettingsSeen) == 0;
@@ -157,14 +157,14 @@ TPOT_EXPORT BOOL FsDisconnect(char*) {
 }
 
 TPOT_EXPORT void FsGetDefRootName(char* DefRootName, int maxlen) {
-    static const char kName[] = "T-Pot";
+    static const char RootName[] = "T-Pot";
     if (DefRootName && maxlen > 0)
-        std::snprintf(DefRootName, static_cast<std::size_t>(maxlen), "%s", kName);
+        std::snprintf(DefRootName, static_cast<std::size_t>(maxlen), "%s", RootName);
 }
 
-TPOT_EXPORT void FsSetDefaultParams(tpot::TDefaultParams* dps) {
+TPOT_EXPORT void FsSetDefaultParams(Tpot::TDefaultParams* dps) {
     std::lock_guard<std::mutex> lock(gLock);
-    if (!dps || dps->Size < static_cast<int32_t>(sizeof(tpot::TDefaultParams)))
+    if (!dps || dps->Size < static_cast<int32_t>(sizeof(Tpot::TDefaultParams)))
         return;
     const std::string ini(dps->DefaultIniName, ::strnlen(dps->DefaultIniName, MAX_PATH));
     const std::size_t slash = ini.rfind('/');

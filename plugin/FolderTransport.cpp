@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
@@ -51,16 +51,16 @@ struct TFd {
 
 } // namespace
 
-TFolderTransport::TFolderTransport(std::string root) : Configured(std::move(root)) {}
+TFolderTransport::TFolderTransport(std::string root) : configured_(std::move(root)) {}
 
 bool TFolderTransport::Connect(std::string& why) {
-    if (Configured.empty()) {
+    if (configured_.empty()) {
         why = "no Folder is set in T-Pot.ini for the folder transport";
         return false;
     }
     // Opened again every time: a mount put over the folder since counts.
-    if (!Root.Open(Configured, why)) {
-        why = "the folder " + Configured + " cannot be used: " + why;
+    if (!root_.Open(configured_, why)) {
+        why = "the folder " + configured_ + " cannot be used: " + why;
         return false;
     }
     return true;
@@ -68,7 +68,7 @@ bool TFolderTransport::Connect(std::string& why) {
 
 bool TFolderTransport::Ready(std::string& why) {
     // A caller that never called Connect still gets its files.
-    return Root.IsOpen() || Connect(why);
+    return root_.IsOpen() || Connect(why);
 }
 
 int TFolderTransport::OpenParent(const std::string& path, TStatus& status, std::string& why) {
@@ -81,7 +81,7 @@ int TFolderTransport::OpenParent(const std::string& path, TStatus& status, std::
         status = TStatus::ReadError;
         return -1;
     }
-    const int fd = Root.OpenParent(path);
+    const int fd = root_.OpenParent(path);
     if (fd < 0) {
         why = BeneathReason(errno);
         status = Missing(errno) ? TStatus::NotFound : TStatus::ReadError;
@@ -97,7 +97,7 @@ bool TFolderTransport::Describe(int dirFd, const std::string& name, const std::s
     const bool link = S_ISLNK(st.st_mode);
     if (link) {
         // What the link points at, when it stays inside; else the link itself.
-        const TFd target(Root.OpenBeneath(path, O_PATH));
+        const TFd target(root_.OpenBeneath(path, O_PATH));
         struct stat followed {};
         if (target.Fd >= 0 && ::fstat(target.Fd, &followed) == 0)
             st = followed;
@@ -112,7 +112,7 @@ TStatus TFolderTransport::List(const std::string& path, std::vector<TEntry>& ent
     entries.clear();
     if (!Ready(why))
         return TStatus::ReadError;
-    const int fd = Root.OpenBeneath(path, O_RDONLY | O_DIRECTORY);
+    const int fd = root_.OpenBeneath(path, O_RDONLY | O_DIRECTORY);
     DIR* folder = fd < 0 ? nullptr : ::fdopendir(fd);
     if (!folder) {
         const int error = errno;
@@ -156,7 +156,7 @@ TStatus TFolderTransport::Read(const std::string& path, uint64_t limit, const TS
     if (!Ready(why))
         return TStatus::ReadError;
     // O_NONBLOCK so that opening a named pipe does not wait for a writer.
-    const TFd file(Root.OpenBeneath(path, O_RDONLY | O_NONBLOCK));
+    const TFd file(root_.OpenBeneath(path, O_RDONLY | O_NONBLOCK));
     struct stat st {};
     if (file.Fd < 0) {
         why = BeneathReason(errno);
@@ -315,7 +315,7 @@ TStatus TFolderTransport::LinkTarget(const std::string& path, std::string& targe
                                      std::string& why) {
     if (!Ready(why))
         return TStatus::ReadError;
-    const TFd opened(Root.OpenBeneath(path, O_PATH));
+    const TFd opened(root_.OpenBeneath(path, O_PATH));
     if (opened.Fd < 0) {
         why = BeneathReason(errno);
         return Missing(errno) ? TStatus::NotFound : TStatus::ReadError;
@@ -329,7 +329,7 @@ TStatus TFolderTransport::LinkTarget(const std::string& path, std::string& targe
         return TStatus::ReadError;
     }
     const std::string real(local, static_cast<std::size_t>(size));
-    const std::string& root = Root.LocalPath();
+    const std::string& root = root_.LocalPath();
     if (real == root) {
         target = "/";
     } else if (root == "/" || real.rfind(root + "/", 0) == 0) {
@@ -341,4 +341,4 @@ TStatus TFolderTransport::LinkTarget(const std::string& path, std::string& targe
     return TStatus::Ok;
 }
 
-} // namespace tpot
+} // namespace Tpot

@@ -8,26 +8,13 @@
 #include "plugin/RootFolder.h"
 #include "plugin/Transport.h"
 
-namespace tpot {
+namespace Tpot {
 
-class TFolderTransport : public ITransport {
+class TFolderTransport : public TTransport {
 public:
     explicit TFolderTransport(std::string root);
 
-    bool Connect(std::string& why) override;
-    TStatus List(const std::string& path, std::vector<TEntry>& entries, std::string& why) override;
-    TStatus Stat(const std::string& path, TEntry& entry, std::string& why) override;
-    TStatus Read(const std::string& path, uint64_t limit, const TSink& sink,
-                 std::string& why) override;
-    TStatus Write(const std::string& path, const TEntry& like, const TSource& source,
-                  std::string& why) override;
-    TStatus Remove(const std::string& path, std::string& why) override;
-    TStatus MakeFolder(const std::string& path, std::string& why) override;
-    TStatus RemoveFolder(const std::string& path, std::string& why) override;
-    TStatus Rename(const std::string& from, const std::string& to, bool replace,
-                   std::string& why) override;
-    TStatus SetTime(const std::string& path, int64_t mtime, std::string& why) override;
-    TStatus LinkTarget(const std::string& path, std::string& target, std::string& why) override;
+    TPOT_TRANSPORT_CALLS
     void Disconnect() override {}
 
 private:
@@ -40,8 +27,8 @@ private:
     // points at when that lies inside (Path: the link's phone path).
     bool Describe(int dirFd, const std::string& name, const std::string& path, TEntry& entry);
 
-    std::string Configured; // as the settings give it
-    TRootFolder Root;
+    std::string configured_; // as the settings give it
+    TRootFolder root_;
 };
 
-} // namespace tpot
+} // namespace Tpot

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
@@ -32,7 +32,7 @@ void SyncFolder(int dirFd) {
 // per-thread generator would leave thread-local storage of an unloaded
 // library behind in every thread that ever made a name.
 std::string RandomTail() {
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static std::atomic<uint64_t> counter{0};
     uint64_t bits = 0;
     if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != ssize_t(sizeof bits))
@@ -40,7 +40,7 @@ std::string RandomTail() {
                (++counter * 0x9E3779B97F4A7C15ull);
     std::string tail;
     for (int i = 0; i < 6; ++i, bits /= 62)
-        tail += kLetters[bits % 62];
+        tail += Letters[bits % 62];
     return tail;
 }
 
@@ -67,27 +67,27 @@ std::ptrdiff_t ReadLocalBlock(int fd, char* buffer, std::size_t capacity, std::s
 
 TLocalAtomicFile::~TLocalAtomicFile() {
     Discard();
-    if (DirFd >= 0)
-        ::close(DirFd);
+    if (dirFd_ >= 0)
+        ::close(dirFd_);
 }
 
 void TLocalAtomicFile::Discard() {
-    if (Fd >= 0)
-        ::close(Fd);
-    Fd = -1;
-    if (!TempName.empty())
-        ::unlinkat(DirFd, TempName.c_str(), 0);
-    TempName.clear();
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    if (!tempName_.empty())
+        ::unlinkat(dirFd_, tempName_.c_str(), 0);
+    tempName_.clear();
 }
 
 void TLocalAtomicFile::SetMode(uint32_t mode, bool exact) {
-    Mode = mode & 0777;
-    ExactMode = exact;
+    mode_ = mode & 0777;
+    exactMode_ = exact;
 }
 
 void TLocalAtomicFile::SetTime(int64_t seconds) {
-    HasTime = true;
-    Time = seconds;
+    hasTime_ = true;
+    time_ = seconds;
 }
 
 bool TLocalAtomicFile::Open(const std::string& target, std::string& why) {
@@ -105,11 +105,11 @@ bool TLocalAtomicFile::Open(const std::string& target, std::string& why) {
 
 bool TLocalAtomicFile::OpenAt(int dirFd, const std::string& name, std::string& why) {
     Discard();
-    if (DirFd >= 0)
-        ::close(DirFd);
-    DirFd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-    Name = name;
-    if (DirFd < 0) {
+    if (dirFd_ >= 0)
+        ::close(dirFd_);
+    dirFd_ = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    name_ = name;
+    if (dirFd_ < 0) {
         why = "cannot create a temporary file beside it: " + Reason(errno);
         return false;
     }
@@ -121,12 +121,12 @@ bool TLocalAtomicFile::Create(std::string& why) {
         const std::string name = ".T-Pot-" + RandomTail();
         // Created with the final mode, so that the umask applies as it does
         // to any new file; never through a link of that name.
-        Fd = ::openat(DirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      static_cast<mode_t>(Mode));
-        if (Fd >= 0) {
-            TempName = name;
-            if (ExactMode)
-                ::fchmod(Fd, static_cast<mode_t>(Mode));
+        fd_ = ::openat(dirFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       static_cast<mode_t>(mode_));
+        if (fd_ >= 0) {
+            tempName_ = name;
+            if (exactMode_)
+                ::fchmod(fd_, static_cast<mode_t>(mode_));
             return true;
         }
         if (errno != EEXIST)
@@ -138,7 +138,7 @@ bool TLocalAtomicFile::Create(std::string& why) {
 
 bool TLocalAtomicFile::Write(const char* data, std::size_t size, std::string& why) {
     while (size > 0) {
-        const ssize_t done = ::write(Fd, data, size);
+        const ssize_t done = ::write(fd_, data, size);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0) {
@@ -152,38 +152,38 @@ bool TLocalAtomicFile::Write(const char* data, std::size_t size, std::string& wh
 }
 
 bool TLocalAtomicFile::Commit(std::string& why, bool noReplace) {
-    if (Fd < 0) {
+    if (fd_ < 0) {
         why = "no file open";
         return false;
     }
-    if (HasTime) {
-        const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(Time), 0}};
-        ::futimens(Fd, times); // a folder that cannot keep times still gets the file
+    if (hasTime_) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time_), 0}};
+        ::futimens(fd_, times); // a folder that cannot keep times still gets the file
     }
-    if (::fsync(Fd) != 0) {
+    if (::fsync(fd_) != 0) {
         why = "cannot flush to disk: " + Reason(errno);
         Discard();
         return false;
     }
-    const int closed = ::close(Fd);
-    Fd = -1;
+    const int closed = ::close(fd_);
+    fd_ = -1;
     if (closed != 0) {
         why = "cannot close: " + Reason(errno);
         Discard();
         return false;
     }
     // link() fails on an existing target, which rename() would replace.
-    const int placed = noReplace ? ::linkat(DirFd, TempName.c_str(), DirFd, Name.c_str(), 0)
-                                 : ::renameat(DirFd, TempName.c_str(), DirFd, Name.c_str());
+    const int placed = noReplace ? ::linkat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str(), 0)
+                                 : ::renameat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str());
     if (placed != 0) {
         why = "cannot put the file in place: " + Reason(errno);
         Discard();
         return false;
     }
     if (noReplace)
-        ::unlinkat(DirFd, TempName.c_str(), 0);
-    TempName.clear();
-    SyncFolder(DirFd);
+        ::unlinkat(dirFd_, tempName_.c_str(), 0);
+    tempName_.clear();
+    SyncFolder(dirFd_);
     return true;
 }
 
@@ -235,4 +235,4 @@ bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& out,
     return true;
 }
 
-} // namespace tpot
+} // namespace Tpot

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace tpot {
+namespace Tpot {
 
 // A file written under a temporary name in the folder of its target and, once
 // complete, flushed to disk and renamed over the target. Until Commit, the
@@ -40,14 +40,14 @@ private:
     bool Create(std::string& why);
     void Discard();
 
-    int DirFd = -1;
-    int Fd = -1;
-    std::string Name;
-    std::string TempName;
-    uint32_t Mode = 0666;
-    bool ExactMode = false;
-    bool HasTime = false;
-    int64_t Time = 0;
+    int dirFd_ = -1;
+    int fd_ = -1;
+    std::string name_;
+    std::string tempName_;
+    uint32_t mode_ = 0666;
+    bool exactMode_ = false;
+    bool hasTime_ = false;
+    int64_t time_ = 0;
 };
 
 // Opens Path for reading only when it is a regular file (never waits on a pipe
@@ -66,4 +66,4 @@ std::string LocalFolderOf(const std::string& path);
 // its end), or -1 with the reason in Why. An interrupted read is tried again.
 std::ptrdiff_t ReadLocalBlock(int fd, char* buffer, std::size_t capacity, std::string& why);
 
-} // namespace tpot
+} // namespace Tpot

@@ -1,12 +1,6 @@
 #include "plugin/PhonePath.h"
 
-namespace tpot {
-
-bool IsPlainName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..")
-        return false;
-    return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
-}
+namespace Tpot {
 
 std::optional<std::string> NormalisePhonePath(std::string_view path) {
     if (path.empty() || path.front() != '/')
@@ -21,7 +15,7 @@ std::optional<std::string> NormalisePhonePath(std::string_view path) {
         pos = end + 1;
         if (segment.empty() || segment == ".")
             continue;
-        if (!IsPlainName(segment))
+        if (!IsPlainFileName(segment))
             return std::nullopt;
         out += '/';
         out += segment;
@@ -49,4 +43,4 @@ std::string ParentPath(const std::string& path) {
     return path.substr(0, slash);
 }
 
-} // namespace tpot
+} // namespace Tpot

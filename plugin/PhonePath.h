@@ -3,15 +3,17 @@
 // Checking the paths and names that come from outside the plugin (the program,
 // a settings file, the phone's own listings) before they reach a transport.
 
+#include "common/FileNames.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace tpot {
+namespace Tpot {
 
-// A name that may stand for one entry of one folder, also in a local path: not
-// empty, not "." or "..", and without "/", "\" or NUL.
-bool IsPlainName(std::string_view name);
+// A name that may stand for one entry of one folder, also in a local path: the
+// rule the program keeps for its own file names.
+using FileNames::IsPlainFileName;
 
 // Turns an absolute "/"-separated phone path into the canonical form the
 // transports take: "/" and then plain names separated by single "/", with
@@ -30,4 +32,4 @@ std::string LastSegment(const std::string& path);
 // The folder of a canonical path ("/" for "/a" and for "/").
 std::string ParentPath(const std::string& path);
 
-} // namespace tpot
+} // namespace Tpot

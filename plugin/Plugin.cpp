@@ -10,15 +10,15 @@
 #include <unistd.h>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
 // The log procedure's message type for an error the user should see.
-constexpr int kLogImportantError = 6;
+constexpr int LogImportantError = 6;
 
 // Seconds between 1601-01-01 and 1970-01-01.
-constexpr int64_t kEpochGap = 11644473600;
+constexpr int64_t EpochGap = 11644473600;
 
 std::string Escaped(const std::string& text) {
     std::string out;
@@ -37,8 +37,8 @@ std::string Escaped(const std::string& text) {
 // The most a file of the announced size may give: a file may grow while it is
 // read (a log, an index being written), but not without end.
 uint64_t ReadLimit(uint64_t announced) {
-    constexpr uint64_t kGrowthRoom = 1024 * 1024;
-    const uint64_t room = kGrowthRoom + announced / 16;
+    constexpr uint64_t GrowthRoom = 1024 * 1024;
+    const uint64_t room = GrowthRoom + announced / 16;
     return announced > UINT64_MAX - room ? UINT64_MAX : announced + room;
 }
 
@@ -57,9 +57,9 @@ struct TPlugin::TFind {
 
 FILETIME FileTimeFromUnix(int64_t seconds) {
     FILETIME time{0, 0};
-    if (seconds < -kEpochGap || seconds > (INT64_MAX / 10000000) - kEpochGap)
+    if (seconds < -EpochGap || seconds > (INT64_MAX / 10000000) - EpochGap)
         return time;
-    const uint64_t ticks = static_cast<uint64_t>(seconds + kEpochGap) * 10000000u;
+    const uint64_t ticks = static_cast<uint64_t>(seconds + EpochGap) * 10000000u;
     time.dwLowDateTime = static_cast<DWORD>(ticks & 0xffffffffu);
     time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
     return time;
@@ -67,20 +67,20 @@ FILETIME FileTimeFromUnix(int64_t seconds) {
 
 int64_t UnixFromFileTime(const FILETIME& time) {
     const uint64_t ticks = (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-    return static_cast<int64_t>(ticks / 10000000u) - kEpochGap;
+    return static_cast<int64_t>(ticks / 10000000u) - EpochGap;
 }
 
 bool FillFindData(const TEntry& entry, WIN32_FIND_DATAA& data) {
-    if (!IsPlainName(entry.Name) || entry.Name.size() >= sizeof data.cFileName)
+    if (!IsPlainFileName(entry.Name) || entry.Name.size() >= sizeof data.cFileName)
         return false;
     std::memset(&data, 0, sizeof data);
     data.dwFileAttributes = entry.IsFolder ? FILE_ATTRIBUTE_DIRECTORY : 0;
     // A link to a folder is shown as a folder that a host enters through
     // FsExecuteFile and never walks into when it copies or deletes.
     if (entry.IsLink && entry.IsFolder)
-        data.dwFileAttributes |= kAttributeReparsePoint;
+        data.dwFileAttributes |= AttributeReparsePoint;
     if (entry.Mode != 0) {
-        data.dwFileAttributes |= kAttributeUnixMode;
+        data.dwFileAttributes |= AttributeUnixMode;
         data.dwReserved0 = (entry.IsFolder ? S_IFDIR : S_IFREG) | (entry.Mode & 07777);
     }
     data.ftLastWriteTime = FileTimeFromUnix(entry.MTime);
@@ -90,24 +90,24 @@ bool FillFindData(const TEntry& entry, WIN32_FIND_DATAA& data) {
     return true;
 }
 
-TPlugin::TPlugin(std::unique_ptr<ITransport> transport, std::string rootPrefix)
-    : Transport(std::move(transport)), RootPrefix(std::move(rootPrefix)) {}
+TPlugin::TPlugin(std::unique_ptr<TTransport> transport, std::string rootPrefix)
+    : transport_(std::move(transport)), rootPrefix_(std::move(rootPrefix)) {}
 
-void TPlugin::Replace(std::unique_ptr<ITransport> transport, std::string rootPrefix) {
-    Transport = std::move(transport);
-    RootPrefix = std::move(rootPrefix);
+void TPlugin::Replace(std::unique_ptr<TTransport> transport, std::string rootPrefix) {
+    transport_ = std::move(transport);
+    rootPrefix_ = std::move(rootPrefix);
 }
 
 TPlugin::~TPlugin() {
-    for (TFind* find : OpenFinds)
+    for (TFind* find : openFinds_)
         delete find;
 }
 
 void TPlugin::Report(const std::string& text) const {
     std::string line = "T-Pot: " + Escaped(text);
     std::fprintf(stderr, "%s\n", line.c_str());
-    if (LogProc)
-        LogProc(PluginNr, kLogImportantError, line.data());
+    if (logProc_)
+        logProc_(pluginNr_, LogImportantError, line.data());
 }
 
 bool TPlugin::PhonePath(const char* given, const char* operation, std::string& path) const {
@@ -117,24 +117,24 @@ bool TPlugin::PhonePath(const char* given, const char* operation, std::string& p
                ": refused, not a full phone path of plain names");
         return false;
     }
-    path = JoinPhonePath(RootPrefix, *canonical);
+    path = JoinPhonePath(rootPrefix_, *canonical);
     return true;
 }
 
 bool TPlugin::Progress(const std::string& source, const std::string& target, int percent) const {
-    if (!ProgressProc)
+    if (!progressProc_)
         return true;
     std::string from = source;
     std::string to = target;
-    return ProgressProc(PluginNr, from.data(), to.data(), percent) == 0;
+    return progressProc_(pluginNr_, from.data(), to.data(), percent) == 0;
 }
 
 int TPlugin::Init(int pluginNr, tProgressProc progress, tLogProc log) {
-    PluginNr = pluginNr;
-    ProgressProc = progress;
-    LogProc = log;
+    pluginNr_ = pluginNr;
+    progressProc_ = progress;
+    logProc_ = log;
     std::string why;
-    if (!Transport->Connect(why)) {
+    if (!transport_->Connect(why)) {
         Report("cannot reach the phone: " + why);
         return 1;
     }
@@ -147,7 +147,7 @@ HANDLE TPlugin::FindFirst(const char* path, WIN32_FIND_DATAA* data) {
         return INVALID_HANDLE_VALUE;
     std::vector<TEntry> listed;
     std::string why;
-    if (const TStatus status = Transport->List(phone, listed, why); status != TStatus::Ok) {
+    if (const TStatus status = transport_->List(phone, listed, why); status != TStatus::Ok) {
         Report("list " + phone + ": " + why);
         return INVALID_HANDLE_VALUE;
     }
@@ -163,13 +163,13 @@ HANDLE TPlugin::FindFirst(const char* path, WIN32_FIND_DATAA* data) {
         return INVALID_HANDLE_VALUE;
     FillFindData(find->Entries[0], *data);
     find->Next = 1;
-    OpenFinds.insert(find.get());
+    openFinds_.insert(find.get());
     return find.release();
 }
 
 BOOL TPlugin::FindNext(HANDLE handle, WIN32_FIND_DATAA* data) {
-    const auto found = OpenFinds.find(static_cast<TFind*>(handle));
-    if (found == OpenFinds.end() || !data)
+    const auto found = openFinds_.find(static_cast<TFind*>(handle));
+    if (found == openFinds_.end() || !data)
         return 0;
     TFind& find = **found;
     if (find.Next >= find.Entries.size())
@@ -179,11 +179,11 @@ BOOL TPlugin::FindNext(HANDLE handle, WIN32_FIND_DATAA* data) {
 }
 
 int TPlugin::FindClose(HANDLE handle) {
-    const auto found = OpenFinds.find(static_cast<TFind*>(handle));
-    if (found == OpenFinds.end())
+    const auto found = openFinds_.find(static_cast<TFind*>(handle));
+    if (found == openFinds_.end())
         return 0;
     delete *found;
-    OpenFinds.erase(found);
+    openFinds_.erase(found);
     return 0;
 }
 
@@ -191,7 +191,7 @@ int TPlugin::GetFile(const char* remoteName, const char* localName, int copyFlag
     std::string phone;
     if (!PhonePath(remoteName, "get", phone))
         return FS_FILE_READERROR;
-    if (copyFlags & kCopyFlagResume)
+    if (copyFlags & CopyFlagResume)
         return FS_FILE_NOTSUPPORTED;
     if (!localName || !*localName) {
         Report("get " + phone + ": no local file name");
@@ -204,7 +204,7 @@ int TPlugin::GetFile(const char* remoteName, const char* localName, int copyFlag
 
     std::string why;
     TEntry remote;
-    if (const TStatus status = Transport->Stat(phone, remote, why); status != TStatus::Ok) {
+    if (const TStatus status = transport_->Stat(phone, remote, why); status != TStatus::Ok) {
         Report("get " + phone + ": " + why);
         return status == TStatus::NotFound ? FS_FILE_NOTFOUND : FS_FILE_READERROR;
     }
@@ -227,7 +227,7 @@ int TPlugin::GetFile(const char* remoteName, const char* localName, int copyFlag
     uint64_t done = 0;
     bool localFailed = false;
     bool userStopped = false;
-    const TStatus status = Transport->Read(
+    const TStatus status = transport_->Read(
         phone, ReadLimit(remote.Size),
         [&](const char* data, std::size_t size) {
             if (!file.Write(data, size, why)) {
@@ -252,7 +252,7 @@ int TPlugin::GetFile(const char* remoteName, const char* localName, int copyFlag
         return FS_FILE_WRITEERROR;
     }
     Progress(phone, local, 100);
-    if ((copyFlags & kCopyFlagMove) && Transport->Remove(phone, why) != TStatus::Ok)
+    if ((copyFlags & CopyFlagMove) && transport_->Remove(phone, why) != TStatus::Ok)
         Report("get " + phone + ": copied, but cannot remove it: " + why);
     return FS_FILE_OK;
 }
@@ -261,7 +261,7 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
     std::string phone;
     if (!PhonePath(remoteName, "put", phone))
         return FS_FILE_WRITEERROR;
-    if (copyFlags & kCopyFlagResume)
+    if (copyFlags & CopyFlagResume)
         return FS_FILE_NOTSUPPORTED;
     const std::string local = localName ? localName : "";
     bool missing = false;
@@ -283,7 +283,7 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
     like.MTime = static_cast<int64_t>(st.st_mtime);
 
     TEntry existing;
-    const TStatus there = Transport->Stat(phone, existing, why);
+    const TStatus there = transport_->Stat(phone, existing, why);
     if (there == TStatus::Ok && existing.IsFolder) {
         Report("put " + phone + ": a folder of that name is there");
         return FS_FILE_WRITEERROR;
@@ -296,7 +296,7 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
     uint64_t done = 0;
     bool localFailed = false;
     bool userStopped = false;
-    const TStatus status = Transport->Write(
+    const TStatus status = transport_->Write(
         phone, like,
         [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
             if (done > 0 && !Progress(local, phone, Percent(done, total))) {
@@ -319,7 +319,7 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
         return localFailed ? FS_FILE_READERROR : FS_FILE_WRITEERROR;
     }
     Progress(local, phone, 100);
-    if ((copyFlags & kCopyFlagMove) && ::unlink(local.c_str()) != 0)
+    if ((copyFlags & CopyFlagMove) && ::unlink(local.c_str()) != 0)
         Report("put " + local + ": copied, but cannot remove it: " + std::strerror(errno));
     return FS_FILE_OK;
 }
@@ -330,13 +330,13 @@ BOOL TPlugin::DeleteFile(const char* remoteName) {
         return 0;
     std::string why;
     TEntry entry;
-    TStatus status = Transport->Stat(phone, entry, why);
+    TStatus status = transport_->Stat(phone, entry, why);
     if (status == TStatus::Ok && entry.IsFolder && !entry.IsLink) {
         Report("delete " + phone + ": is a folder");
         return 0;
     }
     if (status == TStatus::Ok)
-        status = Transport->Remove(phone, why);
+        status = transport_->Remove(phone, why);
     if (status != TStatus::Ok) {
         Report("delete " + phone + ": " + why);
         return 0;
@@ -344,4 +344,4 @@ BOOL TPlugin::DeleteFile(const char* remoteName) {
     return 1;
 }
 
-} // namespace tpot
+} // namespace Tpot

@@ -12,16 +12,16 @@
 #include <set>
 #include <string>
 
-namespace tpot {
+namespace Tpot {
 
 // Copy flags of the interface beyond FS_COPYFLAGS_OVERWRITE.
-inline constexpr int kCopyFlagResume = 2;
-inline constexpr int kCopyFlagMove = 4;
+inline constexpr int CopyFlagResume = 2;
+inline constexpr int CopyFlagMove = 4;
 
 class TPlugin {
 public:
     // RootPrefix: canonical phone path put before every path, "" for none.
-    TPlugin(std::unique_ptr<ITransport> transport, std::string rootPrefix);
+    TPlugin(std::unique_ptr<TTransport> transport, std::string rootPrefix);
     TPlugin(const TPlugin&) = delete;
     TPlugin& operator=(const TPlugin&) = delete;
     ~TPlugin();
@@ -42,7 +42,7 @@ public:
     BOOL Disconnect();
 
     // Another transport (the settings changed); open listings stay as they are.
-    void Replace(std::unique_ptr<ITransport> transport, std::string rootPrefix);
+    void Replace(std::unique_ptr<TTransport> transport, std::string rootPrefix);
 
     // Writes "T-Pot: " + Text to stderr (and to the caller's log procedure when
     // it gave one), with control characters escaped.
@@ -59,12 +59,12 @@ private:
     // temporary file, To taking From's mode and time.
     int CopyWithin(const std::string& from, const std::string& to, const TEntry& source);
 
-    std::unique_ptr<ITransport> Transport;
-    std::string RootPrefix;
-    int PluginNr = 0;
-    tProgressProc ProgressProc = nullptr;
-    tLogProc LogProc = nullptr;
-    std::set<TFind*> OpenFinds;
+    std::unique_ptr<TTransport> transport_;
+    std::string rootPrefix_;
+    int pluginNr_ = 0;
+    tProgressProc progressProc_ = nullptr;
+    tLogProc logProc_ = nullptr;
+    std::set<TFind*> openFinds_;
 };
 
 // Windows file time (100 ns ticks since 1601) of a Unix time; 0 for times
@@ -77,4 +77,4 @@ int64_t UnixFromFileTime(const FILETIME& time);
 // record or is not a plain file name: such an entry must not be shown.
 bool FillFindData(const TEntry& entry, WIN32_FIND_DATAA& data);
 
-} // namespace tpot
+} // namespace Tpot

@@ -13,7 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
@@ -49,7 +49,7 @@ BOOL TPlugin::MakeFolder(const char* path) {
     if (!PhonePath(path, "make folder", phone))
         return 0;
     std::string why;
-    if (const TStatus status = Transport->MakeFolder(phone, why); status != TStatus::Ok) {
+    if (const TStatus status = transport_->MakeFolder(phone, why); status != TStatus::Ok) {
         Report("make folder " + phone + ": " +
                (status == TStatus::Exists ? std::string("something of that name is there") : why));
         return 0;
@@ -62,11 +62,11 @@ BOOL TPlugin::RemoveFolder(const char* remoteName) {
     if (!PhonePath(remoteName, "remove folder", phone))
         return 0;
     std::string why;
-    if (phone == "/" || phone == RootPrefix) {
+    if (phone == "/" || phone == rootPrefix_) {
         Report("remove folder " + phone + ": the root stays");
         return 0;
     }
-    if (Transport->RemoveFolder(phone, why) != TStatus::Ok) {
+    if (transport_->RemoveFolder(phone, why) != TStatus::Ok) {
         Report("remove folder " + phone + ": " + why);
         return 0;
     }
@@ -83,12 +83,12 @@ int TPlugin::RenameOrCopy(const char* oldName, const char* newName, bool move, b
         return FS_FILE_OK;
     std::string why;
     TEntry source;
-    if (const TStatus status = Transport->Stat(from, source, why); status != TStatus::Ok) {
+    if (const TStatus status = transport_->Stat(from, source, why); status != TStatus::Ok) {
         Report(std::string(operation) + " " + from + ": " + why);
         return status == TStatus::NotFound ? FS_FILE_NOTFOUND : FS_FILE_READERROR;
     }
     TEntry target;
-    if (Transport->Stat(to, target, why) == TStatus::Ok && !overwrite)
+    if (transport_->Stat(to, target, why) == TStatus::Ok && !overwrite)
         return FS_FILE_EXISTS;
     if (!move) {
         if (source.IsFolder) {
@@ -97,7 +97,7 @@ int TPlugin::RenameOrCopy(const char* oldName, const char* newName, bool move, b
         }
         return CopyWithin(from, to, source);
     }
-    const TStatus status = Transport->Rename(from, to, overwrite, why);
+    const TStatus status = transport_->Rename(from, to, overwrite, why);
     if (status == TStatus::Exists)
         return FS_FILE_EXISTS;
     if (status != TStatus::Ok) {
@@ -123,7 +123,7 @@ int TPlugin::CopyWithin(const std::string& from, const std::string& to, const TE
     uint64_t done = 0;
     const uint64_t total = source.Size * 2; // read, then written
     const auto percent = [&] { return total == 0 ? 0 : static_cast<int>(done * 100 / total); };
-    TStatus status = Transport->Read(
+    TStatus status = transport_->Read(
         from, CopyLimit(source.Size),
         [&](const char* data, std::size_t size) {
             if (::write(fd, data, size) != static_cast<ssize_t>(size)) {
@@ -138,7 +138,7 @@ int TPlugin::CopyWithin(const std::string& from, const std::string& to, const TE
         why);
     if (status == TStatus::Ok) {
         ::lseek(fd, 0, SEEK_SET);
-        status = Transport->Write(
+        status = transport_->Write(
             to, source,
             [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
                 if (!Progress(from, to, percent())) {
@@ -173,7 +173,7 @@ BOOL TPlugin::SetTime(const char* remoteName, const FILETIME* lastWrite) {
     if (!lastWrite)
         return 1; // nothing asked that the phone keeps
     std::string why;
-    const TStatus status = Transport->SetTime(phone, UnixFromFileTime(*lastWrite), why);
+    const TStatus status = transport_->SetTime(phone, UnixFromFileTime(*lastWrite), why);
     if (status != TStatus::Ok) {
         Report("set time " + phone + ": " + (why.empty() ? StatusText(status) : why));
         return 0;
@@ -184,44 +184,44 @@ BOOL TPlugin::SetTime(const char* remoteName, const FILETIME* lastWrite) {
 int TPlugin::Execute(char* remoteName, const char* verb) {
     std::string phone;
     if (!verb || !PhonePath(remoteName, "open", phone))
-        return kExecError;
+        return ExecError;
     if (std::strcmp(verb, "open") != 0)
-        return kExecError;
+        return ExecError;
     std::string why;
     TEntry entry;
-    if (Transport->Stat(phone, entry, why) != TStatus::Ok) {
+    if (transport_->Stat(phone, entry, why) != TStatus::Ok) {
         Report("open " + phone + ": " + why);
-        return kExecError;
+        return ExecError;
     }
     if (!(entry.IsLink && entry.IsFolder))
-        return kExecYourself;
+        return ExecYourself;
     std::string target;
-    if (Transport->LinkTarget(phone, target, why) != TStatus::Ok) {
+    if (transport_->LinkTarget(phone, target, why) != TStatus::Ok) {
         Report("open " + phone + ": " + why);
-        return kExecError;
+        return ExecError;
     }
     // The host's path: the target without the root prefix, which must hold it.
-    if (!RootPrefix.empty()) {
-        if (target == RootPrefix)
+    if (!rootPrefix_.empty()) {
+        if (target == rootPrefix_)
             target = "/";
-        else if (target.rfind(RootPrefix + "/", 0) == 0)
-            target.erase(0, RootPrefix.size());
+        else if (target.rfind(rootPrefix_ + "/", 0) == 0)
+            target.erase(0, rootPrefix_.size());
         else {
-            Report("open " + phone + ": the link leads outside " + RootPrefix);
-            return kExecError;
+            Report("open " + phone + ": the link leads outside " + rootPrefix_);
+            return ExecError;
         }
     }
     if (target.size() >= MAX_PATH) {
         Report("open " + phone + ": the link's target is too long a path");
-        return kExecError;
+        return ExecError;
     }
     std::memcpy(remoteName, target.c_str(), target.size() + 1);
-    return kExecSymlink;
+    return ExecSymlink;
 }
 
 BOOL TPlugin::Disconnect() {
-    Transport->Disconnect();
+    transport_->Disconnect();
     return 1;
 }
 
-} // namespace tpot
+} // namespace Tpot

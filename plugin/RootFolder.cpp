@@ -16,12 +16,12 @@
 #include <unistd.h>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
 // As many links as the kernel follows in one path.
-constexpr int kMaxLinks = 40;
+constexpr int MaxLinks = 40;
 
 // Set once the kernel turned out to lack openat2 (before Linux 5.6).
 std::atomic<bool> gNoOpenat2{false};
@@ -79,8 +79,8 @@ private:
 } // namespace
 
 TRootFolder::~TRootFolder() {
-    if (Fd >= 0)
-        ::close(Fd);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 bool TRootFolder::Open(const std::string& path, std::string& why) {
@@ -94,21 +94,21 @@ bool TRootFolder::Open(const std::string& path, std::string& why) {
         why = errno == ENOTDIR ? std::string("not a folder") : std::strerror(errno);
         return false;
     }
-    if (Fd >= 0)
-        ::close(Fd);
-    Fd = fd;
-    Real = buffer;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+    real_ = buffer;
     return true;
 }
 
 int TRootFolder::OpenBeneath(const std::string& path, int flags) const {
-    if (Fd < 0) {
+    if (fd_ < 0) {
         errno = EBADF;
         return -1;
     }
     if (!gNoOpenat2.load(std::memory_order_relaxed)) {
         const std::string relative = path == "/" ? std::string(".") : path.substr(1);
-        const int fd = Openat2Beneath(Fd, relative.c_str(), flags);
+        const int fd = Openat2Beneath(fd_, relative.c_str(), flags);
         if (fd >= 0)
             return fd;
         if (errno == ENOSYS)
@@ -126,13 +126,13 @@ int TRootFolder::OpenParent(const std::string& path) const {
 }
 
 int TRootFolder::Walk(const std::string& path, int flags) const {
-    TStack stack(Fd);
+    TStack stack(fd_);
     if (!stack.Valid())
         return -1;
     std::deque<std::string> todo;
     PushFront(path, todo);
     if (todo.empty())
-        return ::openat(Fd, ".", flags | O_CLOEXEC);
+        return ::openat(fd_, ".", flags | O_CLOEXEC);
     int links = 0;
     while (!todo.empty()) {
         const std::string name = std::move(todo.front());
@@ -176,20 +176,20 @@ int TRootFolder::Walk(const std::string& path, int flags) const {
             errno = error; // not a link (any more): the first answer stands
             return -1;
         }
-        if (++links > kMaxLinks) {
+        if (++links > MaxLinks) {
             errno = ELOOP;
             return -1;
         }
         std::string_view text(target, static_cast<std::size_t>(size));
         if (!text.empty() && text.front() == '/') {
             // Absolute: inside only when it names the root's own full path.
-            if (Real != "/") {
-                if (text.substr(0, Real.size()) != Real ||
-                    (text.size() > Real.size() && text[Real.size()] != '/')) {
+            if (real_ != "/") {
+                if (text.substr(0, real_.size()) != real_ ||
+                    (text.size() > real_.size() && text[real_.size()] != '/')) {
                     errno = EXDEV;
                     return -1;
                 }
-                text.remove_prefix(Real.size());
+                text.remove_prefix(real_.size());
             }
             stack.BackToRoot();
         }
@@ -207,4 +207,4 @@ std::string BeneathReason(int error) {
     return std::strerror(error);
 }
 
-} // namespace tpot
+} // namespace Tpot

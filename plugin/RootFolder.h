@@ -10,7 +10,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace tpot {
+namespace Tpot {
 
 class TRootFolder {
 public:
@@ -21,7 +21,7 @@ public:
 
     // Opens Path as the root (replacing one open before). False with the reason.
     bool Open(const std::string& path, std::string& why);
-    bool IsOpen() const { return Fd >= 0; }
+    bool IsOpen() const { return fd_ >= 0; }
 
     // Opens the canonical phone path Path ("/" is the root itself) with Flags
     // (O_CLOEXEC is added), following the links that stay inside, also an
@@ -34,17 +34,17 @@ public:
     int OpenParent(const std::string& path) const;
 
     // The full local path of the root as it was opened (links resolved).
-    const std::string& LocalPath() const { return Real; }
+    const std::string& LocalPath() const { return real_; }
 
 private:
     int Walk(const std::string& path, int flags) const;
 
-    int Fd = -1;
-    std::string Real;
+    int fd_ = -1;
+    std::string real_;
 };
 
 // An errno value as a reason a person can read; EXDEV becomes "a link leads
 // outside the phone folder".
 std::string BeneathReason(int error);
 
-} // namespace tpot
+} // namespace Tpot

@@ -1,5 +1,6 @@
 #include "plugin/Settings.h"
 
+#include "common/IniLines.h"
 #include "plugin/LocalFile.h"
 #include "plugin/PhonePath.h"
 
@@ -7,9 +8,9 @@
 #include <cctype>
 #include <optional>
 
-namespace tpot {
+namespace Tpot {
 
-const char* const kDefaultSettingsText =
+const char* const DefaultSettingsText =
     "; Settings of the phone plugin T-Pot. Lines starting with ; are comments.\n"
     "[T-Pot]\n"
     "\n"
@@ -46,16 +47,7 @@ const char* const kDefaultSettingsText =
 namespace {
 
 // Large enough for any hand-written settings file.
-constexpr std::size_t kMaxSettingsSize = 64 * 1024;
-
-std::string_view Trim(std::string_view s) {
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!s.empty() && space(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && space(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+constexpr std::size_t MaxSettingsSize = 64 * 1024;
 
 std::string Lower(std::string_view s) {
     std::string out(s);
@@ -75,31 +67,19 @@ bool IsUdid(std::string_view s) {
 
 TSettings ParseSettings(std::string_view text, std::vector<std::string>& warnings) {
     TSettings settings;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
+    // The first section of the plugin's name counts, and in it the first key
+    // of each name, as the program reads its own settings file.
+    IniLines::TReader reader(text);
+    IniLines::TLine line;
     bool inSection = false;
-    while (!text.empty()) {
-        std::size_t end = text.find('\n');
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view line = Trim(text.substr(0, end));
-        text.remove_prefix(std::min(end + 1, text.size()));
-        if (line.empty() || line.front() == ';' || line.front() == '#')
-            continue;
-        if (line.front() == '[') {
-            const std::size_t close = line.find(']');
-            const std::string_view name =
-                close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1);
-            inSection = Lower(Trim(name)) == Lower(kSettingsSection);
-            continue;
+    while (reader.Next(line)) {
+        if (line.Kind == IniLines::TKind::Section) {
+            if (inSection)
+                break;
+            inSection = IniLines::SameName(line.Name, SettingsSection);
+        } else if (inSection && line.Kind == IniLines::TKind::Key) {
+            settings.Values.emplace(Lower(line.Name), std::string(line.Value));
         }
-        const std::size_t equals = line.find('=');
-        if (!inSection || equals == std::string_view::npos)
-            continue;
-        std::string_view value = Trim(line.substr(equals + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        settings.Values[Lower(Trim(line.substr(0, equals)))] = std::string(value);
     }
 
     const auto value = [&](const char* key) -> std::optional<std::string> {
@@ -137,22 +117,22 @@ TSettings LoadSettings(const std::string& path, std::vector<std::string>& warnin
     std::string text;
     bool notFound = false;
     std::string why;
-    if (ReadSmallFile(path, kMaxSettingsSize, text, notFound, why))
+    if (ReadSmallFile(path, MaxSettingsSize, text, notFound, why))
         return ParseSettings(text, warnings);
     if (!notFound) {
         warnings.push_back(path + ": cannot be read (" + why + "); the defaults are used");
         return TSettings();
     }
     TLocalAtomicFile file;
-    const std::string defaults = kDefaultSettingsText;
+    const std::string defaults = DefaultSettingsText;
     if (!file.Open(path, why) || !file.Write(defaults.data(), defaults.size(), why) ||
         !file.Commit(why, /*noReplace=*/true)) {
         // Another process may have created it meanwhile: then that one counts.
-        if (ReadSmallFile(path, kMaxSettingsSize, text, notFound, why))
+        if (ReadSmallFile(path, MaxSettingsSize, text, notFound, why))
             return ParseSettings(text, warnings);
         warnings.push_back(path + ": cannot be created (" + why + "); the defaults are used");
     }
     return ParseSettings(defaults, warnings);
 }
 
-} // namespace tpot
+} // namespace Tpot

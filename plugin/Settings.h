@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
 struct TSettings {
     std::string Transport = "usb"; // lower case; checked by MakeTransport
@@ -20,20 +20,21 @@ struct TSettings {
 };
 
 // The section that holds the plugin's keys.
-inline constexpr std::string_view kSettingsSection = "T-Pot";
+inline constexpr std::string_view SettingsSection = "T-Pot";
 
 // What a missing settings file is created with: every key at its default,
 // each with a comment saying what it does.
-extern const char* const kDefaultSettingsText;
+extern const char* const DefaultSettingsText;
 
-// Reads INI text. Only the plugin's section counts; keys are matched without
-// regard to case; ";" and "#" start comment lines. A value that makes no sense
-// leaves the key at its default and adds a line to Warnings.
+// Reads INI text by the rule the program reads its own settings file with
+// (common/IniLines.h): only the first section of the plugin's name counts, and
+// in it the first key of each name. A value that makes no sense leaves the key
+// at its default and adds a line to Warnings.
 TSettings ParseSettings(std::string_view text, std::vector<std::string>& warnings);
 
 // Reads the settings file Path. When it is missing, it is first created with
-// kDefaultSettingsText (an existing file is never replaced). A file that cannot
+// DefaultSettingsText (an existing file is never replaced). A file that cannot
 // be read gives the defaults and a line in Warnings.
 TSettings LoadSettings(const std::string& path, std::vector<std::string>& warnings);
 
-} // namespace tpot
+} // namespace Tpot

@@ -9,59 +9,63 @@
 #include <string_view>
 #include <utility>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
-// Packet types of the protocol.
-constexpr uint8_t kInit = 1;
-constexpr uint8_t kVersion = 2;
-constexpr uint8_t kOpen = 3;
-constexpr uint8_t kClose = 4;
-constexpr uint8_t kReadRequest = 5;
-constexpr uint8_t kWriteRequest = 6;
-constexpr uint8_t kLstat = 7;
-constexpr uint8_t kSetStat = 9;
-constexpr uint8_t kFSetStat = 10;
-constexpr uint8_t kOpenDir = 11;
-constexpr uint8_t kReadDir = 12;
-constexpr uint8_t kRemove = 13;
-constexpr uint8_t kMakeDir = 14;
-constexpr uint8_t kRemoveDir = 15;
-constexpr uint8_t kRealPath = 16;
-constexpr uint8_t kStatFollowing = 17;
-constexpr uint8_t kRename = 18;
-constexpr uint8_t kStatus = 101;
-constexpr uint8_t kHandle = 102;
-constexpr uint8_t kData = 103;
-constexpr uint8_t kName = 104;
-constexpr uint8_t kAttrs = 105;
-constexpr uint8_t kExtended = 200;
-constexpr uint8_t kExtendedReply = 201;
+// Packet types of the protocol: what we ask, and what the server answers.
+namespace Request {
+constexpr uint8_t Init = 1;
+constexpr uint8_t Open = 3;
+constexpr uint8_t Close = 4;
+constexpr uint8_t Read = 5;
+constexpr uint8_t Write = 6;
+constexpr uint8_t Lstat = 7;
+constexpr uint8_t SetStat = 9;
+constexpr uint8_t FSetStat = 10;
+constexpr uint8_t OpenDir = 11;
+constexpr uint8_t ReadDir = 12;
+constexpr uint8_t Remove = 13;
+constexpr uint8_t MakeDir = 14;
+constexpr uint8_t RemoveDir = 15;
+constexpr uint8_t RealPath = 16;
+constexpr uint8_t StatFollowing = 17;
+constexpr uint8_t Rename = 18;
+constexpr uint8_t Extended = 200;
+} // namespace Request
+namespace Answer {
+constexpr uint8_t Version = 2;
+constexpr uint8_t Status = 101;
+constexpr uint8_t Handle = 102;
+constexpr uint8_t Data = 103;
+constexpr uint8_t Name = 104;
+constexpr uint8_t Attrs = 105;
+constexpr uint8_t ExtendedReply = 201;
+} // namespace Answer
 
 // OpenSSH's server takes packets of up to 256 KiB; nothing larger is needed
 // from any server, and a larger length is a broken or hostile peer.
-constexpr std::size_t kMaxPacket = 256 * 1024 + 1024;
+constexpr std::size_t MaxPacket = 256 * 1024 + 1024;
 // The largest block asked for in one read or write request.
-constexpr uint32_t kMaxBlock = 255 * 1024;
+constexpr uint32_t MaxBlock = 255 * 1024;
 // Bytes in flight in one direction: enough to keep a fast link busy while the
 // other side answers, small enough for the channel's flow control.
-constexpr std::size_t kInFlight = 4 * 1024 * 1024;
+constexpr std::size_t InFlight = 4 * 1024 * 1024;
 // A listing longer than this is not a phone folder but a peer that never ends it.
-constexpr std::size_t kMaxEntries = 100000;
+constexpr std::size_t MaxEntries = 100000;
 // A server gives at least one entry per answer until the end; one that keeps
 // answering with none would have us ask for ever.
-constexpr int kMaxEmptyRounds = 16;
+constexpr int MaxEmptyRounds = 16;
 // However the answers come, a listing ends within this time.
-constexpr auto kListingTime = std::chrono::seconds(60);
+constexpr auto ListingTime = std::chrono::seconds(60);
 
 std::string DefaultMessage(uint32_t code) {
     switch (code) {
-    case kSftpEof:
+    case SftpEof:
         return "end of file";
-    case kSftpNoSuchFile:
+    case SftpNoSuchFile:
         return "no such file";
-    case kSftpPermissionDenied:
+    case SftpPermissionDenied:
         return "permission denied";
     default:
         return "the server refused (code " + std::to_string(code) + ")";
@@ -81,70 +85,70 @@ std::string PathRequest(uint32_t id, const std::string& path) {
 
 } // namespace
 
-TSftpChannel::TSftpChannel(ISftpLink& link, int stallMs) : Link(link), StallMs(stallMs) {}
+TSftpChannel::TSftpChannel(TSftpLink& link, int stallMs) : link_(link), stallMs_(stallMs) {}
 
 TSftpResult TSftpChannel::Fail(std::string message) {
-    Broken = true;
-    return {TSftpResult::Broken, kSftpFailure, std::move(message)};
+    broken_ = true;
+    return {TSftpResult::Broken, SftpFailure, std::move(message)};
 }
 
 TSftpResult TSftpChannel::Send(uint8_t type, const std::string& payload) {
-    if (Broken)
+    if (broken_)
         return Fail("the link is broken");
     std::string packet;
     packet.reserve(payload.size() + 5);
     SftpPut32(packet, static_cast<uint32_t>(payload.size() + 1));
     packet += static_cast<char>(type);
     packet += payload;
-    if (std::string why; !Link.Send(packet.data(), packet.size(), why))
+    if (std::string why; !link_.Send(packet.data(), packet.size(), why))
         return Fail("cannot send to the server: " + why);
     return {};
 }
 
 TSftpResult TSftpChannel::Receive(TReply& reply) {
     using Clock = std::chrono::steady_clock;
-    if (Broken)
+    if (broken_)
         return Fail("the link is broken");
     auto lastData = Clock::now();
     std::size_t need = 4;
     for (;;) {
-        const std::size_t have = In.size() - InPos;
+        const std::size_t have = in_.size() - inPos_;
         if (have >= 4 && need == 4) {
-            const auto* p = reinterpret_cast<const unsigned char*>(In.data() + InPos);
+            const auto* p = reinterpret_cast<const unsigned char*>(in_.data() + inPos_);
             const std::size_t length = (std::size_t{p[0]} << 24) | (std::size_t{p[1]} << 16) |
                                        (std::size_t{p[2]} << 8) | p[3];
-            if (length < 5 || length > kMaxPacket)
+            if (length < 5 || length > MaxPacket)
                 return Fail("the server sent a packet of " + std::to_string(length) + " bytes");
             need = 4 + length;
         }
         if (have >= need && need > 4)
             break;
-        if (InPos > 0) {
-            In.erase(0, InPos);
-            InPos = 0;
+        if (inPos_ > 0) {
+            in_.erase(0, inPos_);
+            inPos_ = 0;
         }
-        const std::size_t old = In.size();
-        In.resize(old + std::max<std::size_t>(need - old, 64 * 1024));
+        const std::size_t old = in_.size();
+        in_.resize(old + std::max<std::size_t>(need - old, 64 * 1024));
         std::string why;
-        const int got = Link.Receive(In.data() + old, In.size() - old, StallMs, why);
-        In.resize(old + static_cast<std::size_t>(std::max(got, 0)));
+        const int got = link_.Receive(in_.data() + old, in_.size() - old, stallMs_, why);
+        in_.resize(old + static_cast<std::size_t>(std::max(got, 0)));
         if (got < 0)
             return Fail("the link broke: " + why);
         if (got > 0) {
             lastData = Clock::now();
             continue;
         }
-        if (!Link.IsOpen())
+        if (!link_.IsOpen())
             return Fail("the server closed the connection");
-        if (Clock::now() - lastData >= std::chrono::milliseconds(StallMs))
-            return Fail("the server did not answer for " + std::to_string(StallMs / 1000) + " s");
+        if (Clock::now() - lastData >= std::chrono::milliseconds(stallMs_))
+            return Fail("the server did not answer for " + std::to_string(stallMs_ / 1000) + " s");
     }
-    const char* packet = In.data() + InPos + 4;
+    const char* packet = in_.data() + inPos_ + 4;
     reply.Type = static_cast<uint8_t>(packet[0]);
     TSftpFields id(std::string_view(packet + 1, 4));
     id.Get32(reply.Id);
     reply.Body.assign(packet + 5, need - 9);
-    InPos += need;
+    inPos_ += need;
     return {};
 }
 
@@ -160,7 +164,7 @@ TSftpResult TSftpChannel::Call(uint8_t type, uint32_t id, const std::string& pay
 }
 
 TSftpResult TSftpChannel::StatusOf(const TReply& reply) {
-    if (reply.Type != kStatus)
+    if (reply.Type != Answer::Status)
         return Fail("the server gave an answer of type " + std::to_string(reply.Type) +
                     " where a status belongs");
     TSftpFields fields(reply.Body);
@@ -168,7 +172,7 @@ TSftpResult TSftpChannel::StatusOf(const TReply& reply) {
     std::string_view message;
     if (!fields.Get32(code))
         return Fail("the server sent a status without a code");
-    if (code == kSftpOk)
+    if (code == SftpOk)
         return {};
     // Old servers leave the text out; that is no reason to give up the link.
     if (!fields.GetString(message) || message.empty())
@@ -188,33 +192,33 @@ TSftpResult TSftpChannel::Drain(std::set<uint32_t>& pending) {
 }
 
 TSftpResult TSftpChannel::Start(int answerMs) {
-    const int stall = std::exchange(StallMs, answerMs);
+    const int stall = std::exchange(stallMs_, answerMs);
     TSftpResult result = Handshake();
-    StallMs = stall;
+    stallMs_ = stall;
     return result;
 }
 
 TSftpResult TSftpChannel::Handshake() {
-    if (std::string why; !Link.StartSubsystem(why))
+    if (std::string why; !link_.StartSubsystem(why))
         return Fail("the server offers no SFTP: " + why);
     std::string version;
     SftpPut32(version, 3);
     TReply reply;
-    if (TSftpResult sent = Send(kInit, version); !sent.IsOk())
+    if (TSftpResult sent = Send(Request::Init, version); !sent.IsOk())
         return sent;
     if (TSftpResult got = Receive(reply); !got.IsOk())
         return got;
     // The version stands where other answers carry their request id.
-    if (reply.Type != kVersion || reply.Id < 3)
+    if (reply.Type != Answer::Version || reply.Id < 3)
         return Fail("the server does not speak SFTP version 3");
     TSftpExtensions extensions;
     if (!ParseSftpExtensions(reply.Body, extensions))
         return Fail("the server's list of extensions is malformed");
-    AtomicRename = extensions.AtomicRename;
-    CanSync = extensions.CanSync;
-    HasLimits = extensions.HasLimits;
+    atomicRename_ = extensions.AtomicRename;
+    canSync_ = extensions.CanSync;
+    hasLimits_ = extensions.HasLimits;
     ReadLimits();
-    return Broken ? Fail("the server's limits are malformed") : TSftpResult();
+    return broken_ ? Fail("the server's limits are malformed") : TSftpResult();
 }
 
 TSftpResult TSftpChannel::Extended(const std::string& name, const std::string& arguments,
@@ -224,14 +228,14 @@ TSftpResult TSftpChannel::Extended(const std::string& name, const std::string& a
     SftpPut32(payload, id);
     SftpPutString(payload, name);
     payload += arguments;
-    return Call(kExtended, id, payload, reply);
+    return Call(Request::Extended, id, payload, reply);
 }
 
 void TSftpChannel::ReadLimits() {
-    if (!HasLimits)
+    if (!hasLimits_)
         return;
     TReply reply;
-    if (!Extended("limits@openssh.com", "", reply).IsOk() || reply.Type != kExtendedReply)
+    if (!Extended("limits@openssh.com", "", reply).IsOk() || reply.Type != Answer::ExtendedReply)
         return;
     TSftpFields fields(reply.Body);
     uint64_t packet = 0;
@@ -242,29 +246,29 @@ void TSftpChannel::ReadLimits() {
     // Zero means "no limit given"; the request and its header must fit a packet.
     const uint64_t packetRoom = packet > 1024 ? packet - 1024 : 0;
     const auto pick = [&](uint64_t limit) {
-        uint64_t block = kMaxBlock;
+        uint64_t block = MaxBlock;
         if (limit != 0)
             block = std::min<uint64_t>(block, limit);
         if (packet != 0)
             block = std::min<uint64_t>(block, packetRoom);
         return static_cast<uint32_t>(std::max<uint64_t>(block, 4096));
     };
-    ReadBlock = pick(read);
-    WriteBlock = pick(write);
+    readBlock_ = pick(read);
+    writeBlock_ = pick(write);
 }
 
 bool TSftpChannel::LooksAlive() {
-    return !Broken && InPos == In.size() && Link.IsQuiet();
+    return !broken_ && inPos_ == in_.size() && link_.IsQuiet();
 }
 
 TSftpResult TSftpChannel::Stat(const std::string& path, TSftpAttributes& attributes, bool follow) {
     const uint32_t id = NextId();
     TReply reply;
-    if (TSftpResult called =
-            Call(follow ? kStatFollowing : kLstat, id, PathRequest(id, path), reply);
+    if (TSftpResult called = Call(follow ? Request::StatFollowing : Request::Lstat, id,
+                                  PathRequest(id, path), reply);
         !called.IsOk())
         return called;
-    if (reply.Type != kAttrs)
+    if (reply.Type != Answer::Attrs)
         return StatusOf(reply);
     TSftpFields fields(reply.Body);
     if (!fields.GetAttributes(attributes))
@@ -278,7 +282,8 @@ TSftpResult TSftpChannel::SetAttributes(const std::string& pathOrHandle, bool ha
     std::string payload = PathRequest(id, pathOrHandle);
     SftpPutAttributes(payload, attributes);
     TReply reply;
-    if (TSftpResult called = Call(handle ? kFSetStat : kSetStat, id, payload, reply);
+    if (TSftpResult called =
+            Call(handle ? Request::FSetStat : Request::SetStat, id, payload, reply);
         !called.IsOk())
         return called;
     return StatusOf(reply);
@@ -289,7 +294,7 @@ TSftpResult TSftpChannel::MakeFolder(const std::string& path) {
     std::string payload = PathRequest(id, path);
     SftpPut32(payload, 0); // no attributes: the server's umask decides
     TReply reply;
-    if (TSftpResult called = Call(kMakeDir, id, payload, reply); !called.IsOk())
+    if (TSftpResult called = Call(Request::MakeDir, id, payload, reply); !called.IsOk())
         return called;
     return StatusOf(reply);
 }
@@ -297,7 +302,8 @@ TSftpResult TSftpChannel::MakeFolder(const std::string& path) {
 TSftpResult TSftpChannel::RemoveFolder(const std::string& path) {
     const uint32_t id = NextId();
     TReply reply;
-    if (TSftpResult called = Call(kRemoveDir, id, PathRequest(id, path), reply); !called.IsOk())
+    if (TSftpResult called = Call(Request::RemoveDir, id, PathRequest(id, path), reply);
+        !called.IsOk())
         return called;
     return StatusOf(reply);
 }
@@ -305,9 +311,10 @@ TSftpResult TSftpChannel::RemoveFolder(const std::string& path) {
 TSftpResult TSftpChannel::RealPath(const std::string& path, std::string& real) {
     const uint32_t id = NextId();
     TReply reply;
-    if (TSftpResult called = Call(kRealPath, id, PathRequest(id, path), reply); !called.IsOk())
+    if (TSftpResult called = Call(Request::RealPath, id, PathRequest(id, path), reply);
+        !called.IsOk())
         return called;
-    if (reply.Type != kName)
+    if (reply.Type != Answer::Name)
         return StatusOf(reply);
     TSftpFields fields(reply.Body);
     uint32_t count = 0;
@@ -323,13 +330,13 @@ TSftpResult TSftpChannel::Open(const std::string& path, uint32_t flags, uint32_t
     const uint32_t id = NextId();
     std::string payload = PathRequest(id, path);
     SftpPut32(payload, flags);
-    if (flags & kSftpCreate) {
-        SftpPut32(payload, kSftpAttrPermissions);
+    if (flags & SftpCreate) {
+        SftpPut32(payload, SftpAttrPermissions);
         SftpPut32(payload, mode);
     } else {
         SftpPut32(payload, 0);
     }
-    return CallForHandle(kOpen, id, payload, handle);
+    return CallForHandle(Request::Open, id, payload, handle);
 }
 
 TSftpResult TSftpChannel::CallForHandle(uint8_t type, uint32_t id, const std::string& payload,
@@ -337,7 +344,7 @@ TSftpResult TSftpChannel::CallForHandle(uint8_t type, uint32_t id, const std::st
     TReply reply;
     if (TSftpResult called = Call(type, id, payload, reply); !called.IsOk())
         return called;
-    if (reply.Type != kHandle)
+    if (reply.Type != Answer::Handle)
         return StatusOf(reply);
     TSftpFields fields(reply.Body);
     std::string_view given;
@@ -350,7 +357,8 @@ TSftpResult TSftpChannel::CallForHandle(uint8_t type, uint32_t id, const std::st
 TSftpResult TSftpChannel::Close(const std::string& handle) {
     const uint32_t id = NextId();
     TReply reply;
-    if (TSftpResult called = Call(kClose, id, HandleRequest(id, handle), reply); !called.IsOk())
+    if (TSftpResult called = Call(Request::Close, id, HandleRequest(id, handle), reply);
+        !called.IsOk())
         return called;
     return StatusOf(reply);
 }
@@ -360,24 +368,24 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
     std::string handle;
     {
         const uint32_t id = NextId();
-        if (TSftpResult opened = CallForHandle(kOpenDir, id, PathRequest(id, path), handle);
+        if (TSftpResult opened = CallForHandle(Request::OpenDir, id, PathRequest(id, path), handle);
             !opened.IsOk())
             return opened;
     }
     TSftpResult result;
-    const auto deadline = std::chrono::steady_clock::now() + kListingTime;
+    const auto deadline = std::chrono::steady_clock::now() + ListingTime;
     int emptyRounds = 0;
     for (;;) {
         const uint32_t id = NextId();
         TReply reply;
-        if (TSftpResult called = Call(kReadDir, id, HandleRequest(id, handle), reply);
+        if (TSftpResult called = Call(Request::ReadDir, id, HandleRequest(id, handle), reply);
             !called.IsOk()) {
             entries.clear(); // no half listing
             return called;
         }
-        if (reply.Type != kName) {
+        if (reply.Type != Answer::Name) {
             result = StatusOf(reply);
-            if (result.Kind == TSftpResult::Refused && result.Code == kSftpEof)
+            if (result.Kind == TSftpResult::Refused && result.Code == SftpEof)
                 result = TSftpResult();
             break;
         }
@@ -387,21 +395,20 @@ TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& ent
             return Fail("the server sent a malformed listing");
         }
         emptyRounds = entries.size() == before ? emptyRounds + 1 : 0;
-        if (entries.size() > kMaxEntries) {
-            result =
-                TSftpResult::Refusal(kSftpFailure, "the folder lists more than " +
-                                                       std::to_string(kMaxEntries) + " entries");
+        if (entries.size() > MaxEntries) {
+            result = TSftpResult::Refusal(SftpFailure, "the folder lists more than " +
+                                                           std::to_string(MaxEntries) + " entries");
             break;
         }
-        if (emptyRounds > kMaxEmptyRounds) {
-            result = TSftpResult::Refusal(kSftpFailure,
+        if (emptyRounds > MaxEmptyRounds) {
+            result = TSftpResult::Refusal(SftpFailure,
                                           "the server keeps answering the listing without entries");
             break;
         }
         if (std::chrono::steady_clock::now() > deadline) {
             result =
-                TSftpResult::Refusal(kSftpFailure, "the listing did not end within " +
-                                                       std::to_string(kListingTime.count()) + " s");
+                TSftpResult::Refusal(SftpFailure, "the listing did not end within " +
+                                                      std::to_string(ListingTime.count()) + " s");
             break;
         }
     }
@@ -433,7 +440,7 @@ TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const 
         std::string payload = HandleRequest(part.Id, handle);
         SftpPut64(payload, offset);
         SftpPut32(payload, length);
-        TSftpResult sent = Send(kReadRequest, payload);
+        TSftpResult sent = Send(Request::Read, payload);
         if (sent.IsOk()) {
             if (first)
                 parts.push_front(std::move(part));
@@ -442,7 +449,7 @@ TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const 
         }
         return sent;
     };
-    const std::size_t depth = std::max<std::size_t>(4, kInFlight / ReadBlock);
+    const std::size_t depth = std::max<std::size_t>(4, InFlight / readBlock_);
     // One byte past the limit is asked for, so that a longer file shows.
     const uint64_t wanted = limit == UINT64_MAX ? limit : limit + 1;
     uint64_t next = 0;
@@ -451,7 +458,8 @@ TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const 
     TSftpResult result;
     while (result.IsOk() && !stopped) {
         while (!atEnd && parts.size() < depth && next < wanted) {
-            const auto length = static_cast<uint32_t>(std::min<uint64_t>(ReadBlock, wanted - next));
+            const auto length =
+                static_cast<uint32_t>(std::min<uint64_t>(readBlock_, wanted - next));
             if (TSftpResult sent = ask(next, length, false); !sent.IsOk())
                 return sent;
             next += length;
@@ -467,7 +475,7 @@ TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const 
             if (part == parts.end() || part->Answered)
                 return Fail("the server answered a request it was not asked");
             part->Answered = true;
-            if (reply.Type == kData) {
+            if (reply.Type == Answer::Data) {
                 TSftpFields fields(reply.Body);
                 std::string_view data;
                 // An empty answer that is not the end would have us ask forever.
@@ -476,7 +484,7 @@ TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const 
                 part->Data = data;
             } else if (TSftpResult status = StatusOf(reply); status.IsOk()) {
                 return Fail("the server answered a read with no data");
-            } else if (status.Kind == TSftpResult::Refused && status.Code == kSftpEof) {
+            } else if (status.Kind == TSftpResult::Refused && status.Code == SftpEof) {
                 part->Eof = true;
             } else if (status.Kind == TSftpResult::Broken) {
                 return status;
@@ -493,7 +501,7 @@ TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const 
         } else if (part.Eof) {
             atEnd = true;
         } else if ((total += part.Data.size()) > limit) {
-            result = TSftpResult::Refusal(kSftpFailure, TooLongReason(limit));
+            result = TSftpResult::Refusal(SftpFailure, TooLongReason(limit));
         } else if (!sink(part.Data.data(), part.Data.size())) {
             stopped = true;
         } else if (part.Data.size() < part.Length) {
@@ -504,7 +512,7 @@ TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const 
         }
     }
     if (result.IsOk() && !stopped && !atEnd) // everything asked for came, and no end
-        result = TSftpResult::Refusal(kSftpFailure, TooLongReason(limit));
+        result = TSftpResult::Refusal(SftpFailure, TooLongReason(limit));
     std::set<uint32_t> pending;
     for (const TPart& part : parts) {
         if (!part.Answered)
@@ -517,13 +525,13 @@ TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const 
 
 TSftpResult TSftpChannel::Write(const std::string& handle, const TSource& source, bool& stopped) {
     stopped = false;
-    const std::size_t depth = std::max<std::size_t>(4, kInFlight / WriteBlock);
+    const std::size_t depth = std::max<std::size_t>(4, InFlight / writeBlock_);
     const std::string head = [&] {
         std::string text;
         SftpPutString(text, handle);
         return text;
     }();
-    std::vector<char> buffer(WriteBlock);
+    std::vector<char> buffer(writeBlock_);
     std::set<uint32_t> pending;
     uint64_t offset = 0;
     bool atEnd = false;
@@ -543,7 +551,7 @@ TSftpResult TSftpChannel::Write(const std::string& handle, const TSource& source
             payload += head;
             SftpPut64(payload, offset);
             SftpPutString(payload, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-            if (TSftpResult sent = Send(kWriteRequest, payload); !sent.IsOk())
+            if (TSftpResult sent = Send(Request::Write, payload); !sent.IsOk())
                 return sent;
             pending.insert(id);
             offset += static_cast<uint64_t>(got);
@@ -567,7 +575,7 @@ TSftpResult TSftpChannel::Write(const std::string& handle, const TSource& source
 }
 
 TSftpResult TSftpChannel::Sync(const std::string& handle) {
-    if (!CanSync)
+    if (!canSync_)
         return {};
     std::string arguments;
     SftpPutString(arguments, handle);
@@ -580,7 +588,8 @@ TSftpResult TSftpChannel::Sync(const std::string& handle) {
 TSftpResult TSftpChannel::Remove(const std::string& path) {
     const uint32_t id = NextId();
     TReply reply;
-    if (TSftpResult called = Call(kRemove, id, PathRequest(id, path), reply); !called.IsOk())
+    if (TSftpResult called = Call(Request::Remove, id, PathRequest(id, path), reply);
+        !called.IsOk())
         return called;
     return StatusOf(reply);
 }
@@ -590,7 +599,7 @@ TSftpResult TSftpChannel::Rename(const std::string& from, const std::string& to)
     std::string payload = PathRequest(id, from);
     SftpPutString(payload, to);
     TReply reply;
-    if (TSftpResult called = Call(kRename, id, payload, reply); !called.IsOk())
+    if (TSftpResult called = Call(Request::Rename, id, payload, reply); !called.IsOk())
         return called;
     return StatusOf(reply);
 }
@@ -605,4 +614,4 @@ TSftpResult TSftpChannel::RenameReplacing(const std::string& from, const std::st
     return StatusOf(reply);
 }
 
-} // namespace tpot
+} // namespace Tpot

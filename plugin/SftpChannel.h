@@ -16,21 +16,21 @@
 #include <string>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
 // Status codes of the protocol that the transport tells apart.
-inline constexpr uint32_t kSftpOk = 0;
-inline constexpr uint32_t kSftpEof = 1;
-inline constexpr uint32_t kSftpNoSuchFile = 2;
-inline constexpr uint32_t kSftpPermissionDenied = 3;
-inline constexpr uint32_t kSftpFailure = 4;
+inline constexpr uint32_t SftpOk = 0;
+inline constexpr uint32_t SftpEof = 1;
+inline constexpr uint32_t SftpNoSuchFile = 2;
+inline constexpr uint32_t SftpPermissionDenied = 3;
+inline constexpr uint32_t SftpFailure = 4;
 
 // Flags of an open request.
-inline constexpr uint32_t kSftpRead = 0x01;
-inline constexpr uint32_t kSftpWrite = 0x02;
-inline constexpr uint32_t kSftpCreate = 0x08;
-inline constexpr uint32_t kSftpTruncate = 0x10;
-inline constexpr uint32_t kSftpExclusive = 0x20;
+inline constexpr uint32_t SftpRead = 0x01;
+inline constexpr uint32_t SftpWrite = 0x02;
+inline constexpr uint32_t SftpCreate = 0x08;
+inline constexpr uint32_t SftpTruncate = 0x10;
+inline constexpr uint32_t SftpExclusive = 0x20;
 
 // The outcome of one request.
 struct TSftpResult {
@@ -40,7 +40,7 @@ struct TSftpResult {
         Broken,  // the link or the protocol failed: the channel is no longer usable
     };
     TKind Kind = Ok;
-    uint32_t Code = kSftpOk;
+    uint32_t Code = SftpOk;
     std::string Message;
 
     bool IsOk() const { return Kind == Ok; }
@@ -51,9 +51,9 @@ struct TSftpResult {
 
 // The byte stream to the server: an SSH session channel (SftpTransport.cpp),
 // or bytes made up by a test or a fuzzer.
-class ISftpLink {
+class TSftpLink {
 public:
-    virtual ~ISftpLink() = default;
+    virtual ~TSftpLink() = default;
     // Asks the server for its SFTP subsystem.
     virtual bool StartSubsystem(std::string& why) = 0;
     // Sends all of Data; false with the reason when it cannot.
@@ -72,7 +72,7 @@ class TSftpChannel {
 public:
     // Link: not yet asked for the subsystem; it stays owned by the caller.
     // StallMs: how long an answer may keep us waiting.
-    TSftpChannel(ISftpLink& link, int stallMs);
+    TSftpChannel(TSftpLink& link, int stallMs);
     TSftpChannel(const TSftpChannel&) = delete;
     TSftpChannel& operator=(const TSftpChannel&) = delete;
 
@@ -81,7 +81,7 @@ public:
     TSftpResult Start(int answerMs);
 
     // True once a request failed in a way that leaves the channel unusable.
-    bool IsBroken() const { return Broken; }
+    bool IsBroken() const { return broken_; }
     // Without a round trip: false when the server has closed the channel or
     // the connection, or sent something nobody asked for.
     bool LooksAlive();
@@ -112,7 +112,7 @@ public:
     TSftpResult Rename(const std::string& from, const std::string& to);
     // Rename that replaces To in one step; only when HasAtomicRename.
     TSftpResult RenameReplacing(const std::string& from, const std::string& to);
-    bool HasAtomicRename() const { return AtomicRename; }
+    bool HasAtomicRename() const { return atomicRename_; }
 
 private:
     struct TReply {
@@ -121,7 +121,7 @@ private:
         std::string Body; // after the type and the id
     };
 
-    uint32_t NextId() { return ++LastId; }
+    uint32_t NextId() { return ++lastId_; }
     TSftpResult Fail(std::string message);
     TSftpResult Send(uint8_t type, const std::string& payload);
     // The next packet from the server, whatever it answers.
@@ -140,17 +140,17 @@ private:
     TSftpResult Extended(const std::string& name, const std::string& arguments, TReply& reply);
     void ReadLimits();
 
-    ISftpLink& Link;
-    int StallMs;
-    bool Broken = false;
-    uint32_t LastId = 0;
-    std::string In; // bytes received and not yet taken
-    std::size_t InPos = 0;
-    bool AtomicRename = false;
-    bool CanSync = false;
-    bool HasLimits = false;
-    uint32_t ReadBlock = 32 * 1024;
-    uint32_t WriteBlock = 32 * 1024;
+    TSftpLink& link_;
+    int stallMs_;
+    bool broken_ = false;
+    uint32_t lastId_ = 0;
+    std::string in_; // bytes received and not yet taken
+    std::size_t inPos_ = 0;
+    bool atomicRename_ = false;
+    bool canSync_ = false;
+    bool hasLimits_ = false;
+    uint32_t readBlock_ = 32 * 1024;
+    uint32_t writeBlock_ = 32 * 1024;
 };
 
-} // namespace tpot
+} // namespace Tpot

@@ -1,11 +1,11 @@
 #include "plugin/SftpPacket.h"
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
 // Server texts are shown in one line; a longer one is cut.
-constexpr std::size_t kMaxMessage = 200;
+constexpr std::size_t MaxMessage = 200;
 
 } // namespace
 
@@ -27,14 +27,14 @@ void SftpPutString(std::string& out, std::string_view text) {
 
 std::string SftpPrintable(std::string_view text) {
     std::string out;
-    for (const char c : text.substr(0, kMaxMessage))
+    for (const char c : text.substr(0, MaxMessage))
         out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
     return out;
 }
 
 void SftpPutAttributes(std::string& out, const TSftpAttributes& attributes) {
-    SftpPut32(out, (attributes.HasPermissions ? kSftpAttrPermissions : 0) |
-                       (attributes.HasMTime ? kSftpAttrTimes : 0));
+    SftpPut32(out, (attributes.HasPermissions ? SftpAttrPermissions : 0) |
+                       (attributes.HasMTime ? SftpAttrTimes : 0));
     if (attributes.HasPermissions)
         SftpPut32(out, attributes.Permissions);
     if (attributes.HasMTime) {
@@ -83,4 +83,4 @@ bool ParseSftpNames(std::string_view body, std::vector<TEntry>& entries) {
     return true;
 }
 
-} // namespace tpot
+} // namespace Tpot

@@ -11,13 +11,13 @@
 #include <string_view>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
-inline constexpr uint32_t kSftpAttrSize = 0x1;
-inline constexpr uint32_t kSftpAttrUidGid = 0x2;
-inline constexpr uint32_t kSftpAttrPermissions = 0x4;
-inline constexpr uint32_t kSftpAttrTimes = 0x8;
-inline constexpr uint32_t kSftpAttrExtended = 0x80000000u;
+inline constexpr uint32_t SftpAttrSize = 0x1;
+inline constexpr uint32_t SftpAttrUidGid = 0x2;
+inline constexpr uint32_t SftpAttrPermissions = 0x4;
+inline constexpr uint32_t SftpAttrTimes = 0x8;
+inline constexpr uint32_t SftpAttrExtended = 0x80000000u;
 
 struct TSftpAttributes {
     bool HasSize = false;
@@ -43,14 +43,14 @@ void SftpPutAttributes(std::string& out, const TSftpAttributes& attributes);
 // past the end.
 class TSftpFields {
 public:
-    explicit TSftpFields(std::string_view data) : Data(data) {}
+    explicit TSftpFields(std::string_view data) : data_(data) {}
 
     bool Get32(uint32_t& value) {
-        if (Data.size() < 4)
+        if (data_.size() < 4)
             return false;
-        const auto* p = reinterpret_cast<const unsigned char*>(Data.data());
+        const auto* p = reinterpret_cast<const unsigned char*>(data_.data());
         value = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-        Data.remove_prefix(4);
+        data_.remove_prefix(4);
         return true;
     }
     bool Get64(uint64_t& value) {
@@ -63,10 +63,10 @@ public:
     }
     bool GetString(std::string_view& text) {
         uint32_t size = 0;
-        if (!Get32(size) || size > Data.size())
+        if (!Get32(size) || size > data_.size())
             return false;
-        text = Data.substr(0, size);
-        Data.remove_prefix(size);
+        text = data_.substr(0, size);
+        data_.remove_prefix(size);
         return true;
     }
     bool GetAttributes(TSftpAttributes& attributes) {
@@ -75,17 +75,17 @@ public:
             return false;
         attributes = TSftpAttributes();
         uint32_t ignored = 0;
-        if ((flags & kSftpAttrSize) && !(attributes.HasSize = Get64(attributes.Size)))
+        if ((flags & SftpAttrSize) && !(attributes.HasSize = Get64(attributes.Size)))
             return false;
-        if ((flags & kSftpAttrUidGid) && !(Get32(ignored) && Get32(ignored)))
+        if ((flags & SftpAttrUidGid) && !(Get32(ignored) && Get32(ignored)))
             return false;
-        if ((flags & kSftpAttrPermissions) &&
+        if ((flags & SftpAttrPermissions) &&
             !(attributes.HasPermissions = Get32(attributes.Permissions)))
             return false;
-        if ((flags & kSftpAttrTimes) &&
+        if ((flags & SftpAttrTimes) &&
             !(Get32(attributes.ATime) && (attributes.HasMTime = Get32(attributes.MTime))))
             return false;
-        if (flags & kSftpAttrExtended) {
+        if (flags & SftpAttrExtended) {
             uint32_t count = 0;
             std::string_view skipped;
             if (!Get32(count))
@@ -97,10 +97,10 @@ public:
         }
         return true;
     }
-    bool Empty() const { return Data.empty(); }
+    bool Empty() const { return data_.empty(); }
 
 private:
-    std::string_view Data;
+    std::string_view data_;
 };
 
 // The extensions the server names in its version answer that we use.
@@ -117,4 +117,4 @@ bool ParseSftpNames(std::string_view body, std::vector<TEntry>& entries);
 // A text of the server, cut to one short line of printable characters.
 std::string SftpPrintable(std::string_view text);
 
-} // namespace tpot
+} // namespace Tpot

@@ -8,15 +8,15 @@
 #include <random>
 #include <unistd.h>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
 // Seconds a connection attempt may take (each of: reaching the server, the
 // key exchange, the login).
-constexpr long kConnectSeconds = 10;
+constexpr long ConnectSeconds = 10;
 // Seconds a transfer may wait for the server before the link counts as dead.
-constexpr long kStallSeconds = 30;
+constexpr long StallSeconds = 30;
 
 std::string Value(const TSettings& settings, const char* key) {
     const auto found = settings.Values.find(key);
@@ -62,12 +62,12 @@ std::string TemporaryName(const std::string& folder, const char* ending) {
 }
 
 // The SFTP byte stream on an SSH session channel.
-class TChannelLink : public ISftpLink {
+class TChannelLink : public TSftpLink {
 public:
-    explicit TChannelLink(ssh_channel channel) : Channel(channel) {}
+    explicit TChannelLink(ssh_channel channel) : channel_(channel) {}
 
     bool StartSubsystem(std::string& why) override {
-        if (ssh_channel_request_subsystem(Channel, "sftp") == SSH_OK)
+        if (ssh_channel_request_subsystem(channel_, "sftp") == SSH_OK)
             return true;
         why = Error();
         return false;
@@ -75,7 +75,7 @@ public:
     bool Send(const char* data, std::size_t size, std::string& why) override {
         // Blocking write: waits for the server's window at most for the
         // session's timeout, then returns what it could send.
-        const int sent = ssh_channel_write(Channel, data, static_cast<uint32_t>(size));
+        const int sent = ssh_channel_write(channel_, data, static_cast<uint32_t>(size));
         if (sent == static_cast<int>(size))
             return true;
         why = Error();
@@ -83,24 +83,26 @@ public:
     }
     int Receive(char* buffer, std::size_t size, int ms, std::string& why) override {
         const int got =
-            ssh_channel_read_timeout(Channel, buffer, static_cast<uint32_t>(size), 0, ms);
+            ssh_channel_read_timeout(channel_, buffer, static_cast<uint32_t>(size), 0, ms);
         if (got < 0)
             why = Error();
         return got;
     }
-    bool IsOpen() override { return ssh_channel_is_open(Channel) && !ssh_channel_is_eof(Channel); }
+    bool IsOpen() override {
+        return ssh_channel_is_open(channel_) && !ssh_channel_is_eof(channel_);
+    }
     bool IsQuiet() override {
         if (!IsOpen())
             return false;
         // Takes in what already arrived without waiting: a closed connection
         // or a closed channel shows here, and the server has nothing to say unasked.
-        return ssh_channel_poll_timeout(Channel, 0, 0) == 0 && IsOpen();
+        return ssh_channel_poll_timeout(channel_, 0, 0) == 0 && IsOpen();
     }
 
 private:
-    std::string Error() const { return ssh_get_error(ssh_channel_get_session(Channel)); }
+    std::string Error() const { return ssh_get_error(ssh_channel_get_session(channel_)); }
 
-    ssh_channel Channel;
+    ssh_channel channel_;
 };
 
 TEntry EntryOf(const std::string& name, const TSftpAttributes& attributes) {
@@ -164,37 +166,37 @@ TSftpSettings TSftpSettings::From(const TSettings& settings) {
     return sftp;
 }
 
-TSftpTransport::TSftpTransport(TSftpSettings settings) : Settings(std::move(settings)) {}
+TSftpTransport::TSftpTransport(TSftpSettings settings) : settings_(std::move(settings)) {}
 
 TSftpTransport::~TSftpTransport() {
     Drop();
 }
 
 std::string TSftpTransport::Where() const {
-    return Settings.User + "@" + Settings.Host + " port " + std::to_string(Settings.Port);
+    return settings_.User + "@" + settings_.Host + " port " + std::to_string(settings_.Port);
 }
 
 void TSftpTransport::Drop() {
-    Sftp.reset();
-    Link.reset();
-    if (Channel)
-        ssh_channel_free(Channel);
-    Channel = nullptr;
-    if (Session) {
-        ssh_disconnect(Session);
-        ssh_free(Session);
+    sftp_.reset();
+    link_.reset();
+    if (channel_)
+        ssh_channel_free(channel_);
+    channel_ = nullptr;
+    if (session_) {
+        ssh_disconnect(session_);
+        ssh_free(session_);
     }
-    Session = nullptr;
+    session_ = nullptr;
 }
 
 bool TSftpTransport::Connect(std::string& why) {
-    if (!Settings.Problem.empty()) {
-        why = "T-Pot.ini, sftp transport: " + Settings.Problem;
+    if (!settings_.Problem.empty()) {
+        why = "T-Pot.ini, sftp transport: " + settings_.Problem;
         return false;
     }
     // Called before every operation: an open link is only looked at, without
     // a round trip to the server.
-    if (Sftp && ssh_is_connected(Session) && Sftp->LooksAlive())
+    if (sftp_ && ssh_is_connected(session_) && sftp_->LooksAlive())
         return true;
     Drop();
     if (Open(why))
@@ -204,69 +206,69 @@ bool TSftpTransport::Connect(std::string& why) {
 }
 
 bool TSftpTransport::Open(std::string& why) {
-    Session = ssh_new();
-    if (!Session) {
+    session_ = ssh_new();
+    if (!session_) {
         why = "out of memory";
         return false;
     }
     const int verbosity = SSH_LOG_NOLOG;
-    const long connectTimeout = kConnectSeconds;
+    const long connectTimeout = ConnectSeconds;
     const int noDelay = 1;
     // T-Pot.ini is the whole configuration: ~/.ssh/config is not read, so
     // that an alias there cannot send the phone's files somewhere else.
     const bool processConfig = false;
-    const char* knownHosts = Settings.KnownHosts.empty() ? nullptr : Settings.KnownHosts.c_str();
-    if (ssh_options_set(Session, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) != SSH_OK ||
-        ssh_options_set(Session, SSH_OPTIONS_PROCESS_CONFIG, &processConfig) != SSH_OK ||
-        ssh_options_set(Session, SSH_OPTIONS_HOST, Settings.Host.c_str()) != SSH_OK ||
-        ssh_options_set(Session, SSH_OPTIONS_PORT, &Settings.Port) != SSH_OK ||
-        ssh_options_set(Session, SSH_OPTIONS_USER, Settings.User.c_str()) != SSH_OK ||
-        ssh_options_set(Session, SSH_OPTIONS_TIMEOUT, &connectTimeout) != SSH_OK ||
-        ssh_options_set(Session, SSH_OPTIONS_NODELAY, &noDelay) != SSH_OK ||
-        ssh_options_set(Session, SSH_OPTIONS_KNOWNHOSTS, knownHosts) != SSH_OK) {
-        why = std::string("cannot set up the SSH session: ") + ssh_get_error(Session);
+    const char* knownHosts = settings_.KnownHosts.empty() ? nullptr : settings_.KnownHosts.c_str();
+    if (ssh_options_set(session_, SSH_OPTIONS_LOG_VERBOSITY, &verbosity) != SSH_OK ||
+        ssh_options_set(session_, SSH_OPTIONS_PROCESS_CONFIG, &processConfig) != SSH_OK ||
+        ssh_options_set(session_, SSH_OPTIONS_HOST, settings_.Host.c_str()) != SSH_OK ||
+        ssh_options_set(session_, SSH_OPTIONS_PORT, &settings_.Port) != SSH_OK ||
+        ssh_options_set(session_, SSH_OPTIONS_USER, settings_.User.c_str()) != SSH_OK ||
+        ssh_options_set(session_, SSH_OPTIONS_TIMEOUT, &connectTimeout) != SSH_OK ||
+        ssh_options_set(session_, SSH_OPTIONS_NODELAY, &noDelay) != SSH_OK ||
+        ssh_options_set(session_, SSH_OPTIONS_KNOWNHOSTS, knownHosts) != SSH_OK) {
+        why = std::string("cannot set up the SSH session: ") + ssh_get_error(session_);
         return false;
     }
-    if (ssh_connect(Session) != SSH_OK) {
-        why = "cannot connect to " + Settings.Host + " port " + std::to_string(Settings.Port) +
-              ": " + ssh_get_error(Session);
+    if (ssh_connect(session_) != SSH_OK) {
+        why = "cannot connect to " + settings_.Host + " port " + std::to_string(settings_.Port) +
+              ": " + ssh_get_error(session_);
         return false;
     }
     if (!CheckHostKey(why) || !Authenticate(why))
         return false;
-    Channel = ssh_channel_new(Session);
-    if (!Channel || ssh_channel_open_session(Channel) != SSH_OK) {
-        why = "cannot open a channel on " + Where() + ": " + ssh_get_error(Session);
+    channel_ = ssh_channel_new(session_);
+    if (!channel_ || ssh_channel_open_session(channel_) != SSH_OK) {
+        why = "cannot open a channel on " + Where() + ": " + ssh_get_error(session_);
         return false;
     }
-    Link = std::make_unique<TChannelLink>(Channel);
-    Sftp = std::make_unique<TSftpChannel>(*Link, static_cast<int>(kStallSeconds * 1000));
-    if (const TSftpResult started = Sftp->Start(kConnectSeconds * 1000); !started.IsOk()) {
+    link_ = std::make_unique<TChannelLink>(channel_);
+    sftp_ = std::make_unique<TSftpChannel>(*link_, static_cast<int>(StallSeconds * 1000));
+    if (const TSftpResult started = sftp_->Start(ConnectSeconds * 1000); !started.IsOk()) {
         why = Where() + ": " + started.Message;
         return false;
     }
     // From here on the limit is the one for a stalled transfer; it also bounds
     // a write waiting for the server's flow control.
-    const long stallTimeout = kStallSeconds;
-    ssh_options_set(Session, SSH_OPTIONS_TIMEOUT, &stallTimeout);
-    for (const std::string& path : LeftBehind)
-        Sftp->Remove(path);
-    LeftBehind.clear();
+    const long stallTimeout = StallSeconds;
+    ssh_options_set(session_, SSH_OPTIONS_TIMEOUT, &stallTimeout);
+    for (const std::string& path : leftBehind_)
+        sftp_->Remove(path);
+    leftBehind_.clear();
     return true;
 }
 
 bool TSftpTransport::CheckHostKey(std::string& why) {
     ssh_key key = nullptr;
-    if (ssh_get_server_publickey(Session, &key) != SSH_OK) {
-        why = std::string("the server sent no host key: ") + ssh_get_error(Session);
+    if (ssh_get_server_publickey(session_, &key) != SSH_OK) {
+        why = std::string("the server sent no host key: ") + ssh_get_error(session_);
         return false;
     }
     const std::string fingerprint = Fingerprint(key);
     ssh_key_free(key);
     const std::string file =
-        Settings.KnownHosts.empty() ? "~/.ssh/known_hosts" : Settings.KnownHosts;
-    const std::string server = Settings.Host + " port " + std::to_string(Settings.Port);
-    switch (ssh_session_is_known_server(Session)) {
+        settings_.KnownHosts.empty() ? "~/.ssh/known_hosts" : settings_.KnownHosts;
+    const std::string server = settings_.Host + " port " + std::to_string(settings_.Port);
+    switch (ssh_session_is_known_server(session_)) {
     case SSH_KNOWN_HOSTS_OK:
         return true;
     case SSH_KNOWN_HOSTS_CHANGED:
@@ -281,12 +283,12 @@ bool TSftpTransport::CheckHostKey(std::string& why) {
     case SSH_KNOWN_HOSTS_UNKNOWN:
         why = "the host key of " + server + " is unknown (not in " + file +
               "), so the connection is refused. Check the key offered, " + fingerprint +
-              ", and accept it once with: ssh -p " + std::to_string(Settings.Port) + " " +
-              Settings.User + "@" + Settings.Host;
+              ", and accept it once with: ssh -p " + std::to_string(settings_.Port) + " " +
+              settings_.User + "@" + settings_.Host;
         return false;
     default:
         why = "cannot check the host key of " + server + " against " + file + ": " +
-              ssh_get_error(Session) + ". Key offered: " + fingerprint;
+              ssh_get_error(session_) + ". Key offered: " + fingerprint;
         return false;
     }
 }
@@ -294,30 +296,30 @@ bool TSftpTransport::CheckHostKey(std::string& why) {
 bool TSftpTransport::Authenticate(std::string& why) {
     std::string keyProblem;
     int result = SSH_AUTH_DENIED;
-    if (!Settings.KeyFile.empty()) {
+    if (!settings_.KeyFile.empty()) {
         ssh_key key = nullptr;
         // No passphrase and no callback: a protected key is refused here, never asked for.
-        if (ssh_pki_import_privkey_file(Settings.KeyFile.c_str(), nullptr, nullptr, nullptr,
+        if (ssh_pki_import_privkey_file(settings_.KeyFile.c_str(), nullptr, nullptr, nullptr,
                                         &key) != SSH_OK) {
-            keyProblem = "; " + Settings.KeyFile +
+            keyProblem = "; " + settings_.KeyFile +
                          " cannot be read or is protected by a passphrase (load such a key "
                          "into the SSH agent instead)";
         } else {
-            result = ssh_userauth_publickey(Session, nullptr, key);
+            result = ssh_userauth_publickey(session_, nullptr, key);
             ssh_key_free(key);
         }
     }
     // The agent, then the default key files; protected ones are skipped
     // since there is no one to ask for their passphrase.
     if (result != SSH_AUTH_SUCCESS && result != SSH_AUTH_ERROR)
-        result = ssh_userauth_publickey_auto(Session, nullptr, nullptr);
+        result = ssh_userauth_publickey_auto(session_, nullptr, nullptr);
     if (result == SSH_AUTH_SUCCESS)
         return true;
     if (result == SSH_AUTH_ERROR)
-        why = "login to " + Where() + " failed: " + ssh_get_error(Session);
+        why = "login to " + Where() + " failed: " + ssh_get_error(session_);
     else
         why = Where() + " accepts none of our keys (the SSH agent's, " +
-              (Settings.KeyFile.empty() ? std::string("~/.ssh/id_*") : Settings.KeyFile) + ")" +
+              (settings_.KeyFile.empty() ? std::string("~/.ssh/id_*") : settings_.KeyFile) + ")" +
               keyProblem;
     return false;
 }
@@ -327,9 +329,9 @@ TSftpResult TSftpTransport::Run(const TOp& op, const TCanRetry& canRetry) {
     for (int attempt = 0;; ++attempt) {
         std::string why;
         if (!Connect(why))
-            return {TSftpResult::Broken, kSftpFailure, why};
+            return {TSftpResult::Broken, SftpFailure, why};
         TSftpResult result = op();
-        if (result.Kind != TSftpResult::Broken && !Sftp->IsBroken())
+        if (result.Kind != TSftpResult::Broken && !sftp_->IsBroken())
             return result;
         Drop();
         if (attempt > 0 || !canRetry())
@@ -343,7 +345,7 @@ TStatus TSftpTransport::Outcome(const TSftpResult& result, TStatus refused, std:
         return TStatus::Ok;
     case TSftpResult::Refused:
         why = result.Message;
-        return result.Code == kSftpNoSuchFile ? TStatus::NotFound : refused;
+        return result.Code == SftpNoSuchFile ? TStatus::NotFound : refused;
     case TSftpResult::Broken:
         break;
     }
@@ -355,14 +357,14 @@ TStatus TSftpTransport::List(const std::string& path, std::vector<TEntry>& entri
                              std::string& why) {
     const TSftpResult result = Run(
         [&] {
-            TSftpResult listed = Sftp->List(path, entries);
+            TSftpResult listed = sftp_->List(path, entries);
             // A link is described by what it leads to, when that is there.
             const std::string folder = path == "/" ? std::string() : path;
             for (TEntry& entry : entries) {
                 TSftpAttributes target;
-                if (!listed.IsOk() || !entry.IsLink || !IsPlainName(entry.Name))
+                if (!listed.IsOk() || !entry.IsLink || !IsPlainFileName(entry.Name))
                     continue;
-                const TSftpResult followed = Sftp->Stat(folder + "/" + entry.Name, target, true);
+                const TSftpResult followed = sftp_->Stat(folder + "/" + entry.Name, target, true);
                 if (followed.Kind == TSftpResult::Broken)
                     return followed;
                 if (followed.IsOk()) {
@@ -384,9 +386,9 @@ TStatus TSftpTransport::Stat(const std::string& path, TEntry& entry, std::string
     bool followed = false;
     const TSftpResult result = Run(
         [&] {
-            TSftpResult described = Sftp->Stat(path, attributes);
+            TSftpResult described = sftp_->Stat(path, attributes);
             if (described.IsOk() && attributes.IsLink()) {
-                const TSftpResult led = Sftp->Stat(path, target, true);
+                const TSftpResult led = sftp_->Stat(path, target, true);
                 if (led.Kind == TSftpResult::Broken)
                     return led;
                 followed = led.IsOk();
@@ -410,13 +412,13 @@ TStatus TSftpTransport::Read(const std::string& path, uint64_t limit, const TSin
     const TSftpResult result = Run(
         [&] {
             std::string handle;
-            TSftpResult opened = Sftp->Open(path, kSftpRead, 0, handle);
+            TSftpResult opened = sftp_->Open(path, SftpRead, 0, handle);
             if (!opened.IsOk())
                 return opened;
-            TSftpResult read = Sftp->Read(handle, limit, counting, stopped);
+            TSftpResult read = sftp_->Read(handle, limit, counting, stopped);
             if (read.Kind == TSftpResult::Broken)
                 return read;
-            TSftpResult closed = Sftp->Close(handle);
+            TSftpResult closed = sftp_->Close(handle);
             return read.IsOk() ? closed : read;
         },
         [&] { return !delivered; });
@@ -428,10 +430,10 @@ TStatus TSftpTransport::Read(const std::string& path, uint64_t limit, const TSin
 }
 
 TSftpResult TSftpTransport::Replace(const std::string& temporary, const std::string& target) {
-    if (Sftp->HasAtomicRename()) {
+    if (sftp_->HasAtomicRename()) {
         // A server may offer the extension and still refuse it (OpenSSH's
         // server can be told to): then the way below is tried.
-        TSftpResult renamed = Sftp->RenameReplacing(temporary, target);
+        TSftpResult renamed = sftp_->RenameReplacing(temporary, target);
         if (renamed.Kind != TSftpResult::Refused)
             return renamed;
     }
@@ -440,19 +442,19 @@ TSftpResult TSftpTransport::Replace(const std::string& temporary, const std::str
     // a second temporary name, the new one put in its place, and only then
     // the old one removed; if the new one cannot take its place, the old one
     // goes back. A reader may find no file for that moment, never a partial one.
-    TSftpResult renamed = Sftp->Rename(temporary, target);
+    TSftpResult renamed = sftp_->Rename(temporary, target);
     if (renamed.Kind != TSftpResult::Refused)
         return renamed;
     const std::string aside = TemporaryName(ParentPath(target), ".old");
-    if (!Sftp->Rename(target, aside).IsOk())
+    if (!sftp_->Rename(target, aside).IsOk())
         return renamed;
-    renamed = Sftp->Rename(temporary, target);
+    renamed = sftp_->Rename(temporary, target);
     if (!renamed.IsOk()) {
         if (renamed.Kind != TSftpResult::Broken)
-            Sftp->Rename(aside, target);
+            sftp_->Rename(aside, target);
         return renamed;
     }
-    Sftp->Remove(aside);
+    sftp_->Remove(aside);
     return renamed;
 }
 
@@ -475,17 +477,17 @@ TStatus TSftpTransport::Write(const std::string& path, const TEntry& like, const
             // The source's permissions, else the old file's.
             uint32_t mode = like.Mode != 0 ? like.Mode & 0777 : 0644;
             TSftpAttributes old;
-            if (TSftpResult there = Sftp->Stat(path, old); there.Kind == TSftpResult::Broken)
+            if (TSftpResult there = sftp_->Stat(path, old); there.Kind == TSftpResult::Broken)
                 return there;
             else if (like.Mode == 0 && there.IsOk() && old.HasPermissions && old.IsRegular())
                 mode = old.Permissions & 07777;
             temporary = TemporaryName(folder, ".part");
             std::string handle;
-            TSftpResult opened = Sftp->Open(
-                temporary, kSftpWrite | kSftpCreate | kSftpTruncate | kSftpExclusive, mode, handle);
+            TSftpResult opened = sftp_->Open(
+                temporary, SftpWrite | SftpCreate | SftpTruncate | SftpExclusive, mode, handle);
             if (!opened.IsOk())
                 return opened;
-            TSftpResult written = Sftp->Write(handle, counting, stopped);
+            TSftpResult written = sftp_->Write(handle, counting, stopped);
             if (written.IsOk() && !stopped) {
                 // Exactly these permissions (the server's umask narrowed them),
                 // and the source's time.
@@ -495,24 +497,24 @@ TStatus TSftpTransport::Write(const std::string& path, const TEntry& like, const
                 kept.HasMTime = like.MTime > 0 && like.MTime <= UINT32_MAX;
                 kept.MTime = kept.ATime = static_cast<uint32_t>(like.MTime);
                 // A server that cannot set them still gets the file.
-                if (TSftpResult set = Sftp->SetAttributes(handle, true, kept);
+                if (TSftpResult set = sftp_->SetAttributes(handle, true, kept);
                     set.Kind == TSftpResult::Broken)
                     written = set;
             }
             if (written.IsOk() && !stopped)
-                written = Sftp->Sync(handle);
+                written = sftp_->Sync(handle);
             if (written.Kind != TSftpResult::Broken) {
-                TSftpResult closed = Sftp->Close(handle);
+                TSftpResult closed = sftp_->Close(handle);
                 if (written.IsOk())
                     written = closed;
             }
             if (written.IsOk() && !stopped)
                 written = Replace(temporary, path);
             if (written.Kind == TSftpResult::Broken) {
-                LeftBehind.push_back(temporary);
+                leftBehind_.push_back(temporary);
             } else if (!written.IsOk() || stopped) {
                 // The target is as it was; the partial copy goes.
-                Sftp->Remove(temporary);
+                sftp_->Remove(temporary);
             }
             return written;
         },
@@ -521,7 +523,7 @@ TStatus TSftpTransport::Write(const std::string& path, const TEntry& like, const
         why = "stopped";
         return TStatus::Aborted;
     }
-    if (result.Kind == TSftpResult::Refused && result.Code == kSftpNoSuchFile) {
+    if (result.Kind == TSftpResult::Refused && result.Code == SftpNoSuchFile) {
         why = "the folder " + folder + " does not exist: " + result.Message;
         return TStatus::NotFound;
     }
@@ -530,24 +532,24 @@ TStatus TSftpTransport::Write(const std::string& path, const TEntry& like, const
 
 TStatus TSftpTransport::Remove(const std::string& path, std::string& why) {
     // Not run again after a broken link: the first request may have been carried out.
-    const TSftpResult result = Run([&] { return Sftp->Remove(path); }, [] { return false; });
+    const TSftpResult result = Run([&] { return sftp_->Remove(path); }, [] { return false; });
     return Outcome(result, TStatus::WriteError, why);
 }
 
-} // namespace tpot
+} // namespace Tpot
 
-namespace tpot {
+namespace Tpot {
 
 TStatus TSftpTransport::MakeFolder(const std::string& path, std::string& why) {
     bool exists = false;
     const TSftpResult result = Run(
         [&] {
             TSftpAttributes there;
-            TSftpResult described = Sftp->Stat(path, there);
+            TSftpResult described = sftp_->Stat(path, there);
             if (described.Kind == TSftpResult::Broken)
                 return described;
             exists = described.IsOk();
-            return exists ? described : Sftp->MakeFolder(path);
+            return exists ? described : sftp_->MakeFolder(path);
         },
         [] { return false; });
     if (result.IsOk() && exists)
@@ -559,15 +561,15 @@ TStatus TSftpTransport::RemoveFolder(const std::string& path, std::string& why) 
     const TSftpResult result = Run(
         [&] {
             TSftpAttributes there;
-            TSftpResult described = Sftp->Stat(path, there);
+            TSftpResult described = sftp_->Stat(path, there);
             if (!described.IsOk())
                 return described;
             if (there.IsLink())
-                return Sftp->Remove(path); // the link itself, never what it leads to
+                return sftp_->Remove(path); // the link itself, never what it leads to
             if (!there.IsFolder())
-                return TSftpResult::Refusal(kSftpFailure, "not a folder");
-            TSftpResult removed = Sftp->RemoveFolder(path);
-            if (removed.Kind == TSftpResult::Refused && removed.Code == kSftpFailure)
+                return TSftpResult::Refusal(SftpFailure, "not a folder");
+            TSftpResult removed = sftp_->RemoveFolder(path);
+            if (removed.Kind == TSftpResult::Refused && removed.Code == SftpFailure)
                 removed.Message =
                     "the folder is not empty, or the phone refused: " + removed.Message;
             return removed;
@@ -582,13 +584,13 @@ TStatus TSftpTransport::Rename(const std::string& from, const std::string& to, b
     const TSftpResult result = Run(
         [&] {
             TSftpAttributes there;
-            TSftpResult described = Sftp->Stat(to, there);
+            TSftpResult described = sftp_->Stat(to, there);
             if (described.Kind == TSftpResult::Broken)
                 return described;
             exists = described.IsOk() && (!replace || there.IsFolder());
             if (exists)
                 return TSftpResult();
-            return described.IsOk() ? Replace(from, to) : Sftp->Rename(from, to);
+            return described.IsOk() ? Replace(from, to) : sftp_->Rename(from, to);
         },
         [] { return false; });
     if (result.IsOk() && exists) {
@@ -606,13 +608,13 @@ TStatus TSftpTransport::SetTime(const std::string& path, int64_t mtime, std::str
     const TSftpResult result = Run(
         [&] {
             TSftpAttributes times;
-            TSftpResult described = Sftp->Stat(path, times, true);
+            TSftpResult described = sftp_->Stat(path, times, true);
             if (!described.IsOk())
                 return described;
             times.HasPermissions = false; // only the times change
             times.HasMTime = true;
             times.MTime = static_cast<uint32_t>(mtime);
-            return Sftp->SetAttributes(path, false, times);
+            return sftp_->SetAttributes(path, false, times);
         },
         [] { return true; });
     return Outcome(result, TStatus::WriteError, why);
@@ -620,7 +622,7 @@ TStatus TSftpTransport::SetTime(const std::string& path, int64_t mtime, std::str
 
 TStatus TSftpTransport::LinkTarget(const std::string& path, std::string& target, std::string& why) {
     const TSftpResult result =
-        Run([&] { return Sftp->RealPath(path, target); }, [] { return true; });
+        Run([&] { return sftp_->RealPath(path, target); }, [] { return true; });
     if (result.IsOk() && !NormalisePhonePath(target)) {
         why = "the server gave no full path for the link's target";
         return TStatus::ReadError;
@@ -630,4 +632,4 @@ TStatus TSftpTransport::LinkTarget(const std::string& path, std::string& target,
     return Outcome(result, TStatus::ReadError, why);
 }
 
-} // namespace tpot
+} // namespace Tpot

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
-class ISftpLink;
+class TSftpLink;
 class TSftpChannel;
 struct TSftpResult;
 
@@ -34,27 +34,14 @@ struct TSftpSettings {
     static TSftpSettings From(const TSettings& settings);
 };
 
-class TSftpTransport : public ITransport {
+class TSftpTransport : public TTransport {
 public:
     explicit TSftpTransport(TSftpSettings settings);
     TSftpTransport(const TSftpTransport&) = delete;
     TSftpTransport& operator=(const TSftpTransport&) = delete;
     ~TSftpTransport() override;
 
-    bool Connect(std::string& why) override;
-    TStatus List(const std::string& path, std::vector<TEntry>& entries, std::string& why) override;
-    TStatus Stat(const std::string& path, TEntry& entry, std::string& why) override;
-    TStatus Read(const std::string& path, uint64_t limit, const TSink& sink,
-                 std::string& why) override;
-    TStatus Write(const std::string& path, const TEntry& like, const TSource& source,
-                  std::string& why) override;
-    TStatus Remove(const std::string& path, std::string& why) override;
-    TStatus MakeFolder(const std::string& path, std::string& why) override;
-    TStatus RemoveFolder(const std::string& path, std::string& why) override;
-    TStatus Rename(const std::string& from, const std::string& to, bool replace,
-                   std::string& why) override;
-    TStatus SetTime(const std::string& path, int64_t mtime, std::string& why) override;
-    TStatus LinkTarget(const std::string& path, std::string& target, std::string& why) override;
+    TPOT_TRANSPORT_CALLS
     void Disconnect() override { Drop(); }
 
 private:
@@ -71,14 +58,14 @@ private:
     TSftpResult Replace(const std::string& temporary, const std::string& target);
     TStatus Outcome(const TSftpResult& result, TStatus refused, std::string& why);
 
-    TSftpSettings Settings;
-    ssh_session Session = nullptr;
-    ssh_channel Channel = nullptr;
-    std::unique_ptr<ISftpLink> Link;
-    std::unique_ptr<TSftpChannel> Sftp;
+    TSftpSettings settings_;
+    ssh_session session_ = nullptr;
+    ssh_channel channel_ = nullptr;
+    std::unique_ptr<TSftpLink> link_;
+    std::unique_ptr<TSftpChannel> sftp_;
     // Temporary files that a broken link kept us from removing; removed on
     // the next connection.
-    std::vector<std::string> LeftBehind;
+    std::vector<std::string> leftBehind_;
 };
 
-} // namespace tpot
+} // namespace Tpot

@@ -1,7 +1,7 @@
 #pragma once
 
 // How the plugin reaches the phone's files. The entry points (Plugin.h) only
-// ever talk to one ITransport; each way of reaching the phone (USB, a local
+// ever talk to one TTransport; each way of reaching the phone (USB, a local
 // folder, ...) is one implementation, chosen by the settings file.
 //
 // Paths given to a transport are already checked and normalised by the caller:
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
 // One entry of a folder listing.
 struct TEntry {
@@ -56,9 +56,9 @@ inline std::string TooLongReason(uint64_t limit) {
            " bytes for this file, more than the size it gave for it";
 }
 
-class ITransport {
+class TTransport {
 public:
-    virtual ~ITransport() = default;
+    virtual ~TTransport() = default;
 
     // Makes the link ready. Called before every operation, so it must be cheap
     // when the link is already up (check it, reconnect only when it broke).
@@ -112,4 +112,23 @@ public:
     virtual void Disconnect() = 0;
 };
 
-} // namespace tpot
+} // namespace Tpot
+
+// The calls every transport implements, declared once for all of them in the
+// public part of each class (Disconnect, which differs most, each writes itself).
+#define TPOT_TRANSPORT_CALLS                                                                       \
+    bool Connect(std::string& why) override;                                                       \
+    TStatus List(const std::string& path, std::vector<TEntry>& entries, std::string& why)          \
+        override;                                                                                  \
+    TStatus Stat(const std::string& path, TEntry& entry, std::string& why) override;               \
+    TStatus Read(const std::string& path, uint64_t limit, const TSink& sink, std::string& why)     \
+        override;                                                                                  \
+    TStatus Write(const std::string& path, const TEntry& like, const TSource& source,              \
+                  std::string& why) override;                                                      \
+    TStatus Remove(const std::string& path, std::string& why) override;                            \
+    TStatus MakeFolder(const std::string& path, std::string& why) override;                        \
+    TStatus RemoveFolder(const std::string& path, std::string& why) override;                      \
+    TStatus Rename(const std::string& from, const std::string& to, bool replace, std::string& why) \
+        override;                                                                                  \
+    TStatus SetTime(const std::string& path, int64_t mtime, std::string& why) override;            \
+    TStatus LinkTarget(const std::string& path, std::string& target, std::string& why) override;

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-namespace tpot {
+namespace Tpot {
 
 // The names the "Transport" key accepts, in the table's order.
 std::vector<std::string> TransportNames();
 
 // The transport the settings ask for. An unknown name gives the first one of
 // the table (usb) and a line in Warnings.
-std::unique_ptr<ITransport> MakeTransport(const TSettings& settings,
+std::unique_ptr<TTransport> MakeTransport(const TSettings& settings,
                                           std::vector<std::string>& warnings);
 
-} // namespace tpot
+} // namespace Tpot

@@ -13,28 +13,28 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace tpot {
+namespace Tpot {
 
 namespace {
 
-constexpr const char* kRootService = "com.apple.afc2";
+constexpr const char* RootService = "com.apple.afc2";
 // How long usbmuxd may take to answer before it counts as hung.
-constexpr int kUsbmuxdWaitMs = 2000;
+constexpr int UsbmuxdWaitMs = 2000;
 
 // A thin adapter: each call is the library's call of the same name.
-class TUsbAfc : public IAfc {
+class TUsbAfc : public TAfc {
 public:
-    TUsbAfc(idevice_t device, afc_client_t client) : Device(device), Client(client) {}
+    TUsbAfc(idevice_t device, afc_client_t client) : device_(device), client_(client) {}
     TUsbAfc(const TUsbAfc&) = delete;
     TUsbAfc& operator=(const TUsbAfc&) = delete;
     ~TUsbAfc() override {
-        afc_client_free(Client);
-        idevice_free(Device);
+        afc_client_free(client_);
+        idevice_free(device_);
     }
 
     afc_error_t ReadDirectory(const std::string& path, std::vector<std::string>& names) override {
         char** list = nullptr;
-        const afc_error_t error = afc_read_directory(Client, path.c_str(), &list);
+        const afc_error_t error = afc_read_directory(client_, path.c_str(), &list);
         for (char** item = list; item && *item; ++item)
             names.emplace_back(*item);
         if (list)
@@ -45,7 +45,7 @@ public:
     afc_error_t GetFileInfo(const std::string& path,
                             std::map<std::string, std::string>& info) override {
         char** pairs = nullptr;
-        const afc_error_t error = afc_get_file_info(Client, path.c_str(), &pairs);
+        const afc_error_t error = afc_get_file_info(client_, path.c_str(), &pairs);
         for (char** item = pairs; item && item[0] && item[1]; item += 2)
             info[item[0]] = item[1];
         if (pairs)
@@ -54,32 +54,32 @@ public:
     }
 
     afc_error_t FileOpen(const std::string& path, afc_file_mode_t mode, uint64_t& handle) override {
-        return afc_file_open(Client, path.c_str(), mode, &handle);
+        return afc_file_open(client_, path.c_str(), mode, &handle);
     }
     afc_error_t FileRead(uint64_t handle, char* data, uint32_t length, uint32_t& read) override {
-        return afc_file_read(Client, handle, data, length, &read);
+        return afc_file_read(client_, handle, data, length, &read);
     }
     afc_error_t FileWrite(uint64_t handle, const char* data, uint32_t length,
                           uint32_t& written) override {
-        return afc_file_write(Client, handle, data, length, &written);
+        return afc_file_write(client_, handle, data, length, &written);
     }
-    afc_error_t FileClose(uint64_t handle) override { return afc_file_close(Client, handle); }
+    afc_error_t FileClose(uint64_t handle) override { return afc_file_close(client_, handle); }
     afc_error_t Rename(const std::string& from, const std::string& to) override {
-        return afc_rename_path(Client, from.c_str(), to.c_str());
+        return afc_rename_path(client_, from.c_str(), to.c_str());
     }
     afc_error_t Remove(const std::string& path) override {
-        return afc_remove_path(Client, path.c_str());
+        return afc_remove_path(client_, path.c_str());
     }
     afc_error_t MakeDirectory(const std::string& path) override {
-        return afc_make_directory(Client, path.c_str());
+        return afc_make_directory(client_, path.c_str());
     }
     afc_error_t SetFileTime(const std::string& path, uint64_t nanoseconds) override {
-        return afc_set_file_time(Client, path.c_str(), nanoseconds);
+        return afc_set_file_time(client_, path.c_str(), nanoseconds);
     }
 
 private:
-    idevice_t Device;
-    afc_client_t Client;
+    idevice_t device_;
+    afc_client_t client_;
 };
 
 // A socket connected to usbmuxd, or -1 with the reason.
@@ -161,19 +161,19 @@ bool UsbmuxdAnswers(int waitMs, std::string& why) {
     const int fd = ConnectUsbmuxd(waitMs, why);
     if (fd < 0)
         return false;
-    static const char kRequest[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                   "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                                   "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-                                   "<plist version=\"1.0\"><dict>"
-                                   "<key>MessageType</key><string>ListDevices</string>"
-                                   "<key>ClientVersionString</key><string>T-Pot</string>"
-                                   "<key>ProgName</key><string>T-Pot</string>"
-                                   "</dict></plist>\n";
+    static const char Request[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                  "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                                  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                                  "<plist version=\"1.0\"><dict>"
+                                  "<key>MessageType</key><string>ListDevices</string>"
+                                  "<key>ClientVersionString</key><string>T-Pot</string>"
+                                  "<key>ProgName</key><string>T-Pot</string>"
+                                  "</dict></plist>\n";
     // The daemon's header: length, version 1, a plist message, a tag; little-endian.
-    const uint32_t body = sizeof kRequest - 1;
+    const uint32_t body = sizeof Request - 1;
     const uint32_t header[4] = {htole32(16 + body), htole32(1), htole32(8), htole32(1)};
     std::string message(reinterpret_cast<const char*>(header), sizeof header);
-    message.append(kRequest, body);
+    message.append(Request, body);
     bool answered = false;
     if (::send(fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
         static_cast<ssize_t>(message.size())) {
@@ -188,16 +188,16 @@ bool UsbmuxdAnswers(int waitMs, std::string& why) {
     return answered;
 }
 
-TUsbAfcConnector::TUsbAfcConnector(std::string udid) : Udid(std::move(udid)) {}
+TUsbAfcConnector::TUsbAfcConnector(std::string udid) : udid_(std::move(udid)) {}
 
-std::unique_ptr<IAfc> TUsbAfcConnector::Connect(std::string& why) {
-    if (!UsbmuxdAnswers(kUsbmuxdWaitMs, why))
+std::unique_ptr<TAfc> TUsbAfcConnector::Connect(std::string& why) {
+    if (!UsbmuxdAnswers(UsbmuxdWaitMs, why))
         return nullptr;
     idevice_t device = nullptr;
-    if (idevice_new_with_options(&device, Udid.empty() ? nullptr : Udid.c_str(),
+    if (idevice_new_with_options(&device, udid_.empty() ? nullptr : udid_.c_str(),
                                  IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS) {
-        why = Udid.empty() ? "no phone is attached over USB"
-                           : "the phone " + Udid + " is not attached over USB";
+        why = udid_.empty() ? "no phone is attached over USB"
+                            : "the phone " + udid_ + " is not attached over USB";
         return nullptr;
     }
     lockdownd_client_t lockdown = nullptr;
@@ -208,13 +208,13 @@ std::unique_ptr<IAfc> TUsbAfcConnector::Connect(std::string& why) {
         return nullptr;
     }
     lockdownd_service_descriptor_t service = nullptr;
-    error = lockdownd_start_service(lockdown, kRootService, &service);
+    error = lockdownd_start_service(lockdown, RootService, &service);
     lockdownd_client_free(lockdown);
     if (error != LOCKDOWN_E_SUCCESS) {
         why = error == LOCKDOWN_E_INVALID_SERVICE
-                  ? std::string("the phone offers no root file service ") + kRootService +
+                  ? std::string("the phone offers no root file service ") + RootService +
                         " (not jailbroken, or its afc2 package is missing)"
-                  : "cannot start " + std::string(kRootService) + ": " + LockdownReason(error);
+                  : "cannot start " + std::string(RootService) + ": " + LockdownReason(error);
         if (service)
             lockdownd_service_descriptor_free(service);
         idevice_free(device);
@@ -232,4 +232,4 @@ std::unique_ptr<IAfc> TUsbAfcConnector::Connect(std::string& why) {
     return std::make_unique<TUsbAfc>(device, client);
 }
 
-} // namespace tpot
+} // namespace Tpot

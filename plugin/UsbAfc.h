@@ -6,18 +6,18 @@
 
 #include <string>
 
-namespace tpot {
+namespace Tpot {
 
 // Connects to the phone with the given UDID (empty: the first one attached),
 // starts its root file service "com.apple.afc2" through lockdownd and opens an
 // AFC client on it.
-class TUsbAfcConnector : public IAfcConnector {
+class TUsbAfcConnector : public TAfcConnector {
 public:
     explicit TUsbAfcConnector(std::string udid);
-    std::unique_ptr<IAfc> Connect(std::string& why) override;
+    std::unique_ptr<TAfc> Connect(std::string& why) override;
 
 private:
-    std::string Udid;
+    std::string udid_;
 };
 
 // Asks usbmuxd (at USBMUXD_SOCKET_ADDRESS, "UNIX:/path" or "host:port", else
@@ -26,4 +26,4 @@ private:
 // the library's retries. False with the reason when it is not there or silent.
 bool UsbmuxdAnswers(int waitMs, std::string& why);
 
-} // namespace tpot
+} // namespace Tpot

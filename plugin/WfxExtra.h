@@ -7,17 +7,17 @@
 
 #include <cstdint>
 
-namespace tpot {
+namespace Tpot {
 
 // Answers of FsExecuteFile.
-inline constexpr int kExecOk = 0;
-inline constexpr int kExecError = 1;
-inline constexpr int kExecYourself = -1; // the host fetches the file and opens it itself
-inline constexpr int kExecSymlink = -2;  // the host goes to the path put into RemoteName
+inline constexpr int ExecOk = 0;
+inline constexpr int ExecError = 1;
+inline constexpr int ExecYourself = -1; // the host fetches the file and opens it itself
+inline constexpr int ExecSymlink = -2;  // the host goes to the path put into RemoteName
 
 // Attribute bits of a find record beyond the program's.
-inline constexpr DWORD kAttributeReparsePoint = 0x00000400; // a link, here to a folder
-inline constexpr DWORD kAttributeUnixMode = 0x80000000;     // dwReserved0 holds st_mode
+inline constexpr DWORD AttributeReparsePoint = 0x00000400; // a link, here to a folder
+inline constexpr DWORD AttributeUnixMode = 0x80000000;     // dwReserved0 holds st_mode
 
 // What FsSetDefaultParams passes.
 struct TDefaultParams {
@@ -27,4 +27,4 @@ struct TDefaultParams {
     char DefaultIniName[MAX_PATH];
 };
 
-} // namespace tpot
+} // namespace Tpot

@@ -170,14 +170,50 @@ TEST_F(SafeFilesTest, StreamedFileAppearsOnlyOnCommit) {
     EXPECT_EQ(Entries(), QStringList{QStringLiteral("index")});
 }
 
-TEST(SafeFileNames, OnlyAPlainNameIsAFileName) {
-    for (const char* good : {"a", "lists_repo_Packages", ".hidden", "..x", "name with blanks"})
-        EXPECT_TRUE(SafeFiles::IsPlainFileName(good)) << good;
-    for (const std::string_view bad :
-         {std::string_view(""), std::string_view("."), std::string_view(".."),
-          std::string_view("a/b"), std::string_view("/abs"), std::string_view("a\\b"),
-          std::string_view("a\0b", 3)})
-        EXPECT_FALSE(SafeFiles::IsPlainFileName(bad)) << bad;
+// The one rule for names from outside, shared with the phone plugin.
+TEST(SafeFileNames, OnlyPlainUtf8NamesWithoutControlsAreFileNames) {
+    using FileNames::TNameFault;
+    const struct {
+        std::string_view Name;
+        TNameFault Fault;
+    } cases[] = {
+        {"lists_repo_Packages", TNameFault::None},
+        {".hidden", TNameFault::None},
+        {"..x", TNameFault::None},
+        {"name with blanks", TNameFault::None},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa6.deb", TNameFault::None},
+        {"\xef\xbf\xbf\xf4\x8f\xbf\xbf", TNameFault::None}, // U+FFFF, U+10FFFF
+        {"", TNameFault::NotPlain},
+        {".", TNameFault::NotPlain},
+        {"..", TNameFault::NotPlain},
+        {"a/b", TNameFault::NotPlain},
+        {"/abs", TNameFault::NotPlain},
+        {"a\\b", TNameFault::NotPlain},
+        {std::string_view("a\0b", 3), TNameFault::NotPlain},
+        {"a\tb", TNameFault::ControlCharacter},
+        {"a\nb", TNameFault::ControlCharacter},
+        {"\x1b[2J", TNameFault::ControlCharacter},
+        {"a\x7f", TNameFault::ControlCharacter},
+        {"caf\xe9.deb", TNameFault::NotUtf8},          // Latin-1
+        {"\xc3", TNameFault::NotUtf8},                 // cut short
+        {"\xc3(", TNameFault::NotUtf8},                // no continuation
+        {"\x80", TNameFault::NotUtf8},                 // stray continuation
+        {"\xc0\xaf", TNameFault::NotUtf8},             // overlong "/"
+        {"\xe0\x80\xaf", TNameFault::NotUtf8},         // overlong "/"
+        {"\xed\xa0\x80", TNameFault::NotUtf8},         // a surrogate
+        {"\xf4\x90\x80\x80", TNameFault::NotUtf8},     // past U+10FFFF
+        {"\xf8\x88\x80\x80\x80", TNameFault::NotUtf8}, // five bytes
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FileNames::NameFault(c.Name), c.Fault)
+            << SafeFiles::PrintableName(c.Name).toStdString();
+        EXPECT_EQ(SafeFiles::IsPlainFileName(c.Name), c.Fault != TNameFault::NotPlain);
+        EXPECT_EQ(SafeFiles::UnsafeNameReason(c.Name).isEmpty(), c.Fault == TNameFault::None);
+        // The rule agrees with Qt's own reading of UTF-8.
+        const auto size = static_cast<qsizetype>(c.Name.size());
+        EXPECT_EQ(FileNames::IsUtf8(c.Name), QString::fromUtf8(c.Name.data(), size).toUtf8() ==
+                                                 QByteArray(c.Name.data(), size));
+    }
 }
 
 } // namespace

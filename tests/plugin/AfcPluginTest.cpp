@@ -17,8 +17,8 @@
 
 namespace {
 
-const std::string kLists = "/private/var/lib/apt/lists";
-const std::string kTarget = kLists + "/a_Packages";
+const std::string Lists = "/private/var/lib/apt/lists";
+const std::string Target = Lists + "/a_Packages";
 
 void AddFolders(TFakePhone& phone, const std::string& path) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
@@ -28,7 +28,7 @@ void AddFolders(TFakePhone& phone, const std::string& path) {
 }
 
 using TSetup = std::function<void(TFakePhone&)>;
-const TSetup kAsIs = [](TFakePhone&) {};
+const TSetup AsIs = [](TFakePhone&) {};
 
 TSetup Fail(const std::string& wanted, afc_error_t error) {
     return [=](TFakePhone& p) {
@@ -38,13 +38,13 @@ TSetup Fail(const std::string& wanted, afc_error_t error) {
     };
 }
 
-std::unique_ptr<tpot::TPlugin> MakePlugin(TFakePhone& phone, const std::string& prefix = "") {
-    return std::make_unique<tpot::TPlugin>(
-        std::make_unique<tpot::TAfcTransport>(std::make_unique<TFakeConnector>(phone)), prefix);
+std::unique_ptr<Tpot::TPlugin> MakePlugin(TFakePhone& phone, const std::string& prefix = "") {
+    return std::make_unique<Tpot::TPlugin>(
+        std::make_unique<Tpot::TAfcTransport>(std::make_unique<TFakeConnector>(phone)), prefix);
 }
 
 // The names a listing gives, or {"<invalid>"} for the invalid handle.
-std::vector<std::string> List(tpot::TPlugin& plugin, const std::string& path) {
+std::vector<std::string> List(Tpot::TPlugin& plugin, const std::string& path) {
     WIN32_FIND_DATAA data;
     HANDLE handle = plugin.FindFirst(path.c_str(), &data);
     if (handle == INVALID_HANDLE_VALUE)
@@ -59,53 +59,53 @@ std::vector<std::string> List(tpot::TPlugin& plugin, const std::string& path) {
 
 class AfcPlugin : public ::testing::Test {
 protected:
-    void SetUp() override { AddFolders(Phone, kLists); }
+    void SetUp() override { AddFolders(phone_, Lists); }
 
     std::vector<std::string> CallsStartingWith(const std::string& op) const {
         std::vector<std::string> calls;
-        std::copy_if(Phone.Calls.begin(), Phone.Calls.end(), std::back_inserter(calls),
+        std::copy_if(phone_.Calls.begin(), phone_.Calls.end(), std::back_inserter(calls),
                      [&](const std::string& call) { return call.rfind(op + " ", 0) == 0; });
         return calls;
     }
 
-    TFakePhone Phone;
-    TTestFolder Work;
-    std::unique_ptr<tpot::TPlugin> Plugin = MakePlugin(Phone);
+    TFakePhone phone_;
+    TTestFolder work_;
+    std::unique_ptr<Tpot::TPlugin> plugin_ = MakePlugin(phone_);
 };
 
 TEST_F(AfcPlugin, PutWritesWriteOnlyUnderATemporaryNameAndRenamesItOverTheTarget) {
-    Phone.AddFile(kTarget, "old index");
-    const std::string staged = Work / "a_Packages";
+    phone_.AddFile(Target, "old index");
+    const std::string staged = work_ / "a_Packages";
     // More than one transfer chunk, and the phone takes fewer bytes than offered.
-    Phone.WriteLimit = 1000;
+    phone_.WriteLimit = 1000;
     std::string content;
     for (int i = 0; i < 150000; ++i)
         content += static_cast<char>('a' + i % 26);
     WriteFile(staged, content);
     std::vector<std::string> targetWhileWriting;
-    Phone.Fault = [&](const std::string& op, const std::string&) {
+    phone_.Fault = [&](const std::string& op, const std::string&) {
         if (op == "write")
-            targetWhileWriting.push_back(Phone.DataOf(kTarget));
+            targetWhileWriting.push_back(phone_.DataOf(Target));
         return AFC_E_SUCCESS;
     };
-    ASSERT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
+    ASSERT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
 
-    EXPECT_EQ(Plugin->PutFile(staged.c_str(), kTarget.c_str(), FS_COPYFLAGS_OVERWRITE), FS_FILE_OK);
+    EXPECT_EQ(plugin_->PutFile(staged.c_str(), Target.c_str(), FS_COPYFLAGS_OVERWRITE), FS_FILE_OK);
 
     const std::vector<std::string> opens = CallsStartingWith("open");
     ASSERT_EQ(opens.size(), 1u);
     const std::string mode = " " + std::to_string(AFC_FOPEN_WRONLY);
     ASSERT_EQ(opens[0].substr(opens[0].size() - mode.size()), mode) << opens[0];
     const std::string temp = opens[0].substr(5, opens[0].size() - 5 - mode.size());
-    EXPECT_EQ(temp.rfind(kLists + "/.T-Pot-", 0), 0u) << temp;
+    EXPECT_EQ(temp.rfind(Lists + "/.T-Pot-", 0), 0u) << temp;
     EXPECT_EQ(CallsStartingWith("rename"),
-              std::vector<std::string>{"rename " + temp + " " + kTarget});
-    EXPECT_EQ(Phone.Calls.back(), "rename " + temp + " " + kTarget);
+              std::vector<std::string>{"rename " + temp + " " + Target});
+    EXPECT_EQ(phone_.Calls.back(), "rename " + temp + " " + Target);
     ASSERT_FALSE(targetWhileWriting.empty());
     for (const std::string& seen : targetWhileWriting) // never half-written
         EXPECT_EQ(seen, "old index");
-    EXPECT_EQ(Phone.DataOf(kTarget), content);
-    EXPECT_TRUE(Phone.NamesStartingWith(kLists, ".T-Pot-").empty());
+    EXPECT_EQ(phone_.DataOf(Target), content);
+    EXPECT_TRUE(phone_.NamesStartingWith(Lists, ".T-Pot-").empty());
 }
 
 struct TPutCase {
@@ -120,31 +120,31 @@ struct TPutCase {
 
 TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
     const TPutCase cases[] = {
-        {"open refused", Fail("open", AFC_E_PERM_DENIED), kTarget, 1, false, FS_FILE_WRITEERROR,
+        {"open refused", Fail("open", AFC_E_PERM_DENIED), Target, 1, false, FS_FILE_WRITEERROR,
          "permission denied"},
-        {"write fails", Fail("write", AFC_E_NO_SPACE_LEFT), kTarget, 1, false, FS_FILE_WRITEERROR,
+        {"write fails", Fail("write", AFC_E_NO_SPACE_LEFT), Target, 1, false, FS_FILE_WRITEERROR,
          "no space left"},
-        {"close fails", Fail("close", AFC_E_IO_ERROR), kTarget, 1, false, FS_FILE_WRITEERROR,
+        {"close fails", Fail("close", AFC_E_IO_ERROR), Target, 1, false, FS_FILE_WRITEERROR,
          "AFC error 20"},
-        {"rename fails", Fail("rename", AFC_E_PERM_DENIED), kTarget, 1, false, FS_FILE_WRITEERROR,
+        {"rename fails", Fail("rename", AFC_E_PERM_DENIED), Target, 1, false, FS_FILE_WRITEERROR,
          "permission denied"},
-        {"phone takes no byte", [](TFakePhone& p) { p.WriteLimit = 0; }, kTarget, 1, false,
+        {"phone takes no byte", [](TFakePhone& p) { p.WriteLimit = 0; }, Target, 1, false,
          FS_FILE_WRITEERROR, "AFC error 5"},
-        {"folder missing", kAsIs, kLists + "/nope/a_Packages", 1, false, FS_FILE_WRITEERROR,
+        {"folder missing", AsIs, Lists + "/nope/a_Packages", 1, false, FS_FILE_WRITEERROR,
          "no such file"},
-        {"exists, no overwrite flag", kAsIs, kTarget, 0, false, FS_FILE_EXISTS, ""},
-        {"folder of that name", [](TFakePhone& p) { p.AddFolder(kLists + "/dir"); },
-         kLists + "/dir", 1, false, FS_FILE_WRITEERROR, "folder"},
-        {"staged file missing", kAsIs, kTarget, 1, true, FS_FILE_NOTFOUND, "No such file"},
+        {"exists, no overwrite flag", AsIs, Target, 0, false, FS_FILE_EXISTS, ""},
+        {"folder of that name", [](TFakePhone& p) { p.AddFolder(Lists + "/dir"); }, Lists + "/dir",
+         1, false, FS_FILE_WRITEERROR, "folder"},
+        {"staged file missing", AsIs, Target, 1, true, FS_FILE_NOTFOUND, "No such file"},
     };
     for (const TPutCase& c : cases) {
         SCOPED_TRACE(c.Name);
         TFakePhone phone;
-        AddFolders(phone, kLists);
-        phone.AddFile(kTarget, "old index");
+        AddFolders(phone, Lists);
+        phone.AddFile(Target, "old index");
         c.Setup(phone);
         auto plugin = MakePlugin(phone);
-        const std::string staged = Work / "staged";
+        const std::string staged = work_ / "staged";
         if (c.LocalMissing)
             std::remove(staged.c_str());
         else
@@ -152,8 +152,8 @@ TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(plugin->PutFile(staged.c_str(), c.Target.c_str(), c.Flags), c.Expected);
         const std::string errors = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(phone.DataOf(kTarget), "old index");
-        EXPECT_TRUE(phone.NamesStartingWith(kLists, ".T-Pot-").empty());
+        EXPECT_EQ(phone.DataOf(Target), "old index");
+        EXPECT_TRUE(phone.NamesStartingWith(Lists, ".T-Pot-").empty());
         if (*c.Reason) {
             EXPECT_NE(errors.find(c.Target), std::string::npos) << errors;
             EXPECT_NE(errors.find(c.Reason), std::string::npos) << errors;
@@ -172,15 +172,15 @@ struct TGetCase {
 
 TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
     const TGetCase cases[] = {
-        {"copies", kAsIs, nullptr, 1, FS_FILE_OK, "phone index"},
-        {"replaces an older file", kAsIs, "old", 1, FS_FILE_OK, "phone index"},
-        {"keeps it without the overwrite flag", kAsIs, "old", 0, FS_FILE_EXISTS, "old"},
-        {"remote missing", [](TFakePhone& p) { p.Nodes.erase(kTarget); }, nullptr, 1,
+        {"copies", AsIs, nullptr, 1, FS_FILE_OK, "phone index"},
+        {"replaces an older file", AsIs, "old", 1, FS_FILE_OK, "phone index"},
+        {"keeps it without the overwrite flag", AsIs, "old", 0, FS_FILE_EXISTS, "old"},
+        {"remote missing", [](TFakePhone& p) { p.Nodes.erase(Target); }, nullptr, 1,
          FS_FILE_NOTFOUND, "<missing>"},
         {"remote is a folder",
          [](TFakePhone& p) {
-             p.Nodes.erase(kTarget);
-             p.AddFolder(kTarget);
+             p.Nodes.erase(Target);
+             p.AddFolder(Target);
          },
          "old", 1, FS_FILE_READERROR, "old"},
         {"read fails", Fail("read", AFC_E_READ_ERROR), "old", 1, FS_FILE_READERROR, "old"},
@@ -192,8 +192,8 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
     for (const TGetCase& c : cases) {
         SCOPED_TRACE(c.Name);
         TFakePhone phone;
-        AddFolders(phone, kLists);
-        phone.AddFile(kTarget, "phone index");
+        AddFolders(phone, Lists);
+        phone.AddFile(Target, "phone index");
         c.Setup(phone);
         auto plugin = MakePlugin(phone);
         TTestFolder work;
@@ -201,7 +201,7 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
         if (c.LocalBefore)
             WriteFile(local, c.LocalBefore);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(plugin->GetFile(kTarget.c_str(), local.c_str(), c.Flags), c.Expected);
+        EXPECT_EQ(plugin->GetFile(Target.c_str(), local.c_str(), c.Flags), c.Expected);
         testing::internal::GetCapturedStderr();
         EXPECT_EQ(ReadFile(local), c.LocalAfter);
         const bool localThere = c.LocalBefore || c.Expected == FS_FILE_OK;
@@ -209,26 +209,26 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
                   localThere ? std::vector<std::string>{"a_Packages"} : std::vector<std::string>{});
         for (const std::string& call : phone.Calls)
             EXPECT_TRUE(call.rfind("open ", 0) != 0 ||
-                        call == "open " + kTarget + " " + std::to_string(AFC_FOPEN_RDONLY))
+                        call == "open " + Target + " " + std::to_string(AFC_FOPEN_RDONLY))
                 << call;
     }
 }
 
 TEST_F(AfcPlugin, ListingGivesPlainNamesWithKindSizeAndTime) {
-    Phone.AddFile(kLists + "/a_Packages", "12345", 1700000000123456789ull);
-    Phone.AddFolder(kLists + "/partial");
-    Phone.ExtraNames[kLists] = {
+    phone_.AddFile(Lists + "/a_Packages", "12345", 1700000000123456789ull);
+    phone_.AddFolder(Lists + "/partial");
+    phone_.ExtraNames[Lists] = {
         "", ".", "..", "../etc", "x\\y", std::string(300, 'n'), std::string(259, 'm'), "vanished"};
 
     testing::internal::CaptureStderr();
     WIN32_FIND_DATAA data;
-    HANDLE handle = Plugin->FindFirst(kLists.c_str(), &data);
+    HANDLE handle = plugin_->FindFirst(Lists.c_str(), &data);
     const std::string errors = testing::internal::GetCapturedStderr();
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     std::vector<WIN32_FIND_DATAA> records{data};
-    while (Plugin->FindNext(handle, &data))
+    while (plugin_->FindNext(handle, &data))
         records.push_back(data);
-    Plugin->FindClose(handle);
+    plugin_->FindClose(handle);
 
     ASSERT_EQ(records.size(), 4u);
     EXPECT_STREQ(records[0].cFileName, "a_Packages");
@@ -246,16 +246,16 @@ TEST_F(AfcPlugin, ListingGivesPlainNamesWithKindSizeAndTime) {
 }
 
 TEST_F(AfcPlugin, ListingsWithNothingToShowGiveTheInvalidHandle) {
-    Phone.AddFolder("/empty");
-    Phone.ExtraNames["/hostile"] = {"a/b", ""};
-    Phone.AddFolder("/hostile");
-    Phone.AddFolder("/refused");
-    Phone.Fault = [](const std::string& op, const std::string& path) {
+    phone_.AddFolder("/empty");
+    phone_.ExtraNames["/hostile"] = {"a/b", ""};
+    phone_.AddFolder("/hostile");
+    phone_.AddFolder("/refused");
+    phone_.Fault = [](const std::string& op, const std::string& path) {
         return op == "list" && path == "/refused" ? AFC_E_PERM_DENIED : AFC_E_SUCCESS;
     };
     testing::internal::CaptureStderr();
     for (const char* path : {"/empty", "/hostile", "/missing", "/refused"})
-        EXPECT_EQ(List(*Plugin, path), std::vector<std::string>{"<invalid>"}) << path;
+        EXPECT_EQ(List(*plugin_, path), std::vector<std::string>{"<invalid>"}) << path;
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("list /refused: permission denied"), std::string::npos) << errors;
 }
@@ -273,7 +273,7 @@ TEST(FindData, SplitsSizesAndConvertsTimes) {
     };
     for (const auto& c : cases) {
         WIN32_FIND_DATAA data;
-        ASSERT_TRUE(tpot::FillFindData(tpot::TEntry{"f", c.Size, c.Time, false}, data));
+        ASSERT_TRUE(Tpot::FillFindData(Tpot::TEntry{"f", c.Size, c.Time, false}, data));
         EXPECT_EQ(data.nFileSizeHigh, c.High);
         EXPECT_EQ(data.nFileSizeLow, c.Low);
         EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, c.TimeHigh) << c.Time;
@@ -282,109 +282,109 @@ TEST(FindData, SplitsSizesAndConvertsTimes) {
 }
 
 TEST_F(AfcPlugin, RootPrefixGoesBeforeEveryPhonePath) {
-    AddFolders(Phone, "/var/jb" + kLists);
-    Phone.AddFile("/var/jb" + kTarget, "rootless");
-    auto plugin = MakePlugin(Phone, "/var/jb");
-    const std::string staged = Work / "a_Packages";
-    const std::string other = kLists + "/b_Packages";
+    AddFolders(phone_, "/var/jb" + Lists);
+    phone_.AddFile("/var/jb" + Target, "rootless");
+    auto plugin = MakePlugin(phone_, "/var/jb");
+    const std::string staged = work_ / "a_Packages";
+    const std::string other = Lists + "/b_Packages";
 
     EXPECT_EQ(List(*plugin, "/"), std::vector<std::string>{"private"});
-    EXPECT_EQ(plugin->GetFile(kTarget.c_str(), staged.c_str(), 1), FS_FILE_OK);
+    EXPECT_EQ(plugin->GetFile(Target.c_str(), staged.c_str(), 1), FS_FILE_OK);
     EXPECT_EQ(ReadFile(staged), "rootless");
     EXPECT_EQ(plugin->PutFile(staged.c_str(), other.c_str(), 1), FS_FILE_OK);
-    EXPECT_EQ(Phone.DataOf("/var/jb" + other), "rootless");
-    EXPECT_FALSE(Phone.Has(other));
-    EXPECT_TRUE(plugin->DeleteFile(kTarget.c_str()));
-    EXPECT_FALSE(Phone.Has("/var/jb" + kTarget));
+    EXPECT_EQ(phone_.DataOf("/var/jb" + other), "rootless");
+    EXPECT_FALSE(phone_.Has(other));
+    EXPECT_TRUE(plugin->DeleteFile(Target.c_str()));
+    EXPECT_FALSE(phone_.Has("/var/jb" + Target));
 }
 
 TEST_F(AfcPlugin, PathsThatCouldLeaveTheRootAreRefusedBeforeReachingThePhone) {
-    const std::string staged = Work / "staged";
+    const std::string staged = work_ / "staged";
     WriteFile(staged, "bytes");
     testing::internal::CaptureStderr();
     for (const char* path :
          {"/private/../etc/passwd", "private/x", "", "/a\\b/c", "/..", "/a/.."}) {
         SCOPED_TRACE(path);
-        EXPECT_EQ(List(*Plugin, path), std::vector<std::string>{"<invalid>"});
-        EXPECT_EQ(Plugin->GetFile(path, staged.c_str(), 1), FS_FILE_READERROR);
-        EXPECT_EQ(Plugin->PutFile(staged.c_str(), path, 1), FS_FILE_WRITEERROR);
-        EXPECT_FALSE(Plugin->DeleteFile(path));
+        EXPECT_EQ(List(*plugin_, path), std::vector<std::string>{"<invalid>"});
+        EXPECT_EQ(plugin_->GetFile(path, staged.c_str(), 1), FS_FILE_READERROR);
+        EXPECT_EQ(plugin_->PutFile(staged.c_str(), path, 1), FS_FILE_WRITEERROR);
+        EXPECT_FALSE(plugin_->DeleteFile(path));
     }
-    EXPECT_EQ(Plugin->FindFirst(nullptr, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Plugin->GetFile(nullptr, staged.c_str(), 1), FS_FILE_READERROR);
+    EXPECT_EQ(plugin_->FindFirst(nullptr, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(plugin_->GetFile(nullptr, staged.c_str(), 1), FS_FILE_READERROR);
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("/private/../etc/passwd: refused"), std::string::npos);
-    EXPECT_TRUE(Phone.Calls.empty());
+    EXPECT_TRUE(phone_.Calls.empty());
     EXPECT_EQ(ReadFile(staged), "bytes");
 }
 
 TEST_F(AfcPlugin, InitConnectsOnceChecksCheaplyAndReconnectsAfterABreak) {
-    ASSERT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
-    ASSERT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
-    EXPECT_EQ(Phone.Connects, 1);
-    EXPECT_EQ(Phone.Calls, std::vector<std::string>{"info /"});
+    ASSERT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
+    ASSERT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(phone_.Connects, 1);
+    EXPECT_EQ(phone_.Calls, std::vector<std::string>{"info /"});
 
     // The cable was pulled: the check fails and a new connection is made.
-    Phone.LinkBroken = true;
-    Phone.Calls.clear();
-    EXPECT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
-    EXPECT_EQ(Phone.Connects, 2);
+    phone_.LinkBroken = true;
+    phone_.Calls.clear();
+    EXPECT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(phone_.Connects, 2);
 
     // A call that finds the link broken drops the connection, so the next
     // Init reconnects without first checking the dead one.
     testing::internal::CaptureStderr();
-    EXPECT_EQ(List(*Plugin, kLists), std::vector<std::string>{"<invalid>"});
+    EXPECT_EQ(List(*plugin_, Lists), std::vector<std::string>{"<invalid>"});
     EXPECT_NE(testing::internal::GetCapturedStderr().find("connection to the phone broke"),
               std::string::npos);
-    Phone.LinkBroken = false;
-    Phone.Calls.clear();
-    EXPECT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
-    EXPECT_EQ(Phone.Connects, 3);
-    EXPECT_TRUE(Phone.Calls.empty());
-    EXPECT_EQ(List(*Plugin, "/private/var/lib/apt"), std::vector<std::string>{"lists"});
+    phone_.LinkBroken = false;
+    phone_.Calls.clear();
+    EXPECT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(phone_.Connects, 3);
+    EXPECT_TRUE(phone_.Calls.empty());
+    EXPECT_EQ(List(*plugin_, "/private/var/lib/apt"), std::vector<std::string>{"lists"});
 }
 
 TEST_F(AfcPlugin, InitAnswersNonZeroWithTheReasonWhenThePhoneCannotBeReached) {
     const std::string reason = "the phone is not paired with this computer";
-    Phone.ConnectFailure = reason;
+    phone_.ConnectFailure = reason;
     for (int attempt = 0; attempt < 2; ++attempt) { // each Init tries again
         testing::internal::CaptureStderr();
-        EXPECT_NE(Plugin->Init(0, nullptr, nullptr), 0);
+        EXPECT_NE(plugin_->Init(0, nullptr, nullptr), 0);
         EXPECT_NE(testing::internal::GetCapturedStderr().find(reason), std::string::npos);
     }
-    EXPECT_EQ(Phone.Connects, 2);
-    Phone.ConnectFailure.clear();
-    EXPECT_EQ(Plugin->Init(0, nullptr, nullptr), 0);
+    EXPECT_EQ(phone_.Connects, 2);
+    phone_.ConnectFailure.clear();
+    EXPECT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
 }
 
 TEST_F(AfcPlugin, DeleteRemovesFilesOnly) {
-    Phone.AddFile(kTarget, "x");
-    Phone.AddFolder(kLists + "/dir");
+    phone_.AddFile(Target, "x");
+    phone_.AddFolder(Lists + "/dir");
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(Plugin->DeleteFile((kLists + "/none").c_str()));
-    EXPECT_FALSE(Plugin->DeleteFile((kLists + "/dir").c_str()));
-    EXPECT_TRUE(Phone.Has(kLists + "/dir"));
-    Fail("remove", AFC_E_PERM_DENIED)(Phone);
-    EXPECT_FALSE(Plugin->DeleteFile(kTarget.c_str()));
-    EXPECT_TRUE(Phone.Has(kTarget));
+    EXPECT_FALSE(plugin_->DeleteFile((Lists + "/none").c_str()));
+    EXPECT_FALSE(plugin_->DeleteFile((Lists + "/dir").c_str()));
+    EXPECT_TRUE(phone_.Has(Lists + "/dir"));
+    Fail("remove", AFC_E_PERM_DENIED)(phone_);
+    EXPECT_FALSE(plugin_->DeleteFile(Target.c_str()));
+    EXPECT_TRUE(phone_.Has(Target));
     testing::internal::GetCapturedStderr();
-    Phone.Fault = nullptr;
-    EXPECT_TRUE(Plugin->DeleteFile(kTarget.c_str()));
-    EXPECT_FALSE(Phone.Has(kTarget));
+    phone_.Fault = nullptr;
+    EXPECT_TRUE(plugin_->DeleteFile(Target.c_str()));
+    EXPECT_FALSE(phone_.Has(Target));
 }
 
 TEST_F(AfcPlugin, UnknownOrClosedHandlesAreIgnored) {
-    Phone.AddFile(kTarget, "x");
+    phone_.AddFile(Target, "x");
     WIN32_FIND_DATAA data;
-    HANDLE handle = Plugin->FindFirst(kLists.c_str(), &data);
+    HANDLE handle = plugin_->FindFirst(Lists.c_str(), &data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     int bogus = 0;
-    EXPECT_EQ(Plugin->FindNext(&bogus, &data), 0);
-    EXPECT_EQ(Plugin->FindClose(&bogus), 0);
-    EXPECT_EQ(Plugin->FindNext(INVALID_HANDLE_VALUE, &data), 0);
-    Plugin->FindClose(handle);
-    EXPECT_EQ(Plugin->FindNext(handle, &data), 0);
-    EXPECT_EQ(Plugin->FindClose(handle), 0);
+    EXPECT_EQ(plugin_->FindNext(&bogus, &data), 0);
+    EXPECT_EQ(plugin_->FindClose(&bogus), 0);
+    EXPECT_EQ(plugin_->FindNext(INVALID_HANDLE_VALUE, &data), 0);
+    plugin_->FindClose(handle);
+    EXPECT_EQ(plugin_->FindNext(handle, &data), 0);
+    EXPECT_EQ(plugin_->FindClose(handle), 0);
 }
 
 int gStopAtPercent = 0;
@@ -393,30 +393,30 @@ int StopWhenPast(int, char*, char*, int percent) {
 }
 
 TEST_F(AfcPlugin, AProgressProcedureAskingToStopEndsTheCopyWithoutATrace) {
-    Phone.AddFile(kTarget, std::string(300000, 'p'));
-    const std::string staged = Work / "a_Packages";
+    phone_.AddFile(Target, std::string(300000, 'p'));
+    const std::string staged = work_ / "a_Packages";
     WriteFile(staged, std::string(300000, 's'));
     gStopAtPercent = 30;
-    ASSERT_EQ(Plugin->Init(0, &StopWhenPast, nullptr), 0);
+    ASSERT_EQ(plugin_->Init(0, &StopWhenPast, nullptr), 0);
 
-    EXPECT_EQ(Plugin->PutFile(staged.c_str(), kTarget.c_str(), 1), FS_FILE_USERABORT);
-    EXPECT_EQ(Phone.DataOf(kTarget), std::string(300000, 'p'));
-    EXPECT_TRUE(Phone.NamesStartingWith(kLists, ".T-Pot-").empty());
+    EXPECT_EQ(plugin_->PutFile(staged.c_str(), Target.c_str(), 1), FS_FILE_USERABORT);
+    EXPECT_EQ(phone_.DataOf(Target), std::string(300000, 'p'));
+    EXPECT_TRUE(phone_.NamesStartingWith(Lists, ".T-Pot-").empty());
 
-    const std::string fetched = Work / "fetched";
-    EXPECT_EQ(Plugin->GetFile(kTarget.c_str(), fetched.c_str(), 1), FS_FILE_USERABORT);
-    EXPECT_EQ(NamesIn(Work.Path()), std::vector<std::string>{"a_Packages"});
+    const std::string fetched = work_ / "fetched";
+    EXPECT_EQ(plugin_->GetFile(Target.c_str(), fetched.c_str(), 1), FS_FILE_USERABORT);
+    EXPECT_EQ(NamesIn(work_.Path()), std::vector<std::string>{"a_Packages"});
 }
 
 TEST_F(AfcPlugin, MoveFlagRemovesTheSourceAfterACompleteCopy) {
-    Phone.AddFile(kTarget, "moved");
-    const std::string local = Work / "a_Packages";
-    EXPECT_EQ(Plugin->GetFile(kTarget.c_str(), local.c_str(), 1 | tpot::kCopyFlagMove), FS_FILE_OK);
-    EXPECT_FALSE(Phone.Has(kTarget));
-    EXPECT_EQ(Plugin->PutFile(local.c_str(), kTarget.c_str(), tpot::kCopyFlagMove), FS_FILE_OK);
-    EXPECT_EQ(Phone.DataOf(kTarget), "moved");
+    phone_.AddFile(Target, "moved");
+    const std::string local = work_ / "a_Packages";
+    EXPECT_EQ(plugin_->GetFile(Target.c_str(), local.c_str(), 1 | Tpot::CopyFlagMove), FS_FILE_OK);
+    EXPECT_FALSE(phone_.Has(Target));
+    EXPECT_EQ(plugin_->PutFile(local.c_str(), Target.c_str(), Tpot::CopyFlagMove), FS_FILE_OK);
+    EXPECT_EQ(phone_.DataOf(Target), "moved");
     EXPECT_EQ(ReadFile(local), "<missing>");
-    EXPECT_EQ(Plugin->PutFile(local.c_str(), kTarget.c_str(), tpot::kCopyFlagResume),
+    EXPECT_EQ(plugin_->PutFile(local.c_str(), Target.c_str(), Tpot::CopyFlagResume),
               FS_FILE_NOTSUPPORTED);
 }
 
@@ -430,7 +430,7 @@ FILETIME FileTime(int64_t seconds) {
 }
 
 // The answer of "open" and the path it leaves behind.
-int Open(tpot::TPlugin& plugin, const std::string& path, std::string& target) {
+int Open(Tpot::TPlugin& plugin, const std::string& path, std::string& target) {
     char buffer[MAX_PATH] = {};
     path.copy(buffer, sizeof buffer - 1);
     const int answer = plugin.Execute(buffer, "open");
@@ -439,46 +439,46 @@ int Open(tpot::TPlugin& plugin, const std::string& path, std::string& target) {
 }
 
 TEST_F(AfcPlugin, FoldersRenamesTimesAndLinksForAFileManager) {
-    Phone.AddFile(kLists + "/a", "first", 5000000000ull);
-    Phone.AddFile(kLists + "/b", "second");
-    Phone.AddLink("/var", "private/var");
-    Phone.AddLink(kLists + "/link", "a");
+    phone_.AddFile(Lists + "/a", "first", 5000000000ull);
+    phone_.AddFile(Lists + "/b", "second");
+    phone_.AddLink("/var", "private/var");
+    phone_.AddLink(Lists + "/link", "a");
     testing::internal::CaptureStderr();
 
-    EXPECT_TRUE(Plugin->MakeFolder("/new"));
-    EXPECT_TRUE(Phone.Has("/new") && Phone.Nodes["/new"].IsFolder);
-    EXPECT_FALSE(Plugin->MakeFolder("/new"));
-    Phone.AddFile("/new/kept", "kept");
-    EXPECT_FALSE(Plugin->RemoveFolder("/new"));
-    EXPECT_EQ(Phone.DataOf("/new/kept"), "kept");
-    Phone.Nodes.erase("/new/kept");
-    EXPECT_TRUE(Plugin->RemoveFolder("/new"));
-    EXPECT_FALSE(Phone.Has("/new"));
+    EXPECT_TRUE(plugin_->MakeFolder("/new"));
+    EXPECT_TRUE(phone_.Has("/new") && phone_.Nodes["/new"].IsFolder);
+    EXPECT_FALSE(plugin_->MakeFolder("/new"));
+    phone_.AddFile("/new/kept", "kept");
+    EXPECT_FALSE(plugin_->RemoveFolder("/new"));
+    EXPECT_EQ(phone_.DataOf("/new/kept"), "kept");
+    phone_.Nodes.erase("/new/kept");
+    EXPECT_TRUE(plugin_->RemoveFolder("/new"));
+    EXPECT_FALSE(phone_.Has("/new"));
 
-    EXPECT_EQ(Plugin->RenameOrCopy((kLists + "/a").c_str(), (kLists + "/b").c_str(), true, false),
+    EXPECT_EQ(plugin_->RenameOrCopy((Lists + "/a").c_str(), (Lists + "/b").c_str(), true, false),
               FS_FILE_EXISTS);
-    EXPECT_EQ(Phone.DataOf(kLists + "/b"), "second");
-    EXPECT_EQ(Plugin->RenameOrCopy((kLists + "/a").c_str(), (kLists + "/b").c_str(), true, true),
+    EXPECT_EQ(phone_.DataOf(Lists + "/b"), "second");
+    EXPECT_EQ(plugin_->RenameOrCopy((Lists + "/a").c_str(), (Lists + "/b").c_str(), true, true),
               FS_FILE_OK);
-    EXPECT_EQ(Phone.DataOf(kLists + "/b"), "first");
-    EXPECT_FALSE(Phone.Has(kLists + "/a"));
-    EXPECT_EQ(Plugin->RenameOrCopy((kLists + "/b").c_str(), "/copy", false, false), FS_FILE_OK);
-    EXPECT_EQ(Phone.DataOf("/copy"), "first");
-    EXPECT_EQ(Phone.Nodes["/copy"].MTimeNs, 5000000000ull); // the copy keeps the time
+    EXPECT_EQ(phone_.DataOf(Lists + "/b"), "first");
+    EXPECT_FALSE(phone_.Has(Lists + "/a"));
+    EXPECT_EQ(plugin_->RenameOrCopy((Lists + "/b").c_str(), "/copy", false, false), FS_FILE_OK);
+    EXPECT_EQ(phone_.DataOf("/copy"), "first");
+    EXPECT_EQ(phone_.Nodes["/copy"].MTimeNs, 5000000000ull); // the copy keeps the time
 
     const FILETIME time = FileTime(1700000000);
-    EXPECT_TRUE(Plugin->SetTime("/copy", &time));
-    EXPECT_EQ(Phone.Nodes["/copy"].MTimeNs, 1700000000000000000ull);
-    const std::string local = Work / "local";
+    EXPECT_TRUE(plugin_->SetTime("/copy", &time));
+    EXPECT_EQ(phone_.Nodes["/copy"].MTimeNs, 1700000000000000000ull);
+    const std::string local = work_ / "local";
     WriteFile(local, "local");
     const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, local.c_str(), times, 0), 0);
-    EXPECT_EQ(Plugin->PutFile(local.c_str(), "/put", 1), FS_FILE_OK);
-    EXPECT_EQ(Phone.Nodes["/put"].MTimeNs, 1000000000000000000ull);
+    EXPECT_EQ(plugin_->PutFile(local.c_str(), "/put", 1), FS_FILE_OK);
+    EXPECT_EQ(phone_.Nodes["/put"].MTimeNs, 1000000000000000000ull);
 
     // A link to a folder is a folder marked as a link, entered through "open".
     WIN32_FIND_DATAA data;
-    HANDLE handle = Plugin->FindFirst("/", &data);
+    HANDLE handle = plugin_->FindFirst("/", &data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     bool sawVar = false;
     do {
@@ -486,21 +486,21 @@ TEST_F(AfcPlugin, FoldersRenamesTimesAndLinksForAFileManager) {
             sawVar = true;
             EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x400));
         }
-    } while (Plugin->FindNext(handle, &data));
-    Plugin->FindClose(handle);
+    } while (plugin_->FindNext(handle, &data));
+    plugin_->FindClose(handle);
     EXPECT_TRUE(sawVar);
     std::string target;
-    EXPECT_EQ(Open(*Plugin, "/var", target), -2);
+    EXPECT_EQ(Open(*plugin_, "/var", target), -2);
     EXPECT_EQ(target, "/private/var");
-    EXPECT_EQ(Open(*Plugin, kLists + "/link", target), -1); // a file: the host opens it
-    auto prefixed = MakePlugin(Phone, "/private");
-    Phone.AddLink("/private/jb", "var/lib");
+    EXPECT_EQ(Open(*plugin_, Lists + "/link", target), -1); // a file: the host opens it
+    auto prefixed = MakePlugin(phone_, "/private");
+    phone_.AddLink("/private/jb", "var/lib");
     EXPECT_EQ(Open(*prefixed, "/jb", target), -2);
     EXPECT_EQ(target, "/var/lib");
 
-    EXPECT_TRUE(Plugin->RemoveFolder("/var"));
-    EXPECT_FALSE(Phone.Has("/var"));
-    EXPECT_TRUE(Phone.Has(kLists));
+    EXPECT_TRUE(plugin_->RemoveFolder("/var"));
+    EXPECT_FALSE(phone_.Has("/var"));
+    EXPECT_TRUE(phone_.Has(Lists));
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("make folder /new"), std::string::npos) << errors;
     EXPECT_NE(errors.find("remove folder /new"), std::string::npos) << errors;
@@ -531,7 +531,7 @@ TEST(UsbConnector, AnUnansweringOrMissingUsbmuxdGivesItsOwnReason) {
         SCOPED_TRACE(c.Address);
         ::setenv("USBMUXD_SOCKET_ADDRESS", c.Address.c_str(), 1);
         std::string why;
-        EXPECT_EQ(tpot::TUsbAfcConnector("").Connect(why), nullptr);
+        EXPECT_EQ(Tpot::TUsbAfcConnector("").Connect(why), nullptr);
         EXPECT_NE(why.find(c.Reason), std::string::npos) << why;
     }
     ::unsetenv("USBMUXD_SOCKET_ADDRESS");

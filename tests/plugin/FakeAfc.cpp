@@ -19,24 +19,24 @@ struct TOpenFile {
     std::size_t Position = 0;
 };
 
-class TFakeAfc : public tpot::IAfc {
+class TFakeAfc : public Tpot::TAfc {
 public:
-    explicit TFakeAfc(TFakePhone& phone) : Phone(phone) {}
+    explicit TFakeAfc(TFakePhone& phone) : phone_(phone) {}
 
     afc_error_t ReadDirectory(const std::string& path, std::vector<std::string>& names) override {
         if (const afc_error_t error = Enter("list", path))
             return error;
-        const auto found = Phone.Nodes.find(path);
-        if (found == Phone.Nodes.end())
+        const auto found = phone_.Nodes.find(path);
+        if (found == phone_.Nodes.end())
             return AFC_E_OBJECT_NOT_FOUND;
         if (!found->second.IsFolder)
             return AFC_E_READ_ERROR;
         names = {".", ".."};
-        for (const auto& [child, node] : Phone.Nodes) {
+        for (const auto& [child, node] : phone_.Nodes) {
             if (child != "/" && ParentOf(child) == path)
                 names.push_back(LastOf(child));
         }
-        for (const std::string& extra : Phone.ExtraNames[path])
+        for (const std::string& extra : phone_.ExtraNames[path])
             names.push_back(extra);
         return AFC_E_SUCCESS;
     }
@@ -45,8 +45,8 @@ public:
                             std::map<std::string, std::string>& info) override {
         if (const afc_error_t error = Enter("info", path))
             return error;
-        const auto found = Phone.Nodes.find(path);
-        if (found == Phone.Nodes.end())
+        const auto found = phone_.Nodes.find(path);
+        if (found == phone_.Nodes.end())
             return AFC_E_OBJECT_NOT_FOUND;
         info["st_size"] = std::to_string(found->second.Data.size());
         info["st_mtime"] = std::to_string(found->second.MTimeNs);
@@ -61,23 +61,23 @@ public:
     afc_error_t FileOpen(const std::string& path, afc_file_mode_t mode, uint64_t& handle) override {
         if (const afc_error_t error = Enter("open", path, std::to_string(mode)))
             return error;
-        const auto found = Phone.Nodes.find(path);
+        const auto found = phone_.Nodes.find(path);
         if (mode == AFC_FOPEN_RDONLY) {
-            if (found == Phone.Nodes.end())
+            if (found == phone_.Nodes.end())
                 return AFC_E_OBJECT_NOT_FOUND;
         } else {
-            const auto parent = Phone.Nodes.find(ParentOf(path));
-            if (parent == Phone.Nodes.end() || !parent->second.IsFolder)
+            const auto parent = phone_.Nodes.find(ParentOf(path));
+            if (parent == phone_.Nodes.end() || !parent->second.IsFolder)
                 return AFC_E_OBJECT_NOT_FOUND;
-            if (found != Phone.Nodes.end() && found->second.IsFolder)
+            if (found != phone_.Nodes.end() && found->second.IsFolder)
                 return AFC_E_OBJECT_IS_DIR;
             if (mode == AFC_FOPEN_WRONLY || mode == AFC_FOPEN_WR)
-                Phone.Nodes[path] = TFakeNode{};
+                phone_.Nodes[path] = TFakeNode{};
             else
-                Phone.Nodes.try_emplace(path);
+                phone_.Nodes.try_emplace(path);
         }
-        handle = ++LastHandle;
-        Open[handle] = TOpenFile{path, mode};
+        handle = ++lastHandle_;
+        open_[handle] = TOpenFile{path, mode};
         return AFC_E_SUCCESS;
     }
 
@@ -85,9 +85,9 @@ public:
         read = 0;
         if (const afc_error_t error = Enter("read", PathOf(handle)))
             return error;
-        TOpenFile& file = Open.at(handle);
-        const std::string& bytes = Phone.Nodes[file.Path].Data;
-        const std::size_t end = bytes.size() + Phone.ReadsPastTheEnd;
+        TOpenFile& file = open_.at(handle);
+        const std::string& bytes = phone_.Nodes[file.Path].Data;
+        const std::size_t end = bytes.size() + phone_.ReadsPastTheEnd;
         const std::size_t left = end > file.Position ? end - file.Position : 0;
         const std::size_t count = std::min<std::size_t>(length, left);
         std::fill_n(data, count, 'x');
@@ -103,65 +103,65 @@ public:
         written = 0;
         if (const afc_error_t error = Enter("write", PathOf(handle)))
             return error;
-        TOpenFile& file = Open.at(handle);
-        const uint32_t count = std::min(length, Phone.WriteLimit);
-        Phone.Nodes[file.Path].Data.append(data, count);
+        TOpenFile& file = open_.at(handle);
+        const uint32_t count = std::min(length, phone_.WriteLimit);
+        phone_.Nodes[file.Path].Data.append(data, count);
         written = count;
         return AFC_E_SUCCESS;
     }
 
     afc_error_t FileClose(uint64_t handle) override {
         const std::string path = PathOf(handle);
-        Open.erase(handle);
+        open_.erase(handle);
         return Enter("close", path);
     }
 
     afc_error_t Rename(const std::string& from, const std::string& to) override {
         if (const afc_error_t error = Enter("rename", from, to))
             return error;
-        const auto found = Phone.Nodes.find(from);
-        if (found == Phone.Nodes.end())
+        const auto found = phone_.Nodes.find(from);
+        if (found == phone_.Nodes.end())
             return AFC_E_OBJECT_NOT_FOUND;
-        const auto target = Phone.Nodes.find(to);
-        if (target != Phone.Nodes.end() && target->second.IsFolder)
+        const auto target = phone_.Nodes.find(to);
+        if (target != phone_.Nodes.end() && target->second.IsFolder)
             return AFC_E_OBJECT_IS_DIR;
         TFakeNode node = found->second;
-        Phone.Nodes.erase(found);
-        Phone.Nodes[to] = node;
+        phone_.Nodes.erase(found);
+        phone_.Nodes[to] = node;
         return AFC_E_SUCCESS;
     }
 
     afc_error_t Remove(const std::string& path) override {
         if (const afc_error_t error = Enter("remove", path))
             return error;
-        const auto found = Phone.Nodes.find(path);
-        if (found == Phone.Nodes.end())
+        const auto found = phone_.Nodes.find(path);
+        if (found == phone_.Nodes.end())
             return AFC_E_OBJECT_NOT_FOUND;
-        for (const auto& [child, node] : Phone.Nodes) {
+        for (const auto& [child, node] : phone_.Nodes) {
             if (child != "/" && child != path && ParentOf(child) == path)
                 return AFC_E_DIR_NOT_EMPTY;
         }
-        Phone.Nodes.erase(found);
+        phone_.Nodes.erase(found);
         return AFC_E_SUCCESS;
     }
 
     afc_error_t MakeDirectory(const std::string& path) override {
         if (const afc_error_t error = Enter("mkdir", path))
             return error;
-        const auto parent = Phone.Nodes.find(ParentOf(path));
-        if (parent == Phone.Nodes.end() || !parent->second.IsFolder)
+        const auto parent = phone_.Nodes.find(ParentOf(path));
+        if (parent == phone_.Nodes.end() || !parent->second.IsFolder)
             return AFC_E_OBJECT_NOT_FOUND;
-        if (Phone.Has(path))
+        if (phone_.Has(path))
             return AFC_E_OBJECT_EXISTS;
-        Phone.AddFolder(path);
+        phone_.AddFolder(path);
         return AFC_E_SUCCESS;
     }
 
     afc_error_t SetFileTime(const std::string& path, uint64_t nanoseconds) override {
         if (const afc_error_t error = Enter("settime", path, std::to_string(nanoseconds)))
             return error;
-        const auto found = Phone.Nodes.find(path);
-        if (found == Phone.Nodes.end())
+        const auto found = phone_.Nodes.find(path);
+        if (found == phone_.Nodes.end())
             return AFC_E_OBJECT_NOT_FOUND;
         found->second.MTimeNs = nanoseconds;
         return AFC_E_SUCCESS;
@@ -170,19 +170,19 @@ public:
 private:
     afc_error_t Enter(const std::string& op, const std::string& path,
                       const std::string& detail = "") {
-        Phone.Calls.push_back(op + " " + path + (detail.empty() ? "" : " " + detail));
-        if (Phone.LinkBroken)
+        phone_.Calls.push_back(op + " " + path + (detail.empty() ? "" : " " + detail));
+        if (phone_.LinkBroken)
             return AFC_E_MUX_ERROR;
-        return Phone.Fault ? Phone.Fault(op, path) : AFC_E_SUCCESS;
+        return phone_.Fault ? phone_.Fault(op, path) : AFC_E_SUCCESS;
     }
     std::string PathOf(uint64_t handle) const {
-        const auto found = Open.find(handle);
-        return found == Open.end() ? "<closed>" : found->second.Path;
+        const auto found = open_.find(handle);
+        return found == open_.end() ? "<closed>" : found->second.Path;
     }
 
-    TFakePhone& Phone;
-    std::map<uint64_t, TOpenFile> Open;
-    uint64_t LastHandle = 0;
+    TFakePhone& phone_;
+    std::map<uint64_t, TOpenFile> open_;
+    uint64_t lastHandle_ = 0;
 };
 
 } // namespace
@@ -197,11 +197,11 @@ std::vector<std::string> TFakePhone::NamesStartingWith(const std::string& folder
     return names;
 }
 
-std::unique_ptr<tpot::IAfc> TFakeConnector::Connect(std::string& why) {
-    ++Phone.Connects;
-    if (!Phone.ConnectFailure.empty()) {
-        why = Phone.ConnectFailure;
+std::unique_ptr<Tpot::TAfc> TFakeConnector::Connect(std::string& why) {
+    ++phone_.Connects;
+    if (!phone_.ConnectFailure.empty()) {
+        why = phone_.ConnectFailure;
         return nullptr;
     }
-    return std::make_unique<TFakeAfc>(Phone);
+    return std::make_unique<TFakeAfc>(phone_);
 }

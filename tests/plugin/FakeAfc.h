@@ -55,11 +55,11 @@ struct TFakePhone {
     int Connects = 0;
 };
 
-class TFakeConnector : public tpot::IAfcConnector {
+class TFakeConnector : public Tpot::TAfcConnector {
 public:
-    explicit TFakeConnector(TFakePhone& phone) : Phone(phone) {}
-    std::unique_ptr<tpot::IAfc> Connect(std::string& why) override;
+    explicit TFakeConnector(TFakePhone& phone) : phone_(phone) {}
+    std::unique_ptr<Tpot::TAfc> Connect(std::string& why) override;
 
 private:
-    TFakePhone& Phone;
+    TFakePhone& phone_;
 };

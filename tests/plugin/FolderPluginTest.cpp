@@ -22,88 +22,88 @@
 
 namespace {
 
-const std::string kLists = "/private/var/lib/apt/lists";
+const std::string Lists = "/private/var/lib/apt/lists";
 
 class FolderPlugin : public ::testing::Test {
 protected:
     void TearDown() override {
-        if (Library)
-            dlclose(Library);
+        if (library_)
+            dlclose(library_);
     }
 
     // Puts the plugin into the working folder, with Ini as its settings file
     // (none when empty), and binds it.
     void Load(const std::string& ini) {
         if (!ini.empty())
-            WriteFile(Dir / "T-Pot.ini", ini);
-        std::filesystem::copy_file(TPOT_PLUGIN_FILE, Dir / "T-Pot.dll");
-        Library = dlopen((Dir / "T-Pot.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(Library, nullptr) << dlerror();
-        Init = Bind<tFsInit>("FsInit");
-        FindFirst = Bind<tFsFindFirst>("FsFindFirst");
-        FindNext = Bind<tFsFindNext>("FsFindNext");
-        FindClose = Bind<tFsFindClose>("FsFindClose");
-        GetFile = Bind<tFsGetFile>("FsGetFile");
-        PutFile = Bind<tFsPutFile>("FsPutFile");
-        DeleteFile = Bind<tFsDeleteFile>("FsDeleteFile");
+            WriteFile(dir_ / "T-Pot.ini", ini);
+        std::filesystem::copy_file(TPOT_PLUGIN_FILE, dir_ / "T-Pot.dll");
+        library_ = dlopen((dir_ / "T-Pot.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library_, nullptr) << dlerror();
+        init_ = Bind<tFsInit>("FsInit");
+        findFirst_ = Bind<tFsFindFirst>("FsFindFirst");
+        findNext_ = Bind<tFsFindNext>("FsFindNext");
+        findClose_ = Bind<tFsFindClose>("FsFindClose");
+        getFile_ = Bind<tFsGetFile>("FsGetFile");
+        putFile_ = Bind<tFsPutFile>("FsPutFile");
+        deleteFile_ = Bind<tFsDeleteFile>("FsDeleteFile");
     }
     void LoadFolderTransport(const std::string& extra = "") {
-        Load("[T-Pot]\nTransport=folder\nFolder=" + Phone + "\n" + extra);
+        Load("[T-Pot]\nTransport=folder\nFolder=" + phone_ + "\n" + extra);
     }
 
     template <typename T> T Bind(const char* name) {
-        T entry = reinterpret_cast<T>(dlsym(Library, name));
+        T entry = reinterpret_cast<T>(dlsym(library_, name));
         EXPECT_NE(entry, nullptr) << name;
         return entry;
     }
 
     std::vector<std::string> List(std::string path) {
         WIN32_FIND_DATAA data;
-        HANDLE handle = FindFirst(path.data(), &data);
+        HANDLE handle = findFirst_(path.data(), &data);
         if (handle == INVALID_HANDLE_VALUE)
             return {"<invalid>"};
         std::vector<std::string> names;
         do
             names.push_back(data.cFileName);
-        while (FindNext(handle, &data));
-        FindClose(handle);
+        while (findNext_(handle, &data));
+        findClose_(handle);
         std::sort(names.begin(), names.end());
         return names;
     }
     // The entry points take writable strings: each gets copies.
     int Get(std::string remote, std::string local, int flags = 1) {
         RemoteInfoStruct info{};
-        return GetFile(remote.data(), local.data(), flags, &info);
+        return getFile_(remote.data(), local.data(), flags, &info);
     }
     int Put(std::string local, std::string remote, int flags = 1) {
-        return PutFile(local.data(), remote.data(), flags);
+        return putFile_(local.data(), remote.data(), flags);
     }
-    BOOL Delete(std::string remote) { return DeleteFile(remote.data()); }
+    BOOL Delete(std::string remote) { return deleteFile_(remote.data()); }
 
-    TTestFolder Dir;
-    const std::string Phone = Dir / "phone";
-    void* Library = nullptr;
-    tFsInit Init = nullptr;
-    tFsFindFirst FindFirst = nullptr;
-    tFsFindNext FindNext = nullptr;
-    tFsFindClose FindClose = nullptr;
-    tFsGetFile GetFile = nullptr;
-    tFsPutFile PutFile = nullptr;
-    tFsDeleteFile DeleteFile = nullptr;
+    TTestFolder dir_;
+    const std::string phone_ = dir_ / "phone";
+    void* library_ = nullptr;
+    tFsInit init_ = nullptr;
+    tFsFindFirst findFirst_ = nullptr;
+    tFsFindNext findNext_ = nullptr;
+    tFsFindClose findClose_ = nullptr;
+    tFsGetFile getFile_ = nullptr;
+    tFsPutFile putFile_ = nullptr;
+    tFsDeleteFile deleteFile_ = nullptr;
 };
 
 TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
-    WriteFile(Phone + kLists + "/a_Packages", "phone index");
-    WriteFile(Phone + kLists + "/lock", "");
-    ASSERT_EQ(::mkdir((Phone + kLists + "/partial").c_str(), 0755), 0);
+    WriteFile(phone_ + Lists + "/a_Packages", "phone index");
+    WriteFile(phone_ + Lists + "/lock", "");
+    ASSERT_EQ(::mkdir((phone_ + Lists + "/partial").c_str(), 0755), 0);
     LoadFolderTransport();
-    ASSERT_EQ(Init(0, nullptr, nullptr, nullptr), 0);
-    ASSERT_EQ(Init(0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(init_(0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(init_(0, nullptr, nullptr, nullptr), 0);
 
-    EXPECT_EQ(List(kLists), (std::vector<std::string>{"a_Packages", "lock", "partial"}));
-    std::string path = kLists;
+    EXPECT_EQ(List(Lists), (std::vector<std::string>{"a_Packages", "lock", "partial"}));
+    std::string path = Lists;
     WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirst(path.data(), &data);
+    HANDLE handle = findFirst_(path.data(), &data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     do {
         const std::string name = data.cFileName;
@@ -112,55 +112,55 @@ TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
                   (name == "partial" ? FILE_ATTRIBUTE_DIRECTORY : 0u) | 0x80000000u);
         EXPECT_EQ(data.dwReserved0 & 0170000u, name == "partial" ? 0040000u : 0100000u);
         EXPECT_EQ(data.nFileSizeLow, name == "a_Packages" ? 11u : 0u) << name;
-    } while (FindNext(handle, &data));
-    FindClose(handle);
+    } while (findNext_(handle, &data));
+    findClose_(handle);
 
-    const std::string staged = Dir / "a_Packages";
+    const std::string staged = dir_ / "a_Packages";
     WriteFile(staged, "older local copy");
-    EXPECT_EQ(Get(kLists + "/a_Packages", staged), FS_FILE_OK);
+    EXPECT_EQ(Get(Lists + "/a_Packages", staged), FS_FILE_OK);
     EXPECT_EQ(ReadFile(staged), "phone index");
 
     WriteFile(staged, "computer index");
-    EXPECT_EQ(Put(staged, kLists + "/a_Packages", 0), FS_FILE_EXISTS);
-    EXPECT_EQ(ReadFile(Phone + kLists + "/a_Packages"), "phone index");
-    EXPECT_EQ(Put(staged, kLists + "/a_Packages"), FS_FILE_OK);
-    EXPECT_EQ(Put(staged, kLists + "/b_Packages"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + kLists + "/a_Packages"), "computer index");
-    EXPECT_EQ(ReadFile(Phone + kLists + "/b_Packages"), "computer index");
-    EXPECT_EQ(NamesIn(Phone + kLists),
+    EXPECT_EQ(Put(staged, Lists + "/a_Packages", 0), FS_FILE_EXISTS);
+    EXPECT_EQ(ReadFile(phone_ + Lists + "/a_Packages"), "phone index");
+    EXPECT_EQ(Put(staged, Lists + "/a_Packages"), FS_FILE_OK);
+    EXPECT_EQ(Put(staged, Lists + "/b_Packages"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(phone_ + Lists + "/a_Packages"), "computer index");
+    EXPECT_EQ(ReadFile(phone_ + Lists + "/b_Packages"), "computer index");
+    EXPECT_EQ(NamesIn(phone_ + Lists),
               (std::vector<std::string>{"a_Packages", "b_Packages", "lock", "partial"}));
     EXPECT_EQ(ReadFile(staged), "computer index"); // the staged file is the caller's
 
-    EXPECT_TRUE(Delete(kLists + "/b_Packages"));
-    EXPECT_EQ(ReadFile(Phone + kLists + "/b_Packages"), "<missing>");
+    EXPECT_TRUE(Delete(Lists + "/b_Packages"));
+    EXPECT_EQ(ReadFile(phone_ + Lists + "/b_Packages"), "<missing>");
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(Delete(kLists + "/b_Packages"));
-    EXPECT_FALSE(Delete(kLists + "/partial"));
+    EXPECT_FALSE(Delete(Lists + "/b_Packages"));
+    EXPECT_FALSE(Delete(Lists + "/partial"));
     const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(std::filesystem::is_directory(Phone + kLists + "/partial"));
-    EXPECT_NE(errors.find(kLists + "/b_Packages"), std::string::npos) << errors;
+    EXPECT_TRUE(std::filesystem::is_directory(phone_ + Lists + "/partial"));
+    EXPECT_NE(errors.find(Lists + "/b_Packages"), std::string::npos) << errors;
 }
 
 TEST_F(FolderPlugin, FailedCopiesLeaveNoFileAndNoTemporaryFile) {
-    WriteFile(Phone + "/f", "phone");
+    WriteFile(phone_ + "/f", "phone");
     LoadFolderTransport();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(Get("/missing", Dir / "got"), FS_FILE_NOTFOUND);
-    EXPECT_EQ(Put(Phone + "/f", "/no/such/folder/g"), FS_FILE_WRITEERROR);
-    EXPECT_EQ(Get("/f", Dir / "no/such/folder/got"), FS_FILE_WRITEERROR);
+    EXPECT_EQ(Get("/missing", dir_ / "got"), FS_FILE_NOTFOUND);
+    EXPECT_EQ(Put(phone_ + "/f", "/no/such/folder/g"), FS_FILE_WRITEERROR);
+    EXPECT_EQ(Get("/f", dir_ / "no/such/folder/got"), FS_FILE_WRITEERROR);
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("/missing"), std::string::npos) << errors;
-    EXPECT_EQ(NamesIn(Dir.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini", "phone"}));
-    EXPECT_EQ(NamesIn(Phone), std::vector<std::string>{"f"});
+    EXPECT_EQ(NamesIn(dir_.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini", "phone"}));
+    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{"f"});
 }
 
 TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
-    WriteFile(Dir / "outside.txt", "secret");
-    WriteFile(Phone + "/private/inside", "in");
-    const std::string staged = Dir / "staged";
+    WriteFile(dir_ / "outside.txt", "secret");
+    WriteFile(phone_ + "/private/inside", "in");
+    const std::string staged = dir_ / "staged";
     WriteFile(staged, "payload");
-    ASSERT_EQ(::symlink(Dir.Path().c_str(), (Phone + "/private/out").c_str()), 0);
-    ASSERT_EQ(::symlink((Dir / "outside.txt").c_str(), (Phone + "/private/evil").c_str()), 0);
+    ASSERT_EQ(::symlink(dir_.Path().c_str(), (phone_ + "/private/out").c_str()), 0);
+    ASSERT_EQ(::symlink((dir_ / "outside.txt").c_str(), (phone_ + "/private/evil").c_str()), 0);
     LoadFolderTransport();
 
     testing::internal::CaptureStderr();
@@ -168,45 +168,45 @@ TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
          {"/../outside.txt", "/private/../../outside.txt", "/private/out/outside.txt",
           "/private/out/x", "../outside.txt", "/private/a\\..\\..\\x"}) {
         SCOPED_TRACE(path);
-        const std::string fetched = Dir / "fetched";
+        const std::string fetched = dir_ / "fetched";
         EXPECT_EQ(Get(path, fetched), FS_FILE_READERROR);
         EXPECT_EQ(ReadFile(fetched), "<missing>");
         EXPECT_EQ(Put(staged, path), FS_FILE_WRITEERROR);
         EXPECT_FALSE(Delete(path));
     }
     EXPECT_EQ(List("/private/out"), std::vector<std::string>{"<invalid>"});
-    EXPECT_EQ(Get("/private/evil", Dir / "fetched"), FS_FILE_READERROR);
+    EXPECT_EQ(Get("/private/evil", dir_ / "fetched"), FS_FILE_READERROR);
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("outside the phone folder"), std::string::npos) << errors;
 
     // Links that stay inside lead where they point, however they are written.
-    ASSERT_EQ(::symlink("inside", (Phone + "/private/relative").c_str()), 0);
-    ASSERT_EQ(::symlink((Phone + "/private/inside").c_str(), (Phone + "/private/absolute").c_str()),
-              0);
-    ASSERT_EQ(::symlink("../private/./inside", (Phone + "/private/up").c_str()), 0);
-    ASSERT_EQ(::symlink("private", (Phone + "/folder").c_str()), 0);
-    ASSERT_EQ(::symlink("../../outside.txt", (Phone + "/private/escape").c_str()), 0);
+    ASSERT_EQ(::symlink("inside", (phone_ + "/private/relative").c_str()), 0);
+    ASSERT_EQ(
+        ::symlink((phone_ + "/private/inside").c_str(), (phone_ + "/private/absolute").c_str()), 0);
+    ASSERT_EQ(::symlink("../private/./inside", (phone_ + "/private/up").c_str()), 0);
+    ASSERT_EQ(::symlink("private", (phone_ + "/folder").c_str()), 0);
+    ASSERT_EQ(::symlink("../../outside.txt", (phone_ + "/private/escape").c_str()), 0);
     for (const std::string path :
          {"/private/relative", "/private/absolute", "/private/up", "/folder/inside"}) {
         SCOPED_TRACE(path);
-        EXPECT_EQ(Get(path, Dir / "fetched"), FS_FILE_OK);
-        EXPECT_EQ(ReadFile(Dir / "fetched"), "in");
+        EXPECT_EQ(Get(path, dir_ / "fetched"), FS_FILE_OK);
+        EXPECT_EQ(ReadFile(dir_ / "fetched"), "in");
     }
     EXPECT_EQ(Put(staged, "/folder/put"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + "/private/put"), "payload");
+    EXPECT_EQ(ReadFile(phone_ + "/private/put"), "payload");
     testing::internal::CaptureStderr();
-    EXPECT_EQ(Get("/private/escape", Dir / "escaped"), FS_FILE_READERROR);
+    EXPECT_EQ(Get("/private/escape", dir_ / "escaped"), FS_FILE_READERROR);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("outside the phone folder"),
               std::string::npos);
-    std::filesystem::remove(Dir / "fetched");
+    std::filesystem::remove(dir_ / "fetched");
 
     // A link is replaced or removed as itself; what it points at stays.
     EXPECT_EQ(Put(staged, "/private/evil"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + "/private/evil"), "payload");
+    EXPECT_EQ(ReadFile(phone_ + "/private/evil"), "payload");
     EXPECT_TRUE(Delete("/private/out"));
-    EXPECT_EQ(ReadFile(Dir / "outside.txt"), "secret");
-    EXPECT_EQ(NamesIn(Dir.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini",
-                                                             "outside.txt", "phone", "staged"}));
+    EXPECT_EQ(ReadFile(dir_ / "outside.txt"), "secret");
+    EXPECT_EQ(NamesIn(dir_.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini",
+                                                              "outside.txt", "phone", "staged"}));
 }
 
 // Entries of the phone folder swapped with links to the computer's files while
@@ -220,7 +220,7 @@ TEST(FolderTransport, EntriesSwappedForLinksMeanwhileNeverLeadOutside) {
     ASSERT_EQ(::mkdir((phone + "/folder").c_str(), 0755), 0);
     ASSERT_EQ(::symlink((dir / "outside/secret").c_str(), (phone + "/swap.alt").c_str()), 0);
     ASSERT_EQ(::symlink((dir / "outside").c_str(), (phone + "/folder.alt").c_str()), 0);
-    tpot::TFolderTransport transport(phone);
+    Tpot::TFolderTransport transport(phone);
     std::string why;
     ASSERT_TRUE(transport.Connect(why)) << why;
 
@@ -240,14 +240,14 @@ TEST(FolderTransport, EntriesSwappedForLinksMeanwhileNeverLeadOutside) {
             got.append(data, size);
             return true;
         };
-        if (transport.Read("/swap", 100, sink, why) == tpot::TStatus::Ok) {
+        if (transport.Read("/swap", 100, sink, why) == Tpot::TStatus::Ok) {
             ++read;
             ASSERT_EQ(got, "inside");
         }
         transport.Remove("/folder/victim", why);
         if (i % 10 == 0)
             transport.Write(
-                "/folder/made", tpot::TEntry{},
+                "/folder/made", Tpot::TEntry{},
                 [](char*, std::size_t) -> std::ptrdiff_t { return 0; }, why);
     }
     done = true;
@@ -259,43 +259,43 @@ TEST(FolderTransport, EntriesSwappedForLinksMeanwhileNeverLeadOutside) {
 
 // Plain names and empty listings are the entry points' own, tested over USB.
 TEST_F(FolderPlugin, PipesAreNotWaitedOn) {
-    ASSERT_EQ(::mkdir(Phone.c_str(), 0755), 0);
-    ASSERT_EQ(::mkfifo((Phone + "/pipe").c_str(), 0644), 0);
+    ASSERT_EQ(::mkdir(phone_.c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo((phone_ + "/pipe").c_str(), 0644), 0);
     LoadFolderTransport();
     testing::internal::CaptureStderr();
     EXPECT_EQ(List("/"), std::vector<std::string>{"pipe"});
-    EXPECT_EQ(Get("/pipe", Dir / "pipe"), FS_FILE_READERROR);
+    EXPECT_EQ(Get("/pipe", dir_ / "pipe"), FS_FILE_READERROR);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(ReadFile(Dir / "pipe"), "<missing>");
+    EXPECT_EQ(ReadFile(dir_ / "pipe"), "<missing>");
 }
 
 TEST_F(FolderPlugin, RootPrefixFromTheSettingsFileGoesBeforeEveryPath) {
-    WriteFile(Phone + "/var/jb/etc/apt/x", "rootless");
+    WriteFile(phone_ + "/var/jb/etc/apt/x", "rootless");
     LoadFolderTransport("RootPrefix=/var/jb\n");
-    ASSERT_EQ(Init(0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(init_(0, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(List("/"), std::vector<std::string>{"etc"});
-    EXPECT_EQ(Get("/etc/apt/x", Dir / "x"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Dir / "x"), "rootless");
+    EXPECT_EQ(Get("/etc/apt/x", dir_ / "x"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(dir_ / "x"), "rootless");
 }
 
 TEST_F(FolderPlugin, InitFailsWhenTheFolderIsMissing) {
-    Load("[T-Pot]\nTransport=folder\nFolder=" + (Dir / "absent") + "\n");
+    Load("[T-Pot]\nTransport=folder\nFolder=" + (dir_ / "absent") + "\n");
     testing::internal::CaptureStderr();
-    EXPECT_NE(Init(0, nullptr, nullptr, nullptr), 0);
+    EXPECT_NE(init_(0, nullptr, nullptr, nullptr), 0);
     const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_NE(errors.find(Dir / "absent"), std::string::npos) << errors;
+    EXPECT_NE(errors.find(dir_ / "absent"), std::string::npos) << errors;
 }
 
 TEST_F(FolderPlugin, WritesItsSettingsFileWithCommentedDefaultsBesideItselfWhenMissing) {
     Load("");
-    EXPECT_EQ(ReadFile(Dir / "T-Pot.ini"), "<missing>");
+    EXPECT_EQ(ReadFile(dir_ / "T-Pot.ini"), "<missing>");
     // A refused path sets the plugin up without reaching for a phone.
     std::string refused = "relative";
     WIN32_FIND_DATAA data;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(FindFirst(refused.data(), &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(findFirst_(refused.data(), &data), INVALID_HANDLE_VALUE);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(ReadFile(Dir / "T-Pot.ini"), tpot::kDefaultSettingsText);
+    EXPECT_EQ(ReadFile(dir_ / "T-Pot.ini"), Tpot::DefaultSettingsText);
 }
 
 } // namespace
@@ -323,37 +323,37 @@ class FolderFileManager : public FolderPlugin {
 protected:
     void LoadAll() {
         LoadFolderTransport();
-        MkDir = Bind<BOOL (*)(char*)>("FsMkDir");
-        RemoveDir = Bind<BOOL (*)(char*)>("FsRemoveDir");
-        RenMov = Bind<int (*)(char*, char*, BOOL, BOOL, RemoteInfoStruct*)>("FsRenMovFile");
-        SetTime = Bind<BOOL (*)(char*, FILETIME*, FILETIME*, FILETIME*)>("FsSetTime");
-        Execute = Bind<int (*)(HANDLE, char*, char*)>("FsExecuteFile");
-        Disconnect = Bind<BOOL (*)(char*)>("FsDisconnect");
+        mkDir_ = Bind<BOOL (*)(char*)>("FsMkDir");
+        removeDir_ = Bind<BOOL (*)(char*)>("FsRemoveDir");
+        renMov_ = Bind<int (*)(char*, char*, BOOL, BOOL, RemoteInfoStruct*)>("FsRenMovFile");
+        setTime_ = Bind<BOOL (*)(char*, FILETIME*, FILETIME*, FILETIME*)>("FsSetTime");
+        execute_ = Bind<int (*)(HANDLE, char*, char*)>("FsExecuteFile");
+        disconnect_ = Bind<BOOL (*)(char*)>("FsDisconnect");
         gLogged.clear();
-        ASSERT_EQ(Init(0, nullptr, OnLog, nullptr), 0);
+        ASSERT_EQ(init_(0, nullptr, OnLog, nullptr), 0);
     }
-    BOOL MakeFolder(std::string path) { return MkDir(path.data()); }
-    BOOL RemoveFolder(std::string path) { return RemoveDir(path.data()); }
+    BOOL MakeFolder(std::string path) { return mkDir_(path.data()); }
+    BOOL RemoveFolder(std::string path) { return removeDir_(path.data()); }
     int Rename(std::string from, std::string to, bool move, bool overwrite) {
-        return RenMov(from.data(), to.data(), move, overwrite, nullptr);
+        return renMov_(from.data(), to.data(), move, overwrite, nullptr);
     }
     BOOL Touch(std::string path, int64_t seconds) {
         FILETIME time = FileTime(seconds);
-        return SetTime(path.data(), nullptr, nullptr, &time);
+        return setTime_(path.data(), nullptr, nullptr, &time);
     }
     // The answer of "open", and the path it leaves in the buffer.
     int Open(const std::string& path, std::string& target) {
         char buffer[MAX_PATH] = {};
         path.copy(buffer, sizeof buffer - 1);
         char verb[] = "open";
-        const int answer = Execute(nullptr, buffer, verb);
+        const int answer = execute_(nullptr, buffer, verb);
         target = buffer;
         return answer;
     }
     // The attributes a listing of Folder gives Name.
     DWORD AttributesOf(std::string folder, const std::string& name, uint32_t* size = nullptr) {
         WIN32_FIND_DATAA data;
-        HANDLE handle = FindFirst(folder.data(), &data);
+        HANDLE handle = findFirst_(folder.data(), &data);
         DWORD found = 0xffffffff;
         if (handle == INVALID_HANDLE_VALUE)
             return found;
@@ -363,8 +363,8 @@ protected:
                 if (size)
                     *size = data.nFileSizeLow;
             }
-        } while (FindNext(handle, &data));
-        FindClose(handle);
+        } while (findNext_(handle, &data));
+        findClose_(handle);
         return found;
     }
     bool Logged(const std::string& text) const {
@@ -373,74 +373,74 @@ protected:
         });
     }
 
-    BOOL (*MkDir)(char*) = nullptr;
-    BOOL (*RemoveDir)(char*) = nullptr;
-    int (*RenMov)(char*, char*, BOOL, BOOL, RemoteInfoStruct*) = nullptr;
-    BOOL (*SetTime)(char*, FILETIME*, FILETIME*, FILETIME*) = nullptr;
-    int (*Execute)(HANDLE, char*, char*) = nullptr;
-    BOOL (*Disconnect)(char*) = nullptr;
+    BOOL (*mkDir_)(char*) = nullptr;
+    BOOL (*removeDir_)(char*) = nullptr;
+    int (*renMov_)(char*, char*, BOOL, BOOL, RemoteInfoStruct*) = nullptr;
+    BOOL (*setTime_)(char*, FILETIME*, FILETIME*, FILETIME*) = nullptr;
+    int (*execute_)(HANDLE, char*, char*) = nullptr;
+    BOOL (*disconnect_)(char*) = nullptr;
 };
 
 TEST_F(FolderFileManager, FoldersAreMadeAndRemovedOnlyWhenEmpty) {
-    ASSERT_EQ(::mkdir(Phone.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(phone_.c_str(), 0755), 0);
     LoadAll();
     char root[16] = {};
     Bind<void (*)(char*, int)>("FsGetDefRootName")(root, sizeof root);
     EXPECT_STREQ(root, "T-Pot");
 
     EXPECT_TRUE(MakeFolder("/new"));
-    EXPECT_TRUE(std::filesystem::is_directory(Phone + "/new"));
+    EXPECT_TRUE(std::filesystem::is_directory(phone_ + "/new"));
     EXPECT_FALSE(MakeFolder("/new"));
     EXPECT_FALSE(MakeFolder("/absent/new"));
     EXPECT_FALSE(MakeFolder("/../escape"));
     EXPECT_TRUE(Logged("make folder /new")) << testing::PrintToString(gLogged);
 
-    WriteFile(Phone + "/new/deeper/kept", "kept");
+    WriteFile(phone_ + "/new/deeper/kept", "kept");
     EXPECT_FALSE(RemoveFolder("/new"));
-    EXPECT_EQ(ReadFile(Phone + "/new/deeper/kept"), "kept");
+    EXPECT_EQ(ReadFile(phone_ + "/new/deeper/kept"), "kept");
     EXPECT_TRUE(Logged("remove folder /new"));
     EXPECT_FALSE(RemoveFolder("/new/deeper/kept")); // a file is no folder
     EXPECT_TRUE(Delete("/new/deeper/kept"));
     EXPECT_TRUE(RemoveFolder("/new/deeper"));
     EXPECT_TRUE(RemoveFolder("/new"));
     EXPECT_FALSE(RemoveFolder("/"));
-    EXPECT_EQ(NamesIn(Phone), std::vector<std::string>{});
-    EXPECT_TRUE(Disconnect(nullptr));
+    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{});
+    EXPECT_TRUE(disconnect_(nullptr));
     EXPECT_TRUE(MakeFolder("/again")); // the next call connects again
 }
 
 TEST_F(FolderFileManager, RenamesMovesAndCopiesWithinThePhone) {
-    WriteFile(Phone + "/a", "first");
-    WriteFile(Phone + "/b", "second");
-    WriteFile(Phone + "/dir/inner", "inner");
-    ASSERT_EQ(::mkdir((Phone + "/other").c_str(), 0755), 0);
+    WriteFile(phone_ + "/a", "first");
+    WriteFile(phone_ + "/b", "second");
+    WriteFile(phone_ + "/dir/inner", "inner");
+    ASSERT_EQ(::mkdir((phone_ + "/other").c_str(), 0755), 0);
     LoadAll();
 
     EXPECT_EQ(Rename("/a", "/b", true, false), FS_FILE_EXISTS);
-    EXPECT_EQ(ReadFile(Phone + "/a"), "first");
-    EXPECT_EQ(ReadFile(Phone + "/b"), "second");
+    EXPECT_EQ(ReadFile(phone_ + "/a"), "first");
+    EXPECT_EQ(ReadFile(phone_ + "/b"), "second");
     EXPECT_EQ(Rename("/a", "/b", true, true), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + "/b"), "first");
-    EXPECT_EQ(ReadFile(Phone + "/a"), "<missing>");
+    EXPECT_EQ(ReadFile(phone_ + "/b"), "first");
+    EXPECT_EQ(ReadFile(phone_ + "/a"), "<missing>");
     EXPECT_EQ(Rename("/b", "/other/b", true, false), FS_FILE_OK); // moved into a folder
     EXPECT_EQ(Rename("/dir", "/moved", true, false), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + "/moved/inner"), "inner");
+    EXPECT_EQ(ReadFile(phone_ + "/moved/inner"), "inner");
     EXPECT_EQ(Rename("/moved/inner", "/other", true, true), FS_FILE_EXISTS); // never over a folder
     EXPECT_EQ(Rename("/missing", "/x", true, false), FS_FILE_NOTFOUND);
     EXPECT_EQ(Rename("/moved/inner", "/../outside", true, true), FS_FILE_WRITEERROR);
 
-    ::chmod((Phone + "/other/b").c_str(), 0600);
+    ::chmod((phone_ + "/other/b").c_str(), 0600);
     EXPECT_EQ(Rename("/other/b", "/copy", false, false), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + "/copy"), "first");
-    EXPECT_EQ(ReadFile(Phone + "/other/b"), "first");
-    EXPECT_EQ(StatOf(Phone + "/copy").st_mode & 0777, 0600u);
-    EXPECT_EQ(StatOf(Phone + "/copy").st_mtime, StatOf(Phone + "/other/b").st_mtime);
+    EXPECT_EQ(ReadFile(phone_ + "/copy"), "first");
+    EXPECT_EQ(ReadFile(phone_ + "/other/b"), "first");
+    EXPECT_EQ(StatOf(phone_ + "/copy").st_mode & 0777, 0600u);
+    EXPECT_EQ(StatOf(phone_ + "/copy").st_mtime, StatOf(phone_ + "/other/b").st_mtime);
     EXPECT_EQ(Rename("/other/b", "/copy", false, false), FS_FILE_EXISTS);
-    EXPECT_EQ(NamesIn(Phone), (std::vector<std::string>{"copy", "moved", "other"}));
+    EXPECT_EQ(NamesIn(phone_), (std::vector<std::string>{"copy", "moved", "other"}));
 }
 
 TEST_F(FolderFileManager, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
-    WriteFile(Phone + "/f", "phone file");
+    WriteFile(phone_ + "/f", "phone file");
     LoadAll();
     for (const mode_t mask : {mode_t{077}, mode_t{022}}) {
         SCOPED_TRACE(mask);
@@ -448,19 +448,19 @@ TEST_F(FolderFileManager, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
         for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}}) {
             SCOPED_TRACE(mode);
             // Phone to computer: the phone file's bits less the umask, its time.
-            ::chmod((Phone + "/f").c_str(), mode);
+            ::chmod((phone_ + "/f").c_str(), mode);
             for (const int64_t seconds : {int64_t{-315619200}, int64_t{4102444800}}) {
                 ASSERT_TRUE(Touch("/f", seconds));
-                EXPECT_EQ(StatOf(Phone + "/f").st_mtime, seconds);
-                EXPECT_EQ(Get("/f", Dir / "got"), FS_FILE_OK);
-                EXPECT_EQ(StatOf(Dir / "got").st_mode & 0777, mode & ~mask);
-                EXPECT_EQ(StatOf(Dir / "got").st_mtime, seconds);
+                EXPECT_EQ(StatOf(phone_ + "/f").st_mtime, seconds);
+                EXPECT_EQ(Get("/f", dir_ / "got"), FS_FILE_OK);
+                EXPECT_EQ(StatOf(dir_ / "got").st_mode & 0777, mode & ~mask);
+                EXPECT_EQ(StatOf(dir_ / "got").st_mtime, seconds);
             }
             // Computer to phone: exactly the local file's bits, its time.
-            ::chmod((Dir / "got").c_str(), mode);
-            EXPECT_EQ(Put(Dir / "got", "/put"), FS_FILE_OK);
-            EXPECT_EQ(StatOf(Phone + "/put").st_mode & 0777, mode);
-            EXPECT_EQ(StatOf(Phone + "/put").st_mtime, 4102444800);
+            ::chmod((dir_ / "got").c_str(), mode);
+            EXPECT_EQ(Put(dir_ / "got", "/put"), FS_FILE_OK);
+            EXPECT_EQ(StatOf(phone_ + "/put").st_mode & 0777, mode);
+            EXPECT_EQ(StatOf(phone_ + "/put").st_mtime, 4102444800);
         }
         ::umask(before);
     }
@@ -469,11 +469,11 @@ TEST_F(FolderFileManager, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
 }
 
 TEST_F(FolderFileManager, LinksInsideAreShownAsWhatTheyLeadToAndRemovedAsThemselves) {
-    WriteFile(Phone + "/private/var/file", "12345");
-    WriteFile(Dir / "outside/secret", "secret");
-    ASSERT_EQ(::symlink("private/var", (Phone + "/var").c_str()), 0);
-    ASSERT_EQ(::symlink("var/file", (Phone + "/private/file-link").c_str()), 0);
-    ASSERT_EQ(::symlink((Dir / "outside").c_str(), (Phone + "/out").c_str()), 0);
+    WriteFile(phone_ + "/private/var/file", "12345");
+    WriteFile(dir_ / "outside/secret", "secret");
+    ASSERT_EQ(::symlink("private/var", (phone_ + "/var").c_str()), 0);
+    ASSERT_EQ(::symlink("var/file", (phone_ + "/private/file-link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir_ / "outside").c_str(), (phone_ + "/out").c_str()), 0);
     LoadAll();
 
     uint32_t size = 0;
@@ -486,34 +486,34 @@ TEST_F(FolderFileManager, LinksInsideAreShownAsWhatTheyLeadToAndRemovedAsThemsel
     EXPECT_EQ(target, "/private/var");
     EXPECT_EQ(Open("/private/file-link", target), -1);
     EXPECT_EQ(Open("/out", target), -1);
-    EXPECT_EQ(Get("/out/secret", Dir / "stolen"), FS_FILE_READERROR);
+    EXPECT_EQ(Get("/out/secret", dir_ / "stolen"), FS_FILE_READERROR);
     EXPECT_TRUE(Logged("outside the phone folder"));
 
     // A host's recursive delete removes the links, never what they lead to.
     EXPECT_TRUE(RemoveFolder("/var"));
     EXPECT_TRUE(Delete("/private/file-link"));
     EXPECT_TRUE(Delete("/out"));
-    EXPECT_EQ(ReadFile(Phone + "/private/var/file"), "12345");
-    EXPECT_EQ(ReadFile(Dir / "outside/secret"), "secret");
-    EXPECT_EQ(NamesIn(Phone), std::vector<std::string>{"private"});
+    EXPECT_EQ(ReadFile(phone_ + "/private/var/file"), "12345");
+    EXPECT_EQ(ReadFile(dir_ / "outside/secret"), "secret");
+    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{"private"});
 }
 
 TEST_F(FolderFileManager, SettingsAreReadAgainWhenChangedAndTheHostsFolderWins) {
-    const std::string other = Dir / "other";
-    WriteFile(Phone + "/in-phone", "");
+    const std::string other = dir_ / "other";
+    WriteFile(phone_ + "/in-phone", "");
     WriteFile(other + "/in-other", "");
     LoadAll();
     EXPECT_EQ(List("/"), std::vector<std::string>{"in-phone"});
-    WriteFile(Dir / "T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + other + "\n");
+    WriteFile(dir_ / "T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + other + "\n");
     EXPECT_EQ(List("/"), std::vector<std::string>{"in-other"});
 
     // The host's settings folder, with a T-Pot.ini of its own.
-    const std::string host = Dir / "host";
-    WriteFile(host + "/T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + Phone + "\n");
-    tpot::TDefaultParams params{};
+    const std::string host = dir_ / "host";
+    WriteFile(host + "/T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + phone_ + "\n");
+    Tpot::TDefaultParams params{};
     params.Size = sizeof params;
     std::snprintf(params.DefaultIniName, sizeof params.DefaultIniName, "%s/wfx.ini", host.c_str());
-    Bind<void (*)(tpot::TDefaultParams*)>("FsSetDefaultParams")(&params);
+    Bind<void (*)(Tpot::TDefaultParams*)>("FsSetDefaultParams")(&params);
     EXPECT_EQ(List("/"), std::vector<std::string>{"in-phone"});
 }
 

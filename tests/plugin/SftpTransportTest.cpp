@@ -25,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kLists = "/private/var/lib/apt/lists";
+const std::string Lists = "/private/var/lib/apt/lists";
 
 // The progress procedure of a test: counts calls and can ask to stop, or run
 // something in the middle of a transfer.
@@ -60,43 +60,43 @@ protected:
         // Only the key this test gives counts, never an agent of the machine.
         ::unsetenv("SSH_AUTH_SOCK");
         gProgress = TProgress();
-        fs::create_directories(Dir / "sshd");
-        Server = std::make_unique<TSshd>(Dir / "sshd");
+        fs::create_directories(dir_ / "sshd");
+        server_ = std::make_unique<TSshd>(dir_ / "sshd");
         std::string why;
-        if (!Server->Start(why))
+        if (!server_->Start(why))
             GTEST_SKIP() << "no OpenSSH server can run on this machine, SFTP tests skipped: "
                          << why;
-        WriteFile(KnownHosts, Server->KnownHostsLine());
-        WriteFile(Phone + kLists + "/repo.example_Packages", "Package: one\n");
-        WriteFile(Phone + kLists + "/lock", "");
-        fs::create_directories(Phone + kLists + "/partial");
+        WriteFile(knownHosts_, server_->KnownHostsLine());
+        WriteFile(phone_ + Lists + "/repo.example_Packages", "Package: one\n");
+        WriteFile(phone_ + Lists + "/lock", "");
+        fs::create_directories(phone_ + Lists + "/partial");
     }
 
     void TearDown() override {
-        if (HasFailure() && Server)
-            std::fprintf(stderr, "sshd's log:\n%s\n", Server->Log().c_str());
+        if (HasFailure() && server_)
+            std::fprintf(stderr, "sshd's log:\n%s\n", server_->Log().c_str());
     }
 
-    tpot::TSettings Settings() const {
-        tpot::TSettings settings;
+    Tpot::TSettings Settings() const {
+        Tpot::TSettings settings;
         settings.Transport = "sftp";
         // The test server runs as the current user, who may not be root.
         const passwd* user = ::getpwuid(::geteuid());
         settings.Values = {{"host", "127.0.0.1"},
-                           {"port", std::to_string(Server->Port())},
+                           {"port", std::to_string(server_->Port())},
                            {"user", user ? user->pw_name : "root"},
-                           {"keyfile", Server->UserKey()},
-                           {"knownhosts", KnownHosts}};
+                           {"keyfile", server_->UserKey()},
+                           {"knownhosts", knownHosts_}};
         return settings;
     }
     // The plugin over SFTP with the phone's root at the Phone folder.
-    std::unique_ptr<tpot::TPlugin> MakePlugin() const {
-        return std::make_unique<tpot::TPlugin>(
-            std::make_unique<tpot::TSftpTransport>(tpot::TSftpSettings::From(Settings())), Phone);
+    std::unique_ptr<Tpot::TPlugin> MakePlugin() const {
+        return std::make_unique<Tpot::TPlugin>(
+            std::make_unique<Tpot::TSftpTransport>(Tpot::TSftpSettings::From(Settings())), phone_);
     }
 
-    static bool Ready(tpot::TPlugin& plugin) { return plugin.Init(0, OnProgress, nullptr) == 0; }
-    std::vector<std::string> List(tpot::TPlugin& plugin, const std::string& path) {
+    static bool Ready(Tpot::TPlugin& plugin) { return plugin.Init(0, OnProgress, nullptr) == 0; }
+    std::vector<std::string> List(Tpot::TPlugin& plugin, const std::string& path) {
         if (!Ready(plugin))
             return {"<no link>"};
         WIN32_FIND_DATAA data;
@@ -111,10 +111,10 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    int Get(tpot::TPlugin& plugin, const std::string& remote, const std::string& local) {
+    int Get(Tpot::TPlugin& plugin, const std::string& remote, const std::string& local) {
         return Ready(plugin) ? plugin.GetFile(remote.c_str(), local.c_str(), 1) : -1;
     }
-    int Put(tpot::TPlugin& plugin, const std::string& local, const std::string& remote) {
+    int Put(Tpot::TPlugin& plugin, const std::string& local, const std::string& remote) {
         return Ready(plugin) ? plugin.PutFile(local.c_str(), remote.c_str(), 1) : -1;
     }
     // Our temporary files left in a phone folder.
@@ -124,51 +124,51 @@ protected:
         return found;
     }
 
-    TTestFolder Dir;
-    const std::string Phone = Dir / "phone";
-    const std::string KnownHosts = Dir / "known_hosts";
-    std::unique_ptr<TSshd> Server;
+    TTestFolder dir_;
+    const std::string phone_ = dir_ / "phone";
+    const std::string knownHosts_ = dir_ / "known_hosts";
+    std::unique_ptr<TSshd> server_;
 };
 
 TEST_F(SftpTransport, ListsGetsPutsAndDeletesUnderTheRootPrefix) {
     auto plugin = MakePlugin();
-    EXPECT_EQ(List(*plugin, kLists),
+    EXPECT_EQ(List(*plugin, Lists),
               (std::vector<std::string>{"lock", "partial", "repo.example_Packages"}));
     // The prefix is the phone's root: "/" is the Phone folder, not the server's "/".
     EXPECT_EQ(List(*plugin, "/"), std::vector<std::string>{"private"});
     EXPECT_EQ(List(*plugin, "/etc"), std::vector<std::string>{"<invalid>"});
 
-    const std::string staged = Dir / "repo.example_Packages";
+    const std::string staged = dir_ / "repo.example_Packages";
     WriteFile(staged, "older local copy, longer than the phone's\n");
-    EXPECT_EQ(Get(*plugin, kLists + "/repo.example_Packages", staged), FS_FILE_OK);
+    EXPECT_EQ(Get(*plugin, Lists + "/repo.example_Packages", staged), FS_FILE_OK);
     EXPECT_EQ(ReadFile(staged), "Package: one\n");
-    EXPECT_EQ(Get(*plugin, kLists + "/missing", Dir / "missing"), FS_FILE_NOTFOUND);
-    EXPECT_FALSE(fs::exists(Dir / "missing"));
+    EXPECT_EQ(Get(*plugin, Lists + "/missing", dir_ / "missing"), FS_FILE_NOTFOUND);
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
 
     // Replacing takes the source's permissions and time, a private file stays
     // private, and nothing is left beside it.
-    ::chmod((Phone + kLists + "/repo.example_Packages").c_str(), 0644);
+    ::chmod((phone_ + Lists + "/repo.example_Packages").c_str(), 0644);
     WriteFile(staged, "Package: two\n");
     ::chmod(staged.c_str(), 0600);
     const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
     ::utimensat(AT_FDCWD, staged.c_str(), times, 0);
-    EXPECT_EQ(Put(*plugin, staged, kLists + "/repo.example_Packages"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + kLists + "/repo.example_Packages"), "Package: two\n");
+    EXPECT_EQ(Put(*plugin, staged, Lists + "/repo.example_Packages"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(phone_ + Lists + "/repo.example_Packages"), "Package: two\n");
     struct stat st {};
-    ::stat((Phone + kLists + "/repo.example_Packages").c_str(), &st);
+    ::stat((phone_ + Lists + "/repo.example_Packages").c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(st.st_mtime, 1000000000);
-    EXPECT_EQ(Put(*plugin, staged, kLists + "/new_Packages"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + kLists + "/new_Packages"), "Package: two\n");
+    EXPECT_EQ(Put(*plugin, staged, Lists + "/new_Packages"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(phone_ + Lists + "/new_Packages"), "Package: two\n");
     EXPECT_EQ(Put(*plugin, staged, "/private/var/no/such/folder/x"), FS_FILE_WRITEERROR);
-    EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(phone_ + Lists), std::vector<std::string>{});
 
     ASSERT_EQ(plugin->Init(0, nullptr, nullptr), 0);
-    EXPECT_EQ(plugin->DeleteFile((kLists + "/new_Packages").c_str()), 1);
-    EXPECT_FALSE(fs::exists(Phone + kLists + "/new_Packages"));
-    EXPECT_EQ(plugin->DeleteFile((kLists + "/new_Packages").c_str()), 0);
-    EXPECT_EQ(plugin->DeleteFile((kLists + "/partial").c_str()), 0);
-    EXPECT_TRUE(fs::is_directory(Phone + kLists + "/partial"));
+    EXPECT_EQ(plugin->DeleteFile((Lists + "/new_Packages").c_str()), 1);
+    EXPECT_FALSE(fs::exists(phone_ + Lists + "/new_Packages"));
+    EXPECT_EQ(plugin->DeleteFile((Lists + "/new_Packages").c_str()), 0);
+    EXPECT_EQ(plugin->DeleteFile((Lists + "/partial").c_str()), 0);
+    EXPECT_TRUE(fs::is_directory(phone_ + Lists + "/partial"));
 }
 
 TEST_F(SftpTransport, LargeFilesCrossWholeInBothDirections) {
@@ -180,33 +180,33 @@ TEST_F(SftpTransport, LargeFilesCrossWholeInBothDirections) {
         std::size_t Size;
     } cases[] = {{"", 5 * 1024 * 1024 + 4321},
                  {"internal-sftp -P posix-rename,fsync,limits", 1024 * 1024 + 17}};
-    const std::string remote = kLists + "/repo.example_Packages";
+    const std::string remote = Lists + "/repo.example_Packages";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Subsystem);
         if (*c.Subsystem) {
-            Server->Stop();
-            Server->SetSftpSubsystem(c.Subsystem);
+            server_->Stop();
+            server_->SetSftpSubsystem(c.Subsystem);
             std::string why;
-            ASSERT_TRUE(Server->Start(why)) << why;
+            ASSERT_TRUE(server_->Start(why)) << why;
         }
         const std::string bytes = RandomBytes(c.Size, 7);
-        WriteFile(Dir / "new", bytes);
+        WriteFile(dir_ / "new", bytes);
         auto plugin = MakePlugin();
-        ASSERT_EQ(Put(*plugin, Dir / "new", remote), FS_FILE_OK);
-        EXPECT_TRUE(ReadFile(Phone + remote) == bytes);
-        EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
-        ASSERT_EQ(Get(*plugin, remote, Dir / "back"), FS_FILE_OK);
-        EXPECT_TRUE(ReadFile(Dir / "back") == bytes);
+        ASSERT_EQ(Put(*plugin, dir_ / "new", remote), FS_FILE_OK);
+        EXPECT_TRUE(ReadFile(phone_ + remote) == bytes);
+        EXPECT_EQ(Leftovers(phone_ + Lists), std::vector<std::string>{});
+        ASSERT_EQ(Get(*plugin, remote, dir_ / "back"), FS_FILE_OK);
+        EXPECT_TRUE(ReadFile(dir_ / "back") == bytes);
     }
-    WriteFile(Phone + remote, "");
-    ASSERT_EQ(Get(*MakePlugin(), remote, Dir / "back"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Dir / "back"), "");
+    WriteFile(phone_ + remote, "");
+    ASSERT_EQ(Get(*MakePlugin(), remote, dir_ / "back"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(dir_ / "back"), "");
 }
 
 TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
     const std::string bytes = RandomBytes(300 * 1000 + 1, 5);
-    WriteFile(Phone + kLists + "/big", bytes);
-    WriteFile(Phone + kLists + "/small", "ten bytes!");
+    WriteFile(phone_ + Lists + "/big", bytes);
+    WriteFile(phone_ + Lists + "/small", "ten bytes!");
     struct TCase {
         const char* Mode;
         bool Listing; // else a get of "big"
@@ -222,106 +222,107 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Mode);
-        Server->Stop();
-        Server->SetSftpSubsystem(std::string(TPOT_FAKE_SFTP_SERVER) + " " + c.Mode);
+        server_->Stop();
+        server_->SetSftpSubsystem(std::string(TPOT_FAKE_SFTP_SERVER) + " " + c.Mode);
         std::string why;
-        ASSERT_TRUE(Server->Start(why)) << why;
+        ASSERT_TRUE(server_->Start(why)) << why;
         auto plugin = MakePlugin();
-        fs::remove(Dir / "big");
+        fs::remove(dir_ / "big");
         testing::internal::CaptureStderr();
         if (c.Listing) {
-            EXPECT_EQ(List(*plugin, kLists), std::vector<std::string>{"<invalid>"});
+            EXPECT_EQ(List(*plugin, Lists), std::vector<std::string>{"<invalid>"});
             EXPECT_NE(testing::internal::GetCapturedStderr(), "");
             continue;
         }
         const bool small = c.Mode == std::string("noeof");
-        EXPECT_EQ(Get(*plugin, kLists + (small ? "/small" : "/big"), Dir / "big"), c.Expected);
+        EXPECT_EQ(Get(*plugin, Lists + (small ? "/small" : "/big"), dir_ / "big"), c.Expected);
         const std::string errors = testing::internal::GetCapturedStderr();
         EXPECT_EQ(errors.empty(), c.Expected == FS_FILE_OK) << errors;
         if (c.Expected == FS_FILE_OK)
-            EXPECT_TRUE(ReadFile(Dir / "big") == bytes);
+            EXPECT_TRUE(ReadFile(dir_ / "big") == bytes);
         else
-            EXPECT_FALSE(fs::exists(Dir / "big"));
-        std::vector<std::string> left = NamesIn(Dir.Path());
+            EXPECT_FALSE(fs::exists(dir_ / "big"));
+        std::vector<std::string> left = NamesIn(dir_.Path());
         std::erase(left, "big");
         EXPECT_EQ(left, (std::vector<std::string>{"known_hosts", "phone", "sshd"}));
     }
 }
 
 TEST_F(SftpTransport, InterruptedPutLeavesTheOldFile) {
-    const std::string remote = kLists + "/repo.example_Packages";
-    WriteFile(Dir / "new", RandomBytes(3 * 1024 * 1024, 3));
+    const std::string remote = Lists + "/repo.example_Packages";
+    WriteFile(dir_ / "new", RandomBytes(3 * 1024 * 1024, 3));
     for (const bool kill : {false, true}) { // the server killed, else the user stops
         SCOPED_TRACE(kill);
         auto plugin = MakePlugin();
         gProgress = TProgress();
         if (kill)
-            gProgress.During = [&] { Server->Stop(); };
+            gProgress.During = [&] { server_->Stop(); };
         else
             gProgress.StopAfter = 3;
-        EXPECT_EQ(Put(*plugin, Dir / "new", remote), kill ? FS_FILE_WRITEERROR : FS_FILE_USERABORT);
-        EXPECT_EQ(ReadFile(Phone + remote), "Package: one\n");
+        EXPECT_EQ(Put(*plugin, dir_ / "new", remote),
+                  kill ? FS_FILE_WRITEERROR : FS_FILE_USERABORT);
+        EXPECT_EQ(ReadFile(phone_ + remote), "Package: one\n");
         if (kill) {
             // The broken link kept the partial copy; it goes with the next connection.
             std::string why;
-            ASSERT_TRUE(Server->Start(why)) << why;
-            EXPECT_EQ(List(*plugin, kLists).size(), 3u);
+            ASSERT_TRUE(server_->Start(why)) << why;
+            EXPECT_EQ(List(*plugin, Lists).size(), 3u);
         }
-        EXPECT_EQ(Leftovers(Phone + kLists), std::vector<std::string>{});
+        EXPECT_EQ(Leftovers(phone_ + Lists), std::vector<std::string>{});
     }
 }
 
 TEST_F(SftpTransport, ReconnectsWhenTheServerWentAwayBetweenCalls) {
     auto plugin = MakePlugin();
-    ASSERT_EQ(List(*plugin, kLists).size(), 3u);
+    ASSERT_EQ(List(*plugin, Lists).size(), 3u);
 
-    Server->Stop();
+    server_->Stop();
     EXPECT_NE(plugin->Init(0, nullptr, nullptr), 0);
-    EXPECT_EQ(List(*plugin, kLists), std::vector<std::string>{"<no link>"});
+    EXPECT_EQ(List(*plugin, Lists), std::vector<std::string>{"<no link>"});
 
     std::string why;
-    ASSERT_TRUE(Server->Start(why)) << why;
-    EXPECT_EQ(List(*plugin, kLists).size(), 3u);
+    ASSERT_TRUE(server_->Start(why)) << why;
+    EXPECT_EQ(List(*plugin, Lists).size(), 3u);
     // Gone and back between two calls without a failed one in between.
-    Server->Stop();
-    ASSERT_TRUE(Server->Start(why)) << why;
-    EXPECT_EQ(Get(*plugin, kLists + "/repo.example_Packages", Dir / "got"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Dir / "got"), "Package: one\n");
+    server_->Stop();
+    ASSERT_TRUE(server_->Start(why)) << why;
+    EXPECT_EQ(Get(*plugin, Lists + "/repo.example_Packages", dir_ / "got"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(dir_ / "got"), "Package: one\n");
 }
 
 TEST_F(SftpTransport, RefusesAnUnknownOrChangedHostKey) {
     // A real key that is not the server's.
     std::string output;
-    ASSERT_TRUE(RunCommand("ssh-keygen -q -t ed25519 -N '' -f " + Dir / "other", output));
-    std::istringstream pub(ReadFile(Dir / "other.pub"));
+    ASSERT_TRUE(RunCommand("ssh-keygen -q -t ed25519 -N '' -f " + dir_ / "other", output));
+    std::istringstream pub(ReadFile(dir_ / "other.pub"));
     std::string type, blob;
     pub >> type >> blob;
     const std::string otherKey = " " + type + " " + blob + "\n";
     const std::string otherServer = "[127.0.0.1]:1" + otherKey;
-    const auto ExpectRefused = [&](tpot::TPlugin& plugin, const char* reason) {
+    const auto ExpectRefused = [&](Tpot::TPlugin& plugin, const char* reason) {
         ::testing::internal::CaptureStderr();
         EXPECT_NE(plugin.Init(0, nullptr, nullptr), 0);
         const std::string said = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(said.find(reason), std::string::npos) << said;
-        EXPECT_NE(said.find(Server->Fingerprint()), std::string::npos) << said;
+        EXPECT_NE(said.find(server_->Fingerprint()), std::string::npos) << said;
     };
     for (const bool otherHostsOnly : {false, true}) { // else no known-hosts file at all
         SCOPED_TRACE(otherHostsOnly);
-        fs::remove(KnownHosts);
+        fs::remove(knownHosts_);
         if (otherHostsOnly)
-            WriteFile(KnownHosts, otherServer);
+            WriteFile(knownHosts_, otherServer);
         ExpectRefused(*MakePlugin(), "unknown");
     }
 
     // The server's key changes while the plugin is connected: the next
     // connection is refused, though the old link was trusted; the same holds
     // for a fresh plugin.
-    WriteFile(KnownHosts, Server->KnownHostsLine());
+    WriteFile(knownHosts_, server_->KnownHostsLine());
     auto plugin = MakePlugin();
-    ASSERT_EQ(List(*plugin, kLists).size(), 3u);
-    Server->Stop();
+    ASSERT_EQ(List(*plugin, Lists).size(), 3u);
+    server_->Stop();
     std::string why;
-    ASSERT_TRUE(Server->NewHostKey(why) && Server->Start(why)) << why;
+    ASSERT_TRUE(server_->NewHostKey(why) && server_->Start(why)) << why;
     ExpectRefused(*plugin, "not the one");
     ExpectRefused(*MakePlugin(), "not the one");
 }
@@ -333,9 +334,9 @@ TEST_F(SftpTransport, LogsInOnlyWithAnAcceptedKey) {
     ASSERT_TRUE(RunCommand("ssh-keygen -q -t ed25519 -N secret -f " + keys / "locked", output));
     for (const std::string& key : {keys / "other", keys / "locked", keys / "missing"}) {
         SCOPED_TRACE(key);
-        tpot::TSettings settings = Settings();
+        Tpot::TSettings settings = Settings();
         settings.Values["keyfile"] = key;
-        tpot::TSftpTransport transport(tpot::TSftpSettings::From(settings));
+        Tpot::TSftpTransport transport(Tpot::TSftpSettings::From(settings));
         std::string why;
         EXPECT_FALSE(transport.Connect(why));
         EXPECT_NE(why.find("accepts none of our keys"), std::string::npos) << why;
@@ -363,9 +364,9 @@ TEST(SftpSettings, ReadsTheKeysOfTheIni) {
         {{{"host", "phone"}, {"knownhosts", "hosts"}}, 22, "root", "KnownHosts"},
     };
     for (const TCase& c : cases) {
-        tpot::TSettings settings;
+        Tpot::TSettings settings;
         settings.Values = c.Values;
-        const tpot::TSftpSettings sftp = tpot::TSftpSettings::From(settings);
+        const Tpot::TSftpSettings sftp = Tpot::TSftpSettings::From(settings);
         SCOPED_TRACE(sftp.Host);
         EXPECT_EQ(sftp.Port, c.Port);
         EXPECT_EQ(sftp.User, c.User);
@@ -373,26 +374,26 @@ TEST(SftpSettings, ReadsTheKeysOfTheIni) {
             EXPECT_EQ(sftp.Problem, "");
         } else {
             EXPECT_NE(sftp.Problem.find(c.Problem), std::string::npos) << sftp.Problem;
-            tpot::TSftpTransport transport(sftp);
+            Tpot::TSftpTransport transport(sftp);
             std::string why;
             EXPECT_FALSE(transport.Connect(why));
             EXPECT_NE(why.find(c.Problem), std::string::npos) << why;
         }
     }
     if (!home.empty()) {
-        tpot::TSettings settings;
+        Tpot::TSettings settings;
         settings.Values = {{"host", "phone"}, {"keyfile", "~/.ssh/phone"}};
-        EXPECT_EQ(tpot::TSftpSettings::From(settings).KeyFile, home + "/.ssh/phone");
+        EXPECT_EQ(Tpot::TSftpSettings::From(settings).KeyFile, home + "/.ssh/phone");
     }
 }
 
 // Reading T-Pot.ini and loading the plugin file are tested with the folder transport.
 TEST_F(SftpTransport, TheFactoryMakesItByName) {
     std::vector<std::string> warnings;
-    tpot::TPlugin plugin(tpot::MakeTransport(Settings(), warnings), Phone);
+    Tpot::TPlugin plugin(Tpot::MakeTransport(Settings(), warnings), phone_);
     EXPECT_TRUE(warnings.empty());
-    EXPECT_EQ(Get(plugin, kLists + "/repo.example_Packages", Dir / "got"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Dir / "got"), "Package: one\n");
+    EXPECT_EQ(Get(plugin, Lists + "/repo.example_Packages", dir_ / "got"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(dir_ / "got"), "Package: one\n");
 }
 
 FILETIME FileTime(int64_t seconds) {
@@ -405,41 +406,41 @@ TEST_F(SftpTransport, FoldersRenamesTimesModesAndLinksForAFileManager) {
     ASSERT_TRUE(Ready(*plugin));
     const std::string folder = "/private/new";
     EXPECT_TRUE(plugin->MakeFolder(folder.c_str()));
-    EXPECT_TRUE(fs::is_directory(Phone + folder));
+    EXPECT_TRUE(fs::is_directory(phone_ + folder));
     testing::internal::CaptureStderr();
     EXPECT_FALSE(plugin->MakeFolder(folder.c_str()));
-    WriteFile(Phone + folder + "/kept", "kept");
+    WriteFile(phone_ + folder + "/kept", "kept");
     EXPECT_FALSE(plugin->RemoveFolder(folder.c_str()));
     const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_NE(errors.find("remove folder " + Phone + folder), std::string::npos) << errors;
-    EXPECT_EQ(ReadFile(Phone + folder + "/kept"), "kept");
+    EXPECT_NE(errors.find("remove folder " + phone_ + folder), std::string::npos) << errors;
+    EXPECT_EQ(ReadFile(phone_ + folder + "/kept"), "kept");
 
     // Rename over a file only when told to; a copy keeps the mode and time.
     const std::string a = folder + "/kept";
-    const std::string b = kLists + "/repo.example_Packages";
+    const std::string b = Lists + "/repo.example_Packages";
     EXPECT_EQ(plugin->RenameOrCopy(a.c_str(), b.c_str(), true, false), FS_FILE_EXISTS);
     EXPECT_EQ(plugin->RenameOrCopy(a.c_str(), b.c_str(), true, true), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(Phone + b), "kept");
+    EXPECT_EQ(ReadFile(phone_ + b), "kept");
     EXPECT_TRUE(plugin->RemoveFolder(folder.c_str()));
-    EXPECT_FALSE(fs::exists(Phone + folder));
-    ::chmod((Phone + b).c_str(), 0640);
+    EXPECT_FALSE(fs::exists(phone_ + folder));
+    ::chmod((phone_ + b).c_str(), 0640);
     const FILETIME time = FileTime(1200000000);
     EXPECT_TRUE(plugin->SetTime(b.c_str(), &time));
     EXPECT_EQ(plugin->RenameOrCopy(b.c_str(), "/private/copy", false, false), FS_FILE_OK);
     struct stat st {};
-    ASSERT_EQ(::stat((Phone + "/private/copy").c_str(), &st), 0);
+    ASSERT_EQ(::stat((phone_ + "/private/copy").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(st.st_mtime, 1200000000);
-    EXPECT_EQ(ReadFile(Phone + "/private/copy"), "kept");
+    EXPECT_EQ(ReadFile(phone_ + "/private/copy"), "kept");
     const mode_t before = ::umask(077);
-    EXPECT_EQ(Get(*plugin, b, Dir / "got"), FS_FILE_OK);
+    EXPECT_EQ(Get(*plugin, b, dir_ / "got"), FS_FILE_OK);
     ::umask(before);
-    ASSERT_EQ(::stat((Dir / "got").c_str(), &st), 0);
+    ASSERT_EQ(::stat((dir_ / "got").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(st.st_mtime, 1200000000);
 
     // A link to a folder: a marked folder, entered by "open", removed as itself.
-    ASSERT_EQ(::symlink("private/var", (Phone + "/var").c_str()), 0);
+    ASSERT_EQ(::symlink("private/var", (phone_ + "/var").c_str()), 0);
     WIN32_FIND_DATAA data;
     HANDLE handle = plugin->FindFirst("/", &data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
@@ -454,8 +455,8 @@ TEST_F(SftpTransport, FoldersRenamesTimesModesAndLinksForAFileManager) {
     EXPECT_EQ(plugin->Execute(buffer, "open"), -2);
     EXPECT_STREQ(buffer, "/private/var");
     EXPECT_TRUE(plugin->RemoveFolder("/var"));
-    EXPECT_FALSE(fs::is_symlink(Phone + "/var"));
-    EXPECT_TRUE(fs::is_directory(Phone + kLists));
+    EXPECT_FALSE(fs::is_symlink(phone_ + "/var"));
+    EXPECT_TRUE(fs::is_directory(phone_ + Lists));
 }
 
 } // namespace

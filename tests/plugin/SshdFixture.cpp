@@ -21,7 +21,7 @@
 
 namespace {
 
-const char* const kSshd = "/usr/sbin/sshd";
+const char* const Sshd = "/usr/sbin/sshd";
 
 std::string Quoted(const std::string& text) {
     std::string out = "'";
@@ -113,8 +113,8 @@ bool RunCommand(const std::string& command, std::string& output) {
 }
 
 TSshd::TSshd(std::string folder)
-    : Folder(std::move(folder)), HostKeyPath(Folder + "/host_key"),
-      UserKeyPath(Folder + "/user_key") {}
+    : folder_(std::move(folder)), hostKeyPath_(folder_ + "/host_key"),
+      userKeyPath_(folder_ + "/user_key") {}
 
 TSshd::~TSshd() {
     Stop();
@@ -122,23 +122,23 @@ TSshd::~TSshd() {
 
 bool TSshd::MakeKeys(std::string& why) {
     std::string output;
-    if (::access(UserKeyPath.c_str(), R_OK) != 0 &&
-        !RunCommand("ssh-keygen -q -t ed25519 -N '' -C tpot-test-user -f " + Quoted(UserKeyPath) +
+    if (::access(userKeyPath_.c_str(), R_OK) != 0 &&
+        !RunCommand("ssh-keygen -q -t ed25519 -N '' -C tpot-test-user -f " + Quoted(userKeyPath_) +
                         " 2>&1",
                     output)) {
         why = "ssh-keygen failed: " + output;
         return false;
     }
-    if (::access(HostKeyPath.c_str(), R_OK) != 0 && !NewHostKey(why))
+    if (::access(hostKeyPath_.c_str(), R_OK) != 0 && !NewHostKey(why))
         return false;
     return true;
 }
 
 bool TSshd::NewHostKey(std::string& why) {
-    ::unlink(HostKeyPath.c_str());
-    ::unlink((HostKeyPath + ".pub").c_str());
+    ::unlink(hostKeyPath_.c_str());
+    ::unlink((hostKeyPath_ + ".pub").c_str());
     std::string output;
-    if (!RunCommand("ssh-keygen -q -t ed25519 -N '' -C tpot-test-host -f " + Quoted(HostKeyPath) +
+    if (!RunCommand("ssh-keygen -q -t ed25519 -N '' -C tpot-test-host -f " + Quoted(hostKeyPath_) +
                         " 2>&1",
                     output)) {
         why = "ssh-keygen failed: " + output;
@@ -148,8 +148,8 @@ bool TSshd::NewHostKey(std::string& why) {
 }
 
 bool TSshd::Start(std::string& why) {
-    if (::access(kSshd, X_OK) != 0) {
-        why = std::string(kSshd) + " is not installed";
+    if (::access(Sshd, X_OK) != 0) {
+        why = std::string(Sshd) + " is not installed";
         return false;
     }
     if (!MakeKeys(why))
@@ -158,15 +158,15 @@ bool TSshd::Start(std::string& why) {
     // only exists once the system's own sshd has run.
     if (::geteuid() == 0)
         ::mkdir("/run/sshd", 0755);
-    if (PortNumber == 0)
-        PortNumber = FreePort();
-    const std::string config = Folder + "/sshd_config";
+    if (portNumber_ == 0)
+        portNumber_ = FreePort();
+    const std::string config = folder_ + "/sshd_config";
     {
         std::ofstream out(config);
         out << "ListenAddress 127.0.0.1\n"
-            << "Port " << PortNumber << "\n"
-            << "HostKey " << HostKeyPath << "\n"
-            << "AuthorizedKeysFile " << UserKeyPath << ".pub\n"
+            << "Port " << portNumber_ << "\n"
+            << "HostKey " << hostKeyPath_ << "\n"
+            << "AuthorizedKeysFile " << userKeyPath_ << ".pub\n"
             << "PidFile none\n"
             << "StrictModes no\n"
             << "UsePAM no\n"
@@ -177,19 +177,19 @@ bool TSshd::Start(std::string& why) {
             << "AllowTcpForwarding no\n"
             << "X11Forwarding no\n"
             << "LogLevel VERBOSE\n"
-            << "Subsystem sftp " << SftpSubsystem << "\n";
+            << "Subsystem sftp " << sftpSubsystem_ << "\n";
     }
-    const std::string log = Folder + "/sshd.log";
+    const std::string log = folder_ + "/sshd.log";
     // sshd's session processes outlive it for a moment when it is killed;
     // they then come to this process, which reaps them, instead of staying
     // behind as zombies of a system init that may not reap.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    Pid = ::fork();
-    if (Pid < 0) {
+    pid_ = ::fork();
+    if (pid_ < 0) {
         why = "fork failed";
         return false;
     }
-    if (Pid == 0) {
+    if (pid_ == 0) {
         ::setpgid(0, 0);
         // The server goes with this process, also when it is killed or crashes.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -198,19 +198,19 @@ bool TSshd::Start(std::string& why) {
             ::dup2(fd, STDOUT_FILENO);
             ::dup2(fd, STDERR_FILENO);
         }
-        ::execl(kSshd, kSshd, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
+        ::execl(Sshd, Sshd, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     // Wait until it listens, or gives up.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
-        if (::waitpid(Pid, &status, WNOHANG) == Pid) {
-            Pid = -1;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
             why = "sshd exited: " + Log();
             return false;
         }
-        if (Accepts(PortNumber))
+        if (Accepts(portNumber_))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -220,14 +220,14 @@ bool TSshd::Start(std::string& why) {
 }
 
 void TSshd::Stop() {
-    if (Pid <= 0)
+    if (pid_ <= 0)
         return;
-    const std::vector<pid_t> children = Descendants(Pid);
+    const std::vector<pid_t> children = Descendants(pid_);
     for (const pid_t child : children)
         ::kill(child, SIGKILL);
-    ::kill(Pid, SIGKILL);
-    ::waitpid(Pid, nullptr, 0);
-    Pid = -1;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
     // Each one is reaped by its parent or, once orphaned, by us.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (const pid_t child : children) {
@@ -240,16 +240,16 @@ void TSshd::Stop() {
 }
 
 std::string TSshd::KnownHostsLine() const {
-    std::istringstream key(Slurp(HostKeyPath + ".pub"));
+    std::istringstream key(Slurp(hostKeyPath_ + ".pub"));
     std::string type;
     std::string blob;
     key >> type >> blob;
-    return "[127.0.0.1]:" + std::to_string(PortNumber) + " " + type + " " + blob + "\n";
+    return "[127.0.0.1]:" + std::to_string(portNumber_) + " " + type + " " + blob + "\n";
 }
 
 std::string TSshd::Fingerprint() const {
     std::string output;
-    RunCommand("ssh-keygen -l -E sha256 -f " + Quoted(HostKeyPath + ".pub"), output);
+    RunCommand("ssh-keygen -l -E sha256 -f " + Quoted(hostKeyPath_ + ".pub"), output);
     std::istringstream fields(output);
     std::string bits;
     std::string fingerprint;
@@ -258,5 +258,5 @@ std::string TSshd::Fingerprint() const {
 }
 
 std::string TSshd::Log() const {
-    return Slurp(Folder + "/sshd.log");
+    return Slurp(folder_ + "/sshd.log");
 }

@@ -26,10 +26,10 @@ public:
 
     // The SFTP server for the next Start: "internal-sftp" and its options, or
     // the command line of another server.
-    void SetSftpSubsystem(std::string command) { SftpSubsystem = std::move(command); }
+    void SetSftpSubsystem(std::string command) { sftpSubsystem_ = std::move(command); }
 
-    int Port() const { return PortNumber; }
-    const std::string& UserKey() const { return UserKeyPath; }
+    int Port() const { return portNumber_; }
+    const std::string& UserKey() const { return userKeyPath_; }
     // A known-hosts line for this server's current host key.
     std::string KnownHostsLine() const;
     // "SHA256:..." of the current host key, as ssh-keygen prints it.
@@ -40,12 +40,12 @@ public:
 private:
     bool MakeKeys(std::string& why);
 
-    std::string Folder;
-    std::string HostKeyPath;
-    std::string UserKeyPath;
-    std::string SftpSubsystem = "internal-sftp";
-    int PortNumber = 0;
-    pid_t Pid = -1;
+    std::string folder_;
+    std::string hostKeyPath_;
+    std::string userKeyPath_;
+    std::string sftpSubsystem_ = "internal-sftp";
+    int portNumber_ = 0;
+    pid_t pid_ = -1;
 };
 
 // The output of a shell command (stdout), and whether it exited with 0.

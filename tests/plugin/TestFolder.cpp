@@ -14,12 +14,12 @@ TTestFolder::TTestFolder() {
     std::string pattern = (fs::temp_directory_path() / "tpot-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         ADD_FAILURE() << "cannot create a temporary folder";
-    Root = pattern;
+    root_ = pattern;
 }
 
 TTestFolder::~TTestFolder() {
     std::error_code ignored;
-    fs::remove_all(Root, ignored);
+    fs::remove_all(root_, ignored);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

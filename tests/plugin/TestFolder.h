@@ -13,12 +13,12 @@ public:
     TTestFolder& operator=(const TTestFolder&) = delete;
     ~TTestFolder();
 
-    const std::string& Path() const { return Root; }
+    const std::string& Path() const { return root_; }
     // Root + "/" + Relative.
-    std::string operator/(const std::string& relative) const { return Root + "/" + relative; }
+    std::string operator/(const std::string& relative) const { return root_ + "/" + relative; }
 
 private:
-    std::string Root;
+    std::string root_;
 };
 
 // Writes Bytes to Path, creating missing folders; fails the test on error.
