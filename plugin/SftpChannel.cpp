@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <deque>
 #include <string_view>
 #include <utility>
 
@@ -13,51 +12,11 @@ namespace Tpot {
 
 namespace {
 
-// Packet types of the protocol: what we ask, and what the server answers.
-namespace Request {
-constexpr uint8_t Init = 1;
-constexpr uint8_t Open = 3;
-constexpr uint8_t Close = 4;
-constexpr uint8_t Read = 5;
-constexpr uint8_t Write = 6;
-constexpr uint8_t Lstat = 7;
-constexpr uint8_t SetStat = 9;
-constexpr uint8_t FSetStat = 10;
-constexpr uint8_t OpenDir = 11;
-constexpr uint8_t ReadDir = 12;
-constexpr uint8_t Remove = 13;
-constexpr uint8_t MakeDir = 14;
-constexpr uint8_t RemoveDir = 15;
-constexpr uint8_t RealPath = 16;
-constexpr uint8_t StatFollowing = 17;
-constexpr uint8_t Rename = 18;
-constexpr uint8_t Extended = 200;
-} // namespace Request
-namespace Answer {
-constexpr uint8_t Version = 2;
-constexpr uint8_t Status = 101;
-constexpr uint8_t Handle = 102;
-constexpr uint8_t Data = 103;
-constexpr uint8_t Name = 104;
-constexpr uint8_t Attrs = 105;
-constexpr uint8_t ExtendedReply = 201;
-} // namespace Answer
-
 // OpenSSH's server takes packets of up to 256 KiB; nothing larger is needed
 // from any server, and a larger length is a broken or hostile peer.
 constexpr std::size_t MaxPacket = 256 * 1024 + 1024;
 // The largest block asked for in one read or write request.
 constexpr uint32_t MaxBlock = 255 * 1024;
-// Bytes in flight in one direction: enough to keep a fast link busy while the
-// other side answers, small enough for the channel's flow control.
-constexpr std::size_t InFlight = 4 * 1024 * 1024;
-// A listing longer than this is not a phone folder but a peer that never ends it.
-constexpr std::size_t MaxEntries = 100000;
-// A server gives at least one entry per answer until the end; one that keeps
-// answering with none would have us ask for ever.
-constexpr int MaxEmptyRounds = 16;
-// However the answers come, a listing ends within this time.
-constexpr auto ListingTime = std::chrono::seconds(60);
 
 std::string DefaultMessage(uint32_t code) {
     switch (code) {
@@ -70,17 +29,6 @@ std::string DefaultMessage(uint32_t code) {
     default:
         return "the server refused (code " + std::to_string(code) + ")";
     }
-}
-
-std::string HandleRequest(uint32_t id, const std::string& handle) {
-    std::string payload;
-    SftpPut32(payload, id);
-    SftpPutString(payload, handle);
-    return payload;
-}
-
-std::string PathRequest(uint32_t id, const std::string& path) {
-    return HandleRequest(id, path);
 }
 
 } // namespace
@@ -163,8 +111,15 @@ TSftpResult TSftpChannel::Call(uint8_t type, uint32_t id, const std::string& pay
     return {};
 }
 
+TSftpResult TSftpChannel::CallForStatus(uint8_t type, uint32_t id, const std::string& payload) {
+    TReply reply;
+    if (TSftpResult called = Call(type, id, payload, reply); !called.IsOk())
+        return called;
+    return StatusOf(reply);
+}
+
 TSftpResult TSftpChannel::StatusOf(const TReply& reply) {
-    if (reply.Type != Answer::Status)
+    if (reply.Type != SftpAnswer::Status)
         return Fail("the server gave an answer of type " + std::to_string(reply.Type) +
                     " where a status belongs");
     TSftpFields fields(reply.Body);
@@ -204,12 +159,12 @@ TSftpResult TSftpChannel::Handshake() {
     std::string version;
     SftpPut32(version, 3);
     TReply reply;
-    if (TSftpResult sent = Send(Request::Init, version); !sent.IsOk())
+    if (TSftpResult sent = Send(SftpRequest::Init, version); !sent.IsOk())
         return sent;
     if (TSftpResult got = Receive(reply); !got.IsOk())
         return got;
     // The version stands where other answers carry their request id.
-    if (reply.Type != Answer::Version || reply.Id < 3)
+    if (reply.Type != SftpAnswer::Version || reply.Id < 3)
         return Fail("the server does not speak SFTP version 3");
     TSftpExtensions extensions;
     if (!ParseSftpExtensions(reply.Body, extensions))
@@ -228,14 +183,15 @@ TSftpResult TSftpChannel::Extended(const std::string& name, const std::string& a
     SftpPut32(payload, id);
     SftpPutString(payload, name);
     payload += arguments;
-    return Call(Request::Extended, id, payload, reply);
+    return Call(SftpRequest::Extended, id, payload, reply);
 }
 
 void TSftpChannel::ReadLimits() {
     if (!hasLimits_)
         return;
     TReply reply;
-    if (!Extended("limits@openssh.com", "", reply).IsOk() || reply.Type != Answer::ExtendedReply)
+    if (!Extended("limits@openssh.com", "", reply).IsOk() ||
+        reply.Type != SftpAnswer::ExtendedReply)
         return;
     TSftpFields fields(reply.Body);
     uint64_t packet = 0;
@@ -264,11 +220,11 @@ bool TSftpChannel::LooksAlive() {
 TSftpResult TSftpChannel::Stat(const std::string& path, TSftpAttributes& attributes, bool follow) {
     const uint32_t id = NextId();
     TReply reply;
-    if (TSftpResult called = Call(follow ? Request::StatFollowing : Request::Lstat, id,
-                                  PathRequest(id, path), reply);
+    if (TSftpResult called = Call(follow ? SftpRequest::StatFollowing : SftpRequest::Lstat, id,
+                                  SftpRequestFor(id, path), reply);
         !called.IsOk())
         return called;
-    if (reply.Type != Answer::Attrs)
+    if (reply.Type != SftpAnswer::Attrs)
         return StatusOf(reply);
     TSftpFields fields(reply.Body);
     if (!fields.GetAttributes(attributes))
@@ -279,42 +235,30 @@ TSftpResult TSftpChannel::Stat(const std::string& path, TSftpAttributes& attribu
 TSftpResult TSftpChannel::SetAttributes(const std::string& pathOrHandle, bool handle,
                                         const TSftpAttributes& attributes) {
     const uint32_t id = NextId();
-    std::string payload = PathRequest(id, pathOrHandle);
+    std::string payload = SftpRequestFor(id, pathOrHandle);
     SftpPutAttributes(payload, attributes);
-    TReply reply;
-    if (TSftpResult called =
-            Call(handle ? Request::FSetStat : Request::SetStat, id, payload, reply);
-        !called.IsOk())
-        return called;
-    return StatusOf(reply);
+    return CallForStatus(handle ? SftpRequest::FSetStat : SftpRequest::SetStat, id, payload);
 }
 
 TSftpResult TSftpChannel::MakeFolder(const std::string& path) {
     const uint32_t id = NextId();
-    std::string payload = PathRequest(id, path);
+    std::string payload = SftpRequestFor(id, path);
     SftpPut32(payload, 0); // no attributes: the server's umask decides
-    TReply reply;
-    if (TSftpResult called = Call(Request::MakeDir, id, payload, reply); !called.IsOk())
-        return called;
-    return StatusOf(reply);
+    return CallForStatus(SftpRequest::MakeDir, id, payload);
 }
 
 TSftpResult TSftpChannel::RemoveFolder(const std::string& path) {
     const uint32_t id = NextId();
-    TReply reply;
-    if (TSftpResult called = Call(Request::RemoveDir, id, PathRequest(id, path), reply);
-        !called.IsOk())
-        return called;
-    return StatusOf(reply);
+    return CallForStatus(SftpRequest::RemoveDir, id, SftpRequestFor(id, path));
 }
 
 TSftpResult TSftpChannel::RealPath(const std::string& path, std::string& real) {
     const uint32_t id = NextId();
     TReply reply;
-    if (TSftpResult called = Call(Request::RealPath, id, PathRequest(id, path), reply);
+    if (TSftpResult called = Call(SftpRequest::RealPath, id, SftpRequestFor(id, path), reply);
         !called.IsOk())
         return called;
-    if (reply.Type != Answer::Name)
+    if (reply.Type != SftpAnswer::Name)
         return StatusOf(reply);
     TSftpFields fields(reply.Body);
     uint32_t count = 0;
@@ -328,7 +272,7 @@ TSftpResult TSftpChannel::RealPath(const std::string& path, std::string& real) {
 TSftpResult TSftpChannel::Open(const std::string& path, uint32_t flags, uint32_t mode,
                                std::string& handle) {
     const uint32_t id = NextId();
-    std::string payload = PathRequest(id, path);
+    std::string payload = SftpRequestFor(id, path);
     SftpPut32(payload, flags);
     if (flags & SftpCreate) {
         SftpPut32(payload, SftpAttrPermissions);
@@ -336,7 +280,7 @@ TSftpResult TSftpChannel::Open(const std::string& path, uint32_t flags, uint32_t
     } else {
         SftpPut32(payload, 0);
     }
-    return CallForHandle(Request::Open, id, payload, handle);
+    return CallForHandle(SftpRequest::Open, id, payload, handle);
 }
 
 TSftpResult TSftpChannel::CallForHandle(uint8_t type, uint32_t id, const std::string& payload,
@@ -344,7 +288,7 @@ TSftpResult TSftpChannel::CallForHandle(uint8_t type, uint32_t id, const std::st
     TReply reply;
     if (TSftpResult called = Call(type, id, payload, reply); !called.IsOk())
         return called;
-    if (reply.Type != Answer::Handle)
+    if (reply.Type != SftpAnswer::Handle)
         return StatusOf(reply);
     TSftpFields fields(reply.Body);
     std::string_view given;
@@ -356,222 +300,7 @@ TSftpResult TSftpChannel::CallForHandle(uint8_t type, uint32_t id, const std::st
 
 TSftpResult TSftpChannel::Close(const std::string& handle) {
     const uint32_t id = NextId();
-    TReply reply;
-    if (TSftpResult called = Call(Request::Close, id, HandleRequest(id, handle), reply);
-        !called.IsOk())
-        return called;
-    return StatusOf(reply);
-}
-
-TSftpResult TSftpChannel::List(const std::string& path, std::vector<TEntry>& entries) {
-    entries.clear();
-    std::string handle;
-    {
-        const uint32_t id = NextId();
-        if (TSftpResult opened = CallForHandle(Request::OpenDir, id, PathRequest(id, path), handle);
-            !opened.IsOk())
-            return opened;
-    }
-    TSftpResult result;
-    const auto deadline = std::chrono::steady_clock::now() + ListingTime;
-    int emptyRounds = 0;
-    for (;;) {
-        const uint32_t id = NextId();
-        TReply reply;
-        if (TSftpResult called = Call(Request::ReadDir, id, HandleRequest(id, handle), reply);
-            !called.IsOk()) {
-            entries.clear(); // no half listing
-            return called;
-        }
-        if (reply.Type != Answer::Name) {
-            result = StatusOf(reply);
-            if (result.Kind == TSftpResult::Refused && result.Code == SftpEof)
-                result = TSftpResult();
-            break;
-        }
-        const std::size_t before = entries.size();
-        if (!ParseSftpNames(reply.Body, entries)) {
-            entries.clear();
-            return Fail("the server sent a malformed listing");
-        }
-        emptyRounds = entries.size() == before ? emptyRounds + 1 : 0;
-        if (entries.size() > MaxEntries) {
-            result = TSftpResult::Refusal(SftpFailure, "the folder lists more than " +
-                                                           std::to_string(MaxEntries) + " entries");
-            break;
-        }
-        if (emptyRounds > MaxEmptyRounds) {
-            result = TSftpResult::Refusal(SftpFailure,
-                                          "the server keeps answering the listing without entries");
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            result =
-                TSftpResult::Refusal(SftpFailure, "the listing did not end within " +
-                                                      std::to_string(ListingTime.count()) + " s");
-            break;
-        }
-    }
-    if (TSftpResult closed = Close(handle); !closed.IsOk() && result.IsOk())
-        result = closed;
-    if (!result.IsOk())
-        entries.clear();
-    return result;
-}
-
-TSftpResult TSftpChannel::Read(const std::string& handle, uint64_t limit, const TSink& sink,
-                               bool& stopped) {
-    stopped = false;
-    struct TPart {
-        uint32_t Id = 0;
-        uint64_t Offset = 0;
-        uint32_t Length = 0;
-        bool Answered = false;
-        bool Eof = false;
-        std::string Data;
-        TSftpResult Error;
-    };
-    std::deque<TPart> parts;
-    const auto ask = [&](uint64_t offset, uint32_t length, bool first) {
-        TPart part;
-        part.Id = NextId();
-        part.Offset = offset;
-        part.Length = length;
-        std::string payload = HandleRequest(part.Id, handle);
-        SftpPut64(payload, offset);
-        SftpPut32(payload, length);
-        TSftpResult sent = Send(Request::Read, payload);
-        if (sent.IsOk()) {
-            if (first)
-                parts.push_front(std::move(part));
-            else
-                parts.push_back(std::move(part));
-        }
-        return sent;
-    };
-    const std::size_t depth = std::max<std::size_t>(4, InFlight / readBlock_);
-    // One byte past the limit is asked for, so that a longer file shows.
-    const uint64_t wanted = limit == UINT64_MAX ? limit : limit + 1;
-    uint64_t next = 0;
-    uint64_t total = 0;
-    bool atEnd = false;
-    TSftpResult result;
-    while (result.IsOk() && !stopped) {
-        while (!atEnd && parts.size() < depth && next < wanted) {
-            const auto length =
-                static_cast<uint32_t>(std::min<uint64_t>(readBlock_, wanted - next));
-            if (TSftpResult sent = ask(next, length, false); !sent.IsOk())
-                return sent;
-            next += length;
-        }
-        if (parts.empty())
-            break;
-        while (!parts.front().Answered) {
-            TReply reply;
-            if (TSftpResult got = Receive(reply); !got.IsOk())
-                return got;
-            const auto part = std::find_if(parts.begin(), parts.end(),
-                                           [&](const TPart& p) { return p.Id == reply.Id; });
-            if (part == parts.end() || part->Answered)
-                return Fail("the server answered a request it was not asked");
-            part->Answered = true;
-            if (reply.Type == Answer::Data) {
-                TSftpFields fields(reply.Body);
-                std::string_view data;
-                // An empty answer that is not the end would have us ask forever.
-                if (!fields.GetString(data) || data.size() > part->Length || data.empty())
-                    return Fail("the server sent a malformed block of data");
-                part->Data = data;
-            } else if (TSftpResult status = StatusOf(reply); status.IsOk()) {
-                return Fail("the server answered a read with no data");
-            } else if (status.Kind == TSftpResult::Refused && status.Code == SftpEof) {
-                part->Eof = true;
-            } else if (status.Kind == TSftpResult::Broken) {
-                return status;
-            } else {
-                part->Error = status;
-            }
-        }
-        TPart part = std::move(parts.front());
-        parts.pop_front();
-        if (atEnd)
-            continue; // asked before the end showed; nothing of it counts
-        if (!part.Error.IsOk()) {
-            result = part.Error;
-        } else if (part.Eof) {
-            atEnd = true;
-        } else if ((total += part.Data.size()) > limit) {
-            result = TSftpResult::Refusal(SftpFailure, TooLongReason(limit));
-        } else if (!sink(part.Data.data(), part.Data.size())) {
-            stopped = true;
-        } else if (part.Data.size() < part.Length) {
-            // A short block is not the end: ask for its rest before anything later.
-            const auto got = static_cast<uint32_t>(part.Data.size());
-            if (TSftpResult sent = ask(part.Offset + got, part.Length - got, true); !sent.IsOk())
-                return sent;
-        }
-    }
-    if (result.IsOk() && !stopped && !atEnd) // everything asked for came, and no end
-        result = TSftpResult::Refusal(SftpFailure, TooLongReason(limit));
-    std::set<uint32_t> pending;
-    for (const TPart& part : parts) {
-        if (!part.Answered)
-            pending.insert(part.Id);
-    }
-    if (TSftpResult drained = Drain(pending); !drained.IsOk())
-        return drained;
-    return result;
-}
-
-TSftpResult TSftpChannel::Write(const std::string& handle, const TSource& source, bool& stopped) {
-    stopped = false;
-    const std::size_t depth = std::max<std::size_t>(4, InFlight / writeBlock_);
-    const std::string head = [&] {
-        std::string text;
-        SftpPutString(text, handle);
-        return text;
-    }();
-    std::vector<char> buffer(writeBlock_);
-    std::set<uint32_t> pending;
-    uint64_t offset = 0;
-    bool atEnd = false;
-    TSftpResult result;
-    std::string payload;
-    for (;;) {
-        while (!atEnd && pending.size() < depth) {
-            const std::ptrdiff_t got = source(buffer.data(), buffer.size());
-            if (got <= 0 || static_cast<std::size_t>(got) > buffer.size()) {
-                stopped = got != 0;
-                atEnd = true;
-                break;
-            }
-            const uint32_t id = NextId();
-            payload.clear();
-            SftpPut32(payload, id);
-            payload += head;
-            SftpPut64(payload, offset);
-            SftpPutString(payload, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-            if (TSftpResult sent = Send(Request::Write, payload); !sent.IsOk())
-                return sent;
-            pending.insert(id);
-            offset += static_cast<uint64_t>(got);
-        }
-        if (pending.empty())
-            break;
-        TReply reply;
-        if (TSftpResult got = Receive(reply); !got.IsOk())
-            return got;
-        if (pending.erase(reply.Id) == 0)
-            return Fail("the server answered a request it was not asked");
-        TSftpResult status = StatusOf(reply);
-        if (status.Kind == TSftpResult::Broken)
-            return status;
-        if (!status.IsOk() && result.IsOk()) {
-            result = status; // the rest is only waited for
-            atEnd = true;
-        }
-    }
-    return result;
+    return CallForStatus(SftpRequest::Close, id, SftpRequestFor(id, handle));
 }
 
 TSftpResult TSftpChannel::Sync(const std::string& handle) {
@@ -587,21 +316,14 @@ TSftpResult TSftpChannel::Sync(const std::string& handle) {
 
 TSftpResult TSftpChannel::Remove(const std::string& path) {
     const uint32_t id = NextId();
-    TReply reply;
-    if (TSftpResult called = Call(Request::Remove, id, PathRequest(id, path), reply);
-        !called.IsOk())
-        return called;
-    return StatusOf(reply);
+    return CallForStatus(SftpRequest::Remove, id, SftpRequestFor(id, path));
 }
 
 TSftpResult TSftpChannel::Rename(const std::string& from, const std::string& to) {
     const uint32_t id = NextId();
-    std::string payload = PathRequest(id, from);
+    std::string payload = SftpRequestFor(id, from);
     SftpPutString(payload, to);
-    TReply reply;
-    if (TSftpResult called = Call(Request::Rename, id, payload, reply); !called.IsOk())
-        return called;
-    return StatusOf(reply);
+    return CallForStatus(SftpRequest::Rename, id, payload);
 }
 
 TSftpResult TSftpChannel::RenameReplacing(const std::string& from, const std::string& to) {

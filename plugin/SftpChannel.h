@@ -12,6 +12,7 @@
 #include "plugin/Transport.h"
 
 #include <cstdint>
+#include <deque>
 #include <set>
 #include <string>
 #include <vector>
@@ -130,12 +131,21 @@ private:
     TSftpResult Call(uint8_t type, uint32_t id, const std::string& payload, TReply& reply);
     // Turns a status answer into a result; any other answer is a broken protocol.
     TSftpResult StatusOf(const TReply& reply);
+    // A call whose answer is a status.
+    TSftpResult CallForStatus(uint8_t type, uint32_t id, const std::string& payload);
     // A call whose answer is a handle (opening a file or a folder).
     TSftpResult CallForHandle(uint8_t type, uint32_t id, const std::string& payload,
                               std::string& handle);
     // Waits for the answers to every request still in flight, so that the
     // channel can serve the next operation.
     TSftpResult Drain(std::set<uint32_t>& pending);
+    struct TReadPart;
+    // Asks for Length bytes at Offset, the request put last in Parts or, for
+    // the rest of a short block, first.
+    TSftpResult AskRead(const std::string& handle, uint64_t offset, uint32_t length, bool first,
+                        std::deque<TReadPart>& parts);
+    // Takes answers in whatever order they come until the first of Parts has its own.
+    TSftpResult AwaitOldest(std::deque<TReadPart>& parts);
     TSftpResult Handshake();
     TSftpResult Extended(const std::string& name, const std::string& arguments, TReply& reply);
     void ReadLimits();

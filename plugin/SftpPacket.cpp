@@ -15,6 +15,13 @@ void SftpPut32(std::string& out, uint32_t value) {
     out.append(bytes, 4);
 }
 
+std::string SftpRequestFor(uint32_t id, std::string_view pathOrHandle) {
+    std::string payload;
+    SftpPut32(payload, id);
+    SftpPutString(payload, pathOrHandle);
+    return payload;
+}
+
 void SftpPut64(std::string& out, uint64_t value) {
     SftpPut32(out, static_cast<uint32_t>(value >> 32));
     SftpPut32(out, static_cast<uint32_t>(value));

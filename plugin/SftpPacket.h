@@ -13,6 +13,37 @@
 
 namespace Tpot {
 
+// Packet types of the protocol: what we ask, and what the server answers.
+namespace SftpRequest {
+inline constexpr uint8_t Init = 1;
+inline constexpr uint8_t Open = 3;
+inline constexpr uint8_t Close = 4;
+inline constexpr uint8_t Read = 5;
+inline constexpr uint8_t Write = 6;
+inline constexpr uint8_t Lstat = 7;
+inline constexpr uint8_t SetStat = 9;
+inline constexpr uint8_t FSetStat = 10;
+inline constexpr uint8_t OpenDir = 11;
+inline constexpr uint8_t ReadDir = 12;
+inline constexpr uint8_t Remove = 13;
+inline constexpr uint8_t MakeDir = 14;
+inline constexpr uint8_t RemoveDir = 15;
+inline constexpr uint8_t RealPath = 16;
+inline constexpr uint8_t StatFollowing = 17;
+inline constexpr uint8_t Rename = 18;
+inline constexpr uint8_t Extended = 200;
+} // namespace SftpRequest
+namespace SftpAnswer {
+inline constexpr uint8_t Version = 2;
+inline constexpr uint8_t Status = 101;
+inline constexpr uint8_t Handle = 102;
+inline constexpr uint8_t Data = 103;
+inline constexpr uint8_t Name = 104;
+inline constexpr uint8_t Attrs = 105;
+inline constexpr uint8_t ExtendedReply = 201;
+} // namespace SftpAnswer
+
+// Attribute flags.
 inline constexpr uint32_t SftpAttrSize = 0x1;
 inline constexpr uint32_t SftpAttrUidGid = 0x2;
 inline constexpr uint32_t SftpAttrPermissions = 0x4;
@@ -36,6 +67,8 @@ struct TSftpAttributes {
 void SftpPut32(std::string& out, uint32_t value);
 void SftpPut64(std::string& out, uint64_t value);
 void SftpPutString(std::string& out, std::string_view text);
+// The start of most requests: the request id and one path or handle.
+std::string SftpRequestFor(uint32_t id, std::string_view pathOrHandle);
 // The permissions and times that Attributes has, as a request carries them.
 void SftpPutAttributes(std::string& out, const TSftpAttributes& attributes);
 
