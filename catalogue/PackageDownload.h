@@ -109,12 +109,11 @@ public:
     // with its reason at the end, so a second run retries exactly those, and
     // so is every copy to the phone that did not arrive.
     void Run();
-    // Fetches Address into "download.deb"; true when a non-empty file arrived.
-    // A body over MaxSize bytes stops there and leaves no file.
-    bool GetFile(const std::string& address,
-                 std::int64_t maxSize = std::int64_t(SafeFiles::MaxPackageSize));
 
 private:
+    // Fetches Address into "download.deb"; true when a non-empty file arrived.
+    // A body over MaxSize bytes stops there and leaves no file.
+    bool GetFile(const std::string& address, std::int64_t maxSize);
     TOutcome DownloadRow(int row);
     void CopyToPhone(const std::string& localName);
     void RemoveScratch();

@@ -66,14 +66,7 @@ public:
     // the index limits, or the name cannot be stored.
     TOutcome StoreIndex(const QString& address);
 
-    // Names of the scratch files, all directly in the working folder.
-    static const char* const ScratchFiles[];
-
     enum class TScratch { MissingOrShort, WebPage, Data };
-    enum class TKind { Gzip, Bzip2, Xz, Zstd };
-    // True when the file begins with the format's signature (gzip 1f 8b,
-    // bzip2 "BZh", xz fd "7zXZ" 00, zstd 28 b5 2f fd).
-    static bool StartsAsArchive(TKind kind, const QString& path);
     // Judges a scratch file: fewer than 128 bytes (or none, or not a plain
     // readable file) is missing or short; a first byte other than CR and LF
     // that is "<" makes a web page; anything else is data.
@@ -85,10 +78,16 @@ public:
     static QString HttpsAddress(const QString& address, const QString& asked,
                                 const QString& answered);
 
+private:
+    enum class TKind { Gzip, Bzip2, Xz, Zstd };
+    // Names of the scratch files, all directly in the working folder.
+    static const char* const ScratchFiles[];
+    // True when the file begins with the format's signature (gzip 1f 8b,
+    // bzip2 "BZh", xz fd "7zXZ" 00, zstd 28 b5 2f fd).
+    static bool StartsAsArchive(TKind kind, const QString& path);
     // Address + suffix with every "./" removed: the URL requested.
     static QString AttemptUrl(const QString& address, const QString& suffix);
 
-private:
     struct TAttempt;
     class TAttemptLog;
     // One transfer into the scratch file; false when the walk was stopped.
