@@ -1,6 +1,7 @@
 // The entry points' logic on the USB transport, against an in-memory phone.
 
 #include "FakeAfc.h"
+#include "PluginCalls.h"
 #include "TestFolder.h"
 #include "plugin/AfcTransport.h"
 #include "plugin/Plugin.h"
@@ -41,20 +42,6 @@ TSetup Fail(const std::string& wanted, afc_error_t error) {
 std::unique_ptr<Tpot::TPlugin> MakePlugin(TFakePhone& phone, const std::string& prefix = "") {
     return std::make_unique<Tpot::TPlugin>(
         std::make_unique<Tpot::TAfcTransport>(std::make_unique<TFakeConnector>(phone)), prefix);
-}
-
-// The names a listing gives, or {"<invalid>"} for the invalid handle.
-std::vector<std::string> List(Tpot::TPlugin& plugin, const std::string& path) {
-    WIN32_FIND_DATAA data;
-    HANDLE handle = plugin.FindFirst(path.c_str(), &data);
-    if (handle == INVALID_HANDLE_VALUE)
-        return {"<invalid>"};
-    std::vector<std::string> names;
-    do
-        names.push_back(data.cFileName);
-    while (plugin.FindNext(handle, &data));
-    plugin.FindClose(handle);
-    return names;
 }
 
 class AfcPlugin : public ::testing::Test {
@@ -108,18 +95,16 @@ TEST_F(AfcPlugin, PutWritesWriteOnlyUnderATemporaryNameAndRenamesItOverTheTarget
     EXPECT_TRUE(phone_.NamesStartingWith(Lists, ".T-Pot-").empty());
 }
 
-struct TPutCase {
-    const char* Name;
-    TSetup Setup;
-    std::string Target;
-    int Flags;
-    bool LocalMissing;
-    int Expected;
-    const char* Reason; // expected in the error line, or "" when none is due
-};
-
 TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
-    const TPutCase cases[] = {
+    const struct {
+        const char* Name;
+        TSetup Setup;
+        std::string Target;
+        int Flags;
+        bool LocalMissing;
+        int Expected;
+        const char* Reason; // expected in the error line, or "" when none is due
+    } cases[] = {
         {"open refused", Fail("open", AFC_E_PERM_DENIED), Target, 1, false, FS_FILE_WRITEERROR,
          "permission denied"},
         {"write fails", Fail("write", AFC_E_NO_SPACE_LEFT), Target, 1, false, FS_FILE_WRITEERROR,
@@ -137,7 +122,7 @@ TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
          1, false, FS_FILE_WRITEERROR, "folder"},
         {"staged file missing", AsIs, Target, 1, true, FS_FILE_NOTFOUND, "No such file"},
     };
-    for (const TPutCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TFakePhone phone;
         AddFolders(phone, Lists);
@@ -149,9 +134,9 @@ TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
             std::remove(staged.c_str());
         else
             WriteFile(staged, "new index");
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(plugin->PutFile(staged.c_str(), c.Target.c_str(), c.Flags), c.Expected);
-        const std::string errors = testing::internal::GetCapturedStderr();
+        const std::string errors = StderrOf([&] {
+            EXPECT_EQ(plugin->PutFile(staged.c_str(), c.Target.c_str(), c.Flags), c.Expected);
+        });
         EXPECT_EQ(phone.DataOf(Target), "old index");
         EXPECT_TRUE(phone.NamesStartingWith(Lists, ".T-Pot-").empty());
         if (*c.Reason) {
@@ -161,17 +146,15 @@ TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
     }
 }
 
-struct TGetCase {
-    const char* Name;
-    TSetup Setup;
-    const char* LocalBefore; // nullptr: no local file
-    int Flags;
-    int Expected;
-    const char* LocalAfter;
-};
-
 TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
-    const TGetCase cases[] = {
+    const struct {
+        const char* Name;
+        TSetup Setup;
+        const char* LocalBefore; // nullptr: no local file
+        int Flags;
+        int Expected;
+        const char* LocalAfter;
+    } cases[] = {
         {"copies", AsIs, nullptr, 1, FS_FILE_OK, "phone index"},
         {"replaces an older file", AsIs, "old", 1, FS_FILE_OK, "phone index"},
         {"keeps it without the overwrite flag", AsIs, "old", 0, FS_FILE_EXISTS, "old"},
@@ -189,7 +172,7 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
         {"reads never end", [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; }, "old", 1,
          FS_FILE_READERROR, "old"},
     };
-    for (const TGetCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TFakePhone phone;
         AddFolders(phone, Lists);
@@ -200,9 +183,9 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
         const std::string local = work / "a_Packages";
         if (c.LocalBefore)
             WriteFile(local, c.LocalBefore);
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(plugin->GetFile(Target.c_str(), local.c_str(), c.Flags), c.Expected);
-        testing::internal::GetCapturedStderr();
+        StderrOf([&] {
+            EXPECT_EQ(plugin->GetFile(Target.c_str(), local.c_str(), c.Flags), c.Expected);
+        });
         EXPECT_EQ(ReadFile(local), c.LocalAfter);
         const bool localThere = c.LocalBefore || c.Expected == FS_FILE_OK;
         EXPECT_EQ(NamesIn(work.Path()),
@@ -214,38 +197,11 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
     }
 }
 
-TEST_F(AfcPlugin, ListingGivesPlainNamesWithKindSizeAndTime) {
+TEST_F(AfcPlugin, ListingGivesPlainNamesWithKindSizeAndTimeOrTheInvalidHandle) {
     phone_.AddFile(Lists + "/a_Packages", "12345", 1700000000123456789ull);
     phone_.AddFolder(Lists + "/partial");
     phone_.ExtraNames[Lists] = {
         "", ".", "..", "../etc", "x\\y", std::string(300, 'n'), std::string(259, 'm'), "vanished"};
-
-    testing::internal::CaptureStderr();
-    WIN32_FIND_DATAA data;
-    HANDLE handle = plugin_->FindFirst(Lists.c_str(), &data);
-    const std::string errors = testing::internal::GetCapturedStderr();
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    std::vector<WIN32_FIND_DATAA> records{data};
-    while (plugin_->FindNext(handle, &data))
-        records.push_back(data);
-    plugin_->FindClose(handle);
-
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_STREQ(records[0].cFileName, "a_Packages");
-    EXPECT_EQ(records[0].dwFileAttributes, 0u);
-    EXPECT_EQ(records[0].nFileSizeLow, 5u);
-    const uint64_t ticks = (1700000000ull + 11644473600ull) * 10000000ull; // whole seconds
-    EXPECT_EQ(records[0].ftLastWriteTime.dwLowDateTime, static_cast<DWORD>(ticks));
-    EXPECT_EQ(records[0].ftLastWriteTime.dwHighDateTime, static_cast<DWORD>(ticks >> 32));
-    EXPECT_STREQ(records[1].cFileName, "partial");
-    EXPECT_EQ(records[1].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(std::string(records[2].cFileName), std::string(259, 'm'));
-    EXPECT_STREQ(records[3].cFileName, "vanished"); // listed, though its details are gone
-    EXPECT_NE(errors.find("\"x\\y\" skipped"), std::string::npos) << errors;
-    EXPECT_NE(errors.find("\"../etc\" skipped"), std::string::npos) << errors;
-}
-
-TEST_F(AfcPlugin, ListingsWithNothingToShowGiveTheInvalidHandle) {
     phone_.AddFolder("/empty");
     phone_.ExtraNames["/hostile"] = {"a/b", ""};
     phone_.AddFolder("/hostile");
@@ -253,11 +209,31 @@ TEST_F(AfcPlugin, ListingsWithNothingToShowGiveTheInvalidHandle) {
     phone_.Fault = [](const std::string& op, const std::string& path) {
         return op == "list" && path == "/refused" ? AFC_E_PERM_DENIED : AFC_E_SUCCESS;
     };
-    testing::internal::CaptureStderr();
-    for (const char* path : {"/empty", "/hostile", "/missing", "/refused"})
-        EXPECT_EQ(List(*plugin_, path), std::vector<std::string>{"<invalid>"}) << path;
-    const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_NE(errors.find("list /refused: permission denied"), std::string::npos) << errors;
+
+    std::vector<WIN32_FIND_DATAA> records(1);
+    const std::string errors = StderrOf([&] {
+        HANDLE handle = plugin_->FindFirst(Lists.c_str(), &records[0]);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        for (WIN32_FIND_DATAA data; plugin_->FindNext(handle, &data);)
+            records.push_back(data);
+        plugin_->FindClose(handle);
+        for (const char* path : {"/empty", "/hostile", "/missing", "/refused"})
+            EXPECT_EQ(ListNames(*plugin_, path), std::vector<std::string>{"<invalid>"}) << path;
+    });
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_STREQ(records[0].cFileName, "a_Packages");
+    EXPECT_EQ(records[0].dwFileAttributes, 0u);
+    EXPECT_EQ(records[0].nFileSizeLow, 5u);
+    const FILETIME seconds = FileTime(1700000000); // whole seconds
+    EXPECT_EQ(records[0].ftLastWriteTime.dwLowDateTime, seconds.dwLowDateTime);
+    EXPECT_EQ(records[0].ftLastWriteTime.dwHighDateTime, seconds.dwHighDateTime);
+    EXPECT_STREQ(records[1].cFileName, "partial");
+    EXPECT_EQ(records[1].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(std::string(records[2].cFileName), std::string(259, 'm'));
+    EXPECT_STREQ(records[3].cFileName, "vanished"); // listed, though its details are gone
+    for (const char* said :
+         {"\"x\\y\" skipped", "\"../etc\" skipped", "list /refused: permission denied"})
+        EXPECT_NE(errors.find(said), std::string::npos) << errors;
 }
 
 TEST(FindData, SplitsSizesAndConvertsTimes) {
@@ -288,7 +264,7 @@ TEST_F(AfcPlugin, RootPrefixGoesBeforeEveryPhonePath) {
     const std::string staged = work_ / "a_Packages";
     const std::string other = Lists + "/b_Packages";
 
-    EXPECT_EQ(List(*plugin, "/"), std::vector<std::string>{"private"});
+    EXPECT_EQ(ListNames(*plugin, "/"), std::vector<std::string>{"private"});
     EXPECT_EQ(plugin->GetFile(Target.c_str(), staged.c_str(), 1), FS_FILE_OK);
     EXPECT_EQ(ReadFile(staged), "rootless");
     EXPECT_EQ(plugin->PutFile(staged.c_str(), other.c_str(), 1), FS_FILE_OK);
@@ -301,24 +277,24 @@ TEST_F(AfcPlugin, RootPrefixGoesBeforeEveryPhonePath) {
 TEST_F(AfcPlugin, PathsThatCouldLeaveTheRootAreRefusedBeforeReachingThePhone) {
     const std::string staged = work_ / "staged";
     WriteFile(staged, "bytes");
-    testing::internal::CaptureStderr();
-    for (const char* path :
-         {"/private/../etc/passwd", "private/x", "", "/a\\b/c", "/..", "/a/.."}) {
-        SCOPED_TRACE(path);
-        EXPECT_EQ(List(*plugin_, path), std::vector<std::string>{"<invalid>"});
-        EXPECT_EQ(plugin_->GetFile(path, staged.c_str(), 1), FS_FILE_READERROR);
-        EXPECT_EQ(plugin_->PutFile(staged.c_str(), path, 1), FS_FILE_WRITEERROR);
-        EXPECT_FALSE(plugin_->DeleteFile(path));
-    }
-    EXPECT_EQ(plugin_->FindFirst(nullptr, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(plugin_->GetFile(nullptr, staged.c_str(), 1), FS_FILE_READERROR);
-    const std::string errors = testing::internal::GetCapturedStderr();
+    const std::string errors = StderrOf([&] {
+        for (const char* path :
+             {"/private/../etc/passwd", "private/x", "", "/a\\b/c", "/..", "/a/.."}) {
+            SCOPED_TRACE(path);
+            EXPECT_EQ(ListNames(*plugin_, path), std::vector<std::string>{"<invalid>"});
+            EXPECT_EQ(plugin_->GetFile(path, staged.c_str(), 1), FS_FILE_READERROR);
+            EXPECT_EQ(plugin_->PutFile(staged.c_str(), path, 1), FS_FILE_WRITEERROR);
+            EXPECT_FALSE(plugin_->DeleteFile(path));
+        }
+        EXPECT_EQ(plugin_->FindFirst(nullptr, nullptr), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(plugin_->GetFile(nullptr, staged.c_str(), 1), FS_FILE_READERROR);
+    });
     EXPECT_NE(errors.find("/private/../etc/passwd: refused"), std::string::npos);
     EXPECT_TRUE(phone_.Calls.empty());
     EXPECT_EQ(ReadFile(staged), "bytes");
 }
 
-TEST_F(AfcPlugin, InitConnectsOnceChecksCheaplyAndReconnectsAfterABreak) {
+TEST_F(AfcPlugin, InitConnectsOnceChecksCheaplyAndReconnectsAfterABreakOrAFailure) {
     ASSERT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
     ASSERT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
     EXPECT_EQ(phone_.Connects, 1);
@@ -332,49 +308,40 @@ TEST_F(AfcPlugin, InitConnectsOnceChecksCheaplyAndReconnectsAfterABreak) {
 
     // A call that finds the link broken drops the connection, so the next
     // Init reconnects without first checking the dead one.
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(List(*plugin_, Lists), std::vector<std::string>{"<invalid>"});
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("connection to the phone broke"),
+    EXPECT_NE(StderrOf([&] {
+                  EXPECT_EQ(ListNames(*plugin_, Lists), std::vector<std::string>{"<invalid>"});
+              }).find("connection to the phone broke"),
               std::string::npos);
     phone_.LinkBroken = false;
     phone_.Calls.clear();
     EXPECT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
     EXPECT_EQ(phone_.Connects, 3);
     EXPECT_TRUE(phone_.Calls.empty());
-    EXPECT_EQ(List(*plugin_, "/private/var/lib/apt"), std::vector<std::string>{"lists"});
-}
+    EXPECT_EQ(ListNames(*plugin_, "/private/var/lib/apt"), std::vector<std::string>{"lists"});
 
-TEST_F(AfcPlugin, InitAnswersNonZeroWithTheReasonWhenThePhoneCannotBeReached) {
+    // A phone that cannot be reached: non-zero with the reason, tried again each time.
+    plugin_->Disconnect();
     const std::string reason = "the phone is not paired with this computer";
     phone_.ConnectFailure = reason;
-    for (int attempt = 0; attempt < 2; ++attempt) { // each Init tries again
-        testing::internal::CaptureStderr();
-        EXPECT_NE(plugin_->Init(0, nullptr, nullptr), 0);
-        EXPECT_NE(testing::internal::GetCapturedStderr().find(reason), std::string::npos);
-    }
-    EXPECT_EQ(phone_.Connects, 2);
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_NE(StderrOf([&] { EXPECT_NE(plugin_->Init(0, nullptr, nullptr), 0); }).find(reason),
+                  std::string::npos);
+    EXPECT_EQ(phone_.Connects, 5);
     phone_.ConnectFailure.clear();
     EXPECT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
 }
 
-TEST_F(AfcPlugin, DeleteRemovesFilesOnly) {
+TEST_F(AfcPlugin, DeleteRemovesFilesOnlyAndUnknownHandlesAreIgnored) {
     phone_.AddFile(Target, "x");
     phone_.AddFolder(Lists + "/dir");
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(plugin_->DeleteFile((Lists + "/none").c_str()));
-    EXPECT_FALSE(plugin_->DeleteFile((Lists + "/dir").c_str()));
-    EXPECT_TRUE(phone_.Has(Lists + "/dir"));
-    Fail("remove", AFC_E_PERM_DENIED)(phone_);
-    EXPECT_FALSE(plugin_->DeleteFile(Target.c_str()));
-    EXPECT_TRUE(phone_.Has(Target));
-    testing::internal::GetCapturedStderr();
-    phone_.Fault = nullptr;
-    EXPECT_TRUE(plugin_->DeleteFile(Target.c_str()));
-    EXPECT_FALSE(phone_.Has(Target));
-}
+    StderrOf([&] {
+        EXPECT_FALSE(plugin_->DeleteFile((Lists + "/none").c_str()));
+        EXPECT_FALSE(plugin_->DeleteFile((Lists + "/dir").c_str()));
+        Fail("remove", AFC_E_PERM_DENIED)(phone_);
+        EXPECT_FALSE(plugin_->DeleteFile(Target.c_str()));
+    });
+    EXPECT_TRUE(phone_.Has(Lists + "/dir") && phone_.Has(Target));
 
-TEST_F(AfcPlugin, UnknownOrClosedHandlesAreIgnored) {
-    phone_.AddFile(Target, "x");
     WIN32_FIND_DATAA data;
     HANDLE handle = plugin_->FindFirst(Lists.c_str(), &data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
@@ -385,6 +352,10 @@ TEST_F(AfcPlugin, UnknownOrClosedHandlesAreIgnored) {
     plugin_->FindClose(handle);
     EXPECT_EQ(plugin_->FindNext(handle, &data), 0);
     EXPECT_EQ(plugin_->FindClose(handle), 0);
+
+    phone_.Fault = nullptr;
+    EXPECT_TRUE(plugin_->DeleteFile(Target.c_str()));
+    EXPECT_FALSE(phone_.Has(Target));
 }
 
 int gStopAtPercent = 0;
@@ -420,31 +391,12 @@ TEST_F(AfcPlugin, MoveFlagRemovesTheSourceAfterACompleteCopy) {
               FS_FILE_NOTSUPPORTED);
 }
 
-} // namespace
-
-namespace {
-
-FILETIME FileTime(int64_t seconds) {
-    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600) * 10000000u;
-    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-// The answer of "open" and the path it leaves behind.
-int Open(Tpot::TPlugin& plugin, const std::string& path, std::string& target) {
-    char buffer[MAX_PATH] = {};
-    path.copy(buffer, sizeof buffer - 1);
-    const int answer = plugin.Execute(buffer, "open");
-    target = buffer;
-    return answer;
-}
-
 TEST_F(AfcPlugin, FoldersRenamesTimesAndLinksForAFileManager) {
     phone_.AddFile(Lists + "/a", "first", 5000000000ull);
     phone_.AddFile(Lists + "/b", "second");
     phone_.AddLink("/var", "private/var");
     phone_.AddLink(Lists + "/link", "a");
     testing::internal::CaptureStderr();
-
     EXPECT_TRUE(plugin_->MakeFolder("/new"));
     EXPECT_TRUE(phone_.Has("/new") && phone_.Nodes["/new"].IsFolder);
     EXPECT_FALSE(plugin_->MakeFolder("/new"));
@@ -477,25 +429,15 @@ TEST_F(AfcPlugin, FoldersRenamesTimesAndLinksForAFileManager) {
     EXPECT_EQ(phone_.Nodes["/put"].MTimeNs, 1000000000000000000ull);
 
     // A link to a folder is a folder marked as a link, entered through "open".
-    WIN32_FIND_DATAA data;
-    HANDLE handle = plugin_->FindFirst("/", &data);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    bool sawVar = false;
-    do {
-        if (std::string(data.cFileName) == "var") {
-            sawVar = true;
-            EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x400));
-        }
-    } while (plugin_->FindNext(handle, &data));
-    plugin_->FindClose(handle);
-    EXPECT_TRUE(sawVar);
+    EXPECT_EQ(AttributesOf(*plugin_, "/", "var"),
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x400));
     std::string target;
-    EXPECT_EQ(Open(*plugin_, "/var", target), -2);
+    EXPECT_EQ(OpenPath(*plugin_, "/var", target), -2);
     EXPECT_EQ(target, "/private/var");
-    EXPECT_EQ(Open(*plugin_, Lists + "/link", target), -1); // a file: the host opens it
+    EXPECT_EQ(OpenPath(*plugin_, Lists + "/link", target), -1); // a file: the host opens it
     auto prefixed = MakePlugin(phone_, "/private");
     phone_.AddLink("/private/jb", "var/lib");
-    EXPECT_EQ(Open(*prefixed, "/jb", target), -2);
+    EXPECT_EQ(OpenPath(*prefixed, "/jb", target), -2);
     EXPECT_EQ(target, "/var/lib");
 
     EXPECT_TRUE(plugin_->RemoveFolder("/var"));
@@ -505,10 +447,6 @@ TEST_F(AfcPlugin, FoldersRenamesTimesAndLinksForAFileManager) {
     EXPECT_NE(errors.find("make folder /new"), std::string::npos) << errors;
     EXPECT_NE(errors.find("remove folder /new"), std::string::npos) << errors;
 }
-
-} // namespace
-
-namespace {
 
 // The USB link's first step against a usbmuxd that is not there or never answers.
 TEST(UsbConnector, AnUnansweringOrMissingUsbmuxdGivesItsOwnReason) {

@@ -2,6 +2,7 @@
 // "T-Pot.dll", loaded by its full path, its seven exports bound by name, with
 // its own T-Pot.ini choosing the folder transport over a temporary phone root.
 
+#include "PluginCalls.h"
 #include "TestFolder.h"
 #include "common/WfxApi.h"
 #include "plugin/FolderTransport.h"
@@ -133,10 +134,10 @@ TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
 
     EXPECT_TRUE(Delete(Lists + "/b_Packages"));
     EXPECT_EQ(ReadFile(phone_ + Lists + "/b_Packages"), "<missing>");
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(Delete(Lists + "/b_Packages"));
-    EXPECT_FALSE(Delete(Lists + "/partial"));
-    const std::string errors = testing::internal::GetCapturedStderr();
+    const std::string errors = StderrOf([&] {
+        EXPECT_FALSE(Delete(Lists + "/b_Packages"));
+        EXPECT_FALSE(Delete(Lists + "/partial"));
+    });
     EXPECT_TRUE(std::filesystem::is_directory(phone_ + Lists + "/partial"));
     EXPECT_NE(errors.find(Lists + "/b_Packages"), std::string::npos) << errors;
 }
@@ -144,11 +145,11 @@ TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
 TEST_F(FolderPlugin, FailedCopiesLeaveNoFileAndNoTemporaryFile) {
     WriteFile(phone_ + "/f", "phone");
     LoadFolderTransport();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Get("/missing", dir_ / "got"), FS_FILE_NOTFOUND);
-    EXPECT_EQ(Put(phone_ + "/f", "/no/such/folder/g"), FS_FILE_WRITEERROR);
-    EXPECT_EQ(Get("/f", dir_ / "no/such/folder/got"), FS_FILE_WRITEERROR);
-    const std::string errors = testing::internal::GetCapturedStderr();
+    const std::string errors = StderrOf([&] {
+        EXPECT_EQ(Get("/missing", dir_ / "got"), FS_FILE_NOTFOUND);
+        EXPECT_EQ(Put(phone_ + "/f", "/no/such/folder/g"), FS_FILE_WRITEERROR);
+        EXPECT_EQ(Get("/f", dir_ / "no/such/folder/got"), FS_FILE_WRITEERROR);
+    });
     EXPECT_NE(errors.find("/missing"), std::string::npos) << errors;
     EXPECT_EQ(NamesIn(dir_.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini", "phone"}));
     EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{"f"});
@@ -194,9 +195,9 @@ TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
     }
     EXPECT_EQ(Put(staged, "/folder/put"), FS_FILE_OK);
     EXPECT_EQ(ReadFile(phone_ + "/private/put"), "payload");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Get("/private/escape", dir_ / "escaped"), FS_FILE_READERROR);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("outside the phone folder"),
+    EXPECT_NE(StderrOf([&] {
+                  EXPECT_EQ(Get("/private/escape", dir_ / "escaped"), FS_FILE_READERROR);
+              }).find("outside the phone folder"),
               std::string::npos);
     std::filesystem::remove(dir_ / "fetched");
 
@@ -262,28 +263,11 @@ TEST_F(FolderPlugin, PipesAreNotWaitedOn) {
     ASSERT_EQ(::mkdir(phone_.c_str(), 0755), 0);
     ASSERT_EQ(::mkfifo((phone_ + "/pipe").c_str(), 0644), 0);
     LoadFolderTransport();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(List("/"), std::vector<std::string>{"pipe"});
-    EXPECT_EQ(Get("/pipe", dir_ / "pipe"), FS_FILE_READERROR);
-    testing::internal::GetCapturedStderr();
+    StderrOf([&] {
+        EXPECT_EQ(List("/"), std::vector<std::string>{"pipe"});
+        EXPECT_EQ(Get("/pipe", dir_ / "pipe"), FS_FILE_READERROR);
+    });
     EXPECT_EQ(ReadFile(dir_ / "pipe"), "<missing>");
-}
-
-TEST_F(FolderPlugin, RootPrefixFromTheSettingsFileGoesBeforeEveryPath) {
-    WriteFile(phone_ + "/var/jb/etc/apt/x", "rootless");
-    LoadFolderTransport("RootPrefix=/var/jb\n");
-    ASSERT_EQ(init_(0, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(List("/"), std::vector<std::string>{"etc"});
-    EXPECT_EQ(Get("/etc/apt/x", dir_ / "x"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(dir_ / "x"), "rootless");
-}
-
-TEST_F(FolderPlugin, InitFailsWhenTheFolderIsMissing) {
-    Load("[T-Pot]\nTransport=folder\nFolder=" + (dir_ / "absent") + "\n");
-    testing::internal::CaptureStderr();
-    EXPECT_NE(init_(0, nullptr, nullptr, nullptr), 0);
-    const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_NE(errors.find(dir_ / "absent"), std::string::npos) << errors;
 }
 
 TEST_F(FolderPlugin, WritesItsSettingsFileWithCommentedDefaultsBesideItselfWhenMissing) {
@@ -292,24 +276,13 @@ TEST_F(FolderPlugin, WritesItsSettingsFileWithCommentedDefaultsBesideItselfWhenM
     // A refused path sets the plugin up without reaching for a phone.
     std::string refused = "relative";
     WIN32_FIND_DATAA data;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(findFirst_(refused.data(), &data), INVALID_HANDLE_VALUE);
-    testing::internal::GetCapturedStderr();
+    StderrOf([&] { EXPECT_EQ(findFirst_(refused.data(), &data), INVALID_HANDLE_VALUE); });
     EXPECT_EQ(ReadFile(dir_ / "T-Pot.ini"), Tpot::DefaultSettingsText);
 }
-
-} // namespace
-
-namespace {
 
 std::vector<std::string> gLogged;
 void OnLog(int, int, char* text) {
     gLogged.emplace_back(text);
-}
-
-FILETIME FileTime(int64_t unixSeconds) {
-    const uint64_t ticks = static_cast<uint64_t>(unixSeconds + 11644473600) * 10000000u;
-    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
 struct stat StatOf(const std::string& path) {
@@ -506,6 +479,17 @@ TEST_F(FolderFileManager, SettingsAreReadAgainWhenChangedAndTheHostsFolderWins) 
     EXPECT_EQ(List("/"), std::vector<std::string>{"in-phone"});
     WriteFile(dir_ / "T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + other + "\n");
     EXPECT_EQ(List("/"), std::vector<std::string>{"in-other"});
+    WriteFile(other + "/var/jb/etc/x", "rootless");
+    WriteFile(dir_ / "T-Pot.ini",
+              "[T-Pot]\nTransport=folder\nRootPrefix=/var/jb\nFolder=" + other + "\n");
+    EXPECT_EQ(List("/"), std::vector<std::string>{"etc"});
+    EXPECT_EQ(Get("/etc/x", dir_ / "x"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(dir_ / "x"), "rootless");
+    // A folder that is not there: Init fails, naming it.
+    WriteFile(dir_ / "T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + (dir_ / "absent") + "\n");
+    EXPECT_NE(
+        StderrOf([&] { EXPECT_NE(init_(0, nullptr, nullptr, nullptr), 0); }).find(dir_ / "absent"),
+        std::string::npos);
 
     // The host's settings folder, with a T-Pot.ini of its own.
     const std::string host = dir_ / "host";

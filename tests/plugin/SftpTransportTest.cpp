@@ -3,6 +3,7 @@
 // the FS_FILE_* results are those a program sees.
 
 #include "plugin/SftpTransport.h"
+#include "PluginCalls.h"
 #include "SshdFixture.h"
 #include "TestFolder.h"
 #include "plugin/Plugin.h"
@@ -89,27 +90,17 @@ protected:
                            {"knownhosts", knownHosts_}};
         return settings;
     }
-    // The plugin over SFTP with the phone's root at the Phone folder.
+    // The plugin over SFTP, made by name, with the phone's root at the Phone folder.
     std::unique_ptr<Tpot::TPlugin> MakePlugin() const {
-        return std::make_unique<Tpot::TPlugin>(
-            std::make_unique<Tpot::TSftpTransport>(Tpot::TSftpSettings::From(Settings())), phone_);
+        std::vector<std::string> warnings;
+        auto transport = Tpot::MakeTransport(Settings(), warnings);
+        EXPECT_TRUE(warnings.empty());
+        return std::make_unique<Tpot::TPlugin>(std::move(transport), phone_);
     }
 
     static bool Ready(Tpot::TPlugin& plugin) { return plugin.Init(0, OnProgress, nullptr) == 0; }
     std::vector<std::string> List(Tpot::TPlugin& plugin, const std::string& path) {
-        if (!Ready(plugin))
-            return {"<no link>"};
-        WIN32_FIND_DATAA data;
-        HANDLE handle = plugin.FindFirst(path.c_str(), &data);
-        if (handle == INVALID_HANDLE_VALUE)
-            return {"<invalid>"};
-        std::vector<std::string> names;
-        do
-            names.push_back(data.cFileName);
-        while (plugin.FindNext(handle, &data));
-        plugin.FindClose(handle);
-        std::sort(names.begin(), names.end());
-        return names;
+        return Ready(plugin) ? ListNames(plugin, path) : std::vector<std::string>{"<no link>"};
     }
     int Get(Tpot::TPlugin& plugin, const std::string& remote, const std::string& local) {
         return Ready(plugin) ? plugin.GetFile(remote.c_str(), local.c_str(), 1) : -1;
@@ -207,12 +198,11 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
     const std::string bytes = RandomBytes(300 * 1000 + 1, 5);
     WriteFile(phone_ + Lists + "/big", bytes);
     WriteFile(phone_ + Lists + "/small", "ten bytes!");
-    struct TCase {
+    const struct {
         const char* Mode;
         bool Listing; // else a get of "big"
         int Expected; // FS_FILE_* of the get, or the list's success
-    };
-    const TCase cases[] = {
+    } cases[] = {
         {"short", false, FS_FILE_OK}, // short blocks, answers out of order: all allowed
         {"oversized", false, FS_FILE_READERROR},
         {"hugepacket", false, FS_FILE_READERROR},
@@ -220,7 +210,7 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
         {"emptynames", true, 0},
         {"noeof", false, FS_FILE_READERROR}, // "small" is 10 bytes
     };
-    for (const TCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.Mode);
         server_->Stop();
         server_->SetSftpSubsystem(std::string(TPOT_FAKE_SFTP_SERVER) + " " + c.Mode);
@@ -228,15 +218,17 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
         ASSERT_TRUE(server_->Start(why)) << why;
         auto plugin = MakePlugin();
         fs::remove(dir_ / "big");
-        testing::internal::CaptureStderr();
         if (c.Listing) {
-            EXPECT_EQ(List(*plugin, Lists), std::vector<std::string>{"<invalid>"});
-            EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+            EXPECT_NE(StderrOf([&] {
+                          EXPECT_EQ(List(*plugin, Lists), std::vector<std::string>{"<invalid>"});
+                      }),
+                      "");
             continue;
         }
         const bool small = c.Mode == std::string("noeof");
-        EXPECT_EQ(Get(*plugin, Lists + (small ? "/small" : "/big"), dir_ / "big"), c.Expected);
-        const std::string errors = testing::internal::GetCapturedStderr();
+        const std::string errors = StderrOf([&] {
+            EXPECT_EQ(Get(*plugin, Lists + (small ? "/small" : "/big"), dir_ / "big"), c.Expected);
+        });
         EXPECT_EQ(errors.empty(), c.Expected == FS_FILE_OK) << errors;
         if (c.Expected == FS_FILE_OK)
             EXPECT_TRUE(ReadFile(dir_ / "big") == bytes);
@@ -300,9 +292,7 @@ TEST_F(SftpTransport, RefusesAnUnknownOrChangedHostKey) {
     const std::string otherKey = " " + type + " " + blob + "\n";
     const std::string otherServer = "[127.0.0.1]:1" + otherKey;
     const auto ExpectRefused = [&](Tpot::TPlugin& plugin, const char* reason) {
-        ::testing::internal::CaptureStderr();
-        EXPECT_NE(plugin.Init(0, nullptr, nullptr), 0);
-        const std::string said = ::testing::internal::GetCapturedStderr();
+        const std::string said = StderrOf([&] { EXPECT_NE(plugin.Init(0, nullptr, nullptr), 0); });
         EXPECT_NE(said.find(reason), std::string::npos) << said;
         EXPECT_NE(said.find(server_->Fingerprint()), std::string::npos) << said;
     };
@@ -344,14 +334,13 @@ TEST_F(SftpTransport, LogsInOnlyWithAnAcceptedKey) {
 }
 
 TEST(SftpSettings, ReadsTheKeysOfTheIni) {
-    struct TCase {
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const struct {
         std::map<std::string, std::string> Values;
         int Port;
         const char* User;
         const char* Problem; // part of it; "" = none
-    };
-    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-    const TCase cases[] = {
+    } cases[] = {
         {{{"host", "phone.local"}}, 22, "root", ""},
         {{{"host", "127.0.0.1"}, {"port", "2222"}, {"user", "mobile"}}, 2222, "mobile", ""},
         {{}, 22, "root", "no Host"},
@@ -363,7 +352,7 @@ TEST(SftpSettings, ReadsTheKeysOfTheIni) {
         {{{"host", "phone"}, {"keyfile", "id_rsa"}}, 22, "root", "KeyFile \"id_rsa\""},
         {{{"host", "phone"}, {"knownhosts", "hosts"}}, 22, "root", "KnownHosts"},
     };
-    for (const TCase& c : cases) {
+    for (const auto& c : cases) {
         Tpot::TSettings settings;
         settings.Values = c.Values;
         const Tpot::TSftpSettings sftp = Tpot::TSftpSettings::From(settings);
@@ -387,31 +376,17 @@ TEST(SftpSettings, ReadsTheKeysOfTheIni) {
     }
 }
 
-// Reading T-Pot.ini and loading the plugin file are tested with the folder transport.
-TEST_F(SftpTransport, TheFactoryMakesItByName) {
-    std::vector<std::string> warnings;
-    Tpot::TPlugin plugin(Tpot::MakeTransport(Settings(), warnings), phone_);
-    EXPECT_TRUE(warnings.empty());
-    EXPECT_EQ(Get(plugin, Lists + "/repo.example_Packages", dir_ / "got"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(dir_ / "got"), "Package: one\n");
-}
-
-FILETIME FileTime(int64_t seconds) {
-    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600) * 10000000u;
-    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
 TEST_F(SftpTransport, FoldersRenamesTimesModesAndLinksForAFileManager) {
     auto plugin = MakePlugin();
     ASSERT_TRUE(Ready(*plugin));
     const std::string folder = "/private/new";
     EXPECT_TRUE(plugin->MakeFolder(folder.c_str()));
     EXPECT_TRUE(fs::is_directory(phone_ + folder));
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(plugin->MakeFolder(folder.c_str()));
     WriteFile(phone_ + folder + "/kept", "kept");
-    EXPECT_FALSE(plugin->RemoveFolder(folder.c_str()));
-    const std::string errors = testing::internal::GetCapturedStderr();
+    const std::string errors = StderrOf([&] {
+        EXPECT_FALSE(plugin->MakeFolder(folder.c_str()));
+        EXPECT_FALSE(plugin->RemoveFolder(folder.c_str()));
+    });
     EXPECT_NE(errors.find("remove folder " + phone_ + folder), std::string::npos) << errors;
     EXPECT_EQ(ReadFile(phone_ + folder + "/kept"), "kept");
 
@@ -441,19 +416,11 @@ TEST_F(SftpTransport, FoldersRenamesTimesModesAndLinksForAFileManager) {
 
     // A link to a folder: a marked folder, entered by "open", removed as itself.
     ASSERT_EQ(::symlink("private/var", (phone_ + "/var").c_str()), 0);
-    WIN32_FIND_DATAA data;
-    HANDLE handle = plugin->FindFirst("/", &data);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    DWORD varAttributes = 0;
-    do {
-        if (std::string(data.cFileName) == "var")
-            varAttributes = data.dwFileAttributes;
-    } while (plugin->FindNext(handle, &data));
-    plugin->FindClose(handle);
-    EXPECT_EQ(varAttributes & 0x7fffffffu, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x400));
-    char buffer[MAX_PATH] = "/var";
-    EXPECT_EQ(plugin->Execute(buffer, "open"), -2);
-    EXPECT_STREQ(buffer, "/private/var");
+    EXPECT_EQ(AttributesOf(*plugin, "/", "var") & 0x7fffffffu,
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x400));
+    std::string target;
+    EXPECT_EQ(OpenPath(*plugin, "/var", target), -2);
+    EXPECT_EQ(target, "/private/var");
     EXPECT_TRUE(plugin->RemoveFolder("/var"));
     EXPECT_FALSE(fs::is_symlink(phone_ + "/var"));
     EXPECT_TRUE(fs::is_directory(phone_ + Lists));
