@@ -160,9 +160,7 @@ void TPackageDownload::RemoveScratch() {
 }
 
 QString TPackageDownload::TransferFailure() const {
-    if (http_.LastOutcome())
-        return {};
-    return http_.LastError().isEmpty() ? QStringLiteral("передача не удалась") : http_.LastError();
+    return http_.LastError();
 }
 
 bool TPackageDownload::GetFile(const std::string& address, std::int64_t maxSize) {

@@ -3,11 +3,12 @@
 // head must come out the same whether the lines arrive alone or after other
 // answers' heads, and no address outside http and https may ever be
 // requested or followed, nor https left for http.
-#include "net/HTTPGet.h"
+#include "net/HTTPGetRules.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -43,20 +44,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (lines[i].substr(0, 5) == "HTTP/")
             lastStart = i;
         const THeadLine read = ReadHeadLine(head, lines[i]);
-        Check(head.status >= 0 && head.status <= 999);
-        Check(head.length >= -1);
+        Check(head.Status >= 0 && head.Status <= 999);
+        Check(head.Length >= -1);
+        // A validator is sent back in a header: nothing in it may end one.
+        for (const std::string* v : {&head.ETag, &head.LastModified})
+            Check(v->size() <= MaxValidatorSize &&
+                  v->find_first_of("\r\n", 0) == std::string::npos);
         if (read != THeadLine::Field)
             Check(lines[i] == "\r\n" || lines[i] == "\n");
         if (read == THeadLine::Interim)
-            Check(head.status / 100 == 1);
+            Check(head.Status / 100 == 1);
     }
     // The last head read alone: nothing of the heads before it carries over.
     if (lastStart > 0) {
         TAnswerHead alone;
         for (std::size_t i = lastStart; i < lines.size(); ++i)
             ReadHeadLine(alone, lines[i]);
-        Check(alone.status == head.status && alone.length == head.length &&
-              alone.location == head.location);
+        Check(alone.Status == head.Status && alone.Length == head.Length &&
+              alone.Location == head.Location && alone.ETag == head.ETag &&
+              alone.LastModified == head.LastModified);
     }
 
     // The first two lines as the address asked for and a redirect's target.

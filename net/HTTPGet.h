@@ -1,69 +1,24 @@
 #pragma once
 
+#include "base/Outcome.h"
+#include "base/Workers.h"
+#include "net/HTTPGetRules.h"
+
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <string_view>
 
 class TStopFlag;
-class THTTPGetThread;
-struct THTTPGetShared;
-
-// Pure rules of the HTTP component, kept apart so that they can be checked
-// without a network.
-namespace HTTPGetRules {
-
-// The address actually requested: "http://" and "https://" (any letter case)
-// are kept, an address without a scheme is taken as "http://"; any other
-// scheme gives an empty result (the transfer fails).
-QString RequestUrl(const QString& url);
-
-// Statuses whose Location is followed.
-bool IsRedirectStatus(long status);
-
-// A redirect may go from http to http or https, and from https only to https.
-bool RedirectAllowed(const QString& fromUrl, const QString& toUrl);
-
-// What one answer's head says, read line by line as it arrives.
-struct TAnswerHead {
-    long status = 0;          // the three-digit status code; 0 when the status line has none
-    std::int64_t length = -1; // Content-Length; -1 when absent or not a plain decimal number
-    bool location = false;    // a Location header came
-};
-
-enum class THeadLine {
-    Field,   // a status or header line: the head goes on
-    Interim, // the blank line ending a 1xx head: the real answer follows
-    End,     // the blank line ending the answer's head
-};
-
-// Takes one line of the head, with its line end. A status line ("HTTP/...")
-// starts a new head.
-THeadLine ReadHeadLine(TAnswerHead& head, std::string_view line);
-
-// Redirects followed for one transfer; one more fails it.
-inline constexpr int MaxRedirects = 10;
-// Seconds a connection attempt may take.
-inline constexpr int ConnectTimeoutSeconds = 30;
-// The body a transfer accepts unless its caller sets another cap.
-inline constexpr std::int64_t DefaultMaxSize = std::int64_t(1) << 30;
-// The slowest transfer kept going: fewer bytes a second than this, averaged
-// over the component's Timeout, fail it (a silent server as well as one that
-// trickles a byte now and then to keep the connection alive).
-inline constexpr int DefaultMinSpeed = 1024;
-
-// The reason for an answer's HTTP status: "HTTP 404".
-QString StatusText(long status);
-
-} // namespace HTTPGetRules
+class THTTPTransfer;
 
 // Certificates are checked against the system's store, or the file or folder
 // named by CURL_CA_BUNDLE / SSL_CERT_FILE / SSL_CERT_DIR as the curl tool
 // reads them.
 //
-// Fetches one URL on a worker thread (THTTPGetThread) into a file, reporting
+// Fetches one URL on a worker thread (a THTTPTransfer) into a file, reporting
 // progress and the outcome as signals delivered on the thread that owns the
 // component (the window's).
 //
@@ -71,10 +26,11 @@ QString StatusText(long status);
 // OnDoneFile / OnError. OnDoneFile comes exactly when the body arrived whole
 // and its length equals the Content-Length (0 when the answer has none), so
 // an error page with its own length is a success: callers judge the file
-// (LastStatus tells them what the server answered). After OnError,
-// LastError says why in words a person can read: "HTTP 404" is never one of
-// them, but "соединение отклонено", "сертификат сервера не проверен",
-// "ответ больше 1048576 байт" or "слишком медленно: ..." are.
+// (LastStatus tells them what the server answered). OnError carries the
+// reason in words a person can read, and LastError keeps it: "HTTP 404" is
+// never one of them, but "соединение отклонено", "сертификат сервера не
+// проверен", "ответ больше предела в 1048576 байт" or "слишком медленно: ..."
+// are.
 //
 // A body longer than MaxSize fails as soon as it passes it (an announced
 // length over it fails before anything is written), and so does a transfer
@@ -119,9 +75,8 @@ public:
     // failure. Returns without waiting; does nothing when idle.
     void Stop();
 
-    bool Running() const { return worker_ != nullptr; }
-    bool LastOutcome() const { return lastOutcome_; }
-    // Why the last transfer failed (empty after success).
+    bool Running() const { return transfer_ != nullptr; }
+    // Why the last transfer failed (empty after success and before the first).
     const QString& LastError() const { return lastError_; }
     // The status of the last transfer's final answer; 0 when none arrived.
     long LastStatus() const { return lastStatus_; }
@@ -131,23 +86,22 @@ public:
 
     // The waiting pattern of every caller: Start, then handle events until the
     // transfer has ended. A raise of Stop (when given) stops the transfer; a
-    // flag already set starts nothing. True when the outcome was success.
-    bool StartAndWait(TStopFlag* stop = nullptr);
+    // flag already set starts nothing (a failure "остановлено").
+    TOutcome StartAndWait(TStopFlag* stop = nullptr);
 
 signals:
     void OnProgress(THTTPGet* Sender, qint64 TotalSize, qint64 Readed);
     void OnDoneFile(THTTPGet* Sender, const QString& FileName, qint64 FileSize);
-    void OnError(THTTPGet* Sender);
+    void OnError(THTTPGet* Sender, const QString& Reason);
 
 private:
-    friend class THTTPGetThread;
-    void DeliverProgress(const std::shared_ptr<THTTPGetShared>& shared);
-    void Complete(const std::shared_ptr<THTTPGetShared>& shared);
+    struct TRun;
+    void DeliverProgress(const std::shared_ptr<TRun>& run);
+    void Complete(const std::shared_ptr<TRun>& run);
 
-    std::unique_ptr<THTTPGetThread> worker_;
-    std::shared_ptr<THTTPGetShared> shared_;
+    std::shared_ptr<TRun> transfer_;
+    Workers::TWorker worker_;
     qint64 lastDelivered_ = -1;
-    bool lastOutcome_ = false;
     QString lastError_;
     long lastStatus_ = 0;
     QString lastUrl_;

@@ -250,7 +250,7 @@ QString TRefresh::AnswerReason(TScratch scratch, const QString& file) const {
         return HTTPGetRules::StatusText(status);
     if (scratch == TScratch::WebPage)
         return QStringLiteral("веб-страница вместо индекса");
-    if (!http_.LastOutcome())
+    if (!http_.LastError().isEmpty())
         return http_.LastError();
     return QStringLiteral("ответ короче %1 байт").arg(MinScratchSize);
 }

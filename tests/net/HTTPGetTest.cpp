@@ -1,5 +1,6 @@
 #include "net/HTTPGet.h"
 #include "base/LongOperation.h"
+#include "net/HTTPTransfer.h"
 #include "support/Files.h"
 #include "support/TestHttpServer.h"
 
@@ -41,8 +42,9 @@ struct EventLog {
                              doneSize = size;
                              ended = true;
                          });
-        QObject::connect(&http, &THTTPGet::OnError, &http, [this](THTTPGet*) {
+        QObject::connect(&http, &THTTPGet::OnError, &http, [this](THTTPGet*, const QString& why) {
             events.push_back("error");
+            reason = why;
             ended = true;
         });
     }
@@ -59,6 +61,7 @@ struct EventLog {
     std::vector<std::string> events;
     std::vector<std::pair<qint64, qint64>> progress;
     QString doneFile;
+    QString reason; // of the error event
     qint64 doneSize = -1;
     bool ended = false;
     std::function<void()> onProgress;
@@ -177,31 +180,29 @@ TEST(HTTPGetRulesTest, AnswerHeads) {
             }
         }
         EXPECT_EQ(read, c.last);
-        EXPECT_EQ(head.status, c.status);
-        EXPECT_EQ(head.length, c.length);
-        EXPECT_EQ(head.location, c.location);
+        EXPECT_EQ(head.Status, c.status);
+        EXPECT_EQ(head.Length, c.length);
+        EXPECT_EQ(head.Location, c.location);
     }
+    // Validators are kept as sent, unless they could not be sent back.
+    HTTPGetRules::TAnswerHead head;
+    for (const char* line :
+         {"HTTP/1.1 200 OK\r\n", "ETag:  \"5f-a\"\r\n", "last-modified: Tue, 01 Dec 2026\r\n"})
+        HTTPGetRules::ReadHeadLine(head, line);
+    EXPECT_EQ(head.ETag, "\"5f-a\"");
+    EXPECT_EQ(head.LastModified, "Tue, 01 Dec 2026");
+    HTTPGetRules::ReadHeadLine(head, "ETag: \"a\rb\"\r\n");
+    HTTPGetRules::ReadHeadLine(head, "Last-Modified: " + std::string(300, 'x') + "\r\n");
+    EXPECT_EQ(head.ETag, "");
+    EXPECT_EQ(head.LastModified, "");
 }
 
-TEST_F(HTTPGetTest, RequestLineAndHeaders) {
+// The request as the component shapes it by default, then with every
+// property set.
+TEST_F(HTTPGetTest, PropertiesShapeTheRequest) {
     server_.Serve("/repo/Packages.gz", Bytes(10));
     Fetch("/repo/Packages.gz");
-    const auto requests = server_.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    const auto& r = requests[0];
-    EXPECT_EQ(r.Line, "GET /repo/Packages.gz HTTP/1.0");
-    EXPECT_EQ(r.Header("Host"), "127.0.0.1:" + std::to_string(server_.Port()));
-    EXPECT_EQ(r.Header("User-Agent"), "Telesphoreo APT-HTTP/1.0.534");
-    EXPECT_EQ(r.Header("Accept"), "*/*");
-    EXPECT_EQ(r.Header("Pragma"), "no-cache");
-    EXPECT_EQ(r.Header("Cache-Control"), "no-cache");
-    EXPECT_FALSE(r.HasHeader("Referer"));
-    EXPECT_FALSE(r.HasHeader("Authorization"));
-    EXPECT_FALSE(r.HasHeader("Content-Type"));
     EXPECT_EQ(log_.Outcome(), "done");
-}
-
-TEST_F(HTTPGetTest, PropertiesShapeTheRequest) {
     server_.Serve("/form", Bytes(10));
     http_.Agent.clear();
     http_.AcceptTypes = QStringLiteral("text/plain");
@@ -212,8 +213,18 @@ TEST_F(HTTPGetTest, PropertiesShapeTheRequest) {
     http_.PostQuery = QStringLiteral("a=1&b=2");
     Fetch("/form");
     const auto requests = server_.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    const auto& r = requests[0];
+    ASSERT_EQ(requests.size(), 2u);
+    const auto& d = requests[0];
+    EXPECT_EQ(d.Line, "GET /repo/Packages.gz HTTP/1.0");
+    EXPECT_EQ(d.Header("Host"), "127.0.0.1:" + std::to_string(server_.Port()));
+    EXPECT_EQ(d.Header("User-Agent"), "Telesphoreo APT-HTTP/1.0.534");
+    EXPECT_EQ(d.Header("Accept"), "*/*");
+    EXPECT_EQ(d.Header("Pragma"), "no-cache");
+    EXPECT_EQ(d.Header("Cache-Control"), "no-cache");
+    for (const char* absent :
+         {"Referer", "Authorization", "Content-Type", "If-None-Match", "If-Modified-Since"})
+        EXPECT_FALSE(d.HasHeader(absent)) << absent;
+    const auto& r = requests[1];
     EXPECT_EQ(r.Line, "POST /form HTTP/1.0");
     EXPECT_FALSE(r.HasHeader("User-Agent"));
     EXPECT_EQ(r.Header("Accept"), "text/plain");
@@ -298,11 +309,48 @@ TEST_F(HTTPGetTest, OutcomeAndTargetByAnswer) {
         EXPECT_TRUE(http_.LastError().startsWith(c.reason) &&
                     c.reason.isEmpty() == (c.outcome == std::string("done")))
             << http_.LastError().toStdString();
+        EXPECT_EQ(log_.reason, http_.LastError());
         // Nothing but the target in the folder: no temporary file is left.
         EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(),
                   c.target == missing ? 0 : 1);
     }
     EXPECT_EQ(http_.LastStatus(), 200);
+}
+
+// The validators of an answer go back as a conditional request: a 304 is a
+// success that leaves the target as it was, a changed copy comes whole.
+TEST_F(HTTPGetTest, ConditionalRequests) {
+    const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+    server_.ServeValidated("/v", Bytes(500), "\"e1\"", date);
+    THTTPRequest request;
+    request.URL = QString::fromStdString(server_.Url("/v"));
+    request.FileName = Target();
+    const THTTPResult first = THTTPTransfer(request).Run();
+    ASSERT_TRUE(first.Outcome) << first.Outcome.reason.toStdString();
+    EXPECT_EQ(first.ETag, "\"e1\"");
+    EXPECT_EQ(first.LastModified, date);
+    struct Case {
+        std::string etag, date;
+        long status;
+    };
+    const Case cases[] = {{"\"e1\"", "", 304}, {"", date, 304}, {"\"e0\"", date, 200}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.etag + c.date);
+        server_.ClearRequests();
+        TestFiles::WriteBytes(Target(), "kept");
+        request.IfNoneMatch = c.etag;
+        request.IfModifiedSince = c.date;
+        const THTTPResult result = THTTPTransfer(request).Run();
+        EXPECT_TRUE(result.Outcome) << result.Outcome.reason.toStdString();
+        EXPECT_EQ(result.Status, c.status);
+        EXPECT_EQ(TargetBytes(),
+                  c.status == 304 ? QByteArray("kept") : QByteArray::fromStdString(Bytes(500)));
+        ASSERT_EQ(server_.Requests().size(), 1u);
+        const auto sent = server_.Requests()[0];
+        EXPECT_EQ(sent.Header("If-None-Match"), c.etag);
+        EXPECT_EQ(sent.Header("If-Modified-Since"), c.date);
+        EXPECT_EQ(sent.Header("Accept"), "*/*");
+    }
 }
 
 TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
@@ -314,7 +362,7 @@ TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
     TestFiles::WriteBytes(Target(), "old");
     http_.URL = QStringLiteral("http://127.0.0.1:%1/Packages").arg(port);
     http_.FileName = Target();
-    EXPECT_FALSE(http_.StartAndWait());
+    EXPECT_EQ(http_.StartAndWait().reason, QStringLiteral("соединение отклонено"));
     EXPECT_EQ(log_.events, (std::vector<std::string>{"error"}));
     EXPECT_EQ(http_.LastError(), QStringLiteral("соединение отклонено"));
     EXPECT_EQ(http_.LastStatus(), 0);
@@ -409,44 +457,35 @@ TEST_F(HTTPGetTest, StartTwiceStartsOneTransfer) {
     http_.Stop(); // while idle: no second outcome
     Settle();
     EXPECT_EQ(log_.Outcomes(), 1);
+
+    // WaitThread: Start itself returns after the transfer.
+    http_.WaitThread = true;
+    http_.Start();
+    EXPECT_FALSE(http_.Running());
+    EXPECT_EQ(server_.Requests().size(), 2u);
+    EXPECT_EQ(log_.Outcomes(), 2);
 }
 
 // The server sends the first bytes and then nothing until released: the
-// transfer can only end because Stop broke off the read under way.
+// transfer can only end because Stop broke off the read under way, pressed
+// directly or through the stop flag.
 TEST_F(HTTPGetTest, StopEndsAReadUnderWay) {
     server_.ServeHeld("/held", Bytes(100000), 1000);
     log_.onProgress = [this] { http_.Stop(); };
     Fetch("/held");
     EXPECT_EQ(log_.Outcome(), "error");
     EXPECT_EQ(log_.Outcomes(), 1);
+    EXPECT_EQ(log_.reason, QStringLiteral("остановлено"));
     EXPECT_EQ(TargetBytes(), "<missing>");
-    EXPECT_FALSE(http_.LastOutcome());
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
-}
 
-TEST_F(HTTPGetTest, StartAndWaitStopsOnTheStopFlag) {
-    server_.ServeHeld("/held", Bytes(100000), 1000);
     TStopFlag stop;
     log_.onProgress = [&stop] { stop.Set(); };
-    http_.URL = QString::fromStdString(server_.Url("/held"));
-    http_.FileName = Target();
-    EXPECT_FALSE(http_.StartAndWait(&stop));
-    EXPECT_EQ(log_.Outcome(), "error");
+    EXPECT_EQ(http_.StartAndWait(&stop).reason, QStringLiteral("остановлено"));
     // A flag already set starts nothing.
     server_.ClearRequests();
     EXPECT_FALSE(http_.StartAndWait(&stop));
     EXPECT_TRUE(server_.Requests().empty());
-}
-
-TEST_F(HTTPGetTest, WaitThreadReturnsAfterTheTransfer) {
-    server_.Serve("/w", Bytes(1000));
-    http_.WaitThread = true;
-    http_.URL = QString::fromStdString(server_.Url("/w"));
-    http_.FileName = Target();
-    http_.Start();
-    EXPECT_FALSE(http_.Running());
-    EXPECT_EQ(log_.Outcome(), "done");
-    EXPECT_EQ(TargetBytes().size(), 1000);
 }
 
 TEST(HTTPGetLifetimeTest, DestroyedComponentGetsNoEvents) {

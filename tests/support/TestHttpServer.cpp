@@ -27,7 +27,18 @@ const char* const kBinaryType = "application/octet-stream";
 } // namespace
 
 struct TestHttpServer::Answer {
-    enum class Kind { Plain, Chunked, UntilClose, Cut, Paced, Held, Silent, Redirect, Zeros };
+    enum class Kind {
+        Plain,
+        Chunked,
+        UntilClose,
+        Cut,
+        Paced,
+        Held,
+        Silent,
+        Redirect,
+        Zeros,
+        Validated
+    };
     Kind kind = Kind::Plain;
     int status = 200;
     std::string body;
@@ -37,6 +48,7 @@ struct TestHttpServer::Answer {
     int pauseMs = 0;                        // Paced
     std::string location;                   // Redirect
     std::uint64_t announced = 0, zeros = 0; // Zeros
+    std::string etag, lastModified;         // Validated
 };
 
 bool TestHttpServer::Request::HasHeader(const std::string& name) const {
@@ -88,6 +100,7 @@ void TestHttpServer::Start() {
 
         std::shared_ptr<const Answer> answer;
         std::function<void(const Request&)> onRequest;
+        int delayMs = 0;
         {
             std::lock_guard lock(mutex_);
             requests_.push_back(record);
@@ -95,9 +108,15 @@ void TestHttpServer::Start() {
             if (it != answers_.end())
                 answer = it->second;
             onRequest = onRequest_;
+            delayMs = delayMs_;
         }
         if (onRequest)
             onRequest(record);
+        if (delayMs > 0) {
+            std::unique_lock lock(mutex_);
+            released_.wait_for(lock, std::chrono::milliseconds(delayMs),
+                               [this] { return stopping_; });
+        }
 
         if (!answer) {
             res.status = 404;
@@ -203,6 +222,23 @@ void TestHttpServer::Start() {
                                          });
             else
                 res.set_content_provider(body->contentType, zeros);
+            break;
+        }
+        case Answer::Kind::Validated: {
+            const bool sameTag =
+                !body->etag.empty() && record.Header("If-None-Match") == body->etag;
+            const bool sameDate = !record.HasHeader("If-None-Match") &&
+                                  !body->lastModified.empty() &&
+                                  record.Header("If-Modified-Since") == body->lastModified;
+            if (sameTag || sameDate) {
+                res.status = 304;
+                break;
+            }
+            if (!body->etag.empty())
+                res.set_header("ETag", body->etag);
+            if (!body->lastModified.empty())
+                res.set_header("Last-Modified", body->lastModified);
+            res.set_content(body->body, body->contentType);
             break;
         }
         case Answer::Kind::Redirect:
@@ -312,6 +348,21 @@ void TestHttpServer::ServeSilent(const std::string& path) {
     auto a = std::make_shared<Answer>();
     a->kind = Answer::Kind::Silent;
     SetAnswer(path, a);
+}
+
+void TestHttpServer::ServeValidated(const std::string& path, std::string body, std::string etag,
+                                    std::string lastModified) {
+    auto a = std::make_shared<Answer>();
+    a->kind = Answer::Kind::Validated;
+    a->body = std::move(body);
+    a->etag = std::move(etag);
+    a->lastModified = std::move(lastModified);
+    SetAnswer(path, a);
+}
+
+void TestHttpServer::SetAnswerDelay(int ms) {
+    std::lock_guard lock(mutex_);
+    delayMs_ = ms;
 }
 
 void TestHttpServer::Redirect(const std::string& path, int status, const std::string& location) {

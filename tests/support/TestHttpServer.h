@@ -84,8 +84,18 @@ public:
     void ServeHeld(const std::string& path, std::string body, std::size_t sent);
     // Reads the request and sends nothing until Release(), then closes.
     void ServeSilent(const std::string& path);
+    // 200 with the body and its validators (ETag, Last-Modified; each sent
+    // when not empty); 304 without a body to a request whose If-None-Match
+    // is the ETag, or that has none and whose If-Modified-Since is the
+    // Last-Modified, as a server does for a copy that is still the one.
+    void ServeValidated(const std::string& path, std::string body, std::string etag,
+                        std::string lastModified);
     // Status (301, 302, ...) with "Location: location" and a short body.
     void Redirect(const std::string& path, int status, const std::string& location);
+
+    // Every answer from now on starts after this many milliseconds, as from
+    // a server far away (the requests of that time still overlap).
+    void SetAnswerDelay(int ms);
 
     // Lets held and silent answers go on; answers that start later do not wait.
     void Release();
@@ -121,6 +131,7 @@ private:
     bool release_ = false;
     bool stopping_ = false;
     int aborted_ = 0;
+    int delayMs_ = 0;
     std::map<std::string, std::shared_ptr<const Answer>> answers_;
     std::vector<Request> requests_;
     std::function<void(const Request&)> onRequest_;
