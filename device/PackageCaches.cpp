@@ -5,6 +5,8 @@
 #include "device/Phone.h"
 #include "sources/IndexStore.h"
 
+#include <QFileInfo>
+
 #include <string_view>
 
 namespace PackageCaches {
@@ -25,11 +27,19 @@ std::string FileNameOf(const QString& shown) {
 
 } // namespace
 
-QStringList LocalPackages(const QString& archivesDir) {
+QStringList LocalPackages(const QString& archivesDir, QStringList* skipped) {
     QStringList names;
     for (const QString& name : IndexStore::ListFolder(archivesDir)) {
-        if (name.endsWith(QStringLiteral(".deb"), Qt::CaseInsensitive))
-            names.append(name);
+        if (!name.endsWith(QStringLiteral(".deb"), Qt::CaseInsensitive))
+            continue;
+        // A stored name that is not UTF-8 reads back with replacement
+        // characters and so names no file: shown, it could never be sent.
+        if (name.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(archivesDir + name)) {
+            if (skipped)
+                skipped->append(QStringLiteral("\"%1\": имя не в кодировке UTF-8").arg(name));
+            continue;
+        }
+        names.append(name);
     }
     return names;
 }
@@ -73,7 +83,8 @@ void CacheRefresh(TPhone& phone, const TWorkFolders& folders, TDeviceView& view)
     view.ShowList(TList::Local, {});
     view.ShowList(TList::Cache, {});
     view.ShowList(TList::AutoInstall, {});
-    view.ShowList(TList::Local, LocalPackages(folders.ArchivesDir));
+    QStringList skippedHere;
+    view.ShowList(TList::Local, LocalPackages(folders.ArchivesDir, &skippedHere));
     QStringList skipped;
     for (const TList list : {TList::Cache, TList::AutoInstall}) {
         std::vector<std::string> listed;
@@ -81,9 +92,16 @@ void CacheRefresh(TPhone& phone, const TWorkFolders& folders, TDeviceView& view)
         view.ShowList(list, PhonePackages(listed, &skipped));
     }
     view.SetCaption(TCaption::Idle);
+    QString warning;
+    if (!skippedHere.isEmpty())
+        warning = QStringLiteral("Не показаны пакеты кэша с недопустимыми именами:\n") +
+                  skippedHere.join(QLatin1Char('\n'));
     if (!skipped.isEmpty())
-        view.Warn(QStringLiteral("Не показаны пакеты телефона с недопустимыми именами:\n") +
-                  skipped.join(QLatin1Char('\n')));
+        warning += (warning.isEmpty() ? QString() : QStringLiteral("\n")) +
+                   QStringLiteral("Не показаны пакеты телефона с недопустимыми именами:\n") +
+                   skipped.join(QLatin1Char('\n'));
+    if (!warning.isEmpty())
+        view.Warn(warning);
 }
 
 void DeleteLocal(const TWorkFolders& folders, TDeviceView& view) {

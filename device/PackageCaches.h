@@ -19,8 +19,10 @@ class TPhone;
 namespace PackageCaches {
 
 // The packages of the local cache: entries of ArchivesDir ending in ".deb"
-// in any letter case (a folder so named included).
-QStringList LocalPackages(const QString& archivesDir);
+// in any letter case (a folder so named included). One whose stored name is
+// not UTF-8 cannot be named again to be sent: it is added to Skipped with
+// the reason instead.
+QStringList LocalPackages(const QString& archivesDir, QStringList* skipped = nullptr);
 
 // The packages among names listed in a phone folder: those ending exactly in
 // ".deb" and usable as file names, in listing order; the others ending in

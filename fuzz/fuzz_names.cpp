@@ -47,6 +47,9 @@ std::string Bytes(const QString& s) {
 
 void CheckSafeName(std::string_view name) {
     const bool safe = SafeFiles::UnsafeNameReason(name).isEmpty();
+    // The shared rule's UTF-8 test, written without Qt, agrees with Qt's reading.
+    const QByteArray raw(name.data(), qsizetype(name.size()));
+    Check(FileNames::IsUtf8(name) == (QString::fromUtf8(raw).toUtf8() == raw));
     if (safe) {
         Check(SafeFiles::IsPlainFileName(name) && !HasControl(name));
         Check(name.find_first_of("/\\") == std::string_view::npos);

@@ -2,6 +2,9 @@
 
 #include "device/PackageCaches.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 using TList = TDeviceView::TList;
@@ -21,6 +24,11 @@ TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
     for (const char* name : {"a.deb", "B.DEB", "c.txt"})
         LocalFile(folders_.ArchivesDir + name, name);
     ASSERT_TRUE(QDir().mkpath(folders_.ArchivesDir + "x.deb"));
+    // Stored under a name that is not UTF-8: it could never be named to be sent.
+    const QByteArray latin1 = QFile::encodeName(folders_.ArchivesDir) + "caf\xe9.deb";
+    const int fd = ::open(latin1.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
     for (const char* name : {"p.deb", "Q.DEB", "r.txt"})
         PhoneFile(kCache + name, name);
     ASSERT_TRUE(QDir().mkpath(PhoneRoot() + kCache + "s.deb"));
@@ -41,6 +49,8 @@ TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
     // Left out with a warning naming each: made printable, with the reason.
     ASSERT_EQ(view.warnings.size(), 1);
     EXPECT_TRUE(view.warnings.front().contains(QStringLiteral("t\\x09ab.deb")));
+    EXPECT_TRUE(view.warnings.front().contains(QStringLiteral("кэша")));
+    EXPECT_TRUE(view.warnings.front().contains(QStringLiteral("caf")));
     EXPECT_TRUE(view.warnings.front().contains(QStringLiteral("n\\x0al.deb")));
     EXPECT_FALSE(view.warnings.front().contains(QLatin1Char('\t')));
 
