@@ -1,7 +1,8 @@
 // The window's side of the phone: binding the plugin, the copies of the
 // source lists to and from the phone, and the Sync page's package lists. The
-// work itself is the device core's; these methods only connect it to the
-// window's widgets, flags and captions.
+// work itself is the device core's, started through the runner (which decides
+// what may start and carries the busy state, caption and progress); these
+// methods only connect it to the window's lists and questions.
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SourcesPage.h"
 #include "app/ui/SyncPage.h"
