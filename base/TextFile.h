@@ -58,6 +58,10 @@ public:
     // next call (it may point into the reader's own buffer).
     bool Next(std::string_view& line);
     bool AtEnd() const { return pos_ >= text_.size(); }
+    // Where the next line starts in the text given.
+    std::size_t Position() const { return pos_; }
+    // The length of the text the lines come from: up to a byte 0x1A.
+    std::size_t Size() const { return text_.size(); }
 
 private:
     std::string_view text_;

@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
 
     // The rows of the previous run are freed before the clock starts: a
     // caller's old list is not part of loading the new one.
-    PackageRows rows;
-    const auto dropRows = [&rows] { PackageRows().swap(rows); };
+    TPackageRows rows;
+    const auto dropRows = [&rows] { TPackageRows().swap(rows); };
     const Timing load = Best([&] { rows = LoadPackages(proc, lists, archives); }, dropRows);
     const Timing save = Best([&] { PackageList::SavePackageList(cache, rows); });
     const Timing loadSave = Best(
@@ -118,12 +118,12 @@ int main(int argc, char** argv) {
             PackageList::SavePackageList(cache, rows);
         },
         dropRows);
-    PackageRows copy;
+    TPackageRows copy;
     const Timing sort = Best([&] { SortPackages(copy); }, [&] { copy = rows; });
     copy = {};
     std::size_t flagged = 0, downloaded = 0;
     std::map<std::string, std::size_t> perSection;
-    for (const PackageRow& r : rows) {
+    for (const TPackageRow& r : rows) {
         flagged += (r.State & StateNewOrUpdated) != 0;
         downloaded += (r.State & StateDownloaded) != 0;
         ++perSection[r.Section];
@@ -137,9 +137,9 @@ int main(int argc, char** argv) {
             biggestRows = count;
         }
 
-    PackageRows shown;
+    TPackageRows shown;
     std::vector<std::string> categories;
-    PackageList::LoadResult allResult{}, oneResult{};
+    PackageList::TLoadResult allResult{}, oneResult{};
     const Timing all =
         Best([&] { allResult = PackageList::LoadPackageList(cache, {}, shown, categories); });
     const std::size_t allRows = shown.size();
@@ -162,11 +162,11 @@ int main(int argc, char** argv) {
     line("  sorting by caption alone", sort);
     line("saved list, all categories", all);
     std::printf("  %zu rows, %zu categories, %s\n", allRows, categories.size(),
-                allResult == PackageList::LoadResult::Complete ? "complete" : "NOT complete");
+                allResult == PackageList::TLoadResult::Complete ? "complete" : "NOT complete");
     const std::string oneLabel = "saved list, category \"" + biggest + "\"";
     line(oneLabel.c_str(), one);
     std::printf("  %zu rows, %s\n", shown.size(),
-                oneResult == PackageList::LoadResult::Complete ? "complete" : "NOT complete");
+                oneResult == PackageList::TLoadResult::Complete ? "complete" : "NOT complete");
     std::printf("peak RSS: %.1f MB\n", double(usage.ru_maxrss) / 1024.0);
     std::printf("load/parse ratio (CPU): %.2f\n", loadSave.CpuMs / parse.CpuMs);
     std::printf("load/parse ratio: %.2f\n", loadSave.WallMs / parse.WallMs);

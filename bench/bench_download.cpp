@@ -55,7 +55,7 @@ struct Package {
 // nowhere).
 class BenchView : public TDownloadView {
 public:
-    BenchView(PackageRows& rows, QString procDir, const TestHttpServer& server,
+    BenchView(TPackageRows& rows, QString procDir, const TestHttpServer& server,
               const std::vector<Package>& files, std::vector<int>& fileOfRow)
         : rows_(rows), procDir_(std::move(procDir)), server_(server), files_(files),
           fileOfRow_(fileOfRow) {}
@@ -89,7 +89,7 @@ public:
     double DetailsTime = 0; // the scans of the rows' indexes
 
 private:
-    PackageRows& rows_;
+    TPackageRows& rows_;
     QString procDir_;
     const TestHttpServer& server_;
     const std::vector<Package>& files_;
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(work + "curl");
 
     auto t0 = std::chrono::steady_clock::now();
-    PackageRows rows = LoadPackages(proc, lists, archives);
+    TPackageRows rows = LoadPackages(proc, lists, archives);
     const QString cacheFile = proc + QLatin1String(PackageList::FileName);
     PackageList::SavePackageList(cacheFile, rows);
     std::printf("catalogue: %zu rows loaded and saved in %.3f s\n", rows.size(),

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     for (const char* sub : {"proc", "lists", "archives"})
         QDir(root.path()).mkdir(QString::fromUtf8(sub));
     if (corpus) {
-        const PackageRows loaded =
+        const TPackageRows loaded =
             LoadPackages(arg + "/proc/", arg + "/lists/", arg + "/archives/");
         rows = static_cast<int>(loaded.size());
         if (!PackageList::SavePackageList(folders.ProcDir + "cache.txt", loaded)) {

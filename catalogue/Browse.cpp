@@ -196,7 +196,15 @@ std::string PrepareNeedle(std::string_view searchText) {
 
 namespace {
 
-bool Matches(const PackageRow& row, std::string_view needle, bool asciiNeedle) {
+constexpr std::size_t PrefetchAhead = 8;
+
+void Prefetch(const TPackageRow& row) {
+    __builtin_prefetch(row.Caption.data());
+    __builtin_prefetch(row.Description.data());
+    __builtin_prefetch(row.Package.data());
+}
+
+bool Matches(const TPackageRow& row, std::string_view needle, bool asciiNeedle) {
     return FieldMatches(Trim(row.Caption), needle, asciiNeedle) ||
            FieldMatches(Trim(row.Description), needle, asciiNeedle) ||
            FieldMatches(Trim(row.Package), needle, asciiNeedle);
@@ -204,12 +212,12 @@ bool Matches(const PackageRow& row, std::string_view needle, bool asciiNeedle) {
 
 } // namespace
 
-bool RowMatches(const PackageRow& row, std::string_view needle) {
+bool RowMatches(const TPackageRow& row, std::string_view needle) {
     return Matches(row, needle, IsAscii(needle));
 }
 
-SearchStep FindNext(const PackageRows& rows, int selected, std::string_view searchText) {
-    SearchStep step;
+TSearchStep FindNext(const TPackageRows& rows, int selected, std::string_view searchText) {
+    TSearchStep step;
     step.Row = selected;
     if (rows.empty())
         return step;
@@ -223,6 +231,10 @@ SearchStep FindNext(const PackageRows& rows, int selected, std::string_view sear
     // and wraps at once, like a selection on the last row.
     const std::size_t start = selected < 0 ? 0 : static_cast<std::size_t>(selected) + 1;
     for (std::size_t i = start; i < rows.size(); ++i) {
+        // The texts of the rows lie all over the heap: asking for those of a
+        // row further on lets the waits for memory overlap.
+        if (i + PrefetchAhead < rows.size())
+            Prefetch(rows[i + PrefetchAhead]);
         if (Matches(rows[i], needle, asciiNeedle)) {
             step.Row = static_cast<int>(i);
             return step;
@@ -232,7 +244,7 @@ SearchStep FindNext(const PackageRows& rows, int selected, std::string_view sear
     return step;
 }
 
-int FindIdentifier(const PackageRows& rows, std::string_view text) {
+int FindIdentifier(const TPackageRows& rows, std::string_view text) {
     for (std::size_t i = 0; i < rows.size(); ++i)
         if (rows[i].Package == text)
             return static_cast<int>(i);

@@ -18,21 +18,21 @@ std::string PrepareNeedle(std::string_view searchText);
 
 // True when the needle occurs in the row's caption, description or identifier
 // (each trimmed and folded the same way).
-bool RowMatches(const PackageRow& row, std::string_view needle);
+bool RowMatches(const TPackageRow& row, std::string_view needle);
 
 // One step of "find next" from the row after Selected. Returns the row to
 // select, or -1 to clear the selection. Wraps as the search button does: no
 // match below gives row 0 when row 0 matches, -1 otherwise. Nothing to search
 // (empty list, blank text) returns Selected unchanged with Searched false.
-struct SearchStep {
+struct TSearchStep {
     bool Searched = false;
     int Row = -1;
 };
-SearchStep FindNext(const PackageRows& rows, int selected, std::string_view searchText);
+TSearchStep FindNext(const TPackageRows& rows, int selected, std::string_view searchText);
 
 // The first row whose identifier equals Text exactly (untrimmed, letter case
 // significant), or -1.
-int FindIdentifier(const PackageRows& rows, std::string_view text);
+int FindIdentifier(const TPackageRows& rows, std::string_view text);
 
 // The row the back button returns to: the back position when it is still a
 // row of the list, -1 (select nothing) when it is none or the list has become

@@ -1,5 +1,8 @@
 #include "catalogue/CaptionOrder.h"
 
+#include "base/Workers.h"
+#include "catalogue/HugePages.h"
+
 #include <QLocale>
 
 #include <algorithm>
@@ -7,7 +10,6 @@
 #include <cstdint>
 #include <numeric>
 #include <string_view>
-#include <thread>
 
 namespace CaptionOrder {
 
@@ -24,16 +26,16 @@ QCollator MakeCollator(Qt::CaseSensitivity sensitivity) {
 
 namespace {
 
-using Order = std::vector<std::uint32_t>;
+using TOrder = std::vector<std::uint32_t>;
 
 // The stable collation order of Texts: a sort key per text, then keys compared
 // as bytes, far cheaper than a collation for each of the n log n comparisons.
-Order KeyOrder(const std::vector<QString>& texts, const Order& which, const QCollator& collator) {
+TOrder KeyOrder(const std::vector<QString>& texts, const TOrder& which, const QCollator& collator) {
     std::vector<QCollatorSortKey> keys;
     keys.reserve(which.size());
     for (const std::uint32_t i : which)
         keys.push_back(collator.sortKey(texts[i]));
-    Order local(which.size());
+    TOrder local(which.size());
     std::iota(local.begin(), local.end(), 0u);
     // The collator puts an empty text before every other, even one it would
     // otherwise find equal (made only of ignored characters); the keys do not.
@@ -43,7 +45,7 @@ Order KeyOrder(const std::vector<QString>& texts, const Order& which, const QCol
             return emptyA && !emptyB;
         return keys[a].compare(keys[b]) < 0;
     });
-    Order order;
+    TOrder order;
     order.reserve(which.size());
     for (const std::uint32_t i : local)
         order.push_back(which[i]);
@@ -56,9 +58,9 @@ Order KeyOrder(const std::vector<QString>& texts, const Order& which, const QCol
 // ranks, a zero, then its case weights; for a locale without contractions this
 // is how the collator orders ASCII text. It is only a guess: the order it gives
 // is checked with the collator and dropped when it is wrong anywhere.
-class AsciiGuess {
+class TAsciiGuess {
 public:
-    explicit AsciiGuess(const QCollator& caseSensitive) {
+    explicit TAsciiGuess(const QCollator& caseSensitive) {
         const QCollator caseFree = [&] {
             QCollator c = caseSensitive;
             c.setCaseSensitivity(Qt::CaseInsensitive);
@@ -116,9 +118,9 @@ private:
 
 // The texts of the rows being sorted, handed to the collator as UTF-16. Plain
 // ASCII is widened into a reused buffer; other texts are decoded once.
-class Texts {
+class TTexts {
 public:
-    explicit Texts(const std::vector<std::string_view>& raw) : raw_(raw), slot_(raw.size(), -1) {}
+    explicit TTexts(const std::vector<std::string_view>& raw) : raw_(raw), slot_(raw.size(), -1) {}
 
     QStringView View(std::uint32_t i, int buffer) {
         if (slot_[i] >= 0)
@@ -150,19 +152,19 @@ private:
 };
 
 // True when A goes before B: by collation, equal texts by their first place.
-bool Before(const QCollator& collator, Texts& texts, std::uint32_t a, std::uint32_t b) {
+bool Before(const QCollator& collator, TTexts& texts, std::uint32_t a, std::uint32_t b) {
     const int c = collator.compare(texts.View(a, 0), texts.View(b, 1));
     return c < 0 || (c == 0 && a < b);
 }
 
-Order FullOrder(Texts& texts, const Order& which, const QCollator& collator) {
+TOrder FullOrder(TTexts& texts, const TOrder& which, const QCollator& collator) {
     std::vector<QString> decoded;
     decoded.reserve(which.size());
     for (const std::uint32_t i : which)
         decoded.push_back(texts.Decoded(i));
-    Order local(which.size());
+    TOrder local(which.size());
     std::iota(local.begin(), local.end(), 0u);
-    Order order;
+    TOrder order;
     order.reserve(which.size());
     for (const std::uint32_t k : KeyOrder(decoded, local, collator))
         order.push_back(which[k]);
@@ -171,7 +173,7 @@ Order FullOrder(Texts& texts, const Order& which, const QCollator& collator) {
 
 // Guess keys live in one buffer; the first eight bytes of each, packed big
 // end first, settle most comparisons without touching it.
-struct Guessed {
+struct TGuessed {
     std::uint64_t Prefix;
     std::uint32_t Offset;
     std::uint32_t Length;
@@ -180,7 +182,7 @@ struct Guessed {
 
 // True when the neighbours Order[From - 1 ...] up to Order[To - 1] are in
 // collation order, equal texts by their first place. The texts are all ASCII.
-bool PairsInOrder(const std::vector<std::string_view>& raw, const Order& order, std::size_t from,
+bool PairsInOrder(const std::vector<std::string_view>& raw, const TOrder& order, std::size_t from,
                   std::size_t to, const QCollator& collator) {
     // Each text is widened once: it stays in its buffer for the next pair.
     std::array<std::u16string, 2> wide;
@@ -205,32 +207,40 @@ bool PairsInOrder(const std::vector<std::string_view>& raw, const Order& order, 
 
 // The check of a guessed order: one collation per neighbour pair, shared by
 // two threads on a long list (each with a collator of its own).
-bool InCollationOrder(const std::vector<std::string_view>& raw, const Order& order,
+bool InCollationOrder(const std::vector<std::string_view>& raw, const TOrder& order,
                       const QCollator& collator) {
     constexpr std::size_t Shared = 8192;
-    if (order.size() < Shared || std::thread::hardware_concurrency() < 2)
+    if (order.size() < Shared || Workers::Cores() < 2)
         return order.size() < 2 || PairsInOrder(raw, order, 1, order.size(), collator);
     const std::size_t half = order.size() / 2;
-    bool secondOk = false;
-    std::thread helper([&] {
+    bool ok[2] = {false, false};
+    Workers::RunInParallel(2, [&](unsigned part) {
+        if (part == 1) {
+            ok[1] = PairsInOrder(raw, order, 1, half, collator);
+            return;
+        }
         const QCollator own = MakeCollator(collator.caseSensitivity());
-        secondOk = PairsInOrder(raw, order, half, order.size(), own);
+        ok[0] = PairsInOrder(raw, order, half, order.size(), own);
     });
-    const bool firstOk = PairsInOrder(raw, order, 1, half, collator);
-    helper.join();
-    return firstOk && secondOk;
+    return ok[0] && ok[1];
 }
 
-Order SortedOrder(const std::vector<std::string_view>& raw, const QCollator& collator) {
+TOrder SortedOrder(const std::vector<std::string_view>& raw, const QCollator& collator) {
     const auto n = static_cast<std::uint32_t>(raw.size());
-    Texts texts(raw);
-    Order all(n);
+    TTexts texts(raw);
+    TOrder all(n);
     std::iota(all.begin(), all.end(), 0u);
-    const AsciiGuess guess(collator);
-    std::vector<Guessed> guessed;
-    guessed.reserve(n);
+    const TAsciiGuess guess(collator);
+    // A key is at most two bytes per character and one more. The sort's
+    // buffers are fresh memory of some megabytes: huge pages where they fit.
+    std::size_t bytes = 0;
+    for (const std::string_view text : raw)
+        bytes += 2 * text.size() + 1;
+    std::vector<TGuessed> guessed;
+    HugePages::Reserve(guessed, n);
     std::string arena;
-    Order others;
+    HugePages::Reserve(arena, std::min<std::size_t>(bytes, UINT32_MAX));
+    TOrder others;
     std::string key;
     for (std::uint32_t i = 0; i < n; ++i) {
         if (!guess.Key(raw[i], key) || arena.size() + key.size() > UINT32_MAX) {
@@ -246,7 +256,7 @@ Order SortedOrder(const std::vector<std::string_view>& raw, const QCollator& col
     // Inserting the others one by one pays off only while they are few.
     if (others.size() > n / 8)
         return FullOrder(texts, all, collator);
-    const auto less = [&arena](const Guessed& a, const Guessed& b) {
+    const auto less = [&arena](const TGuessed& a, const TGuessed& b) {
         if (a.Prefix != b.Prefix)
             return a.Prefix < b.Prefix;
         const std::string_view ka(arena.data() + a.Offset, a.Length);
@@ -254,29 +264,34 @@ Order SortedOrder(const std::vector<std::string_view>& raw, const QCollator& col
         const int c = ka.compare(kb);
         return c < 0 || (c == 0 && a.Index < b.Index);
     };
-    Order order;
+    TOrder order;
     order.reserve(n);
     constexpr std::size_t Shared = 8192;
-    if (guessed.size() >= Shared && std::thread::hardware_concurrency() >= 2) {
+    if (guessed.size() >= Shared && Workers::Cores() >= 2) {
         // No two keys are equal (the place breaks ties), so sorting the halves
         // side by side and merging them gives the one order there is.
         const auto middle = guessed.begin() + std::ptrdiff_t(guessed.size() / 2);
-        std::thread helper([&] { std::sort(middle, guessed.end(), less); });
-        std::sort(guessed.begin(), middle, less);
-        helper.join();
-        std::vector<Guessed> merged(guessed.size());
+        Workers::RunInParallel(2, [&](unsigned part) {
+            if (part == 0)
+                std::sort(middle, guessed.end(), less);
+            else
+                std::sort(guessed.begin(), middle, less);
+        });
+        std::vector<TGuessed> merged;
+        HugePages::Reserve(merged, guessed.size());
+        merged.resize(guessed.size());
         std::merge(guessed.begin(), middle, middle, guessed.end(), merged.begin(), less);
         guessed.swap(merged);
     } else {
         std::sort(guessed.begin(), guessed.end(), less);
     }
-    for (const Guessed& g : guessed)
+    for (const TGuessed& g : guessed)
         order.push_back(g.Index);
     if (!InCollationOrder(raw, order, collator))
         return FullOrder(texts, all, collator);
     // The others, in their own order, each go where the collator puts them.
-    const Order sortedOthers = FullOrder(texts, others, collator);
-    Order merged;
+    const TOrder sortedOthers = FullOrder(texts, others, collator);
+    TOrder merged;
     merged.reserve(n);
     auto from = order.begin();
     for (const std::uint32_t o : sortedOthers) {
@@ -294,7 +309,7 @@ Order SortedOrder(const std::vector<std::string_view>& raw, const QCollator& col
 
 std::vector<std::uint32_t> SortedPlaces(const std::vector<std::string_view>& captions) {
     if (captions.size() < 2) {
-        Order order(captions.size());
+        TOrder order(captions.size());
         std::iota(order.begin(), order.end(), 0u);
         return order;
     }
@@ -304,9 +319,9 @@ std::vector<std::uint32_t> SortedPlaces(const std::vector<std::string_view>& cap
     for (const std::string_view c : captions)
         bytes += c.size();
     std::string packed;
-    packed.reserve(bytes);
+    HugePages::Reserve(packed, bytes);
     std::vector<std::string_view> texts;
-    texts.reserve(captions.size());
+    HugePages::Reserve(texts, captions.size());
     for (const std::string_view c : captions)
         packed.append(c);
     std::size_t at = 0;
@@ -317,20 +332,20 @@ std::vector<std::uint32_t> SortedPlaces(const std::vector<std::string_view>& cap
     return SortedOrder(texts, MakeCollator(Qt::CaseSensitive));
 }
 
-std::vector<std::uint32_t> SortedPlaces(const PackageRows& rows) {
+std::vector<std::uint32_t> SortedPlaces(const TPackageRows& rows) {
     std::vector<std::string_view> captions;
     captions.reserve(rows.size());
-    for (const PackageRow& row : rows)
+    for (const TPackageRow& row : rows)
         captions.emplace_back(row.Caption);
     return SortedPlaces(captions);
 }
 
-void Rearrange(PackageRows& rows, const std::vector<std::uint32_t>& places) {
+void Rearrange(TPackageRows& rows, const std::vector<std::uint32_t>& places) {
     std::vector<bool> done(rows.size(), false);
     for (std::size_t start = 0; start < rows.size(); ++start) {
         if (done[start] || places[start] == start)
             continue;
-        PackageRow held = std::move(rows[start]);
+        TPackageRow held = std::move(rows[start]);
         std::size_t at = start;
         while (places[at] != start) {
             rows[at] = std::move(rows[places[at]]);
@@ -342,7 +357,7 @@ void Rearrange(PackageRows& rows, const std::vector<std::uint32_t>& places) {
     }
 }
 
-void Sort(PackageRows& rows) {
+void Sort(TPackageRows& rows) {
     Rearrange(rows, SortedPlaces(rows));
 }
 
@@ -353,9 +368,9 @@ void SortCaseFree(std::vector<std::string>& texts) {
     decoded.reserve(texts.size());
     for (const std::string& t : texts)
         decoded.push_back(QString::fromUtf8(t.data(), qsizetype(t.size())));
-    Order all(texts.size());
+    TOrder all(texts.size());
     std::iota(all.begin(), all.end(), 0u);
-    const Order order = KeyOrder(decoded, all, MakeCollator(Qt::CaseInsensitive));
+    const TOrder order = KeyOrder(decoded, all, MakeCollator(Qt::CaseInsensitive));
     std::vector<std::string> sorted;
     sorted.reserve(texts.size());
     for (const std::uint32_t i : order)

@@ -19,15 +19,15 @@ QCollator MakeCollator(Qt::CaseSensitivity sensitivity);
 
 // Sorts rows by Caption: letter case only breaks ties, small letters first;
 // equal captions keep their order.
-void Sort(PackageRows& rows);
+void Sort(TPackageRows& rows);
 
 // The order Sort would give, as the old place of the row for each new place.
-std::vector<std::uint32_t> SortedPlaces(const PackageRows& rows);
+std::vector<std::uint32_t> SortedPlaces(const TPackageRows& rows);
 std::vector<std::uint32_t> SortedPlaces(const std::vector<std::string_view>& captions);
 
 // Puts rows into the order Places gives (new place -> old place), moving each
 // row once, in place.
-void Rearrange(PackageRows& rows, const std::vector<std::uint32_t>& places);
+void Rearrange(TPackageRows& rows, const std::vector<std::uint32_t>& places);
 
 // Sorts texts without regard to letter case; equal texts keep their order.
 void SortCaseFree(std::vector<std::string>& texts);

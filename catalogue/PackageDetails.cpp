@@ -4,9 +4,22 @@
 #include "base/TextFile.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
+#include "catalogue/HugePages.h"
 #include "sources/IndexStore.h"
 
 #include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstddef>
@@ -26,7 +39,7 @@ void ReplaceWhilePresent(std::string& s, std::string_view from, std::string_view
 }
 
 // Field names as they are recognised, lower case with exactly one blank.
-enum Field {
+enum TField {
     FieldPackage,
     FieldName,
     FieldVersion,
@@ -114,67 +127,6 @@ void DropInvalidUtf8(std::string& text) {
         text.clear();
 }
 
-// True when every CR of text ends a line with the LF after it and no byte 0x1A
-// cuts the text short: lines then begin exactly after each LF.
-bool HasPlainLineEnds(std::string_view text) {
-    if (text.find('\x1a') != std::string_view::npos)
-        return false;
-    for (std::size_t cr = text.find('\r'); cr != std::string_view::npos;
-         cr = text.find('\r', cr + 1))
-        if (cr + 1 >= text.size() || text[cr + 1] != '\n')
-            return false;
-    return true;
-}
-
-// Where the scan for package may begin: the start of the stanza holding the
-// first line "package: <package>" (name in any letter case), found by
-// searching for the identifier rather than reading every line before it. The
-// scan from there gives what the scan from the top gives, since no empty line
-// lies between. 0 (the top) whenever that cannot be told so simply: no such
-// line, line ends that are not plain, an identifier with a line break.
-std::size_t StanzaStart(std::string_view text, std::string_view package) {
-    constexpr std::string_view Key = "package: ";
-    if (package.empty() || package.find_first_of("\r\n") != std::string_view::npos ||
-        !HasPlainLineEnds(text))
-        return 0;
-    std::size_t line = std::string_view::npos;
-    // memmem rather than find: identifiers share their first letters with half
-    // of the text, and a search that stops at each of them crawls.
-    const auto search = [&](std::size_t from) {
-        const void* at =
-            ::memmem(text.data() + from, text.size() - from, package.data(), package.size());
-        return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text.data())
-                  : std::string_view::npos;
-    };
-    for (std::size_t hit = search(0); hit != std::string_view::npos; hit = search(hit + 1)) {
-        if (hit < Key.size() || !StartsWithNoCase(text.substr(hit - Key.size()), Key))
-            continue;
-        const std::size_t start = hit - Key.size();
-        if (start > 0 && text[start - 1] != '\n')
-            continue;
-        const std::size_t end = hit + package.size();
-        if (end < text.size() && text[end] != '\n' && text[end] != '\r')
-            continue;
-        line = start;
-        break;
-    }
-    if (line == std::string_view::npos)
-        return 0;
-    // Back to the line after the last empty line ("\n" or "\r\n") above it.
-    while (line > 0) {
-        const std::size_t previousEnd = line - 1; // the LF ending the line above
-        const std::size_t previousStart = text.rfind('\n', previousEnd - (previousEnd > 0));
-        const std::size_t begin =
-            previousEnd == 0 ? 0
-                             : (previousStart == std::string_view::npos ? 0 : previousStart + 1);
-        const std::size_t length = previousEnd - begin;
-        if (length == 0 || (length == 1 && text[begin] == '\r'))
-            return line;
-        line = begin;
-    }
-    return 0;
-}
-
 } // namespace
 
 namespace {
@@ -204,31 +156,15 @@ struct TRowValues {
     }
 };
 
-bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool https) {
+// Fills Info from the stanzas of Text the way the details are read: the fields
+// of a stanza are gathered line by line and cleared at its end unless it is
+// the one wanted. True when the wanted stanza was found; the fields are then
+// its own. When it was not, a Key lookup leaves nothing, a plain one the
+// fields of a last stanza that no empty line ended.
+bool ScanText(TDebianInfo& info, std::string_view text, const TWanted& wanted) {
     ClearScanned(info);
     bool found = false; // the stanza has the identifier
     TRowValues row;
-
-    // Lookups follow each other quickly (a download selects row after row):
-    // the read buffer is kept, so its memory is not cleared and faulted in
-    // again for every index; a very large one is let go.
-    thread_local std::string content;
-    // The index file name comes from the saved package list, which anyone can
-    // edit: only a plain name inside the folder may be opened.
-    if (SafeFiles::IsPlainFileName(info.IndexFile)) {
-        const QString name = QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
-        const QString path = folder.isEmpty() ? name : SafeFiles::InFolder(folder, name);
-        SafeFiles::ReadAll(path, SafeFiles::MaxTextSize, content);
-    } else {
-        content.clear();
-    }
-    struct ReleaseLarge {
-        ~ReleaseLarge() {
-            if (content.capacity() > (std::size_t(64) << 20))
-                std::string().swap(content);
-        }
-    } releaseLarge;
-
     // The stanza is the one wanted once it is over: its Version and
     // Architecture lines may come after its Package line.
     // A saved list written by hand may spell the version or architecture as
@@ -241,16 +177,12 @@ bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool 
                (row.Architecture == key.Architecture ||
                 TArchitecture(info.Architecture) == key.Architecture);
     };
-    TextFile::TIndexLines lines(
-        std::string_view(content).substr(StanzaStart(content, info.Package)));
+    TextFile::TIndexLines lines(text);
     std::string_view line;
-    bool ended = false;
     while (lines.Next(line)) {
         if (line.empty()) {
-            if (wantedStanza()) {
-                ended = true;
-                break;
-            }
+            if (wantedStanza())
+                return true;
             ClearScanned(info);
             found = false;
             row.Clear();
@@ -262,17 +194,214 @@ bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool 
         if (field < 0)
             continue;
         const std::string_view value = line.substr(FieldNames[field].size());
-        if (field == FieldPackage) {
-            if (value == info.Package)
-                found = true;
-            continue;
-        }
-        FieldSlot(info, field)->assign(value);
+        if (field == FieldPackage)
+            found = found || value == info.Package;
+        else
+            FieldSlot(info, field)->assign(value);
     }
-    if (wanted.Key && !ended && !wantedStanza()) {
-        // The last stanza was not the build wanted: nothing of it may show.
+    if (wantedStanza())
+        return true;
+    // The last stanza was not the build wanted: nothing of it may show.
+    if (wanted.Key)
         ClearScanned(info);
-        found = false;
+    return false;
+}
+
+// Where the stanzas of one index lie, so that a lookup reads the stanzas of
+// its identifier rather than the whole index. Made by one read of the index
+// and kept for as long as the file is the same one (its device, inode, size
+// and change time).
+struct TStanzaTable {
+    struct TIdentity {
+        dev_t Device = 0;
+        ino_t Inode = 0;
+        off_t Size = 0;
+        std::int64_t ChangedSeconds = 0, ChangedNanoseconds = 0;
+        bool operator==(const TIdentity&) const = default;
+    };
+    static TIdentity IdentityOf(const struct stat& st) {
+        return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    }
+
+    std::string Path;
+    TIdentity Identity;
+    // Start and end (after its closing empty line) of each stanza with a
+    // "package:" line, in file order.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> Stanzas;
+    // The hash of each "package:" value and its stanza, sorted.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> Keys;
+    std::uint64_t Tail = 0; // where the last stanza starts
+    std::uint64_t End = 0;  // the end of the text (up to a byte 0x1A)
+};
+
+std::uint64_t KeyHash(std::string_view value) {
+    return std::hash<std::string_view>{}(value);
+}
+
+std::shared_ptr<const TStanzaTable> MakeTable(std::string_view text) {
+    auto table = std::make_shared<TStanzaTable>();
+    TextFile::TIndexLines lines(text);
+    table->End = lines.Size();
+    std::uint64_t start = 0;
+    bool keyed = false; // the current stanza is in Stanzas
+    std::string_view line;
+    while (lines.Next(line)) {
+        if (line.empty()) {
+            if (keyed)
+                table->Stanzas.back().second = lines.Position();
+            start = lines.Position();
+            keyed = false;
+        } else if (MatchField(line) == FieldPackage) {
+            if (!keyed)
+                table->Stanzas.emplace_back(start, table->End);
+            keyed = true;
+            table->Keys.emplace_back(KeyHash(line.substr(FieldNames[FieldPackage].size())),
+                                     static_cast<std::uint32_t>(table->Stanzas.size() - 1));
+        }
+    }
+    table->Tail = start;
+    std::sort(table->Keys.begin(), table->Keys.end());
+    return table;
+}
+
+// The tables of the indexes looked into lately, shared by every thread.
+class TStanzaTables {
+public:
+    std::shared_ptr<const TStanzaTable> Find(const std::string& path,
+                                             const TStanzaTable::TIdentity& identity) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& table : tables_)
+            if (table->Path == path && table->Identity == identity)
+                return table;
+        return nullptr;
+    }
+    void Keep(std::shared_ptr<const TStanzaTable> table) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::erase_if(tables_, [&](const auto& t) { return t->Path == table->Path; });
+        // A source list is some dozens of indexes; the oldest table goes first.
+        if (tables_.size() >= 64)
+            tables_.erase(tables_.begin());
+        tables_.push_back(std::move(table));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<const TStanzaTable>> tables_;
+};
+
+TStanzaTables& Tables() {
+    static TStanzaTables tables;
+    return tables;
+}
+
+// Reads an index's bytes: whole from memory right after its table was made,
+// a stanza at a time from the open file afterwards.
+class TIndexBytes {
+public:
+    TIndexBytes(int fd, std::string_view whole) : fd_(fd), whole_(whole) {}
+    // The bytes from Start to End; fewer when the file has shrunk.
+    std::string_view Range(std::uint64_t start, std::uint64_t end) {
+        if (end <= start)
+            return {};
+        if (fd_ < 0)
+            return whole_.substr(start, end - start);
+        part_.resize(end - start);
+        std::size_t done = 0;
+        while (done < part_.size()) {
+            const ssize_t n = ::pread(fd_, part_.data() + done, part_.size() - done,
+                                      static_cast<off_t>(start + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        part_.resize(done);
+        return part_;
+    }
+
+private:
+    int fd_;
+    std::string_view whole_;
+    std::string part_;
+};
+
+// The table of the open index Fd (Path), made now from its whole text (kept in
+// Whole) when there is none for this file yet; null when it cannot be read.
+std::shared_ptr<const TStanzaTable> TableOf(int fd, const std::string& path, std::string& whole) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<std::uint64_t>(st.st_size) > SafeFiles::MaxTextSize)
+        return nullptr;
+    const TStanzaTable::TIdentity identity = TStanzaTable::IdentityOf(st);
+    if (auto table = Tables().Find(path, identity))
+        return table;
+    HugePages::Reserve(whole, static_cast<std::size_t>(st.st_size));
+    whole.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < whole.size()) {
+        const ssize_t n = ::pread(fd, whole.data() + done, whole.size() - done, off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return nullptr;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    whole.resize(done);
+    auto made = MakeTable(whole);
+    std::const_pointer_cast<TStanzaTable>(made)->Path = path;
+    std::const_pointer_cast<TStanzaTable>(made)->Identity = identity;
+    // A file that changed while it was read is not remembered.
+    if (done == static_cast<std::size_t>(st.st_size))
+        Tables().Keep(made);
+    return made;
+}
+
+// The stanzas that may be Info.Package's, in file order, are scanned one by
+// one; the first one wanted gives the fields.
+bool ScanStanzas(TDebianInfo& info, const TStanzaTable& table, TIndexBytes& bytes,
+                 const TWanted& wanted) {
+    const std::uint64_t hash = KeyHash(info.Package);
+    auto at = std::lower_bound(table.Keys.begin(), table.Keys.end(),
+                               std::pair<std::uint64_t, std::uint32_t>(hash, 0));
+    for (std::uint32_t last = UINT32_MAX; at != table.Keys.end() && at->first == hash; ++at) {
+        if (at->second == last)
+            continue; // the stanza has two lines of the identifier
+        last = at->second;
+        const auto [start, end] = table.Stanzas[at->second];
+        if (ScanText(info, bytes.Range(start, end), wanted))
+            return true;
+    }
+    ClearScanned(info);
+    // Not found: a plain lookup shows what a scan of the whole text would
+    // have left, the fields of a last stanza that no empty line ended.
+    if (!wanted.Key)
+        ScanText(info, bytes.Range(table.Tail, table.End), wanted);
+    return false;
+}
+
+bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool https) {
+    ClearScanned(info);
+    bool found = false;
+    // The index file name comes from the saved package list, which anyone can
+    // edit: only a plain name inside the folder may be opened, and only a
+    // regular file is read (the open never waits on a FIFO).
+    if (SafeFiles::IsPlainFileName(info.IndexFile)) {
+        const QString name = QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
+        const QByteArray path =
+            QFile::encodeName(folder.isEmpty() ? name : SafeFiles::InFolder(folder, name));
+        const int fd =
+            ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0) {
+            std::string whole;
+            if (const auto table = TableOf(fd, path.toStdString(), whole)) {
+                TIndexBytes bytes(whole.empty() ? fd : -1, whole);
+                found = ScanStanzas(info, *table, bytes, wanted);
+            }
+            ::close(fd);
+        }
     }
 
     // Decoding only the values that survived the scan gives the same result as
@@ -341,8 +470,8 @@ std::string DownloadAddress(std::string_view indexFile, std::string_view filenam
     return (https ? "https://" : "http://") + s;
 }
 
-AuthorLink SplitAuthor(std::string_view author) {
-    AuthorLink link;
+TAuthorLink SplitAuthor(std::string_view author) {
+    TAuthorLink link;
     const std::size_t lt = author.find('<');
     if (lt == std::string_view::npos) {
         link.Text.assign(author);

@@ -62,11 +62,11 @@ std::string DownloadAddress(std::string_view indexFile, std::string_view filenam
 
 // The author label: text shown and the bare e-mail address (hint; the link
 // target is "mailto:" + address).
-struct AuthorLink {
+struct TAuthorLink {
     std::string Text;
     std::string Address;
 };
-AuthorLink SplitAuthor(std::string_view author);
+TAuthorLink SplitAuthor(std::string_view author);
 
 // Display form of the first dependency label: blanks removed, then ", ", " ("
 // and "= " spelled out.

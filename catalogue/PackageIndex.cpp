@@ -2,9 +2,11 @@
 
 #include "base/SafeFiles.h"
 #include "base/TextFile.h"
+#include "base/Workers.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/CaptionOrder.h"
+#include "catalogue/HugePages.h"
 #include "catalogue/ReferenceCopy.h"
 #include "sources/IndexStore.h"
 
@@ -16,7 +18,6 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -30,7 +31,7 @@ constexpr std::size_t MaxValueBytes = 256;
 
 // A remembered field line. Most lines point into the file's text; a line that
 // had lone CRs removed lives in the reader's scratch buffer and is copied.
-class FieldLine {
+class TFieldLine {
 public:
     void Clear() { set_ = false; }
     void Set(std::string_view line, std::string_view text) {
@@ -89,9 +90,19 @@ std::unordered_set<std::string> ListArchives(const QString& archivesDir) {
     return names;
 }
 
-bool IsRegularFile(const QString& path) {
+// Size gets the file's size.
+bool IsRegularFile(const QString& path, std::uint64_t& size) {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    return true;
+}
+
+// A read buffer made ready for a file of Size bytes before its first touch.
+void PrepareBuffer(std::string& buffer, std::uint64_t size) {
+    if (size <= SafeFiles::MaxIndexSize)
+        HugePages::Reserve(buffer, static_cast<std::size_t>(size));
 }
 
 using AsciiText::ReplaceAll;
@@ -118,25 +129,26 @@ void LocalFileNameInto(std::string_view line, std::string& name) {
 // index repeating a stanza gives one row. One flat table of row numbers: no
 // allocation per row, and a row's texts are compared only when the hashes of
 // the three values agree.
-class RowSet {
+class TRowSet {
 public:
-    explicit RowSet(std::size_t expected) {
+    explicit TRowSet(std::size_t expected) {
         std::size_t size = 64;
         while (size < expected * 2)
             size *= 2;
-        slots_.assign(size, Slot{});
+        HugePages::Reserve(slots_, size);
+        slots_.assign(size, TSlot{});
     }
 
     // True when Rows has no row with the values of Rows.back() before it; the
     // row is then remembered.
-    bool InsertLast(const PackageRows& rows) {
-        const PackageRow& row = rows.back();
+    bool InsertLast(const TPackageRows& rows) {
+        const TPackageRow& row = rows.back();
         const std::uint64_t hash = HashOf(row);
         if ((used_ + 1) * 2 > slots_.size())
             Grow();
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
+            TSlot& slot = slots_[i];
             if (slot.Row == Empty) {
                 slot = {hash, static_cast<std::uint32_t>(rows.size() - 1)};
                 ++used_;
@@ -149,26 +161,26 @@ public:
 
 private:
     static constexpr std::uint32_t Empty = 0xFFFFFFFFu;
-    struct Slot {
+    struct TSlot {
         std::uint64_t Hash = 0;
         std::uint32_t Row = Empty;
     };
 
-    static std::uint64_t HashOf(const PackageRow& row) {
+    static std::uint64_t HashOf(const TPackageRow& row) {
         const std::hash<std::string_view> h;
         std::uint64_t v = h(row.Package);
         v = (v ^ h(row.Version)) * 0x9E3779B97F4A7C15ull;
         v = (v ^ h(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
         return v ^ (v >> 29);
     }
-    static bool Same(const PackageRow& a, const PackageRow& b) {
+    static bool Same(const TPackageRow& a, const TPackageRow& b) {
         return a.Package == b.Package && a.Version == b.Version && a.Architecture == b.Architecture;
     }
     void Grow() {
-        std::vector<Slot> old(slots_.size() * 2);
+        std::vector<TSlot> old(slots_.size() * 2);
         old.swap(slots_);
         const std::size_t mask = slots_.size() - 1;
-        for (const Slot& slot : old) {
+        for (const TSlot& slot : old) {
             if (slot.Row == Empty)
                 continue;
             std::size_t i = slot.Hash & mask;
@@ -178,7 +190,7 @@ private:
         }
     }
 
-    std::vector<Slot> slots_;
+    std::vector<TSlot> slots_;
     std::size_t used_ = 0;
 };
 
@@ -190,14 +202,14 @@ private:
 // An index and its reference copy are read by two tasks, which may run side by
 // side: the rows are made first and remember their Package and Version lines,
 // and whichever task ends second checks them against the reference copy.
-struct IndexPart {
-    PackageRows Rows;
+struct TIndexPart {
+    TPackageRows Rows;
     std::size_t Unsectioned = 0; // rows before the first Section line
     bool HasSection = false;
     std::string LastSection;
 
     std::string Reference; // the reference copy, until the rows are checked
-    std::optional<ReferenceCopy> Table;
+    std::optional<TReferenceCopy> Table;
     // The index, or a reference copy that is there, was unreadable: one flag
     // per task, as the two may end at once.
     bool RowsFailed = false;
@@ -208,14 +220,14 @@ struct IndexPart {
     // The Package and Version lines of each row, copied out of the index so
     // that its read buffer can serve the next index before the check.
     std::string LineText;
-    std::vector<std::uint32_t> TLineEnds; // three per row: Package, Version, Architecture
+    std::vector<std::uint32_t> LineEnds; // three per row: Package, Version, Architecture
     std::atomic<int> TasksDone{0};
 };
 
 // Read buffers pass from index to index: the biggest indexes come first, so a
 // buffer handed back is big enough for what follows and memory once touched is
 // reused rather than faulted in again.
-class BufferPool {
+class TBufferPool {
 public:
     std::string Take() {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -240,15 +252,15 @@ private:
     std::vector<std::string> free_;
 };
 
-void Keep(std::string_view line, IndexPart& part) {
+void Keep(std::string_view line, TIndexPart& part) {
     part.LineText.append(line);
-    part.TLineEnds.push_back(static_cast<std::uint32_t>(part.LineText.size()));
+    part.LineEnds.push_back(static_cast<std::uint32_t>(part.LineText.size()));
 }
 
 // Rows of the whole catalogue, shared by the tasks that read the indexes:
 // each takes its rows in steps, so the rows made while the indexes are read
 // never pass the catalogue's room by more than a step per task.
-class RowBudget {
+class TRowBudget {
 public:
     static constexpr std::uint64_t Step = 4096;
     // A step of room; false when the catalogue is full (the step still
@@ -262,168 +274,198 @@ private:
     std::atomic<std::uint64_t> taken_{0};
 };
 
-// Reads the rows of one index; false (with the reason in the part) when the
-// index has more stanzas than an index may have or the catalogue is full.
-bool ReadIndex(std::string_view text, const std::string& indexFile,
-               const std::unordered_set<std::string>& archives, std::string& localName,
-               IndexPart& part, RowBudget& budget) {
-    FieldLine package, name, version, description, filename, architecture;
-    std::string& section = part.LastSection;
-    PackageRows& rows = part.Rows;
-    // Growing the vector moves every row made so far; an index rarely has a
-    // stanza under 512 bytes, and capacity never touched costs no memory.
-    const std::size_t expected = text.size() / 512 + 16;
-    rows.reserve(expected);
-    part.TLineEnds.reserve(3 * expected);
-    RowSet seen(expected);
-    auto clear = [&] {
-        package.Clear();
-        name.Clear();
-        version.Clear();
-        description.Clear();
-        filename.Clear();
-        architecture.Clear();
-    };
-    // Stanzas are counted as the refresh counts them, repeated ones too.
-    std::uint64_t stanzas = 0, taken = 0;
-    auto finish = [&] {
-        if (!package.IsSet())
-            return;
-        if (++stanzas > SafeFiles::MaxIndexStanzas) {
-            part.Skipped = QStringLiteral("больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
-            return;
-        }
-        if (rows.size() == taken) {
-            taken += RowBudget::Step;
-            if (!budget.Take()) {
-                part.Skipped = QStringLiteral("в каталоге больше нет места (%1 пакетов)")
-                                   .arg(SafeFiles::MaxCatalogueRows);
-                return;
-            }
-        }
-        PackageRow& row = rows.emplace_back();
-        row.Package.assign(RawValue(package.Line(), 9));
-        row.Version.assign(RawValue(version.Line(), 9));
-        row.Architecture.Assign(RawValue(architecture.Line(), 14));
-        // A stanza repeated with the same identifier, version and architecture
-        // is the same package: nothing could tell its two rows apart.
-        if (!seen.InsertLast(rows)) {
-            rows.pop_back();
-            return;
-        }
-        row.Caption = name.IsSet() ? DecodedValue(name.Line(), 6) : row.Package;
-        row.Description = DecodedValue(description.Line(), 13);
-        row.IndexFile = indexFile;
-        if (part.HasSection)
-            row.Section = section;
-        if (filename.IsSet() && !archives.empty()) {
-            LocalFileNameInto(filename.Line(), localName);
-            if (archives.count(localName) != 0)
-                row.State |= StateDownloaded;
-        }
-        Keep(package.Line(), part);
-        Keep(version.Line(), part);
-        Keep(architecture.Line(), part);
-    };
+// Reads the rows of one index into its part, a stanza at a time: a stanza's
+// field lines are remembered as they come and make a row when it ends.
+class TIndexReader {
+public:
+    TIndexReader(std::string_view text, const std::string& indexFile,
+                 const std::unordered_set<std::string>& archives, std::string& localName,
+                 TIndexPart& part, TRowBudget& budget)
+        : text_(text), indexFile_(indexFile), archives_(archives), localName_(localName),
+          part_(part), rows_(part.Rows), budget_(budget), seen_(Expected(text)) {
+        // Growing the vector would move every row made so far; capacity never
+        // touched costs no memory.
+        HugePages::Reserve(rows_, Expected(text));
+        HugePages::Reserve(part.LineEnds, 3 * Expected(text));
+        HugePages::Reserve(part.LineText, 80 * Expected(text));
+    }
 
-    TextFile::TIndexLines lines(text);
-    std::string_view line;
-    while (part.Skipped.isEmpty() && lines.Next(line)) {
-        if (line.empty()) {
-            finish();
-            clear();
-            continue;
+    // False (with the reason in the part) when the index has more stanzas
+    // than an index may have or the catalogue is full.
+    bool Read() {
+        TextFile::TIndexLines lines(text_);
+        std::string_view line;
+        while (part_.Skipped.isEmpty() && lines.Next(line)) {
+            if (line.empty())
+                EndStanza();
+            else
+                See(line);
         }
+        if (part_.Skipped.isEmpty())
+            Finish();
+        // The room not used goes back; a skipped index gives back all it took.
+        budget_.GiveBack(part_.Skipped.isEmpty() ? taken_ - rows_.size() : taken_);
+        if (!part_.Skipped.isEmpty())
+            return false;
+        if (!part_.HasSection)
+            part_.Unsectioned = rows_.size();
+        return true;
+    }
+
+private:
+    // An index rarely has a stanza under 512 bytes.
+    static std::size_t Expected(std::string_view text) { return text.size() / 512 + 16; }
+
+    void See(std::string_view line) {
+        TFieldLine* field = nullptr;
         switch (line[0]) {
         case 'P':
-            if (line.starts_with("Package:"))
-                package.Set(line, text);
+            field = line.starts_with("Package:") ? &package_ : nullptr;
             break;
         case 'N':
-            if (line.starts_with("Name:"))
-                name.Set(line, text);
+            field = line.starts_with("Name:") ? &name_ : nullptr;
             break;
         case 'V':
-            if (line.starts_with("Version:"))
-                version.Set(line, text);
+            field = line.starts_with("Version:") ? &version_ : nullptr;
             break;
         case 'A':
-            if (line.starts_with("Architecture:"))
-                architecture.Set(line, text);
+            field = line.starts_with("Architecture:") ? &architecture_ : nullptr;
             break;
         case 'D':
-            if (line.starts_with("Description:"))
-                description.Set(line, text);
+            field = line.starts_with("Description:") ? &description_ : nullptr;
             break;
         case 'F':
-            if (line.starts_with("Filename:"))
-                filename.Set(line, text);
+            field = line.starts_with("Filename:") ? &filename_ : nullptr;
             break;
         case 'S':
-            if (line.starts_with("Section:")) {
-                if (!part.HasSection) {
-                    part.Unsectioned = rows.size();
-                    part.HasSection = true;
-                }
-                section.assign(RawValue(line, 9));
-            }
+            if (line.starts_with("Section:"))
+                SeeSection(line);
             break;
         default:
             break;
         }
+        if (field)
+            field->Set(line, text_);
     }
-    if (part.Skipped.isEmpty())
-        finish();
-    // The room not used goes back; a skipped index gives back all it took.
-    budget.GiveBack(part.Skipped.isEmpty() ? taken - rows.size() : taken);
-    if (!part.Skipped.isEmpty())
-        return false;
-    if (!part.HasSection)
-        part.Unsectioned = rows.size();
-    return true;
-}
 
-void CheckRows(IndexPart& part, BufferPool& pool) {
+    // The category sticks: it holds for the stanzas after it until the next.
+    void SeeSection(std::string_view line) {
+        if (!part_.HasSection) {
+            part_.Unsectioned = rows_.size();
+            part_.HasSection = true;
+        }
+        part_.LastSection.assign(RawValue(line, 9));
+    }
+
+    void EndStanza() {
+        Finish();
+        for (TFieldLine* field :
+             {&package_, &name_, &version_, &description_, &filename_, &architecture_})
+            field->Clear();
+    }
+
+    // Whether another row fits; the reason is in the part when it does not.
+    bool Room() {
+        // Stanzas are counted as the refresh counts them, repeated ones too.
+        if (++stanzas_ > SafeFiles::MaxIndexStanzas) {
+            part_.Skipped = QStringLiteral("больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
+            return false;
+        }
+        if (rows_.size() < taken_)
+            return true;
+        taken_ += TRowBudget::Step;
+        if (budget_.Take())
+            return true;
+        part_.Skipped = QStringLiteral("в каталоге больше нет места (%1 пакетов)")
+                            .arg(SafeFiles::MaxCatalogueRows);
+        return false;
+    }
+
+    void Finish() {
+        if (!package_.IsSet() || !Room())
+            return;
+        TPackageRow& row = rows_.emplace_back();
+        row.Package.assign(RawValue(package_.Line(), 9));
+        row.Version.assign(RawValue(version_.Line(), 9));
+        row.Architecture.Assign(RawValue(architecture_.Line(), 14));
+        // A stanza repeated with the same identifier, version and architecture
+        // is the same package: nothing could tell its two rows apart.
+        if (!seen_.InsertLast(rows_)) {
+            rows_.pop_back();
+            return;
+        }
+        row.Caption = name_.IsSet() ? DecodedValue(name_.Line(), 6) : row.Package;
+        row.Description = DecodedValue(description_.Line(), 13);
+        row.IndexFile = indexFile_;
+        if (part_.HasSection)
+            row.Section = part_.LastSection;
+        if (filename_.IsSet() && !archives_.empty()) {
+            LocalFileNameInto(filename_.Line(), localName_);
+            if (archives_.count(localName_) != 0)
+                row.State |= StateDownloaded;
+        }
+        Keep(package_.Line(), part_);
+        Keep(version_.Line(), part_);
+        Keep(architecture_.Line(), part_);
+    }
+
+    std::string_view text_;
+    const std::string& indexFile_;
+    const std::unordered_set<std::string>& archives_;
+    std::string& localName_;
+    TIndexPart& part_;
+    TPackageRows& rows_;
+    TRowBudget& budget_;
+    TRowSet seen_;
+    TFieldLine package_, name_, version_, description_, filename_, architecture_;
+    std::uint64_t stanzas_ = 0;
+    std::uint64_t taken_ = 0; // rows of room taken from the budget
+};
+
+void CheckRows(TIndexPart& part, TBufferPool& pool) {
     const std::string_view lines = part.LineText;
     for (std::size_t i = 0; i < part.Rows.size(); ++i) {
-        const std::size_t start = i == 0 ? 0 : part.TLineEnds[3 * i - 1];
-        const std::size_t middle = part.TLineEnds[3 * i];
-        const std::size_t last = part.TLineEnds[3 * i + 1];
+        const std::size_t start = i == 0 ? 0 : part.LineEnds[3 * i - 1];
+        const std::size_t middle = part.LineEnds[3 * i];
+        const std::size_t last = part.LineEnds[3 * i + 1];
         const std::string_view package = lines.substr(start, middle - start);
         const std::string_view version = lines.substr(middle, last - middle);
-        const std::string_view architecture = lines.substr(last, part.TLineEnds[3 * i + 2] - last);
+        const std::string_view architecture = lines.substr(last, part.LineEnds[3 * i + 2] - last);
         if (!part.Table ||
-            part.Table->Check(package, version, architecture) != ReferenceCopy::Verdict::Same)
+            part.Table->Check(package, version, architecture) != TReferenceCopy::TVerdict::Same)
             part.Rows[i].State |= StateNewOrUpdated;
     }
     part.Table.reset();
     std::string().swap(part.LineText);
-    std::vector<std::uint32_t>().swap(part.TLineEnds);
+    std::vector<std::uint32_t>().swap(part.LineEnds);
     pool.Give(part.Reference);
 }
 
-struct LoadJob {
+struct TLoadJob {
     const QString& ProcDir;
     const QString& ListsDir;
     const QStringList& Names;
     const std::unordered_set<std::string>& Archives;
-    BufferPool Pool;
-    RowBudget Budget;
+    const std::vector<std::uint64_t>& Sizes; // of the indexes, when listed
+    TBufferPool Pool;
+    TRowBudget Budget;
 };
 
-void ReadRows(LoadJob& job, std::size_t i, IndexPart& part, std::string& localName) {
+void ReadRows(TLoadJob& job, std::size_t i, TIndexPart& part, std::string& localName) {
     const QString& name = job.Names[qsizetype(i)];
     std::string text = job.Pool.Take();
+    PrepareBuffer(text, job.Sizes[i]);
     // A folder named like an index passes the listing but is no file: reading
     // it fails and it gives no rows.
     QString reason;
+    const std::string indexFile = QFile::encodeName(name).toStdString();
     if (SafeFiles::ReadAll(InFolder(job.ProcDir, name), SafeFiles::MaxIndexSize, text, &reason))
-        part.RowsFailed = !ReadIndex(text, QFile::encodeName(name).toStdString(), job.Archives,
-                                     localName, part, job.Budget);
+        part.RowsFailed =
+            !TIndexReader(text, indexFile, job.Archives, localName, part, job.Budget).Read();
     else
         part.RowsFailed = true;
     if (part.RowsFailed) {
-        PackageRows().swap(part.Rows);
+        TPackageRows().swap(part.Rows);
         if (part.Skipped.isEmpty())
             part.Skipped = reason;
         part.Skipped =
@@ -432,11 +474,13 @@ void ReadRows(LoadJob& job, std::size_t i, IndexPart& part, std::string& localNa
     job.Pool.Give(text);
 }
 
-void ReadReference(LoadJob& job, std::size_t i, IndexPart& part) {
+void ReadReference(TLoadJob& job, std::size_t i, TIndexPart& part) {
     const QString path = InFolder(job.ListsDir, job.Names[qsizetype(i)]);
-    if (!IsRegularFile(path))
+    std::uint64_t size = 0;
+    if (!IsRegularFile(path, size))
         return;
     part.Reference = job.Pool.Take();
+    PrepareBuffer(part.Reference, size);
     // A reference copy that is there but cannot be read ends the work on this
     // index before its first row.
     QString reason;
@@ -460,33 +504,23 @@ std::uint64_t FileSize(const QString& path) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-// Runs Work on up to Count threads, the calling one included.
-void OnThreads(unsigned count, const std::function<void()>& work) {
-    std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < count; ++i)
-        helpers.emplace_back(work);
-    work();
-    for (std::thread& t : helpers)
-        t.join();
-}
-
 // The rows of all indexes, as pointers, and their caption order: the place in
 // All of the row for each new place.
-struct Gathered {
-    std::vector<PackageRow*> All;
+struct TGathered {
+    std::vector<TPackageRow*> All;
     std::vector<std::uint32_t> Places;
 };
 
-Gathered GatherAndSort(std::vector<IndexPart>& parts) {
-    Gathered g;
+TGathered GatherAndSort(std::vector<TIndexPart>& parts) {
+    TGathered g;
     std::size_t total = 0;
-    for (const IndexPart& part : parts)
+    for (const TIndexPart& part : parts)
         total += part.Rows.size();
     std::vector<std::string_view> captions;
-    g.All.reserve(total);
-    captions.reserve(total);
-    for (IndexPart& part : parts)
-        for (PackageRow& row : part.Rows) {
+    HugePages::Reserve(g.All, total);
+    HugePages::Reserve(captions, total);
+    for (TIndexPart& part : parts)
+        for (TPackageRow& row : part.Rows) {
             g.All.push_back(&row);
             captions.emplace_back(row.Caption);
         }
@@ -497,39 +531,42 @@ Gathered GatherAndSort(std::vector<IndexPart>& parts) {
 // Moves the rows into their new places, the two halves side by side on a long
 // list: the reads hop all over the rows, and two cores wait on memory better
 // than one.
-PackageRows MoveInOrder(const Gathered& g) {
+TPackageRows MoveInOrder(const TGathered& g) {
     const std::size_t n = g.Places.size();
-    PackageRows rows(n);
+    TPackageRows rows;
+    HugePages::Reserve(rows, n);
+    rows.resize(n);
     auto move = [&](std::size_t from, std::size_t to) {
         for (std::size_t k = from; k < to; ++k)
             rows[k] = std::move(*g.All[g.Places[k]]);
     };
-    const bool shared = n >= 8192 && std::thread::hardware_concurrency() >= 2;
-    std::thread helper = shared ? std::thread(move, n / 2, n) : std::thread();
-    move(0, shared ? n / 2 : n);
-    if (shared)
-        helper.join();
+    const unsigned parts = n >= 8192 && Workers::Cores() >= 2 ? 2 : 1;
+    Workers::RunInParallel(parts,
+                           [&](unsigned part) { move(part * n / parts, (part + 1) * n / parts); });
     return rows;
 }
 
 } // namespace
 
-PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
-                         const QString& archivesDir, QStringList* skipped) {
+TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
+                          const QString& archivesDir, QStringList* skipped) {
     const std::unordered_set<std::string> archives = ListArchives(archivesDir);
     const QStringList names = IndexStore::ListIndexFiles(procDir);
-    std::vector<IndexPart> parts(static_cast<std::size_t>(names.size()));
+    std::vector<TIndexPart> parts(static_cast<std::size_t>(names.size()));
 
     // The indexes are shared out biggest first, so that no worker is left with
     // a big one at the end while the others idle. All rows are made before any
     // reference copy is read: the captions are then final, and their sort runs
     // while the other workers read the reference copies.
+    std::vector<std::uint64_t> sizes;
     std::vector<std::pair<std::uint64_t, std::size_t>> bySize;
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        sizes.push_back(FileSize(InFolder(procDir, names[qsizetype(i)])));
+        bySize.emplace_back(sizes.back(), i);
+    }
     std::stable_sort(bySize.begin(), bySize.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
-    LoadJob job{procDir, listsDir, names, archives, {}, {}};
+    TLoadJob job{procDir, listsDir, names, archives, sizes, {}, {}};
     std::vector<std::pair<std::size_t, bool>> tasks; // index, and whether it is the reference
     for (const auto& [size, i] : bySize)
         tasks.emplace_back(i, false);
@@ -539,15 +576,14 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     std::atomic<std::size_t> rowsLeft{parts.size()};
     // Made by the worker that ends the last row task. A reference copy that
     // turns out unreadable drops its rows afterwards, and the sort is redone.
-    std::optional<Gathered> sorted;
-    const unsigned threads = static_cast<unsigned>(
-        std::clamp<std::size_t>(std::min<std::size_t>(std::thread::hardware_concurrency(), 4), 1,
-                                std::max<std::size_t>(tasks.size(), 1)));
-    OnThreads(threads, [&] {
+    std::optional<TGathered> sorted;
+    const unsigned threads = static_cast<unsigned>(std::clamp<std::size_t>(
+        std::min<std::size_t>(Workers::Cores(), 4), 1, std::max<std::size_t>(tasks.size(), 1)));
+    Workers::RunInParallel(threads, [&](unsigned) {
         std::string localName;
         for (std::size_t k; (k = next.fetch_add(1)) < tasks.size();) {
             const auto [i, isReference] = tasks[k];
-            IndexPart& part = parts[i];
+            TIndexPart& part = parts[i];
             if (isReference)
                 ReadReference(job, i, part);
             else
@@ -567,10 +603,10 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     job.Pool.Clear();
     bool sortAgain = !sorted;
     std::string carried;
-    for (IndexPart& part : parts) {
+    for (TIndexPart& part : parts) {
         if (part.RowsFailed || part.ReferenceFailed) {
             sortAgain = sortAgain || !part.Rows.empty();
-            PackageRows().swap(part.Rows);
+            TPackageRows().swap(part.Rows);
             if (skipped)
                 *skipped << (part.RowsFailed ? part.Skipped : part.ReferenceSkipped);
             continue;
@@ -582,7 +618,7 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     }
     if (sortAgain)
         sorted.emplace(GatherAndSort(parts));
-    Gathered& g = *sorted;
+    TGathered& g = *sorted;
     // Sorting and moving the flagged rows up are one rearrangement, so every
     // row moves once, straight into its place.
     std::stable_partition(g.Places.begin(), g.Places.end(), [&g](std::uint32_t i) {
@@ -591,6 +627,6 @@ PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     return MoveInOrder(g);
 }
 
-void SortPackages(PackageRows& rows) {
+void SortPackages(TPackageRows& rows) {
     CaptionOrder::Sort(rows);
 }

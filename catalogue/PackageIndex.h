@@ -18,9 +18,9 @@
 // one that cannot be read, is skipped: Skipped (when given) gets one line per
 // skipped index with its path and why. So is an index that no longer fits in
 // the catalogue's room. Memory stays bounded whatever the folders hold.
-PackageRows LoadPackages(const QString& procDir, const QString& listsDir,
-                         const QString& archivesDir, QStringList* skipped = nullptr);
+TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
+                          const QString& archivesDir, QStringList* skipped = nullptr);
 
 // Sorts rows by Caption in the user's locale collation (letter case only breaks
 // ties, lower case first); rows with equal captions keep their order.
-void SortPackages(PackageRows& rows);
+void SortPackages(TPackageRows& rows);

@@ -2,8 +2,10 @@
 
 #include "base/SafeFiles.h"
 #include "base/TextFile.h"
+#include "base/Workers.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/CaptionOrder.h"
+#include "catalogue/HugePages.h"
 #include "catalogue/PackageIndex.h"
 #include "sources/IndexStore.h"
 
@@ -14,7 +16,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <unordered_set>
 
 #include <sys/stat.h>
@@ -63,25 +64,26 @@ char* PutField(char* out, const std::string& field) {
 }
 
 // The state line's number, in decimal.
-struct StateText {
-    explicit StateText(int state) : End(std::to_chars(Digits, Digits + sizeof Digits, state).ptr) {}
+struct TStateText {
+    explicit TStateText(int state)
+        : End(std::to_chars(Digits, Digits + sizeof Digits, state).ptr) {}
     std::string_view View() const { return {Digits, std::size_t(End - Digits)}; }
     char Digits[16];
     char* End;
 };
 
 // Bytes of a row's record: its fields, "$" and the state, and seven line ends.
-std::size_t RecordSize(const PackageRow& row) {
+std::size_t RecordSize(const TPackageRow& row) {
     return row.Section.size() + row.Caption.size() + row.Version.size() + row.Package.size() +
-           row.Description.size() + row.IndexFile.size() + 1 + StateText(row.State).View().size() +
+           row.Description.size() + row.IndexFile.size() + 1 + TStateText(row.State).View().size() +
            7 * LineEnd.size();
 }
 
-char* PutRecord(char* out, const PackageRow& row) {
+char* PutRecord(char* out, const TPackageRow& row) {
     out = PutField(out, row.Section);
     out = PutField(out, row.Caption);
     *out++ = '$';
-    const StateText state(row.State);
+    const TStateText state(row.State);
     std::memcpy(out, state.Digits, state.View().size());
     out += state.View().size();
     *out++ = '\r';
@@ -97,19 +99,22 @@ char* PutRecord(char* out, const PackageRow& row) {
 // for the texts of a row further on lets those waits overlap.
 constexpr std::size_t PrefetchAhead = 16;
 
-void Prefetch(const PackageRow& row) {
+void Prefetch(const TPackageRow& row) {
     for (const std::string* field :
          {&row.Section, &row.Caption, &row.Version, &row.Package, &row.Description, &row.IndexFile})
         __builtin_prefetch(field->data());
 }
 
-enum class FileKind { Missing, Regular, Other };
+enum class TFileKind { Missing, Regular, Other };
 
-FileKind KindOf(const QString& path) {
+// Size, when given, gets the file's size.
+TFileKind KindOf(const QString& path, std::size_t* size = nullptr) {
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return FileKind::Missing;
-    return S_ISREG(st.st_mode) ? FileKind::Regular : FileKind::Other;
+        return TFileKind::Missing;
+    if (size)
+        *size = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    return S_ISREG(st.st_mode) ? TFileKind::Regular : TFileKind::Other;
 }
 
 int HexDigit(char c) {
@@ -161,7 +166,7 @@ constexpr std::string_view ArchitectureBlock = "Architecture";
 
 // The block after the records: 0x1A, its name, then one line per run of
 // records with the same architecture.
-std::string ArchitectureTrailer(const PackageRows& rows) {
+std::string ArchitectureTrailer(const TPackageRows& rows) {
     std::string out;
     out.push_back('\x1A');
     out.append(ArchitectureBlock);
@@ -233,12 +238,12 @@ TArchitecture TArchitectureRuns::At(std::size_t record) const {
     return run == runs_.end() ? TArchitecture() : run->second;
 }
 
-bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
+bool SavePackageList(const QString& cacheFile, const TPackageRows& rows) {
     // The old list goes first: whatever happens next, no stale list survives.
-    if (KindOf(cacheFile) != FileKind::Missing)
+    if (KindOf(cacheFile) != TFileKind::Missing)
         QFile::remove(cacheFile);
     if (rows.empty())
-        return KindOf(cacheFile) == FileKind::Missing;
+        return KindOf(cacheFile) == TFileKind::Missing;
     // The records are sized first, then written into one buffer; a long list
     // is written in two halves side by side.
     std::vector<std::size_t> offsets(rows.size() + 1, 0);
@@ -247,6 +252,7 @@ bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
     const std::string trailer = ArchitectureTrailer(rows);
     const std::size_t total = offsets.back() + trailer.size();
     const std::unique_ptr<char[]> buffer(new char[total]);
+    HugePages::Advise(buffer.get(), total);
     std::memcpy(buffer.get() + offsets.back(), trailer.data(), trailer.size());
     auto put = [&](std::size_t from, std::size_t to) {
         char* at = buffer.get() + offsets[from];
@@ -257,11 +263,14 @@ bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
         }
     };
     constexpr std::size_t Shared = 8192;
-    if (rows.size() >= Shared && std::thread::hardware_concurrency() >= 2) {
+    if (rows.size() >= Shared && Workers::Cores() >= 2) {
         const std::size_t half = rows.size() / 2;
-        std::thread helper(put, half, rows.size());
-        put(0, half);
-        helper.join();
+        Workers::RunInParallel(2, [&](unsigned part) {
+            if (part == 0)
+                put(half, rows.size());
+            else
+                put(0, half);
+        });
     } else {
         put(0, rows.size());
     }
@@ -269,20 +278,21 @@ bool SavePackageList(const QString& cacheFile, const PackageRows& rows) {
     return SafeFiles::ReplaceAtomically(cacheFile, out);
 }
 
-LoadResult LoadPackageList(const QString& cacheFile, const std::string& category, PackageRows& rows,
-                           std::vector<std::string>& categories, std::string_view architecture,
-                           bool* knowsArchitectures) {
+TLoadResult LoadPackageList(const QString& cacheFile, const std::string& category,
+                            TPackageRows& rows, std::vector<std::string>& categories,
+                            std::string_view architecture, bool* knowsArchitectures) {
     if (knowsArchitectures)
         *knowsArchitectures = false;
     // Only a plain file is a saved list; a folder or a link in its place counts
     // as no list, so the catalogue is built again and saved over it.
-    if (KindOf(cacheFile) != FileKind::Regular)
-        return LoadResult::Missing;
+    std::size_t size = 0;
+    if (KindOf(cacheFile, &size) != TFileKind::Regular)
+        return TLoadResult::Missing;
     rows.clear();
     const bool allCategories = category.empty();
     std::unordered_set<std::string> seen;
     std::vector<std::string> found;
-    auto finish = [&](LoadResult result) {
+    auto finish = [&](TLoadResult result) {
         if (allCategories) {
             CaptionOrder::SortCaseFree(found);
             categories.swap(found);
@@ -291,9 +301,17 @@ LoadResult LoadPackageList(const QString& cacheFile, const std::string& category
     };
 
     std::string text;
+    if (size <= SafeFiles::MaxTextSize)
+        HugePages::Reserve(text, size);
     if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
-        return finish(LoadResult::Damaged);
+        return finish(TLoadResult::Damaged);
     const TArchitectureRuns runs(text);
+    // The rows are made in one piece of memory rather than one that grows
+    // by doubling (each step moving every row into fresh memory). A record
+    // takes some 100 bytes, and never less than its seven line ends; the
+    // architectures, when they agree, give the exact count.
+    HugePages::Reserve(rows, runs.Known() ? std::min(runs.Records(), text.size() / 7 + 1)
+                                          : text.size() / 100);
     TextFile::TIndexLines lines(std::string_view(text).substr(0, runs.RecordsEnd()));
     // Lines read beyond the end of the file are empty.
     auto next = [&lines](std::string_view& line) {
@@ -319,13 +337,13 @@ LoadResult LoadPackageList(const QString& cacheFile, const std::string& category
                 next(line);
             continue;
         }
-        PackageRow& row = rows.emplace_back();
+        TPackageRow& row = rows.emplace_back();
         row.Architecture = rowArchitecture;
         next(line);
         row.Caption.assign(line);
         next(line);
         if (!ParseState(line, row.State))
-            return finish(LoadResult::Damaged);
+            return finish(TLoadResult::Damaged);
         next(line);
         row.Version.assign(line);
         next(line);
@@ -338,17 +356,17 @@ LoadResult LoadPackageList(const QString& cacheFile, const std::string& category
     }
     const bool known = runs.Known() && runs.Records() == record;
     if (runs.Known() && !known)
-        for (PackageRow& row : rows)
+        for (TPackageRow& row : rows)
             row.Architecture = TArchitecture();
     if (knowsArchitectures)
         *knowsArchitectures = known;
-    return finish(LoadResult::Complete);
+    return finish(TLoadResult::Complete);
 }
 
-std::vector<std::string> Categories(const PackageRows& rows) {
+std::vector<std::string> Categories(const TPackageRows& rows) {
     std::unordered_set<std::string> seen;
     std::vector<std::string> found;
-    for (const PackageRow& row : rows)
+    for (const TPackageRow& row : rows)
         if (!row.Section.empty() && seen.insert(CategoryKey(row.Section)).second)
             found.push_back(row.Section);
     CaptionOrder::SortCaseFree(found);
@@ -356,7 +374,7 @@ std::vector<std::string> Categories(const PackageRows& rows) {
 }
 
 void UpdatePackageIcon(const QString& cacheFile, const TPackageKey& key, int state) {
-    if (KindOf(cacheFile) != FileKind::Regular)
+    if (KindOf(cacheFile) != TFileKind::Regular)
         return;
     std::string text;
     if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
@@ -403,8 +421,8 @@ void AcceptIndexes(const QString& procDir, const QString& listsDir) {
     }
 }
 
-void ClearUpdateFlags(PackageRows& rows) {
-    for (PackageRow& row : rows)
+void ClearUpdateFlags(TPackageRows& rows) {
+    for (TPackageRow& row : rows)
         row.State &= ~StateNewOrUpdated;
     SortPackages(rows);
 }

@@ -57,9 +57,9 @@ private:
 // a temporary name and renamed into place only when complete, so a failed
 // write leaves no file rather than a partial one. An empty list leaves no file.
 // True when the file now holds the rows (or, for an empty list, is absent).
-bool SavePackageList(const QString& cacheFile, const PackageRows& rows);
+bool SavePackageList(const QString& cacheFile, const TPackageRows& rows);
 
-enum class LoadResult {
+enum class TLoadResult {
     Missing,  // no file: rows and categories untouched
     Complete, // read to its end
     Damaged,  // stopped at damage: what came before it was kept
@@ -74,12 +74,12 @@ enum class LoadResult {
 // given, KnowsArchitectures tells whether the file carried the rows'
 // architectures (a list saved before they were kept does not; its rows have
 // none).
-LoadResult LoadPackageList(const QString& cacheFile, const std::string& category, PackageRows& rows,
-                           std::vector<std::string>& categories, std::string_view architecture = {},
-                           bool* knowsArchitectures = nullptr);
+TLoadResult LoadPackageList(const QString& cacheFile, const std::string& category,
+                            TPackageRows& rows, std::vector<std::string>& categories,
+                            std::string_view architecture = {}, bool* knowsArchitectures = nullptr);
 
 // The category entries of Rows, the way loading all categories makes them.
-std::vector<std::string> Categories(const PackageRows& rows);
+std::vector<std::string> Categories(const TPackageRows& rows);
 
 // Writes State into every saved row of that build: its identifier and version,
 // and its architecture when the file knows the rows' architectures (from any
@@ -92,6 +92,6 @@ void UpdatePackageIcon(const QString& cacheFile, const TPackageKey& key, int sta
 void AcceptIndexes(const QString& procDir, const QString& listsDir);
 
 // Clears the new-or-updated bit of every row and sorts the rows by caption.
-void ClearUpdateFlags(PackageRows& rows);
+void ClearUpdateFlags(TPackageRows& rows);
 
 } // namespace PackageList

@@ -37,7 +37,7 @@ private:
 // had, so an identifier compares byte for byte with the stanza it was read
 // from. A row is told from the other rows of its index by its identifier,
 // version and architecture: an index that repeats a stanza gives one row.
-struct PackageRow {
+struct TPackageRow {
     std::string Caption;
     std::string Version;
     std::string Package;
@@ -48,16 +48,16 @@ struct PackageRow {
     int State = 0;
     bool Marked = false;
 
-    bool operator==(const PackageRow&) const = default;
+    bool operator==(const TPackageRow&) const = default;
 };
 
-// Bit values of PackageRow::State.
+// Bit values of TPackageRow::State.
 enum : int {
     StateDownloaded = 1,
     StateNewOrUpdated = 2,
 };
 
-using PackageRows = std::vector<PackageRow>;
+using TPackageRows = std::vector<TPackageRow>;
 
 // The stanza a row stands for, apart from the index it lies in: what the saved
 // list's state updates and the download's identity go by.
@@ -66,10 +66,10 @@ struct TPackageKey {
     std::string Version;
     TArchitecture Architecture;
 
-    static TPackageKey Of(const PackageRow& row) {
+    static TPackageKey Of(const TPackageRow& row) {
         return {row.Package, row.Version, row.Architecture};
     }
-    bool Matches(const PackageRow& row) const {
+    bool Matches(const TPackageRow& row) const {
         return row.Package == Package && row.Version == Version && row.Architecture == Architecture;
     }
     bool operator==(const TPackageKey&) const = default;

@@ -3,6 +3,7 @@
 #include "base/SafeFiles.h"
 #include "base/TextFile.h"
 #include "catalogue/AsciiText.h"
+#include "catalogue/HugePages.h"
 
 #include <cstring>
 
@@ -19,7 +20,7 @@ inline std::uint64_t Mix(std::uint64_t h, std::uint64_t word) {
 
 } // namespace
 
-std::uint64_t ReferenceCopy::HashOf(std::string_view key) {
+std::uint64_t TReferenceCopy::HashOf(std::string_view key) {
     // Setting bit 0x20 of every byte folds the letter case of ASCII letters (and
     // merges some other bytes, which only costs a rare extra comparison).
     constexpr std::uint64_t Fold = 0x2020202020202020ull;
@@ -36,15 +37,15 @@ std::uint64_t ReferenceCopy::HashOf(std::string_view key) {
     return Mix(h, tail);
 }
 
-std::uint64_t ReferenceCopy::BuildHash(std::uint64_t keyHash, std::string_view version,
-                                       std::string_view architecture) {
+std::uint64_t TReferenceCopy::BuildHash(std::uint64_t keyHash, std::string_view version,
+                                        std::string_view architecture) {
     return Mix(Mix(keyHash, HashOf(version)), HashOf(architecture) + 1);
 }
 
-std::size_t ReferenceCopy::Find(const Slot& wanted) const {
+std::size_t TReferenceCopy::Find(const TSlot& wanted) const {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = wanted.Hash & mask;; i = (i + 1) & mask) {
-        const Stored& s = slots_[i];
+        const TStored& s = slots_[i];
         if (s.KeyLength == 0)
             return i;
         const bool identifierOnly = (s.VersionLength & IdentifierOnlyBit) != 0;
@@ -57,12 +58,12 @@ std::size_t ReferenceCopy::Find(const Slot& wanted) const {
     }
 }
 
-void ReferenceCopy::Grow() {
-    std::vector<Stored> old(slots_.size() * 2);
+void TReferenceCopy::Grow() {
+    std::vector<TStored> old(slots_.size() * 2);
     old.swap(slots_);
     // Every kept slot is distinct: each only needs a free place.
     const std::size_t mask = slots_.size() - 1;
-    for (const Stored& s : old) {
+    for (const TStored& s : old) {
         if (s.KeyLength == 0)
             continue;
         std::size_t i = s.Hash & mask;
@@ -73,10 +74,10 @@ void ReferenceCopy::Grow() {
 }
 
 // The slot of a build or identifier of the text, added when new.
-ReferenceCopy::Stored& ReferenceCopy::Insert(const Slot& wanted) {
+TReferenceCopy::TStored& TReferenceCopy::Insert(const TSlot& wanted) {
     if ((used_ + 1) * 2 > slots_.size())
         Grow();
-    Stored& s = slots_[Find(wanted)];
+    TStored& s = slots_[Find(wanted)];
     if (s.KeyLength == 0) {
         s.Hash = wanted.Hash;
         s.Key = Offset(wanted.Key);
@@ -91,7 +92,7 @@ ReferenceCopy::Stored& ReferenceCopy::Insert(const Slot& wanted) {
     return s;
 }
 
-ReferenceCopy::ReferenceCopy(std::string_view text) : text_(text) {
+TReferenceCopy::TReferenceCopy(std::string_view text) : text_(text) {
     // A stanza is a run of non-empty lines; its identifiers are remembered
     // when the run ends, once its Version and Architecture lines are known.
     // Sized from the text, the table seldom has to grow: a reference stanza
@@ -101,6 +102,7 @@ ReferenceCopy::ReferenceCopy(std::string_view text) : text_(text) {
     std::size_t want = 1024;
     while (want < text.size() / 128 && want < (std::size_t(1) << 19))
         want *= 2;
+    HugePages::Reserve(slots_, want);
     slots_.resize(want);
     std::vector<std::string_view> pending;
     std::string_view version, architecture;
@@ -108,16 +110,16 @@ ReferenceCopy::ReferenceCopy(std::string_view text) : text_(text) {
     auto closeStanza = [&] {
         for (const std::string_view key : pending) {
             const std::uint64_t keyHash = HashOf(key);
-            Slot identifier;
+            TSlot identifier;
             identifier.Key = key;
             identifier.Hash = keyHash;
             identifier.IdentifierOnly = true;
-            Stored& known = Insert(identifier);
+            TStored& known = Insert(identifier);
             if (!hasVersion) {
                 known.ArchitectureLength |= WithoutVersionBit;
                 continue;
             }
-            Slot build;
+            TSlot build;
             build.Key = key;
             build.Version = version;
             build.Architecture = architecture;
@@ -154,7 +156,7 @@ ReferenceCopy::ReferenceCopy(std::string_view text) : text_(text) {
         } else if ((first == 'p' || first == 'P') && StartsWithNoCase(line, "package:")) {
             if (++keys > SafeFiles::MaxIndexStanzas) {
                 complete_ = false;
-                std::vector<Stored>().swap(slots_);
+                std::vector<TStored>().swap(slots_);
                 used_ = 0;
                 return;
             }
@@ -164,25 +166,25 @@ ReferenceCopy::ReferenceCopy(std::string_view text) : text_(text) {
     closeStanza();
 }
 
-ReferenceCopy::Verdict ReferenceCopy::Check(std::string_view packageLine,
-                                            std::string_view versionLine,
-                                            std::string_view architectureLine) const {
+TReferenceCopy::TVerdict TReferenceCopy::Check(std::string_view packageLine,
+                                               std::string_view versionLine,
+                                               std::string_view architectureLine) const {
     if (slots_.empty() || packageLine.empty())
-        return Verdict::Missing;
+        return TVerdict::Missing;
     const std::uint64_t keyHash = HashOf(packageLine);
-    Slot build;
+    TSlot build;
     build.Key = packageLine;
     build.Version = versionLine;
     build.Architecture = architectureLine;
     build.Hash = BuildHash(keyHash, versionLine, architectureLine);
     if (slots_[Find(build)].KeyLength != 0)
-        return Verdict::Same;
-    Slot identifier;
+        return TVerdict::Same;
+    TSlot identifier;
     identifier.Key = packageLine;
     identifier.Hash = keyHash;
     identifier.IdentifierOnly = true;
-    const Stored& s = slots_[Find(identifier)];
+    const TStored& s = slots_[Find(identifier)];
     if (s.KeyLength == 0)
-        return Verdict::Missing;
-    return (s.ArchitectureLength & WithoutVersionBit) != 0 ? Verdict::Same : Verdict::Changed;
+        return TVerdict::Missing;
+    return (s.ArchitectureLength & WithoutVersionBit) != 0 ? TVerdict::Same : TVerdict::Changed;
 }

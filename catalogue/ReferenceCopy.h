@@ -10,9 +10,9 @@
 // case (compared without regard to letter case), together with its first
 // "Version:" line and its first "Architecture:" line. Building the table once
 // keeps the update check linear in the size of the two files.
-class ReferenceCopy {
+class TReferenceCopy {
 public:
-    enum class Verdict {
+    enum class TVerdict {
         Missing, // no stanza of that identifier: the package is new
         Same,    // a stanza with the same identifier, Version line and
                  // Architecture line, or one of that identifier without a
@@ -22,12 +22,12 @@ public:
 
     // Indexes the text of a reference copy. The table points into Text, which
     // must outlive it.
-    explicit ReferenceCopy(std::string_view text);
+    explicit TReferenceCopy(std::string_view text);
 
     // Compares a stanza's whole "Package:", "Version:" and "Architecture:"
     // lines (each empty when the stanza has none) with the reference copy.
-    Verdict Check(std::string_view packageLine, std::string_view versionLine,
-                  std::string_view architectureLine = {}) const;
+    TVerdict Check(std::string_view packageLine, std::string_view versionLine,
+                   std::string_view architectureLine = {}) const;
 
     // The number of distinct stanzas remembered.
     std::size_t size() const { return used_; }
@@ -39,17 +39,17 @@ private:
     // An open-addressing table: one flat array, no allocation per key. A slot
     // is one build (identifier, version, architecture); an identifier alone
     // has a slot of its own too, which says whether some stanza of it lacks a
-    // Version line. Slot is the form a lookup asks with; the table keeps each
+    // Version line. TSlot is the form a lookup asks with; the table keeps each
     // as offsets into the text, half the size, since every load builds these
     // tables afresh and fresh memory is what a load pays for most.
-    struct Slot {
+    struct TSlot {
         std::string_view Key; // never empty
         std::string_view Version;
         std::string_view Architecture;
         std::uint64_t Hash = 0;
         bool IdentifierOnly = false;
     };
-    struct Stored {
+    struct TStored {
         std::uint64_t Hash = 0;
         std::uint32_t Key = 0, KeyLength = 0; // KeyLength 0: a free slot
         std::uint32_t Version = 0, VersionLength = 0;
@@ -70,12 +70,12 @@ private:
     std::uint32_t Offset(std::string_view part) const {
         return part.empty() ? 0 : static_cast<std::uint32_t>(part.data() - text_.data());
     }
-    std::size_t Find(const Slot& wanted) const;
-    Stored& Insert(const Slot& wanted);
+    std::size_t Find(const TSlot& wanted) const;
+    TStored& Insert(const TSlot& wanted);
     void Grow();
 
     std::string_view text_;
-    std::vector<Stored> slots_;
+    std::vector<TStored> slots_;
     std::size_t used_ = 0;
     bool complete_ = true;
 };

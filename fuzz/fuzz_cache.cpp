@@ -21,12 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         f.write(reinterpret_cast<const char*>(data), qint64(size));
     }
-    PackageRows rows;
+    TPackageRows rows;
     std::vector<std::string> categories;
     const auto all = PackageList::LoadPackageList(cache, {}, rows, categories);
-    if (all == PackageList::LoadResult::Missing)
+    if (all == PackageList::TLoadResult::Missing)
         std::abort();
-    for (const PackageRow& r : rows)
+    for (const TPackageRow& r : rows)
         if (r.State < 0 || r.State > 3)
             std::abort();
     for (const std::string& c : categories)
@@ -36,19 +36,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TPackageKey key =
         rows.empty() ? TPackageKey{"pkg", "1", {}} : TPackageKey::Of(rows.back());
     std::vector<std::string> kept = categories;
-    PackageRows some;
+    TPackageRows some;
     PackageList::LoadPackageList(cache, category, some, categories);
     if (categories != kept)
         std::abort();
     PackageList::LoadPackageList(cache, {}, some, kept, "iphoneos-arm64");
     PackageList::UpdatePackageIcon(cache, key, 1);
     // Saving what was read and reading it back gives the same rows.
-    if (all == PackageList::LoadResult::Complete && !rows.empty()) {
+    if (all == PackageList::TLoadResult::Complete && !rows.empty()) {
         if (!PackageList::SavePackageList(cache, rows))
             std::abort();
-        PackageRows again;
+        TPackageRows again;
         if (PackageList::LoadPackageList(cache, {}, again, categories) !=
-                PackageList::LoadResult::Complete ||
+                PackageList::TLoadResult::Complete ||
             again != rows)
             std::abort();
     }

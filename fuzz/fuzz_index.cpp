@@ -36,17 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t split = size == 0 ? 0 : (std::size_t(data[0]) * size) / 256;
     WriteFile(root.filePath(QStringLiteral("proc/r_Packages")), text, size);
     WriteFile(root.filePath(QStringLiteral("lists/r_Packages")), text + split, size - split);
-    const PackageRows rows =
+    const TPackageRows rows =
         LoadPackages(root.filePath(QStringLiteral("proc")), root.filePath(QStringLiteral("lists")),
                      root.filePath(QStringLiteral("archives")));
-    for (const PackageRow& r : rows) {
+    for (const TPackageRow& r : rows) {
         if (r.State < 0 || r.State > 3 || r.Marked || r.IndexFile != "r_Packages" ||
             r.Caption.size() > 256 || r.Description.size() > 256 || r.Package.size() > 256)
             std::abort();
     }
     // Flagged rows come first.
     bool seenPlain = false;
-    for (const PackageRow& r : rows) {
+    for (const TPackageRow& r : rows) {
         if ((r.State & StateNewOrUpdated) == 0)
             seenPlain = true;
         else if (seenPlain)

@@ -28,7 +28,7 @@ void Write(const QString& path, const std::uint8_t* data, std::size_t size) {
           f.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
 }
 
-PackageList::LoadResult Load(const QString& path, PackageRows& rows) {
+PackageList::TLoadResult Load(const QString& path, TPackageRows& rows) {
     std::vector<std::string> categories;
     return PackageList::LoadPackageList(path, {}, rows, categories);
 }
@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Write(fast, data + 1, size - 1);
     Write(slow, data + 1, size - 1);
 
-    PackageRows rows;
-    if (Load(fast, rows) != PackageList::LoadResult::Complete)
+    TPackageRows rows;
+    if (Load(fast, rows) != PackageList::TLoadResult::Complete)
         return 0;
     // The first, a middle and the last build of the list, and one it lacks.
     std::vector<TPackageKey> keys;
@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         PackageList::UpdatePackageIcon(slow, keys[i], state);
     }
 
-    PackageRows fastRows, slowRows;
-    const PackageList::LoadResult fastResult = Load(fast, fastRows);
+    TPackageRows fastRows, slowRows;
+    const PackageList::TLoadResult fastResult = Load(fast, fastRows);
     Check(fastResult == Load(slow, slowRows));
     Check(fastRows == slowRows);
     return 0;

@@ -53,8 +53,8 @@ public:
     }
 
 private:
-    const PackageRow* Row(int row) const {
-        const PackageRows& rows = page_.Rows();
+    const TPackageRow* Row(int row) const {
+        const TPackageRows& rows = page_.Rows();
         return row >= 0 && row < static_cast<int>(rows.size())
                    ? &rows[static_cast<std::size_t>(row)]
                    : nullptr;
@@ -73,7 +73,7 @@ void TfrmMain::btnPkgDownloadClick() {
     // Marks made in other categories are fetched too: the walk goes over
     // every listed row when some marked one is not shown.
     int shownMarks = 0;
-    for (const PackageRow& row : packagesPage_->Rows())
+    for (const TPackageRow& row : packagesPage_->Rows())
         shownMarks += row.Marked ? 1 : 0;
     if (packagesPage_->MarkedCount() > shownMarks)
         packagesPage_->ShowAllCategories();

@@ -268,7 +268,7 @@ void TPackageDetailsPanel::ShowPackageInfo(TDebianInfo info) {
     authorAddress_.clear();
     authorTarget_.clear();
     if (!author.empty()) {
-        const AuthorLink link = SplitAuthor(author);
+        const TAuthorLink link = SplitAuthor(author);
         author_ = link.Text;
         authorAddress_ = link.Address;
         authorTarget_ = "mailto:" + link.Address;

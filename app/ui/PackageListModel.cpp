@@ -2,16 +2,16 @@
 
 #include <utility>
 
-PackageListModel::PackageListModel(QObject* parent) : QAbstractTableModel(parent) {}
+TPackageListModel::TPackageListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void PackageListModel::SetStatePictures(const std::array<QPixmap, 4>& pictures) {
+void TPackageListModel::SetStatePictures(const std::array<QPixmap, 4>& pictures) {
     statePictures_ = pictures;
     if (!rows_.empty())
         emit dataChanged(index(0, ColumnCaption), index(rowCount() - 1, ColumnCaption),
                          {Qt::DecorationRole});
 }
 
-std::string PackageListModel::MarkKey(const PackageRow& row) {
+std::string TPackageListModel::MarkKey(const TPackageRow& row) {
     std::string key;
     const std::string_view architecture = row.Architecture.View();
     key.reserve(row.IndexFile.size() + row.Package.size() + row.Version.size() +
@@ -26,7 +26,7 @@ std::string PackageListModel::MarkKey(const PackageRow& row) {
     return key;
 }
 
-void PackageListModel::Remember(const PackageRow& row) {
+void TPackageListModel::Remember(const TPackageRow& row) {
     const std::string key = MarkKey(row);
     if (row.Marked) {
         if (marks_.insert(key).second)
@@ -37,21 +37,21 @@ void PackageListModel::Remember(const PackageRow& row) {
     emit marksChanged();
 }
 
-void PackageListModel::SetRows(PackageRows rows) {
+void TPackageListModel::SetRows(TPackageRows rows) {
     beginResetModel();
     rows_ = std::move(rows);
     // Most loads come without marks and cost nothing here; with marks, a row
     // is looked at closer only when its identifier is marked somewhere.
     if (!marks_.empty())
-        for (PackageRow& row : rows_)
+        for (TPackageRow& row : rows_)
             row.Marked = markedPackages_.count(row.Package) != 0 && marks_.count(MarkKey(row)) != 0;
     endResetModel();
 }
 
-void PackageListModel::ClearMarks() {
+void TPackageListModel::ClearMarks() {
     marks_.clear();
     markedPackages_.clear();
-    for (PackageRow& row : rows_)
+    for (TPackageRow& row : rows_)
         row.Marked = false;
     if (!rows_.empty())
         emit dataChanged(index(0, ColumnCaption), index(rowCount() - 1, ColumnCaption),
@@ -59,24 +59,24 @@ void PackageListModel::ClearMarks() {
     emit marksChanged();
 }
 
-void PackageListModel::KeepShownMarks() {
+void TPackageListModel::KeepShownMarks() {
     if (marks_.empty())
         return;
     marks_.clear();
     markedPackages_.clear();
-    for (const PackageRow& row : rows_)
+    for (const TPackageRow& row : rows_)
         if (row.Marked && marks_.insert(MarkKey(row)).second)
             markedPackages_.insert(row.Package);
     emit marksChanged();
 }
 
-void PackageListModel::ModifyRows(const std::function<void(PackageRows&)>& change) {
+void TPackageListModel::ModifyRows(const std::function<void(TPackageRows&)>& change) {
     beginResetModel();
     change(rows_);
     endResetModel();
 }
 
-void PackageListModel::SetState(int row, int state) {
+void TPackageListModel::SetState(int row, int state) {
     if (!IsRow(row))
         return;
     rows_[static_cast<std::size_t>(row)].State = state;
@@ -84,7 +84,7 @@ void PackageListModel::SetState(int row, int state) {
     emit dataChanged(cell, cell, {Qt::DecorationRole});
 }
 
-void PackageListModel::SetMarked(int row, bool marked) {
+void TPackageListModel::SetMarked(int row, bool marked) {
     if (!IsRow(row))
         return;
     rows_[static_cast<std::size_t>(row)].Marked = marked;
@@ -93,18 +93,18 @@ void PackageListModel::SetMarked(int row, bool marked) {
     emit dataChanged(cell, cell, {Qt::CheckStateRole});
 }
 
-int PackageListModel::rowCount(const QModelIndex& parent) const {
+int TPackageListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int PackageListModel::columnCount(const QModelIndex& parent) const {
+int TPackageListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QVariant PackageListModel::data(const QModelIndex& index, int role) const {
+QVariant TPackageListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !IsRow(index.row()))
         return {};
-    const PackageRow& row = rows_[static_cast<std::size_t>(index.row())];
+    const TPackageRow& row = rows_[static_cast<std::size_t>(index.row())];
     // The view cuts a long text with "…"; its tooltip shows all of it. The
     // two fixed columns leave no room for the architecture: the tooltip tells
     // the builds of one package apart.
@@ -143,7 +143,7 @@ QVariant PackageListModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-bool PackageListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+bool TPackageListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || !IsRow(index.row()) || index.column() != ColumnCaption ||
         role != Qt::CheckStateRole)
         return false;
@@ -154,7 +154,7 @@ bool PackageListModel::setData(const QModelIndex& index, const QVariant& value, 
     return true;
 }
 
-Qt::ItemFlags PackageListModel::flags(const QModelIndex& index) const {
+Qt::ItemFlags TPackageListModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
@@ -163,7 +163,7 @@ Qt::ItemFlags PackageListModel::flags(const QModelIndex& index) const {
     return f;
 }
 
-QVariant PackageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant TPackageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     if (section == ColumnCaption)

@@ -14,12 +14,12 @@
 // caption with the mark check box and the state picture, column 1 the version.
 // The rows live here and nowhere else, so the view never holds a widget per
 // row and a hundred thousand packages cost only their texts.
-class PackageListModel : public QAbstractTableModel {
+class TPackageListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { ColumnCaption = 0, ColumnVersion = 1, ColumnCount = 2 };
+    enum TColumn { ColumnCaption = 0, ColumnVersion = 1, ColumnCount = 2 };
 
-    explicit PackageListModel(QObject* parent = nullptr);
+    explicit TPackageListModel(QObject* parent = nullptr);
 
     // The four 16 x 16 state pictures, indexed by State (0 to 3).
     void SetStatePictures(const std::array<QPixmap, 4>& pictures);
@@ -27,10 +27,10 @@ public:
     // Replaces the rows. The marks made on earlier rows come back on the rows
     // of the same stanza (index file, identifier, version and architecture),
     // so that marks survive a change of category or a search.
-    void SetRows(PackageRows rows);
-    const PackageRows& Rows() const { return rows_; }
+    void SetRows(TPackageRows rows);
+    const TPackageRows& Rows() const { return rows_; }
     // Runs Change on the rows and tells the view that everything may differ.
-    void ModifyRows(const std::function<void(PackageRows&)>& change);
+    void ModifyRows(const std::function<void(TPackageRows&)>& change);
     void SetState(int row, int state);
     void SetMarked(int row, bool marked);
     // Forgets every mark, shown or not (the catalogue was built anew).
@@ -55,10 +55,10 @@ signals:
 private:
     bool IsRow(int row) const { return row >= 0 && row < static_cast<int>(rows_.size()); }
 
-    static std::string MarkKey(const PackageRow& row);
-    void Remember(const PackageRow& row);
+    static std::string MarkKey(const TPackageRow& row);
+    void Remember(const TPackageRow& row);
 
-    PackageRows rows_;
+    TPackageRows rows_;
     std::array<QPixmap, 4> statePictures_;
     // The marked stanzas, and their identifiers for a quick first test.
     std::unordered_set<std::string> marks_;

@@ -42,7 +42,7 @@ struct TPackagesPage::Impl {
 
     QComboBox* lstSections = nullptr;
     QTableView* lstPackages = nullptr;
-    PackageListModel* model = nullptr;
+    TPackageListModel* model = nullptr;
     QLineEdit* txtSearch = nullptr;
     TToolButton Search; // btnSearch / imgSearch
     TToolButton Back;   // btnBack / imgBack
@@ -64,7 +64,7 @@ struct TPackagesPage::Impl {
     bool currentFound = false;
 
     QString CacheFile() const { return folders.ProcDir + QLatin1String(PackageList::FileName); }
-    const PackageRows& Rows() const { return model->Rows(); }
+    const TPackageRows& Rows() const { return model->Rows(); }
     int RowCount() const { return static_cast<int>(Rows().size()); }
 
     int SelectedRow() const {
@@ -80,7 +80,7 @@ struct TPackagesPage::Impl {
         if (row < 0 || row >= RowCount()) {
             selection->clear();
         } else {
-            const QModelIndex index = model->index(row, PackageListModel::ColumnCaption);
+            const QModelIndex index = model->index(row, TPackageListModel::ColumnCaption);
             selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                   QItemSelectionModel::Rows);
             lstPackages->scrollTo(index, QAbstractItemView::EnsureVisible);
@@ -119,7 +119,7 @@ struct TPackagesPage::Impl {
             details->HidePackageInfo();
             return;
         }
-        const PackageRow& shown = Rows()[static_cast<std::size_t>(row)];
+        const TPackageRow& shown = Rows()[static_cast<std::size_t>(row)];
         current.Package = shown.Package;
         current.IndexFile = shown.IndexFile;
         currentFound = FindPackage(current, folders.ProcDir, TPackageKey::Of(shown),
@@ -138,7 +138,7 @@ struct TPackagesPage::Impl {
 
     void btnSearchClick() {
         const int selected = SelectedRow();
-        const Browse::SearchStep step =
+        const Browse::TSearchStep step =
             Browse::FindNext(Rows(), selected, Bytes(txtSearch->text()));
         if (!step.Searched)
             return;
@@ -215,10 +215,10 @@ struct TPackagesPage::Impl {
         PackageList::AcceptIndexes(folders.ProcDir, folders.ListsDir);
         // The flags are cleared in the whole saved list, also in the rows the
         // phone's architecture keeps out of sight.
-        PackageRows whole;
+        TPackageRows whole;
         std::vector<std::string> categories;
         if (PackageList::LoadPackageList(CacheFile(), {}, whole, categories) !=
-                PackageList::LoadResult::Missing &&
+                PackageList::TLoadResult::Missing &&
             !whole.empty()) {
             PackageList::ClearUpdateFlags(whole);
             PackageList::SavePackageList(CacheFile(), whole);
@@ -257,7 +257,7 @@ void TPackagesPage::Impl::BuildList(QWidget* group) {
     lstPackages = new QTableView(group);
     lstPackages->setObjectName(QStringLiteral("lstPackages"));
     lstPackages->setGeometry(12, 52, 257, 241);
-    model = new PackageListModel(lstPackages);
+    model = new TPackageListModel(lstPackages);
     std::array<QPixmap, 4> states;
     for (int i = 0; i < 4; ++i)
         states[static_cast<std::size_t>(i)] = QPixmap(QStringLiteral(":/png/STATE%1").arg(i));
@@ -286,8 +286,8 @@ void TPackagesPage::Impl::BuildList(QWidget* group) {
     columns->setHighlightSections(false);
     columns->setStretchLastSection(false);
     columns->setSectionResizeMode(QHeaderView::Fixed);
-    columns->resizeSection(PackageListModel::ColumnCaption, 167);
-    columns->resizeSection(PackageListModel::ColumnVersion, 70);
+    columns->resizeSection(TPackageListModel::ColumnCaption, 167);
+    columns->resizeSection(TPackageListModel::ColumnVersion, 70);
 
     // The selected row stays marked when the list loses the focus.
     QPalette palette = lstPackages->palette();
@@ -406,7 +406,7 @@ TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
     connect(d->MarkAll.btn, &QToolButton::clicked, this, [this] { d->btnMarkAllClick(); });
     connect(d->details, &TPackageDetailsPanel::sectionClicked, this,
             [this] { d->lblSectionClick(); });
-    connect(d->model, &PackageListModel::marksChanged, this, [this] { d->ShowMarkedCount(); });
+    connect(d->model, &TPackageListModel::marksChanged, this, [this] { d->ShowMarkedCount(); });
     connect(PkgDownload.btn, &QToolButton::clicked, this, &TPackagesPage::downloadClicked);
     connect(PkgStop.btn, &QToolButton::clicked, this, &TPackagesPage::stopClicked);
 }
@@ -429,13 +429,13 @@ void TPackagesPage::SetFolders(const TWorkFolders& folders) {
 }
 
 bool TPackagesPage::LoadPackageList(const std::string& category) {
-    PackageRows rows;
+    TPackageRows rows;
     std::vector<std::string> categories;
     const std::string architecture = d->PhoneArchitecture();
     bool knowsArchitectures = false;
-    const PackageList::LoadResult result = PackageList::LoadPackageList(
+    const PackageList::TLoadResult result = PackageList::LoadPackageList(
         d->CacheFile(), category, rows, categories, architecture, &knowsArchitectures);
-    if (result == PackageList::LoadResult::Missing)
+    if (result == PackageList::TLoadResult::Missing)
         return false;
     d->rowsWhole = category.empty() && architecture.empty();
     d->model->SetRows(std::move(rows));
@@ -447,7 +447,7 @@ bool TPackagesPage::LoadPackageList(const std::string& category) {
     }
     // A list saved before the rows' architectures were kept cannot tell the
     // builds of one package apart: the caller builds it again.
-    return result == PackageList::LoadResult::Complete && knowsArchitectures;
+    return result == PackageList::TLoadResult::Complete && knowsArchitectures;
 }
 
 void TPackagesPage::LoadPackages() {
@@ -481,10 +481,10 @@ void TPackagesPage::SavePackageList() {
     }
     // The rows shown are a part of the list: the file is rewritten from
     // itself, so that no row outside the part is lost.
-    PackageRows whole;
+    TPackageRows whole;
     std::vector<std::string> categories;
     if (PackageList::LoadPackageList(d->CacheFile(), {}, whole, categories) ==
-        PackageList::LoadResult::Complete)
+        PackageList::TLoadResult::Complete)
         PackageList::SavePackageList(d->CacheFile(), whole);
 }
 
@@ -514,7 +514,7 @@ void TPackagesPage::SetBackPositionNone() {
     d->backPosition = -1;
 }
 
-const PackageRows& TPackagesPage::Rows() const {
+const TPackageRows& TPackagesPage::Rows() const {
     return d->Rows();
 }
 

@@ -52,7 +52,7 @@ public:
     void ShowAllCategories();
     void HidePackageInfo();
     void SetBackPositionNone();
-    const PackageRows& Rows() const;
+    const TPackageRows& Rows() const;
 
     // ---- used by the package download ----
     // Selects Row, shows its details and scrolls it into view, as a click on

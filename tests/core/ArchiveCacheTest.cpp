@@ -202,9 +202,9 @@ TEST_F(StoreTest, TheLoaderBadgeAndTheDetailsAgreeOnTheName) {
     Write("archives/stray.deb", "deb");
     Write("proc/repo.example.org_._Packages", index);
 
-    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    const TPackageRows rows = LoadPackages(Proc(), Lists(), Archives());
     ASSERT_EQ(rows.size(), std::size(values) + 1);
-    for (const PackageRow& row : rows) {
+    for (const TPackageRow& row : rows) {
         TDebianInfo info;
         info.Package = row.Package;
         info.IndexFile = row.IndexFile;
@@ -214,43 +214,6 @@ TEST_F(StoreTest, TheLoaderBadgeAndTheDetailsAgreeOnTheName) {
         EXPECT_EQ(QFileInfo(Archives() + "/" + QString::fromStdString(info.LocalName)).isFile(),
                   !stray)
             << row.Package;
-    }
-}
-
-TEST_F(StoreTest, TheDetailsLookupReadsTheFirstStanzaWhateverTheLayout) {
-    struct Case {
-        const char* what;
-        std::string index;
-        bool found;
-        const char* version;
-    };
-    const Case cases[] = {
-        {"identifier first met in another field",
-         "Package: a\nDepends: foo\n\nPackage: foo\nVersion: 2\n", true, "2"},
-        {"field name in capitals", "PACKAGE: foo\nVersion: 3\n", true, "3"},
-        {"fields before the identifier, CR LF",
-         "Version: 4\r\nPackage: foo\r\n\r\nPackage: foo\r\nVersion: 5\r\n", true, "4"},
-        {"a lone CR is dropped from its line",
-         "Package: fo\ro\nVersion: 6\n\nPackage: foo\nVersion: 7\n", true, "6"},
-        {"0x1A ends the text", std::string("Package: x\n\x1a\nPackage: foo\nVersion: 8\n"), false,
-         ""},
-        {"near misses", "Package:  foo\nXPackage: foo\nPackage: foo2\n\nPackage: foo\nVersion: 9\n",
-         true, "9"},
-        {"an empty line in CR LF",
-         "Package: a\r\nVersion: 1\r\n\r\nVersion: 10\r\nPackage: foo\r\n", true, "10"},
-        {"a line of blanks is not empty", "Package: a\nVersion: 11\n \nPackage: foo\n", true, "11"},
-        {"empty first line", "\nPackage: foo\nVersion: 12", true, "12"},
-        {"identifier on the last line", "Version: 13\nPackage: foo", true, "13"},
-        {"not there: the last stanza's fields",
-         "Package: a\nVersion: 1\n\nPackage: b\nVersion: 14\n", false, "14"},
-    };
-    for (const Case& c : cases) {
-        Write("proc/x_Packages", c.index);
-        TDebianInfo info;
-        info.Package = "foo";
-        info.IndexFile = "x_Packages";
-        EXPECT_EQ(FindPackage(info, Proc()), c.found) << c.what;
-        EXPECT_EQ(info.Version, c.version) << c.what;
     }
 }
 

@@ -7,8 +7,8 @@
 
 namespace {
 
-PackageRow Row(std::string caption, std::string package, std::string description = {}) {
-    PackageRow row;
+TPackageRow Row(std::string caption, std::string package, std::string description = {}) {
+    TPackageRow row;
     row.Caption = std::move(caption);
     row.Package = std::move(package);
     row.Description = std::move(description);
@@ -37,7 +37,7 @@ class RowMatchCases : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(RowMatchCases, FindsTheTextInCaptionDescriptionOrIdentifier) {
     const MatchCase& c = GetParam();
-    const PackageRow row = Row(c.caption, c.package, c.description);
+    const TPackageRow row = Row(c.caption, c.package, c.description);
     EXPECT_EQ(Browse::RowMatches(row, Browse::PrepareNeedle(c.search)), c.matches) << c.title;
 }
 
@@ -94,9 +94,9 @@ TEST(BrowseMatch, AgreesWithASearchOfALoweredCopyAtEveryPosition) {
 class FindNextTest : public ::testing::Test {
 protected:
     // 0: no match, 1: caption match, 2: no match, 3: identifier match, 4: no match
-    PackageRows rows_ = {Row("Alpha", "com.example.alpha"), Row("Example Tweak Pack", "a.b"),
-                         Row("Gamma", "c.d"), Row("Delta", "com.example.tweak"),
-                         Row("Omega", "e.f")};
+    TPackageRows rows_ = {Row("Alpha", "com.example.alpha"), Row("Example Tweak Pack", "a.b"),
+                          Row("Gamma", "c.d"), Row("Delta", "com.example.tweak"),
+                          Row("Omega", "e.f")};
 };
 
 TEST_F(FindNextTest, WalksDownwardsThenWrapsToClearAndStartsOver) {
@@ -104,7 +104,7 @@ TEST_F(FindNextTest, WalksDownwardsThenWrapsToClearAndStartsOver) {
     std::vector<int> visited;
     int selected = -1;
     for (int click = 0; click < 5; ++click) {
-        const Browse::SearchStep step = Browse::FindNext(rows_, selected, text);
+        const Browse::TSearchStep step = Browse::FindNext(rows_, selected, text);
         ASSERT_TRUE(step.Searched);
         selected = step.Row;
         visited.push_back(selected);
@@ -129,24 +129,24 @@ TEST_F(FindNextTest, FromTheLastRowOnlyRowZeroIsTested) {
 
 TEST_F(FindNextTest, NothingToSearchKeepsTheSelection) {
     for (const char* text : {"", "   ", "\t\r\n"}) {
-        const Browse::SearchStep step = Browse::FindNext(rows_, 2, text);
+        const Browse::TSearchStep step = Browse::FindNext(rows_, 2, text);
         EXPECT_FALSE(step.Searched) << '"' << text << '"';
         EXPECT_EQ(step.Row, 2);
     }
-    const Browse::SearchStep empty = Browse::FindNext({}, -1, "tweak");
+    const Browse::TSearchStep empty = Browse::FindNext({}, -1, "tweak");
     EXPECT_FALSE(empty.Searched);
     EXPECT_EQ(empty.Row, -1);
 }
 
 TEST_F(FindNextTest, NoMatchAnywhereClearsTheSelection) {
-    const Browse::SearchStep step = Browse::FindNext(rows_, 1, "zzz");
+    const Browse::TSearchStep step = Browse::FindNext(rows_, 1, "zzz");
     EXPECT_TRUE(step.Searched);
     EXPECT_EQ(step.Row, -1);
 }
 
 TEST(FindIdentifier, ExactUntrimmedAndCaseSensitive) {
-    const PackageRows rows = {Row("A", "com.example.Tweak"), Row("B", "com.example.tweak"),
-                              Row("C", "com.example.tweak"), Row("D", " com.example.x")};
+    const TPackageRows rows = {Row("A", "com.example.Tweak"), Row("B", "com.example.tweak"),
+                               Row("C", "com.example.tweak"), Row("D", " com.example.x")};
     EXPECT_EQ(Browse::FindIdentifier(rows, "com.example.tweak"), 1);
     EXPECT_EQ(Browse::FindIdentifier(rows, "com.example.Tweak"), 0);
     EXPECT_EQ(Browse::FindIdentifier(rows, "COM.EXAMPLE.TWEAK"), -1);

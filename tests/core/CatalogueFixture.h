@@ -50,9 +50,9 @@ private:
     QLocale old_;
 };
 
-inline PackageRow Row(std::string caption, std::string package, int state = 0,
-                      std::string section = {}) {
-    PackageRow r;
+inline TPackageRow Row(std::string caption, std::string package, int state = 0,
+                       std::string section = {}) {
+    TPackageRow r;
     r.Caption = std::move(caption);
     r.Package = std::move(package);
     r.State = state;

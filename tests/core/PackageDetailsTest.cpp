@@ -24,13 +24,17 @@ protected:
     }
 
     // Looks up Package in an index named IndexFile (written with Bytes first).
+    // The first lookup reads the whole index, the second only the stanzas its
+    // table points at: both must give the same.
     TDebianInfo Find(const std::string& package, const std::string& bytes, bool& found,
                      const std::string& indexFile = "repo.example.org_._Packages") {
         Write(QString::fromStdString(indexFile), bytes);
-        TDebianInfo info;
-        info.Package = package;
-        info.IndexFile = indexFile;
+        TDebianInfo info, again;
+        info.Package = again.Package = package;
+        info.IndexFile = again.IndexFile = indexFile;
         found = FindPackage(info, folder_);
+        EXPECT_EQ(FindPackage(again, folder_), found);
+        EXPECT_EQ(again, info);
         return info;
     }
 
@@ -126,7 +130,24 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"the scan stops at the empty line after the found stanza",
                  "Package: foo\nVersion: 1\n\n\nVersion: 2\nPackage: foo\n", true, "foo", "1", ""},
         ScanCase{"line of blanks does not end a stanza", "Package: foo\n \nVersion: 5\n", true,
-                 "foo", "5", ""}));
+                 "foo", "5", ""},
+        ScanCase{"lone CRs and CR LF as the index reader reads them",
+                 "Package: bar\r\n\r\nPack\rage: foo\r\nVer\rsion: 6\r\n\r\nPackage: foo\n", true,
+                 "foo", "6", ""},
+        ScanCase{"nothing after a byte 0x1A", "Package: bar\n\x1A\n\nPackage: foo\n", false, "foo",
+                 "", ""},
+        ScanCase{"identifier first met in another field",
+                 "Package: a\nDepends: foo\n\nPackage: foo\nVersion: 2\n", true, "foo", "2", ""},
+        ScanCase{"fields before the identifier, CR LF",
+                 "Version: 4\r\nPackage: foo\r\n\r\nPackage: foo\r\nVersion: 5\r\n", true, "foo",
+                 "4", ""},
+        ScanCase{"near misses",
+                 "Package:  foo\nXPackage: foo\nPackage: foo2\n\nPackage: foo\nVersion: 9\n", true,
+                 "foo", "9", ""},
+        ScanCase{"empty first line, identifier on the last line", "\nVersion: 13\nPackage: foo",
+                 true, "foo", "13", ""},
+        ScanCase{"the same identifier twice in one stanza",
+                 "Package: foo\nPackage: foo\nVersion: 7\n", true, "foo", "7", ""}));
 
 TEST_F(FindPackageTest, DecodedFieldsDropInvalidUtf8ButRawFieldsKeepBytes) {
     bool found = false;
@@ -155,6 +176,24 @@ TEST_F(FindPackageTest, EarlierContentOfTheRecordIsCleared) {
     EXPECT_EQ(info.Homepage, "");
     EXPECT_EQ(info.Package, "foo");
     EXPECT_EQ(info.IndexFile, "idx_Packages");
+}
+
+TEST_F(FindPackageTest, AReplacedOrEditedIndexIsReadAgain) {
+    bool found = false;
+    EXPECT_EQ(Find("foo", "Package: foo\nVersion: 1\n", found).Version, "1");
+    // Replaced under the same name, as the refresh stores an index.
+    Write("next_Packages", "Package: bar\n\nPackage: foo\nVersion: 2\n");
+    ASSERT_TRUE(QFile::remove(folder_ + "repo.example.org_._Packages"));
+    ASSERT_TRUE(QFile::rename(folder_ + "next_Packages", folder_ + "repo.example.org_._Packages"));
+    TDebianInfo info;
+    info.Package = "foo";
+    info.IndexFile = "repo.example.org_._Packages";
+    EXPECT_TRUE(FindPackage(info, folder_));
+    EXPECT_EQ(info.Version, "2");
+    // Edited in place.
+    EXPECT_EQ(Find("foo", "Package: foo\nVersion: 333\n", found).Version, "333");
+    EXPECT_EQ(Find("foo", "Package: bar\nVersion: 4\n\n", found).Version, "");
+    EXPECT_FALSE(found);
 }
 
 TEST_F(FindPackageTest, ARowFindsItsOwnBuild) {
@@ -288,7 +327,7 @@ class SplitAuthorCases : public ::testing::TestWithParam<AuthorCase> {};
 
 TEST_P(SplitAuthorCases, SplitsNameAndAddress) {
     const AuthorCase& c = GetParam();
-    const AuthorLink link = SplitAuthor(c.author);
+    const TAuthorLink link = SplitAuthor(c.author);
     EXPECT_EQ(link.Text, c.text) << c.author;
     EXPECT_EQ(link.Address, c.address) << c.author;
 }

@@ -25,9 +25,9 @@ void PrintTo(const Fields& f, std::ostream* os) {
         << " | " << f.Section << "}";
 }
 
-std::vector<Fields> ByPackage(const PackageRows& rows) {
+std::vector<Fields> ByPackage(const TPackageRows& rows) {
     std::vector<Fields> out;
-    for (const PackageRow& r : rows)
+    for (const TPackageRow& r : rows)
         out.push_back({r.Package, r.Caption, r.Version, r.Description, r.Section});
     std::stable_sort(out.begin(), out.end(),
                      [](const Fields& a, const Fields& b) { return a.Package < b.Package; });
@@ -45,9 +45,9 @@ class StanzaReading : public CatalogueFolder, public ::testing::WithParamInterfa
 TEST_P(StanzaReading, GivesTheseRows) {
     const StanzaCase& c = GetParam();
     Write("proc/repo.example.org_Packages", c.index);
-    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    const TPackageRows rows = LoadPackages(Proc(), Lists(), Archives());
     EXPECT_EQ(ByPackage(rows), c.rows);
-    for (const PackageRow& r : rows) {
+    for (const TPackageRow& r : rows) {
         EXPECT_EQ(r.IndexFile, "repo.example.org_Packages");
         EXPECT_EQ(r.State, StateNewOrUpdated); // no reference copy: everything is new
         EXPECT_FALSE(r.Marked);
@@ -113,82 +113,6 @@ INSTANTIATE_TEST_SUITE_P(
         StanzaCase{"EmptyValues", "Package:\nName:\nVersion:\n", {{"", "", "", "", ""}}}),
     [](const auto& info) { return info.param.name; });
 
-struct FlagCase {
-    std::string name;
-    std::string index;
-    std::string reference; // "<none>" for no reference copy
-    std::vector<std::string> archived;
-    std::vector<std::pair<std::string, int>> states; // by identifier
-};
-
-// The reference copy's own rules (letter case, line ends, order of lines,
-// stanza ends) are covered by its tests; these follow a row end to end.
-class UpdateFlags : public CatalogueFolder, public ::testing::WithParamInterface<FlagCase> {};
-
-TEST_P(UpdateFlags, FlagEachRow) {
-    const FlagCase& c = GetParam();
-    Write("proc/r_Packages", c.index);
-    if (c.reference != "<none>")
-        Write("lists/r_Packages", c.reference);
-    for (const std::string& a : c.archived)
-        Write("archives/" + a, "");
-    std::vector<std::pair<std::string, int>> states;
-    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
-        states.emplace_back(r.Package, r.State);
-    std::sort(states.begin(), states.end());
-    EXPECT_EQ(states, c.states);
-}
-
-const std::string kFooBar = "Package: bar\nVersion: 1.0\nFilename: ./debs/bar_1.0.deb\n\n"
-                            "Package: foo\nVersion: 1.1\nFilename: debs/foo_1.1.deb\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Catalogue, UpdateFlags,
-    ::testing::Values(
-        FlagCase{"NoReferenceAllNew", kFooBar, "<none>", {"foo_1.1.deb"}, {{"bar", 2}, {"foo", 3}}},
-        FlagCase{"SameAndChangedVersion",
-                 kFooBar,
-                 "Package: foo\nVersion: 1.0\n\nPackage: bar\nVersion: 1.0\n",
-                 {"bar_1.0.deb"},
-                 {{"bar", 1}, {"foo", 2}}},
-        FlagCase{"MissingButDownloaded",
-                 kFooBar,
-                 "Package: bar\nVersion: 1.0\n",
-                 {"foo_1.1.deb"},
-                 {{"bar", 0}, {"foo", 3}}},
-        FlagCase{"LastReferenceStanzaWithoutEmptyLine",
-                 kFooBar,
-                 "Package: bar\nVersion: 1.0\n\nPackage: foo\nVersion: 1.0",
-                 {},
-                 {{"bar", 0}, {"foo", 2}}},
-        FlagCase{"IndexWithoutVersionAgainstVersion",
-                 "Package: foo\n",
-                 "Package: foo\nVersion: 1\n",
-                 {},
-                 {{"foo", 2}}},
-        FlagCase{"TrailingBlankIsAnotherVersion",
-                 "Package: foo\nVersion: 1.0 \n",
-                 "Package: foo\nVersion: 1.0\n",
-                 {},
-                 {{"foo", 2}}},
-        FlagCase{"WholePackageLineCompared",
-                 "Package: foo\nVersion: 1\n",
-                 "Package: foobar\nVersion: 1\n\nPackage:  foo\nVersion: 1\n",
-                 {},
-                 {{"foo", 2}}},
-        FlagCase{"SeveralStanzasOfOneIdentifier",
-                 "Package: foo\nVersion: 1\n\nPackage: foo\nVersion: 2\n",
-                 "Package: foo\nVersion: 1\n",
-                 {},
-                 {{"foo", 0}, {"foo", 2}}},
-        FlagCase{"ArchiveNameFromFilenameLine",
-                 "Package: foo\nFilename: pool/main/f/foo/foo_1_iphoneos-arm.deb\n\n"
-                 "Package: bar\nFilename: ./debs/other.deb\n",
-                 "<none>",
-                 {"foo_1_iphoneos-arm.deb", "bar"},
-                 {{"bar", 2}, {"foo", 3}}}),
-    [](const auto& info) { return info.param.name; });
-
 // A repository as rootless jailbreaks made them common: one identifier in
 // builds for three architectures, two versions of another, a package for
 // every architecture, and a stanza repeated word for word.
@@ -203,58 +127,110 @@ const std::string kBuilds =
     Build("elite", "5.2.2", "iphoneos-arm64e") + Build("cuts", "1.0.1", "iphoneos-arm") +
     Build("cuts", "2.0", "iphoneos-arm") + Build("theme", "1", "all") +
     Build("elite", "5.2.2", "iphoneos-arm64");
+const std::string kFooBar = "Package: bar\nVersion: 1.0\nFilename: ./debs/bar_1.0.deb\n\n"
+                            "Package: foo\nVersion: 1.1\nFilename: debs/foo_1.1.deb\n";
 
-struct BuildCase {
+struct FlagCase {
     std::string name;
+    std::string index;
     std::string reference; // "<none>" for no reference copy
     std::vector<std::string> archived;
-    std::vector<std::string> rows; // "identifier version architecture state", sorted
+    std::vector<std::string> rows; // "identifier version [architecture] state", sorted
 };
 
-class Builds : public CatalogueFolder, public ::testing::WithParamInterface<BuildCase> {};
+// The reference copy's own rules (letter case, line ends, order of lines,
+// stanza ends) are covered by its tests; these follow a row end to end.
+class UpdateFlags : public CatalogueFolder, public ::testing::WithParamInterface<FlagCase> {};
 
-TEST_P(Builds, EveryBuildIsARowWithItsOwnFlags) {
-    const BuildCase& c = GetParam();
-    Write("proc/r_Packages", kBuilds);
+TEST_P(UpdateFlags, FlagEachRow) {
+    const FlagCase& c = GetParam();
+    Write("proc/r_Packages", c.index);
     if (c.reference != "<none>")
         Write("lists/r_Packages", c.reference);
     for (const std::string& a : c.archived)
         Write("archives/" + a, "");
     std::vector<std::string> rows;
-    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
-        rows.push_back(r.Package + " " + r.Version + " " + std::string(r.Architecture.View()) +
+    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+        rows.push_back(r.Package + " " + r.Version +
+                       (r.Architecture.empty() ? "" : " " + std::string(r.Architecture.View())) +
                        " " + std::to_string(r.State));
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, c.rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Catalogue, Builds,
+    Catalogue, UpdateFlags,
     ::testing::Values(
+        FlagCase{
+            "NoReferenceAllNew", kFooBar, "<none>", {"foo_1.1.deb"}, {"bar 1.0 2", "foo 1.1 3"}},
+        FlagCase{"SameAndChangedVersion",
+                 kFooBar,
+                 "Package: foo\nVersion: 1.0\n\nPackage: bar\nVersion: 1.0\n",
+                 {"bar_1.0.deb"},
+                 {"bar 1.0 1", "foo 1.1 2"}},
+        FlagCase{"MissingButDownloaded",
+                 kFooBar,
+                 "Package: bar\nVersion: 1.0\n",
+                 {"foo_1.1.deb"},
+                 {"bar 1.0 0", "foo 1.1 3"}},
+        FlagCase{"LastReferenceStanzaWithoutEmptyLine",
+                 kFooBar,
+                 "Package: bar\nVersion: 1.0\n\nPackage: foo\nVersion: 1.0",
+                 {},
+                 {"bar 1.0 0", "foo 1.1 2"}},
+        FlagCase{"IndexWithoutVersionAgainstVersion",
+                 "Package: foo\n",
+                 "Package: foo\nVersion: 1\n",
+                 {},
+                 {"foo  2"}},
+        FlagCase{"TrailingBlankIsAnotherVersion",
+                 "Package: foo\nVersion: 1.0 \n",
+                 "Package: foo\nVersion: 1.0\n",
+                 {},
+                 {"foo 1.0  2"}},
+        FlagCase{"WholePackageLineCompared",
+                 "Package: foo\nVersion: 1\n",
+                 "Package: foobar\nVersion: 1\n\nPackage:  foo\nVersion: 1\n",
+                 {},
+                 {"foo 1 2"}},
+        FlagCase{"SeveralStanzasOfOneIdentifier",
+                 "Package: foo\nVersion: 1\n\nPackage: foo\nVersion: 2\n",
+                 "Package: foo\nVersion: 1\n",
+                 {},
+                 {"foo 1 0", "foo 2 2"}},
+        FlagCase{"ArchiveNameFromFilenameLine",
+                 "Package: foo\nFilename: pool/main/f/foo/foo_1_iphoneos-arm.deb\n\n"
+                 "Package: bar\nFilename: ./debs/other.deb\n",
+                 "<none>",
+                 {"foo_1_iphoneos-arm.deb", "bar"},
+                 {"bar  2", "foo  3"}},
         // The repeated stanza makes no second row; each build's own file gives
         // its downloaded badge.
-        BuildCase{"NoReference",
-                  "<none>",
-                  {"elite_5.2.2_iphoneos-arm64.deb", "cuts_1.0.1_iphoneos-arm.deb"},
-                  {"cuts 1.0.1 iphoneos-arm 3", "cuts 2.0 iphoneos-arm 2",
-                   "elite 5.0 iphoneos-arm 2", "elite 5.2.2 iphoneos-arm64 3",
-                   "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 2"}},
+        FlagCase{"Builds",
+                 kBuilds,
+                 "<none>",
+                 {"elite_5.2.2_iphoneos-arm64.deb", "cuts_1.0.1_iphoneos-arm.deb"},
+                 {"cuts 1.0.1 iphoneos-arm 3", "cuts 2.0 iphoneos-arm 2",
+                  "elite 5.0 iphoneos-arm 2", "elite 5.2.2 iphoneos-arm64 3",
+                  "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 2"}},
         // The phone's lists are the same bytes: nothing is new.
-        BuildCase{"UnchangedIndex",
-                  kBuilds,
-                  {},
-                  {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0",
-                   "elite 5.0 iphoneos-arm 0", "elite 5.2.2 iphoneos-arm64 0",
-                   "elite 5.2.2 iphoneos-arm64e 0", "theme 1 all 0"}},
+        FlagCase{"BuildsUnchanged",
+                 kBuilds,
+                 kBuilds,
+                 {},
+                 {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0",
+                  "elite 5.0 iphoneos-arm 0", "elite 5.2.2 iphoneos-arm64 0",
+                  "elite 5.2.2 iphoneos-arm64e 0", "theme 1 all 0"}},
         // Only the build that was added since is new.
-        BuildCase{
-            "OneNewBuild",
-            Build("elite", "5.0", "iphoneos-arm") + Build("elite", "5.2.2", "iphoneos-arm64") +
-                Build("cuts", "2.0", "iphoneos-arm") + Build("cuts", "1.0.1", "iphoneos-arm") +
-                Build("theme", "1", "all"),
-            {},
-            {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0", "elite 5.0 iphoneos-arm 0",
-             "elite 5.2.2 iphoneos-arm64 0", "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 0"}}),
+        FlagCase{"OneNewBuild",
+                 kBuilds,
+                 Build("elite", "5.0", "iphoneos-arm") + Build("elite", "5.2.2", "iphoneos-arm64") +
+                     Build("cuts", "2.0", "iphoneos-arm") + Build("cuts", "1.0.1", "iphoneos-arm") +
+                     Build("theme", "1", "all"),
+                 {},
+                 {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0",
+                  "elite 5.0 iphoneos-arm 0", "elite 5.2.2 iphoneos-arm64 0",
+                  "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 0"}}),
     [](const auto& info) { return info.param.name; });
 
 class LoadingStore : public CatalogueFolder {};
@@ -270,7 +246,7 @@ TEST_F(LoadingStore, ReadsOnlyFilesNamedLikeIndexes) {
     ASSERT_EQ(::symlink("a_Packages", QFile::encodeName(Path("proc/link_Packages")).constData()),
               0);
     std::vector<std::string> ids; // and the pipe is not waited on
-    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
         ids.push_back(r.Package);
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"a", "b"}));
@@ -290,7 +266,7 @@ TEST_F(LoadingStore, ReferenceThatCannotBeReadDropsItsIndex) {
     huge.close();
     std::vector<std::string> rows;
     QStringList skipped;
-    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives(), &skipped))
+    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives(), &skipped))
         rows.push_back(r.Package + ":" + std::to_string(r.State));
     EXPECT_EQ(rows, (std::vector<std::string>{"c1:2", "b1:2", "b2:0"}));
     ASSERT_EQ(skipped.size(), 1);
@@ -338,10 +314,10 @@ TEST_F(LoadingStore, IndexesBeyondTheLimitsAreSkippedAndMemoryStaysBounded) {
 
     [[maybe_unused]] const bool measured = ResetPeakMemory() != 0;
     QStringList skipped;
-    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives(), &skipped);
+    const TPackageRows rows = LoadPackages(Proc(), Lists(), Archives(), &skipped);
     [[maybe_unused]] const std::uint64_t peak = PeakMemory();
     std::map<char, std::uint64_t> byIndex;
-    for (const PackageRow& r : rows)
+    for (const TPackageRow& r : rows)
         ++byIndex[r.Package[0]];
     auto said = [&skipped](const char* text) {
         return skipped.filter(QString::fromUtf8(text)).size();
@@ -372,7 +348,7 @@ TEST_F(LoadingStore, HugeLineWithoutLineEnd) {
     std::string index = "Package: big\nName: Big\nDescription: ";
     index.append(30u << 20, 'd');
     Write("proc/big_Packages", index);
-    const PackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    const TPackageRows rows = LoadPackages(Proc(), Lists(), Archives());
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].Description, std::string(256, 'd'));
     EXPECT_EQ(rows[0].Caption, "Big");
@@ -412,7 +388,7 @@ TEST_F(LoadingStore, SectionCarriesOverIndexesInListedOrder) {
             carried = it->second.Last;
     }
     std::map<std::string, std::string> sections;
-    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
         if (r.Package == "a1" || r.Package == "a2")
             EXPECT_EQ(r.Section, "Alpha");
         else if (r.Package == "e2" || r.Package == "e3")
@@ -431,7 +407,7 @@ TEST_F(LoadingStore, FlaggedRowsFirstThenByCaption) {
                              "Package: p5\nName: echo\n");
     Write("lists/r_Packages", "Package: p1\n\nPackage: p3\n\nPackage: p5\n");
     std::vector<std::string> captions;
-    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
         captions.push_back(r.Caption + ":" + std::to_string(r.State));
     EXPECT_EQ(captions,
               (std::vector<std::string>{"Bravo:2", "Charlie:2", "alpha:0", "delta:0", "echo:0"}));
@@ -439,10 +415,10 @@ TEST_F(LoadingStore, FlaggedRowsFirstThenByCaption) {
 
 TEST(SortPackages, CLocaleStillSortsLinguistically) {
     LocaleGuard locale(QLocale::c());
-    PackageRows rows = {Row("b", "1"), Row("B", "2"), Row("a", "3"), Row("A", "4")};
+    TPackageRows rows = {Row("b", "1"), Row("B", "2"), Row("a", "3"), Row("A", "4")};
     SortPackages(rows);
     std::string order;
-    for (const PackageRow& r : rows)
+    for (const TPackageRow& r : rows)
         order += r.Package;
     EXPECT_EQ(order, "3412");
 }
@@ -461,7 +437,7 @@ TEST(SortPackages, SameOrderAsAPlainCollationSort) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 16) & 0x7FFF;
     };
-    PackageRows rows;
+    TPackageRows rows;
     for (int i = 0; i < 3000; ++i) {
         std::string caption;
         const int parts = int(next() % 5);
@@ -477,19 +453,19 @@ TEST(SortPackages, SameOrderAsAPlainCollationSort) {
           QLocale(QLocale::Czech, QLocale::CzechRepublic),
           QLocale(QLocale::Lithuanian, QLocale::Lithuania)}) {
         LocaleGuard guard(locale);
-        PackageRows expected = rows;
+        TPackageRows expected = rows;
         QCollator collator(locale);
         collator.setCaseSensitivity(Qt::CaseSensitive);
         std::stable_sort(expected.begin(), expected.end(),
-                         [&](const PackageRow& a, const PackageRow& b) {
+                         [&](const TPackageRow& a, const TPackageRow& b) {
                              return collator.compare(QString::fromStdString(a.Caption),
                                                      QString::fromStdString(b.Caption)) < 0;
                          });
-        PackageRows actual = rows;
+        TPackageRows actual = rows;
         SortPackages(actual);
-        const auto order = [](const PackageRows& sorted) {
+        const auto order = [](const TPackageRows& sorted) {
             std::string ids;
-            for (const PackageRow& r : sorted)
+            for (const TPackageRow& r : sorted)
                 ids += r.Package + ",";
             return ids;
         };

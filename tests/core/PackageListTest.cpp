@@ -8,11 +8,11 @@
 namespace {
 
 using namespace std::string_literals;
-using PackageList::LoadResult;
+using PackageList::TLoadResult;
 
-PackageRow FullRow(std::string section, std::string caption, int state, std::string version,
-                   std::string package, std::string description, std::string indexFile) {
-    PackageRow r;
+TPackageRow FullRow(std::string section, std::string caption, int state, std::string version,
+                    std::string package, std::string description, std::string indexFile) {
+    TPackageRow r;
     r.Section = std::move(section);
     r.Caption = std::move(caption);
     r.State = state;
@@ -23,12 +23,12 @@ PackageRow FullRow(std::string section, std::string caption, int state, std::str
     return r;
 }
 
-PackageRow Built(PackageRow row, std::string_view architecture) {
+TPackageRow Built(TPackageRow row, std::string_view architecture) {
     row.Architecture.Assign(architecture);
     return row;
 }
 
-const PackageRows kTwoRows = {
+const TPackageRows kTwoRows = {
     Built(FullRow("Tweaks", "Example Tweak Pack", 3, "1.0", "com.example.tweak", "Example",
                   "repo.example.org_Packages"),
           "iphoneos-arm64"),
@@ -49,11 +49,11 @@ const std::string kTwoRowsFile = kTwoRecords + "\x1A"
 class SavedList : public CatalogueFolder {
 protected:
     QString Cache() const { return Path("proc/cache.txt"); }
-    LoadResult Load(const std::string& category = {}, std::string_view architecture = {}) {
+    TLoadResult Load(const std::string& category = {}, std::string_view architecture = {}) {
         return PackageList::LoadPackageList(Cache(), category, rows, categories, architecture,
                                             &knowsArchitectures);
     }
-    PackageRows rows;
+    TPackageRows rows;
     std::vector<std::string> categories;
     bool knowsArchitectures = false;
 };
@@ -62,7 +62,7 @@ TEST_F(SavedList, SavesSevenCrLfLinesPerRowAndReadsThemBack) {
     ASSERT_TRUE(PackageList::SavePackageList(Cache(), kTwoRows));
     EXPECT_EQ(Read("proc/cache.txt"), kTwoRowsFile);
     rows = {Row("stale", "stale")};
-    EXPECT_EQ(Load(), LoadResult::Complete);
+    EXPECT_EQ(Load(), TLoadResult::Complete);
     EXPECT_EQ(rows, kTwoRows);
     EXPECT_TRUE(knowsArchitectures);
     EXPECT_EQ(QDir(Proc()).entryList(QDir::Files | QDir::Hidden),
@@ -100,7 +100,7 @@ TEST_F(SavedList, ArchitecturesFollowTheRecordsOrAreUnknown) {
     };
     for (const auto& c : cases) {
         Write("proc/cache.txt", c.file);
-        EXPECT_EQ(Load(), LoadResult::Complete) << c.what;
+        EXPECT_EQ(Load(), TLoadResult::Complete) << c.what;
         EXPECT_EQ(knowsArchitectures, c.known) << c.what;
         ASSERT_EQ(rows.size(), 2u) << c.what;
         EXPECT_EQ(rows[0].Architecture.View(), c.known ? "iphoneos-arm64" : "") << c.what;
@@ -109,7 +109,7 @@ TEST_F(SavedList, ArchitecturesFollowTheRecordsOrAreUnknown) {
 }
 
 TEST_F(SavedList, ThePhonesArchitectureListsItsRowsAllAndThoseNamingNone) {
-    PackageRows saved = {
+    TPackageRows saved = {
         Built(FullRow("A", "arm", 0, "1", "p", "", "i"), "iphoneos-arm"),
         Built(FullRow("B", "arm64", 0, "1", "p", "", "i"), "iphoneos-arm64"),
         Built(FullRow("C", "all", 0, "1", "q", "", "i"), "all"),
@@ -126,26 +126,26 @@ TEST_F(SavedList, ThePhonesArchitectureListsItsRowsAllAndThoseNamingNone) {
         {"iphoneos-arm", {"arm", "all", "none"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Load({}, c.phone), LoadResult::Complete);
+        EXPECT_EQ(Load({}, c.phone), TLoadResult::Complete);
         std::vector<std::string> captions;
-        for (const PackageRow& row : rows)
+        for (const TPackageRow& row : rows)
             captions.push_back(row.Caption);
         EXPECT_EQ(captions, c.captions) << c.phone;
         // The categories are those of the rows listed.
         EXPECT_EQ(categories.size(), c.captions.size()) << c.phone;
     }
-    EXPECT_EQ(Load("B", "iphoneos-arm"), LoadResult::Complete);
+    EXPECT_EQ(Load("B", "iphoneos-arm"), TLoadResult::Complete);
     EXPECT_TRUE(rows.empty());
 }
 
-TEST_F(SavedList, EmptyListDeletesTheFile) {
+TEST_F(SavedList, AnEmptyOrFailedSaveLeavesNoFileAndAnUpdateMakesNone) {
     Write("proc/cache.txt", kTwoRowsFile);
     EXPECT_TRUE(PackageList::SavePackageList(Cache(), {}));
     EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
-    EXPECT_EQ(Load(), LoadResult::Missing);
-}
+    EXPECT_EQ(Load(), TLoadResult::Missing);
+    PackageList::UpdatePackageIcon(Cache(), {"pkg", "v", {}}, 1);
+    EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
 
-TEST_F(SavedList, FailedSaveLeavesNoFile) {
     ASSERT_TRUE(QDir(Proc()).mkdir(QStringLiteral("cache.txt")));
     EXPECT_FALSE(PackageList::SavePackageList(Cache(), kTwoRows));
     EXPECT_FALSE(PackageList::SavePackageList(Path("nowhere/cache.txt"), kTwoRows));
@@ -154,43 +154,41 @@ TEST_F(SavedList, FailedSaveLeavesNoFile) {
 }
 
 TEST_F(SavedList, LineBreaksInsideFieldsCannotSplitARecord) {
-    PackageRows odd = {FullRow("A\rB", "C\nD", 1, "E\x1A", "F\r\nG", "H", "I")};
-    ASSERT_TRUE(PackageList::SavePackageList(Cache(), odd));
-    EXPECT_EQ(Read("proc/cache.txt"), "A B\r\nC D\r\n$1\r\nE \r\nF  G\r\nH\r\nI\r\n\x1A"
-                                      "Architecture\r\n1\r\n");
-    EXPECT_EQ(Load(), LoadResult::Complete);
-    EXPECT_EQ(rows.size(), 1u);
-}
-
-TEST_F(SavedList, LineBreaksFarIntoLongFieldsAreBlankedToo) {
-    // Breaks in the first, a middle and the last whole word, and in the bytes
-    // after the last whole word.
+    // Breaks in short fields; in the first, a middle and the last whole word
+    // of a long one, and in the bytes after its last whole word.
     const std::string description = "\r1234567"
                                     "89ab\ndef"
                                     "ghijklmn"
                                     "opqrst\x1Av"
                                     "wx\n";
-    PackageRows odd = {FullRow("S", "C", 0, "V", "P", description, "0123456789abcdef\r")};
-    ASSERT_TRUE(PackageList::SavePackageList(Cache(), odd));
-    EXPECT_EQ(Read("proc/cache.txt"), "S\r\nC\r\n$0\r\nV\r\nP\r\n"
-                                      " 123456789ab defghijklmnopqrst vwx \r\n"
-                                      "0123456789abcdef \r\n\x1A"
-                                      "Architecture\r\n1\r\n");
+    const std::pair<TPackageRow, std::string> cases[] = {
+        {FullRow("A\rB", "C\nD", 1, "E\x1A", "F\r\nG", "H", "I"),
+         "A B\r\nC D\r\n$1\r\nE \r\nF  G\r\nH\r\nI\r\n"},
+        {FullRow("S", "C", 0, "V", "P", description, "0123456789abcdef\r"),
+         "S\r\nC\r\n$0\r\nV\r\nP\r\n 123456789ab defghijklmnopqrst vwx \r\n"
+         "0123456789abcdef \r\n"}};
+    for (const auto& [row, record] : cases) {
+        ASSERT_TRUE(PackageList::SavePackageList(Cache(), {row}));
+        EXPECT_EQ(Read("proc/cache.txt"), record + "\x1A"
+                                                   "Architecture\r\n1\r\n");
+        EXPECT_EQ(Load(), TLoadResult::Complete);
+        EXPECT_EQ(rows.size(), 1u);
+    }
 }
 
 TEST_F(SavedList, MissingFileLeavesRowsAndCategories) {
     rows = {Row("kept", "kept")};
     categories = {"Kept"};
-    EXPECT_EQ(Load(), LoadResult::Missing);
-    EXPECT_EQ(rows, PackageRows{Row("kept", "kept")});
+    EXPECT_EQ(Load(), TLoadResult::Missing);
+    EXPECT_EQ(rows, TPackageRows{Row("kept", "kept")});
     EXPECT_EQ(categories, std::vector<std::string>{"Kept"});
 }
 
 struct DamageCase {
     std::string name;
     std::string tail; // appended after the first complete record
-    LoadResult result;
-    std::vector<PackageRow> extra; // rows after the first one
+    TLoadResult result;
+    std::vector<TPackageRow> extra; // rows after the first one
 };
 
 class SavedListDamage : public SavedList, public ::testing::WithParamInterface<DamageCase> {};
@@ -200,14 +198,14 @@ TEST_P(SavedListDamage, KeepsWhatCameBefore) {
     const std::string first = kTwoRowsFile.substr(0, kTwoRowsFile.find("Themes"));
     Write("proc/cache.txt", first + c.tail);
     EXPECT_EQ(Load(), c.result);
-    PackageRows expected = {kTwoRows[0]};
+    TPackageRows expected = {kTwoRows[0]};
     expected[0].Architecture = {}; // these files do not know the architectures
     expected.insert(expected.end(), c.extra.begin(), c.extra.end());
     EXPECT_EQ(rows, expected);
 }
 
-PackageRow CaptionOnly(std::string caption) {
-    PackageRow r;
+TPackageRow CaptionOnly(std::string caption) {
+    TPackageRow r;
     r.Caption = std::move(caption);
     return r;
 }
@@ -215,19 +213,19 @@ PackageRow CaptionOnly(std::string caption) {
 INSTANTIATE_TEST_SUITE_P(
     Catalogue, SavedListDamage,
     ::testing::Values(
-        DamageCase{"EndsAfterLineTwo", "S\r\nCap\r\n", LoadResult::Damaged, {CaptionOnly("Cap")}},
+        DamageCase{"EndsAfterLineTwo", "S\r\nCap\r\n", TLoadResult::Damaged, {CaptionOnly("Cap")}},
         DamageCase{"EndsAfterLineThree",
                    "S\r\nCap\r\n$2\r\n",
-                   LoadResult::Complete,
+                   TLoadResult::Complete,
                    {FullRow("S", "Cap", 2, "", "", "", "")}},
         DamageCase{
             "DecimalAndPaddedStates",
             "S\r\nA\r\n2\r\nv\r\np\r\nd\r\ni\r\nS\r\nB\r\n$03\r\nv\r\np\r\nd\r\ni\r\n",
-            LoadResult::Complete,
+            TLoadResult::Complete,
             {FullRow("S", "A", 2, "v", "p", "d", "i"), FullRow("S", "B", 3, "v", "p", "d", "i")}},
         DamageCase{"LfAndEndOfText",
                    "S\nA\n$1\nv\np\nd\ni\n\x1AS\r\nB\r\n$x\r\n",
-                   LoadResult::Complete,
+                   TLoadResult::Complete,
                    {FullRow("S", "A", 1, "v", "p", "d", "i")}}),
     [](const auto& info) { return info.param.name; });
 
@@ -235,14 +233,14 @@ TEST_F(SavedList, BadStateLineEndsTheLoadAfterTheCaption) {
     const std::string first = kTwoRowsFile.substr(0, kTwoRowsFile.find("Themes"));
     for (const char* state : {"", "three", "$", "$4", "$A", "-1", "$100000000000000000003"}) {
         Write("proc/cache.txt", first + "S\r\nCap\r\n" + state + "\r\nv\r\np\r\nd\r\ni\r\n");
-        EXPECT_EQ(Load(), LoadResult::Damaged) << state;
-        EXPECT_EQ(rows, (PackageRows{Built(kTwoRows[0], {}), CaptionOnly("Cap")})) << state;
+        EXPECT_EQ(Load(), TLoadResult::Damaged) << state;
+        EXPECT_EQ(rows, (TPackageRows{Built(kTwoRows[0], {}), CaptionOnly("Cap")})) << state;
     }
 }
 
 TEST_F(SavedList, DamagedFileStillGivesItsCategories) {
     Write("proc/cache.txt", "Games\r\nA\r\n$0\r\n\r\n\r\n\r\n\r\nThemes\r\nB\r\n$9\r\n");
-    EXPECT_EQ(Load(), LoadResult::Damaged);
+    EXPECT_EQ(Load(), TLoadResult::Damaged);
     EXPECT_EQ(categories, (std::vector<std::string>{"Games", "Themes"}));
 }
 
@@ -257,7 +255,7 @@ const std::string kSections = "tweaks\r\nA\r\n$0\r\nv\r\na\r\nd\r\ni\r\n"
 TEST_F(SavedList, CategoryListIsDistinctIgnoringCaseSortedAndWithoutEmpty) {
     LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
     Write("proc/cache.txt", kSections);
-    EXPECT_EQ(Load(), LoadResult::Damaged);
+    EXPECT_EQ(Load(), TLoadResult::Damaged);
     EXPECT_EQ(categories,
               (std::vector<std::string>{"Addons", "tweaks", "\xD0\xA2\xD0\xB5\xD0\xBC\xD1\x8B"}));
     // A list built in memory gives the same entries as the saved one.
@@ -269,22 +267,22 @@ TEST_F(SavedList, CategoryIsMatchedExactlyAndSkipsOtherRecordsUnread) {
     categories = {"untouched"};
     // The damaged record is one of the skipped ones for "tweaks".
     rows = {Row("stale", "stale")};
-    EXPECT_EQ(Load("tweaks"), LoadResult::Complete);
+    EXPECT_EQ(Load("tweaks"), TLoadResult::Complete);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0], FullRow("tweaks", "A", 0, "v", "a", "d", "i"));
     EXPECT_EQ(categories, std::vector<std::string>{"untouched"});
 
-    EXPECT_EQ(Load("Tweaks"), LoadResult::Damaged);
+    EXPECT_EQ(Load("Tweaks"), TLoadResult::Damaged);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].Package, "b");
     EXPECT_EQ(rows[1], CaptionOnly("G"));
 
-    EXPECT_EQ(Load("Nothing"), LoadResult::Complete);
+    EXPECT_EQ(Load("Nothing"), TLoadResult::Complete);
     EXPECT_TRUE(rows.empty());
 }
 
 TEST_F(SavedList, UpdatePackageIconChangesOnlyTheRowsOfTheBuild) {
-    const PackageRows saved = {
+    const TPackageRows saved = {
         Built(
             FullRow("S", "com.example.a", 2, "1", "com.example.a", "com.example.a", "one_Packages"),
             "iphoneos-arm"),
@@ -298,8 +296,8 @@ TEST_F(SavedList, UpdatePackageIconChangesOnlyTheRowsOfTheBuild) {
               "iphoneos-arm")};
     ASSERT_TRUE(PackageList::SavePackageList(Cache(), saved));
     PackageList::UpdatePackageIcon(Cache(), TPackageKey::Of(saved[0]), 1);
-    EXPECT_EQ(Load(), LoadResult::Complete);
-    PackageRows expected = saved;
+    EXPECT_EQ(Load(), TLoadResult::Complete);
+    TPackageRows expected = saved;
     expected[0].State = 1;
     expected[2].State = 1;
     EXPECT_EQ(rows, expected);
@@ -323,17 +321,12 @@ TEST_F(SavedList, UpdatePackageIconReadsAnyLineEndsAndWritesCrLf) {
     // A lone CR inside a field ends no line for the reader, so the rewrite
     // must not make it one: every record after it would shift.
     Write("proc/cache.txt", "S\nCap\n$0\nv\npkg\nd\rx\ni\nS\nCap2\n$0\nv\nother\nd\ni\n");
-    ASSERT_EQ(Load(), LoadResult::Complete);
-    PackageRows expected = rows;
+    ASSERT_EQ(Load(), TLoadResult::Complete);
+    TPackageRows expected = rows;
     expected[0].State = 1;
     PackageList::UpdatePackageIcon(Cache(), {"pkg", "v", TArchitecture("all")}, 1);
-    EXPECT_EQ(Load(), LoadResult::Complete);
+    EXPECT_EQ(Load(), TLoadResult::Complete);
     EXPECT_EQ(rows, expected);
-}
-
-TEST_F(SavedList, UpdatePackageIconWithoutFileCreatesNone) {
-    PackageList::UpdatePackageIcon(Cache(), {"pkg", "v", {}}, 1);
-    EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
 }
 
 TEST_F(SavedList, AcceptIndexesCopiesEveryIndexOverItsReference) {
@@ -352,16 +345,16 @@ TEST_F(SavedList, AcceptIndexesCopiesEveryIndexOverItsReference) {
     names.sort();
     EXPECT_EQ(names, (QStringList{QStringLiteral("a_Packages"), QStringLiteral("b_packages"),
                                   QStringLiteral("other_Packages")}));
-    for (const PackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
+    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
         EXPECT_EQ(r.State, 0) << r.Package;
 }
 
 TEST(ClearUpdateFlags, KeepsDownloadedBitAndSortsByCaption) {
     LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
-    PackageRows rows = {Row("d", "d", 3), Row("c", "c", 2), Row("b", "b", 1), Row("a", "a", 0)};
+    TPackageRows rows = {Row("d", "d", 3), Row("c", "c", 2), Row("b", "b", 1), Row("a", "a", 0)};
     PackageList::ClearUpdateFlags(rows);
-    EXPECT_EQ(rows, (PackageRows{Row("a", "a", 0), Row("b", "b", 1), Row("c", "c", 0),
-                                 Row("d", "d", 1)}));
+    EXPECT_EQ(rows, (TPackageRows{Row("a", "a", 0), Row("b", "b", 1), Row("c", "c", 0),
+                                  Row("d", "d", 1)}));
 }
 
 } // namespace

@@ -97,13 +97,13 @@ protected:
     }
     static std::vector<bool> Marks(TfrmMain& frm) {
         std::vector<bool> marks;
-        for (const PackageRow& row : frm.PackagesPage()->Rows())
+        for (const TPackageRow& row : frm.PackagesPage()->Rows())
             marks.push_back(row.Marked);
         return marks;
     }
     static std::vector<int> States(TfrmMain& frm) {
         std::vector<int> states;
-        for (const PackageRow& row : frm.PackagesPage()->Rows())
+        for (const TPackageRow& row : frm.PackagesPage()->Rows())
             states.push_back(row.State);
         return states;
     }

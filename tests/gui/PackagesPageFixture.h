@@ -183,7 +183,7 @@ protected:
 
     std::vector<std::string> Identifiers() const {
         std::vector<std::string> ids;
-        for (const PackageRow& row : page->Rows())
+        for (const TPackageRow& row : page->Rows())
             ids.push_back(row.Package);
         return ids;
     }

@@ -256,7 +256,7 @@ TEST_F(PackagesPage, ClickOnTheCheckBoxMarksTheRowAndMarksSurviveBrowsing) {
     page->SetRowMarked(1, true);
     auto markedIds = [this] {
         std::vector<std::string> ids;
-        for (const PackageRow& row : page->Rows())
+        for (const TPackageRow& row : page->Rows())
             if (row.Marked)
                 ids.push_back(row.Package);
         return ids;
@@ -322,7 +322,7 @@ TEST_F(PackagesPage, ResetAcceptsIndexesAndClearsUpdateFlags) {
     EXPECT_EQ(Sections()->currentIndex(), 0);
     EXPECT_EQ(Identifiers(), (std::vector<std::string>{"a", "b", "c", "d"}));
     std::vector<int> states;
-    for (const PackageRow& row : page->Rows())
+    for (const TPackageRow& row : page->Rows())
         states.push_back(row.State);
     EXPECT_EQ(states, (std::vector<int>{0, 1, 1, 0}));
     EXPECT_EQ(Read(folders.ProcDir + "cache.txt"),
@@ -339,7 +339,7 @@ TEST_F(PackagesPage, SaveAndRebuildUseTheFolders) {
     Write(folders.ProcDir + kRepoIndex, kRepoStanzas);
     page->LoadPackages();
     ASSERT_EQ(page->Rows().size(), 4u);
-    for (const PackageRow& row : page->Rows())
+    for (const TPackageRow& row : page->Rows())
         EXPECT_EQ(row.State, 2) << row.Package << ": no reference copy, so new";
     page->SavePackageList();
     const std::string saved = Read(folders.ProcDir + "cache.txt");
@@ -368,10 +368,10 @@ TEST_F(PackagesPage, DownloadStripButtonsRaiseTheirSignals) {
 
 // ---- the list model ----
 
-PackageRows ManyRows(int count) {
-    PackageRows rows(static_cast<std::size_t>(count));
+TPackageRows ManyRows(int count) {
+    TPackageRows rows(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        PackageRow& r = rows[static_cast<std::size_t>(i)];
+        TPackageRow& r = rows[static_cast<std::size_t>(i)];
         r.Caption = "pkg " + std::to_string(i);
         r.Version = std::to_string(i % 97) + ".0";
         r.Package = "com.example.p" + std::to_string(i);
@@ -382,7 +382,7 @@ PackageRows ManyRows(int count) {
 }
 
 TEST(PackageListModelTest, ServesColumnsMarksAndStatePictures) {
-    PackageListModel model;
+    TPackageListModel model;
     std::array<QPixmap, 4> pictures;
     for (int i = 0; i < 4; ++i) {
         pictures[static_cast<std::size_t>(i)] = QPixmap(16, 16);

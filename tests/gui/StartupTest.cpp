@@ -87,7 +87,7 @@ TEST_F(WindowTest, SavedListWithoutArchitecturesIsRebuiltAndThePhoneNarrowsTheLi
         SCOPED_TRACE(run);
         auto frm = StartWindow();
         std::vector<std::string> captions;
-        for (const PackageRow& row : frm->PackagesPage()->Rows())
+        for (const TPackageRow& row : frm->PackagesPage()->Rows())
             captions.push_back(row.Caption);
         std::sort(captions.begin(), captions.end());
         EXPECT_EQ(captions, (std::vector<std::string>{"Any", "Build arm64"}));
