@@ -127,6 +127,7 @@ void DeleteOnPhone(TPhone& phone, TList list, TDeviceView& view) {
     const char* folder = PhoneFolderOf(list);
     if (name.empty() || !phone.iPhone_del(PhoneFolders::File(folder, name))) {
         view.SetCaption(TCaption::Idle);
+        view.Warn(QStringLiteral("Пакет \"%1\" не удалён с телефона.").arg(selected));
         return;
     }
     std::vector<std::string> listed;
@@ -146,14 +147,14 @@ void CopyToPhone(TPhone& phone, const TWorkFolders& folders, TList list, TDevice
     const QString local = folders.ArchivesDir + selected;
     view.SetCaption(TCaption::UpdatingFileLists);
     view.PumpMessages();
-    if (!name.empty() && DeviceFiles::IsRegularFile(local))
-        phone.iPhone_put(
-            local, PhoneFolders::File(
-                       folder, name)); // a failed copy shows as a file missing from the listing
+    const bool sent = !name.empty() && DeviceFiles::IsRegularFile(local) &&
+                      phone.iPhone_put(local, PhoneFolders::File(folder, name));
     std::vector<std::string> listed;
     if (phone.iPhone_ls(folder, listed))
         view.ShowList(list, PhonePackages(listed));
     view.SetCaption(TCaption::Idle);
+    if (!sent)
+        view.Warn(QStringLiteral("Пакет \"%1\" не отправлен на телефон.").arg(selected));
 }
 
 } // namespace PackageCaches

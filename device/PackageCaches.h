@@ -42,12 +42,14 @@ void CacheRefresh(TPhone& phone, const TWorkFolders& folders, TDeviceView& view)
 void DeleteLocal(const TWorkFolders& folders, TDeviceView& view);
 
 // Deletes the selected package of a phone list (Cache or AutoInstall) after
-// the question. When the phone removed it, the list is read again.
+// the question. When the phone removed it, the list is read again; when it
+// did not, the user is told.
 void DeleteOnPhone(TPhone& phone, TDeviceView::TList list, TDeviceView& view);
 
 // Copies the selected package of the local cache into the phone folder of
 // List (Cache or AutoInstall), replacing a file of that name there, and
-// shows that folder again when it can be listed.
+// shows that folder again when it can be listed. A package that did not
+// arrive is named in a warning.
 void CopyToPhone(TPhone& phone, const TWorkFolders& folders, TDeviceView::TList list,
                  TDeviceView& view);
 

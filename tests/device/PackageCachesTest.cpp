@@ -106,6 +106,10 @@ TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
         EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), !c.removed);
         EXPECT_TRUE(QFileInfo::exists(folder + "b.deb"));
         EXPECT_EQ(Shown(view, c.list), QString::fromUtf8(c.shown));
+        // A phone deletion that was asked for and did not happen is said.
+        const bool refused =
+            c.list != TList::Local && !c.selected.isEmpty() && c.answer && !c.removed;
+        EXPECT_EQ(view.warnings.size(), refused ? 1 : 0);
         if (c.list != TList::Local && !c.selected.isEmpty() && c.answer) {
             EXPECT_EQ(view.events.back(), "caption Idle");
         }
@@ -167,6 +171,11 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
             EXPECT_EQ(Entries(PhoneRoot() + kCache), QStringList{"old.deb"});
         }
         EXPECT_EQ(Shown(view, c.list), QString::fromUtf8(c.shown));
+        // A selected package that did not arrive is said.
+        EXPECT_EQ(view.warnings,
+                  !c.selected.isEmpty() && c.remote.isEmpty()
+                      ? QStringList{"Пакет \"" + c.selected + "\" не отправлен на телефон."}
+                      : QStringList{});
         EXPECT_EQ(Litter(), QStringList{});
         EXPECT_EQ(Entries(folders_.ArchivesDir), (QStringList{"new.deb", "pkg_1:2.0.deb"}));
     }
