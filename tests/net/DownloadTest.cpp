@@ -32,16 +32,16 @@ std::string Sha256(const std::string& bytes) {
 
 // The window and the runner as the download sees them, recording what the
 // walk does to them.
-class FakeView : public TDownloadView, public TOperationReport {
+class TFakeView : public TDownloadView, public TOperationReport {
 public:
-    struct Row {
+    struct TRow {
         std::string Package;
         bool Marked = true;
         int State = 0;
         bool Found = true;
         TShownPackage Shown;
     };
-    std::vector<Row> rows;
+    std::vector<TRow> rows;
     std::vector<std::string> log; // "show 1", "busy", "idle", "put <path> <bytes>"
     std::vector<int> progress;
     bool putDebs = false;
@@ -73,13 +73,13 @@ public:
 
     std::vector<bool> Marks() const {
         std::vector<bool> marks;
-        for (const Row& r : rows)
+        for (const TRow& r : rows)
             marks.push_back(r.Marked);
         return marks;
     }
     std::vector<int> States() const {
         std::vector<int> states;
-        for (const Row& r : rows)
+        for (const TRow& r : rows)
             states.push_back(r.State);
         return states;
     }
@@ -92,8 +92,8 @@ public:
     }
 
 private:
-    Row& At(int row) { return rows.at(static_cast<std::size_t>(row)); }
-    const Row& At(int row) const { return rows.at(static_cast<std::size_t>(row)); }
+    TRow& At(int row) { return rows.at(static_cast<std::size_t>(row)); }
+    const TRow& At(int row) const { return rows.at(static_cast<std::size_t>(row)); }
 };
 
 class DownloadWalk : public ::testing::Test {
@@ -116,8 +116,8 @@ protected:
 
     // A marked row served at path with the given body; Size and SHA256 as
     // the index would give them.
-    FakeView::Row Served(const std::string& package, const std::string& path,
-                         const std::string& body, const std::string& localName) {
+    TFakeView::TRow Served(const std::string& package, const std::string& path,
+                           const std::string& body, const std::string& localName) {
         server_.Serve(path, body);
         TShownPackage shown{
             server_.Url(path), std::to_string(body.size()), localName, Sha256(body), {}, {}};
@@ -134,7 +134,7 @@ protected:
 
     QTemporaryDir tmp_;
     TestHttpServer server_;
-    FakeView view_;
+    TFakeView view_;
     TStopFlag stop_;
 };
 
@@ -188,13 +188,13 @@ TEST_F(DownloadWalk, AFailedFetchKeepsItsMarkAndTheNextPressRetriesOnlyIt) {
 
 TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
     const std::string body = Body(50000, 'x');
-    struct Case {
+    struct TCase {
         const char* what;
         std::string size, sha256;
         bool stored;
         const char* reason; // in the message when not stored
     };
-    const Case cases[] = {
+    const TCase cases[] = {
         // The transfer stops at the size the index gives.
         {"size smaller than the file", "49999", "", false,
          "pkg.x 1.0: ответ больше предела в 49999 байт"},
@@ -206,7 +206,7 @@ TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
     };
     view_.putDebs = view_.putAutoInstall = true;
     view_.phoneAnswers = true;
-    for (const Case& c : cases) {
+    for (const TCase& c : cases) {
         SCOPED_TRACE(c.what);
         QFile::remove(ArchivesDir() + QStringLiteral("x.deb"));
         view_.log.clear();

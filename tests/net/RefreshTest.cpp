@@ -44,7 +44,7 @@ std::string Truncated(const std::string& archive) {
 
 // How many progress reports a transfer makes depends on timing: only the
 // resets to 0 are recorded in order, and the last value apart.
-struct RecordingReport : TOperationReport {
+struct TRecordingReport : TOperationReport {
     void Busy(bool on) override { calls.push_back(on ? "begin" : "end"); }
     void ItemStarted(int index) override { calls.push_back("select " + std::to_string(index)); }
     void Progress(int percent) override {
@@ -98,7 +98,7 @@ protected:
     TestHttpServer server_;
     THTTPGet http_;
     TStopFlag stop_;
-    RecordingReport view_;
+    TRecordingReport view_;
     std::vector<TSourceOutcome> outcomes_;
 };
 
@@ -138,13 +138,13 @@ TEST(ScratchCheckTest, Files) {
 TEST_F(RefreshTest, AttemptsAndStoredIndex) {
     const std::string index = Index("new");
     enum How { Whole, Chunked, CutShort, Absent, Page };
-    struct Case {
+    struct TCase {
         const char* name;
         std::string suffix, body;
         const char* reason; // nullptr: stored; else how the reason begins after the address
         How how = Whole;
     };
-    const Case cases[] = {
+    const TCase cases[] = {
         {"gzip", ".gz", Gzip(index), nullptr},
         {"gzip named Packages", ".gz", Gzip(index, "Packages"), nullptr},
         {"gzip with a path as its name", ".gz", Gzip(index, "../../evil"), nullptr},
@@ -169,7 +169,7 @@ TEST_F(RefreshTest, AttemptsAndStoredIndex) {
         {"web pages only", ".zst", "", ".gz, .bz2, без сжатия, .xz и .zst: HTTP 404", Page},
     };
     int n = 0;
-    for (const Case& c : cases) {
+    for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string base = "/repo" + std::to_string(n++) + "/Packages";
         std::vector<std::string> expected;

@@ -58,11 +58,11 @@ TEST(LongOperation, PercentIsExactForAnySize) {
 TEST(Runner, WhatMayStartBesideWhat) {
     const TKind all[] = {TKind::Refresh,     TKind::Download,    TKind::SourceCopy, TKind::PhoneAsk,
                          TKind::ListRefresh, TKind::PackageList, TKind::LocalDelete};
-    struct Case {
+    struct TCase {
         TKind running;
         std::vector<bool> mayStart; // in the order of all[]
     };
-    const Case cases[] = {
+    const TCase cases[] = {
         {TKind::Refresh, {true, true, true, false, true, true, true}},
         {TKind::Download, {true, true, true, false, true, true, true}},
         {TKind::SourceCopy, {true, true, false, false, true, false, false}},
@@ -74,7 +74,7 @@ TEST(Runner, WhatMayStartBesideWhat) {
     TRunner runner;
     for (const TKind kind : all)
         EXPECT_TRUE(runner.MayStart(kind));
-    for (const Case& c : cases) {
+    for (const TCase& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.running));
         {
             const TRunner::TRun run(runner, c.running);
