@@ -146,6 +146,7 @@ TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
     EXPECT_EQ(shown, (QList<int>{33, 66})); // 0, 33, 66 for three files
     EXPECT_TRUE(bar->isHidden());
     EXPECT_TRUE(frm->SyncPage()->SyncStop.btn->isHidden());
+    EXPECT_FALSE(Find<QToolButton>(frm.get(), "btnSrcRefresh")->isHidden());
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     // The list keeps its entry, mark and deletion; the phone's new sources
     // follow, checked; its name for a known repository adds no second one.
@@ -210,18 +211,6 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
     ASSERT_EQ(frm->PackagesPage()->Rows().size(), 1u);
     EXPECT_EQ(frm->PackagesPage()->Rows()[0].Package, "a");
     EXPECT_FALSE(Exists("download.arch"));
-}
-
-TEST_F(DeviceWindowTest, CopyToThePhoneSendsTheIndexFiles) {
-    WriteFile("lists/a_Packages", "a");
-    WriteFile("lists/notes.txt", "not an index");
-    auto frm = StartWindow();
-    Click(frm->SyncPage()->Comp2Phone);
-    EXPECT_EQ(PhoneFiles(kLists), QStringList{"a_Packages"});
-    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
-    EXPECT_TRUE(frm->SyncPage()->prSync->isHidden());
-    EXPECT_FALSE(Find<QToolButton>(frm.get(), "btnSrcRefresh")->isHidden());
-    EXPECT_FALSE(Exists("a_Packages"));
 }
 
 TEST_F(DeviceWindowTest, ShutdownSendsTheListsWhenAskedEvenWithoutAPhone) {
