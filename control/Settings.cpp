@@ -22,16 +22,16 @@ const QString kHttps = QStringLiteral("Https");
 
 struct Option {
     const char* Key;
-    bool TSettings::*Field;
+    bool TOptions::*Field;
 };
 
 // The order in which the keys first appear in a new file.
 constexpr Option kOptions[] = {
-    {"Refresh", &TSettings::Refresh},
-    {"GetCydia", &TSettings::GetCydia},
-    {"PutCydia", &TSettings::PutCydia},
-    {"PutDebs", &TSettings::PutDebs},
-    {"PutAutoInstall", &TSettings::PutAutoInstall},
+    {"Refresh", &TOptions::Refresh},
+    {"GetCydia", &TOptions::GetCydia},
+    {"PutCydia", &TOptions::PutCydia},
+    {"PutDebs", &TOptions::PutDebs},
+    {"PutAutoInstall", &TOptions::PutAutoInstall},
 };
 
 // The values of keys "0" to "N-1" of a section, where N counts its key lines:
@@ -98,8 +98,8 @@ QString SettingsFilePath(const QString& programFilePath) {
     return program.absolutePath() + QLatin1Char('/') + name + QStringLiteral(".ini");
 }
 
-TSettings LoadSettings(const TIniFile& ini, TSourceList& sources) {
-    TSettings settings;
+TOptions LoadSettings(const TIniFile& ini, TSourceList& sources) {
+    TOptions settings;
     for (const Option& o : kOptions)
         settings.*o.Field = ini.ReadBool(kSettings, QString::fromLatin1(o.Key), false);
     settings.Architecture = NormalizeArchitecture(ini.ReadString(kSettings, kArchitecture, {}));
@@ -124,7 +124,7 @@ TSettings LoadSettings(const TIniFile& ini, TSourceList& sources) {
     return settings;
 }
 
-bool SaveSettings(TIniFile& ini, const TSettings& settings, int activePage,
+bool SaveSettings(TIniFile& ini, const TOptions& settings, int activePage,
                   const TSourceList& sources) {
     std::vector<TIniValue> values;
     for (const Option& o : kOptions)

@@ -4,7 +4,7 @@
 #include "sources/SourceList.h"
 
 // The options of the Settings page.
-struct TSettings {
+struct TOptions {
     bool Refresh = false;
     bool GetCydia = false;
     bool PutCydia = false;
@@ -13,7 +13,7 @@ struct TSettings {
     // The phone's package architecture ("iphoneos-arm", "iphoneos-arm64" or
     // "iphoneos-arm64e"); empty lists the packages of every architecture.
     QString Architecture;
-    bool operator==(const TSettings&) const = default;
+    bool operator==(const TOptions&) const = default;
 };
 
 namespace Settings {
@@ -33,13 +33,13 @@ QString SettingsFilePath(const QString& programFilePath);
 // Reads the options; puts the saved source list (section "Sources", when
 // the file has one) in place of the one rebuilt from the store, the remembered
 // https sources (section "Https") and the check marks (section "Disabled").
-TSettings LoadSettings(const TIniFile& ini, TSourceList& sources);
+TOptions LoadSettings(const TIniFile& ini, TSourceList& sources);
 
 // Writes the options, the active page and the sections "Disabled", "Sources"
 // (key "Count", then one numbered key per entry in list order) and "Https"
 // (the index names of https sources) with one replacement of the file. False when the file could
 // not be written (ini.ErrorString() tells why); the old file then stays as it was.
-bool SaveSettings(TIniFile& ini, const TSettings& settings, int activePage,
+bool SaveSettings(TIniFile& ini, const TOptions& settings, int activePage,
                   const TSourceList& sources);
 
 // Why a value from outside (a source address) cannot be kept in the settings

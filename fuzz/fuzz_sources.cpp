@@ -53,7 +53,7 @@ void CheckSettings(std::string_view bytes) {
     TIniFile ini(path);
     TSourceList list;
     list.Append(QStringLiteral("http://store.example.org/./Packages"));
-    const TSettings settings = Settings::LoadSettings(ini, list);
+    const TOptions settings = Settings::LoadSettings(ini, list);
     for (const TSourceEntry& e : list.Entries())
         Check(!e.Text.trimmed().isEmpty() && Settings::UnstorableReason(e.Text).isEmpty());
 

@@ -12,23 +12,23 @@
 TOutcome TfrmMain::ReadPhoneArchitecture(std::string& architecture) {
     // Counted with the copies of the source lists: no other phone operation
     // starts while the phone is being asked.
-    const TRunner::TRun run(runner_, TRunner::TKind::PhoneAsk);
-    return PhoneArchitecture::Read(phone_, folders_.WorkDir + QStringLiteral("download.arch"),
+    const TRunner::TRun run(controller_.Runner(), TRunner::TKind::PhoneAsk);
+    return PhoneArchitecture::Read(controller_.Phone(),
+                                   controller_.Folders().WorkDir + QStringLiteral("download.arch"),
                                    architecture);
 }
 
 void TfrmMain::btnPhoneArchitectureClick() {
-    if (!runner_.MayStart(TRunner::TKind::PhoneAsk))
+    if (!controller_.Runner().MayStart(TRunner::TKind::PhoneAsk))
         return;
     std::string architecture;
     const TOutcome read = ReadPhoneArchitecture(architecture);
     if (!read) {
-        if (ShowError)
-            ShowError(read.reason);
+        ShowError(read.reason);
         return;
     }
     settingsPage_->SetArchitecture(QString::fromStdString(architecture));
-    if (startupDone_)
+    if (controller_.Started())
         packagesPage_->PhoneArchitectureChanged();
 }
 
@@ -45,8 +45,8 @@ void TfrmMain::OfferPhoneArchitecture() {
         return;
     }
     const QString text = QString::fromStdString(architecture);
-    if (Confirm && Confirm(QStringLiteral("Телефон сообщает архитектуру %1. Показывать только "
-                                          "пакеты для неё? (Это можно изменить в настройках.)")
-                               .arg(text)))
+    if (Confirm(QStringLiteral("Телефон сообщает архитектуру %1. Показывать только "
+                               "пакеты для неё? (Это можно изменить в настройках.)")
+                    .arg(text)))
         settingsPage_->SetArchitecture(text);
 }

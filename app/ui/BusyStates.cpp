@@ -95,15 +95,15 @@ void TfrmMain::EndBusyLook() {
 }
 
 void TfrmMain::btnSrcStopClick() {
-    runner_.Stop();
+    controller_.Runner().Stop();
 }
 
 void TfrmMain::btnPkgStopClick() {
-    runner_.Stop();
+    controller_.Runner().Stop();
 }
 
 void TfrmMain::btnSyncStopClick() {
-    runner_.Stop();
+    controller_.Runner().Stop();
 }
 
 namespace {
@@ -131,7 +131,7 @@ QString CaptionText(TRunner::TCaption caption) {
 
 void TfrmMain::ConnectRunner() {
     using TStrip = TRunner::TStrip;
-    connect(&runner_, &TRunner::StripShown, this, [this](TStrip strip, bool shown) {
+    connect(&controller_.Runner(), &TRunner::StripShown, this, [this](TStrip strip, bool shown) {
         switch (strip) {
         case TStrip::Refresh:
             if (shown) {
@@ -151,24 +151,23 @@ void TfrmMain::ConnectRunner() {
             break;
         }
     });
-    connect(&runner_, &TRunner::CaptionChanged, this, [this](TRunner::TCaption caption) {
-        setWindowTitle(CaptionText(caption));
-        repaint();
-    });
-    connect(&runner_, &TRunner::ProgressChanged, this, [this](TStrip strip, int percent) {
-        QProgressBar* bar = strip == TStrip::Refresh    ? sourcesPage_->prSrc
-                            : strip == TStrip::Download ? packagesPage_->prPkg
-                            : strip == TStrip::Sync     ? syncPage_->prSync
-                                                        : nullptr;
-        if (bar)
-            bar->setValue(percent);
-    });
-    connect(&runner_, &TRunner::ItemStarted, this, [this](TRunner::TKind kind, int index) {
-        if (kind == TRunner::TKind::Refresh)
-            sourcesPage_->SelectEntry(index);
-    });
-    connect(&runner_, &TRunner::Idle, this, [this] {
-        if (closePending_ && !inStartup_)
-            ScheduleClose();
-    });
+    connect(&controller_.Runner(), &TRunner::CaptionChanged, this,
+            [this](TRunner::TCaption caption) {
+                setWindowTitle(CaptionText(caption));
+                repaint();
+            });
+    connect(&controller_.Runner(), &TRunner::ProgressChanged, this,
+            [this](TStrip strip, int percent) {
+                QProgressBar* bar = strip == TStrip::Refresh    ? sourcesPage_->prSrc
+                                    : strip == TStrip::Download ? packagesPage_->prPkg
+                                    : strip == TStrip::Sync     ? syncPage_->prSync
+                                                                : nullptr;
+                if (bar)
+                    bar->setValue(percent);
+            });
+    connect(&controller_.Runner(), &TRunner::ItemStarted, this,
+            [this](TRunner::TKind kind, int index) {
+                if (kind == TRunner::TKind::Refresh)
+                    sourcesPage_->SelectEntry(index);
+            });
 }

@@ -9,7 +9,6 @@
 #include "app/ui/TfrmMain.h"
 #include "app/ui/Widgets.h"
 #include "base/Outcome.h"
-#include "device/CarriedPlugin.h"
 #include "device/DeviceView.h"
 #include "device/PackageCaches.h"
 #include "device/SourceSync.h"
@@ -41,11 +40,9 @@ public:
         const QList<QListWidgetItem*> items = ListOf(list)->selectedItems();
         return items.isEmpty() ? QString() : items.first()->text();
     }
-    bool Confirm(const QString& question) override {
-        return frm_.Confirm && frm_.Confirm(question);
-    }
+    bool Confirm(const QString& question) override { return frm_.Confirm(question); }
     void Warn(const QString& text) override {
-        if (frm_.ShowError && !quiet_)
+        if (!quiet_)
             frm_.ShowError(text); // the dialog's text goes to stderr as well
         else
             ReportToStderr(text);
@@ -109,23 +106,16 @@ void TfrmMain::ConnectDeviceHandlers() {
     on(syncPage_->DeleteAutoInstall, &TfrmMain::btnDeleteAutoInstallClick);
 }
 
-void TfrmMain::BindPlugin() {
-    phone_.Bind(folders_.WorkDir, CarriedPlugin());
-}
-
-void TfrmMain::ReleasePlugin() {
-    phone_.Release();
-}
-
 // The phone's calls run on a worker while the window keeps handling its
 // events, so a click can arrive while a phone operation waits; the runner
 // then refuses what may not start beside it (TRunner::MayStart).
 
 void TfrmMain::Phone2Comp() {
     RunOnPhone(*this, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
-        if (SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, runner_.StopFlag(),
+        if (SourceSync::FromPhone(controller_.Phone(), controller_.Folders(),
+                                  SourceSync::Target::Lists, controller_.Runner().StopFlag(),
                                   view) &&
-            !runner_.StopRequested())
+            !controller_.Runner().StopRequested())
             OfferPhoneArchitecture();
     });
 }
@@ -134,63 +124,65 @@ void TfrmMain::btnPhone2CompClick() {
     RunOnPhone(*this, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
         // The list keeps its order, marks and deletions; only the
         // repositories the phone brought into the store are added.
-        const QStringList stored = IndexStore::ListIndexFiles(folders_.ProcDir);
+        const QStringList stored = IndexStore::ListIndexFiles(controller_.Folders().ProcDir);
         const QSet<QString> known(stored.begin(), stored.end());
-        if (!SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc,
-                                   runner_.StopFlag(), view))
+        if (!SourceSync::FromPhone(controller_.Phone(), controller_.Folders(),
+                                   SourceSync::Target::ListsAndProc,
+                                   controller_.Runner().StopFlag(), view))
             return;
-        sourcesPage_->AddNewFromStore(folders_.ProcDir, known);
-        if (!runner_.StopRequested())
+        sourcesPage_->AddNewFromStore(controller_.Folders().ProcDir, known);
+        if (!controller_.Runner().StopRequested())
             OfferPhoneArchitecture(); // before the reload, which then lists the choice
         PkgsRefresh();
     });
 }
 
 void TfrmMain::btnComp2PhoneClick() {
-    // At shutdown the close that raised the stop flag is being carried out
-    // now: the copy the settings ask for runs from a cleared flag like any
-    // other start, and what it could not send is said on stderr only, so
+    // What the copy at shutdown could not send is said on stderr only, so
     // that no dialog holds the shutdown up.
     RunOnPhone(
         *this, TRunner::TKind::SourceCopy,
         [this](TDeviceView& view) {
-            if (shutdownDone_)
-                runner_.StopFlag().Clear();
-            SourceSync::ToPhone(phone_, folders_, runner_.StopFlag(), view);
+            SourceSync::ToPhone(controller_.Phone(), controller_.Folders(),
+                                controller_.Runner().StopFlag(), view);
         },
-        shutdownDone_);
+        controller_.State() == TLifecycle::ShuttingDown);
 }
 
 void TfrmMain::CacheRefresh() {
-    RunOnPhone(*this, TRunner::TKind::ListRefresh,
-               [this](TDeviceView& view) { PackageCaches::CacheRefresh(phone_, folders_, view); });
+    RunOnPhone(*this, TRunner::TKind::ListRefresh, [this](TDeviceView& view) {
+        PackageCaches::CacheRefresh(controller_.Phone(), controller_.Folders(), view);
+    });
 }
 
 void TfrmMain::btnCopy2CacheClick() {
     RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::TList::Cache, view);
+        PackageCaches::CopyToPhone(controller_.Phone(), controller_.Folders(),
+                                   TDeviceView::TList::Cache, view);
     });
 }
 
 void TfrmMain::btnCopy2AutoInstallClick() {
     RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::TList::AutoInstall, view);
+        PackageCaches::CopyToPhone(controller_.Phone(), controller_.Folders(),
+                                   TDeviceView::TList::AutoInstall, view);
     });
 }
 
 void TfrmMain::btnDeleteLocalClick() {
-    RunOnPhone(*this, TRunner::TKind::LocalDelete,
-               [this](TDeviceView& view) { PackageCaches::DeleteLocal(folders_, view); });
+    RunOnPhone(*this, TRunner::TKind::LocalDelete, [this](TDeviceView& view) {
+        PackageCaches::DeleteLocal(controller_.Folders(), view);
+    });
 }
 
 void TfrmMain::btnDeleteCacheClick() {
     RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::DeleteOnPhone(phone_, TDeviceView::TList::Cache, view);
+        PackageCaches::DeleteOnPhone(controller_.Phone(), TDeviceView::TList::Cache, view);
     });
 }
 
 void TfrmMain::btnDeleteAutoInstallClick() {
     RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::DeleteOnPhone(phone_, TDeviceView::TList::AutoInstall, view);
+        PackageCaches::DeleteOnPhone(controller_.Phone(), TDeviceView::TList::AutoInstall, view);
     });
 }

@@ -1,6 +1,5 @@
 #include "app/ui/Dialogs.h"
 
-#include "app/ui/TfrmMain.h"
 #include "app/ui/Widgets.h"
 
 #include <QApplication>
@@ -9,30 +8,11 @@
 
 #include <cstdio>
 
-namespace Dialogs {
-
 namespace {
 
 void ToStderr(const char* kind, const QString& text) {
     std::fprintf(stderr, "orvia: %s: %s\n", kind, text.toLocal8Bit().constData());
     std::fflush(stderr);
-}
-
-} // namespace
-
-void ShowError(QWidget* parent, const QString& text, bool quiet) {
-    ToStderr("ошибка", text);
-    if (!quiet)
-        QMessageBox::critical(parent, Texts::Caption(), text);
-}
-
-bool Confirm(QWidget* parent, const QString& text, bool quiet) {
-    ToStderr("вопрос", text);
-    if (quiet)
-        return false;
-    return QMessageBox::question(parent, QStringLiteral("Подтверждение"), text,
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 void AnswerOpenDialogs() {
@@ -62,12 +42,26 @@ void AnswerOpenDialogs() {
     }
 }
 
-} // namespace Dialogs
+} // namespace
 
-void TfrmMain::Terminate() {
+void TMessageBoxes::ShowError(const QString& text) {
+    ToStderr("ошибка", text);
+    if (!silenced_)
+        QMessageBox::critical(parent_, Texts::Caption(), text);
+}
+
+bool TMessageBoxes::Confirm(const QString& text) {
+    ToStderr("вопрос", text);
+    if (silenced_)
+        return false;
+    return QMessageBox::question(parent_, QStringLiteral("Подтверждение"), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+void TMessageBoxes::Silence() {
     // Dialogs opened later in the shutdown (settings not writable, say) must
     // not wait for a click either.
-    terminating_ = true;
-    Dialogs::AnswerOpenDialogs();
-    RequestClose();
+    silenced_ = true;
+    AnswerOpenDialogs();
 }

@@ -46,10 +46,7 @@ public:
         return frm_.Phone().iPhone_put(localFile, remotePath);
     }
     void Warn(const QString& text) override {
-        if (frm_.ShowError)
-            frm_.ShowError(text); // the dialog's text goes to stderr as well
-        else
-            ReportToStderr(text);
+        frm_.ShowError(text); // the dialog's text goes to stderr as well
     }
 
 private:
@@ -79,10 +76,11 @@ void TfrmMain::btnPkgDownloadClick() {
         packagesPage_->ShowAllCategories();
     // The Stop button and a close of the window both raise the stop flag; the
     // transfer under way ends when it does.
-    TRunner::TRun report(runner_, TRunner::TKind::Download);
+    TRunner::TRun report(controller_.Runner(), TRunner::TKind::Download);
     TWindowDownloadView view(*this);
-    TPackageDownload download(view, *HTTPGetFile, report, runner_.StopFlag(),
-                              {folders_.WorkDir, folders_.ArchivesDir,
-                               folders_.ProcDir + QLatin1String(PackageList::FileName)});
+    TPackageDownload download(
+        view, *HTTPGetFile, report, controller_.Runner().StopFlag(),
+        {controller_.Folders().WorkDir, controller_.Folders().ArchivesDir,
+         controller_.Folders().ProcDir + QLatin1String(PackageList::FileName)});
     download.Run();
 }

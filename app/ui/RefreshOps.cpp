@@ -20,12 +20,13 @@ void TfrmMain::CreateHttpComponents() {
 void TfrmMain::SrcRefresh() {
     if (!HTTPGetPackages)
         return;
-    TRunner::TRun report(runner_, TRunner::TKind::Refresh);
-    TRefresh refresh(*HTTPGetPackages, runner_.StopFlag(), folders_.WorkDir, folders_.ProcDir,
-                     report, folders_.ListsDir);
+    TRunner::TRun report(controller_.Runner(), TRunner::TKind::Refresh);
+    TRefresh refresh(*HTTPGetPackages, controller_.Runner().StopFlag(),
+                     controller_.Folders().WorkDir, controller_.Folders().ProcDir, report,
+                     controller_.Folders().ListsDir);
     refresh.Walk(sourcesPage_->Sources().Entries());
     const QString summary =
-        sourcesPage_->ShowRefreshOutcomes(refresh.Outcomes(), runner_.StopRequested());
+        sourcesPage_->ShowRefreshOutcomes(refresh.Outcomes(), controller_.Runner().StopRequested());
     if (!summary.isEmpty())
         ReportToStderr(summary);
 }

@@ -129,8 +129,8 @@ void TSettingsPage::LoadPictures() {
     LoadPNG(QStringLiteral("ABOUT"), imgAbout);
 }
 
-TSettings TSettingsPage::Options() const {
-    TSettings options;
+TOptions TSettingsPage::Options() const {
+    TOptions options;
     options.Refresh = chkRefresh->isChecked();
     options.GetCydia = chkGetCydia->isChecked();
     options.PutCydia = chkPutCydia->isChecked();
@@ -145,7 +145,7 @@ void TSettingsPage::SetArchitecture(const QString& architecture) {
     lstArchitecture->setCurrentIndex(entry < 0 ? 0 : entry);
 }
 
-void TSettingsPage::SetOptions(const TSettings& options) {
+void TSettingsPage::SetOptions(const TOptions& options) {
     chkRefresh->setChecked(options.Refresh);
     chkGetCydia->setChecked(options.GetCydia);
     chkPutCydia->setChecked(options.PutCydia);

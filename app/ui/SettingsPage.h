@@ -30,8 +30,8 @@ public:
 
     void LoadPictures();
 
-    TSettings Options() const;
-    void SetOptions(const TSettings& options);
+    TOptions Options() const;
+    void SetOptions(const TOptions& options);
 
     QGroupBox* grpSettings = nullptr;
     QCheckBox* chkGetCydia = nullptr;

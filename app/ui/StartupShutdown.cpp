@@ -1,27 +1,19 @@
-// The start-up sequence (creating the window) and the shutdown sequence
-// (closing it). The order of the steps matters: the window is shown before
-// the slow loading, the settings are read after the source list exists, and
-// the saved page is restored last so that it does not trigger phone access
-// before start-up is done.
+// The window's side of start-up and shutdown: the steps the controller runs
+// in its order, each one what the pages show or keep.
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
+#include "app/ui/SidePanels.h"
 #include "app/ui/SourcesPage.h"
 #include "app/ui/SyncPage.h"
 #include "app/ui/TfrmMain.h"
 #include "app/ui/Widgets.h"
-#include "base/IniFile.h"
-#include "control/Settings.h"
 
 #include <QApplication>
-#include <QCheckBox>
+#include <QCloseEvent>
 #include <QCursor>
-#include <QFileInfo>
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
-#include <QStackedWidget>
-
-#include "app/ui/SidePanels.h"
 
 void TfrmMain::LoadPictures() {
     LoadPNG(QStringLiteral("TAB_SOURCES"), panels_[0]->Image());
@@ -46,9 +38,17 @@ void TfrmMain::InstallHandCursor() {
 }
 
 bool TfrmMain::FormCreate() {
-    inStartup_ = true;
-    startupDone_ = false;
+    return controller_.Start();
+}
 
+void TfrmMain::FormClose(QCloseEvent* event) {
+    if (controller_.Close())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TfrmMain::PrepareLook() {
     LoadPictures();
     packagesPage_->SetBackPositionNone();
     DrawRefreshStop();
@@ -57,74 +57,55 @@ bool TfrmMain::FormCreate() {
     SetActivePage(PageSources);
     RedrawTabs();
     InstallHandCursor();
+}
 
-    // Enters the working folder, creates "lists", "proc" and "archives" and
-    // removes the scratch files a killed run left behind.
-    QString error;
-    const QString settingsName = QFileInfo(Settings::SettingsFilePath(programFilePath_)).fileName();
-    if (!Startup::PrepareWorkFolders(Startup::FolderOf(programFilePath_), folders_, error,
-                                     settingsName)) {
-        inStartup_ = false;
-        if (ShowError)
-            ShowError(error);
-        return false;
-    }
-    packagesPage_->SetFolders(folders_);
-
-    BindPlugin();
+void TfrmMain::FoldersReady(const TWorkFolders& folders) {
+    packagesPage_->SetFolders(folders);
     CreateHttpComponents();
     packagesPage_->HidePackageInfo();
-    sourcesPage_->LoadSources(folders_.ProcDir);
+    sourcesPage_->LoadSources(folders.ProcDir);
+}
 
+void TfrmMain::ShowWindow() {
     if (QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     show();
     repaint();
+}
 
-    const TIniFile ini(Settings::SettingsFilePath(programFilePath_));
-    settingsPage_->SetOptions(Settings::LoadSettings(ini, sourcesPage_->Sources()));
-    sourcesPage_->SyncFromModel();
+TSourceList& TfrmMain::Sources() {
+    return sourcesPage_->Sources();
+}
 
-    BeginBusyLook();
+TOptions TfrmMain::Options() const {
+    return settingsPage_->Options();
+}
+
+void TfrmMain::ShowOptions(const TOptions& options) {
+    settingsPage_->SetOptions(options);
+    sourcesPage_->SyncFromModel(); // the check marks the settings brought
+}
+
+void TfrmMain::SetBusyLook(bool busy) {
+    if (busy)
+        BeginBusyLook();
+    else
+        EndBusyLook();
+}
+
+void TfrmMain::LoadCatalogue() {
     if (!packagesPage_->LoadPackageList(std::string())) {
         packagesPage_->LoadPackages();
         packagesPage_->SavePackageList();
     }
-    const bool refresh = settingsPage_->chkRefresh->isChecked();
-    const bool getCydia = settingsPage_->chkGetCydia->isChecked();
-    if (refresh)
-        SrcRefresh();
-    if (getCydia)
-        Phone2Comp();
-    if (refresh || getCydia)
-        PkgsRefresh();
-    EndBusyLook();
-
-    startupDone_ = true;
-    created_ = true;
-    SetActivePage(Settings::ReadActivePage(ini)); // -1 (out of range) is not applied
-    inStartup_ = false;
-
-    if (closePending_)
-        ScheduleClose();
-    return true;
 }
 
-void TfrmMain::FormClose() {
-    setWindowTitle(Texts::CaptionShuttingDown());
-    repaint();
-
+void TfrmMain::SaveCatalogue() {
     if (packagesPage_->LoadPackageList(std::string()))
         packagesPage_->SavePackageList();
-    if (settingsPage_->chkPutCydia->isChecked())
-        btnComp2PhoneClick();
+}
 
-    TIniFile ini(Settings::SettingsFilePath(programFilePath_));
-    if (!Settings::SaveSettings(ini, settingsPage_->Options(), ActivePage(),
-                                sourcesPage_->Sources())) {
-        if (ShowError)
-            ShowError(QStringLiteral("Не удалось записать файл настроек \"%1\": %2")
-                          .arg(ini.Path(), ini.ErrorString()));
-    }
-    ReleasePlugin();
+void TfrmMain::ShowShuttingDown() {
+    setWindowTitle(Texts::CaptionShuttingDown());
+    repaint();
 }

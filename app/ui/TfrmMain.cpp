@@ -24,19 +24,30 @@ namespace {
 constexpr int kTabStripWidth = 46;
 } // namespace
 
-TfrmMain::TfrmMain(const QString& programFilePath, QWidget* parent)
-    : QWidget(parent), programFilePath_(programFilePath) {
+TfrmMain::TfrmMain(const QString& programFilePath, TDialogs* dialogs, QWidget* parent)
+    : QWidget(parent), controller_(programFilePath, *this),
+      messageBoxes_(std::make_unique<TMessageBoxes>(this)),
+      dialogs_(dialogs ? dialogs : messageBoxes_.get()) {
     setObjectName(QStringLiteral("frmMain"));
-    ShowError = [this](const QString& text) { Dialogs::ShowError(this, text, terminating_); };
-    Confirm = [this](const QString& text) { return Dialogs::Confirm(this, text, terminating_); };
     BuildWindow();
     ConnectHandlers();
     ConnectRunner();
-    // A Stop press or a close also ends the phone copy in progress.
-    connect(&runner_.StopFlag(), &TStopFlag::raised, this, [this] { phone_.Interrupt(); });
 }
 
 TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::ShowError(const QString& text) {
+    dialogs_->ShowError(text);
+}
+
+bool TfrmMain::Confirm(const QString& text) {
+    return dialogs_->Confirm(text);
+}
+
+void TfrmMain::Terminate() {
+    messageBoxes_->Silence();
+    controller_.RequestClose();
+}
 
 void TfrmMain::BuildWindow() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -60,18 +71,11 @@ void TfrmMain::BuildWindow() {
     pgMain->addWidget(syncPage_);
     pgMain->addWidget(settingsPage_);
 
-    sourcesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
-    packagesPage_->Confirm = [this](const QString& text) { return Confirm && Confirm(text); };
-    packagesPage_->Warn = [this](const QString& text) {
-        if (ShowError)
-            ShowError(text); // the dialog's text goes to stderr as well
-        else
-            ReportToStderr(text);
-    };
-    sourcesPage_->ShowError = [this](const QString& text) {
-        if (ShowError)
-            ShowError(text);
-    };
+    sourcesPage_->Confirm = [this](const QString& text) { return Confirm(text); };
+    packagesPage_->Confirm = [this](const QString& text) { return Confirm(text); };
+    // The dialog's text goes to stderr as well.
+    packagesPage_->Warn = [this](const QString& text) { ShowError(text); };
+    sourcesPage_->ShowError = [this](const QString& text) { ShowError(text); };
     sourcesPage_->Architecture = [this] { return settingsPage_->Options().Architecture; };
     packagesPage_->IsHttpsSource = [this](const QString& indexName) {
         return sourcesPage_->Sources().IsHttps(indexName);
@@ -125,7 +129,7 @@ void TfrmMain::ConnectHandlers() {
     connect(settingsPage_->btnPhoneArchitecture, &QPushButton::clicked, this,
             &TfrmMain::btnPhoneArchitectureClick);
     connect(settingsPage_->lstArchitecture, &QComboBox::activated, this, [this] {
-        if (startupDone_ && !LongOperationRunning())
+        if (controller_.Started() && !LongOperationRunning())
             packagesPage_->PhoneArchitectureChanged();
     });
     connect(syncPage_, &TSyncPage::stopClicked, this, &TfrmMain::btnSyncStopClick);
@@ -154,7 +158,7 @@ void TfrmMain::RedrawTabs() {
 
 void TfrmMain::pgMainChange() {
     RedrawTabs();
-    if (ActivePage() == PageSync && startupDone_)
+    if (ActivePage() == PageSync && controller_.Started())
         CacheRefresh();
 }
 
@@ -200,38 +204,9 @@ void TfrmMain::paintEvent(QPaintEvent*) {
 // ---- closing ----
 
 void TfrmMain::RequestClose() {
-    if (shutdownDone_)
-        return;
-    if (inStartup_ || runner_.Running()) {
-        runner_.StopAndHold();
-        closePending_ = true;
-        return;
-    }
-    close();
-}
-
-void TfrmMain::ScheduleClose() {
-    QTimer::singleShot(0, this, [this] { close(); });
+    controller_.RequestClose();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (shutdownDone_ || !created_) {
-        // Nothing to save: already shut down, or start-up never finished
-        // (unless it is still running, which the next test catches).
-        if (!inStartup_) {
-            event->accept();
-            return;
-        }
-    }
-    if (inStartup_ || runner_.Running()) {
-        // Let the running work end first; it sees the stop flag between its
-        // items and the window closes as soon as it is over.
-        runner_.StopAndHold();
-        closePending_ = true;
-        event->ignore();
-        return;
-    }
-    shutdownDone_ = true;
-    FormClose();
-    event->accept();
+    FormClose(event);
 }

@@ -2,17 +2,16 @@
 
 #include "base/LongOperation.h"
 #include "base/Outcome.h"
-#include "base/WorkFolders.h"
-#include "control/Runner.h"
-#include "device/Phone.h"
+#include "control/Controller.h"
 
 #include <QWidget>
 
 #include <array>
-#include <functional>
+#include <memory>
 #include <string>
 
 class QStackedWidget;
+class TMessageBoxes;
 class TPackagesPage;
 class TSettingsPage;
 class TSidePanel;
@@ -21,14 +20,18 @@ class TSyncPage;
 class THTTPGet;
 
 // The program's one window. Creating it (FormCreate) is the start-up, closing
-// it (FormClose, from the close box or a termination request) the shutdown.
-// All program state lives here: the working folders, the flags, the pages.
-class TfrmMain : public QWidget {
+// it (FormClose, from the close box or a termination request) the shutdown;
+// the controller decides their order and owns the folders, the phone and the
+// lifecycle, while the window lays out the pages and draws.
+class TfrmMain : public QWidget, private TControllerView {
     Q_OBJECT
 public:
-    enum Page { PageSources = 0, PagePackages = 1, PageSync = 2, PageSettings = 3 };
+    enum TPage { PageSources = 0, PagePackages = 1, PageSync = 2, PageSettings = 3 };
 
-    explicit TfrmMain(const QString& programFilePath, QWidget* parent = nullptr);
+    // Dialogs, when given, answers every error and question in place of the
+    // window's own message boxes.
+    explicit TfrmMain(const QString& programFilePath, TDialogs* dialogs = nullptr,
+                      QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // The start-up sequence. False when the working folders cannot be
@@ -44,25 +47,14 @@ public:
     // never clicks, so no dialog may hold the shutdown up.
     void Terminate();
 
-    // Shows an error no operation handles (folder not creatable, settings file
-    // not writable); the default also writes it to stderr, so a run without a
-    // display leaves a trace. Replaceable so that tests can capture it.
-    std::function<void(const QString& text)> ShowError;
-    // Asks a Yes/No question titled "Подтверждение"; true for Yes.
-    std::function<bool(const QString& text)> Confirm;
+    // An error no operation handles (folder not creatable, settings file not
+    // writable), also written to stderr, so a run without a display leaves a
+    // trace; and a Yes/No question titled "Подтверждение", true for Yes.
+    void ShowError(const QString& text) override;
+    bool Confirm(const QString& text) override;
 
-    // ---- pages ----
-    int ActivePage() const;
-    void SetActivePage(int page);
-    void RedrawTabs();
-    void panSourcesClick();
-    void imgSourcesClick();
-    void panPackagesClick();
-    void imgPackagesClick();
-    void panSyncClick();
-    void imgSyncClick();
-    void panSettingsClick();
-    void imgSettingsClick();
+    int ActivePage() const override;
+    void SetActivePage(int page) override;
 
     // ---- busy states ----
     void DrawRefreshStart();
@@ -76,20 +68,16 @@ public:
     void BeginBusyLook();
     void EndBusyLook();
 
-    void btnSrcStopClick();
-    void btnPkgStopClick();
-    void btnSyncStopClick();
-
     // A long operation brackets its work with these; between its items it
     // tests StopRequested(). Begin clears the stop flag unless the window is
     // waiting to close.
-    void BeginLongOperation() { runner_.Begin(); }
-    void EndLongOperation() { runner_.End(); }
-    bool LongOperationRunning() const { return runner_.Running(); }
-    bool StopRequested() const { return runner_.StopRequested(); }
+    void BeginLongOperation() { controller_.Runner().Begin(); }
+    void EndLongOperation() { controller_.Runner().End(); }
+    bool LongOperationRunning() const { return controller_.Runner().Running(); }
+    bool StopRequested() const { return controller_.Runner().StopRequested(); }
     // What runs the long operations: their rules, busy states, stop flag and
     // progress.
-    TRunner& Runner() { return runner_; }
+    TRunner& Runner() { return controller_.Runner(); }
 
     // The two HTTP components, created at start-up with the window as owner:
     // package indexes (the refresh) and package files (the download).
@@ -97,14 +85,29 @@ public:
     THTTPGet* HTTPGetFile = nullptr;
 
     // ---- state for the operations and for tests ----
-    const TWorkFolders& Folders() const { return folders_; }
-    bool StartupDone() const { return startupDone_; }
+    const TWorkFolders& Folders() const { return controller_.Folders(); }
+    bool StartupDone() const { return controller_.Started(); }
     TSourcesPage* SourcesPage() const { return sourcesPage_; }
     TPackagesPage* PackagesPage() const { return packagesPage_; }
     TSyncPage* SyncPage() const { return syncPage_; }
     TSettingsPage* SettingsPage() const { return settingsPage_; }
     // The phone operations through the plugin bound at start-up.
-    TPhone& Phone() { return phone_; }
+    TPhone& Phone() { return controller_.Phone(); }
+
+    // ---- pages ----
+    void RedrawTabs();
+    void panSourcesClick();
+    void imgSourcesClick();
+    void panPackagesClick();
+    void imgPackagesClick();
+    void panSyncClick();
+    void imgSyncClick();
+    void panSettingsClick();
+    void imgSettingsClick();
+
+    void btnSrcStopClick();
+    void btnPkgStopClick();
+    void btnSyncStopClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -117,17 +120,33 @@ private:
     void LoadPictures();
     void InstallHandCursor();
     void pgMainChange();
-    void FormClose();
-    void ScheduleClose();
+    // The close box's handler: the shutdown runs, or the close waits for
+    // start-up or the operation running.
+    void FormClose(QCloseEvent* event);
     void SetStartButtonsShown(bool shown);
     void SetGroupsEnabled(bool enabled);
     void ConnectRunner();
 
+    // The steps of start-up and shutdown the controller asks for.
+    void PrepareLook() override;
+    void FoldersReady(const TWorkFolders& folders) override;
+    void ShowWindow() override;
+    TSourceList& Sources() override;
+    TOptions Options() const override;
+    void ShowOptions(const TOptions& options) override;
+    void SetBusyLook(bool busy) override;
+    void LoadCatalogue() override;
+    void SaveCatalogue() override;
+    void RefreshSources() override { SrcRefresh(); }
+    void CopyListsFromPhone() override { Phone2Comp(); }
+    void CopyListsToPhone() override { btnComp2PhoneClick(); }
+    void ReloadCatalogue() override { PkgsRefresh(); }
+    void ShowShuttingDown() override;
+    void CloseWindow() override { close(); }
+
     // Steps of the refresh, the download, the phone and the HTTP components
     // (RefreshOps, DownloadOps, DeviceOps), wired into the start-up, the
     // shutdown and the buttons here.
-    void BindPlugin();
-    void ReleasePlugin();
     void CreateHttpComponents();
     void SrcRefresh();
     void Phone2Comp();
@@ -153,8 +172,9 @@ private:
     void OfferPhoneArchitecture();
     TOutcome ReadPhoneArchitecture(std::string& architecture);
 
-    QString programFilePath_;
-    TWorkFolders folders_;
+    TController controller_;
+    std::unique_ptr<TMessageBoxes> messageBoxes_; // the window's own dialogs
+    TDialogs* dialogs_ = nullptr;                 // the ones answering
 
     QStackedWidget* pgMain = nullptr;
     std::array<TSidePanel*, 4> panels_{};
@@ -163,13 +183,5 @@ private:
     TSyncPage* syncPage_ = nullptr;
     TSettingsPage* settingsPage_ = nullptr;
 
-    bool startupDone_ = false;
-    bool inStartup_ = false;
-    bool created_ = false;      // start-up ran to its end
-    bool closePending_ = false; // a close waits for start-up or an operation
-    bool shutdownDone_ = false;
-    bool terminating_ = false; // a termination signal arrived: no dialog may wait
-    TRunner runner_;
-    TPhone phone_;
     bool architectureOffered_ = false;
 };

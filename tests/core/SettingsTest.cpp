@@ -45,11 +45,11 @@ TEST_F(SettingsTest, NoFileMeansDefaultsAndFirstSaveWritesAllKeysInOrder) {
     TSourceList sources = MakeSources({"http://a/Packages", "http://b/Packages"});
     sources.SetChecked(1, false); // LoadSettings checks every source first
     TIniFile ini(Path());
-    EXPECT_EQ(Settings::LoadSettings(ini, sources), TSettings{});
+    EXPECT_EQ(Settings::LoadSettings(ini, sources), TOptions{});
     EXPECT_EQ(Checks(sources), (std::vector<bool>{true, true}));
     EXPECT_EQ(Settings::ReadActivePage(ini), 0);
 
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources));
     EXPECT_EQ(ReadBytes(Path()), QByteArray("[Settings]\nRefresh=0\nGetCydia=0\nPutCydia=0\n"
                                             "PutDebs=0\nPutAutoInstall=0\nActivePage=0\n"
                                             "Architecture=\n[Sources]\nCount=2\n"
@@ -61,7 +61,7 @@ TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
         {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
     sources.SetChecked(1, false);
     sources.SetChecked(3, false);
-    TSettings settings;
+    TOptions settings;
     settings.Refresh = true;
     settings.PutCydia = true;
     settings.PutAutoInstall = true;
@@ -152,7 +152,7 @@ TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
             << value;
     }
     // A value that does not read back is not written either.
-    TSettings odd;
+    TOptions odd;
     odd.Architecture = QStringLiteral("x86\n[Settings]");
     TSourceList none;
     TIniFile ini(Path());
@@ -169,7 +169,7 @@ TEST_F(SettingsTest, TheSourceListComesBackAsTheUserLeftIt) {
     sources.Remove(3);
     sources.SetChecked(0, false);
     TIniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources));
 
     // The list rebuilt from the store (here with the deleted source back, in
     // another order, all checked) gives way to the saved one.
@@ -183,7 +183,7 @@ TEST_F(SettingsTest, TheSourceListComesBackAsTheUserLeftIt) {
 
     // Even an empty list stays empty.
     TSourceList none;
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, none));
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, none));
     Settings::LoadSettings(ini, reloaded);
     EXPECT_EQ(reloaded.Count(), 0);
 }
@@ -217,11 +217,11 @@ TEST_F(SettingsTest, CheckingEverySourceAgainEmptiesTheSection) {
     for (int i = 0; i < sources.Count(); ++i)
         sources.SetChecked(i, false);
     TIniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources));
     EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2"}));
 
     sources.ApplyDisabled({});
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources));
     EXPECT_FALSE(ReadBytes(Path()).contains("Disabled"));
 }
 
@@ -230,7 +230,7 @@ TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
     TSourceList sources = MakeSources({"a", "b"});
     sources.SetChecked(1, false);
     TIniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 2, sources));
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 2, sources));
     EXPECT_EQ(ReadBytes(Path()), QByteArray("; mine\n[Window]\nx=1\n[Settings]\nRefresh=0\n"
                                             "GetCydia=0\nPutCydia=0\nPutDebs=0\n"
                                             "PutAutoInstall=0\nActivePage=2\nArchitecture=\n"
@@ -246,7 +246,7 @@ TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {
     for (int i = 0; i < 1100; ++i)
         sources.Append(QString(1000, QLatin1Char('a' + i % 26)) + QString::number(i), false);
     TIniFile ini(Path());
-    TSettings settings;
+    TOptions settings;
     settings.Refresh = true;
     EXPECT_FALSE(Settings::SaveSettings(ini, settings, 3, sources));
     EXPECT_FALSE(ini.ErrorString().isEmpty());
@@ -272,13 +272,13 @@ TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
     for (int i = 0; i < sources.Count(); ++i)
         sources.SetChecked(i, false);
     TIniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources))
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources))
         << ini.ErrorString().toStdString();
     EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2", "3"}));
 
     // The list read back holds the texts the file could keep, in order.
     TSourceList reloaded = MakeSources(texts);
-    const TSettings loaded = Settings::LoadSettings(ini, reloaded);
+    const TOptions loaded = Settings::LoadSettings(ini, reloaded);
     EXPECT_FALSE(loaded.Refresh);
     EXPECT_EQ(reloaded.Texts(),
               (QStringList{" padded ", "\"quoted\"",
@@ -292,7 +292,7 @@ TEST_F(SettingsTest, LargeDisabledSectionRoundTrips) {
     for (int i = 0; i < count; ++i)
         sources.Append(QStringLiteral("http://r%1.example.org/Packages").arg(i), i % 2 == 0);
     TIniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TSettings{}, 0, sources));
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources));
     EXPECT_EQ(ini.ReadSectionKeys("Disabled").size(), count / 2);
 
     TSourceList reloaded;

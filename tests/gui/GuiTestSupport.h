@@ -14,8 +14,22 @@
 
 #include <memory>
 
-// A window on a temporary working folder. Errors and questions are captured
-// instead of shown, so no test ever blocks on a message box.
+// Errors and questions captured instead of shown, so no test ever blocks on
+// a message box; every question is answered with Answer.
+class TCapturedDialogs : public TDialogs {
+public:
+    void ShowError(const QString& text) override { Errors << text; }
+    bool Confirm(const QString& text) override {
+        Questions << text;
+        return Answer;
+    }
+
+    QStringList Errors;
+    QStringList Questions;
+    bool Answer = true;
+};
+
+// A window on a temporary working folder, its dialogs captured.
 class WindowTest : public ::testing::Test {
 protected:
     QString WorkDir() const { return tmp_.path() + QStringLiteral("/"); }
@@ -23,13 +37,7 @@ protected:
     QString IniPath() const { return WorkDir() + QStringLiteral("orvia.ini"); }
 
     std::unique_ptr<TfrmMain> MakeWindow() {
-        auto frm = std::make_unique<TfrmMain>(ProgramPath());
-        frm->ShowError = [this](const QString& text) { errors_ << text; };
-        frm->Confirm = [this](const QString& text) {
-            questions_ << text;
-            return answer_;
-        };
-        return frm;
+        return std::make_unique<TfrmMain>(ProgramPath(), &dialogs_);
     }
 
     // A created window; the test fails when start-up fails.
@@ -62,7 +70,8 @@ protected:
     }
 
     QTemporaryDir tmp_;
-    QStringList errors_;
-    QStringList questions_;
-    bool answer_ = true;
+    TCapturedDialogs dialogs_;
+    QStringList& errors_ = dialogs_.Errors;
+    QStringList& questions_ = dialogs_.Questions;
+    bool& answer_ = dialogs_.Answer;
 };

@@ -49,8 +49,8 @@ TEST_F(WindowTest, FirstRunPreparesTheWorkingFolderAndRemovesOnlyScratchFiles) {
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     EXPECT_EQ(frm->ActivePage(), 0);
     EXPECT_EQ(Find<QListWidget>(frm.get(), "lstSources")->count(), 0);
-    const TSettings options = frm->SettingsPage()->Options();
-    EXPECT_EQ(options, TSettings{});
+    const TOptions options = frm->SettingsPage()->Options();
+    EXPECT_EQ(options, TOptions{});
     // An empty catalogue leaves no saved package list behind.
     EXPECT_FALSE(Exists(QStringLiteral("proc/cache.txt")));
     EXPECT_FALSE(Exists(QStringLiteral("orvia.ini"))); // nothing written before shutdown
@@ -215,7 +215,7 @@ TEST_F(WindowTest, TerminationRequestDuringStartupClosesRightAfterIt) {
     // Delivered while start-up handles pending window messages.
     QTimer::singleShot(0, frm.get(), [&frm] { frm->RequestClose(); });
     ASSERT_TRUE(frm->FormCreate());
-    EXPECT_TRUE(frm->StartupDone());
+    EXPECT_FALSE(frm->isHidden());
     EXPECT_FALSE(Exists(QStringLiteral("orvia.ini")));
     Settle();
     EXPECT_TRUE(frm->isHidden());
