@@ -40,7 +40,7 @@ std::string Validator(std::string_view value) {
     const bool fit =
         value.size() <= MaxValidatorSize && std::none_of(value.begin(), value.end(), [](char c) {
             const auto u = static_cast<unsigned char>(c);
-            return (u < 0x20 && c != '\t') || u == 0x7f;
+            return u < 0x20 || u == 0x7f;
         });
     return fit ? std::string(value) : std::string();
 }

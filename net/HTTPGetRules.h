@@ -30,7 +30,7 @@ struct TAnswerHead {
     std::int64_t Length = -1; // Content-Length; -1 when absent or not a plain decimal number
     bool Location = false;    // a Location header came
     // The validators of the body (empty when absent or not fit to be sent
-    // back: too long, or holding a control character).
+    // back: too long, or holding a control character or tab).
     std::string ETag;
     std::string LastModified;
 };

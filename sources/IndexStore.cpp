@@ -200,3 +200,79 @@ void RetireAliases(const QString& procDir, const QString& listsDir, const QStrin
 }
 
 } // namespace IndexStore
+
+// ---- validators ----
+
+namespace {
+
+// The file's size, modification time (to the nanosecond) and inode: an index
+// replaced or edited by hand differs in at least one.
+std::string FileIdentity(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    return std::to_string(st.st_size) + ':' + std::to_string(st.st_mtim.tv_sec) + '.' +
+           std::to_string(st.st_mtim.tv_nsec) + ':' + std::to_string(st.st_ino);
+}
+
+constexpr std::uint64_t MaxValidatorFile = std::uint64_t(4) << 20;
+
+} // namespace
+
+TValidatorStore::TValidatorStore(QString procDir) : procDir_(std::move(procDir)) {
+    std::string text;
+    if (!SafeFiles::ReadAll(procDir_ + QLatin1String(FileName), MaxValidatorFile, text))
+        return;
+    // One line per index: name, identity, address, ETag, Last-Modified,
+    // separated by tabs. A line of any other shape is skipped.
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const QStringList fields =
+            QString::fromUtf8(text.data() + at, qsizetype(end - at)).split(QLatin1Char('\t'));
+        at = end + 1;
+        if (fields.size() != 5 || fields[0].isEmpty() || fields[1].isEmpty() ||
+            (fields[3].isEmpty() && fields[4].isEmpty()))
+            continue;
+        entries_[fields[0]] = {{fields[2], fields[3].toStdString(), fields[4].toStdString()},
+                               fields[1].toStdString()};
+    }
+}
+
+std::optional<TIndexValidators> TValidatorStore::For(const QString& name) const {
+    const auto it = entries_.find(name);
+    if (it == entries_.end() || it->second.Identity != FileIdentity(procDir_ + name))
+        return std::nullopt;
+    return it->second.Validators;
+}
+
+void TValidatorStore::Record(const QString& name, const TIndexValidators& validators) {
+    const std::string identity = FileIdentity(procDir_ + name);
+    if (identity.empty() || (validators.ETag.empty() && validators.LastModified.empty()))
+        entries_.erase(name);
+    else
+        entries_[name] = {validators, identity};
+}
+
+TOutcome TValidatorStore::Save() const {
+    QByteArray text;
+    for (const auto& [name, entry] : entries_) {
+        if (!QFileInfo::exists(procDir_ + name))
+            continue;
+        const TIndexValidators& v = entry.Validators;
+        text += name.toUtf8() + '\t' + QByteArray::fromStdString(entry.Identity) + '\t' +
+                v.Url.toUtf8() + '\t' + QByteArray::fromStdString(v.ETag) + '\t' +
+                QByteArray::fromStdString(v.LastModified) + '\n';
+    }
+    const QString path = procDir_ + QLatin1String(FileName);
+    if (text.isEmpty()) {
+        QFile::remove(path);
+        return TOutcome::Success();
+    }
+    SafeFiles::TAtomicFile out(path);
+    if (out.Open() && out.Write(text.constData(), std::size_t(text.size())) && out.Commit())
+        return TOutcome::Success();
+    return TOutcome::Failure(QStringLiteral("%1: %2").arg(path, out.ErrorString()));
+}

@@ -1,7 +1,13 @@
 #pragma once
 
+#include "base/Outcome.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <map>
+#include <optional>
+#include <string>
 
 // Naming and listing of the local index store. A source address and the name of
 // its stored index turn into each other by two plain string rules; the same
@@ -48,3 +54,39 @@ QStringList ListIndexFiles(const QString& folder, QStringList* refused = nullptr
 void RetireAliases(const QString& procDir, const QString& listsDir, const QString& name);
 
 } // namespace IndexStore
+
+// What a server said of the stored index's body, so that the next refresh
+// asks whether it changed instead of fetching it whole. The validators stand
+// for the stored file, not for the source: they hold only while the file is
+// the one they were recorded with (the same size, time and inode).
+struct TIndexValidators {
+    QString Url; // the request that brought the index
+    std::string ETag;
+    std::string LastModified;
+};
+
+// The validators of ProcDir's indexes, kept in its "validators.txt". A
+// missing, unreadable or hand-edited file (or line) only costs whole fetches.
+class TValidatorStore {
+public:
+    explicit TValidatorStore(QString procDir);
+
+    // The validators of the stored index Name, when they still stand for it.
+    std::optional<TIndexValidators> For(const QString& name) const;
+    // Records the validators of Name's stored index as it is on disk now
+    // (none to send back: forgets them).
+    void Record(const QString& name, const TIndexValidators& validators);
+    // Writes the file (atomically), leaving out indexes that are gone; with
+    // nothing to keep there is no file.
+    TOutcome Save() const;
+
+    static constexpr const char* FileName = "validators.txt";
+
+private:
+    struct TEntry {
+        TIndexValidators Validators;
+        std::string Identity; // size, time and inode of the file they stand for
+    };
+    QString procDir_;
+    std::map<QString, TEntry> entries_;
+};

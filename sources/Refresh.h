@@ -9,7 +9,11 @@
 #include <vector>
 
 class THTTPGet;
+class TRefreshFetcher;
 class TStopFlag;
+class TValidatorStore;
+struct TFetchedIndex;
+struct THTTPRequest;
 class TOperationReport;
 
 // What the walk did with one source it tried.
@@ -24,9 +28,11 @@ struct TSourceOutcome {
 
 // The refresh of the checked sources: for each, fetch "<address>.gz", and
 // only when the answer is a web page "<address>.bz2", then the plain
-// "<address>", then "<address>.xz" and "<address>.zst"; decompress into the
-// scratch file "download.txt" of the working folder and store it as the
-// source's index.
+// "<address>", then "<address>.xz" and "<address>.zst"; decompress it and
+// store it as the source's index. Several sources are fetched at once
+// (TRefreshFetcher); the walk takes them over in list order. A source whose
+// stored index the server confirms unchanged (304) keeps it untouched and
+// counts as refreshed, its outcome a success "без изменений".
 //
 // The stored index is replaced only by a complete, checked index: a corrupt
 // or cut-short archive of any kind, a cut-short transfer, a web page or an
@@ -34,9 +40,9 @@ struct TSourceOutcome {
 // atomic. Every source that keeps its previous index gets a reason a person
 // can read, naming the address and what each attempt met ("http://host/Packages
 // — .gz, .bz2 и без сжатия: HTTP 404"); the walk writes it to stderr too.
-// Nothing but the scratch files is ever written in the working folder: a gzip
-// archive is unpacked in a private folder, so its stored name can neither
-// replace another file there nor leave one behind.
+// Nothing but private folders (and GetRepo's "download.txt") is ever written
+// in the working folder, so a name stored in an archive can neither replace
+// another file there nor leave one behind.
 class TRefresh {
 public:
     // WorkDir, ProcDir and ListsDir end with "/". ListsDir (when given) is
@@ -79,26 +85,17 @@ public:
                                 const QString& answered);
 
 private:
-    enum class TKind { Gzip, Bzip2, Xz, Zstd };
-    // Names of the scratch files, all directly in the working folder.
-    static const char* const ScratchFiles[];
-    // True when the file begins with the format's signature (gzip 1f 8b,
-    // bzip2 "BZh", xz fd "7zXZ" 00, zstd 28 b5 2f fd).
-    static bool StartsAsArchive(TKind kind, const QString& path);
-    // Address + suffix with every "./" removed: the URL requested.
-    static QString AttemptUrl(const QString& address, const QString& suffix);
-
-    struct TAttempt;
-    class TAttemptLog;
-    // One transfer into the scratch file; false when the walk was stopped.
-    bool Fetch(const QString& address, const QString& suffix, const QString& file, bool binaryData);
-    // What a scratch file that is no index tells of its answer.
-    QString AnswerReason(TScratch scratch, const QString& file) const;
-    TOutcome TryArchive(const TAttempt& attempt, const QString& address, TAttemptLog& log,
-                        bool& done);
-    QString Unpack(TKind kind, const QString& archive);
-    QString GunzipIntoDownload(const QString& archive);
-    void DeleteScratch() const;
+    THTTPRequest Request() const;
+    // Waits for the fetch of Key, its progress shown, a Stop press ending
+    // every fetch.
+    const TFetchedIndex& Fetch(TRefreshFetcher& fetcher, int key);
+    // Stores what a fetch brought and records its validators.
+    TOutcome Keep(const QString& address, const TFetchedIndex& fetched,
+                  TValidatorStore& validators);
+    // Replaces the source's stored index with Source (atomically; Source
+    // goes); see StoreIndex.
+    TOutcome StoreFrom(const QString& source, const QString& address);
+    void RemoveScratch() const;
     QString Work(const char* name) const { return workDir_ + QLatin1String(name); }
 
     THTTPGet& http_;
@@ -108,6 +105,4 @@ private:
     TOperationReport& report_;
     QString listsDir_;
     std::vector<TSourceOutcome> outcomes_;
-    bool firstAttempt_ = true;
-    QString movedTo_;
 };

@@ -161,9 +161,10 @@ TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
         server_.SetOnRequest(nullptr);
         Settle();
 
-        // One request (the list's first source, whichever the folder listed
-        // first); no source stored.
-        EXPECT_EQ(server_.Requests().size(), 1u);
+        // The two sources are asked side by side, each once at most; no
+        // source stored.
+        EXPECT_GE(server_.Requests().size(), 1u);
+        EXPECT_LE(server_.Requests().size(), 2u);
         EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("old.a")));
         EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("old.b")));
         EXPECT_FALSE(frm->isVisible());

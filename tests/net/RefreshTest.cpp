@@ -17,6 +17,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,11 +44,22 @@ std::string Truncated(const std::string& archive) {
     return archive.substr(0, archive.size() * 2 / 3);
 }
 
+// Sources are fetched side by side: the requests of different sources
+// arrive in any order.
+std::vector<std::string> Sorted(std::vector<std::string> lines) {
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 // How many progress reports a transfer makes depends on timing: only the
 // resets to 0 are recorded in order, and the last value apart.
 struct TRecordingReport : TOperationReport {
     void Busy(bool on) override { calls.push_back(on ? "begin" : "end"); }
-    void ItemStarted(int index) override { calls.push_back("select " + std::to_string(index)); }
+    void ItemStarted(int index) override {
+        calls.push_back("select " + std::to_string(index));
+        if (onItem)
+            onItem(index);
+    }
     void Progress(int percent) override {
         if (percent == 0)
             calls.push_back("progress 0");
@@ -54,6 +67,7 @@ struct TRecordingReport : TOperationReport {
     }
     std::vector<std::string> calls;
     int last = -1;
+    std::function<void(int)> onItem;
 };
 
 class RefreshTest : public ::testing::Test {
@@ -259,9 +273,9 @@ TEST_F(RefreshTest, HttpsSourcesAndSourcesRedirectedToHttps) {
     // Only the first request of the redirected source went over http.
     EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /s/Packages.gz HTTP/1.0"}));
     EXPECT_EQ(
-        secure.RequestLines(),
-        (std::vector<std::string>{"GET /s/Packages.gz HTTP/1.0", "GET /s/Packages.bz2 HTTP/1.0",
-                                  "GET /s/Packages.gz HTTP/1.0", "GET /s/Packages.bz2 HTTP/1.0"}));
+        Sorted(secure.RequestLines()),
+        (std::vector<std::string>{"GET /s/Packages.bz2 HTTP/1.0", "GET /s/Packages.bz2 HTTP/1.0",
+                                  "GET /s/Packages.gz HTTP/1.0", "GET /s/Packages.gz HTTP/1.0"}));
     // http to a TLS-only port, and https to a plain one, fail with a reason.
     const QString wrong =
         QString::fromStdString(secure.Url("/s/./Packages")).replace("https:", "http:");
@@ -311,12 +325,13 @@ TEST_F(RefreshTest, FlatAndDistsAddresses) {
     const std::string goneReason = gone.toStdString() + " — .gz: HTTP 404";
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "orvia: " + goneReason + "\n");
     EXPECT_EQ(Outcomes(), (std::vector<std::string>{"0: ok", "1: " + goneReason, "2: ok"}));
-    EXPECT_EQ(server_.RequestLines(),
+    EXPECT_EQ(Sorted(server_.RequestLines()),
               (std::vector<std::string>{
-                  "GET /Packages.gz HTTP/1.0", "GET /gone/Packages.gz HTTP/1.0",
-                  "GET /dists/stable/main/binary-iphoneos-arm/Packages.gz HTTP/1.0",
+                  "GET /Packages.gz HTTP/1.0",
+                  "GET /dists/stable/main/binary-iphoneos-arm/Packages HTTP/1.0",
                   "GET /dists/stable/main/binary-iphoneos-arm/Packages.bz2 HTTP/1.0",
-                  "GET /dists/stable/main/binary-iphoneos-arm/Packages HTTP/1.0"}));
+                  "GET /dists/stable/main/binary-iphoneos-arm/Packages.gz HTTP/1.0",
+                  "GET /gone/Packages.gz HTTP/1.0"}));
     // The flat source is stored under the name its address gives, "./" and all.
     const QString port = QString::number(server_.Port());
     EXPECT_EQ(TestFiles::ReadBytes(Proc() + QStringLiteral("127.0.0.1:") + port +
@@ -364,19 +379,22 @@ TEST_F(RefreshTest, StopDuringTheThirdSource) {
         else
             server_.Serve(base + ".gz", Gzip(Index("s" + std::to_string(i))));
     }
-    // The Stop button is pressed while the third source's answer is held.
-    server_.SetOnRequest([this](const TestHttpServer::Request& r) {
-        if (r.Target == "/s2/Packages.gz")
-            QMetaObject::invokeMethod(
-                &http_, [this] { stop_.Set(); }, Qt::QueuedConnection);
-    });
+    // The Stop button is pressed when the walk reaches the third source,
+    // whose answer is held.
+    view_.onItem = [this](int index) {
+        if (index == 2)
+            stop_.Set();
+    };
     EXPECT_EQ(Walk(sources), 2);
     EXPECT_EQ(Outcomes(), (std::vector<std::string>{"0: ok", "1: ok",
                                                     "2: " + sources[2].Text.toStdString() +
                                                         " — .gz: остановлено"}));
-    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /s0/Packages.gz HTTP/1.0",
-                                                                "GET /s1/Packages.gz HTTP/1.0",
-                                                                "GET /s2/Packages.gz HTTP/1.0"}));
+    // Later sources may have been asked meanwhile, each once; none is kept.
+    std::vector<std::string> lines = Sorted(server_.RequestLines());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(std::unique(lines.begin(), lines.end()), lines.end());
+    EXPECT_EQ(lines[0], "GET /s0/Packages.gz HTTP/1.0");
+    EXPECT_EQ(lines[1], "GET /s1/Packages.gz HTTP/1.0");
     EXPECT_EQ(Stored(sources[0].Text), QByteArray::fromStdString(Index("s0")));
     EXPECT_EQ(Stored(sources[1].Text), QByteArray::fromStdString(Index("s1")));
     for (int i = 2; i < 5; ++i)
