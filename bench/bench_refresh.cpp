@@ -6,10 +6,15 @@
 // 2. With CORPUS (make_corpus.py output, gz/ and bz2/ folders), a full
 //    refresh of every source of the corpus (30 by default) from the server,
 //    each source's ".gz" served, decompressed and stored.
+// 3. With CORPUS, the same refresh from servers that answer each request
+//    100 ms late, one server per source as real repositories are, beside
+//    the slowest of the sources refreshed alone. The last line is
+//    "refresh/slowest-source time ratio: R" (the whole refresh over the
+//    slowest single source).
 // Decompression of the corpus beside gzip -dc / bzip2 -dc is timed by
 // bench_decompress; further cases go into the Cases section below, each a
-// function printing its own lines. The last line is
-// "transfer/curl time ratio: R" (R = our time / curl's time).
+// function printing its own lines. The line "transfer/curl time ratio: R"
+// (R = our time / curl's time) comes before the refresh ratio.
 //
 // The server runs in a child process so that this process's CPU time is the
 // client's alone.
@@ -32,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +49,7 @@ namespace {
 
 constexpr int Runs = 3;
 constexpr std::size_t TransferBytes = 100u * 1000u * 1000u;
+constexpr int SlowAnswerMs = 100;
 
 double CpuSeconds(int who) {
     rusage use{};
@@ -90,8 +97,19 @@ struct Corpus {
             if (gz.open(QIODevice::ReadOnly))
                 server.Serve("/" + name.toStdString() + "/Packages.gz", gz.readAll().toStdString());
         }
-        const int port = server.Port();
-        (void)!::write(portPipe, &port, sizeof port);
+        // One late server per source.
+        std::vector<std::unique_ptr<TestHttpServer>> late;
+        std::vector<int> ports{server.Port()};
+        for (const QString& name : corpus.names) {
+            late.push_back(std::make_unique<TestHttpServer>());
+            late.back()->SetAnswerDelay(SlowAnswerMs);
+            QFile gz(corpus.gzFolder + QLatin1Char('/') + name + QStringLiteral(".gz"));
+            if (gz.open(QIODevice::ReadOnly))
+                late.back()->Serve("/" + name.toStdString() + "/Packages.gz",
+                                   gz.readAll().toStdString());
+            ports.push_back(late.back()->Port());
+        }
+        (void)!::write(portPipe, ports.data(), ports.size() * sizeof(int));
         char byte;
         while (::read(stopPipe, &byte, 1) > 0) {
         }
@@ -208,6 +226,45 @@ void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir) {
                 ok ? "" : "  (A SOURCE FAILED)");
 }
 
+// One walk of Sources in a fresh folder: its wall time, or -1 when a source
+// failed.
+double TimedWalk(const std::vector<TSourceEntry>& sources, const QString& dir) {
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir + QStringLiteral("/proc"));
+    THTTPGet http;
+    TStopFlag stop;
+    NullView view;
+    TRefresh refresh(http, stop, dir + QStringLiteral("/"), dir + QStringLiteral("/proc/"), view);
+    const auto start = std::chrono::steady_clock::now();
+    const int n = refresh.Walk(sources);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return n == int(sources.size()) ? wall : -1;
+}
+
+// The refresh from the late servers over the slowest source alone.
+double BenchLateRefresh(const std::vector<int>& ports, const Corpus& corpus, const QString& dir) {
+    std::vector<TSourceEntry> sources;
+    for (qsizetype i = 0; i < corpus.names.size(); ++i)
+        sources.push_back({QStringLiteral("http://127.0.0.1:%1/%2/Packages")
+                               .arg(ports[std::size_t(i) + 1])
+                               .arg(corpus.names[i]),
+                           true});
+    double slowest = 0;
+    for (const TSourceEntry& source : sources)
+        slowest = std::max(slowest, TimedWalk({source}, dir));
+    double whole = 1e9;
+    for (int run = 0; run < Runs; ++run) {
+        const double wall = TimedWalk(sources, dir);
+        whole = std::min(whole, wall < 0 ? 1e9 : wall);
+    }
+    std::printf("refresh of %d sources, each answer %d ms late: %.3f s; slowest source alone: "
+                "%.3f s%s\n",
+                int(sources.size()), SlowAnswerMs, whole, slowest,
+                whole >= 1e9 || slowest < 0 ? "  (A SOURCE FAILED)" : "");
+    return slowest > 0 ? whole / slowest : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -236,20 +293,29 @@ int main(int argc, char** argv) {
     }
     ::close(portPipe[1]);
     ::close(stopPipe[0]);
-    int port = 0;
-    if (::read(portPipe[0], &port, sizeof port) != sizeof port)
-        return 1;
+    std::vector<int> ports(std::size_t(corpus.names.size()) + 1);
+    const auto portBytes = ssize_t(ports.size() * sizeof(int));
+    for (ssize_t got = 0, n = 0; got < portBytes; got += n)
+        if ((n = ::read(portPipe[0], reinterpret_cast<char*>(ports.data()) + got,
+                        std::size_t(portBytes - got))) <= 0)
+            return 1;
+    const int port = ports[0];
 
     QCoreApplication app(argc, argv);
     QTemporaryDir tmp;
     double transferRatio = 0;
     BenchIdleWait(port);
     BenchTransfer(port, tmp.path(), transferRatio);
-    if (!corpus.names.isEmpty())
+    double refreshRatio = 0;
+    if (!corpus.names.isEmpty()) {
         BenchFullRefresh(port, corpus, tmp.path() + QStringLiteral("/work"));
+        refreshRatio = BenchLateRefresh(ports, corpus, tmp.path() + QStringLiteral("/late"));
+    }
 
     ::close(stopPipe[1]);
     ::waitpid(child, nullptr, 0);
     std::printf("transfer/curl time ratio: %.2f\n", transferRatio);
+    if (refreshRatio > 0)
+        std::printf("refresh/slowest-source time ratio: %.2f\n", refreshRatio);
     return 0;
 }
