@@ -238,7 +238,7 @@ std::uint64_t KeyHash(std::string_view value) {
     return std::hash<std::string_view>{}(value);
 }
 
-std::shared_ptr<const TStanzaTable> MakeTable(std::string_view text) {
+std::shared_ptr<TStanzaTable> MakeTable(std::string_view text) {
     auto table = std::make_shared<TStanzaTable>();
     TextFile::TIndexLines lines(text);
     table->End = lines.Size();
@@ -327,14 +327,16 @@ private:
 };
 
 // The table of the open index Fd (Path), made now from its whole text (kept in
-// Whole) when there is none for this file yet; null when it cannot be read.
-std::shared_ptr<const TStanzaTable> TableOf(int fd, const std::string& path, std::string& whole) {
+// Whole; Made then true) when there is none for this file yet or Remake asks
+// for it; null when it cannot be read.
+std::shared_ptr<const TStanzaTable> TableOf(int fd, const std::string& path, std::string& whole,
+                                            bool remake, bool& made) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
         static_cast<std::uint64_t>(st.st_size) > SafeFiles::MaxTextSize)
         return nullptr;
     const TStanzaTable::TIdentity identity = TStanzaTable::IdentityOf(st);
-    if (auto table = Tables().Find(path, identity))
+    if (auto table = remake ? nullptr : Tables().Find(path, identity))
         return table;
     HugePages::Reserve(whole, static_cast<std::size_t>(st.st_size));
     whole.resize(static_cast<std::size_t>(st.st_size));
@@ -350,13 +352,14 @@ std::shared_ptr<const TStanzaTable> TableOf(int fd, const std::string& path, std
         done += static_cast<std::size_t>(n);
     }
     whole.resize(done);
-    auto made = MakeTable(whole);
-    std::const_pointer_cast<TStanzaTable>(made)->Path = path;
-    std::const_pointer_cast<TStanzaTable>(made)->Identity = identity;
+    made = true;
+    auto table = MakeTable(whole);
+    table->Path = path;
+    table->Identity = identity;
     // A file that changed while it was read is not remembered.
     if (done == static_cast<std::size_t>(st.st_size))
-        Tables().Keep(made);
-    return made;
+        Tables().Keep(table);
+    return table;
 }
 
 // The stanzas that may be Info.Package's, in file order, are scanned one by
@@ -382,6 +385,24 @@ bool ScanStanzas(TDebianInfo& info, const TStanzaTable& table, TIndexBytes& byte
     return false;
 }
 
+// Looks Info up in the open index Fd. A table kept from an earlier lookup that
+// finds nothing is made again from the file: an edit in place within one
+// tick of the clock that keeps the size leaves the file looking the same.
+bool ScanIndex(TDebianInfo& info, int fd, const std::string& path, const TWanted& wanted) {
+    for (const bool remake : {false, true}) {
+        std::string whole;
+        bool made = false;
+        const auto table = TableOf(fd, path, whole, remake, made);
+        if (!table)
+            return false;
+        TIndexBytes bytes(made ? -1 : fd, whole);
+        const bool found = ScanStanzas(info, *table, bytes, wanted);
+        if (found || made)
+            return found;
+    }
+    return false;
+}
+
 bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool https) {
     ClearScanned(info);
     bool found = false;
@@ -395,11 +416,7 @@ bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool 
         const int fd =
             ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
         if (fd >= 0) {
-            std::string whole;
-            if (const auto table = TableOf(fd, path.toStdString(), whole)) {
-                TIndexBytes bytes(whole.empty() ? fd : -1, whole);
-                found = ScanStanzas(info, *table, bytes, wanted);
-            }
+            found = ScanIndex(info, fd, path.toStdString(), wanted);
             ::close(fd);
         }
     }

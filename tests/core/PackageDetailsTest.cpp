@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 
@@ -194,6 +195,16 @@ TEST_F(FindPackageTest, AReplacedOrEditedIndexIsReadAgain) {
     EXPECT_EQ(Find("foo", "Package: foo\nVersion: 333\n", found).Version, "333");
     EXPECT_EQ(Find("foo", "Package: bar\nVersion: 4\n\n", found).Version, "");
     EXPECT_FALSE(found);
+    // Edited in place to the same size and given its old time back: the file
+    // looks unchanged, yet what the old places no longer hold is found.
+    const QString path = folder_ + "repo.example.org_._Packages";
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    Write("repo.example.org_._Packages", "Version: 5\nPackage: foo\n\n");
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    EXPECT_TRUE(FindPackage(info, folder_));
+    EXPECT_EQ(info.Version, "5");
 }
 
 TEST_F(FindPackageTest, ARowFindsItsOwnBuild) {
