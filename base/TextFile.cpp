@@ -8,7 +8,7 @@
 namespace TextFile {
 
 void TStanzaCounter::Feed(std::string_view piece) {
-    if (ended_)
+    if (ended_ || piece.empty())
         return;
     if (const void* eof = std::memchr(piece.data(), 0x1A, piece.size())) {
         piece = piece.substr(0, std::size_t(static_cast<const char*>(eof) - piece.data()));
@@ -76,6 +76,8 @@ void TLineEnds::Load(std::size_t from) {
 namespace {
 
 std::string_view BeforeEndOfText(std::string_view text) {
+    if (text.empty()) // an empty view may have no address, which memchr must not get
+        return text;
     if (const void* eof = std::memchr(text.data(), 0x1A, text.size()))
         return text.substr(0,
                            static_cast<std::size_t>(static_cast<const char*>(eof) - text.data()));
