@@ -384,17 +384,17 @@ TDecompressResult UncompressFileOffThread(TCompression kind, const QString& inFi
 
 // ---------------------------------------------------------------------------
 
-TCopyThread::TCopyThread(QThread::Priority priority, QObject* parent)
-    : QObject(parent), priority_(priority) {}
+TCopyThread::TCopyThread(QObject* parent) : QObject(parent) {}
 
 TCopyThread::~TCopyThread() {
     Join();
 }
 
 void TCopyThread::Start() {
-    if (thread_)
+    if (started_)
         return;
-    thread_.reset(QThread::create([this] {
+    started_ = true;
+    thread_ = Workers::TWorker([this] {
         Execute();
         // The hand-off: the flag is set and the signal sent on the creating
         // thread. If the worker object is gone by then, the event goes with it.
@@ -405,27 +405,24 @@ void TCopyThread::Start() {
                 emit finished();
             },
             Qt::QueuedConnection);
-    }));
-    thread_->start(priority_);
+    });
 }
 
 void TCopyThread::Join() {
-    if (thread_)
-        thread_->wait();
+    thread_.Join();
 }
 
 void TCopyThread::WaitFor() {
-    if (!thread_)
+    if (!started_)
         return;
     LongOperation::WaitUntil([this] { return terminated_; });
 }
 
 TGUnZipThread::TGUnZipThread(QString sourceFile, QString destFolder, bool createSuspended,
-                             std::size_t bufferSize, QThread::Priority priority,
-                             QStringList acceptedNames, std::uint64_t maxOutput, QObject* parent)
-    : TCopyThread(priority, parent), sourceFile_(std::move(sourceFile)),
-      destFolder_(std::move(destFolder)), bufferSize_(bufferSize),
-      acceptedNames_(std::move(acceptedNames)), maxOutput_(maxOutput) {
+                             std::size_t bufferSize, QThread::Priority, QStringList acceptedNames,
+                             std::uint64_t maxOutput, QObject* parent)
+    : TCopyThread(parent), sourceFile_(std::move(sourceFile)), destFolder_(std::move(destFolder)),
+      bufferSize_(bufferSize), acceptedNames_(std::move(acceptedNames)), maxOutput_(maxOutput) {
     if (!createSuspended)
         Start();
 }

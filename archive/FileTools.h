@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/SafeFiles.h"
+#include "base/Workers.h"
 
 #include <QObject>
 #include <QString>
@@ -207,11 +208,9 @@ public:
     // Starts a worker created suspended; does nothing once started.
     void Start();
 
-    // True once finished() has been delivered on the creating thread.
-    bool Terminated() const { return terminated_; }
-
-    // Handles the creating thread's events until Terminated() (no spinning:
-    // LongOperation::WaitUntil). The worker must have been started.
+    // Handles the creating thread's events until finished() has been
+    // delivered (no spinning: LongOperation::WaitUntil). The worker must have
+    // been started.
     void WaitFor();
 
 signals:
@@ -219,7 +218,7 @@ signals:
     void finished();
 
 protected:
-    TCopyThread(QThread::Priority priority, QObject* parent);
+    explicit TCopyThread(QObject* parent);
     // The work, run on the worker thread.
     virtual void Execute() = 0;
     // Waits for the thread's end; a derived destructor calls it first, so that
@@ -227,13 +226,15 @@ protected:
     void Join();
 
 private:
-    QThread::Priority priority_;
-    std::unique_ptr<QThread> thread_;
+    Workers::TWorker thread_;
+    bool started_ = false;
     bool terminated_ = false;
 };
 
 // The gzip worker: GUnZipFile on its own thread. Creation arguments in the
-// historical order; the worker starts at once unless CreateSuspended.
+// historical order (the priority is taken and left alone: a worker of
+// Workers runs at the normal one); the worker starts at once unless
+// CreateSuspended.
 // Typical use on the window's thread:
 //   TGUnZipThread worker(src, dir, false, FileTools::DefaultBufferSize);
 //   worker.WaitFor();
@@ -248,7 +249,7 @@ public:
                   QObject* parent = nullptr);
     ~TGUnZipThread() override;
 
-    // Valid once Terminated().
+    // Valid once finished() was delivered.
     FileTools::TGUnZipOutcome Outcome() const { return result_.outcome; }
     const FileTools::TGUnZipResult& Result() const { return result_; }
 

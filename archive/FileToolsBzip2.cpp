@@ -13,6 +13,7 @@
 
 #include "archive/FileTools.h"
 #include "archive/FileToolsIo.h"
+#include "base/Workers.h"
 
 #include <bzlib.h>
 
@@ -25,7 +26,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace FileTools {
@@ -231,7 +231,7 @@ private:
 } // namespace
 
 unsigned Bzip2Workers() {
-    const unsigned cores = std::min(8u, std::thread::hardware_concurrency());
+    const unsigned cores = std::min(8u, Workers::Cores());
     if (cores < 2)
         return 1;
     // Others that want a core: the threads runnable right now besides this
@@ -266,8 +266,7 @@ public:
             stop_ = true;
             changed_.notify_all();
         }
-        for (std::thread& t : threads_)
-            t.join();
+        threads_.clear(); // joins them
     }
     // Waits for block i; false when it failed to decode.
     bool Take(std::size_t i, TBuffer& data) {
@@ -325,7 +324,7 @@ private:
     std::condition_variable changed_;
     std::size_t next_ = 0, written_ = 0;
     bool stop_ = false;
-    std::vector<std::thread> threads_; // last: started once the rest exists
+    std::vector<Workers::TWorker> threads_; // last: started once the rest exists
 };
 
 enum class TReadAll { Read, Failed, TooLarge };
