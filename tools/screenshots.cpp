@@ -67,7 +67,7 @@ TEST_F(WindowTest, ScreenshotsOfEveryPage) {
     auto frm = StartWindow();
     Find<QListWidget>(frm.get(), "lstSources")->setCurrentRow(0);
 
-    frm->panPackagesClick();
+    frm->SetActivePage(TfrmMain::PagePackages);
     auto* packages = Find<QTableView>(frm.get(), "lstPackages");
     ASSERT_GT(packages->model()->rowCount(), 0);
     const QRect row = packages->visualRect(packages->model()->index(0, 0));

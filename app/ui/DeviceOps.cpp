@@ -26,8 +26,8 @@ namespace {
 class TWindowDeviceView final : public TDeviceView {
 public:
     // A quiet view says its warnings on stderr only.
-    TWindowDeviceView(TfrmMain& frm, TRunner::TRun& run, bool quiet)
-        : frm_(frm), run_(run), quiet_(quiet) {}
+    TWindowDeviceView(TfrmMain& frm, TSyncPage& page, TRunner::TRun& run, bool quiet)
+        : frm_(frm), page_(page), run_(run), quiet_(quiet) {}
 
     void SetCaption(TCaption caption) override { frm_.Runner().ShowCaption(CaptionOf(caption)); }
     void PumpMessages() override { LongOperation::HandlePendingEvents(); }
@@ -63,30 +63,30 @@ private:
         return TRunner::TCaption::Idle;
     }
     QListWidget* ListOf(TList list) const {
-        TSyncPage* page = frm_.SyncPage();
         switch (list) {
         case TList::Cache:
-            return page->lstCache;
+            return page_.lstCache;
         case TList::AutoInstall:
-            return page->lstAutoInstall;
+            return page_.lstAutoInstall;
         case TList::Local:
             break;
         }
-        return page->lstLocalCache;
+        return page_.lstLocalCache;
     }
 
     TfrmMain& frm_;
+    TSyncPage& page_;
     TRunner::TRun& run_;
     bool quiet_;
 };
 
 // Runs one phone operation when the runner lets it start; false when not.
-bool RunOnPhone(TfrmMain& frm, TRunner::TKind kind,
+bool RunOnPhone(TfrmMain& frm, TSyncPage& page, TRunner::TKind kind,
                 const std::function<void(TDeviceView& view)>& work, bool quiet = false) {
     if (!frm.Runner().MayStart(kind))
         return false;
     TRunner::TRun run(frm.Runner(), kind);
-    TWindowDeviceView view(frm, run, quiet);
+    TWindowDeviceView view(frm, page, run, quiet);
     work(view);
     return true;
 }
@@ -111,7 +111,7 @@ void TfrmMain::ConnectDeviceHandlers() {
 // then refuses what may not start beside it (TRunner::MayStart).
 
 void TfrmMain::Phone2Comp() {
-    RunOnPhone(*this, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
+    RunOnPhone(*this, *syncPage_, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
         if (SourceSync::FromPhone(controller_.Phone(), controller_.Folders(),
                                   SourceSync::Target::Lists, controller_.Runner().StopFlag(),
                                   view) &&
@@ -121,7 +121,7 @@ void TfrmMain::Phone2Comp() {
 }
 
 void TfrmMain::btnPhone2CompClick() {
-    RunOnPhone(*this, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
+    RunOnPhone(*this, *syncPage_, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
         // The list keeps its order, marks and deletions; only the
         // repositories the phone brought into the store are added.
         const QStringList stored = IndexStore::ListIndexFiles(controller_.Folders().ProcDir);
@@ -141,7 +141,7 @@ void TfrmMain::btnComp2PhoneClick() {
     // What the copy at shutdown could not send is said on stderr only, so
     // that no dialog holds the shutdown up.
     RunOnPhone(
-        *this, TRunner::TKind::SourceCopy,
+        *this, *syncPage_, TRunner::TKind::SourceCopy,
         [this](TDeviceView& view) {
             SourceSync::ToPhone(controller_.Phone(), controller_.Folders(),
                                 controller_.Runner().StopFlag(), view);
@@ -150,39 +150,39 @@ void TfrmMain::btnComp2PhoneClick() {
 }
 
 void TfrmMain::CacheRefresh() {
-    RunOnPhone(*this, TRunner::TKind::ListRefresh, [this](TDeviceView& view) {
+    RunOnPhone(*this, *syncPage_, TRunner::TKind::ListRefresh, [this](TDeviceView& view) {
         PackageCaches::CacheRefresh(controller_.Phone(), controller_.Folders(), view);
     });
 }
 
 void TfrmMain::btnCopy2CacheClick() {
-    RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
+    RunOnPhone(*this, *syncPage_, TRunner::TKind::PackageList, [this](TDeviceView& view) {
         PackageCaches::CopyToPhone(controller_.Phone(), controller_.Folders(),
                                    TDeviceView::TList::Cache, view);
     });
 }
 
 void TfrmMain::btnCopy2AutoInstallClick() {
-    RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
+    RunOnPhone(*this, *syncPage_, TRunner::TKind::PackageList, [this](TDeviceView& view) {
         PackageCaches::CopyToPhone(controller_.Phone(), controller_.Folders(),
                                    TDeviceView::TList::AutoInstall, view);
     });
 }
 
 void TfrmMain::btnDeleteLocalClick() {
-    RunOnPhone(*this, TRunner::TKind::LocalDelete, [this](TDeviceView& view) {
+    RunOnPhone(*this, *syncPage_, TRunner::TKind::LocalDelete, [this](TDeviceView& view) {
         PackageCaches::DeleteLocal(controller_.Folders(), view);
     });
 }
 
 void TfrmMain::btnDeleteCacheClick() {
-    RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
+    RunOnPhone(*this, *syncPage_, TRunner::TKind::PackageList, [this](TDeviceView& view) {
         PackageCaches::DeleteOnPhone(controller_.Phone(), TDeviceView::TList::Cache, view);
     });
 }
 
 void TfrmMain::btnDeleteAutoInstallClick() {
-    RunOnPhone(*this, TRunner::TKind::PackageList, [this](TDeviceView& view) {
+    RunOnPhone(*this, *syncPage_, TRunner::TKind::PackageList, [this](TDeviceView& view) {
         PackageCaches::DeleteOnPhone(controller_.Phone(), TDeviceView::TList::AutoInstall, view);
     });
 }

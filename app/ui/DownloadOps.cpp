@@ -16,8 +16,8 @@ namespace {
 // The window as the download sees it.
 class TWindowDownloadView final : public TDownloadView {
 public:
-    explicit TWindowDownloadView(TfrmMain& frm)
-        : frm_(frm), page_(*frm.PackagesPage()), settings_(*frm.SettingsPage()) {}
+    TWindowDownloadView(TfrmMain& frm, TPackagesPage& page, TSettingsPage& settings)
+        : frm_(frm), page_(page), settings_(settings) {}
 
     int RowCount() const override { return static_cast<int>(page_.Rows().size()); }
     bool IsMarked(int row) const override { return Row(row) && Row(row)->Marked; }
@@ -77,7 +77,7 @@ void TfrmMain::btnPkgDownloadClick() {
     // The Stop button and a close of the window both raise the stop flag; the
     // transfer under way ends when it does.
     TRunner::TRun report(controller_.Runner(), TRunner::TKind::Download);
-    TWindowDownloadView view(*this);
+    TWindowDownloadView view(*this, *packagesPage_, *settingsPage_);
     TPackageDownload download(
         view, *HTTPGetFile, report, controller_.Runner().StopFlag(),
         {controller_.Folders().WorkDir, controller_.Folders().ArchivesDir,

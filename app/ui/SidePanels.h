@@ -30,7 +30,6 @@ public:
 
     // Which of the four border lines are drawn.
     void SetRightLine(bool shown);
-    bool HasRightLine() const { return rightLine_; }
 
 signals:
     void clicked();

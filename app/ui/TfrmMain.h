@@ -68,32 +68,22 @@ public:
     void BeginBusyLook();
     void EndBusyLook();
 
-    // A long operation brackets its work with these; between its items it
-    // tests StopRequested(). Begin clears the stop flag unless the window is
-    // waiting to close.
-    void BeginLongOperation() { controller_.Runner().Begin(); }
-    void EndLongOperation() { controller_.Runner().End(); }
-    bool LongOperationRunning() const { return controller_.Runner().Running(); }
-    bool StopRequested() const { return controller_.Runner().StopRequested(); }
     // What runs the long operations: their rules, busy states, stop flag and
     // progress.
     TRunner& Runner() { return controller_.Runner(); }
+    // The phone operations through the plugin bound at start-up.
+    TPhone& Phone() { return controller_.Phone(); }
 
     // The two HTTP components, created at start-up with the window as owner:
     // package indexes (the refresh) and package files (the download).
     THTTPGet* HTTPGetPackages = nullptr;
     THTTPGet* HTTPGetFile = nullptr;
 
-    // ---- state for the operations and for tests ----
-    const TWorkFolders& Folders() const { return controller_.Folders(); }
-    bool StartupDone() const { return controller_.Started(); }
-    TSourcesPage* SourcesPage() const { return sourcesPage_; }
-    TPackagesPage* PackagesPage() const { return packagesPage_; }
-    TSyncPage* SyncPage() const { return syncPage_; }
-    TSettingsPage* SettingsPage() const { return settingsPage_; }
-    // The phone operations through the plugin bound at start-up.
-    TPhone& Phone() { return controller_.Phone(); }
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
+private:
     // ---- pages ----
     void RedrawTabs();
     void panSourcesClick();
@@ -109,11 +99,10 @@ public:
     void btnPkgStopClick();
     void btnSyncStopClick();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
+    void BeginLongOperation() { controller_.Runner().Begin(); }
+    void EndLongOperation() { controller_.Runner().End(); }
+    bool LongOperationRunning() const { return controller_.Runner().Running(); }
 
-private:
     void BuildWindow();
     void BuildSidePanels();
     void ConnectHandlers();

@@ -99,7 +99,7 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
     EXPECT_EQ(ReadFile("lists/a_Packages"), QByteArray("Package: a\n\n"));
     EXPECT_FALSE(Exists("proc/a_Packages")); // the start-up copy fills the reference copies only
     EXPECT_FALSE(Exists("a_Packages"));
-    TSyncPage* sync = frm->SyncPage();
+    TSyncPage* sync = PageOf<TSyncPage>(*frm);
     // Sorted by name without regard to letter case.
     EXPECT_EQ(Lines(sync->lstLocalCache), (QStringList{"K.deb", "l.deb", "m.DEB"}));
     EXPECT_EQ(Lines(sync->lstCache), (QStringList{"p.deb", "Q.deb"}));
@@ -130,22 +130,22 @@ TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
     auto frm = StartWindow();
     auto* sources = Find<QListWidget>(frm.get(), "lstSources");
     ASSERT_EQ(sources->count(), 2);
-    frm->SourcesPage()->SelectEntry(sources->item(0)->text().contains("deleted") ? 0 : 1);
-    frm->SourcesPage()->btnSrcDeleteClick();
+    PageOf<TSourcesPage>(*frm)->SelectEntry(sources->item(0)->text().contains("deleted") ? 0 : 1);
+    PageOf<TSourcesPage>(*frm)->btnSrcDeleteClick();
     ASSERT_EQ(sources->count(), 1);
     sources->item(0)->setCheckState(Qt::Unchecked);
 
-    QProgressBar* bar = frm->SyncPage()->prSync;
+    QProgressBar* bar = PageOf<TSyncPage>(*frm)->prSync;
     QList<int> shown;
     QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
         if (!bar->isHidden())
             shown << v;
     });
-    Click(frm->SyncPage()->Phone2Comp);
+    Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
 
     EXPECT_EQ(shown, (QList<int>{33, 66})); // 0, 33, 66 for three files
     EXPECT_TRUE(bar->isHidden());
-    EXPECT_TRUE(frm->SyncPage()->SyncStop.btn->isHidden());
+    EXPECT_TRUE(PageOf<TSyncPage>(*frm)->SyncStop.btn->isHidden());
     EXPECT_FALSE(Find<QToolButton>(frm.get(), "btnSrcRefresh")->isHidden());
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     // The list keeps its entry, mark and deletion; the phone's new sources
@@ -165,14 +165,14 @@ TEST_F(DeviceWindowTest, StopDuringACopyFromThePhoneEndsAfterTheCurrentFile) {
     for (const char* name : {"a_Packages", "b_Packages", "c_Packages"})
         PhoneFile(kLists + name, name);
     auto frm = StartWindow();
-    QProgressBar* bar = frm->SyncPage()->prSync;
+    QProgressBar* bar = PageOf<TSyncPage>(*frm)->prSync;
     QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
         if (v == 33) // the second file has arrived
             QMetaObject::invokeMethod(
-                frm->SyncPage()->SyncStop.btn, [&] { frm->SyncPage()->SyncStop.btn->click(); },
-                Qt::QueuedConnection);
+                PageOf<TSyncPage>(*frm)->SyncStop.btn,
+                [&] { PageOf<TSyncPage>(*frm)->SyncStop.btn->click(); }, Qt::QueuedConnection);
     });
-    Click(frm->SyncPage()->Phone2Comp);
+    Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
     EXPECT_EQ(QDir(WorkDir() + "lists").entryList(QDir::Files).size(), 2);
     EXPECT_EQ(TakeCalls().filter("FsGetFile").size(), 2);
     EXPECT_EQ(Find<QListWidget>(frm.get(), "lstSources")->count(), 2); // reloaded all the same
@@ -184,8 +184,8 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
     PhoneFile(kLists + "a_Packages", "Package: a\nArchitecture: iphoneos-arm\n\n"
                                      "Package: b\nArchitecture: iphoneos-arm64\n\n");
     auto frm = StartWindow();
-    QComboBox* choice = frm->SettingsPage()->lstArchitecture;
-    frm->SettingsPage()->btnPhoneArchitecture->click();
+    QComboBox* choice = PageOf<TSettingsPage>(*frm)->lstArchitecture;
+    PageOf<TSettingsPage>(*frm)->btnPhoneArchitecture->click();
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_TRUE(errors_[0].contains("/var/jb/var/lib/dpkg/arch")) << errors_[0].toStdString();
     EXPECT_EQ(choice->currentIndex(), 0);
@@ -194,22 +194,22 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
     // listed before the phone's own.
     PhoneFile("/var/jb/var/lib/dpkg/arch", "darwin-arm64\n iphoneos-arm64 \n");
     answer_ = true;
-    Click(frm->SyncPage()->Phone2Comp);
+    Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
     ASSERT_EQ(questions_.size(), 1);
     EXPECT_TRUE(questions_[0].contains("iphoneos-arm64")) << questions_[0].toStdString();
     EXPECT_EQ(choice->currentText(), QStringLiteral("iphoneos-arm64"));
-    ASSERT_EQ(frm->PackagesPage()->Rows().size(), 1u);
-    EXPECT_EQ(frm->PackagesPage()->Rows()[0].Package, "b");
+    ASSERT_EQ(PageOf<TPackagesPage>(*frm)->Rows().size(), 1u);
+    EXPECT_EQ(PageOf<TPackagesPage>(*frm)->Rows()[0].Package, "b");
 
     // Asked once a run; the button asks again and takes what the phone says.
     PhoneFile("/private/var/lib/dpkg/arch", "iphoneos-arm\n");
-    Click(frm->SyncPage()->Phone2Comp);
+    Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
     EXPECT_EQ(questions_.size(), 1);
-    frm->SettingsPage()->btnPhoneArchitecture->click();
+    PageOf<TSettingsPage>(*frm)->btnPhoneArchitecture->click();
     EXPECT_EQ(errors_.size(), 1);
     EXPECT_EQ(choice->currentText(), QStringLiteral("iphoneos-arm"));
-    ASSERT_EQ(frm->PackagesPage()->Rows().size(), 1u);
-    EXPECT_EQ(frm->PackagesPage()->Rows()[0].Package, "a");
+    ASSERT_EQ(PageOf<TPackagesPage>(*frm)->Rows().size(), 1u);
+    EXPECT_EQ(PageOf<TPackagesPage>(*frm)->Rows()[0].Package, "a");
     EXPECT_FALSE(Exists("download.arch"));
 }
 
@@ -255,13 +255,13 @@ TEST_F(DeviceWindowTest, ClosingDuringACopyEndsItAfterTheCurrentFileThenShutsDow
         for (const char* name : {"1_Packages", "2_Packages", "3_Packages"})
             WriteFile(QStringLiteral("lists/") + name, name);
         auto frm = StartWindow();
-        QObject::connect(frm->SyncPage()->prSync, &QProgressBar::valueChanged, [&](int v) {
+        QObject::connect(PageOf<TSyncPage>(*frm)->prSync, &QProgressBar::valueChanged, [&](int v) {
             if (v == 33) // the first file has gone
                 QMetaObject::invokeMethod(
                     frm.get(), [&] { terminate ? frm->RequestClose() : void(frm->close()); },
                     Qt::QueuedConnection);
         });
-        Click(frm->SyncPage()->Comp2Phone);
+        Click(PageOf<TSyncPage>(*frm)->Comp2Phone);
         Settle();
         EXPECT_EQ(PhoneFiles(kLists).size(), 1);
         EXPECT_TRUE(frm->isHidden());
@@ -289,7 +289,7 @@ TEST_F(DeviceWindowTest, DeletionsAskAndRefillTheirList) {
         SCOPED_TRACE(c.name);
         WriteFile(c.folder + "p.deb", "p");
         auto frm = StartWindow();
-        frm->panSyncClick();
+        frm->SetActivePage(TfrmMain::PageSync);
         auto* list = Find<QListWidget>(frm.get(), c.list);
         ASSERT_EQ(Lines(list), QStringList{"p.deb"});
         Select(list, "p.deb");
@@ -307,8 +307,8 @@ TEST_F(DeviceWindowTest, CopyToThePhoneKeepsTheListWhenTheListingFails) {
     WriteFile("archives/l.deb", "local package");
     PhoneFile(kCache + "old.deb", "old");
     auto frm = StartWindow();
-    frm->panSyncClick();
-    TSyncPage* sync = frm->SyncPage();
+    frm->SetActivePage(TfrmMain::PageSync);
+    TSyncPage* sync = PageOf<TSyncPage>(*frm);
     ASSERT_EQ(Lines(sync->lstCache), QStringList{"old.deb"});
 
     Configure({"refuse /private/var/cache/apt/archives"});

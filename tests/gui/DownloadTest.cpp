@@ -92,22 +92,22 @@ protected:
         return frm;
     }
     static void MarkAll(TfrmMain& frm) {
-        for (int i = 0; i < static_cast<int>(frm.PackagesPage()->Rows().size()); ++i)
-            frm.PackagesPage()->SetRowMarked(i, true);
+        for (int i = 0; i < static_cast<int>(PageOf<TPackagesPage>(frm)->Rows().size()); ++i)
+            PageOf<TPackagesPage>(frm)->SetRowMarked(i, true);
     }
     static std::vector<bool> Marks(TfrmMain& frm) {
         std::vector<bool> marks;
-        for (const TPackageRow& row : frm.PackagesPage()->Rows())
+        for (const TPackageRow& row : PageOf<TPackagesPage>(frm)->Rows())
             marks.push_back(row.Marked);
         return marks;
     }
     static std::vector<int> States(TfrmMain& frm) {
         std::vector<int> states;
-        for (const TPackageRow& row : frm.PackagesPage()->Rows())
+        for (const TPackageRow& row : PageOf<TPackagesPage>(frm)->Rows())
             states.push_back(row.State);
         return states;
     }
-    static void Download(TfrmMain& frm) { frm.PackagesPage()->PkgDownload.btn->click(); }
+    static void Download(TfrmMain& frm) { PageOf<TPackagesPage>(frm)->PkgDownload.btn->click(); }
     // Three marked packages, the second served slowly.
     std::unique_ptr<TfrmMain> StartThreeWithASlowSecond() {
         const std::string b = Body(300000, 'b');
@@ -125,7 +125,7 @@ protected:
         QObject::connect(frm.HTTPGetFile, &THTTPGet::OnProgress, &frm,
                          [&frm, package, act, done](THTTPGet*, qint64, qint64 readed) {
                              if (*done || readed <= 0 ||
-                                 frm.PackagesPage()->CurrentPackage().Package != package)
+                                 PageOf<TPackagesPage>(frm)->CurrentPackage().Package != package)
                                  return;
                              *done = true;
                              act();
@@ -148,7 +148,7 @@ TEST_F(DownloadWindowTest, AWholeAddressIsFetchedThroughItsRedirectStoredAndBadg
     WriteIndex(stanza, QStringLiteral("mirror.example.org_._Packages"));
     auto frm = Start();
     ASSERT_EQ(States(*frm), (std::vector<int>{2, 2}));
-    frm->PackagesPage()->SetRowMarked(0, true);
+    PageOf<TPackagesPage>(*frm)->SetRowMarked(0, true);
 
     Download(*frm);
 
@@ -160,12 +160,12 @@ TEST_F(DownloadWindowTest, AWholeAddressIsFetchedThroughItsRedirectStoredAndBadg
     EXPECT_EQ(saved.count("\r\n$1\r\n1.0\r\na.rel\r\n"), 2) << saved.toStdString();
     EXPECT_EQ(titles_, (QStringList{QStringLiteral("Orvia - загрузка выбранных пакетов"),
                                     QStringLiteral("Orvia")}));
-    EXPECT_TRUE(frm->PackagesPage()->prPkg->isHidden());
-    EXPECT_FALSE(frm->PackagesPage()->PkgDownload.btn->isHidden());
+    EXPECT_TRUE(PageOf<TPackagesPage>(*frm)->prPkg->isHidden());
+    EXPECT_FALSE(PageOf<TPackagesPage>(*frm)->PkgDownload.btn->isHidden());
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
 
     // The next load badges both rows: the name is the same rule's.
-    frm->PackagesPage()->LoadPackages();
+    PageOf<TPackagesPage>(*frm)->LoadPackages();
     EXPECT_EQ(States(*frm), (std::vector<int>{3, 3}));
 }
 
@@ -184,8 +184,8 @@ TEST_F(DownloadWindowTest, AnUnreachableServerKeepsItsMarkAndTheOthersReachThePh
     WriteIndex(first + unreachable + third);
     auto frm = Start();
     MarkAll(*frm);
-    frm->SettingsPage()->chkPutDebs->setChecked(true);
-    frm->SettingsPage()->chkPutAutoInstall->setChecked(true);
+    PageOf<TSettingsPage>(*frm)->chkPutDebs->setChecked(true);
+    PageOf<TSettingsPage>(*frm)->chkPutAutoInstall->setChecked(true);
 
     Download(*frm);
 
@@ -214,13 +214,13 @@ TEST_F(DownloadWindowTest, MarksFromEveryCategoryAreDownloaded) {
         ASSERT_GT(entry, 0) << category;
         sections->setCurrentIndex(entry);
         emit sections->activated(entry);
-        ASSERT_EQ(frm->PackagesPage()->Rows().size(), 1u) << category;
-        frm->PackagesPage()->SetRowMarked(0, true);
+        ASSERT_EQ(PageOf<TPackagesPage>(*frm)->Rows().size(), 1u) << category;
+        PageOf<TPackagesPage>(*frm)->SetRowMarked(0, true);
     }
-    EXPECT_EQ(frm->PackagesPage()->MarkedCount(), 2);
+    EXPECT_EQ(PageOf<TPackagesPage>(*frm)->MarkedCount(), 2);
     Download(*frm);
     EXPECT_EQ(Archives(), (QStringList{QStringLiteral("a.deb"), QStringLiteral("t.deb")}));
-    EXPECT_EQ(frm->PackagesPage()->MarkedCount(), 0);
+    EXPECT_EQ(PageOf<TPackagesPage>(*frm)->MarkedCount(), 0);
     EXPECT_TRUE(errors_.isEmpty());
 }
 
@@ -230,7 +230,7 @@ TEST_F(DownloadWindowTest, WithoutAPhoneTheLocalCopiesAreMadeAndTheRunGoesOn) {
     WriteIndex(Served("a.first", "a.deb", a) + Served("b.second", "b.deb", b));
     auto frm = Start();
     MarkAll(*frm);
-    frm->SettingsPage()->chkPutDebs->setChecked(true);
+    PageOf<TSettingsPage>(*frm)->chkPutDebs->setChecked(true);
 
     Download(*frm);
 
@@ -248,11 +248,11 @@ TEST_F(DownloadWindowTest, StopDuringTheSecondOfThreeKeepsItAndTheThirdMarked) {
     auto frm = StartThreeWithASlowSecond();
     bool busy = false;
     OnProgressOf(*frm, "b.second", [&] {
-        busy = !frm->PackagesPage()->prPkg->isHidden() &&
-               frm->PackagesPage()->PkgDownload.btn->isHidden() &&
-               !frm->PackagesPage()->grpPackages->isEnabled() &&
+        busy = !PageOf<TPackagesPage>(*frm)->prPkg->isHidden() &&
+               PageOf<TPackagesPage>(*frm)->PkgDownload.btn->isHidden() &&
+               !PageOf<TPackagesPage>(*frm)->grpPackages->isEnabled() &&
                frm->windowTitle() == QStringLiteral("Orvia - загрузка выбранных пакетов");
-        frm->PackagesPage()->PkgStop.btn->click();
+        PageOf<TPackagesPage>(*frm)->PkgStop.btn->click();
     });
 
     Download(*frm);
@@ -264,7 +264,7 @@ TEST_F(DownloadWindowTest, StopDuringTheSecondOfThreeKeepsItAndTheThirdMarked) {
     EXPECT_EQ(server_.RequestLines(),
               (std::vector<std::string>{"GET /debs/a.deb HTTP/1.0", "GET /debs/b.deb HTTP/1.0"}));
     EXPECT_EQ(titles_.back(), QStringLiteral("Orvia"));
-    EXPECT_TRUE(frm->PackagesPage()->PkgStop.btn->isHidden());
+    EXPECT_TRUE(PageOf<TPackagesPage>(*frm)->PkgStop.btn->isHidden());
     EXPECT_FALSE(frm->HTTPGetFile->Running());
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
 }

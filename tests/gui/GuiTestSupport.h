@@ -63,6 +63,13 @@ protected:
         return widget;
     }
 
+    // A page of the window, found by its type.
+    template <typename T> static T* PageOf(const TfrmMain& frm) {
+        T* page = frm.findChild<T*>();
+        EXPECT_NE(page, nullptr);
+        return page;
+    }
+
     // Lets queued work run (a deferred close, for instance).
     static void Settle() {
         for (int i = 0; i < 5; ++i)

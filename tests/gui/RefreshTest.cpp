@@ -43,7 +43,7 @@ protected:
         return ReadFile(QStringLiteral("proc/") + IndexStore::AddressToIndexName(address));
     }
     static bool HasPackage(TfrmMain& frm, const std::string& package) {
-        const auto& rows = frm.PackagesPage()->Rows();
+        const auto& rows = PageOf<TPackagesPage>(frm)->Rows();
         return std::any_of(rows.begin(), rows.end(), [&](auto& r) { return r.Package == package; });
     }
 
@@ -66,7 +66,7 @@ TEST_F(RefreshWindowTest, RefreshStoresAndReloads) {
         QObject::connect(frm.get(), &QWidget::windowTitleChanged,
                          [&](const QString& title) { titles << title; });
         if (!atStartup)
-            emit frm->SourcesPage()->refreshClicked();
+            emit PageOf<TSourcesPage>(*frm)->refreshClicked();
 
         EXPECT_EQ(server_.RequestLines(),
                   (std::vector<std::string>{"GET /a/Packages.gz HTTP/1.0"}));
@@ -80,9 +80,9 @@ TEST_F(RefreshWindowTest, RefreshStoresAndReloads) {
                                    QStringLiteral("Orvia - загрузка пакетов и поиск обновлений"),
                                    QStringLiteral("Orvia")}));
         }
-        EXPECT_FALSE(frm->SourcesPage()->prSrc->isVisible());
+        EXPECT_FALSE(PageOf<TSourcesPage>(*frm)->prSrc->isVisible());
         EXPECT_TRUE(frm->isEnabled());
-        EXPECT_FALSE(frm->LongOperationRunning());
+        EXPECT_FALSE(frm->Runner().Running());
     }
 }
 
@@ -98,7 +98,7 @@ TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection
     const QString movedC = QString::fromStdString(secure.Url("/c/Packages"));
     {
         auto frm = StartWindow();
-        TSourcesPage* page = frm->SourcesPage();
+        TSourcesPage* page = PageOf<TSourcesPage>(*frm);
         auto* list = Find<QListWidget>(frm.get(), "lstSources");
         ASSERT_EQ(list->count(), 3);
         page->SelectEntry(page->Sources().FindRepository(b));
@@ -128,10 +128,10 @@ TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection
     }
     // The https address is what the next start asks.
     auto frm = StartWindow();
-    EXPECT_TRUE(frm->SourcesPage()->Sources().Texts().contains(movedC));
+    EXPECT_TRUE(PageOf<TSourcesPage>(*frm)->Sources().Texts().contains(movedC));
     server_.ClearRequests();
     secure.ClearRequests();
-    emit frm->SourcesPage()->refreshClicked();
+    emit PageOf<TSourcesPage>(*frm)->refreshClicked();
     for (const std::string& line : server_.RequestLines())
         EXPECT_EQ(line.find("/c/"), std::string::npos) << line;
     EXPECT_EQ(secure.RequestLines(), (std::vector<std::string>{"GET /c/Packages.gz HTTP/1.0"}));
@@ -157,7 +157,7 @@ TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
                 window, [=] { terminate ? window->RequestClose() : void(window->close()); },
                 Qt::QueuedConnection);
         });
-        emit frm->SourcesPage()->refreshClicked();
+        emit PageOf<TSourcesPage>(*frm)->refreshClicked();
         server_.SetOnRequest(nullptr);
         Settle();
 
@@ -171,7 +171,7 @@ TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
         EXPECT_TRUE(Exists(QStringLiteral("orvia.ini"))); // the shutdown ran
         EXPECT_TRUE(Exists(QStringLiteral("proc/cache.txt")));
         EXPECT_FALSE(Exists(QStringLiteral("download.txt.gz")));
-        EXPECT_FALSE(frm->LongOperationRunning());
+        EXPECT_FALSE(frm->Runner().Running());
     }
 }
 

@@ -37,7 +37,7 @@ protected:
 
     // The widget and the list it mirrors must never disagree.
     void ExpectMirrorsModel() const {
-        const TSourceList& model = frm_->SourcesPage()->Sources();
+        const TSourceList& model = PageOf<TSourcesPage>(*frm_)->Sources();
         ASSERT_EQ(list_->count(), model.Count());
         for (int i = 0; i < model.Count(); ++i) {
             EXPECT_EQ(list_->item(i)->text(), model.Text(i));
@@ -87,7 +87,7 @@ TEST_F(SourcesPageTest, AddingAnExistingRepositorySelectsItInstead) {
     Press("btnSrcAdd");
     EXPECT_EQ(list_->count(), 3);
     EXPECT_EQ(list_->currentRow(), 1);
-    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), 1);
+    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), 1);
     EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/./Packages"));
     EXPECT_TRUE(errors_.isEmpty());
 }
@@ -97,7 +97,7 @@ TEST_F(SourcesPageTest, ClickingARowMirrorsItAndApplyReplacesItInPlace) {
     Add(QStringLiteral("b.example.org"));
 
     // Without a selection Apply does nothing.
-    frm_->SourcesPage()->SelectEntry(-1);
+    PageOf<TSourcesPage>(*frm_)->SelectEntry(-1);
     edit_->setText(QStringLiteral("http://ignored/Packages"));
     Press("btnSrcApply");
     EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages"),
@@ -127,7 +127,7 @@ TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
     Add(QStringLiteral("a.example.org"));
     Add(QStringLiteral("b.example.org"));
 
-    frm_->SourcesPage()->SelectEntry(-1);
+    PageOf<TSourcesPage>(*frm_)->SelectEntry(-1);
     Press("btnSrcDelete"); // nothing selected: no question
     EXPECT_TRUE(questions_.isEmpty());
 
@@ -142,7 +142,7 @@ TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
     Press("btnSrcDelete");
     EXPECT_EQ(questions_.size(), 2);
     EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages")}));
-    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), -1);
+    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), -1);
     // The selection is gone, so a second press asks nothing.
     Press("btnSrcDelete");
     EXPECT_EQ(questions_.size(), 2);
@@ -158,7 +158,7 @@ TEST_F(SourcesPageTest, ApplyAndDeleteFollowTheVisibleSelection) {
     QTest::mouseClick(list_->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       list_->visualItemRect(list_->item(0)).center());
     ASSERT_TRUE(list_->selectedItems().isEmpty());
-    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), -1);
+    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), -1);
     edit_->setText(QStringLiteral("typed"));
     Press("btnSrcApply");
     Press("btnSrcDelete");
@@ -189,14 +189,14 @@ TEST_F(SourcesPageTest, SelectingFromCodeShowsTheSelectedEntryInTheEditField) {
     Add(QStringLiteral("a.example.org"));
     Add(QStringLiteral("b.example.org"));
     edit_->setText(QStringLiteral("typed"));
-    frm_->SourcesPage()->SelectEntry(1);
+    PageOf<TSourcesPage>(*frm_)->SelectEntry(1);
     EXPECT_EQ(list_->currentRow(), 1);
-    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), 1);
+    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), 1);
     EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/./Packages"));
-    frm_->SourcesPage()->SelectEntry(7);
+    PageOf<TSourcesPage>(*frm_)->SelectEntry(7);
     EXPECT_EQ(list_->currentRow(), -1);
     EXPECT_TRUE(list_->selectedItems().isEmpty());
-    EXPECT_EQ(frm_->SourcesPage()->Sources().Selected(), -1);
+    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), -1);
 }
 
 TEST_F(WindowTest, TheSourceListSurvivesARestartAsTheUserLeftIt) {
@@ -210,7 +210,7 @@ TEST_F(WindowTest, TheSourceListSurvivesARestartAsTheUserLeftIt) {
         ASSERT_EQ(list->count(), 3);
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(list->item(i)->checkState(), Qt::Checked);
-        TSourcesPage* page = frm->SourcesPage();
+        TSourcesPage* page = PageOf<TSourcesPage>(*frm);
         // Delete c (its index stays), uncheck b, add one that never refreshes.
         page->SelectEntry(page->Sources().FindRepository("c.example.org"));
         page->btnSrcDeleteClick();
@@ -226,7 +226,7 @@ TEST_F(WindowTest, TheSourceListSurvivesARestartAsTheUserLeftIt) {
 
     auto frm = StartWindow();
     auto* list = Find<QListWidget>(frm.get(), "lstSources");
-    EXPECT_EQ(frm->SourcesPage()->Sources().Texts(), left);
+    EXPECT_EQ(PageOf<TSourcesPage>(*frm)->Sources().Texts(), left);
     ASSERT_EQ(list->count(), 3);
     for (int i = 0; i < 3; ++i) {
         const bool isB = list->item(i)->text() == QStringLiteral("http://b.example.org/Packages");

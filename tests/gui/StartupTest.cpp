@@ -42,14 +42,13 @@ TEST_F(WindowTest, FirstRunPreparesTheWorkingFolderAndRemovesOnlyScratchFiles) {
     EXPECT_FALSE(Exists(QStringLiteral(".orvia.ini.AbCdEf")));
     EXPECT_EQ(ReadFile(QStringLiteral("download.deb.keep")), QByteArray("kept"));
 
-    EXPECT_EQ(frm->Folders().ProcDir, WorkDir() + QStringLiteral("proc/"));
-    EXPECT_TRUE(frm->StartupDone());
+    EXPECT_TRUE(Exists(QStringLiteral("proc")));
     EXPECT_FALSE(frm->isHidden());
     EXPECT_TRUE(frm->isEnabled());
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     EXPECT_EQ(frm->ActivePage(), 0);
     EXPECT_EQ(Find<QListWidget>(frm.get(), "lstSources")->count(), 0);
-    const TOptions options = frm->SettingsPage()->Options();
+    const TOptions options = PageOf<TSettingsPage>(*frm)->Options();
     EXPECT_EQ(options, TOptions{});
     // An empty catalogue leaves no saved package list behind.
     EXPECT_FALSE(Exists(QStringLiteral("proc/cache.txt")));
@@ -87,7 +86,7 @@ TEST_F(WindowTest, SavedListWithoutArchitecturesIsRebuiltAndThePhoneNarrowsTheLi
         SCOPED_TRACE(run);
         auto frm = StartWindow();
         std::vector<std::string> captions;
-        for (const TPackageRow& row : frm->PackagesPage()->Rows())
+        for (const TPackageRow& row : PageOf<TPackagesPage>(*frm)->Rows())
             captions.push_back(row.Caption);
         std::sort(captions.begin(), captions.end());
         EXPECT_EQ(captions, (std::vector<std::string>{"Any", "Build arm64"}));
@@ -108,7 +107,7 @@ TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {
         Find<QCheckBox>(frm.get(), "chkPutDebs")->setChecked(true);
         Find<QCheckBox>(frm.get(), "chkPutAutoInstall")->setChecked(true);
         Find<QComboBox>(frm.get(), "lstArchitecture")->setCurrentIndex(3);
-        frm->panSettingsClick();
+        frm->SetActivePage(TfrmMain::PageSettings);
         frm->close();
         EXPECT_TRUE(frm->isHidden());
         EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia - завершение работы"));
@@ -153,7 +152,6 @@ TEST_F(WindowTest, FolderThatCannotBeCreatedIsReportedAndStartupStops) {
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_FALSE(errors_[0].isEmpty());
     EXPECT_TRUE(frm->isHidden());
-    EXPECT_FALSE(frm->StartupDone());
     EXPECT_FALSE(Exists(QStringLiteral("proc")));
     // Closing such a window writes nothing.
     frm->close();
@@ -192,18 +190,18 @@ TEST_F(WindowTest, CloseDuringALongOperationStopsItAndClosesWhenItEnds) {
         SCOPED_TRACE(viaCloseBox ? "close box" : "termination request");
         QFile::remove(IniPath());
         auto frm = StartWindow();
-        frm->BeginLongOperation();
-        EXPECT_FALSE(frm->StopRequested());
+        frm->Runner().Begin();
+        EXPECT_FALSE(frm->Runner().StopRequested());
         if (viaCloseBox)
             frm->close();
         else
             frm->RequestClose();
-        EXPECT_TRUE(frm->StopRequested());
+        EXPECT_TRUE(frm->Runner().StopRequested());
         Settle();
         EXPECT_FALSE(frm->isHidden());
         EXPECT_FALSE(Exists(QStringLiteral("orvia.ini")));
 
-        frm->EndLongOperation();
+        frm->Runner().End();
         Settle();
         EXPECT_TRUE(frm->isHidden());
         EXPECT_TRUE(Exists(QStringLiteral("orvia.ini")));
