@@ -54,22 +54,22 @@ TEST_P(StanzaReading, GivesTheseRows) {
     }
 }
 
-const std::string kStanzas = "Package: com.example.a\nName: Alpha\nVersion: 1.0\n"
-                             "Section: Tweaks\nDescription: First\n\n"
-                             "Package: com.example.b\nVersion: 2.0\nDescription: Second\n";
-const std::vector<Fields> kStanzaRows = {
+const std::string Stanzas = "Package: com.example.a\nName: Alpha\nVersion: 1.0\n"
+                            "Section: Tweaks\nDescription: First\n\n"
+                            "Package: com.example.b\nVersion: 2.0\nDescription: Second\n";
+const std::vector<Fields> StanzaRows = {
     {"com.example.a", "Alpha", "1.0", "First", "Tweaks"},
     {"com.example.b", "com.example.b", "2.0", "Second", "Tweaks"}};
 
-const std::string k300(300, 'x');
+const std::string Long300(300, 'x');
 // 255 ASCII bytes, then a two-byte letter that the cut at 256 would split.
-const std::string kSplitName = std::string(255, 'n') + "\xD0\x96" + "tail";
+const std::string SplitName = std::string(255, 'n') + "\xD0\x96" + "tail";
 
 // Line ends and the end-of-text byte are the line reader's, tested with it.
 INSTANTIATE_TEST_SUITE_P(
     Catalogue, StanzaReading,
     ::testing::Values(
-        StanzaCase{"Lf", kStanzas, kStanzaRows},
+        StanzaCase{"Lf", Stanzas, StanzaRows},
         StanzaCase{
             "NulBytesKept",
             "Package: a\0b\nDescription: x\0y\n"s,
@@ -89,12 +89,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "Package: a\nName: \xD0\x9F\xD1\x80\xD0\xB8\n",
                    {{"a", "\xD0\x9F\xD1\x80\xD0\xB8", "", "", ""}}},
         StanzaCase{"CutAt256",
-                   "Package: " + k300 + "\nVersion: " + k300 + "\nName: " + k300 +
-                       "\nSection: " + k300 + "\nDescription: " + k300 + "\n",
-                   {{k300.substr(0, 256), k300.substr(0, 256), k300.substr(0, 256),
-                     k300.substr(0, 256), k300.substr(0, 256)}}},
+                   "Package: " + Long300 + "\nVersion: " + Long300 + "\nName: " + Long300 +
+                       "\nSection: " + Long300 + "\nDescription: " + Long300 + "\n",
+                   {{Long300.substr(0, 256), Long300.substr(0, 256), Long300.substr(0, 256),
+                     Long300.substr(0, 256), Long300.substr(0, 256)}}},
         StanzaCase{"CutInsideUtf8DropsOnlyThePartialLetter",
-                   "Package: a\nName: " + kSplitName + "\nDescription: " + kSplitName + "\n",
+                   "Package: a\nName: " + SplitName + "\nDescription: " + SplitName + "\n",
                    {{"a", std::string(255, 'n'), "", std::string(255, 'n'), ""}}},
         StanzaCase{
             "ValuesNotTrimmed", "Package: a \nName:  Spaced \n", {{"a ", " Spaced ", "", "", ""}}},
@@ -122,13 +122,13 @@ std::string Build(const std::string& package, const std::string& version,
            "\nSection: Tweaks\nFilename: debs/" + package + "_" + version + "_" + architecture +
            ".deb\n\n";
 }
-const std::string kBuilds =
+const std::string Builds =
     Build("elite", "5.0", "iphoneos-arm") + Build("elite", "5.2.2", "iphoneos-arm64") +
     Build("elite", "5.2.2", "iphoneos-arm64e") + Build("cuts", "1.0.1", "iphoneos-arm") +
     Build("cuts", "2.0", "iphoneos-arm") + Build("theme", "1", "all") +
     Build("elite", "5.2.2", "iphoneos-arm64");
-const std::string kFooBar = "Package: bar\nVersion: 1.0\nFilename: ./debs/bar_1.0.deb\n\n"
-                            "Package: foo\nVersion: 1.1\nFilename: debs/foo_1.1.deb\n";
+const std::string FooBar = "Package: bar\nVersion: 1.0\nFilename: ./debs/bar_1.0.deb\n\n"
+                           "Package: foo\nVersion: 1.1\nFilename: debs/foo_1.1.deb\n";
 
 struct FlagCase {
     std::string name;
@@ -162,19 +162,19 @@ INSTANTIATE_TEST_SUITE_P(
     Catalogue, UpdateFlags,
     ::testing::Values(
         FlagCase{
-            "NoReferenceAllNew", kFooBar, "<none>", {"foo_1.1.deb"}, {"bar 1.0 2", "foo 1.1 3"}},
+            "NoReferenceAllNew", FooBar, "<none>", {"foo_1.1.deb"}, {"bar 1.0 2", "foo 1.1 3"}},
         FlagCase{"SameAndChangedVersion",
-                 kFooBar,
+                 FooBar,
                  "Package: foo\nVersion: 1.0\n\nPackage: bar\nVersion: 1.0\n",
                  {"bar_1.0.deb"},
                  {"bar 1.0 1", "foo 1.1 2"}},
         FlagCase{"MissingButDownloaded",
-                 kFooBar,
+                 FooBar,
                  "Package: bar\nVersion: 1.0\n",
                  {"foo_1.1.deb"},
                  {"bar 1.0 0", "foo 1.1 3"}},
         FlagCase{"LastReferenceStanzaWithoutEmptyLine",
-                 kFooBar,
+                 FooBar,
                  "Package: bar\nVersion: 1.0\n\nPackage: foo\nVersion: 1.0",
                  {},
                  {"bar 1.0 0", "foo 1.1 2"}},
@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The repeated stanza makes no second row; each build's own file gives
         // its downloaded badge.
         FlagCase{"Builds",
-                 kBuilds,
+                 Builds,
                  "<none>",
                  {"elite_5.2.2_iphoneos-arm64.deb", "cuts_1.0.1_iphoneos-arm.deb"},
                  {"cuts 1.0.1 iphoneos-arm 3", "cuts 2.0 iphoneos-arm 2",
@@ -215,15 +215,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 2"}},
         // The phone's lists are the same bytes: nothing is new.
         FlagCase{"BuildsUnchanged",
-                 kBuilds,
-                 kBuilds,
+                 Builds,
+                 Builds,
                  {},
                  {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0",
                   "elite 5.0 iphoneos-arm 0", "elite 5.2.2 iphoneos-arm64 0",
                   "elite 5.2.2 iphoneos-arm64e 0", "theme 1 all 0"}},
         // Only the build that was added since is new.
         FlagCase{"OneNewBuild",
-                 kBuilds,
+                 Builds,
                  Build("elite", "5.0", "iphoneos-arm") + Build("elite", "5.2.2", "iphoneos-arm64") +
                      Build("cuts", "2.0", "iphoneos-arm") + Build("cuts", "1.0.1", "iphoneos-arm") +
                      Build("theme", "1", "all"),

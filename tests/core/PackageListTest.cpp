@@ -28,7 +28,7 @@ TPackageRow Built(TPackageRow row, std::string_view architecture) {
     return row;
 }
 
-const TPackageRows kTwoRows = {
+const TPackageRows TwoRows = {
     Built(FullRow("Tweaks", "Example Tweak Pack", 3, "1.0", "com.example.tweak", "Example",
                   "repo.example.org_Packages"),
           "iphoneos-arm64"),
@@ -37,14 +37,13 @@ const TPackageRows kTwoRows = {
 
 // The seven-line records as they always were, then the architectures after
 // the end-of-text byte that ends them for any reader of the records.
-const std::string kTwoRecords =
-    "Tweaks\r\nExample Tweak Pack\r\n$3\r\n1.0\r\ncom.example.tweak\r\n"
-    "Example\r\nrepo.example.org_Packages\r\n"
-    "Themes\r\n\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xB0\r\n$0\r\n2:1.4\r\n"
-    "com.example.theme\r\n\r\n"
-    "apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages\r\n";
-const std::string kTwoRowsFile = kTwoRecords + "\x1A"
-                                               "Architecture\r\n1 iphoneos-arm64\r\n1\r\n";
+const std::string TwoRecords = "Tweaks\r\nExample Tweak Pack\r\n$3\r\n1.0\r\ncom.example.tweak\r\n"
+                               "Example\r\nrepo.example.org_Packages\r\n"
+                               "Themes\r\n\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xB0\r\n$0\r\n2:1.4\r\n"
+                               "com.example.theme\r\n\r\n"
+                               "apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages\r\n";
+const std::string TwoRowsFile = TwoRecords + "\x1A"
+                                             "Architecture\r\n1 iphoneos-arm64\r\n1\r\n";
 
 class SavedList : public CatalogueFolder {
 protected:
@@ -59,11 +58,11 @@ protected:
 };
 
 TEST_F(SavedList, SavesSevenCrLfLinesPerRowAndReadsThemBack) {
-    ASSERT_TRUE(PackageList::SavePackageList(Cache(), kTwoRows));
-    EXPECT_EQ(Read("proc/cache.txt"), kTwoRowsFile);
+    ASSERT_TRUE(PackageList::SavePackageList(Cache(), TwoRows));
+    EXPECT_EQ(Read("proc/cache.txt"), TwoRowsFile);
     rows = {Row("stale", "stale")};
     EXPECT_EQ(Load(), TLoadResult::Complete);
-    EXPECT_EQ(rows, kTwoRows);
+    EXPECT_EQ(rows, TwoRows);
     EXPECT_TRUE(knowsArchitectures);
     EXPECT_EQ(QDir(Proc()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("cache.txt")});
@@ -75,27 +74,27 @@ TEST_F(SavedList, ArchitecturesFollowTheRecordsOrAreUnknown) {
         std::string file;
         bool known;
     } cases[] = {
-        {"as saved", kTwoRowsFile, true},
-        {"saved before they were kept", kTwoRecords, false},
+        {"as saved", TwoRowsFile, true},
+        {"saved before they were kept", TwoRecords, false},
         {"counts short of the records",
-         kTwoRecords + "\x1A"
-                       "Architecture\r\n1 all\r\n",
+         TwoRecords + "\x1A"
+                      "Architecture\r\n1 all\r\n",
          false},
         {"counts past the records",
-         kTwoRecords + "\x1A"
-                       "Architecture\r\n1 x\r\n2\r\n",
+         TwoRecords + "\x1A"
+                      "Architecture\r\n1 x\r\n2\r\n",
          false},
         {"a count that is no number",
-         kTwoRecords + "\x1A"
-                       "Architecture\r\n1 x\r\nx 1\r\n",
+         TwoRecords + "\x1A"
+                      "Architecture\r\n1 x\r\nx 1\r\n",
          false},
         {"another block",
-         kTwoRecords + "\x1A"
-                       "Something\r\n2\r\n",
+         TwoRecords + "\x1A"
+                      "Something\r\n2\r\n",
          false},
         {"line feeds only",
-         kTwoRecords + "\x1A"
-                       "Architecture\n1 iphoneos-arm64\n1\n",
+         TwoRecords + "\x1A"
+                      "Architecture\n1 iphoneos-arm64\n1\n",
          true},
     };
     for (const auto& c : cases) {
@@ -139,7 +138,7 @@ TEST_F(SavedList, ThePhonesArchitectureListsItsRowsAllAndThoseNamingNone) {
 }
 
 TEST_F(SavedList, AnEmptyOrFailedSaveLeavesNoFileAndAnUpdateMakesNone) {
-    Write("proc/cache.txt", kTwoRowsFile);
+    Write("proc/cache.txt", TwoRowsFile);
     EXPECT_TRUE(PackageList::SavePackageList(Cache(), {}));
     EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
     EXPECT_EQ(Load(), TLoadResult::Missing);
@@ -147,8 +146,8 @@ TEST_F(SavedList, AnEmptyOrFailedSaveLeavesNoFileAndAnUpdateMakesNone) {
     EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
 
     ASSERT_TRUE(QDir(Proc()).mkdir(QStringLiteral("cache.txt")));
-    EXPECT_FALSE(PackageList::SavePackageList(Cache(), kTwoRows));
-    EXPECT_FALSE(PackageList::SavePackageList(Path("nowhere/cache.txt"), kTwoRows));
+    EXPECT_FALSE(PackageList::SavePackageList(Cache(), TwoRows));
+    EXPECT_FALSE(PackageList::SavePackageList(Path("nowhere/cache.txt"), TwoRows));
     EXPECT_EQ(QDir(Proc()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("cache.txt")});
 }
@@ -195,10 +194,10 @@ class SavedListDamage : public SavedList, public ::testing::WithParamInterface<D
 
 TEST_P(SavedListDamage, KeepsWhatCameBefore) {
     const DamageCase& c = GetParam();
-    const std::string first = kTwoRowsFile.substr(0, kTwoRowsFile.find("Themes"));
+    const std::string first = TwoRowsFile.substr(0, TwoRowsFile.find("Themes"));
     Write("proc/cache.txt", first + c.tail);
     EXPECT_EQ(Load(), c.result);
-    TPackageRows expected = {kTwoRows[0]};
+    TPackageRows expected = {TwoRows[0]};
     expected[0].Architecture = {}; // these files do not know the architectures
     expected.insert(expected.end(), c.extra.begin(), c.extra.end());
     EXPECT_EQ(rows, expected);
@@ -230,11 +229,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST_F(SavedList, BadStateLineEndsTheLoadAfterTheCaption) {
-    const std::string first = kTwoRowsFile.substr(0, kTwoRowsFile.find("Themes"));
+    const std::string first = TwoRowsFile.substr(0, TwoRowsFile.find("Themes"));
     for (const char* state : {"", "three", "$", "$4", "$A", "-1", "$100000000000000000003"}) {
         Write("proc/cache.txt", first + "S\r\nCap\r\n" + state + "\r\nv\r\np\r\nd\r\ni\r\n");
         EXPECT_EQ(Load(), TLoadResult::Damaged) << state;
-        EXPECT_EQ(rows, (TPackageRows{Built(kTwoRows[0], {}), CaptionOnly("Cap")})) << state;
+        EXPECT_EQ(rows, (TPackageRows{Built(TwoRows[0], {}), CaptionOnly("Cap")})) << state;
     }
 }
 
@@ -244,17 +243,17 @@ TEST_F(SavedList, DamagedFileStillGivesItsCategories) {
     EXPECT_EQ(categories, (std::vector<std::string>{"Games", "Themes"}));
 }
 
-const std::string kSections = "tweaks\r\nA\r\n$0\r\nv\r\na\r\nd\r\ni\r\n"
-                              "Tweaks\r\nB\r\n$1\r\nv\r\nb\r\nd\r\ni\r\n"
-                              "\r\nC\r\n$2\r\nv\r\nc\r\nd\r\ni\r\n"
-                              "\xD0\xA2\xD0\xB5\xD0\xBC\xD1\x8B\r\nD\r\n$3\r\nv\r\nd\r\nd\r\ni\r\n"
-                              "Addons\r\nE\r\n$0\r\nv\r\ne\r\nd\r\ni\r\n"
-                              "\xD1\x82\xD0\xB5\xD0\xBC\xD1\x8B\r\nF\r\n$0\r\nv\r\nf\r\nd\r\ni\r\n"
-                              "Tweaks\r\nG\r\n$bad\r\n";
+const std::string Sections = "tweaks\r\nA\r\n$0\r\nv\r\na\r\nd\r\ni\r\n"
+                             "Tweaks\r\nB\r\n$1\r\nv\r\nb\r\nd\r\ni\r\n"
+                             "\r\nC\r\n$2\r\nv\r\nc\r\nd\r\ni\r\n"
+                             "\xD0\xA2\xD0\xB5\xD0\xBC\xD1\x8B\r\nD\r\n$3\r\nv\r\nd\r\nd\r\ni\r\n"
+                             "Addons\r\nE\r\n$0\r\nv\r\ne\r\nd\r\ni\r\n"
+                             "\xD1\x82\xD0\xB5\xD0\xBC\xD1\x8B\r\nF\r\n$0\r\nv\r\nf\r\nd\r\ni\r\n"
+                             "Tweaks\r\nG\r\n$bad\r\n";
 
 TEST_F(SavedList, CategoryListIsDistinctIgnoringCaseSortedAndWithoutEmpty) {
     LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
-    Write("proc/cache.txt", kSections);
+    Write("proc/cache.txt", Sections);
     EXPECT_EQ(Load(), TLoadResult::Damaged);
     EXPECT_EQ(categories,
               (std::vector<std::string>{"Addons", "tweaks", "\xD0\xA2\xD0\xB5\xD0\xBC\xD1\x8B"}));
@@ -263,7 +262,7 @@ TEST_F(SavedList, CategoryListIsDistinctIgnoringCaseSortedAndWithoutEmpty) {
 }
 
 TEST_F(SavedList, CategoryIsMatchedExactlyAndSkipsOtherRecordsUnread) {
-    Write("proc/cache.txt", kSections);
+    Write("proc/cache.txt", Sections);
     categories = {"untouched"};
     // The damaged record is one of the skipped ones for "tweaks".
     rows = {Row("stale", "stale")};
@@ -332,7 +331,7 @@ TEST_F(SavedList, UpdatePackageIconReadsAnyLineEndsAndWritesCrLf) {
 TEST_F(SavedList, AcceptIndexesCopiesEveryIndexOverItsReference) {
     Write("proc/a_Packages", "Package: a\nVersion: 2\n");
     Write("proc/b_packages", "Package: b\r\nVersion: 1\r\n");
-    Write("proc/cache.txt", kTwoRowsFile);
+    Write("proc/cache.txt", TwoRowsFile);
     ASSERT_TRUE(QDir(Proc()).mkdir(QStringLiteral("dir_Packages")));
     Write("lists/a_Packages", "Package: a\nVersion: 1\n");
     Write("lists/other_Packages", "kept");

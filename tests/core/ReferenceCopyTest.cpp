@@ -9,8 +9,8 @@ namespace {
 using TVerdict = TReferenceCopy::TVerdict;
 
 // One version of one identifier in two builds.
-const std::string kBuilds = "Package: a\nVersion: 1\nArchitecture: iphoneos-arm\n\n"
-                            "Package: a\nVersion: 1\nArchitecture: iphoneos-arm64\n";
+const std::string Builds = "Package: a\nVersion: 1\nArchitecture: iphoneos-arm\n\n"
+                           "Package: a\nVersion: 1\nArchitecture: iphoneos-arm64\n";
 
 struct CheckCase {
     std::string name;
@@ -51,18 +51,18 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"LaterStanzaOfTheIdentifier",
                   "Package: a\nVersion: 1\n\nPackage: a\nVersion: 2\n", "Package: a", "Version: 2",
                   TVerdict::Same},
-        CheckCase{"SameBuildOfSeveral", kBuilds, "Package: a", "Version: 1", TVerdict::Same,
+        CheckCase{"SameBuildOfSeveral", Builds, "Package: a", "Version: 1", TVerdict::Same,
                   "Architecture: iphoneos-arm64"},
-        CheckCase{"NewBuildOfAKnownVersion", kBuilds, "Package: a", "Version: 1", TVerdict::Changed,
+        CheckCase{"NewBuildOfAKnownVersion", Builds, "Package: a", "Version: 1", TVerdict::Changed,
                   "Architecture: iphoneos-arm64e"},
-        CheckCase{"BuildWithoutArchitecture", kBuilds, "Package: a", "Version: 1",
+        CheckCase{"BuildWithoutArchitecture", Builds, "Package: a", "Version: 1",
                   TVerdict::Changed},
         CheckCase{"ArchitectureAddedSince", "Package: a\nVersion: 1\n", "Package: a", "Version: 1",
                   TVerdict::Changed, "Architecture: iphoneos-arm"},
         CheckCase{"FirstArchitectureWins",
                   "Package: a\nArchitecture: all\nVersion: 1\nArchitecture: x\n", "Package: a",
                   "Version: 1", TVerdict::Same, "Architecture: all"},
-        CheckCase{"NoVersionMatchesEveryBuild", "Package: a\nArchitecture: x\n\n" + kBuilds,
+        CheckCase{"NoVersionMatchesEveryBuild", "Package: a\nArchitecture: x\n\n" + Builds,
                   "Package: a", "Version: 7", TVerdict::Same, "Architecture: y"},
         CheckCase{"StanzasEndAtEmptyLines", "Package: a\n\nVersion: 1\n", "Package: a",
                   "Version: 2", TVerdict::Same},
