@@ -374,12 +374,6 @@ TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const
     return result;
 }
 
-TDecompressResult UncompressFileOffThread(TCompression kind, const QString& inFile,
-                                          const QString& outFile, std::uint64_t maxOutput) {
-    return LongOperation::RunOffThread(
-        [&] { return UncompressFile(kind, inFile, outFile, maxOutput); });
-}
-
 } // namespace FileTools
 
 // ---------------------------------------------------------------------------

@@ -33,7 +33,7 @@ class QIODevice;
 // it is must copy it through SafeFiles.
 //  - GUnZipFile / TGUnZipThread: DestFolder + the output name (see
 //    GUnZipFile), only when the outcome is Ok or SetTimeFailed.
-//  - UncompressFile / UncompressFileOffThread: OutFile, only when the result
+//  - UncompressFile: OutFile, only when the result
 //    is Ok.
 //  - UncompressStream: writes to the caller's device; on failure it holds
 //    what was written before the failure was seen.
@@ -187,12 +187,6 @@ TDecompressResult UncompressStream(TCompression kind, QIODevice& in, QIODevice& 
 // work leaves idle.
 TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const QString& outFile,
                                  std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
-
-// UncompressFile on a worker thread while the calling (window's) thread keeps
-// handling its events (LongOperation::RunOffThread); for large indexes.
-TDecompressResult UncompressFileOffThread(TCompression kind, const QString& inFile,
-                                          const QString& outFile,
-                                          std::uint64_t maxOutput = SafeFiles::MaxIndexSize);
 
 } // namespace FileTools
 
