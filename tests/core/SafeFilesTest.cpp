@@ -85,7 +85,7 @@ TEST_F(SafeFilesTest, ReadTakesOnlyARegularFileWithinTheLimit) {
     }
 }
 
-TEST_F(SafeFilesTest, ReplaceKeepsTheModeOfTheReplacedFileAndGivesANewOne0644) {
+TEST_F(SafeFilesTest, ReplaceKeepsTheOldModeGivesANewFile0644AndSwapsALinkForAFile) {
     WriteBytes(Path("private"), "old contents");
     ASSERT_EQ(::chmod(Native("private").constData(), 0600), 0);
     const mode_t oldMask = ::umask(077);
@@ -98,9 +98,8 @@ TEST_F(SafeFilesTest, ReplaceKeepsTheModeOfTheReplacedFileAndGivesANewOne0644) {
     EXPECT_EQ(Mode("private"), mode_t(0600));
     EXPECT_EQ(Mode("fresh"), mode_t(0644));
     EXPECT_EQ(Entries(), (QStringList{QStringLiteral("fresh"), QStringLiteral("private")}));
-}
 
-TEST_F(SafeFilesTest, ReplaceSwapsALinkForAFileAndLeavesItsTarget) {
+    // A link is swapped for a file; what it pointed at stays.
     WriteBytes(Path("elsewhere"), "untouched");
     ASSERT_EQ(::symlink("elsewhere", Native("target").constData()), 0);
     ASSERT_TRUE(SafeFiles::ReplaceAtomically(Path("target"), "fresh"));

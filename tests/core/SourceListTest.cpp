@@ -14,72 +14,68 @@
 
 namespace {
 
-struct TypedCase {
-    const char* typed;
+TEST(TypedSource, GivesIndexAddressesOrAReason) {
     // The addresses added, "|" between them; or "!" and a part of the reason.
-    const char* result;
-};
-
-class TypedSource : public ::testing::TestWithParam<TypedCase> {};
-
-TEST_P(TypedSource, GivesIndexAddressesOrAReason) {
-    QStringList addresses;
-    const TOutcome outcome =
-        SourceAddress::FromTyped(QString::fromUtf8(GetParam().typed), QString(), addresses);
-    const QString expected = QString::fromUtf8(GetParam().result);
-    if (expected.startsWith('!')) {
-        EXPECT_FALSE(outcome.ok) << addresses.join('|').toStdString();
-        EXPECT_TRUE(addresses.isEmpty());
-        EXPECT_TRUE(outcome.reason.contains(expected.mid(1))) << outcome.reason.toStdString();
-    } else {
-        EXPECT_TRUE(outcome.ok) << outcome.reason.toStdString();
-        EXPECT_EQ(addresses.join('|'), expected);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Typed, TypedSource,
-    ::testing::Values(
+    const std::pair<const char*, const char*> cases[] = {
         // Addresses: the scheme kept, flat repositories in the phone's form,
         // never a doubled "/".
-        TypedCase{"repo.example.org", "http://repo.example.org/./Packages"},
-        TypedCase{"  https://host/repo/ \t", "https://host/repo/./Packages"},
-        TypedCase{"HtTpS://Host/repo//Packages", "https://Host/repo/./Packages"},
-        TypedCase{"http://host/archive_zhaonan/", "http://host/archive_zhaonan/./Packages"},
-        TypedCase{"host/./repo/PACKAGES.gz", "http://host/repo/./Packages"},
-        TypedCase{"http://h/dists/stable/main/binary-iphoneos-arm/Packages",
-                  "http://h/dists/stable/main/binary-iphoneos-arm/Packages"},
-        TypedCase{"http://h/repo/dists/stable/",
-                  "http://h/repo/dists/stable/main/binary-iphoneos-arm/Packages"},
-        TypedCase{"h/dists/ios/extra", "http://h/dists/ios/extra/binary-iphoneos-arm/Packages"},
-        TypedCase{"h:8080/x/", "http://h:8080/x/./Packages"},
+        {"repo.example.org", "http://repo.example.org/./Packages"},
+        {"  https://host/repo/ \t", "https://host/repo/./Packages"},
+        {"HtTpS://Host/repo//Packages", "https://Host/repo/./Packages"},
+        {"http://host/archive_zhaonan/", "http://host/archive_zhaonan/./Packages"},
+        {"host/./repo/PACKAGES.gz", "http://host/repo/./Packages"},
+        {"http://h/dists/stable/main/binary-iphoneos-arm/Packages",
+         "http://h/dists/stable/main/binary-iphoneos-arm/Packages"},
+        {"http://h/repo/dists/stable/",
+         "http://h/repo/dists/stable/main/binary-iphoneos-arm/Packages"},
+        {"h/dists/ios/extra", "http://h/dists/ios/extra/binary-iphoneos-arm/Packages"},
+        {"h:8080/x/", "http://h:8080/x/./Packages"},
         // Source lines, with and without "deb" and options.
-        TypedCase{"deb https://host/repo/ stable main",
-                  "https://host/repo/dists/stable/main/binary-iphoneos-arm/Packages"},
-        TypedCase{"https://host/repo stable main contrib",
-                  "https://host/repo/dists/stable/main/binary-iphoneos-arm/Packages|"
-                  "https://host/repo/dists/stable/contrib/binary-iphoneos-arm/Packages"},
-        TypedCase{"deb [trusted=yes arch=x] https://host/repo/ ./", "https://host/repo/./Packages"},
-        TypedCase{"DEB http://host/ .", "http://host/./Packages"},
-        TypedCase{"http://host/repo/ sub/", "http://host/repo/sub/Packages"},
+        {"deb https://host/repo/ stable main",
+         "https://host/repo/dists/stable/main/binary-iphoneos-arm/Packages"},
+        {"https://host/repo stable main contrib",
+         "https://host/repo/dists/stable/main/binary-iphoneos-arm/Packages|"
+         "https://host/repo/dists/stable/contrib/binary-iphoneos-arm/Packages"},
+        {"deb [trusted=yes arch=x] https://host/repo/ ./", "https://host/repo/./Packages"},
+        {"DEB http://host/ .", "http://host/./Packages"},
+        {"http://host/repo/ sub/", "http://host/repo/sub/Packages"},
         // Junk says why.
-        TypedCase{"", "!пуст"}, TypedCase{" \t ", "!пуст"},
-        TypedCase{"http://", "!нет имени сервера"},
-        TypedCase{"http:///Packages", "!нет имени сервера"},
-        TypedCase{"https://", "!нет имени сервера"},
-        TypedCase{"ftp://repo.example.org", "!http:// и https://"},
-        TypedCase{"http://my host.org/", "!пробел"}, TypedCase{"this is not an address", "!пробел"},
-        TypedCase{"http://exa<mple.org/", "!имя сервера"}, TypedCase{"http://h/x?y=1", "!\"?\""},
-        TypedCase{"http://h/repo/\x01/", "!управляющий"},
-        TypedCase{"deb http://h/repo/ stable m\x05"
-                  "ain",
-                  "!управляющий символ: \"deb http://h/repo/ "
-                  "stable m\\x05ain\""},
-        TypedCase{"http://h/repo/ st\x1b[2Jable main", "!управляющий"},
-        TypedCase{"deb-src http://h/ ./", "!deb-src"}, TypedCase{"deb", "!нет адреса"},
-        TypedCase{"http://h/repo/ stable", "!раздел"},
-        TypedCase{"http://h/repo/ ./ main", "!разделов"},
-        TypedCase{"http://h/dists/", "!дистрибутив"}));
+        {"", "!пуст"},
+        {" \t ", "!пуст"},
+        {"http://", "!нет имени сервера"},
+        {"http:///Packages", "!нет имени сервера"},
+        {"https://", "!нет имени сервера"},
+        {"ftp://repo.example.org", "!http:// и https://"},
+        {"http://my host.org/", "!пробел"},
+        {"this is not an address", "!пробел"},
+        {"http://exa<mple.org/", "!имя сервера"},
+        {"http://h/x?y=1", "!\"?\""},
+        {"http://h/repo/\x01/", "!управляющий"},
+        {"deb http://h/repo/ stable m\x05"
+         "ain",
+         "!управляющий символ: \"deb http://h/repo/ "
+         "stable m\\x05ain\""},
+        {"http://h/repo/ st\x1b[2Jable main", "!управляющий"},
+        {"deb-src http://h/ ./", "!deb-src"},
+        {"deb", "!нет адреса"},
+        {"http://h/repo/ stable", "!раздел"},
+        {"http://h/repo/ ./ main", "!разделов"},
+        {"http://h/dists/", "!дистрибутив"}};
+    for (const auto& [typed, result] : cases) {
+        QStringList addresses;
+        const TOutcome outcome =
+            SourceAddress::FromTyped(QString::fromUtf8(typed), QString(), addresses);
+        const QString expected = QString::fromUtf8(result);
+        if (expected.startsWith('!')) {
+            EXPECT_FALSE(outcome.ok) << typed;
+            EXPECT_TRUE(addresses.isEmpty()) << typed;
+            EXPECT_TRUE(outcome.reason.contains(expected.mid(1))) << outcome.reason.toStdString();
+        } else {
+            EXPECT_TRUE(outcome.ok) << outcome.reason.toStdString();
+            EXPECT_EQ(addresses.join('|'), expected);
+        }
+    }
+}
 
 TEST(TypedSource, SuiteAddressesUseTheChosenArchitecture) {
     QStringList addresses;

@@ -11,8 +11,8 @@
 
 namespace {
 
-const QString kLists = QStringLiteral("/private/var/lib/apt/lists/");
-const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
+const QString ListsFolder = QStringLiteral("/private/var/lib/apt/lists/");
+const QString CacheFolder = QStringLiteral("/private/var/cache/apt/archives/");
 
 } // namespace
 
@@ -35,9 +35,9 @@ protected:
 };
 
 TEST_F(OwnPluginTest, SourceListsGoBothWays) {
-    PhoneFile(kLists + "a_Packages", "from the phone");
-    PhoneFile(kLists + "Release", "not an index");
-    PhoneFile(kLists + "x\\y_Packages", "a name no local path may take");
+    PhoneFile(ListsFolder + "a_Packages", "from the phone");
+    PhoneFile(ListsFolder + "Release", "not an index");
+    PhoneFile(ListsFolder + "x\\y_Packages", "a name no local path may take");
     TRecordingView view;
     EXPECT_TRUE(
         SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view));
@@ -49,27 +49,27 @@ TEST_F(OwnPluginTest, SourceListsGoBothWays) {
     LocalFile(folders_.ListsDir + "b_Packages", "new source");
     SourceSync::ToPhone(phone_, folders_, stop_, view);
     EXPECT_FALSE(stop_.IsSet());
-    EXPECT_EQ(PhoneBytes(kLists + "a_Packages"), QByteArray("accepted on the computer"));
-    EXPECT_EQ(PhoneBytes(kLists + "b_Packages"), QByteArray("new source"));
+    EXPECT_EQ(PhoneBytes(ListsFolder + "a_Packages"), QByteArray("accepted on the computer"));
+    EXPECT_EQ(PhoneBytes(ListsFolder + "b_Packages"), QByteArray("new source"));
     EXPECT_EQ(CopyLitter(), QStringList{});
 }
 
 TEST_F(OwnPluginTest, PackagesAreListedCopiedAndDeleted) {
     LocalFile(folders_.ArchivesDir + "app.deb", "package");
-    PhoneFile(kCache + "old.deb", "old");
-    PhoneFile(kCache + "partial", "not a package");
+    PhoneFile(CacheFolder + "old.deb", "old");
+    PhoneFile(CacheFolder + "partial", "not a package");
     TRecordingView view;
     PackageCaches::CacheRefresh(phone_, folders_, view);
     EXPECT_EQ(view.lists[TDeviceView::TList::Cache], QStringList{"old.deb"});
 
     view.selected[TDeviceView::TList::Local] = "app.deb";
     PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::TList::Cache, view);
-    EXPECT_EQ(PhoneBytes(kCache + "app.deb"), QByteArray("package"));
+    EXPECT_EQ(PhoneBytes(CacheFolder + "app.deb"), QByteArray("package"));
     EXPECT_EQ(view.lists[TDeviceView::TList::Cache], (QStringList{"app.deb", "old.deb"}));
 
     view.selected[TDeviceView::TList::Cache] = "old.deb";
     PackageCaches::DeleteOnPhone(phone_, TDeviceView::TList::Cache, view);
-    EXPECT_EQ(PhoneBytes(kCache + "old.deb"), QByteArray("<missing>"));
+    EXPECT_EQ(PhoneBytes(CacheFolder + "old.deb"), QByteArray("<missing>"));
     EXPECT_EQ(view.lists[TDeviceView::TList::Cache], QStringList{"app.deb"});
     EXPECT_EQ(CopyLitter(), QStringList{});
 }

@@ -8,9 +8,9 @@
 namespace {
 
 using TList = TDeviceView::TList;
-const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
-const QString kAuto = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
-const QString kRefuseCache = QStringLiteral("refuse /private/var/cache/apt/archives");
+const QString CacheFolder = QStringLiteral("/private/var/cache/apt/archives/");
+const QString AutoFolder = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
+const QString RefuseCache = QStringLiteral("refuse /private/var/cache/apt/archives");
 
 // The list as shown again, or "-" when it was not.
 QString Shown(TRecordingView& view, TList list) {
@@ -30,9 +30,9 @@ TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
     ASSERT_GE(fd, 0);
     ::close(fd);
     for (const char* name : {"p.deb", "Q.DEB", "r.txt"})
-        PhoneFile(kCache + name, name);
-    ASSERT_TRUE(QDir().mkpath(PhoneRoot() + kCache + "s.deb"));
-    PhoneFile(kAuto + "z.deb", "z");
+        PhoneFile(CacheFolder + name, name);
+    ASSERT_TRUE(QDir().mkpath(PhoneRoot() + CacheFolder + "s.deb"));
+    PhoneFile(AutoFolder + "z.deb", "z");
     Configure({Hex("../up.deb"), Hex("a/b.deb"), Hex("\xff.deb"), Hex(".deb/.."), Hex("t\tab.deb"),
                Hex("n\nl.deb")});
 
@@ -81,7 +81,7 @@ TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
         {"cache, No", TList::Cache, "a.deb", false, {}, false, "-"},
         {"cache, Yes", TList::Cache, "a.deb", true, {}, true, "b.deb"},
         {"cache, refused", TList::Cache, "a.deb", true, {"delrefuse a.deb"}, false, "-"},
-        {"cache, listing fails after", TList::Cache, "a.deb", true, {kRefuseCache}, true, ""},
+        {"cache, listing fails after", TList::Cache, "a.deb", true, {RefuseCache}, true, ""},
         {"autoinstall, Yes", TList::AutoInstall, "a.deb", true, {}, true, "b.deb"},
         {"autoinstall, not a file name", TList::AutoInstall, "../a.deb", true, {}, false, "-"},
     };
@@ -89,8 +89,8 @@ TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
         SCOPED_TRACE(c.name);
         Configure(c.config);
         const QString folder = c.list == TList::Local   ? folders_.ArchivesDir
-                               : c.list == TList::Cache ? PhoneRoot() + kCache
-                                                        : PhoneRoot() + kAuto;
+                               : c.list == TList::Cache ? PhoneRoot() + CacheFolder
+                                                        : PhoneRoot() + AutoFolder;
         for (const char* name : {"a.deb", "b.deb"})
             LocalFile(folder + name, name);
         TRecordingView view;
@@ -131,32 +131,32 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
         QString remote;    // where the package must be, or empty when nothing was sent
         const char* shown; // the list afterwards, "-" when not shown again
     } cases[] = {
-        {"to the cache", TList::Cache, "new.deb", {}, kCache + "new.deb", "new.deb,old.deb"},
+        {"to the cache", TList::Cache, "new.deb", {}, CacheFolder + "new.deb", "new.deb,old.deb"},
         {"to auto-install",
          TList::AutoInstall,
          "new.deb",
          {},
-         kAuto + "new.deb",
+         AutoFolder + "new.deb",
          "new.deb,old.deb"},
         {"a name with a colon",
          TList::Cache,
          "pkg_1:2.0.deb",
          {},
-         kCache + "pkg_1:2.0.deb",
+         CacheFolder + "pkg_1:2.0.deb",
          "old.deb,pkg_1:2.0.deb"},
         {"put fails", TList::Cache, "new.deb", {"putfail new.deb"}, "", "old.deb"},
         {"listing fails after the copy",
          TList::Cache,
          "new.deb",
-         {kRefuseCache},
-         kCache + "new.deb",
+         {RefuseCache},
+         CacheFolder + "new.deb",
          "-"},
         {"none selected", TList::Cache, "", {}, "", "-"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Configure(c.config);
-        for (const QString& folder : {PhoneRoot() + kCache, PhoneRoot() + kAuto}) {
+        for (const QString& folder : {PhoneRoot() + CacheFolder, PhoneRoot() + AutoFolder}) {
             for (const QString& f : Entries(folder))
                 QFile::remove(folder + f);
             LocalFile(folder + "old.deb", "old");
@@ -168,7 +168,7 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
         if (!c.remote.isEmpty()) {
             EXPECT_EQ(PhoneBytes(c.remote), LocalBytes(folders_.ArchivesDir + c.selected));
         } else {
-            EXPECT_EQ(Entries(PhoneRoot() + kCache), QStringList{"old.deb"});
+            EXPECT_EQ(Entries(PhoneRoot() + CacheFolder), QStringList{"old.deb"});
         }
         EXPECT_EQ(Shown(view, c.list), QString::fromUtf8(c.shown));
         // A selected package that did not arrive is said.
@@ -191,7 +191,7 @@ TEST_F(DeviceTest, OnlyARegularFileOfTheLocalCacheIsSent) {
         TRecordingView view;
         view.selected[TList::Local] = selected;
         PackageCaches::CopyToPhone(phone_, folders_, TList::Cache, view);
-        EXPECT_EQ(PhoneBytes(kCache + selected), QByteArray("<missing>"));
+        EXPECT_EQ(PhoneBytes(CacheFolder + selected), QByteArray("<missing>"));
         EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")), QStringList{});
     }
 }

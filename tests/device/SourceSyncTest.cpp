@@ -6,7 +6,7 @@
 
 namespace {
 
-const QString kLists = QStringLiteral("/private/var/lib/apt/lists/");
+const QString ListsFolder = QStringLiteral("/private/var/lib/apt/lists/");
 
 std::vector<std::string> Events(std::initializer_list<const char*> events) {
     return std::vector<std::string>(events.begin(), events.end());
@@ -22,8 +22,8 @@ void Empty(const QString& folder) {
 TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
     BindTestPlugin();
     for (const char* name : {"a_Packages", "b_packages", "c_Packages", "Release", "lock"})
-        PhoneFile(kLists + QString::fromUtf8(name), QByteArray("phone ") + name);
-    ASSERT_TRUE(QDir().mkpath(PhoneRoot() + kLists + QStringLiteral("partial")));
+        PhoneFile(ListsFolder + QString::fromUtf8(name), QByteArray("phone ") + name);
+    ASSERT_TRUE(QDir().mkpath(PhoneRoot() + ListsFolder + QStringLiteral("partial")));
 
     const struct {
         const char* name;
@@ -73,8 +73,8 @@ TEST_F(DeviceTest, FromPhoneWithNothingToCopyEndsQuietly) {
         {"listing refused", true, {"refuse /private/var/lib/apt/lists"}},
         {"no index on the phone", true, {}},
     };
-    PhoneFile(kLists + "Release", "release");
-    PhoneFile(kLists + "x_PACKAGES", "wrong case");
+    PhoneFile(ListsFolder + "Release", "release");
+    PhoneFile(ListsFolder + "x_PACKAGES", "wrong case");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.bound)
@@ -115,7 +115,7 @@ TEST_F(DeviceTest, ListsFolderUnderVarInsteadOfPrivateVarIsSaid) {
 TEST_F(DeviceTest, FromPhoneSkipsAFileItCannotFetchAndStopsBetweenFiles) {
     BindTestPlugin();
     for (const char* name : {"a_Packages", "b_Packages", "c_Packages"})
-        PhoneFile(kLists + QString::fromUtf8(name), name);
+        PhoneFile(ListsFolder + QString::fromUtf8(name), name);
 
     Configure({"getfail b_Packages"});
     TRecordingView view;
@@ -149,8 +149,8 @@ TEST_F(DeviceTest, FromPhoneSkipsAFileItCannotFetchAndStopsBetweenFiles) {
 
 TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     BindTestPlugin();
-    PhoneFile(kLists + "good_Packages", "good");
-    PhoneFile(kLists + "c:d_Packages", "colon");
+    PhoneFile(ListsFolder + "good_Packages", "good");
+    PhoneFile(ListsFolder + "c:d_Packages", "colon");
     const QByteArray hostile[] = {
         "../../evil_Packages",
         "a/b_Packages",
@@ -180,7 +180,7 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     EXPECT_EQ(gets.size(), 2) << gets.join('\n').toStdString();
     // Every fetch lands in the one scratch file, whatever the phone's name.
     const QString scratch = folders_.WorkDir + "download.list";
-    EXPECT_TRUE(gets.contains("FsGetFile " + kLists + "c:d_Packages " + scratch + " 1"))
+    EXPECT_TRUE(gets.contains("FsGetFile " + ListsFolder + "c:d_Packages " + scratch + " 1"))
         << gets.join('\n').toStdString();
     // The index names left out are named, made printable, with the reason.
     ASSERT_EQ(view.warnings.size(), 1);
@@ -194,8 +194,8 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
 
 TEST_F(DeviceTest, FromPhoneNamesAFileItCouldNotStore) {
     BindTestPlugin();
-    PhoneFile(kLists + "a_Packages", "a");
-    PhoneFile(kLists + "b_Packages", "b");
+    PhoneFile(ListsFolder + "a_Packages", "a");
+    PhoneFile(ListsFolder + "b_Packages", "b");
     ASSERT_TRUE(QDir().mkpath(folders_.ListsDir + "a_Packages/inside"));
     TRecordingView view;
     EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view));
@@ -211,18 +211,18 @@ TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
     for (const char* name : {"a_Packages", "b_PACKAGES", "c.txt", "d_packages"})
         LocalFile(folders_.ListsDir + name, QByteArray("computer ") + name);
     ASSERT_TRUE(QDir().mkpath(folders_.ListsDir + "sub"));
-    PhoneFile(kLists + "a_Packages", "older");
-    PhoneFile(kLists + "z_Packages", "only on the phone");
+    PhoneFile(ListsFolder + "a_Packages", "older");
+    PhoneFile(ListsFolder + "z_Packages", "only on the phone");
     LocalFile(folders_.ListsDir + "tab\t_Packages", "a name the phone must not get");
 
     TRecordingView view;
     SourceSync::ToPhone(phone_, folders_, stop_, view);
     EXPECT_FALSE(stop_.IsSet());
     for (const char* name : {"a_Packages", "b_PACKAGES", "d_packages"})
-        EXPECT_EQ(PhoneBytes(kLists + name), QByteArray("computer ") + name) << name;
-    EXPECT_EQ(PhoneBytes(kLists + "c.txt"), QByteArray("<missing>"));
-    EXPECT_EQ(PhoneBytes(kLists + "z_Packages"), QByteArray("only on the phone"));
-    EXPECT_EQ(PhoneBytes(kLists + "tab\t_Packages"), QByteArray("<missing>"));
+        EXPECT_EQ(PhoneBytes(ListsFolder + name), QByteArray("computer ") + name) << name;
+    EXPECT_EQ(PhoneBytes(ListsFolder + "c.txt"), QByteArray("<missing>"));
+    EXPECT_EQ(PhoneBytes(ListsFolder + "z_Packages"), QByteArray("only on the phone"));
+    EXPECT_EQ(PhoneBytes(ListsFolder + "tab\t_Packages"), QByteArray("<missing>"));
     EXPECT_EQ(view.warnings.size(), 1);
     EXPECT_EQ(Litter(), QStringList{});
     EXPECT_EQ(view.progress, (std::vector<int>{0, 33, 66, 100}));
@@ -254,13 +254,13 @@ TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
         else
             phone_.Release();
         Configure(c.config);
-        Empty(PhoneRoot() + kLists);
+        Empty(PhoneRoot() + ListsFolder);
         TakeCalls();
         stop_.Clear();
         TRecordingView view;
         SourceSync::ToPhone(phone_, folders_, stop_, view);
         EXPECT_TRUE(stop_.IsSet()); // stays set until the next operation clears it
-        EXPECT_EQ(Entries(PhoneRoot() + kLists).size(), c.sent);
+        EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), c.sent);
         EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), c.puts);
         EXPECT_EQ(view.progress, c.progress);
         // The file the phone did not take is named.
@@ -284,6 +284,6 @@ TEST_F(DeviceTest, ToPhoneStopPressedDuringASendEndsAfterThatFile) {
     };
     SourceSync::ToPhone(phone_, folders_, stop_, view);
     QCoreApplication::processEvents();
-    EXPECT_EQ(Entries(PhoneRoot() + kLists).size(), 1);
+    EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), 1);
     EXPECT_EQ(view.progress, (std::vector<int>{0, 33}));
 }

@@ -22,7 +22,7 @@ std::string Lower(std::string text) {
     return text;
 }
 
-const char* const kBinaryType = "application/octet-stream";
+const char* const BinaryType = "application/octet-stream";
 
 } // namespace
 
@@ -42,7 +42,7 @@ struct TestHttpServer::Answer {
     Kind kind = Kind::Plain;
     int status = 200;
     std::string body;
-    std::string contentType = kBinaryType;
+    std::string contentType = BinaryType;
     std::size_t sent = 0;                   // Cut, Held: bytes sent before cutting / holding
     std::size_t block = 0;                  // Paced
     int pauseMs = 0;                        // Paced
@@ -154,12 +154,10 @@ void TestHttpServer::Start() {
         }
         case Answer::Kind::Cut:
             res.set_content_provider(body->body.size(), body->contentType,
-                                     [this, body](size_t offset, size_t, httplib::DataSink& sink) {
+                                     [body](size_t offset, size_t, httplib::DataSink& sink) {
                                          if (offset < body->sent)
                                              return sink.write(body->body.data() + offset,
                                                                body->sent - offset);
-                                         std::lock_guard lock(mutex_);
-                                         ++aborted_;
                                          return false; // closes the connection
                                      });
             break;
@@ -168,19 +166,12 @@ void TestHttpServer::Start() {
                 body->body.size(), body->contentType,
                 [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
                     const size_t n = std::min(length, std::max<size_t>(body->block, 1));
-                    if (!sink.write(body->body.data() + offset, n)) {
-                        std::lock_guard lock(mutex_);
-                        ++aborted_;
+                    if (!sink.write(body->body.data() + offset, n))
                         return false;
-                    }
                     std::unique_lock lock(mutex_);
                     released_.wait_for(lock, std::chrono::milliseconds(body->pauseMs),
                                        [this] { return stopping_; });
-                    if (stopping_) {
-                        ++aborted_;
-                        return false;
-                    }
-                    return true;
+                    return !stopping_;
                 });
             break;
         case Answer::Kind::Held:
@@ -189,12 +180,7 @@ void TestHttpServer::Start() {
                 [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
                     if (offset < body->sent)
                         return sink.write(body->body.data() + offset, body->sent - offset);
-                    if (!WaitForRelease()) {
-                        std::lock_guard lock(mutex_);
-                        ++aborted_;
-                        return false;
-                    }
-                    return sink.write(body->body.data() + offset, length);
+                    return WaitForRelease() && sink.write(body->body.data() + offset, length);
                 });
             break;
         case Answer::Kind::Silent:
@@ -203,17 +189,12 @@ void TestHttpServer::Start() {
                                      [](size_t, httplib::DataSink&) { return false; });
             break;
         case Answer::Kind::Zeros: {
-            auto zeros = [this, body](size_t offset, httplib::DataSink& sink) {
+            auto zeros = [body](size_t offset, httplib::DataSink& sink) {
                 static const std::string block(64 * 1024, '\0');
                 const std::uint64_t left =
                     body->zeros - std::min<std::uint64_t>(offset, body->zeros);
-                if (left == 0 ||
-                    !sink.write(block.data(), std::min<std::uint64_t>(left, block.size()))) {
-                    std::lock_guard lock(mutex_);
-                    ++aborted_;
-                    return false;
-                }
-                return true;
+                return left > 0 &&
+                       sink.write(block.data(), std::min<std::uint64_t>(left, block.size()));
             };
             if (body->announced > 0)
                 res.set_content_provider(body->announced, body->contentType,
@@ -408,11 +389,6 @@ void TestHttpServer::ClearRequests() {
 void TestHttpServer::SetOnRequest(std::function<void(const Request&)> onRequest) {
     std::lock_guard lock(mutex_);
     onRequest_ = std::move(onRequest);
-}
-
-int TestHttpServer::AbortedAnswers() const {
-    std::lock_guard lock(mutex_);
-    return aborted_;
 }
 
 // ---- TestTcpListener ----

@@ -108,10 +108,6 @@ public:
     // (for instance to press Stop while an answer is held).
     void SetOnRequest(std::function<void(const Request&)> onRequest);
 
-    // Number of answers whose body was cut off because the client went away
-    // or the answer was made to stop early (held, paced, cut answers).
-    int AbortedAnswers() const;
-
     // An HTML page of exactly size bytes, beginning with "<".
     static std::string ErrorPage(int status, std::size_t size);
 
@@ -130,7 +126,6 @@ private:
     std::condition_variable released_;
     bool release_ = false;
     bool stopping_ = false;
-    int aborted_ = 0;
     int delayMs_ = 0;
     std::map<std::string, std::shared_ptr<const Answer>> answers_;
     std::vector<Request> requests_;
