@@ -47,6 +47,7 @@ protected:
         getFile_ = Bind<tFsGetFile>("FsGetFile");
         putFile_ = Bind<tFsPutFile>("FsPutFile");
         deleteFile_ = Bind<tFsDeleteFile>("FsDeleteFile");
+        execute_ = Bind<int (*)(HANDLE, char*, char*)>("FsExecuteFile");
     }
     void LoadFolderTransport(const std::string& extra = "") {
         Load("[T-Pot]\nTransport=folder\nFolder=" + phone_ + "\n" + extra);
@@ -58,19 +59,19 @@ protected:
         return entry;
     }
 
-    std::vector<std::string> List(std::string path) {
-        WIN32_FIND_DATAA data;
-        HANDLE handle = findFirst_(path.data(), &data);
-        if (handle == INVALID_HANDLE_VALUE)
-            return {"<invalid>"};
-        std::vector<std::string> names;
-        do
-            names.push_back(data.cFileName);
-        while (findNext_(handle, &data));
-        findClose_(handle);
-        std::sort(names.begin(), names.end());
-        return names;
+public:
+    // The listing and "open" entry points as the shared calls use them.
+    HANDLE FindFirst(const char* path, WIN32_FIND_DATAA* data) {
+        std::string copy = path;
+        return findFirst_(copy.data(), data);
     }
+    BOOL FindNext(HANDLE handle, WIN32_FIND_DATAA* data) { return findNext_(handle, data); }
+    int FindClose(HANDLE handle) { return findClose_(handle); }
+    int Execute(char* path, std::string verb) { return execute_(nullptr, path, verb.data()); }
+
+protected:
+    std::vector<std::string> List(const std::string& path) { return ListNames(*this, path); }
+
     // The entry points take writable strings: each gets copies.
     int Get(std::string remote, std::string local, int flags = 1) {
         RemoteInfoStruct info{};
@@ -91,6 +92,7 @@ protected:
     tFsGetFile getFile_ = nullptr;
     tFsPutFile putFile_ = nullptr;
     tFsDeleteFile deleteFile_ = nullptr;
+    int (*execute_)(HANDLE, char*, char*) = nullptr;
 };
 
 TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
@@ -300,7 +302,6 @@ protected:
         removeDir_ = Bind<BOOL (*)(char*)>("FsRemoveDir");
         renMov_ = Bind<int (*)(char*, char*, BOOL, BOOL, RemoteInfoStruct*)>("FsRenMovFile");
         setTime_ = Bind<BOOL (*)(char*, FILETIME*, FILETIME*, FILETIME*)>("FsSetTime");
-        execute_ = Bind<int (*)(HANDLE, char*, char*)>("FsExecuteFile");
         disconnect_ = Bind<BOOL (*)(char*)>("FsDisconnect");
         gLogged.clear();
         ASSERT_EQ(init_(0, nullptr, OnLog, nullptr), 0);
@@ -314,32 +315,6 @@ protected:
         FILETIME time = FileTime(seconds);
         return setTime_(path.data(), nullptr, nullptr, &time);
     }
-    // The answer of "open", and the path it leaves in the buffer.
-    int Open(const std::string& path, std::string& target) {
-        char buffer[MAX_PATH] = {};
-        path.copy(buffer, sizeof buffer - 1);
-        char verb[] = "open";
-        const int answer = execute_(nullptr, buffer, verb);
-        target = buffer;
-        return answer;
-    }
-    // The attributes a listing of Folder gives Name.
-    DWORD AttributesOf(std::string folder, const std::string& name, uint32_t* size = nullptr) {
-        WIN32_FIND_DATAA data;
-        HANDLE handle = findFirst_(folder.data(), &data);
-        DWORD found = 0xffffffff;
-        if (handle == INVALID_HANDLE_VALUE)
-            return found;
-        do {
-            if (data.cFileName == name) {
-                found = data.dwFileAttributes;
-                if (size)
-                    *size = data.nFileSizeLow;
-            }
-        } while (findNext_(handle, &data));
-        findClose_(handle);
-        return found;
-    }
     bool Logged(const std::string& text) const {
         return std::any_of(gLogged.begin(), gLogged.end(), [&](const std::string& line) {
             return line.find(text) != std::string::npos;
@@ -350,7 +325,6 @@ protected:
     BOOL (*removeDir_)(char*) = nullptr;
     int (*renMov_)(char*, char*, BOOL, BOOL, RemoteInfoStruct*) = nullptr;
     BOOL (*setTime_)(char*, FILETIME*, FILETIME*, FILETIME*) = nullptr;
-    int (*execute_)(HANDLE, char*, char*) = nullptr;
     BOOL (*disconnect_)(char*) = nullptr;
 };
 
@@ -450,15 +424,15 @@ TEST_F(FolderFileManager, LinksInsideAreShownAsWhatTheyLeadToAndRemovedAsThemsel
     LoadAll();
 
     uint32_t size = 0;
-    EXPECT_EQ(AttributesOf("/", "var") & ~0x80000000u, FILE_ATTRIBUTE_DIRECTORY | 0x400u);
-    EXPECT_EQ(AttributesOf("/private", "file-link", &size) & ~0x80000000u, 0u);
+    EXPECT_EQ(AttributesOf(*this, "/", "var") & ~0x80000000u, FILE_ATTRIBUTE_DIRECTORY | 0x400u);
+    EXPECT_EQ(AttributesOf(*this, "/private", "file-link", &size) & ~0x80000000u, 0u);
     EXPECT_EQ(size, 5u);
-    EXPECT_EQ(AttributesOf("/", "out") & 0x410u, 0u); // leads outside: not a folder to enter
+    EXPECT_EQ(AttributesOf(*this, "/", "out") & 0x410u, 0u); // leads outside: not a folder to enter
     std::string target;
-    EXPECT_EQ(Open("/var", target), -2);
+    EXPECT_EQ(OpenPath(*this, "/var", target), -2);
     EXPECT_EQ(target, "/private/var");
-    EXPECT_EQ(Open("/private/file-link", target), -1);
-    EXPECT_EQ(Open("/out", target), -1);
+    EXPECT_EQ(OpenPath(*this, "/private/file-link", target), -1);
+    EXPECT_EQ(OpenPath(*this, "/out", target), -1);
     EXPECT_EQ(Get("/out/secret", dir_ / "stolen"), FS_FILE_READERROR);
     EXPECT_TRUE(Logged("outside the phone folder"));
 

@@ -18,8 +18,12 @@ template <typename TRun> std::string StderrOf(const TRun& run) {
     return testing::internal::GetCapturedStderr();
 }
 
+// The calls below take the plugin's logic (Tpot::TPlugin) or anything with
+// its FindFirst / FindNext / FindClose / Execute, such as a loaded plugin file.
+
 // The names a listing gives, sorted, or {"<invalid>"} for the invalid handle.
-inline std::vector<std::string> ListNames(Tpot::TPlugin& plugin, const std::string& path) {
+template <typename TCalls>
+std::vector<std::string> ListNames(TCalls& plugin, const std::string& path) {
     WIN32_FIND_DATAA data;
     HANDLE handle = plugin.FindFirst(path.c_str(), &data);
     if (handle == INVALID_HANDLE_VALUE)
@@ -33,24 +37,30 @@ inline std::vector<std::string> ListNames(Tpot::TPlugin& plugin, const std::stri
     return names;
 }
 
-// The attributes the listing of Folder gives Name; all bits set when it gives none.
-inline DWORD AttributesOf(Tpot::TPlugin& plugin, const std::string& folder,
-                          const std::string& name) {
+// The attributes (and size) the listing of Folder gives Name; all bits set
+// when it gives none.
+template <typename TCalls>
+DWORD AttributesOf(TCalls& plugin, const std::string& folder, const std::string& name,
+                   uint32_t* size = nullptr) {
     WIN32_FIND_DATAA data;
     HANDLE handle = plugin.FindFirst(folder.c_str(), &data);
     DWORD found = 0xffffffff;
     if (handle == INVALID_HANDLE_VALUE)
         return found;
     do
-        if (data.cFileName == name)
+        if (data.cFileName == name) {
             found = data.dwFileAttributes;
+            if (size)
+                *size = data.nFileSizeLow;
+        }
     while (plugin.FindNext(handle, &data));
     plugin.FindClose(handle);
     return found;
 }
 
 // The answer of "open" on Path, and the path it leaves in the buffer.
-inline int OpenPath(Tpot::TPlugin& plugin, const std::string& path, std::string& target) {
+template <typename TCalls>
+int OpenPath(TCalls& plugin, const std::string& path, std::string& target) {
     char buffer[MAX_PATH] = {};
     path.copy(buffer, sizeof buffer - 1);
     const int answer = plugin.Execute(buffer, "open");
