@@ -74,16 +74,4 @@ TEST_F(OwnPluginTest, PackagesAreListedCopiedAndDeleted) {
     EXPECT_EQ(CopyLitter(), QStringList{});
 }
 
-TEST_F(OwnPluginTest, AMissingPhoneRootFailsEveryOperation) {
-    ASSERT_TRUE(QDir(PhoneRoot()).removeRecursively());
-    std::vector<std::string> list{"kept"};
-    EXPECT_FALSE(phone_.iPhone_ls(PhoneFolders::Lists, list));
-    EXPECT_TRUE(list.empty());
-    const QString local = folders_.ListsDir + "a_Packages";
-    LocalFile(local, "to send");
-    EXPECT_FALSE(phone_.iPhone_put(local, "/private/var/lib/apt/lists/a_Packages"));
-    EXPECT_FALSE(phone_.iPhone_get("/private/var/lib/apt/lists/a_Packages", local));
-    EXPECT_FALSE(phone_.iPhone_del("/private/var/lib/apt/lists/a_Packages"));
-}
-
 #endif
