@@ -39,15 +39,15 @@ protected:
 };
 
 // Writes beyond 64 bytes fail with EFBIG (not SIGXFSZ) while this lives.
-class SmallFileSizeLimit {
+class TSmallFileSizeLimit {
 public:
-    SmallFileSizeLimit() : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+    TSmallFileSizeLimit() : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
         ::getrlimit(RLIMIT_FSIZE, &old_);
         rlimit small = old_;
         small.rlim_cur = 64;
         ::setrlimit(RLIMIT_FSIZE, &small);
     }
-    ~SmallFileSizeLimit() {
+    ~TSmallFileSizeLimit() {
         ::setrlimit(RLIMIT_FSIZE, &old_);
         std::signal(SIGXFSZ, handler_);
     }
@@ -66,22 +66,21 @@ TEST_F(SafeFilesTest, ReadTakesOnlyARegularFileWithinTheLimit) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
     ASSERT_EQ(::symlink("plain", Native("link").constData()), 0);
 
-    struct Case {
-        const char* name;
-        SafeFiles::TReadResult result;
-    };
-    const Case cases[] = {
+    const struct {
+        const char* Name;
+        SafeFiles::TReadResult Result;
+    } cases[] = {
         {"plain", SafeFiles::TReadResult::Ok},      {"fifo", SafeFiles::TReadResult::Failed},
         {"folder", SafeFiles::TReadResult::Failed}, {"link", SafeFiles::TReadResult::Failed},
         {"large", SafeFiles::TReadResult::Failed},  {"absent", SafeFiles::TReadResult::Missing},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         // A longer buffer from an earlier read must not leave bytes behind.
         std::string out = "stale bytes from before";
         QString reason;
-        EXPECT_EQ(SafeFiles::Read(Path(c.name), 10, out, &reason), c.result) << c.name;
-        EXPECT_EQ(out, c.result == SafeFiles::TReadResult::Ok ? bytes : std::string()) << c.name;
-        EXPECT_EQ(reason.isEmpty(), c.result == SafeFiles::TReadResult::Ok) << c.name;
+        EXPECT_EQ(SafeFiles::Read(Path(c.Name), 10, out, &reason), c.Result) << c.Name;
+        EXPECT_EQ(out, c.Result == SafeFiles::TReadResult::Ok ? bytes : std::string()) << c.Name;
+        EXPECT_EQ(reason.isEmpty(), c.Result == SafeFiles::TReadResult::Ok) << c.Name;
     }
 }
 
@@ -112,20 +111,19 @@ TEST_F(SafeFilesTest, ReplaceKeepsTheOldModeGivesANewFile0644AndSwapsALinkForAFi
 // temporary file beside it.
 TEST_F(SafeFilesTest, FailedReplaceLeavesTheOldFileAndNoTemporary) {
     const std::string big(200, 'x');
-    struct Case {
-        const char* name;
-        const char* target;
-        std::function<bool(const QString&)> replace;
-    };
-    const Case cases[] = {
+    const struct {
+        const char* Name;
+        const char* Target;
+        std::function<bool(const QString&)> Replace;
+    } cases[] = {
         {"write cut short", "kept",
          [&](const QString& p) {
-             SmallFileSizeLimit limit;
+             TSmallFileSizeLimit limit;
              return SafeFiles::ReplaceAtomically(p, big);
          }},
         {"streamed write cut short", "kept",
          [&](const QString& p) {
-             SmallFileSizeLimit limit;
+             TSmallFileSizeLimit limit;
              SafeFiles::TAtomicFile f(p);
              return f.Open() && f.Write(big.data(), 100) && f.Write(big.data(), 100) && f.Commit();
          }},
@@ -137,11 +135,11 @@ TEST_F(SafeFilesTest, FailedReplaceLeavesTheOldFileAndNoTemporary) {
     WriteBytes(Path("kept"), "old");
     WriteBytes(Path("folder/inner"), "inside");
     const QStringList before = Entries();
-    for (const Case& c : cases) {
-        EXPECT_FALSE(c.replace(Path(c.target))) << c.name;
-        EXPECT_EQ(ReadBytes(Path("kept")), QByteArray("old")) << c.name;
-        EXPECT_EQ(ReadBytes(Path("folder/inner")), QByteArray("inside")) << c.name;
-        EXPECT_EQ(Entries(), before) << c.name;
+    for (const auto& c : cases) {
+        EXPECT_FALSE(c.Replace(Path(c.Target))) << c.Name;
+        EXPECT_EQ(ReadBytes(Path("kept")), QByteArray("old")) << c.Name;
+        EXPECT_EQ(ReadBytes(Path("folder/inner")), QByteArray("inside")) << c.Name;
+        EXPECT_EQ(Entries(), before) << c.Name;
     }
     QString reason;
     EXPECT_FALSE(SafeFiles::ReplaceAtomically(Path("folder"), "data", &reason));

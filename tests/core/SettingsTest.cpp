@@ -76,40 +76,40 @@ TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
     EXPECT_EQ(Settings::ReadActivePage(ini), 1);
 }
 
-struct DisabledCase {
-    const char* name;
-    QByteArray disabled; // body of section "Disabled"
-    QStringList sources;
-    std::vector<bool> checks;
+struct TDisabledCase {
+    const char* Name;
+    QByteArray Disabled; // body of section "Disabled"
+    QStringList Sources;
+    std::vector<bool> Checks;
 };
 
-class DisabledSection : public SettingsTest, public ::testing::WithParamInterface<DisabledCase> {};
+class DisabledSection : public SettingsTest, public ::testing::WithParamInterface<TDisabledCase> {};
 
 TEST_P(DisabledSection, UnchecksTheFirstSourceEachLookedUpValueNames) {
-    const DisabledCase& c = GetParam();
-    WriteBytes(Path(), "[Disabled]\n" + c.disabled);
-    TSourceList sources = MakeSources(c.sources);
+    const TDisabledCase& c = GetParam();
+    WriteBytes(Path(), "[Disabled]\n" + c.Disabled);
+    TSourceList sources = MakeSources(c.Sources);
     Settings::LoadSettings(TIniFile(Path()), sources);
-    EXPECT_EQ(Checks(sources), c.checks);
+    EXPECT_EQ(Checks(sources), c.Checks);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lookup, DisabledSection,
     ::testing::Values(
-        DisabledCase{
+        TDisabledCase{
             "OtherLetterCase", "0=HTTP://A/packages\n", {"http://a/Packages", "x"}, {false, true}},
         // Three key lines: keys 0, 1 and 2 are looked up; 2 is missing, 5 never read.
-        DisabledCase{
+        TDisabledCase{
             "GapInKeys", "0=a\n1=b\n5=c\n", {"a", "b", "c", "d"}, {false, false, true, true}},
-        DisabledCase{"TwoSourcesDifferingInCase", "0=A\n", {"a", "A"}, {false, true}},
-        DisabledCase{"BothCaseVariantsListed", "0=a\n1=A\n", {"a", "A"}, {false, true}},
-        DisabledCase{"UnknownValueIgnored", "0=gone\n", {"a"}, {true}},
-        DisabledCase{"KeysInAnyOrder", "1=b\n0=a\n", {"a", "b", "c"}, {false, false, true}},
-        DisabledCase{"FirstOfDuplicateKeys", "0=a\n0=b\n", {"a", "b"}, {false, true}},
-        DisabledCase{"CommentsAreNotKeys", "; 1=b\n0=a\n1=b\n", {"a", "b"}, {false, false}},
-        DisabledCase{"MissingKeyDoesNotMatchEmptySource", "1=a\n", {"", "a"}, {true, true}},
-        DisabledCase{"EmptyValueMatchesEmptySource", "0=\n", {"a", ""}, {true, false}}),
-    [](const auto& info) { return std::string(info.param.name); });
+        TDisabledCase{"TwoSourcesDifferingInCase", "0=A\n", {"a", "A"}, {false, true}},
+        TDisabledCase{"BothCaseVariantsListed", "0=a\n1=A\n", {"a", "A"}, {false, true}},
+        TDisabledCase{"UnknownValueIgnored", "0=gone\n", {"a"}, {true}},
+        TDisabledCase{"KeysInAnyOrder", "1=b\n0=a\n", {"a", "b", "c"}, {false, false, true}},
+        TDisabledCase{"FirstOfDuplicateKeys", "0=a\n0=b\n", {"a", "b"}, {false, true}},
+        TDisabledCase{"CommentsAreNotKeys", "; 1=b\n0=a\n1=b\n", {"a", "b"}, {false, false}},
+        TDisabledCase{"MissingKeyDoesNotMatchEmptySource", "1=a\n", {"", "a"}, {true, true}},
+        TDisabledCase{"EmptyValueMatchesEmptySource", "0=\n", {"a", ""}, {true, false}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
     const std::pair<const char*, const char*> cases[] = {

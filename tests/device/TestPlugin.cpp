@@ -36,16 +36,16 @@
 
 namespace {
 
-struct Config {
-    std::string root;
-    std::string log;
-    bool initFails = false;
-    bool endless = false;
-    std::set<std::string> refused, getFails, putFails, delRefused, slowGets;
-    std::vector<std::string> injected;
+struct TConfig {
+    std::string Root;
+    std::string Log;
+    bool InitFails = false;
+    bool Endless = false;
+    std::set<std::string> Refused, GetFails, PutFails, DelRefused, SlowGets;
+    std::vector<std::string> Injected;
 };
 
-Config config;
+TConfig config;
 tProgressProc gProgress = nullptr;
 
 int anchor; // an object of this library, to find the library's file
@@ -67,7 +67,7 @@ std::string FromHex(const std::string& hex) {
 }
 
 void ReadConfig() {
-    config = Config{};
+    config = TConfig{};
     std::ifstream in(OwnFolder() + "/TestPlugin.conf");
     std::string line;
     while (std::getline(in, line)) {
@@ -75,32 +75,32 @@ void ReadConfig() {
         const std::string key = line.substr(0, space);
         const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
         if (key == "root")
-            config.root = value;
+            config.Root = value;
         else if (key == "log")
-            config.log = value;
+            config.Log = value;
         else if (key == "init")
-            config.initFails = value == "fail";
+            config.InitFails = value == "fail";
         else if (key == "endless")
-            config.endless = true;
+            config.Endless = true;
         else if (key == "refuse")
-            config.refused.insert(value);
+            config.Refused.insert(value);
         else if (key == "getfail")
-            config.getFails.insert(value);
+            config.GetFails.insert(value);
         else if (key == "slowget")
-            config.slowGets.insert(value);
+            config.SlowGets.insert(value);
         else if (key == "putfail")
-            config.putFails.insert(value);
+            config.PutFails.insert(value);
         else if (key == "delrefuse")
-            config.delRefused.insert(value);
+            config.DelRefused.insert(value);
         else if (key == "inject")
-            config.injected.push_back(FromHex(value));
+            config.Injected.push_back(FromHex(value));
     }
 }
 
 void Log(const std::string& line) {
-    if (config.log.empty())
+    if (config.Log.empty())
         return;
-    std::ofstream out(config.log, std::ios::app);
+    std::ofstream out(config.Log, std::ios::app);
     out << line << '\n';
 }
 
@@ -125,9 +125,9 @@ bool CopyFile(const std::string& from, const std::string& to) {
     return static_cast<bool>(out);
 }
 
-struct Search {
-    std::vector<std::string> names;
-    std::size_t next = 0;
+struct TSearch {
+    std::vector<std::string> Names;
+    std::size_t Next = 0;
 };
 
 void Fill(WIN32_FIND_DATAA* data, const std::string& name) {
@@ -146,49 +146,49 @@ TEST_EXPORT int FsInit(int number, tProgressProc progress, tLogProc log, tReques
         (log || request ? " procs"
          : progress     ? " progress"
                         : " null"));
-    return config.initFails ? 1 : 0;
+    return config.InitFails ? 1 : 0;
 }
 
 TEST_EXPORT HANDLE FsFindFirst(char* path, WIN32_FIND_DATAA* data) {
     Log(std::string("FsFindFirst ") + path);
-    if (config.refused.count(path))
+    if (config.Refused.count(path))
         return INVALID_HANDLE_VALUE;
-    DIR* dir = ::opendir((config.root + path).c_str());
+    DIR* dir = ::opendir((config.Root + path).c_str());
     if (!dir)
         return INVALID_HANDLE_VALUE;
-    auto* search = new Search;
+    auto* search = new TSearch;
     while (const dirent* entry = ::readdir(dir))
-        search->names.push_back(entry->d_name);
+        search->Names.push_back(entry->d_name);
     ::closedir(dir);
-    std::sort(search->names.begin(), search->names.end());
-    search->names.insert(search->names.end(), config.injected.begin(), config.injected.end());
-    Fill(data, search->names[search->next++]);
+    std::sort(search->Names.begin(), search->Names.end());
+    search->Names.insert(search->Names.end(), config.Injected.begin(), config.Injected.end());
+    Fill(data, search->Names[search->Next++]);
     return search;
 }
 
 TEST_EXPORT BOOL FsFindNext(HANDLE handle, WIN32_FIND_DATAA* data) {
-    auto* search = static_cast<Search*>(handle);
-    if (config.endless) {
+    auto* search = static_cast<TSearch*>(handle);
+    if (config.Endless) {
         Fill(data, "again.deb");
         return 1;
     }
-    if (search->next >= search->names.size())
+    if (search->Next >= search->Names.size())
         return 0;
-    Fill(data, search->names[search->next++]);
+    Fill(data, search->Names[search->Next++]);
     return 1;
 }
 
 TEST_EXPORT int FsFindClose(HANDLE handle) {
     Log("FsFindClose");
-    delete static_cast<Search*>(handle);
+    delete static_cast<TSearch*>(handle);
     return 0;
 }
 
 TEST_EXPORT int FsGetFile(char* remote, char* local, int flags, RemoteInfoStruct*) {
     Log(std::string("FsGetFile ") + remote + " " + local + " " + std::to_string(flags));
-    if (config.getFails.count(LastName(remote)))
+    if (config.GetFails.count(LastName(remote)))
         return FS_FILE_READERROR;
-    if (config.slowGets.count(LastName(remote))) {
+    if (config.SlowGets.count(LastName(remote))) {
         for (int i = 0; i < 100000; ++i) {
             if (gProgress && gProgress(0, remote, local, i % 100) != 0) {
                 Log("stopped");
@@ -197,21 +197,21 @@ TEST_EXPORT int FsGetFile(char* remote, char* local, int flags, RemoteInfoStruct
             ::usleep(1000);
         }
     }
-    return CopyFile(config.root + remote, local) ? FS_FILE_OK : FS_FILE_NOTFOUND;
+    return CopyFile(config.Root + remote, local) ? FS_FILE_OK : FS_FILE_NOTFOUND;
 }
 
 TEST_EXPORT int FsPutFile(char* local, char* remote, int flags) {
     Log(std::string("FsPutFile ") + local + " " + remote + " " + std::to_string(flags));
-    if (config.putFails.count(LastName(remote)))
+    if (config.PutFails.count(LastName(remote)))
         return FS_FILE_WRITEERROR;
-    return CopyFile(local, config.root + remote) ? FS_FILE_OK : FS_FILE_NOTFOUND;
+    return CopyFile(local, config.Root + remote) ? FS_FILE_OK : FS_FILE_NOTFOUND;
 }
 
 #ifndef TEST_PLUGIN_WITHOUT_DELETE
 TEST_EXPORT BOOL FsDeleteFile(char* remote) {
     Log(std::string("FsDeleteFile ") + remote);
-    if (config.delRefused.count(LastName(remote)))
+    if (config.DelRefused.count(LastName(remote)))
         return 0;
-    return ::unlink((config.root + remote).c_str()) == 0;
+    return ::unlink((config.Root + remote).c_str()) == 0;
 }
 #endif
