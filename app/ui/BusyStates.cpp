@@ -80,14 +80,14 @@ void TfrmMain::DrawSyncStop() {
 
 void TfrmMain::BeginBusyLook() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    setWindowTitle(Texts::CaptionLoadingPackages());
+    setWindowTitle(Captions::CaptionLoadingPackages());
     setEnabled(false);
     repaint();
     LongOperation::HandlePendingEvents();
 }
 
 void TfrmMain::EndBusyLook() {
-    setWindowTitle(Texts::Caption());
+    setWindowTitle(Captions::Caption());
     setEnabled(true);
     repaint();
     QApplication::restoreOverrideCursor();
@@ -112,19 +112,19 @@ QString CaptionText(TRunner::TCaption caption) {
     using C = TRunner::TCaption;
     switch (caption) {
     case C::RefreshingSources:
-        return Texts::CaptionRefreshingSources();
+        return Captions::CaptionRefreshingSources();
     case C::DownloadingPackages:
-        return Texts::CaptionDownloadingPackages();
+        return Captions::CaptionDownloadingPackages();
     case C::CopyingFromPhone:
-        return Texts::CaptionCopyingFromPhone();
+        return Captions::CaptionCopyingFromPhone();
     case C::CopyingToPhone:
-        return Texts::CaptionCopyingToPhone();
+        return Captions::CaptionCopyingToPhone();
     case C::UpdatingFileLists:
-        return Texts::CaptionUpdatingFileLists();
+        return Captions::CaptionUpdatingFileLists();
     case C::Idle:
         break;
     }
-    return Texts::Caption();
+    return Captions::Caption();
 }
 
 } // namespace

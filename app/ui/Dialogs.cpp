@@ -47,7 +47,7 @@ void AnswerOpenDialogs() {
 void TMessageBoxes::ShowError(const QString& text) {
     ToStderr("ошибка", text);
     if (!silenced_)
-        QMessageBox::critical(parent_, Texts::Caption(), text);
+        QMessageBox::critical(parent_, Captions::Caption(), text);
 }
 
 bool TMessageBoxes::Confirm(const QString& text) {

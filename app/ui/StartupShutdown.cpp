@@ -106,6 +106,6 @@ void TfrmMain::SaveCatalogue() {
 }
 
 void TfrmMain::ShowShuttingDown() {
-    setWindowTitle(Texts::CaptionShuttingDown());
+    setWindowTitle(Captions::CaptionShuttingDown());
     repaint();
 }

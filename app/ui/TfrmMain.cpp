@@ -54,7 +54,7 @@ void TfrmMain::BuildWindow() {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(640, 400);
-    setWindowTitle(Texts::Caption());
+    setWindowTitle(Captions::Caption());
 
     pgMain = new QStackedWidget(this);
     pgMain->setObjectName(QStringLiteral("pgMain"));

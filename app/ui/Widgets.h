@@ -50,7 +50,7 @@ QProgressBar* MakeStripProgress(QWidget* parent, const QString& name);
 
 // The window captions that say what the program is doing. Every operation that
 // takes time sets one of them when it starts and Caption() when it ends.
-namespace Texts {
+namespace Captions {
 inline QString Caption() {
     return QStringLiteral("Orvia");
 }
@@ -75,4 +75,4 @@ inline QString CaptionUpdatingFileLists() {
 inline QString CaptionShuttingDown() {
     return QStringLiteral("Orvia - завершение работы");
 }
-} // namespace Texts
+} // namespace Captions
