@@ -41,14 +41,14 @@ struct TestHttpServer::Answer {
     };
     Kind kind = Kind::Plain;
     int status = 200;
-    std::string body;
+    std::string body = {};
     std::string contentType = BinaryType;
-    std::size_t sent = 0;                   // Cut, Held: bytes sent before cutting / holding
-    std::size_t block = 0;                  // Paced
-    int pauseMs = 0;                        // Paced
-    std::string location;                   // Redirect
-    std::uint64_t announced = 0, zeros = 0; // Zeros
-    std::string etag, lastModified;         // Validated
+    std::size_t sent = 0;                     // Cut, Held: bytes sent before cutting / holding
+    std::size_t block = 0;                    // Paced
+    int pauseMs = 0;                          // Paced
+    std::string location = {};                // Redirect
+    std::uint64_t announced = 0, zeros = 0;   // Zeros
+    std::string etag = {}, lastModified = {}; // Validated
 };
 
 bool TestHttpServer::Request::HasHeader(const std::string& name) const {
@@ -256,89 +256,61 @@ std::string TestHttpServer::Url(std::string_view path) const {
     return scheme_ + "://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
-void TestHttpServer::SetAnswer(const std::string& path, std::shared_ptr<const Answer> answer) {
+void TestHttpServer::SetAnswer(const std::string& path, Answer answer) {
+    auto shared = std::make_shared<const Answer>(std::move(answer));
     std::lock_guard lock(mutex_);
-    answers_[path] = std::move(answer);
+    answers_[path] = std::move(shared);
 }
 
 void TestHttpServer::Serve(const std::string& path, std::string body, int status) {
-    auto a = std::make_shared<Answer>();
-    a->status = status;
-    a->body = std::move(body);
-    SetAnswer(path, a);
+    SetAnswer(path, {.status = status, .body = std::move(body)});
 }
 
 void TestHttpServer::ServeChunked(const std::string& path, std::string body) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::Chunked;
-    a->body = std::move(body);
-    SetAnswer(path, a);
+    SetAnswer(path, {.kind = Answer::Kind::Chunked, .body = std::move(body)});
 }
 
 void TestHttpServer::ServeUntilClose(const std::string& path, std::string body) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::UntilClose;
-    a->body = std::move(body);
-    SetAnswer(path, a);
+    SetAnswer(path, {.kind = Answer::Kind::UntilClose, .body = std::move(body)});
 }
 
 void TestHttpServer::ServeErrorPage(const std::string& path, int status, std::size_t size) {
-    auto a = std::make_shared<Answer>();
-    a->status = status;
-    a->body = ErrorPage(status, size);
-    a->contentType = "text/html";
-    SetAnswer(path, a);
+    SetAnswer(path,
+              {.status = status, .body = ErrorPage(status, size), .contentType = "text/html"});
 }
 
 void TestHttpServer::ServeCut(const std::string& path, std::string body, std::size_t sent) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::Cut;
-    a->sent = std::min(sent, body.size());
-    a->body = std::move(body);
-    SetAnswer(path, a);
+    const std::size_t cut = std::min(sent, body.size());
+    SetAnswer(path, {.kind = Answer::Kind::Cut, .body = std::move(body), .sent = cut});
 }
 
 void TestHttpServer::ServePaced(const std::string& path, std::string body, std::size_t block,
                                 int pauseMs) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::Paced;
-    a->body = std::move(body);
-    a->block = block;
-    a->pauseMs = pauseMs;
-    SetAnswer(path, a);
+    SetAnswer(
+        path,
+        {.kind = Answer::Kind::Paced, .body = std::move(body), .block = block, .pauseMs = pauseMs});
 }
 
 void TestHttpServer::ServeZeros(const std::string& path, std::uint64_t announced,
                                 std::uint64_t sent) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::Zeros;
-    a->announced = announced;
-    a->zeros = sent;
-    SetAnswer(path, a);
+    SetAnswer(path, {.kind = Answer::Kind::Zeros, .announced = announced, .zeros = sent});
 }
 
 void TestHttpServer::ServeHeld(const std::string& path, std::string body, std::size_t sent) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::Held;
-    a->sent = std::min(sent, body.size());
-    a->body = std::move(body);
-    SetAnswer(path, a);
+    const std::size_t held = std::min(sent, body.size());
+    SetAnswer(path, {.kind = Answer::Kind::Held, .body = std::move(body), .sent = held});
 }
 
 void TestHttpServer::ServeSilent(const std::string& path) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::Silent;
-    SetAnswer(path, a);
+    SetAnswer(path, {.kind = Answer::Kind::Silent});
 }
 
 void TestHttpServer::ServeValidated(const std::string& path, std::string body, std::string etag,
                                     std::string lastModified) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::Validated;
-    a->body = std::move(body);
-    a->etag = std::move(etag);
-    a->lastModified = std::move(lastModified);
-    SetAnswer(path, a);
+    SetAnswer(path, {.kind = Answer::Kind::Validated,
+                     .body = std::move(body),
+                     .etag = std::move(etag),
+                     .lastModified = std::move(lastModified)});
 }
 
 void TestHttpServer::SetAnswerDelay(int ms) {
@@ -347,11 +319,7 @@ void TestHttpServer::SetAnswerDelay(int ms) {
 }
 
 void TestHttpServer::Redirect(const std::string& path, int status, const std::string& location) {
-    auto a = std::make_shared<Answer>();
-    a->kind = Answer::Kind::Redirect;
-    a->status = status;
-    a->location = location;
-    SetAnswer(path, a);
+    SetAnswer(path, {.kind = Answer::Kind::Redirect, .status = status, .location = location});
 }
 
 bool TestHttpServer::WaitForRelease() {

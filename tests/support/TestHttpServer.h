@@ -114,7 +114,7 @@ public:
 private:
     struct Answer;
     void Start();
-    void SetAnswer(const std::string& path, std::shared_ptr<const Answer> answer);
+    void SetAnswer(const std::string& path, Answer answer);
     bool WaitForRelease();
 
     std::unique_ptr<httplib::Server> server_;
