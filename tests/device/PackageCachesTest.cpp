@@ -66,13 +66,13 @@ TEST_F(DeviceTest, CacheRefreshFillsTheThreeListsWithPackages) {
 TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
     BindTestPlugin();
     const struct {
-        const char* name;
-        TList list;
-        QString selected;
-        bool answer;
-        QStringList config;
-        bool removed;
-        const char* shown; // the list afterwards, "-" when not shown again
+        const char* Name;
+        TList List;
+        QString Selected;
+        bool Answer;
+        QStringList Config;
+        bool Removed;
+        const char* Shown; // the list afterwards, "-" when not shown again
     } cases[] = {
         {"local, none selected", TList::Local, "", true, {}, false, "-"},
         {"local, No", TList::Local, "a.deb", false, {}, false, "-"},
@@ -86,34 +86,34 @@ TEST_F(DeviceTest, DeletingAskesFirstAndNeedsASelectedLine) {
         {"autoinstall, not a file name", TList::AutoInstall, "../a.deb", true, {}, false, "-"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Configure(c.config);
-        const QString folder = c.list == TList::Local   ? folders_.ArchivesDir
-                               : c.list == TList::Cache ? PhoneRoot() + CacheFolder
+        SCOPED_TRACE(c.Name);
+        Configure(c.Config);
+        const QString folder = c.List == TList::Local   ? folders_.ArchivesDir
+                               : c.List == TList::Cache ? PhoneRoot() + CacheFolder
                                                         : PhoneRoot() + AutoFolder;
         for (const char* name : {"a.deb", "b.deb"})
             LocalFile(folder + name, name);
         TRecordingView view;
-        view.selected[c.list] = c.selected;
-        view.answer = c.answer;
-        if (c.list == TList::Local)
+        view.selected[c.List] = c.Selected;
+        view.answer = c.Answer;
+        if (c.List == TList::Local)
             PackageCaches::DeleteLocal(folders_, view);
         else
-            PackageCaches::DeleteOnPhone(phone_, c.list, view);
-        EXPECT_EQ(view.questions, c.selected.isEmpty()
+            PackageCaches::DeleteOnPhone(phone_, c.List, view);
+        EXPECT_EQ(view.questions, c.Selected.isEmpty()
                                       ? QStringList{}
-                                      : QStringList{"Удалить пакет " + c.selected + "?"});
-        EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), !c.removed);
+                                      : QStringList{"Удалить пакет " + c.Selected + "?"});
+        EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), !c.Removed);
         EXPECT_TRUE(QFileInfo::exists(folder + "b.deb"));
-        EXPECT_EQ(Shown(view, c.list), QString::fromUtf8(c.shown));
+        EXPECT_EQ(Shown(view, c.List), QString::fromUtf8(c.Shown));
         // A phone deletion that was asked for and did not happen is said.
         const bool refused =
-            c.list != TList::Local && !c.selected.isEmpty() && c.answer && !c.removed;
+            c.List != TList::Local && !c.Selected.isEmpty() && c.Answer && !c.Removed;
         EXPECT_EQ(view.warnings.size(), refused ? 1 : 0);
-        if (c.list != TList::Local && !c.selected.isEmpty() && c.answer) {
+        if (c.List != TList::Local && !c.Selected.isEmpty() && c.Answer) {
             EXPECT_EQ(view.events.back(), "caption Idle");
         }
-        if (c.list == TList::Local || !c.answer) {
+        if (c.List == TList::Local || !c.Answer) {
             EXPECT_EQ(view.pumps, 0);
         }
     }
@@ -124,12 +124,12 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
     LocalFile(folders_.ArchivesDir + "new.deb", "package bytes");
     LocalFile(folders_.ArchivesDir + "pkg_1:2.0.deb", "epoch package");
     const struct {
-        const char* name;
-        TList list;
-        QString selected;
-        QStringList config;
-        QString remote;    // where the package must be, or empty when nothing was sent
-        const char* shown; // the list afterwards, "-" when not shown again
+        const char* Name;
+        TList List;
+        QString Selected;
+        QStringList Config;
+        QString Remote;    // where the package must be, or empty when nothing was sent
+        const char* Shown; // the list afterwards, "-" when not shown again
     } cases[] = {
         {"to the cache", TList::Cache, "new.deb", {}, CacheFolder + "new.deb", "new.deb,old.deb"},
         {"to auto-install",
@@ -154,27 +154,27 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
         {"none selected", TList::Cache, "", {}, "", "-"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Configure(c.config);
+        SCOPED_TRACE(c.Name);
+        Configure(c.Config);
         for (const QString& folder : {PhoneRoot() + CacheFolder, PhoneRoot() + AutoFolder}) {
             for (const QString& f : Entries(folder))
                 QFile::remove(folder + f);
             LocalFile(folder + "old.deb", "old");
         }
         TRecordingView view;
-        view.selected[TList::Local] = c.selected;
-        PackageCaches::CopyToPhone(phone_, folders_, c.list, view);
+        view.selected[TList::Local] = c.Selected;
+        PackageCaches::CopyToPhone(phone_, folders_, c.List, view);
         EXPECT_TRUE(view.questions.isEmpty());
-        if (!c.remote.isEmpty()) {
-            EXPECT_EQ(PhoneBytes(c.remote), LocalBytes(folders_.ArchivesDir + c.selected));
+        if (!c.Remote.isEmpty()) {
+            EXPECT_EQ(PhoneBytes(c.Remote), LocalBytes(folders_.ArchivesDir + c.Selected));
         } else {
             EXPECT_EQ(Entries(PhoneRoot() + CacheFolder), QStringList{"old.deb"});
         }
-        EXPECT_EQ(Shown(view, c.list), QString::fromUtf8(c.shown));
+        EXPECT_EQ(Shown(view, c.List), QString::fromUtf8(c.Shown));
         // A selected package that did not arrive is said.
         EXPECT_EQ(view.warnings,
-                  !c.selected.isEmpty() && c.remote.isEmpty()
-                      ? QStringList{"Пакет \"" + c.selected + "\" не отправлен на телефон."}
+                  !c.Selected.isEmpty() && c.Remote.isEmpty()
+                      ? QStringList{"Пакет \"" + c.Selected + "\" не отправлен на телефон."}
                       : QStringList{});
         EXPECT_EQ(Litter(), QStringList{});
         EXPECT_EQ(Entries(folders_.ArchivesDir), (QStringList{"new.deb", "pkg_1:2.0.deb"}));

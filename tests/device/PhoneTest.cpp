@@ -21,12 +21,12 @@ int Bound(const TPluginEntries& e) {
 
 TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
     const struct {
-        const char* name;
-        const char* installed; // file put there as "T-Pot.dll", null for none
-        QByteArray carried;    // what the program carries
-        int entries;
-        bool deletes; // FsDeleteFile bound
-        QByteArray fileAfter;
+        const char* Name;
+        const char* Installed; // file put there as "T-Pot.dll", null for none
+        QByteArray Carried;    // what the program carries
+        int Entries;
+        bool Deletes; // FsDeleteFile bound
+        QByteArray FileAfter;
     } cases[] = {
         {"no library, nothing carried", nullptr, {}, 0, false, "<missing>"},
         {"not a library", nullptr, "text", 0, false, "text"},
@@ -37,27 +37,27 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
     };
     int round = 0;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.Name);
         // A library the loader keeps resident (as the C++ runtime may make it)
         // would be handed back for the same path: each case binds in a folder
         // of its own, as each run of the program does.
         folders_.WorkDir = tmp_.path() + QStringLiteral("/bind%1/").arg(++round);
         ASSERT_TRUE(QDir().mkpath(folders_.WorkDir));
         Configure({});
-        if (c.installed)
-            InstallPlugin(c.installed);
-        phone_.Bind(folders_.WorkDir, std::string_view(c.carried.constData(), c.carried.size()));
-        EXPECT_EQ(LocalBytes(PluginPath()), c.fileAfter);
-        EXPECT_EQ(Bound(phone_.Entries()), c.entries);
-        EXPECT_EQ(phone_.Entries().FsDeleteFile != nullptr, c.deletes);
+        if (c.Installed)
+            InstallPlugin(c.Installed);
+        phone_.Bind(folders_.WorkDir, std::string_view(c.Carried.constData(), c.Carried.size()));
+        EXPECT_EQ(LocalBytes(PluginPath()), c.FileAfter);
+        EXPECT_EQ(Bound(phone_.Entries()), c.Entries);
+        EXPECT_EQ(phone_.Entries().FsDeleteFile != nullptr, c.Deletes);
         EXPECT_EQ(TakeCalls(), QStringList()); // binding calls nothing
 
         // Whatever is missing, the operations answer false and never crash.
         PhoneFile(QStringLiteral("/private/var/cache/apt/archives/a.deb"), "deb");
         std::vector<std::string> list{"kept"};
-        EXPECT_EQ(phone_.iPhone_ls(PhoneFolders::Cache, list), c.entries == 7 || c.entries == 6);
-        EXPECT_EQ(phone_.iPhone_del("/private/var/cache/apt/archives/a.deb"), c.deletes);
-        if (c.entries == 0) {
+        EXPECT_EQ(phone_.iPhone_ls(PhoneFolders::Cache, list), c.Entries == 7 || c.Entries == 6);
+        EXPECT_EQ(phone_.iPhone_del("/private/var/cache/apt/archives/a.deb"), c.Deletes);
+        if (c.Entries == 0) {
             EXPECT_EQ(list, std::vector<std::string>{"kept"}); // untouched without a plugin
         }
         TakeCalls();
@@ -93,10 +93,10 @@ TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {
     TakeCalls();
 
     const struct {
-        const char* name;
-        QStringList config;
-        const char* folder;
-        QStringList calls;
+        const char* Name;
+        QStringList Config;
+        const char* Folder;
+        QStringList Calls;
     } failures[] = {
         {"FsInit fails", {"init fail"}, PhoneFolders::Cache, {"FsInit 0 progress"}},
         {"listing refused",
@@ -106,12 +106,12 @@ TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {
         {"missing folder", {}, "/nowhere", {"FsInit 0 progress", "FsFindFirst /nowhere"}},
     };
     for (const auto& f : failures) {
-        SCOPED_TRACE(f.name);
-        Configure(f.config);
+        SCOPED_TRACE(f.Name);
+        Configure(f.Config);
         list = {"old"};
-        EXPECT_FALSE(phone_.iPhone_ls(f.folder, list));
+        EXPECT_FALSE(phone_.iPhone_ls(f.Folder, list));
         EXPECT_TRUE(list.empty());
-        EXPECT_EQ(TakeCalls(), f.calls);
+        EXPECT_EQ(TakeCalls(), f.Calls);
     }
 }
 
@@ -164,9 +164,9 @@ TEST_F(DeviceTest, TransfersUseTheLocalFileTheCallerNames) {
     TakeCalls();
 
     const struct {
-        const char* name;
-        QString config;
-        bool get, put, del;
+        const char* Name;
+        QString Config;
+        bool Get, Put, Del;
     } faults[] = {
         {"FsInit fails", "init fail", false, false, false},
         {"get fails", "getfail x_Packages", false, true, true},
@@ -174,16 +174,16 @@ TEST_F(DeviceTest, TransfersUseTheLocalFileTheCallerNames) {
         {"delete refused", "delrefuse x_Packages", true, true, false},
     };
     for (const auto& f : faults) {
-        SCOPED_TRACE(f.name);
-        Configure({f.config});
+        SCOPED_TRACE(f.Name);
+        Configure({f.Config});
         PhoneFile(phonePath, "phone");
         QFile::remove(local);
-        EXPECT_EQ(phone_.iPhone_get(remote, local), f.get);
-        EXPECT_EQ(QFileInfo::exists(local), f.get);
+        EXPECT_EQ(phone_.iPhone_get(remote, local), f.Get);
+        EXPECT_EQ(QFileInfo::exists(local), f.Get);
         LocalFile(local, "local");
-        EXPECT_EQ(phone_.iPhone_put(local, remote), f.put);
-        EXPECT_EQ(PhoneBytes(phonePath), QByteArray(f.put ? "local" : "phone"));
-        EXPECT_EQ(phone_.iPhone_del(remote), f.del);
+        EXPECT_EQ(phone_.iPhone_put(local, remote), f.Put);
+        EXPECT_EQ(PhoneBytes(phonePath), QByteArray(f.Put ? "local" : "phone"));
+        EXPECT_EQ(phone_.iPhone_del(remote), f.Del);
         EXPECT_EQ(TakeCalls().count(QStringLiteral("FsInit 0 progress")), 3);
     }
 }

@@ -26,15 +26,15 @@ TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
     ASSERT_TRUE(QDir().mkpath(PhoneRoot() + ListsFolder + QStringLiteral("partial")));
 
     const struct {
-        const char* name;
-        SourceSync::Target target;
-        QStringList proc;
+        const char* Name;
+        SourceSync::Target Target;
+        QStringList Proc;
     } cases[] = {
         {"button", SourceSync::Target::ListsAndProc, {"a_Packages", "c_Packages", "old_Packages"}},
         {"start-up", SourceSync::Target::Lists, {"c_Packages", "old_Packages"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.Name);
         Empty(folders_.ListsDir);
         Empty(folders_.ProcDir);
         LocalFile(folders_.ListsDir + "a_Packages", "older reference copy");
@@ -43,13 +43,13 @@ TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
         TakeCalls();
 
         TRecordingView view;
-        EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, c.target, stop_, view));
+        EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, c.Target, stop_, view));
         EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"a_Packages", "c_Packages"}));
         EXPECT_EQ(LocalBytes(folders_.ListsDir + "a_Packages"), QByteArray("phone a_Packages"));
-        EXPECT_EQ(Entries(folders_.ProcDir), c.proc);
+        EXPECT_EQ(Entries(folders_.ProcDir), c.Proc);
         EXPECT_EQ(LocalBytes(folders_.ProcDir + "c_Packages"),
                   QByteArray("the store's newer index"));
-        if (c.target == SourceSync::Target::ListsAndProc) {
+        if (c.Target == SourceSync::Target::ListsAndProc) {
             EXPECT_EQ(LocalBytes(folders_.ProcDir + "a_Packages"), QByteArray("phone a_Packages"));
         }
         EXPECT_EQ(Litter(), QStringList{});
@@ -64,9 +64,9 @@ TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
 
 TEST_F(DeviceTest, FromPhoneWithNothingToCopyEndsQuietly) {
     const struct {
-        const char* name;
-        bool bound;
-        QStringList config;
+        const char* Name;
+        bool Bound;
+        QStringList Config;
     } cases[] = {
         {"no plugin", false, {}},
         {"FsInit fails", true, {"init fail"}},
@@ -76,12 +76,12 @@ TEST_F(DeviceTest, FromPhoneWithNothingToCopyEndsQuietly) {
     PhoneFile(ListsFolder + "Release", "release");
     PhoneFile(ListsFolder + "x_PACKAGES", "wrong case");
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.bound)
+        SCOPED_TRACE(c.Name);
+        if (c.Bound)
             BindTestPlugin();
         else
             phone_.Release();
-        Configure(c.config);
+        Configure(c.Config);
         TRecordingView view;
         EXPECT_FALSE(
             SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view));
@@ -236,36 +236,36 @@ TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
     // Files go in the folder's listing order; the second of it is refused.
     const QString second = SourceSync::ListsToSend(folders_.ListsDir).at(1);
     const struct {
-        const char* name;
-        bool bound;
-        QStringList config;
-        int sent;
-        int puts;
-        std::vector<int> progress;
+        const char* Name;
+        bool Bound;
+        QStringList Config;
+        int Sent;
+        int Puts;
+        std::vector<int> Progress;
     } cases[] = {
         {"second put fails", true, {"putfail " + second}, 1, 2, {0, 25, 50}},
         {"no plugin", false, {}, 0, 0, {0, 25}},
         {"no phone", true, {"init fail"}, 0, 0, {0, 25}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.bound)
+        SCOPED_TRACE(c.Name);
+        if (c.Bound)
             BindTestPlugin();
         else
             phone_.Release();
-        Configure(c.config);
+        Configure(c.Config);
         Empty(PhoneRoot() + ListsFolder);
         TakeCalls();
         stop_.Clear();
         TRecordingView view;
         SourceSync::ToPhone(phone_, folders_, stop_, view);
         EXPECT_TRUE(stop_.IsSet()); // stays set until the next operation clears it
-        EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), c.sent);
-        EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), c.puts);
-        EXPECT_EQ(view.progress, c.progress);
+        EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), c.Sent);
+        EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), c.Puts);
+        EXPECT_EQ(view.progress, c.Progress);
         // The file the phone did not take is named.
         EXPECT_EQ(view.warnings, QStringList{"Телефон не принял файл источника \"" +
-                                             SourceSync::ListsToSend(folders_.ListsDir).at(c.sent) +
+                                             SourceSync::ListsToSend(folders_.ListsDir).at(c.Sent) +
                                              "\"; отправка прервана."});
         EXPECT_EQ(Litter(), QStringList{});
         EXPECT_EQ(view.events.back(), "caption Idle");
