@@ -76,40 +76,31 @@ TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
     EXPECT_EQ(Settings::ReadActivePage(ini), 1);
 }
 
-struct TDisabledCase {
-    const char* Name;
-    QByteArray Disabled; // body of section "Disabled"
-    QStringList Sources;
-    std::vector<bool> Checks;
-};
-
-class DisabledSection : public SettingsTest, public ::testing::WithParamInterface<TDisabledCase> {};
-
-TEST_P(DisabledSection, UnchecksTheFirstSourceEachLookedUpValueNames) {
-    const TDisabledCase& c = GetParam();
-    WriteBytes(Path(), "[Disabled]\n" + c.Disabled);
-    TSourceList sources = MakeSources(c.Sources);
-    Settings::LoadSettings(TIniFile(Path()), sources);
-    EXPECT_EQ(Checks(sources), c.Checks);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lookup, DisabledSection,
-    ::testing::Values(
-        TDisabledCase{
-            "OtherLetterCase", "0=HTTP://A/packages\n", {"http://a/Packages", "x"}, {false, true}},
+TEST_F(SettingsTest, EachDisabledValueUnchecksTheFirstSourceItNames) {
+    const struct {
+        const char* Name;
+        QByteArray Disabled; // body of section "Disabled"
+        QStringList Sources;
+        std::vector<bool> Checks;
+    } cases[] = {
+        {"OtherLetterCase", "0=HTTP://A/packages\n", {"http://a/Packages", "x"}, {false, true}},
         // Three key lines: keys 0, 1 and 2 are looked up; 2 is missing, 5 never read.
-        TDisabledCase{
-            "GapInKeys", "0=a\n1=b\n5=c\n", {"a", "b", "c", "d"}, {false, false, true, true}},
-        TDisabledCase{"TwoSourcesDifferingInCase", "0=A\n", {"a", "A"}, {false, true}},
-        TDisabledCase{"BothCaseVariantsListed", "0=a\n1=A\n", {"a", "A"}, {false, true}},
-        TDisabledCase{"UnknownValueIgnored", "0=gone\n", {"a"}, {true}},
-        TDisabledCase{"KeysInAnyOrder", "1=b\n0=a\n", {"a", "b", "c"}, {false, false, true}},
-        TDisabledCase{"FirstOfDuplicateKeys", "0=a\n0=b\n", {"a", "b"}, {false, true}},
-        TDisabledCase{"CommentsAreNotKeys", "; 1=b\n0=a\n1=b\n", {"a", "b"}, {false, false}},
-        TDisabledCase{"MissingKeyDoesNotMatchEmptySource", "1=a\n", {"", "a"}, {true, true}},
-        TDisabledCase{"EmptyValueMatchesEmptySource", "0=\n", {"a", ""}, {true, false}}),
-    [](const auto& info) { return std::string(info.param.Name); });
+        {"GapInKeys", "0=a\n1=b\n5=c\n", {"a", "b", "c", "d"}, {false, false, true, true}},
+        {"TwoSourcesDifferingInCase", "0=A\n", {"a", "A"}, {false, true}},
+        {"BothCaseVariantsListed", "0=a\n1=A\n", {"a", "A"}, {false, true}},
+        {"UnknownValueIgnored", "0=gone\n", {"a"}, {true}},
+        {"KeysInAnyOrder", "1=b\n0=a\n", {"a", "b", "c"}, {false, false, true}},
+        {"FirstOfDuplicateKeys", "0=a\n0=b\n", {"a", "b"}, {false, true}},
+        {"CommentsAreNotKeys", "; 1=b\n0=a\n1=b\n", {"a", "b"}, {false, false}},
+        {"MissingKeyDoesNotMatchEmptySource", "1=a\n", {"", "a"}, {true, true}},
+        {"EmptyValueMatchesEmptySource", "0=\n", {"a", ""}, {true, false}}};
+    for (const auto& c : cases) {
+        WriteBytes(Path(), "[Disabled]\n" + c.Disabled);
+        TSourceList sources = MakeSources(c.Sources);
+        Settings::LoadSettings(TIniFile(Path()), sources);
+        EXPECT_EQ(Checks(sources), c.Checks) << c.Name;
+    }
+}
 
 TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
     const std::pair<const char*, const char*> cases[] = {
@@ -194,20 +185,7 @@ TEST_F(SettingsTest, NumbersReadAsIntegersAndAPageOutsideTheFourIsMinusOne) {
     }
 }
 
-TEST_F(SettingsTest, CheckingEverySourceAgainEmptiesTheSection) {
-    TSourceList sources = MakeSources({"a", "b", "c"});
-    for (int i = 0; i < sources.Count(); ++i)
-        sources.SetChecked(i, false);
-    TIniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources));
-    EXPECT_EQ(ini.ReadSectionKeys("Disabled"), (QStringList{"0", "1", "2"}));
-
-    sources.ApplyDisabled({});
-    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources));
-    EXPECT_FALSE(ReadBytes(Path()).contains("Disabled"));
-}
-
-TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
+TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledSections) {
     WriteBytes(Path(), "; mine\n[Disabled]\n0=old\n[Window]\nx=1\n[disabled]\n7=older\n");
     TSourceList sources = MakeSources({"a", "b"});
     sources.SetChecked(1, false);
@@ -217,6 +195,10 @@ TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledCopies) {
                                             "GetCydia=0\nPutCydia=0\nPutDebs=0\n"
                                             "PutAutoInstall=0\nActivePage=2\nArchitecture=\n"
                                             "[Disabled]\n0=b\n[Sources]\nCount=2\n0=a\n1=b\n"));
+    // Every source checked again: no section is left behind.
+    sources.ApplyDisabled({});
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 2, sources));
+    EXPECT_FALSE(ReadBytes(Path()).contains("Disabled"));
 }
 
 TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {
