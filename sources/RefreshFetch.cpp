@@ -299,6 +299,7 @@ struct TRefreshFetcher::TJob {
     std::unique_ptr<TSourceFetch> Fetch;
     TState State = TState::Queued;
     std::atomic<bool> Finished{false};
+    bool Taken = false;      // handed to the walk: its index is no longer held here
     Workers::TWorker Worker; // last: joined before the fetch goes
 };
 
@@ -334,7 +335,7 @@ void TRefreshFetcher::StopAll() {
         job->Fetch->Stop();
 }
 
-void TRefreshFetcher::StartWhatMay() {
+void TRefreshFetcher::StartWhatMay(const TJob* awaited) {
     for (const auto& job : jobs_) {
         if (job->State == TJob::TState::Running && job->Finished.load()) {
             job->Worker.Join();
@@ -343,11 +344,17 @@ void TRefreshFetcher::StartWhatMay() {
             --running_[job->Host];
         }
     }
+    int ahead = runningTotal_;
+    for (const auto& job : jobs_)
+        ahead += job->State == TJob::TState::Done && !job->Taken ? 1 : 0;
     for (const auto& job : jobs_) {
         if (stopped_ || runningTotal_ >= MaxTransfers)
             break;
         if (job->State != TJob::TState::Queued || running_[job->Host] >= MaxPerHost)
             continue;
+        if (ahead >= MaxAhead && job.get() != awaited)
+            continue;
+        ++ahead;
         job->State = TJob::TState::Running;
         ++runningTotal_;
         ++running_[job->Host];
@@ -374,7 +381,7 @@ TFetchedIndex& TRefreshFetcher::Wait(int key, const std::function<void(int)>& pr
     std::int64_t readed = 0;
     for (;;) {
         changed_.store(false);
-        StartWhatMay();
+        StartWhatMay(job);
         if (job->State == TJob::TState::Queued && stopped_) {
             // Never started: it ends here, as stopped, without a request.
             job->Fetch->Run();
@@ -389,8 +396,10 @@ TFetchedIndex& TRefreshFetcher::Wait(int key, const std::function<void(int)>& pr
             readed = fetch.Readed();
             progress(LongOperation::Percent(fetch.TotalSize(), readed));
         }
-        if (job->State == TJob::TState::Done)
+        if (job->State == TJob::TState::Done) {
+            job->Taken = true;
             return job->Fetch->Result();
+        }
         LongOperation::WaitUntil([this] { return changed_.load(); });
     }
 }

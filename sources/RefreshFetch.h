@@ -99,6 +99,11 @@ class TRefreshFetcher {
 public:
     static constexpr int MaxTransfers = 8;
     static constexpr int MaxPerHost = 2;
+    // Indexes fetched ahead of the walk wait on disk for their turn. With the
+    // fetches under way at most this many, so that one slow source early in a
+    // long list cannot make the others fill the disk meanwhile; the source
+    // the walk waits for may always start.
+    static constexpr int MaxAhead = MaxTransfers;
 
     // Validators (when given) make the requests for stored indexes conditional.
     TRefreshFetcher(THTTPRequest base, QString workDir, const TValidatorStore* validators);
@@ -116,7 +121,7 @@ public:
 
 private:
     struct TJob;
-    void StartWhatMay();
+    void StartWhatMay(const TJob* awaited);
     void Changed();
 
     THTTPRequest base_;

@@ -143,6 +143,35 @@ TEST_F(ParallelRefreshTest, StopEndsEveryTransfer) {
     EXPECT_EQ(a_.Requests().size(), 2u);
 }
 
+// While the walk waits for a slow first source, the sources after it are
+// fetched only until MaxAhead indexes (fetched or under way) wait for their
+// turn: a long list cannot fill the disk meanwhile. All arrive in the end.
+TEST_F(ParallelRefreshTest, FetchesAheadOfTheWalkAreBounded) {
+    a_.ServeSilent("/Packages.gz");
+    const int later = TRefreshFetcher::MaxAhead + 4;
+    for (int i = 1; i <= later; ++i)
+        (i % 2 ? b_ : c_)
+            .Serve("/" + std::to_string(i) + "/Packages.gz",
+                   TestArchives::Gzip(Index(std::to_string(i))));
+    THTTPRequest request;
+    request.Timeout = 1;
+    TRefreshFetcher fetcher(request, Work(), nullptr);
+    fetcher.Add(0, Address(a_, "/Packages"));
+    for (int i = 1; i <= later; ++i)
+        fetcher.Add(i, Address(i % 2 ? b_ : c_, "/" + std::to_string(i) + "/Packages"));
+    EXPECT_FALSE(fetcher.Wait(0, [](int) {}).Outcome);
+    // The silent source itself counted among them.
+    EXPECT_EQ(b_.Requests().size() + c_.Requests().size(),
+              std::size_t(TRefreshFetcher::MaxAhead - 1));
+    for (int i = 1; i <= later; ++i) {
+        TFetchedIndex& got = fetcher.Wait(i, [](int) {});
+        ASSERT_TRUE(got.Outcome) << i << got.Outcome.reason.toStdString();
+        EXPECT_EQ(TestFiles::ReadBytes(got.Index),
+                  QByteArray::fromStdString(Index(std::to_string(i))));
+        QFile::remove(got.Index);
+    }
+}
+
 // Validators of a stored index make the next refresh ask conditionally; a
 // 304 keeps the stored file untouched and counts as refreshed. An index
 // changed or removed by hand, or validators lost, mean a whole fetch.
