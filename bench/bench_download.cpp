@@ -55,7 +55,7 @@ struct Package {
 // nowhere).
 class BenchView : public TDownloadView {
 public:
-    BenchView(TPackageRows& rows, QString procDir, const TestHttpServer& server,
+    BenchView(TPackageRows& rows, QString procDir, const TTestHttpServer& server,
               const std::vector<Package>& files, std::vector<int>& fileOfRow)
         : rows_(rows), procDir_(std::move(procDir)), server_(server), files_(files),
           fileOfRow_(fileOfRow) {}
@@ -91,7 +91,7 @@ public:
 private:
     TPackageRows& rows_;
     QString procDir_;
-    const TestHttpServer& server_;
+    const TTestHttpServer& server_;
     const std::vector<Package>& files_;
     std::vector<int>& fileOfRow_;
 };
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     if (rows.size() < std::size_t(count) || count <= 0)
         return 1;
 
-    TestHttpServer server;
+    TTestHttpServer server;
     std::mt19937 random(20261);
     std::uniform_int_distribution<std::size_t> size(20 * 1024, 500 * 1024);
     std::vector<Package> files(static_cast<std::size_t>(count));

@@ -86,7 +86,7 @@ struct Corpus {
 // "/NAME/Packages.gz" with the corpus's NAME.gz.
 [[noreturn]] void ServeInChild(int portPipe, int stopPipe, const Corpus& corpus) {
     {
-        TestHttpServer server;
+        TTestHttpServer server;
         std::string big(TransferBytes, '\0');
         for (std::size_t i = 0; i < big.size(); ++i)
             big[i] = static_cast<char>((i * 2654435761u) >> 13);
@@ -98,10 +98,10 @@ struct Corpus {
                 server.Serve("/" + name.toStdString() + "/Packages.gz", gz.readAll().toStdString());
         }
         // One late server per source.
-        std::vector<std::unique_ptr<TestHttpServer>> late;
+        std::vector<std::unique_ptr<TTestHttpServer>> late;
         std::vector<int> ports{server.Port()};
         for (const QString& name : corpus.names) {
-            late.push_back(std::make_unique<TestHttpServer>());
+            late.push_back(std::make_unique<TTestHttpServer>());
             late.back()->SetAnswerDelay(SlowAnswerMs);
             QFile gz(corpus.gzFolder + QLatin1Char('/') + name + QStringLiteral(".gz"));
             if (gz.open(QIODevice::ReadOnly))

@@ -132,7 +132,7 @@ protected:
                          });
     }
 
-    TestHttpServer server_;
+    TTestHttpServer server_;
     QStringList titles_;
 };
 
@@ -173,7 +173,7 @@ TEST_F(DownloadWindowTest, AnUnreachableServerKeepsItsMarkAndTheOthersReachThePh
     const std::string a = Body(20000, 'a'), b = Body(25000, 'b'), c = Body(30000, 'c');
     int closedPort = 0;
     {
-        TestTcpListener closed; // a port that was free a moment ago
+        TTestTcpListener closed; // a port that was free a moment ago
         closedPort = closed.Port();
     }
     const std::string unreachable =

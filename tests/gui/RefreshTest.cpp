@@ -47,7 +47,7 @@ protected:
         return std::any_of(rows.begin(), rows.end(), [&](auto& r) { return r.Package == package; });
     }
 
-    TestHttpServer server_;
+    TTestHttpServer server_;
 };
 
 // The button, and the start-up when the settings ask for it: the index is
@@ -87,8 +87,8 @@ TEST_F(RefreshWindowTest, RefreshStoresAndReloads) {
 }
 
 TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection) {
-    const TestTls tls;
-    TestHttpServer secure(tls.CertFile(), tls.KeyFile());
+    const TTestTls tls;
+    TTestHttpServer secure(tls.CertFile(), tls.KeyFile());
     secure.Serve("/c/Packages.gz", Gzip(Index("new.c")));
     server_.Redirect("/c/Packages.gz", 301, secure.Url("/c/Packages.gz"));
     server_.Serve("/a/Packages.gz", Gzip(Index("new.a")));
@@ -152,7 +152,7 @@ TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
         auto frm = StartWindow();
         frm->show();
         TfrmMain* window = frm.get();
-        server_.SetOnRequest([window, terminate](const TestHttpServer::Request&) {
+        server_.SetOnRequest([window, terminate](const TTestHttpServer::Request&) {
             QMetaObject::invokeMethod(
                 window, [=] { terminate ? window->RequestClose() : void(window->close()); },
                 Qt::QueuedConnection);

@@ -133,7 +133,7 @@ protected:
     }
 
     QTemporaryDir tmp_;
-    TestHttpServer server_;
+    TTestHttpServer server_;
     TFakeView view_;
     TStopFlag stop_;
 };
@@ -141,7 +141,7 @@ protected:
 TEST_F(DownloadWalk, AFailedFetchKeepsItsMarkAndTheNextPressRetriesOnlyIt) {
     int closedPort = 0;
     {
-        TestTcpListener closed; // a port that was free a moment ago
+        TTestTcpListener closed; // a port that was free a moment ago
         closedPort = closed.Port();
     }
     const std::string a = Body(20000, 'a'), b = Body(30000, 'b'), c = Body(40000, 'c');

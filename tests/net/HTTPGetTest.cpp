@@ -90,7 +90,7 @@ protected:
     }
 
     QTemporaryDir dir_;
-    TestHttpServer server_;
+    TTestHttpServer server_;
     THTTPGet http_;
     EventLog log_{http_};
 };
@@ -248,7 +248,7 @@ TEST_F(HTTPGetTest, OutcomeAndTargetByAnswer) {
     const QString tooSlow = QStringLiteral("слишком медленно: меньше 1024 байт/с за 1 с");
     struct Case {
         const char* name;
-        std::function<void(TestHttpServer&, const std::string& path)> serve;
+        std::function<void(TTestHttpServer&, const std::string& path)> serve;
         bool binaryData;
         const char* outcome;
         QByteArray target; // expected content afterwards
@@ -261,7 +261,7 @@ TEST_F(HTTPGetTest, OutcomeAndTargetByAnswer) {
          [](auto& s, auto& p) { s.ServeErrorPage(p, 404, 300); },
          true,
          "done",
-         QByteArray::fromStdString(TestHttpServer::ErrorPage(404, 300)),
+         QByteArray::fromStdString(TTestHttpServer::ErrorPage(404, 300)),
          {}},
         {"empty with length 0",
          [](auto& s, auto& p) { s.Serve(p, std::string()); },
@@ -356,7 +356,7 @@ TEST_F(HTTPGetTest, ConditionalRequests) {
 TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
     int port = 0;
     {
-        TestTcpListener closed; // a port that was free a moment ago
+        TTestTcpListener closed; // a port that was free a moment ago
         port = closed.Port();
     }
     TestFiles::WriteBytes(Target(), "old");
@@ -419,7 +419,7 @@ TEST_F(HTTPGetTest, AtMostTenRedirects) {
 }
 
 TEST_F(HTTPGetTest, RedirectToHttpsIsFollowedWithTls) {
-    TestTcpListener tls;
+    TTestTcpListener tls;
     server_.Redirect("/Packages.gz", 301,
                      "https://127.0.0.1:" + std::to_string(tls.Port()) + "/Packages.gz");
     Fetch("/Packages.gz");
@@ -432,7 +432,7 @@ TEST_F(HTTPGetTest, RedirectToHttpsIsFollowedWithTls) {
 }
 
 TEST_F(HTTPGetTest, CredentialsStayWithTheirAddress) {
-    TestHttpServer other;
+    TTestHttpServer other;
     other.Serve("/file", "elsewhere");
     server_.Redirect("/file", 302, other.Url("/file"));
     http_.UserName = QStringLiteral("user");
@@ -489,7 +489,7 @@ TEST_F(HTTPGetTest, StopEndsAReadUnderWay) {
 }
 
 TEST(HTTPGetLifetimeTest, DestroyedComponentGetsNoEvents) {
-    TestHttpServer server;
+    TTestHttpServer server;
     QTemporaryDir dir;
     server.ServeHeld("/held", Bytes(100000), 1000);
     int events = 0;

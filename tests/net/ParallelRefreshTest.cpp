@@ -44,7 +44,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(QDir().mkpath(Proc())); }
     QString Work() const { return dir_.path() + QStringLiteral("/"); }
     QString Proc() const { return Work() + QStringLiteral("proc/"); }
-    static QString Address(const TestHttpServer& server, const std::string& path) {
+    static QString Address(const TTestHttpServer& server, const std::string& path) {
         return QString::fromStdString(server.Url(path));
     }
     QString StoredPath(const QString& address) const {
@@ -66,7 +66,7 @@ protected:
     }
 
     QTemporaryDir dir_;
-    TestHttpServer a_, b_, c_;
+    TTestHttpServer a_, b_, c_;
     THTTPGet http_;
     TStopFlag stop_;
     SilentReport report_;
@@ -78,7 +78,7 @@ protected:
 // still takes them in list order, the second already done at its turn.
 TEST_F(ParallelRefreshTest, SourcesOverlapAndAreTakenInListOrder) {
     a_.ServeHeld("/Packages.gz", TestArchives::Gzip(Index("a")), 10);
-    b_.SetOnRequest([this](const TestHttpServer::Request&) { a_.Release(); });
+    b_.SetOnRequest([this](const TTestHttpServer::Request&) { a_.Release(); });
     b_.Serve("/Packages.gz", TestArchives::Gzip(Index("b")));
     c_.ServeErrorPage("/Packages.gz", 404, 300);
     http_.Timeout = 1;
@@ -126,7 +126,7 @@ TEST_F(ParallelRefreshTest, StopEndsEveryTransfer) {
     a_.Serve("/three/Packages.gz", TestArchives::Gzip(Index("3")));
     TRefreshFetcher fetcher(THTTPRequest(), Work(), nullptr);
     std::atomic<int> asked{0};
-    a_.SetOnRequest([&](const TestHttpServer::Request&) {
+    a_.SetOnRequest([&](const TTestHttpServer::Request&) {
         if (++asked == 2)
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(), [&fetcher] { fetcher.StopAll(); },
@@ -189,7 +189,7 @@ TEST_F(ParallelRefreshTest, UnchangedIndexesCostOneConditionalRequest) {
         return st.st_ino;
     };
     const auto clear = [this] {
-        for (TestHttpServer* s : {&a_, &b_, &c_})
+        for (TTestHttpServer* s : {&a_, &b_, &c_})
             s->ClearRequests();
     };
     int stored = 0;

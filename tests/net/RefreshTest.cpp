@@ -109,7 +109,7 @@ protected:
     }
 
     QTemporaryDir dir_;
-    TestHttpServer server_;
+    TTestHttpServer server_;
     THTTPGet http_;
     TStopFlag stop_;
     TRecordingReport view_;
@@ -251,8 +251,8 @@ TEST_F(RefreshTest, AnswersNotInTheFormatAskedForLetTheNextFormBeTried) {
 // https stays https for every form; a source whose http requests are sent on
 // to the same path under https is asked there at once (and moves there).
 TEST_F(RefreshTest, HttpsSourcesAndSourcesRedirectedToHttps) {
-    const TestTls tls;
-    TestHttpServer secure(tls.CertFile(), tls.KeyFile());
+    const TTestTls tls;
+    TTestHttpServer secure(tls.CertFile(), tls.KeyFile());
     const std::string index = Index("tls");
     secure.ServeErrorPage("/s/Packages.gz", 404, 300);
     secure.Serve("/s/Packages.bz2", Bzip2(index));

@@ -118,7 +118,7 @@ TEST(Runner, StopAndItsHold) {
 // One Stop press ends the transfer under way at once through the flag alone
 // (the held answer would otherwise never end), and leaves no file.
 TEST(Runner, StopEndsTheTransferUnderWay) {
-    TestHttpServer server;
+    TTestHttpServer server;
     server.ServeHeld("/held.deb", std::string(100000, 'x'), 1000);
     QTemporaryDir dir;
     TRunner runner;
@@ -126,7 +126,7 @@ TEST(Runner, StopEndsTheTransferUnderWay) {
     THTTPGet http;
     http.URL = QString::fromStdString(server.Url("/held.deb"));
     http.FileName = dir.path() + QStringLiteral("/held.deb");
-    server.SetOnRequest([&](const TestHttpServer::Request&) {
+    server.SetOnRequest([&](const TTestHttpServer::Request&) {
         QMetaObject::invokeMethod(
             &http, [&] { runner.Stop(); }, Qt::QueuedConnection);
     });

@@ -26,7 +26,7 @@ const char* const BinaryType = "application/octet-stream";
 
 } // namespace
 
-struct TestHttpServer::Answer {
+struct TTestHttpServer::Answer {
     enum class Kind {
         Plain,
         Chunked,
@@ -51,16 +51,16 @@ struct TestHttpServer::Answer {
     std::string etag = {}, lastModified = {}; // Validated
 };
 
-bool TestHttpServer::Request::HasHeader(const std::string& name) const {
+bool TTestHttpServer::Request::HasHeader(const std::string& name) const {
     return Headers.count(Lower(name)) > 0;
 }
 
-std::string TestHttpServer::Request::Header(const std::string& name) const {
+std::string TTestHttpServer::Request::Header(const std::string& name) const {
     const auto it = Headers.find(Lower(name));
     return it == Headers.end() ? std::string() : it->second;
 }
 
-std::string TestHttpServer::ErrorPage(int status, std::size_t size) {
+std::string TTestHttpServer::ErrorPage(int status, std::size_t size) {
     std::string page = "<html><head><title>" + std::to_string(status) +
                        "</title></head><body><h1>Error " + std::to_string(status) + "</h1>";
     const std::string tail = "</body></html>\n";
@@ -74,19 +74,19 @@ std::string TestHttpServer::ErrorPage(int status, std::size_t size) {
     return page;
 }
 
-TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) {
+TTestHttpServer::TTestHttpServer() : server_(std::make_unique<httplib::Server>()) {
     Start();
 }
 
-TestHttpServer::TestHttpServer(const std::string& certFile, const std::string& keyFile)
+TTestHttpServer::TTestHttpServer(const std::string& certFile, const std::string& keyFile)
     : server_(std::make_unique<httplib::SSLServer>(certFile.c_str(), keyFile.c_str())),
       scheme_("https") {
     if (!server_->is_valid())
-        throw std::runtime_error("TestHttpServer: certificate or key not usable");
+        throw std::runtime_error("TTestHttpServer: certificate or key not usable");
     Start();
 }
 
-void TestHttpServer::Start() {
+void TTestHttpServer::Start() {
     server_->set_keep_alive_timeout(1);
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
         Request record;
@@ -233,7 +233,7 @@ void TestHttpServer::Start() {
 
     port_ = server_->bind_to_any_port("127.0.0.1");
     if (port_ <= 0)
-        throw std::runtime_error("TestHttpServer: cannot bind 127.0.0.1");
+        throw std::runtime_error("TTestHttpServer: cannot bind 127.0.0.1");
     thread_ = std::thread([this] { server_->listen_after_bind(); });
     // stop() is ignored until the accept loop runs; wait for it so that a
     // server destroyed at once still ends.
@@ -241,7 +241,7 @@ void TestHttpServer::Start() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-TestHttpServer::~TestHttpServer() {
+TTestHttpServer::~TTestHttpServer() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -252,83 +252,83 @@ TestHttpServer::~TestHttpServer() {
         thread_.join();
 }
 
-std::string TestHttpServer::Url(std::string_view path) const {
+std::string TTestHttpServer::Url(std::string_view path) const {
     return scheme_ + "://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
-void TestHttpServer::SetAnswer(const std::string& path, Answer answer) {
+void TTestHttpServer::SetAnswer(const std::string& path, Answer answer) {
     auto shared = std::make_shared<const Answer>(std::move(answer));
     std::lock_guard lock(mutex_);
     answers_[path] = std::move(shared);
 }
 
-void TestHttpServer::Serve(const std::string& path, std::string body, int status) {
+void TTestHttpServer::Serve(const std::string& path, std::string body, int status) {
     SetAnswer(path, {.status = status, .body = std::move(body)});
 }
 
-void TestHttpServer::ServeChunked(const std::string& path, std::string body) {
+void TTestHttpServer::ServeChunked(const std::string& path, std::string body) {
     SetAnswer(path, {.kind = Answer::Kind::Chunked, .body = std::move(body)});
 }
 
-void TestHttpServer::ServeUntilClose(const std::string& path, std::string body) {
+void TTestHttpServer::ServeUntilClose(const std::string& path, std::string body) {
     SetAnswer(path, {.kind = Answer::Kind::UntilClose, .body = std::move(body)});
 }
 
-void TestHttpServer::ServeErrorPage(const std::string& path, int status, std::size_t size) {
+void TTestHttpServer::ServeErrorPage(const std::string& path, int status, std::size_t size) {
     SetAnswer(path,
               {.status = status, .body = ErrorPage(status, size), .contentType = "text/html"});
 }
 
-void TestHttpServer::ServeCut(const std::string& path, std::string body, std::size_t sent) {
+void TTestHttpServer::ServeCut(const std::string& path, std::string body, std::size_t sent) {
     const std::size_t cut = std::min(sent, body.size());
     SetAnswer(path, {.kind = Answer::Kind::Cut, .body = std::move(body), .sent = cut});
 }
 
-void TestHttpServer::ServePaced(const std::string& path, std::string body, std::size_t block,
-                                int pauseMs) {
+void TTestHttpServer::ServePaced(const std::string& path, std::string body, std::size_t block,
+                                 int pauseMs) {
     SetAnswer(
         path,
         {.kind = Answer::Kind::Paced, .body = std::move(body), .block = block, .pauseMs = pauseMs});
 }
 
-void TestHttpServer::ServeZeros(const std::string& path, std::uint64_t announced,
-                                std::uint64_t sent) {
+void TTestHttpServer::ServeZeros(const std::string& path, std::uint64_t announced,
+                                 std::uint64_t sent) {
     SetAnswer(path, {.kind = Answer::Kind::Zeros, .announced = announced, .zeros = sent});
 }
 
-void TestHttpServer::ServeHeld(const std::string& path, std::string body, std::size_t sent) {
+void TTestHttpServer::ServeHeld(const std::string& path, std::string body, std::size_t sent) {
     const std::size_t held = std::min(sent, body.size());
     SetAnswer(path, {.kind = Answer::Kind::Held, .body = std::move(body), .sent = held});
 }
 
-void TestHttpServer::ServeSilent(const std::string& path) {
+void TTestHttpServer::ServeSilent(const std::string& path) {
     SetAnswer(path, {.kind = Answer::Kind::Silent});
 }
 
-void TestHttpServer::ServeValidated(const std::string& path, std::string body, std::string etag,
-                                    std::string lastModified) {
+void TTestHttpServer::ServeValidated(const std::string& path, std::string body, std::string etag,
+                                     std::string lastModified) {
     SetAnswer(path, {.kind = Answer::Kind::Validated,
                      .body = std::move(body),
                      .etag = std::move(etag),
                      .lastModified = std::move(lastModified)});
 }
 
-void TestHttpServer::SetAnswerDelay(int ms) {
+void TTestHttpServer::SetAnswerDelay(int ms) {
     std::lock_guard lock(mutex_);
     delayMs_ = ms;
 }
 
-void TestHttpServer::Redirect(const std::string& path, int status, const std::string& location) {
+void TTestHttpServer::Redirect(const std::string& path, int status, const std::string& location) {
     SetAnswer(path, {.kind = Answer::Kind::Redirect, .status = status, .location = location});
 }
 
-bool TestHttpServer::WaitForRelease() {
+bool TTestHttpServer::WaitForRelease() {
     std::unique_lock lock(mutex_);
     released_.wait(lock, [this] { return release_ || stopping_; });
     return !stopping_;
 }
 
-void TestHttpServer::Release() {
+void TTestHttpServer::Release() {
     {
         std::lock_guard lock(mutex_);
         release_ = true;
@@ -336,12 +336,12 @@ void TestHttpServer::Release() {
     released_.notify_all();
 }
 
-std::vector<TestHttpServer::Request> TestHttpServer::Requests() const {
+std::vector<TTestHttpServer::Request> TTestHttpServer::Requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
 }
 
-std::vector<std::string> TestHttpServer::RequestLines() const {
+std::vector<std::string> TTestHttpServer::RequestLines() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> lines;
     for (const Request& r : requests_)
@@ -349,19 +349,19 @@ std::vector<std::string> TestHttpServer::RequestLines() const {
     return lines;
 }
 
-void TestHttpServer::ClearRequests() {
+void TTestHttpServer::ClearRequests() {
     std::lock_guard lock(mutex_);
     requests_.clear();
 }
 
-void TestHttpServer::SetOnRequest(std::function<void(const Request&)> onRequest) {
+void TTestHttpServer::SetOnRequest(std::function<void(const Request&)> onRequest) {
     std::lock_guard lock(mutex_);
     onRequest_ = std::move(onRequest);
 }
 
-// ---- TestTcpListener ----
+// ---- TTestTcpListener ----
 
-TestTcpListener::TestTcpListener() {
+TTestTcpListener::TTestTcpListener() {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -371,12 +371,12 @@ TestTcpListener::TestTcpListener() {
     if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(fd_, 16) != 0 ||
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || ::pipe(wakePipe_) != 0)
-        throw std::runtime_error("TestTcpListener: cannot listen on 127.0.0.1");
+        throw std::runtime_error("TTestTcpListener: cannot listen on 127.0.0.1");
     port_ = ntohs(addr.sin_port);
     thread_ = std::thread([this] { Run(); });
 }
 
-TestTcpListener::~TestTcpListener() {
+TTestTcpListener::~TTestTcpListener() {
     const char byte = 0;
     (void)!::write(wakePipe_[1], &byte, 1);
     thread_.join();
@@ -385,7 +385,7 @@ TestTcpListener::~TestTcpListener() {
     ::close(wakePipe_[1]);
 }
 
-void TestTcpListener::Run() {
+void TTestTcpListener::Run() {
     for (;;) {
         pollfd fds[2] = {{fd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0)
@@ -409,12 +409,12 @@ void TestTcpListener::Run() {
     }
 }
 
-int TestTcpListener::Connections() const {
+int TTestTcpListener::Connections() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(firstBytes_.size());
 }
 
-std::vector<std::string> TestTcpListener::FirstBytes() const {
+std::vector<std::string> TTestTcpListener::FirstBytes() const {
     std::lock_guard lock(mutex_);
     return firstBytes_;
 }

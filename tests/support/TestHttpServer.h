@@ -24,7 +24,7 @@ class Server;
 // replaces it. A path without an answer gets a 404 page of about 100 bytes.
 // Every request is recorded (request line, headers, body) in arrival order.
 //
-//     TestHttpServer server;
+//     TTestHttpServer server;
 //     server.Serve("/repo/Packages.gz", gzBytes);
 //     server.ServeErrorPage("/repo/Packages.bz2", 404, 300);
 //     http.URL = server.Url("/repo/Packages.gz");
@@ -34,7 +34,7 @@ class Server;
 //
 // All calls are safe from any thread. The destructor releases held and
 // silent answers, then stops the server.
-class TestHttpServer {
+class TTestHttpServer {
 public:
     struct Request {
         std::string Method;  // "GET"
@@ -49,12 +49,12 @@ public:
         std::string Header(const std::string& name) const;
     };
 
-    TestHttpServer();
+    TTestHttpServer();
     // The same server over TLS, with this certificate and key (PEM files).
-    TestHttpServer(const std::string& certFile, const std::string& keyFile);
-    ~TestHttpServer();
-    TestHttpServer(const TestHttpServer&) = delete;
-    TestHttpServer& operator=(const TestHttpServer&) = delete;
+    TTestHttpServer(const std::string& certFile, const std::string& keyFile);
+    ~TTestHttpServer();
+    TTestHttpServer(const TTestHttpServer&) = delete;
+    TTestHttpServer& operator=(const TTestHttpServer&) = delete;
 
     int Port() const { return port_; }
     // "http://127.0.0.1:<port>" (or "https://") followed by path.
@@ -136,12 +136,12 @@ private:
 // bytes each one sends and closes it. Stands in for a TLS server: a client
 // that was sent to "https://127.0.0.1:<port>/" shows up here with a TLS
 // handshake (first byte 0x16).
-class TestTcpListener {
+class TTestTcpListener {
 public:
-    TestTcpListener();
-    ~TestTcpListener();
-    TestTcpListener(const TestTcpListener&) = delete;
-    TestTcpListener& operator=(const TestTcpListener&) = delete;
+    TTestTcpListener();
+    ~TTestTcpListener();
+    TTestTcpListener(const TTestTcpListener&) = delete;
+    TTestTcpListener& operator=(const TTestTcpListener&) = delete;
 
     int Port() const { return port_; }
     int Connections() const;

@@ -25,29 +25,29 @@ void AddExtension(X509* cert, int nid, const char* value) {
     X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
     X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
     if (!ext || X509_add_ext(cert, ext, -1) != 1)
-        throw std::runtime_error("TestTls: extension refused");
+        throw std::runtime_error("TTestTls: extension refused");
     X509_EXTENSION_free(ext);
 }
 
 void WritePem(const std::string& path, const std::function<int(FILE*)>& write) {
     FILE* file = std::fopen(path.c_str(), "w");
     if (!file)
-        throw std::runtime_error("TestTls: cannot write " + path);
+        throw std::runtime_error("TTestTls: cannot write " + path);
     const int ok = write(file);
     std::fclose(file);
     if (ok != 1)
-        throw std::runtime_error("TestTls: cannot encode " + path);
+        throw std::runtime_error("TTestTls: cannot encode " + path);
 }
 
 } // namespace
 
-TestTls::TestTls() {
+TTestTls::TTestTls() {
     if (!dir_.isValid())
-        throw std::runtime_error("TestTls: no temporary folder");
+        throw std::runtime_error("TTestTls: no temporary folder");
     KeyPtr key(EVP_EC_gen("P-256"));
     CertPtr cert(X509_new());
     if (!key || !cert)
-        throw std::runtime_error("TestTls: no key");
+        throw std::runtime_error("TTestTls: no key");
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
@@ -62,7 +62,7 @@ TestTls::TestTls() {
     AddExtension(cert.get(), NID_ext_key_usage, "serverAuth");
     AddExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1");
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0)
-        throw std::runtime_error("TestTls: cannot sign");
+        throw std::runtime_error("TTestTls: cannot sign");
     WritePem(KeyFile(), [&](FILE* f) {
         return PEM_write_PrivateKey(f, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
     });
@@ -76,17 +76,17 @@ TestTls::TestTls() {
     ::unsetenv("CURL_CA_BUNDLE");
 }
 
-TestTls::~TestTls() {
+TTestTls::~TTestTls() {
     if (hadBundle_)
         ::setenv("SSL_CERT_FILE", bundle_.c_str(), 1);
     else
         ::unsetenv("SSL_CERT_FILE");
 }
 
-std::string TestTls::CertFile() const {
+std::string TTestTls::CertFile() const {
     return dir_.filePath(QStringLiteral("cert.pem")).toStdString();
 }
 
-std::string TestTls::KeyFile() const {
+std::string TTestTls::KeyFile() const {
     return dir_.filePath(QStringLiteral("key.pem")).toStdString();
 }

@@ -8,12 +8,12 @@
 // with its key, in a temporary folder. While the object lives, the transfers
 // of the process trust it (and nothing else) through SSL_CERT_FILE, the
 // variable the program reads as the curl tool does.
-class TestTls {
+class TTestTls {
 public:
-    TestTls();
-    ~TestTls();
-    TestTls(const TestTls&) = delete;
-    TestTls& operator=(const TestTls&) = delete;
+    TTestTls();
+    ~TTestTls();
+    TTestTls(const TTestTls&) = delete;
+    TTestTls& operator=(const TTestTls&) = delete;
 
     std::string CertFile() const;
     std::string KeyFile() const;
