@@ -7,6 +7,7 @@
 #include "catalogue/AsciiText.h"
 #include "catalogue/CaptionOrder.h"
 #include "catalogue/HugePages.h"
+#include "catalogue/IndexReader.h"
 #include "catalogue/ReferenceCopy.h"
 #include "sources/IndexStore.h"
 
@@ -27,47 +28,8 @@
 
 namespace {
 
-constexpr std::size_t MaxValueBytes = 256;
-
-// A remembered field line. Most lines point into the file's text; a line that
-// had lone CRs removed lives in the reader's scratch buffer and is copied.
-class TFieldLine {
-public:
-    void Clear() { set_ = false; }
-    void Set(std::string_view line, std::string_view text) {
-        set_ = true;
-        if (line.data() >= text.data() && line.data() + line.size() <= text.data() + text.size()) {
-            view_ = line;
-        } else {
-            own_.assign(line);
-            view_ = own_;
-        }
-    }
-    bool IsSet() const { return set_; }
-    std::string_view Line() const { return set_ ? view_ : std::string_view(); }
-
-private:
-    bool set_ = false;
-    std::string_view view_;
-    std::string own_;
-};
-
-// The value of a field line: from the second character after the colon (the
-// field name is followed by exactly one blank), cut to 256 bytes.
-std::string_view RawValue(std::string_view line, std::size_t start) {
-    if (line.size() <= start)
-        return {};
-    return line.substr(start, MaxValueBytes);
-}
-
-// A value shown as text: cut without splitting a UTF-8 sequence, then empty
-// unless it is valid UTF-8.
-std::string DecodedValue(std::string_view line, std::size_t start) {
-    if (line.size() <= start)
-        return {};
-    const std::string_view cut = TextFile::CutUtf8(line.substr(start), MaxValueBytes);
-    return TextFile::IsValidUtf8(cut) ? std::string(cut) : std::string();
-}
+using IndexReader::TIndexPart;
+using IndexReader::TRowBudget;
 
 // The names of the regular files in the local package cache.
 std::unordered_set<std::string> ListArchives(const QString& archivesDir) {
@@ -105,124 +67,7 @@ void PrepareBuffer(std::string& buffer, std::uint64_t size) {
         HugePages::Reserve(buffer, static_cast<std::size_t>(size));
 }
 
-using AsciiText::ReplaceAll;
 using SafeFiles::InFolder;
-
-// The local file name: every "Filename: " removed, then the package cache's
-// one rule for a "Filename:" value, so that the downloaded badge agrees with
-// the name the download stores.
-void LocalFileNameInto(std::string_view line, std::string& name) {
-    constexpr std::string_view Key = "Filename: ";
-    std::string slow;
-    std::string_view s = line;
-    if (s.starts_with(Key) && s.find(Key, Key.size()) == std::string_view::npos) {
-        s.remove_prefix(Key.size());
-    } else if (s.find(Key) != std::string_view::npos) {
-        slow.assign(line);
-        ReplaceAll(slow, Key, "");
-        s = slow;
-    }
-    ArchiveCache::LocalFileNameInto(s, name);
-}
-
-// The rows of one index by identifier, version and architecture, so that an
-// index repeating a stanza gives one row. One flat table of row numbers: no
-// allocation per row, and a row's texts are compared only when the hashes of
-// the three values agree.
-class TRowSet {
-public:
-    explicit TRowSet(std::size_t expected) {
-        std::size_t size = 64;
-        while (size < expected * 2)
-            size *= 2;
-        HugePages::Reserve(slots_, size);
-        slots_.assign(size, TSlot{});
-    }
-
-    // True when Rows has no row with the values of Rows.back() before it; the
-    // row is then remembered.
-    bool InsertLast(const TPackageRows& rows) {
-        const TPackageRow& row = rows.back();
-        const std::uint64_t hash = HashOf(row);
-        if ((used_ + 1) * 2 > slots_.size())
-            Grow();
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            TSlot& slot = slots_[i];
-            if (slot.Row == Empty) {
-                slot = {hash, static_cast<std::uint32_t>(rows.size() - 1)};
-                ++used_;
-                return true;
-            }
-            if (slot.Hash == hash && Same(rows[slot.Row], row))
-                return false;
-        }
-    }
-
-private:
-    static constexpr std::uint32_t Empty = 0xFFFFFFFFu;
-    struct TSlot {
-        std::uint64_t Hash = 0;
-        std::uint32_t Row = Empty;
-    };
-
-    static std::uint64_t HashOf(const TPackageRow& row) {
-        const std::hash<std::string_view> h;
-        std::uint64_t v = h(row.Package);
-        v = (v ^ h(row.Version)) * 0x9E3779B97F4A7C15ull;
-        v = (v ^ h(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
-        return v ^ (v >> 29);
-    }
-    static bool Same(const TPackageRow& a, const TPackageRow& b) {
-        return a.Package == b.Package && a.Version == b.Version && a.Architecture == b.Architecture;
-    }
-    void Grow() {
-        std::vector<TSlot> old(slots_.size() * 2);
-        old.swap(slots_);
-        const std::size_t mask = slots_.size() - 1;
-        for (const TSlot& slot : old) {
-            if (slot.Row == Empty)
-                continue;
-            std::size_t i = slot.Hash & mask;
-            while (slots_[i].Row != Empty)
-                i = (i + 1) & mask;
-            slots_[i] = slot;
-        }
-    }
-
-    std::vector<TSlot> slots_;
-    std::size_t used_ = 0;
-};
-
-// One index's share of the list, built apart from the others so that indexes
-// can be read side by side. The category sticks across indexes, so the rows
-// before the index's first "Section:" line take theirs from the indexes before
-// it once all are read.
-//
-// An index and its reference copy are read by two tasks, which may run side by
-// side: the rows are made first and remember their Package and Version lines,
-// and whichever task ends second checks them against the reference copy.
-struct TIndexPart {
-    TPackageRows Rows;
-    std::size_t Unsectioned = 0; // rows before the first Section line
-    bool HasSection = false;
-    std::string LastSection;
-
-    std::string Reference; // the reference copy, until the rows are checked
-    std::optional<TReferenceCopy> Table;
-    // The index, or a reference copy that is there, was unreadable: one flag
-    // per task, as the two may end at once.
-    bool RowsFailed = false;
-    bool ReferenceFailed = false;
-    // Why the index gives no rows: one text per task, as for the flags.
-    QString Skipped;
-    QString ReferenceSkipped;
-    // The Package and Version lines of each row, copied out of the index so
-    // that its read buffer can serve the next index before the check.
-    std::string LineText;
-    std::vector<std::uint32_t> LineEnds; // three per row: Package, Version, Architecture
-    std::atomic<int> TasksDone{0};
-};
 
 // Read buffers pass from index to index: the biggest indexes come first, so a
 // buffer handed back is big enough for what follows and memory once touched is
@@ -250,176 +95,6 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::string> free_;
-};
-
-void Keep(std::string_view line, TIndexPart& part) {
-    part.LineText.append(line);
-    part.LineEnds.push_back(static_cast<std::uint32_t>(part.LineText.size()));
-}
-
-// Rows of the whole catalogue, shared by the tasks that read the indexes:
-// each takes its rows in steps, so the rows made while the indexes are read
-// never pass the catalogue's room by more than a step per task.
-class TRowBudget {
-public:
-    static constexpr std::uint64_t Step = 4096;
-    // A step of room; false when the catalogue is full (the step still
-    // counts as taken until it is given back).
-    bool Take() {
-        return taken_.fetch_add(Step, std::memory_order_relaxed) < SafeFiles::MaxCatalogueRows;
-    }
-    void GiveBack(std::uint64_t n) { taken_.fetch_sub(n, std::memory_order_relaxed); }
-
-private:
-    std::atomic<std::uint64_t> taken_{0};
-};
-
-// Reads the rows of one index into its part, a stanza at a time: a stanza's
-// field lines are remembered as they come and make a row when it ends.
-class TIndexReader {
-public:
-    TIndexReader(std::string_view text, const std::string& indexFile,
-                 const std::unordered_set<std::string>& archives, std::string& localName,
-                 TIndexPart& part, TRowBudget& budget)
-        : text_(text), indexFile_(indexFile), archives_(archives), localName_(localName),
-          part_(part), rows_(part.Rows), budget_(budget), seen_(Expected(text)) {
-        // Growing the vector would move every row made so far; capacity never
-        // touched costs no memory.
-        HugePages::Reserve(rows_, Expected(text));
-        HugePages::Reserve(part.LineEnds, 3 * Expected(text));
-        HugePages::Reserve(part.LineText, 80 * Expected(text));
-    }
-
-    // False (with the reason in the part) when the index has more stanzas
-    // than an index may have or the catalogue is full.
-    bool Read() {
-        TextFile::TIndexLines lines(text_);
-        std::string_view line;
-        while (part_.Skipped.isEmpty() && lines.Next(line)) {
-            if (line.empty())
-                EndStanza();
-            else
-                See(line);
-        }
-        if (part_.Skipped.isEmpty())
-            Finish();
-        // The room not used goes back; a skipped index gives back all it took.
-        budget_.GiveBack(part_.Skipped.isEmpty() ? taken_ - rows_.size() : taken_);
-        if (!part_.Skipped.isEmpty())
-            return false;
-        if (!part_.HasSection)
-            part_.Unsectioned = rows_.size();
-        return true;
-    }
-
-private:
-    // An index rarely has a stanza under 512 bytes.
-    static std::size_t Expected(std::string_view text) { return text.size() / 512 + 16; }
-
-    void See(std::string_view line) {
-        TFieldLine* field = nullptr;
-        switch (line[0]) {
-        case 'P':
-            field = line.starts_with("Package:") ? &package_ : nullptr;
-            break;
-        case 'N':
-            field = line.starts_with("Name:") ? &name_ : nullptr;
-            break;
-        case 'V':
-            field = line.starts_with("Version:") ? &version_ : nullptr;
-            break;
-        case 'A':
-            field = line.starts_with("Architecture:") ? &architecture_ : nullptr;
-            break;
-        case 'D':
-            field = line.starts_with("Description:") ? &description_ : nullptr;
-            break;
-        case 'F':
-            field = line.starts_with("Filename:") ? &filename_ : nullptr;
-            break;
-        case 'S':
-            if (line.starts_with("Section:"))
-                SeeSection(line);
-            break;
-        default:
-            break;
-        }
-        if (field)
-            field->Set(line, text_);
-    }
-
-    // The category sticks: it holds for the stanzas after it until the next.
-    void SeeSection(std::string_view line) {
-        if (!part_.HasSection) {
-            part_.Unsectioned = rows_.size();
-            part_.HasSection = true;
-        }
-        part_.LastSection.assign(RawValue(line, 9));
-    }
-
-    void EndStanza() {
-        Finish();
-        for (TFieldLine* field :
-             {&package_, &name_, &version_, &description_, &filename_, &architecture_})
-            field->Clear();
-    }
-
-    // Whether another row fits; the reason is in the part when it does not.
-    bool Room() {
-        // Stanzas are counted as the refresh counts them, repeated ones too.
-        if (++stanzas_ > SafeFiles::MaxIndexStanzas) {
-            part_.Skipped = QStringLiteral("больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
-            return false;
-        }
-        if (rows_.size() < taken_)
-            return true;
-        taken_ += TRowBudget::Step;
-        if (budget_.Take())
-            return true;
-        part_.Skipped = QStringLiteral("в каталоге больше нет места (%1 пакетов)")
-                            .arg(SafeFiles::MaxCatalogueRows);
-        return false;
-    }
-
-    void Finish() {
-        if (!package_.IsSet() || !Room())
-            return;
-        TPackageRow& row = rows_.emplace_back();
-        row.Package.assign(RawValue(package_.Line(), 9));
-        row.Version.assign(RawValue(version_.Line(), 9));
-        row.Architecture.Assign(RawValue(architecture_.Line(), 14));
-        // A stanza repeated with the same identifier, version and architecture
-        // is the same package: nothing could tell its two rows apart.
-        if (!seen_.InsertLast(rows_)) {
-            rows_.pop_back();
-            return;
-        }
-        row.Caption = name_.IsSet() ? DecodedValue(name_.Line(), 6) : row.Package;
-        row.Description = DecodedValue(description_.Line(), 13);
-        row.IndexFile = indexFile_;
-        if (part_.HasSection)
-            row.Section = part_.LastSection;
-        if (filename_.IsSet() && !archives_.empty()) {
-            LocalFileNameInto(filename_.Line(), localName_);
-            if (archives_.count(localName_) != 0)
-                row.State |= StateDownloaded;
-        }
-        Keep(package_.Line(), part_);
-        Keep(version_.Line(), part_);
-        Keep(architecture_.Line(), part_);
-    }
-
-    std::string_view text_;
-    const std::string& indexFile_;
-    const std::unordered_set<std::string>& archives_;
-    std::string& localName_;
-    TIndexPart& part_;
-    TPackageRows& rows_;
-    TRowBudget& budget_;
-    TRowSet seen_;
-    TFieldLine package_, name_, version_, description_, filename_, architecture_;
-    std::uint64_t stanzas_ = 0;
-    std::uint64_t taken_ = 0; // rows of room taken from the budget
 };
 
 void CheckRows(TIndexPart& part, TBufferPool& pool) {
@@ -461,7 +136,7 @@ void ReadRows(TLoadJob& job, std::size_t i, TIndexPart& part, std::string& local
     const std::string indexFile = QFile::encodeName(name).toStdString();
     if (SafeFiles::ReadAll(InFolder(job.ProcDir, name), SafeFiles::MaxIndexSize, text, &reason))
         part.RowsFailed =
-            !TIndexReader(text, indexFile, job.Archives, localName, part, job.Budget).Read();
+            !IndexReader::ReadRows(text, indexFile, job.Archives, localName, part, job.Budget);
     else
         part.RowsFailed = true;
     if (part.RowsFailed) {

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "base/SafeFiles.h"
+#include "catalogue/PackageRow.h"
+#include "catalogue/ReferenceCopy.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+// The reading of one index into rows, a stanza at a time: the catalogue's
+// load runs it on each index, several side by side.
+namespace IndexReader {
+
+// One index's share of the list, built apart from the others so that indexes
+// can be read side by side. The category sticks across indexes, so the rows
+// before the index's first "Section:" line take theirs from the indexes before
+// it once all are read.
+//
+// An index and its reference copy are read by two tasks, which may run side by
+// side: the rows are made first and remember their Package and Version lines,
+// and whichever task ends second checks them against the reference copy.
+struct TIndexPart {
+    TPackageRows Rows;
+    std::size_t Unsectioned = 0; // rows before the first Section line
+    bool HasSection = false;
+    std::string LastSection;
+
+    std::string Reference; // the reference copy, until the rows are checked
+    std::optional<TReferenceCopy> Table;
+    // The index, or a reference copy that is there, was unreadable: one flag
+    // per task, as the two may end at once.
+    bool RowsFailed = false;
+    bool ReferenceFailed = false;
+    // Why the index gives no rows: one text per task, as for the flags.
+    QString Skipped;
+    QString ReferenceSkipped;
+    // The Package and Version lines of each row, copied out of the index so
+    // that its read buffer can serve the next index before the check.
+    std::string LineText;
+    std::vector<std::uint32_t> LineEnds; // three per row: Package, Version, Architecture
+    std::atomic<int> TasksDone{0};
+};
+
+// Rows of the whole catalogue, shared by the tasks that read the indexes:
+// each takes its rows in steps, so the rows made while the indexes are read
+// never pass the catalogue's room by more than a step per task.
+class TRowBudget {
+public:
+    static constexpr std::uint64_t Step = 4096;
+    // A step of room; false when the catalogue is full (the step still
+    // counts as taken until it is given back).
+    bool Take() {
+        return taken_.fetch_add(Step, std::memory_order_relaxed) < SafeFiles::MaxCatalogueRows;
+    }
+    void GiveBack(std::uint64_t n) { taken_.fetch_sub(n, std::memory_order_relaxed); }
+
+private:
+    std::atomic<std::uint64_t> taken_{0};
+};
+
+// Reads the rows of the index Text (named IndexFile in the store) into
+// Part, marking those whose package file is among Archives; LocalName is a
+// buffer kept between indexes. False (with the reason in the part) when the
+// index has more stanzas than an index may have or the catalogue is full.
+bool ReadRows(std::string_view text, const std::string& indexFile,
+              const std::unordered_set<std::string>& archives, std::string& localName,
+              TIndexPart& part, TRowBudget& budget);
+
+} // namespace IndexReader
