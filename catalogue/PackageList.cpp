@@ -278,6 +278,30 @@ bool SavePackageList(const QString& cacheFile, const TPackageRows& rows) {
     return SafeFiles::ReplaceAtomically(cacheFile, out);
 }
 
+namespace {
+
+// The six lines of a saved record after its section: caption, state,
+// version, identifier, description, index file (lines past the end of the
+// file read as empty). False when the state line is no state.
+bool ReadRecordFields(TextFile::TIndexLines& lines, TPackageRow& row) {
+    std::string_view line;
+    const auto next = [&lines, &line]() -> std::string_view {
+        if (!lines.Next(line))
+            line = {};
+        return line;
+    };
+    row.Caption.assign(next());
+    if (!ParseState(next(), row.State))
+        return false;
+    row.Version.assign(next());
+    row.Package.assign(next());
+    row.Description.assign(next());
+    row.IndexFile.assign(next());
+    return true;
+}
+
+} // namespace
+
 TLoadResult LoadPackageList(const QString& cacheFile, const std::string& category,
                             TPackageRows& rows, std::vector<std::string>& categories,
                             std::string_view architecture, bool* knowsArchitectures) {
@@ -339,19 +363,8 @@ TLoadResult LoadPackageList(const QString& cacheFile, const std::string& categor
         }
         TPackageRow& row = rows.emplace_back();
         row.Architecture = rowArchitecture;
-        next(line);
-        row.Caption.assign(line);
-        next(line);
-        if (!ParseState(line, row.State))
+        if (!ReadRecordFields(lines, row))
             return finish(TLoadResult::Damaged);
-        next(line);
-        row.Version.assign(line);
-        next(line);
-        row.Package.assign(line);
-        next(line);
-        row.Description.assign(line);
-        next(line);
-        row.IndexFile.assign(line);
         row.Section = std::move(section);
     }
     const bool known = runs.Known() && runs.Records() == record;
