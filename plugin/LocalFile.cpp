@@ -9,6 +9,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace Tpot {
 
@@ -233,6 +234,25 @@ bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& out,
     }
     ::close(fd);
     return true;
+}
+
+std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>
+LocalBlocks(int fd, std::function<bool()> proceed, std::uint64_t& done, bool& localFailed,
+            bool& userStopped, std::string& why) {
+    return [fd, proceed = std::move(proceed), &done, &localFailed, &userStopped,
+            &why](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
+        if (!proceed()) {
+            userStopped = true;
+            return -1;
+        }
+        const std::ptrdiff_t got = ReadLocalBlock(fd, buffer, capacity, why);
+        if (got < 0) {
+            localFailed = true;
+            return -1;
+        }
+        done += static_cast<std::uint64_t>(got);
+        return got;
+    };
 }
 
 } // namespace Tpot

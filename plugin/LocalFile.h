@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace Tpot {
@@ -65,5 +66,13 @@ std::string LocalFolderOf(const std::string& path);
 // One read of a local file for a transfer to the phone: the bytes read (0 at
 // its end), or -1 with the reason in Why. An interrupted read is tried again.
 std::ptrdiff_t ReadLocalBlock(int fd, char* buffer, std::size_t capacity, std::string& why);
+
+// The blocks of the local file Fd for a copy to the phone: Proceed is asked
+// before each block, and false stops the copy as the user's (UserStopped); a
+// failed read stops it with LocalFailed and the reason in Why; Done counts
+// the bytes read. The flags and counters must outlive the copy.
+std::function<std::ptrdiff_t(char* buffer, std::size_t capacity)>
+LocalBlocks(int fd, std::function<bool()> proceed, std::uint64_t& done, bool& localFailed,
+            bool& userStopped, std::string& why);
 
 } // namespace Tpot

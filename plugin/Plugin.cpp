@@ -298,19 +298,9 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
     bool userStopped = false;
     const TStatus status = transport_->Write(
         phone, like,
-        [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
-            if (done > 0 && !Progress(local, phone, Percent(done, total))) {
-                userStopped = true;
-                return -1;
-            }
-            const std::ptrdiff_t got = ReadLocalBlock(fd, buffer, capacity, why);
-            if (got < 0) {
-                localFailed = true;
-                return -1;
-            }
-            done += static_cast<uint64_t>(got);
-            return got;
-        },
+        LocalBlocks(
+            fd, [&] { return done == 0 || Progress(local, phone, Percent(done, total)); }, done,
+            localFailed, userStopped, why),
         why);
     if (status != TStatus::Ok) {
         if (userStopped)

@@ -138,22 +138,11 @@ int TPlugin::CopyWithin(const std::string& from, const std::string& to, const TE
         why);
     if (status == TStatus::Ok) {
         ::lseek(fd, 0, SEEK_SET);
-        status = transport_->Write(
-            to, source,
-            [&](char* buffer, std::size_t capacity) -> std::ptrdiff_t {
-                if (!Progress(from, to, percent())) {
-                    userStopped = true;
-                    return -1;
-                }
-                const std::ptrdiff_t got = ReadLocalBlock(fd, buffer, capacity, why);
-                if (got < 0) {
-                    localFailed = true;
-                    return -1;
-                }
-                done += static_cast<uint64_t>(got);
-                return got;
-            },
-            why);
+        status = transport_->Write(to, source,
+                                   LocalBlocks(
+                                       fd, [&] { return Progress(from, to, percent()); }, done,
+                                       localFailed, userStopped, why),
+                                   why);
     }
     if (userStopped)
         return FS_FILE_USERABORT;
