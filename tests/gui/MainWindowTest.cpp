@@ -13,19 +13,18 @@
 
 namespace {
 
-struct PanelCase {
-    const char* pan;
-    const char* img;
-    int top;
-    const char* hint;
-    int page;
+// A side panel, its picture and the page it shows.
+struct TPanelCase {
+    const char* Panel;
+    const char* Picture;
+    int Page;
 };
 
-const PanelCase kPanels[] = {
-    {"panSources", "imgSources", 4, "Источники", 0},
-    {"panPackages", "imgPackages", 54, "Пакеты", 1},
-    {"panSync", "imgSync", 104, "Синхронизация", 2},
-    {"panSettings", "imgSettings", 154, "Настройки", 3},
+const TPanelCase Panels[] = {
+    {"panSources", "imgSources", 0},
+    {"panPackages", "imgPackages", 1},
+    {"panSync", "imgSync", 2},
+    {"panSettings", "imgSettings", 3},
 };
 
 // Whether the panel draws its right border line, read from its picture.
@@ -41,21 +40,6 @@ void ClickPanel(TfrmMain& frm, const char* name) {
     QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(20, 20));
 }
 
-} // namespace
-
-TEST_F(WindowTest, WindowHasAFixedSizeAndItsTitle) {
-    auto frm = StartWindow();
-    EXPECT_EQ(frm->minimumSize(), frm->maximumSize()); // cannot be resized
-    EXPECT_FALSE(frm->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
-}
-
-namespace {
-
-bool IsPicture(const QWidget* w) {
-    return w->objectName().startsWith(QLatin1String("img"));
-}
-
 // Every child of Container lies inside Bounds; no two controls (anything but
 // the pictures, which decorate around them) overlap by more than the one-pixel
 // line two neighbours may share.
@@ -66,7 +50,7 @@ void ExpectLaidOut(const QWidget* container, const QRect& bounds) {
             continue;
         EXPECT_TRUE(bounds.contains(w->geometry()))
             << w->objectName().toStdString() << " leaves " << container->objectName().toStdString();
-        if (!IsPicture(w))
+        if (!w->objectName().startsWith(QLatin1String("img")))
             controls << w;
     }
     for (qsizetype i = 0; i < controls.size(); ++i)
@@ -78,13 +62,49 @@ void ExpectLaidOut(const QWidget* container, const QRect& bounds) {
         }
 }
 
+// A busy state: how it starts and stops, and its strip's controls.
+struct TBusyCase {
+    const char* Name;
+    void (TfrmMain::*Start)();
+    void (TfrmMain::*Stop)();
+    const char* Bar;
+    const char* StopButton;
+    const char* StopPicture;
+};
+
+const TBusyCase BusyCases[] = {
+    {"refresh", &TfrmMain::DrawRefreshStart, &TfrmMain::DrawRefreshStop, "prSrc", "btnSrcStop",
+     "imgSrcStop"},
+    {"download", &TfrmMain::DrawDownloadStart, &TfrmMain::DrawDownloadStop, "prPkg", "btnPkgStop",
+     "imgPkgStop"},
+    {"sync", &TfrmMain::DrawSyncStart, &TfrmMain::DrawSyncStop, "prSync", "btnSyncStop",
+     "imgSyncStop"},
+};
+
+const char* const StartControls[] = {"btnSrcRefresh", "imgSrcRefresh", "btnPkgDownload",
+                                     "imgPkgDownload"};
+const char* const Groups[] = {"grpSources", "grpPackages", "grpSync"};
+const char* const Options[] = {"chkGetCydia", "chkRefresh", "chkPutDebs", "chkPutAutoInstall",
+                               "chkPutCydia"};
+
+// The next widget after Name that takes the focus.
+QString NextFocused(const TfrmMain& frm, const char* name) {
+    QWidget* next = frm.findChild<QWidget*>(QString::fromUtf8(name))->nextInFocusChain();
+    while (next && next->focusPolicy() == Qt::NoFocus)
+        next = next->nextInFocusChain();
+    return next ? next->objectName() : QString();
+}
+
 } // namespace
 
 // The layout rules in place of the positions themselves (the screenshot
 // program shows the look): on each page every control lies inside its group
-// and none covers another; the side panels stay left of the pages.
+// and none covers another; the side panels stay left of the pages; the
+// window has a fixed size.
 TEST_F(WindowTest, NoControlOverlapsAnotherOrLeavesItsGroup) {
     auto frm = StartWindow();
+    EXPECT_EQ(frm->minimumSize(), frm->maximumSize());
+    EXPECT_FALSE(frm->windowFlags() & Qt::WindowMaximizeButtonHint);
     auto* pgMain = Find<QStackedWidget>(frm.get(), "pgMain");
     for (int i = 0; i < pgMain->count(); ++i) {
         // Pages not shown yet have no size of their own: each gets the
@@ -95,106 +115,78 @@ TEST_F(WindowTest, NoControlOverlapsAnotherOrLeavesItsGroup) {
         for (const QGroupBox* group : page->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
             ExpectLaidOut(group, group->rect());
     }
-    for (const PanelCase& c : kPanels) {
-        const QRect panel = Find<TSidePanel>(frm.get(), c.pan)->geometry();
+    for (const TPanelCase& c : Panels) {
+        const QRect panel = Find<TSidePanel>(frm.get(), c.Panel)->geometry();
         const QWidget* group = Find<QWidget>(frm.get(), "grpSources");
-        EXPECT_LT(panel.right(), group->mapTo(frm.get(), QPoint(0, 0)).x()) << c.pan;
-        EXPECT_TRUE(frm->rect().contains(panel)) << c.pan;
+        EXPECT_LT(panel.right(), group->mapTo(frm.get(), QPoint(0, 0)).x()) << c.Panel;
+        EXPECT_TRUE(frm->rect().contains(panel)) << c.Panel;
     }
 }
 
 TEST_F(WindowTest, PanelsAndTheirPicturesSwitchPagesAndMarkTheActiveTab) {
     auto frm = StartWindow();
     for (const bool viaPicture : {false, true}) {
-        for (const PanelCase& c : kPanels) {
-            SCOPED_TRACE(std::string(c.pan) + (viaPicture ? " picture" : " panel"));
-            ClickPanel(*frm, viaPicture ? c.img : c.pan);
-            EXPECT_EQ(frm->ActivePage(), c.page);
-            for (const PanelCase& other : kPanels) {
-                auto* pan = Find<TSidePanel>(frm.get(), other.pan);
-                EXPECT_EQ(DrawsRightLine(pan), other.page != c.page) << other.pan;
+        for (const TPanelCase& c : Panels) {
+            SCOPED_TRACE(std::string(c.Panel) + (viaPicture ? " picture" : " panel"));
+            ClickPanel(*frm, viaPicture ? c.Picture : c.Panel);
+            EXPECT_EQ(frm->ActivePage(), c.Page);
+            for (const TPanelCase& other : Panels) {
+                auto* pan = Find<TSidePanel>(frm.get(), other.Panel);
+                EXPECT_EQ(DrawsRightLine(pan), other.Page != c.Page) << other.Panel;
             }
         }
     }
 }
 
-namespace {
-
-struct BusyCase {
-    const char* name;
-    void (TfrmMain::*start)();
-    void (TfrmMain::*stop)();
-    const char* bar;
-    const char* stopButton;
-    const char* stopPicture;
-};
-
-const BusyCase kBusy[] = {
-    {"refresh", &TfrmMain::DrawRefreshStart, &TfrmMain::DrawRefreshStop, "prSrc", "btnSrcStop",
-     "imgSrcStop"},
-    {"download", &TfrmMain::DrawDownloadStart, &TfrmMain::DrawDownloadStop, "prPkg", "btnPkgStop",
-     "imgPkgStop"},
-    {"sync", &TfrmMain::DrawSyncStart, &TfrmMain::DrawSyncStop, "prSync", "btnSyncStop",
-     "imgSyncStop"},
-};
-
-const char* kStartControls[] = {"btnSrcRefresh", "imgSrcRefresh", "btnPkgDownload",
-                                "imgPkgDownload"};
-const char* kGroups[] = {"grpSources", "grpPackages", "grpSync"};
-const char* kOptions[] = {"chkGetCydia", "chkRefresh", "chkPutDebs", "chkPutAutoInstall",
-                          "chkPutCydia"};
-
-} // namespace
-
 TEST_F(WindowTest, EachBusyStateShowsOnlyItsStripAndLocksTheGroups) {
     auto frm = StartWindow();
     // Idle (after start-up and after each stop): no strip, start controls usable.
     const auto expectIdle = [&] {
-        for (const BusyCase& c : kBusy) {
-            EXPECT_TRUE(Find<QProgressBar>(frm.get(), c.bar)->isHidden()) << c.bar;
-            EXPECT_TRUE(Find<QWidget>(frm.get(), c.stopButton)->isHidden()) << c.stopButton;
-            EXPECT_FALSE(Find<QWidget>(frm.get(), c.stopButton)->isEnabled()) << c.stopButton;
-            EXPECT_TRUE(Find<QWidget>(frm.get(), c.stopPicture)->isHidden()) << c.stopPicture;
+        for (const TBusyCase& c : BusyCases) {
+            EXPECT_TRUE(Find<QProgressBar>(frm.get(), c.Bar)->isHidden()) << c.Bar;
+            EXPECT_TRUE(Find<QWidget>(frm.get(), c.StopButton)->isHidden()) << c.StopButton;
+            EXPECT_FALSE(Find<QWidget>(frm.get(), c.StopButton)->isEnabled()) << c.StopButton;
+            EXPECT_TRUE(Find<QWidget>(frm.get(), c.StopPicture)->isHidden()) << c.StopPicture;
         }
-        for (const char* name : kStartControls) {
+        for (const char* name : StartControls) {
             auto* w = Find<QWidget>(frm.get(), name);
             EXPECT_FALSE(w->isHidden()) << name;
             EXPECT_TRUE(w->isEnabled()) << name;
         }
-        for (const char* name : kGroups)
+        for (const char* name : Groups)
             EXPECT_TRUE(Find<QWidget>(frm.get(), name)->isEnabled()) << name;
     };
     expectIdle();
-    for (const BusyCase& c : kBusy) {
-        SCOPED_TRACE(c.name);
-        auto* bar = Find<QProgressBar>(frm.get(), c.bar);
+    for (const TBusyCase& c : BusyCases) {
+        SCOPED_TRACE(c.Name);
+        auto* bar = Find<QProgressBar>(frm.get(), c.Bar);
         bar->setValue(57); // a leftover value must not show at the start
 
-        (frm.get()->*c.start)();
-        for (const char* name : kStartControls) {
+        (frm.get()->*c.Start)();
+        for (const char* name : StartControls) {
             auto* w = Find<QWidget>(frm.get(), name);
             EXPECT_TRUE(w->isHidden()) << name;
             EXPECT_FALSE(w->isEnabled()) << name;
         }
         EXPECT_FALSE(bar->isHidden());
         EXPECT_EQ(bar->value(), 0);
-        auto* stop = Find<QToolButton>(frm.get(), c.stopButton);
+        auto* stop = Find<QToolButton>(frm.get(), c.StopButton);
         EXPECT_FALSE(stop->isHidden());
         EXPECT_TRUE(stop->isEnabled());
-        EXPECT_FALSE(Find<QWidget>(frm.get(), c.stopPicture)->isHidden());
-        for (const BusyCase& other : kBusy) {
+        EXPECT_FALSE(Find<QWidget>(frm.get(), c.StopPicture)->isHidden());
+        for (const TBusyCase& other : BusyCases) {
             if (&other == &c)
                 continue;
-            EXPECT_TRUE(Find<QWidget>(frm.get(), other.stopButton)->isHidden()) << other.name;
-            EXPECT_TRUE(Find<QWidget>(frm.get(), other.bar)->isHidden()) << other.name;
+            EXPECT_TRUE(Find<QWidget>(frm.get(), other.StopButton)->isHidden()) << other.Name;
+            EXPECT_TRUE(Find<QWidget>(frm.get(), other.Bar)->isHidden()) << other.Name;
         }
-        for (const char* name : kGroups)
+        for (const char* name : Groups)
             EXPECT_FALSE(Find<QWidget>(frm.get(), name)->isEnabled()) << name;
         EXPECT_FALSE(Find<QWidget>(frm.get(), "lstSources")->isEnabled());
         EXPECT_FALSE(Find<QWidget>(frm.get(), "btnComp2Phone")->isEnabled());
 
         // Still usable: the options, the side panels, the state's Stop button.
-        for (const char* name : kOptions) {
+        for (const char* name : Options) {
             auto* chk = Find<QCheckBox>(frm.get(), name);
             EXPECT_TRUE(chk->isEnabled()) << name;
         }
@@ -211,7 +203,7 @@ TEST_F(WindowTest, EachBusyStateShowsOnlyItsStripAndLocksTheGroups) {
         frm->Runner().End();
 
         bar->setValue(33);
-        (frm.get()->*c.stop)();
+        (frm.get()->*c.Stop)();
         EXPECT_EQ(bar->value(), 0);
         expectIdle();
     }
@@ -237,17 +229,9 @@ TEST_F(WindowTest, SettingsTabOrderAndAboutBox) {
     // screen.
     const char* chain[] = {"chkGetCydia", "chkRefresh", "chkPutDebs", "chkPutCydia",
                            "chkPutAutoInstall"};
-    for (size_t i = 0; i + 1 < std::size(chain); ++i) {
-        QWidget* next = Find<QWidget>(frm.get(), chain[i])->nextInFocusChain();
-        while (next && next->focusPolicy() == Qt::NoFocus)
-            next = next->nextInFocusChain();
-        ASSERT_NE(next, nullptr);
-        EXPECT_EQ(next->objectName(), QString::fromUtf8(chain[i + 1])) << chain[i];
-    }
-    QWidget* afterList = Find<QWidget>(frm.get(), "lstSources")->nextInFocusChain();
-    while (afterList && afterList->focusPolicy() == Qt::NoFocus)
-        afterList = afterList->nextInFocusChain();
-    EXPECT_EQ(afterList->objectName(), QStringLiteral("txtSource"));
+    for (size_t i = 0; i + 1 < std::size(chain); ++i)
+        EXPECT_EQ(NextFocused(*frm, chain[i]), QString::fromUtf8(chain[i + 1])) << chain[i];
+    EXPECT_EQ(NextFocused(*frm, "lstSources"), QStringLiteral("txtSource"));
 
     // The slogan must fit its 169-pixel line.
     auto* slogan = Find<QLabel>(frm.get(), "lblSlogan");
@@ -281,15 +265,12 @@ TEST(ApplicationSetup, StandardButtonsSpeakRussianAndPicturesAreInstalled) {
 }
 
 TEST_F(WindowTest, PicturesAndTheHandPointerAreLoadedAtStartup) {
+    if (!QFileInfo::exists(QStringLiteral(":/png/TAB_SOURCES")))
+        GTEST_SKIP() << "pictures not built in";
     auto frm = StartWindow();
     for (const char* name : {"imgSources", "imgSrcRefresh", "imgSyncStop", "imgComputer1",
-                             "imgAbout", "imgAutoInstall"}) {
-        const QString resource = QStringLiteral(":/png/TAB_SOURCES");
-        if (!QFileInfo::exists(resource))
-            GTEST_SKIP() << "pictures not built in";
-        auto* img = Find<QLabel>(frm.get(), name);
-        EXPECT_FALSE(img->pixmap().isNull()) << name;
-    }
+                             "imgAbout", "imgAutoInstall"})
+        EXPECT_FALSE(Find<QLabel>(frm.get(), name)->pixmap().isNull()) << name;
     if (QFileInfo::exists(QStringLiteral(":/png/HAND"))) {
         for (const char* name : {"lblAuthor", "lblSite"}) {
             auto* label = Find<QLabel>(frm.get(), name);

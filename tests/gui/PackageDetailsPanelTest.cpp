@@ -6,54 +6,125 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 
+#include <cstring>
+
 namespace {
 
-using PackageDetails = PackagesPageFixture;
+class PackageDetails : public PackagesPage {};
 
-const char* const kPanel[] = {
-    "imgApplication", "lblName", "lblVersion", "imgPackage", "lblPackage",  "imgSection",
-    "lblSection",     "imgSize", "lblSize",    "imgAuthor",  "lblAuthor",   "imgSite",
-    "lblSite",        "imgDesc", "txtDesc",    "imgDepends", "lblDepends1", "lblDepends2",
+// A label of the panel and its picture (nullptr: none).
+const std::pair<const char*, const char*> Controls[] = {
+    {"lblName", "imgApplication"}, {"lblVersion", nullptr}, {"lblPackage", "imgPackage"},
+    {"lblSection", "imgSection"},  {"lblSize", "imgSize"},  {"lblAuthor", "imgAuthor"},
+    {"lblSite", "imgSite"},        {"txtDesc", "imgDesc"},  {"lblDepends1", "imgDepends"},
+    {"lblDepends2", nullptr},
 };
 
-TEST_F(PackageDetails, HiddenUntilARowIsSelected) {
-    for (const char* name : kPanel)
-        EXPECT_FALSE(Shown(name)) << name;
+const char* PictureOf(const std::string& label) {
+    for (const auto& [name, picture] : Controls)
+        if (label == name)
+            return picture;
+    return nullptr;
+}
+
+TEST_F(PackageDetails, HiddenUntilARowWithAStanzaIsSelected) {
+    const auto expectShown = [&](bool shown) {
+        for (const auto& [label, picture] : Controls) {
+            EXPECT_EQ(Shown(label), shown) << label;
+            EXPECT_TRUE(!picture || Shown(picture) == shown) << label;
+        }
+    };
+    expectShown(false);
     LoadRepository();
     ClickRow(1);
-    for (const char* name : kPanel)
-        EXPECT_TRUE(Shown(name)) << name << " is filled for a full stanza";
-    page->HidePackageInfo();
-    for (const char* name : kPanel)
-        EXPECT_FALSE(Shown(name)) << name;
+    expectShown(true);
+    page_->HidePackageInfo();
+    expectShown(false);
     // A row without a stanza, or whose index is gone, hides it again.
     ClickRow(1);
     ClickRow(4); // "zed" is in the saved list only
-    for (const char* name : kPanel)
-        EXPECT_FALSE(Shown(name)) << name;
+    expectShown(false);
     ClickRow(1);
-    QFile::remove(folders.ProcDir + kRepoIndex);
+    QFile::remove(folders_.ProcDir + RepoIndex);
     ClickRow(0);
     EXPECT_FALSE(Shown("lblName"));
 }
 
-TEST_F(PackageDetails, FullStanzaFillsEveryControl) {
+// Each control's text (nullptr: hidden with its picture) and what a right
+// click on it copies (nullptr: not checked); a left click on the plain ones
+// copies nothing.
+TEST_F(PackageDetails, StanzasFillTheControlsAndRightClicksCopyThem) {
+    struct TShown {
+        const char* Label;
+        const char* Text;
+        const char* Copied;
+    };
+    const char* const TweakDeb = "http://repo.example.org/debs/tweak_1.0.deb";
+    const struct {
+        int Row;
+        std::vector<TShown> Controls;
+    } cases[] = {
+        {1,
+         {{"lblName", "Example Tweak Pack", "Example Tweak Pack"},
+          {"lblVersion", "1.0", "1.0"},
+          {"lblPackage", "com.example.tweak", "com.example.tweak"},
+          {"lblSection", "Tweaks", "Tweaks"},
+          {"lblSize", "1234", TweakDeb},
+          {"lblAuthor", "Jane Doe", "jane@example.org"},
+          {"lblSite", "http://example.org/tweak", "http://example.org/tweak"},
+          {"txtDesc", "Example", nullptr},
+          // Pre-dependencies first, in display form; dependencies as written.
+          {"lblDepends1", "dpkg (>= 1.14)", "dpkg (>= 1.14)"},
+          {"lblDepends2", "a,b (>= 1.0),  c", "a,b (>= 1.0),  c"}}},
+        // Field names in any case; "Size:999" lacks the blank: no size;
+        // Maintainer stands in for the author (without "<" its own address),
+        // Depiction for the home page.
+        {2,
+         {{"lblName", "Блестящая тема", nullptr},
+          {"lblSize", nullptr, nullptr},
+          {"lblAuthor", "theme@example.org", "theme@example.org"},
+          {"lblSite", "http://example.org/depict", nullptr},
+          {"lblDepends1", "libexample (>= 0.9), libfoo", nullptr},
+          {"lblDepends2", nullptr, nullptr}}},
+        // Without Name, the identifier; missing fields hide their controls.
+        {0,
+         {{"lblName", "net.bare.tool", nullptr},
+          {"lblVersion", "0.1", nullptr},
+          {"lblSection", "Utilities", nullptr},
+          {"lblSize", nullptr, nullptr},
+          {"lblAuthor", nullptr, nullptr},
+          {"lblSite", nullptr, nullptr},
+          {"txtDesc", nullptr, nullptr},
+          {"lblDepends1", nullptr, nullptr},
+          {"lblDepends2", nullptr, nullptr}}},
+    };
     LoadRepository();
-    ClickRow(1);
-    EXPECT_EQ(LabelText("lblName"), "Example Tweak Pack");
-    EXPECT_EQ(LabelText("lblVersion"), "1.0");
-    EXPECT_EQ(LabelText("lblPackage"), "com.example.tweak");
-    EXPECT_EQ(LabelText("lblSection"), "Tweaks");
-    EXPECT_EQ(LabelText("lblSize"), "1234");
-    EXPECT_EQ(Find<QLabel>("lblSize")->toolTip(), "http://repo.example.org/debs/tweak_1.0.deb");
-    EXPECT_EQ(LabelText("lblAuthor"), "Jane Doe");
-    EXPECT_EQ(Find<QLabel>("lblAuthor")->toolTip(), "jane@example.org");
-    EXPECT_EQ(LabelText("lblSite"), "http://example.org/tweak");
-    EXPECT_EQ(Find<QLabel>("lblSite")->toolTip(), "http://example.org/tweak");
-    EXPECT_EQ(Find<QPlainTextEdit>("txtDesc")->toPlainText(), "Example");
-    // Pre-dependencies first, in display form; dependencies second, as written.
-    EXPECT_EQ(LabelText("lblDepends1"), "dpkg (>= 1.14)");
-    EXPECT_EQ(LabelText("lblDepends2"), "a,b (>= 1.0),  c");
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    for (const auto& c : cases) {
+        ClickRow(c.Row);
+        for (const TShown& shown : c.Controls) {
+            SCOPED_TRACE(std::to_string(c.Row) + " " + shown.Label);
+            const char* picture = PictureOf(shown.Label);
+            EXPECT_TRUE(!picture || Shown(picture) == (shown.Text != nullptr));
+            EXPECT_EQ(Shown(shown.Label), shown.Text != nullptr);
+            if (!shown.Text)
+                continue;
+            const QString text = shown.Label[0] == 't'
+                                     ? Find<QPlainTextEdit>(shown.Label)->toPlainText()
+                                     : LabelText(shown.Label);
+            EXPECT_EQ(text.toStdString(), shown.Text);
+            if (!shown.Copied)
+                continue;
+            clipboard->setText("before");
+            // The labels without a left-click action of their own.
+            if (std::strstr("lblName lblVersion lblPackage lblSize", shown.Label)) {
+                QTest::mouseClick(Find<QLabel>(shown.Label), Qt::LeftButton);
+                EXPECT_EQ(clipboard->text(), "before");
+            }
+            QTest::mousePress(Find<QLabel>(shown.Label), Qt::RightButton);
+            EXPECT_EQ(clipboard->text().toStdString(), shown.Copied);
+        }
+    }
 }
 
 // A text too long for its place is cut with "…" and shown whole as a tooltip;
@@ -61,10 +132,10 @@ TEST_F(PackageDetails, FullStanzaFillsEveryControl) {
 TEST_F(PackageDetails, LongTextsAreCutWithAnEllipsisAndShownWhole) {
     const std::string name = "Пакет с очень длинным именем " + std::string(120, 'x') + " конец";
     const std::string site = "http://example.org/" + std::string(200, 'p');
-    Write(folders.ProcDir + kRepoIndex,
+    Write(folders_.ProcDir + RepoIndex,
           "Package: long\nName: " + name + "\nHomepage: " + site + "\nSection: Tweaks\n");
-    WriteCache({{"Tweaks", "Long", 0, "", "long", "", kRepoIndex}});
-    ASSERT_TRUE(page->LoadPackageList(""));
+    WriteCache({{"Tweaks", "Long", 0, "", "long", "", RepoIndex}});
+    ASSERT_TRUE(page_->LoadPackageList(""));
     ClickRow(0);
     for (const auto& [label, full] : {std::pair{"lblName", name}, std::pair{"lblSite", site}}) {
         auto* shown = Find<QLabel>(label);
@@ -79,48 +150,8 @@ TEST_F(PackageDetails, LongTextsAreCutWithAnEllipsisAndShownWhole) {
     }
     // The link still opens the whole address.
     QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0].toString().toStdString(), site);
-}
-
-TEST_F(PackageDetails, FieldNamesInAnyCaseAndFallbacks) {
-    LoadRepository();
-    ClickRow(2);
-    EXPECT_EQ(LabelText("lblName"), "Блестящая тема");
-    // "Size:999" lacks the blank: no size, and its controls hide.
-    EXPECT_FALSE(Shown("lblSize"));
-    EXPECT_FALSE(Shown("imgSize"));
-    EXPECT_EQ(Find<QLabel>("lblSize")->toolTip(), "http://repo.example.org/debs/theme_2.0.deb");
-    // Maintainer stands in for the author; without "<" it is its own address.
-    EXPECT_EQ(LabelText("lblAuthor"), "theme@example.org");
-    EXPECT_EQ(Find<QLabel>("lblAuthor")->toolTip(), "theme@example.org");
-    // Depiction stands in for the home page.
-    EXPECT_EQ(LabelText("lblSite"), "http://example.org/depict");
-    EXPECT_EQ(LabelText("lblDepends1"), "libexample (>= 0.9), libfoo");
-    EXPECT_FALSE(Shown("lblDepends2"));
-    EXPECT_TRUE(Shown("imgDepends"));
-}
-
-TEST_F(PackageDetails, MissingFieldsHideTheirControls) {
-    LoadRepository();
-    ClickRow(0);
-    EXPECT_EQ(LabelText("lblName"), "net.bare.tool") << "no Name: the identifier";
-    for (const char* name : {"imgApplication", "lblName", "lblVersion", "imgPackage", "lblPackage",
-                             "imgSection", "lblSection"})
-        EXPECT_TRUE(Shown(name)) << name;
-    for (const char* name : {"imgSize", "lblSize", "imgAuthor", "lblAuthor", "imgSite", "lblSite",
-                             "imgDesc", "txtDesc", "imgDepends", "lblDepends1", "lblDepends2"})
-        EXPECT_FALSE(Shown(name)) << name;
-}
-
-TEST_F(PackageDetails, MarkupInIndexTextsIsShownAsText) {
-    const char* index = "x.example.org_Packages";
-    Write(folders.ProcDir + index, "Package: m\nName: <b>Bold</b> <img src=x>\n");
-    WriteCache({{"S", "m", 0, "", "m", "", index}});
-    ASSERT_TRUE(page->LoadPackageList(""));
-    ClickRow(0);
-    EXPECT_EQ(Find<QLabel>("lblName")->textFormat(), Qt::PlainText);
-    EXPECT_EQ(LabelText("lblName"), "<b>Bold</b> <img src=x>");
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_EQ(opened_[0].toString().toStdString(), site);
 }
 
 TEST_F(PackageDetails, DependencyClicksCycleThroughTheSearchField) {
@@ -146,38 +177,6 @@ TEST_F(PackageDetails, DependencyClicksCycleThroughTheSearchField) {
     EXPECT_EQ(Search()->text(), "dpkg");
 }
 
-TEST_F(PackageDetails, RightClickCopiesNineTexts) {
-    LoadRepository();
-    ClickRow(1);
-    struct Copy {
-        const char* label;
-        QString text;
-        bool plainLeft; // a left click has no action of its own
-    };
-    const Copy copies[] = {
-        {"lblName", "Example Tweak Pack", true},
-        {"lblVersion", "1.0", true},
-        {"lblPackage", "com.example.tweak", true},
-        {"lblSection", "Tweaks", false},
-        {"lblSize", "http://repo.example.org/debs/tweak_1.0.deb", true},
-        {"lblAuthor", "jane@example.org", false},
-        {"lblSite", "http://example.org/tweak", false},
-        {"lblDepends1", "dpkg (>= 1.14)", false},
-        {"lblDepends2", "a,b (>= 1.0),  c", false},
-    };
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    for (const Copy& c : copies) {
-        clipboard->setText("before");
-        QTest::mouseClick(Find<QLabel>(c.label), Qt::LeftButton);
-        if (c.plainLeft) {
-            EXPECT_EQ(clipboard->text(), "before") << c.label << ": left click copies nothing";
-        }
-        QTest::mousePress(Find<QLabel>(c.label), Qt::RightButton);
-        EXPECT_EQ(clipboard->text(), c.text) << c.label;
-    }
-    EXPECT_EQ(Sections()->currentText(), "Tweaks") << "the left click on the category label";
-}
-
 TEST_F(PackageDetails, LinksOpenMailAndSiteTargets) {
     LoadRepository();
     ClickRow(1);
@@ -191,32 +190,34 @@ TEST_F(PackageDetails, LinksOpenMailAndSiteTargets) {
     // A link is as wide as its text: the space after it is no link.
     EXPECT_LT(Find<QLabel>("lblSite")->width(), 261);
     EXPECT_EQ(Find<QLabel>("lblSite")->width(), Find<QLabel>("lblSite")->sizeHint().width());
-    ASSERT_EQ(opened.size(), 4u);
-    EXPECT_EQ(opened[0], QUrl("mailto:jane@example.org"));
-    EXPECT_EQ(opened[1], QUrl("http://example.org/tweak"));
-    EXPECT_EQ(opened[2], QUrl("mailto:theme@example.org"));
-    EXPECT_EQ(opened[3], QUrl("http://example.org/depict"));
+    ASSERT_EQ(opened_.size(), 4u);
+    EXPECT_EQ(opened_[0], QUrl("mailto:jane@example.org"));
+    EXPECT_EQ(opened_[1], QUrl("http://example.org/tweak"));
+    EXPECT_EQ(opened_[2], QUrl("mailto:theme@example.org"));
+    EXPECT_EQ(opened_[3], QUrl("http://example.org/depict"));
 }
 
-TEST_F(PackageDetails, LinksFromAnIndexNeverOpenLocalTargets) {
+TEST_F(PackageDetails, IndexTextsShowNoMarkupAndTheirLinksNeverOpenLocalTargets) {
     const char* index = "x.example.org_Packages";
-    Write(folders.ProcDir + index, "Package: evil\nHomepage: file:///etc/passwd\n"
-                                   "Author: x <a@b.c?attach=/home/u/.ssh/id_rsa>\n");
+    Write(folders_.ProcDir + index, "Package: evil\nName: <b>Bold</b> <img src=x>\n"
+                                    "Homepage: file:///etc/passwd\n"
+                                    "Author: x <a@b.c?attach=/home/u/.ssh/id_rsa>\n");
     WriteCache({{"S", "evil", 0, "", "evil", "", index}});
-    ASSERT_TRUE(page->LoadPackageList(""));
+    ASSERT_TRUE(page_->LoadPackageList(""));
     ClickRow(0);
+    EXPECT_EQ(Find<QLabel>("lblName")->textFormat(), Qt::PlainText);
+    EXPECT_EQ(LabelText("lblName"), "<b>Bold</b> <img src=x>");
     QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
     QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::LeftButton);
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], QUrl("mailto:a@b.c"));
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_EQ(opened_[0], QUrl("mailto:a@b.c"));
 }
 
 TEST(LinkUrlTest, AcceptsWebAndMailOnly) {
-    struct Case {
-        const char* target;
-        const char* url; // "" when refused
-    };
-    const Case cases[] = {
+    const struct {
+        const char* Target;
+        const char* Url; // "" when refused
+    } cases[] = {
         {"http://example.org/x", "http://example.org/x"},
         {"HTTPS://example.org", "https://example.org"},
         {"ftp://example.org/f", "ftp://example.org/f"},
@@ -232,8 +233,8 @@ TEST(LinkUrlTest, AcceptsWebAndMailOnly) {
         {"", ""},
         {"   ", ""},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(LinkUrl(c.target), c.url[0] ? QUrl(c.url) : QUrl()) << '"' << c.target << '"';
+    for (const auto& c : cases)
+        EXPECT_EQ(LinkUrl(c.Target), c.Url[0] ? QUrl(c.Url) : QUrl()) << '"' << c.Target << '"';
 }
 
 } // namespace

@@ -28,18 +28,17 @@ inline void InitPictureResources() {
 }
 
 // One saved row of "cache.txt", fields in the file's order.
-struct CacheRow {
+struct TCacheRow {
     std::string Section, Caption;
     int State = 0;
     std::string Version, Package, Description, IndexFile;
-    std::string Architecture = {};
 };
 
-inline constexpr const char* kRepoIndex = "repo.example.org_._Packages";
+inline constexpr const char* RepoIndex = "repo.example.org_._Packages";
 
 // The made-up repository the page tests browse: five rows over three
 // categories, four of them with a stanza in the index.
-inline const char* const kRepoStanzas =
+inline const char* const RepoStanzas =
     "Package: net.bare.tool\n"
     "Version: 0.1\n"
     "Section: Utilities\n"
@@ -75,23 +74,24 @@ inline const char* const kRepoStanzas =
     "Section: Tweaks\n"
     "Filename: debs/other_3.0.deb\n";
 
-class PackagesPageFixture : public ::testing::Test {
+class PackagesPage : public ::testing::Test {
 protected:
     void SetUp() override {
         InitPictureResources();
-        ASSERT_TRUE(root.isValid());
-        const QDir dir(root.path());
-        for (const char* sub : {"proc", "lists", "archives"})
-            ASSERT_TRUE(dir.mkdir(QString::fromUtf8(sub)));
-        folders.WorkDir = root.path() + "/";
-        folders.ProcDir = folders.WorkDir + "proc/";
-        folders.ListsDir = folders.WorkDir + "lists/";
-        folders.ArchivesDir = folders.WorkDir + "archives/";
-        page = std::make_unique<TPackagesPage>();
-        page->SetFolders(folders);
-        page->OpenUrl = [this](const QUrl& url) { opened.push_back(url); };
-        page->resize(640, 400);
-        page->show();
+        ASSERT_TRUE(root_.isValid());
+        QString error;
+        ASSERT_TRUE(Startup::PrepareWorkFolders(root_.path(), folders_, error))
+            << error.toStdString();
+        NewPage();
+    }
+
+    // A fresh page on the folders, as the window makes it.
+    void NewPage() {
+        page_ = std::make_unique<TPackagesPage>();
+        page_->SetFolders(folders_);
+        page_->OpenUrl = [this](const QUrl& url) { opened_.push_back(url); };
+        page_->resize(640, 400);
+        page_->show();
     }
 
     static void Write(const QString& path, const std::string& bytes) {
@@ -101,51 +101,39 @@ protected:
         return TestFiles::ReadBytes(path).toStdString();
     }
 
-    // The records, then their architectures in runs, as the program writes
-    // them.
-    static std::string CacheText(const std::vector<CacheRow>& rows) {
-        std::string text, trailer = "\x1A"
-                                    "Architecture\r\n";
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const CacheRow& r = rows[i];
+    // The records, then their architectures: one run with none.
+    static std::string CacheText(const std::vector<TCacheRow>& rows) {
+        std::string text;
+        for (const TCacheRow& r : rows)
             for (const std::string& line : {r.Section, r.Caption, "$" + std::to_string(r.State),
                                             r.Version, r.Package, r.Description, r.IndexFile})
                 text += line + "\r\n";
-            std::size_t run = 1;
-            while (i + 1 < rows.size() && rows[i + 1].Architecture == r.Architecture) {
-                const CacheRow& n = rows[++i];
-                for (const std::string& line : {n.Section, n.Caption, "$" + std::to_string(n.State),
-                                                n.Version, n.Package, n.Description, n.IndexFile})
-                    text += line + "\r\n";
-                ++run;
-            }
-            trailer +=
-                std::to_string(run) + (r.Architecture.empty() ? "" : " " + r.Architecture) + "\r\n";
-        }
-        return rows.empty() ? text : text + trailer;
+        if (rows.empty())
+            return text;
+        return text + "\x1A" + "Architecture\r\n" + std::to_string(rows.size()) + "\r\n";
     }
 
-    void WriteCache(const std::vector<CacheRow>& rows) const {
-        Write(folders.ProcDir + "cache.txt", CacheText(rows));
+    void WriteCache(const std::vector<TCacheRow>& rows) const {
+        Write(folders_.ProcDir + "cache.txt", CacheText(rows));
     }
 
-    // The repository of kRepoStanzas and its five rows, loaded with all
+    // The repository of RepoStanzas and its five rows, loaded with all
     // categories. Row order: Bare, Example Tweak Pack, Блестящая тема,
     // Other thing, Zed (no stanza).
     void LoadRepository() {
-        Write(folders.ProcDir + kRepoIndex, kRepoStanzas);
+        Write(folders_.ProcDir + RepoIndex, RepoStanzas);
         WriteCache({
-            {"Utilities", "net.bare.tool", 0, "0.1", "net.bare.tool", "", kRepoIndex},
-            {"Tweaks", "Example Tweak Pack", 2, "1.0", "com.example.tweak", "Example", kRepoIndex},
-            {"Themes", "Блестящая тема", 0, "2.0", "org.sample.theme", "Dark", kRepoIndex},
-            {"Tweaks", "Other thing", 1, "3.0", "com.other.tweaker", "x", kRepoIndex},
-            {"Themes", "Zed", 0, "9", "zed", "", kRepoIndex},
+            {"Utilities", "net.bare.tool", 0, "0.1", "net.bare.tool", "", RepoIndex},
+            {"Tweaks", "Example Tweak Pack", 2, "1.0", "com.example.tweak", "Example", RepoIndex},
+            {"Themes", "Блестящая тема", 0, "2.0", "org.sample.theme", "Dark", RepoIndex},
+            {"Tweaks", "Other thing", 1, "3.0", "com.other.tweaker", "x", RepoIndex},
+            {"Themes", "Zed", 0, "9", "zed", "", RepoIndex},
         });
-        ASSERT_TRUE(page->LoadPackageList(""));
+        ASSERT_TRUE(page_->LoadPackageList(""));
     }
 
     template <typename T> T* Find(const char* name) const {
-        T* w = page->findChild<T*>(QString::fromUtf8(name));
+        T* w = page_->findChild<T*>(QString::fromUtf8(name));
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
@@ -162,11 +150,11 @@ protected:
     }
 
     // A real click on the row's caption cell, as the user does it.
-    void ClickRow(int row) const {
+    void ClickRow(int row, Qt::MouseButton button = Qt::LeftButton) const {
         QTableView* list = List();
         const QModelIndex index = list->model()->index(row, 1);
         list->scrollTo(index);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+        QTest::mouseClick(list->viewport(), button, {}, list->visualRect(index).center());
     }
 
     void ClickButton(const char* name, Qt::MouseButton button = Qt::LeftButton) const {
@@ -183,13 +171,13 @@ protected:
 
     std::vector<std::string> Identifiers() const {
         std::vector<std::string> ids;
-        for (const TPackageRow& row : page->Rows())
+        for (const TPackageRow& row : page_->Rows())
             ids.push_back(row.Package);
         return ids;
     }
 
-    QTemporaryDir root;
-    TWorkFolders folders;
-    std::unique_ptr<TPackagesPage> page;
-    std::vector<QUrl> opened;
+    QTemporaryDir root_;
+    TWorkFolders folders_;
+    std::unique_ptr<TPackagesPage> page_;
+    std::vector<QUrl> opened_;
 };

@@ -8,6 +8,9 @@
 
 namespace {
 
+const QString AUrl = QStringLiteral("http://a.example.org/./Packages");
+const QString BUrl = QStringLiteral("http://b.example.org/./Packages");
+
 class SourcesPageTest : public WindowTest {
 protected:
     void SetUp() override {
@@ -18,31 +21,33 @@ protected:
 
     void Press(const char* button) { Find<QToolButton>(frm_.get(), button)->click(); }
 
-    void Add(const QString& typed) {
-        edit_->setText(typed);
+    void Add(const char* typed) {
+        edit_->setText(QString::fromUtf8(typed));
         Press("btnSrcAdd");
     }
+    void Apply(const char* typed) {
+        edit_->setText(QString::fromUtf8(typed));
+        Press("btnSrcApply");
+    }
 
-    void ClickRow(int row) {
+    void ClickRow(int row, Qt::KeyboardModifiers keys = {}) {
         const QRect rect = list_->visualItemRect(list_->item(row));
-        QTest::mouseClick(list_->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, keys, rect.center());
     }
 
+    int ModelSelected() const { return PageOf<TSourcesPage>(*frm_)->Sources().Selected(); }
+
+    // The texts shown; the widget and the list it mirrors must never disagree.
     QStringList Texts() const {
-        QStringList texts;
-        for (int i = 0; i < list_->count(); ++i)
-            texts << list_->item(i)->text();
-        return texts;
-    }
-
-    // The widget and the list it mirrors must never disagree.
-    void ExpectMirrorsModel() const {
         const TSourceList& model = PageOf<TSourcesPage>(*frm_)->Sources();
-        ASSERT_EQ(list_->count(), model.Count());
-        for (int i = 0; i < model.Count(); ++i) {
+        EXPECT_EQ(list_->count(), model.Count());
+        QStringList texts;
+        for (int i = 0; i < list_->count() && i < model.Count(); ++i) {
+            texts << list_->item(i)->text();
             EXPECT_EQ(list_->item(i)->text(), model.Text(i));
             EXPECT_EQ(list_->item(i)->checkState() == Qt::Checked, model.Checked(i));
         }
+        return texts;
     }
 
     std::unique_ptr<TfrmMain> frm_;
@@ -52,80 +57,72 @@ protected:
 
 } // namespace
 
-TEST_F(SourcesPageTest, AddNormalisesTheTypedAddressAndChecksIt) {
-    Add(QStringLiteral("repo.example.org"));
-    ASSERT_EQ(list_->count(), 1);
-    EXPECT_EQ(list_->item(0)->text(), QStringLiteral("http://repo.example.org/./Packages"));
+TEST_F(SourcesPageTest, AddNormalisesTheTypedAddressOrSelectsTheSameRepository) {
+    Add("a.example.org");
+    ASSERT_EQ(Texts(), QStringList{AUrl});
     EXPECT_EQ(list_->item(0)->checkState(), Qt::Checked);
     EXPECT_TRUE(list_->item(0)->flags() & Qt::ItemIsUserCheckable);
     EXPECT_EQ(list_->item(0)->sizeHint().height(), 17);
     // The new entry is selected and shown as it will be fetched.
     EXPECT_EQ(list_->currentRow(), 0);
-    EXPECT_EQ(edit_->text(), QStringLiteral("http://repo.example.org/./Packages"));
-    ExpectMirrorsModel();
+    EXPECT_EQ(edit_->text(), AUrl);
 
     // Junk adds nothing and says why.
     for (const char* junk : {"", "http://", "http://my host/", "ftp://x.org/"}) {
         errors_.clear();
-        Add(QString::fromUtf8(junk));
+        Add(junk);
         EXPECT_EQ(list_->count(), 1) << junk;
         ASSERT_EQ(errors_.size(), 1) << junk;
         EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Источник не добавлен: ")))
             << errors_[0].toStdString();
         EXPECT_EQ(edit_->text(), QString::fromUtf8(junk)); // kept for correcting
     }
-}
 
-TEST_F(SourcesPageTest, AddingAnExistingRepositorySelectsItInstead) {
-    Add(QStringLiteral("a.example.org"));
-    Add(QStringLiteral("b.example.org"));
-    Add(QStringLiteral("c.example.org"));
+    // An existing repository, however typed, is selected instead.
+    errors_.clear();
+    Add("b.example.org");
+    Add("c.example.org");
     ClickRow(2);
-    ASSERT_EQ(edit_->text(), QStringLiteral("http://c.example.org/./Packages"));
-
-    edit_->setText(QStringLiteral("HTTP://B.EXAMPLE.ORG/packages"));
-    Press("btnSrcAdd");
+    Add("HTTP://A.EXAMPLE.ORG/packages");
     EXPECT_EQ(list_->count(), 3);
-    EXPECT_EQ(list_->currentRow(), 1);
-    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), 1);
-    EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/./Packages"));
+    EXPECT_EQ(list_->currentRow(), 0);
+    EXPECT_EQ(ModelSelected(), 0);
+    EXPECT_EQ(edit_->text(), AUrl);
     EXPECT_TRUE(errors_.isEmpty());
 }
 
 TEST_F(SourcesPageTest, ClickingARowMirrorsItAndApplyReplacesItInPlace) {
-    Add(QStringLiteral("a.example.org"));
-    Add(QStringLiteral("b.example.org"));
+    Add("a.example.org");
+    Add("b.example.org");
 
     // Without a selection Apply does nothing.
     PageOf<TSourcesPage>(*frm_)->SelectEntry(-1);
-    edit_->setText(QStringLiteral("http://ignored/Packages"));
-    Press("btnSrcApply");
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages"),
-                                    QStringLiteral("http://b.example.org/./Packages")}));
+    Apply("http://ignored/Packages");
+    EXPECT_EQ(Texts(), QStringList({AUrl, BUrl}));
 
     ClickRow(0);
-    EXPECT_EQ(edit_->text(), QStringLiteral("http://a.example.org/./Packages"));
-    edit_->setText(QStringLiteral("https://x.org/repo/"));
-    Press("btnSrcApply");
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("https://x.org/repo/./Packages"),
-                                    QStringLiteral("http://b.example.org/./Packages")}));
-    EXPECT_EQ(edit_->text(), QStringLiteral("https://x.org/repo/./Packages"));
+    EXPECT_EQ(edit_->text(), AUrl);
+    edit_->setText(QStringLiteral("half typed"));
+    ClickRow(0); // the selected row again
+    EXPECT_EQ(edit_->text(), AUrl);
+    Apply("https://x.org/repo/");
+    const QString xUrl = QStringLiteral("https://x.org/repo/./Packages");
+    EXPECT_EQ(Texts(), QStringList({xUrl, BUrl}));
+    EXPECT_EQ(edit_->text(), xUrl);
     // Junk, or another entry's repository, changes nothing and says why.
     for (const char* refused : {"not an address", "b.example.org/"}) {
         errors_.clear();
-        edit_->setText(QString::fromUtf8(refused));
-        Press("btnSrcApply");
+        Apply(refused);
         ASSERT_EQ(errors_.size(), 1) << refused;
         EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Источник не изменён: ")));
     }
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("https://x.org/repo/./Packages"),
-                                    QStringLiteral("http://b.example.org/./Packages")}));
-    ExpectMirrorsModel();
+    EXPECT_EQ(Texts(), QStringList({xUrl, BUrl}));
 }
 
 TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
-    Add(QStringLiteral("a.example.org"));
-    Add(QStringLiteral("b.example.org"));
+    Add("a.example.org");
+    Add("b.example.org");
+    Add("c.example.org");
 
     PageOf<TSourcesPage>(*frm_)->SelectEntry(-1);
     Press("btnSrcDelete"); // nothing selected: no question
@@ -135,74 +132,54 @@ TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
     answer_ = false;
     Press("btnSrcDelete");
     ASSERT_EQ(questions_.size(), 1);
-    EXPECT_EQ(questions_[0], QStringLiteral("Удалить источник http://b.example.org/./Packages?"));
-    EXPECT_EQ(list_->count(), 2);
+    EXPECT_EQ(questions_[0], QStringLiteral("Удалить источник ") + BUrl + QStringLiteral("?"));
+    EXPECT_EQ(list_->count(), 3);
 
     answer_ = true;
     Press("btnSrcDelete");
     EXPECT_EQ(questions_.size(), 2);
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages")}));
-    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), -1);
+    EXPECT_EQ(Texts().size(), 2);
+    EXPECT_EQ(ModelSelected(), -1);
     // The selection is gone, so a second press asks nothing.
     Press("btnSrcDelete");
     EXPECT_EQ(questions_.size(), 2);
-    ExpectMirrorsModel();
+
+    // The Delete key asks and deletes like the button.
+    ClickRow(1);
+    QTest::keyClick(list_, Qt::Key_Delete);
+    ASSERT_EQ(questions_.size(), 3);
+    EXPECT_EQ(Texts(), QStringList{AUrl});
 }
 
 TEST_F(SourcesPageTest, ApplyAndDeleteFollowTheVisibleSelection) {
-    Add(QStringLiteral("a.example.org"));
-    Add(QStringLiteral("b.example.org"));
-    ClickRow(0);
-    // Ctrl+click on the selected row clears the selection on screen: no entry
-    // may be replaced or offered for deletion unseen.
-    QTest::mouseClick(list_->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                      list_->visualItemRect(list_->item(0)).center());
-    ASSERT_TRUE(list_->selectedItems().isEmpty());
-    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), -1);
-    edit_->setText(QStringLiteral("typed"));
-    Press("btnSrcApply");
-    Press("btnSrcDelete");
-    EXPECT_TRUE(questions_.isEmpty());
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages"),
-                                    QStringLiteral("http://b.example.org/./Packages")}));
-}
-
-TEST_F(SourcesPageTest, ClickOnTheSelectedRowMirrorsItAgain) {
-    Add(QStringLiteral("a.example.org"));
-    ClickRow(0);
-    edit_->setText(QStringLiteral("half typed"));
-    ClickRow(0);
-    EXPECT_EQ(edit_->text(), QStringLiteral("http://a.example.org/./Packages"));
-}
-
-TEST_F(SourcesPageTest, DeleteKeyAsksAndDeletesLikeTheButton) {
-    Add(QStringLiteral("a.example.org"));
-    Add(QStringLiteral("b.example.org"));
-    ClickRow(1);
-    QTest::keyClick(list_, Qt::Key_Delete);
-    ASSERT_EQ(questions_.size(), 1);
-    EXPECT_EQ(Texts(), QStringList({QStringLiteral("http://a.example.org/./Packages")}));
-    ExpectMirrorsModel();
-}
-
-TEST_F(SourcesPageTest, SelectingFromCodeShowsTheSelectedEntryInTheEditField) {
-    Add(QStringLiteral("a.example.org"));
-    Add(QStringLiteral("b.example.org"));
+    Add("a.example.org");
+    Add("b.example.org");
+    // Selecting from code shows the entry in the edit field.
     edit_->setText(QStringLiteral("typed"));
     PageOf<TSourcesPage>(*frm_)->SelectEntry(1);
     EXPECT_EQ(list_->currentRow(), 1);
-    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), 1);
-    EXPECT_EQ(edit_->text(), QStringLiteral("http://b.example.org/./Packages"));
+    EXPECT_EQ(ModelSelected(), 1);
+    EXPECT_EQ(edit_->text(), BUrl);
     PageOf<TSourcesPage>(*frm_)->SelectEntry(7);
     EXPECT_EQ(list_->currentRow(), -1);
     EXPECT_TRUE(list_->selectedItems().isEmpty());
-    EXPECT_EQ(PageOf<TSourcesPage>(*frm_)->Sources().Selected(), -1);
+    EXPECT_EQ(ModelSelected(), -1);
+
+    // Ctrl+click on the selected row clears the selection on screen: no entry
+    // may be replaced or offered for deletion unseen.
+    ClickRow(0);
+    ClickRow(0, Qt::ControlModifier);
+    ASSERT_TRUE(list_->selectedItems().isEmpty());
+    EXPECT_EQ(ModelSelected(), -1);
+    Apply("typed");
+    Press("btnSrcDelete");
+    EXPECT_TRUE(questions_.isEmpty());
+    EXPECT_EQ(Texts(), QStringList({AUrl, BUrl}));
 }
 
 TEST_F(WindowTest, TheSourceListSurvivesARestartAsTheUserLeftIt) {
-    WriteFile(QStringLiteral("proc/a.example.org_Packages"), "");
-    WriteFile(QStringLiteral("proc/b.example.org_Packages"), "");
-    WriteFile(QStringLiteral("proc/c.example.org_Packages"), "");
+    for (const char* name : {"a", "b", "c"})
+        WriteFile(QStringLiteral("proc/%1.example.org_Packages").arg(QLatin1String(name)), "");
     QStringList left;
     {
         auto frm = StartWindow();
@@ -211,13 +188,15 @@ TEST_F(WindowTest, TheSourceListSurvivesARestartAsTheUserLeftIt) {
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(list->item(i)->checkState(), Qt::Checked);
         TSourcesPage* page = PageOf<TSourcesPage>(*frm);
+        const TSourceList& sources = page->Sources();
         // Delete c (its index stays), uncheck b, add one that never refreshes.
-        page->SelectEntry(page->Sources().FindRepository("c.example.org"));
-        page->btnSrcDeleteClick();
-        list->item(page->Sources().FindRepository("b.example.org"))->setCheckState(Qt::Unchecked);
-        page->txtSource->setText(QStringLiteral("https://never.example.org/repo/"));
-        page->btnSrcAddClick();
-        left = page->Sources().Texts();
+        page->SelectEntry(sources.FindRepository("c.example.org"));
+        Find<QToolButton>(frm.get(), "btnSrcDelete")->click();
+        list->item(sources.FindRepository("b.example.org"))->setCheckState(Qt::Unchecked);
+        Find<QLineEdit>(frm.get(), "txtSource")
+            ->setText(QStringLiteral("https://never.example.org/repo/"));
+        Find<QToolButton>(frm.get(), "btnSrcAdd")->click();
+        left = sources.Texts();
         frm->close();
         EXPECT_TRUE(frm->isHidden());
     }
