@@ -191,7 +191,7 @@ private:
 } // namespace
 
 QString TDecompressResult::Text() const {
-    switch (status) {
+    switch (Status) {
     case TDecompressStatus::Ok:
         return {};
     case TDecompressStatus::InputFailed:
@@ -202,9 +202,9 @@ QString TDecompressResult::Text() const {
         return QStringLiteral("распакованный файл слишком велик");
     case TDecompressStatus::NoMemory:
         return QStringLiteral("для распаковки нужно больше памяти, чем допустимо (error %1)")
-            .arg(code);
+            .arg(Code);
     default:
-        return QStringLiteral("error %1").arg(code);
+        return QStringLiteral("error %1").arg(Code);
     }
 }
 
@@ -216,22 +216,22 @@ TStep NextStream(TDecoder& decoder, TInput& in) {
     const std::size_t magic = decoder.MagicLength();
     if (!in.Ahead(magic))
         return {TStep::Failed, TDecompressStatus::InputFailed, 0};
-    if (in.left < magic || !decoder.StartsStream(in.pos))
+    if (in.Left < magic || !decoder.StartsStream(in.Pos))
         return {TStep::StreamEnd};
     return decoder.Begin();
 }
 
 // The sink's block being filled.
 struct TOutBlock {
-    TBlockSink& sink;
-    char* data = nullptr;
-    std::size_t size = 0, used = 0;
+    TBlockSink& Sink;
+    char* Data = nullptr;
+    std::size_t Size = 0, Used = 0;
     // Hands over what the block holds; the next output takes a new one.
     bool Flush() {
-        if (data && used > 0 && !sink.Commit(used))
+        if (Data && Used > 0 && !Sink.Commit(Used))
             return false;
-        data = nullptr;
-        used = 0;
+        Data = nullptr;
+        Used = 0;
         return true;
     }
 };
@@ -248,65 +248,65 @@ TDecompressResult DecodeAll(TDecoder& decoder, TInput& in, TBlockSink& out,
     auto fail = [&](TDecompressStatus status, int code) {
         if (status != TDecompressStatus::OutputFailed)
             flush();
-        result.status = status;
-        result.code = code;
+        result.Status = status;
+        result.Code = code;
         return result;
     };
     TStep step = decoder.Begin();
-    if (step.kind == TStep::Failed)
-        return fail(step.status, step.code);
+    if (step.Kind == TStep::Failed)
+        return fail(step.Status, step.Code);
     bool inStream = true; // inside a stream that has not ended yet
     int stalls = 0;       // calls in a row that neither took nor gave a byte
 
     for (;;) {
-        if (in.left == 0 && !in.ended && !in.Refill())
+        if (in.Left == 0 && !in.Ended && !in.Refill())
             return fail(TDecompressStatus::InputFailed, 0);
-        if (!in.any && in.ended && decoder.EmptyInputIsEmpty())
+        if (!in.Any && in.Ended && decoder.EmptyInputIsEmpty())
             break;
         if (!inStream) {
             step = NextStream(decoder, in);
-            if (step.kind == TStep::StreamEnd)
+            if (step.Kind == TStep::StreamEnd)
                 break; // trailing bytes, ignored
-            if (step.kind == TStep::Failed)
-                return fail(step.status, step.code);
+            if (step.Kind == TStep::Failed)
+                return fail(step.Status, step.Code);
             inStream = true;
         }
-        if (!block.data && !(block.data = out.Buffer(block.size)))
+        if (!block.Data && !(block.Data = out.Buffer(block.Size)))
             return fail(TDecompressStatus::OutputFailed, 0);
-        char* outPos = block.data + block.used;
-        std::size_t outLeft = block.size - block.used;
-        const std::size_t inBefore = in.left;
-        step = decoder.Decode(in.pos, in.left, outPos, outLeft, in.ended);
-        const std::size_t produced = block.size - block.used - outLeft;
+        char* outPos = block.Data + block.Used;
+        std::size_t outLeft = block.Size - block.Used;
+        const std::size_t inBefore = in.Left;
+        step = decoder.Decode(in.Pos, in.Left, outPos, outLeft, in.Ended);
+        const std::size_t produced = block.Size - block.Used - outLeft;
         if (produced > 0) {
-            if (result.written + produced > maxOutput)
+            if (result.Written + produced > maxOutput)
                 return fail(TDecompressStatus::TooLarge, 0);
-            result.written += produced;
-            block.used += produced;
+            result.Written += produced;
+            block.Used += produced;
         }
-        if (step.kind == TStep::Failed)
-            return fail(step.status, step.code);
+        if (step.Kind == TStep::Failed)
+            return fail(step.Status, step.Code);
         // A decoder that makes no progress with input and room to spare
         // would hold this loop for ever; no library does, but the input is
         // hostile, so a stall counts as corrupt data.
-        stalls = produced == 0 && in.left == inBefore && in.left > 0 ? stalls + 1 : 0;
+        stalls = produced == 0 && in.Left == inBefore && in.Left > 0 ? stalls + 1 : 0;
         if (stalls > 2)
             return fail(TDecompressStatus::DataError, 0);
-        if (block.used == block.size && !flush())
+        if (block.Used == block.Size && !flush())
             return fail(TDecompressStatus::OutputFailed, 0);
-        if (step.kind == TStep::StreamEnd) {
+        if (step.Kind == TStep::StreamEnd) {
             if (!decoder.ReadsOn())
                 break;
             inStream = false;
             continue;
         }
-        if (in.ended && in.left == 0 && produced == 0 && outLeft > 0) {
+        if (in.Ended && in.Left == 0 && produced == 0 && outLeft > 0) {
             // Nothing more will come: the decoder judges what it has.
             step = decoder.AtEnd();
-            if (step.kind == TStep::StreamEnd)
+            if (step.Kind == TStep::StreamEnd)
                 break;
-            if (step.kind == TStep::Failed)
-                return fail(step.status, step.code);
+            if (step.Kind == TStep::Failed)
+                return fail(step.Status, step.Code);
         }
     }
     if (!flush())
@@ -354,12 +354,12 @@ TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const
     TDecompressResult result;
     TFileSource source;
     if (!source.Open(inFile)) {
-        result.status = TDecompressStatus::InputFailed;
+        result.Status = TDecompressStatus::InputFailed;
         return result;
     }
     TAtomicFileSink sink(outFile, OutputBlock);
     if (!sink.Open()) {
-        result.status = TDecompressStatus::OutputFailed;
+        result.Status = TDecompressStatus::OutputFailed;
         return result;
     }
     TInput input(source);
@@ -370,7 +370,7 @@ TDecompressResult UncompressFile(TCompression kind, const QString& inFile, const
         return result;
     }
     if (!sink.Finish())
-        result.status = TDecompressStatus::OutputFailed;
+        result.Status = TDecompressStatus::OutputFailed;
     return result;
 }
 

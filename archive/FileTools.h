@@ -56,17 +56,17 @@ inline constexpr std::uint8_t GzipFlagComment = 0x10;
 inline constexpr std::size_t MaxStoredNameLength = 255;
 
 struct TGzipHeader {
-    std::size_t length = 0;  // bytes from the start of the file to the deflate data
-    std::uint8_t method = 0; // not tested: raw inflate judges the data
-    std::uint8_t flags = 0;
-    std::uint32_t mtime = 0;
-    bool hasName = false;     // the name flag was set
-    bool nameTooLong = false; // the stored name was longer than MaxStoredNameLength
-    std::string storedName;   // the stored name's bytes (empty when too long)
+    std::size_t Length = 0;  // bytes from the start of the file to the deflate data
+    std::uint8_t Method = 0; // not tested: raw inflate judges the data
+    std::uint8_t Flags = 0;
+    std::uint32_t MTime = 0;
+    bool HasName = false;     // the name flag was set
+    bool NameTooLong = false; // the stored name was longer than MaxStoredNameLength
+    std::string StoredName;   // the stored name's bytes (empty when too long)
 };
 
 enum class TGzipHeaderStatus {
-    Complete, // header read; header.length bytes belong to it
+    Complete, // header read; header.Length bytes belong to it
     NeedMore, // the bytes end inside the header (at end of file: a header cut short)
     NotGzip,  // the first two bytes are not 0x1F 0x8B
 };
@@ -120,12 +120,12 @@ enum class TGUnZipOutcome : int {
 };
 
 struct TGUnZipResult {
-    TGUnZipOutcome outcome = TGUnZipOutcome::NoSource;
+    TGUnZipOutcome Outcome = TGUnZipOutcome::NoSource;
     // The output path chosen from the header (empty when none was chosen). The
     // file exists there only when the outcome is Ok or SetTimeFailed.
-    QString outputPath;
-    std::uint64_t bytesWritten = 0; // decompressed bytes of the first member
-    std::uint32_t crc = 0;          // CRC-32 of those bytes
+    QString OutputPath;
+    std::uint64_t BytesWritten = 0; // decompressed bytes of the first member
+    std::uint32_t Crc = 0;          // CRC-32 of those bytes
 };
 
 // Decompresses the first member of the gzip file Source into DestFolder, on
@@ -163,10 +163,10 @@ enum class TDecompressStatus {
 };
 
 struct TDecompressResult {
-    TDecompressStatus status = TDecompressStatus::Ok;
-    int code = 0;              // the library's own result code when it reported the failure
-    std::uint64_t written = 0; // decompressed bytes handed to the output
-    bool Ok() const { return status == TDecompressStatus::Ok; }
+    TDecompressStatus Status = TDecompressStatus::Ok;
+    int Code = 0;              // the library's own result code when it reported the failure
+    std::uint64_t Written = 0; // decompressed bytes handed to the output
+    bool Ok() const { return Status == TDecompressStatus::Ok; }
     // "error %d" with the library's code, as the general error report shows a
     // bzip2 failure; a short description for failures that are not the library's.
     QString Text() const;
@@ -232,7 +232,7 @@ private:
 // Typical use on the window's thread:
 //   TGUnZipThread worker(src, dir, false, FileTools::DefaultBufferSize);
 //   worker.WaitFor();
-//   if (worker.Outcome() == FileTools::TGUnZipOutcome::Ok) ... worker.Result().outputPath
+//   if (worker.Outcome() == FileTools::TGUnZipOutcome::Ok) ... worker.Result().OutputPath
 class TGUnZipThread final : public TCopyThread {
     Q_OBJECT
 public:
@@ -244,7 +244,7 @@ public:
     ~TGUnZipThread() override;
 
     // Valid once finished() was delivered.
-    FileTools::TGUnZipOutcome Outcome() const { return result_.outcome; }
+    FileTools::TGUnZipOutcome Outcome() const { return result_.Outcome; }
     const FileTools::TGUnZipResult& Result() const { return result_; }
 
 protected:

@@ -49,9 +49,9 @@ constexpr std::uint64_t MinBlockBytes = 32;
 constexpr std::size_t MaxBlockOutput = std::size_t(4) << 20;
 
 struct TBlock {
-    std::uint64_t start = 0, end = 0; // bit range, from the block marker to the next marker
-    std::uint32_t crc = 0;
-    char level = '9'; // its stream's block-size digit: a block larger than it allows is corrupt
+    std::uint64_t Start = 0, End = 0; // bit range, from the block marker to the next marker
+    std::uint32_t Crc = 0;
+    char Level = '9'; // its stream's block-size digit: a block larger than it allows is corrupt
 };
 
 class TBits {
@@ -153,16 +153,16 @@ bool FindBlocks(const TBits& bits, const std::vector<unsigned char>& bytes,
 // libbz2's tables through Bzip2Alloc: a fresh 3.6 MB table per block costs
 // page faults on every core).
 struct TBuffer {
-    std::unique_ptr<char[]> data;
-    std::size_t capacity = 0, size = 0;
+    std::unique_ptr<char[]> Data;
+    std::size_t Capacity = 0, Size = 0;
     void Reserve(std::size_t n) {
-        if (n <= capacity)
+        if (n <= Capacity)
             return;
         std::unique_ptr<char[]> bigger(new char[n]);
-        if (size > 0)
-            std::memcpy(bigger.get(), data.get(), size);
-        data = std::move(bigger);
-        capacity = n;
+        if (Size > 0)
+            std::memcpy(bigger.get(), Data.get(), Size);
+        Data = std::move(bigger);
+        Capacity = n;
     }
 };
 
@@ -178,17 +178,17 @@ public:
             return false;
         s.next_in = stream_.data();
         s.avail_in = unsigned(stream_.size());
-        out.size = 0;
+        out.Size = 0;
         int rc = BZ_OK;
-        while (rc == BZ_OK && out.size < MaxBlockOutput) {
-            if (out.capacity - out.size < (1 << 16))
+        while (rc == BZ_OK && out.Size < MaxBlockOutput) {
+            if (out.Capacity - out.Size < (1 << 16))
                 out.Reserve(
-                    std::min(MaxBlockOutput, std::max<std::size_t>(out.capacity * 2, 2 << 20)));
-            s.next_out = out.data.get() + out.size;
-            s.avail_out = unsigned(std::min(out.capacity, MaxBlockOutput) - out.size);
+                    std::min(MaxBlockOutput, std::max<std::size_t>(out.Capacity * 2, 2 << 20)));
+            s.next_out = out.Data.get() + out.Size;
+            s.avail_out = unsigned(std::min(out.Capacity, MaxBlockOutput) - out.Size);
             const unsigned before = s.avail_out;
             rc = BZ2_bzDecompress(&s);
-            out.size += before - s.avail_out;
+            out.Size += before - s.avail_out;
             if (rc == BZ_OK && s.avail_in == 0 && s.avail_out > 0)
                 break; // input used up without an end: the cut was wrong
         }
@@ -198,13 +198,13 @@ public:
 
 private:
     void BuildStream(const TBits& bits, const TBlock& block) {
-        stream_.reserve(std::size_t((block.end - block.start) / 8 + 20));
+        stream_.reserve(std::size_t((block.End - block.Start) / 8 + 20));
         // The stream's own level: libbz2 refuses a block longer than the level
         // allows, and so must every block decoded here, or a relabelled file
         // would pass here and fail in the serial decoder.
-        stream_.assign({'B', 'Z', 'h', block.level});
-        std::uint64_t p = block.start;
-        for (; p + 8 <= block.end; p += 8)
+        stream_.assign({'B', 'Z', 'h', block.Level});
+        std::uint64_t p = block.Start;
+        for (; p + 8 <= block.End; p += 8)
             stream_.push_back(char(bits.ByteAt(p)));
         // The last bits of the block, the end marker and the CRC, packed behind.
         std::uint64_t acc = 0;
@@ -219,9 +219,9 @@ private:
                 }
             }
         };
-        put(bits.Read(p, unsigned(block.end - p)), unsigned(block.end - p));
+        put(bits.Read(p, unsigned(block.End - p)), unsigned(block.End - p));
         put(EndMagic, 48);
-        put(block.crc, 32);
+        put(block.Crc, 32);
         if (accBits > 0)
             stream_.push_back(char((acc << (8 - accBits)) & 0xFF));
     }
@@ -271,9 +271,9 @@ public:
     // Waits for block i; false when it failed to decode.
     bool Take(std::size_t i, TBuffer& data) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return decoded_[i].done; });
-        data = std::move(decoded_[i].data);
-        return decoded_[i].ok;
+        changed_.wait(lock, [&] { return decoded_[i].Done; });
+        data = std::move(decoded_[i].Data);
+        return decoded_[i].Ok;
     }
     // Block i is written; its buffer serves a later block.
     void Written(std::size_t i, TBuffer&& data) {
@@ -285,8 +285,8 @@ public:
 
 private:
     struct TSlot {
-        TBuffer data;
-        bool done = false, ok = false;
+        TBuffer Data;
+        bool Done = false, Ok = false;
     };
     void Work() {
         TBlockDecoder decoder;
@@ -308,9 +308,9 @@ private:
             }
             const bool ok = decoder.Decode(bits_, blocks_[i], out);
             std::lock_guard lock(mutex_);
-            decoded_[i].data = std::move(out);
-            decoded_[i].done = true;
-            decoded_[i].ok = ok;
+            decoded_[i].Data = std::move(out);
+            decoded_[i].Done = true;
+            decoded_[i].Ok = ok;
             changed_.notify_all();
         }
     }
@@ -366,7 +366,7 @@ std::optional<TDecompressResult> UncompressBzip2InParallel(const QString& inFile
     std::vector<unsigned char> bytes;
     const TReadAll read = source.Open(inFile) ? ReadAll(source, bytes) : TReadAll::Failed;
     if (read == TReadAll::Failed) {
-        result.status = TDecompressStatus::InputFailed;
+        result.Status = TDecompressStatus::InputFailed;
         return result;
     }
     if (read == TReadAll::TooLarge)
@@ -379,7 +379,7 @@ std::optional<TDecompressResult> UncompressBzip2InParallel(const QString& inFile
     SafeFiles::TAtomicFile file(outFile);
     file.SkipFlush(); // a scratch file, copied again when kept
     if (!file.Open()) {
-        result.status = TDecompressStatus::OutputFailed;
+        result.Status = TDecompressStatus::OutputFailed;
         return result;
     }
     bool fallBack = false;
@@ -390,15 +390,15 @@ std::optional<TDecompressResult> UncompressBzip2InParallel(const QString& inFile
             fallBack = !decoded.Take(i, data);
             if (fallBack)
                 break;
-            if (result.written + data.size > maxOutput) {
-                result.status = TDecompressStatus::TooLarge;
+            if (result.Written + data.Size > maxOutput) {
+                result.Status = TDecompressStatus::TooLarge;
                 break;
             }
-            if (!file.Write(data.data.get(), data.size)) {
-                result.status = TDecompressStatus::OutputFailed;
+            if (!file.Write(data.Data.get(), data.Size)) {
+                result.Status = TDecompressStatus::OutputFailed;
                 break;
             }
-            result.written += data.size;
+            result.Written += data.Size;
             decoded.Written(i, std::move(data));
         }
     } // the workers end here
@@ -411,7 +411,7 @@ std::optional<TDecompressResult> UncompressBzip2InParallel(const QString& inFile
         return result;
     }
     if (!file.Commit())
-        result.status = TDecompressStatus::OutputFailed;
+        result.Status = TDecompressStatus::OutputFailed;
     return result;
 }
 

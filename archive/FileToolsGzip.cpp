@@ -20,7 +20,7 @@ namespace FileTools {
 // Header.
 
 TGzipHeaderReader::TPart TGzipHeaderReader::NextAfter(TPart from) const {
-    const std::uint8_t f = header_.flags;
+    const std::uint8_t f = header_.Flags;
     if (from == TPart::Fixed && (f & GzipFlagExtra))
         return TPart::ExtraLength;
     if (from <= TPart::Extra && (f & GzipFlagName))
@@ -46,11 +46,11 @@ void TGzipHeaderReader::FeedFixed(std::uint8_t byte) {
         return;
     }
     if (have_ == 10) {
-        header_.method = fixed_[2];
-        header_.flags = fixed_[3];
-        header_.mtime = std::uint32_t(fixed_[4]) | std::uint32_t(fixed_[5]) << 8 |
+        header_.Method = fixed_[2];
+        header_.Flags = fixed_[3];
+        header_.MTime = std::uint32_t(fixed_[4]) | std::uint32_t(fixed_[5]) << 8 |
                         std::uint32_t(fixed_[6]) << 16 | std::uint32_t(fixed_[7]) << 24;
-        header_.hasName = (header_.flags & GzipFlagName) != 0;
+        header_.HasName = (header_.Flags & GzipFlagName) != 0;
         Go(NextAfter(TPart::Fixed));
     }
 }
@@ -59,12 +59,12 @@ std::size_t TGzipHeaderReader::FeedText(std::string_view bytes) {
     const void* end = std::memchr(bytes.data(), 0, bytes.size());
     const std::size_t length =
         end ? std::size_t(static_cast<const char*>(end) - bytes.data()) : bytes.size();
-    if (step_ == TPart::Name && !header_.nameTooLong) {
-        if (header_.storedName.size() + length > MaxStoredNameLength) {
-            header_.nameTooLong = true;
-            header_.storedName.clear();
+    if (step_ == TPart::Name && !header_.NameTooLong) {
+        if (header_.StoredName.size() + length > MaxStoredNameLength) {
+            header_.NameTooLong = true;
+            header_.StoredName.clear();
         } else {
-            header_.storedName.append(bytes.data(), length);
+            header_.StoredName.append(bytes.data(), length);
         }
     }
     if (!end)
@@ -112,7 +112,7 @@ std::size_t TGzipHeaderReader::Feed(std::string_view bytes) {
             break;
         }
     }
-    header_.length += i;
+    header_.Length += i;
     return i;
 }
 
@@ -179,12 +179,12 @@ TGUnZipOutcome ReadHeader(TInput& input, TGzipHeaderReader& header) {
     while (header.Status() == TGzipHeaderStatus::NeedMore) {
         if (!input.Refill())
             return TGUnZipOutcome::NoSource;
-        if (input.ended)
+        if (input.Ended)
             break;
-        input.Skip(header.Feed(std::string_view(input.pos, input.left)));
+        input.Skip(header.Feed(std::string_view(input.Pos, input.Left)));
     }
     if (header.Status() == TGzipHeaderStatus::NotGzip ||
-        (header.Status() == TGzipHeaderStatus::NeedMore && header.Header().length < 2))
+        (header.Status() == TGzipHeaderStatus::NeedMore && header.Header().Length < 2))
         return TGUnZipOutcome::NotGzip;
     if (header.Status() == TGzipHeaderStatus::NeedMore)
         return TGUnZipOutcome::InflateError; // a header cut short: nothing to decompress
@@ -195,10 +195,10 @@ TGUnZipOutcome ReadHeader(TInput& input, TGzipHeaderReader& header) {
 // source's name without its last extension.
 QString OutputName(const TGzipHeader& header, const QString& source, bool& fromHeader) {
     fromHeader =
-        header.hasName && !header.nameTooLong && SafeFiles::IsPlainFileName(header.storedName);
+        header.HasName && !header.NameTooLong && SafeFiles::IsPlainFileName(header.StoredName);
     if (fromHeader)
         return QFile::decodeName(
-            QByteArray(header.storedName.data(), qsizetype(header.storedName.size())));
+            QByteArray(header.StoredName.data(), qsizetype(header.StoredName.size())));
     return QFileInfo(source).completeBaseName();
 }
 
@@ -243,7 +243,7 @@ TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::
     using O = TGUnZipOutcome;
     TGUnZipResult result;
     auto end = [&](O outcome) {
-        result.outcome = outcome;
+        result.Outcome = outcome;
         return result;
     };
     TFileSource file;
@@ -258,29 +258,29 @@ TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::
     const QString name = OutputName(header.Header(), source, fromHeader);
     if (!SafeFiles::IsPlainFileName(QFile::encodeName(name).toStdString()))
         return end(O::CreateFailed);
-    result.outputPath = SafeFiles::InFolder(destFolder, name);
+    result.OutputPath = SafeFiles::InFolder(destFolder, name);
     if (fromHeader && !acceptedNames.isEmpty() && !acceptedNames.contains(name))
         return end(O::NameRefused);
 
-    TAtomicFileSink output(result.outputPath, bufferSize == 0 ? DefaultBufferSize : bufferSize);
+    TAtomicFileSink output(result.OutputPath, bufferSize == 0 ? DefaultBufferSize : bufferSize);
     if (!output.Open())
         return end(O::CreateFailed);
 
     // Raw deflate data lies between the header and the 8-byte trailer.
     const std::uint64_t fileSize = std::uint64_t(file.Info().st_size);
-    const std::uint64_t headerLength = header.Header().length;
+    const std::uint64_t headerLength = header.Header().Length;
     input.Limit(fileSize >= headerLength + 8 ? fileSize - headerLength - 8 : 0);
     TInflateDecoder inflater;
     const TDecompressResult data = DecodeAll(inflater, input, output, maxOutput);
-    result.bytesWritten = data.written;
+    result.BytesWritten = data.Written;
     if (!data.Ok())
-        return end(OutcomeOf(data.status));
-    result.crc = inflater.Crc();
-    if (!TrailerMatches(file, headerLength + inflater.TotalIn(), result.crc, result.bytesWritten))
+        return end(OutcomeOf(data.Status));
+    result.Crc = inflater.Crc();
+    if (!TrailerMatches(file, headerLength + inflater.TotalIn(), result.Crc, result.BytesWritten))
         return end(O::TrailerMismatch);
     if (!output.Finish())
         return end(O::WriteFailed);
-    if (!CopyTimeAndPermissions(result.outputPath, file.Info()))
+    if (!CopyTimeAndPermissions(result.OutputPath, file.Info()))
         return end(O::SetTimeFailed);
     return end(O::Ok);
 }

@@ -20,11 +20,11 @@ constexpr std::size_t KeptTableBytes = std::size_t(8) << 20;
 constexpr std::size_t TableHeader = 16; // the size, in front of each block
 
 struct TKeptTables {
-    std::mutex mutex;
-    std::vector<std::pair<std::size_t, char*>> blocks; // (size, block)
-    std::size_t bytes = 0;
+    std::mutex Mutex;
+    std::vector<std::pair<std::size_t, char*>> Blocks; // (size, block)
+    std::size_t Bytes = 0;
     ~TKeptTables() {
-        for (const auto& kept : blocks)
+        for (const auto& kept : Blocks)
             std::free(kept.second);
     }
 };
@@ -37,12 +37,12 @@ void* Bzip2Alloc(void*, int items, int size) {
         return nullptr;
     const std::size_t bytes = std::size_t(items) * std::size_t(size);
     {
-        std::lock_guard lock(keptTables.mutex);
-        auto& blocks = keptTables.blocks;
+        std::lock_guard lock(keptTables.Mutex);
+        auto& blocks = keptTables.Blocks;
         for (auto it = blocks.begin(); it != blocks.end(); ++it)
             if (it->first == bytes) {
                 char* block = it->second;
-                keptTables.bytes -= bytes;
+                keptTables.Bytes -= bytes;
                 blocks.erase(it);
                 return block + TableHeader;
             }
@@ -61,10 +61,10 @@ void Bzip2Free(void*, void* memory) {
     std::size_t bytes;
     std::memcpy(&bytes, block, sizeof bytes);
     {
-        std::lock_guard lock(keptTables.mutex);
-        if (bytes >= (std::size_t(64) << 10) && keptTables.bytes + bytes <= KeptTableBytes) {
-            keptTables.blocks.emplace_back(bytes, block);
-            keptTables.bytes += bytes;
+        std::lock_guard lock(keptTables.Mutex);
+        if (bytes >= (std::size_t(64) << 10) && keptTables.Bytes + bytes <= KeptTableBytes) {
+            keptTables.Blocks.emplace_back(bytes, block);
+            keptTables.Bytes += bytes;
             return;
         }
     }
@@ -121,37 +121,37 @@ bool TFileSource::ReadAt(std::uint64_t offset, char* data, std::size_t size) {
 }
 
 TInput::TInput(TByteSource& source) : source_(source), buffer_(new char[InputBlock]) {
-    pos = buffer_.get();
+    Pos = buffer_.get();
 }
 
 bool TInput::Refill() {
-    pos = buffer_.get();
-    left = 0;
+    Pos = buffer_.get();
+    Left = 0;
     return Ahead(1);
 }
 
 bool TInput::Ahead(std::size_t n) {
-    while (left < n && !ended) {
-        std::memmove(buffer_.get(), pos, left);
-        pos = buffer_.get();
+    while (Left < n && !Ended) {
+        std::memmove(buffer_.get(), Pos, Left);
+        Pos = buffer_.get();
         const std::int64_t got =
             unread_ == 0 ? 0
-                         : source_.Read(buffer_.get() + left,
-                                        std::min<std::uint64_t>(InputBlock - left, unread_));
+                         : source_.Read(buffer_.get() + Left,
+                                        std::min<std::uint64_t>(InputBlock - Left, unread_));
         if (got < 0)
             return false;
         if (got == 0)
-            ended = true;
-        left += std::size_t(got);
+            Ended = true;
+        Left += std::size_t(got);
         unread_ -= std::uint64_t(got);
-        any = any || got > 0;
+        Any = Any || got > 0;
     }
     return true;
 }
 
 void TInput::Limit(std::uint64_t n) {
-    left = std::size_t(std::min<std::uint64_t>(left, n));
-    unread_ = n - left;
+    Left = std::size_t(std::min<std::uint64_t>(Left, n));
+    unread_ = n - Left;
 }
 
 std::int64_t TDeviceSource::Read(char* data, std::size_t size) {

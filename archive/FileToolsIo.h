@@ -136,16 +136,16 @@ public:
     // moved to the front); false on a read error.
     bool Ahead(std::size_t n);
     void Skip(std::size_t n) {
-        pos += n;
-        left -= n;
+        Pos += n;
+        Left -= n;
     }
     // Takes no more than n bytes from here on.
     void Limit(std::uint64_t n);
 
-    const char* pos = nullptr;
-    std::size_t left = 0; // bytes at pos
-    bool ended = false;   // the source has no more
-    bool any = false;     // a byte was ever read
+    const char* Pos = nullptr;
+    std::size_t Left = 0; // bytes at Pos
+    bool Ended = false;   // the source has no more
+    bool Any = false;     // a byte was ever read
 
 private:
     TByteSource& source_;
@@ -155,9 +155,9 @@ private:
 
 // The outcome of one call to a decoder.
 struct TStep {
-    enum Kind { More, StreamEnd, Failed } kind = More;
-    TDecompressStatus status = TDecompressStatus::Ok;
-    int code = 0;
+    enum TKind { More, StreamEnd, Failed } Kind = More;
+    TDecompressStatus Status = TDecompressStatus::Ok;
+    int Code = 0;
 };
 
 // One library's streaming decoder behind one shape.

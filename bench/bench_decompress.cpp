@@ -147,14 +147,14 @@ int main(int argc, char** argv) {
     const Pair g = Compare("gzip", "gzip", gz, outDir,
                            [&](const QString& f, const QString& dest, qint64& bytes) {
                                const auto r = FileTools::GUnZipFile(f, dest);
-                               bytes += qint64(r.bytesWritten);
-                               return r.outcome == FileTools::TGUnZipOutcome::Ok;
+                               bytes += qint64(r.BytesWritten);
+                               return r.Outcome == FileTools::TGUnZipOutcome::Ok;
                            });
     const Pair b = Compare(
         "bzip2", "bzip2", bz2, outDir, [&](const QString& f, const QString& dest, qint64& bytes) {
             const auto r = FileTools::UncompressFile(FileTools::TCompression::Bzip2, f,
                                                      QDir(dest).filePath("download.txt"));
-            bytes += qint64(r.written);
+            bytes += qint64(r.Written);
             return r.Ok();
         });
     std::printf("gzip/cli time ratio: %.2f\n", g.ours / g.tool);

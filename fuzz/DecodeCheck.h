@@ -44,8 +44,8 @@ inline void Run(FileTools::TCompression kind, const std::uint8_t* data, std::siz
     QBuffer out;
     out.open(QIODevice::WriteOnly);
     const TDecompressResult stream = UncompressStream(kind, in, out, Limit);
-    Check(stream.written == std::uint64_t(out.data().size()));
-    Check(stream.written <= Limit);
+    Check(stream.Written == std::uint64_t(out.data().size()));
+    Check(stream.Written <= Limit);
 
     const QString inFile = dir.filePath(QStringLiteral("in"));
     const QString outFile = dir.filePath(QStringLiteral("out"));
@@ -56,7 +56,7 @@ inline void Run(FileTools::TCompression kind, const std::uint8_t* data, std::siz
     }
     QFile::remove(outFile);
     const TDecompressResult file = UncompressFile(kind, inFile, outFile, Limit);
-    Check(file.status == stream.status);
+    Check(file.Status == stream.Status);
     Check(QFile::exists(outFile) == file.Ok());
     if (file.Ok()) {
         QFile f(outFile);
@@ -66,8 +66,8 @@ inline void Run(FileTools::TCompression kind, const std::uint8_t* data, std::siz
 
     // An empty input is no stream for the library, an empty index here; the
     // library knows no memory limit of ours and no output limit.
-    if (size == 0 || stream.status == TDecompressStatus::NoMemory ||
-        stream.status == TDecompressStatus::TooLarge)
+    if (size == 0 || stream.Status == TDecompressStatus::NoMemory ||
+        stream.Status == TDecompressStatus::TooLarge)
         return;
     std::string expected;
     const bool referenceOk = reference(data, size, expected);

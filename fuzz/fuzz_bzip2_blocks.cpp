@@ -77,12 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     serialOut.open(QIODevice::WriteOnly);
     const TDecompressResult serial =
         UncompressStream(TCompression::Bzip2, source, serialOut, Limit);
-    Check(parallel->status == serial.status);
+    Check(parallel->Status == serial.Status);
     if (parallel->Ok()) {
         QFile result(out);
         Check(result.open(QIODevice::ReadOnly));
         Check(result.readAll() == serialOut.data());
-        Check(parallel->written == serial.written);
+        Check(parallel->Written == serial.Written);
     } else {
         Check(!QFile::exists(out));
     }

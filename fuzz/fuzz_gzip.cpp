@@ -64,18 +64,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(f.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
     }
     const TGUnZipResult r = GUnZipFile(in, outFolder, 4096, {}, Limit);
-    const bool ok = r.outcome == TGUnZipOutcome::Ok;
+    const bool ok = r.Outcome == TGUnZipOutcome::Ok;
     const QStringList left = QDir(outFolder).entryList(QDir::AllEntries | QDir::Hidden |
                                                        QDir::System | QDir::NoDotAndDotDot);
     Check(left.size() == (ok ? 1 : 0));
-    Check(r.bytesWritten <= Limit);
+    Check(r.BytesWritten <= Limit);
     QByteArray output;
     if (ok) {
-        Check(QDir(outFolder).filePath(left.front()) == r.outputPath);
-        QFile f(r.outputPath);
+        Check(QDir(outFolder).filePath(left.front()) == r.OutputPath);
+        QFile f(r.OutputPath);
         Check(f.open(QIODevice::ReadOnly));
         output = f.readAll();
-        Check(std::uint64_t(output.size()) == r.bytesWritten);
+        Check(std::uint64_t(output.size()) == r.BytesWritten);
         Check(f.remove());
     }
 
@@ -83,9 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the method, the reserved flag bits) and knows no output limit or name
     // rule. Compare where it has no such reason to differ.
     const bool plainHeader = size >= 4 && data[2] == 8 && (data[3] & 0xE2) == 0;
-    const bool judgedOnData = ok || r.outcome == TGUnZipOutcome::NotGzip ||
-                              r.outcome == TGUnZipOutcome::InflateError ||
-                              r.outcome == TGUnZipOutcome::TrailerMismatch;
+    const bool judgedOnData = ok || r.Outcome == TGUnZipOutcome::NotGzip ||
+                              r.Outcome == TGUnZipOutcome::InflateError ||
+                              r.Outcome == TGUnZipOutcome::TrailerMismatch;
     std::string reference;
     const bool zlibOk = ZlibDecode(data, size, reference);
     if (plainHeader && judgedOnData)

@@ -29,12 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     all.Feed(bytes);
     const TGzipHeaderStatus status = all.Status();
     const TGzipHeader& whole = all.Header();
-    Check(whole.storedName.size() <= MaxStoredNameLength);
-    Check(!whole.nameTooLong || whole.storedName.empty());
+    Check(whole.StoredName.size() <= MaxStoredNameLength);
+    Check(!whole.NameTooLong || whole.StoredName.empty());
     if (status == TGzipHeaderStatus::Complete)
-        Check(whole.length >= 10 && whole.length <= bytes.size());
+        Check(whole.Length >= 10 && whole.Length <= bytes.size());
     if (status == TGzipHeaderStatus::NeedMore)
-        Check(whole.length == bytes.size());
+        Check(whole.Length == bytes.size());
 
     TGzipHeaderReader reader;
     const std::size_t first = reader.Feed(bytes.substr(0, cut));
@@ -46,10 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(reader.Status() == status);
     const TGzipHeader& pieces = reader.Header();
     if (status != TGzipHeaderStatus::NotGzip) {
-        Check(pieces.length == whole.length);
-        Check(pieces.storedName == whole.storedName);
-        Check(pieces.nameTooLong == whole.nameTooLong);
-        Check(pieces.flags == whole.flags && pieces.mtime == whole.mtime);
+        Check(pieces.Length == whole.Length);
+        Check(pieces.StoredName == whole.StoredName);
+        Check(pieces.NameTooLong == whole.NameTooLong);
+        Check(pieces.Flags == whole.Flags && pieces.MTime == whole.MTime);
     }
     return 0;
 }

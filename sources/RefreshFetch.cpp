@@ -270,11 +270,11 @@ QString TSourceFetch::Unpack(TKind kind, const QString& archive) {
             archive, dir_.path() + QLatin1Char('/'), FileTools::DefaultBufferSize,
             {QStringLiteral("download.txt"), QStringLiteral("Packages")});
         // A corrupt or cut-short archive keeps the previous index.
-        if (result.outcome != FileTools::TGUnZipOutcome::Ok &&
-            result.outcome != FileTools::TGUnZipOutcome::SetTimeFailed)
-            reason = GunzipReason(result.outcome);
-        else if (result.outputPath != output && (QFileInfo(result.outputPath).isSymLink() ||
-                                                 !QFile::rename(result.outputPath, output)))
+        if (result.Outcome != FileTools::TGUnZipOutcome::Ok &&
+            result.Outcome != FileTools::TGUnZipOutcome::SetTimeFailed)
+            reason = GunzipReason(result.Outcome);
+        else if (result.OutputPath != output && (QFileInfo(result.OutputPath).isSymLink() ||
+                                                 !QFile::rename(result.OutputPath, output)))
             reason = QStringLiteral("распакованный индекс не записан");
     } else {
         const FileTools::TCompression compression =

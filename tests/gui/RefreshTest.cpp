@@ -152,7 +152,7 @@ TEST_F(RefreshWindowTest, ClosingMidRefreshStopsTheWalkBeforeShutdown) {
         auto frm = StartWindow();
         frm->show();
         TfrmMain* window = frm.get();
-        server_.SetOnRequest([window, terminate](const TTestHttpServer::Request&) {
+        server_.SetOnRequest([window, terminate](const TTestHttpServer::TRequest&) {
             QMetaObject::invokeMethod(
                 window, [=] { terminate ? window->RequestClose() : void(window->close()); },
                 Qt::QueuedConnection);

@@ -157,9 +157,9 @@ TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
     const TGzipHeaderReader all = read(std::string_view(file.data(), std::size_t(file.size())));
     ASSERT_EQ(all.Status(), TGzipHeaderStatus::Complete);
     const TGzipHeader& whole = all.Header();
-    EXPECT_EQ(whole.length, expectedLength);
-    EXPECT_EQ(whole.storedName, "Packages");
-    EXPECT_EQ(whole.flags, GzipFlagExtra | GzipFlagName | GzipFlagComment | GzipFlagHeaderCrc);
+    EXPECT_EQ(whole.Length, expectedLength);
+    EXPECT_EQ(whole.StoredName, "Packages");
+    EXPECT_EQ(whole.Flags, GzipFlagExtra | GzipFlagName | GzipFlagComment | GzipFlagHeaderCrc);
 
     // Every split point, including inside the extra length and the header CRC.
     for (std::size_t cut = 0; cut <= expectedLength; ++cut) {
@@ -168,7 +168,7 @@ TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
         EXPECT_EQ(reader.Feed(std::string_view(file.data() + cut, std::size_t(file.size()) - cut)),
                   expectedLength - cut);
         ASSERT_EQ(reader.Status(), TGzipHeaderStatus::Complete) << cut;
-        EXPECT_EQ(reader.Header().storedName, "Packages") << cut;
+        EXPECT_EQ(reader.Header().StoredName, "Packages") << cut;
     }
 
     EXPECT_EQ(read(std::string_view(file.data(), expectedLength - 1)).Status(),
@@ -190,8 +190,8 @@ TEST_F(FileToolsTest, GzipStoredNameThatIsNotPlainIsIgnored) {
         parts.name = stored;
         WriteBytes(work + "/download.txt.gz", Gzip(text, parts));
         const TGUnZipResult r = GUnZipFile(work + "/download.txt.gz", work);
-        EXPECT_EQ(r.outcome, TGUnZipOutcome::Ok);
-        EXPECT_EQ(r.outputPath, work + "/download.txt");
+        EXPECT_EQ(r.Outcome, TGUnZipOutcome::Ok);
+        EXPECT_EQ(r.OutputPath, work + "/download.txt");
         EXPECT_EQ(ReadBytes(work + "/download.txt"), text);
         EXPECT_EQ(QDir(work).entryList(QDir::Files | QDir::Hidden, QDir::Name),
                   (QStringList{"download.txt", "download.txt.gz"}));
@@ -217,7 +217,7 @@ TEST_F(FileToolsTest, GzipFailuresLeaveThePreviousOutputAsItWas) {
     struct Case {
         const char* what;
         QByteArray bytes;
-        TGUnZipOutcome outcome;
+        TGUnZipOutcome Outcome;
         quint64 limit = SafeFiles::MaxIndexSize;
     };
     const Case cases[] = {
@@ -239,24 +239,24 @@ TEST_F(FileToolsTest, GzipFailuresLeaveThePreviousOutputAsItWas) {
         WriteBytes(Path("download.txt"), previous);
         WriteBytes(Path("download.txt.gz"), c.bytes);
         EXPECT_EQ(
-            GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {}, c.limit).outcome,
-            c.outcome);
+            GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {}, c.limit).Outcome,
+            c.Outcome);
         EXPECT_EQ(ReadBytes(Path("download.txt")), previous);
         EXPECT_EQ(Entries(), (QStringList{"download.txt", "download.txt.gz"}));
     }
     EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {},
                          quint64(zeros.size()))
-                  .outcome,
+                  .Outcome,
               TGUnZipOutcome::Ok);
     EXPECT_EQ(ReadBytes(Path("download.txt")), zeros);
 }
 
 TEST_F(FileToolsTest, GzipNothingToDoIsNotSuccess) {
-    EXPECT_EQ(GUnZipFile(Path("absent.gz"), dir.path()).outcome, TGUnZipOutcome::NoSource);
+    EXPECT_EQ(GUnZipFile(Path("absent.gz"), dir.path()).Outcome, TGUnZipOutcome::NoSource);
     WriteBytes(Path("download.txt.gz"), Gzip("abc"));
-    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), QString()).outcome, TGUnZipOutcome::NoSource);
-    EXPECT_EQ(GUnZipFile(dir.path(), dir.path()).outcome, TGUnZipOutcome::NoSource);
-    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), Path("no/such/folder")).outcome,
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), QString()).Outcome, TGUnZipOutcome::NoSource);
+    EXPECT_EQ(GUnZipFile(dir.path(), dir.path()).Outcome, TGUnZipOutcome::NoSource);
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), Path("no/such/folder")).Outcome,
               TGUnZipOutcome::CreateFailed);
     EXPECT_EQ(Entries(), QStringList{"download.txt.gz"});
 }
@@ -274,7 +274,7 @@ TEST_F(FileToolsTest, GzipOutputTakesTheSourceTimeAndPermissions) {
     WriteBytes(Path("download.txt"), "old");
     ASSERT_EQ(::chmod(QFile::encodeName(Path("download.txt")).constData(), 0444), 0);
 
-    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path()).outcome, TGUnZipOutcome::Ok);
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path()).Outcome, TGUnZipOutcome::Ok);
     EXPECT_EQ(ReadBytes(Path("download.txt")), "abc");
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(Path("download.txt")).constData(), &st), 0);
@@ -307,8 +307,8 @@ TEST_F(FileToolsTest, GzipWorkerHandsCompletionToTheCreatingThread) {
     EXPECT_EQ(emitted, 1);
     EXPECT_EQ(signalThread, QThread::currentThread());
     EXPECT_EQ(worker.Outcome(), TGUnZipOutcome::Ok);
-    EXPECT_EQ(worker.Result().outputPath, Path("Packages"));
-    EXPECT_EQ(worker.Result().bytesWritten, quint64(text.size()));
+    EXPECT_EQ(worker.Result().OutputPath, Path("Packages"));
+    EXPECT_EQ(worker.Result().BytesWritten, quint64(text.size()));
     EXPECT_EQ(ReadBytes(Path("Packages")), text);
 
     // Freed without waiting: the destructor waits for the thread, and the
@@ -346,7 +346,7 @@ TEST_P(StreamTest, WholeAndConcatenatedStreams) {
         WriteBytes(Path("in"), c.input);
         const TDecompressResult r = UncompressFile(GetParam(), Path("in"), Path("out"));
         EXPECT_TRUE(r.Ok()) << r.Text().toStdString();
-        EXPECT_EQ(r.written, quint64(c.output.size()));
+        EXPECT_EQ(r.Written, quint64(c.output.size()));
         EXPECT_EQ(ReadBytes(Path("out")), c.output);
     }
 }
@@ -360,7 +360,7 @@ TEST_P(StreamTest, CorruptOrCutShortIsAFailureThatKeepsThePreviousOutput) {
     struct Case {
         const char* what;
         QByteArray input;
-        TDecompressStatus status;
+        TDecompressStatus Status;
     };
     const Case cases[] = {
         {"cut after the magic", good.left(4), TDecompressStatus::Truncated},
@@ -377,9 +377,9 @@ TEST_P(StreamTest, CorruptOrCutShortIsAFailureThatKeepsThePreviousOutput) {
         WriteBytes(Path("out"), "previous");
         const TDecompressResult r = UncompressFile(GetParam(), Path("in"), Path("out"));
         EXPECT_FALSE(r.Ok());
-        EXPECT_EQ(r.status, c.status) << r.Text().toStdString();
-        EXPECT_NE(r.code, 0);
-        EXPECT_EQ(r.Text(), QStringLiteral("error %1").arg(r.code));
+        EXPECT_EQ(r.Status, c.Status) << r.Text().toStdString();
+        EXPECT_NE(r.Code, 0);
+        EXPECT_EQ(r.Text(), QStringLiteral("error %1").arg(r.Code));
         EXPECT_EQ(ReadBytes(Path("out")), "previous");
         EXPECT_EQ(Entries(), (QStringList{"in", "out"}));
     }
@@ -393,7 +393,7 @@ TEST_P(StreamTest, TrailingBytesAreJudgedAsTheToolsJudgeThem) {
         EXPECT_TRUE(r.Ok());
         EXPECT_EQ(ReadBytes(Path("out")), text);
     } else {
-        EXPECT_EQ(r.status, TDecompressStatus::DataError);
+        EXPECT_EQ(r.Status, TDecompressStatus::DataError);
         EXPECT_EQ(ReadBytes(Path("out")), Missing);
     }
 }
@@ -403,14 +403,14 @@ TEST_P(StreamTest, OutputOverTheLimitOrMissingFilesFail) {
     WriteBytes(Path("in"), Compress(GetParam(), zeros));
     const TDecompressResult r =
         UncompressFile(GetParam(), Path("in"), Path("out"), quint64(zeros.size()) - 1);
-    EXPECT_EQ(r.status, TDecompressStatus::TooLarge);
+    EXPECT_EQ(r.Status, TDecompressStatus::TooLarge);
     EXPECT_EQ(Entries(), QStringList{"in"});
     EXPECT_TRUE(UncompressFile(GetParam(), Path("in"), Path("out"), quint64(zeros.size())).Ok());
     EXPECT_EQ(ReadBytes(Path("out")), zeros);
     // Missing input or output folder.
-    EXPECT_EQ(UncompressFile(GetParam(), Path("absent"), Path("o")).status,
+    EXPECT_EQ(UncompressFile(GetParam(), Path("absent"), Path("o")).Status,
               TDecompressStatus::InputFailed);
-    EXPECT_EQ(UncompressFile(GetParam(), Path("in"), Path("no/such/out")).status,
+    EXPECT_EQ(UncompressFile(GetParam(), Path("in"), Path("no/such/out")).Status,
               TDecompressStatus::OutputFailed);
     EXPECT_EQ(Entries(), (QStringList{"in", "out"}));
 }
@@ -428,7 +428,7 @@ TEST_F(FileToolsTest, ZerosPastTheLimitStopThereInBoundedMemory) {
         Way way;
         TCompression kind;
         std::string archive;
-        TDecompressStatus status;
+        TDecompressStatus Status;
     };
     const std::string bzip2 = TestArchives::Bzip2OfZeros(GiB);
     const Case cases[] = {
@@ -453,9 +453,9 @@ TEST_F(FileToolsTest, ZerosPastTheLimitStopThereInBoundedMemory) {
         const long growth = PeakGrowthMiB([&] {
             if (c.way == Gzip) {
                 const TGUnZipResult g = GUnZipFile(in, dir.path(), DefaultBufferSize, {}, Limit);
-                r.status = g.outcome == TGUnZipOutcome::TooLarge ? TDecompressStatus::TooLarge
+                r.Status = g.Outcome == TGUnZipOutcome::TooLarge ? TDecompressStatus::TooLarge
                                                                  : TDecompressStatus::Ok;
-                r.written = g.bytesWritten;
+                r.Written = g.BytesWritten;
                 return;
             }
             std::optional<TDecompressResult> parallel;
@@ -463,8 +463,8 @@ TEST_F(FileToolsTest, ZerosPastTheLimitStopThereInBoundedMemory) {
                 parallel = UncompressBzip2InParallel(in, Path("out"), Limit, 8);
             r = parallel ? *parallel : UncompressFile(c.kind, in, Path("out"), Limit);
         });
-        EXPECT_EQ(r.status, c.status) << r.Text().toStdString();
-        EXPECT_LE(r.written, Limit);
+        EXPECT_EQ(r.Status, c.Status) << r.Text().toStdString();
+        EXPECT_LE(r.Written, Limit);
         EXPECT_FALSE(r.Text().isEmpty());
         EXPECT_EQ(Entries(), QStringList{QFileInfo(in).fileName()});
         EXPECT_LT(growth, 200) << "MiB";
@@ -480,9 +480,9 @@ TEST_F(FileToolsTest, Bzip2StreamOnDevicesKeepsWhatWasWrittenBeforeTheCut) {
     in.open(QIODevice::ReadOnly);
     out.open(QIODevice::WriteOnly);
     const TDecompressResult r = UncompressStream(TCompression::Bzip2, in, out);
-    EXPECT_EQ(r.status, TDecompressStatus::Truncated);
+    EXPECT_EQ(r.Status, TDecompressStatus::Truncated);
     EXPECT_EQ(r.Text(), "error -7");
-    EXPECT_EQ(r.written, quint64(out.data().size()));
+    EXPECT_EQ(r.Written, quint64(out.data().size()));
     EXPECT_TRUE(text.startsWith(out.data()));
     EXPECT_LT(out.data().size(), text.size());
 }
@@ -495,10 +495,10 @@ TEST_F(FileToolsTest, Bzip2BlocksDecodedInParallelGiveTheSerialResult) {
         UncompressBzip2InParallel(Path("in"), Path("out"), SafeFiles::MaxIndexSize, 3);
     ASSERT_TRUE(r.has_value());
     EXPECT_TRUE(r->Ok());
-    EXPECT_EQ(r->written, quint64(a.size() + b.size()));
+    EXPECT_EQ(r->Written, quint64(a.size() + b.size()));
     EXPECT_EQ(ReadBytes(Path("out")), a + b);
 
-    EXPECT_EQ(UncompressBzip2InParallel(Path("in"), Path("limited"), quint64(a.size()), 2)->status,
+    EXPECT_EQ(UncompressBzip2InParallel(Path("in"), Path("limited"), quint64(a.size()), 2)->Status,
               TDecompressStatus::TooLarge);
     EXPECT_EQ(ReadBytes(Path("limited")), Missing);
 }
@@ -533,14 +533,14 @@ TEST_F(FileToolsTest, Bzip2LevelDigitIsJudgedAlikeByBothDecoders) {
         QBuffer serialOut;
         serialOut.open(QIODevice::WriteOnly);
         const TDecompressResult serial = UncompressStream(TCompression::Bzip2, source, serialOut);
-        EXPECT_EQ(serial.status, c.ok ? TDecompressStatus::Ok : TDecompressStatus::DataError);
+        EXPECT_EQ(serial.Status, c.ok ? TDecompressStatus::Ok : TDecompressStatus::DataError);
         for (unsigned workers : {2u, 3u}) {
             QFile::remove(Path("out"));
             const std::optional<TDecompressResult> parallel = UncompressBzip2InParallel(
                 Path("in"), Path("out"), SafeFiles::MaxIndexSize, workers);
             if (!parallel)
                 continue; // left to the serial decoder
-            EXPECT_EQ(parallel->status, serial.status) << workers;
+            EXPECT_EQ(parallel->Status, serial.Status) << workers;
             EXPECT_EQ(ReadBytes(Path("out")), c.ok ? serialOut.data() : Missing) << workers;
         }
     }
@@ -577,8 +577,8 @@ TEST_F(FileToolsTest, Bzip2ParallelDecodingLeavesAnyDoubtToTheSerialDecoder) {
     // Through the public call, whichever decoder runs, the corrupt file fails.
     WriteBytes(Path("in"), corrupt);
     const TDecompressResult r = UncompressFile(TCompression::Bzip2, Path("in"), Path("out"));
-    EXPECT_EQ(r.status, TDecompressStatus::DataError);
-    EXPECT_EQ(r.code, BZ_DATA_ERROR);
+    EXPECT_EQ(r.Status, TDecompressStatus::DataError);
+    EXPECT_EQ(r.Code, BZ_DATA_ERROR);
     EXPECT_EQ(r.Text(), "error -4");
     EXPECT_EQ(ReadBytes(Path("out")), "previous");
 }

@@ -78,7 +78,7 @@ protected:
 // still takes them in list order, the second already done at its turn.
 TEST_F(ParallelRefreshTest, SourcesOverlapAndAreTakenInListOrder) {
     a_.ServeHeld("/Packages.gz", TestArchives::Gzip(Index("a")), 10);
-    b_.SetOnRequest([this](const TTestHttpServer::Request&) { a_.Release(); });
+    b_.SetOnRequest([this](const TTestHttpServer::TRequest&) { a_.Release(); });
     b_.Serve("/Packages.gz", TestArchives::Gzip(Index("b")));
     c_.ServeErrorPage("/Packages.gz", 404, 300);
     http_.Timeout = 1;
@@ -126,7 +126,7 @@ TEST_F(ParallelRefreshTest, StopEndsEveryTransfer) {
     a_.Serve("/three/Packages.gz", TestArchives::Gzip(Index("3")));
     TRefreshFetcher fetcher(THTTPRequest(), Work(), nullptr);
     std::atomic<int> asked{0};
-    a_.SetOnRequest([&](const TTestHttpServer::Request&) {
+    a_.SetOnRequest([&](const TTestHttpServer::TRequest&) {
         if (++asked == 2)
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(), [&fetcher] { fetcher.StopAll(); },

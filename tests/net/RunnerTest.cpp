@@ -126,7 +126,7 @@ TEST(Runner, StopEndsTheTransferUnderWay) {
     THTTPGet http;
     http.URL = QString::fromStdString(server.Url("/held.deb"));
     http.FileName = dir.path() + QStringLiteral("/held.deb");
-    server.SetOnRequest([&](const TTestHttpServer::Request&) {
+    server.SetOnRequest([&](const TTestHttpServer::TRequest&) {
         QMetaObject::invokeMethod(
             &http, [&] { runner.Stop(); }, Qt::QueuedConnection);
     });

@@ -26,8 +26,8 @@ const char* const BinaryType = "application/octet-stream";
 
 } // namespace
 
-struct TTestHttpServer::Answer {
-    enum class Kind {
+struct TTestHttpServer::TAnswer {
+    enum class TKind {
         Plain,
         Chunked,
         UntilClose,
@@ -39,23 +39,23 @@ struct TTestHttpServer::Answer {
         Zeros,
         Validated
     };
-    Kind kind = Kind::Plain;
-    int status = 200;
-    std::string body = {};
-    std::string contentType = BinaryType;
-    std::size_t sent = 0;                     // Cut, Held: bytes sent before cutting / holding
-    std::size_t block = 0;                    // Paced
-    int pauseMs = 0;                          // Paced
-    std::string location = {};                // Redirect
-    std::uint64_t announced = 0, zeros = 0;   // Zeros
-    std::string etag = {}, lastModified = {}; // Validated
+    TKind Kind = TKind::Plain;
+    int Status = 200;
+    std::string Body = {};
+    std::string ContentType = BinaryType;
+    std::size_t Sent = 0;                     // Cut, Held: bytes sent before cutting / holding
+    std::size_t Block = 0;                    // Paced
+    int PauseMs = 0;                          // Paced
+    std::string Location = {};                // Redirect
+    std::uint64_t Announced = 0, Zeros = 0;   // Zeros
+    std::string ETag = {}, LastModified = {}; // Validated
 };
 
-bool TTestHttpServer::Request::HasHeader(const std::string& name) const {
+bool TTestHttpServer::TRequest::HasHeader(const std::string& name) const {
     return Headers.count(Lower(name)) > 0;
 }
 
-std::string TTestHttpServer::Request::Header(const std::string& name) const {
+std::string TTestHttpServer::TRequest::Header(const std::string& name) const {
     const auto it = Headers.find(Lower(name));
     return it == Headers.end() ? std::string() : it->second;
 }
@@ -89,144 +89,7 @@ TTestHttpServer::TTestHttpServer(const std::string& certFile, const std::string&
 void TTestHttpServer::Start() {
     server_->set_keep_alive_timeout(1);
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-        Request record;
-        record.Method = req.method;
-        record.Target = req.target;
-        record.Version = req.version;
-        record.Line = req.method + " " + req.target + " " + req.version;
-        for (const auto& [name, value] : req.headers)
-            record.Headers.emplace(Lower(name), value);
-        record.Body = req.body;
-
-        std::shared_ptr<const Answer> answer;
-        std::function<void(const Request&)> onRequest;
-        int delayMs = 0;
-        {
-            std::lock_guard lock(mutex_);
-            requests_.push_back(record);
-            const auto it = answers_.find(req.path);
-            if (it != answers_.end())
-                answer = it->second;
-            onRequest = onRequest_;
-            delayMs = delayMs_;
-        }
-        if (onRequest)
-            onRequest(record);
-        if (delayMs > 0) {
-            std::unique_lock lock(mutex_);
-            released_.wait_for(lock, std::chrono::milliseconds(delayMs),
-                               [this] { return stopping_; });
-        }
-
-        if (!answer) {
-            res.status = 404;
-            res.set_content(ErrorPage(404, 100), "text/html");
-            return;
-        }
-        res.status = answer->status;
-        const std::shared_ptr<const Answer>& body = answer;
-        switch (answer->kind) {
-        case Answer::Kind::Plain:
-            if (answer->body.empty()) { // a provider of length 0 would send no length
-                res.set_content(std::string(), answer->contentType);
-                break;
-            }
-            res.set_content_provider(body->body.size(), body->contentType,
-                                     [body](size_t offset, size_t length, httplib::DataSink& sink) {
-                                         return sink.write(body->body.data() + offset, length);
-                                     });
-            break;
-        case Answer::Kind::Chunked:
-        case Answer::Kind::UntilClose: {
-            // No length: the body ends with the last chunk, or with the connection.
-            auto rest = [body](size_t offset, httplib::DataSink& sink) {
-                if (offset < body->body.size())
-                    sink.write(body->body.data() + offset, body->body.size() - offset);
-                else
-                    sink.done();
-                return true;
-            };
-            if (body->kind == Answer::Kind::Chunked)
-                res.set_chunked_content_provider(body->contentType, rest);
-            else
-                res.set_content_provider(body->contentType, rest);
-            break;
-        }
-        case Answer::Kind::Cut:
-            res.set_content_provider(body->body.size(), body->contentType,
-                                     [body](size_t offset, size_t, httplib::DataSink& sink) {
-                                         if (offset < body->sent)
-                                             return sink.write(body->body.data() + offset,
-                                                               body->sent - offset);
-                                         return false; // closes the connection
-                                     });
-            break;
-        case Answer::Kind::Paced:
-            res.set_content_provider(
-                body->body.size(), body->contentType,
-                [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
-                    const size_t n = std::min(length, std::max<size_t>(body->block, 1));
-                    if (!sink.write(body->body.data() + offset, n))
-                        return false;
-                    std::unique_lock lock(mutex_);
-                    released_.wait_for(lock, std::chrono::milliseconds(body->pauseMs),
-                                       [this] { return stopping_; });
-                    return !stopping_;
-                });
-            break;
-        case Answer::Kind::Held:
-            res.set_content_provider(
-                body->body.size(), body->contentType,
-                [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
-                    if (offset < body->sent)
-                        return sink.write(body->body.data() + offset, body->sent - offset);
-                    return WaitForRelease() && sink.write(body->body.data() + offset, length);
-                });
-            break;
-        case Answer::Kind::Silent:
-            WaitForRelease();
-            res.set_content_provider(body->contentType,
-                                     [](size_t, httplib::DataSink&) { return false; });
-            break;
-        case Answer::Kind::Zeros: {
-            auto zeros = [body](size_t offset, httplib::DataSink& sink) {
-                static const std::string block(64 * 1024, '\0');
-                const std::uint64_t left =
-                    body->zeros - std::min<std::uint64_t>(offset, body->zeros);
-                return left > 0 &&
-                       sink.write(block.data(), std::min<std::uint64_t>(left, block.size()));
-            };
-            if (body->announced > 0)
-                res.set_content_provider(body->announced, body->contentType,
-                                         [zeros](size_t offset, size_t, httplib::DataSink& sink) {
-                                             return zeros(offset, sink);
-                                         });
-            else
-                res.set_content_provider(body->contentType, zeros);
-            break;
-        }
-        case Answer::Kind::Validated: {
-            const bool sameTag =
-                !body->etag.empty() && record.Header("If-None-Match") == body->etag;
-            const bool sameDate = !record.HasHeader("If-None-Match") &&
-                                  !body->lastModified.empty() &&
-                                  record.Header("If-Modified-Since") == body->lastModified;
-            if (sameTag || sameDate) {
-                res.status = 304;
-                break;
-            }
-            if (!body->etag.empty())
-                res.set_header("ETag", body->etag);
-            if (!body->lastModified.empty())
-                res.set_header("Last-Modified", body->lastModified);
-            res.set_content(body->body, body->contentType);
-            break;
-        }
-        case Answer::Kind::Redirect:
-            res.set_header("Location", body->location);
-            res.set_content(ErrorPage(body->status, 200), "text/html");
-            break;
-        }
+        Handle(req, res);
     };
     server_->Get(".*", handler);
     server_->Post(".*", handler);
@@ -239,6 +102,155 @@ void TTestHttpServer::Start() {
     // server destroyed at once still ends.
     while (!server_->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void TTestHttpServer::Handle(const httplib::Request& req, httplib::Response& res) {
+    TRequest record;
+    record.Method = req.method;
+    record.Target = req.target;
+    record.Version = req.version;
+    record.Line = req.method + " " + req.target + " " + req.version;
+    for (const auto& [name, value] : req.headers)
+        record.Headers.emplace(Lower(name), value);
+    record.Body = req.body;
+
+    std::shared_ptr<const TAnswer> answer;
+    std::function<void(const TRequest&)> onRequest;
+    int delayMs = 0;
+    {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(record);
+        const auto it = answers_.find(req.path);
+        if (it != answers_.end())
+            answer = it->second;
+        onRequest = onRequest_;
+        delayMs = delayMs_;
+    }
+    if (onRequest)
+        onRequest(record);
+    if (delayMs > 0)
+        Pause(delayMs);
+    if (!answer) {
+        res.status = 404;
+        res.set_content(ErrorPage(404, 100), "text/html");
+        return;
+    }
+    res.status = answer->Status;
+    Respond(answer, record, res);
+}
+
+void TTestHttpServer::Respond(const std::shared_ptr<const TAnswer>& body, const TRequest& record,
+                              httplib::Response& res) {
+    using K = TAnswer::TKind;
+    switch (body->Kind) {
+    case K::Plain:
+        if (body->Body.empty()) { // a provider of length 0 would send no length
+            res.set_content(std::string(), body->ContentType);
+            break;
+        }
+        res.set_content_provider(body->Body.size(), body->ContentType,
+                                 [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                                     return sink.write(body->Body.data() + offset, length);
+                                 });
+        break;
+    case K::Chunked:
+    case K::UntilClose: {
+        // No length: the body ends with the last chunk, or with the connection.
+        auto rest = [body](size_t offset, httplib::DataSink& sink) {
+            if (offset < body->Body.size())
+                sink.write(body->Body.data() + offset, body->Body.size() - offset);
+            else
+                sink.done();
+            return true;
+        };
+        if (body->Kind == K::Chunked)
+            res.set_chunked_content_provider(body->ContentType, rest);
+        else
+            res.set_content_provider(body->ContentType, rest);
+        break;
+    }
+    case K::Cut:
+    case K::Paced:
+    case K::Held:
+        RespondInSteps(body, res);
+        break;
+    case K::Silent:
+        WaitForRelease();
+        res.set_content_provider(body->ContentType,
+                                 [](size_t, httplib::DataSink&) { return false; });
+        break;
+    case K::Zeros:
+        RespondZeros(body, res);
+        break;
+    case K::Validated:
+        RespondValidated(*body, record, res);
+        break;
+    case K::Redirect:
+        res.set_header("Location", body->Location);
+        res.set_content(ErrorPage(body->Status, 200), "text/html");
+        break;
+    }
+}
+
+// Bodies with a length that come in parts: cut short, paced or held.
+void TTestHttpServer::RespondInSteps(const std::shared_ptr<const TAnswer>& body,
+                                     httplib::Response& res) {
+    res.set_content_provider(
+        body->Body.size(), body->ContentType,
+        [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
+            const char* at = body->Body.data() + offset;
+            switch (body->Kind) {
+            case TAnswer::TKind::Cut:
+                // Past the cut: false closes the connection.
+                return offset < body->Sent && sink.write(at, body->Sent - offset);
+            case TAnswer::TKind::Paced:
+                if (!sink.write(at, std::min(length, std::max<size_t>(body->Block, 1))))
+                    return false;
+                return Pause(body->PauseMs);
+            default: // Held
+                if (offset < body->Sent)
+                    return sink.write(at, body->Sent - offset);
+                return WaitForRelease() && sink.write(at, length);
+            }
+        });
+}
+
+void TTestHttpServer::RespondZeros(const std::shared_ptr<const TAnswer>& body,
+                                   httplib::Response& res) {
+    auto zeros = [body](size_t offset, httplib::DataSink& sink) {
+        static const std::string block(64 * 1024, '\0');
+        const std::uint64_t left = body->Zeros - std::min<std::uint64_t>(offset, body->Zeros);
+        return left > 0 && sink.write(block.data(), std::min<std::uint64_t>(left, block.size()));
+    };
+    if (body->Announced > 0)
+        res.set_content_provider(body->Announced, body->ContentType,
+                                 [zeros](size_t offset, size_t, httplib::DataSink& sink) {
+                                     return zeros(offset, sink);
+                                 });
+    else
+        res.set_content_provider(body->ContentType, zeros);
+}
+
+void TTestHttpServer::RespondValidated(const TAnswer& body, const TRequest& record,
+                                       httplib::Response& res) {
+    const bool sameTag = !body.ETag.empty() && record.Header("If-None-Match") == body.ETag;
+    const bool sameDate = !record.HasHeader("If-None-Match") && !body.LastModified.empty() &&
+                          record.Header("If-Modified-Since") == body.LastModified;
+    if (sameTag || sameDate) {
+        res.status = 304;
+        return;
+    }
+    if (!body.ETag.empty())
+        res.set_header("ETag", body.ETag);
+    if (!body.LastModified.empty())
+        res.set_header("Last-Modified", body.LastModified);
+    res.set_content(body.Body, body.ContentType);
+}
+
+bool TTestHttpServer::Pause(int ms) {
+    std::unique_lock lock(mutex_);
+    released_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+    return !stopping_;
 }
 
 TTestHttpServer::~TTestHttpServer() {
@@ -256,61 +268,62 @@ std::string TTestHttpServer::Url(std::string_view path) const {
     return scheme_ + "://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
-void TTestHttpServer::SetAnswer(const std::string& path, Answer answer) {
-    auto shared = std::make_shared<const Answer>(std::move(answer));
+void TTestHttpServer::SetAnswer(const std::string& path, TAnswer answer) {
+    auto shared = std::make_shared<const TAnswer>(std::move(answer));
     std::lock_guard lock(mutex_);
     answers_[path] = std::move(shared);
 }
 
 void TTestHttpServer::Serve(const std::string& path, std::string body, int status) {
-    SetAnswer(path, {.status = status, .body = std::move(body)});
+    SetAnswer(path, {.Status = status, .Body = std::move(body)});
 }
 
 void TTestHttpServer::ServeChunked(const std::string& path, std::string body) {
-    SetAnswer(path, {.kind = Answer::Kind::Chunked, .body = std::move(body)});
+    SetAnswer(path, {.Kind = TAnswer::TKind::Chunked, .Body = std::move(body)});
 }
 
 void TTestHttpServer::ServeUntilClose(const std::string& path, std::string body) {
-    SetAnswer(path, {.kind = Answer::Kind::UntilClose, .body = std::move(body)});
+    SetAnswer(path, {.Kind = TAnswer::TKind::UntilClose, .Body = std::move(body)});
 }
 
 void TTestHttpServer::ServeErrorPage(const std::string& path, int status, std::size_t size) {
     SetAnswer(path,
-              {.status = status, .body = ErrorPage(status, size), .contentType = "text/html"});
+              {.Status = status, .Body = ErrorPage(status, size), .ContentType = "text/html"});
 }
 
 void TTestHttpServer::ServeCut(const std::string& path, std::string body, std::size_t sent) {
     const std::size_t cut = std::min(sent, body.size());
-    SetAnswer(path, {.kind = Answer::Kind::Cut, .body = std::move(body), .sent = cut});
+    SetAnswer(path, {.Kind = TAnswer::TKind::Cut, .Body = std::move(body), .Sent = cut});
 }
 
 void TTestHttpServer::ServePaced(const std::string& path, std::string body, std::size_t block,
                                  int pauseMs) {
-    SetAnswer(
-        path,
-        {.kind = Answer::Kind::Paced, .body = std::move(body), .block = block, .pauseMs = pauseMs});
+    SetAnswer(path, {.Kind = TAnswer::TKind::Paced,
+                     .Body = std::move(body),
+                     .Block = block,
+                     .PauseMs = pauseMs});
 }
 
 void TTestHttpServer::ServeZeros(const std::string& path, std::uint64_t announced,
                                  std::uint64_t sent) {
-    SetAnswer(path, {.kind = Answer::Kind::Zeros, .announced = announced, .zeros = sent});
+    SetAnswer(path, {.Kind = TAnswer::TKind::Zeros, .Announced = announced, .Zeros = sent});
 }
 
 void TTestHttpServer::ServeHeld(const std::string& path, std::string body, std::size_t sent) {
     const std::size_t held = std::min(sent, body.size());
-    SetAnswer(path, {.kind = Answer::Kind::Held, .body = std::move(body), .sent = held});
+    SetAnswer(path, {.Kind = TAnswer::TKind::Held, .Body = std::move(body), .Sent = held});
 }
 
 void TTestHttpServer::ServeSilent(const std::string& path) {
-    SetAnswer(path, {.kind = Answer::Kind::Silent});
+    SetAnswer(path, {.Kind = TAnswer::TKind::Silent});
 }
 
 void TTestHttpServer::ServeValidated(const std::string& path, std::string body, std::string etag,
                                      std::string lastModified) {
-    SetAnswer(path, {.kind = Answer::Kind::Validated,
-                     .body = std::move(body),
-                     .etag = std::move(etag),
-                     .lastModified = std::move(lastModified)});
+    SetAnswer(path, {.Kind = TAnswer::TKind::Validated,
+                     .Body = std::move(body),
+                     .ETag = std::move(etag),
+                     .LastModified = std::move(lastModified)});
 }
 
 void TTestHttpServer::SetAnswerDelay(int ms) {
@@ -319,7 +332,7 @@ void TTestHttpServer::SetAnswerDelay(int ms) {
 }
 
 void TTestHttpServer::Redirect(const std::string& path, int status, const std::string& location) {
-    SetAnswer(path, {.kind = Answer::Kind::Redirect, .status = status, .location = location});
+    SetAnswer(path, {.Kind = TAnswer::TKind::Redirect, .Status = status, .Location = location});
 }
 
 bool TTestHttpServer::WaitForRelease() {
@@ -336,7 +349,7 @@ void TTestHttpServer::Release() {
     released_.notify_all();
 }
 
-std::vector<TTestHttpServer::Request> TTestHttpServer::Requests() const {
+std::vector<TTestHttpServer::TRequest> TTestHttpServer::Requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
 }
@@ -344,7 +357,7 @@ std::vector<TTestHttpServer::Request> TTestHttpServer::Requests() const {
 std::vector<std::string> TTestHttpServer::RequestLines() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> lines;
-    for (const Request& r : requests_)
+    for (const TRequest& r : requests_)
         lines.push_back(r.Line);
     return lines;
 }
@@ -354,7 +367,7 @@ void TTestHttpServer::ClearRequests() {
     requests_.clear();
 }
 
-void TTestHttpServer::SetOnRequest(std::function<void(const Request&)> onRequest) {
+void TTestHttpServer::SetOnRequest(std::function<void(const TRequest&)> onRequest) {
     std::lock_guard lock(mutex_);
     onRequest_ = std::move(onRequest);
 }

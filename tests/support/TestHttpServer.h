@@ -14,7 +14,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+} // namespace httplib
 
 // A real HTTP server for tests and timing programs, on 127.0.0.1 with a port
 // the system chooses, running on its own threads inside the calling process.
@@ -36,7 +38,7 @@ class Server;
 // silent answers, then stops the server.
 class TTestHttpServer {
 public:
-    struct Request {
+    struct TRequest {
         std::string Method;  // "GET"
         std::string Target;  // "/repo/Packages.gz" (with the query, if any)
         std::string Version; // "HTTP/1.0"
@@ -100,21 +102,30 @@ public:
     // Lets held and silent answers go on; answers that start later do not wait.
     void Release();
 
-    std::vector<Request> Requests() const;
+    std::vector<TRequest> Requests() const;
     // The request lines in arrival order ("GET /a HTTP/1.0").
     std::vector<std::string> RequestLines() const;
     void ClearRequests();
     // Called on a server thread for each request after it was recorded
     // (for instance to press Stop while an answer is held).
-    void SetOnRequest(std::function<void(const Request&)> onRequest);
+    void SetOnRequest(std::function<void(const TRequest&)> onRequest);
 
     // An HTML page of exactly size bytes, beginning with "<".
     static std::string ErrorPage(int status, std::size_t size);
 
 private:
-    struct Answer;
+    struct TAnswer;
     void Start();
-    void SetAnswer(const std::string& path, Answer answer);
+    void Handle(const httplib::Request& req, httplib::Response& res);
+    void Respond(const std::shared_ptr<const TAnswer>& body, const TRequest& record,
+                 httplib::Response& res);
+    void RespondInSteps(const std::shared_ptr<const TAnswer>& body, httplib::Response& res);
+    static void RespondZeros(const std::shared_ptr<const TAnswer>& body, httplib::Response& res);
+    static void RespondValidated(const TAnswer& body, const TRequest& record,
+                                 httplib::Response& res);
+    void SetAnswer(const std::string& path, TAnswer answer);
+    // Waits ms or until the server stops; false when it stops.
+    bool Pause(int ms);
     bool WaitForRelease();
 
     std::unique_ptr<httplib::Server> server_;
@@ -127,9 +138,9 @@ private:
     bool release_ = false;
     bool stopping_ = false;
     int delayMs_ = 0;
-    std::map<std::string, std::shared_ptr<const Answer>> answers_;
-    std::vector<Request> requests_;
-    std::function<void(const Request&)> onRequest_;
+    std::map<std::string, std::shared_ptr<const TAnswer>> answers_;
+    std::vector<TRequest> requests_;
+    std::function<void(const TRequest&)> onRequest_;
 };
 
 // A bare TCP listener on 127.0.0.1 that accepts connections, keeps the first
