@@ -26,45 +26,45 @@ std::string Bytes(std::size_t size, char seed = 'a') {
 }
 
 // Records the events of one component in the order they arrive.
-struct EventLog {
-    explicit EventLog(THTTPGet& http) {
+struct TEventLog {
+    explicit TEventLog(THTTPGet& http) {
         QObject::connect(&http, &THTTPGet::OnProgress, &http,
                          [this](THTTPGet*, qint64 total, qint64 readed) {
-                             progress.emplace_back(total, readed);
-                             events.push_back("progress");
-                             if (onProgress)
-                                 onProgress();
+                             Progress.emplace_back(total, readed);
+                             Events.push_back("progress");
+                             if (OnProgress)
+                                 OnProgress();
                          });
         QObject::connect(&http, &THTTPGet::OnDoneFile, &http,
                          [this](THTTPGet*, const QString& file, qint64 size) {
-                             events.push_back("done");
-                             doneFile = file;
-                             doneSize = size;
-                             ended = true;
+                             Events.push_back("done");
+                             DoneFile = file;
+                             DoneSize = size;
+                             Ended = true;
                          });
         QObject::connect(&http, &THTTPGet::OnError, &http, [this](THTTPGet*, const QString& why) {
-            events.push_back("error");
-            reason = why;
-            ended = true;
+            Events.push_back("error");
+            Reason = why;
+            Ended = true;
         });
     }
     // The outcome event ("done" / "error"), or "" when none came.
     std::string Outcome() const {
-        for (const std::string& e : events)
+        for (const std::string& e : Events)
             if (e != "progress")
                 return e;
         return {};
     }
     long Outcomes() const {
-        return std::count_if(events.begin(), events.end(), [](auto& e) { return e != "progress"; });
+        return std::count_if(Events.begin(), Events.end(), [](auto& e) { return e != "progress"; });
     }
-    std::vector<std::string> events;
-    std::vector<std::pair<qint64, qint64>> progress;
-    QString doneFile;
-    QString reason; // of the error event
-    qint64 doneSize = -1;
-    bool ended = false;
-    std::function<void()> onProgress;
+    std::vector<std::string> Events;
+    std::vector<std::pair<qint64, qint64>> Progress;
+    QString DoneFile;
+    QString Reason; // of the error event
+    qint64 DoneSize = -1;
+    bool Ended = false;
+    std::function<void()> OnProgress;
 };
 
 class HTTPGetTest : public ::testing::Test {
@@ -74,13 +74,13 @@ protected:
 
     // Fetches path from the server into Target() and waits for the outcome.
     void Fetch(const std::string& path) {
-        log_.events.clear();
-        log_.progress.clear();
-        log_.ended = false;
+        log_.Events.clear();
+        log_.Progress.clear();
+        log_.Ended = false;
         http_.URL = QString::fromStdString(server_.Url(path));
         http_.FileName = Target();
         http_.Start();
-        LongOperation::WaitUntil([this] { return log_.ended; });
+        LongOperation::WaitUntil([this] { return log_.Ended; });
         Settle();
     }
     // Lets late events (there must be none) arrive.
@@ -92,7 +92,7 @@ protected:
     QTemporaryDir dir_;
     TTestHttpServer server_;
     THTTPGet http_;
-    EventLog log_{http_};
+    TEventLog log_{http_};
 };
 
 TEST(HTTPGetRulesTest, AddressesAndRedirects) {
@@ -122,67 +122,43 @@ TEST(HTTPGetRulesTest, AddressesAndRedirects) {
 // and where the head ends.
 TEST(HTTPGetRulesTest, AnswerHeads) {
     using HTTPGetRules::THeadLine;
-    struct Case {
-        std::vector<std::string> lines;
-        THeadLine last;
-        long status;
-        std::int64_t length;
-        bool location;
+    struct TCase {
+        std::string Head; // its lines, each with its line end
+        THeadLine Last;
+        long Status;
+        std::int64_t Length;
+        bool Location;
     };
-    const std::vector<Case> cases = {
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 1234\r\n", "\r\n"},
-         THeadLine::End,
-         200,
-         1234,
-         false},
-        {{"HTTP/1.0 302 Found\n", "LOCATION: /x\n", "content-length:\t0 \r\n", "\n"},
-         THeadLine::End,
-         302,
-         0,
-         true},
-        {{"HTTP/1.1 100 Continue\r\n", "\r\n"}, THeadLine::Interim, 100, -1, false},
+    const THeadLine End = THeadLine::End;
+    const TCase cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 1234\r\n\r\n", End, 200, 1234, false},
+        {"HTTP/1.0 302 Found\nLOCATION: /x\ncontent-length:\t0 \r\n\n", End, 302, 0, true},
+        {"HTTP/1.1 100 Continue\r\n\r\n", THeadLine::Interim, 100, -1, false},
         // The interim head's fields do not carry over into the answer's.
-        {{"HTTP/1.1 100 Continue\r\n", "Content-Length: 5\r\n", "\r\n", "HTTP/1.1 200 OK\r\n",
-          "\r\n"},
-         THeadLine::End,
-         200,
-         -1,
+        {"HTTP/1.1 100 Continue\r\nContent-Length: 5\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", End, 200, -1,
          false},
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 12abc\r\n", "\r\n"},
-         THeadLine::End,
-         200,
-         -1,
-         false},
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: -1\r\n", "\r\n"}, THeadLine::End, 200, -1, false},
-        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 99999999999999999999\r\n", "\r\n"},
-         THeadLine::End,
-         200,
-         -1,
-         false},
-        {{"HTTP/1.1 200 OK\r\n", "X-Content-Length: 7\r\n", "Locations: /y\r\n", "\r\n"},
-         THeadLine::End,
-         200,
-         -1,
-         false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n", End, 200, -1, false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", End, 200, -1, false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n", End, 200, -1, false},
+        {"HTTP/1.1 200 OK\r\nX-Content-Length: 7\r\nLocations: /y\r\n\r\n", End, 200, -1, false},
         // A status that is not three digits is none (no sign, no short codes).
-        {{"HTTP/1.1 -30 x\r\n", "\r\n"}, THeadLine::End, 0, -1, false},
-        {{"HTTP/1.1 1\r\n", "\r\n"}, THeadLine::End, 0, -1, false},
-        {{"HTTP/1.1\r\n", "\r\n"}, THeadLine::End, 0, -1, false},
+        {"HTTP/1.1 -30 x\r\n\r\n", End, 0, -1, false},
+        {"HTTP/1.1 1\r\n\r\n", End, 0, -1, false},
+        {"HTTP/1.1\r\n\r\n", End, 0, -1, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines.front() + c.lines[1]);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Head);
         HTTPGetRules::TAnswerHead head;
         THeadLine read = THeadLine::Field;
-        for (std::size_t i = 0; i < c.lines.size(); ++i) {
-            read = HTTPGetRules::ReadHeadLine(head, c.lines[i]);
-            if (i + 1 < c.lines.size()) {
-                EXPECT_NE(read, THeadLine::End) << i;
-            }
+        for (std::size_t at = 0, next; at < c.Head.size(); at = next) {
+            EXPECT_NE(read, End) << "ended before " << at;
+            next = c.Head.find('\n', at) + 1;
+            read = HTTPGetRules::ReadHeadLine(head, c.Head.substr(at, next - at));
         }
-        EXPECT_EQ(read, c.last);
-        EXPECT_EQ(head.Status, c.status);
-        EXPECT_EQ(head.Length, c.length);
-        EXPECT_EQ(head.Location, c.location);
+        EXPECT_EQ(read, c.Last);
+        EXPECT_EQ(head.Status, c.Status);
+        EXPECT_EQ(head.Length, c.Length);
+        EXPECT_EQ(head.Location, c.Location);
     }
     // Validators are kept as sent, unless they could not be sent back.
     HTTPGetRules::TAnswerHead head;
@@ -246,73 +222,68 @@ TEST_F(HTTPGetTest, OutcomeAndTargetByAnswer) {
     const QString noLength = QStringLiteral("ответ без длины");
     const QString overCap = QStringLiteral("ответ больше предела в 65536 байт");
     const QString tooSlow = QStringLiteral("слишком медленно: меньше 1024 байт/с за 1 с");
-    struct Case {
-        const char* name;
-        std::function<void(TTestHttpServer&, const std::string& path)> serve;
-        bool binaryData;
-        const char* outcome;
-        QByteArray target; // expected content afterwards
-        QString reason;    // the start of LastError
+    using TServe = std::function<void(TTestHttpServer&, const std::string& path)>;
+    struct TCase {
+        const char* Name;
+        bool BinaryData;
+        QByteArray Target; // expected content afterwards
+        QString Reason;    // the start of LastError; empty: the done event
+        TServe Serve;
     };
     const QByteArray whole = QByteArray::fromStdString(body);
-    const std::vector<Case> cases = {
-        {"with length", [&](auto& s, auto& p) { s.Serve(p, body); }, true, "done", whole, {}},
+    const QByteArray page = QByteArray::fromStdString(TTestHttpServer::ErrorPage(404, 300));
+    const TCase cases[] = {
+        {"with length", true, whole, {}, [&](auto& s, auto& p) { s.Serve(p, body); }},
         {"error page with its length",
-         [](auto& s, auto& p) { s.ServeErrorPage(p, 404, 300); },
          true,
-         "done",
-         QByteArray::fromStdString(TTestHttpServer::ErrorPage(404, 300)),
-         {}},
-        {"empty with length 0",
-         [](auto& s, auto& p) { s.Serve(p, std::string()); },
-         true,
-         "done",
-         QByteArray(),
-         {}},
-        {"chunked, binary", [&](auto& s, auto& p) { s.ServeChunked(p, body); }, true, "error", old,
-         noLength},
-        {"chunked, text", [&](auto& s, auto& p) { s.ServeChunked(p, body); }, false, "error", whole,
-         noLength},
-        {"until close, binary", [&](auto& s, auto& p) { s.ServeUntilClose(p, body); }, true,
-         "error", old, noLength},
-        {"until close, text", [&](auto& s, auto& p) { s.ServeUntilClose(p, body); }, false, "error",
-         whole, noLength},
-        {"cut short", [&](auto& s, auto& p) { s.ServeCut(p, body, 1000); }, false, "error", missing,
-         QStringLiteral("соединение прервано")},
-        {"stalled body", [&](auto& s, auto& p) { s.ServeHeld(p, body, 1); }, false, "error",
-         missing, tooSlow},
-        {"trickle", [&](auto& s, auto& p) { s.ServePaced(p, Bytes(60000), 16, 20); }, false,
-         "error", missing, tooSlow},
-        {"redirect to file:", [](auto& s, auto& p) { s.Redirect(p, 302, "file:///etc/hostname"); },
-         false, "error", old, QStringLiteral("перенаправление на недопустимый адрес")},
-        {"silent server", [](auto& s, auto& p) { s.ServeSilent(p); }, false, "error", old, tooSlow},
+         page,
+         {},
+         [](auto& s, auto& p) { s.ServeErrorPage(p, 404, 300); }},
+        {"empty with length 0", true, "", {}, [](auto& s, auto& p) { s.Serve(p, ""); }},
+        {"chunked, binary", true, old, noLength,
+         [&](auto& s, auto& p) { s.ServeChunked(p, body); }},
+        {"chunked, text", false, whole, noLength,
+         [&](auto& s, auto& p) { s.ServeChunked(p, body); }},
+        {"until close, binary", true, old, noLength,
+         [&](auto& s, auto& p) { s.ServeUntilClose(p, body); }},
+        {"until close, text", false, whole, noLength,
+         [&](auto& s, auto& p) { s.ServeUntilClose(p, body); }},
+        {"cut short", false, missing, QStringLiteral("соединение прервано"),
+         [&](auto& s, auto& p) { s.ServeCut(p, body, 1000); }},
+        {"stalled body", false, missing, tooSlow,
+         [&](auto& s, auto& p) { s.ServeHeld(p, body, 1); }},
+        {"trickle", false, missing, tooSlow,
+         [&](auto& s, auto& p) { s.ServePaced(p, Bytes(60000), 16, 20); }},
+        {"redirect to file:", false, old, QStringLiteral("перенаправление на недопустимый адрес"),
+         [](auto& s, auto& p) { s.Redirect(p, 302, "file:///etc/hostname"); }},
+        {"silent server", false, old, tooSlow, [](auto& s, auto& p) { s.ServeSilent(p); }},
         // A server that announces a terabyte is refused before anything is
         // written; one that sends without a length is cut off at the cap.
-        {"length over the cap", [](auto& s, auto& p) { s.ServeZeros(p, 1ULL << 40, 1 << 20); },
-         true, "error", old, overCap},
-        {"no length, over the cap", [](auto& s, auto& p) { s.ServeZeros(p, 0, 256 << 20); }, false,
-         "error", missing, overCap},
+        {"length over the cap", true, old, overCap,
+         [](auto& s, auto& p) { s.ServeZeros(p, 1ULL << 40, 1 << 20); }},
+        {"no length, over the cap", false, missing, overCap,
+         [](auto& s, auto& p) { s.ServeZeros(p, 0, 256 << 20); }},
     };
     http_.Timeout = 1;
     http_.MaxSize = 65536;
     int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
         const std::string path = "/case" + std::to_string(n++);
-        c.serve(server_, path);
+        c.Serve(server_, path);
         TestFiles::WriteBytes(Target(), old);
-        http_.BinaryData = c.binaryData;
+        http_.BinaryData = c.BinaryData;
         Fetch(path);
-        EXPECT_EQ(log_.Outcome(), c.outcome);
+        EXPECT_EQ(log_.Outcome(), c.Reason.isEmpty() ? "done" : "error");
         EXPECT_EQ(log_.Outcomes(), 1);
-        EXPECT_EQ(TargetBytes(), c.target);
-        EXPECT_TRUE(http_.LastError().startsWith(c.reason) &&
-                    c.reason.isEmpty() == (c.outcome == std::string("done")))
+        EXPECT_EQ(TargetBytes(), c.Target);
+        EXPECT_TRUE(http_.LastError().startsWith(c.Reason) &&
+                    http_.LastError().isEmpty() == c.Reason.isEmpty())
             << http_.LastError().toStdString();
-        EXPECT_EQ(log_.reason, http_.LastError());
+        EXPECT_EQ(log_.Reason, http_.LastError());
         // Nothing but the target in the folder: no temporary file is left.
         EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(),
-                  c.target == missing ? 0 : 1);
+                  c.Target == missing ? 0 : 1);
     }
     EXPECT_EQ(http_.LastStatus(), 200);
 }
@@ -329,26 +300,26 @@ TEST_F(HTTPGetTest, ConditionalRequests) {
     ASSERT_TRUE(first.Outcome) << first.Outcome.reason.toStdString();
     EXPECT_EQ(first.ETag, "\"e1\"");
     EXPECT_EQ(first.LastModified, date);
-    struct Case {
-        std::string etag, date;
-        long status;
+    struct TCase {
+        std::string ETag, Date;
+        long Status;
     };
-    const Case cases[] = {{"\"e1\"", "", 304}, {"", date, 304}, {"\"e0\"", date, 200}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.etag + c.date);
+    const TCase cases[] = {{"\"e1\"", "", 304}, {"", date, 304}, {"\"e0\"", date, 200}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.ETag + c.Date);
         server_.ClearRequests();
         TestFiles::WriteBytes(Target(), "kept");
-        request.IfNoneMatch = c.etag;
-        request.IfModifiedSince = c.date;
+        request.IfNoneMatch = c.ETag;
+        request.IfModifiedSince = c.Date;
         const THTTPResult result = THTTPTransfer(request).Run();
         EXPECT_TRUE(result.Outcome) << result.Outcome.reason.toStdString();
-        EXPECT_EQ(result.Status, c.status);
+        EXPECT_EQ(result.Status, c.Status);
         EXPECT_EQ(TargetBytes(),
-                  c.status == 304 ? QByteArray("kept") : QByteArray::fromStdString(Bytes(500)));
+                  c.Status == 304 ? QByteArray("kept") : QByteArray::fromStdString(Bytes(500)));
         ASSERT_EQ(server_.Requests().size(), 1u);
         const auto sent = server_.Requests()[0];
-        EXPECT_EQ(sent.Header("If-None-Match"), c.etag);
-        EXPECT_EQ(sent.Header("If-Modified-Since"), c.date);
+        EXPECT_EQ(sent.Header("If-None-Match"), c.ETag);
+        EXPECT_EQ(sent.Header("If-Modified-Since"), c.Date);
         EXPECT_EQ(sent.Header("Accept"), "*/*");
     }
 }
@@ -363,7 +334,7 @@ TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
     http_.URL = QStringLiteral("http://127.0.0.1:%1/Packages").arg(port);
     http_.FileName = Target();
     EXPECT_EQ(http_.StartAndWait().reason, QStringLiteral("соединение отклонено"));
-    EXPECT_EQ(log_.events, (std::vector<std::string>{"error"}));
+    EXPECT_EQ(log_.Events, (std::vector<std::string>{"error"}));
     EXPECT_EQ(http_.LastError(), QStringLiteral("соединение отклонено"));
     EXPECT_EQ(http_.LastStatus(), 0);
     EXPECT_EQ(TargetBytes(), "old");
@@ -374,13 +345,13 @@ TEST_F(HTTPGetTest, ProgressEndsWithTheFinalCount) {
     server_.ServePaced("/big", body, 64 * 1024, 1);
     Fetch("/big");
     ASSERT_EQ(log_.Outcome(), "done");
-    ASSERT_FALSE(log_.progress.empty());
-    EXPECT_EQ(log_.events.back(), "done");
-    EXPECT_EQ(log_.progress.back(), std::make_pair(qint64(body.size()), qint64(body.size())));
-    for (std::size_t i = 1; i < log_.progress.size(); ++i)
-        EXPECT_LT(log_.progress[i - 1].second, log_.progress[i].second);
-    EXPECT_EQ(log_.doneSize, qint64(body.size()));
-    EXPECT_EQ(log_.doneFile, Target());
+    ASSERT_FALSE(log_.Progress.empty());
+    EXPECT_EQ(log_.Events.back(), "done");
+    EXPECT_EQ(log_.Progress.back(), std::make_pair(qint64(body.size()), qint64(body.size())));
+    for (std::size_t i = 1; i < log_.Progress.size(); ++i)
+        EXPECT_LT(log_.Progress[i - 1].second, log_.Progress[i].second);
+    EXPECT_EQ(log_.DoneSize, qint64(body.size()));
+    EXPECT_EQ(log_.DoneFile, Target());
     EXPECT_EQ(TargetBytes().size(), qsizetype(body.size()));
 }
 
@@ -450,7 +421,7 @@ TEST_F(HTTPGetTest, StartTwiceStartsOneTransfer) {
     http_.FileName = Target();
     http_.Start();
     http_.Start();
-    LongOperation::WaitUntil([this] { return log_.ended; });
+    LongOperation::WaitUntil([this] { return log_.Ended; });
     Settle();
     EXPECT_EQ(server_.Requests().size(), 1u);
     EXPECT_FALSE(http_.Running());
@@ -471,16 +442,16 @@ TEST_F(HTTPGetTest, StartTwiceStartsOneTransfer) {
 // directly or through the stop flag.
 TEST_F(HTTPGetTest, StopEndsAReadUnderWay) {
     server_.ServeHeld("/held", Bytes(100000), 1000);
-    log_.onProgress = [this] { http_.Stop(); };
+    log_.OnProgress = [this] { http_.Stop(); };
     Fetch("/held");
     EXPECT_EQ(log_.Outcome(), "error");
     EXPECT_EQ(log_.Outcomes(), 1);
-    EXPECT_EQ(log_.reason, QStringLiteral("остановлено"));
+    EXPECT_EQ(log_.Reason, QStringLiteral("остановлено"));
     EXPECT_EQ(TargetBytes(), "<missing>");
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
 
     TStopFlag stop;
-    log_.onProgress = [&stop] { stop.Set(); };
+    log_.OnProgress = [&stop] { stop.Set(); };
     EXPECT_EQ(http_.StartAndWait(&stop).reason, QStringLiteral("остановлено"));
     // A flag already set starts nothing.
     server_.ClearRequests();
