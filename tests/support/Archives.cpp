@@ -47,8 +47,12 @@ std::string Xz(const std::string& data) {
 }
 
 std::string Zstd(const std::string& data) {
+    // With the content checksum, as the command-line tool writes it.
     std::string out(ZSTD_compressBound(data.size()), '\0');
-    out.resize(ZSTD_compress(out.data(), out.size(), data.data(), data.size(), 3));
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+    out.resize(ZSTD_compress2(context, out.data(), out.size(), data.data(), data.size()));
+    ZSTD_freeCCtx(context);
     return out;
 }
 

@@ -1,0 +1,239 @@
+// gzip: the header read in pieces, the stored name, the trailer, and the
+// worker thread. Every failure must leave the previous output as it was.
+
+#include "DecompressFixture.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QThread>
+
+#include <zlib.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+struct TGzipParts {
+    QByteArray Extra;       // FEXTRA when not null
+    QByteArray Name;        // FNAME when not null
+    QByteArray Comment;     // FCOMMENT when not null
+    bool HeaderCrc = false; // FHCRC
+    quint32 CrcDelta = 0;   // added to the trailer's CRC
+    quint32 SizeDelta = 0;  // added to the trailer's size
+};
+
+QByteArray Gzip(const QByteArray& data, const TGzipParts& p = {}) {
+    auto field = [](const QByteArray& bytes) {
+        return bytes.isNull() ? Z_NULL : reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    };
+    gz_header header{};
+    header.extra = field(p.Extra);
+    header.extra_len = uInt(p.Extra.size());
+    header.name = field(p.Name);
+    header.comment = field(p.Comment);
+    header.hcrc = p.HeaderCrc;
+    header.os = 3;
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    deflateSetHeader(&z, &header);
+    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size())) + 1024), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    // The trailer: CRC-32 and size, little-endian.
+    for (const auto& [at, delta] :
+         {std::pair{out.size() - 8, p.CrcDelta}, {out.size() - 4, p.SizeDelta}}) {
+        quint32 v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | quint8(out[at + i]);
+        v += delta;
+        for (int i = 0; i < 4; ++i)
+            out[at + i] = char((v >> (8 * i)) & 0xFF);
+    }
+    return out;
+}
+
+using GzipTest = DecompressTest;
+
+TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
+    TGzipParts parts;
+    parts.Extra = QByteArray(300, 'x');
+    parts.Name = "Packages";
+    parts.Comment = "made by hand";
+    parts.HeaderCrc = true;
+    const QByteArray file = Gzip("data", parts);
+    const std::size_t expectedLength = 10 + 2 + 300 + 9 + 13 + 2;
+
+    auto read = [](std::string_view bytes) {
+        TGzipHeaderReader reader;
+        reader.Feed(bytes);
+        return reader;
+    };
+    const TGzipHeaderReader all = read(std::string_view(file.data(), std::size_t(file.size())));
+    ASSERT_EQ(all.Status(), TGzipHeaderStatus::Complete);
+    const TGzipHeader& whole = all.Header();
+    EXPECT_EQ(whole.Length, expectedLength);
+    EXPECT_EQ(whole.StoredName, "Packages");
+    EXPECT_EQ(whole.Flags, GzipFlagExtra | GzipFlagName | GzipFlagComment | GzipFlagHeaderCrc);
+
+    // Every split point, including inside the extra length and the header CRC.
+    for (std::size_t cut = 0; cut <= expectedLength; ++cut) {
+        TGzipHeaderReader reader;
+        EXPECT_EQ(reader.Feed(std::string_view(file.data(), cut)), cut);
+        EXPECT_EQ(reader.Feed(std::string_view(file.data() + cut, std::size_t(file.size()) - cut)),
+                  expectedLength - cut);
+        ASSERT_EQ(reader.Status(), TGzipHeaderStatus::Complete) << cut;
+        EXPECT_EQ(reader.Header().StoredName, "Packages") << cut;
+    }
+
+    EXPECT_EQ(read(std::string_view(file.data(), expectedLength - 1)).Status(),
+              TGzipHeaderStatus::NeedMore);
+    EXPECT_EQ(read("\x1E").Status(), TGzipHeaderStatus::NotGzip);
+    EXPECT_EQ(read("\x1F\x8C").Status(), TGzipHeaderStatus::NotGzip);
+}
+
+// A plain stored name ("Packages") is used: see the worker test below.
+TEST_F(GzipTest, StoredNameThatIsNotPlainIsIgnored) {
+    const QByteArray text = SampleText(50);
+    const QString work = Path("work");
+    for (const QByteArray& stored :
+         {QByteArray(), QByteArray(""), QByteArray("."), QByteArray(".."), QByteArray("../x"),
+          QByteArray("a/b"), QByteArray("a\\b"), QByteArray("/etc/passwd"), QByteArray(300, 'n')}) {
+        SCOPED_TRACE(stored.toStdString());
+        TGzipParts parts;
+        parts.Name = stored;
+        WriteBytes(work + "/download.txt.gz", Gzip(text, parts));
+        const TGUnZipResult r = GUnZipFile(work + "/download.txt.gz", work);
+        EXPECT_EQ(r.Outcome, TGUnZipOutcome::Ok);
+        EXPECT_EQ(r.OutputPath, work + "/download.txt");
+        EXPECT_EQ(ReadBytes(work + "/download.txt"), text);
+        EXPECT_EQ(QDir(work).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                  (QStringList{"download.txt", "download.txt.gz"}));
+        QFile::remove(work + "/download.txt");
+    }
+    EXPECT_EQ(Entries(), QStringList{"work"}); // nothing escaped the working folder
+}
+
+TEST_F(GzipTest, FailuresLeaveThePreviousOutputAsItWas) {
+    const QByteArray text = SampleText();
+    const QByteArray good = Gzip(text);
+    QByteArray corrupt = good, notGzip = good;
+    for (int i = 30; i < 70; ++i) // inside the deflate data, which starts at 10
+        corrupt[i] = char(corrupt[i] ^ 0x5A);
+    notGzip[1] = 'x';
+    TGzipParts badCrc, badSize, longHeader;
+    badCrc.CrcDelta = 1;
+    badSize.SizeDelta = quint32(-1);
+    longHeader.Comment = QByteArray(100, 'c');
+    const QByteArray zeros(4 << 20, '\0'); // compresses to a few KiB
+    struct TCase {
+        const char* What;
+        QByteArray Bytes;
+        TGUnZipOutcome Outcome;
+        quint64 Limit = SafeFiles::MaxIndexSize;
+    };
+    const TCase cases[] = {
+        {"empty file", QByteArray(), TGUnZipOutcome::NotGzip},
+        {"one magic byte", QByteArray("\x1F"), TGUnZipOutcome::NotGzip},
+        {"no magic", notGzip, TGUnZipOutcome::NotGzip},
+        {"plain text", SampleText(20), TGUnZipOutcome::NotGzip},
+        {"header cut short", Gzip(text, longHeader).left(60), TGUnZipOutcome::InflateError},
+        {"corrupt deflate data", corrupt, TGUnZipOutcome::InflateError},
+        {"cut in the data", good.left(good.size() / 2), TGUnZipOutcome::InflateError},
+        {"cut in the trailer", good.left(good.size() - 3), TGUnZipOutcome::InflateError},
+        {"trailer CRC wrong", Gzip(text, badCrc), TGUnZipOutcome::TrailerMismatch},
+        {"trailer size wrong", Gzip(text, badSize), TGUnZipOutcome::TrailerMismatch},
+        {"output over the limit", Gzip(zeros), TGUnZipOutcome::TooLarge, quint64(zeros.size()) - 1},
+    };
+    const QByteArray previous = "previous index\n";
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        WriteBytes(Path("download.txt"), previous);
+        WriteBytes(Path("download.txt.gz"), c.Bytes);
+        EXPECT_EQ(
+            GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {}, c.Limit).Outcome,
+            c.Outcome);
+        EXPECT_EQ(ReadBytes(Path("download.txt")), previous);
+        EXPECT_EQ(Entries(), (QStringList{"download.txt", "download.txt.gz"}));
+    }
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path(), DefaultBufferSize, {},
+                         quint64(zeros.size()))
+                  .Outcome,
+              TGUnZipOutcome::Ok);
+    EXPECT_EQ(ReadBytes(Path("download.txt")), zeros);
+}
+
+TEST_F(GzipTest, NothingToDoIsNotSuccess) {
+    EXPECT_EQ(GUnZipFile(Path("absent.gz"), dir.path()).Outcome, TGUnZipOutcome::NoSource);
+    WriteBytes(Path("download.txt.gz"), Gzip("abc"));
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), QString()).Outcome, TGUnZipOutcome::NoSource);
+    EXPECT_EQ(GUnZipFile(dir.path(), dir.path()).Outcome, TGUnZipOutcome::NoSource);
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), Path("no/such/folder")).Outcome,
+              TGUnZipOutcome::CreateFailed);
+    EXPECT_EQ(Entries(), QStringList{"download.txt.gz"});
+}
+
+TEST_F(GzipTest, OutputTakesTheSourceTimeAndPermissions) {
+    WriteBytes(Path("download.txt.gz"), Gzip("abc"));
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(1262304000); // 2010-01-01
+    {
+        QFile src(Path("download.txt.gz"));
+        ASSERT_TRUE(src.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(src.setFileTime(when, QFileDevice::FileModificationTime));
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(Path("download.txt.gz")).constData(), 0640), 0);
+    // An existing read-only output is replaced.
+    WriteBytes(Path("download.txt"), "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(Path("download.txt")).constData(), 0444), 0);
+
+    EXPECT_EQ(GUnZipFile(Path("download.txt.gz"), dir.path()).Outcome, TGUnZipOutcome::Ok);
+    EXPECT_EQ(ReadBytes(Path("download.txt")), "abc");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(Path("download.txt")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtime, when.toSecsSinceEpoch());
+}
+
+TEST_F(GzipTest, WorkerHandsCompletionToTheCreatingThread) {
+    const QByteArray text = SampleText(300);
+    TGzipParts parts;
+    parts.Name = "Packages";
+    // Only the first member counts; a tiny block size makes it pass through many blocks.
+    WriteBytes(Path("download.txt.gz"), Gzip(text, parts) + Gzip("second member\n"));
+
+    TGUnZipThread worker(Path("download.txt.gz"), dir.path(), true, 7);
+    int emitted = 0;
+    QThread* signalThread = nullptr;
+    QObject::connect(&worker, &TCopyThread::finished, [&] {
+        ++emitted;
+        signalThread = QThread::currentThread();
+    });
+    // Created suspended: nothing happens until Start.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(emitted, 0);
+    EXPECT_EQ(ReadBytes(Path("Packages")), Missing);
+
+    worker.Start();
+    worker.Start(); // a second Start does nothing
+    worker.WaitFor();
+    EXPECT_EQ(emitted, 1);
+    EXPECT_EQ(signalThread, QThread::currentThread());
+    EXPECT_EQ(worker.Outcome(), TGUnZipOutcome::Ok);
+    EXPECT_EQ(worker.Result().OutputPath, Path("Packages"));
+    EXPECT_EQ(worker.Result().BytesWritten, quint64(text.size()));
+    EXPECT_EQ(ReadBytes(Path("Packages")), text);
+
+    // Freed without waiting: the destructor waits for the thread, and the
+    // queued hand-off goes with the object.
+    QFile::remove(Path("Packages"));
+    { TGUnZipThread freed(Path("download.txt.gz"), dir.path(), false); }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ReadBytes(Path("Packages")), text);
+}
+
+} // namespace
