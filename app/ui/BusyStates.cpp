@@ -7,75 +7,52 @@
 #include "app/ui/Widgets.h"
 
 #include <QApplication>
-#include <QGroupBox>
-#include <QProgressBar>
-#include <QTimer>
 
-namespace {
-
-void ShowStrip(QProgressBar* bar, const TToolButton& stop) {
-    bar->setValue(0);
-    bar->show();
-    stop.SetShown(true);
-    stop.SetEnabled(true);
+std::array<TStripPage*, 3> TfrmMain::StripPages() const {
+    return {sourcesPage_, packagesPage_, syncPage_};
 }
-
-void HideStrip(QProgressBar* bar, const TToolButton& stop) {
-    stop.SetEnabled(false);
-    stop.SetShown(false);
-    bar->hide();
-    bar->setValue(0);
-}
-
-} // namespace
 
 void TfrmMain::SetStartButtonsShown(bool shown) {
-    for (const TToolButton* start : {&sourcesPage_->SrcRefresh, &packagesPage_->PkgDownload}) {
-        start->SetEnabled(shown);
-        start->SetShown(shown);
-    }
+    for (TStripPage* page : StripPages())
+        page->SetStartShown(shown);
 }
 
 void TfrmMain::SetGroupsEnabled(bool enabled) {
-    sourcesPage_->grpSources->setEnabled(enabled);
-    packagesPage_->grpPackages->setEnabled(enabled);
-    syncPage_->grpSync->setEnabled(enabled);
+    for (TStripPage* page : StripPages())
+        page->SetGroupEnabled(enabled);
+}
+
+void TfrmMain::DrawBusy(TStripPage* page, bool busy) {
+    if (busy)
+        SetStartButtonsShown(false);
+    page->SetBusy(busy);
+    if (!busy)
+        SetStartButtonsShown(true);
+    SetGroupsEnabled(!busy);
 }
 
 void TfrmMain::DrawRefreshStart() {
-    SetStartButtonsShown(false);
-    ShowStrip(sourcesPage_->prSrc, sourcesPage_->SrcStop);
-    SetGroupsEnabled(false);
+    DrawBusy(sourcesPage_, true);
 }
 
 void TfrmMain::DrawRefreshStop() {
-    HideStrip(sourcesPage_->prSrc, sourcesPage_->SrcStop);
-    SetStartButtonsShown(true);
-    SetGroupsEnabled(true);
+    DrawBusy(sourcesPage_, false);
 }
 
 void TfrmMain::DrawDownloadStart() {
-    SetStartButtonsShown(false);
-    ShowStrip(packagesPage_->prPkg, packagesPage_->PkgStop);
-    SetGroupsEnabled(false);
+    DrawBusy(packagesPage_, true);
 }
 
 void TfrmMain::DrawDownloadStop() {
-    HideStrip(packagesPage_->prPkg, packagesPage_->PkgStop);
-    SetStartButtonsShown(true);
-    SetGroupsEnabled(true);
+    DrawBusy(packagesPage_, false);
 }
 
 void TfrmMain::DrawSyncStart() {
-    SetStartButtonsShown(false);
-    ShowStrip(syncPage_->prSync, syncPage_->SyncStop);
-    SetGroupsEnabled(false);
+    DrawBusy(syncPage_, true);
 }
 
 void TfrmMain::DrawSyncStop() {
-    HideStrip(syncPage_->prSync, syncPage_->SyncStop);
-    SetStartButtonsShown(true);
-    SetGroupsEnabled(true);
+    DrawBusy(syncPage_, false);
 }
 
 void TfrmMain::BeginBusyLook() {
@@ -158,12 +135,13 @@ void TfrmMain::ConnectRunner() {
             });
     connect(&controller_.Runner(), &TRunner::ProgressChanged, this,
             [this](TStrip strip, int percent) {
-                QProgressBar* bar = strip == TStrip::Refresh    ? sourcesPage_->prSrc
-                                    : strip == TStrip::Download ? packagesPage_->prPkg
-                                    : strip == TStrip::Sync     ? syncPage_->prSync
-                                                                : nullptr;
-                if (bar)
-                    bar->setValue(percent);
+                const auto pages = StripPages();
+                if (strip == TStrip::Refresh)
+                    pages[0]->SetProgress(percent);
+                else if (strip == TStrip::Download)
+                    pages[1]->SetProgress(percent);
+                else if (strip == TStrip::Sync)
+                    pages[2]->SetProgress(percent);
             });
     connect(&controller_.Runner(), &TRunner::ItemStarted, this,
             [this](TRunner::TKind kind, int index) {

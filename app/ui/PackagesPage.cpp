@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QTableView>
 
 #include <utility>
@@ -234,9 +233,9 @@ struct TPackagesPage::Impl {
     // button's hint: marks made in another category are downloaded too.
     void ShowMarkedCount() {
         const int marked = model->MarkedCount();
-        q->grpPackages->setTitle(marked > 0 ? QStringLiteral(" Пакеты (отмечено: %1) ").arg(marked)
-                                            : QStringLiteral(" Пакеты "));
-        q->PkgDownload.btn->setToolTip(
+        q->Group()->setTitle(marked > 0 ? QStringLiteral(" Пакеты (отмечено: %1) ").arg(marked)
+                                        : QStringLiteral(" Пакеты "));
+        q->pkgDownload_.btn->setToolTip(
             marked > 0 ? QStringLiteral("Загрузить выбранные пакеты (отмечено: %1)").arg(marked)
                        : QStringLiteral("Загрузить выбранные пакеты"));
     }
@@ -333,13 +332,11 @@ void TPackagesPage::Impl::ToggleMarkOfSelectedRow() {
         model->SetMarked(row, !Rows()[static_cast<std::size_t>(row)].Marked);
 }
 
-TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
+TPackagesPage::TPackagesPage(QWidget* parent) : TStripPage(parent), d(new Impl) {
     d->q = this;
     OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
-    grpPackages = new QGroupBox(QStringLiteral(" Пакеты "), this);
-    grpPackages->setObjectName(QStringLiteral("grpPackages"));
-    grpPackages->setGeometry(4, 4, 573, 337);
+    QGroupBox* grpPackages = MakeGroup(QStringLiteral("grpPackages"), QStringLiteral(" Пакеты "));
 
     d->lstSections = new QComboBox(grpPackages);
     d->lstSections->setObjectName(QStringLiteral("lstSections"));
@@ -364,15 +361,12 @@ TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
 
     d->details = new TPackageDetailsPanel(grpPackages, d->txtSearch, &OpenUrl);
 
-    PkgDownload =
+    pkgDownload_ =
         MakeToolButton(this, QStringLiteral("btnPkgDownload"), QStringLiteral("imgPkgDownload"),
                        {14, 350}, 36, QStringLiteral("Загрузить выбранные пакеты"));
-    prPkg = MakeStripProgress(this, QStringLiteral("prPkg"));
-    prPkg->hide();
-    PkgStop = MakeToolButton(this, QStringLiteral("btnPkgStop"), QStringLiteral("imgPkgStop"),
-                             {530, 350}, 36, QStringLiteral("Остановить"));
-    PkgStop.SetShown(false);
-    PkgStop.SetEnabled(false);
+    SetStartButton(pkgDownload_);
+    QWidget* strip = MakeStrip(QStringLiteral("prPkg"), QStringLiteral("btnPkgStop"),
+                               QStringLiteral("imgPkgStop"));
 
     // Tab walks the page's controls in reading order.
     setTabOrder(d->lstSections, d->lstPackages);
@@ -381,8 +375,8 @@ TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
     setTabOrder(d->Search.btn, d->Back.btn);
     setTabOrder(d->Back.btn, d->details->txtDesc);
     setTabOrder(d->details->txtDesc, d->MarkAll.btn);
-    setTabOrder(d->MarkAll.btn, PkgDownload.btn);
-    setTabOrder(PkgDownload.btn, PkgStop.btn);
+    setTabOrder(d->MarkAll.btn, pkgDownload_.btn);
+    setTabOrder(pkgDownload_.btn, strip);
 
     connect(d->lstSections, &QComboBox::activated, this, [this] { d->lstSectionsClick(); });
     connect(d->txtSearch, &QLineEdit::returnPressed, this, [this] { d->txtSearchKeyPress(); });
@@ -407,8 +401,7 @@ TPackagesPage::TPackagesPage(QWidget* parent) : QWidget(parent), d(new Impl) {
     connect(d->details, &TPackageDetailsPanel::sectionClicked, this,
             [this] { d->lblSectionClick(); });
     connect(d->model, &TPackageListModel::marksChanged, this, [this] { d->ShowMarkedCount(); });
-    connect(PkgDownload.btn, &QToolButton::clicked, this, &TPackagesPage::downloadClicked);
-    connect(PkgStop.btn, &QToolButton::clicked, this, &TPackagesPage::stopClicked);
+    connect(pkgDownload_.btn, &QToolButton::clicked, this, &TPackagesPage::downloadClicked);
 }
 
 TPackagesPage::~TPackagesPage() {
@@ -416,8 +409,8 @@ TPackagesPage::~TPackagesPage() {
 }
 
 void TPackagesPage::LoadPictures() {
-    LoadPNG(QStringLiteral("STOP"), PkgStop.img);
-    LoadPNG(QStringLiteral("DOWNLOAD"), PkgDownload.img);
+    LoadStripPictures();
+    LoadPNG(QStringLiteral("DOWNLOAD"), pkgDownload_.img);
     LoadPNG(QStringLiteral("SEARCH"), d->Search.img);
     LoadPNG(QStringLiteral("MARKALL"), d->MarkAll.img);
     d->details->LoadPictures();

@@ -12,16 +12,14 @@
 #include <string>
 
 class QComboBox;
-class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
-class QProgressBar;
 class QTableView;
 
 // The Packages page: the category box, the package list, search, the details
 // panel and the download strip. The main window owns it and calls the
 // catalogue operations below from its start-up, shutdown and reloads.
-class TPackagesPage : public QWidget {
+class TPackagesPage : public TStripPage {
     Q_OBJECT
 public:
     explicit TPackagesPage(QWidget* parent = nullptr);
@@ -78,17 +76,11 @@ public:
     // download address of its packages follows). Set by the window.
     std::function<bool(const QString& indexName)> IsHttpsSource;
 
-    // ---- controls the main window's busy states need ----
-    QGroupBox* grpPackages = nullptr;
-    TToolButton PkgDownload; // btnPkgDownload / imgPkgDownload
-    TToolButton PkgStop;     // btnPkgStop / imgPkgStop
-    QProgressBar* prPkg = nullptr;
-
 signals:
-    void downloadClicked(); // btnPkgDownload
-    void stopClicked();     // btnPkgStop
+    void downloadClicked(); // btnPkgDownload; the strip's Stop raises stopClicked
 
 private:
+    TToolButton pkgDownload_; // btnPkgDownload / imgPkgDownload
     struct Impl;
     Impl* d = nullptr;
 };

@@ -5,19 +5,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QStyle>
 
 namespace {
 constexpr int kLineHeight = 17;
 }
 
-TSourcesPage::TSourcesPage(QWidget* parent) : QWidget(parent) {
+TSourcesPage::TSourcesPage(QWidget* parent) : TStripPage(parent) {
     setObjectName(QStringLiteral("tabSources"));
 
-    grpSources = new QGroupBox(QStringLiteral(" Источники "), this);
-    grpSources->setObjectName(QStringLiteral("grpSources"));
-    grpSources->setGeometry(4, 4, 573, 337);
+    QGroupBox* grpSources = MakeGroup(QStringLiteral("grpSources"), QStringLiteral(" Источники "));
 
     lstSources = new QListWidget(grpSources);
     lstSources->setObjectName(QStringLiteral("lstSources"));
@@ -45,19 +42,19 @@ TSourcesPage::TSourcesPage(QWidget* parent) : QWidget(parent) {
         MakeToolButton(grpSources, QStringLiteral("btnSrcDelete"), QStringLiteral("imgSrcDelete"),
                        {526, 297}, 36, QStringLiteral("Удалить"));
 
-    SrcRefresh =
+    srcRefresh_ =
         MakeToolButton(this, QStringLiteral("btnSrcRefresh"), QStringLiteral("imgSrcRefresh"),
                        {14, 350}, 36, QStringLiteral("Обновить выбранные источники"));
-    prSrc = MakeStripProgress(this, QStringLiteral("prSrc"));
-    SrcStop = MakeToolButton(this, QStringLiteral("btnSrcStop"), QStringLiteral("imgSrcStop"),
-                             {530, 350}, 36, QStringLiteral("Остановить"));
+    SetStartButton(srcRefresh_);
+    QWidget* strip = MakeStrip(QStringLiteral("prSrc"), QStringLiteral("btnSrcStop"),
+                               QStringLiteral("imgSrcStop"));
 
     setTabOrder(lstSources, txtSource);
     setTabOrder(txtSource, SrcApply.btn);
     setTabOrder(SrcApply.btn, SrcAdd.btn);
     setTabOrder(SrcAdd.btn, SrcDelete.btn);
-    setTabOrder(SrcDelete.btn, SrcRefresh.btn);
-    setTabOrder(SrcRefresh.btn, SrcStop.btn);
+    setTabOrder(SrcDelete.btn, srcRefresh_.btn);
+    setTabOrder(srcRefresh_.btn, strip);
 
     // The list's real selection is the model's: a Ctrl+click on the selected
     // row or a click below the last one clears both.
@@ -86,16 +83,15 @@ TSourcesPage::TSourcesPage(QWidget* parent) : QWidget(parent) {
     connect(SrcApply.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcApplyClick);
     connect(SrcAdd.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcAddClick);
     connect(SrcDelete.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcDeleteClick);
-    connect(SrcRefresh.btn, &QToolButton::clicked, this, &TSourcesPage::refreshClicked);
-    connect(SrcStop.btn, &QToolButton::clicked, this, &TSourcesPage::stopClicked);
+    connect(srcRefresh_.btn, &QToolButton::clicked, this, &TSourcesPage::refreshClicked);
 }
 
 void TSourcesPage::LoadPictures() {
-    LoadPNG(QStringLiteral("REFRESH"), SrcRefresh.img);
+    LoadPNG(QStringLiteral("REFRESH"), srcRefresh_.img);
     LoadPNG(QStringLiteral("ADD"), SrcAdd.img);
     LoadPNG(QStringLiteral("CHECK"), SrcApply.img);
     LoadPNG(QStringLiteral("DELETE"), SrcDelete.img);
-    LoadPNG(QStringLiteral("STOP"), SrcStop.img);
+    LoadStripPictures();
 }
 
 void TSourcesPage::LoadSources(const QString& folder) {

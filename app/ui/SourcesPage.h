@@ -10,15 +10,13 @@
 
 #include <functional>
 
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
-class QProgressBar;
 
 // The Sources page: the check list of source addresses mirroring a TSourceList,
 // the edit field with its three buttons, and the refresh strip.
-class TSourcesPage : public QWidget {
+class TSourcesPage : public TStripPage {
     Q_OBJECT
 public:
     explicit TSourcesPage(QWidget* parent = nullptr);
@@ -61,20 +59,15 @@ public:
     // read when an address is typed. Set by the window.
     std::function<QString()> Architecture;
 
-    QGroupBox* grpSources = nullptr;
     QListWidget* lstSources = nullptr;
     QLineEdit* txtSource = nullptr;
-    TToolButton SrcApply;   // btnSrcApply / imgSrcApply
-    TToolButton SrcAdd;     // btnSrcAdd / imgSrcAdd
-    TToolButton SrcDelete;  // btnSrcDelete / imgSrcDelete
-    TToolButton SrcRefresh; // btnSrcRefresh / imgSrcRefresh
-    TToolButton SrcStop;    // btnSrcStop / imgSrcStop
-    QProgressBar* prSrc = nullptr;
+    TToolButton SrcApply;           // btnSrcApply / imgSrcApply
+    TToolButton SrcAdd;             // btnSrcAdd / imgSrcAdd
+    TToolButton SrcDelete;          // btnSrcDelete / imgSrcDelete
     QLabel* lblSrcStatus = nullptr; // the last refresh's summary, under the list
 
 signals:
-    void refreshClicked(); // btnSrcRefresh
-    void stopClicked();    // btnSrcStop
+    void refreshClicked(); // btnSrcRefresh; the strip's Stop raises stopClicked
 
 private:
     void AppendItem(const TSourceEntry& entry);
@@ -84,6 +77,7 @@ private:
     void ShowSelection();
     void Refuse(const QString& action, const QString& reason);
 
+    TToolButton srcRefresh_; // btnSrcRefresh / imgSrcRefresh
     TSourceList sources_;
     QHash<QString, QString> failures_; // source text -> why its last refresh failed
     // True while the widget is being changed from the model, so that the

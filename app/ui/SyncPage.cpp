@@ -3,7 +3,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QProgressBar>
 
 #include <algorithm>
 
@@ -49,12 +48,10 @@ void TSyncPage::ShowNames(QListWidget* list, QStringList names) {
     list->addItems(names);
 }
 
-TSyncPage::TSyncPage(QWidget* parent) : QWidget(parent) {
+TSyncPage::TSyncPage(QWidget* parent) : TStripPage(parent) {
     setObjectName(QStringLiteral("tabSync"));
 
-    grpSync = new QGroupBox(QStringLiteral(" Синхронизация "), this);
-    grpSync->setObjectName(QStringLiteral("grpSync"));
-    grpSync->setGeometry(4, 4, 573, 337);
+    QGroupBox* grpSync = MakeGroup(QStringLiteral("grpSync"), QStringLiteral(" Синхронизация "));
 
     imgComputer1 = MakePicture(grpSync, QStringLiteral("imgComputer1"), {8, 106, 48, 48});
     Comp2Phone =
@@ -99,18 +96,15 @@ TSyncPage::TSyncPage(QWidget* parent) : QWidget(parent) {
                                        QStringLiteral("imgDeleteAutoInstall"), {526, 297}, 36,
                                        QStringLiteral("Удалить"));
 
-    prSync = MakeStripProgress(this, QStringLiteral("prSync"));
-    SyncStop = MakeToolButton(this, QStringLiteral("btnSyncStop"), QStringLiteral("imgSyncStop"),
-                              {530, 350}, 36, QStringLiteral("Остановить"));
+    MakeStrip(QStringLiteral("prSync"), QStringLiteral("btnSyncStop"),
+              QStringLiteral("imgSyncStop"));
 
     setTabOrder(lstLocalCache, lstCache);
     setTabOrder(lstCache, lstAutoInstall);
-
-    connect(SyncStop.btn, &QToolButton::clicked, this, &TSyncPage::stopClicked);
 }
 
 void TSyncPage::LoadPictures() {
-    LoadPNG(QStringLiteral("STOP"), SyncStop.img);
+    LoadStripPictures();
     LoadPNG(QStringLiteral("IPHONE"), imgiPhone1);
     LoadPNG(QStringLiteral("IPHONE"), imgiPhone2);
     LoadPNG(QStringLiteral("COMPUTERF"), imgComputer1);

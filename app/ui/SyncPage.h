@@ -5,16 +5,14 @@
 #include <QStringList>
 #include <QWidget>
 
-class QGroupBox;
 class QLabel;
 class QListWidget;
-class QProgressBar;
 
 // The Sync page: the two rows that copy the source lists between computer and
 // phone, the three package lists (local cache, Cydia's cache, Cydia's
 // automatic installation) with their copy and delete buttons, and the sync
 // strip. The handlers of its buttons live with the phone operations.
-class TSyncPage : public QWidget {
+class TSyncPage : public TStripPage {
     Q_OBJECT
 public:
     explicit TSyncPage(QWidget* parent = nullptr);
@@ -25,7 +23,6 @@ public:
     // without regard to letter case ("a.deb", "B.deb", "c.deb").
     static void ShowNames(QListWidget* list, QStringList names);
 
-    QGroupBox* grpSync = nullptr;
     QLabel* imgComputer1 = nullptr;
     QLabel* imgiPhone1 = nullptr;
     QLabel* imgiPhone2 = nullptr;
@@ -48,10 +45,4 @@ public:
     TToolButton DeleteLocal;       // btnDeleteLocal / imgDeleteLocal
     TToolButton DeleteCache;       // btnDeleteCache / imgDeleteCache
     TToolButton DeleteAutoInstall; // btnDeleteAutoInstall / imgDeleteAutoInstall
-
-    QProgressBar* prSync = nullptr;
-    TToolButton SyncStop; // btnSyncStop / imgSyncStop
-
-signals:
-    void stopClicked(); // btnSyncStop
 };

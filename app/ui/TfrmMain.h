@@ -16,6 +16,7 @@ class TPackagesPage;
 class TSettingsPage;
 class TSidePanel;
 class TSourcesPage;
+class TStripPage;
 class TSyncPage;
 class THTTPGet;
 
@@ -112,8 +113,11 @@ private:
     // The close box's handler: the shutdown runs, or the close waits for
     // start-up or the operation running.
     void FormClose(QCloseEvent* event);
+    std::array<TStripPage*, 3> StripPages() const;
     void SetStartButtonsShown(bool shown);
     void SetGroupsEnabled(bool enabled);
+    // A page's strip shown busy or idle, the start buttons and groups with it.
+    void DrawBusy(TStripPage* page, bool busy);
     void ConnectRunner();
 
     // The steps of start-up and shutdown the controller asks for.

@@ -1,5 +1,6 @@
 #include "app/ui/Widgets.h"
 
+#include <QGroupBox>
 #include <QPixmap>
 #include <QProgressBar>
 
@@ -48,14 +49,82 @@ void LoadPNG(const QString& name, QLabel* img) {
         img->setPixmap(picture);
 }
 
-QProgressBar* MakeStripProgress(QWidget* parent, const QString& name) {
-    auto* bar = new QProgressBar(parent);
-    bar->setObjectName(name);
-    bar->setGeometry(60, 356, 461, 24);
-    bar->setRange(0, 100);
-    bar->setValue(0);
-    bar->setTextVisible(true);
-    bar->setFormat(QStringLiteral("%p%"));
-    bar->setAlignment(Qt::AlignCenter);
-    return bar;
+TBusyStrip::TBusyStrip(QWidget* parent, const QString& barName, const QString& stopName,
+                       const QString& stopPictureName)
+    : QWidget(parent) {
+    setGeometry(60, 350, 506, 36);
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName(barName);
+    bar_->setGeometry(0, 6, 461, 24);
+    bar_->setRange(0, 100);
+    bar_->setTextVisible(true);
+    bar_->setFormat(QStringLiteral("%p%"));
+    bar_->setAlignment(Qt::AlignCenter);
+    stop_ =
+        MakeToolButton(this, stopName, stopPictureName, {470, 0}, 36, QStringLiteral("Остановить"));
+    // The page's tab order reaches the Stop button through the strip.
+    setFocusProxy(stop_.btn);
+    connect(stop_.btn, &QToolButton::clicked, this, &TBusyStrip::stopClicked);
+    ShowBusy(false);
+}
+
+void TBusyStrip::LoadPictures() {
+    LoadPNG(QStringLiteral("STOP"), stop_.img);
+}
+
+void TBusyStrip::ShowBusy(bool busy) {
+    if (busy) {
+        bar_->setValue(0);
+        bar_->show();
+        stop_.SetShown(true);
+        stop_.SetEnabled(true);
+    } else {
+        stop_.SetEnabled(false);
+        stop_.SetShown(false);
+        bar_->hide();
+        bar_->setValue(0);
+    }
+}
+
+void TBusyStrip::SetProgress(int percent) {
+    bar_->setValue(percent);
+}
+
+void TStripPage::SetBusy(bool busy) {
+    if (strip_)
+        strip_->ShowBusy(busy);
+}
+
+void TStripPage::SetProgress(int percent) {
+    if (strip_)
+        strip_->SetProgress(percent);
+}
+
+void TStripPage::SetStartShown(bool shown) {
+    start_.SetEnabled(shown);
+    start_.SetShown(shown);
+}
+
+void TStripPage::SetGroupEnabled(bool enabled) {
+    if (group_)
+        group_->setEnabled(enabled);
+}
+
+QGroupBox* TStripPage::MakeGroup(const QString& name, const QString& title) {
+    group_ = new QGroupBox(title, this);
+    group_->setObjectName(name);
+    group_->setGeometry(4, 4, 573, 337);
+    return group_;
+}
+
+QWidget* TStripPage::MakeStrip(const QString& barName, const QString& stopName,
+                               const QString& stopPictureName) {
+    strip_ = new TBusyStrip(this, barName, stopName, stopPictureName);
+    connect(strip_, &TBusyStrip::stopClicked, this, &TStripPage::stopClicked);
+    return strip_;
+}
+
+void TStripPage::LoadStripPictures() {
+    if (strip_)
+        strip_->LoadPictures();
 }

@@ -4,12 +4,13 @@
 #include <QPoint>
 #include <QString>
 #include <QToolButton>
+#include <QWidget>
 
 #include <functional>
 #include <utility>
 
+class QGroupBox;
 class QProgressBar;
-class QWidget;
 
 // Every button of the window is a picture with a clickable, caption-less button
 // lying over it at the same place. Showing, hiding, enabling or disabling the
@@ -44,9 +45,65 @@ private:
 // Loads the program's picture resource Name (":/png/" + Name) into Img.
 void LoadPNG(const QString& name, QLabel* img);
 
-// The bottom strip of a page: progress bar at (60, 356), 461 wide, with a
-// percentage.
-QProgressBar* MakeStripProgress(QWidget* parent, const QString& name);
+// The bottom strip of a page while a long operation runs: a progress bar with
+// a percentage and the Stop button beside it, both hidden while idle. It lies
+// at (60, 350) on its page; the page keeps its start button left of it.
+class TBusyStrip : public QWidget {
+    Q_OBJECT
+public:
+    // The names become the object names of the bar ("prSrc"), the button
+    // ("btnSrcStop") and its picture ("imgSrcStop").
+    TBusyStrip(QWidget* parent, const QString& barName, const QString& stopName,
+               const QString& stopPictureName);
+
+    void LoadPictures();
+    // Shown busy, the bar starts from 0 and the Stop button is usable; idle,
+    // both are hidden and the bar is back at 0.
+    void ShowBusy(bool busy);
+    void SetProgress(int percent);
+
+signals:
+    void stopClicked();
+
+private:
+    QProgressBar* bar_ = nullptr;
+    TToolButton stop_;
+};
+
+// A page whose group box is locked and whose strip shows while a long
+// operation runs. The window draws the busy states through these calls and
+// hears the Stop button through stopClicked; it never touches the widgets.
+class TStripPage : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+    void SetBusy(bool busy);
+    void SetProgress(int percent);
+    // The button that starts the page's operation (none on some pages):
+    // hidden and disabled, or shown and usable.
+    void SetStartShown(bool shown);
+    void SetGroupEnabled(bool enabled);
+
+signals:
+    void stopClicked();
+
+protected:
+    // The page's group box at (4, 4), 573 x 337, named Name.
+    QGroupBox* MakeGroup(const QString& name, const QString& title);
+    // The strip with its widgets' names (TBusyStrip). In the tab order it
+    // stands for its Stop button.
+    QWidget* MakeStrip(const QString& barName, const QString& stopName,
+                       const QString& stopPictureName);
+    void LoadStripPictures();
+    void SetStartButton(const TToolButton& start) { start_ = start; }
+    QGroupBox* Group() const { return group_; }
+
+private:
+    QGroupBox* group_ = nullptr;
+    TBusyStrip* strip_ = nullptr;
+    TToolButton start_;
+};
 
 // The window captions that say what the program is doing. Every operation that
 // takes time sets one of them when it starts and Caption() when it ends.

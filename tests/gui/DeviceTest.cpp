@@ -105,7 +105,7 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
     EXPECT_EQ(Lines(sync->lstCache), (QStringList{"p.deb", "Q.deb"}));
     EXPECT_EQ(Lines(sync->lstAutoInstall), QStringList{"q.deb"});
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
-    EXPECT_TRUE(sync->prSync->isHidden());
+    EXPECT_TRUE(Find<QProgressBar>(frm.get(), "prSync")->isHidden());
     EXPECT_TRUE(frm->isEnabled());
 
     const QStringList calls = TakeCalls().filter(QRegularExpression("^Fs(FindFirst|GetFile)"));
@@ -135,7 +135,7 @@ TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
     ASSERT_EQ(sources->count(), 1);
     sources->item(0)->setCheckState(Qt::Unchecked);
 
-    QProgressBar* bar = PageOf<TSyncPage>(*frm)->prSync;
+    QProgressBar* bar = Find<QProgressBar>(frm.get(), "prSync");
     QList<int> shown;
     QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
         if (!bar->isHidden())
@@ -145,7 +145,7 @@ TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
 
     EXPECT_EQ(shown, (QList<int>{33, 66})); // 0, 33, 66 for three files
     EXPECT_TRUE(bar->isHidden());
-    EXPECT_TRUE(PageOf<TSyncPage>(*frm)->SyncStop.btn->isHidden());
+    EXPECT_TRUE(Find<QToolButton>(frm.get(), "btnSyncStop")->isHidden());
     EXPECT_FALSE(Find<QToolButton>(frm.get(), "btnSrcRefresh")->isHidden());
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     // The list keeps its entry, mark and deletion; the phone's new sources
@@ -165,12 +165,13 @@ TEST_F(DeviceWindowTest, StopDuringACopyFromThePhoneEndsAfterTheCurrentFile) {
     for (const char* name : {"a_Packages", "b_Packages", "c_Packages"})
         PhoneFile(kLists + name, name);
     auto frm = StartWindow();
-    QProgressBar* bar = PageOf<TSyncPage>(*frm)->prSync;
+    QProgressBar* bar = Find<QProgressBar>(frm.get(), "prSync");
     QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
         if (v == 33) // the second file has arrived
             QMetaObject::invokeMethod(
-                PageOf<TSyncPage>(*frm)->SyncStop.btn,
-                [&] { PageOf<TSyncPage>(*frm)->SyncStop.btn->click(); }, Qt::QueuedConnection);
+                Find<QToolButton>(frm.get(), "btnSyncStop"),
+                [&] { Find<QToolButton>(frm.get(), "btnSyncStop")->click(); },
+                Qt::QueuedConnection);
     });
     Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
     EXPECT_EQ(QDir(WorkDir() + "lists").entryList(QDir::Files).size(), 2);
@@ -255,12 +256,13 @@ TEST_F(DeviceWindowTest, ClosingDuringACopyEndsItAfterTheCurrentFileThenShutsDow
         for (const char* name : {"1_Packages", "2_Packages", "3_Packages"})
             WriteFile(QStringLiteral("lists/") + name, name);
         auto frm = StartWindow();
-        QObject::connect(PageOf<TSyncPage>(*frm)->prSync, &QProgressBar::valueChanged, [&](int v) {
-            if (v == 33) // the first file has gone
-                QMetaObject::invokeMethod(
-                    frm.get(), [&] { terminate ? frm->RequestClose() : void(frm->close()); },
-                    Qt::QueuedConnection);
-        });
+        QObject::connect(
+            Find<QProgressBar>(frm.get(), "prSync"), &QProgressBar::valueChanged, [&](int v) {
+                if (v == 33) // the first file has gone
+                    QMetaObject::invokeMethod(
+                        frm.get(), [&] { terminate ? frm->RequestClose() : void(frm->close()); },
+                        Qt::QueuedConnection);
+            });
         Click(PageOf<TSyncPage>(*frm)->Comp2Phone);
         Settle();
         EXPECT_EQ(PhoneFiles(kLists).size(), 1);

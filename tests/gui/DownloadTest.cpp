@@ -107,7 +107,7 @@ protected:
             states.push_back(row.State);
         return states;
     }
-    static void Download(TfrmMain& frm) { PageOf<TPackagesPage>(frm)->PkgDownload.btn->click(); }
+    static void Download(TfrmMain& frm) { Find<QToolButton>(&frm, "btnPkgDownload")->click(); }
     // Three marked packages, the second served slowly.
     std::unique_ptr<TfrmMain> StartThreeWithASlowSecond() {
         const std::string b = Body(300000, 'b');
@@ -160,8 +160,8 @@ TEST_F(DownloadWindowTest, AWholeAddressIsFetchedThroughItsRedirectStoredAndBadg
     EXPECT_EQ(saved.count("\r\n$1\r\n1.0\r\na.rel\r\n"), 2) << saved.toStdString();
     EXPECT_EQ(titles_, (QStringList{QStringLiteral("Orvia - загрузка выбранных пакетов"),
                                     QStringLiteral("Orvia")}));
-    EXPECT_TRUE(PageOf<TPackagesPage>(*frm)->prPkg->isHidden());
-    EXPECT_FALSE(PageOf<TPackagesPage>(*frm)->PkgDownload.btn->isHidden());
+    EXPECT_TRUE(Find<QProgressBar>(frm.get(), "prPkg")->isHidden());
+    EXPECT_FALSE(Find<QToolButton>(frm.get(), "btnPkgDownload")->isHidden());
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
 
     // The next load badges both rows: the name is the same rule's.
@@ -248,11 +248,11 @@ TEST_F(DownloadWindowTest, StopDuringTheSecondOfThreeKeepsItAndTheThirdMarked) {
     auto frm = StartThreeWithASlowSecond();
     bool busy = false;
     OnProgressOf(*frm, "b.second", [&] {
-        busy = !PageOf<TPackagesPage>(*frm)->prPkg->isHidden() &&
-               PageOf<TPackagesPage>(*frm)->PkgDownload.btn->isHidden() &&
-               !PageOf<TPackagesPage>(*frm)->grpPackages->isEnabled() &&
+        busy = !Find<QProgressBar>(frm.get(), "prPkg")->isHidden() &&
+               Find<QToolButton>(frm.get(), "btnPkgDownload")->isHidden() &&
+               !Find<QGroupBox>(frm.get(), "grpPackages")->isEnabled() &&
                frm->windowTitle() == QStringLiteral("Orvia - загрузка выбранных пакетов");
-        PageOf<TPackagesPage>(*frm)->PkgStop.btn->click();
+        Find<QToolButton>(frm.get(), "btnPkgStop")->click();
     });
 
     Download(*frm);
@@ -264,7 +264,7 @@ TEST_F(DownloadWindowTest, StopDuringTheSecondOfThreeKeepsItAndTheThirdMarked) {
     EXPECT_EQ(server_.RequestLines(),
               (std::vector<std::string>{"GET /debs/a.deb HTTP/1.0", "GET /debs/b.deb HTTP/1.0"}));
     EXPECT_EQ(titles_.back(), QStringLiteral("Orvia"));
-    EXPECT_TRUE(PageOf<TPackagesPage>(*frm)->PkgStop.btn->isHidden());
+    EXPECT_TRUE(Find<QToolButton>(frm.get(), "btnPkgStop")->isHidden());
     EXPECT_FALSE(frm->HTTPGetFile->Running());
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
 }

@@ -80,7 +80,7 @@ TEST_F(RefreshWindowTest, RefreshStoresAndReloads) {
                                    QStringLiteral("Orvia - загрузка пакетов и поиск обновлений"),
                                    QStringLiteral("Orvia")}));
         }
-        EXPECT_FALSE(PageOf<TSourcesPage>(*frm)->prSrc->isVisible());
+        EXPECT_FALSE(Find<QProgressBar>(frm.get(), "prSrc")->isVisible());
         EXPECT_TRUE(frm->isEnabled());
         EXPECT_FALSE(frm->Runner().Running());
     }
