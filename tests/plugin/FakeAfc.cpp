@@ -125,9 +125,17 @@ public:
         const auto target = phone_.Nodes.find(to);
         if (target != phone_.Nodes.end() && target->second.IsFolder)
             return AFC_E_OBJECT_IS_DIR;
-        TFakeNode node = found->second;
-        phone_.Nodes.erase(found);
-        phone_.Nodes[to] = node;
+        // The node and everything below it.
+        std::map<std::string, TFakeNode> moved;
+        for (auto it = found; it != phone_.Nodes.end() && it->first.rfind(from, 0) == 0;) {
+            if (it->first.size() == from.size() || it->first[from.size()] == '/') {
+                moved[to + it->first.substr(from.size())] = it->second;
+                it = phone_.Nodes.erase(it);
+            } else
+                ++it;
+        }
+        for (auto& [path, node] : moved)
+            phone_.Nodes[path] = std::move(node);
         return AFC_E_SUCCESS;
     }
 
@@ -186,6 +194,13 @@ private:
 };
 
 } // namespace
+
+void TFakePhone::Add(const std::string& path, TFakeNode node) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        Nodes.try_emplace(path.substr(0, slash), TFakeNode{true, "", 0, ""});
+    Nodes[path] = std::move(node);
+}
 
 std::vector<std::string> TFakePhone::NamesStartingWith(const std::string& folder,
                                                        const std::string& prefix) const {

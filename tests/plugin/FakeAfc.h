@@ -21,13 +21,15 @@ struct TFakeNode {
 struct TFakePhone {
     TFakePhone() { Nodes["/"] = TFakeNode{true, "", 0, ""}; }
 
-    void AddFolder(const std::string& path) { Nodes[path] = TFakeNode{true, "", 0, ""}; }
+    // These make the missing folders above Path too.
+    void AddFolder(const std::string& path) { Add(path, TFakeNode{true, "", 0, ""}); }
     void AddFile(const std::string& path, std::string data, uint64_t mtimeNs = 0) {
-        Nodes[path] = TFakeNode{false, std::move(data), mtimeNs, ""};
+        Add(path, TFakeNode{false, std::move(data), mtimeNs, ""});
     }
     void AddLink(const std::string& path, std::string target) {
-        Nodes[path] = TFakeNode{false, "", 0, std::move(target)};
+        Add(path, TFakeNode{false, "", 0, std::move(target)});
     }
+    void Add(const std::string& path, TFakeNode node);
     bool Has(const std::string& path) const { return Nodes.count(path) != 0; }
     std::string DataOf(const std::string& path) const {
         const auto found = Nodes.find(path);

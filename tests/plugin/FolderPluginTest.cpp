@@ -119,42 +119,16 @@ TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
     findClose_(handle);
 
     const std::string staged = dir_ / "a_Packages";
-    WriteFile(staged, "older local copy");
     EXPECT_EQ(Get(Lists + "/a_Packages", staged), FS_FILE_OK);
     EXPECT_EQ(ReadFile(staged), "phone index");
-
     WriteFile(staged, "computer index");
     EXPECT_EQ(Put(staged, Lists + "/a_Packages", 0), FS_FILE_EXISTS);
-    EXPECT_EQ(ReadFile(phone_ + Lists + "/a_Packages"), "phone index");
-    EXPECT_EQ(Put(staged, Lists + "/a_Packages"), FS_FILE_OK);
     EXPECT_EQ(Put(staged, Lists + "/b_Packages"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(phone_ + Lists + "/a_Packages"), "computer index");
     EXPECT_EQ(ReadFile(phone_ + Lists + "/b_Packages"), "computer index");
-    EXPECT_EQ(NamesIn(phone_ + Lists),
-              (std::vector<std::string>{"a_Packages", "b_Packages", "lock", "partial"}));
-    EXPECT_EQ(ReadFile(staged), "computer index"); // the staged file is the caller's
-
     EXPECT_TRUE(Delete(Lists + "/b_Packages"));
-    EXPECT_EQ(ReadFile(phone_ + Lists + "/b_Packages"), "<missing>");
-    const std::string errors = StderrOf([&] {
-        EXPECT_FALSE(Delete(Lists + "/b_Packages"));
-        EXPECT_FALSE(Delete(Lists + "/partial"));
-    });
-    EXPECT_TRUE(std::filesystem::is_directory(phone_ + Lists + "/partial"));
-    EXPECT_NE(errors.find(Lists + "/b_Packages"), std::string::npos) << errors;
-}
-
-TEST_F(FolderPlugin, FailedCopiesLeaveNoFileAndNoTemporaryFile) {
-    WriteFile(phone_ + "/f", "phone");
-    LoadFolderTransport();
-    const std::string errors = StderrOf([&] {
-        EXPECT_EQ(Get("/missing", dir_ / "got"), FS_FILE_NOTFOUND);
-        EXPECT_EQ(Put(phone_ + "/f", "/no/such/folder/g"), FS_FILE_WRITEERROR);
-        EXPECT_EQ(Get("/f", dir_ / "no/such/folder/got"), FS_FILE_WRITEERROR);
-    });
-    EXPECT_NE(errors.find("/missing"), std::string::npos) << errors;
-    EXPECT_EQ(NamesIn(dir_.Path()), (std::vector<std::string>{"T-Pot.dll", "T-Pot.ini", "phone"}));
-    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{"f"});
+    EXPECT_NE(StderrOf([&] { EXPECT_FALSE(Delete(Lists + "/b_Packages")); }).find(Lists),
+              std::string::npos);
+    EXPECT_EQ(NamesIn(phone_ + Lists), (std::vector<std::string>{"a_Packages", "lock", "partial"}));
 }
 
 TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
@@ -178,6 +152,10 @@ TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
         EXPECT_FALSE(Delete(path));
     }
     EXPECT_EQ(List("/private/out"), std::vector<std::string>{"<invalid>"});
+    // Leading outside, it is no folder to enter.
+    std::string target;
+    EXPECT_EQ(AttributesOf(*this, "/private", "out") & 0x410u, 0u);
+    EXPECT_EQ(OpenPath(*this, "/private/out", target), -1);
     EXPECT_EQ(Get("/private/evil", dir_ / "fetched"), FS_FILE_READERROR);
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("outside the phone folder"), std::string::npos) << errors;
@@ -282,9 +260,9 @@ TEST_F(FolderPlugin, WritesItsSettingsFileWithCommentedDefaultsBesideItselfWhenM
     EXPECT_EQ(ReadFile(dir_ / "T-Pot.ini"), Tpot::DefaultSettingsText);
 }
 
-std::vector<std::string> gLogged;
+std::string gLogged; // the lines the plugin gave the host's log procedure
 void OnLog(int, int, char* text) {
-    gLogged.emplace_back(text);
+    gLogged += std::string(text) + "\n";
 }
 
 struct stat StatOf(const std::string& path) {
@@ -315,11 +293,7 @@ protected:
         FILETIME time = FileTime(seconds);
         return setTime_(path.data(), nullptr, nullptr, &time);
     }
-    bool Logged(const std::string& text) const {
-        return std::any_of(gLogged.begin(), gLogged.end(), [&](const std::string& line) {
-            return line.find(text) != std::string::npos;
-        });
-    }
+    static bool Logged(const std::string& text) { return gLogged.find(text) != std::string::npos; }
 
     BOOL (*mkDir_)(char*) = nullptr;
     BOOL (*removeDir_)(char*) = nullptr;
@@ -328,62 +302,27 @@ protected:
     BOOL (*disconnect_)(char*) = nullptr;
 };
 
-TEST_F(FolderFileManager, FoldersAreMadeAndRemovedOnlyWhenEmpty) {
-    ASSERT_EQ(::mkdir(phone_.c_str(), 0755), 0);
+// Each export reaches the plugin's logic (whose answers the table for every
+// transport checks), and failures reach the host's log.
+TEST_F(FolderFileManager, ExportsForAFileManagerAreBoundAndLog) {
+    WriteFile(phone_ + "/a", "first");
     LoadAll();
     char root[16] = {};
     Bind<void (*)(char*, int)>("FsGetDefRootName")(root, sizeof root);
     EXPECT_STREQ(root, "T-Pot");
-
     EXPECT_TRUE(MakeFolder("/new"));
-    EXPECT_TRUE(std::filesystem::is_directory(phone_ + "/new"));
     EXPECT_FALSE(MakeFolder("/new"));
-    EXPECT_FALSE(MakeFolder("/absent/new"));
-    EXPECT_FALSE(MakeFolder("/../escape"));
-    EXPECT_TRUE(Logged("make folder /new")) << testing::PrintToString(gLogged);
-
-    WriteFile(phone_ + "/new/deeper/kept", "kept");
+    EXPECT_TRUE(Logged("make folder /new")) << gLogged;
+    EXPECT_EQ(Rename("/a", "/new/a", true, false), FS_FILE_OK);
     EXPECT_FALSE(RemoveFolder("/new"));
-    EXPECT_EQ(ReadFile(phone_ + "/new/deeper/kept"), "kept");
     EXPECT_TRUE(Logged("remove folder /new"));
-    EXPECT_FALSE(RemoveFolder("/new/deeper/kept")); // a file is no folder
-    EXPECT_TRUE(Delete("/new/deeper/kept"));
-    EXPECT_TRUE(RemoveFolder("/new/deeper"));
-    EXPECT_TRUE(RemoveFolder("/new"));
+    EXPECT_TRUE(Touch("/new/a", 1200000000));
+    EXPECT_EQ(StatOf(phone_ + "/new/a").st_mtime, 1200000000);
     EXPECT_FALSE(RemoveFolder("/"));
-    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{});
     EXPECT_TRUE(disconnect_(nullptr));
-    EXPECT_TRUE(MakeFolder("/again")); // the next call connects again
-}
-
-TEST_F(FolderFileManager, RenamesMovesAndCopiesWithinThePhone) {
-    WriteFile(phone_ + "/a", "first");
-    WriteFile(phone_ + "/b", "second");
-    WriteFile(phone_ + "/dir/inner", "inner");
-    ASSERT_EQ(::mkdir((phone_ + "/other").c_str(), 0755), 0);
-    LoadAll();
-
-    EXPECT_EQ(Rename("/a", "/b", true, false), FS_FILE_EXISTS);
-    EXPECT_EQ(ReadFile(phone_ + "/a"), "first");
-    EXPECT_EQ(ReadFile(phone_ + "/b"), "second");
-    EXPECT_EQ(Rename("/a", "/b", true, true), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(phone_ + "/b"), "first");
-    EXPECT_EQ(ReadFile(phone_ + "/a"), "<missing>");
-    EXPECT_EQ(Rename("/b", "/other/b", true, false), FS_FILE_OK); // moved into a folder
-    EXPECT_EQ(Rename("/dir", "/moved", true, false), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(phone_ + "/moved/inner"), "inner");
-    EXPECT_EQ(Rename("/moved/inner", "/other", true, true), FS_FILE_EXISTS); // never over a folder
-    EXPECT_EQ(Rename("/missing", "/x", true, false), FS_FILE_NOTFOUND);
-    EXPECT_EQ(Rename("/moved/inner", "/../outside", true, true), FS_FILE_WRITEERROR);
-
-    ::chmod((phone_ + "/other/b").c_str(), 0600);
-    EXPECT_EQ(Rename("/other/b", "/copy", false, false), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(phone_ + "/copy"), "first");
-    EXPECT_EQ(ReadFile(phone_ + "/other/b"), "first");
-    EXPECT_EQ(StatOf(phone_ + "/copy").st_mode & 0777, 0600u);
-    EXPECT_EQ(StatOf(phone_ + "/copy").st_mtime, StatOf(phone_ + "/other/b").st_mtime);
-    EXPECT_EQ(Rename("/other/b", "/copy", false, false), FS_FILE_EXISTS);
-    EXPECT_EQ(NamesIn(phone_), (std::vector<std::string>{"copy", "moved", "other"}));
+    EXPECT_TRUE(Delete("/new/a")); // the next call connects again
+    EXPECT_TRUE(RemoveFolder("/new"));
+    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{});
 }
 
 TEST_F(FolderFileManager, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
@@ -411,38 +350,10 @@ TEST_F(FolderFileManager, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
         }
         ::umask(before);
     }
-    EXPECT_FALSE(Touch("/missing", 0));
-    EXPECT_TRUE(Logged("set time /missing"));
-}
-
-TEST_F(FolderFileManager, LinksInsideAreShownAsWhatTheyLeadToAndRemovedAsThemselves) {
-    WriteFile(phone_ + "/private/var/file", "12345");
-    WriteFile(dir_ / "outside/secret", "secret");
-    ASSERT_EQ(::symlink("private/var", (phone_ + "/var").c_str()), 0);
-    ASSERT_EQ(::symlink("var/file", (phone_ + "/private/file-link").c_str()), 0);
-    ASSERT_EQ(::symlink((dir_ / "outside").c_str(), (phone_ + "/out").c_str()), 0);
-    LoadAll();
-
-    uint32_t size = 0;
-    EXPECT_EQ(AttributesOf(*this, "/", "var") & ~0x80000000u, FILE_ATTRIBUTE_DIRECTORY | 0x400u);
-    EXPECT_EQ(AttributesOf(*this, "/private", "file-link", &size) & ~0x80000000u, 0u);
-    EXPECT_EQ(size, 5u);
-    EXPECT_EQ(AttributesOf(*this, "/", "out") & 0x410u, 0u); // leads outside: not a folder to enter
-    std::string target;
-    EXPECT_EQ(OpenPath(*this, "/var", target), -2);
-    EXPECT_EQ(target, "/private/var");
-    EXPECT_EQ(OpenPath(*this, "/private/file-link", target), -1);
-    EXPECT_EQ(OpenPath(*this, "/out", target), -1);
-    EXPECT_EQ(Get("/out/secret", dir_ / "stolen"), FS_FILE_READERROR);
-    EXPECT_TRUE(Logged("outside the phone folder"));
-
-    // A host's recursive delete removes the links, never what they lead to.
-    EXPECT_TRUE(RemoveFolder("/var"));
-    EXPECT_TRUE(Delete("/private/file-link"));
-    EXPECT_TRUE(Delete("/out"));
-    EXPECT_EQ(ReadFile(phone_ + "/private/var/file"), "12345");
-    EXPECT_EQ(ReadFile(dir_ / "outside/secret"), "secret");
-    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{"private"});
+    // A copy within the phone keeps the mode too.
+    ::chmod((phone_ + "/f").c_str(), 0600);
+    EXPECT_EQ(Rename("/f", "/copy", false, false), FS_FILE_OK);
+    EXPECT_EQ(StatOf(phone_ + "/copy").st_mode & 0777, 0600u);
 }
 
 TEST_F(FolderFileManager, SettingsAreReadAgainWhenChangedAndTheHostsFolderWins) {

@@ -3,48 +3,34 @@
 // the FS_FILE_* results are those a program sees.
 
 #include "plugin/SftpTransport.h"
+#include "PhoneSides.h"
 #include "PluginCalls.h"
-#include "SshdFixture.h"
-#include "TestFolder.h"
-#include "plugin/Plugin.h"
-#include "plugin/TransportFactory.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <pwd.h>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace Fs = std::filesystem;
 
 const std::string Lists = "/private/var/lib/apt/lists";
 
-// The progress procedure of a test: counts calls and can ask to stop, or run
-// something in the middle of a transfer.
-struct TProgress {
-    int Calls = 0;
-    int StopAfter = -1; // stop at this call; -1 = never
-    std::function<void()> During;
-};
-TProgress gProgress;
+// Run once by the progress procedure in the middle of a transfer.
+std::function<void()> gDuring;
 
 int OnProgress(int, char*, char*, int percent) {
-    ++gProgress.Calls;
-    if (gProgress.During && percent > 0 && percent < 100) {
-        auto during = std::move(gProgress.During);
-        gProgress.During = nullptr;
-        during();
-    }
-    return gProgress.StopAfter >= 0 && gProgress.Calls >= gProgress.StopAfter ? 1 : 0;
+    if (gDuring && percent > 0 && percent < 100)
+        std::exchange(gDuring, nullptr)();
+    return 0;
 }
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
@@ -58,45 +44,18 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 class SftpTransport : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Only the key this test gives counts, never an agent of the machine.
-        ::unsetenv("SSH_AUTH_SOCK");
-        gProgress = TProgress();
-        fs::create_directories(dir_ / "sshd");
-        server_ = std::make_unique<TSshd>(dir_ / "sshd");
-        std::string why;
-        if (!server_->Start(why))
-            GTEST_SKIP() << "no OpenSSH server can run on this machine, SFTP tests skipped: "
-                         << why;
-        WriteFile(knownHosts_, server_->KnownHostsLine());
+        gDuring = nullptr;
+        const std::string why = side_.Start();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        server_ = &side_.Server();
         WriteFile(phone_ + Lists + "/repo.example_Packages", "Package: one\n");
         WriteFile(phone_ + Lists + "/lock", "");
-        fs::create_directories(phone_ + Lists + "/partial");
+        Fs::create_directories(phone_ + Lists + "/partial");
     }
 
-    void TearDown() override {
-        if (HasFailure() && server_)
-            std::fprintf(stderr, "sshd's log:\n%s\n", server_->Log().c_str());
-    }
-
-    Tpot::TSettings Settings() const {
-        Tpot::TSettings settings;
-        settings.Transport = "sftp";
-        // The test server runs as the current user, who may not be root.
-        const passwd* user = ::getpwuid(::geteuid());
-        settings.Values = {{"host", "127.0.0.1"},
-                           {"port", std::to_string(server_->Port())},
-                           {"user", user ? user->pw_name : "root"},
-                           {"keyfile", server_->UserKey()},
-                           {"knownhosts", knownHosts_}};
-        return settings;
-    }
     // The plugin over SFTP, made by name, with the phone's root at the Phone folder.
-    std::unique_ptr<Tpot::TPlugin> MakePlugin() const {
-        std::vector<std::string> warnings;
-        auto transport = Tpot::MakeTransport(Settings(), warnings);
-        EXPECT_TRUE(warnings.empty());
-        return std::make_unique<Tpot::TPlugin>(std::move(transport), phone_);
-    }
+    std::unique_ptr<Tpot::TPlugin> MakePlugin() { return side_.MakePlugin(""); }
 
     static bool Ready(Tpot::TPlugin& plugin) { return plugin.Init(0, OnProgress, nullptr) == 0; }
     std::vector<std::string> List(Tpot::TPlugin& plugin, const std::string& path) {
@@ -114,52 +73,37 @@ protected:
         std::erase_if(found, [](const std::string& name) { return name.rfind(".tpot-", 0) != 0; });
         return found;
     }
+    Tpot::TSettings Settings() const { return side_.Settings(); }
 
-    TTestFolder dir_;
-    const std::string phone_ = dir_ / "phone";
-    const std::string knownHosts_ = dir_ / "known_hosts";
-    std::unique_ptr<TSshd> server_;
+    TSftpSide side_;
+    const TTestFolder& dir_ = side_.Dir();
+    const std::string phone_ = side_.Root();
+    const std::string knownHosts_ = side_.KnownHosts();
+    TSshd* server_ = nullptr;
 };
 
-TEST_F(SftpTransport, ListsGetsPutsAndDeletesUnderTheRootPrefix) {
+// Replacing takes the source's permissions (a private file stays private),
+// a copy within the phone keeps them, and a file fetched gets them less the
+// umask.
+TEST_F(SftpTransport, FilesKeepTheirModeAcrossCopies) {
     auto plugin = MakePlugin();
-    EXPECT_EQ(List(*plugin, Lists),
-              (std::vector<std::string>{"lock", "partial", "repo.example_Packages"}));
-    // The prefix is the phone's root: "/" is the Phone folder, not the server's "/".
-    EXPECT_EQ(List(*plugin, "/"), std::vector<std::string>{"private"});
-    EXPECT_EQ(List(*plugin, "/etc"), std::vector<std::string>{"<invalid>"});
-
-    const std::string staged = dir_ / "repo.example_Packages";
-    WriteFile(staged, "older local copy, longer than the phone's\n");
-    EXPECT_EQ(Get(*plugin, Lists + "/repo.example_Packages", staged), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(staged), "Package: one\n");
-    EXPECT_EQ(Get(*plugin, Lists + "/missing", dir_ / "missing"), FS_FILE_NOTFOUND);
-    EXPECT_FALSE(fs::exists(dir_ / "missing"));
-
-    // Replacing takes the source's permissions and time, a private file stays
-    // private, and nothing is left beside it.
-    ::chmod((phone_ + Lists + "/repo.example_Packages").c_str(), 0644);
-    WriteFile(staged, "Package: two\n");
-    ::chmod(staged.c_str(), 0600);
-    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
-    ::utimensat(AT_FDCWD, staged.c_str(), times, 0);
-    EXPECT_EQ(Put(*plugin, staged, Lists + "/repo.example_Packages"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(phone_ + Lists + "/repo.example_Packages"), "Package: two\n");
+    const std::string remote = Lists + "/repo.example_Packages";
+    ::chmod((phone_ + remote).c_str(), 0644);
+    WriteFile(dir_ / "staged", "Package: two\n");
+    ::chmod((dir_ / "staged").c_str(), 0600);
+    EXPECT_EQ(Put(*plugin, dir_ / "staged", remote), FS_FILE_OK);
     struct stat st {};
-    ::stat((phone_ + Lists + "/repo.example_Packages").c_str(), &st);
+    ::stat((phone_ + remote).c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(st.st_mtime, 1000000000);
-    EXPECT_EQ(Put(*plugin, staged, Lists + "/new_Packages"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(phone_ + Lists + "/new_Packages"), "Package: two\n");
-    EXPECT_EQ(Put(*plugin, staged, "/private/var/no/such/folder/x"), FS_FILE_WRITEERROR);
-    EXPECT_EQ(Leftovers(phone_ + Lists), std::vector<std::string>{});
-
-    ASSERT_EQ(plugin->Init(0, nullptr, nullptr), 0);
-    EXPECT_EQ(plugin->DeleteFile((Lists + "/new_Packages").c_str()), 1);
-    EXPECT_FALSE(fs::exists(phone_ + Lists + "/new_Packages"));
-    EXPECT_EQ(plugin->DeleteFile((Lists + "/new_Packages").c_str()), 0);
-    EXPECT_EQ(plugin->DeleteFile((Lists + "/partial").c_str()), 0);
-    EXPECT_TRUE(fs::is_directory(phone_ + Lists + "/partial"));
+    ::chmod((phone_ + remote).c_str(), 0640);
+    EXPECT_EQ(plugin->RenameOrCopy(remote.c_str(), "/private/copy", false, false), FS_FILE_OK);
+    ASSERT_EQ(::stat((phone_ + "/private/copy").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    const mode_t before = ::umask(077);
+    EXPECT_EQ(Get(*plugin, remote, dir_ / "got"), FS_FILE_OK);
+    ::umask(before);
+    ASSERT_EQ(::stat((dir_ / "got").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(SftpTransport, LargeFilesCrossWholeInBothDirections) {
@@ -217,7 +161,7 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
         std::string why;
         ASSERT_TRUE(server_->Start(why)) << why;
         auto plugin = MakePlugin();
-        fs::remove(dir_ / "big");
+        Fs::remove(dir_ / "big");
         if (c.Listing) {
             EXPECT_NE(StderrOf([&] {
                           EXPECT_EQ(List(*plugin, Lists), std::vector<std::string>{"<invalid>"});
@@ -233,35 +177,25 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
         if (c.Expected == FS_FILE_OK)
             EXPECT_TRUE(ReadFile(dir_ / "big") == bytes);
         else
-            EXPECT_FALSE(fs::exists(dir_ / "big"));
+            EXPECT_FALSE(Fs::exists(dir_ / "big"));
         std::vector<std::string> left = NamesIn(dir_.Path());
         std::erase(left, "big");
         EXPECT_EQ(left, (std::vector<std::string>{"known_hosts", "phone", "sshd"}));
     }
 }
 
-TEST_F(SftpTransport, InterruptedPutLeavesTheOldFile) {
+TEST_F(SftpTransport, APutCutByTheServerLeavesTheOldFile) {
     const std::string remote = Lists + "/repo.example_Packages";
     WriteFile(dir_ / "new", RandomBytes(3 * 1024 * 1024, 3));
-    for (const bool kill : {false, true}) { // the server killed, else the user stops
-        SCOPED_TRACE(kill);
-        auto plugin = MakePlugin();
-        gProgress = TProgress();
-        if (kill)
-            gProgress.During = [&] { server_->Stop(); };
-        else
-            gProgress.StopAfter = 3;
-        EXPECT_EQ(Put(*plugin, dir_ / "new", remote),
-                  kill ? FS_FILE_WRITEERROR : FS_FILE_USERABORT);
-        EXPECT_EQ(ReadFile(phone_ + remote), "Package: one\n");
-        if (kill) {
-            // The broken link kept the partial copy; it goes with the next connection.
-            std::string why;
-            ASSERT_TRUE(server_->Start(why)) << why;
-            EXPECT_EQ(List(*plugin, Lists).size(), 3u);
-        }
-        EXPECT_EQ(Leftovers(phone_ + Lists), std::vector<std::string>{});
-    }
+    auto plugin = MakePlugin();
+    gDuring = [&] { server_->Stop(); };
+    EXPECT_EQ(Put(*plugin, dir_ / "new", remote), FS_FILE_WRITEERROR);
+    EXPECT_EQ(ReadFile(phone_ + remote), "Package: one\n");
+    // The broken link kept the partial copy; it goes with the next connection.
+    std::string why;
+    ASSERT_TRUE(server_->Start(why)) << why;
+    EXPECT_EQ(List(*plugin, Lists).size(), 3u);
+    EXPECT_EQ(Leftovers(phone_ + Lists), std::vector<std::string>{});
 }
 
 TEST_F(SftpTransport, ReconnectsWhenTheServerWentAwayBetweenCalls) {
@@ -298,7 +232,7 @@ TEST_F(SftpTransport, RefusesAnUnknownOrChangedHostKey) {
     };
     for (const bool otherHostsOnly : {false, true}) { // else no known-hosts file at all
         SCOPED_TRACE(otherHostsOnly);
-        fs::remove(knownHosts_);
+        Fs::remove(knownHosts_);
         if (otherHostsOnly)
             WriteFile(knownHosts_, otherServer);
         ExpectRefused(*MakePlugin(), "unknown");
@@ -374,56 +308,6 @@ TEST(SftpSettings, ReadsTheKeysOfTheIni) {
         settings.Values = {{"host", "phone"}, {"keyfile", "~/.ssh/phone"}};
         EXPECT_EQ(Tpot::TSftpSettings::From(settings).KeyFile, home + "/.ssh/phone");
     }
-}
-
-TEST_F(SftpTransport, FoldersRenamesTimesModesAndLinksForAFileManager) {
-    auto plugin = MakePlugin();
-    ASSERT_TRUE(Ready(*plugin));
-    const std::string folder = "/private/new";
-    EXPECT_TRUE(plugin->MakeFolder(folder.c_str()));
-    EXPECT_TRUE(fs::is_directory(phone_ + folder));
-    WriteFile(phone_ + folder + "/kept", "kept");
-    const std::string errors = StderrOf([&] {
-        EXPECT_FALSE(plugin->MakeFolder(folder.c_str()));
-        EXPECT_FALSE(plugin->RemoveFolder(folder.c_str()));
-    });
-    EXPECT_NE(errors.find("remove folder " + phone_ + folder), std::string::npos) << errors;
-    EXPECT_EQ(ReadFile(phone_ + folder + "/kept"), "kept");
-
-    // Rename over a file only when told to; a copy keeps the mode and time.
-    const std::string a = folder + "/kept";
-    const std::string b = Lists + "/repo.example_Packages";
-    EXPECT_EQ(plugin->RenameOrCopy(a.c_str(), b.c_str(), true, false), FS_FILE_EXISTS);
-    EXPECT_EQ(plugin->RenameOrCopy(a.c_str(), b.c_str(), true, true), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(phone_ + b), "kept");
-    EXPECT_TRUE(plugin->RemoveFolder(folder.c_str()));
-    EXPECT_FALSE(fs::exists(phone_ + folder));
-    ::chmod((phone_ + b).c_str(), 0640);
-    const FILETIME time = FileTime(1200000000);
-    EXPECT_TRUE(plugin->SetTime(b.c_str(), &time));
-    EXPECT_EQ(plugin->RenameOrCopy(b.c_str(), "/private/copy", false, false), FS_FILE_OK);
-    struct stat st {};
-    ASSERT_EQ(::stat((phone_ + "/private/copy").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-    EXPECT_EQ(st.st_mtime, 1200000000);
-    EXPECT_EQ(ReadFile(phone_ + "/private/copy"), "kept");
-    const mode_t before = ::umask(077);
-    EXPECT_EQ(Get(*plugin, b, dir_ / "got"), FS_FILE_OK);
-    ::umask(before);
-    ASSERT_EQ(::stat((dir_ / "got").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(st.st_mtime, 1200000000);
-
-    // A link to a folder: a marked folder, entered by "open", removed as itself.
-    ASSERT_EQ(::symlink("private/var", (phone_ + "/var").c_str()), 0);
-    EXPECT_EQ(AttributesOf(*plugin, "/", "var") & 0x7fffffffu,
-              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | 0x400));
-    std::string target;
-    EXPECT_EQ(OpenPath(*plugin, "/var", target), -2);
-    EXPECT_EQ(target, "/private/var");
-    EXPECT_TRUE(plugin->RemoveFolder("/var"));
-    EXPECT_FALSE(fs::is_symlink(phone_ + "/var"));
-    EXPECT_TRUE(fs::is_directory(phone_ + Lists));
 }
 
 } // namespace
