@@ -271,9 +271,9 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
         Report("put " + local + " to " + phone + ": " + why);
         return missing ? FS_FILE_NOTFOUND : FS_FILE_READERROR;
     }
-    struct FdCloser {
+    struct TFdCloser {
         int Fd;
-        ~FdCloser() { ::close(Fd); }
+        ~TFdCloser() { ::close(Fd); }
     } closer{fd};
     struct stat st {};
     ::fstat(fd, &st);

@@ -114,9 +114,9 @@ int TPlugin::CopyWithin(const std::string& from, const std::string& to, const TE
         Report("copy " + from + ": " + why);
         return FS_FILE_WRITEERROR;
     }
-    struct FdCloser {
+    struct TFdCloser {
         int Fd;
-        ~FdCloser() { ::close(Fd); }
+        ~TFdCloser() { ::close(Fd); }
     } closer{fd};
     bool localFailed = false;
     bool userStopped = false;

@@ -54,10 +54,10 @@ TSftpResult TSftpChannel::Send(uint8_t type, const std::string& payload) {
 }
 
 TSftpResult TSftpChannel::Receive(TReply& reply) {
-    using Clock = std::chrono::steady_clock;
+    using TClock = std::chrono::steady_clock;
     if (broken_)
         return Fail("the link is broken");
-    auto lastData = Clock::now();
+    auto lastData = TClock::now();
     std::size_t need = 4;
     for (;;) {
         const std::size_t have = in_.size() - inPos_;
@@ -83,12 +83,12 @@ TSftpResult TSftpChannel::Receive(TReply& reply) {
         if (got < 0)
             return Fail("the link broke: " + why);
         if (got > 0) {
-            lastData = Clock::now();
+            lastData = TClock::now();
             continue;
         }
         if (!link_.IsOpen())
             return Fail("the server closed the connection");
-        if (Clock::now() - lastData >= std::chrono::milliseconds(stallMs_))
+        if (TClock::now() - lastData >= std::chrono::milliseconds(stallMs_))
             return Fail("the server did not answer for " + std::to_string(stallMs_ / 1000) + " s");
     }
     const char* packet = in_.data() + inPos_ + 4;

@@ -83,7 +83,8 @@ const TBusyCase BusyCases[] = {
 
 const char* const StartControls[] = {"btnSrcRefresh", "imgSrcRefresh", "btnPkgDownload",
                                      "imgPkgDownload"};
-const char* const Groups[] = {"grpSources", "grpPackages", "grpSync"};
+const char* const Locked[] = {"grpSources", "grpPackages", "grpSync", "lstSources",
+                              "btnComp2Phone"};
 const char* const Options[] = {"chkGetCydia", "chkRefresh", "chkPutDebs", "chkPutAutoInstall",
                                "chkPutCydia"};
 
@@ -140,56 +141,33 @@ TEST_F(WindowTest, PanelsAndTheirPicturesSwitchPagesAndMarkTheActiveTab) {
 
 TEST_F(WindowTest, EachBusyStateShowsOnlyItsStripAndLocksTheGroups) {
     auto frm = StartWindow();
-    // Idle (after start-up and after each stop): no strip, start controls usable.
-    const auto expectIdle = [&] {
+    // Busy's strip alone shows, the start controls and the groups are locked
+    // while busy, and the options stay usable (Busy nullptr: idle).
+    const auto expectState = [&](const TBusyCase* busy) {
         for (const TBusyCase& c : BusyCases) {
-            EXPECT_TRUE(Find<QProgressBar>(frm.get(), c.Bar)->isHidden()) << c.Bar;
-            EXPECT_TRUE(Find<QWidget>(frm.get(), c.StopButton)->isHidden()) << c.StopButton;
-            EXPECT_FALSE(Find<QWidget>(frm.get(), c.StopButton)->isEnabled()) << c.StopButton;
-            EXPECT_TRUE(Find<QWidget>(frm.get(), c.StopPicture)->isHidden()) << c.StopPicture;
+            for (const char* name : {c.Bar, c.StopButton, c.StopPicture})
+                EXPECT_EQ(Find<QWidget>(frm.get(), name)->isHidden(), &c != busy) << name;
+            EXPECT_EQ(Find<QWidget>(frm.get(), c.StopButton)->isEnabled(), &c == busy);
         }
         for (const char* name : StartControls) {
-            auto* w = Find<QWidget>(frm.get(), name);
-            EXPECT_FALSE(w->isHidden()) << name;
-            EXPECT_TRUE(w->isEnabled()) << name;
+            EXPECT_EQ(Find<QWidget>(frm.get(), name)->isHidden(), busy != nullptr) << name;
+            EXPECT_EQ(Find<QWidget>(frm.get(), name)->isEnabled(), busy == nullptr) << name;
         }
-        for (const char* name : Groups)
+        for (const char* name : Locked)
+            EXPECT_EQ(Find<QWidget>(frm.get(), name)->isEnabled(), busy == nullptr) << name;
+        for (const char* name : Options)
             EXPECT_TRUE(Find<QWidget>(frm.get(), name)->isEnabled()) << name;
     };
-    expectIdle();
+    expectState(nullptr);
     for (const TBusyCase& c : BusyCases) {
         SCOPED_TRACE(c.Name);
         auto* bar = Find<QProgressBar>(frm.get(), c.Bar);
         bar->setValue(57); // a leftover value must not show at the start
-
         (frm.get()->*c.Start)();
-        for (const char* name : StartControls) {
-            auto* w = Find<QWidget>(frm.get(), name);
-            EXPECT_TRUE(w->isHidden()) << name;
-            EXPECT_FALSE(w->isEnabled()) << name;
-        }
-        EXPECT_FALSE(bar->isHidden());
         EXPECT_EQ(bar->value(), 0);
-        auto* stop = Find<QToolButton>(frm.get(), c.StopButton);
-        EXPECT_FALSE(stop->isHidden());
-        EXPECT_TRUE(stop->isEnabled());
-        EXPECT_FALSE(Find<QWidget>(frm.get(), c.StopPicture)->isHidden());
-        for (const TBusyCase& other : BusyCases) {
-            if (&other == &c)
-                continue;
-            EXPECT_TRUE(Find<QWidget>(frm.get(), other.StopButton)->isHidden()) << other.Name;
-            EXPECT_TRUE(Find<QWidget>(frm.get(), other.Bar)->isHidden()) << other.Name;
-        }
-        for (const char* name : Groups)
-            EXPECT_FALSE(Find<QWidget>(frm.get(), name)->isEnabled()) << name;
-        EXPECT_FALSE(Find<QWidget>(frm.get(), "lstSources")->isEnabled());
-        EXPECT_FALSE(Find<QWidget>(frm.get(), "btnComp2Phone")->isEnabled());
+        expectState(&c);
 
-        // Still usable: the options, the side panels, the state's Stop button.
-        for (const char* name : Options) {
-            auto* chk = Find<QCheckBox>(frm.get(), name);
-            EXPECT_TRUE(chk->isEnabled()) << name;
-        }
+        // Still usable: the side panels, an option, the state's Stop button.
         auto* refreshOption = Find<QCheckBox>(frm.get(), "chkRefresh");
         const bool before = refreshOption->isChecked();
         ClickPanel(*frm, "panSettings");
@@ -198,14 +176,14 @@ TEST_F(WindowTest, EachBusyStateShowsOnlyItsStripAndLocksTheGroups) {
         EXPECT_NE(refreshOption->isChecked(), before);
         frm->Runner().Begin();
         EXPECT_FALSE(frm->Runner().StopRequested());
-        stop->click();
+        Find<QToolButton>(frm.get(), c.StopButton)->click();
         EXPECT_TRUE(frm->Runner().StopRequested());
         frm->Runner().End();
 
         bar->setValue(33);
         (frm.get()->*c.Stop)();
         EXPECT_EQ(bar->value(), 0);
-        expectIdle();
+        expectState(nullptr);
     }
 }
 

@@ -22,7 +22,7 @@
 
 namespace {
 
-std::string Mode;
+std::string gMode;
 
 bool ReadAll(void* buffer, std::size_t size) {
     auto* p = static_cast<char*>(buffer);
@@ -131,9 +131,9 @@ std::string Answer(uint8_t type, TIn& in) {
         static int calls = 0;
         const int call = calls++;
         int count = 100;
-        if (Mode == "emptynames")
+        if (gMode == "emptynames")
             count = call < 100 ? 0 : 1;
-        if (Mode != "endless" && call > (Mode == "emptynames" ? 100 : 0))
+        if (gMode != "endless" && call > (gMode == "emptynames" ? 100 : 0))
             return Status(id, 1);
         std::string body;
         Put32(body, id);
@@ -149,11 +149,11 @@ std::string Answer(uint8_t type, TIn& in) {
         const int fd = std::atoi(in.String().c_str());
         const uint64_t offset = in.U64();
         uint32_t length = in.U32();
-        if (Mode == "short")
+        if (gMode == "short")
             length = std::min<uint32_t>(length, 1000);
         std::vector<char> data(length, 'n');
         ssize_t got = static_cast<ssize_t>(length);
-        if (Mode == "noeof")
+        if (gMode == "noeof")
             got = offset < 16 * 1024 * 1024 ? got : 0;
         else
             got = ::pread(fd, data.data(), length, static_cast<off_t>(offset));
@@ -162,11 +162,11 @@ std::string Answer(uint8_t type, TIn& in) {
         std::string body;
         Put32(body, id);
         std::string bytes(data.data(), static_cast<std::size_t>(got));
-        if (Mode == "oversized")
+        if (gMode == "oversized")
             bytes += std::string(5000, 'x');
         PutString(body, bytes);
         std::string packet = Packet(103, body);
-        if (Mode == "hugepacket")
+        if (gMode == "hugepacket")
             packet.replace(0, 4, "\xff\xff\xff\xf0");
         return packet;
     }
@@ -183,7 +183,7 @@ bool Waiting() {
 } // namespace
 
 int main(int argc, char** argv) {
-    Mode = argc > 1 ? argv[1] : "";
+    gMode = argc > 1 ? argv[1] : "";
     for (;;) {
         // Every request that has arrived, answered in reverse order in "short" mode.
         std::vector<std::string> answers;
@@ -204,8 +204,8 @@ int main(int argc, char** argv) {
                 continue;
             }
             answers.push_back(Answer(head[4], in));
-        } while (Mode == "short" && Waiting());
-        if (Mode == "short")
+        } while (gMode == "short" && Waiting());
+        if (gMode == "short")
             for (auto it = answers.rbegin(); it != answers.rend(); ++it)
                 WriteAll(*it);
         else

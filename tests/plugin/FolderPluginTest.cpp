@@ -95,7 +95,7 @@ protected:
     int (*execute_)(HANDLE, char*, char*) = nullptr;
 };
 
-TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
+TEST_F(FolderPlugin, ListsWithModesGetsPutsAndDeletesThroughTheExports) {
     WriteFile(phone_ + Lists + "/a_Packages", "phone index");
     WriteFile(phone_ + Lists + "/lock", "");
     ASSERT_EQ(::mkdir((phone_ + Lists + "/partial").c_str(), 0755), 0);
@@ -118,17 +118,13 @@ TEST_F(FolderPlugin, ListsGetsPutsAndDeletesThroughTheExports) {
     } while (findNext_(handle, &data));
     findClose_(handle);
 
+    // The copies' answers are the logic's, tested on every transport.
     const std::string staged = dir_ / "a_Packages";
     EXPECT_EQ(Get(Lists + "/a_Packages", staged), FS_FILE_OK);
     EXPECT_EQ(ReadFile(staged), "phone index");
-    WriteFile(staged, "computer index");
-    EXPECT_EQ(Put(staged, Lists + "/a_Packages", 0), FS_FILE_EXISTS);
-    EXPECT_EQ(Put(staged, Lists + "/b_Packages"), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(phone_ + Lists + "/b_Packages"), "computer index");
-    EXPECT_TRUE(Delete(Lists + "/b_Packages"));
-    EXPECT_NE(StderrOf([&] { EXPECT_FALSE(Delete(Lists + "/b_Packages")); }).find(Lists),
-              std::string::npos);
-    EXPECT_EQ(NamesIn(phone_ + Lists), (std::vector<std::string>{"a_Packages", "lock", "partial"}));
+    EXPECT_EQ(Put(staged, Lists + "/a_Packages", 0), FS_FILE_EXISTS); // the flags reach it
+    EXPECT_TRUE(Delete(Lists + "/lock"));
+    EXPECT_EQ(NamesIn(phone_ + Lists), (std::vector<std::string>{"a_Packages", "partial"}));
 }
 
 TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {

@@ -37,12 +37,17 @@ std::string Slurp(const std::string& path) {
     return bytes.str();
 }
 
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in Loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(0);
     socklen_t size = sizeof address;
     int port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -54,13 +59,22 @@ int FreePort() {
 
 bool Accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const sockaddr_in address = Loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return ok;
+}
+
+// A new ed25519 key without a passphrase at Path, replacing any there.
+bool MakeKey(const std::string& path, const std::string& comment, std::string& why) {
+    ::unlink(path.c_str());
+    ::unlink((path + ".pub").c_str());
+    std::string output;
+    if (RunCommand("ssh-keygen -q -t ed25519 -N '' -C " + comment + " -f " + Quoted(path) + " 2>&1",
+                   output))
+        return true;
+    why = "ssh-keygen failed: " + output;
+    return false;
 }
 
 // Every process below Root, read from /proc: sshd's session processes leave
@@ -121,30 +135,13 @@ TSshd::~TSshd() {
 }
 
 bool TSshd::MakeKeys(std::string& why) {
-    std::string output;
-    if (::access(userKeyPath_.c_str(), R_OK) != 0 &&
-        !RunCommand("ssh-keygen -q -t ed25519 -N '' -C tpot-test-user -f " + Quoted(userKeyPath_) +
-                        " 2>&1",
-                    output)) {
-        why = "ssh-keygen failed: " + output;
-        return false;
-    }
-    if (::access(hostKeyPath_.c_str(), R_OK) != 0 && !NewHostKey(why))
-        return false;
-    return true;
+    return (::access(userKeyPath_.c_str(), R_OK) == 0 ||
+            MakeKey(userKeyPath_, "tpot-test-user", why)) &&
+           (::access(hostKeyPath_.c_str(), R_OK) == 0 || NewHostKey(why));
 }
 
 bool TSshd::NewHostKey(std::string& why) {
-    ::unlink(hostKeyPath_.c_str());
-    ::unlink((hostKeyPath_ + ".pub").c_str());
-    std::string output;
-    if (!RunCommand("ssh-keygen -q -t ed25519 -N '' -C tpot-test-host -f " + Quoted(hostKeyPath_) +
-                        " 2>&1",
-                    output)) {
-        why = "ssh-keygen failed: " + output;
-        return false;
-    }
-    return true;
+    return MakeKey(hostKeyPath_, "tpot-test-host", why);
 }
 
 bool TSshd::Start(std::string& why) {
