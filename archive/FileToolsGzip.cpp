@@ -240,31 +240,31 @@ bool CopyTimeAndPermissions(const QString& path, const struct stat& from) {
 
 TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::size_t bufferSize,
                          const QStringList& acceptedNames, std::uint64_t maxOutput) {
-    using O = TGUnZipOutcome;
+    using enum TGUnZipOutcome;
     TGUnZipResult result;
-    auto end = [&](O outcome) {
+    auto end = [&](TGUnZipOutcome outcome) {
         result.Outcome = outcome;
         return result;
     };
     TFileSource file;
     if (destFolder.isEmpty() || !file.Open(source))
-        return end(O::NoSource);
+        return end(NoSource);
     TInput input(file);
     TGzipHeaderReader header;
-    if (const O read = ReadHeader(input, header); read != O::Ok)
+    if (const TGUnZipOutcome read = ReadHeader(input, header); read != Ok)
         return end(read);
 
     bool fromHeader = false;
     const QString name = OutputName(header.Header(), source, fromHeader);
     if (!SafeFiles::IsPlainFileName(QFile::encodeName(name).toStdString()))
-        return end(O::CreateFailed);
+        return end(CreateFailed);
     result.OutputPath = SafeFiles::InFolder(destFolder, name);
     if (fromHeader && !acceptedNames.isEmpty() && !acceptedNames.contains(name))
-        return end(O::NameRefused);
+        return end(NameRefused);
 
     TAtomicFileSink output(result.OutputPath, bufferSize == 0 ? DefaultBufferSize : bufferSize);
     if (!output.Open())
-        return end(O::CreateFailed);
+        return end(CreateFailed);
 
     // Raw deflate data lies between the header and the 8-byte trailer.
     const std::uint64_t fileSize = std::uint64_t(file.Info().st_size);
@@ -277,12 +277,12 @@ TGUnZipResult GUnZipFile(const QString& source, const QString& destFolder, std::
         return end(OutcomeOf(data.Status));
     result.Crc = inflater.Crc();
     if (!TrailerMatches(file, headerLength + inflater.TotalIn(), result.Crc, result.BytesWritten))
-        return end(O::TrailerMismatch);
+        return end(TrailerMismatch);
     if (!output.Finish())
-        return end(O::WriteFailed);
+        return end(WriteFailed);
     if (!CopyTimeAndPermissions(result.OutputPath, file.Info()))
-        return end(O::SetTimeFailed);
-    return end(O::Ok);
+        return end(SetTimeFailed);
+    return end(Ok);
 }
 
 } // namespace FileTools

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include "support/IniReadCases.h"
 
 #include <sys/stat.h>
+
+#include <functional>
 
 namespace {
 
@@ -104,16 +107,6 @@ TEST_F(IniFileTest, SectionKeysCountKeyLinesOfTheFirstSectionOnly) {
 }
 
 // --------------------------------------------------------------------------
-TEST_F(IniFileTest, FirstWriteCreatesSectionAndKeyInOrder) {
-    TIniFile ini(Path());
-    ASSERT_TRUE(ini.WriteString("Settings", "Refresh", "1"));
-    ASSERT_TRUE(ini.WriteString("Settings", "GetCydia", "0"));
-    ASSERT_TRUE(ini.WriteString("Disabled", "0", "http://a/Packages"));
-    EXPECT_EQ(ReadBytes(Path()),
-              QByteArray("[Settings]\nRefresh=1\nGetCydia=0\n[Disabled]\n0=http://a/Packages\n"));
-    EXPECT_TRUE(ini.ErrorString().isEmpty());
-}
-
 TEST_F(IniFileTest, WritesKeepEveryUnchangedByteAndLineBreak) {
     TIniFile ini = WithContent("; top\r\n[Settings]\r\n  refresh = 0 \r\nfoo\r\n\r\n"
                                "[Other]\r\nx=\xff\xfe\r\n[settings]\rNew=old\r");
@@ -128,7 +121,13 @@ TEST_F(IniFileTest, WritesKeepEveryUnchangedByteAndLineBreak) {
     // A last line without a break gets one only when a line follows it.
     TIniFile bare = WithContent("[S]\nk=1");
     ASSERT_TRUE(bare.WriteString("T", "k", "2"));
-    EXPECT_EQ(ReadBytes(Path()), QByteArray("[S]\nk=1\n[T]\nk=2\n"));
+    ASSERT_TRUE(bare.WriteString("T", "j", "3"));
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("[S]\nk=1\n[T]\nk=2\nj=3\n"));
+    EXPECT_TRUE(bare.ErrorString().isEmpty());
+    // The first write makes the file.
+    QFile::remove(Path());
+    ASSERT_TRUE(bare.WriteString("Disabled", "0", "http://a/Packages"));
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("[Disabled]\n0=http://a/Packages\n"));
 }
 
 TEST_F(IniFileTest, ValuesReadBackExactlyAsWritten) {
@@ -164,12 +163,6 @@ TEST_F(IniFileTest, NamesAndValuesThatBreakTheLineLeaveTheFileAlone) {
     EXPECT_EQ(ReadBytes(Path()), before);
 }
 
-TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndNothingElse) {
-    TIniFile ini = WithContent("[A]\na=1\n[Disabled]\n0=x\n; c\n[B]\nb=2\n[disabled]\n1=y\n");
-    ASSERT_TRUE(ini.EraseSection("DISABLED"));
-    EXPECT_EQ(ReadBytes(Path()), QByteArray("[A]\na=1\n[B]\nb=2\n"));
-}
-
 TEST_F(IniFileTest, ManySectionsOfOneNameAreErasedInOnePass) {
     // Close to the size limit: a removal that rescanned the file per section
     // would take hours here.
@@ -183,8 +176,10 @@ TEST_F(IniFileTest, ManySectionsOfOneNameAreErasedInOnePass) {
     EXPECT_EQ(ReadBytes(Path()), content.left(50000 * 4));
 }
 
+// Every copy of the section goes, with its comments, and nothing else.
 TEST_F(IniFileTest, ReplaceSectionEqualsEraseThenWrites) {
-    const QByteArray start = "[Disabled]\n0=old\n[Settings]\nRefresh=1\n";
+    const QByteArray start =
+        "[A]\na=1\n[Disabled]\n0=old\n; c\n[Settings]\nRefresh=1\n[disabled]\n1=y\n";
     TIniFile stepwise = WithContent(start);
     ASSERT_TRUE(stepwise.EraseSection("Disabled"));
     ASSERT_TRUE(stepwise.WriteString("Disabled", "0", " a"));
@@ -195,46 +190,46 @@ TEST_F(IniFileTest, ReplaceSectionEqualsEraseThenWrites) {
     TIniFile atOnce = WithContent(start);
     ASSERT_TRUE(atOnce.ReplaceSection("Disabled", {{"0", " a"}, {"1", "b"}, {"0", "c"}}));
     EXPECT_EQ(ReadBytes(Path()), expected);
-    EXPECT_EQ(expected, QByteArray("[Settings]\nRefresh=1\n[Disabled]\n0=c\n1=b\n"));
+    EXPECT_EQ(expected, QByteArray("[A]\na=1\n[Settings]\nRefresh=1\n[Disabled]\n0=c\n1=b\n"));
 }
 
 // --------------------------------------------------------------------------
 // Failed writes (the file layer's own tests cover cut-short writes). A file
 // that is there but cannot be read is never replaced.
 
-TEST_F(IniFileTest, DirectoryInPlaceOfTheFileFailsNamingIt) {
-    ASSERT_TRUE(QDir(dir_.path()).mkdir("orvia.ini"));
-    TIniFile ini(Path());
-    EXPECT_EQ(ini.ReadString("S", "k", "d"), QStringLiteral("d"));
-    EXPECT_FALSE(ini.WriteString("S", "k", "v"));
-    EXPECT_TRUE(ini.ErrorString().contains(Path())) << ini.ErrorString().toStdString();
-    EXPECT_FALSE(ini.EraseSection("S"));
-    EXPECT_TRUE(QFileInfo(Path()).isDir());
-}
-
-TEST_F(IniFileTest, OversizedFileReadsAsDefaultsAndIsNeverReplaced) {
+TEST_F(IniFileTest, FileThatCannotBeReadIsNeverReplaced) {
+    const QByteArray native = QFile::encodeName(Path());
     QByteArray huge = "[S]\nk=1\n";
     huge.append(QByteArray(TIniFile::MaxFileSize, 'x'));
-    TIniFile ini = WithContent(huge);
-    EXPECT_EQ(ini.ReadInteger("S", "k", 5), 5);
-    EXPECT_FALSE(ini.WriteString("S", "k", "2"));
-    EXPECT_TRUE(ini.ErrorString().contains(Path()));
-    EXPECT_EQ(ReadBytes(Path()), huge);
+    struct stat st {};
+    const struct {
+        const char* Name;
+        std::function<void()> Make;
+        std::function<bool()> StillThere;
+    } cases[] = {
+        {"folder", [&] { QDir(dir_.path()).mkdir("orvia.ini"); },
+         [&] { return QFileInfo(Path()).isDir(); }},
+        {"oversized", [&] { WriteBytes(Path(), huge); }, [&] { return ReadBytes(Path()) == huge; }},
+        // Opening it blocking would hang the read.
+        {"fifo", [&] { ::mkfifo(native.constData(), 0600); },
+         [&] { return ::lstat(native.constData(), &st) == 0 && S_ISFIFO(st.st_mode); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        c.Make();
+        TIniFile ini(Path());
+        EXPECT_EQ(ini.ReadInteger("S", "k", 5), 5);
+        EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+        EXPECT_TRUE(ini.ErrorString().contains(Path())) << ini.ErrorString().toStdString();
+        EXPECT_FALSE(ini.EraseSection("S"));
+        EXPECT_TRUE(c.StillThere());
+        QDir(dir_.path()).removeRecursively();
+        QDir().mkpath(dir_.path());
+    }
     // Nor is a write that would outgrow the limit made.
-    QFile::remove(Path());
+    TIniFile ini(Path());
     EXPECT_FALSE(ini.WriteString("S", "k", QString(TIniFile::MaxFileSize, QLatin1Char('y'))));
     EXPECT_FALSE(QFile::exists(Path()));
-}
-
-TEST_F(IniFileTest, FifoIsNeitherReadBlockingNorReplaced) {
-    const QByteArray native = QFile::encodeName(Path());
-    ASSERT_EQ(::mkfifo(native.constData(), 0600), 0);
-    TIniFile ini(Path());
-    EXPECT_EQ(ini.ReadString("S", "k", "d"), QStringLiteral("d")); // would hang if opened blocking
-    EXPECT_FALSE(ini.WriteString("S", "k", "v"));
-    struct stat st {};
-    ASSERT_EQ(::lstat(native.constData(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 } // namespace

@@ -50,9 +50,12 @@ TEST_F(SettingsTest, NoFileMeansDefaults) {
     EXPECT_EQ(Settings::ReadActivePage(ini), 0);
 }
 
+// Foreign lines stay, stale copies of the disabled section go.
 TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
-    TSourceList sources = MakeSources(
-        {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
+    WriteBytes(Path(), "; mine\n[Disabled]\n0=old\n[Window]\nx=1\n[disabled]\n7=older\n");
+    const QStringList texts = {"http://a/Packages", "http://b/Packages", "http://c/Packages",
+                               "http://d/Packages"};
+    TSourceList sources = MakeSources(texts);
     sources.SetChecked(1, false);
     sources.SetChecked(3, false);
     TOptions settings;
@@ -63,17 +66,21 @@ TEST_F(SettingsTest, SaveWritesTheDocumentedLayoutAndLoadsItBack) {
     TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, settings, 1, sources));
     EXPECT_EQ(ReadBytes(Path()),
-              QByteArray("[Settings]\nRefresh=1\nGetCydia=0\nPutCydia=1\nPutDebs=0\n"
-                         "PutAutoInstall=1\nActivePage=1\nArchitecture=iphoneos-arm64\n"
+              QByteArray("; mine\n[Window]\nx=1\n[Settings]\nRefresh=1\nGetCydia=0\nPutCydia=1\n"
+                         "PutDebs=0\nPutAutoInstall=1\nActivePage=1\nArchitecture=iphoneos-arm64\n"
                          "[Disabled]\n0=http://b/Packages\n1=http://d/Packages\n"
                          "[Sources]\nCount=4\n0=http://a/Packages\n1=http://b/Packages\n"
                          "2=http://c/Packages\n3=http://d/Packages\n"));
 
-    TSourceList reloaded = MakeSources(
-        {"http://a/Packages", "http://b/Packages", "http://c/Packages", "http://d/Packages"});
+    TSourceList reloaded = MakeSources(texts);
     EXPECT_EQ(Settings::LoadSettings(ini, reloaded), settings);
     EXPECT_EQ(Checks(reloaded), (std::vector<bool>{true, false, true, false}));
     EXPECT_EQ(Settings::ReadActivePage(ini), 1);
+
+    // Every source checked again: no section is left behind.
+    sources.ApplyDisabled({});
+    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 2, sources));
+    EXPECT_FALSE(ReadBytes(Path()).contains("Disabled"));
 }
 
 TEST_F(SettingsTest, EachDisabledValueUnchecksTheFirstSourceItNames) {
@@ -183,22 +190,6 @@ TEST_F(SettingsTest, NumbersReadAsIntegersAndAPageOutsideTheFourIsMinusOne) {
         TSourceList sources;
         EXPECT_EQ(Settings::LoadSettings(TIniFile(Path()), sources).Refresh, on) << value;
     }
-}
-
-TEST_F(SettingsTest, SaveKeepsForeignLinesAndDropsStaleDisabledSections) {
-    WriteBytes(Path(), "; mine\n[Disabled]\n0=old\n[Window]\nx=1\n[disabled]\n7=older\n");
-    TSourceList sources = MakeSources({"a", "b"});
-    sources.SetChecked(1, false);
-    TIniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 2, sources));
-    EXPECT_EQ(ReadBytes(Path()), QByteArray("; mine\n[Window]\nx=1\n[Settings]\nRefresh=0\n"
-                                            "GetCydia=0\nPutCydia=0\nPutDebs=0\n"
-                                            "PutAutoInstall=0\nActivePage=2\nArchitecture=\n"
-                                            "[Disabled]\n0=b\n[Sources]\nCount=2\n0=a\n1=b\n"));
-    // Every source checked again: no section is left behind.
-    sources.ApplyDisabled({});
-    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 2, sources));
-    EXPECT_FALSE(ReadBytes(Path()).contains("Disabled"));
 }
 
 TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {

@@ -27,7 +27,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, StreamTest,
 // A success gives the whole output; a failure carries the library's code and
 // leaves the previous output and nothing else.
 TEST_P(StreamTest, StreamsGiveTheirOutputOrAFailureThatKeepsThePreviousOne) {
-    using S = TDecompressStatus;
+    using enum TDecompressStatus;
     const QByteArray a = SampleText(3000), b = "second stream\n";
     const QByteArray good = Compress(GetParam(), a);
     QByteArray corrupt = good;
@@ -43,17 +43,17 @@ TEST_P(StreamTest, StreamsGiveTheirOutputOrAFailureThatKeepsThePreviousOne) {
         QByteArray Output = {}; // when Ok
     };
     const TCase cases[] = {
-        {"one stream", good, S::Ok, a},
-        {"two streams", good + Compress(GetParam(), b), S::Ok, a + b},
-        {"empty input", QByteArray(), S::Ok, QByteArray()},
+        {"one stream", good, Ok, a},
+        {"two streams", good + Compress(GetParam(), b), Ok, a + b},
+        {"empty input", QByteArray(), Ok, QByteArray()},
         {"trailing bytes", Compress(GetParam(), b) + "garbage after the stream",
-         bzip2 ? S::Ok : S::DataError, b},
-        {"cut after the magic", good.left(4), S::Truncated},
-        {"cut in the middle", good.left(good.size() / 2), S::Truncated},
-        {"last byte missing", good.left(good.size() - 1), S::Truncated},
-        {"second stream cut short", good + good.left(good.size() / 2), S::Truncated},
-        {"corrupt data", corrupt, S::DataError},
-        {"not compressed at all", a, S::DataError},
+         bzip2 ? Ok : DataError, b},
+        {"cut after the magic", good.left(4), Truncated},
+        {"cut in the middle", good.left(good.size() / 2), Truncated},
+        {"last byte missing", good.left(good.size() - 1), Truncated},
+        {"second stream cut short", good + good.left(good.size() / 2), Truncated},
+        {"corrupt data", corrupt, DataError},
+        {"not compressed at all", a, DataError},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
@@ -122,18 +122,17 @@ TEST_F(DecompressTest, ZerosPastTheLimitStopThereInBoundedMemory) {
         std::string Archive;
         TDecompressStatus Status;
     };
-    using S = TDecompressStatus;
+    using enum TDecompressStatus;
     using namespace TestArchives;
     const std::string bzip2 = Bzip2OfZeros(GiB);
     const TCase cases[] = {
-        {"gzip", Gzip, TCompression::Bzip2, GzipOfZeros(GiB), S::TooLarge},
-        {"bzip2", Serial, TCompression::Bzip2, bzip2, S::TooLarge},
-        {"bzip2 on 8 workers", Parallel, TCompression::Bzip2, bzip2, S::TooLarge},
-        {"xz, 64 MiB dictionary", Serial, TCompression::Xz, XzOfZeros(GiB, 64u << 20), S::TooLarge},
-        {"xz, 256 MiB dictionary", Serial, TCompression::Xz, XzOfZeros(GiB, 256u << 20),
-         S::NoMemory},
-        {"zstd, 128 MiB window", Serial, TCompression::Zstd, ZstdOfZeros(GiB, 27), S::TooLarge},
-        {"zstd, 256 MiB window", Serial, TCompression::Zstd, ZstdOfZeros(GiB, 28), S::NoMemory},
+        {"gzip", Gzip, TCompression::Bzip2, GzipOfZeros(GiB), TooLarge},
+        {"bzip2", Serial, TCompression::Bzip2, bzip2, TooLarge},
+        {"bzip2 on 8 workers", Parallel, TCompression::Bzip2, bzip2, TooLarge},
+        {"xz, 64 MiB dictionary", Serial, TCompression::Xz, XzOfZeros(GiB, 64u << 20), TooLarge},
+        {"xz, 256 MiB dictionary", Serial, TCompression::Xz, XzOfZeros(GiB, 256u << 20), NoMemory},
+        {"zstd, 128 MiB window", Serial, TCompression::Zstd, ZstdOfZeros(GiB, 27), TooLarge},
+        {"zstd, 256 MiB window", Serial, TCompression::Zstd, ZstdOfZeros(GiB, 28), NoMemory},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.What);
@@ -143,7 +142,7 @@ TEST_F(DecompressTest, ZerosPastTheLimitStopThereInBoundedMemory) {
         const long growth = PeakGrowthMiB([&] {
             if (c.Way == Gzip) {
                 const TGUnZipResult g = GUnZipFile(in, dir.path(), DefaultBufferSize, {}, Limit);
-                r.Status = g.Outcome == TGUnZipOutcome::TooLarge ? S::TooLarge : S::Ok;
+                r.Status = g.Outcome == TGUnZipOutcome::TooLarge ? TooLarge : Ok;
                 r.Written = g.BytesWritten;
                 return;
             }

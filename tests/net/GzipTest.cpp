@@ -8,65 +8,23 @@
 #include <QFile>
 #include <QThread>
 
-#include <zlib.h>
-
 #include <sys/stat.h>
 
 namespace {
 
-struct TGzipParts {
-    QByteArray Extra;       // FEXTRA when not null
-    QByteArray Name;        // FNAME when not null
-    QByteArray Comment;     // FCOMMENT when not null
-    bool HeaderCrc = false; // FHCRC
-    quint32 CrcDelta = 0;   // added to the trailer's CRC
-    quint32 SizeDelta = 0;  // added to the trailer's size
-};
+using TestArchives::TGzipParts;
 
-QByteArray Gzip(const QByteArray& data, const TGzipParts& p = {}) {
-    auto field = [](const QByteArray& bytes) {
-        return bytes.isNull() ? Z_NULL : reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    };
-    gz_header header{};
-    header.extra = field(p.Extra);
-    header.extra_len = uInt(p.Extra.size());
-    header.name = field(p.Name);
-    header.comment = field(p.Comment);
-    header.hcrc = p.HeaderCrc;
-    header.os = 3;
-    z_stream z{};
-    deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    deflateSetHeader(&z, &header);
-    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size())) + 1024), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(qsizetype(z.total_out));
-    deflateEnd(&z);
-    // The trailer: CRC-32 and size, little-endian.
-    for (const auto& [at, delta] :
-         {std::pair{out.size() - 8, p.CrcDelta}, {out.size() - 4, p.SizeDelta}}) {
-        quint32 v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = v << 8 | quint8(out[at + i]);
-        v += delta;
-        for (int i = 0; i < 4; ++i)
-            out[at + i] = char((v >> (8 * i)) & 0xFF);
-    }
-    return out;
+QByteArray Gzip(const QByteArray& data, const TGzipParts& parts = {}) {
+    return QByteArray::fromStdString(TestArchives::Gzip(data.toStdString(), parts));
 }
 
 using GzipTest = DecompressTest;
 
 TEST(GzipHeaderTest, ReadWholeOrInPiecesGivesTheSameHeader) {
-    TGzipParts parts;
-    parts.Extra = QByteArray(300, 'x');
-    parts.Name = "Packages";
-    parts.Comment = "made by hand";
-    parts.HeaderCrc = true;
-    const QByteArray file = Gzip("data", parts);
+    const QByteArray file = Gzip("data", {.Name = "Packages",
+                                          .Comment = "made by hand",
+                                          .Extra = std::string(300, 'x'),
+                                          .HeaderCrc = true});
     const std::size_t expectedLength = 10 + 2 + 300 + 9 + 13 + 2;
 
     auto read = [](std::string_view bytes) {
@@ -105,9 +63,8 @@ TEST_F(GzipTest, StoredNameThatIsNotPlainIsIgnored) {
          {QByteArray(), QByteArray(""), QByteArray("."), QByteArray(".."), QByteArray("../x"),
           QByteArray("a/b"), QByteArray("a\\b"), QByteArray("/etc/passwd"), QByteArray(300, 'n')}) {
         SCOPED_TRACE(stored.toStdString());
-        TGzipParts parts;
-        parts.Name = stored;
-        WriteBytes(work + "/download.txt.gz", Gzip(text, parts));
+        WriteBytes(work + "/download.txt.gz",
+                   Gzip(text, {.Name = stored.isNull() ? nullptr : stored.constData()}));
         const TGUnZipResult r = GUnZipFile(work + "/download.txt.gz", work);
         EXPECT_EQ(r.Outcome, TGUnZipOutcome::Ok);
         EXPECT_EQ(r.OutputPath, work + "/download.txt");
@@ -126,10 +83,7 @@ TEST_F(GzipTest, FailuresLeaveThePreviousOutputAsItWas) {
     for (int i = 30; i < 70; ++i) // inside the deflate data, which starts at 10
         corrupt[i] = char(corrupt[i] ^ 0x5A);
     notGzip[1] = 'x';
-    TGzipParts badCrc, badSize, longHeader;
-    badCrc.CrcDelta = 1;
-    badSize.SizeDelta = quint32(-1);
-    longHeader.Comment = QByteArray(100, 'c');
+    const std::string comment(100, 'c');
     const QByteArray zeros(4 << 20, '\0'); // compresses to a few KiB
     struct TCase {
         const char* What;
@@ -142,12 +96,14 @@ TEST_F(GzipTest, FailuresLeaveThePreviousOutputAsItWas) {
         {"one magic byte", QByteArray("\x1F"), TGUnZipOutcome::NotGzip},
         {"no magic", notGzip, TGUnZipOutcome::NotGzip},
         {"plain text", SampleText(20), TGUnZipOutcome::NotGzip},
-        {"header cut short", Gzip(text, longHeader).left(60), TGUnZipOutcome::InflateError},
+        {"header cut short", Gzip(text, {.Comment = comment.c_str()}).left(60),
+         TGUnZipOutcome::InflateError},
         {"corrupt deflate data", corrupt, TGUnZipOutcome::InflateError},
         {"cut in the data", good.left(good.size() / 2), TGUnZipOutcome::InflateError},
         {"cut in the trailer", good.left(good.size() - 3), TGUnZipOutcome::InflateError},
-        {"trailer CRC wrong", Gzip(text, badCrc), TGUnZipOutcome::TrailerMismatch},
-        {"trailer size wrong", Gzip(text, badSize), TGUnZipOutcome::TrailerMismatch},
+        {"trailer CRC wrong", Gzip(text, {.CrcDelta = 1}), TGUnZipOutcome::TrailerMismatch},
+        {"trailer size wrong", Gzip(text, {.SizeDelta = quint32(-1)}),
+         TGUnZipOutcome::TrailerMismatch},
         {"output over the limit", Gzip(zeros), TGUnZipOutcome::TooLarge, quint64(zeros.size()) - 1},
     };
     const QByteArray previous = "previous index\n";
@@ -201,10 +157,8 @@ TEST_F(GzipTest, OutputTakesTheSourceTimeAndPermissions) {
 
 TEST_F(GzipTest, WorkerHandsCompletionToTheCreatingThread) {
     const QByteArray text = SampleText(300);
-    TGzipParts parts;
-    parts.Name = "Packages";
     // Only the first member counts; a tiny block size makes it pass through many blocks.
-    WriteBytes(Path("download.txt.gz"), Gzip(text, parts) + Gzip("second member\n"));
+    WriteBytes(Path("download.txt.gz"), Gzip(text, {.Name = "Packages"}) + Gzip("second member\n"));
 
     TGUnZipThread worker(Path("download.txt.gz"), dir.path(), true, 7);
     int emitted = 0;

@@ -7,16 +7,23 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace TestArchives {
 
-std::string Gzip(const std::string& data, const char* storedName) {
+std::string Gzip(const std::string& data, const TGzipParts& parts) {
+    auto field = [](const char* text) { return reinterpret_cast<Bytef*>(const_cast<char*>(text)); };
+    gz_header header{}; // null fields: none stored
+    header.name = field(parts.Name);
+    header.comment = field(parts.Comment);
+    header.extra = parts.Extra.empty() ? Z_NULL : field(parts.Extra.data());
+    header.extra_len = uInt(parts.Extra.size());
+    header.hcrc = parts.HeaderCrc;
+    header.os = 3;
     z_stream z{};
     deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    gz_header header{}; // a null name: none stored
-    header.name = reinterpret_cast<Bytef*>(const_cast<char*>(storedName));
     deflateSetHeader(&z, &header);
-    std::string out(deflateBound(&z, uLong(data.size())) + 300, '\0');
+    std::string out(deflateBound(&z, uLong(data.size())) + 1024, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     z.avail_in = uInt(data.size());
     z.next_out = reinterpret_cast<Bytef*>(out.data());
@@ -24,6 +31,16 @@ std::string Gzip(const std::string& data, const char* storedName) {
     deflate(&z, Z_FINISH);
     out.resize(z.total_out);
     deflateEnd(&z);
+    // The trailer: CRC-32 and size, little-endian.
+    for (const auto& [at, delta] :
+         {std::pair{out.size() - 8, parts.CrcDelta}, {out.size() - 4, parts.SizeDelta}}) {
+        std::uint32_t v = 0;
+        for (std::size_t i = 4; i-- > 0;)
+            v = v << 8 | std::uint8_t(out[at + i]);
+        v += delta;
+        for (std::size_t i = 0; i < 4; ++i)
+            out[at + i] = char((v >> (8 * i)) & 0xFF);
+    }
     return out;
 }
 

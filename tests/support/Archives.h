@@ -7,8 +7,21 @@
 // decompression, the refresh and the window.
 namespace TestArchives {
 
+// What goes into a gzip file besides the data.
+struct TGzipParts {
+    const char* Name = nullptr;    // FNAME when not null
+    const char* Comment = nullptr; // FCOMMENT when not null
+    std::string Extra = {};        // FEXTRA when not empty
+    bool HeaderCrc = false;        // FHCRC
+    std::uint32_t CrcDelta = 0;    // added to the trailer's CRC
+    std::uint32_t SizeDelta = 0;   // added to the trailer's size
+};
+
+std::string Gzip(const std::string& data, const TGzipParts& parts);
 // A gzip file; storedName, when given, goes into the header.
-std::string Gzip(const std::string& data, const char* storedName = nullptr);
+inline std::string Gzip(const std::string& data, const char* storedName = nullptr) {
+    return Gzip(data, TGzipParts{.Name = storedName});
+}
 std::string Bzip2(const std::string& data, int level = 9);
 std::string Xz(const std::string& data);
 std::string Zstd(const std::string& data);

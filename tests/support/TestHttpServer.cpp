@@ -141,9 +141,9 @@ void TTestHttpServer::Handle(const httplib::Request& req, httplib::Response& res
 
 void TTestHttpServer::Respond(const std::shared_ptr<const TAnswer>& body, const TRequest& record,
                               httplib::Response& res) {
-    using K = TAnswer::TKind;
+    using enum TAnswer::TKind;
     switch (body->Kind) {
-    case K::Plain:
+    case Plain:
         if (body->Body.empty()) { // a provider of length 0 would send no length
             res.set_content(std::string(), body->ContentType);
             break;
@@ -153,8 +153,8 @@ void TTestHttpServer::Respond(const std::shared_ptr<const TAnswer>& body, const 
                                      return sink.write(body->Body.data() + offset, length);
                                  });
         break;
-    case K::Chunked:
-    case K::UntilClose: {
+    case Chunked:
+    case UntilClose: {
         // No length: the body ends with the last chunk, or with the connection.
         auto rest = [body](size_t offset, httplib::DataSink& sink) {
             if (offset < body->Body.size())
@@ -163,29 +163,29 @@ void TTestHttpServer::Respond(const std::shared_ptr<const TAnswer>& body, const 
                 sink.done();
             return true;
         };
-        if (body->Kind == K::Chunked)
+        if (body->Kind == Chunked)
             res.set_chunked_content_provider(body->ContentType, rest);
         else
             res.set_content_provider(body->ContentType, rest);
         break;
     }
-    case K::Cut:
-    case K::Paced:
-    case K::Held:
+    case Cut:
+    case Paced:
+    case Held:
         RespondInSteps(body, res);
         break;
-    case K::Silent:
+    case Silent:
         WaitForRelease();
         res.set_content_provider(body->ContentType,
                                  [](size_t, httplib::DataSink&) { return false; });
         break;
-    case K::Zeros:
+    case Zeros:
         RespondZeros(body, res);
         break;
-    case K::Validated:
+    case Validated:
         RespondValidated(*body, record, res);
         break;
-    case K::Redirect:
+    case Redirect:
         res.set_header("Location", body->Location);
         res.set_content(ErrorPage(body->Status, 200), "text/html");
         break;

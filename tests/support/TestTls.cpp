@@ -13,11 +13,11 @@
 
 namespace {
 
-template <typename T, void (*Free)(T*)> struct Deleter {
+template <typename T, void (*Free)(T*)> struct TDeleter {
     void operator()(T* p) const { Free(p); }
 };
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
+using TKeyPtr = std::unique_ptr<EVP_PKEY, TDeleter<EVP_PKEY, EVP_PKEY_free>>;
+using TCertPtr = std::unique_ptr<X509, TDeleter<X509, X509_free>>;
 
 void AddExtension(X509* cert, int nid, const char* value) {
     X509V3_CTX ctx;
@@ -44,8 +44,8 @@ void WritePem(const std::string& path, const std::function<int(FILE*)>& write) {
 TTestTls::TTestTls() {
     if (!dir_.isValid())
         throw std::runtime_error("TTestTls: no temporary folder");
-    KeyPtr key(EVP_EC_gen("P-256"));
-    CertPtr cert(X509_new());
+    TKeyPtr key(EVP_EC_gen("P-256"));
+    TCertPtr cert(X509_new());
     if (!key || !cert)
         throw std::runtime_error("TTestTls: no key");
     X509_set_version(cert.get(), 2);
