@@ -2,6 +2,7 @@
 
 #include "base/IniFile.h"
 #include "device/CarriedPlugin.h"
+#include "net/HTTPGet.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -39,6 +40,7 @@ bool TController::Start() {
         return false;
     }
     phone_.Bind(folders_.WorkDir, CarriedPlugin());
+    CreateHttpComponents();
     view_.FoldersReady(folders_);
     view_.ShowWindow();
 
@@ -51,6 +53,18 @@ bool TController::Start() {
     runner_.End(); // a waiting close is carried out when the runner is idle
     view_.SetActivePage(Settings::ReadActivePage(ini)); // -1 (out of range) is not applied
     return true;
+}
+
+void TController::CreateHttpComponents() {
+    // An index may come without a length (BinaryData false); a package file
+    // without one fails before anything is written.
+    httpGetPackages_ = std::make_unique<THTTPGet>();
+    httpGetPackages_->UseCache = false;
+    httpGetPackages_->BinaryData = false;
+    httpGetFile_ = std::make_unique<THTTPGet>();
+    httpGetFile_->UseCache = false;
+    httpGetFile_->BinaryData = true;
+    httpGetFile_->Agent = httpGetPackages_->Agent = QStringLiteral("Telesphoreo APT-HTTP/1.0.534");
 }
 
 void TController::LoadStartupState() {

@@ -8,6 +8,9 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class THTTPGet;
 class TSourceList;
 
 // The messages a person answers: an error with OK, a Yes/No question.
@@ -53,8 +56,8 @@ public:
 // long operation runs waits (ClosePending) until they have ended.
 enum class TLifecycle { NotStarted, Starting, Running, ClosePending, ShuttingDown, Closed };
 
-// The program without its widgets: the working folders, the phone, the
-// runner of the long operations and the lifecycle. The window draws; the
+// The program without its widgets: the working folders, the phone, the HTTP
+// components, the runner of the long operations and the lifecycle. The window draws; the
 // controller decides when start-up and shutdown run, in which order, and
 // when a close may happen.
 class TController : public QObject {
@@ -83,8 +86,14 @@ public:
     TPhone& Phone() { return phone_; }
     TRunner& Runner() { return runner_; }
     const TRunner& Runner() const { return runner_; }
+    // The two HTTP components, created once start-up has prepared the folders
+    // (null before, and after a failed start-up): package indexes for the
+    // refresh, package files for the download.
+    THTTPGet* HTTPGetPackages() const { return httpGetPackages_.get(); }
+    THTTPGet* HTTPGetFile() const { return httpGetFile_.get(); }
 
 private:
+    void CreateHttpComponents();
     void LoadStartupState();
     void Shutdown();
     void ScheduleClose();
@@ -96,6 +105,8 @@ private:
     TLifecycle state_ = TLifecycle::NotStarted;
     TWorkFolders folders_;
     TPhone phone_;
+    std::unique_ptr<THTTPGet> httpGetPackages_;
+    std::unique_ptr<THTTPGet> httpGetFile_;
     // Start-up runs as one of its long operations, so that a waiting close
     // waits for both alike.
     TRunner runner_;

@@ -65,7 +65,8 @@ private:
 } // namespace
 
 void TfrmMain::btnPkgDownloadClick() {
-    if (!HTTPGetFile)
+    THTTPGet* http = controller_.HTTPGetFile();
+    if (!http)
         return;
     // Marks made in other categories are fetched too: the walk goes over
     // every listed row when some marked one is not shown.
@@ -79,7 +80,7 @@ void TfrmMain::btnPkgDownloadClick() {
     TRunner::TRun report(controller_.Runner(), TRunner::TKind::Download);
     TWindowDownloadView view(*this, *packagesPage_, *settingsPage_);
     TPackageDownload download(
-        view, *HTTPGetFile, report, controller_.Runner().StopFlag(),
+        view, *http, report, controller_.Runner().StopFlag(),
         {controller_.Folders().WorkDir, controller_.Folders().ArchivesDir,
          controller_.Folders().ProcDir + QLatin1String(PackageList::FileName)});
     download.Run();

@@ -1,5 +1,5 @@
-// The window's side of the refresh: the two HTTP components, the refresh
-// button and the catalogue reload. The walk itself is TRefresh's, run by the
+// The window's side of the refresh: the refresh button and the catalogue
+// reload. The walk itself is TRefresh's, run by the
 // runner, whose signals the window draws.
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SourcesPage.h"
@@ -7,23 +7,13 @@
 #include "net/HTTPGet.h"
 #include "sources/Refresh.h"
 
-void TfrmMain::CreateHttpComponents() {
-    HTTPGetFile = new THTTPGet(this);
-    HTTPGetPackages = new THTTPGet(this);
-    HTTPGetFile->UseCache = false;
-    HTTPGetFile->BinaryData = true;
-    HTTPGetPackages->UseCache = false;
-    HTTPGetPackages->BinaryData = false;
-    HTTPGetFile->Agent = HTTPGetPackages->Agent = QStringLiteral("Telesphoreo APT-HTTP/1.0.534");
-}
-
 void TfrmMain::SrcRefresh() {
-    if (!HTTPGetPackages)
+    THTTPGet* http = controller_.HTTPGetPackages();
+    if (!http)
         return;
     TRunner::TRun report(controller_.Runner(), TRunner::TKind::Refresh);
-    TRefresh refresh(*HTTPGetPackages, controller_.Runner().StopFlag(),
-                     controller_.Folders().WorkDir, controller_.Folders().ProcDir, report,
-                     controller_.Folders().ListsDir);
+    TRefresh refresh(*http, controller_.Runner().StopFlag(), controller_.Folders().WorkDir,
+                     controller_.Folders().ProcDir, report, controller_.Folders().ListsDir);
     refresh.Walk(sourcesPage_->Sources().Entries());
     const QString summary =
         sourcesPage_->ShowRefreshOutcomes(refresh.Outcomes(), controller_.Runner().StopRequested());

@@ -61,7 +61,6 @@ void TfrmMain::PrepareLook() {
 
 void TfrmMain::FoldersReady(const TWorkFolders& folders) {
     packagesPage_->SetFolders(folders);
-    CreateHttpComponents();
     packagesPage_->HidePackageInfo();
     sourcesPage_->LoadSources(folders.ProcDir);
 }

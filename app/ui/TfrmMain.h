@@ -18,7 +18,6 @@ class TSidePanel;
 class TSourcesPage;
 class TStripPage;
 class TSyncPage;
-class THTTPGet;
 
 // The program's one window. Creating it (FormCreate) is the start-up, closing
 // it (FormClose, from the close box or a termination request) the shutdown;
@@ -74,11 +73,6 @@ public:
     TRunner& Runner() { return controller_.Runner(); }
     // The phone operations through the plugin bound at start-up.
     TPhone& Phone() { return controller_.Phone(); }
-
-    // The two HTTP components, created at start-up with the window as owner:
-    // package indexes (the refresh) and package files (the download).
-    THTTPGet* HTTPGetPackages = nullptr;
-    THTTPGet* HTTPGetFile = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -137,10 +131,9 @@ private:
     void ShowShuttingDown() override;
     void CloseWindow() override { close(); }
 
-    // Steps of the refresh, the download, the phone and the HTTP components
-    // (RefreshOps, DownloadOps, DeviceOps), wired into the start-up, the
-    // shutdown and the buttons here.
-    void CreateHttpComponents();
+    // Steps of the refresh, the download and the phone (RefreshOps,
+    // DownloadOps, DeviceOps), wired into the start-up, the shutdown and the
+    // buttons here.
     void SrcRefresh();
     void Phone2Comp();
     void PkgsRefresh();

@@ -1,6 +1,7 @@
 // The controller's lifecycle with a view that records what it was asked to
 // do: the order of start-up and shutdown, and when a close waits.
 #include "control/Controller.h"
+#include "net/HTTPGet.h"
 #include "sources/SourceList.h"
 #include "support/Files.h"
 
@@ -117,6 +118,10 @@ TEST_F(ControllerTest, StartRunsTheChosenOperationsInOrderAndRestoresThePageLast
         EXPECT_EQ(controller.State(), TLifecycle::Running);
         EXPECT_EQ(view.page, QByteArray(c.ini).contains("ActivePage=2") ? 2 : 0);
         EXPECT_TRUE(QFileInfo::exists(Path("proc")));
+        // A package file without a length must fail; an index may lack one.
+        ASSERT_TRUE(controller.HTTPGetFile() && controller.HTTPGetPackages());
+        EXPECT_TRUE(controller.HTTPGetFile()->BinaryData);
+        EXPECT_FALSE(controller.HTTPGetPackages()->BinaryData);
     }
 }
 
@@ -128,6 +133,7 @@ TEST_F(ControllerTest, FolderThatCannotBeCreatedEndsStartupWithItsReason) {
         << view_.Steps[1].toStdString();
     EXPECT_EQ(controller_.State(), TLifecycle::Closed);
     EXPECT_FALSE(QFileInfo::exists(Path("proc")));
+    EXPECT_EQ(controller_.HTTPGetFile(), nullptr);
     EXPECT_TRUE(controller_.Close()); // nothing to save
     EXPECT_FALSE(QFileInfo::exists(Path("orvia.ini")));
 }

@@ -118,13 +118,13 @@ protected:
         MarkAll(*frm);
         return frm;
     }
-    // Calls Act once, the first time a progress event of Package's file
-    // arrives.
+    // Calls Act once, the first time the progress of Package's file is
+    // above 0.
     static void OnProgressOf(TfrmMain& frm, const std::string& package, std::function<void()> act) {
         auto done = std::make_shared<bool>(false);
-        QObject::connect(frm.HTTPGetFile, &THTTPGet::OnProgress, &frm,
-                         [&frm, package, act, done](THTTPGet*, qint64, qint64 readed) {
-                             if (*done || readed <= 0 ||
+        QObject::connect(&frm.Runner(), &TRunner::ProgressChanged, &frm,
+                         [&frm, package, act, done](TRunner::TStrip, int percent) {
+                             if (*done || percent <= 0 ||
                                  PageOf<TPackagesPage>(frm)->CurrentPackage().Package != package)
                                  return;
                              *done = true;
@@ -265,7 +265,7 @@ TEST_F(DownloadWindowTest, StopDuringTheSecondOfThreeKeepsItAndTheThirdMarked) {
               (std::vector<std::string>{"GET /debs/a.deb HTTP/1.0", "GET /debs/b.deb HTTP/1.0"}));
     EXPECT_EQ(titles_.back(), QStringLiteral("Orvia"));
     EXPECT_TRUE(Find<QToolButton>(frm.get(), "btnPkgStop")->isHidden());
-    EXPECT_FALSE(frm->HTTPGetFile->Running());
+    EXPECT_FALSE(frm->Runner().Running());
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
 }
 
