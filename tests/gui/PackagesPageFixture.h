@@ -21,12 +21,6 @@
 #include <string>
 #include <vector>
 
-// The pictures live in the window library, a static library: its resources
-// register only when asked to, as the program's main does.
-inline void InitPictureResources() {
-    Q_INIT_RESOURCE(orvia);
-}
-
 // One saved row of "cache.txt", fields in the file's order.
 struct TCacheRow {
     std::string Section, Caption;
@@ -77,7 +71,9 @@ inline const char* const RepoStanzas =
 class PackagesPage : public ::testing::Test {
 protected:
     void SetUp() override {
-        InitPictureResources();
+        // The pictures live in the window library, a static library: its
+        // resources register only when asked to, as the program's main does.
+        Q_INIT_RESOURCE(orvia);
         ASSERT_TRUE(root_.isValid());
         QString error;
         ASSERT_TRUE(Startup::PrepareWorkFolders(root_.path(), folders_, error))

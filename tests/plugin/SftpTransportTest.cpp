@@ -74,6 +74,13 @@ protected:
         return found;
     }
     Tpot::TSettings Settings() const { return side_.Settings(); }
+    // Restarts the server with another SFTP server behind it.
+    void Serve(const std::string& subsystem) {
+        server_->Stop();
+        server_->SetSftpSubsystem(subsystem);
+        std::string why;
+        ASSERT_TRUE(server_->Start(why)) << why;
+    }
 
     TSftpSide side_;
     const TTestFolder& dir_ = side_.Dir();
@@ -118,12 +125,8 @@ TEST_F(SftpTransport, LargeFilesCrossWholeInBothDirections) {
     const std::string remote = Lists + "/repo.example_Packages";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Subsystem);
-        if (*c.Subsystem) {
-            server_->Stop();
-            server_->SetSftpSubsystem(c.Subsystem);
-            std::string why;
-            ASSERT_TRUE(server_->Start(why)) << why;
-        }
+        if (*c.Subsystem)
+            Serve(c.Subsystem);
         const std::string bytes = RandomBytes(c.Size, 7);
         WriteFile(dir_ / "new", bytes);
         auto plugin = MakePlugin();
@@ -156,10 +159,7 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Mode);
-        server_->Stop();
-        server_->SetSftpSubsystem(std::string(TPOT_FAKE_SFTP_SERVER) + " " + c.Mode);
-        std::string why;
-        ASSERT_TRUE(server_->Start(why)) << why;
+        Serve(std::string(TPOT_FAKE_SFTP_SERVER) + " " + c.Mode);
         auto plugin = MakePlugin();
         Fs::remove(dir_ / "big");
         if (c.Listing) {
