@@ -123,15 +123,13 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
         const char* Name;
         TSetup Setup;
         const char* LocalBefore; // nullptr: no local file
-        int Flags;
         int Expected;
         const char* LocalAfter;
     } cases[] = {
-        {"replaces an older file", AsIs, "old", 1, FS_FILE_OK, "phone index"},
-        {"read fails", Fail("read", AFC_E_READ_ERROR), "old", 1, FS_FILE_READERROR, "old"},
-        {"open refused", Fail("open", AFC_E_PERM_DENIED), nullptr, 1, FS_FILE_READERROR,
-         "<missing>"},
-        {"reads never end", [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; }, "old", 1,
+        {"replaces an older file", AsIs, "old", FS_FILE_OK, "phone index"},
+        {"read fails", Fail("read", AFC_E_READ_ERROR), "old", FS_FILE_READERROR, "old"},
+        {"open refused", Fail("open", AFC_E_PERM_DENIED), nullptr, FS_FILE_READERROR, "<missing>"},
+        {"reads never end", [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; }, "old",
          FS_FILE_READERROR, "old"},
     };
     for (const auto& c : cases) {
@@ -144,9 +142,7 @@ TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
         const std::string local = work / "a_Packages";
         if (c.LocalBefore)
             WriteFile(local, c.LocalBefore);
-        StderrOf([&] {
-            EXPECT_EQ(plugin->GetFile(Target.c_str(), local.c_str(), c.Flags), c.Expected);
-        });
+        StderrOf([&] { EXPECT_EQ(plugin->GetFile(Target.c_str(), local.c_str(), 1), c.Expected); });
         EXPECT_EQ(ReadFile(local), c.LocalAfter);
         const bool localThere = c.LocalBefore || c.Expected == FS_FILE_OK;
         EXPECT_EQ(NamesIn(work.Path()),

@@ -102,12 +102,8 @@ TEST(PhonePaths, AreNormalisedOrRefused) {
         {"/", "/"},
         {"//private///var/./lib/", "/private/var/lib"},
         {"/a b/ü", "/a b/ü"},
-        {"", nullptr},
-        {"relative/x", nullptr},
-        {"/a/../b", nullptr},
-        {"/..", nullptr},
+        // The plain refusals ("..", relative, "\\") are the entry points' test.
         {"/a/...", "/a/..."},
-        {"/a\\b", nullptr},
         {std::string("/a\0b", 4), nullptr},
     };
     for (const auto& c : cases) {

@@ -217,14 +217,11 @@ TEST_F(SftpTransport, ReconnectsWhenTheServerWentAwayBetweenCalls) {
 }
 
 TEST_F(SftpTransport, RefusesAnUnknownOrChangedHostKey) {
-    // A real key that is not the server's.
-    std::string output;
-    ASSERT_TRUE(RunCommand("ssh-keygen -q -t ed25519 -N '' -f " + dir_ / "other", output));
-    std::istringstream pub(ReadFile(dir_ / "other.pub"));
+    // A real key that is not the server's: the user's.
+    std::istringstream pub(ReadFile(server_->UserKey() + ".pub"));
     std::string type, blob;
     pub >> type >> blob;
-    const std::string otherKey = " " + type + " " + blob + "\n";
-    const std::string otherServer = "[127.0.0.1]:1" + otherKey;
+    const std::string otherServer = "[127.0.0.1]:1 " + type + " " + blob + "\n";
     const auto ExpectRefused = [&](Tpot::TPlugin& plugin, const char* reason) {
         const std::string said = StderrOf([&] { EXPECT_NE(plugin.Init(0, nullptr, nullptr), 0); });
         EXPECT_NE(said.find(reason), std::string::npos) << said;
