@@ -12,21 +12,21 @@ namespace Settings {
 
 namespace {
 
-const QString kSettings = QStringLiteral("Settings");
-const QString kDisabled = QStringLiteral("Disabled");
-const QString kActivePage = QStringLiteral("ActivePage");
-const QString kArchitecture = QStringLiteral("Architecture");
-const QString kSources = QStringLiteral("Sources");
-const QString kCount = QStringLiteral("Count");
-const QString kHttps = QStringLiteral("Https");
+const QString SettingsSection = QStringLiteral("Settings");
+const QString DisabledSection = QStringLiteral("Disabled");
+const QString ActivePageKey = QStringLiteral("ActivePage");
+const QString ArchitectureKey = QStringLiteral("Architecture");
+const QString SourcesSection = QStringLiteral("Sources");
+const QString CountKey = QStringLiteral("Count");
+const QString HttpsSection = QStringLiteral("Https");
 
-struct Option {
+struct TOptionKey {
     const char* Key;
     bool TOptions::*Field;
 };
 
 // The order in which the keys first appear in a new file.
-constexpr Option kOptions[] = {
+constexpr TOptionKey OptionKeys[] = {
     {"Refresh", &TOptions::Refresh},
     {"GetCydia", &TOptions::GetCydia},
     {"PutCydia", &TOptions::PutCydia},
@@ -100,16 +100,17 @@ QString SettingsFilePath(const QString& programFilePath) {
 
 TOptions LoadSettings(const TIniFile& ini, TSourceList& sources) {
     TOptions settings;
-    for (const Option& o : kOptions)
-        settings.*o.Field = ini.ReadBool(kSettings, QString::fromLatin1(o.Key), false);
-    settings.Architecture = NormalizeArchitecture(ini.ReadString(kSettings, kArchitecture, {}));
+    for (const TOptionKey& o : OptionKeys)
+        settings.*o.Field = ini.ReadBool(SettingsSection, QString::fromLatin1(o.Key), false);
+    settings.Architecture =
+        NormalizeArchitecture(ini.ReadString(SettingsSection, ArchitectureKey, {}));
 
     // The list as the user left it: its order, the sources that never
     // refreshed and the deletions. Without one (first start, a file of an
     // earlier version) the list rebuilt from the store stays.
-    const std::vector<TIniEntry> saved = ini.ReadSection(kSources);
+    const std::vector<TIniEntry> saved = ini.ReadSection(SourcesSection);
     const bool haveList = std::any_of(saved.begin(), saved.end(), [](const TIniEntry& e) {
-        return e.Key.compare(kCount, Qt::CaseInsensitive) == 0;
+        return e.Key.compare(CountKey, Qt::CaseInsensitive) == 0;
     });
     if (haveList) {
         QStringList texts = NumberedValues(saved);
@@ -118,8 +119,8 @@ TOptions LoadSettings(const TIniFile& ini, TSourceList& sources) {
         });
         sources.Assign(texts);
     }
-    sources.RememberHttps(NumberedValues(ini.ReadSection(kHttps)));
-    const QStringList values = NumberedValues(ini.ReadSection(kDisabled));
+    sources.RememberHttps(NumberedValues(ini.ReadSection(HttpsSection)));
+    const QStringList values = NumberedValues(ini.ReadSection(DisabledSection));
     sources.ApplyDisabled(values);
     return settings;
 }
@@ -127,20 +128,21 @@ TOptions LoadSettings(const TIniFile& ini, TSourceList& sources) {
 bool SaveSettings(TIniFile& ini, const TOptions& settings, int activePage,
                   const TSourceList& sources) {
     std::vector<TIniValue> values;
-    for (const Option& o : kOptions)
-        values.push_back({kSettings, QString::fromLatin1(o.Key),
+    for (const TOptionKey& o : OptionKeys)
+        values.push_back({SettingsSection, QString::fromLatin1(o.Key),
                           settings.*o.Field ? QStringLiteral("1") : QStringLiteral("0")});
-    values.push_back({kSettings, kActivePage, QString::number(activePage)});
+    values.push_back({SettingsSection, ActivePageKey, QString::number(activePage)});
     // After the older keys, so that a file written before this option existed
     // keeps its order and only gains one line.
-    values.push_back({kSettings, kArchitecture, NormalizeArchitecture(settings.Architecture)});
+    values.push_back(
+        {SettingsSection, ArchitectureKey, NormalizeArchitecture(settings.Architecture)});
 
     // A source the file cannot keep is left out (and comes back checked)
     // rather than failing the whole save.
-    const TIniSection disabled = NumberedSection(kDisabled, sources.DisabledValues());
-    TIniSection list = NumberedSection(kSources, sources.Texts());
-    list.Entries.insert(list.Entries.begin(), {kCount, QString::number(list.Entries.size())});
-    const TIniSection https = NumberedSection(kHttps, sources.HttpsNames());
+    const TIniSection disabled = NumberedSection(DisabledSection, sources.DisabledValues());
+    TIniSection list = NumberedSection(SourcesSection, sources.Texts());
+    list.Entries.insert(list.Entries.begin(), {CountKey, QString::number(list.Entries.size())});
+    const TIniSection https = NumberedSection(HttpsSection, sources.HttpsNames());
     // One replacement of the file: a failure or a crash leaves the old
     // settings whole rather than half of the new ones.
     return ini.Apply(values, {disabled, list, https});
@@ -156,7 +158,7 @@ QString UnstorableReason(const QString& value) {
 }
 
 int ReadActivePage(const TIniFile& ini) {
-    const int page = ini.ReadInteger(kSettings, kActivePage, 0);
+    const int page = ini.ReadInteger(SettingsSection, ActivePageKey, 0);
     return page >= 0 && page <= 3 ? page : -1;
 }
 

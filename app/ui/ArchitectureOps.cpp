@@ -6,9 +6,6 @@
 #include "control/Settings.h"
 #include "device/PhoneArchitecture.h"
 
-#include <QComboBox>
-#include <QPushButton>
-
 TOutcome TfrmMain::ReadPhoneArchitecture(std::string& architecture) {
     // Counted with the copies of the source lists: no other phone operation
     // starts while the phone is being asked.

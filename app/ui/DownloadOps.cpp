@@ -9,8 +9,6 @@
 #include "catalogue/PackageList.h"
 #include "net/HTTPGet.h"
 
-#include <QCheckBox>
-
 namespace {
 
 // The window as the download sees it.
@@ -40,8 +38,9 @@ public:
     }
     void SetMarked(int row, bool marked) override { page_.SetRowMarked(row, marked); }
     void SetState(int row, int state) override { page_.SetRowState(row, state); }
-    bool PutDebs() const override { return settings_.chkPutDebs->isChecked(); }
-    bool PutAutoInstall() const override { return settings_.chkPutAutoInstall->isChecked(); }
+    // Read at each package: the options stay usable while the download runs.
+    bool PutDebs() const override { return settings_.Options().PutDebs; }
+    bool PutAutoInstall() const override { return settings_.Options().PutAutoInstall; }
     bool PhonePut(const QString& localFile, const std::string& remotePath) override {
         return frm_.Phone().iPhone_put(localFile, remotePath);
     }

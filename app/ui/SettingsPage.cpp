@@ -11,8 +11,8 @@
 
 namespace {
 
-const QColor kNavy(0x00, 0x00, 0x80);
-const QColor kDarkGrey(0x40, 0x40, 0x40);
+const QColor Navy(0x00, 0x00, 0x80);
+const QColor DarkGrey(0x40, 0x40, 0x40);
 
 QCheckBox* MakeOption(QWidget* parent, const QString& name, const QString& caption, int top) {
     auto* chk = new QCheckBox(caption, parent);
@@ -49,107 +49,108 @@ void TEngravedLabel::paintEvent(QPaintEvent*) {
 TSettingsPage::TSettingsPage(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("tabSettings"));
 
-    grpSettings = new QGroupBox(QStringLiteral(" Настройки "), this);
+    auto* grpSettings = new QGroupBox(QStringLiteral(" Настройки "), this);
     grpSettings->setObjectName(QStringLiteral("grpSettings"));
     grpSettings->setGeometry(4, 4, 573, 265);
 
-    chkGetCydia = MakeOption(grpSettings, QStringLiteral("chkGetCydia"),
-                             QStringLiteral("Копировать источники из Cydia при запуске"), 20);
-    chkRefresh = MakeOption(grpSettings, QStringLiteral("chkRefresh"),
-                            QStringLiteral("Обновлять источники при запуске программы"), 40);
-    chkPutDebs = MakeOption(grpSettings, QStringLiteral("chkPutDebs"),
-                            QStringLiteral("Копировать пакеты в кэш Cydia после загрузки"), 60);
-    chkPutAutoInstall = MakeOption(
+    chkGetCydia_ = MakeOption(grpSettings, QStringLiteral("chkGetCydia"),
+                              QStringLiteral("Копировать источники из Cydia при запуске"), 20);
+    chkRefresh_ = MakeOption(grpSettings, QStringLiteral("chkRefresh"),
+                             QStringLiteral("Обновлять источники при запуске программы"), 40);
+    chkPutDebs_ = MakeOption(grpSettings, QStringLiteral("chkPutDebs"),
+                             QStringLiteral("Копировать пакеты в кэш Cydia после загрузки"), 60);
+    chkPutAutoInstall_ = MakeOption(
         grpSettings, QStringLiteral("chkPutAutoInstall"),
         QStringLiteral("Копировать пакеты в папку автоустановки Cydia после загрузки"), 80);
-    chkPutCydia =
+    chkPutCydia_ =
         MakeOption(grpSettings, QStringLiteral("chkPutCydia"),
                    QStringLiteral("Копировать источники в Cydia при завершении работы"), 100);
 
-    lblArchitecture = new QLabel(QStringLiteral("Архитектура телефона:"), grpSettings);
+    auto* lblArchitecture = new QLabel(QStringLiteral("Архитектура телефона:"), grpSettings);
     lblArchitecture->setObjectName(QStringLiteral("lblArchitecture"));
     lblArchitecture->setGeometry(12, 128, 150, 17);
-    lstArchitecture = new QComboBox(grpSettings);
-    lstArchitecture->setObjectName(QStringLiteral("lstArchitecture"));
-    lstArchitecture->setGeometry(164, 125, 160, 22);
-    lstArchitecture->setToolTip(
+    lstArchitecture_ = new QComboBox(grpSettings);
+    lstArchitecture_->setObjectName(QStringLiteral("lstArchitecture"));
+    lstArchitecture_->setGeometry(164, 125, 160, 22);
+    lstArchitecture_->setToolTip(
         QStringLiteral("Показывать только пакеты этой архитектуры и пакеты для всех архитектур"));
-    lstArchitecture->addItem(QStringLiteral("все архитектуры"), QString());
+    lstArchitecture_->addItem(QStringLiteral("все архитектуры"), QString());
     for (const QString& arch : Settings::PhoneArchitectures())
-        lstArchitecture->addItem(arch, arch);
-    lblArchitecture->setBuddy(lstArchitecture);
-    btnPhoneArchitecture = new QPushButton(QStringLiteral("Узнать у телефона"), grpSettings);
+        lstArchitecture_->addItem(arch, arch);
+    lblArchitecture->setBuddy(lstArchitecture_);
+    auto* btnPhoneArchitecture = new QPushButton(QStringLiteral("Узнать у телефона"), grpSettings);
     btnPhoneArchitecture->setObjectName(QStringLiteral("btnPhoneArchitecture"));
     btnPhoneArchitecture->setGeometry(332, 124, 150, 24);
     btnPhoneArchitecture->setToolTip(
         QStringLiteral("Прочитать архитектуру из настроек dpkg на подключённом телефоне"));
+    connect(btnPhoneArchitecture, &QPushButton::clicked, this,
+            &TSettingsPage::phoneArchitectureClicked);
+    connect(lstArchitecture_, &QComboBox::activated, this, &TSettingsPage::architectureChosen);
 
     // The last two options are reached in the opposite order to the one they
     // are shown in.
-    setTabOrder(chkGetCydia, chkRefresh);
-    setTabOrder(chkRefresh, chkPutDebs);
-    setTabOrder(chkPutDebs, chkPutCydia);
-    setTabOrder(chkPutCydia, chkPutAutoInstall);
-    setTabOrder(chkPutAutoInstall, lstArchitecture);
-    setTabOrder(lstArchitecture, btnPhoneArchitecture);
+    setTabOrder(chkGetCydia_, chkRefresh_);
+    setTabOrder(chkRefresh_, chkPutDebs_);
+    setTabOrder(chkPutDebs_, chkPutCydia_);
+    setTabOrder(chkPutCydia_, chkPutAutoInstall_);
+    setTabOrder(chkPutAutoInstall_, lstArchitecture_);
+    setTabOrder(lstArchitecture_, btnPhoneArchitecture);
 
-    grpAbout = new QGroupBox(QStringLiteral(" О программе "), this);
+    auto* grpAbout = new QGroupBox(QStringLiteral(" О программе "), this);
     grpAbout->setObjectName(QStringLiteral("grpAbout"));
     grpAbout->setGeometry(4, 268, 573, 117);
 
-    imgAbout = new QLabel(grpAbout);
-    imgAbout->setObjectName(QStringLiteral("imgAbout"));
-    imgAbout->setGeometry(8, 20, 90, 90);
-    imgAbout->setAlignment(Qt::AlignCenter);
+    imgAbout_ = new QLabel(grpAbout);
+    imgAbout_->setObjectName(QStringLiteral("imgAbout"));
+    imgAbout_->setGeometry(8, 20, 90, 90);
+    imgAbout_->setAlignment(Qt::AlignCenter);
 
     QFont nameFont = font();
     nameFont.setPixelSize(37);
     nameFont.setBold(true);
     nameFont.setItalic(true);
-    lblProgramName = new TEngravedLabel(QStringLiteral("ORVIA"));
-    MakeAboutLine(grpAbout, lblProgramName, QStringLiteral("lblProgramName"), {100, 20, 169, 45},
-                  nameFont, kNavy);
+    MakeAboutLine(grpAbout, new TEngravedLabel(QStringLiteral("ORVIA")),
+                  QStringLiteral("lblProgramName"), {100, 20, 169, 45}, nameFont, Navy);
 
     QFont sloganFont(SloganFontFamily());
     sloganFont.setPixelSize(19);
     sloganFont.setBold(true);
     sloganFont.setItalic(true);
-    lblSlogan = MakeAboutLine(grpAbout, new QLabel(QStringLiteral("Cydia рядом")),
-                              QStringLiteral("lblSlogan"), {100, 64, 169, 25}, sloganFont, kNavy);
+    MakeAboutLine(grpAbout, new QLabel(QStringLiteral("Cydia рядом")), QStringLiteral("lblSlogan"),
+                  {100, 64, 169, 25}, sloganFont, Navy);
 
     QFont versionFont = font();
     versionFont.setPixelSize(11);
     versionFont.setBold(true);
-    lblSoftVersion = MakeAboutLine(
-        grpAbout, new QLabel(QStringLiteral("Версия ") + QStringLiteral(ORVIA_VERSION)),
-        QStringLiteral("lblSoftVersion"), {100, 88, 169, 21}, versionFont, kDarkGrey);
+    MakeAboutLine(grpAbout, new QLabel(QStringLiteral("Версия ") + QStringLiteral(ORVIA_VERSION)),
+                  QStringLiteral("lblSoftVersion"), {100, 88, 169, 21}, versionFont, DarkGrey);
 }
 
 void TSettingsPage::LoadPictures() {
-    LoadPNG(QStringLiteral("ABOUT"), imgAbout);
+    LoadPNG(QStringLiteral("ABOUT"), imgAbout_);
 }
 
 TOptions TSettingsPage::Options() const {
     TOptions options;
-    options.Refresh = chkRefresh->isChecked();
-    options.GetCydia = chkGetCydia->isChecked();
-    options.PutCydia = chkPutCydia->isChecked();
-    options.PutDebs = chkPutDebs->isChecked();
-    options.PutAutoInstall = chkPutAutoInstall->isChecked();
-    options.Architecture = lstArchitecture->currentData().toString();
+    options.Refresh = chkRefresh_->isChecked();
+    options.GetCydia = chkGetCydia_->isChecked();
+    options.PutCydia = chkPutCydia_->isChecked();
+    options.PutDebs = chkPutDebs_->isChecked();
+    options.PutAutoInstall = chkPutAutoInstall_->isChecked();
+    options.Architecture = lstArchitecture_->currentData().toString();
     return options;
 }
 
 void TSettingsPage::SetArchitecture(const QString& architecture) {
-    const int entry = lstArchitecture->findData(Settings::NormalizeArchitecture(architecture));
-    lstArchitecture->setCurrentIndex(entry < 0 ? 0 : entry);
+    const int entry = lstArchitecture_->findData(Settings::NormalizeArchitecture(architecture));
+    lstArchitecture_->setCurrentIndex(entry < 0 ? 0 : entry);
 }
 
 void TSettingsPage::SetOptions(const TOptions& options) {
-    chkRefresh->setChecked(options.Refresh);
-    chkGetCydia->setChecked(options.GetCydia);
-    chkPutCydia->setChecked(options.PutCydia);
-    chkPutDebs->setChecked(options.PutDebs);
-    chkPutAutoInstall->setChecked(options.PutAutoInstall);
+    chkRefresh_->setChecked(options.Refresh);
+    chkGetCydia_->setChecked(options.GetCydia);
+    chkPutCydia_->setChecked(options.PutCydia);
+    chkPutDebs_->setChecked(options.PutDebs);
+    chkPutAutoInstall_->setChecked(options.PutAutoInstall);
     SetArchitecture(options.Architecture);
 }

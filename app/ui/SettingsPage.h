@@ -7,8 +7,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QGroupBox;
-class QPushButton;
 
 // A label drawn with a recessed (engraved) look: a light copy of the text one
 // pixel down and right under the text itself.
@@ -32,26 +30,24 @@ public:
 
     TOptions Options() const;
     void SetOptions(const TOptions& options);
-
-    QGroupBox* grpSettings = nullptr;
-    QCheckBox* chkGetCydia = nullptr;
-    QCheckBox* chkRefresh = nullptr;
-    QCheckBox* chkPutDebs = nullptr;
-    QCheckBox* chkPutAutoInstall = nullptr;
-    QCheckBox* chkPutCydia = nullptr;
-    QLabel* lblArchitecture = nullptr;
-    // Entry 0 lists every architecture; the others carry their architecture as
-    // item data.
-    QComboBox* lstArchitecture = nullptr;
-    // Asks the phone for its architecture (the window does the asking).
-    QPushButton* btnPhoneArchitecture = nullptr;
     // Chooses Architecture (one of Settings::PhoneArchitectures, or empty for
     // all) as if the user had.
     void SetArchitecture(const QString& architecture);
 
-    QGroupBox* grpAbout = nullptr;
-    QLabel* imgAbout = nullptr;
-    TEngravedLabel* lblProgramName = nullptr;
-    QLabel* lblSlogan = nullptr;
-    QLabel* lblSoftVersion = nullptr;
+signals:
+    // The button that asks the phone for its architecture (the window asks).
+    void phoneArchitectureClicked();
+    // The user chose an architecture in the list.
+    void architectureChosen();
+
+private:
+    QCheckBox* chkGetCydia_ = nullptr;
+    QCheckBox* chkRefresh_ = nullptr;
+    QCheckBox* chkPutDebs_ = nullptr;
+    QCheckBox* chkPutAutoInstall_ = nullptr;
+    QCheckBox* chkPutCydia_ = nullptr;
+    // Entry 0 lists every architecture; the others carry their architecture as
+    // item data.
+    QComboBox* lstArchitecture_ = nullptr;
+    QLabel* imgAbout_ = nullptr;
 };

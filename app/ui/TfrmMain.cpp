@@ -11,17 +11,15 @@
 #include "app/ui/Widgets.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
 
 namespace {
 // The page control's own tabs run down its left edge in a strip this wide; the
 // side panels cover it.
-constexpr int kTabStripWidth = 46;
+constexpr int TabStripWidth = 46;
 } // namespace
 
 TfrmMain::TfrmMain(const QString& programFilePath, TDialogs* dialogs, QWidget* parent)
@@ -59,7 +57,7 @@ void TfrmMain::BuildWindow() {
     pgMain = new QStackedWidget(this);
     pgMain->setObjectName(QStringLiteral("pgMain"));
     pgMain->setGeometry(4, 4, 633, 393);
-    pgMain->setContentsMargins(kTabStripWidth, 0, 0, 0);
+    pgMain->setContentsMargins(TabStripWidth, 0, 0, 0);
 
     sourcesPage_ = new TSourcesPage(pgMain);
     packagesPage_ = new TPackagesPage(pgMain);
@@ -126,9 +124,9 @@ void TfrmMain::ConnectHandlers() {
     connect(packagesPage_, &TPackagesPage::stopClicked, this, &TfrmMain::btnPkgStopClick);
     // A long operation reloads the list when it ends and picks the choice up
     // then; a reload under a running download would move its rows.
-    connect(settingsPage_->btnPhoneArchitecture, &QPushButton::clicked, this,
+    connect(settingsPage_, &TSettingsPage::phoneArchitectureClicked, this,
             &TfrmMain::btnPhoneArchitectureClick);
-    connect(settingsPage_->lstArchitecture, &QComboBox::activated, this, [this] {
+    connect(settingsPage_, &TSettingsPage::architectureChosen, this, [this] {
         if (controller_.Started() && !LongOperationRunning())
             packagesPage_->PhoneArchitectureChanged();
     });
@@ -193,7 +191,7 @@ void TfrmMain::imgSettingsClick() {
 void TfrmMain::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::Dark));
-    const QRect page = pgMain->geometry().adjusted(kTabStripWidth + 3, 0, -1, -1);
+    const QRect page = pgMain->geometry().adjusted(TabStripWidth + 3, 0, -1, -1);
     const int panelsBottom = panels_.back()->geometry().bottom();
     painter.drawLine(page.left(), page.top(), page.right(), page.top());
     painter.drawLine(page.right(), page.top(), page.right(), page.bottom());

@@ -185,8 +185,8 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
     PhoneFile(kLists + "a_Packages", "Package: a\nArchitecture: iphoneos-arm\n\n"
                                      "Package: b\nArchitecture: iphoneos-arm64\n\n");
     auto frm = StartWindow();
-    QComboBox* choice = PageOf<TSettingsPage>(*frm)->lstArchitecture;
-    PageOf<TSettingsPage>(*frm)->btnPhoneArchitecture->click();
+    QComboBox* choice = Find<QComboBox>(frm.get(), "lstArchitecture");
+    Find<QPushButton>(frm.get(), "btnPhoneArchitecture")->click();
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_TRUE(errors_[0].contains("/var/jb/var/lib/dpkg/arch")) << errors_[0].toStdString();
     EXPECT_EQ(choice->currentIndex(), 0);
@@ -206,7 +206,7 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
     PhoneFile("/private/var/lib/dpkg/arch", "iphoneos-arm\n");
     Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
     EXPECT_EQ(questions_.size(), 1);
-    PageOf<TSettingsPage>(*frm)->btnPhoneArchitecture->click();
+    Find<QPushButton>(frm.get(), "btnPhoneArchitecture")->click();
     EXPECT_EQ(errors_.size(), 1);
     EXPECT_EQ(choice->currentText(), QStringLiteral("iphoneos-arm"));
     ASSERT_EQ(PageOf<TPackagesPage>(*frm)->Rows().size(), 1u);

@@ -184,8 +184,8 @@ TEST_F(DownloadWindowTest, AnUnreachableServerKeepsItsMarkAndTheOthersReachThePh
     WriteIndex(first + unreachable + third);
     auto frm = Start();
     MarkAll(*frm);
-    PageOf<TSettingsPage>(*frm)->chkPutDebs->setChecked(true);
-    PageOf<TSettingsPage>(*frm)->chkPutAutoInstall->setChecked(true);
+    Find<QCheckBox>(frm.get(), "chkPutDebs")->setChecked(true);
+    Find<QCheckBox>(frm.get(), "chkPutAutoInstall")->setChecked(true);
 
     Download(*frm);
 
@@ -230,7 +230,7 @@ TEST_F(DownloadWindowTest, WithoutAPhoneTheLocalCopiesAreMadeAndTheRunGoesOn) {
     WriteIndex(Served("a.first", "a.deb", a) + Served("b.second", "b.deb", b));
     auto frm = Start();
     MarkAll(*frm);
-    PageOf<TSettingsPage>(*frm)->chkPutDebs->setChecked(true);
+    Find<QCheckBox>(frm.get(), "chkPutDebs")->setChecked(true);
 
     Download(*frm);
 
