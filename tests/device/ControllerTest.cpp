@@ -18,15 +18,17 @@ namespace {
 
 class TRecordingView : public TControllerView {
 public:
+    explicit TRecordingView(const QString& programFilePath) : Controller(programFilePath, *this) {}
+
     void ShowError(const QString& text) override { Steps << QStringLiteral("error ") + text; }
     bool Confirm(const QString&) override { return false; }
     void PrepareLook() override { Step("look"); }
     void FoldersReady(const TWorkFolders&) override { Step("folders"); }
     void ShowWindow() override { Step("show"); }
-    TSourceList& Sources() override { return sources; }
-    TOptions Options() const override { return options; }
+    TSourceList& Sources() override { return List; }
+    TOptions Options() const override { return Chosen; }
     void ShowOptions(const TOptions& shown) override {
-        options = shown;
+        Chosen = shown;
         Step("options");
     }
     void SetBusyLook(bool busy) override { Step(busy ? "busy" : "idle"); }
@@ -36,60 +38,59 @@ public:
     void CopyListsFromPhone() override { Operation("from phone"); }
     void CopyListsToPhone() override { Operation("to phone"); }
     void ReloadCatalogue() override { Step("reload"); }
-    int ActivePage() const override { return page; }
+    int ActivePage() const override { return Page; }
     void SetActivePage(int shown) override {
-        page = shown;
+        Page = shown;
         Step("page");
     }
     void ShowShuttingDown() override { Step("shutting down"); }
     void CloseWindow() override {
         Step("close");
-        if (controller && controller->Close())
+        if (Controller.Close())
             Steps << QStringLiteral("closed");
     }
 
     // An operation as the window runs one: bracketed, with what it saw of
-    // the stop flag at its start, and Hook run inside it.
+    // the stop flag at its start, and its hook run inside it.
     void Operation(const char* name) {
-        controller->Runner().Begin();
-        Steps << QString::fromUtf8(name) + (controller->Runner().StopFlag().IsSet()
+        Controller.Runner().Begin();
+        Steps << QString::fromUtf8(name) + (Controller.Runner().StopRequested()
                                                 ? QStringLiteral(" (stopped)")
                                                 : QString());
-        if (const auto hook = hooks.find(name); hook != hooks.end())
-            hook->second();
-        controller->Runner().End();
+        RunHook(name);
+        Controller.Runner().End();
     }
     void Step(const char* name) {
         Steps << QString::fromUtf8(name);
-        if (const auto hook = hooks.find(name); hook != hooks.end())
+        RunHook(name);
+    }
+    void RunHook(const char* name) {
+        if (const auto hook = Hooks.find(name); hook != Hooks.end())
             hook->second();
     }
 
-    TController* controller = nullptr;
-    TSourceList sources;
-    TOptions options;
-    int page = 0;
+    TSourceList List;
+    TOptions Chosen;
+    int Page = 0;
     QStringList Steps;
-    std::map<std::string, std::function<void()>> hooks;
+    std::map<std::string, std::function<void()>> Hooks;
+    TController Controller; // last: it is made with the view and goes first
 };
 
 class ControllerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(tmp_.isValid());
-        view_.controller = &controller_;
-    }
     QString Path(const char* relative) const {
         return tmp_.path() + QLatin1Char('/') + QString::fromUtf8(relative);
     }
+    QString ProgramPath() const { return Path("orvia"); }
     static void Settle() {
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
     }
 
     QTemporaryDir tmp_;
-    TRecordingView view_;
-    TController controller_{tmp_.path() + QStringLiteral("/orvia"), view_};
+    TRecordingView view_{ProgramPath()};
+    TController& controller_ = view_.Controller;
 };
 
 const QStringList StartSteps = {"look", "folders", "show", "options", "busy", "load"};
@@ -110,13 +111,12 @@ TEST_F(ControllerTest, StartRunsTheChosenOperationsInOrderAndRestoresThePageLast
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ini);
         TestFiles::WriteBytes(Path("orvia.ini"), QByteArray("[Settings]\n") + c.ini);
-        TRecordingView view;
-        TController controller(tmp_.path() + QStringLiteral("/orvia"), view);
-        view.controller = &controller;
+        TRecordingView view(ProgramPath());
+        TController& controller = view.Controller;
         ASSERT_TRUE(controller.Start());
         EXPECT_EQ(view.Steps, StartSteps + c.operations + QStringList({"idle", "page"}));
         EXPECT_EQ(controller.State(), TLifecycle::Running);
-        EXPECT_EQ(view.page, QByteArray(c.ini).contains("ActivePage=2") ? 2 : 0);
+        EXPECT_EQ(view.Page, QByteArray(c.ini).contains("ActivePage=2") ? 2 : 0);
         EXPECT_TRUE(QFileInfo::exists(Path("proc")));
         // A package file without a length must fail; an index may lack one.
         ASSERT_TRUE(controller.HTTPGetFile() && controller.HTTPGetPackages());
@@ -141,7 +141,7 @@ TEST_F(ControllerTest, FolderThatCannotBeCreatedEndsStartupWithItsReason) {
 TEST_F(ControllerTest, ShutdownSavesOnceCopiesWhenAskedAndReportsAnUnwritableFile) {
     ASSERT_TRUE(controller_.Start());
     view_.Steps.clear();
-    view_.options.PutCydia = true;
+    view_.Chosen.PutCydia = true;
     // A stop raised before the close must not stop the copy the shutdown makes.
     controller_.Runner().StopFlag().Set();
     ASSERT_TRUE(QDir().mkpath(Path("orvia.ini"))); // a folder in its place
@@ -164,9 +164,8 @@ TEST_F(ControllerTest, CloseDuringWorkStopsItAndClosesWhenItEnds) {
     for (const bool viaCloseBox : {false, true}) {
         SCOPED_TRACE(viaCloseBox ? "close box" : "request");
         QFile::remove(Path("orvia.ini"));
-        TRecordingView view;
-        TController controller(tmp_.path() + QStringLiteral("/orvia"), view);
-        view.controller = &controller;
+        TRecordingView view(ProgramPath());
+        TController& controller = view.Controller;
         ASSERT_TRUE(controller.Start());
         view.Steps.clear();
         controller.Runner().Begin();
@@ -193,8 +192,8 @@ TEST_F(ControllerTest, CloseDuringWorkStopsItAndClosesWhenItEnds) {
 
 TEST_F(ControllerTest, CloseDuringStartupWaitsForItsEnd) {
     TestFiles::WriteBytes(Path("orvia.ini"), "[Settings]\nRefresh=1\nGetCydia=1\nActivePage=2\n");
-    view_.hooks["refresh"] = [this] { controller_.RequestClose(); };
-    view_.hooks["reload"] = [] { Settle(); }; // start-up handles events meanwhile
+    view_.Hooks["refresh"] = [this] { controller_.RequestClose(); };
+    view_.Hooks["reload"] = [] { Settle(); }; // start-up handles events meanwhile
     ASSERT_TRUE(controller_.Start());
     EXPECT_EQ(view_.Steps, StartSteps + QStringList({"refresh", "from phone (stopped)", "reload",
                                                      "idle", "page"}));

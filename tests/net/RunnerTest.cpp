@@ -1,11 +1,7 @@
 // The runner of the long operations and the pieces it shares with them: the
 // wait, the stop flag and the percentage.
 #include "control/Runner.h"
-#include "net/HTTPGet.h"
-#include "support/TestHttpServer.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -113,28 +109,6 @@ TEST(Runner, StopAndItsHold) {
     EXPECT_TRUE(runner.StopRequested());
     EXPECT_EQ(ended, 2);
     EXPECT_EQ(idle, 2);
-}
-
-// One Stop press ends the transfer under way at once through the flag alone
-// (the held answer would otherwise never end), and leaves no file.
-TEST(Runner, StopEndsTheTransferUnderWay) {
-    TTestHttpServer server;
-    server.ServeHeld("/held.deb", std::string(100000, 'x'), 1000);
-    QTemporaryDir dir;
-    TRunner runner;
-    const TRunner::TRun run(runner, TKind::Download);
-    THTTPGet http;
-    http.URL = QString::fromStdString(server.Url("/held.deb"));
-    http.FileName = dir.path() + QStringLiteral("/held.deb");
-    server.SetOnRequest([&](const TTestHttpServer::TRequest&) {
-        QMetaObject::invokeMethod(
-            &http, [&] { runner.Stop(); }, Qt::QueuedConnection);
-    });
-    const TOutcome outcome = http.StartAndWait(&runner.StopFlag());
-    server.SetOnRequest(nullptr);
-    server.Release();
-    EXPECT_EQ(outcome.reason, QStringLiteral("остановлено"));
-    EXPECT_FALSE(QFile::exists(http.FileName));
 }
 
 // The busy state, caption, items and progress of every run reach the window
