@@ -25,6 +25,13 @@ namespace {
 
 const std::string Lists = "/private/var/lib/apt/lists";
 
+std::string gLogged; // the lines the plugin gave the host's log procedure
+void OnLog(int, int, char* text) {
+    gLogged += std::string(text) + "\n";
+}
+
+// The loaded plugin file's exports, bound by name at each call; they take
+// writable strings, so each call gets copies.
 class FolderPlugin : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -33,25 +40,15 @@ protected:
     }
 
     // Puts the plugin into the working folder, with Ini as its settings file
-    // (none when empty), and binds it.
+    // (none when empty), and loads it.
     void Load(const std::string& ini) {
         if (!ini.empty())
             WriteFile(dir_ / "T-Pot.ini", ini);
         std::filesystem::copy_file(TPOT_PLUGIN_FILE, dir_ / "T-Pot.dll");
         library_ = dlopen((dir_ / "T-Pot.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(library_, nullptr) << dlerror();
-        init_ = Bind<tFsInit>("FsInit");
-        findFirst_ = Bind<tFsFindFirst>("FsFindFirst");
-        findNext_ = Bind<tFsFindNext>("FsFindNext");
-        findClose_ = Bind<tFsFindClose>("FsFindClose");
-        getFile_ = Bind<tFsGetFile>("FsGetFile");
-        putFile_ = Bind<tFsPutFile>("FsPutFile");
-        deleteFile_ = Bind<tFsDeleteFile>("FsDeleteFile");
-        execute_ = Bind<int (*)(HANDLE, char*, char*)>("FsExecuteFile");
     }
-    void LoadFolderTransport(const std::string& extra = "") {
-        Load("[T-Pot]\nTransport=folder\nFolder=" + phone_ + "\n" + extra);
-    }
+    void LoadFolderTransport() { Load("[T-Pot]\nTransport=folder\nFolder=" + phone_ + "\n"); }
 
     template <typename T> T Bind(const char* name) {
         T entry = reinterpret_cast<T>(dlsym(library_, name));
@@ -61,38 +58,50 @@ protected:
 
 public:
     // The listing and "open" entry points as the shared calls use them.
-    HANDLE FindFirst(const char* path, WIN32_FIND_DATAA* data) {
-        std::string copy = path;
-        return findFirst_(copy.data(), data);
+    HANDLE FindFirst(std::string path, WIN32_FIND_DATAA* data) {
+        return Bind<tFsFindFirst>("FsFindFirst")(path.data(), data);
     }
-    BOOL FindNext(HANDLE handle, WIN32_FIND_DATAA* data) { return findNext_(handle, data); }
-    int FindClose(HANDLE handle) { return findClose_(handle); }
-    int Execute(char* path, std::string verb) { return execute_(nullptr, path, verb.data()); }
+    BOOL FindNext(HANDLE handle, WIN32_FIND_DATAA* data) {
+        return Bind<tFsFindNext>("FsFindNext")(handle, data);
+    }
+    int FindClose(HANDLE handle) { return Bind<tFsFindClose>("FsFindClose")(handle); }
+    int Execute(char* path, std::string verb) {
+        return Bind<int (*)(HANDLE, char*, char*)>("FsExecuteFile")(nullptr, path, verb.data());
+    }
 
 protected:
+    int Init(tLogProc log = nullptr) {
+        gLogged.clear();
+        return Bind<tFsInit>("FsInit")(0, nullptr, log, nullptr);
+    }
     std::vector<std::string> List(const std::string& path) { return ListNames(*this, path); }
-
-    // The entry points take writable strings: each gets copies.
     int Get(std::string remote, std::string local, int flags = 1) {
         RemoteInfoStruct info{};
-        return getFile_(remote.data(), local.data(), flags, &info);
+        return Bind<tFsGetFile>("FsGetFile")(remote.data(), local.data(), flags, &info);
     }
     int Put(std::string local, std::string remote, int flags = 1) {
-        return putFile_(local.data(), remote.data(), flags);
+        return Bind<tFsPutFile>("FsPutFile")(local.data(), remote.data(), flags);
     }
-    BOOL Delete(std::string remote) { return deleteFile_(remote.data()); }
+    BOOL Delete(std::string remote) { return Bind<tFsDeleteFile>("FsDeleteFile")(remote.data()); }
+    // The entry points a file manager uses beyond the program's seven.
+    BOOL MakeFolder(std::string path) { return Bind<BOOL (*)(char*)>("FsMkDir")(path.data()); }
+    BOOL RemoveFolder(std::string path) {
+        return Bind<BOOL (*)(char*)>("FsRemoveDir")(path.data());
+    }
+    int Rename(std::string from, std::string to, bool move, bool overwrite) {
+        using TRenMov = int (*)(char*, char*, BOOL, BOOL, RemoteInfoStruct*);
+        return Bind<TRenMov>("FsRenMovFile")(from.data(), to.data(), move, overwrite, nullptr);
+    }
+    BOOL Touch(std::string path, int64_t seconds) {
+        FILETIME time = FileTime(seconds);
+        using TSetTime = BOOL (*)(char*, FILETIME*, FILETIME*, FILETIME*);
+        return Bind<TSetTime>("FsSetTime")(path.data(), nullptr, nullptr, &time);
+    }
+    static bool Logged(const std::string& text) { return gLogged.find(text) != std::string::npos; }
 
     TTestFolder dir_;
     const std::string phone_ = dir_ / "phone";
     void* library_ = nullptr;
-    tFsInit init_ = nullptr;
-    tFsFindFirst findFirst_ = nullptr;
-    tFsFindNext findNext_ = nullptr;
-    tFsFindClose findClose_ = nullptr;
-    tFsGetFile getFile_ = nullptr;
-    tFsPutFile putFile_ = nullptr;
-    tFsDeleteFile deleteFile_ = nullptr;
-    int (*execute_)(HANDLE, char*, char*) = nullptr;
 };
 
 TEST_F(FolderPlugin, ListsWithModesGetsPutsAndDeletesThroughTheExports) {
@@ -100,13 +109,13 @@ TEST_F(FolderPlugin, ListsWithModesGetsPutsAndDeletesThroughTheExports) {
     WriteFile(phone_ + Lists + "/lock", "");
     ASSERT_EQ(::mkdir((phone_ + Lists + "/partial").c_str(), 0755), 0);
     LoadFolderTransport();
-    ASSERT_EQ(init_(0, nullptr, nullptr, nullptr), 0);
-    ASSERT_EQ(init_(0, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(Init(), 0);
+    ASSERT_EQ(Init(), 0);
 
     EXPECT_EQ(List(Lists), (std::vector<std::string>{"a_Packages", "lock", "partial"}));
     std::string path = Lists;
     WIN32_FIND_DATAA data;
-    HANDLE handle = findFirst_(path.data(), &data);
+    HANDLE handle = FindFirst(path, &data);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     do {
         const std::string name = data.cFileName;
@@ -115,8 +124,8 @@ TEST_F(FolderPlugin, ListsWithModesGetsPutsAndDeletesThroughTheExports) {
                   (name == "partial" ? FILE_ATTRIBUTE_DIRECTORY : 0u) | 0x80000000u);
         EXPECT_EQ(data.dwReserved0 & 0170000u, name == "partial" ? 0040000u : 0100000u);
         EXPECT_EQ(data.nFileSizeLow, name == "a_Packages" ? 11u : 0u) << name;
-    } while (findNext_(handle, &data));
-    findClose_(handle);
+    } while (FindNext(handle, &data));
+    FindClose(handle);
 
     // The copies' answers are the logic's, tested on every transport.
     const std::string staged = dir_ / "a_Packages";
@@ -252,13 +261,8 @@ TEST_F(FolderPlugin, WritesItsSettingsFileWithCommentedDefaultsBesideItselfWhenM
     // A refused path sets the plugin up without reaching for a phone.
     std::string refused = "relative";
     WIN32_FIND_DATAA data;
-    StderrOf([&] { EXPECT_EQ(findFirst_(refused.data(), &data), INVALID_HANDLE_VALUE); });
+    StderrOf([&] { EXPECT_EQ(FindFirst(refused, &data), INVALID_HANDLE_VALUE); });
     EXPECT_EQ(ReadFile(dir_ / "T-Pot.ini"), Tpot::DefaultSettingsText);
-}
-
-std::string gLogged; // the lines the plugin gave the host's log procedure
-void OnLog(int, int, char* text) {
-    gLogged += std::string(text) + "\n";
 }
 
 struct stat StatOf(const std::string& path) {
@@ -267,42 +271,12 @@ struct stat StatOf(const std::string& path) {
     return st;
 }
 
-// The entry points a file manager uses beyond the program's seven.
-class FolderFileManager : public FolderPlugin {
-protected:
-    void LoadAll() {
-        LoadFolderTransport();
-        mkDir_ = Bind<BOOL (*)(char*)>("FsMkDir");
-        removeDir_ = Bind<BOOL (*)(char*)>("FsRemoveDir");
-        renMov_ = Bind<int (*)(char*, char*, BOOL, BOOL, RemoteInfoStruct*)>("FsRenMovFile");
-        setTime_ = Bind<BOOL (*)(char*, FILETIME*, FILETIME*, FILETIME*)>("FsSetTime");
-        disconnect_ = Bind<BOOL (*)(char*)>("FsDisconnect");
-        gLogged.clear();
-        ASSERT_EQ(init_(0, nullptr, OnLog, nullptr), 0);
-    }
-    BOOL MakeFolder(std::string path) { return mkDir_(path.data()); }
-    BOOL RemoveFolder(std::string path) { return removeDir_(path.data()); }
-    int Rename(std::string from, std::string to, bool move, bool overwrite) {
-        return renMov_(from.data(), to.data(), move, overwrite, nullptr);
-    }
-    BOOL Touch(std::string path, int64_t seconds) {
-        FILETIME time = FileTime(seconds);
-        return setTime_(path.data(), nullptr, nullptr, &time);
-    }
-    static bool Logged(const std::string& text) { return gLogged.find(text) != std::string::npos; }
-
-    BOOL (*mkDir_)(char*) = nullptr;
-    BOOL (*removeDir_)(char*) = nullptr;
-    int (*renMov_)(char*, char*, BOOL, BOOL, RemoteInfoStruct*) = nullptr;
-    BOOL (*setTime_)(char*, FILETIME*, FILETIME*, FILETIME*) = nullptr;
-    BOOL (*disconnect_)(char*) = nullptr;
-};
-
 // Each export reaches the plugin's logic (whose answers the table for every
 // transport checks), and failures reach the host's log.
-TEST_F(FolderFileManager, ExportsForAFileManagerAreBoundAndLog) {
+TEST_F(FolderPlugin, ExportsForAFileManagerAreBoundAndLog) {
     WriteFile(phone_ + "/a", "first");
-    LoadAll();
+    LoadFolderTransport();
+    ASSERT_EQ(Init(OnLog), 0);
     char root[16] = {};
     Bind<void (*)(char*, int)>("FsGetDefRootName")(root, sizeof root);
     EXPECT_STREQ(root, "T-Pot");
@@ -315,15 +289,16 @@ TEST_F(FolderFileManager, ExportsForAFileManagerAreBoundAndLog) {
     EXPECT_TRUE(Touch("/new/a", 1200000000));
     EXPECT_EQ(StatOf(phone_ + "/new/a").st_mtime, 1200000000);
     EXPECT_FALSE(RemoveFolder("/"));
-    EXPECT_TRUE(disconnect_(nullptr));
+    EXPECT_TRUE(Bind<BOOL (*)(char*)>("FsDisconnect")(nullptr));
     EXPECT_TRUE(Delete("/new/a")); // the next call connects again
     EXPECT_TRUE(RemoveFolder("/new"));
     EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{});
 }
 
-TEST_F(FolderFileManager, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
+TEST_F(FolderPlugin, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
     WriteFile(phone_ + "/f", "phone file");
-    LoadAll();
+    LoadFolderTransport();
+    ASSERT_EQ(Init(OnLog), 0);
     for (const mode_t mask : {mode_t{077}, mode_t{022}}) {
         SCOPED_TRACE(mask);
         const mode_t before = ::umask(mask);
@@ -352,11 +327,12 @@ TEST_F(FolderFileManager, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
     EXPECT_EQ(StatOf(phone_ + "/copy").st_mode & 0777, 0600u);
 }
 
-TEST_F(FolderFileManager, SettingsAreReadAgainWhenChangedAndTheHostsFolderWins) {
+TEST_F(FolderPlugin, SettingsAreReadAgainWhenChangedAndTheHostsFolderWins) {
     const std::string other = dir_ / "other";
     WriteFile(phone_ + "/in-phone", "");
     WriteFile(other + "/in-other", "");
-    LoadAll();
+    LoadFolderTransport();
+    ASSERT_EQ(Init(OnLog), 0);
     EXPECT_EQ(List("/"), std::vector<std::string>{"in-phone"});
     WriteFile(dir_ / "T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + other + "\n");
     EXPECT_EQ(List("/"), std::vector<std::string>{"in-other"});
@@ -368,9 +344,7 @@ TEST_F(FolderFileManager, SettingsAreReadAgainWhenChangedAndTheHostsFolderWins) 
     EXPECT_EQ(ReadFile(dir_ / "x"), "rootless");
     // A folder that is not there: Init fails, naming it.
     WriteFile(dir_ / "T-Pot.ini", "[T-Pot]\nTransport=folder\nFolder=" + (dir_ / "absent") + "\n");
-    EXPECT_NE(
-        StderrOf([&] { EXPECT_NE(init_(0, nullptr, nullptr, nullptr), 0); }).find(dir_ / "absent"),
-        std::string::npos);
+    EXPECT_NE(StderrOf([&] { EXPECT_NE(Init(), 0); }).find(dir_ / "absent"), std::string::npos);
 
     // The host's settings folder, with a T-Pot.ini of its own.
     const std::string host = dir_ / "host";
