@@ -109,30 +109,43 @@ TEST_F(SettingsTest, EachDisabledValueUnchecksTheFirstSourceItNames) {
     }
 }
 
-TEST_F(SettingsTest, ArchitectureReadsOnlyAKnownOneAndAnythingElseAsAll) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"iphoneos-arm", "iphoneos-arm"},
-        {"iphoneos-arm64e", "iphoneos-arm64e"},
-        {" IPHONEOS-ARM64 ", "iphoneos-arm64"},
-        {"", ""},
-        {"arm64", ""},
-        {"iphoneos-arm64 e", ""},
-        {"all", ""},
+// Only a known architecture is read, anything else as all; numbers read as
+// integers, and a page outside the four is -1. Names in any letter case.
+TEST_F(SettingsTest, ValuesReadAsTheProgramMeansThem) {
+    const struct {
+        const char* Architecture;
+        const char* Page;
+        const char* Refresh;
+        const char* ArchitectureRead;
+        int PageRead;
+        bool RefreshRead;
+    } cases[] = {
+        {"iphoneos-arm", "3", "7", "iphoneos-arm", 3, true},
+        {"iphoneos-arm64e", "4", "yes", "iphoneos-arm64e", -1, false},
+        {" IPHONEOS-ARM64 ", "-1", "0", "iphoneos-arm64", -1, false},
+        {"", "abc", "0x1", "", 0, true},
+        {"arm64", "0", "", "", 0, false},
+        {"iphoneos-arm64 e", "", "1", "", 0, true},
+        {"all", "2", "-3", "", 2, true},
     };
-    for (const auto& [value, read] : cases) {
-        WriteBytes(Path(), QByteArray("[Settings]\nArchitecture=") + value + "\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Architecture);
+        WriteBytes(Path(), QByteArray("[settings]\narchitecture=") + c.Architecture +
+                               "\nactivepage=" + c.Page + "\nrefresh=" + c.Refresh + "\n");
         TSourceList sources;
-        EXPECT_EQ(Settings::LoadSettings(TIniFile(Path()), sources).Architecture,
-                  QString::fromLatin1(read))
-            << value;
+        const TOptions read = Settings::LoadSettings(TIniFile(Path()), sources);
+        EXPECT_EQ(read.Architecture, QString::fromLatin1(c.ArchitectureRead));
+        EXPECT_EQ(read.Refresh, c.RefreshRead);
+        EXPECT_EQ(Settings::ReadActivePage(TIniFile(Path())), c.PageRead);
     }
-    // A value that does not read back is not written either.
+    // A value that does not read back is not written either (the key keeps
+    // its spelling in the file).
     TOptions odd;
     odd.Architecture = QStringLiteral("x86\n[Settings]");
     TSourceList none;
     TIniFile ini(Path());
     ASSERT_TRUE(Settings::SaveSettings(ini, odd, 0, none));
-    EXPECT_TRUE(ReadBytes(Path()).contains("\nArchitecture=\n"));
+    EXPECT_TRUE(ReadBytes(Path()).contains("\narchitecture=\n"));
 }
 
 TEST_F(SettingsTest, TheSourceListComesBackAsTheUserLeftIt) {
@@ -177,19 +190,6 @@ TEST_F(SettingsTest, WithoutASavedListTheStoreListStaysUnderItsRememberedSchemes
     WriteBytes(Path(), "[Sources]\nCount=9\n1=http://b/./Packages\n0=  \n2=x\n");
     Settings::LoadSettings(TIniFile(Path()), sources);
     EXPECT_EQ(sources.Texts(), (QStringList{"http://b/./Packages", "x"}));
-}
-
-TEST_F(SettingsTest, NumbersReadAsIntegersAndAPageOutsideTheFourIsMinusOne) {
-    const std::pair<const char*, int> cases[] = {{"3", 3}, {"4", -1}, {"-1", -1}, {"abc", 0}};
-    for (const auto& [value, page] : cases) {
-        WriteBytes(Path(), QByteArray("[Settings]\nActivePage=") + value + "\n");
-        EXPECT_EQ(Settings::ReadActivePage(TIniFile(Path())), page) << value;
-    }
-    for (const auto& [value, on] : {std::pair{"7", true}, {"yes", false}, {"0", false}}) {
-        WriteBytes(Path(), QByteArray("[settings]\nrefresh=") + value + "\n");
-        TSourceList sources;
-        EXPECT_EQ(Settings::LoadSettings(TIniFile(Path()), sources).Refresh, on) << value;
-    }
 }
 
 TEST_F(SettingsTest, FailedSaveLeavesTheOldSettingsWhole) {

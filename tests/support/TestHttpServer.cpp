@@ -22,34 +22,7 @@ std::string Lower(std::string text) {
     return text;
 }
 
-const char* const BinaryType = "application/octet-stream";
-
 } // namespace
-
-struct TTestHttpServer::TAnswer {
-    enum class TKind {
-        Plain,
-        Chunked,
-        UntilClose,
-        Cut,
-        Paced,
-        Held,
-        Silent,
-        Redirect,
-        Zeros,
-        Validated
-    };
-    TKind Kind = TKind::Plain;
-    int Status = 200;
-    std::string Body = {};
-    std::string ContentType = BinaryType;
-    std::size_t Sent = 0;                     // Cut, Held: bytes sent before cutting / holding
-    std::size_t Block = 0;                    // Paced
-    int PauseMs = 0;                          // Paced
-    std::string Location = {};                // Redirect
-    std::uint64_t Announced = 0, Zeros = 0;   // Zeros
-    std::string ETag = {}, LastModified = {}; // Validated
-};
 
 bool TTestHttpServer::TRequest::HasHeader(const std::string& name) const {
     return Headers.count(Lower(name)) > 0;
@@ -141,7 +114,7 @@ void TTestHttpServer::Handle(const httplib::Request& req, httplib::Response& res
 
 void TTestHttpServer::Respond(const std::shared_ptr<const TAnswer>& body, const TRequest& record,
                               httplib::Response& res) {
-    using enum TAnswer::TKind;
+    using enum TKind;
     switch (body->Kind) {
     case Plain:
         if (body->Body.empty()) { // a provider of length 0 would send no length
@@ -200,10 +173,10 @@ void TTestHttpServer::RespondInSteps(const std::shared_ptr<const TAnswer>& body,
         [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
             const char* at = body->Body.data() + offset;
             switch (body->Kind) {
-            case TAnswer::TKind::Cut:
+            case TKind::Cut:
                 // Past the cut: false closes the connection.
                 return offset < body->Sent && sink.write(at, body->Sent - offset);
-            case TAnswer::TKind::Paced:
+            case TKind::Paced:
                 if (!sink.write(at, std::min(length, std::max<size_t>(body->Block, 1))))
                     return false;
                 return Pause(body->PauseMs);
@@ -274,65 +247,9 @@ void TTestHttpServer::SetAnswer(const std::string& path, TAnswer answer) {
     answers_[path] = std::move(shared);
 }
 
-void TTestHttpServer::Serve(const std::string& path, std::string body, int status) {
-    SetAnswer(path, {.Status = status, .Body = std::move(body)});
-}
-
-void TTestHttpServer::ServeChunked(const std::string& path, std::string body) {
-    SetAnswer(path, {.Kind = TAnswer::TKind::Chunked, .Body = std::move(body)});
-}
-
-void TTestHttpServer::ServeUntilClose(const std::string& path, std::string body) {
-    SetAnswer(path, {.Kind = TAnswer::TKind::UntilClose, .Body = std::move(body)});
-}
-
-void TTestHttpServer::ServeErrorPage(const std::string& path, int status, std::size_t size) {
-    SetAnswer(path,
-              {.Status = status, .Body = ErrorPage(status, size), .ContentType = "text/html"});
-}
-
-void TTestHttpServer::ServeCut(const std::string& path, std::string body, std::size_t sent) {
-    const std::size_t cut = std::min(sent, body.size());
-    SetAnswer(path, {.Kind = TAnswer::TKind::Cut, .Body = std::move(body), .Sent = cut});
-}
-
-void TTestHttpServer::ServePaced(const std::string& path, std::string body, std::size_t block,
-                                 int pauseMs) {
-    SetAnswer(path, {.Kind = TAnswer::TKind::Paced,
-                     .Body = std::move(body),
-                     .Block = block,
-                     .PauseMs = pauseMs});
-}
-
-void TTestHttpServer::ServeZeros(const std::string& path, std::uint64_t announced,
-                                 std::uint64_t sent) {
-    SetAnswer(path, {.Kind = TAnswer::TKind::Zeros, .Announced = announced, .Zeros = sent});
-}
-
-void TTestHttpServer::ServeHeld(const std::string& path, std::string body, std::size_t sent) {
-    const std::size_t held = std::min(sent, body.size());
-    SetAnswer(path, {.Kind = TAnswer::TKind::Held, .Body = std::move(body), .Sent = held});
-}
-
-void TTestHttpServer::ServeSilent(const std::string& path) {
-    SetAnswer(path, {.Kind = TAnswer::TKind::Silent});
-}
-
-void TTestHttpServer::ServeValidated(const std::string& path, std::string body, std::string etag,
-                                     std::string lastModified) {
-    SetAnswer(path, {.Kind = TAnswer::TKind::Validated,
-                     .Body = std::move(body),
-                     .ETag = std::move(etag),
-                     .LastModified = std::move(lastModified)});
-}
-
 void TTestHttpServer::SetAnswerDelay(int ms) {
     std::lock_guard lock(mutex_);
     delayMs_ = ms;
-}
-
-void TTestHttpServer::Redirect(const std::string& path, int status, const std::string& location) {
-    SetAnswer(path, {.Kind = TAnswer::TKind::Redirect, .Status = status, .Location = location});
 }
 
 bool TTestHttpServer::WaitForRelease() {

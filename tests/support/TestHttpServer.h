@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace httplib {
@@ -63,37 +65,65 @@ public:
     std::string Url(std::string_view path) const;
 
     // 200 (or status) with a Content-Length.
-    void Serve(const std::string& path, std::string body, int status = 200);
+    void Serve(const std::string& path, std::string body, int status = 200) {
+        SetAnswer(path, {.Status = status, .Body = std::move(body)});
+    }
     // 200 with "Transfer-Encoding: chunked", no Content-Length.
-    void ServeChunked(const std::string& path, std::string body);
+    void ServeChunked(const std::string& path, std::string body) {
+        SetAnswer(path, {.Kind = TKind::Chunked, .Body = std::move(body)});
+    }
     // 200 with neither length nor chunks: the body ends when the server closes.
-    void ServeUntilClose(const std::string& path, std::string body);
+    void ServeUntilClose(const std::string& path, std::string body) {
+        SetAnswer(path, {.Kind = TKind::UntilClose, .Body = std::move(body)});
+    }
     // An HTML error page of exactly size bytes (beginning with "<") with its
     // own Content-Length.
-    void ServeErrorPage(const std::string& path, int status, std::size_t size);
+    void ServeErrorPage(const std::string& path, int status, std::size_t size) {
+        SetAnswer(path,
+                  {.Status = status, .Body = ErrorPage(status, size), .ContentType = "text/html"});
+    }
     // Announces body.size() as Content-Length, sends the first sent bytes
     // and closes the connection.
-    void ServeCut(const std::string& path, std::string body, std::size_t sent);
+    void ServeCut(const std::string& path, std::string body, std::size_t sent) {
+        sent = std::min(sent, body.size());
+        SetAnswer(path, {.Kind = TKind::Cut, .Body = std::move(body), .Sent = sent});
+    }
     // Sends the body in blocks of block bytes with a pause after each, so that
     // a client can be stopped in the middle.
-    void ServePaced(const std::string& path, std::string body, std::size_t block, int pauseMs);
+    void ServePaced(const std::string& path, std::string body, std::size_t block, int pauseMs) {
+        SetAnswer(
+            path,
+            {.Kind = TKind::Paced, .Body = std::move(body), .Block = block, .PauseMs = pauseMs});
+    }
     // Sends sent zero bytes and closes: with "Content-Length: announced" (a
     // length that may lie), or with no length when announced is 0. Stands in
     // for a server that sends without end while a client has to stop itself.
-    void ServeZeros(const std::string& path, std::uint64_t announced, std::uint64_t sent);
+    void ServeZeros(const std::string& path, std::uint64_t announced, std::uint64_t sent) {
+        SetAnswer(path, {.Kind = TKind::Zeros, .Announced = announced, .Zeros = sent});
+    }
     // Sends the headers (with Content-Length) and the first sent bytes, then
     // waits until Release() before sending the rest.
-    void ServeHeld(const std::string& path, std::string body, std::size_t sent);
+    void ServeHeld(const std::string& path, std::string body, std::size_t sent) {
+        sent = std::min(sent, body.size());
+        SetAnswer(path, {.Kind = TKind::Held, .Body = std::move(body), .Sent = sent});
+    }
     // Reads the request and sends nothing until Release(), then closes.
-    void ServeSilent(const std::string& path);
+    void ServeSilent(const std::string& path) { SetAnswer(path, {.Kind = TKind::Silent}); }
     // 200 with the body and its validators (ETag, Last-Modified; each sent
     // when not empty); 304 without a body to a request whose If-None-Match
     // is the ETag, or that has none and whose If-Modified-Since is the
     // Last-Modified, as a server does for a copy that is still the one.
     void ServeValidated(const std::string& path, std::string body, std::string etag,
-                        std::string lastModified);
+                        std::string lastModified) {
+        SetAnswer(path, {.Kind = TKind::Validated,
+                         .Body = std::move(body),
+                         .ETag = std::move(etag),
+                         .LastModified = std::move(lastModified)});
+    }
     // Status (301, 302, ...) with "Location: location" and a short body.
-    void Redirect(const std::string& path, int status, const std::string& location);
+    void Redirect(const std::string& path, int status, const std::string& location) {
+        SetAnswer(path, {.Kind = TKind::Redirect, .Status = status, .Location = location});
+    }
 
     // Every answer from now on starts after this many milliseconds, as from
     // a server far away (the requests of that time still overlap).
@@ -114,7 +144,30 @@ public:
     static std::string ErrorPage(int status, std::size_t size);
 
 private:
-    struct TAnswer;
+    enum class TKind {
+        Plain,
+        Chunked,
+        UntilClose,
+        Cut,
+        Paced,
+        Held,
+        Silent,
+        Redirect,
+        Zeros,
+        Validated
+    };
+    struct TAnswer {
+        TKind Kind = TKind::Plain;
+        int Status = 200;
+        std::string Body = {};
+        std::string ContentType = "application/octet-stream";
+        std::size_t Sent = 0;                     // Cut, Held: bytes sent before cutting / holding
+        std::size_t Block = 0;                    // Paced
+        int PauseMs = 0;                          // Paced
+        std::string Location = {};                // Redirect
+        std::uint64_t Announced = 0, Zeros = 0;   // Zeros
+        std::string ETag = {}, LastModified = {}; // Validated
+    };
     void Start();
     void Handle(const httplib::Request& req, httplib::Response& res);
     void Respond(const std::shared_ptr<const TAnswer>& body, const TRequest& record,
