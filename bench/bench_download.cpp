@@ -63,7 +63,8 @@ public:
     int RowCount() const override { return static_cast<int>(rows_.size()); }
     bool IsMarked(int row) const override { return rows_[std::size_t(row)].Marked; }
     TPackageKey KeyOf(int row) const override { return TPackageKey::Of(rows_[std::size_t(row)]); }
-    bool ShowRow(int row, TShownPackage& shown) override {
+    void ShowRow(int) override {}
+    bool Describe(int row, TShownPackage& shown) override {
         TDebianInfo info;
         info.Package = rows_[std::size_t(row)].Package;
         info.IndexFile = rows_[std::size_t(row)].IndexFile;

@@ -7,9 +7,11 @@
 #include "catalogue/PackageList.h"
 #include "catalogue/PackageRow.h"
 #include "net/HTTPGet.h"
+#include "net/HTTPPool.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -149,39 +151,33 @@ void TSavedStates::Update(const TPackageKey& key, int state) {
 
 // ---- the download ----
 
-TPackageDownload::TPackageDownload(TDownloadView& view, THTTPGet& http, TOperationReport& report,
-                                   TStopFlag& stop, TFolders folders)
-    : view_(view), http_(http), report_(report), stop_(stop), folders_(std::move(folders)),
-      scratch_(SafeFiles::InFolder(folders_.WorkDir, QLatin1String(PackageDownload::ScratchName))) {
+// One marked row: what its index says, and its transfer.
+struct TPackageDownload::TFetch {
+    int Row = 0;
+    bool Described = false;
+    bool Found = false;
+    TShownPackage Shown;
+    QString Refused; // why nothing is fetched for a row that was found
+    ArchiveCache::TExpected Expected;
+    QString File;                            // the body, in the run's private folder
+    std::shared_ptr<THTTPTransfer> Transfer; // none: nothing to fetch
+    std::atomic<bool> Ended{false};
+    THTTPResult Result; // written by the pool before Ended
+};
+
+TPackageDownload::TPackageDownload(TDownloadView& view, const THTTPGet& http,
+                                   TOperationReport& report, TStopFlag& stop, TFolders folders)
+    : view_(view), report_(report), stop_(stop), folders_(std::move(folders)),
+      base_(http.Request()) {
+    base_.BinaryData = true;
+    base_.KeepAlive = true;
 }
 
-void TPackageDownload::RemoveScratch() {
-    ::unlink(Encoded(scratch_).constData());
-}
+TPackageDownload::~TPackageDownload() = default;
 
-QString TPackageDownload::TransferFailure() const {
-    return http_.LastError();
-}
-
-bool TPackageDownload::GetFile(const std::string& address, std::int64_t maxSize) {
-    RemoveScratch();
-    report_.Progress(0);
-    http_.URL = QString::fromUtf8(address);
-    http_.FileName = scratch_;
-    http_.BinaryData = true;
-    http_.MaxSize = maxSize;
-    // Returns once the transfer has ended, a stopped one too: nothing holds
-    // the scratch file afterwards.
-    http_.StartAndWait(&stop_);
-
-    struct stat st {};
-    if (::lstat(Encoded(scratch_).constData(), &st) != 0)
-        return false;
-    if (!S_ISREG(st.st_mode) || st.st_size == 0) {
-        RemoveScratch();
-        return false;
-    }
-    return true;
+void TPackageDownload::Changed() {
+    if (!changed_.exchange(true))
+        LongOperation::Wake();
 }
 
 void TPackageDownload::CopyToPhone(const std::string& localName) {
@@ -219,102 +215,178 @@ std::uint64_t SizeOf(const QString& path) {
 
 } // namespace
 
-TOutcome TPackageDownload::DownloadRow(int row) {
-    TShownPackage shown;
-    if (!view_.ShowRow(row, shown))
-        return TOutcome::Failure(QStringLiteral("нет в его индексе"));
+// Reads the row's details and, when there is something to fetch, gives its
+// transfer to the pool.
+void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
+    fetch.Described = true;
+    fetch.Found = view_.Describe(fetch.Row, fetch.Shown);
+    if (!fetch.Found)
+        return;
     // A name that would leave the cache folder (or is no name at all) fails the
     // row before anything is fetched or written.
-    const std::string& localName = shown.LocalName;
-    if (const QString why = ArchiveCache::UnusableNameReason(localName); !why.isEmpty())
-        return TOutcome::Failure(QStringLiteral("имя файла \"%1\" не годится для кэша: %2")
-                                     .arg(SafeFiles::PrintableName(localName), why));
+    const std::string& localName = fetch.Shown.LocalName;
+    if (const QString why = ArchiveCache::UnusableNameReason(localName); !why.isEmpty()) {
+        fetch.Refused = QStringLiteral("имя файла \"%1\" не годится для кэша: %2")
+                            .arg(SafeFiles::PrintableName(localName), why);
+        return;
+    }
+    if (folder_.isEmpty()) {
+        fetch.Refused = QStringLiteral("не удалось создать временную папку: %1").arg(folderError_);
+        return;
+    }
+    const TShownPackage& shown = fetch.Shown;
+    fetch.Expected =
+        ArchiveCache::ExpectedFrom(shown.SizeText, shown.Sha256, shown.Sha1, shown.Md5);
     // The transfer stops as soon as it passes the size the index gives (never
     // past the package cap): a server cannot fill the disk.
-    const ArchiveCache::TExpected expected =
-        ArchiveCache::ExpectedFrom(shown.SizeText, shown.Sha256, shown.Sha1, shown.Md5);
-    const std::uint64_t cap = expected.HasSize ? std::min(expected.Size, SafeFiles::MaxPackageSize)
-                                               : SafeFiles::MaxPackageSize;
-    if (!GetFile(shown.Address, std::int64_t(cap))) {
-        if (stop_.IsSet())
-            return TOutcome::Success(); // stopped, not failed: the mark stays
-        const QString reason = TransferFailure();
+    THTTPRequest request = base_;
+    request.URL = QString::fromUtf8(shown.Address);
+    fetch.File = folder_ + QString::number(index) + QStringLiteral(".deb");
+    request.FileName = fetch.File;
+    request.MaxSize = std::int64_t(fetch.Expected.HasSize
+                                       ? std::min(fetch.Expected.Size, SafeFiles::MaxPackageSize)
+                                       : SafeFiles::MaxPackageSize);
+    fetch.Transfer = std::make_shared<THTTPTransfer>(std::move(request));
+    // Only the package whose turn it is shows its progress.
+    fetch.Transfer->OnProgress = [this, &fetch] {
+        if (awaited_.load() == &fetch)
+            Changed();
+    };
+    pool_->Add(fetch.Transfer, [this, &fetch](const THTTPResult& result) {
+        fetch.Result = result;
+        fetch.Ended.store(true);
+        Changed();
+    });
+}
+
+// Starts the fetches of the rows from Turn on, in list order, while fewer
+// than MaxTransfers are under way or wait for their turn.
+void TPackageDownload::StartAhead(std::size_t turn) {
+    int held = 0;
+    for (std::size_t i = turn; i < fetches_.size() && held < MaxTransfers; ++i) {
+        TFetch& fetch = *fetches_[i];
+        if (!fetch.Described)
+            Describe(fetch, i);
+        held += fetch.Transfer ? 1 : 0;
+    }
+}
+
+// Handles the window's events until the fetch has ended, showing its progress.
+void TPackageDownload::WaitFor(TFetch& fetch) {
+    awaited_.store(&fetch);
+    std::int64_t shown = 0;
+    for (;;) {
+        changed_.store(false);
+        const bool ended = fetch.Ended.load();
+        const std::int64_t readed = fetch.Transfer->Readed();
+        if (readed != shown) {
+            shown = readed;
+            report_.Progress(LongOperation::Percent(fetch.Transfer->TotalSize(), readed));
+        }
+        if (ended)
+            break;
+        LongOperation::WaitUntil([this] { return changed_.load(); });
+    }
+    awaited_.store(nullptr);
+}
+
+TOutcome TPackageDownload::DownloadRow(TFetch& fetch) {
+    view_.ShowRow(fetch.Row);
+    if (!fetch.Found)
+        return TOutcome::Failure(QStringLiteral("нет в его индексе"));
+    if (!fetch.Refused.isEmpty())
+        return TOutcome::Failure(fetch.Refused);
+    report_.Progress(0);
+    WaitFor(fetch);
+    // The row being fetched when Stop came keeps its mark: stopped, not failed.
+    if (stop_.IsSet())
+        return TOutcome::Success();
+    struct stat st {};
+    const QByteArray file = Encoded(fetch.File);
+    if (::lstat(file.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+        const QString& reason = fetch.Result.Outcome.reason;
         return TOutcome::Failure((reason.isEmpty() ? QStringLiteral("файл не получен") : reason) +
-                                 QStringLiteral(" (") + QString::fromUtf8(shown.Address) +
+                                 QStringLiteral(" (") + QString::fromUtf8(fetch.Shown.Address) +
                                  QLatin1Char(')'));
     }
-    if (stop_.IsSet())
-        return TOutcome::Success(); // the row being fetched keeps its mark
-
     // An error page is never the package, even where the index gives no
     // size or hash to tell it by.
-    if (const long status = http_.LastStatus(); status >= 400) {
-        RemoveScratch();
+    if (const long status = fetch.Result.Status; status >= 400)
         return TOutcome::Failure(
             QStringLiteral("сервер ответил %1 (%2)")
-                .arg(HTTPGetRules::StatusText(status), QString::fromUtf8(shown.Address)));
-    }
-    const std::uint64_t arrived = SizeOf(scratch_);
-    TOutcome outcome;
-    switch (ArchiveCache::Store(scratch_, folders_.ArchivesDir, localName, expected)) {
+                .arg(HTTPGetRules::StatusText(status), QString::fromUtf8(fetch.Shown.Address)));
+    return Store(fetch);
+}
+
+TOutcome TPackageDownload::Store(TFetch& fetch) {
+    const std::string& localName = fetch.Shown.LocalName;
+    const ArchiveCache::TExpected& expected = fetch.Expected;
+    const std::uint64_t arrived = SizeOf(fetch.File);
+    switch (ArchiveCache::Store(fetch.File, folders_.ArchivesDir, localName, expected)) {
     case ArchiveCache::TStoreResult::Stored:
-        view_.SetMarked(row, false);
-        view_.SetState(row, StateDownloaded);
-        states_.Update(view_.KeyOf(row), StateDownloaded);
+        view_.SetMarked(fetch.Row, false);
+        view_.SetState(fetch.Row, StateDownloaded);
+        states_.Update(view_.KeyOf(fetch.Row), StateDownloaded);
         // Only a file that passed the checks ever reaches the phone.
         CopyToPhone(localName);
-        break;
-    case ArchiveCache::TStoreResult::Mismatch: {
+        return TOutcome::Success();
+    case ArchiveCache::TStoreResult::Mismatch:
         // Not the file the index describes: not stored, and the mark stays so
         // that it can be fetched again once the repository is mended.
         if (expected.HasSize && arrived != expected.Size)
-            outcome = TOutcome::Failure(QStringLiteral("получено %1 байт, индекс называет %2")
-                                            .arg(arrived)
-                                            .arg(expected.Size));
-        else
-            outcome =
-                TOutcome::Failure(QStringLiteral("контрольная сумма не совпадает с индексом"));
-        break;
-    }
+            return TOutcome::Failure(QStringLiteral("получено %1 байт, индекс называет %2")
+                                         .arg(arrived)
+                                         .arg(expected.Size));
+        return TOutcome::Failure(QStringLiteral("контрольная сумма не совпадает с индексом"));
     case ArchiveCache::TStoreResult::Failed:
-        outcome = TOutcome::Failure(
-            QStringLiteral("не удалось записать в локальный кэш %1").arg(folders_.ArchivesDir));
         break;
     }
-    RemoveScratch();
-    return outcome;
+    return TOutcome::Failure(
+        QStringLiteral("не удалось записать в локальный кэш %1").arg(folders_.ArchivesDir));
 }
 
 void TPackageDownload::Run() {
-    const int rows = view_.RowCount();
+    fetches_.clear();
     std::vector<TPackageKey> keys;
-    for (int i = 0; i < rows; ++i)
-        if (view_.IsMarked(i))
-            keys.push_back(view_.KeyOf(i));
-    int left = static_cast<int>(keys.size());
-    if (left == 0)
+    for (int i = 0, rows = view_.RowCount(); i < rows; ++i) {
+        if (!view_.IsMarked(i))
+            continue;
+        keys.push_back(view_.KeyOf(i));
+        fetches_.push_back(std::make_unique<TFetch>());
+        fetches_.back()->Row = i;
+    }
+    if (fetches_.empty())
         return;
 
     report_.Busy(true);
     states_.Index(folders_.CacheFile, keys);
-    const QMetaObject::Connection progress = QObject::connect(
-        &http_, &THTTPGet::OnProgress, [this](THTTPGet*, qint64 total, qint64 readed) {
-            report_.Progress(LongOperation::Percent(total, readed));
-        });
-
+    // Everything fetched lies in a folder of the run's own (which start-up
+    // removes after a crash), so that nothing fetched for a row whose turn
+    // never came outlives the run.
+    QTemporaryDir dir(folders_.WorkDir + QStringLiteral(".unpack-XXXXXX"));
+    folder_ = dir.isValid() ? dir.path() + QLatin1Char('/') : QString();
+    folderError_ = dir.errorString();
     QStringList failures;
     unsent_.clear();
-    for (int i = 0; i < rows && left > 0 && !stop_.IsSet(); ++i) {
-        if (!view_.IsMarked(i))
-            continue;
-        const TOutcome outcome = DownloadRow(i);
-        if (!outcome)
-            failures << Label(view_.KeyOf(i)) + QStringLiteral(": ") + outcome.reason;
-        --left;
+    {
+        THTTPPool pool(MaxTransfers); // gone, with its transfers, before the folder
+        pool_ = &pool;
+        const QMetaObject::Connection stop =
+            QObject::connect(&stop_, &TStopFlag::raised, [&pool] { pool.StopAll(); });
+        for (std::size_t turn = 0; turn < fetches_.size() && !stop_.IsSet(); ++turn) {
+            StartAhead(turn);
+            TFetch& fetch = *fetches_[turn];
+            const TOutcome outcome = DownloadRow(fetch);
+            if (!outcome)
+                failures << Label(view_.KeyOf(fetch.Row)) + QStringLiteral(": ") + outcome.reason;
+            if (!fetch.File.isEmpty())
+                ::unlink(Encoded(fetch.File).constData());
+        }
+        QObject::disconnect(stop);
+        pool_ = nullptr;
     }
+    fetches_.clear();
 
-    RemoveScratch();
-    QObject::disconnect(progress);
     report_.Busy(false);
     QStringList messages;
     if (!failures.isEmpty())

@@ -4,24 +4,29 @@
 #include "base/Outcome.h"
 #include "base/SafeFiles.h"
 #include "catalogue/PackageRow.h"
+#include "net/HTTPTransfer.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-// The download of the marked packages: each is fetched into "download.deb" in
-// the working folder, checked against its index (size and hash), stored in the
-// local package cache, its state updated in the list and in the saved list,
-// and copied to the phone as the settings ask. The window lends it the list
-// and the phone (TDownloadView); everything else is here.
+// The download of the marked packages: several are fetched at once into a
+// private folder of the working folder, and each, in list order, is checked
+// against its index (size and hash), stored in the local package cache, its
+// state updated in the list and in the saved list, and copied to the phone as
+// the settings ask. The window lends it the list and the phone
+// (TDownloadView); everything else is here.
 
 class THTTPGet;
+class THTTPPool;
 
-// What the details panel shows for the row just selected.
+// What the details panel shows for a row.
 struct TShownPackage {
     std::string Address;   // the hint of the size label: the download address
     std::string SizeText;  // the text of the size label: "Size:" as the index has it
@@ -37,9 +42,11 @@ public:
     virtual bool IsMarked(int row) const = 0;
     // The build the row stands for.
     virtual TPackageKey KeyOf(int row) const = 0;
-    // Selects the row, shows its details and scrolls it into view. False when
-    // its stanza was not found (the details are hidden).
-    virtual bool ShowRow(int row, TShownPackage& shown) = 0;
+    // What the details panel would show for the row, read from its index
+    // without touching the window. False when its stanza was not found.
+    virtual bool Describe(int row, TShownPackage& shown) = 0;
+    // Selects the row, shows its details and scrolls it into view.
+    virtual void ShowRow(int row) = 0;
     virtual void SetMarked(int row, bool marked) = 0;
     virtual void SetState(int row, int state) = 0;
     // The two copy options, read when a package needs them.
@@ -82,50 +89,60 @@ private:
     std::uint64_t device_ = 0, inode_ = 0, size_ = 0;
 };
 
-namespace PackageDownload {
-
-inline constexpr const char* ScratchName = "download.deb";
-
-} // namespace PackageDownload
-
 class TPackageDownload {
 public:
+    // Packages fetched at once, over one pool of connections (a server's
+    // connection serves its next package too), and the most whose files wait
+    // on disk for the walk's turn, those under way included. Four keeps a
+    // slow package early in the list from holding up the rest while the disk
+    // holds at most four packages that are not stored yet; a phone's own
+    // package manager fetches about as many side by side.
+    static constexpr int MaxTransfers = 4;
+
     struct TFolders {
         QString WorkDir;
         QString ArchivesDir;
         QString CacheFile; // the saved list
     };
 
-    // Http is the component the packages come through (binary data only: an
-    // answer without a length fails); Report gets the busy state and the
-    // current file's progress.
-    TPackageDownload(TDownloadView& view, THTTPGet& http, TOperationReport& report, TStopFlag& stop,
-                     TFolders folders);
+    // Http gives the requests' properties (agent, speed limit; the answers
+    // must carry a length); Report gets the busy state and the progress of
+    // the package whose turn it is.
+    TPackageDownload(TDownloadView& view, const THTTPGet& http, TOperationReport& report,
+                     TStopFlag& stop, TFolders folders);
+    ~TPackageDownload();
 
-    // The whole run over the marked rows, in list order. The caller brackets
-    // it as a long operation (the stop flag cleared when it starts); a raise
-    // of the flag ends the transfer under way at once. A row keeps its mark
-    // unless its package ended stored; every package that failed is named
-    // with its reason at the end, so a second run retries exactly those, and
-    // so is every copy to the phone that did not arrive.
+    // The whole run over the marked rows, handled in list order while the
+    // next ones are already being fetched. The caller brackets it as a long
+    // operation (the stop flag cleared when it starts); a raise of the flag
+    // ends every transfer at once, and nothing fetched for a row whose turn
+    // did not come is kept. A row keeps its mark unless its package ended
+    // stored; every package that failed is named with its reason at the end,
+    // so a second run retries exactly those, and so is every copy to the
+    // phone that did not arrive.
     void Run();
 
 private:
-    // Fetches Address into "download.deb"; true when a non-empty file arrived.
-    // A body over MaxSize bytes stops there and leaves no file.
-    bool GetFile(const std::string& address, std::int64_t maxSize);
-    TOutcome DownloadRow(int row);
+    struct TFetch;
+    void Describe(TFetch& fetch, std::size_t index);
+    void StartAhead(std::size_t turn);
+    void WaitFor(TFetch& fetch);
+    void Changed();
+    TOutcome DownloadRow(TFetch& fetch);
+    TOutcome Store(TFetch& fetch);
     void CopyToPhone(const std::string& localName);
-    void RemoveScratch();
-    // Why the last transfer failed, in words a person can read.
-    QString TransferFailure() const;
 
     TDownloadView& view_;
-    THTTPGet& http_;
     TOperationReport& report_;
     TStopFlag& stop_;
     TFolders folders_;
-    QString scratch_;
+    THTTPRequest base_;
+    QString folder_;      // the run's private folder ("" when it could not be made)
+    QString folderError_; // why not
+    THTTPPool* pool_ = nullptr;
+    std::vector<std::unique_ptr<TFetch>> fetches_; // the marked rows in list order
+    std::atomic<const TFetch*> awaited_{nullptr};
+    std::atomic<bool> changed_{false};
     TSavedStates states_;
     QStringList unsent_; // the phone paths a copy did not reach
 };

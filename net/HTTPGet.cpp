@@ -30,9 +30,7 @@ THTTPGet::~THTTPGet() {
     // Posted progress and completion events die with the object.
 }
 
-void THTTPGet::Start() {
-    if (transfer_)
-        return;
+THTTPRequest THTTPGet::Request() const {
     THTTPRequest request;
     request.URL = URL;
     request.FileName = FileName;
@@ -47,7 +45,13 @@ void THTTPGet::Start() {
     request.Timeout = Timeout;
     request.MinSpeed = MinSpeed;
     request.MaxSize = MaxSize;
-    auto run = std::make_shared<TRun>(std::move(request));
+    return request;
+}
+
+void THTTPGet::Start() {
+    if (transfer_)
+        return;
+    auto run = std::make_shared<TRun>(Request());
     run->Transfer.OnProgress = [this, weak = std::weak_ptr<TRun>(run)] {
         const auto run = weak.lock();
         if (!run || run->ProgressPending.exchange(true))

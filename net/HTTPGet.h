@@ -13,6 +13,7 @@
 
 class TStopFlag;
 class THTTPTransfer;
+struct THTTPRequest;
 
 // Certificates are checked against the system's store, or the file or folder
 // named by CURL_CA_BUNDLE / SSL_CERT_FILE / SSL_CERT_DIR as the curl tool
@@ -68,6 +69,10 @@ public:
     int MinSpeed = HTTPGetRules::DefaultMinSpeed;
     // The largest body accepted; 0 or less: the default cap.
     std::int64_t MaxSize = HTTPGetRules::DefaultMaxSize;
+
+    // The properties as one transfer's request (for callers that run their
+    // transfers themselves, several at once).
+    THTTPRequest Request() const;
 
     // Begins a transfer; does nothing while one is running.
     void Start();

@@ -87,16 +87,14 @@ curl_slist* RequestHeaders(const THTTPRequest& r) {
 
 } // namespace
 
-// The curl handles of one transfer, and what they were given.
+// The easy handle of one transfer, and what it was given.
 struct THTTPTransfer::TCurl {
     CURL* Easy = curl_easy_init();
-    CURLM* Multi = curl_multi_init();
     curl_slist* Headers = nullptr;
     char Error[CURL_ERROR_SIZE] = {};
 
     ~TCurl() {
         curl_slist_free_all(Headers);
-        curl_multi_cleanup(Multi);
         curl_easy_cleanup(Easy);
     }
     void Configure(THTTPTransfer& owner);
@@ -114,13 +112,17 @@ void THTTPTransfer::TCurl::Configure(THTTPTransfer& owner) {
     const THTTPRequest& r = owner.request_;
     Headers = RequestHeaders(r);
     curl_easy_setopt(Easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(Easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(
+        Easy, CURLOPT_HTTP_VERSION,
+        static_cast<long>(r.KeepAlive ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(Easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(Easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    // One request per connection, as HTTP/1.0 has it: a redirect never
-    // meets a connection that the server is closing.
-    curl_easy_setopt(Easy, CURLOPT_FORBID_REUSE, 1L);
+    // Without keep-alive, one request per connection, as HTTP/1.0 has it: a
+    // redirect never meets a connection that the server is closing. With it,
+    // the multi handle keeps the connection for the next request (curl asks
+    // again on a fresh one when a kept connection turns out closed).
+    curl_easy_setopt(Easy, CURLOPT_FORBID_REUSE, r.KeepAlive ? 0L : 1L);
     curl_easy_setopt(Easy, CURLOPT_HTTPHEADER, Headers);
     curl_easy_setopt(Easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(Easy, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -170,11 +172,13 @@ bool THTTPTransfer::Fail(QString reason) {
     return false;
 }
 
+THTTPTransfer::~THTTPTransfer() = default;
+
 void THTTPTransfer::Stop() {
     std::lock_guard lock(activeMutex_);
     stop_.store(true);
-    if (active_)
-        curl_multi_wakeup(active_->Multi);
+    if (activeMulti_)
+        curl_multi_wakeup(activeMulti_);
 }
 
 bool THTTPTransfer::Header(std::string_view line) {
@@ -232,109 +236,118 @@ std::size_t THTTPTransfer::OnWrite(char* data, std::size_t size, std::size_t cou
     return static_cast<THTTPTransfer*>(self)->Body(data, size * count) ? size * count : 0;
 }
 
-// Runs one request of the chain; false when curl or the callbacks ended it
-// early (the reason is then recorded).
-bool THTTPTransfer::Perform(TCurl& curl) {
-    curl_multi_add_handle(curl.Multi, curl.Easy);
-    CURLcode result = CURLE_OK;
-    int running = 1;
-    while (running > 0) {
-        if (curl_multi_perform(curl.Multi, &running) != CURLM_OK) {
-            result = CURLE_FAILED_INIT;
-            break;
+THTTPResult THTTPTransfer::Run() {
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        Fail(QStringLiteral("не удалось начать передачу"));
+    for (CURL* easy = multi ? Begin(multi) : nullptr; easy;) {
+        curl_multi_add_handle(multi, easy);
+        CURLcode code = CURLE_OK;
+        int running = 1;
+        while (running > 0) {
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                code = CURLE_FAILED_INIT;
+                break;
+            }
+            if (stop_.load()) {
+                code = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (running > 0)
+                curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
         }
-        if (stop_.load()) {
-            result = CURLE_ABORTED_BY_CALLBACK;
-            break;
-        }
-        if (running > 0)
-            curl_multi_poll(curl.Multi, nullptr, 0, 1000, nullptr);
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
+            if (msg->msg == CURLMSG_DONE && code == CURLE_OK)
+                code = msg->data.result;
+        curl_multi_remove_handle(multi, easy);
+        easy = HopDone(code);
     }
-    int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(curl.Multi, &queued))
-        if (msg->msg == CURLMSG_DONE && result == CURLE_OK)
-            result = msg->data.result;
-    curl_multi_remove_handle(curl.Multi, curl.Easy);
-    if (stop_.load())
-        return false;
-    if (result != CURLE_OK)
-        return Fail(CurlReason(result, curl.Easy, curl.Error, request_.MinSpeed, request_.Timeout));
-    return hop_.HeadersDone || Fail(QStringLiteral("сервер не прислал ответа"));
+    THTTPResult result = Result();
+    curl_multi_cleanup(multi);
+    return result;
 }
 
-THTTPResult THTTPTransfer::Run() {
-    THTTPResult result;
-    const QString url = HTTPGetRules::RequestUrl(request_.URL);
-    bool ok = false;
+CURL* THTTPTransfer::Begin(CURLM* multi) {
+    QString url = HTTPGetRules::RequestUrl(request_.URL);
     if (url.isEmpty()) {
         Fail(QStringLiteral("адрес не http:// и не https://"));
-    } else if (!stop_.load()) {
-        TCurl curl;
-        if (!curl.Easy || !curl.Multi) {
-            Fail(QStringLiteral("не удалось начать передачу"));
-        } else {
-            curl.Configure(*this);
-            {
-                std::lock_guard lock(activeMutex_);
-                active_ = &curl;
-            }
-            ok = Transfer(curl, url);
-            std::lock_guard lock(activeMutex_);
-            active_ = nullptr;
-        }
+        return nullptr;
     }
-    if (stop_.load()) {
-        ok = false;
-        failure_ = QStringLiteral("остановлено");
+    if (stop_.load())
+        return nullptr;
+    url_ = std::move(url);
+    curl_ = std::make_unique<TCurl>();
+    if (!curl_->Easy) {
+        curl_.reset();
+        Fail(QStringLiteral("не удалось начать передачу"));
+        return nullptr;
     }
-    result.Outcome = ok ? TOutcome::Success() : TOutcome::Failure(failure_);
-    result.Status = hop_.HeadersDone ? hop_.Status : 0;
-    result.FinalUrl = finalUrl_;
-    result.Size = totalSize_.load();
-    result.ETag = hop_.ETag;
-    result.LastModified = hop_.LastModified;
-    return result;
+    curl_->Configure(*this);
+    firstOrigin_ = Origin(url_);
+    post_ = !request_.PostQuery.empty();
+    {
+        std::lock_guard lock(activeMutex_);
+        activeMulti_ = multi;
+    }
+    SetUpHop();
+    return curl_->Easy;
+}
+
+// The request to url_ of the chain.
+void THTTPTransfer::SetUpHop() {
+    CURL* easy = curl_->Easy;
+    const std::string urlBytes = url_.toUtf8().toStdString();
+    curl_easy_setopt(easy, CURLOPT_URL, urlBytes.c_str());
+    if (post_) {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(request_.PostQuery.size()));
+        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, request_.PostQuery.c_str());
+    } else {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    }
+    // Credentials go only to the address they were given for, never to
+    // where a redirect points.
+    const bool credentials = !request_.UserName.empty() && Origin(url_) == firstOrigin_;
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    curl_easy_setopt(easy, CURLOPT_USERNAME, credentials ? request_.UserName.c_str() : nullptr);
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, credentials ? request_.Password.c_str() : nullptr);
+    hop_ = THop();
+    curl_->Error[0] = '\0';
+}
+
+// How one request of the chain ended: false when curl or the callbacks ended
+// it early (the reason is then recorded).
+bool THTTPTransfer::HopEnded(CURLcode code) {
+    if (stop_.load())
+        return false;
+    if (code != CURLE_OK)
+        return Fail(
+            CurlReason(code, curl_->Easy, curl_->Error, request_.MinSpeed, request_.Timeout));
+    return hop_.HeadersDone || Fail(QStringLiteral("сервер не прислал ответа"));
 }
 
 // The request and the redirects it meets, until the final answer's body is
 // in place or the transfer failed.
-bool THTTPTransfer::Transfer(TCurl& curl, QString url) {
-    const QString firstOrigin = Origin(url);
-    bool post = !request_.PostQuery.empty();
-    bool ok = false;
-    for (int redirects = 0;; ++redirects) {
-        const std::string urlBytes = url.toUtf8().toStdString();
-        curl_easy_setopt(curl.Easy, CURLOPT_URL, urlBytes.c_str());
-        if (post) {
-            curl_easy_setopt(curl.Easy, CURLOPT_POSTFIELDSIZE,
-                             static_cast<long>(request_.PostQuery.size()));
-            curl_easy_setopt(curl.Easy, CURLOPT_COPYPOSTFIELDS, request_.PostQuery.c_str());
-        } else {
-            curl_easy_setopt(curl.Easy, CURLOPT_HTTPGET, 1L);
-        }
-        // Credentials go only to the address they were given for, never to
-        // where a redirect points.
-        const bool credentials = !request_.UserName.empty() && Origin(url) == firstOrigin;
-        curl_easy_setopt(curl.Easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(curl.Easy, CURLOPT_USERNAME,
-                         credentials ? request_.UserName.c_str() : nullptr);
-        curl_easy_setopt(curl.Easy, CURLOPT_PASSWORD,
-                         credentials ? request_.Password.c_str() : nullptr);
-
-        hop_ = THop();
-        curl.Error[0] = '\0';
-        if (!Perform(curl))
-            break;
+CURL* THTTPTransfer::HopDone(CURLcode code) {
+    if (HopEnded(code)) {
         if (!hop_.Redirect) {
-            ok = EndOfBody();
-            break;
+            ok_ = EndOfBody();
+        } else if (NextHop()) {
+            if (hop_.Status == 301 || hop_.Status == 302 || hop_.Status == 303)
+                post_ = false;
+            SetUpHop();
+            return curl_->Easy;
         }
-        if (!NextHop(curl, url, redirects))
-            break;
-        if (hop_.Status == 301 || hop_.Status == 302 || hop_.Status == 303)
-            post = false;
     }
-    finalUrl_ = url;
+    End();
+    return nullptr;
+}
+
+void THTTPTransfer::End() {
+    {
+        std::lock_guard lock(activeMutex_);
+        activeMulti_ = nullptr;
+    }
     if (file_) {
         file_->Abort();
         file_.reset();
@@ -343,7 +356,22 @@ bool THTTPTransfer::Transfer(TCurl& curl, QString url) {
     // not arrive whole leaves none rather than an old or partial one.
     if (answered_ && !committed_)
         QFile::remove(request_.FileName);
-    return ok;
+}
+
+THTTPResult THTTPTransfer::Result() {
+    bool ok = ok_;
+    if (stop_.load()) {
+        ok = false;
+        failure_ = QStringLiteral("остановлено");
+    }
+    THTTPResult result;
+    result.Outcome = ok ? TOutcome::Success() : TOutcome::Failure(failure_);
+    result.Status = hop_.HeadersDone ? hop_.Status : 0;
+    result.FinalUrl = url_;
+    result.Size = totalSize_.load();
+    result.ETag = hop_.ETag;
+    result.LastModified = hop_.LastModified;
+    return result;
 }
 
 // The final answer has ended: its body is put in place, and the outcome
@@ -366,14 +394,14 @@ bool THTTPTransfer::EndOfBody() {
 }
 
 // Where a redirect points, when it may be followed; false fails the transfer.
-bool THTTPTransfer::NextHop(TCurl& curl, QString& url, int redirects) {
+bool THTTPTransfer::NextHop() {
     char* next = nullptr;
-    curl_easy_getinfo(curl.Easy, CURLINFO_REDIRECT_URL, &next);
+    curl_easy_getinfo(curl_->Easy, CURLINFO_REDIRECT_URL, &next);
     const QString nextUrl = next ? QString::fromUtf8(next) : QString();
-    if (redirects >= HTTPGetRules::MaxRedirects)
+    if (redirects_++ >= HTTPGetRules::MaxRedirects)
         return Fail(QStringLiteral("больше %1 перенаправлений").arg(HTTPGetRules::MaxRedirects));
-    if (nextUrl.isEmpty() || !HTTPGetRules::RedirectAllowed(url, nextUrl))
+    if (nextUrl.isEmpty() || !HTTPGetRules::RedirectAllowed(url_, nextUrl))
         return Fail(QStringLiteral("перенаправление на недопустимый адрес %1").arg(nextUrl));
-    url = nextUrl;
+    url_ = nextUrl;
     return true;
 }

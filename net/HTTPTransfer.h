@@ -6,9 +6,12 @@
 
 #include <QString>
 
+#include <curl/curl.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +34,10 @@ struct THTTPRequest {
     // 304 answer ends without touching the target.
     std::string IfNoneMatch;
     std::string IfModifiedSince;
+    // HTTP/1.1 with the connection left open for the next request to the same
+    // server (the transfers of one THTTPPool); false: HTTP/1.0, one request
+    // per connection.
+    bool KeepAlive = false;
 };
 
 // How one transfer ended.
@@ -56,6 +63,7 @@ struct THTTPResult {
 class THTTPTransfer {
 public:
     explicit THTTPTransfer(THTTPRequest request);
+    ~THTTPTransfer();
     THTTPTransfer(const THTTPTransfer&) = delete;
     THTTPTransfer& operator=(const THTTPTransfer&) = delete;
 
@@ -76,11 +84,22 @@ public:
     std::int64_t Readed() const { return readed_.load(); }
 
 private:
+    friend class THTTPPool;
+    // The steps of Run, which a pool drives on its own multi handle too: Begin
+    // gives the handle of the first request, to be added to Multi (nullptr:
+    // the transfer has ended already); when Multi reports that request done,
+    // HopDone gives the handle of the next one (a redirect followed) or
+    // nullptr once the transfer has ended; Result then tells how.
+    CURL* Begin(CURLM* multi);
+    CURL* HopDone(CURLcode code);
+    THTTPResult Result();
+
     struct TCurl;
-    bool Transfer(TCurl& curl, QString url);
+    void SetUpHop();
+    bool HopEnded(CURLcode code);
+    void End();
     bool EndOfBody();
-    bool NextHop(TCurl& curl, QString& url, int redirects);
-    bool Perform(TCurl& curl);
+    bool NextHop();
     bool Header(std::string_view line);
     bool Body(const char* data, std::size_t size);
     bool Fail(QString reason);
@@ -102,12 +121,17 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<std::int64_t> totalSize_{0};
     std::atomic<std::int64_t> readed_{0};
-    std::mutex activeMutex_; // guards active_ against Stop
-    TCurl* active_ = nullptr;
+    std::mutex activeMutex_; // guards activeMulti_ against Stop
+    CURLM* activeMulti_ = nullptr;
+    std::unique_ptr<TCurl> curl_;
+    QString url_;         // the address of the request under way
+    QString firstOrigin_; // where credentials may go
+    bool post_ = false;
+    int redirects_ = 0;
+    bool ok_ = false;
     THop hop_;
     bool answered_ = false;  // the final answer's head arrived: the target is being replaced
     bool committed_ = false; // the body was put in place
     std::optional<SafeFiles::TAtomicFile> file_;
     QString failure_;
-    QString finalUrl_;
 };

@@ -22,20 +22,21 @@ public:
     TPackageKey KeyOf(int row) const override {
         return Row(row) ? TPackageKey::Of(*Row(row)) : TPackageKey();
     }
-    bool ShowRow(int row, TShownPackage& shown) override {
-        if (!page_.ShowRowDetails(row))
+    bool Describe(int row, TShownPackage& shown) override {
+        TDebianInfo info;
+        if (!page_.RowDetails(row, info))
             return false;
-        // The address is the size label's hint and the size its text; both
-        // come from the record the panel shows.
-        const TDebianInfo& info = page_.CurrentPackage();
-        shown.Address = info.Filename;
-        shown.SizeText = info.Size;
-        shown.LocalName = info.LocalName;
-        shown.Sha256 = info.SHA256;
-        shown.Sha1 = info.SHA1;
-        shown.Md5 = info.MD5sum;
+        // The address is the size label's hint and the size its text, as the
+        // panel shows them for the row.
+        shown.Address = std::move(info.Filename);
+        shown.SizeText = std::move(info.Size);
+        shown.LocalName = std::move(info.LocalName);
+        shown.Sha256 = std::move(info.SHA256);
+        shown.Sha1 = std::move(info.SHA1);
+        shown.Md5 = std::move(info.MD5sum);
         return true;
     }
+    void ShowRow(int row) override { page_.ShowRowDetails(row); }
     void SetMarked(int row, bool marked) override { page_.SetRowMarked(row, marked); }
     void SetState(int row, int state) override { page_.SetRowState(row, state); }
     // Read at each package: the options stay usable while the download runs.

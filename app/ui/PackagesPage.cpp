@@ -118,12 +118,7 @@ struct TPackagesPage::Impl {
             details->HidePackageInfo();
             return;
         }
-        const TPackageRow& shown = Rows()[static_cast<std::size_t>(row)];
-        current.Package = shown.Package;
-        current.IndexFile = shown.IndexFile;
-        currentFound = FindPackage(current, folders.ProcDir, TPackageKey::Of(shown),
-                                   q->IsHttpsSource &&
-                                       q->IsHttpsSource(QString::fromStdString(current.IndexFile)));
+        currentFound = q->RowDetails(row, current);
         if (currentFound)
             details->ShowPackageInfo(current);
         else
@@ -517,6 +512,16 @@ bool TPackagesPage::ShowRowDetails(int row) {
     d->SelectRow(row);
     d->lstPackagesClick();
     return d->currentFound;
+}
+
+bool TPackagesPage::RowDetails(int row, TDebianInfo& info) const {
+    if (row < 0 || row >= d->RowCount())
+        return false;
+    const TPackageRow& shown = d->Rows()[static_cast<std::size_t>(row)];
+    info.Package = shown.Package;
+    info.IndexFile = shown.IndexFile;
+    return FindPackage(info, d->folders.ProcDir, TPackageKey::Of(shown),
+                       IsHttpsSource && IsHttpsSource(QString::fromStdString(info.IndexFile)));
 }
 
 const TDebianInfo& TPackagesPage::CurrentPackage() const {

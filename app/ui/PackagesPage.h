@@ -56,6 +56,9 @@ public:
     // Selects Row, shows its details and scrolls it into view, as a click on
     // it does. False when its stanza was not found (the details are hidden).
     bool ShowRowDetails(int row);
+    // The details of Row's stanza as a click on it would show them, without
+    // selecting it. False when its stanza was not found.
+    bool RowDetails(int row, TDebianInfo& info) const;
     // The details record of the selected package, as the panel shows it.
     const TDebianInfo& CurrentPackage() const;
     void SetRowMarked(int row, bool marked);

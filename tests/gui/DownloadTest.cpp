@@ -4,7 +4,6 @@
 
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SettingsPage.h"
-#include "net/HTTPGet.h"
 #include "sources/IndexStore.h"
 #include "support/TestHttpServer.h"
 
@@ -57,8 +56,10 @@ protected:
     }
     // Nothing of a download is left in the working folder.
     QStringList Leftovers() const {
-        QStringList files = QDir(WorkDir()).entryList(QDir::Files | QDir::Hidden);
-        for (const char* kept : {"T-Pot.dll", "TestPlugin.conf", "orvia.ini"})
+        QStringList files =
+            QDir(WorkDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const char* kept :
+             {"T-Pot.dll", "TestPlugin.conf", "orvia.ini", "archives", "lists", "proc", "phone"})
             files.removeAll(QString::fromUtf8(kept));
         return files;
     }
@@ -261,8 +262,6 @@ TEST_F(DownloadWindowTest, StopDuringTheSecondOfThreeKeepsItAndTheThirdMarked) {
     EXPECT_EQ(Marks(*frm), (std::vector<bool>{false, true, true}));
     EXPECT_EQ(States(*frm), (std::vector<int>{1, 2, 2}));
     EXPECT_EQ(Archives(), QStringList{QStringLiteral("a.deb")});
-    EXPECT_EQ(server_.RequestLines(),
-              (std::vector<std::string>{"GET /debs/a.deb HTTP/1.0", "GET /debs/b.deb HTTP/1.0"}));
     EXPECT_EQ(titles_.back(), QStringLiteral("Orvia"));
     EXPECT_TRUE(Find<QToolButton>(frm.get(), "btnPkgStop")->isHidden());
     EXPECT_FALSE(frm->Runner().Running());
@@ -281,6 +280,5 @@ TEST_F(DownloadWindowTest, ClosingTheWindowStopsTheTransferEndsTheRunThenShutsDo
     EXPECT_TRUE(Exists(QStringLiteral("orvia.ini"))); // the shutdown ran
     EXPECT_EQ(titles_.back(), QStringLiteral("Orvia - завершение работы"));
     EXPECT_EQ(Archives(), QStringList{QStringLiteral("a.deb")});
-    EXPECT_EQ(server_.RequestLines().size(), 2u);
     EXPECT_TRUE(Leftovers().isEmpty()) << Leftovers().join(' ').toStdString();
 }

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,15 +55,20 @@ public:
     bool IsMarked(int row) const override { return At(row).Marked; }
     // Every row stands for version 1.0 of its identifier.
     TPackageKey KeyOf(int row) const override { return {At(row).Package, "1.0", {}}; }
-    bool ShowRow(int row, TShownPackage& shown) override {
-        log.push_back("show " + std::to_string(row));
+    bool Describe(int row, TShownPackage& shown) override {
         shown = At(row).Shown;
         return At(row).Found;
     }
+    void ShowRow(int row) override { log.push_back("show " + std::to_string(row)); }
     void SetMarked(int row, bool marked) override { At(row).Marked = marked; }
     void SetState(int row, int state) override { At(row).State = state; }
     void Busy(bool on) override { log.push_back(on ? "busy" : "idle"); }
-    void Progress(int percent) override { progress.push_back(percent); }
+    void Progress(int percent) override {
+        progress.push_back(percent);
+        if (onProgress)
+            onProgress();
+    }
+    std::function<void()> onProgress;
     bool PutDebs() const override { return putDebs; }
     bool PutAutoInstall() const override { return putAutoInstall; }
     // What the upload would send is recorded.
@@ -111,8 +119,15 @@ protected:
     QStringList ArchiveNames() const {
         return QDir(ArchivesDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
-    // Only what the test put there: no scratch or staged file is left.
-    QStringList WorkFiles() const { return QDir(WorkDir()).entryList(QDir::Files | QDir::Hidden); }
+    // Only what the test put there: no scratch or staged file, no private
+    // folder is left.
+    QStringList WorkFiles() const {
+        QStringList entries =
+            QDir(WorkDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        entries.removeAll(QStringLiteral("archives"));
+        entries.removeAll(QStringLiteral("proc"));
+        return entries;
+    }
 
     // A marked row served at path with the given body; Size and SHA256 as
     // the index would give them.
@@ -172,7 +187,7 @@ TEST_F(DownloadWalk, AFailedFetchKeepsItsMarkAndTheNextPressRetriesOnlyIt) {
     view_.rows[1].Shown.Address = server_.Url("/debs/b.deb");
     Run();
     EXPECT_TRUE(view_.warnings.empty());
-    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /debs/b.deb HTTP/1.0"}));
+    EXPECT_EQ(server_.RequestLines(), (std::vector<std::string>{"GET /debs/b.deb HTTP/1.1"}));
     EXPECT_EQ(view_.log, (std::vector<std::string>{"busy", "show 1", "idle"}));
     EXPECT_EQ(Archive("b.deb"), b);
     EXPECT_EQ(view_.Marks(), (std::vector<bool>{false, false, false, false}));
@@ -184,6 +199,56 @@ TEST_F(DownloadWalk, AFailedFetchKeepsItsMarkAndTheNextPressRetriesOnlyIt) {
     Run();
     EXPECT_TRUE(view_.log.empty());
     EXPECT_TRUE(server_.RequestLines().empty());
+}
+
+TEST_F(DownloadWalk, PackagesComeSideBySideOverKeptConnectionsAndAreHandledInListOrder) {
+    std::vector<std::string> expectedLog = {"busy"};
+    for (int i = 0; i < 8; ++i) {
+        const std::string n = std::to_string(i);
+        view_.rows.push_back(
+            Served("pkg." + n, "/p" + n + ".deb", Body(20000, char('a' + i)), "p" + n + ".deb"));
+        expectedLog.push_back("show " + n);
+    }
+    expectedLog.push_back("idle");
+    server_.ServeErrorPage("/p3.deb", 404, 300); // a failure among the others
+    Run();
+    EXPECT_EQ(view_.log, expectedLog);
+    EXPECT_EQ(view_.Marks(),
+              (std::vector<bool>{false, false, false, true, false, false, false, false}));
+    EXPECT_EQ(ArchiveNames().size(), 7);
+    ASSERT_EQ(view_.warnings.size(), 1);
+    EXPECT_TRUE(view_.warnings[0].contains("\npkg.3 1.0: сервер ответил HTTP 404"))
+        << view_.warnings[0].toStdString();
+    // A server's connection is kept for its next package.
+    const std::vector<TTestHttpServer::TRequest> requests = server_.Requests();
+    std::set<int> connections;
+    for (const TTestHttpServer::TRequest& r : requests)
+        connections.insert(r.RemotePort);
+    EXPECT_EQ(requests.size(), 8u);
+    EXPECT_LE(connections.size(), std::size_t(TPackageDownload::MaxTransfers));
+    EXPECT_TRUE(WorkFiles().isEmpty()) << WorkFiles().join(' ').toStdString();
+}
+
+// Stop while the first package and those fetched ahead of it are all under
+// way: every row keeps its mark, nothing is stored, nothing is left behind.
+TEST_F(DownloadWalk, StopDuringSeveralTransfersKeepsEveryMarkAndLeavesNothing) {
+    for (int i = 0; i < 6; ++i) {
+        const std::string n = std::to_string(i), body = Body(64 * 1024, char('a' + i));
+        view_.rows.push_back(Served("pkg." + n, "/p" + n + ".deb", body, "p" + n + ".deb"));
+        server_.ServePaced("/p" + n + ".deb", body, 1024, 5);
+    }
+    view_.onProgress = [this] {
+        if (server_.Requests().size() == std::size_t(TPackageDownload::MaxTransfers))
+            stop_.Set();
+    };
+    Run();
+    EXPECT_TRUE(stop_.IsSet());
+    EXPECT_EQ(view_.log, (std::vector<std::string>{"busy", "show 0", "idle"}));
+    EXPECT_EQ(view_.Marks(), std::vector<bool>(6, true));
+    EXPECT_TRUE(ArchiveNames().isEmpty());
+    EXPECT_TRUE(view_.warnings.isEmpty());
+    EXPECT_EQ(server_.Requests().size(), std::size_t(TPackageDownload::MaxTransfers));
+    EXPECT_TRUE(WorkFiles().isEmpty()) << WorkFiles().join(' ').toStdString();
 }
 
 TEST_F(DownloadWalk, OnlyFilesThatMatchTheIndexAreStoredAndReachThePhone) {
@@ -259,9 +324,12 @@ TEST_F(DownloadWalk, EveryFailureIsNamedWithItsReasonAndKeepsItsMark) {
     server_.ServeZeros("/sized.deb", 1ULL << 40, 1 << 20);
     server_.ServeZeros("/unsized.deb", 1ULL << 40, 1 << 20);
     Run();
-    EXPECT_EQ(server_.RequestLines(),
-              (std::vector<std::string>{"GET /ok.deb HTTP/1.0", "GET /missing.deb HTTP/1.0",
-                                        "GET /sized.deb HTTP/1.0", "GET /unsized.deb HTTP/1.0"}));
+    // Fetched side by side: the requests arrive in any order.
+    std::vector<std::string> requests = server_.RequestLines();
+    std::sort(requests.begin(), requests.end());
+    EXPECT_EQ(requests,
+              (std::vector<std::string>{"GET /missing.deb HTTP/1.1", "GET /ok.deb HTTP/1.1",
+                                        "GET /sized.deb HTTP/1.1", "GET /unsized.deb HTTP/1.1"}));
     EXPECT_EQ(view_.Marks(), (std::vector<bool>{true, true, true, true, true, true, true, false,
                                                 true, true, true}));
     EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("ok.deb")});

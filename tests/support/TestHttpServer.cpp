@@ -86,6 +86,7 @@ void TTestHttpServer::Handle(const httplib::Request& req, httplib::Response& res
     for (const auto& [name, value] : req.headers)
         record.Headers.emplace(Lower(name), value);
     record.Body = req.body;
+    record.RemotePort = req.remote_port;
 
     std::shared_ptr<const TAnswer> answer;
     std::function<void(const TRequest&)> onRequest;

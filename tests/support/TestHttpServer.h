@@ -47,6 +47,7 @@ public:
         std::string Line;    // "GET /repo/Packages.gz HTTP/1.0"
         std::multimap<std::string, std::string> Headers; // names lower-cased
         std::string Body;
+        int RemotePort = 0; // the client's end: one per connection
 
         bool HasHeader(const std::string& name) const;
         // The first value of the header (name in any letter case), or "".
