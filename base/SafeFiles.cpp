@@ -150,6 +150,7 @@ TAtomicFile::~TAtomicFile() {
 bool TAtomicFile::Open() {
     Abort();
     failed_ = false;
+    flushed_ = false;
     written_ = 0;
     error_.clear();
     const QByteArray native = QFile::encodeName(target_);
@@ -185,6 +186,7 @@ bool TAtomicFile::Write(const void* data, std::size_t size) {
         failed_ = true;
         return false;
     }
+    flushed_ = false;
     const char* p = static_cast<const char*>(data);
     std::size_t done = 0;
     while (done < size) {
@@ -204,6 +206,18 @@ bool TAtomicFile::Write(const void* data, std::size_t size) {
     return true;
 }
 
+bool TAtomicFile::Flush() {
+    if (fd_ < 0 || failed_ || flushed_ || !flush_)
+        return fd_ >= 0 && !failed_;
+    if (::fsync(fd_) != 0) {
+        error_ = ErrnoText(errno);
+        failed_ = true;
+        return false;
+    }
+    flushed_ = true;
+    return true;
+}
+
 bool TAtomicFile::Commit() {
     if (fd_ < 0 || failed_) {
         if (error_.isEmpty())
@@ -219,7 +233,7 @@ bool TAtomicFile::Commit() {
                             ? static_cast<mode_t>(st.st_mode & 07777)
                             : mode_t(0644);
     bool ok = true;
-    if (::fchmod(fd_, mode) != 0 || (flush_ && ::fsync(fd_) != 0)) {
+    if (::fchmod(fd_, mode) != 0 || (flush_ && !flushed_ && ::fsync(fd_) != 0)) {
         error_ = ErrnoText(errno);
         ok = false;
     }

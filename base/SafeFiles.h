@@ -69,6 +69,9 @@ public:
     // decompressed index on its way into the store): Commit still replaces
     // the target in one step, but does not wait for the disk.
     void SkipFlush() { flush_ = false; }
+    // Waits for the disk now, so that a Commit later (on another thread,
+    // say) only replaces the target.
+    bool Flush();
 
     std::uint64_t Written() const { return written_; }
     const QString& ErrorString() const { return error_; }
@@ -80,6 +83,7 @@ private:
     std::uint64_t written_ = 0;
     bool failed_ = false;
     bool flush_ = true;
+    bool flushed_ = false;
     QString error_;
 };
 

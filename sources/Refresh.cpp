@@ -1,14 +1,11 @@
 #include "sources/Refresh.h"
 
 #include "base/LongOperation.h"
-#include "base/SafeFiles.h"
-#include "base/TextFile.h"
 #include "net/HTTPGet.h"
 #include "sources/IndexStore.h"
 #include "sources/RefreshFetch.h"
 #include "sources/SourceAddress.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -18,9 +15,6 @@
 namespace {
 
 constexpr qint64 MinScratchSize = 128;
-constexpr qint64 CopyBlock = qint64(1) << 20;
-
-const char* const Download = "download.txt";
 
 // A plain file we may open without blocking (no FIFO, device or link).
 bool IsPlainFile(const QString& path) {
@@ -89,30 +83,31 @@ int TRefresh::Walk(const std::vector<TSourceEntry>& sources) {
         return 0;
     report_.Busy(true);
     RemoveScratch();
-    // The checked sources are fetched side by side; each is taken over (and
-    // stored) when its turn in the list comes.
     TValidatorStore validators(procDir_);
-    TRefreshFetcher fetcher(Request(), workDir_, &validators);
-    for (std::size_t i = 0; i < sources.size(); ++i)
-        if (sources[i].Checked)
-            fetcher.Add(int(i), sources[i].Text);
     int stored = 0;
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        report_.ItemStarted(int(i));
-        if (sources[i].Checked) {
-            const QString& address = sources[i].Text;
-            const TFetchedIndex& fetched = Fetch(fetcher, int(i));
-            TOutcome outcome = Keep(address, fetched, validators);
-            if (outcome)
-                ++stored;
-            else if (!stop_.IsSet())
-                ReportToStderr(outcome.reason);
-            outcomes_.push_back({int(i), address, std::move(outcome), fetched.MovedTo});
+    {
+        // The checked sources are fetched side by side; each is taken over
+        // (and stored) when its turn in the list comes.
+        TRefreshFetcher fetcher(Request(), workDir_, procDir_, &validators);
+        for (std::size_t i = 0; i < sources.size(); ++i)
+            if (sources[i].Checked)
+                fetcher.Add(int(i), sources[i].Text);
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            report_.ItemStarted(int(i));
+            if (sources[i].Checked) {
+                const QString& address = sources[i].Text;
+                TFetchedIndex& fetched = Fetch(fetcher, int(i));
+                TOutcome outcome = Keep(address, fetched, validators);
+                if (outcome)
+                    ++stored;
+                else if (!stop_.IsSet())
+                    ReportToStderr(outcome.reason);
+                outcomes_.push_back({int(i), address, std::move(outcome), fetched.MovedTo});
+            }
+            if (stop_.IsSet())
+                break;
         }
-        if (stop_.IsSet())
-            break;
-    }
-    fetcher.StopAll();
+    } // the indexes prepared for sources not reached go with the fetcher
     // Without them the next refresh only fetches every index whole.
     if (const TOutcome saved = validators.Save(); !saved)
         ReportToStderr(saved.reason);
@@ -120,61 +115,16 @@ int TRefresh::Walk(const std::vector<TSourceEntry>& sources) {
     return stored;
 }
 
-TOutcome TRefresh::Keep(const QString& address, const TFetchedIndex& fetched,
+TOutcome TRefresh::Keep(const QString& address, TFetchedIndex& fetched,
                         TValidatorStore& validators) {
     if (!fetched.Outcome || fetched.Unchanged)
         return fetched.Outcome;
-    TOutcome outcome = StoreFrom(fetched.Index, address);
-    if (outcome)
-        validators.Record(IndexStore::AddressToIndexName(address), fetched.Validators);
-    return outcome;
-}
-
-TOutcome TRefresh::StoreIndex(const QString& address) {
-    return StoreFrom(Work(Download), address);
-}
-
-TOutcome TRefresh::StoreFrom(const QString& source, const QString& address) {
+    if (!fetched.Prepared->Commit())
+        return TOutcome::Failure(address + QStringLiteral(" — индекс не записан: ") +
+                                 fetched.Prepared->ErrorString());
     const QString name = IndexStore::AddressToIndexName(address);
-    QString reason;
-    QFile in(source);
-    if (!IsPlainFile(source) || !in.open(QIODevice::ReadOnly))
-        reason = QStringLiteral("распакованный индекс не найден");
-    else if (in.size() > qint64(SafeFiles::MaxIndexSize))
-        reason = QStringLiteral("индекс больше %1 байт").arg(SafeFiles::MaxIndexSize);
-    else if (!SafeFiles::IsPlainFileName(name.toStdString()))
-        reason = QStringLiteral("недопустимое имя файла индекса \"%1\"").arg(name);
-    if (reason.isEmpty()) {
-        // The stanzas are counted on the way, as the load counts them: an
-        // index the load would skip is never stored.
-        TextFile::TStanzaCounter stanzas;
-        SafeFiles::TAtomicFile out(procDir_ + name);
-        bool ok = out.Open();
-        std::vector<char> block(static_cast<std::size_t>(CopyBlock));
-        while (ok) {
-            const qint64 n = in.read(block.data(), CopyBlock);
-            if (n < 0)
-                reason = in.errorString();
-            else if (n == 0 && out.Written() > SafeFiles::MaxIndexSize)
-                reason = QStringLiteral("индекс больше %1 байт").arg(SafeFiles::MaxIndexSize);
-            else if (n == 0 && stanzas.Count() > SafeFiles::MaxIndexStanzas)
-                reason =
-                    QStringLiteral("в индексе больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
-            else if (n == 0)
-                ok = out.Commit();
-            if (n <= 0)
-                break;
-            stanzas.Feed(std::string_view(block.data(), std::size_t(n)));
-            ok = out.Write(block.data(), std::size_t(n));
-        }
-        if (!ok)
-            reason = QStringLiteral("индекс не записан: %1").arg(out.ErrorString());
-    }
-    in.close();
-    QFile::remove(source);
-    if (!reason.isEmpty())
-        return TOutcome::Failure(address + QStringLiteral(" — ") + reason);
     IndexStore::RetireAliases(procDir_, listsDir_, name);
+    validators.Record(name, fetched.Validators);
     return TOutcome::Success();
 }
 
@@ -201,24 +151,13 @@ void TRefresh::RemoveScratch() const {
         QFile::remove(Work(name));
 }
 
-TOutcome TRefresh::GetRepo(const QString& address) {
-    RemoveScratch();
-    TRefreshFetcher fetcher(Request(), workDir_, nullptr);
-    fetcher.Add(0, address);
-    const TFetchedIndex& fetched = Fetch(fetcher, 0);
-    if (fetched.Outcome && !QFile::rename(fetched.Index, Work(Download)))
-        return TOutcome::Failure(address + QStringLiteral(" — распакованный индекс не записан"));
-    return fetched.Outcome;
-}
-
-const TFetchedIndex& TRefresh::Fetch(TRefreshFetcher& fetcher, int key) {
+TFetchedIndex& TRefresh::Fetch(TRefreshFetcher& fetcher, int key) {
     // A Stop press ends every transfer at once, not only the one shown.
     const QMetaObject::Connection stop =
         QObject::connect(&stop_, &TStopFlag::raised, [&fetcher] { fetcher.StopAll(); });
     if (stop_.IsSet())
         fetcher.StopAll();
-    const TFetchedIndex& fetched =
-        fetcher.Wait(key, [this](int percent) { report_.Progress(percent); });
+    TFetchedIndex& fetched = fetcher.Wait(key, [this](int percent) { report_.Progress(percent); });
     QObject::disconnect(stop);
     return fetched;
 }

@@ -40,9 +40,15 @@ struct TSourceOutcome {
 // atomic. Every source that keeps its previous index gets a reason a person
 // can read, naming the address and what each attempt met ("http://host/Packages
 // — .gz, .bz2 и без сжатия: HTTP 404"); the walk writes it to stderr too.
-// Nothing but private folders (and GetRepo's "download.txt") is ever written
-// in the working folder, so a name stored in an archive can neither replace
-// another file there nor leave one behind.
+// Nothing but private folders is ever written in the working folder, so a
+// name stored in an archive can neither replace another file there nor leave
+// one behind.
+//
+// What storing an index costs (its check, the copy into the store, the wait
+// for the disk) is done by the fetch, ahead of the walk; the walk's turn only
+// puts the index in place, retires the source's other names and records its
+// validators, in list order. A source the walk does not reach (after a Stop)
+// leaves nothing in the store.
 class TRefresh {
 public:
     // WorkDir, ProcDir and ListsDir end with "/". ListsDir (when given) is
@@ -60,18 +66,6 @@ public:
     int Walk(const std::vector<TSourceEntry>& sources);
     const std::vector<TSourceOutcome>& Outcomes() const { return outcomes_; }
 
-    // The attempts for one source; success when "download.txt" holds the new
-    // index. On failure the scratch files are gone and the reason names the
-    // address and what each attempt met.
-    TOutcome GetRepo(const QString& address);
-
-    // Replaces the source's stored index with "download.txt" (atomically) and
-    // removes "download.txt"; index files of the same repository under other
-    // names (earlier versions' names) are retired. A failure, with the stored
-    // index unchanged, when "download.txt" is missing, not a plain file or over
-    // the index limits, or the name cannot be stored.
-    TOutcome StoreIndex(const QString& address);
-
     enum class TScratch { MissingOrShort, WebPage, Data };
     // Judges a scratch file: fewer than 128 bytes (or none, or not a plain
     // readable file) is missing or short; a first byte other than CR and LF
@@ -88,13 +82,11 @@ private:
     THTTPRequest Request() const;
     // Waits for the fetch of Key, its progress shown, a Stop press ending
     // every fetch.
-    const TFetchedIndex& Fetch(TRefreshFetcher& fetcher, int key);
-    // Stores what a fetch brought and records its validators.
-    TOutcome Keep(const QString& address, const TFetchedIndex& fetched,
-                  TValidatorStore& validators);
-    // Replaces the source's stored index with Source (atomically; Source
-    // goes); see StoreIndex.
-    TOutcome StoreFrom(const QString& source, const QString& address);
+    TFetchedIndex& Fetch(TRefreshFetcher& fetcher, int key);
+    // Puts the index a fetch prepared in place (atomically), retires the
+    // source's index files under other names (earlier versions' names) and
+    // records its validators.
+    TOutcome Keep(const QString& address, TFetchedIndex& fetched, TValidatorStore& validators);
     void RemoveScratch() const;
     QString Work(const char* name) const { return workDir_ + QLatin1String(name); }
 

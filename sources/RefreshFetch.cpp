@@ -3,6 +3,7 @@
 #include "archive/FileTools.h"
 #include "base/LongOperation.h"
 #include "base/SafeFiles.h"
+#include "base/TextFile.h"
 #include "sources/Refresh.h"
 
 #include <QDir>
@@ -10,9 +11,12 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <map>
+
 namespace {
 
 constexpr qint64 MinScratchSize = 128;
+constexpr qint64 CopyBlock = qint64(1) << 20;
 
 // Address + suffix with every "./" removed: the URL requested.
 QString AttemptUrl(const QString& address, const QString& suffix) {
@@ -112,13 +116,13 @@ bool StartsAsArchive(int kind, const QString& path) {
 
 } // namespace
 
-TSourceFetch::TSourceFetch(QString address, const QString& workDir, THTTPRequest base,
+TSourceFetch::TSourceFetch(QString address, QString workDir, QString storeDir, THTTPRequest base,
                            std::optional<TIndexValidators> stored)
-    : address_(std::move(address)), base_(std::move(base)), stored_(std::move(stored)),
-      dir_(workDir + QStringLiteral(".unpack-XXXXXX")) {}
+    : address_(std::move(address)), workDir_(std::move(workDir)), storeDir_(std::move(storeDir)),
+      base_(std::move(base)), stored_(std::move(stored)) {}
 
 QString TSourceFetch::In(const char* name) const {
-    return dir_.path() + QLatin1Char('/') + QLatin1String(name);
+    return dir_->path() + QLatin1Char('/') + QLatin1String(name);
 }
 
 void TSourceFetch::Stop() {
@@ -126,6 +130,11 @@ void TSourceFetch::Stop() {
     stopped_ = true;
     if (transfer_)
         transfer_->Stop();
+}
+
+void TSourceFetch::Abandon() {
+    abandoned_.store(true);
+    Stop();
 }
 
 void TSourceFetch::Run() {
@@ -139,23 +148,28 @@ void TSourceFetch::Run() {
         {".zst", "download.txt.zst", ".zst", TKind::Zstd, true},
     };
     TLog log(address_);
-    if (!dir_.isValid()) {
+    dir_ = std::make_unique<QTemporaryDir>(workDir_ + QStringLiteral(".unpack-XXXXXX"));
+    if (!dir_->isValid()) {
         result_.Outcome = log.Failure(
             attempts[0].Form,
-            QStringLiteral("не удалось создать временную папку: %1").arg(dir_.errorString()));
+            QStringLiteral("не удалось создать временную папку: %1").arg(dir_->errorString()));
         return;
     }
-    for (int i = 0; i < int(std::size(attempts)); ++i) {
+    bool decided = false;
+    for (int i = 0; i < int(std::size(attempts)) && !decided; ++i) {
         attempt_.store(i);
         total_.store(0);
         readed_.store(0);
         if (OnChange)
             OnChange();
-        if (Try(attempts[i], log))
-            return;
+        decided = Try(attempts[i], log);
     }
     // Every form was a web page: the log already names each one.
-    result_.Outcome = log.Failure();
+    if (!decided)
+        result_.Outcome = log.Failure();
+    else if (result_.Outcome && !result_.Unchanged)
+        Prepare(In("download.txt"));
+    dir_.reset();
 }
 
 THTTPResult TSourceFetch::Transfer(const TAttempt& a, const QString& url, const QString& file) {
@@ -229,9 +243,12 @@ bool TSourceFetch::Try(const TAttempt& a, TLog& log) {
         return false;
     }
     if (scratch == TRefresh::TScratch::Data) {
+        // The source's connections are done with: the next fetch may start.
+        transfersOver_.store(true);
+        if (OnChange)
+            OnChange();
         const QString reason = a.Archive ? Unpack(a.Kind, file) : QString();
         result_.Outcome = reason.isEmpty() ? TOutcome::Success() : log.Failure(a.Form, reason);
-        result_.Index = In("download.txt");
         result_.Validators = {url, answer.ETag, answer.LastModified};
         return true;
     }
@@ -267,7 +284,7 @@ QString TSourceFetch::Unpack(TKind kind, const QString& archive) {
         // The archive's stored name is accepted only as "download.txt" or
         // "Packages", and the folder is the fetch's own.
         const FileTools::TGUnZipResult result = FileTools::GUnZipFile(
-            archive, dir_.path() + QLatin1Char('/'), FileTools::DefaultBufferSize,
+            archive, dir_->path() + QLatin1Char('/'), FileTools::DefaultBufferSize,
             {QStringLiteral("download.txt"), QStringLiteral("Packages")});
         // A corrupt or cut-short archive keeps the previous index.
         if (result.Outcome != FileTools::TGUnZipOutcome::Ok &&
@@ -290,6 +307,51 @@ QString TSourceFetch::Unpack(TKind kind, const QString& archive) {
     return reason;
 }
 
+// The work of storing that does not depend on the walk's order, done here
+// so that the walk's turn only renames: the index checked against the index
+// limits (its stanzas counted as the load counts them, so that an index the
+// load would skip is never stored), written beside its stored name and
+// flushed to disk.
+void TSourceFetch::Prepare(const QString& unpacked) {
+    const QString name = IndexStore::AddressToIndexName(address_);
+    QString reason;
+    QFile in(unpacked);
+    if (!in.open(QIODevice::ReadOnly))
+        reason = QStringLiteral("распакованный индекс не найден");
+    else if (in.size() > qint64(SafeFiles::MaxIndexSize))
+        reason = QStringLiteral("индекс больше %1 байт").arg(SafeFiles::MaxIndexSize);
+    else if (!SafeFiles::IsPlainFileName(name.toStdString()))
+        reason = QStringLiteral("недопустимое имя файла индекса \"%1\"").arg(name);
+    auto out = std::make_unique<SafeFiles::TAtomicFile>(storeDir_ + name);
+    if (reason.isEmpty()) {
+        TextFile::TStanzaCounter stanzas;
+        bool ok = out->Open();
+        std::vector<char> block(static_cast<std::size_t>(CopyBlock));
+        for (qint64 n = 1; ok && n > 0 && reason.isEmpty();) {
+            n = abandoned_.load() ? -1 : in.read(block.data(), CopyBlock);
+            if (n < 0)
+                reason = abandoned_.load() ? QStringLiteral("остановлено") : in.errorString();
+            else if (n == 0 && out->Written() > SafeFiles::MaxIndexSize)
+                reason = QStringLiteral("индекс больше %1 байт").arg(SafeFiles::MaxIndexSize);
+            else if (n == 0 && stanzas.Count() > SafeFiles::MaxIndexStanzas)
+                reason =
+                    QStringLiteral("в индексе больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
+            else if (n == 0)
+                ok = out->Flush();
+            if (n > 0) {
+                stanzas.Feed(std::string_view(block.data(), std::size_t(n)));
+                ok = out->Write(block.data(), std::size_t(n));
+            }
+        }
+        if (!ok && reason.isEmpty())
+            reason = QStringLiteral("индекс не записан: %1").arg(out->ErrorString());
+    }
+    if (reason.isEmpty())
+        result_.Prepared = std::move(out);
+    else
+        result_.Outcome = TOutcome::Failure(address_ + QStringLiteral(" — ") + reason);
+}
+
 // ---- the fetcher ----
 
 struct TRefreshFetcher::TJob {
@@ -303,12 +365,15 @@ struct TRefreshFetcher::TJob {
     Workers::TWorker Worker; // last: joined before the fetch goes
 };
 
-TRefreshFetcher::TRefreshFetcher(THTTPRequest base, QString workDir,
+TRefreshFetcher::TRefreshFetcher(THTTPRequest base, QString workDir, QString storeDir,
                                  const TValidatorStore* validators)
-    : base_(std::move(base)), workDir_(std::move(workDir)), validators_(validators) {}
+    : base_(std::move(base)), workDir_(std::move(workDir)), storeDir_(std::move(storeDir)),
+      validators_(validators) {}
 
 TRefreshFetcher::~TRefreshFetcher() {
-    StopAll();
+    stopped_ = true;
+    for (const auto& job : jobs_)
+        job->Fetch->Abandon();
 }
 
 void TRefreshFetcher::Add(int key, const QString& address) {
@@ -319,7 +384,8 @@ void TRefreshFetcher::Add(int key, const QString& address) {
     std::optional<TIndexValidators> stored;
     if (validators_)
         stored = validators_->For(IndexStore::AddressToIndexName(address));
-    job->Fetch = std::make_unique<TSourceFetch>(address, workDir_, base_, std::move(stored));
+    job->Fetch =
+        std::make_unique<TSourceFetch>(address, workDir_, storeDir_, base_, std::move(stored));
     job->Fetch->OnChange = [this] { Changed(); };
     jobs_.push_back(std::move(job));
 }
@@ -336,28 +402,37 @@ void TRefreshFetcher::StopAll() {
 }
 
 void TRefreshFetcher::StartWhatMay(const TJob* awaited) {
+    int transfers = 0, fetches = 0, ahead = 0;
+    std::map<QString, int> perHost; // transfers per server
     for (const auto& job : jobs_) {
         if (job->State == TJob::TState::Running && job->Finished.load()) {
             job->Worker.Join();
             job->State = TJob::TState::Done;
-            --runningTotal_;
-            --running_[job->Host];
         }
+        if (job->State == TJob::TState::Running) {
+            ++fetches;
+            if (!job->Fetch->TransfersOver()) {
+                ++transfers;
+                ++perHost[job->Host];
+            }
+        }
+        ahead +=
+            job->State == TJob::TState::Running || (job->State == TJob::TState::Done && !job->Taken)
+                ? 1
+                : 0;
     }
-    int ahead = runningTotal_;
-    for (const auto& job : jobs_)
-        ahead += job->State == TJob::TState::Done && !job->Taken ? 1 : 0;
     for (const auto& job : jobs_) {
-        if (stopped_ || runningTotal_ >= MaxTransfers)
+        if (stopped_ || transfers >= MaxTransfers || fetches >= MaxFetches)
             break;
-        if (job->State != TJob::TState::Queued || running_[job->Host] >= MaxPerHost)
+        if (job->State != TJob::TState::Queued || perHost[job->Host] >= MaxPerHost)
             continue;
         if (ahead >= MaxAhead && job.get() != awaited)
             continue;
         ++ahead;
+        ++fetches;
+        ++transfers;
+        ++perHost[job->Host];
         job->State = TJob::TState::Running;
-        ++runningTotal_;
-        ++running_[job->Host];
         TJob* started = job.get();
         started->Worker = Workers::TWorker([this, started] {
             try {

@@ -72,50 +72,38 @@ protected:
     SilentReport report_;
 };
 
-// The first source's answer is held until the second source is asked for:
-// it can only arrive because the two were fetched side by side (one after
-// the other, the held answer would fail after the 1 s timeout). The walk
-// still takes them in list order, the second already done at its turn.
+// The first source's answer is held until the last source is asked for: it
+// can only arrive because the two were fetched side by side (one after the
+// other, the held answer would fail after the 1 s timeout). A server that
+// never answers costs its own source that one timeout, the others fetched
+// meanwhile. The walk still takes them in list order.
 TEST_F(ParallelRefreshTest, SourcesOverlapAndAreTakenInListOrder) {
     a_.ServeHeld("/Packages.gz", TestArchives::Gzip(Index("a")), 10);
     b_.SetOnRequest([this](const TTestHttpServer::TRequest&) { a_.Release(); });
     b_.Serve("/Packages.gz", TestArchives::Gzip(Index("b")));
-    c_.ServeErrorPage("/Packages.gz", 404, 300);
+    c_.ServeSilent("/Packages.gz");
     http_.Timeout = 1;
     const QString a = Address(a_, "/Packages"), b = Address(b_, "/Packages"),
                   c = Address(c_, "/Packages");
-    EXPECT_EQ(Walk({{a, true}, {c, false}, {b, true}}),
-              (std::vector<std::string>{"0: ok ", "2: ok "}));
-    EXPECT_EQ(report_.items, (std::vector<int>{0, 1, 2}));
+    TestFiles::WriteBytes(StoredPath(c), "previous");
+    ::testing::internal::CaptureStderr();
+    const auto outcomes =
+        Walk({{a, true}, {c, true}, {Address(c_, "/off/Packages"), false}, {b, true}});
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_EQ(outcomes[0], "0: ok ");
+    EXPECT_EQ(outcomes[1].rfind("1: " + c.toStdString() + " — .gz: слишком медленно", 0), 0u)
+        << outcomes[1];
+    EXPECT_EQ(outcomes[2], "3: ok ");
+    EXPECT_EQ(report_.items, (std::vector<int>{0, 1, 2, 3}));
     EXPECT_EQ(report_.last, 100);
     EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("a")));
     EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("b")));
-    EXPECT_TRUE(c_.Requests().empty()); // unchecked: never asked
+    EXPECT_EQ(Stored(c), "previous");
+    EXPECT_EQ(c_.Requests().size(), 1u); // the unchecked source is never asked
     // Nothing is left in the working folder but the store.
     EXPECT_EQ(QDir(Work()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("proc")});
-}
-
-// A server that never answers costs its own source one timeout; the others
-// are fetched meanwhile and kept.
-TEST_F(ParallelRefreshTest, ASilentSourceAmongOthers) {
-    a_.ServeSilent("/Packages.gz");
-    b_.Serve("/Packages.gz", TestArchives::Gzip(Index("b")));
-    c_.Serve("/Packages.gz", TestArchives::Gzip(Index("c")));
-    http_.Timeout = 1;
-    const QString a = Address(a_, "/Packages"), b = Address(b_, "/Packages"),
-                  c = Address(c_, "/Packages");
-    TestFiles::WriteBytes(StoredPath(a), "previous");
-    ::testing::internal::CaptureStderr();
-    const auto outcomes = Walk({{a, true}, {b, true}, {c, true}});
-    ::testing::internal::GetCapturedStderr();
-    ASSERT_EQ(outcomes.size(), 3u);
-    EXPECT_EQ(outcomes[0].rfind("0: " + a.toStdString() + " — .gz: слишком медленно", 0), 0u)
-        << outcomes[0];
-    EXPECT_EQ(outcomes[1], "1: ok ");
-    EXPECT_EQ(outcomes[2], "2: ok ");
-    EXPECT_EQ(Stored(a), "previous");
-    EXPECT_EQ(Stored(c), QByteArray::fromStdString(Index("c")));
 }
 
 // Stop while two transfers to one server are held: both end as stopped, and
@@ -124,7 +112,7 @@ TEST_F(ParallelRefreshTest, StopEndsEveryTransfer) {
     a_.ServeHeld("/one/Packages.gz", TestArchives::Gzip(Index("1")), 10);
     a_.ServeHeld("/two/Packages.gz", TestArchives::Gzip(Index("2")), 10);
     a_.Serve("/three/Packages.gz", TestArchives::Gzip(Index("3")));
-    TRefreshFetcher fetcher(THTTPRequest(), Work(), nullptr);
+    TRefreshFetcher fetcher(THTTPRequest(), Work(), Proc(), nullptr);
     std::atomic<int> asked{0};
     a_.SetOnRequest([&](const TTestHttpServer::TRequest&) {
         if (++asked == 2)
@@ -155,7 +143,7 @@ TEST_F(ParallelRefreshTest, FetchesAheadOfTheWalkAreBounded) {
                    TestArchives::Gzip(Index(std::to_string(i))));
     THTTPRequest request;
     request.Timeout = 1;
-    TRefreshFetcher fetcher(request, Work(), nullptr);
+    TRefreshFetcher fetcher(request, Work(), Proc(), nullptr);
     fetcher.Add(0, Address(a_, "/Packages"));
     for (int i = 1; i <= later; ++i)
         fetcher.Add(i, Address(i % 2 ? b_ : c_, "/" + std::to_string(i) + "/Packages"));
@@ -165,10 +153,9 @@ TEST_F(ParallelRefreshTest, FetchesAheadOfTheWalkAreBounded) {
               std::size_t(TRefreshFetcher::MaxAhead - 1));
     for (int i = 1; i <= later; ++i) {
         TFetchedIndex& got = fetcher.Wait(i, [](int) {});
-        ASSERT_TRUE(got.Outcome) << i << got.Outcome.reason.toStdString();
-        EXPECT_EQ(TestFiles::ReadBytes(got.Index),
+        ASSERT_TRUE(got.Outcome && got.Prepared->Commit()) << i << got.Outcome.reason.toStdString();
+        EXPECT_EQ(Stored(Address(i % 2 ? b_ : c_, "/" + std::to_string(i) + "/Packages")),
                   QByteArray::fromStdString(Index(std::to_string(i))));
-        QFile::remove(got.Index);
     }
 }
 
