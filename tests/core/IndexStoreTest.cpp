@@ -90,11 +90,4 @@ TEST(IndexNaming, StoringUnderANewNameRetiresTheOldNamesOfTheRepository) {
     EXPECT_TRUE(moved == "reference" || moved == "older reference") << moved.toStdString();
 }
 
-TEST(IndexNaming, IndexNamesEndInPackagesInAnyCase) {
-    for (const char* name : {"repo.example.org_Packages", "repo_packages", "x_PACKAGES"})
-        EXPECT_TRUE(IndexStore::IsIndexName(QString::fromUtf8(name))) << name;
-    for (const char* name : {"cache.txt", "repo.example.org_Packages.bak", "ackages"})
-        EXPECT_FALSE(IndexStore::IsIndexName(QString::fromUtf8(name))) << name;
-}
-
 } // namespace

@@ -3,6 +3,7 @@
 #include "base/SafeFiles.h"
 #include "net/HTTPGet.h"
 #include "sources/IndexStore.h"
+#include "sources/RefreshFetch.h"
 #include "support/Archives.h"
 #include "support/Files.h"
 #include "support/TestHttpServer.h"
@@ -80,14 +81,18 @@ protected:
     QString Work() const { return dir_.path() + QStringLiteral("/"); }
     QString Proc() const { return Work() + QStringLiteral("proc/"); }
     QString Lists() const { return Work() + QStringLiteral("lists/"); }
-    QString Address(const std::string& path) const {
-        return QString::fromStdString(server_.Url(path));
+    QString Address(const std::string& path) const { return Url(server_, path); }
+    static QString Url(const TTestHttpServer& server, const std::string& path) {
+        return QString::fromStdString(server.Url(path));
+    }
+    QString StoredPath(const QString& address) const {
+        return Proc() + IndexStore::AddressToIndexName(address);
     }
     QByteArray Stored(const QString& address) const {
-        return TestFiles::ReadBytes(Proc() + IndexStore::AddressToIndexName(address));
+        return TestFiles::ReadBytes(StoredPath(address));
     }
     void SetStored(const QString& address, const QByteArray& bytes) const {
-        TestFiles::WriteBytes(Proc() + IndexStore::AddressToIndexName(address), bytes);
+        TestFiles::WriteBytes(StoredPath(address), bytes);
     }
     // The working folder holds nothing but what the test put there, the
     // store no temporary file.
@@ -106,17 +111,20 @@ protected:
         outcomes_ = refresh.Outcomes();
         return stored;
     }
-    // "entry: ok" or "entry: reason" for each source the walk tried.
+    // "entry: ok", "entry: ok note" or "entry: reason" for each source the
+    // walk tried.
     std::vector<std::string> Outcomes() const {
         std::vector<std::string> lines;
-        for (const TSourceOutcome& o : outcomes_)
-            lines.push_back(std::to_string(o.Entry) + ": " +
-                            (o.Outcome ? std::string("ok") : o.Outcome.reason.toStdString()));
+        for (const TSourceOutcome& o : outcomes_) {
+            const std::string reason = o.Outcome.reason.toStdString();
+            lines.push_back(std::to_string(o.Entry) + ": " + (o.Outcome ? "ok" : "") +
+                            (o.Outcome && !reason.empty() ? " " : "") + reason);
+        }
         return lines;
     }
 
     QTemporaryDir dir_;
-    TTestHttpServer server_;
+    TTestHttpServer server_, a_, b_, c_; // a, b, c: more repository hosts
     THTTPGet http_;
     TStopFlag stop_;
     TRecordingReport view_;
@@ -351,24 +359,25 @@ TEST_F(RefreshTest, AddressesAndTheNamesTheyAreStoredUnder) {
     ExpectNoLeftovers();
 }
 
-// Stop while the walk waits for the third source, whose answer is held, and
-// the two after it (another server's) are already prepared ahead: the first
-// two are stored, the rest keep their index, and nothing is left behind.
+// Stop while the walk waits for the third source, whose answer is held
+// (the sixth's too, so the seventh waits behind them for its server), and
+// the fourth and fifth (another server's) are already prepared ahead: every
+// transfer ends, the queued source is never asked, the first two are
+// stored, the rest keep their index, and nothing is left behind.
 TEST_F(RefreshTest, StopWhileLaterSourcesArePreparedAhead) {
-    TTestHttpServer other;
     std::vector<TSourceEntry> sources;
-    for (int i = 0; i < 5; ++i) {
-        TTestHttpServer& server = i < 3 ? server_ : other;
+    for (int i = 0; i < 7; ++i) {
+        TTestHttpServer& server = i == 3 || i == 4 ? a_ : server_;
         const std::string base = "/s" + std::to_string(i) + "/Packages";
-        sources.push_back({QString::fromStdString(server.Url(base)), true});
+        sources.push_back({Url(server, base), true});
         SetStored(sources.back().Text, "previous");
-        if (i == 2)
-            server.ServeHeld(base + ".gz", Gzip(Index("s2")), 10);
+        if (i == 2 || i == 5)
+            server.ServeHeld(base + ".gz", Gzip(Index("held")), 10);
         else
             server.Serve(base + ".gz", Gzip(Index("s" + std::to_string(i))));
     }
-    // The Stop button is pressed in the third source's turn, once the last
-    // two wait in the store.
+    // The Stop button is pressed in the third source's turn, once the fourth
+    // and fifth wait in the store.
     view_.onItem = [this](int index) {
         for (int i = 0; index == 2 && i < 1000 && Temporaries().size() < 2; ++i)
             QThread::msleep(10);
@@ -382,9 +391,11 @@ TEST_F(RefreshTest, StopWhileLaterSourcesArePreparedAhead) {
                                                     "2: " + sources[2].Text.toStdString() +
                                                         " — .gz: остановлено"}));
     EXPECT_EQ(
-        Sorted(other.RequestLines()),
+        Sorted(a_.RequestLines()),
         (std::vector<std::string>{"GET /s3/Packages.gz HTTP/1.0", "GET /s4/Packages.gz HTTP/1.0"}));
-    for (int i = 0; i < 5; ++i)
+    const std::vector<std::string> asked = server_.RequestLines();
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "GET /s6/Packages.gz HTTP/1.0"), 0);
+    for (int i = 0; i < 7; ++i)
         EXPECT_EQ(Stored(sources[i].Text),
                   i < 2 ? QByteArray::fromStdString(Index("s" + std::to_string(i))) : "previous");
     EXPECT_EQ(view_.calls,
@@ -417,6 +428,116 @@ TEST_F(RefreshTest, IndexBeyondTheStanzaLimitIsRefused) {
     EXPECT_EQ(Stored(at).size(), qsizetype(tiny(most).size()));
     EXPECT_EQ(Stored(over), "previous");
     ExpectNoLeftovers();
+}
+
+// The first source's answer is held until the last source is asked for: it
+// can only arrive because the two were fetched side by side (one after the
+// other, the held answer would fail after the 1 s timeout). A server that
+// never answers costs its own source that one timeout, the others fetched
+// meanwhile. The walk still takes them in list order.
+TEST_F(RefreshTest, SourcesOverlapAndAreTakenInListOrder) {
+    a_.ServeHeld("/Packages.gz", Gzip(Index("a")), 10);
+    b_.SetOnRequest([this](const TTestHttpServer::TRequest&) { a_.Release(); });
+    b_.Serve("/Packages.gz", Gzip(Index("b")));
+    c_.ServeSilent("/Packages.gz");
+    http_.Timeout = 1;
+    const QString a = Url(a_, "/Packages"), b = Url(b_, "/Packages"), c = Url(c_, "/Packages");
+    SetStored(c, "previous");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Walk({{a, true}, {c, true}, {Url(c_, "/off/Packages"), false}, {b, true}}), 2);
+    ::testing::internal::GetCapturedStderr();
+    const std::vector<std::string> lines = Outcomes();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "0: ok");
+    EXPECT_EQ(lines[1].rfind("1: " + c.toStdString() + " — .gz: слишком медленно", 0), 0u)
+        << lines[1];
+    EXPECT_EQ(lines[2], "3: ok");
+    EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "select 2",
+                                                     "select 3", "end"}));
+    EXPECT_EQ(view_.last, 100);
+    EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("a")));
+    EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("b")));
+    EXPECT_EQ(Stored(c), "previous");
+    EXPECT_EQ(c_.Requests().size(), 1u); // the unchecked source is never asked
+    ExpectNoLeftovers();
+}
+
+// While the walk waits for a silent first source, the sources after it are
+// fetched only until MaxAhead indexes (fetched or under way) wait for their
+// turn: a long list cannot fill the disk meanwhile. All arrive in the end.
+TEST_F(RefreshTest, FetchesAheadOfTheWalkAreBounded) {
+    a_.ServeSilent("/Packages.gz");
+    const int later = TRefreshFetcher::MaxAhead + 4;
+    const auto source = [&](int i) {
+        return Url(i % 2 ? b_ : c_, "/" + std::to_string(i) + "/Packages");
+    };
+    for (int i = 1; i <= later; ++i)
+        (i % 2 ? b_ : c_)
+            .Serve("/" + std::to_string(i) + "/Packages.gz", Gzip(Index(std::to_string(i))));
+    THTTPRequest request;
+    request.Timeout = 1;
+    TRefreshFetcher fetcher(request, Work(), Proc(), nullptr);
+    fetcher.Add(0, Url(a_, "/Packages"));
+    for (int i = 1; i <= later; ++i)
+        fetcher.Add(i, source(i));
+    EXPECT_FALSE(fetcher.Wait(0, [](int) {}).Outcome);
+    // The silent source itself counted among them.
+    EXPECT_EQ(b_.Requests().size() + c_.Requests().size(),
+              std::size_t(TRefreshFetcher::MaxAhead - 1));
+    for (int i = 1; i <= later; ++i) {
+        TFetchedIndex& got = fetcher.Wait(i, [](int) {});
+        ASSERT_TRUE(got.Outcome && got.Prepared->Commit()) << i << got.Outcome.reason.toStdString();
+        EXPECT_EQ(Stored(source(i)), QByteArray::fromStdString(Index(std::to_string(i))));
+    }
+}
+
+// Validators of a stored index make the next refresh ask conditionally; a
+// 304 keeps the stored file untouched and counts as refreshed. An index
+// changed or removed by hand, or validators lost, mean a whole fetch.
+TEST_F(RefreshTest, UnchangedIndexesCostOneConditionalRequest) {
+    const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+    a_.ServeValidated("/Packages.gz", Gzip(Index("a")), "\"a1\"", "");
+    b_.ServeValidated("/Packages.gz", Gzip(Index("b")), "", date);
+    c_.Serve("/Packages.gz", Gzip(Index("c")));
+    const QString a = Url(a_, "/Packages"), b = Url(b_, "/Packages"), c = Url(c_, "/Packages");
+    const std::vector<TSourceEntry> sources{{a, true}, {b, true}, {c, true}};
+    const auto inode = [this](const QString& address) {
+        struct stat st {};
+        ::stat(QFile::encodeName(StoredPath(address)).constData(), &st);
+        return st.st_ino;
+    };
+    const auto clear = [this] {
+        for (TTestHttpServer* s : {&a_, &b_, &c_})
+            s->ClearRequests();
+    };
+    const std::vector<std::string> whole{"0: ok", "1: ok", "2: ok"};
+    EXPECT_EQ(Walk(sources), 3);
+    const auto before = std::make_pair(inode(a), inode(b));
+    clear();
+    EXPECT_EQ(Walk(sources), 3);
+    EXPECT_EQ(Outcomes(),
+              (std::vector<std::string>{"0: ok без изменений", "1: ok без изменений", "2: ok"}));
+    EXPECT_EQ(std::make_pair(inode(a), inode(b)), before); // not rewritten
+    EXPECT_EQ(a_.Requests().at(0).Header("If-None-Match"), "\"a1\"");
+    EXPECT_EQ(b_.Requests().at(0).Header("If-Modified-Since"), date);
+    EXPECT_FALSE(c_.Requests().at(0).HasHeader("If-None-Match"));
+    EXPECT_EQ(a_.Requests().at(0).Header("User-Agent"), "Telesphoreo APT-HTTP/1.0.534");
+
+    // By hand: a's index edited, b's removed; then the validators lost.
+    TestFiles::WriteBytes(StoredPath(a), "edited");
+    QFile::remove(StoredPath(b));
+    clear();
+    Walk(sources);
+    EXPECT_EQ(Outcomes(), whole);
+    EXPECT_FALSE(a_.Requests().at(0).HasHeader("If-None-Match"));
+    EXPECT_FALSE(b_.Requests().at(0).HasHeader("If-Modified-Since"));
+    EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("a")));
+    EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("b")));
+    ASSERT_TRUE(QFile::remove(Proc() + QLatin1String(TValidatorStore::FileName)));
+    Walk(sources);
+    EXPECT_EQ(Outcomes(), whole);
+    // The store lists the indexes and the validators, nothing else.
+    EXPECT_EQ(QDir(Proc()).entryList(QDir::Files).size(), 4);
 }
 
 } // namespace
