@@ -56,15 +56,11 @@ bool TController::Start() {
 }
 
 void TController::CreateHttpComponents() {
-    // An index may come without a length (BinaryData false); a package file
-    // without one fails before anything is written.
+    // Uncached, with the phone's own agent (the components' defaults); the
+    // refresh and the download set each request's length rule themselves.
     httpGetPackages_ = std::make_unique<THTTPGet>();
-    httpGetPackages_->UseCache = false;
-    httpGetPackages_->BinaryData = false;
     httpGetFile_ = std::make_unique<THTTPGet>();
-    httpGetFile_->UseCache = false;
     httpGetFile_->BinaryData = true;
-    httpGetFile_->Agent = httpGetPackages_->Agent = QStringLiteral("Telesphoreo APT-HTTP/1.0.534");
 }
 
 void TController::LoadStartupState() {

@@ -1,7 +1,6 @@
 // The controller's lifecycle with a view that records what it was asked to
 // do: the order of start-up and shutdown, and when a close waits.
 #include "control/Controller.h"
-#include "net/HTTPGet.h"
 #include "sources/SourceList.h"
 #include "support/Files.h"
 
@@ -54,17 +53,11 @@ public:
     // the stop flag at its start, and its hook run inside it.
     void Operation(const char* name) {
         Controller.Runner().Begin();
-        Steps << QString::fromUtf8(name) + (Controller.Runner().StopRequested()
-                                                ? QStringLiteral(" (stopped)")
-                                                : QString());
-        RunHook(name);
+        Step(name, Controller.Runner().StopRequested() ? " (stopped)" : "");
         Controller.Runner().End();
     }
-    void Step(const char* name) {
-        Steps << QString::fromUtf8(name);
-        RunHook(name);
-    }
-    void RunHook(const char* name) {
+    void Step(const char* name, const char* note = "") {
+        Steps << QString::fromUtf8(name) + QString::fromUtf8(note);
         if (const auto hook = Hooks.find(name); hook != Hooks.end())
             hook->second();
     }
@@ -112,16 +105,11 @@ TEST_F(ControllerTest, StartRunsTheChosenOperationsInOrderAndRestoresThePageLast
         SCOPED_TRACE(c.ini);
         TestFiles::WriteBytes(Path("orvia.ini"), QByteArray("[Settings]\n") + c.ini);
         TRecordingView view(ProgramPath());
-        TController& controller = view.Controller;
-        ASSERT_TRUE(controller.Start());
+        ASSERT_TRUE(view.Controller.Start());
         EXPECT_EQ(view.Steps, StartSteps + c.operations + QStringList({"idle", "page"}));
-        EXPECT_EQ(controller.State(), TLifecycle::Running);
+        EXPECT_EQ(view.Controller.State(), TLifecycle::Running);
         EXPECT_EQ(view.Page, QByteArray(c.ini).contains("ActivePage=2") ? 2 : 0);
         EXPECT_TRUE(QFileInfo::exists(Path("proc")));
-        // A package file without a length must fail; an index may lack one.
-        ASSERT_TRUE(controller.HTTPGetFile() && controller.HTTPGetPackages());
-        EXPECT_TRUE(controller.HTTPGetFile()->BinaryData);
-        EXPECT_FALSE(controller.HTTPGetPackages()->BinaryData);
     }
 }
 
@@ -133,7 +121,6 @@ TEST_F(ControllerTest, FolderThatCannotBeCreatedEndsStartupWithItsReason) {
         << view_.Steps[1].toStdString();
     EXPECT_EQ(controller_.State(), TLifecycle::Closed);
     EXPECT_FALSE(QFileInfo::exists(Path("proc")));
-    EXPECT_EQ(controller_.HTTPGetFile(), nullptr);
     EXPECT_TRUE(controller_.Close()); // nothing to save
     EXPECT_FALSE(QFileInfo::exists(Path("orvia.ini")));
 }

@@ -36,13 +36,9 @@ protected:
     QString ProgramPath() const { return WorkDir() + QStringLiteral("orvia"); }
     QString IniPath() const { return WorkDir() + QStringLiteral("orvia.ini"); }
 
-    std::unique_ptr<TfrmMain> MakeWindow() {
-        return std::make_unique<TfrmMain>(ProgramPath(), &dialogs_);
-    }
-
     // A created window; the test fails when start-up fails.
     std::unique_ptr<TfrmMain> StartWindow() {
-        auto frm = MakeWindow();
+        auto frm = std::make_unique<TfrmMain>(ProgramPath(), &dialogs_);
         EXPECT_TRUE(frm->FormCreate());
         return frm;
     }

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -54,35 +55,29 @@ TEST(LongOperation, PercentIsExactForAnySize) {
 TEST(Runner, WhatMayStartBesideWhat) {
     const TKind all[] = {TKind::Refresh,     TKind::Download,    TKind::SourceCopy, TKind::PhoneAsk,
                          TKind::ListRefresh, TKind::PackageList, TKind::LocalDelete};
-    struct TCase {
-        TKind running;
-        std::vector<bool> mayStart; // in the order of all[]
-    };
-    const TCase cases[] = {
-        {TKind::Refresh, {true, true, true, false, true, true, true}},
-        {TKind::Download, {true, true, true, false, true, true, true}},
-        {TKind::SourceCopy, {true, true, false, false, true, false, false}},
-        {TKind::PhoneAsk, {true, true, false, false, true, false, false}},
-        {TKind::ListRefresh, {true, true, false, false, false, false, false}},
-        {TKind::PackageList, {true, true, false, false, false, false, false}},
-        {TKind::LocalDelete, {true, true, false, false, false, false, false}},
+    // While the first kind runs, "+" for each kind of all[] that may start.
+    const std::pair<TKind, std::string> cases[] = {
+        {TKind::Refresh, "+++-+++"},     {TKind::Download, "+++-+++"},
+        {TKind::SourceCopy, "++--+--"},  {TKind::PhoneAsk, "++--+--"},
+        {TKind::ListRefresh, "++-----"}, {TKind::PackageList, "++-----"},
+        {TKind::LocalDelete, "++-----"},
     };
     TRunner runner;
-    for (const TKind kind : all)
-        EXPECT_TRUE(runner.MayStart(kind));
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.running));
-        {
-            const TRunner::TRun run(runner, c.running);
-            std::vector<bool> got;
-            for (const TKind kind : all)
-                got.push_back(runner.MayStart(kind));
-            EXPECT_EQ(got, c.mayStart);
-        }
-        EXPECT_FALSE(runner.Running());
+    const auto mayStart = [&] {
+        std::string got;
         for (const TKind kind : all)
-            EXPECT_TRUE(runner.MayStart(kind));
+            got += runner.MayStart(kind) ? '+' : '-';
+        return got;
+    };
+    for (const auto& [running, expected] : cases) {
+        SCOPED_TRACE(static_cast<int>(running));
+        EXPECT_FALSE(runner.Running());
+        EXPECT_EQ(mayStart(), "+++++++");
+        const TRunner::TRun run(runner, running);
+        EXPECT_EQ(mayStart(), expected);
     }
+    EXPECT_FALSE(runner.Running());
+    EXPECT_EQ(mayStart(), "+++++++");
 }
 
 // One Stop sets the flag and ends the item under way through its raise; the
@@ -116,33 +111,31 @@ TEST(Runner, StopAndItsHold) {
 TEST(Runner, OneProgressPath) {
     TRunner runner;
     std::vector<std::string> seen;
-    QObject::connect(&runner, &TRunner::StripShown, [&](TStrip strip, bool shown) {
-        seen.push_back("strip " + std::to_string(int(strip)) + (shown ? " on" : " off"));
-    });
-    QObject::connect(&runner, &TRunner::CaptionChanged, [&](TRunner::TCaption caption) {
-        seen.push_back("caption " + std::to_string(int(caption)));
-    });
-    QObject::connect(&runner, &TRunner::ProgressChanged, [&](TStrip strip, int percent) {
-        seen.push_back("progress " + std::to_string(int(strip)) + " " + std::to_string(percent));
-    });
-    QObject::connect(&runner, &TRunner::ItemStarted, [&](TKind kind, int index) {
-        seen.push_back("item " + std::to_string(int(kind)) + " " + std::to_string(index));
-    });
+    const auto log = [&](std::string what, int a, int b = -1) {
+        seen.push_back(what + " " + std::to_string(a) + (b < 0 ? "" : " " + std::to_string(b)));
+    };
+    QObject::connect(&runner, &TRunner::StripShown,
+                     [&](TStrip strip, bool shown) { log("strip", int(strip), shown); });
+    QObject::connect(&runner, &TRunner::CaptionChanged,
+                     [&](TRunner::TCaption caption) { log("caption", int(caption)); });
+    QObject::connect(&runner, &TRunner::ProgressChanged,
+                     [&](TStrip strip, int percent) { log("progress", int(strip), percent); });
+    QObject::connect(&runner, &TRunner::ItemStarted,
+                     [&](TKind kind, int index) { log("item", int(kind), index); });
     for (const TKind kind : {TKind::Refresh, TKind::Download, TKind::SourceCopy}) {
         TRunner::TRun run(runner, kind);
-        TOperationReport& report = run;
-        report.Busy(true);
-        report.ItemStarted(2);
-        report.Progress(40);
-        report.Busy(false);
+        run.Busy(true);
+        run.ItemStarted(2);
+        run.Progress(40);
+        run.Busy(false);
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        // the refresh's caption stays for the reload that follows it
-                        "strip 1 on", "caption 1", "item 0 2", "progress 1 40", "strip 1 off",
-                        "strip 2 on", "caption 2", "item 1 2", "progress 2 40", "strip 2 off",
-                        "caption 0",
-                        // the phone copies name their own steps
-                        "strip 3 on", "item 2 2", "progress 3 40", "strip 3 off"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{
+                  // the refresh's caption stays for the reload that follows it
+                  "strip 1 1", "caption 1", "item 0 2", "progress 1 40", "strip 1 0", "strip 2 1",
+                  "caption 2", "item 1 2", "progress 2 40", "strip 2 0", "caption 0",
+                  // the phone copies name their own steps
+                  "strip 3 1", "item 2 2", "progress 3 40", "strip 3 0"}));
 }
 
 } // namespace
