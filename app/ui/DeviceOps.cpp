@@ -95,7 +95,7 @@ bool RunOnPhone(TfrmMain& frm, TSyncPage& page, TRunner::TKind kind,
 
 void TfrmMain::ConnectDeviceHandlers() {
     const auto on = [this](const TToolButton& button, void (TfrmMain::*handler)()) {
-        connect(button.btn, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+        connect(button.Btn, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
     };
     on(syncPage_->Comp2Phone, &TfrmMain::btnComp2PhoneClick);
     on(syncPage_->Phone2Comp, &TfrmMain::btnPhone2CompClick);

@@ -230,7 +230,7 @@ struct TPackagesPage::Impl {
         const int marked = model->MarkedCount();
         q->Group()->setTitle(marked > 0 ? QStringLiteral(" Пакеты (отмечено: %1) ").arg(marked)
                                         : QStringLiteral(" Пакеты "));
-        q->pkgDownload_.btn->setToolTip(
+        q->pkgDownload_.Btn->setToolTip(
             marked > 0 ? QStringLiteral("Загрузить выбранные пакеты (отмечено: %1)").arg(marked)
                        : QStringLiteral("Загрузить выбранные пакеты"));
     }
@@ -366,17 +366,17 @@ TPackagesPage::TPackagesPage(QWidget* parent) : TStripPage(parent), d(new Impl) 
     // Tab walks the page's controls in reading order.
     setTabOrder(d->lstSections, d->lstPackages);
     setTabOrder(d->lstPackages, d->txtSearch);
-    setTabOrder(d->txtSearch, d->Search.btn);
-    setTabOrder(d->Search.btn, d->Back.btn);
-    setTabOrder(d->Back.btn, d->details->txtDesc);
-    setTabOrder(d->details->txtDesc, d->MarkAll.btn);
-    setTabOrder(d->MarkAll.btn, pkgDownload_.btn);
-    setTabOrder(pkgDownload_.btn, strip);
+    setTabOrder(d->txtSearch, d->Search.Btn);
+    setTabOrder(d->Search.Btn, d->Back.Btn);
+    setTabOrder(d->Back.Btn, d->details->txtDesc);
+    setTabOrder(d->details->txtDesc, d->MarkAll.Btn);
+    setTabOrder(d->MarkAll.Btn, pkgDownload_.Btn);
+    setTabOrder(pkgDownload_.Btn, strip);
 
     connect(d->lstSections, &QComboBox::activated, this, [this] { d->lstSectionsClick(); });
     connect(d->txtSearch, &QLineEdit::returnPressed, this, [this] { d->txtSearchKeyPress(); });
-    connect(d->Search.btn, &QToolButton::clicked, this, [this] { d->btnSearchClick(); });
-    d->Search.btn->installEventFilter(new TEventHook(d->Search.btn, [this](QObject*, QEvent* e) {
+    connect(d->Search.Btn, &QToolButton::clicked, this, [this] { d->btnSearchClick(); });
+    d->Search.Btn->installEventFilter(new TEventHook(d->Search.Btn, [this](QObject*, QEvent* e) {
         // The button itself ignores the right button; taking its press here
         // makes the release arrive over it.
         if (e->type() != QEvent::MouseButtonPress && e->type() != QEvent::MouseButtonRelease)
@@ -385,18 +385,18 @@ TPackagesPage::TPackagesPage(QWidget* parent) : TStripPage(parent), d(new Impl) 
         if (e->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton)
             return true;
         if (e->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::RightButton) {
-            if (d->Search.btn->rect().contains(mouse->position().toPoint()))
+            if (d->Search.Btn->rect().contains(mouse->position().toPoint()))
                 d->btnSearchMouseUp(Qt::RightButton);
             return true;
         }
         return false;
     }));
-    connect(d->Back.btn, &QToolButton::clicked, this, [this] { d->btnBackClick(); });
-    connect(d->MarkAll.btn, &QToolButton::clicked, this, [this] { d->btnMarkAllClick(); });
+    connect(d->Back.Btn, &QToolButton::clicked, this, [this] { d->btnBackClick(); });
+    connect(d->MarkAll.Btn, &QToolButton::clicked, this, [this] { d->btnMarkAllClick(); });
     connect(d->details, &TPackageDetailsPanel::sectionClicked, this,
             [this] { d->lblSectionClick(); });
     connect(d->model, &TPackageListModel::marksChanged, this, [this] { d->ShowMarkedCount(); });
-    connect(pkgDownload_.btn, &QToolButton::clicked, this, &TPackagesPage::downloadClicked);
+    connect(pkgDownload_.Btn, &QToolButton::clicked, this, &TPackagesPage::downloadClicked);
 }
 
 TPackagesPage::~TPackagesPage() {
@@ -405,11 +405,11 @@ TPackagesPage::~TPackagesPage() {
 
 void TPackagesPage::LoadPictures() {
     LoadStripPictures();
-    LoadPNG(QStringLiteral("DOWNLOAD"), pkgDownload_.img);
-    LoadPNG(QStringLiteral("SEARCH"), d->Search.img);
-    LoadPNG(QStringLiteral("MARKALL"), d->MarkAll.img);
+    LoadPNG(QStringLiteral("DOWNLOAD"), pkgDownload_.Img);
+    LoadPNG(QStringLiteral("SEARCH"), d->Search.Img);
+    LoadPNG(QStringLiteral("MARKALL"), d->MarkAll.Img);
     d->details->LoadPictures();
-    LoadPNG(QStringLiteral("BACK"), d->Back.img);
+    LoadPNG(QStringLiteral("BACK"), d->Back.Img);
 }
 
 void TPackagesPage::SetFolders(const TWorkFolders& folders) {

@@ -50,11 +50,11 @@ TSourcesPage::TSourcesPage(QWidget* parent) : TStripPage(parent) {
                                QStringLiteral("imgSrcStop"));
 
     setTabOrder(lstSources, txtSource);
-    setTabOrder(txtSource, SrcApply.btn);
-    setTabOrder(SrcApply.btn, SrcAdd.btn);
-    setTabOrder(SrcAdd.btn, SrcDelete.btn);
-    setTabOrder(SrcDelete.btn, srcRefresh_.btn);
-    setTabOrder(srcRefresh_.btn, strip);
+    setTabOrder(txtSource, SrcApply.Btn);
+    setTabOrder(SrcApply.Btn, SrcAdd.Btn);
+    setTabOrder(SrcAdd.Btn, SrcDelete.Btn);
+    setTabOrder(SrcDelete.Btn, srcRefresh_.Btn);
+    setTabOrder(srcRefresh_.Btn, strip);
 
     // The list's real selection is the model's: a Ctrl+click on the selected
     // row or a click below the last one clears both.
@@ -80,17 +80,17 @@ TSourcesPage::TSourcesPage(QWidget* parent) : TStripPage(parent) {
         if (row >= 0 && row < sources_.Count())
             sources_.SetChecked(row, item->checkState() == Qt::Checked);
     });
-    connect(SrcApply.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcApplyClick);
-    connect(SrcAdd.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcAddClick);
-    connect(SrcDelete.btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcDeleteClick);
-    connect(srcRefresh_.btn, &QToolButton::clicked, this, &TSourcesPage::refreshClicked);
+    connect(SrcApply.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcApplyClick);
+    connect(SrcAdd.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcAddClick);
+    connect(SrcDelete.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcDeleteClick);
+    connect(srcRefresh_.Btn, &QToolButton::clicked, this, &TSourcesPage::refreshClicked);
 }
 
 void TSourcesPage::LoadPictures() {
-    LoadPNG(QStringLiteral("REFRESH"), srcRefresh_.img);
-    LoadPNG(QStringLiteral("ADD"), SrcAdd.img);
-    LoadPNG(QStringLiteral("CHECK"), SrcApply.img);
-    LoadPNG(QStringLiteral("DELETE"), SrcDelete.img);
+    LoadPNG(QStringLiteral("REFRESH"), srcRefresh_.Img);
+    LoadPNG(QStringLiteral("ADD"), SrcAdd.Img);
+    LoadPNG(QStringLiteral("CHECK"), SrcApply.Img);
+    LoadPNG(QStringLiteral("DELETE"), SrcDelete.Img);
     LoadStripPictures();
 }
 

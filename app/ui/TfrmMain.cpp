@@ -86,13 +86,13 @@ void TfrmMain::BuildWindow() {
 }
 
 void TfrmMain::BuildSidePanels() {
-    struct PanelSpec {
-        const char* pan;
-        const char* img;
-        int top;
-        const char* hint;
+    struct TPanelSpec {
+        const char* Pan;
+        const char* Img;
+        int Top;
+        const char* Hint;
     };
-    static const PanelSpec specs[4] = {
+    static const TPanelSpec specs[4] = {
         {"panSources", "imgSources", 4, "Источники"},
         {"panPackages", "imgPackages", 54, "Пакеты"},
         {"panSync", "imgSync", 104, "Синхронизация"},
@@ -100,8 +100,8 @@ void TfrmMain::BuildSidePanels() {
     };
     for (size_t i = 0; i < panels_.size(); ++i) {
         panels_[i] =
-            new TSidePanel(this, QString::fromUtf8(specs[i].pan), QString::fromUtf8(specs[i].img),
-                           specs[i].top, QString::fromUtf8(specs[i].hint));
+            new TSidePanel(this, QString::fromUtf8(specs[i].Pan), QString::fromUtf8(specs[i].Img),
+                           specs[i].Top, QString::fromUtf8(specs[i].Hint));
         panels_[i]->raise();
     }
 }

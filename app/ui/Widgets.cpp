@@ -5,39 +5,39 @@
 #include <QProgressBar>
 
 void TToolButton::SetShown(bool shown) const {
-    if (btn)
-        btn->setVisible(shown);
-    if (img)
-        img->setVisible(shown);
+    if (Btn)
+        Btn->setVisible(shown);
+    if (Img)
+        Img->setVisible(shown);
 }
 
 void TToolButton::SetEnabled(bool enabled) const {
-    if (btn)
-        btn->setEnabled(enabled);
-    if (img)
-        img->setEnabled(enabled);
+    if (Btn)
+        Btn->setEnabled(enabled);
+    if (Img)
+        Img->setEnabled(enabled);
 }
 
 TToolButton MakeToolButton(QWidget* parent, const QString& btnName, const QString& imgName,
                            QPoint pos, int size, const QString& hint) {
     TToolButton pair;
-    pair.btn = new QToolButton(parent);
-    pair.btn->setObjectName(btnName);
-    pair.btn->setGeometry(pos.x(), pos.y(), size, size);
+    pair.Btn = new QToolButton(parent);
+    pair.Btn->setObjectName(btnName);
+    pair.Btn->setGeometry(pos.x(), pos.y(), size, size);
     // Reached with Tab and pressed with Space; a mouse click leaves the focus
     // where it was (in the search field, say).
-    pair.btn->setFocusPolicy(Qt::TabFocus);
-    pair.btn->setToolTip(hint);
-    pair.btn->setAutoRaise(false);
+    pair.Btn->setFocusPolicy(Qt::TabFocus);
+    pair.Btn->setToolTip(hint);
+    pair.Btn->setAutoRaise(false);
 
     // The picture lies on top of the button but lets every mouse event through,
     // so a click anywhere on it presses the button and the button's hint shows.
-    pair.img = new QLabel(parent);
-    pair.img->setObjectName(imgName);
-    pair.img->setGeometry(pos.x() + 2, pos.y() + 2, size - 4, size - 4);
-    pair.img->setAlignment(Qt::AlignCenter);
-    pair.img->setAttribute(Qt::WA_TransparentForMouseEvents);
-    pair.img->raise();
+    pair.Img = new QLabel(parent);
+    pair.Img->setObjectName(imgName);
+    pair.Img->setGeometry(pos.x() + 2, pos.y() + 2, size - 4, size - 4);
+    pair.Img->setAlignment(Qt::AlignCenter);
+    pair.Img->setAttribute(Qt::WA_TransparentForMouseEvents);
+    pair.Img->raise();
     return pair;
 }
 
@@ -63,13 +63,13 @@ TBusyStrip::TBusyStrip(QWidget* parent, const QString& barName, const QString& s
     stop_ =
         MakeToolButton(this, stopName, stopPictureName, {470, 0}, 36, QStringLiteral("Остановить"));
     // The page's tab order reaches the Stop button through the strip.
-    setFocusProxy(stop_.btn);
-    connect(stop_.btn, &QToolButton::clicked, this, &TBusyStrip::stopClicked);
+    setFocusProxy(stop_.Btn);
+    connect(stop_.Btn, &QToolButton::clicked, this, &TBusyStrip::stopClicked);
     ShowBusy(false);
 }
 
 void TBusyStrip::LoadPictures() {
-    LoadPNG(QStringLiteral("STOP"), stop_.img);
+    LoadPNG(QStringLiteral("STOP"), stop_.Img);
 }
 
 void TBusyStrip::ShowBusy(bool busy) {

@@ -16,8 +16,8 @@ class QProgressBar;
 // lying over it at the same place. Showing, hiding, enabling or disabling the
 // button always does the same to its picture, so the two never part.
 struct TToolButton {
-    QToolButton* btn = nullptr;
-    QLabel* img = nullptr;
+    QToolButton* Btn = nullptr;
+    QLabel* Img = nullptr;
 
     void SetShown(bool shown) const;
     void SetEnabled(bool enabled) const;

@@ -64,7 +64,7 @@ protected:
     QStringList PhoneFiles(const QString& folder) const {
         return QDir(PhoneRoot() + folder).entryList(QDir::Files, QDir::Name);
     }
-    static void Click(const TToolButton& button) { button.btn->click(); }
+    static void Click(const TToolButton& button) { button.Btn->click(); }
 };
 
 TEST_F(DeviceWindowTest, StartupWritesTheCarriedPluginOnlyWhenNoneIsThere) {
