@@ -16,29 +16,29 @@ TSourcesPage::TSourcesPage(QWidget* parent) : TStripPage(parent) {
 
     QGroupBox* grpSources = MakeGroup(QStringLiteral("grpSources"), QStringLiteral(" Источники "));
 
-    lstSources = new QListWidget(grpSources);
-    lstSources->setObjectName(QStringLiteral("lstSources"));
-    lstSources->setGeometry(12, 20, 549, 255);
-    lstSources->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstSources->setUniformItemSizes(true);
+    lstSources_ = new QListWidget(grpSources);
+    lstSources_->setObjectName(QStringLiteral("lstSources"));
+    lstSources_->setGeometry(12, 20, 549, 255);
+    lstSources_->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstSources_->setUniformItemSizes(true);
     // A long address is cut with "…"; its item's tooltip holds all of it.
-    lstSources->setTextElideMode(Qt::ElideRight);
+    lstSources_->setTextElideMode(Qt::ElideRight);
 
     // The line under the list: what the last refresh did.
-    lblSrcStatus = new QLabel(grpSources);
-    lblSrcStatus->setObjectName(QStringLiteral("lblSrcStatus"));
-    lblSrcStatus->setGeometry(12, 277, 549, 17);
+    lblSrcStatus_ = new QLabel(grpSources);
+    lblSrcStatus_->setObjectName(QStringLiteral("lblSrcStatus"));
+    lblSrcStatus_->setGeometry(12, 277, 549, 17);
 
-    txtSource = new QLineEdit(grpSources);
-    txtSource->setObjectName(QStringLiteral("txtSource"));
-    txtSource->setGeometry(12, 304, 433, 22);
+    txtSource_ = new QLineEdit(grpSources);
+    txtSource_->setObjectName(QStringLiteral("txtSource"));
+    txtSource_->setGeometry(12, 304, 433, 22);
 
-    SrcApply =
+    srcApply_ =
         MakeToolButton(grpSources, QStringLiteral("btnSrcApply"), QStringLiteral("imgSrcApply"),
                        {454, 297}, 36, QStringLiteral("Применить"));
-    SrcAdd = MakeToolButton(grpSources, QStringLiteral("btnSrcAdd"), QStringLiteral("imgSrcAdd"),
-                            {490, 297}, 36, QStringLiteral("Добавить"));
-    SrcDelete =
+    srcAdd_ = MakeToolButton(grpSources, QStringLiteral("btnSrcAdd"), QStringLiteral("imgSrcAdd"),
+                             {490, 297}, 36, QStringLiteral("Добавить"));
+    srcDelete_ =
         MakeToolButton(grpSources, QStringLiteral("btnSrcDelete"), QStringLiteral("imgSrcDelete"),
                        {526, 297}, 36, QStringLiteral("Удалить"));
 
@@ -49,48 +49,48 @@ TSourcesPage::TSourcesPage(QWidget* parent) : TStripPage(parent) {
     QWidget* strip = MakeStrip(QStringLiteral("prSrc"), QStringLiteral("btnSrcStop"),
                                QStringLiteral("imgSrcStop"));
 
-    setTabOrder(lstSources, txtSource);
-    setTabOrder(txtSource, SrcApply.Btn);
-    setTabOrder(SrcApply.Btn, SrcAdd.Btn);
-    setTabOrder(SrcAdd.Btn, SrcDelete.Btn);
-    setTabOrder(SrcDelete.Btn, srcRefresh_.Btn);
+    setTabOrder(lstSources_, txtSource_);
+    setTabOrder(txtSource_, srcApply_.Btn);
+    setTabOrder(srcApply_.Btn, srcAdd_.Btn);
+    setTabOrder(srcAdd_.Btn, srcDelete_.Btn);
+    setTabOrder(srcDelete_.Btn, srcRefresh_.Btn);
     setTabOrder(srcRefresh_.Btn, strip);
 
     // The list's real selection is the model's: a Ctrl+click on the selected
     // row or a click below the last one clears both.
-    connect(lstSources->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    connect(lstSources_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TSourcesPage::OnSelectionChanged);
     // Every click mirrors the selected entry, also a click on the row that is
     // already selected.
-    connect(lstSources, &QListWidget::clicked, this, [this] {
+    connect(lstSources_, &QListWidget::clicked, this, [this] {
         if (!updating_)
             lstSourcesClick();
     });
     // The Delete key does what the delete button does, question included.
-    lstSources->installEventFilter(new TEventHook(lstSources, [this](QObject*, QEvent* e) {
+    lstSources_->installEventFilter(new TEventHook(lstSources_, [this](QObject*, QEvent* e) {
         if (e->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(e)->key() != Qt::Key_Delete)
             return false;
         btnSrcDeleteClick();
         return true;
     }));
-    connect(lstSources, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+    connect(lstSources_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         if (updating_)
             return;
-        const int row = lstSources->row(item);
+        const int row = lstSources_->row(item);
         if (row >= 0 && row < sources_.Count())
             sources_.SetChecked(row, item->checkState() == Qt::Checked);
     });
-    connect(SrcApply.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcApplyClick);
-    connect(SrcAdd.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcAddClick);
-    connect(SrcDelete.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcDeleteClick);
+    connect(srcApply_.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcApplyClick);
+    connect(srcAdd_.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcAddClick);
+    connect(srcDelete_.Btn, &QToolButton::clicked, this, &TSourcesPage::btnSrcDeleteClick);
     connect(srcRefresh_.Btn, &QToolButton::clicked, this, &TSourcesPage::refreshClicked);
 }
 
 void TSourcesPage::LoadPictures() {
     LoadPNG(QStringLiteral("REFRESH"), srcRefresh_.Img);
-    LoadPNG(QStringLiteral("ADD"), SrcAdd.Img);
-    LoadPNG(QStringLiteral("CHECK"), SrcApply.Img);
-    LoadPNG(QStringLiteral("DELETE"), SrcDelete.Img);
+    LoadPNG(QStringLiteral("ADD"), srcAdd_.Img);
+    LoadPNG(QStringLiteral("CHECK"), srcApply_.Img);
+    LoadPNG(QStringLiteral("DELETE"), srcDelete_.Img);
     LoadStripPictures();
 }
 
@@ -130,7 +130,7 @@ QString TSourcesPage::ShowRefreshOutcomes(const std::vector<TSourceOutcome>& out
         if (stopped)
             summary += QStringLiteral(", обновление остановлено");
     }
-    lblSrcStatus->setText(summary);
+    lblSrcStatus_->setText(summary);
     SyncFromModel();
     return summary;
 }
@@ -145,12 +145,12 @@ void TSourcesPage::AppendItem(const TSourceEntry& entry) {
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(entry.Checked ? Qt::Checked : Qt::Unchecked);
     item->setSizeHint(QSize(0, kLineHeight));
-    lstSources->addItem(item);
+    lstSources_->addItem(item);
 }
 
 void TSourcesPage::SyncFromModel() {
     updating_ = true;
-    lstSources->clear();
+    lstSources_->clear();
     for (const TSourceEntry& entry : sources_.Entries())
         AppendItem(entry);
     ShowSelection();
@@ -160,12 +160,12 @@ void TSourcesPage::SyncFromModel() {
 void TSourcesPage::ShowSelection() {
     const int selected = sources_.Selected();
     if (selected < 0) {
-        lstSources->setCurrentRow(-1);
-        lstSources->clearSelection();
+        lstSources_->setCurrentRow(-1);
+        lstSources_->clearSelection();
     } else {
-        lstSources->setCurrentRow(selected);
+        lstSources_->setCurrentRow(selected);
         // The field always shows the entry that "Применить" would change.
-        txtSource->setText(sources_.Text(selected));
+        txtSource_->setText(sources_.Text(selected));
     }
 }
 
@@ -179,7 +179,7 @@ void TSourcesPage::SelectEntry(int index) {
 void TSourcesPage::OnSelectionChanged() {
     if (updating_)
         return;
-    const QModelIndexList rows = lstSources->selectionModel()->selectedRows();
+    const QModelIndexList rows = lstSources_->selectionModel()->selectedRows();
     const int row = rows.isEmpty() ? -1 : rows.first().row();
     sources_.Select(row);
     if (row >= 0)
@@ -189,7 +189,7 @@ void TSourcesPage::OnSelectionChanged() {
 void TSourcesPage::lstSourcesClick() {
     const int selected = sources_.Selected();
     if (selected >= 0)
-        txtSource->setText(sources_.Text(selected));
+        txtSource_->setText(sources_.Text(selected));
 }
 
 void TSourcesPage::Refuse(const QString& action, const QString& reason) {
@@ -202,21 +202,21 @@ void TSourcesPage::btnSrcApplyClick() {
     if (selected < 0)
         return;
     sources_.SetArchitecture(Architecture ? Architecture() : QString());
-    if (const TOutcome applied = sources_.Apply(txtSource->text()); !applied) {
+    if (const TOutcome applied = sources_.Apply(txtSource_->text()); !applied) {
         Refuse(QStringLiteral("Источник не изменён: "), applied.reason);
         return;
     }
     updating_ = true;
-    lstSources->item(selected)->setText(sources_.Text(selected));
-    lstSources->item(selected)->setToolTip(sources_.Text(selected));
-    txtSource->setText(sources_.Text(selected));
+    lstSources_->item(selected)->setText(sources_.Text(selected));
+    lstSources_->item(selected)->setToolTip(sources_.Text(selected));
+    txtSource_->setText(sources_.Text(selected));
     updating_ = false;
 }
 
 void TSourcesPage::btnSrcAddClick() {
     QString reason;
     sources_.SetArchitecture(Architecture ? Architecture() : QString());
-    const TSourceList::TAddResult result = sources_.Add(txtSource->text(), &reason);
+    const TSourceList::TAddResult result = sources_.Add(txtSource_->text(), &reason);
     if (result == TSourceList::TAddResult::Refused) {
         Refuse(QStringLiteral("Источник не добавлен: "), reason);
         return;
@@ -237,7 +237,7 @@ void TSourcesPage::btnSrcDeleteClick() {
     if (!sources_.Remove(selected))
         return;
     updating_ = true;
-    delete lstSources->takeItem(selected);
+    delete lstSources_->takeItem(selected);
     ShowSelection();
     updating_ = false;
 }

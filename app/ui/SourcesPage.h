@@ -59,13 +59,6 @@ public:
     // read when an address is typed. Set by the window.
     std::function<QString()> Architecture;
 
-    QListWidget* lstSources = nullptr;
-    QLineEdit* txtSource = nullptr;
-    TToolButton SrcApply;           // btnSrcApply / imgSrcApply
-    TToolButton SrcAdd;             // btnSrcAdd / imgSrcAdd
-    TToolButton SrcDelete;          // btnSrcDelete / imgSrcDelete
-    QLabel* lblSrcStatus = nullptr; // the last refresh's summary, under the list
-
 signals:
     void refreshClicked(); // btnSrcRefresh; the strip's Stop raises stopClicked
 
@@ -77,7 +70,13 @@ private:
     void ShowSelection();
     void Refuse(const QString& action, const QString& reason);
 
-    TToolButton srcRefresh_; // btnSrcRefresh / imgSrcRefresh
+    QListWidget* lstSources_ = nullptr;
+    QLineEdit* txtSource_ = nullptr;
+    TToolButton srcApply_;           // btnSrcApply / imgSrcApply
+    TToolButton srcAdd_;             // btnSrcAdd / imgSrcAdd
+    TToolButton srcDelete_;          // btnSrcDelete / imgSrcDelete
+    TToolButton srcRefresh_;         // btnSrcRefresh / imgSrcRefresh
+    QLabel* lblSrcStatus_ = nullptr; // the last refresh's summary, under the list
     TSourceList sources_;
     QHash<QString, QString> failures_; // source text -> why its last refresh failed
     // True while the widget is being changed from the model, so that the

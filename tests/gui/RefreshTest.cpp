@@ -107,7 +107,7 @@ TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection
         // The walk ends on the first entry, and the field shows it: Apply
         // cannot put another entry's address in its place.
         EXPECT_EQ(page->Sources().Selected(), 0);
-        EXPECT_EQ(page->txtSource->text(), page->Sources().Text(0));
+        EXPECT_EQ(Find<QLineEdit>(frm.get(), "txtSource")->text(), page->Sources().Text(0));
         for (int i = 0; i < list->count(); ++i) {
             const QString text = list->item(i)->text();
             SCOPED_TRACE(text.toStdString());
@@ -118,7 +118,7 @@ TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection
                 failed);
             EXPECT_NE(text, c); // moved to https
         }
-        EXPECT_EQ(page->lblSrcStatus->text(),
+        EXPECT_EQ(Find<QLabel>(frm.get(), "lblSrcStatus")->text(),
                   QStringLiteral(
                       "Обновлено 2 из 3 источников (причины — в подсказках отмеченных строк)"));
         EXPECT_TRUE(page->Sources().Texts().contains(movedC));
