@@ -58,33 +58,33 @@ double CpuSeconds(int who) {
     return s(use.ru_utime) + s(use.ru_stime);
 }
 
-struct Timing {
-    double wall = 1e9;
-    double cpu = 0;
+struct TTiming {
+    double Wall = 1e9;
+    double Cpu = 0;
 };
 
 // Runs work, keeping the fastest of the runs so far.
-void Time(Timing& best, int who, const std::function<bool()>& work, bool& ok) {
+void Time(TTiming& best, int who, const std::function<bool()>& work, bool& ok) {
     const double cpu0 = CpuSeconds(who);
     const auto start = std::chrono::steady_clock::now();
     ok = work() && ok;
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = CpuSeconds(who) - cpu0;
-    if (wall < best.wall)
+    if (wall < best.Wall)
         best = {wall, cpu};
 }
 
 // ---- the server child ----
 
-struct Corpus {
-    QStringList names; // index names of proc/
-    QString gzFolder;
+struct TCorpus {
+    QStringList Names; // index names of proc/
+    QString GzFolder;
 };
 
 // Paths the child serves: "/big" (TransferBytes) and, per corpus index NAME,
 // "/NAME/Packages.gz" with the corpus's NAME.gz.
-[[noreturn]] void ServeInChild(int portPipe, int stopPipe, const Corpus& corpus) {
+[[noreturn]] void ServeInChild(int portPipe, int stopPipe, const TCorpus& corpus) {
     {
         TTestHttpServer server;
         std::string big(TransferBytes, '\0');
@@ -92,18 +92,18 @@ struct Corpus {
             big[i] = static_cast<char>((i * 2654435761u) >> 13);
         server.Serve("/big", std::move(big));
         server.ServeSilent("/silent");
-        for (const QString& name : corpus.names) {
-            QFile gz(corpus.gzFolder + QLatin1Char('/') + name + QStringLiteral(".gz"));
+        for (const QString& name : corpus.Names) {
+            QFile gz(corpus.GzFolder + QLatin1Char('/') + name + QStringLiteral(".gz"));
             if (gz.open(QIODevice::ReadOnly))
                 server.Serve("/" + name.toStdString() + "/Packages.gz", gz.readAll().toStdString());
         }
         // One late server per source.
         std::vector<std::unique_ptr<TTestHttpServer>> late;
         std::vector<int> ports{server.Port()};
-        for (const QString& name : corpus.names) {
+        for (const QString& name : corpus.Names) {
             late.push_back(std::make_unique<TTestHttpServer>());
             late.back()->SetAnswerDelay(SlowAnswerMs);
-            QFile gz(corpus.gzFolder + QLatin1Char('/') + name + QStringLiteral(".gz"));
+            QFile gz(corpus.GzFolder + QLatin1Char('/') + name + QStringLiteral(".gz"));
             if (gz.open(QIODevice::ReadOnly))
                 late.back()->Serve("/" + name.toStdString() + "/Packages.gz",
                                    gz.readAll().toStdString());
@@ -140,7 +140,7 @@ void BenchIdleWait(int port) {
 void BenchTransfer(int port, const QString& dir, double& ratio) {
     const QString url = QStringLiteral("http://127.0.0.1:%1/big").arg(port);
     const QString target = dir + QStringLiteral("/big.bin");
-    Timing ours, curl;
+    TTiming ours, curl;
     bool ok = true;
     for (int run = 0; run < Runs; ++run) {
         Time(
@@ -167,18 +167,18 @@ void BenchTransfer(int port, const QString& dir, double& ratio) {
     }
     const double mb = double(TransferBytes) / 1e6;
     std::printf("transfer %.0f MB  THTTPGet: %.3f s, %.0f MB/s, CPU %.3f s (%.2f ms/MB)\n", mb,
-                ours.wall, mb / ours.wall, ours.cpu, 1000 * ours.cpu / mb);
+                ours.Wall, mb / ours.Wall, ours.Cpu, 1000 * ours.Cpu / mb);
     std::printf("transfer %.0f MB  curl:     %.3f s, %.0f MB/s, CPU %.3f s (%.2f ms/MB)\n", mb,
-                curl.wall, mb / curl.wall, curl.cpu, 1000 * curl.cpu / mb);
-    std::printf("transfer CPU per MB, ours / curl: %.2f\n", ours.cpu / std::max(curl.cpu, 1e-6));
+                curl.Wall, mb / curl.Wall, curl.Cpu, 1000 * curl.Cpu / mb);
+    std::printf("transfer CPU per MB, ours / curl: %.2f\n", ours.Cpu / std::max(curl.Cpu, 1e-6));
     if (!ok)
         std::printf("transfer: A TRANSFER FAILED\n");
-    ratio = ours.wall / curl.wall;
+    ratio = ours.Wall / curl.Wall;
 }
 
 // A full refresh of every corpus source; RefreshBench (in the Refresh
 // section) does the work.
-void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir);
+void BenchFullRefresh(int port, const TCorpus& corpus, const QString& dir);
 
 } // namespace
 
@@ -186,21 +186,21 @@ void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir);
 
 namespace {
 
-class NullView : public TOperationReport {
+class TNullView : public TOperationReport {
 public:
     void Busy(bool) override {}
     void Progress(int) override {}
 };
 
-void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir) {
-    Timing best;
+void BenchFullRefresh(int port, const TCorpus& corpus, const QString& dir) {
+    TTiming best;
     bool ok = true;
     qint64 stored = 0;
     for (int run = 0; run < Runs; ++run) {
         QDir(dir).removeRecursively();
         QDir().mkpath(dir + QStringLiteral("/proc"));
         std::vector<TSourceEntry> sources;
-        for (const QString& name : corpus.names)
+        for (const QString& name : corpus.Names)
             sources.push_back(
                 {QStringLiteral("http://127.0.0.1:%1/%2/Packages").arg(port).arg(name), true});
         Time(
@@ -209,7 +209,7 @@ void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir) {
                 THTTPGet http;
                 http.BinaryData = false;
                 TStopFlag stop;
-                NullView view;
+                TNullView view;
                 TRefresh refresh(http, stop, dir + QStringLiteral("/"),
                                  dir + QStringLiteral("/proc/"), view);
                 const int n = refresh.Walk(sources);
@@ -222,7 +222,7 @@ void BenchFullRefresh(int port, const Corpus& corpus, const QString& dir) {
             ok);
     }
     std::printf("full refresh of %d sources: %.3f s, CPU %.3f s, %.1f MB stored%s\n",
-                int(corpus.names.size()), best.wall, best.cpu, double(stored) / 1e6,
+                int(corpus.Names.size()), best.Wall, best.Cpu, double(stored) / 1e6,
                 ok ? "" : "  (A SOURCE FAILED)");
 }
 
@@ -233,7 +233,7 @@ double TimedWalk(const std::vector<TSourceEntry>& sources, const QString& dir) {
     QDir().mkpath(dir + QStringLiteral("/proc"));
     THTTPGet http;
     TStopFlag stop;
-    NullView view;
+    TNullView view;
     TRefresh refresh(http, stop, dir + QStringLiteral("/"), dir + QStringLiteral("/proc/"), view);
     const auto start = std::chrono::steady_clock::now();
     const int n = refresh.Walk(sources);
@@ -243,12 +243,12 @@ double TimedWalk(const std::vector<TSourceEntry>& sources, const QString& dir) {
 }
 
 // The refresh from the late servers over the slowest source alone.
-double BenchLateRefresh(const std::vector<int>& ports, const Corpus& corpus, const QString& dir) {
+double BenchLateRefresh(const std::vector<int>& ports, const TCorpus& corpus, const QString& dir) {
     std::vector<TSourceEntry> sources;
-    for (qsizetype i = 0; i < corpus.names.size(); ++i)
+    for (qsizetype i = 0; i < corpus.Names.size(); ++i)
         sources.push_back({QStringLiteral("http://127.0.0.1:%1/%2/Packages")
                                .arg(ports[std::size_t(i) + 1])
-                               .arg(corpus.names[i]),
+                               .arg(corpus.Names[i]),
                            true});
     double slowest = 0;
     for (const TSourceEntry& source : sources)
@@ -271,14 +271,14 @@ int main(int argc, char** argv) {
     for (const char* name :
          {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
         ::unsetenv(name);
-    Corpus corpus;
+    TCorpus corpus;
     if (argc > 1) {
         const QString root = QString::fromLocal8Bit(argv[1]);
-        corpus.gzFolder = root + QStringLiteral("/gz");
+        corpus.GzFolder = root + QStringLiteral("/gz");
         for (const QString& name :
              QDir(root + QStringLiteral("/proc")).entryList(QDir::Files, QDir::Name))
             if (name.endsWith(QLatin1String("Packages"), Qt::CaseInsensitive))
-                corpus.names << name;
+                corpus.Names << name;
     }
 
     // The server child is forked before any thread of this process exists.
@@ -293,7 +293,7 @@ int main(int argc, char** argv) {
     }
     ::close(portPipe[1]);
     ::close(stopPipe[0]);
-    std::vector<int> ports(std::size_t(corpus.names.size()) + 1);
+    std::vector<int> ports(std::size_t(corpus.Names.size()) + 1);
     const auto portBytes = ssize_t(ports.size() * sizeof(int));
     for (ssize_t got = 0, n = 0; got < portBytes; got += n)
         if ((n = ::read(portPipe[0], reinterpret_cast<char*>(ports.data()) + got,
@@ -307,7 +307,7 @@ int main(int argc, char** argv) {
     BenchIdleWait(port);
     BenchTransfer(port, tmp.path(), transferRatio);
     double refreshRatio = 0;
-    if (!corpus.names.isEmpty()) {
+    if (!corpus.Names.isEmpty()) {
         BenchFullRefresh(port, corpus, tmp.path() + QStringLiteral("/work"));
         refreshRatio = BenchLateRefresh(ports, corpus, tmp.path() + QStringLiteral("/late"));
     }

@@ -56,20 +56,20 @@ std::vector<std::string> Sorted(std::vector<std::string> lines) {
 // How many progress reports a transfer makes depends on timing: only the
 // resets to 0 are recorded in order, and the last value apart.
 struct TRecordingReport : TOperationReport {
-    void Busy(bool on) override { calls.push_back(on ? "begin" : "end"); }
+    void Busy(bool on) override { Calls.push_back(on ? "begin" : "end"); }
     void ItemStarted(int index) override {
-        calls.push_back("select " + std::to_string(index));
-        if (onItem)
-            onItem(index);
+        Calls.push_back("select " + std::to_string(index));
+        if (OnItem)
+            OnItem(index);
     }
     void Progress(int percent) override {
         if (percent == 0)
-            calls.push_back("progress 0");
-        last = percent;
+            Calls.push_back("progress 0");
+        Last = percent;
     }
-    std::vector<std::string> calls;
-    int last = -1;
-    std::function<void(int)> onItem;
+    std::vector<std::string> Calls;
+    int Last = -1;
+    std::function<void(int)> OnItem;
 };
 
 class RefreshTest : public ::testing::Test {
@@ -322,7 +322,7 @@ TEST_F(RefreshTest, AddressesAndTheNamesTheyAreStoredUnder) {
     for (const QString& readOnly : {Work() + QStringLiteral("download.txt"), Proc() + flatName})
         QFile::setPermissions(readOnly, QFile::ReadOwner);
     EXPECT_EQ(Walk({}), 0);
-    EXPECT_TRUE(view_.calls.empty()); // an empty list enters no busy state
+    EXPECT_TRUE(view_.Calls.empty()); // an empty list enters no busy state
     ::testing::internal::CaptureStderr();
     // An unchecked source is reported in its turn but not fetched.
     EXPECT_EQ(Walk({{flat, true},
@@ -352,10 +352,10 @@ TEST_F(RefreshTest, AddressesAndTheNamesTheyAreStoredUnder) {
     EXPECT_EQ(IndexStore::IndexNameToAddress(underscoreName), underscore);
     // Each further attempt of a source starts the bar at 0; the transfers'
     // own progress reaches the report too.
-    EXPECT_EQ(view_.calls,
+    EXPECT_EQ(view_.Calls,
               (std::vector<std::string>{"begin", "select 0", "select 1", "select 2", "progress 0",
                                         "progress 0", "select 3", "select 4", "end"}));
-    EXPECT_EQ(view_.last, 100);
+    EXPECT_EQ(view_.Last, 100);
     ExpectNoLeftovers();
 }
 
@@ -378,7 +378,7 @@ TEST_F(RefreshTest, StopWhileLaterSourcesArePreparedAhead) {
     }
     // The Stop button is pressed in the third source's turn, once the fourth
     // and fifth wait in the store.
-    view_.onItem = [this](int index) {
+    view_.OnItem = [this](int index) {
         for (int i = 0; index == 2 && i < 1000 && Temporaries().size() < 2; ++i)
             QThread::msleep(10);
         if (index == 2) {
@@ -398,7 +398,7 @@ TEST_F(RefreshTest, StopWhileLaterSourcesArePreparedAhead) {
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(Stored(sources[i].Text),
                   i < 2 ? QByteArray::fromStdString(Index("s" + std::to_string(i))) : "previous");
-    EXPECT_EQ(view_.calls,
+    EXPECT_EQ(view_.Calls,
               (std::vector<std::string>{"begin", "select 0", "select 1", "select 2", "end"}));
     ExpectNoLeftovers();
 }
@@ -452,9 +452,9 @@ TEST_F(RefreshTest, SourcesOverlapAndAreTakenInListOrder) {
     EXPECT_EQ(lines[1].rfind("1: " + c.toStdString() + " — .gz: слишком медленно", 0), 0u)
         << lines[1];
     EXPECT_EQ(lines[2], "3: ok");
-    EXPECT_EQ(view_.calls, (std::vector<std::string>{"begin", "select 0", "select 1", "select 2",
+    EXPECT_EQ(view_.Calls, (std::vector<std::string>{"begin", "select 0", "select 1", "select 2",
                                                      "select 3", "end"}));
-    EXPECT_EQ(view_.last, 100);
+    EXPECT_EQ(view_.Last, 100);
     EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("a")));
     EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("b")));
     EXPECT_EQ(Stored(c), "previous");
