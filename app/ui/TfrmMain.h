@@ -21,8 +21,9 @@ class TSyncPage;
 
 // The program's one window. Creating it (FormCreate) is the start-up, closing
 // it (FormClose, from the close box or a termination request) the shutdown;
-// the controller decides their order and owns the folders, the phone and the
-// lifecycle, while the window lays out the pages and draws.
+// the controller decides their order and owns the folders, the phone, the
+// HTTP components and the lifecycle, while the window lays out the pages and
+// draws.
 class TfrmMain : public QWidget, private TControllerView {
     Q_OBJECT
 public:
