@@ -158,20 +158,6 @@ TEST(TSourceList, SelectionAndRemovalStayInRange) {
     EXPECT_FALSE(list.Apply("z")); // removal cleared the selection
 }
 
-TEST(TSourceList, DisabledValuesListUncheckedTextsInOrder) {
-    TSourceList list;
-    for (const char* t : {"A", "B", "C", "D"})
-        list.Append(t);
-    list.SetChecked(1, false);
-    list.SetChecked(3, false);
-    EXPECT_EQ(list.DisabledValues(), (QStringList{"B", "D"}));
-
-    list.ApplyDisabled({"d", "nothing", "a"});
-    EXPECT_EQ(list.DisabledValues(), (QStringList{"A", "D"}));
-    list.ApplyDisabled({});
-    EXPECT_TRUE(list.DisabledValues().isEmpty());
-}
-
 TEST(TSourceList, LoadSourcesTakesOnlyIndexFilesOfTheStore) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

@@ -154,50 +154,34 @@ TEST_F(PackageDetails, LongTextsAreCutWithAnEllipsisAndShownWhole) {
     EXPECT_EQ(opened_[0].toString().toStdString(), site);
 }
 
-TEST_F(PackageDetails, DependencyClicksCycleThroughTheSearchField) {
+// The cycle itself is NextDependency's; the labels feed it the search text.
+TEST_F(PackageDetails, DependencyClicksStepThroughTheSearchFieldAndLinksOpenSafely) {
     LoadRepository();
     ClickRow(1);
     auto* second = Find<QLabel>("lblDepends2");
-    const char* cycle[] = {"a", "b", "c", "a"};
-    for (const char* expected : cycle) {
+    for (const char* expected : {"a", "b"}) {
         QTest::mouseClick(second, Qt::LeftButton);
         EXPECT_EQ(Search()->text(), expected);
     }
-    Search()->setText("x");
-    QTest::mouseClick(second, Qt::LeftButton);
-    EXPECT_EQ(Search()->text(), "a");
-    // One item only: every click gives it again; the first label works alike.
-    auto* first = Find<QLabel>("lblDepends1");
-    QTest::mouseClick(first, Qt::LeftButton);
-    EXPECT_EQ(Search()->text(), "dpkg");
-    QTest::mouseClick(first, Qt::LeftButton);
+    QTest::mouseClick(Find<QLabel>("lblDepends1"), Qt::LeftButton);
     EXPECT_EQ(Search()->text(), "dpkg");
     // A right click copies and leaves the search field alone.
     QTest::mouseClick(second, Qt::RightButton);
     EXPECT_EQ(Search()->text(), "dpkg");
-}
 
-TEST_F(PackageDetails, LinksOpenMailAndSiteTargets) {
-    LoadRepository();
-    ClickRow(1);
     QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::LeftButton);
     QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
-    ClickRow(3);
     ClickRow(2);
     QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::LeftButton);
     QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
     QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::RightButton);
     // A link is as wide as its text: the space after it is no link.
-    EXPECT_LT(Find<QLabel>("lblSite")->width(), 261);
     EXPECT_EQ(Find<QLabel>("lblSite")->width(), Find<QLabel>("lblSite")->sizeHint().width());
-    ASSERT_EQ(opened_.size(), 4u);
-    EXPECT_EQ(opened_[0], QUrl("mailto:jane@example.org"));
-    EXPECT_EQ(opened_[1], QUrl("http://example.org/tweak"));
-    EXPECT_EQ(opened_[2], QUrl("mailto:theme@example.org"));
-    EXPECT_EQ(opened_[3], QUrl("http://example.org/depict"));
-}
+    EXPECT_EQ(opened_, (std::vector<QUrl>{
+                           QUrl("mailto:jane@example.org"), QUrl("http://example.org/tweak"),
+                           QUrl("mailto:theme@example.org"), QUrl("http://example.org/depict")}));
 
-TEST_F(PackageDetails, IndexTextsShowNoMarkupAndTheirLinksNeverOpenLocalTargets) {
+    // Index texts show no markup, and their links never open local targets.
     const char* index = "x.example.org_Packages";
     Write(folders_.ProcDir + index, "Package: evil\nName: <b>Bold</b> <img src=x>\n"
                                     "Homepage: file:///etc/passwd\n"
@@ -207,10 +191,10 @@ TEST_F(PackageDetails, IndexTextsShowNoMarkupAndTheirLinksNeverOpenLocalTargets)
     ClickRow(0);
     EXPECT_EQ(Find<QLabel>("lblName")->textFormat(), Qt::PlainText);
     EXPECT_EQ(LabelText("lblName"), "<b>Bold</b> <img src=x>");
+    opened_.clear();
     QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
     QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::LeftButton);
-    ASSERT_EQ(opened_.size(), 1u);
-    EXPECT_EQ(opened_[0], QUrl("mailto:a@b.c"));
+    EXPECT_EQ(opened_, std::vector<QUrl>{QUrl("mailto:a@b.c")});
 }
 
 TEST(LinkUrlTest, AcceptsWebAndMailOnly) {

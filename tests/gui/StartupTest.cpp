@@ -84,15 +84,11 @@ protected:
 } // namespace
 
 TEST_F(WindowTest, FirstRunPreparesTheWorkingFolderAndRemovesOnlyScratchFiles) {
+    // Which names are scratch is WorkFoldersTest's.
     WriteFile(QStringLiteral("download.txt"), "partial index");
-    WriteFile(QStringLiteral(".orvia.ini.AbCdEf"), "settings being replaced");
-    WriteFile(QStringLiteral("download.deb.keep"), "kept");
-
     auto frm = StartWindow();
     EXPECT_TRUE(errors_.isEmpty());
     EXPECT_FALSE(Exists(QStringLiteral("download.txt")));
-    EXPECT_FALSE(Exists(QStringLiteral(".orvia.ini.AbCdEf")));
-    EXPECT_EQ(ReadFile(QStringLiteral("download.deb.keep")), QByteArray("kept"));
 
     EXPECT_TRUE(Exists(QStringLiteral("proc")));
     EXPECT_FALSE(frm->isHidden());

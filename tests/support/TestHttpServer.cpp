@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -297,55 +296,13 @@ TTestTcpListener::TTestTcpListener() {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
     socklen_t len = sizeof addr;
     if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd_, 16) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || ::pipe(wakePipe_) != 0)
+        ::listen(fd_, 1) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
         throw std::runtime_error("TTestTcpListener: cannot listen on 127.0.0.1");
     port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Run(); });
 }
 
 TTestTcpListener::~TTestTcpListener() {
-    const char byte = 0;
-    (void)!::write(wakePipe_[1], &byte, 1);
-    thread_.join();
     ::close(fd_);
-    ::close(wakePipe_[0]);
-    ::close(wakePipe_[1]);
-}
-
-void TTestTcpListener::Run() {
-    for (;;) {
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
-            continue;
-        if (fds[1].revents != 0)
-            return;
-        const int conn = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (conn < 0)
-            continue;
-        std::string first;
-        pollfd in{conn, POLLIN, 0};
-        if (::poll(&in, 1, 5000) > 0) {
-            char buffer[64];
-            const ssize_t n = ::read(conn, buffer, sizeof buffer);
-            if (n > 0)
-                first.assign(buffer, static_cast<size_t>(n));
-        }
-        ::close(conn);
-        std::lock_guard lock(mutex_);
-        firstBytes_.push_back(first);
-    }
-}
-
-int TTestTcpListener::Connections() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(firstBytes_.size());
-}
-
-std::vector<std::string> TTestTcpListener::FirstBytes() const {
-    std::lock_guard lock(mutex_);
-    return firstBytes_;
 }

@@ -197,10 +197,8 @@ private:
     std::function<void(const TRequest&)> onRequest_;
 };
 
-// A bare TCP listener on 127.0.0.1 that accepts connections, keeps the first
-// bytes each one sends and closes it. Stands in for a TLS server: a client
-// that was sent to "https://127.0.0.1:<port>/" shows up here with a TLS
-// handshake (first byte 0x16).
+// A socket listening on 127.0.0.1 at a port the system chooses, which
+// answers nobody; once destroyed, its port is one where nothing listens.
 class TTestTcpListener {
 public:
     TTestTcpListener();
@@ -209,16 +207,8 @@ public:
     TTestTcpListener& operator=(const TTestTcpListener&) = delete;
 
     int Port() const { return port_; }
-    int Connections() const;
-    // The first bytes received on each connection, in order.
-    std::vector<std::string> FirstBytes() const;
 
 private:
-    void Run();
     int fd_ = -1;
-    int wakePipe_[2] = {-1, -1};
     int port_ = 0;
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> firstBytes_;
 };
