@@ -190,12 +190,11 @@ TEST_F(WindowTest, EachBusyStateShowsOnlyItsStripAndLocksTheGroups) {
 TEST_F(WindowTest, BusyLookDisablesTheWholeWindowAndRestoresIt) {
     auto frm = StartWindow();
     frm->BeginBusyLook();
-    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia - загрузка пакетов и поиск обновлений"));
+    // Its titles are RefreshWindowTest's.
     EXPECT_FALSE(frm->isEnabled());
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     frm->EndBusyLook();
-    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     EXPECT_TRUE(frm->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

@@ -76,12 +76,10 @@ TEST_F(PackageDetails, StanzasFillTheControlsAndRightClicksCopyThem) {
           // Pre-dependencies first, in display form; dependencies as written.
           {"lblDepends1", "dpkg (>= 1.14)", "dpkg (>= 1.14)"},
           {"lblDepends2", "a,b (>= 1.0),  c", "a,b (>= 1.0),  c"}}},
-        // Field names in any case; "Size:999" lacks the blank: no size;
-        // Maintainer stands in for the author (without "<" its own address),
-        // Depiction for the home page.
+        // Field names in any case; Maintainer stands in for the author
+        // (without "<" its own address), Depiction for the home page.
         {2,
          {{"lblName", "Блестящая тема", nullptr},
-          {"lblSize", nullptr, nullptr},
           {"lblAuthor", "theme@example.org", "theme@example.org"},
           {"lblSite", "http://example.org/depict", nullptr},
           {"lblDepends1", "libexample (>= 0.9), libfoo", nullptr},
