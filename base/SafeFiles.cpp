@@ -63,10 +63,18 @@ void SetReason(QString* reason, QString text) {
 
 } // namespace
 
-TReadResult Read(const QString& path, std::size_t limit, std::string& out, QString* reason) {
+TReadFile::~TReadFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+TReadResult TReadFile::Open(const QString& path, std::uint64_t limit, QString* reason) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    size_ = 0;
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty()) {
-        out.clear();
         SetReason(reason, QStringLiteral("пустое имя файла"));
         return TReadResult::Missing;
     }
@@ -78,7 +86,6 @@ TReadResult Read(const QString& path, std::size_t limit, std::string& out, QStri
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         const int err = errno;
-        out.clear();
         if (err == ENOENT) {
             SetReason(reason, ErrnoText(err));
             return TReadResult::Missing;
@@ -90,38 +97,54 @@ TReadResult Read(const QString& path, std::size_t limit, std::string& out, QStri
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
         ::close(fd);
-        out.clear();
         SetReason(reason, QStringLiteral("это не обычный файл"));
         return TReadResult::Failed;
     }
     if (static_cast<unsigned long long>(st.st_size) > limit) {
         ::close(fd);
-        out.clear();
         SetReason(reason, QStringLiteral("файл больше %1 байт").arg(qulonglong(limit)));
         return TReadResult::Failed;
     }
+    fd_ = fd;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return TReadResult::Ok;
+}
+
+std::ptrdiff_t TReadFile::Read(char* data, std::size_t bytes, QString* reason) {
+    for (;;) {
+        const ssize_t n = ::read(fd_, data, bytes);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR) {
+            SetReason(reason, ErrnoText(errno));
+            return -1;
+        }
+    }
+}
+
+TReadResult Read(const QString& path, std::size_t limit, std::string& out, QString* reason) {
+    TReadFile file;
+    const TReadResult opened = file.Open(path, limit, reason);
+    if (opened != TReadResult::Ok) {
+        out.clear();
+        return opened;
+    }
     // Growing a string clears only the bytes added: a buffer reused file after
     // file is not cleared whole for each.
-    const auto size = static_cast<std::size_t>(st.st_size);
+    const auto size = static_cast<std::size_t>(file.Size());
     if (out.size() < size)
         out.resize(size);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd, out.data() + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const std::ptrdiff_t n = file.Read(out.data() + done, size - done, reason);
         if (n < 0) {
-            const int err = errno;
-            ::close(fd);
             out.clear();
-            SetReason(reason, ErrnoText(err));
             return TReadResult::Failed;
         }
         if (n == 0)
             break; // the file shrank while we read it: keep what arrived
         done += static_cast<std::size_t>(n);
     }
-    ::close(fd);
     out.resize(done);
     return TReadResult::Ok;
 }

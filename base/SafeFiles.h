@@ -45,6 +45,28 @@ enum class TReadResult { Ok, Missing, Failed };
 TReadResult Read(const QString& path, std::size_t limit, std::string& out,
                  QString* reason = nullptr);
 
+// A regular file read in pieces (an index walked a stanza run at a time, so
+// that no buffer the size of the file is made), opened and checked as Read
+// opens and checks it.
+class TReadFile {
+public:
+    TReadFile() = default;
+    ~TReadFile();
+    TReadFile(const TReadFile&) = delete;
+    TReadFile& operator=(const TReadFile&) = delete;
+
+    TReadResult Open(const QString& path, std::uint64_t limit, QString* reason = nullptr);
+    // The size the file had when it was opened.
+    std::uint64_t Size() const { return size_; }
+    int Descriptor() const { return fd_; }
+    // Up to Bytes bytes into Data: how many, 0 at the end, -1 on failure.
+    std::ptrdiff_t Read(char* data, std::size_t bytes, QString* reason = nullptr);
+
+private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
 // Replaces the file at path with data: written in full to a temporary file in
 // the same folder, flushed to disk and renamed over path. The replaced file's
 // permissions are kept (0644 for a new file). On failure nothing at path

@@ -1,11 +1,13 @@
 #include "catalogue/IndexReader.h"
 
+#include "base/SafeFiles.h"
 #include "base/TextFile.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/HugePages.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace IndexReader {
@@ -150,22 +152,25 @@ void Keep(std::string_view line, TIndexPart& part) {
 // field lines are remembered as they come and make a row when it ends.
 class TIndexReader {
 public:
-    TIndexReader(std::string_view text, const std::string& indexFile,
+    // Bytes is the size of the index.
+    TIndexReader(std::uint64_t bytes, const std::string& indexFile,
                  const std::unordered_set<std::string>& archives, std::string& localName,
                  TIndexPart& part, TRowBudget& budget)
-        : text_(text), indexFile_(indexFile), archives_(archives), localName_(localName),
-          part_(part), rows_(part.Rows), budget_(budget), seen_(Expected(text)) {
+        : indexFile_(indexFile), archives_(archives), localName_(localName), part_(part),
+          rows_(part.Rows), budget_(budget), seen_(Expected(bytes)) {
         // Growing the vector would move every row made so far; capacity never
         // touched costs no memory.
-        HugePages::Reserve(rows_, Expected(text));
-        HugePages::Reserve(part.LineEnds, 3 * Expected(text));
-        HugePages::Reserve(part.LineText, 80 * Expected(text));
+        HugePages::Reserve(rows_, Expected(bytes));
+        HugePages::Reserve(part.LineEnds, 3 * Expected(bytes));
+        HugePages::Reserve(part.LineText, 80 * Expected(bytes));
     }
 
-    // False (with the reason in the part) when the index has more stanzas
-    // than an index may have or the catalogue is full.
-    bool Read() {
-        TextFile::TIndexLines lines(text_);
+    // Reads a piece of the index that ends where a stanza ends. False when
+    // the reading ends: a byte 0x1A ends the index's text, and a reason in
+    // the part ends the index.
+    bool Feed(std::string_view piece) {
+        text_ = piece;
+        TextFile::TIndexLines lines(piece);
         std::string_view line;
         while (part_.Skipped.isEmpty() && lines.Next(line)) {
             if (line.empty())
@@ -173,6 +178,15 @@ public:
             else
                 See(line);
         }
+        return part_.Skipped.isEmpty() && lines.Size() == piece.size();
+    }
+
+    // After the last piece (Read tells whether all of it was read): false
+    // (with the reason in the part) when the index has more stanzas than an
+    // index may have, the catalogue is full or the file could not be read.
+    bool End(bool read) {
+        if (!read && part_.Skipped.isEmpty())
+            part_.Skipped = QStringLiteral("не прочитан");
         if (part_.Skipped.isEmpty())
             Finish();
         // The room not used goes back; a skipped index gives back all it took.
@@ -186,7 +200,11 @@ public:
 
 private:
     // An index rarely has a stanza under 512 bytes.
-    static std::size_t Expected(std::string_view text) { return text.size() / 512 + 16; }
+    static std::size_t Expected(std::uint64_t bytes) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(bytes, SafeFiles::MaxIndexSize) /
+                                        512) +
+               16;
+    }
 
     void See(std::string_view line) {
         TFieldLine* field = nullptr;
@@ -296,10 +314,81 @@ private:
 
 } // namespace
 
-bool ReadRows(std::string_view text, const std::string& indexFile,
-              const std::unordered_set<std::string>& archives, std::string& localName,
-              TIndexPart& part, TRowBudget& budget) {
-    return TIndexReader(text, indexFile, archives, localName, part, budget).Read();
+namespace {
+
+// Where the last empty line of Text ends, looking only at line ends from
+// From on; 0 when there is none. An empty line is an LF after an LF, with
+// only CRs between them: both ways of reading lines end a stanza there.
+std::size_t StanzaEnd(std::string_view text, std::size_t from) {
+    std::size_t end = text.size();
+    while (end > from) {
+        const void* found = ::memrchr(text.data() + from, '\n', end - from);
+        if (!found)
+            return 0;
+        const std::size_t lf = std::size_t(static_cast<const char*>(found) - text.data());
+        std::size_t before = lf;
+        while (before > 0 && text[before - 1] == '\r')
+            --before;
+        if (before > 0 && text[before - 1] == '\n')
+            return lf + 1;
+        end = lf;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool ReadPieces(SafeFiles::TReadFile& file, std::string& buffer,
+                const std::function<bool(std::string_view)>& piece, QString* reason) {
+    // A piece fits in the processor's caches; a stanza longer than the buffer
+    // makes it grow, never past the file's size.
+    constexpr std::size_t PieceBytes = std::size_t(1) << 20;
+    if (buffer.size() < PieceBytes)
+        buffer.resize(PieceBytes);
+    std::uint64_t left = file.Size(); // no more than the file had when opened
+    std::size_t kept = 0;             // bytes of a stanza carried over
+    for (;;) {
+        if (kept == buffer.size())
+            buffer.resize(buffer.size() * 2);
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size() - kept, left));
+        const std::ptrdiff_t n = want == 0 ? 0 : file.Read(buffer.data() + kept, want, reason);
+        if (n < 0)
+            return false;
+        left -= static_cast<std::uint64_t>(n);
+        const std::size_t have = kept + static_cast<std::size_t>(n);
+        const std::string_view text(buffer.data(), have);
+        if (n == 0) {
+            if (have > 0)
+                piece(text);
+            return true;
+        }
+        const std::size_t cut = StanzaEnd(text, kept > 0 ? kept - 1 : 0);
+        if (cut == 0) {
+            kept = have;
+            continue;
+        }
+        if (!piece(text.substr(0, cut)))
+            return true;
+        kept = have - cut;
+        std::memmove(buffer.data(), buffer.data() + cut, kept);
+    }
+}
+
+bool ReadRows(const QString& path, const std::string& indexFile,
+              const std::unordered_set<std::string>& archives, TScratch& scratch, TIndexPart& part,
+              TRowBudget& budget) {
+    SafeFiles::TReadFile file;
+    if (file.Open(path, SafeFiles::MaxIndexSize, &part.Skipped) != SafeFiles::TReadResult::Ok)
+        return false;
+    TIndexReader reader(file.Size(), indexFile, archives, scratch.LocalName, part, budget);
+    QString reason;
+    const bool read = ReadPieces(
+        file, scratch.Buffer, [&reader](std::string_view piece) { return reader.Feed(piece); },
+        &reason);
+    if (!read)
+        part.Skipped = reason;
+    return reader.End(read);
 }
 
 } // namespace IndexReader

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,8 +33,7 @@ struct TIndexPart {
     bool HasSection = false;
     std::string LastSection;
 
-    std::string Reference; // the reference copy, until the rows are checked
-    std::optional<TReferenceCopy> Table;
+    std::optional<TReferenceCopy> Table; // of the reference copy, until the rows are checked
     // The index, or a reference copy that is there, was unreadable: one flag
     // per task, as the two may end at once.
     bool RowsFailed = false;
@@ -41,8 +41,9 @@ struct TIndexPart {
     // Why the index gives no rows: one text per task, as for the flags.
     QString Skipped;
     QString ReferenceSkipped;
-    // The Package and Version lines of each row, copied out of the index so
-    // that its read buffer can serve the next index before the check.
+    // The Package, Version and Architecture lines of each row, copied out of
+    // the index so that its read buffer can serve the next piece before the
+    // check.
     std::string LineText;
     std::vector<std::uint32_t> LineEnds; // three per row: Package, Version, Architecture
     std::atomic<int> TasksDone{0};
@@ -65,12 +66,27 @@ private:
     std::atomic<std::uint64_t> taken_{0};
 };
 
-// Reads the rows of the index Text (named IndexFile in the store) into
-// Part, marking those whose package file is among Archives; LocalName is a
-// buffer kept between indexes. False (with the reason in the part) when the
-// index has more stanzas than an index may have or the catalogue is full.
-bool ReadRows(std::string_view text, const std::string& indexFile,
-              const std::unordered_set<std::string>& archives, std::string& localName,
-              TIndexPart& part, TRowBudget& budget);
+// What a worker keeps from index to index: the read buffer, and the local
+// file name of the stanza being read.
+struct TScratch {
+    std::string Buffer;
+    std::string LocalName;
+};
+
+// Reads File in pieces that each end where a stanza ends (after an empty
+// line, or at the end of the file), so that no stanza spans two pieces and no
+// buffer the size of the file is made; Buffer is kept between files. Piece
+// gets each piece; false from it ends the reading early. False, with the
+// reason, when the file could not be read.
+bool ReadPieces(SafeFiles::TReadFile& file, std::string& buffer,
+                const std::function<bool(std::string_view)>& piece, QString* reason);
+
+// Reads the rows of the index at Path (named IndexFile in the store) into
+// Part, marking those whose package file is among Archives. False (with the
+// reason in the part) when the index cannot be read, has more stanzas than
+// an index may have, or the catalogue is full.
+bool ReadRows(const QString& path, const std::string& indexFile,
+              const std::unordered_set<std::string>& archives, TScratch& scratch, TIndexPart& part,
+              TRowBudget& budget);
 
 } // namespace IndexReader

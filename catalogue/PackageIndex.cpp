@@ -52,52 +52,9 @@ std::unordered_set<std::string> ListArchives(const QString& archivesDir) {
     return names;
 }
 
-// Size gets the file's size.
-bool IsRegularFile(const QString& path, std::uint64_t& size) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    return true;
-}
-
-// A read buffer made ready for a file of Size bytes before its first touch.
-void PrepareBuffer(std::string& buffer, std::uint64_t size) {
-    if (size <= SafeFiles::MaxIndexSize)
-        HugePages::Reserve(buffer, static_cast<std::size_t>(size));
-}
-
 using SafeFiles::InFolder;
 
-// Read buffers pass from index to index: the biggest indexes come first, so a
-// buffer handed back is big enough for what follows and memory once touched is
-// reused rather than faulted in again.
-class TBufferPool {
-public:
-    std::string Take() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (free_.empty())
-            return {};
-        std::string b = std::move(free_.back());
-        free_.pop_back();
-        return b;
-    }
-    void Give(std::string& b) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        free_.push_back(std::move(b));
-        b = std::string();
-    }
-    void Clear() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        free_.clear();
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> free_;
-};
-
-void CheckRows(TIndexPart& part, TBufferPool& pool) {
+void CheckRows(TIndexPart& part) {
     const std::string_view lines = part.LineText;
     for (std::size_t i = 0; i < part.Rows.size(); ++i) {
         const std::size_t start = i == 0 ? 0 : part.LineEnds[3 * i - 1];
@@ -113,7 +70,6 @@ void CheckRows(TIndexPart& part, TBufferPool& pool) {
     part.Table.reset();
     std::string().swap(part.LineText);
     std::vector<std::uint32_t>().swap(part.LineEnds);
-    pool.Give(part.Reference);
 }
 
 struct TLoadJob {
@@ -121,55 +77,50 @@ struct TLoadJob {
     const QString& ListsDir;
     const QStringList& Names;
     const std::unordered_set<std::string>& Archives;
-    const std::vector<std::uint64_t>& Sizes; // of the indexes, when listed
-    TBufferPool Pool;
     TRowBudget Budget;
 };
 
-void ReadRows(TLoadJob& job, std::size_t i, TIndexPart& part, std::string& localName) {
+void ReadRows(TLoadJob& job, std::size_t i, TIndexPart& part, IndexReader::TScratch& scratch) {
     const QString& name = job.Names[qsizetype(i)];
-    std::string text = job.Pool.Take();
-    PrepareBuffer(text, job.Sizes[i]);
     // A folder named like an index passes the listing but is no file: reading
     // it fails and it gives no rows.
-    QString reason;
     const std::string indexFile = QFile::encodeName(name).toStdString();
-    if (SafeFiles::ReadAll(InFolder(job.ProcDir, name), SafeFiles::MaxIndexSize, text, &reason))
-        part.RowsFailed =
-            !IndexReader::ReadRows(text, indexFile, job.Archives, localName, part, job.Budget);
-    else
-        part.RowsFailed = true;
+    part.RowsFailed = !IndexReader::ReadRows(InFolder(job.ProcDir, name), indexFile, job.Archives,
+                                             scratch, part, job.Budget);
     if (part.RowsFailed) {
         TPackageRows().swap(part.Rows);
-        if (part.Skipped.isEmpty())
-            part.Skipped = reason;
         part.Skipped =
             QStringLiteral("индекс %1 пропущен: %2").arg(InFolder(job.ProcDir, name), part.Skipped);
     }
-    job.Pool.Give(text);
 }
 
-void ReadReference(TLoadJob& job, std::size_t i, TIndexPart& part) {
+void ReadReference(TLoadJob& job, std::size_t i, TIndexPart& part, std::string& buffer) {
     const QString path = InFolder(job.ListsDir, job.Names[qsizetype(i)]);
-    std::uint64_t size = 0;
-    if (!IsRegularFile(path, size))
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
-    part.Reference = job.Pool.Take();
-    PrepareBuffer(part.Reference, size);
     // A reference copy that is there but cannot be read ends the work on this
     // index before its first row.
     QString reason;
-    if (SafeFiles::ReadAll(path, SafeFiles::MaxIndexSize, part.Reference, &reason)) {
-        part.Table.emplace(part.Reference);
-        if (part.Table->Complete())
+    SafeFiles::TReadFile file;
+    if (file.Open(path, SafeFiles::MaxIndexSize, &reason) == SafeFiles::TReadResult::Ok) {
+        TReferenceCopy& table = part.Table.emplace(file.Size());
+        const bool read = IndexReader::ReadPieces(
+            file, buffer,
+            [&table](std::string_view piece) {
+                table.Add(piece);
+                return table.Complete();
+            },
+            &reason);
+        if (read && table.Complete())
             return;
+        if (read)
+            reason = QStringLiteral("больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
         part.Table.reset();
-        reason = QStringLiteral("больше %1 пакетов").arg(SafeFiles::MaxIndexStanzas);
     }
     part.ReferenceFailed = true;
     part.ReferenceSkipped = QStringLiteral("индекс %1 пропущен: его копия %2 не годится: %3")
                                 .arg(InFolder(job.ProcDir, job.Names[qsizetype(i)]), path, reason);
-    job.Pool.Give(part.Reference);
 }
 
 std::uint64_t FileSize(const QString& path) {
@@ -233,15 +184,12 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     // a big one at the end while the others idle. All rows are made before any
     // reference copy is read: the captions are then final, and their sort runs
     // while the other workers read the reference copies.
-    std::vector<std::uint64_t> sizes;
     std::vector<std::pair<std::uint64_t, std::size_t>> bySize;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        sizes.push_back(FileSize(InFolder(procDir, names[qsizetype(i)])));
-        bySize.emplace_back(sizes.back(), i);
-    }
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
     std::stable_sort(bySize.begin(), bySize.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
-    TLoadJob job{procDir, listsDir, names, archives, sizes, {}, {}};
+    TLoadJob job{procDir, listsDir, names, archives, {}};
     std::vector<std::pair<std::size_t, bool>> tasks; // index, and whether it is the reference
     for (const auto& [size, i] : bySize)
         tasks.emplace_back(i, false);
@@ -255,27 +203,24 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     const unsigned threads = static_cast<unsigned>(std::clamp<std::size_t>(
         std::min<std::size_t>(Workers::Cores(), 4), 1, std::max<std::size_t>(tasks.size(), 1)));
     Workers::RunInParallel(threads, [&](unsigned) {
-        std::string localName;
+        IndexReader::TScratch scratch;
         for (std::size_t k; (k = next.fetch_add(1)) < tasks.size();) {
             const auto [i, isReference] = tasks[k];
             TIndexPart& part = parts[i];
             if (isReference)
-                ReadReference(job, i, part);
+                ReadReference(job, i, part, scratch.Buffer);
             else
-                ReadRows(job, i, part, localName);
+                ReadRows(job, i, part, scratch);
             // The second task of an index sees all the first one wrote.
             if (part.TasksDone.fetch_add(1, std::memory_order_acq_rel) == 1 && !part.RowsFailed &&
                 !part.ReferenceFailed)
-                CheckRows(part, job.Pool);
+                CheckRows(part);
             // The flags the reference tasks still set are not read by the
             // sort, only the captions, which no task changes any more.
             if (!isReference && rowsLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)
                 sorted.emplace(GatherAndSort(parts));
         }
     });
-    // The read buffers are not needed any more: handing them back now keeps
-    // them out of the memory the list is built in.
-    job.Pool.Clear();
     bool sortAgain = !sorted;
     std::string carried;
     for (TIndexPart& part : parts) {

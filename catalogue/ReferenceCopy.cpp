@@ -5,6 +5,7 @@
 #include "catalogue/AsciiText.h"
 #include "catalogue/HugePages.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -73,70 +74,83 @@ void TReferenceCopy::Grow() {
     }
 }
 
-// The slot of a build or identifier of the text, added when new.
+std::uint32_t TReferenceCopy::Keep(std::string_view line) {
+    const auto at = static_cast<std::uint32_t>(lines_.size());
+    lines_.append(line);
+    return at;
+}
+
 TReferenceCopy::TStored& TReferenceCopy::Insert(const TSlot& wanted) {
     if ((used_ + 1) * 2 > slots_.size())
         Grow();
     TStored& s = slots_[Find(wanted)];
     if (s.KeyLength == 0) {
         s.Hash = wanted.Hash;
-        s.Key = Offset(wanted.Key);
+        s.Key = Keep(wanted.Key);
         s.KeyLength = static_cast<std::uint32_t>(wanted.Key.size());
-        s.Version = Offset(wanted.Version);
+        s.Version = wanted.Version.empty() ? 0 : Keep(wanted.Version);
         s.VersionLength = static_cast<std::uint32_t>(wanted.Version.size()) |
                           (wanted.IdentifierOnly ? IdentifierOnlyBit : 0);
-        s.Architecture = Offset(wanted.Architecture);
+        s.Architecture = wanted.Architecture.empty() ? 0 : Keep(wanted.Architecture);
         s.ArchitectureLength = static_cast<std::uint32_t>(wanted.Architecture.size());
         ++used_;
     }
     return s;
 }
 
-TReferenceCopy::TReferenceCopy(std::string_view text) : text_(text) {
-    // A stanza is a run of non-empty lines; its identifiers are remembered
-    // when the run ends, once its Version and Architecture lines are known.
+TReferenceCopy::TReferenceCopy(std::uint64_t bytes) {
     // Sized from the text, the table seldom has to grow: a reference stanza
     // rarely has under 512 bytes, each has two slots, and the table is kept
     // at most half full. The cap keeps a huge text without keys from taking
     // much memory.
     std::size_t want = 1024;
-    while (want < text.size() / 128 && want < (std::size_t(1) << 19))
+    while (want < bytes / 128 && want < (std::size_t(1) << 19))
         want *= 2;
     HugePages::Reserve(slots_, want);
     slots_.resize(want);
-    std::vector<std::string_view> pending;
-    std::string_view version, architecture;
-    bool hasVersion = false, hasArchitecture = false;
-    auto closeStanza = [&] {
-        for (const std::string_view key : pending) {
-            const std::uint64_t keyHash = HashOf(key);
-            TSlot identifier;
-            identifier.Key = key;
-            identifier.Hash = keyHash;
-            identifier.IdentifierOnly = true;
-            TStored& known = Insert(identifier);
-            if (!hasVersion) {
-                known.ArchitectureLength |= WithoutVersionBit;
-                continue;
-            }
-            TSlot build;
-            build.Key = key;
-            build.Version = version;
-            build.Architecture = architecture;
-            build.Hash = BuildHash(keyHash, version, architecture);
-            Insert(build);
+    // The three lines kept of a stanza take some 80 bytes.
+    HugePages::Reserve(lines_, std::min<std::uint64_t>(bytes, SafeFiles::MaxIndexSize) / 8);
+}
+
+TReferenceCopy::TReferenceCopy(std::string_view text) : TReferenceCopy(text.size()) {
+    Add(text);
+}
+
+// A stanza is a run of non-empty lines; its identifiers are remembered when
+// the run ends, once its Version and Architecture lines are known.
+void TReferenceCopy::CloseStanza() {
+    for (const std::string_view key : pending_) {
+        const std::uint64_t keyHash = HashOf(key);
+        TSlot identifier;
+        identifier.Key = key;
+        identifier.Hash = keyHash;
+        identifier.IdentifierOnly = true;
+        TStored& known = Insert(identifier);
+        if (!hasVersion_) {
+            known.ArchitectureLength |= WithoutVersionBit;
+            continue;
         }
-        pending.clear();
-        hasVersion = hasArchitecture = false;
-        version = architecture = {};
-    };
+        TSlot build;
+        build.Key = key;
+        build.Version = version_;
+        build.Architecture = architecture_;
+        build.Hash = BuildHash(keyHash, version_, architecture_);
+        Insert(build);
+    }
+    pending_.clear();
+    hasVersion_ = hasArchitecture_ = false;
+    version_ = architecture_ = {};
+}
+
+void TReferenceCopy::Add(std::string_view text) {
+    if (!complete_)
+        return;
     // However the text is made, the table and the pending keys stay bounded.
-    std::uint64_t keys = 0;
     TextFile::TAnyLines lines(text);
     std::string_view line;
     while (lines.Next(line)) {
         if (line.empty()) {
-            closeStanza();
+            CloseStanza();
             continue;
         }
         // Only Package, Version and Architecture lines count, and most lines
@@ -144,26 +158,28 @@ TReferenceCopy::TReferenceCopy(std::string_view text) : text_(text) {
         // comparison.
         const char first = line[0];
         if (first == 'V') {
-            if (!hasVersion && line.starts_with("Version:")) {
-                version = line;
-                hasVersion = true;
+            if (!hasVersion_ && line.starts_with("Version:")) {
+                version_ = line;
+                hasVersion_ = true;
             }
         } else if (first == 'A') {
-            if (!hasArchitecture && line.starts_with("Architecture:")) {
-                architecture = line;
-                hasArchitecture = true;
+            if (!hasArchitecture_ && line.starts_with("Architecture:")) {
+                architecture_ = line;
+                hasArchitecture_ = true;
             }
         } else if ((first == 'p' || first == 'P') && StartsWithNoCase(line, "package:")) {
-            if (++keys > SafeFiles::MaxIndexStanzas) {
+            if (++keys_ > SafeFiles::MaxIndexStanzas) {
                 complete_ = false;
                 std::vector<TStored>().swap(slots_);
+                std::string().swap(lines_);
+                pending_.clear();
                 used_ = 0;
                 return;
             }
-            pending.push_back(line);
+            pending_.push_back(line);
         }
     }
-    closeStanza();
+    CloseStanza();
 }
 
 TReferenceCopy::TVerdict TReferenceCopy::Check(std::string_view packageLine,

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -9,7 +10,8 @@
 // remembered under each of its lines that begin with "package:" in any letter
 // case (compared without regard to letter case), together with its first
 // "Version:" line and its first "Architecture:" line. Building the table once
-// keeps the update check linear in the size of the two files.
+// keeps the update check linear in the size of the two files; the table holds
+// only those lines, so the copy itself can be read a piece at a time.
 class TReferenceCopy {
 public:
     enum class TVerdict {
@@ -20,9 +22,17 @@ public:
         Changed, // stanzas of that identifier, none of that build
     };
 
-    // Indexes the text of a reference copy. The table points into Text, which
-    // must outlive it.
+    // An empty table, to be given the copy's text in pieces (Add). Bytes, the
+    // size of the whole text, sizes the table.
+    explicit TReferenceCopy(std::uint64_t bytes = 0);
+    // The table of a whole text.
     explicit TReferenceCopy(std::string_view text);
+    TReferenceCopy(const char* text) = delete;
+
+    // Adds the stanzas of Text, a piece of the copy that ends where a stanza
+    // ends (or at the end of the copy). The table keeps its own copy of the
+    // lines it needs: the piece may go once this returns.
+    void Add(std::string_view text);
 
     // Compares a stanza's whole "Package:", "Version:" and "Architecture:"
     // lines (each empty when the stanza has none) with the reference copy.
@@ -40,8 +50,9 @@ private:
     // is one build (identifier, version, architecture); an identifier alone
     // has a slot of its own too, which says whether some stanza of it lacks a
     // Version line. TSlot is the form a lookup asks with; the table keeps each
-    // as offsets into the text, half the size, since every load builds these
-    // tables afresh and fresh memory is what a load pays for most.
+    // as offsets into its own copy of the lines, half the size, since every
+    // load builds these tables afresh and fresh memory is what a load pays for
+    // most.
     struct TSlot {
         std::string_view Key; // never empty
         std::string_view Version;
@@ -65,16 +76,22 @@ private:
     static std::uint64_t BuildHash(std::uint64_t keyHash, std::string_view version,
                                    std::string_view architecture);
     std::string_view View(std::uint32_t offset, std::uint32_t length) const {
-        return text_.substr(offset, length & LengthMask);
-    }
-    std::uint32_t Offset(std::string_view part) const {
-        return part.empty() ? 0 : static_cast<std::uint32_t>(part.data() - text_.data());
+        return std::string_view(lines_).substr(offset, length & LengthMask);
     }
     std::size_t Find(const TSlot& wanted) const;
+    // The slot of Wanted, added (its texts copied) when new.
     TStored& Insert(const TSlot& wanted);
+    std::uint32_t Keep(std::string_view line);
     void Grow();
+    void CloseStanza();
 
-    std::string_view text_;
+    std::string lines_; // the Package, Version and Architecture lines kept
+    // The stanza being read: its Package lines and first Version and
+    // Architecture lines, pointing into the piece being added.
+    std::vector<std::string_view> pending_;
+    std::string_view version_, architecture_;
+    bool hasVersion_ = false, hasArchitecture_ = false;
+    std::uint64_t keys_ = 0;
     std::vector<TStored> slots_;
     std::size_t used_ = 0;
     bool complete_ = true;

@@ -354,6 +354,41 @@ TEST_F(LoadingStore, HugeLineWithoutLineEnd) {
     EXPECT_EQ(rows[0].Caption, "Big");
 }
 
+// An index of some megabytes is read a piece at a time: a stanza that spans
+// two pieces, one longer than a piece, every form of empty line and the
+// end-of-text byte far from the start must give what one whole read gives.
+TEST_F(LoadingStore, LongIndexAndReferenceReadInPieces) {
+    const char* const empty[] = {"\n", "\r\n", "\r\r\n"};
+    std::string index, reference;
+    constexpr int Stanzas = 6000;
+    for (int i = 0; i < Stanzas; ++i) {
+        const std::string id = std::to_string(i);
+        std::string filler = "Description: d" + id + "\n";
+        for (int k = 0; k < 8; ++k)
+            filler += " filler line of the long description, number " + std::to_string(k) + "\n";
+        if (i == Stanzas / 2)
+            filler += " " + std::string(3u << 20, 'z') + "\n";
+        index += "Package: p" + id + "\r\nName: N" + id + "\nVersion: " + id + "\n" + filler +
+                 empty[i % 3];
+        reference += "Package: p" + id + "\r\nVersion: " + id + (i % 2 ? "b" : "") + "\r\n" +
+                     filler + empty[(i + 1) % 3];
+    }
+    Write("proc/r_Packages", index + "\x1APackage: ghost\n");
+    Write("lists/r_Packages", reference);
+    const TPackageRows rows = LoadPackages(Proc(), Lists(), Archives());
+    ASSERT_EQ(rows.size(), std::size_t(Stanzas));
+    std::vector<bool> seen(Stanzas, false);
+    for (const TPackageRow& r : rows) {
+        const int i = std::stoi(r.Version);
+        ASSERT_FALSE(seen[i]);
+        seen[i] = true;
+        EXPECT_EQ(r.Package, "p" + r.Version);
+        EXPECT_EQ(r.Caption, "N" + r.Version);
+        EXPECT_EQ(r.Description, "d" + r.Version);
+        EXPECT_EQ(r.State, i % 2 ? StateNewOrUpdated : 0) << i;
+    }
+}
+
 // The indexes are read side by side, biggest first, yet the category still
 // carries over from index to index in their listed order, past indexes that
 // give no rows and past indexes that set none.
