@@ -1,9 +1,17 @@
 #pragma once
 
+#include "base/Outcome.h"
+
 #include <QString>
 
 #include <cstddef>
 #include <string_view>
+
+// What a phone copy did with one file: its name and how it went.
+struct TFileOutcome {
+    QString Name;
+    TOutcome Outcome;
+};
 
 // Local file steps of the phone copies: names that may become local paths,
 // the scratch file a phone file is fetched into, and whole-file copies.

@@ -7,23 +7,15 @@
 
 #include <QFileInfo>
 
+#include <cerrno>
 #include <string_view>
+#include <utility>
 
 namespace PackageCaches {
 
 namespace {
 
 constexpr std::string_view PackageSuffix = ".deb";
-
-using TCaption = TDeviceView::TCaption;
-using TList = TDeviceView::TList;
-
-// A name shown in a list, as the file name it stands for; empty when it
-// cannot name a file in its folder.
-std::string FileNameOf(const QString& shown) {
-    std::string name = shown.toUtf8().toStdString();
-    return DeviceFiles::IsUsableName(name) ? name : std::string();
-}
 
 } // namespace
 
@@ -61,13 +53,13 @@ QStringList PhonePackages(const std::vector<std::string>& listed, QStringList* s
     return names;
 }
 
-const char* PhoneFolderOf(TList list) {
+const char* PhoneFolderOf(TCacheList list) {
     switch (list) {
-    case TList::Cache:
+    case TCacheList::Cache:
         return PhoneFolders::Cache;
-    case TList::AutoInstall:
+    case TCacheList::AutoInstall:
         return PhoneFolders::AutoInstall;
-    case TList::Local:
+    case TCacheList::Local:
         break;
     }
     return "";
@@ -77,84 +69,109 @@ QString DeleteQuestion(const QString& name) {
     return QStringLiteral("Удалить пакет ") + name + QLatin1Char('?');
 }
 
-void CacheRefresh(TPhone& phone, const TWorkFolders& folders, TDeviceView& view) {
-    view.SetCaption(TCaption::UpdatingFileLists);
-    view.PumpMessages();
-    view.ShowList(TList::Local, {});
-    view.ShowList(TList::Cache, {});
-    view.ShowList(TList::AutoInstall, {});
-    QStringList skippedHere;
-    view.ShowList(TList::Local, LocalPackages(folders.ArchivesDir, &skippedHere));
-    QStringList skipped;
-    for (const TList list : {TList::Cache, TList::AutoInstall}) {
-        std::vector<std::string> listed;
-        phone.iPhone_ls(PhoneFolderOf(list), listed);
-        view.ShowList(list, PhonePackages(listed, &skipped));
-    }
-    view.SetCaption(TCaption::Idle);
+} // namespace PackageCaches
+
+namespace {
+
+// A name shown in a list, as the file name it stands for; empty when it
+// cannot name a file in its folder.
+std::string FileNameOf(const QString& shown) {
+    std::string name = shown.toUtf8().toStdString();
+    return DeviceFiles::IsUsableName(name) ? name : std::string();
+}
+
+TListedPackages ListPhoneFolder(TPhone& phone, TCacheList list, QStringList* skipped = nullptr) {
+    std::vector<std::string> listed;
+    TListedPackages packages;
+    packages.Outcome = phone.iPhone_ls(PackageCaches::PhoneFolderOf(list), listed);
+    if (packages.Outcome)
+        packages.Names = PackageCaches::PhonePackages(listed, skipped);
+    return packages;
+}
+
+} // namespace
+
+TPackageListing::TPackageListing(TPhone& phone, TWorkFolders folders)
+    : phone_(phone), folders_(std::move(folders)) {}
+
+void TPackageListing::Run() {
+    skippedHere_.clear();
+    skippedThere_.clear();
+    lists_[static_cast<std::size_t>(TCacheList::Local)] = {
+        PackageCaches::LocalPackages(folders_.ArchivesDir, &skippedHere_), TOutcome::Success()};
+    for (const TCacheList list : {TCacheList::Cache, TCacheList::AutoInstall})
+        lists_[static_cast<std::size_t>(list)] = ListPhoneFolder(phone_, list, &skippedThere_);
+}
+
+QStringList TPackageListing::Warnings() const {
     QString warning;
-    if (!skippedHere.isEmpty())
+    if (!skippedHere_.isEmpty())
         warning = QStringLiteral("Не показаны пакеты кэша с недопустимыми именами:\n") +
-                  skippedHere.join(QLatin1Char('\n'));
-    if (!skipped.isEmpty())
+                  skippedHere_.join(QLatin1Char('\n'));
+    if (!skippedThere_.isEmpty())
         warning += (warning.isEmpty() ? QString() : QStringLiteral("\n")) +
                    QStringLiteral("Не показаны пакеты телефона с недопустимыми именами:\n") +
-                   skipped.join(QLatin1Char('\n'));
-    if (!warning.isEmpty())
-        view.Warn(warning);
+                   skippedThere_.join(QLatin1Char('\n'));
+    return warning.isEmpty() ? QStringList() : QStringList{warning};
 }
 
-void DeleteLocal(const TWorkFolders& folders, TDeviceView& view) {
-    const QString selected = view.Selected(TList::Local);
-    if (selected.isEmpty())
-        return;
-    if (!view.Confirm(DeleteQuestion(selected)))
-        return;
-    if (!FileNameOf(selected).empty())
-        DeviceFiles::Remove(folders.ArchivesDir + selected);
-    view.ShowList(TList::Local, LocalPackages(folders.ArchivesDir));
+TPackageChange::TPackageChange(TPhone& phone, TWorkFolders folders, TAction action, TCacheList list,
+                               QString name)
+    : phone_(phone), folders_(std::move(folders)), action_(action), list_(list),
+      name_(std::move(name)) {}
+
+void TPackageChange::Run() {
+    relisted_.reset();
+    if (action_ == TAction::CopyToPhone)
+        outcome_ = CopyToPhone();
+    else if (list_ == TCacheList::Local)
+        outcome_ = DeleteLocal();
+    else
+        outcome_ = DeleteOnPhone();
 }
 
-void DeleteOnPhone(TPhone& phone, TList list, TDeviceView& view) {
-    const QString selected = view.Selected(list);
-    if (selected.isEmpty())
-        return;
-    if (!view.Confirm(DeleteQuestion(selected)))
-        return;
-    view.SetCaption(TCaption::UpdatingFileLists);
-    view.PumpMessages();
-    const std::string name = FileNameOf(selected);
-    const char* folder = PhoneFolderOf(list);
-    if (name.empty() || !phone.iPhone_del(PhoneFolders::File(folder, name))) {
-        view.SetCaption(TCaption::Idle);
-        view.Warn(QStringLiteral("Пакет \"%1\" не удалён с телефона.").arg(selected));
-        return;
-    }
-    std::vector<std::string> listed;
-    phone.iPhone_ls(folder, listed);
-    view.ShowList(list, PhonePackages(listed));
-    view.SetCaption(TCaption::Idle);
+TOutcome TPackageChange::DeleteLocal() {
+    const std::string name = FileNameOf(name_);
+    TOutcome outcome = TOutcome::Failure(QStringLiteral("имя не годится для файла"));
+    if (!name.empty())
+        outcome = DeviceFiles::Remove(folders_.ArchivesDir + name_)
+                      ? TOutcome::Success()
+                      : TOutcome::Failure(SafeFiles::ErrnoText(errno));
+    relisted_ =
+        TListedPackages{PackageCaches::LocalPackages(folders_.ArchivesDir), TOutcome::Success()};
+    return outcome;
 }
 
-void CopyToPhone(TPhone& phone, const TWorkFolders& folders, TList list, TDeviceView& view) {
-    const QString selected = view.Selected(TList::Local);
-    if (selected.isEmpty())
-        return;
-    const std::string name = FileNameOf(selected);
-    const char* folder = PhoneFolderOf(list);
+TOutcome TPackageChange::DeleteOnPhone() {
+    const std::string name = FileNameOf(name_);
+    if (name.empty() ||
+        !phone_.iPhone_del(PhoneFolders::File(PackageCaches::PhoneFolderOf(list_), name)))
+        return TOutcome::Failure(QStringLiteral("не удалён с телефона"));
+    relisted_ = ListPhoneFolder(phone_, list_);
+    return TOutcome::Success();
+}
+
+TOutcome TPackageChange::CopyToPhone() {
+    const std::string name = FileNameOf(name_);
     // The package is sent as it lies in the local cache: only a regular file
     // there, never what a link points at.
-    const QString local = folders.ArchivesDir + selected;
-    view.SetCaption(TCaption::UpdatingFileLists);
-    view.PumpMessages();
-    const bool sent = !name.empty() && DeviceFiles::IsRegularFile(local) &&
-                      phone.iPhone_put(local, PhoneFolders::File(folder, name));
-    std::vector<std::string> listed;
-    if (phone.iPhone_ls(folder, listed))
-        view.ShowList(list, PhonePackages(listed));
-    view.SetCaption(TCaption::Idle);
-    if (!sent)
-        view.Warn(QStringLiteral("Пакет \"%1\" не отправлен на телефон.").arg(selected));
+    const QString local = folders_.ArchivesDir + name_;
+    const bool sent =
+        !name.empty() && DeviceFiles::IsRegularFile(local) &&
+        phone_.iPhone_put(local, PhoneFolders::File(PackageCaches::PhoneFolderOf(list_), name));
+    TListedPackages listed = ListPhoneFolder(phone_, list_);
+    if (listed.Outcome) // a list that cannot be read keeps what it shows
+        relisted_ = std::move(listed);
+    return sent ? TOutcome::Success()
+                : TOutcome::Failure(QStringLiteral("не отправлен на телефон"));
 }
 
-} // namespace PackageCaches
+QStringList TPackageChange::Warnings() const {
+    if (outcome_)
+        return {};
+    if (action_ == TAction::CopyToPhone)
+        return {QStringLiteral("Пакет \"%1\" не отправлен на телефон.").arg(name_)};
+    if (list_ != TCacheList::Local)
+        return {QStringLiteral("Пакет \"%1\" не удалён с телефона.").arg(name_)};
+    return {QStringLiteral("Пакет \"%1\" не удалён: %2.").arg(name_, outcome_.reason)};
+}

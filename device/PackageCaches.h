@@ -1,21 +1,23 @@
 #pragma once
 
+#include "base/Outcome.h"
 #include "base/WorkFolders.h"
-#include "device/DeviceView.h"
 
 #include <QStringList>
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 class TPhone;
 
-// The Sync page's three package lists (the local cache, Cydia's cache and
-// Cydia's automatic-installation folder on the phone) with the copy from the
-// local cache to the phone and the deletions. None of these enters a busy
-// state or honours the stop flag: each runs to its end once started. Names
-// in the lists are file names in their place; an operation on a selected
-// line works on the file of that name.
+// The Sync page's three package lists: the local cache, Cydia's cache and
+// Cydia's automatic-installation folder on the phone.
+enum class TCacheList { Local, Cache, AutoInstall };
+
+// Names in the lists are file names in their place; an operation on a
+// selected line works on the file of that name.
 namespace PackageCaches {
 
 // The packages of the local cache: entries of ArchivesDir ending in ".deb"
@@ -30,30 +32,75 @@ QStringList LocalPackages(const QString& archivesDir, QStringList* skipped = nul
 QStringList PhonePackages(const std::vector<std::string>& listed, QStringList* skipped = nullptr);
 
 // The phone folder a list shows ("" for the local cache).
-const char* PhoneFolderOf(TDeviceView::TList list);
-
-// Fills the three lists: the local cache, then Cydia's cache, then its
-// automatic-installation folder. A phone folder that cannot be listed shows
-// empty; phone names that cannot be file names are left out with a warning.
-void CacheRefresh(TPhone& phone, const TWorkFolders& folders, TDeviceView& view);
-
-// Deletes the selected package of the local cache after the question, and
-// lists the local cache again. Nothing happens without a selected line.
-void DeleteLocal(const TWorkFolders& folders, TDeviceView& view);
-
-// Deletes the selected package of a phone list (Cache or AutoInstall) after
-// the question. When the phone removed it, the list is read again; when it
-// did not, the user is told.
-void DeleteOnPhone(TPhone& phone, TDeviceView::TList list, TDeviceView& view);
-
-// Copies the selected package of the local cache into the phone folder of
-// List (Cache or AutoInstall), replacing a file of that name there, and
-// shows that folder again when it can be listed. A package that did not
-// arrive is named in a warning.
-void CopyToPhone(TPhone& phone, const TWorkFolders& folders, TDeviceView::TList list,
-                 TDeviceView& view);
+const char* PhoneFolderOf(TCacheList list);
 
 // The deletion question for a package name.
 QString DeleteQuestion(const QString& name);
 
 } // namespace PackageCaches
+
+// A list's names as just read, or why its folder could not be read (the
+// names are then empty).
+struct TListedPackages {
+    QStringList Names;
+    TOutcome Outcome;
+};
+
+// The three lists read afresh: the local cache, then Cydia's cache, then its
+// automatic-installation folder. None of the list operations enters a busy
+// state or honours the stop flag: each runs to its end once started.
+class TPackageListing {
+public:
+    TPackageListing(TPhone& phone, TWorkFolders folders);
+
+    void Run();
+    const TListedPackages& Listed(TCacheList list) const {
+        return lists_[static_cast<std::size_t>(list)];
+    }
+    // The package names left out, as they cannot be file names: one message,
+    // or none.
+    QStringList Warnings() const;
+
+private:
+    TPhone& phone_;
+    TWorkFolders folders_;
+    std::array<TListedPackages, 3> lists_;
+    QStringList skippedHere_, skippedThere_;
+};
+
+// One package of a list deleted, or one of the local cache copied into a
+// phone folder (replacing a file of that name there); the list changed is
+// read again.
+class TPackageChange {
+public:
+    enum class TAction { Delete, CopyToPhone };
+
+    // List is the list the package goes from (Delete) or to (CopyToPhone,
+    // Cache or AutoInstall); Name is the selected line, the package's file
+    // name in the local cache (CopyToPhone) or in List.
+    TPackageChange(TPhone& phone, TWorkFolders folders, TAction action, TCacheList list,
+                   QString name);
+
+    // The change, then List read again: a deletion on the phone that did not
+    // happen leaves it unread; a copy shows it again only when listed.
+    void Run();
+    const TOutcome& Outcome() const { return outcome_; }
+    // List's names read again, or none.
+    const std::optional<TListedPackages>& Relisted() const { return relisted_; }
+    // The package that was not deleted or did not arrive, named: one
+    // message, or none.
+    QStringList Warnings() const;
+
+private:
+    TOutcome DeleteLocal();
+    TOutcome DeleteOnPhone();
+    TOutcome CopyToPhone();
+
+    TPhone& phone_;
+    TWorkFolders folders_;
+    TAction action_;
+    TCacheList list_;
+    QString name_;
+    TOutcome outcome_;
+    std::optional<TListedPackages> relisted_;
+};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -37,8 +38,38 @@ int StopWhenInterrupted(int, char*, char*, int) {
     return gInterrupted.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
+// The interface's message type for an error the user should be told of.
+constexpr int LogImportantError = 6;
+// A log line longer than this is cut: it only becomes a reason to show.
+constexpr std::size_t MaxLogLine = 4096;
+
+// The error the plugin last logged during the operation in progress, so that
+// a failure can say what the plugin said. Guarded: a plugin may log from a
+// thread of its own.
+std::mutex gLogMutex;
+std::string gLoggedError;
+
+void KeepLoggedError(int, int type, char* text) {
+    if (type != LogImportantError || !text)
+        return;
+    std::lock_guard lock(gLogMutex);
+    gLoggedError.assign(text, ::strnlen(text, MaxLogLine));
+}
+
+QString TakeLoggedError() {
+    std::lock_guard lock(gLogMutex);
+    return QString::fromUtf8(std::exchange(gLoggedError, {}));
+}
+
 bool Init(const TPluginEntries& e) {
-    return e.FsInit(0, &StopWhenInterrupted, nullptr, nullptr) == 0;
+    TakeLoggedError(); // what an earlier operation left is not this one's
+    return e.FsInit(0, &StopWhenInterrupted, &KeepLoggedError, nullptr) == 0;
+}
+
+TOutcome NotConnected() {
+    const QString said = TakeLoggedError();
+    return TOutcome::Failure(QStringLiteral("телефон не подключён") +
+                             (said.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(said)));
 }
 
 } // namespace
@@ -76,44 +107,52 @@ TPluginEntries TPhone::Entries() const {
     return binding_.Entries();
 }
 
-bool TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) {
+TOutcome TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) {
     gInterrupted = false;
-    struct Outcome {
-        bool entered = false; // the plugin has every entry point the listing needs
-        bool listed = false;
-        std::vector<std::string> names;
+    struct TListing {
+        bool Entered = false; // the plugin has every entry point the listing needs
+        TOutcome Outcome;
+        std::vector<std::string> Names;
     };
     // The names are gathered by the worker and handed over here, so that the
     // caller's list is touched on the caller's thread only.
-    Outcome outcome = LongOperation::RunOffThread([&] {
-        Outcome out;
+    TListing listing = LongOperation::RunOffThread([&] {
+        TListing out;
         std::lock_guard lock(mutex_);
         const TPluginEntries& e = binding_.Entries();
-        if (!e.FsInit || !e.FsFindFirst || !e.FsFindNext || !e.FsFindClose)
+        if (!e.FsInit || !e.FsFindFirst || !e.FsFindNext || !e.FsFindClose) {
+            out.Outcome = TOutcome::Failure(QStringLiteral("телефон не подключён"));
             return out;
-        out.entered = true;
-        if (!Init(e))
+        }
+        out.Entered = true;
+        if (!Init(e)) {
+            out.Outcome = NotConnected();
             return out;
+        }
         std::vector<char> folder = Argument(path);
         WIN32_FIND_DATAA data{};
         HANDLE handle = e.FsFindFirst(folder.data(), &data);
-        if (handle == INVALID_HANDLE_VALUE)
+        if (handle == INVALID_HANDLE_VALUE) {
+            const QString said = TakeLoggedError();
+            out.Outcome = TOutcome::Failure(!said.isEmpty()
+                                                ? said
+                                                : QStringLiteral("телефон не выдал список папки %1")
+                                                      .arg(QString::fromStdString(path)));
             return out;
-        out.names.push_back(NameOf(data));
-        while (out.names.size() < MaxListing) {
+        }
+        out.Names.push_back(NameOf(data));
+        while (out.Names.size() < MaxListing) {
             data = WIN32_FIND_DATAA{};
             if (!e.FsFindNext(handle, &data))
                 break;
-            out.names.push_back(NameOf(data));
+            out.Names.push_back(NameOf(data));
         }
         e.FsFindClose(handle);
-        out.listed = true;
         return out;
     });
-    if (!outcome.entered)
-        return false;
-    list = std::move(outcome.names);
-    return outcome.listed;
+    if (listing.Entered)
+        list = std::move(listing.Names);
+    return listing.Outcome;
 }
 
 bool TPhone::iPhone_get(const std::string& remotePath, const QString& localFile) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Outcome.h"
 #include "base/PhoneFolders.h"
 #include "device/PluginBinding.h"
 
@@ -19,8 +20,8 @@
 // came from outside, so no remote name can select a local file.
 //
 // Each operation calls FsInit first and reports failure only through its
-// result. The plugin's calls run on a worker thread, one operation at a time
-// and each whole (FsInit and what follows), while the calling thread keeps
+// result; a listing's failure carries the reason. The plugin's calls run on a worker thread, one
+// operation at a time and each whole (FsInit and what follows), while the calling thread keeps
 // handling its events; an operation started from inside such a wait runs
 // after the one in progress. Call them from the window's thread only.
 class TPhone {
@@ -50,11 +51,13 @@ public:
     TPluginEntries Entries() const;
     const QString& WorkDir() const { return workDir_; }
 
-    // Lists a phone folder (no trailing "/"). True when listed: List then
+    // Lists a phone folder (no trailing "/"). Success when listed: List then
     // holds every name in the plugin's order, unfiltered ("." and ".."
-    // included). False with List empty when FsInit or the listing fails;
-    // False with List untouched when the plugin lacks an entry point.
-    bool iPhone_ls(const std::string& path, std::vector<std::string>& list);
+    // included). A failure with List empty when FsInit or the listing fails,
+    // with List untouched when the plugin lacks an entry point. The reason is
+    // "телефон не подключён" without a plugin or phone, else what the plugin
+    // said of the failure (its last error message), else a plain one.
+    TOutcome iPhone_ls(const std::string& path, std::vector<std::string>& list);
     // Copies a phone file to LocalFile, replacing an older one.
     bool iPhone_get(const std::string& remotePath, const QString& localFile);
     // Copies LocalFile to the phone, replacing the file there. LocalFile is

@@ -10,7 +10,9 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <optional>
 #include <string_view>
+#include <utility>
 
 namespace SourceSync {
 
@@ -68,111 +70,141 @@ QString ListsFolderMisplaced(TPhone& phone) {
         .arg(QString::fromUtf8(PhoneFolders::Lists), QString::fromStdString(plain));
 }
 
-bool FromPhone(TPhone& phone, const TWorkFolders& folders, Target target, TStopFlag& stop,
-               TDeviceView& view) {
-    view.Busy(true);
-    view.SetCaption(TDeviceView::TCaption::CopyingFromPhone);
-    view.PumpMessages();
-    view.Progress(0);
+} // namespace SourceSync
+
+TSourcesFromPhone::TSourcesFromPhone(TPhone& phone, TWorkFolders folders, TTarget target,
+                                     TStopFlag& stop, TOperationReport& report)
+    : phone_(phone), folders_(std::move(folders)), target_(target), stop_(stop), report_(report) {}
+
+bool TSourcesFromPhone::Run() {
+    report_.Busy(true);
+    report_.Progress(0);
+    outcomes_.clear();
+    skipped_.clear();
+    misplaced_.clear();
+    storedRepositories_.clear();
 
     std::vector<std::string> listed;
-    QStringList names, skipped;
-    QString misplaced;
-    if (phone.iPhone_ls(PhoneFolders::Lists, listed))
-        names = PhoneIndexNames(listed, &skipped);
+    QStringList names;
+    if (phone_.iPhone_ls(PhoneFolders::Lists, listed))
+        names = SourceSync::PhoneIndexNames(listed, &skipped_);
     else
-        misplaced = ListsFolderMisplaced(phone);
-
-    // The phone's name selects nothing local but the file of that name in
-    // ListsDir and ProcDir; the fetch itself lands in a scratch file.
-    const QString scratch = folders.WorkDir + QLatin1String(DeviceFiles::FetchScratchName);
-    // The repositories the store has, under whatever name: the phone's name
-    // for one of them must not list its packages a second time.
-    QSet<QString> storedRepositories;
-    if (target == Target::ListsAndProc)
-        for (const QString& name : IndexStore::ListIndexFiles(folders.ProcDir))
-            storedRepositories.insert(IndexStore::SourceKey(IndexStore::IndexNameToAddress(name)));
+        misplaced_ = SourceSync::ListsFolderMisplaced(phone_);
+    if (target_ == TTarget::ListsAndProc)
+        for (const QString& name : IndexStore::ListIndexFiles(folders_.ProcDir))
+            storedRepositories_.insert(IndexStore::SourceKey(IndexStore::IndexNameToAddress(name)));
 
     const qsizetype n = names.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        view.PumpMessages();
-        if (stop.IsSet())
-            continue; // the walk runs to its end without work
-        const QString& name = names[i];
-        const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
-        DeviceFiles::Remove(scratch);
-        phone.iPhone_get(remote, scratch); // judged by the file, not the result
-        if (!DeviceFiles::IsRegularFile(scratch) && !stop.IsSet())
-            skipped.append(QStringLiteral("\"%1\": не получен с телефона").arg(name));
-        if (DeviceFiles::IsRegularFile(scratch)) {
-            QString why;
-            bool copied = DeviceFiles::CopyWhole(scratch, folders.ListsDir + name,
-                                                 SafeFiles::MaxIndexSize, &why);
-            // The store keeps its own, newer index of a source it already has.
-            const QString stored = folders.ProcDir + name;
-            const QString repository = IndexStore::SourceKey(IndexStore::IndexNameToAddress(name));
-            if (copied && target == Target::ListsAndProc && !QFileInfo::exists(stored) &&
-                !QFileInfo(stored).isSymLink() && !storedRepositories.contains(repository)) {
-                copied = DeviceFiles::CopyWhole(scratch, stored, SafeFiles::MaxIndexSize, &why);
-                storedRepositories.insert(repository);
-            }
-            if (!copied)
-                skipped.append(QStringLiteral("\"%1\": %2").arg(name, why));
-        }
-        DeviceFiles::Remove(scratch);
-        view.Progress(LongOperation::Percent(n, i));
+    for (qsizetype i = 0; i < n && !stop_.IsSet(); ++i) {
+        report_.ItemStarted(static_cast<int>(i));
+        if (std::optional<TOutcome> outcome = Fetch(names[i]))
+            outcomes_.push_back({names[i], std::move(*outcome)});
+        report_.Progress(LongOperation::Percent(n, i));
     }
-
-    view.Busy(false);
-    view.SetCaption(TDeviceView::TCaption::Idle);
-    if (!skipped.isEmpty())
-        view.Warn(QStringLiteral("Пропущены файлы источников с телефона:\n") +
-                  skipped.join(QLatin1Char('\n')));
-    if (!misplaced.isEmpty())
-        view.Warn(misplaced);
+    report_.Busy(false);
     return n > 0;
 }
 
-void ToPhone(TPhone& phone, const TWorkFolders& folders, TStopFlag& stop, TDeviceView& view) {
-    view.Busy(true);
-    view.SetCaption(TDeviceView::TCaption::CopyingToPhone);
-    view.PumpMessages();
-    view.Progress(0);
+// The phone's name selects nothing local but the file of that name in
+// ListsDir and ProcDir; the fetch itself lands in a scratch file.
+std::optional<TOutcome> TSourcesFromPhone::Fetch(const QString& name) {
+    const QString scratch = folders_.WorkDir + QLatin1String(DeviceFiles::FetchScratchName);
+    const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
+    DeviceFiles::Remove(scratch);
+    phone_.iPhone_get(remote, scratch); // judged by the file, not the result
+    if (!DeviceFiles::IsRegularFile(scratch)) {
+        if (stop_.IsSet()) // what a stop cut short is no failure
+            return std::nullopt;
+        return TOutcome::Failure(QStringLiteral("не получен с телефона"));
+    }
+    QString why;
+    bool copied =
+        DeviceFiles::CopyWhole(scratch, folders_.ListsDir + name, SafeFiles::MaxIndexSize, &why);
+    // The store keeps its own, newer index of a source it already has.
+    const QString stored = folders_.ProcDir + name;
+    const QString repository = IndexStore::SourceKey(IndexStore::IndexNameToAddress(name));
+    if (copied && target_ == TTarget::ListsAndProc && !QFileInfo::exists(stored) &&
+        !QFileInfo(stored).isSymLink() && !storedRepositories_.contains(repository)) {
+        copied = DeviceFiles::CopyWhole(scratch, stored, SafeFiles::MaxIndexSize, &why);
+        storedRepositories_.insert(repository);
+    }
+    DeviceFiles::Remove(scratch);
+    return copied ? TOutcome::Success() : TOutcome::Failure(why);
+}
 
-    QStringList skipped;
-    const QStringList names = ListsToSend(folders.ListsDir, &skipped);
+namespace {
+
+// The failed ones among Outcomes, after the lines already in Lines, under
+// Heading; empty when there are none.
+QString FailureList(const QString& heading, QStringList lines,
+                    const std::vector<TFileOutcome>& outcomes) {
+    for (const TFileOutcome& file : outcomes)
+        if (!file.Outcome)
+            lines.append(QStringLiteral("\"%1\": %2").arg(file.Name, file.Outcome.reason));
+    return lines.isEmpty() ? QString() : heading + lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+QStringList TSourcesFromPhone::Warnings() const {
+    QStringList warnings;
+    const QString failures = FailureList(QStringLiteral("Пропущены файлы источников с телефона:\n"),
+                                         skipped_, outcomes_);
+    if (!failures.isEmpty())
+        warnings.append(failures);
+    if (!misplaced_.isEmpty())
+        warnings.append(misplaced_);
+    return warnings;
+}
+
+TSourcesToPhone::TSourcesToPhone(TPhone& phone, TWorkFolders folders, TStopFlag& stop,
+                                 TOperationReport& report)
+    : phone_(phone), folders_(std::move(folders)), stop_(stop), report_(report) {}
+
+void TSourcesToPhone::Run() {
+    report_.Busy(true);
+    report_.Progress(0);
+    outcomes_.clear();
+    skipped_.clear();
+    misplaced_.clear();
+    refused_.clear();
+
+    const QStringList names = SourceSync::ListsToSend(folders_.ListsDir, &skipped_);
     const qsizetype n = names.size();
-    QString misplaced, refused;
-    for (qsizetype i = 1; i <= n; ++i) {
+    for (qsizetype i = 1; i <= n && !stop_.IsSet(); ++i) {
         const QString& name = names[i - 1];
+        report_.ItemStarted(static_cast<int>(i - 1));
         const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
         // Sent as it lies in ListsDir: only a regular file, never what a link
         // there points at.
-        const QString local = folders.ListsDir + name;
-        if (!DeviceFiles::IsRegularFile(local) || !phone.iPhone_put(local, remote)) {
-            if (!stop.IsSet()) // a send a Stop press cut short is no refusal
-                refused = name;
-            stop.Set();
+        const QString local = folders_.ListsDir + name;
+        if (DeviceFiles::IsRegularFile(local) && phone_.iPhone_put(local, remote)) {
+            outcomes_.push_back({name, TOutcome::Success()});
+        } else {
+            if (!stop_.IsSet()) { // a send a Stop press cut short is no refusal
+                refused_ = name;
+                outcomes_.push_back({name, TOutcome::Failure(QStringLiteral("не принят"))});
+            }
+            stop_.Set();
             std::vector<std::string> listed;
-            if (!phone.iPhone_ls(PhoneFolders::Lists, listed))
-                misplaced = ListsFolderMisplaced(phone);
+            if (!phone_.iPhone_ls(PhoneFolders::Lists, listed))
+                misplaced_ = SourceSync::ListsFolderMisplaced(phone_);
         }
-        view.Progress(LongOperation::Percent(n, i));
-        view.PumpMessages();
-        if (stop.IsSet())
-            break;
+        report_.Progress(LongOperation::Percent(n, i));
     }
-
-    view.Busy(false);
-    view.SetCaption(TDeviceView::TCaption::Idle);
-    if (!skipped.isEmpty())
-        view.Warn(QStringLiteral("Не отправлены на телефон файлы источников:\n") +
-                  skipped.join(QLatin1Char('\n')));
-    if (!misplaced.isEmpty())
-        view.Warn(misplaced);
-    else if (!refused.isEmpty())
-        view.Warn(QStringLiteral("Телефон не принял файл источника \"%1\"; отправка прервана.")
-                      .arg(refused));
+    report_.Busy(false);
 }
 
-} // namespace SourceSync
+QStringList TSourcesToPhone::Warnings() const {
+    QStringList warnings;
+    if (!skipped_.isEmpty())
+        warnings.append(QStringLiteral("Не отправлены на телефон файлы источников:\n") +
+                        skipped_.join(QLatin1Char('\n')));
+    if (!misplaced_.isEmpty())
+        warnings.append(misplaced_);
+    else if (!refused_.isEmpty())
+        warnings.append(
+            QStringLiteral("Телефон не принял файл источника \"%1\"; отправка прервана.")
+                .arg(refused_));
+    return warnings;
+}

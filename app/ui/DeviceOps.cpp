@@ -1,109 +1,101 @@
-// The window's side of the phone: binding the plugin, the copies of the
-// source lists to and from the phone, and the Sync page's package lists. The
-// work itself is the device core's, started through the runner (which decides
-// what may start and carries the busy state, caption and progress); these
-// methods only connect it to the window's lists and questions.
-#include "app/ui/PackagesPage.h"
+// The window's side of the phone: the copies of the source lists to and from
+// the phone and the Sync page's package lists. The work is the device core's
+// (TSourcesFromPhone, TSourcesToPhone, TPackageListing, TPackageChange),
+// started through the runner, which decides what may start and carries the
+// busy state, caption and progress; these methods connect the page's signals
+// to runs and show what the runs report.
 #include "app/ui/SourcesPage.h"
 #include "app/ui/SyncPage.h"
 #include "app/ui/TfrmMain.h"
-#include "app/ui/Widgets.h"
 #include "base/Outcome.h"
-#include "device/DeviceView.h"
 #include "device/PackageCaches.h"
 #include "device/SourceSync.h"
 #include "sources/IndexStore.h"
 
-#include <QListWidget>
-#include <QToolButton>
-
-#include <functional>
-
 namespace {
 
-// The window as the device core sees it.
-// Its busy state, caption and progress go to the runner.
-class TWindowDeviceView final : public TDeviceView {
-public:
-    // A quiet view says its warnings on stderr only.
-    TWindowDeviceView(TfrmMain& frm, TSyncPage& page, TRunner::TRun& run, bool quiet)
-        : frm_(frm), page_(page), run_(run), quiet_(quiet) {}
+using TKind = TRunner::TKind;
+using TCaption = TRunner::TCaption;
 
-    void SetCaption(TCaption caption) override { frm_.Runner().ShowCaption(CaptionOf(caption)); }
-    void PumpMessages() override { LongOperation::HandlePendingEvents(); }
-    void Busy(bool on) override { run_.Busy(on); }
-    void Progress(int percent) override { run_.Progress(percent); }
-    void ShowList(TList list, const QStringList& names) override {
-        TSyncPage::ShowNames(ListOf(list), names);
-    }
-    QString Selected(TList list) const override {
-        const QList<QListWidgetItem*> items = ListOf(list)->selectedItems();
-        return items.isEmpty() ? QString() : items.first()->text();
-    }
-    bool Confirm(const QString& question) override { return frm_.Confirm(question); }
-    void Warn(const QString& text) override {
-        if (!quiet_)
-            frm_.ShowError(text); // the dialog's text goes to stderr as well
-        else
+constexpr TCacheList AllLists[] = {TCacheList::Local, TCacheList::Cache, TCacheList::AutoInstall};
+
+// Runs Operation with Caption in the window's title until it ends.
+template <typename TOperation>
+auto RunCaptioned(TRunner& runner, TOperation& operation, TCaption caption) {
+    runner.ShowCaption(caption);
+    struct TIdleCaption {
+        TRunner& Runner;
+        ~TIdleCaption() { Runner.ShowCaption(TCaption::Idle); }
+    } idle{runner};
+    return operation.Run();
+}
+
+// What an operation has to tell the user: each in a dialog (whose text goes
+// to stderr as well), or on stderr only when Quiet.
+void Say(TfrmMain& frm, const QStringList& warnings, bool quiet = false) {
+    for (const QString& text : warnings) {
+        if (quiet)
             ReportToStderr(text);
+        else
+            frm.ShowError(text);
     }
+}
 
-private:
-    static TRunner::TCaption CaptionOf(TCaption caption) {
-        switch (caption) {
-        case TCaption::CopyingFromPhone:
-            return TRunner::TCaption::CopyingFromPhone;
-        case TCaption::CopyingToPhone:
-            return TRunner::TCaption::CopyingToPhone;
-        case TCaption::UpdatingFileLists:
-            return TRunner::TCaption::UpdatingFileLists;
-        case TCaption::Idle:
-            break;
-        }
-        return TRunner::TCaption::Idle;
-    }
-    QListWidget* ListOf(TList list) const {
-        switch (list) {
-        case TList::Cache:
-            return page_.lstCache;
-        case TList::AutoInstall:
-            return page_.lstAutoInstall;
-        case TList::Local:
-            break;
-        }
-        return page_.lstLocalCache;
-    }
+// A list as just read. Why a phone folder could not be read is shown quietly
+// over its list, since the lists are filled on every switch to the page, and
+// said on stderr once for as long as it stays the same.
+void ShowListed(TSyncPage& page, TCacheList list, const TListedPackages& listed) {
+    page.ShowNames(list, listed.Names);
+    if (page.ShowListProblem(list, listed.Outcome.reason) && !listed.Outcome)
+        ReportToStderr(
+            QStringLiteral("Папка телефона %1 не прочитана: %2")
+                .arg(QString::fromUtf8(PackageCaches::PhoneFolderOf(list)), listed.Outcome.reason));
+}
 
-    TfrmMain& frm_;
-    TSyncPage& page_;
-    TRunner::TRun& run_;
-    bool quiet_;
-};
-
-// Runs one phone operation when the runner lets it start; false when not.
-bool RunOnPhone(TfrmMain& frm, TSyncPage& page, TRunner::TKind kind,
-                const std::function<void(TDeviceView& view)>& work, bool quiet = false) {
+// A deletion (after the question) or a copy to the phone of the selected
+// package, when the runner lets it start.
+void ChangePackage(TfrmMain& frm, TSyncPage& page, const TWorkFolders& folders,
+                   TPackageChange::TAction action, TCacheList list) {
+    const bool deletion = action == TPackageChange::TAction::Delete;
+    const TKind kind =
+        deletion && list == TCacheList::Local ? TKind::LocalDelete : TKind::PackageList;
     if (!frm.Runner().MayStart(kind))
-        return false;
+        return;
     TRunner::TRun run(frm.Runner(), kind);
-    TWindowDeviceView view(frm, page, run, quiet);
-    work(view);
-    return true;
+    const QString selected = page.Selected(deletion ? list : TCacheList::Local);
+    if (selected.isEmpty())
+        return;
+    if (deletion && !frm.Confirm(PackageCaches::DeleteQuestion(selected)))
+        return;
+    TPackageChange change(frm.Phone(), folders, action, list, selected);
+    if (kind == TKind::LocalDelete)
+        change.Run();
+    else
+        RunCaptioned(frm.Runner(), change, TCaption::UpdatingFileLists);
+    if (change.Relisted())
+        ShowListed(page, list, *change.Relisted());
+    Say(frm, change.Warnings());
 }
 
 } // namespace
 
 void TfrmMain::ConnectDeviceHandlers() {
-    const auto on = [this](const TToolButton& button, void (TfrmMain::*handler)()) {
-        connect(button.Btn, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
-    };
-    on(syncPage_->Comp2Phone, &TfrmMain::btnComp2PhoneClick);
-    on(syncPage_->Phone2Comp, &TfrmMain::btnPhone2CompClick);
-    on(syncPage_->Copy2Cache, &TfrmMain::btnCopy2CacheClick);
-    on(syncPage_->Copy2AutoInstall, &TfrmMain::btnCopy2AutoInstallClick);
-    on(syncPage_->DeleteLocal, &TfrmMain::btnDeleteLocalClick);
-    on(syncPage_->DeleteCache, &TfrmMain::btnDeleteCacheClick);
-    on(syncPage_->DeleteAutoInstall, &TfrmMain::btnDeleteAutoInstallClick);
+    connect(syncPage_, &TSyncPage::sourcesToPhoneClicked, this, &TfrmMain::btnComp2PhoneClick);
+    connect(syncPage_, &TSyncPage::sourcesFromPhoneClicked, this, &TfrmMain::btnPhone2CompClick);
+    connect(syncPage_, &TSyncPage::copyClicked, this, [this](TCacheList target) {
+        if (target == TCacheList::Cache)
+            btnCopy2CacheClick();
+        else
+            btnCopy2AutoInstallClick();
+    });
+    connect(syncPage_, &TSyncPage::deleteClicked, this, [this](TCacheList list) {
+        if (list == TCacheList::Local)
+            btnDeleteLocalClick();
+        else if (list == TCacheList::Cache)
+            btnDeleteCacheClick();
+        else
+            btnDeleteAutoInstallClick();
+    });
 }
 
 // The phone's calls run on a worker while the window keeps handling its
@@ -111,78 +103,86 @@ void TfrmMain::ConnectDeviceHandlers() {
 // then refuses what may not start beside it (TRunner::MayStart).
 
 void TfrmMain::Phone2Comp() {
-    RunOnPhone(*this, *syncPage_, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
-        if (SourceSync::FromPhone(controller_.Phone(), controller_.Folders(),
-                                  SourceSync::Target::Lists, controller_.Runner().StopFlag(),
-                                  view) &&
-            !controller_.Runner().StopRequested())
-            OfferPhoneArchitecture();
-    });
+    TRunner& runner = controller_.Runner();
+    if (!runner.MayStart(TKind::SourceCopy))
+        return;
+    TRunner::TRun run(runner, TKind::SourceCopy);
+    TSourcesFromPhone copy(controller_.Phone(), controller_.Folders(),
+                           TSourcesFromPhone::TTarget::Lists, runner.StopFlag(), run);
+    const bool listed = RunCaptioned(runner, copy, TCaption::CopyingFromPhone);
+    Say(*this, copy.Warnings());
+    if (listed && !runner.StopRequested())
+        OfferPhoneArchitecture();
 }
 
 void TfrmMain::btnPhone2CompClick() {
-    RunOnPhone(*this, *syncPage_, TRunner::TKind::SourceCopy, [this](TDeviceView& view) {
-        // The list keeps its order, marks and deletions; only the
-        // repositories the phone brought into the store are added.
-        const QStringList stored = IndexStore::ListIndexFiles(controller_.Folders().ProcDir);
-        const QSet<QString> known(stored.begin(), stored.end());
-        if (!SourceSync::FromPhone(controller_.Phone(), controller_.Folders(),
-                                   SourceSync::Target::ListsAndProc,
-                                   controller_.Runner().StopFlag(), view))
-            return;
-        sourcesPage_->AddNewFromStore(controller_.Folders().ProcDir, known);
-        if (!controller_.Runner().StopRequested())
-            OfferPhoneArchitecture(); // before the reload, which then lists the choice
-        PkgsRefresh();
-    });
+    TRunner& runner = controller_.Runner();
+    if (!runner.MayStart(TKind::SourceCopy))
+        return;
+    TRunner::TRun run(runner, TKind::SourceCopy);
+    // The list keeps its order, marks and deletions; only the repositories
+    // the phone brought into the store are added.
+    const QStringList stored = IndexStore::ListIndexFiles(controller_.Folders().ProcDir);
+    const QSet<QString> known(stored.begin(), stored.end());
+    TSourcesFromPhone copy(controller_.Phone(), controller_.Folders(),
+                           TSourcesFromPhone::TTarget::ListsAndProc, runner.StopFlag(), run);
+    const bool listed = RunCaptioned(runner, copy, TCaption::CopyingFromPhone);
+    Say(*this, copy.Warnings());
+    if (!listed)
+        return;
+    sourcesPage_->AddNewFromStore(controller_.Folders().ProcDir, known);
+    if (!runner.StopRequested())
+        OfferPhoneArchitecture(); // before the reload, which then lists the choice
+    PkgsRefresh();
 }
 
 void TfrmMain::btnComp2PhoneClick() {
+    TRunner& runner = controller_.Runner();
+    if (!runner.MayStart(TKind::SourceCopy))
+        return;
+    TRunner::TRun run(runner, TKind::SourceCopy);
+    TSourcesToPhone copy(controller_.Phone(), controller_.Folders(), runner.StopFlag(), run);
+    RunCaptioned(runner, copy, TCaption::CopyingToPhone);
     // What the copy at shutdown could not send is said on stderr only, so
     // that no dialog holds the shutdown up.
-    RunOnPhone(
-        *this, *syncPage_, TRunner::TKind::SourceCopy,
-        [this](TDeviceView& view) {
-            SourceSync::ToPhone(controller_.Phone(), controller_.Folders(),
-                                controller_.Runner().StopFlag(), view);
-        },
-        controller_.State() == TLifecycle::ShuttingDown);
+    Say(*this, copy.Warnings(), controller_.State() == TLifecycle::ShuttingDown);
 }
 
 void TfrmMain::CacheRefresh() {
-    RunOnPhone(*this, *syncPage_, TRunner::TKind::ListRefresh, [this](TDeviceView& view) {
-        PackageCaches::CacheRefresh(controller_.Phone(), controller_.Folders(), view);
-    });
+    TRunner& runner = controller_.Runner();
+    if (!runner.MayStart(TKind::ListRefresh))
+        return;
+    TRunner::TRun run(runner, TKind::ListRefresh);
+    for (const TCacheList list : AllLists)
+        syncPage_->ShowNames(list, {});
+    TPackageListing listing(controller_.Phone(), controller_.Folders());
+    RunCaptioned(runner, listing, TCaption::UpdatingFileLists);
+    for (const TCacheList list : AllLists)
+        ShowListed(*syncPage_, list, listing.Listed(list));
+    Say(*this, listing.Warnings());
 }
 
 void TfrmMain::btnCopy2CacheClick() {
-    RunOnPhone(*this, *syncPage_, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::CopyToPhone(controller_.Phone(), controller_.Folders(),
-                                   TDeviceView::TList::Cache, view);
-    });
+    ChangePackage(*this, *syncPage_, controller_.Folders(), TPackageChange::TAction::CopyToPhone,
+                  TCacheList::Cache);
 }
 
 void TfrmMain::btnCopy2AutoInstallClick() {
-    RunOnPhone(*this, *syncPage_, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::CopyToPhone(controller_.Phone(), controller_.Folders(),
-                                   TDeviceView::TList::AutoInstall, view);
-    });
+    ChangePackage(*this, *syncPage_, controller_.Folders(), TPackageChange::TAction::CopyToPhone,
+                  TCacheList::AutoInstall);
 }
 
 void TfrmMain::btnDeleteLocalClick() {
-    RunOnPhone(*this, *syncPage_, TRunner::TKind::LocalDelete, [this](TDeviceView& view) {
-        PackageCaches::DeleteLocal(controller_.Folders(), view);
-    });
+    ChangePackage(*this, *syncPage_, controller_.Folders(), TPackageChange::TAction::Delete,
+                  TCacheList::Local);
 }
 
 void TfrmMain::btnDeleteCacheClick() {
-    RunOnPhone(*this, *syncPage_, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::DeleteOnPhone(controller_.Phone(), TDeviceView::TList::Cache, view);
-    });
+    ChangePackage(*this, *syncPage_, controller_.Folders(), TPackageChange::TAction::Delete,
+                  TCacheList::Cache);
 }
 
 void TfrmMain::btnDeleteAutoInstallClick() {
-    RunOnPhone(*this, *syncPage_, TRunner::TKind::PackageList, [this](TDeviceView& view) {
-        PackageCaches::DeleteOnPhone(controller_.Phone(), TDeviceView::TList::AutoInstall, view);
-    });
+    ChangePackage(*this, *syncPage_, controller_.Folders(), TPackageChange::TAction::Delete,
+                  TCacheList::AutoInstall);
 }

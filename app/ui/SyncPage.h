@@ -1,9 +1,12 @@
 #pragma once
 
 #include "app/ui/Widgets.h"
+#include "device/PackageCaches.h"
 
 #include <QStringList>
 #include <QWidget>
+
+#include <array>
 
 class QLabel;
 class QListWidget;
@@ -11,7 +14,7 @@ class QListWidget;
 // The Sync page: the two rows that copy the source lists between computer and
 // phone, the three package lists (local cache, Cydia's cache, Cydia's
 // automatic installation) with their copy and delete buttons, and the sync
-// strip. The handlers of its buttons live with the phone operations.
+// strip. Its buttons are signals; the phone operations answer them.
 class TSyncPage : public TStripPage {
     Q_OBJECT
 public:
@@ -21,28 +24,33 @@ public:
 
     // Replaces the names of one of the three package lists, sorted by name
     // without regard to letter case ("a.deb", "B.deb", "c.deb").
-    static void ShowNames(QListWidget* list, QStringList names);
+    void ShowNames(TCacheList list, QStringList names);
+    // The selected line of a list; empty when none is selected.
+    QString Selected(TCacheList list) const;
+    // Says quietly, over a phone list, why its folder could not be read (also
+    // as the list's tooltip); an empty reason takes it away. True when the
+    // reason differs from the one shown before.
+    bool ShowListProblem(TCacheList list, const QString& reason);
 
-    QLabel* imgComputer1 = nullptr;
-    QLabel* imgiPhone1 = nullptr;
-    QLabel* imgiPhone2 = nullptr;
-    QLabel* imgComputer2 = nullptr;
-    TToolButton Comp2Phone; // btnComp2Phone / imgComp2Phone
-    TToolButton Phone2Comp; // btnPhone2Comp / imgPhone2Comp
+signals:
+    void sourcesToPhoneClicked();        // btnComp2Phone
+    void sourcesFromPhoneClicked();      // btnPhone2Comp
+    void copyClicked(TCacheList target); // btnCopy2Cache, btnCopy2AutoInstall
+    void deleteClicked(TCacheList list); // btnDeleteLocal, btnDeleteCache, btnDeleteAutoInstall
 
-    QLabel* imgLocalCache = nullptr;
-    QLabel* lblLocalCache = nullptr;
-    QListWidget* lstLocalCache = nullptr;
-    QLabel* imgCache = nullptr;
-    QLabel* lblCache = nullptr;
-    QListWidget* lstCache = nullptr;
-    QLabel* imgAutoInstall = nullptr;
-    QLabel* lblAutoInstall = nullptr;
-    QListWidget* lstAutoInstall = nullptr;
+private:
+    QListWidget* ListOf(TCacheList list) const { return lists_[static_cast<std::size_t>(list)]; }
 
-    TToolButton Copy2Cache;        // btnCopy2Cache / imgCopy2Cache
-    TToolButton Copy2AutoInstall;  // btnCopy2AutoInstall / imgCopy2AutoInstall
-    TToolButton DeleteLocal;       // btnDeleteLocal / imgDeleteLocal
-    TToolButton DeleteCache;       // btnDeleteCache / imgDeleteCache
-    TToolButton DeleteAutoInstall; // btnDeleteAutoInstall / imgDeleteAutoInstall
+    QLabel* imgComputer1_ = nullptr;
+    QLabel* imgiPhone1_ = nullptr;
+    QLabel* imgiPhone2_ = nullptr;
+    QLabel* imgComputer2_ = nullptr;
+    QLabel* imgLocalCache_ = nullptr;
+    QLabel* imgCache_ = nullptr;
+    QLabel* imgAutoInstall_ = nullptr;
+    std::array<QListWidget*, 3> lists_{};      // lstLocalCache, lstCache, lstAutoInstall
+    std::array<QLabel*, 3> problems_{};        // none, lblCacheProblem, lblAutoInstallProblem
+    std::array<TToolButton, 2> sourceCopies_;  // btnComp2Phone, btnPhone2Comp
+    std::array<TToolButton, 2> packageCopies_; // btnCopy2Cache, btnCopy2AutoInstall
+    std::array<TToolButton, 3> deletions_;     // btnDeleteLocal, btnDeleteCache, ...
 };

@@ -2,7 +2,6 @@
 
 #include "base/LongOperation.h"
 #include "base/WorkFolders.h"
-#include "device/DeviceView.h"
 #include "device/Phone.h"
 #include "support/Files.h"
 
@@ -16,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -112,49 +110,20 @@ protected:
     TStopFlag stop_;
 };
 
-// Records what a phone copy does to the window, in order.
-class TRecordingView : public TDeviceView {
-public:
-    void SetCaption(TCaption caption) override {
-        static const char* const names[] = {"Idle", "CopyingFromPhone", "CopyingToPhone",
-                                            "UpdatingFileLists"};
-        events.push_back(std::string("caption ") + names[static_cast<int>(caption)]);
+// Records what a phone copy reports, in order; OnItem acts when it turns to
+// a file (a Stop press queued there arrives while that file is under way).
+struct TRecordingReport final : TOperationReport {
+    void Busy(bool on) override { Events.push_back(on ? "busy on" : "busy off"); }
+    void ItemStarted(int index) override {
+        if (OnItem)
+            OnItem(index);
     }
-    void PumpMessages() override {
-        QCoreApplication::processEvents();
-        ++pumps;
-        if (onPump)
-            onPump(pumps);
-    }
-    void Busy(bool on) override { events.push_back(on ? "busy on" : "busy off"); }
     void Progress(int percent) override {
-        progress.push_back(percent);
-        events.push_back("progress " + std::to_string(percent));
+        Percents.push_back(percent);
+        Events.push_back("progress " + std::to_string(percent));
     }
-    void ShowList(TList list, const QStringList& names) override {
-        QStringList sorted = names;
-        sorted.sort();
-        lists[list] = sorted;
-        events.push_back("list " + std::to_string(static_cast<int>(list)) + " " +
-                         sorted.join(QLatin1Char(',')).toStdString());
-    }
-    QString Selected(TList list) const override {
-        const auto it = selected.find(list);
-        return it == selected.end() ? QString() : it->second;
-    }
-    bool Confirm(const QString& question) override {
-        questions << question;
-        return answer;
-    }
-    void Warn(const QString& text) override { warnings << text; }
 
-    std::vector<std::string> events;
-    std::vector<int> progress;
-    int pumps = 0;
-    std::function<void(int pump)> onPump;
-    std::map<TList, QStringList> lists;
-    std::map<TList, QString> selected;
-    QStringList questions;
-    QStringList warnings;
-    bool answer = true;
+    std::vector<std::string> Events;
+    std::vector<int> Percents;
+    std::function<void(int index)> OnItem;
 };

@@ -14,6 +14,11 @@ namespace {
 const QString ListsFolder = QStringLiteral("/private/var/lib/apt/lists/");
 const QString CacheFolder = QStringLiteral("/private/var/cache/apt/archives/");
 
+QStringList Sorted(QStringList names) {
+    names.sort();
+    return names;
+}
+
 } // namespace
 
 class OwnPluginTest : public DeviceTest {
@@ -38,16 +43,18 @@ TEST_F(OwnPluginTest, SourceListsGoBothWays) {
     PhoneFile(ListsFolder + "a_Packages", "from the phone");
     PhoneFile(ListsFolder + "Release", "not an index");
     PhoneFile(ListsFolder + "x\\y_Packages", "a name no local path may take");
-    TRecordingView view;
-    EXPECT_TRUE(
-        SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view));
+    TRecordingReport report;
+    TSourcesFromPhone from(phone_, folders_, TSourcesFromPhone::TTarget::ListsAndProc, stop_,
+                           report);
+    EXPECT_TRUE(from.Run());
     EXPECT_EQ(Entries(folders_.ListsDir), QStringList{"a_Packages"});
     EXPECT_EQ(LocalBytes(folders_.ProcDir + "a_Packages"), QByteArray("from the phone"));
     EXPECT_EQ(CopyLitter(), QStringList{});
 
     LocalFile(folders_.ListsDir + "a_Packages", "accepted on the computer");
     LocalFile(folders_.ListsDir + "b_Packages", "new source");
-    SourceSync::ToPhone(phone_, folders_, stop_, view);
+    TSourcesToPhone to(phone_, folders_, stop_, report);
+    to.Run();
     EXPECT_FALSE(stop_.IsSet());
     EXPECT_EQ(PhoneBytes(ListsFolder + "a_Packages"), QByteArray("accepted on the computer"));
     EXPECT_EQ(PhoneBytes(ListsFolder + "b_Packages"), QByteArray("new source"));
@@ -58,19 +65,27 @@ TEST_F(OwnPluginTest, PackagesAreListedCopiedAndDeleted) {
     LocalFile(folders_.ArchivesDir + "app.deb", "package");
     PhoneFile(CacheFolder + "old.deb", "old");
     PhoneFile(CacheFolder + "partial", "not a package");
-    TRecordingView view;
-    PackageCaches::CacheRefresh(phone_, folders_, view);
-    EXPECT_EQ(view.lists[TDeviceView::TList::Cache], QStringList{"old.deb"});
+    ASSERT_TRUE(QDir(PhoneRoot() + "/private/var/root").removeRecursively());
+    TPackageListing listing(phone_, folders_);
+    listing.Run();
+    EXPECT_EQ(listing.Listed(TCacheList::Cache).Names, QStringList{"old.deb"});
+    // A folder the phone lacks: the plugin's own words say why.
+    const QString why = listing.Listed(TCacheList::AutoInstall).Outcome.reason;
+    EXPECT_TRUE(why.startsWith("T-Pot: list ") && why.contains("AutoInstall")) << why.toStdString();
 
-    view.selected[TDeviceView::TList::Local] = "app.deb";
-    PackageCaches::CopyToPhone(phone_, folders_, TDeviceView::TList::Cache, view);
+    TPackageChange copy(phone_, folders_, TPackageChange::TAction::CopyToPhone, TCacheList::Cache,
+                        "app.deb");
+    copy.Run();
     EXPECT_EQ(PhoneBytes(CacheFolder + "app.deb"), QByteArray("package"));
-    EXPECT_EQ(view.lists[TDeviceView::TList::Cache], (QStringList{"app.deb", "old.deb"}));
+    ASSERT_TRUE(copy.Relisted());
+    EXPECT_EQ(Sorted(copy.Relisted()->Names), (QStringList{"app.deb", "old.deb"}));
 
-    view.selected[TDeviceView::TList::Cache] = "old.deb";
-    PackageCaches::DeleteOnPhone(phone_, TDeviceView::TList::Cache, view);
+    TPackageChange deletion(phone_, folders_, TPackageChange::TAction::Delete, TCacheList::Cache,
+                            "old.deb");
+    deletion.Run();
     EXPECT_EQ(PhoneBytes(CacheFolder + "old.deb"), QByteArray("<missing>"));
-    EXPECT_EQ(view.lists[TDeviceView::TList::Cache], QStringList{"app.deb"});
+    ASSERT_TRUE(deletion.Relisted());
+    EXPECT_EQ(deletion.Relisted()->Names, QStringList{"app.deb"});
     EXPECT_EQ(CopyLitter(), QStringList{});
 }
 

@@ -55,7 +55,8 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
         // Whatever is missing, the operations answer false and never crash.
         PhoneFile(QStringLiteral("/private/var/cache/apt/archives/a.deb"), "deb");
         std::vector<std::string> list{"kept"};
-        EXPECT_EQ(phone_.iPhone_ls(PhoneFolders::Cache, list), c.Entries == 7 || c.Entries == 6);
+        const TOutcome listed = phone_.iPhone_ls(PhoneFolders::Cache, list);
+        EXPECT_EQ(listed.reason, c.Entries == 0 ? "телефон не подключён" : "");
         EXPECT_EQ(phone_.iPhone_del("/private/var/cache/apt/archives/a.deb"), c.Deletes);
         if (c.Entries == 0) {
             EXPECT_EQ(list, std::vector<std::string>{"kept"}); // untouched without a plugin
@@ -92,24 +93,35 @@ TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {
     EXPECT_EQ(list, (std::vector<std::string>{".", ".."}));
     TakeCalls();
 
+    // A failure says why: the plugin's words when it logged any.
     const struct {
         const char* Name;
         QStringList Config;
         const char* Folder;
         QStringList Calls;
+        const char* Reason;
     } failures[] = {
-        {"FsInit fails", {"init fail"}, PhoneFolders::Cache, {"FsInit 0 progress"}},
+        {"FsInit fails",
+         {"init fail"},
+         PhoneFolders::Cache,
+         {"FsInit 0 progress"},
+         "телефон не подключён (cannot reach)"},
         {"listing refused",
          {"refuse /private/var/cache/apt/archives"},
          PhoneFolders::Cache,
-         {"FsInit 0 progress", "FsFindFirst /private/var/cache/apt/archives"}},
-        {"missing folder", {}, "/nowhere", {"FsInit 0 progress", "FsFindFirst /nowhere"}},
+         {"FsInit 0 progress", "FsFindFirst /private/var/cache/apt/archives"},
+         "refused /private/var/cache/apt/archives"},
+        {"missing folder",
+         {},
+         "/nowhere",
+         {"FsInit 0 progress", "FsFindFirst /nowhere"},
+         "телефон не выдал список папки /nowhere"},
     };
     for (const auto& f : failures) {
         SCOPED_TRACE(f.Name);
         Configure(f.Config);
         list = {"old"};
-        EXPECT_FALSE(phone_.iPhone_ls(f.Folder, list));
+        EXPECT_EQ(phone_.iPhone_ls(f.Folder, list).reason, QString::fromUtf8(f.Reason));
         EXPECT_TRUE(list.empty());
         EXPECT_EQ(TakeCalls(), f.Calls);
     }
@@ -197,7 +209,8 @@ TEST_F(DeviceTest, OperationsStartedWhileOneWaitsRunAfterIt) {
     std::vector<std::string> nested;
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
-        [&] { nestedRan = phone_.iPhone_ls(PhoneFolders::Lists, nested); }, Qt::QueuedConnection);
+        [&] { nestedRan = bool(phone_.iPhone_ls(PhoneFolders::Lists, nested)); },
+        Qt::QueuedConnection);
     const QString local = folders_.WorkDir + QStringLiteral("download.list");
     ASSERT_TRUE(phone_.iPhone_get("/private/var/lib/apt/lists/x_Packages", local));
     QCoreApplication::processEvents();

@@ -2,10 +2,9 @@
 
 #include "device/SourceSync.h"
 
-#include <QCoreApplication>
-
 namespace {
 
+using TTarget = TSourcesFromPhone::TTarget;
 const QString ListsFolder = QStringLiteral("/private/var/lib/apt/lists/");
 
 std::vector<std::string> Events(std::initializer_list<const char*> events) {
@@ -15,6 +14,14 @@ std::vector<std::string> Events(std::initializer_list<const char*> events) {
 void Empty(const QString& folder) {
     for (const QString& f : QDir(folder).entryList(QDir::Files))
         QFile::remove(folder + f);
+}
+
+// "name" for a file that went well, "name: reason" for one that did not.
+QStringList Described(const std::vector<TFileOutcome>& outcomes) {
+    QStringList lines;
+    for (const TFileOutcome& file : outcomes)
+        lines << (file.Outcome ? file.Name : file.Name + ": " + file.Outcome.reason);
+    return lines;
 }
 
 } // namespace
@@ -27,11 +34,11 @@ TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
 
     const struct {
         const char* Name;
-        SourceSync::Target Target;
+        TTarget Target;
         QStringList Proc;
     } cases[] = {
-        {"button", SourceSync::Target::ListsAndProc, {"a_Packages", "c_Packages", "old_Packages"}},
-        {"start-up", SourceSync::Target::Lists, {"c_Packages", "old_Packages"}},
+        {"button", TTarget::ListsAndProc, {"a_Packages", "c_Packages", "old_Packages"}},
+        {"start-up", TTarget::Lists, {"c_Packages", "old_Packages"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -42,20 +49,23 @@ TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
         LocalFile(folders_.ProcDir + "old_Packages", "a source the phone lacks");
         TakeCalls();
 
-        TRecordingView view;
-        EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, c.Target, stop_, view));
+        TRecordingReport report;
+        TSourcesFromPhone copy(phone_, folders_, c.Target, stop_, report);
+        EXPECT_TRUE(copy.Run());
+        EXPECT_EQ(Described(copy.Outcomes()), (QStringList{"a_Packages", "c_Packages"}));
         EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"a_Packages", "c_Packages"}));
         EXPECT_EQ(LocalBytes(folders_.ListsDir + "a_Packages"), QByteArray("phone a_Packages"));
         EXPECT_EQ(Entries(folders_.ProcDir), c.Proc);
         EXPECT_EQ(LocalBytes(folders_.ProcDir + "c_Packages"),
                   QByteArray("the store's newer index"));
-        if (c.Target == SourceSync::Target::ListsAndProc) {
+        if (c.Target == TTarget::ListsAndProc) {
             EXPECT_EQ(LocalBytes(folders_.ProcDir + "a_Packages"), QByteArray("phone a_Packages"));
         }
         EXPECT_EQ(Litter(), QStringList{});
         // Two files: the bar shows 0 and then 50 before it goes.
-        EXPECT_EQ(view.events, Events({"busy on", "caption CopyingFromPhone", "progress 0",
-                                       "progress 0", "progress 50", "busy off", "caption Idle"}));
+        EXPECT_EQ(report.Events,
+                  Events({"busy on", "progress 0", "progress 0", "progress 50", "busy off"}));
+        EXPECT_EQ(copy.Warnings(), QStringList{});
         const QStringList calls = TakeCalls();
         EXPECT_EQ(calls.filter(QStringLiteral("FsGetFile")).size(), 2);
         EXPECT_EQ(calls.count(QStringLiteral("FsInit 0 progress")), 3);
@@ -82,11 +92,11 @@ TEST_F(DeviceTest, FromPhoneWithNothingToCopyEndsQuietly) {
         else
             phone_.Release();
         Configure(c.Config);
-        TRecordingView view;
-        EXPECT_FALSE(
-            SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view));
-        EXPECT_EQ(view.events, Events({"busy on", "caption CopyingFromPhone", "progress 0",
-                                       "busy off", "caption Idle"}));
+        TRecordingReport report;
+        TSourcesFromPhone copy(phone_, folders_, TTarget::ListsAndProc, stop_, report);
+        EXPECT_FALSE(copy.Run());
+        EXPECT_EQ(report.Events, Events({"busy on", "progress 0", "busy off"}));
+        EXPECT_EQ(copy.Warnings(), QStringList{});
         EXPECT_EQ(Entries(folders_.ListsDir), QStringList{});
         EXPECT_EQ(Entries(folders_.ProcDir), QStringList{});
     }
@@ -97,14 +107,15 @@ TEST_F(DeviceTest, ListsFolderUnderVarInsteadOfPrivateVarIsSaid) {
     ASSERT_TRUE(QDir(PhoneRoot()).removeRecursively());
     PhoneFile("/var/lib/apt/lists/a_Packages", "a");
     LocalFile(folders_.ListsDir + "b_Packages", "b");
-    TRecordingView from, to;
-    EXPECT_FALSE(
-        SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, from));
-    SourceSync::ToPhone(phone_, folders_, stop_, to);
-    for (const TRecordingView* view : {&from, &to}) {
-        ASSERT_EQ(view->warnings.size(), 1);
-        EXPECT_TRUE(view->warnings[0].contains("/private/var/lib/apt/lists"));
-        EXPECT_TRUE(view->warnings[0].contains("private/var."));
+    TRecordingReport report;
+    TSourcesFromPhone from(phone_, folders_, TTarget::ListsAndProc, stop_, report);
+    EXPECT_FALSE(from.Run());
+    TSourcesToPhone to(phone_, folders_, stop_, report);
+    to.Run();
+    for (const QStringList& warnings : {from.Warnings(), to.Warnings()}) {
+        ASSERT_EQ(warnings.size(), 1);
+        EXPECT_TRUE(warnings[0].contains("/private/var/lib/apt/lists"));
+        EXPECT_TRUE(warnings[0].contains("private/var."));
     }
     EXPECT_EQ(Entries(folders_.ProcDir), QStringList{});
     // Without that tree nothing is said beyond what failed.
@@ -112,39 +123,59 @@ TEST_F(DeviceTest, ListsFolderUnderVarInsteadOfPrivateVarIsSaid) {
     EXPECT_EQ(SourceSync::ListsFolderMisplaced(phone_), QString());
 }
 
-TEST_F(DeviceTest, FromPhoneSkipsAFileItCannotFetchAndStopsBetweenFiles) {
+TEST_F(DeviceTest, FromPhoneNamesEachFileItCouldNotFetchOrStore) {
     BindTestPlugin();
     for (const char* name : {"a_Packages", "b_Packages", "c_Packages"})
         PhoneFile(ListsFolder + QString::fromUtf8(name), name);
-
+    ASSERT_TRUE(QDir().mkpath(folders_.ListsDir + "c_Packages/inside"));
     Configure({"getfail b_Packages"});
-    TRecordingView view;
-    EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view));
-    EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"a_Packages", "c_Packages"}));
-    EXPECT_EQ(view.progress, (std::vector<int>{0, 0, 33, 66}));
-    // The file that did not arrive is named, not passed over in silence.
-    EXPECT_EQ(view.warnings, QStringList{"Пропущены файлы источников с телефона:\n"
-                                         "\"b_Packages\": не получен с телефона"});
+    TRecordingReport report;
+    TSourcesFromPhone copy(phone_, folders_, TTarget::Lists, stop_, report);
+    EXPECT_TRUE(copy.Run());
+    EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"a_Packages", "c_Packages/"}));
+    EXPECT_EQ(report.Percents, (std::vector<int>{0, 0, 33, 66}));
+    const QStringList described = Described(copy.Outcomes());
+    ASSERT_EQ(described.size(), 3);
+    EXPECT_EQ(described.mid(0, 2),
+              (QStringList{"a_Packages", "b_Packages: не получен с телефона"}));
+    EXPECT_TRUE(described[2].startsWith("c_Packages: ")) << described[2].toStdString();
+    ASSERT_EQ(copy.Warnings().size(), 1);
+    EXPECT_TRUE(copy.Warnings()[0].startsWith("Пропущены файлы источников с телефона:\n"
+                                              "\"b_Packages\": не получен с телефона\n"
+                                              "\"c_Packages\": "));
+    EXPECT_EQ(Litter(), QStringList{});
+}
 
-    // Stop pressed while the first file is fetched: it arrives, none after it.
-    Configure({});
-    Empty(folders_.ListsDir);
-    stop_.Clear();
-    TakeCalls();
-    TRecordingView stopping;
-    stopping.onPump = [this](int pump) {
-        if (pump == 2) // before the first file: the press arrives during its fetch
+// A Stop press that arrives while a file is under way lets that file end and
+// no other start; the files it left out are no failures.
+TEST_F(DeviceTest, StopPressedDuringAFileEndsTheCopyAfterIt) {
+    BindTestPlugin();
+    for (const char* name : {"1_Packages", "2_Packages", "3_Packages"}) {
+        PhoneFile(ListsFolder + QString::fromUtf8(name), name);
+        LocalFile(folders_.ListsDir + name, name);
+    }
+    TRecordingReport report;
+    report.OnItem = [this](int index) {
+        if (index == 0)
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(), [this] { stop_.Set(); }, Qt::QueuedConnection);
     };
-    EXPECT_TRUE(
-        SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, stopping));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(Entries(folders_.ListsDir), QStringList{"a_Packages"});
-    EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsGetFile")).size(), 1);
-    EXPECT_EQ(stopping.progress, (std::vector<int>{0, 0}));
-    EXPECT_EQ(stopping.events.back(), "caption Idle");
-    EXPECT_TRUE(stopping.warnings.isEmpty()); // the files a stop left out are no failures
+    TSourcesFromPhone from(phone_, folders_, TTarget::Lists, stop_, report);
+    EXPECT_TRUE(from.Run());
+    EXPECT_EQ(Described(from.Outcomes()), QStringList{"1_Packages"});
+    EXPECT_EQ(from.Warnings(), QStringList{});
+    EXPECT_EQ(report.Percents, (std::vector<int>{0, 0}));
+
+    Empty(PhoneRoot() + ListsFolder);
+    stop_.Clear();
+    TakeCalls();
+    report.Percents.clear();
+    TSourcesToPhone to(phone_, folders_, stop_, report);
+    to.Run();
+    EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), 1);
+    EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), 1);
+    EXPECT_EQ(to.Warnings(), QStringList{});
+    EXPECT_EQ(report.Percents, (std::vector<int>{0, 33}));
 }
 
 TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
@@ -168,9 +199,9 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     for (const QByteArray& name : hostile)
         config << Hex(name);
     Configure(config);
-    TRecordingView view;
-    EXPECT_TRUE(
-        SourceSync::FromPhone(phone_, folders_, SourceSync::Target::ListsAndProc, stop_, view));
+    TRecordingReport report;
+    TSourcesFromPhone copy(phone_, folders_, TTarget::ListsAndProc, stop_, report);
+    EXPECT_TRUE(copy.Run());
     EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"c:d_Packages", "good_Packages"}));
     EXPECT_EQ(LocalBytes(folders_.ListsDir + "c:d_Packages"), QByteArray("colon"));
     EXPECT_EQ(Entries(folders_.ProcDir), (QStringList{"c:d_Packages", "good_Packages"}));
@@ -183,27 +214,13 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     EXPECT_TRUE(gets.contains("FsGetFile " + ListsFolder + "c:d_Packages " + scratch + " 1"))
         << gets.join('\n').toStdString();
     // The index names left out are named, made printable, with the reason.
-    ASSERT_EQ(view.warnings.size(), 1);
-    const QString& warning = view.warnings.front();
+    ASSERT_EQ(copy.Warnings().size(), 1);
+    const QString warning = copy.Warnings().front();
     for (const char* shown : {"line\\x0afeed_Packages", "carriage\\x0dreturn_Packages",
                               "tab\\x09_Packages", "esc\\x1b[2J_Packages", "\xef\xbf\xbd"})
         EXPECT_TRUE(warning.contains(QString::fromUtf8(shown))) << shown;
     for (const char16_t raw : {u'\n', u'\r', u'\t', u'\x1b'})
         EXPECT_EQ(warning.count(QChar(raw)), raw == u'\n' ? 8 : 0);
-}
-
-TEST_F(DeviceTest, FromPhoneNamesAFileItCouldNotStore) {
-    BindTestPlugin();
-    PhoneFile(ListsFolder + "a_Packages", "a");
-    PhoneFile(ListsFolder + "b_Packages", "b");
-    ASSERT_TRUE(QDir().mkpath(folders_.ListsDir + "a_Packages/inside"));
-    TRecordingView view;
-    EXPECT_TRUE(SourceSync::FromPhone(phone_, folders_, SourceSync::Target::Lists, stop_, view));
-    EXPECT_EQ(LocalBytes(folders_.ListsDir + "b_Packages"), QByteArray("b"));
-    ASSERT_EQ(view.warnings.size(), 1);
-    EXPECT_TRUE(view.warnings.front().contains(QStringLiteral("\"a_Packages\": ")));
-    EXPECT_FALSE(view.warnings.front().contains(QStringLiteral("b_Packages")));
-    EXPECT_EQ(Litter(), QStringList{});
 }
 
 TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
@@ -215,26 +232,28 @@ TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
     PhoneFile(ListsFolder + "z_Packages", "only on the phone");
     LocalFile(folders_.ListsDir + "tab\t_Packages", "a name the phone must not get");
 
-    TRecordingView view;
-    SourceSync::ToPhone(phone_, folders_, stop_, view);
+    TRecordingReport report;
+    TSourcesToPhone copy(phone_, folders_, stop_, report);
+    copy.Run();
     EXPECT_FALSE(stop_.IsSet());
     for (const char* name : {"a_Packages", "b_PACKAGES", "d_packages"})
         EXPECT_EQ(PhoneBytes(ListsFolder + name), QByteArray("computer ") + name) << name;
     EXPECT_EQ(PhoneBytes(ListsFolder + "c.txt"), QByteArray("<missing>"));
     EXPECT_EQ(PhoneBytes(ListsFolder + "z_Packages"), QByteArray("only on the phone"));
     EXPECT_EQ(PhoneBytes(ListsFolder + "tab\t_Packages"), QByteArray("<missing>"));
-    EXPECT_EQ(view.warnings.size(), 1);
+    EXPECT_EQ(copy.Outcomes().size(), 3u);
+    ASSERT_EQ(copy.Warnings().size(), 1);
+    EXPECT_TRUE(copy.Warnings()[0].contains("tab\\x09_Packages"));
     EXPECT_EQ(Litter(), QStringList{});
-    EXPECT_EQ(view.progress, (std::vector<int>{0, 33, 66, 100}));
-    EXPECT_EQ(view.events[1], "caption CopyingToPhone");
-    EXPECT_EQ(view.events.back(), "caption Idle");
+    EXPECT_EQ(report.Events, Events({"busy on", "progress 0", "progress 33", "progress 66",
+                                     "progress 100", "busy off"}));
 }
 
 TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
     for (const char* name : {"1_Packages", "2_Packages", "3_Packages", "4_Packages"})
         LocalFile(folders_.ListsDir + name, name);
     // Files go in the folder's listing order; the second of it is refused.
-    const QString second = SourceSync::ListsToSend(folders_.ListsDir).at(1);
+    const QStringList order = SourceSync::ListsToSend(folders_.ListsDir);
     const struct {
         const char* Name;
         bool Bound;
@@ -243,7 +262,7 @@ TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
         int Puts;
         std::vector<int> Progress;
     } cases[] = {
-        {"second put fails", true, {"putfail " + second}, 1, 2, {0, 25, 50}},
+        {"second put fails", true, {"putfail " + order.at(1)}, 1, 2, {0, 25, 50}},
         {"no plugin", false, {}, 0, 0, {0, 25}},
         {"no phone", true, {"init fail"}, 0, 0, {0, 25}},
     };
@@ -257,33 +276,17 @@ TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
         Empty(PhoneRoot() + ListsFolder);
         TakeCalls();
         stop_.Clear();
-        TRecordingView view;
-        SourceSync::ToPhone(phone_, folders_, stop_, view);
+        TRecordingReport report;
+        TSourcesToPhone copy(phone_, folders_, stop_, report);
+        copy.Run();
         EXPECT_TRUE(stop_.IsSet()); // stays set until the next operation clears it
         EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), c.Sent);
         EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), c.Puts);
-        EXPECT_EQ(view.progress, c.Progress);
+        EXPECT_EQ(report.Percents, c.Progress);
+        EXPECT_EQ(Described(copy.Outcomes()).last(), order.at(c.Sent) + ": не принят");
         // The file the phone did not take is named.
-        EXPECT_EQ(view.warnings, QStringList{"Телефон не принял файл источника \"" +
-                                             SourceSync::ListsToSend(folders_.ListsDir).at(c.Sent) +
-                                             "\"; отправка прервана."});
+        EXPECT_EQ(copy.Warnings(), QStringList{"Телефон не принял файл источника \"" +
+                                               order.at(c.Sent) + "\"; отправка прервана."});
         EXPECT_EQ(Litter(), QStringList{});
-        EXPECT_EQ(view.events.back(), "caption Idle");
     }
-}
-
-TEST_F(DeviceTest, ToPhoneStopPressedDuringASendEndsAfterThatFile) {
-    BindTestPlugin();
-    for (const char* name : {"1_Packages", "2_Packages", "3_Packages"})
-        LocalFile(folders_.ListsDir + name, name);
-    TRecordingView view;
-    view.onPump = [this](int pump) {
-        if (pump == 1) // right after the caption: the press arrives during the first send
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [this] { stop_.Set(); }, Qt::QueuedConnection);
-    };
-    SourceSync::ToPhone(phone_, folders_, stop_, view);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), 1);
-    EXPECT_EQ(view.progress, (std::vector<int>{0, 33}));
 }

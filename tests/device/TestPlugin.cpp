@@ -4,8 +4,9 @@
 //
 //   root <folder>        the folder standing for the phone's "/"
 //   log <file>           every call is appended to this file, one line each
-//   init fail            FsInit answers 1
-//   refuse <folder>      FsFindFirst of this phone folder fails
+//   init fail            FsInit answers 1, logging "cannot reach"
+//   refuse <folder>      FsFindFirst of this phone folder fails, logging
+//                        "refused <folder>"
 //   getfail <name>       FsGetFile of a file of this name fails, writing nothing
 //   putfail <name>       FsPutFile to a file of this name fails, writing nothing
 //   delrefuse <name>     FsDeleteFile of a file of this name fails
@@ -47,6 +48,7 @@ struct TConfig {
 
 TConfig config;
 tProgressProc gProgress = nullptr;
+tLogProc gLogProc = nullptr;
 
 int anchor; // an object of this library, to find the library's file
 
@@ -104,6 +106,12 @@ void Log(const std::string& line) {
     out << line << '\n';
 }
 
+// Tells the program of an error, as the interface's log procedure does.
+void LogError(std::string text) {
+    if (gLogProc)
+        gLogProc(0, 6, text.data());
+}
+
 std::string LastName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -139,20 +147,22 @@ void Fill(WIN32_FIND_DATAA* data, const std::string& name) {
 
 } // namespace
 
-TEST_EXPORT int FsInit(int number, tProgressProc progress, tLogProc log, tRequestProc request) {
+TEST_EXPORT int FsInit(int number, tProgressProc progress, tLogProc log, tRequestProc) {
     ReadConfig();
     gProgress = progress;
-    Log("FsInit " + std::to_string(number) +
-        (log || request ? " procs"
-         : progress     ? " progress"
-                        : " null"));
+    gLogProc = log;
+    Log("FsInit " + std::to_string(number) + (progress ? " progress" : " null"));
+    if (config.InitFails)
+        LogError("cannot reach");
     return config.InitFails ? 1 : 0;
 }
 
 TEST_EXPORT HANDLE FsFindFirst(char* path, WIN32_FIND_DATAA* data) {
     Log(std::string("FsFindFirst ") + path);
-    if (config.Refused.count(path))
+    if (config.Refused.count(path)) {
+        LogError(std::string("refused ") + path);
         return INVALID_HANDLE_VALUE;
+    }
     DIR* dir = ::opendir((config.Root + path).c_str());
     if (!dir)
         return INVALID_HANDLE_VALUE;

@@ -18,9 +18,9 @@
 
 namespace {
 
-const QString kLists = QStringLiteral("/private/var/lib/apt/lists/");
-const QString kCache = QStringLiteral("/private/var/cache/apt/archives/");
-const QString kAuto = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
+const QString ListsFolder = QStringLiteral("/private/var/lib/apt/lists/");
+const QString CacheFolder = QStringLiteral("/private/var/cache/apt/archives/");
+const QString AutoFolder = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
 
 QStringList Lines(const QListWidget* list) {
     QStringList lines;
@@ -41,7 +41,7 @@ class DeviceWindowTest : public WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(QFile::copy(QStringLiteral(ORVIA_TEST_PLUGIN), WorkDir() + "T-Pot.dll"));
-        for (const QString& folder : {kLists, kCache, kAuto})
+        for (const QString& folder : {ListsFolder, CacheFolder, AutoFolder})
             ASSERT_TRUE(QDir().mkpath(PhoneRoot() + folder));
         Configure({});
     }
@@ -64,7 +64,13 @@ protected:
     QStringList PhoneFiles(const QString& folder) const {
         return QDir(PhoneRoot() + folder).entryList(QDir::Files, QDir::Name);
     }
-    static void Click(const TToolButton& button) { button.Btn->click(); }
+    // Clicks a button of the window by its name.
+    static void Click(const TfrmMain& frm, const char* button) {
+        Find<QToolButton>(&frm, button)->click();
+    }
+    static QStringList Lines(const TfrmMain& frm, const char* list) {
+        return ::Lines(Find<QListWidget>(&frm, list));
+    }
 };
 
 TEST_F(DeviceWindowTest, StartupWritesTheCarriedPluginOnlyWhenNoneIsThere) {
@@ -85,11 +91,11 @@ TEST_F(DeviceWindowTest, StartupWritesTheCarriedPluginOnlyWhenNoneIsThere) {
 }
 
 TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
-    PhoneFile(kLists + "a_Packages", "Package: a\n\n");
-    PhoneFile(kLists + "Release", "release");
-    PhoneFile(kCache + "p.deb", "p");
-    PhoneFile(kCache + "Q.deb", "Q");
-    PhoneFile(kAuto + "q.deb", "q");
+    PhoneFile(ListsFolder + "a_Packages", "Package: a\n\n");
+    PhoneFile(ListsFolder + "Release", "release");
+    PhoneFile(CacheFolder + "p.deb", "p");
+    PhoneFile(CacheFolder + "Q.deb", "Q");
+    PhoneFile(AutoFolder + "q.deb", "q");
     WriteFile("archives/l.deb", "l");
     WriteFile("archives/K.deb", "K");
     WriteFile("archives/m.DEB", "m");
@@ -99,34 +105,33 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
     EXPECT_EQ(ReadFile("lists/a_Packages"), QByteArray("Package: a\n\n"));
     EXPECT_FALSE(Exists("proc/a_Packages")); // the start-up copy fills the reference copies only
     EXPECT_FALSE(Exists("a_Packages"));
-    TSyncPage* sync = PageOf<TSyncPage>(*frm);
     // Sorted by name without regard to letter case.
-    EXPECT_EQ(Lines(sync->lstLocalCache), (QStringList{"K.deb", "l.deb", "m.DEB"}));
-    EXPECT_EQ(Lines(sync->lstCache), (QStringList{"p.deb", "Q.deb"}));
-    EXPECT_EQ(Lines(sync->lstAutoInstall), QStringList{"q.deb"});
+    EXPECT_EQ(Lines(*frm, "lstLocalCache"), (QStringList{"K.deb", "l.deb", "m.DEB"}));
+    EXPECT_EQ(Lines(*frm, "lstCache"), (QStringList{"p.deb", "Q.deb"}));
+    EXPECT_EQ(Lines(*frm, "lstAutoInstall"), QStringList{"q.deb"});
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     EXPECT_TRUE(Find<QProgressBar>(frm.get(), "prSync")->isHidden());
     EXPECT_TRUE(frm->isEnabled());
 
     const QStringList calls = TakeCalls().filter(QRegularExpression("^Fs(FindFirst|GetFile)"));
-    EXPECT_EQ(calls,
-              (QStringList{"FsFindFirst /private/var/lib/apt/lists",
-                           "FsGetFile " + kLists + "a_Packages " + WorkDir() + "download.list 1",
-                           // The phone is asked for its architecture after the copy.
-                           "FsGetFile /var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
-                           "FsGetFile /private/var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
-                           "FsGetFile /var/jb/var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
-                           "FsFindFirst /private/var/cache/apt/archives",
-                           "FsFindFirst /private/var/root/Media/Cydia/AutoInstall"}));
+    EXPECT_EQ(calls, (QStringList{
+                         "FsFindFirst /private/var/lib/apt/lists",
+                         "FsGetFile " + ListsFolder + "a_Packages " + WorkDir() + "download.list 1",
+                         // The phone is asked for its architecture after the copy.
+                         "FsGetFile /var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
+                         "FsGetFile /private/var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
+                         "FsGetFile /var/jb/var/lib/dpkg/arch " + WorkDir() + "download.arch 1",
+                         "FsFindFirst /private/var/cache/apt/archives",
+                         "FsFindFirst /private/var/root/Media/Cydia/AutoInstall"}));
 }
 
 TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
     WriteFile("proc/x.example.org_Packages", "Package: x\n\n");
     WriteFile("proc/deleted.example.org_Packages", "Package: d\n\n");
-    PhoneFile(kLists + "y.example.org_Packages", "Package: y\n\n");
-    PhoneFile(kLists + "z.example.org_Packages", "Package: z\n\n");
+    PhoneFile(ListsFolder + "y.example.org_Packages", "Package: y\n\n");
+    PhoneFile(ListsFolder + "z.example.org_Packages", "Package: z\n\n");
     // The phone's name for the repository the computer has as "x.example.org_Packages".
-    PhoneFile(kLists + "x.example.org_._Packages", "Package: x2\n\n");
+    PhoneFile(ListsFolder + "x.example.org_._Packages", "Package: x2\n\n");
     auto frm = StartWindow();
     auto* sources = Find<QListWidget>(frm.get(), "lstSources");
     ASSERT_EQ(sources->count(), 2);
@@ -135,13 +140,13 @@ TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
     ASSERT_EQ(sources->count(), 1);
     sources->item(0)->setCheckState(Qt::Unchecked);
 
-    QProgressBar* bar = Find<QProgressBar>(frm.get(), "prSync");
+    auto* bar = Find<QProgressBar>(frm.get(), "prSync");
     QList<int> shown;
     QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
         if (!bar->isHidden())
             shown << v;
     });
-    Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
+    Click(*frm, "btnPhone2Comp");
 
     EXPECT_EQ(shown, (QList<int>{33, 66})); // 0, 33, 66 for three files
     EXPECT_TRUE(bar->isHidden());
@@ -163,17 +168,15 @@ TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
 
 TEST_F(DeviceWindowTest, StopDuringACopyFromThePhoneEndsAfterTheCurrentFile) {
     for (const char* name : {"a_Packages", "b_Packages", "c_Packages"})
-        PhoneFile(kLists + name, name);
+        PhoneFile(ListsFolder + name, name);
     auto frm = StartWindow();
-    QProgressBar* bar = Find<QProgressBar>(frm.get(), "prSync");
-    QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) {
-        if (v == 33) // the second file has arrived
+    auto* stop = Find<QToolButton>(frm.get(), "btnSyncStop");
+    QObject::connect(&frm->Runner(), &TRunner::ItemStarted, [&](TRunner::TKind, int index) {
+        if (index == 1) // the press arrives while the second file is fetched
             QMetaObject::invokeMethod(
-                Find<QToolButton>(frm.get(), "btnSyncStop"),
-                [&] { Find<QToolButton>(frm.get(), "btnSyncStop")->click(); },
-                Qt::QueuedConnection);
+                stop, [&] { stop->click(); }, Qt::QueuedConnection);
     });
-    Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
+    Click(*frm, "btnPhone2Comp");
     EXPECT_EQ(QDir(WorkDir() + "lists").entryList(QDir::Files).size(), 2);
     EXPECT_EQ(TakeCalls().filter("FsGetFile").size(), 2);
     EXPECT_EQ(Find<QListWidget>(frm.get(), "lstSources")->count(), 2); // reloaded all the same
@@ -182,8 +185,8 @@ TEST_F(DeviceWindowTest, StopDuringACopyFromThePhoneEndsAfterTheCurrentFile) {
 // The phone's dpkg tells its architecture: on the Settings page's button, and
 // as a question after the first copy from the phone while all are listed.
 TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
-    PhoneFile(kLists + "a_Packages", "Package: a\nArchitecture: iphoneos-arm\n\n"
-                                     "Package: b\nArchitecture: iphoneos-arm64\n\n");
+    PhoneFile(ListsFolder + "a_Packages", "Package: a\nArchitecture: iphoneos-arm\n\n"
+                                          "Package: b\nArchitecture: iphoneos-arm64\n\n");
     auto frm = StartWindow();
     QComboBox* choice = Find<QComboBox>(frm.get(), "lstArchitecture");
     Find<QPushButton>(frm.get(), "btnPhoneArchitecture")->click();
@@ -195,7 +198,7 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
     // listed before the phone's own.
     PhoneFile("/var/jb/var/lib/dpkg/arch", "darwin-arm64\n iphoneos-arm64 \n");
     answer_ = true;
-    Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
+    Click(*frm, "btnPhone2Comp");
     ASSERT_EQ(questions_.size(), 1);
     EXPECT_TRUE(questions_[0].contains("iphoneos-arm64")) << questions_[0].toStdString();
     EXPECT_EQ(choice->currentText(), QStringLiteral("iphoneos-arm64"));
@@ -204,7 +207,7 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
 
     // Asked once a run; the button asks again and takes what the phone says.
     PhoneFile("/private/var/lib/dpkg/arch", "iphoneos-arm\n");
-    Click(PageOf<TSyncPage>(*frm)->Phone2Comp);
+    Click(*frm, "btnPhone2Comp");
     EXPECT_EQ(questions_.size(), 1);
     Find<QPushButton>(frm.get(), "btnPhoneArchitecture")->click();
     EXPECT_EQ(errors_.size(), 1);
@@ -227,7 +230,7 @@ TEST_F(DeviceWindowTest, ShutdownSendsTheListsWhenAskedEvenWithoutAPhone) {
         SCOPED_TRACE(c.name);
         WriteFile("lists/a_Packages", "a");
         WriteFile("orvia.ini", "[Settings]\nPutCydia=1\n");
-        QFile::remove(PhoneRoot() + kLists + "a_Packages");
+        QFile::remove(PhoneRoot() + ListsFolder + "a_Packages");
         Configure(c.config);
         auto frm = StartWindow();
         TakeCalls();
@@ -238,7 +241,7 @@ TEST_F(DeviceWindowTest, ShutdownSendsTheListsWhenAskedEvenWithoutAPhone) {
                       std::string::npos,
                   c.sent.isEmpty());
         EXPECT_TRUE(frm->isHidden());
-        EXPECT_EQ(PhoneFiles(kLists), c.sent);
+        EXPECT_EQ(PhoneFiles(ListsFolder), c.sent);
         EXPECT_EQ(TakeCalls().first(), QStringLiteral("FsInit 0 progress")); // it was tried
         EXPECT_TRUE(ReadFile("orvia.ini").contains("PutCydia=1"));
         EXPECT_FALSE(frm->Phone().Loaded());
@@ -250,22 +253,21 @@ TEST_F(DeviceWindowTest, ShutdownSendsTheListsWhenAskedEvenWithoutAPhone) {
 TEST_F(DeviceWindowTest, ClosingDuringACopyEndsItAfterTheCurrentFileThenShutsDown) {
     for (const bool terminate : {false, true}) {
         SCOPED_TRACE(terminate ? "termination request" : "close box");
-        for (const QString& f : PhoneFiles(kLists))
-            QFile::remove(PhoneRoot() + kLists + f);
+        for (const QString& f : PhoneFiles(ListsFolder))
+            QFile::remove(PhoneRoot() + ListsFolder + f);
         QFile::remove(IniPath());
         for (const char* name : {"1_Packages", "2_Packages", "3_Packages"})
             WriteFile(QStringLiteral("lists/") + name, name);
         auto frm = StartWindow();
-        QObject::connect(
-            Find<QProgressBar>(frm.get(), "prSync"), &QProgressBar::valueChanged, [&](int v) {
-                if (v == 33) // the first file has gone
-                    QMetaObject::invokeMethod(
-                        frm.get(), [&] { terminate ? frm->RequestClose() : void(frm->close()); },
-                        Qt::QueuedConnection);
-            });
-        Click(PageOf<TSyncPage>(*frm)->Comp2Phone);
+        QObject::connect(&frm->Runner(), &TRunner::ItemStarted, [&](TRunner::TKind, int index) {
+            if (index == 0) // arrives while the first file goes
+                QMetaObject::invokeMethod(
+                    frm.get(), [&] { terminate ? frm->RequestClose() : void(frm->close()); },
+                    Qt::QueuedConnection);
+        });
+        Click(*frm, "btnComp2Phone");
         Settle();
-        EXPECT_EQ(PhoneFiles(kLists).size(), 1);
+        EXPECT_EQ(PhoneFiles(ListsFolder).size(), 1);
         EXPECT_TRUE(frm->isHidden());
         EXPECT_TRUE(Exists("orvia.ini")); // the shutdown ran
         EXPECT_FALSE(frm->Phone().Loaded());
@@ -274,55 +276,87 @@ TEST_F(DeviceWindowTest, ClosingDuringACopyEndsItAfterTheCurrentFileThenShutsDow
 
 TEST_F(DeviceWindowTest, DeletionsAskAndRefillTheirList) {
     const struct {
-        const char* name;
-        const char* list;
-        const char* button;
-        QString folder; // where the file lies, relative to the working folder
-        bool answer;
-        bool removed;
+        const char* Name;
+        const char* List;
+        const char* Button;
+        QString Folder; // where the file lies, relative to the working folder
+        bool Select;
+        bool Answer;
+        bool Removed;
     } cases[] = {
-        {"local, No", "lstLocalCache", "btnDeleteLocal", "archives/", false, false},
-        {"local, Yes", "lstLocalCache", "btnDeleteLocal", "archives/", true, true},
-        {"cache, Yes", "lstCache", "btnDeleteCache", "phone" + kCache, true, true},
-        {"auto-install, Yes", "lstAutoInstall", "btnDeleteAutoInstall", "phone" + kAuto, true,
-         true},
+        {"local, none selected", "lstLocalCache", "btnDeleteLocal", "archives/", false, true,
+         false},
+        {"local, No", "lstLocalCache", "btnDeleteLocal", "archives/", true, false, false},
+        {"local, Yes", "lstLocalCache", "btnDeleteLocal", "archives/", true, true, true},
+        {"cache, Yes", "lstCache", "btnDeleteCache", "phone" + CacheFolder, true, true, true},
+        {"auto-install, Yes", "lstAutoInstall", "btnDeleteAutoInstall", "phone" + AutoFolder, true,
+         true, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        WriteFile(c.folder + "p.deb", "p");
+        SCOPED_TRACE(c.Name);
+        WriteFile(c.Folder + "p.deb", "p");
         auto frm = StartWindow();
         frm->SetActivePage(TfrmMain::PageSync);
-        auto* list = Find<QListWidget>(frm.get(), c.list);
-        ASSERT_EQ(Lines(list), QStringList{"p.deb"});
-        Select(list, "p.deb");
+        ASSERT_EQ(Lines(*frm, c.List), QStringList{"p.deb"});
+        if (c.Select)
+            Select(Find<QListWidget>(frm.get(), c.List), "p.deb");
         questions_.clear();
-        answer_ = c.answer;
-        Find<QToolButton>(frm.get(), c.button)->click();
-        EXPECT_EQ(questions_, QStringList{"Удалить пакет p.deb?"});
-        EXPECT_EQ(Exists(c.folder + "p.deb"), !c.removed);
-        EXPECT_EQ(Lines(list), c.removed ? QStringList{} : QStringList{"p.deb"});
+        answer_ = c.Answer;
+        Click(*frm, c.Button);
+        EXPECT_EQ(questions_, c.Select ? QStringList{"Удалить пакет p.deb?"} : QStringList{});
+        EXPECT_EQ(Exists(c.Folder + "p.deb"), !c.Removed);
+        EXPECT_EQ(Lines(*frm, c.List), c.Removed ? QStringList{} : QStringList{"p.deb"});
         EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     }
 }
 
 TEST_F(DeviceWindowTest, CopyToThePhoneKeepsTheListWhenTheListingFails) {
     WriteFile("archives/l.deb", "local package");
-    PhoneFile(kCache + "old.deb", "old");
+    PhoneFile(CacheFolder + "old.deb", "old");
     auto frm = StartWindow();
     frm->SetActivePage(TfrmMain::PageSync);
-    TSyncPage* sync = PageOf<TSyncPage>(*frm);
-    ASSERT_EQ(Lines(sync->lstCache), QStringList{"old.deb"});
+    ASSERT_EQ(Lines(*frm, "lstCache"), QStringList{"old.deb"});
 
     Configure({"refuse /private/var/cache/apt/archives"});
-    Select(sync->lstLocalCache, "l.deb");
-    Click(sync->Copy2Cache);
-    EXPECT_EQ(TestFiles::ReadBytes(PhoneRoot() + kCache + "l.deb"), "local package");
-    EXPECT_EQ(Lines(sync->lstCache), QStringList{"old.deb"});
+    Select(Find<QListWidget>(frm.get(), "lstLocalCache"), "l.deb");
+    Click(*frm, "btnCopy2Cache");
+    EXPECT_EQ(TestFiles::ReadBytes(PhoneRoot() + CacheFolder + "l.deb"), "local package");
+    EXPECT_EQ(Lines(*frm, "lstCache"), QStringList{"old.deb"});
     EXPECT_TRUE(questions_.isEmpty());
     EXPECT_FALSE(Exists("l.deb"));
 
     Configure({});
-    Click(sync->Copy2AutoInstall);
-    EXPECT_EQ(Lines(sync->lstAutoInstall), QStringList{"l.deb"});
+    Click(*frm, "btnCopy2AutoInstall");
+    EXPECT_EQ(Lines(*frm, "lstAutoInstall"), QStringList{"l.deb"});
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
+}
+
+// A phone list that cannot be read says why over the list, without a dialog,
+// and on stderr once for as long as the reason stays.
+TEST_F(DeviceWindowTest, AListThatCannotBeReadSaysWhyQuietly) {
+    Configure({"init fail"});
+    auto frm = StartWindow();
+    const auto* cacheProblem = Find<QLabel>(frm.get(), "lblCacheProblem");
+    const auto* autoProblem = Find<QLabel>(frm.get(), "lblAutoInstallProblem");
+    const auto switchToSync = [&] {
+        frm->SetActivePage(TfrmMain::PageSources);
+        frm->SetActivePage(TfrmMain::PageSync);
+    };
+    ::testing::internal::CaptureStderr();
+    switchToSync();
+    switchToSync();
+    Configure({"refuse /private/var/cache/apt/archives"});
+    switchToSync();
+    const QString said = QString::fromStdString(::testing::internal::GetCapturedStderr());
+    EXPECT_EQ(said.count("телефон не подключён (cannot reach)"), 2) << said.toStdString();
+    EXPECT_EQ(said.count("refused /private/var/cache/apt/archives"), 1) << said.toStdString();
+    EXPECT_FALSE(cacheProblem->isHidden());
+    EXPECT_EQ(cacheProblem->text(), "refused /private/var/cache/apt/archives");
+    EXPECT_EQ(Find<QListWidget>(frm.get(), "lstCache")->toolTip(), cacheProblem->text());
+    EXPECT_TRUE(autoProblem->isHidden());
+    EXPECT_TRUE(errors_.isEmpty());
+
+    Configure({});
+    switchToSync();
+    EXPECT_TRUE(cacheProblem->isHidden());
 }
