@@ -34,6 +34,7 @@ void Pump(QEventLoop::ProcessEventsFlags flags) {
 } // namespace
 
 void WaitUntil(const std::function<bool()>& done) {
+    Pump(QEventLoop::AllEvents);
     while (!done())
         Pump(QEventLoop::WaitForMoreEvents);
 }

@@ -54,10 +54,12 @@ namespace LongOperation {
 // file can have (no overflow near 2^31 or 2^63).
 int Percent(std::int64_t total, std::int64_t done);
 
-// Handles the window's events until done() holds. While nothing happens the
-// thread sleeps in the event loop: an idle wait costs no CPU. done() is
-// checked after every batch of events, so whatever makes it true must arrive
-// as an event (a queued signal, a timer, Wake()).
+// Handles the window's events until done() holds. The events already pending
+// are handled even when done() holds at once, so that a Stop press that came
+// meanwhile is seen before the caller goes on, however quick the work was.
+// While nothing happens the thread sleeps in the event loop: an idle wait
+// costs no CPU. done() is checked after every batch of events, so whatever
+// makes it true must arrive as an event (a queued signal, a timer, Wake()).
 void WaitUntil(const std::function<bool()>& done);
 
 // Handles the events that are pending now (a paint, a Stop press) without
