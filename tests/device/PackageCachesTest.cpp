@@ -73,7 +73,6 @@ TEST_F(DeviceTest, DeletingRemovesTheFileAndReadsItsListAgain) {
          false,
          "a.deb,b.deb,x.deb",
          "Пакет \"x.deb\" не удалён: "},
-        {"cache", TCacheList::Cache, "a.deb", {}, true, "b.deb", ""},
         {"cache, refused",
          TCacheList::Cache,
          "a.deb",
@@ -82,7 +81,6 @@ TEST_F(DeviceTest, DeletingRemovesTheFileAndReadsItsListAgain) {
          "-",
          "Пакет \"a.deb\" не удалён с телефона."},
         {"cache, listing fails after", TCacheList::Cache, "a.deb", {RefuseCache}, true, "", ""},
-        {"auto-install", TCacheList::AutoInstall, "a.deb", {}, true, "b.deb", ""},
         {"auto-install, not a file name",
          TCacheList::AutoInstall,
          "../a.deb",
@@ -130,8 +128,6 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
         bool Sent;
         const char* Shown; // the list afterwards, "-" when not read again
     } cases[] = {
-        {"to the cache", TCacheList::Cache, "new.deb", {}, true, "new.deb,old.deb"},
-        {"to auto-install", TCacheList::AutoInstall, "new.deb", {}, true, "new.deb,old.deb"},
         {"a name with a colon",
          TCacheList::Cache,
          "pkg_1:2.0.deb",

@@ -43,7 +43,7 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
         // of its own, as each run of the program does.
         folders_.WorkDir = tmp_.path() + QStringLiteral("/bind%1/").arg(++round);
         ASSERT_TRUE(QDir().mkpath(folders_.WorkDir));
-        Configure({});
+        PlacePhone(PhoneRoot(), folders_.WorkDir, tmp_.path() + QStringLiteral("/calls.log"));
         if (c.Installed)
             InstallPlugin(c.Installed);
         phone_.Bind(folders_.WorkDir, std::string_view(c.Carried.constData(), c.Carried.size()));
@@ -173,31 +173,6 @@ TEST_F(DeviceTest, TransfersUseTheLocalFileTheCallerNames) {
     ASSERT_TRUE(phone_.iPhone_del(remote));
     EXPECT_EQ(PhoneBytes(phonePath), QByteArray("<missing>"));
     EXPECT_FALSE(phone_.iPhone_del(remote)); // nothing left to delete
-    TakeCalls();
-
-    const struct {
-        const char* Name;
-        QString Config;
-        bool Get, Put, Del;
-    } faults[] = {
-        {"FsInit fails", "init fail", false, false, false},
-        {"get fails", "getfail x_Packages", false, true, true},
-        {"put fails", "putfail x_Packages", true, false, true},
-        {"delete refused", "delrefuse x_Packages", true, true, false},
-    };
-    for (const auto& f : faults) {
-        SCOPED_TRACE(f.Name);
-        Configure({f.Config});
-        PhoneFile(phonePath, "phone");
-        QFile::remove(local);
-        EXPECT_EQ(phone_.iPhone_get(remote, local), f.Get);
-        EXPECT_EQ(QFileInfo::exists(local), f.Get);
-        LocalFile(local, "local");
-        EXPECT_EQ(phone_.iPhone_put(local, remote), f.Put);
-        EXPECT_EQ(PhoneBytes(phonePath), QByteArray(f.Put ? "local" : "phone"));
-        EXPECT_EQ(phone_.iPhone_del(remote), f.Del);
-        EXPECT_EQ(TakeCalls().count(QStringLiteral("FsInit 0 progress")), 3);
-    }
 }
 
 TEST_F(DeviceTest, OperationsStartedWhileOneWaitsRunAfterIt) {
@@ -224,17 +199,6 @@ TEST_F(DeviceTest, OperationsStartedWhileOneWaitsRunAfterIt) {
     const QStringList calls = TakeCalls();
     EXPECT_TRUE(calls == get + ls || calls == ls + get) << calls.join('\n').toStdString();
 }
-
-#ifdef ORVIA_TPOT_PLUGIN
-#include "device/CarriedPlugin.h"
-
-// The program carries the plugin the build made, byte for byte.
-TEST(CarriedPlugin, IsTheBuiltPlugin) {
-    const QByteArray built = TestFiles::ReadBytes(QStringLiteral(ORVIA_TPOT_PLUGIN));
-    const std::string_view carried = CarriedPlugin();
-    EXPECT_EQ(QByteArray(carried.data(), static_cast<qsizetype>(carried.size())), built);
-}
-#endif
 
 TEST_F(DeviceTest, InterruptEndsACopyInProgressAndTheNextOneRunsAfresh) {
     BindTestPlugin();

@@ -146,38 +146,6 @@ TEST_F(DeviceTest, FromPhoneNamesEachFileItCouldNotFetchOrStore) {
     EXPECT_EQ(Litter(), QStringList{});
 }
 
-// A Stop press that arrives while a file is under way lets that file end and
-// no other start; the files it left out are no failures.
-TEST_F(DeviceTest, StopPressedDuringAFileEndsTheCopyAfterIt) {
-    BindTestPlugin();
-    for (const char* name : {"1_Packages", "2_Packages", "3_Packages"}) {
-        PhoneFile(ListsFolder + QString::fromUtf8(name), name);
-        LocalFile(folders_.ListsDir + name, name);
-    }
-    TRecordingReport report;
-    report.OnItem = [this](int index) {
-        if (index == 0)
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [this] { stop_.Set(); }, Qt::QueuedConnection);
-    };
-    TSourcesFromPhone from(phone_, folders_, TTarget::Lists, stop_, report);
-    EXPECT_TRUE(from.Run());
-    EXPECT_EQ(Described(from.Outcomes()), QStringList{"1_Packages"});
-    EXPECT_EQ(from.Warnings(), QStringList{});
-    EXPECT_EQ(report.Percents, (std::vector<int>{0, 0}));
-
-    Empty(PhoneRoot() + ListsFolder);
-    stop_.Clear();
-    TakeCalls();
-    report.Percents.clear();
-    TSourcesToPhone to(phone_, folders_, stop_, report);
-    to.Run();
-    EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), 1);
-    EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), 1);
-    EXPECT_EQ(to.Warnings(), QStringList{});
-    EXPECT_EQ(report.Percents, (std::vector<int>{0, 33}));
-}
-
 TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     BindTestPlugin();
     PhoneFile(ListsFolder + "good_Packages", "good");

@@ -2,6 +2,7 @@
 // the source lists, the Sync page's lists and buttons, start-up and shutdown
 // with the phone options. The phone is the test plugin over a folder.
 #include "GuiTestSupport.h"
+#include "support/FakePhone.h"
 
 #include "app/ui/PackagesPage.h"
 #include "app/ui/SourcesPage.h"
@@ -37,33 +38,13 @@ void Select(QListWidget* list, const QString& text) {
 
 } // namespace
 
-class DeviceWindowTest : public WindowTest {
+class DeviceWindowTest : public WindowTest, protected TFakePhone {
 protected:
     void SetUp() override {
         ASSERT_TRUE(QFile::copy(QStringLiteral(ORVIA_TEST_PLUGIN), WorkDir() + "T-Pot.dll"));
-        for (const QString& folder : {ListsFolder, CacheFolder, AutoFolder})
-            ASSERT_TRUE(QDir().mkpath(PhoneRoot() + folder));
-        Configure({});
+        PlacePhone(WorkDir() + "phone", WorkDir(), WorkDir() + "calls.log");
     }
 
-    QString PhoneRoot() const { return WorkDir() + "phone"; }
-    void Configure(const QStringList& lines) const {
-        const QStringList all =
-            QStringList{"root " + PhoneRoot(), "log " + WorkDir() + "calls.log"} + lines;
-        WriteFile("TestPlugin.conf", all.join('\n').toUtf8() + '\n');
-    }
-    QStringList TakeCalls() const {
-        const QByteArray log = ReadFile("calls.log");
-        QFile::remove(WorkDir() + "calls.log");
-        return log == "<missing>" ? QStringList{}
-                                  : QString::fromUtf8(log).split('\n', Qt::SkipEmptyParts);
-    }
-    void PhoneFile(const QString& path, const QByteArray& bytes) const {
-        TestFiles::WriteBytes(PhoneRoot() + path, bytes);
-    }
-    QStringList PhoneFiles(const QString& folder) const {
-        return QDir(PhoneRoot() + folder).entryList(QDir::Files, QDir::Name);
-    }
     // Clicks a button of the window by its name.
     static void Click(const TfrmMain& frm, const char* button) {
         Find<QToolButton>(&frm, button)->click();
@@ -180,6 +161,7 @@ TEST_F(DeviceWindowTest, StopDuringACopyFromThePhoneEndsAfterTheCurrentFile) {
     EXPECT_EQ(QDir(WorkDir() + "lists").entryList(QDir::Files).size(), 2);
     EXPECT_EQ(TakeCalls().filter("FsGetFile").size(), 2);
     EXPECT_EQ(Find<QListWidget>(frm.get(), "lstSources")->count(), 2); // reloaded all the same
+    EXPECT_TRUE(errors_.isEmpty()); // the files left out are no failures
 }
 
 // The phone's dpkg tells its architecture: on the Settings page's button, and
