@@ -14,104 +14,11 @@ namespace {
 
 using namespace std::string_literals;
 
-// What a stanza gives, without the flags.
-struct Fields {
-    std::string Package, Caption, Version, Description, Section;
-    bool operator==(const Fields&) const = default;
-};
-
-void PrintTo(const Fields& f, std::ostream* os) {
-    *os << "{" << f.Package << " | " << f.Caption << " | " << f.Version << " | " << f.Description
-        << " | " << f.Section << "}";
-}
-
-std::vector<Fields> ByPackage(const TPackageRows& rows) {
-    std::vector<Fields> out;
-    for (const TPackageRow& r : rows)
-        out.push_back({r.Package, r.Caption, r.Version, r.Description, r.Section});
-    std::stable_sort(out.begin(), out.end(),
-                     [](const Fields& a, const Fields& b) { return a.Package < b.Package; });
-    return out;
-}
-
-struct StanzaCase {
-    std::string name;
-    std::string index;
-    std::vector<Fields> rows; // ordered by identifier
-};
-
-class StanzaReading : public CatalogueFolder, public ::testing::WithParamInterface<StanzaCase> {};
-
-TEST_P(StanzaReading, GivesTheseRows) {
-    const StanzaCase& c = GetParam();
-    Write("proc/repo.example.org_Packages", c.index);
-    const TPackageRows rows = LoadPackages(Proc(), Lists(), Archives());
-    EXPECT_EQ(ByPackage(rows), c.rows);
-    for (const TPackageRow& r : rows) {
-        EXPECT_EQ(r.IndexFile, "repo.example.org_Packages");
-        EXPECT_EQ(r.State, StateNewOrUpdated); // no reference copy: everything is new
-        EXPECT_FALSE(r.Marked);
-    }
-}
-
-const std::string Stanzas = "Package: com.example.a\nName: Alpha\nVersion: 1.0\n"
-                            "Section: Tweaks\nDescription: First\n\n"
-                            "Package: com.example.b\nVersion: 2.0\nDescription: Second\n";
-const std::vector<Fields> StanzaRows = {
-    {"com.example.a", "Alpha", "1.0", "First", "Tweaks"},
-    {"com.example.b", "com.example.b", "2.0", "Second", "Tweaks"}};
-
 const std::string Long300(300, 'x');
+const std::string Cut = Long300.substr(0, 256);
 // 255 ASCII bytes, then a two-byte letter that the cut at 256 would split.
 const std::string SplitName = std::string(255, 'n') + "\xD0\x96" + "tail";
-
-// Line ends and the end-of-text byte are the line reader's, tested with it.
-INSTANTIATE_TEST_SUITE_P(
-    Catalogue, StanzaReading,
-    ::testing::Values(
-        StanzaCase{"Lf", Stanzas, StanzaRows},
-        StanzaCase{
-            "NulBytesKept",
-            "Package: a\0b\nDescription: x\0y\n"s,
-            {{std::string("a\0b", 3), std::string("a\0b", 3), "", std::string("x\0y", 3), ""}}},
-        StanzaCase{"FieldNamesAreCaseSensitive",
-                   "package: foo\nPACKAGE: bar\n\nPackage: ok\nname: N\nversion: 9\n",
-                   {{"ok", "ok", "", "", ""}}},
-        StanzaCase{
-            "NoBlankAfterColon", "Package: a\nVersion:1.0\nName:Xy\n", {{"a", "y", ".0", "", ""}}},
-        StanzaCase{"MultiLineDescriptionAndIndentedFieldIgnored",
-                   "Package: a\nDescription: Short\n Long text\n .\n Version: 1\n",
-                   {{"a", "a", "", "Short", ""}}},
-        StanzaCase{"InvalidUtf8Decoded",
-                   "Package: a\nName: \xCF\xF0\xE8\nDescription: bad \xFF\n",
-                   {{"a", "", "", "", ""}}},
-        StanzaCase{"ValidUtf8Kept",
-                   "Package: a\nName: \xD0\x9F\xD1\x80\xD0\xB8\n",
-                   {{"a", "\xD0\x9F\xD1\x80\xD0\xB8", "", "", ""}}},
-        StanzaCase{"CutAt256",
-                   "Package: " + Long300 + "\nVersion: " + Long300 + "\nName: " + Long300 +
-                       "\nSection: " + Long300 + "\nDescription: " + Long300 + "\n",
-                   {{Long300.substr(0, 256), Long300.substr(0, 256), Long300.substr(0, 256),
-                     Long300.substr(0, 256), Long300.substr(0, 256)}}},
-        StanzaCase{"CutInsideUtf8DropsOnlyThePartialLetter",
-                   "Package: a\nName: " + SplitName + "\nDescription: " + SplitName + "\n",
-                   {{"a", std::string(255, 'n'), "", std::string(255, 'n'), ""}}},
-        StanzaCase{
-            "ValuesNotTrimmed", "Package: a \nName:  Spaced \n", {{"a ", " Spaced ", "", "", ""}}},
-        StanzaCase{
-            "LaterLineWins", "Package: a\nVersion: 1\nVersion: 2\n", {{"a", "a", "2", "", ""}}},
-        StanzaCase{
-            "BlankLineDoesNotEndStanza", "Package: a\n \nVersion: 2\n", {{"a", "a", "2", "", ""}}},
-        StanzaCase{"ManyEmptyLinesNoRows",
-                   "\n\n\nPackage: a\n\n\n\n\nPackage: b\n\n\n",
-                   {{"a", "a", "", "", ""}, {"b", "b", "", "", ""}}},
-        StanzaCase{"SectionSticksEvenOverStanzasWithoutPackage",
-                   "Section: Themes\n\nPackage: a\n\nPackage: b\nSection: Games\n\nPackage: c\n",
-                   {{"a", "a", "", "", "Themes"},
-                    {"b", "b", "", "", "Games"},
-                    {"c", "c", "", "", "Games"}}},
-        StanzaCase{"EmptyValues", "Package:\nName:\nVersion:\n", {{"", "", "", "", ""}}}),
-    [](const auto& info) { return info.param.name; });
+const std::string N255(255, 'n');
 
 // A repository as rootless jailbreaks made them common: one identifier in
 // builds for three architectures, two versions of another, a package for
@@ -130,108 +37,151 @@ const std::string Builds =
 const std::string FooBar = "Package: bar\nVersion: 1.0\nFilename: ./debs/bar_1.0.deb\n\n"
                            "Package: foo\nVersion: 1.1\nFilename: debs/foo_1.1.deb\n";
 
-struct FlagCase {
-    std::string name;
-    std::string index;
-    std::string reference; // "<none>" for no reference copy
-    std::vector<std::string> archived;
-    std::vector<std::string> rows; // "identifier version [architecture] state", sorted
+struct TLoadCase {
+    std::string Name;
+    std::string Index;
+    std::vector<std::string> Rows;    // sorted; "identifier|caption|version|description|section|
+                                      // architecture|state"
+    std::string Reference = "<none>"; // "<none>" for no reference copy
+    std::vector<std::string> Archived = {};
 };
 
-// The reference copy's own rules (letter case, line ends, order of lines,
-// stanza ends) are covered by its tests; these follow a row end to end.
-class UpdateFlags : public CatalogueFolder, public ::testing::WithParamInterface<FlagCase> {};
+// What each stanza gives, and its flags against the reference copy and the
+// downloaded files. The reference copy's own rules (letter case, line ends,
+// order of lines, stanza ends) are covered by its tests; line ends and the
+// end-of-text byte are the line reader's, tested with it.
+class Loading : public CatalogueFolder, public ::testing::WithParamInterface<TLoadCase> {};
 
-TEST_P(UpdateFlags, FlagEachRow) {
-    const FlagCase& c = GetParam();
-    Write("proc/r_Packages", c.index);
-    if (c.reference != "<none>")
-        Write("lists/r_Packages", c.reference);
-    for (const std::string& a : c.archived)
+TEST_P(Loading, GivesTheseRows) {
+    const TLoadCase& c = GetParam();
+    Write("proc/r_Packages", c.Index);
+    if (c.Reference != "<none>")
+        Write("lists/r_Packages", c.Reference);
+    for (const std::string& a : c.Archived)
         Write("archives/" + a, "");
     std::vector<std::string> rows;
-    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
-        rows.push_back(r.Package + " " + r.Version +
-                       (r.Architecture.empty() ? "" : " " + std::string(r.Architecture.View())) +
-                       " " + std::to_string(r.State));
+    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives())) {
+        rows.push_back(r.Package + "|" + r.Caption + "|" + r.Version + "|" + r.Description + "|" +
+                       r.Section + "|" + std::string(r.Architecture.View()) + "|" +
+                       std::to_string(r.State));
+        EXPECT_EQ(r.IndexFile, "r_Packages");
+        EXPECT_FALSE(r.Marked);
+    }
     std::sort(rows.begin(), rows.end());
-    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(rows, c.Rows);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Catalogue, UpdateFlags,
+    Catalogue, Loading,
     ::testing::Values(
-        FlagCase{
-            "NoReferenceAllNew", FooBar, "<none>", {"foo_1.1.deb"}, {"bar 1.0 2", "foo 1.1 3"}},
-        FlagCase{"SameAndChangedVersion",
-                 FooBar,
-                 "Package: foo\nVersion: 1.0\n\nPackage: bar\nVersion: 1.0\n",
-                 {"bar_1.0.deb"},
-                 {"bar 1.0 1", "foo 1.1 2"}},
-        FlagCase{"MissingButDownloaded",
-                 FooBar,
-                 "Package: bar\nVersion: 1.0\n",
-                 {"foo_1.1.deb"},
-                 {"bar 1.0 0", "foo 1.1 3"}},
-        FlagCase{"LastReferenceStanzaWithoutEmptyLine",
-                 FooBar,
-                 "Package: bar\nVersion: 1.0\n\nPackage: foo\nVersion: 1.0",
-                 {},
-                 {"bar 1.0 0", "foo 1.1 2"}},
-        FlagCase{"IndexWithoutVersionAgainstVersion",
-                 "Package: foo\n",
-                 "Package: foo\nVersion: 1\n",
-                 {},
-                 {"foo  2"}},
-        FlagCase{"TrailingBlankIsAnotherVersion",
-                 "Package: foo\nVersion: 1.0 \n",
-                 "Package: foo\nVersion: 1.0\n",
-                 {},
-                 {"foo 1.0  2"}},
-        FlagCase{"WholePackageLineCompared",
-                 "Package: foo\nVersion: 1\n",
-                 "Package: foobar\nVersion: 1\n\nPackage:  foo\nVersion: 1\n",
-                 {},
-                 {"foo 1 2"}},
-        FlagCase{"SeveralStanzasOfOneIdentifier",
-                 "Package: foo\nVersion: 1\n\nPackage: foo\nVersion: 2\n",
-                 "Package: foo\nVersion: 1\n",
-                 {},
-                 {"foo 1 0", "foo 2 2"}},
-        FlagCase{"ArchiveNameFromFilenameLine",
-                 "Package: foo\nFilename: pool/main/f/foo/foo_1_iphoneos-arm.deb\n\n"
-                 "Package: bar\nFilename: ./debs/other.deb\n",
-                 "<none>",
-                 {"foo_1_iphoneos-arm.deb", "bar"},
-                 {"bar  2", "foo  3"}},
+        TLoadCase{
+            "Lf",
+            "Package: com.example.a\nName: Alpha\nVersion: 1.0\nSection: Tweaks\n"
+            "Description: First\n\nPackage: com.example.b\nVersion: 2.0\nDescription: Second\n",
+            {"com.example.a|Alpha|1.0|First|Tweaks||2",
+             "com.example.b|com.example.b|2.0|Second|Tweaks||2"}},
+        TLoadCase{"NulBytesKept", "Package: a\0b\nDescription: x\0y\n"s, {"a\0b|a\0b||x\0y|||2"s}},
+        TLoadCase{"FieldNamesAreCaseSensitive",
+                  "package: foo\nPACKAGE: bar\n\nPackage: ok\nname: N\nversion: 9\n",
+                  {"ok|ok|||||2"}},
+        TLoadCase{"NoBlankAfterColon", "Package: a\nVersion:1.0\nName:Xy\n", {"a|y|.0||||2"}},
+        TLoadCase{"MultiLineDescriptionAndIndentedFieldIgnored",
+                  "Package: a\nDescription: Short\n Long text\n .\n Version: 1\n",
+                  {"a|a||Short|||2"}},
+        TLoadCase{"InvalidUtf8Decoded",
+                  "Package: a\nName: \xCF\xF0\xE8\nDescription: bad \xFF\n",
+                  {"a||||||2"}},
+        TLoadCase{"ValidUtf8Kept",
+                  "Package: a\nName: \xD0\x9F\xD1\x80\xD0\xB8\n",
+                  {"a|\xD0\x9F\xD1\x80\xD0\xB8|||||2"}},
+        TLoadCase{"CutAt256",
+                  "Package: " + Long300 + "\nVersion: " + Long300 + "\nName: " + Long300 +
+                      "\nSection: " + Long300 + "\nDescription: " + Long300 + "\n",
+                  {Cut + "|" + Cut + "|" + Cut + "|" + Cut + "|" + Cut + "||2"}},
+        TLoadCase{"CutInsideUtf8DropsOnlyThePartialLetter",
+                  "Package: a\nName: " + SplitName + "\nDescription: " + SplitName + "\n",
+                  {"a|" + N255 + "||" + N255 + "|||2"}},
+        TLoadCase{"ValuesNotTrimmed", "Package: a \nName:  Spaced \n", {"a | Spaced |||||2"}},
+        TLoadCase{"LaterLineWins", "Package: a\nVersion: 1\nVersion: 2\n", {"a|a|2||||2"}},
+        TLoadCase{"BlankLineDoesNotEndStanza", "Package: a\n \nVersion: 2\n", {"a|a|2||||2"}},
+        TLoadCase{"ManyEmptyLinesNoRows",
+                  "\n\n\nPackage: a\n\n\n\n\nPackage: b\n\n\n",
+                  {"a|a|||||2", "b|b|||||2"}},
+        TLoadCase{"SectionSticksEvenOverStanzasWithoutPackage",
+                  "Section: Themes\n\nPackage: a\n\nPackage: b\nSection: Games\n\nPackage: c\n",
+                  {"a|a|||Themes||2", "b|b|||Games||2", "c|c|||Games||2"}},
+        TLoadCase{"EmptyValues", "Package:\nName:\nVersion:\n", {"||||||2"}},
+        TLoadCase{"NoReferenceAllNew",
+                  FooBar,
+                  {"bar|bar|1.0||||2", "foo|foo|1.1||||3"},
+                  "<none>",
+                  {"foo_1.1.deb"}},
+        TLoadCase{"SameAndChangedVersion",
+                  FooBar,
+                  {"bar|bar|1.0||||1", "foo|foo|1.1||||2"},
+                  "Package: foo\nVersion: 1.0\n\nPackage: bar\nVersion: 1.0\n",
+                  {"bar_1.0.deb"}},
+        TLoadCase{"MissingButDownloaded",
+                  FooBar,
+                  {"bar|bar|1.0||||0", "foo|foo|1.1||||3"},
+                  "Package: bar\nVersion: 1.0\n",
+                  {"foo_1.1.deb"}},
+        TLoadCase{"LastReferenceStanzaWithoutEmptyLine",
+                  FooBar,
+                  {"bar|bar|1.0||||0", "foo|foo|1.1||||2"},
+                  "Package: bar\nVersion: 1.0\n\nPackage: foo\nVersion: 1.0"},
+        TLoadCase{"IndexWithoutVersionAgainstVersion",
+                  "Package: foo\n",
+                  {"foo|foo|||||2"},
+                  "Package: foo\nVersion: 1\n"},
+        TLoadCase{"TrailingBlankIsAnotherVersion",
+                  "Package: foo\nVersion: 1.0 \n",
+                  {"foo|foo|1.0 ||||2"},
+                  "Package: foo\nVersion: 1.0\n"},
+        TLoadCase{"WholePackageLineCompared",
+                  "Package: foo\nVersion: 1\n",
+                  {"foo|foo|1||||2"},
+                  "Package: foobar\nVersion: 1\n\nPackage:  foo\nVersion: 1\n"},
+        TLoadCase{"SeveralStanzasOfOneIdentifier",
+                  "Package: foo\nVersion: 1\n\nPackage: foo\nVersion: 2\n",
+                  {"foo|foo|1||||0", "foo|foo|2||||2"},
+                  "Package: foo\nVersion: 1\n"},
+        TLoadCase{"ArchiveNameFromFilenameLine",
+                  "Package: foo\nFilename: pool/main/f/foo/foo_1_iphoneos-arm.deb\n\n"
+                  "Package: bar\nFilename: ./debs/other.deb\n",
+                  {"bar|bar|||||2", "foo|foo|||||3"},
+                  "<none>",
+                  {"foo_1_iphoneos-arm.deb", "bar"}},
         // The repeated stanza makes no second row; each build's own file gives
         // its downloaded badge.
-        FlagCase{"Builds",
-                 Builds,
-                 "<none>",
-                 {"elite_5.2.2_iphoneos-arm64.deb", "cuts_1.0.1_iphoneos-arm.deb"},
-                 {"cuts 1.0.1 iphoneos-arm 3", "cuts 2.0 iphoneos-arm 2",
-                  "elite 5.0 iphoneos-arm 2", "elite 5.2.2 iphoneos-arm64 3",
-                  "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 2"}},
+        TLoadCase{"Builds",
+                  Builds,
+                  {"cuts|cuts|1.0.1||Tweaks|iphoneos-arm|3", "cuts|cuts|2.0||Tweaks|iphoneos-arm|2",
+                   "elite|elite|5.0||Tweaks|iphoneos-arm|2",
+                   "elite|elite|5.2.2||Tweaks|iphoneos-arm64e|2",
+                   "elite|elite|5.2.2||Tweaks|iphoneos-arm64|3", "theme|theme|1||Tweaks|all|2"},
+                  "<none>",
+                  {"elite_5.2.2_iphoneos-arm64.deb", "cuts_1.0.1_iphoneos-arm.deb"}},
         // The phone's lists are the same bytes: nothing is new.
-        FlagCase{"BuildsUnchanged",
-                 Builds,
-                 Builds,
-                 {},
-                 {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0",
-                  "elite 5.0 iphoneos-arm 0", "elite 5.2.2 iphoneos-arm64 0",
-                  "elite 5.2.2 iphoneos-arm64e 0", "theme 1 all 0"}},
+        TLoadCase{"BuildsUnchanged",
+                  Builds,
+                  {"cuts|cuts|1.0.1||Tweaks|iphoneos-arm|0", "cuts|cuts|2.0||Tweaks|iphoneos-arm|0",
+                   "elite|elite|5.0||Tweaks|iphoneos-arm|0",
+                   "elite|elite|5.2.2||Tweaks|iphoneos-arm64e|0",
+                   "elite|elite|5.2.2||Tweaks|iphoneos-arm64|0", "theme|theme|1||Tweaks|all|0"},
+                  Builds},
         // Only the build that was added since is new.
-        FlagCase{"OneNewBuild",
-                 Builds,
-                 Build("elite", "5.0", "iphoneos-arm") + Build("elite", "5.2.2", "iphoneos-arm64") +
-                     Build("cuts", "2.0", "iphoneos-arm") + Build("cuts", "1.0.1", "iphoneos-arm") +
-                     Build("theme", "1", "all"),
-                 {},
-                 {"cuts 1.0.1 iphoneos-arm 0", "cuts 2.0 iphoneos-arm 0",
-                  "elite 5.0 iphoneos-arm 0", "elite 5.2.2 iphoneos-arm64 0",
-                  "elite 5.2.2 iphoneos-arm64e 2", "theme 1 all 0"}}),
-    [](const auto& info) { return info.param.name; });
+        TLoadCase{"OneNewBuild",
+                  Builds,
+                  {"cuts|cuts|1.0.1||Tweaks|iphoneos-arm|0", "cuts|cuts|2.0||Tweaks|iphoneos-arm|0",
+                   "elite|elite|5.0||Tweaks|iphoneos-arm|0",
+                   "elite|elite|5.2.2||Tweaks|iphoneos-arm64e|2",
+                   "elite|elite|5.2.2||Tweaks|iphoneos-arm64|0", "theme|theme|1||Tweaks|all|0"},
+                  Build("elite", "5.0", "iphoneos-arm") +
+                      Build("elite", "5.2.2", "iphoneos-arm64") +
+                      Build("cuts", "2.0", "iphoneos-arm") +
+                      Build("cuts", "1.0.1", "iphoneos-arm") + Build("theme", "1", "all")}),
+    [](const auto& info) { return info.param.Name; });
 
 class LoadingStore : public CatalogueFolder {};
 

@@ -68,45 +68,6 @@ TEST_F(SavedList, SavesSevenCrLfLinesPerRowAndReadsThemBack) {
               QStringList{QStringLiteral("cache.txt")});
 }
 
-TEST_F(SavedList, ArchitecturesFollowTheRecordsOrAreUnknown) {
-    const struct {
-        const char* what;
-        std::string file;
-        bool known;
-    } cases[] = {
-        {"as saved", TwoRowsFile, true},
-        {"saved before they were kept", TwoRecords, false},
-        {"counts short of the records",
-         TwoRecords + "\x1A"
-                      "Architecture\r\n1 all\r\n",
-         false},
-        {"counts past the records",
-         TwoRecords + "\x1A"
-                      "Architecture\r\n1 x\r\n2\r\n",
-         false},
-        {"a count that is no number",
-         TwoRecords + "\x1A"
-                      "Architecture\r\n1 x\r\nx 1\r\n",
-         false},
-        {"another block",
-         TwoRecords + "\x1A"
-                      "Something\r\n2\r\n",
-         false},
-        {"line feeds only",
-         TwoRecords + "\x1A"
-                      "Architecture\n1 iphoneos-arm64\n1\n",
-         true},
-    };
-    for (const auto& c : cases) {
-        Write("proc/cache.txt", c.file);
-        EXPECT_EQ(Load(), TLoadResult::Complete) << c.what;
-        EXPECT_EQ(knowsArchitectures, c.known) << c.what;
-        ASSERT_EQ(rows.size(), 2u) << c.what;
-        EXPECT_EQ(rows[0].Architecture.View(), c.known ? "iphoneos-arm64" : "") << c.what;
-        EXPECT_TRUE(rows[1].Architecture.empty()) << c.what;
-    }
-}
-
 TEST_F(SavedList, ThePhonesArchitectureListsItsRowsAllAndThoseNamingNone) {
     TPackageRows saved = {
         Built(FullRow("A", "arm", 0, "1", "p", "", "i"), "iphoneos-arm"),
@@ -183,57 +144,74 @@ TEST_F(SavedList, MissingFileLeavesRowsAndCategories) {
     EXPECT_EQ(categories, std::vector<std::string>{"Kept"});
 }
 
-struct DamageCase {
-    std::string name;
-    std::string tail; // appended after the first complete record
-    TLoadResult result;
-    std::vector<TPackageRow> extra; // rows after the first one
-};
-
-class SavedListDamage : public SavedList, public ::testing::WithParamInterface<DamageCase> {};
-
-TEST_P(SavedListDamage, KeepsWhatCameBefore) {
-    const DamageCase& c = GetParam();
-    const std::string first = TwoRowsFile.substr(0, TwoRowsFile.find("Themes"));
-    Write("proc/cache.txt", first + c.tail);
-    EXPECT_EQ(Load(), c.result);
-    TPackageRows expected = {TwoRows[0]};
-    expected[0].Architecture = {}; // these files do not know the architectures
-    expected.insert(expected.end(), c.extra.begin(), c.extra.end());
-    EXPECT_EQ(rows, expected);
-}
-
 TPackageRow CaptionOnly(std::string caption) {
     TPackageRow r;
     r.Caption = std::move(caption);
     return r;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Catalogue, SavedListDamage,
-    ::testing::Values(
-        DamageCase{"EndsAfterLineTwo", "S\r\nCap\r\n", TLoadResult::Damaged, {CaptionOnly("Cap")}},
-        DamageCase{"EndsAfterLineThree",
-                   "S\r\nCap\r\n$2\r\n",
-                   TLoadResult::Complete,
-                   {FullRow("S", "Cap", 2, "", "", "", "")}},
-        DamageCase{
-            "DecimalAndPaddedStates",
-            "S\r\nA\r\n2\r\nv\r\np\r\nd\r\ni\r\nS\r\nB\r\n$03\r\nv\r\np\r\nd\r\ni\r\n",
-            TLoadResult::Complete,
-            {FullRow("S", "A", 2, "v", "p", "d", "i"), FullRow("S", "B", 3, "v", "p", "d", "i")}},
-        DamageCase{"LfAndEndOfText",
-                   "S\nA\n$1\nv\np\nd\ni\n\x1AS\r\nB\r\n$x\r\n",
-                   TLoadResult::Complete,
-                   {FullRow("S", "A", 1, "v", "p", "d", "i")}}),
-    [](const auto& info) { return info.param.name; });
-
-TEST_F(SavedList, BadStateLineEndsTheLoadAfterTheCaption) {
+// Damage keeps what came before it; the architectures count only when they
+// follow the records one for one.
+TEST_F(SavedList, DamageKeepsWhatCameBeforeAndArchitecturesMustMatchTheRecords) {
     const std::string first = TwoRowsFile.substr(0, TwoRowsFile.find("Themes"));
+    const std::string block = TwoRecords + "\x1A"
+                                           "Architecture\r\n";
+    const TPackageRow plain = Built(TwoRows[0], {});
+    const TPackageRows unknown = {plain, TwoRows[1]};
+    const auto complete = TLoadResult::Complete;
+    const struct {
+        const char* What;
+        std::string File;
+        TLoadResult Result;
+        TPackageRows Rows;
+        bool Known;
+    } cases[] = {
+        {"line feeds only",
+         TwoRecords + "\x1A"
+                      "Architecture\n1 iphoneos-arm64\n1\n",
+         complete, TwoRows, true},
+        {"saved before they were kept", TwoRecords, complete, unknown, false},
+        {"counts short of the records", block + "1 all\r\n", complete, unknown, false},
+        {"counts past the records", block + "1 x\r\n2\r\n", complete, unknown, false},
+        {"a count that is no number", block + "1 x\r\nx 1\r\n", complete, unknown, false},
+        {"another block",
+         TwoRecords + "\x1A"
+                      "Something\r\n2\r\n",
+         complete, unknown, false},
+        {"ends after line two",
+         first + "S\r\nCap\r\n",
+         TLoadResult::Damaged,
+         {plain, CaptionOnly("Cap")},
+         false},
+        {"ends after line three",
+         first + "S\r\nCap\r\n$2\r\n",
+         complete,
+         {plain, FullRow("S", "Cap", 2, "", "", "", "")},
+         false},
+        {"decimal and padded states",
+         first + "S\r\nA\r\n2\r\nv\r\np\r\nd\r\ni\r\nS\r\nB\r\n$03\r\nv\r\np\r\nd\r\ni\r\n",
+         complete,
+         {plain, FullRow("S", "A", 2, "v", "p", "d", "i"),
+          FullRow("S", "B", 3, "v", "p", "d", "i")},
+         false},
+        {"line feeds and end of text",
+         first + "S\nA\n$1\nv\np\nd\ni\n\x1AS\r\nB\r\n$x\r\n",
+         complete,
+         {plain, FullRow("S", "A", 1, "v", "p", "d", "i")},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        Write("proc/cache.txt", c.File);
+        EXPECT_EQ(Load(), c.Result);
+        EXPECT_EQ(rows, c.Rows);
+        EXPECT_EQ(knowsArchitectures, c.Known);
+    }
+    // A bad state line ends the load after the caption.
     for (const char* state : {"", "three", "$", "$4", "$A", "-1", "$100000000000000000003"}) {
         Write("proc/cache.txt", first + "S\r\nCap\r\n" + state + "\r\nv\r\np\r\nd\r\ni\r\n");
         EXPECT_EQ(Load(), TLoadResult::Damaged) << state;
-        EXPECT_EQ(rows, (TPackageRows{Built(TwoRows[0], {}), CaptionOnly("Cap")})) << state;
+        EXPECT_EQ(rows, (TPackageRows{plain, CaptionOnly("Cap")})) << state;
     }
 }
 
