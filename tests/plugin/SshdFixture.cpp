@@ -1,5 +1,6 @@
 #include "SshdFixture.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -55,14 +56,6 @@ int FreePort() {
         port = ntohs(address.sin_port);
     ::close(fd);
     return port;
-}
-
-bool Accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in address = Loopback(port);
-    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
 }
 
 // A new ed25519 key without a passphrase at Path, replacing any there.
@@ -177,6 +170,7 @@ bool TSshd::Start(std::string& why) {
             << "Subsystem sftp " << sftpSubsystem_ << "\n";
     }
     const std::string log = folder_ + "/sshd.log";
+    const std::size_t logStart = Log().size();
     // sshd's session processes outlive it for a moment when it is killed;
     // they then come to this process, which reaps them, instead of staying
     // behind as zombies of a system init that may not reap.
@@ -198,7 +192,8 @@ bool TSshd::Start(std::string& why) {
         ::execl(Sshd, Sshd, "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    // Wait until it listens, or gives up.
+    // Wait until it says it listens, or gives up. A connection that goes
+    // through proves nothing: whoever still holds the port would take it.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
@@ -207,7 +202,7 @@ bool TSshd::Start(std::string& why) {
             why = "sshd exited: " + Log();
             return false;
         }
-        if (Accepts(portNumber_))
+        if (Log().find("Server listening on", logStart) != std::string::npos)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -219,15 +214,36 @@ bool TSshd::Start(std::string& why) {
 void TSshd::Stop() {
     if (pid_ <= 0)
         return;
-    const std::vector<pid_t> children = Descendants(pid_);
-    for (const pid_t child : children)
-        ::kill(child, SIGKILL);
+    // The server forks a process for each connection it accepts, and that one
+    // holds the listening socket until it closes its copy. Killed in one sweep,
+    // a child forked after the list was read would survive, keep the port,
+    // make the next server's bind fail and still complete a readiness probe.
+    // So the whole tree is first stopped, top down, until a fresh listing
+    // finds nothing new (a stopped process forks no more), and only then killed.
+    int status = 0;
+    ::kill(pid_, SIGSTOP);
+    if (::waitpid(pid_, &status, WUNTRACED) == pid_ && !WIFSTOPPED(status)) {
+        pid_ = -1; // it had died on its own
+        return;
+    }
+    std::vector<pid_t> tree;
+    for (;;) {
+        std::vector<pid_t> found = Descendants(pid_);
+        std::sort(found.begin(), found.end());
+        if (found == tree)
+            break;
+        for (const pid_t pid : found)
+            ::kill(pid, SIGSTOP);
+        tree = std::move(found);
+    }
+    for (const pid_t pid : tree)
+        ::kill(pid, SIGKILL);
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
     // Each one is reaped by its parent or, once orphaned, by us.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (const pid_t child : children) {
+    for (const pid_t child : tree) {
         while (::access(("/proc/" + std::to_string(child)).c_str(), F_OK) == 0 &&
                std::chrono::steady_clock::now() < deadline) {
             if (::waitpid(child, nullptr, WNOHANG) != child)
