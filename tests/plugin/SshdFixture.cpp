@@ -1,6 +1,5 @@
 #include "SshdFixture.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <netinet/in.h>
+#include <set>
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -226,15 +226,17 @@ void TSshd::Stop() {
         pid_ = -1; // it had died on its own
         return;
     }
-    std::vector<pid_t> tree;
-    for (;;) {
-        std::vector<pid_t> found = Descendants(pid_);
-        std::sort(found.begin(), found.end());
-        if (found == tree)
-            break;
-        for (const pid_t pid : found)
-            ::kill(pid, SIGSTOP);
-        tree = std::move(found);
+    // Every process ever found is kept: one stopped and then orphaned by a
+    // parent that was already on its way out leaves the tree, yet must go too.
+    std::set<pid_t> tree;
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const pid_t pid : Descendants(pid_)) {
+            if (tree.insert(pid).second) {
+                ::kill(pid, SIGSTOP);
+                grew = true;
+            }
+        }
     }
     for (const pid_t pid : tree)
         ::kill(pid, SIGKILL);
