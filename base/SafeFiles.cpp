@@ -230,7 +230,7 @@ bool TAtomicFile::Write(const void* data, std::size_t size) {
 }
 
 bool TAtomicFile::Flush() {
-    if (fd_ < 0 || failed_ || flushed_ || !flush_)
+    if (fd_ < 0 || failed_ || flushed_)
         return fd_ >= 0 && !failed_;
     if (::fsync(fd_) != 0) {
         error_ = ErrnoText(errno);

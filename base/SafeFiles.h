@@ -92,7 +92,8 @@ public:
     // the target in one step, but does not wait for the disk.
     void SkipFlush() { flush_ = false; }
     // Waits for the disk now, so that a Commit later (on another thread,
-    // say) only replaces the target.
+    // say) only replaces the target. After SkipFlush too: a file that is
+    // renamed again later needs its bytes on disk, not its scratch folder.
     bool Flush();
 
     std::uint64_t Written() const { return written_; }

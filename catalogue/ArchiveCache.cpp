@@ -100,7 +100,9 @@ bool IsHexOfLength(std::string_view digest, std::size_t length) {
     return true;
 }
 
-std::optional<QCryptographicHash::Algorithm> AlgorithmOf(const TExpected& expected) {
+} // namespace
+
+std::optional<QCryptographicHash::Algorithm> HashOf(const TExpected& expected) {
     switch (expected.Hash) {
     case TExpected::THash::Md5:
         return QCryptographicHash::Md5;
@@ -113,6 +115,8 @@ std::optional<QCryptographicHash::Algorithm> AlgorithmOf(const TExpected& expect
     }
     return std::nullopt;
 }
+
+namespace {
 
 std::size_t DigestLength(TExpected::THash hash) {
     switch (hash) {
@@ -227,7 +231,7 @@ TStoreResult Store(const QString& scratch, const QString& archivesDir, const std
     if (expected.HasSize && static_cast<std::uint64_t>(st.st_size) != expected.Size)
         return TStoreResult::Mismatch;
 
-    const std::optional<QCryptographicHash::Algorithm> algorithm = AlgorithmOf(expected);
+    const std::optional<QCryptographicHash::Algorithm> algorithm = HashOf(expected);
     std::optional<QCryptographicHash> hash;
     if (algorithm)
         hash.emplace(*algorithm);
@@ -260,6 +264,41 @@ TStoreResult Store(const QString& scratch, const QString& archivesDir, const std
     if (hash && hash->result().toHex().toStdString() != expected.Digest)
         return TStoreResult::Mismatch;
     return out.Commit() ? TStoreResult::Stored : TStoreResult::Failed;
+}
+
+TStoreResult Move(const QString& scratch, const std::string& digest, const QString& archivesDir,
+                  const std::string& name, const TExpected& expected) {
+    if (!IsUsableName(name))
+        return TStoreResult::Failed;
+    if (expected.Hash != TExpected::THash::None &&
+        (!IsHexOfLength(expected.Digest, DigestLength(expected.Hash)) || digest != expected.Digest))
+        return TStoreResult::Mismatch;
+    const QByteArray from = QFile::encodeName(scratch);
+    struct stat st {};
+    if (::lstat(from.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return TStoreResult::Failed;
+    if (expected.HasSize && static_cast<std::uint64_t>(st.st_size) != expected.Size)
+        return TStoreResult::Mismatch;
+
+    // The name is resolved inside the open folder and a link there is
+    // replaced, not followed; the old file stays whole until the rename.
+    const TFd dir(
+        ::open(QFile::encodeName(archivesDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() < 0)
+        return TStoreResult::Failed;
+    struct stat old {};
+    const mode_t mode =
+        ::fstatat(dir.Get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)
+            ? static_cast<mode_t>(old.st_mode & 07777)
+            : mode_t(0644);
+    if ((st.st_mode & 07777) != mode && ::chmod(from.constData(), mode) != 0)
+        return TStoreResult::Failed;
+    if (::renameat(AT_FDCWD, from.constData(), dir.Get(), name.c_str()) != 0)
+        return errno == EXDEV ? Store(scratch, archivesDir, name, expected) : TStoreResult::Failed;
+    // The rename reaches the disk with the folder; the file itself is there
+    // already, so a folder that cannot be flushed is no failure.
+    ::fsync(dir.Get());
+    return TStoreResult::Stored;
 }
 
 } // namespace ArchiveCache

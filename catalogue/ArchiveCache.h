@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QCryptographicHash>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,5 +69,18 @@ enum class TStoreResult {
 // is read once. An unusable Name fails without writing anything.
 TStoreResult Store(const QString& scratch, const QString& archivesDir, const std::string& name,
                    const TExpected& expected);
+
+// The hash Expected is checked with; none when it names no hash.
+std::optional<QCryptographicHash::Algorithm> HashOf(const TExpected& expected);
+
+// Moves Scratch, a file already on disk whose bytes were hashed as they were
+// written (Digest: lower-case hex, with HashOf(Expected)), into ArchivesDir
+// under Name in one rename, replacing a file there, when its size and Digest
+// match; the replaced file's permissions are kept. The rename never leaves
+// ArchivesDir, whatever lies at Name. A mismatch or a failure leaves Scratch
+// and the cache as they were; a Scratch on another file system is copied
+// (Store) instead.
+TStoreResult Move(const QString& scratch, const std::string& digest, const QString& archivesDir,
+                  const std::string& name, const TExpected& expected);
 
 } // namespace ArchiveCache

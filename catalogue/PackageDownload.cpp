@@ -246,6 +246,10 @@ void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
     request.MaxSize = std::int64_t(fetch.Expected.HasSize
                                        ? std::min(fetch.Expected.Size, SafeFiles::MaxPackageSize)
                                        : SafeFiles::MaxPackageSize);
+    // The body is hashed as it arrives and on disk when the transfer ends, so
+    // that its turn only checks it and renames it into the cache.
+    request.BodyHash = ArchiveCache::HashOf(fetch.Expected);
+    request.FlushBody = true;
     fetch.Transfer = std::make_shared<THTTPTransfer>(std::move(request));
     // Only the package whose turn it is shows its progress.
     fetch.Transfer->OnProgress = [this, &fetch] {
@@ -322,7 +326,8 @@ TOutcome TPackageDownload::Store(TFetch& fetch) {
     const std::string& localName = fetch.Shown.LocalName;
     const ArchiveCache::TExpected& expected = fetch.Expected;
     const std::uint64_t arrived = SizeOf(fetch.File);
-    switch (ArchiveCache::Store(fetch.File, folders_.ArchivesDir, localName, expected)) {
+    switch (ArchiveCache::Move(fetch.File, fetch.Result.BodyDigest, folders_.ArchivesDir, localName,
+                               expected)) {
     case ArchiveCache::TStoreResult::Stored:
         view_.SetMarked(fetch.Row, false);
         view_.SetState(fetch.Row, StateDownloaded);

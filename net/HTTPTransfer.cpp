@@ -202,10 +202,12 @@ bool THTTPTransfer::Header(std::string_view line) {
     answered_ = true;
     totalSize_.store(hop_.Length < 0 ? 0 : hop_.Length);
     file_.emplace(request_.FileName);
-    // The targets are scratch files that are checked and copied again
+    // Most targets are scratch files that are checked and copied again
     // (through a flushed atomic replace) before anything keeps them; waiting
-    // here for the disk would only slow every transfer down.
+    // here for the disk would only slow those transfers down.
     file_->SkipFlush();
+    if (request_.BodyHash)
+        hash_.emplace(*request_.BodyHash);
     return file_->Open() ||
            Fail(QStringLiteral("не удалось создать файл: %1").arg(file_->ErrorString()));
 }
@@ -220,6 +222,8 @@ bool THTTPTransfer::Body(const char* data, std::size_t size) {
         return Fail(TooLargeText(request_.MaxSize));
     if (!file_->Write(data, size))
         return Fail(QStringLiteral("не удалось записать файл: %1").arg(file_->ErrorString()));
+    if (hash_)
+        hash_->addData(QByteArrayView(data, static_cast<qsizetype>(size)));
     readed_.fetch_add(static_cast<std::int64_t>(size));
     if (OnProgress)
         OnProgress();
@@ -371,6 +375,7 @@ THTTPResult THTTPTransfer::Result() {
     result.Size = totalSize_.load();
     result.ETag = hop_.ETag;
     result.LastModified = hop_.LastModified;
+    result.BodyDigest = digest_;
     return result;
 }
 
@@ -379,11 +384,13 @@ THTTPResult THTTPTransfer::Result() {
 bool THTTPTransfer::EndOfBody() {
     if (NotModified())
         return true;
-    committed_ = file_ && file_->Commit();
+    committed_ = file_ && (!request_.FlushBody || file_->Flush()) && file_->Commit();
     if (!committed_)
         return Fail(QStringLiteral("не удалось записать файл: %1")
                         .arg(file_ ? file_->ErrorString() : QString()));
     file_.reset();
+    if (hash_)
+        digest_ = hash_->result().toHex().toStdString();
     const std::int64_t readed = readed_.load();
     const std::int64_t total = totalSize_.load();
     if (readed == total)

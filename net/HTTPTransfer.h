@@ -4,6 +4,7 @@
 #include "base/SafeFiles.h"
 #include "net/HTTPGetRules.h"
 
+#include <QCryptographicHash>
 #include <QString>
 
 #include <curl/curl.h>
@@ -38,6 +39,12 @@ struct THTTPRequest {
     // server (the transfers of one THTTPPool); false: HTTP/1.0, one request
     // per connection.
     bool KeepAlive = false;
+    // The body is hashed as it arrives (THTTPResult::BodyDigest), so that a
+    // caller that checks it never reads the file again.
+    std::optional<QCryptographicHash::Algorithm> BodyHash;
+    // The body reaches the disk before the transfer ends (on the transferring
+    // thread), for a caller that keeps the file by renaming it elsewhere.
+    bool FlushBody = false;
 };
 
 // How one transfer ended.
@@ -48,6 +55,7 @@ struct THTTPResult {
     std::int64_t Size = 0; // the body's announced length (0 when none)
     std::string ETag;      // the final answer's validators
     std::string LastModified;
+    std::string BodyDigest; // lower-case hex of the whole body, with BodyHash
 };
 
 // One transfer run to its end on the calling thread (curl underneath).
@@ -133,5 +141,7 @@ private:
     bool answered_ = false;  // the final answer's head arrived: the target is being replaced
     bool committed_ = false; // the body was put in place
     std::optional<SafeFiles::TAtomicFile> file_;
+    std::optional<QCryptographicHash> hash_;
+    std::string digest_;
     QString failure_;
 };

@@ -115,15 +115,41 @@ TEST_F(StoreTest, StoresOnlyWhatMatchesSizeAndHash) {
         {"malformed digest", E(size, "not-hex", "", ""), TStoreResult::Mismatch},
         {"digest of another length", E(size, sha1, "", ""), TStoreResult::Mismatch},
     };
-    for (const TCase& c : cases) {
-        Write("download.deb", body);
-        Write("archives/pkg.deb", "old");
-        EXPECT_EQ(Store("pkg.deb", c.Expected), c.Result) << c.What;
-        EXPECT_EQ(Read("archives/pkg.deb"), c.Result == TStoreResult::Stored ? body : "old")
-            << c.What;
-        EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("pkg.deb")}) << c.What;
-        EXPECT_EQ(Read("download.deb"), body) << c.What; // the scratch file is the caller's
+    // Move gets the digest of what arrived, as the transfer computed it.
+    for (const bool moved : {false, true})
+        for (const TCase& c : cases) {
+            Write("download.deb", body);
+            Write("archives/pkg.deb", "old");
+            const auto hash = ArchiveCache::HashOf(c.Expected);
+            const std::string digest = hash ? Hex(*hash, body) : std::string();
+            EXPECT_EQ(moved ? ArchiveCache::Move(Path("download.deb"), digest, Archives(),
+                                                 "pkg.deb", c.Expected)
+                            : Store("pkg.deb", c.Expected),
+                      c.Result)
+                << c.What << moved;
+            const bool stored = c.Result == TStoreResult::Stored;
+            EXPECT_EQ(Read("archives/pkg.deb"), stored ? body : "old") << c.What;
+            EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("pkg.deb")}) << c.What;
+            // The scratch file is the caller's, unless it was moved into place.
+            EXPECT_EQ(Read("download.deb"), moved && stored ? "<missing>" : body) << c.What;
+        }
+}
+
+TEST_F(StoreTest, MoveReplacesALinkInTheCacheAndKeepsTheModeOfAFile) {
+    Write("outside.deb", "outside");
+    ASSERT_TRUE(QFile::link(Path("outside.deb"), Path("archives/a.deb")));
+    Write("archives/b.deb", "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(Path("archives/b.deb")).constData(), 0600), 0);
+    for (const char* name : {"a.deb", "b.deb"}) {
+        Write("download.deb", name);
+        EXPECT_EQ(ArchiveCache::Move(Path("download.deb"), "", Archives(), name, TExpected{}),
+                  TStoreResult::Stored);
+        EXPECT_EQ(Read(std::string("archives/") + name), name);
     }
+    EXPECT_EQ(Read("outside.deb"), "outside");
+    EXPECT_FALSE(QFileInfo(Path("archives/a.deb")).isSymLink());
+    EXPECT_EQ(QFile::permissions(Path("archives/b.deb")),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 }
 
 TEST_F(StoreTest, WritesNothingForAnUnusableNameAMissingFileOrAFolderInTheWay) {
@@ -135,6 +161,9 @@ TEST_F(StoreTest, WritesNothingForAnUnusableNameAMissingFileOrAFolderInTheWay) {
 
     ASSERT_TRUE(QDir(Archives()).mkdir(QStringLiteral("x.deb")));
     EXPECT_EQ(Store("x.deb", TExpected{}), TStoreResult::Failed);
+    for (const char* name : {"x.deb", "../escape.deb"})
+        EXPECT_EQ(ArchiveCache::Move(Path("download.deb"), "", Archives(), name, TExpected{}),
+                  TStoreResult::Failed);
     EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("x.deb")}); // no temporary file
 
     QFile::remove(Path("download.deb"));
