@@ -259,54 +259,54 @@ TEST_F(FindPackageTest, UnsafeOrMissingIndexFilesAreNeverRead) {
     }
 }
 
-struct AddressCase {
-    const char* indexFile;
-    const char* filename;
-    const char* address;
+struct TAddressCase {
+    const char* IndexFile;
+    const char* Filename;
+    const char* Address;
 };
 
-class DownloadAddressCases : public ::testing::TestWithParam<AddressCase> {};
+class DownloadAddressCases : public ::testing::TestWithParam<TAddressCase> {};
 
 TEST_P(DownloadAddressCases, JoinsSourceAndFilename) {
-    const AddressCase& c = GetParam();
-    EXPECT_EQ(DownloadAddress(c.indexFile, c.filename), c.address)
-        << c.indexFile << " + " << c.filename;
+    const TAddressCase& c = GetParam();
+    EXPECT_EQ(DownloadAddress(c.IndexFile, c.Filename), c.Address)
+        << c.IndexFile << " + " << c.Filename;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Details, DownloadAddressCases,
     ::testing::Values(
-        AddressCase{"repo.example.org_._Packages", "debs/foo_1.0_iphoneos-arm.deb",
-                    "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb"},
-        AddressCase{"repo.example.org_._Packages", "./debs/foo_1.0_iphoneos-arm.deb",
-                    "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb"},
-        AddressCase{"apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages",
-                    "pool/main/f/foo/foo_1.0_iphoneos-arm.deb",
-                    "http://apt.example.org/pool/main/f/foo/foo_1.0_iphoneos-arm.deb"},
-        AddressCase{"apt.example.org_DISTS_stable_Packages", "pool/x.deb",
-                    "http://apt.example.org/pool/x.deb"},
+        TAddressCase{"repo.example.org_._Packages", "debs/foo_1.0_iphoneos-arm.deb",
+                     "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb"},
+        TAddressCase{"repo.example.org_._Packages", "./debs/foo_1.0_iphoneos-arm.deb",
+                     "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb"},
+        TAddressCase{"apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages",
+                     "pool/main/f/foo/foo_1.0_iphoneos-arm.deb",
+                     "http://apt.example.org/pool/main/f/foo/foo_1.0_iphoneos-arm.deb"},
+        TAddressCase{"apt.example.org_DISTS_stable_Packages", "pool/x.deb",
+                     "http://apt.example.org/pool/x.deb"},
         // Sources added by hand get the separator the plain join would miss.
-        AddressCase{"repo.example.org_Packages", "debs/foo.deb",
-                    "http://repo.example.org/debs/foo.deb"},
-        AddressCase{"repo.example.org_cydia_packages", "debs/foo.deb",
-                    "http://repo.example.org/cydia/debs/foo.deb"},
-        AddressCase{"repo.example.org_Packages", "./debs/foo.deb",
-                    "http://repo.example.org/debs/foo.deb"},
-        AddressCase{"repo.example.org_Packages", "/debs/foo.deb",
-                    "http://repo.example.org/debs/foo.deb"},
-        AddressCase{"repo.example.org_Packages", "", "http://repo.example.org"},
-        AddressCase{"repo.example.org_._Packages", "", "http://repo.example.org/"},
+        TAddressCase{"repo.example.org_Packages", "debs/foo.deb",
+                     "http://repo.example.org/debs/foo.deb"},
+        TAddressCase{"repo.example.org_cydia_packages", "debs/foo.deb",
+                     "http://repo.example.org/cydia/debs/foo.deb"},
+        TAddressCase{"repo.example.org_Packages", "./debs/foo.deb",
+                     "http://repo.example.org/debs/foo.deb"},
+        TAddressCase{"repo.example.org_Packages", "/debs/foo.deb",
+                     "http://repo.example.org/debs/foo.deb"},
+        TAddressCase{"repo.example.org_Packages", "", "http://repo.example.org"},
+        TAddressCase{"repo.example.org_._Packages", "", "http://repo.example.org/"},
         // ".." never climbs out of the source.
-        AddressCase{"repo.example.org_._Packages", "debs/../foo.deb",
-                    "http://repo.example.org/debs/foo.deb"},
-        AddressCase{"apt.example.org_dists_stable_Packages", "../../x.deb",
-                    "http://apt.example.org/x.deb"},
-        AddressCase{"repo.example.org_Packages", "../../x.deb", "http://repo.example.org/x.deb"},
-        AddressCase{"repo.example.org_list", "debs/foo.deb",
-                    "http://repo.example.org/listdebs/foo.deb"},
+        TAddressCase{"repo.example.org_._Packages", "debs/../foo.deb",
+                     "http://repo.example.org/debs/foo.deb"},
+        TAddressCase{"apt.example.org_dists_stable_Packages", "../../x.deb",
+                     "http://apt.example.org/x.deb"},
+        TAddressCase{"repo.example.org_Packages", "../../x.deb", "http://repo.example.org/x.deb"},
+        TAddressCase{"repo.example.org_list", "debs/foo.deb",
+                     "http://repo.example.org/listdebs/foo.deb"},
         // A quoted "_" of the source's path is a "_" again.
-        AddressCase{"host_archive%5fzhaonan_._Packages", "debs/a_1.0.deb",
-                    "http://host/archive_zhaonan/debs/a_1.0.deb"}));
+        TAddressCase{"host_archive%5fzhaonan_._Packages", "debs/a_1.0.deb",
+                     "http://host/archive_zhaonan/debs/a_1.0.deb"}));
 
 TEST(Details, DownloadAddressKeepsTheSourcesHttps) {
     EXPECT_EQ(DownloadAddress("host_repo_._Packages", "./debs/a.deb", true),
@@ -315,29 +315,29 @@ TEST(Details, DownloadAddressKeepsTheSourcesHttps) {
               "http://cdn.example.org/a.deb");
 }
 
-struct AuthorCase {
-    const char* author;
-    const char* text;
-    const char* address;
+struct TAuthorCase {
+    const char* Author;
+    const char* Text;
+    const char* Address;
 };
 
-class SplitAuthorCases : public ::testing::TestWithParam<AuthorCase> {};
+class SplitAuthorCases : public ::testing::TestWithParam<TAuthorCase> {};
 
 TEST_P(SplitAuthorCases, SplitsNameAndAddress) {
-    const AuthorCase& c = GetParam();
-    const TAuthorLink link = SplitAuthor(c.author);
-    EXPECT_EQ(link.Text, c.text) << c.author;
-    EXPECT_EQ(link.Address, c.address) << c.author;
+    const TAuthorCase& c = GetParam();
+    const TAuthorLink link = SplitAuthor(c.Author);
+    EXPECT_EQ(link.Text, c.Text) << c.Author;
+    EXPECT_EQ(link.Address, c.Address) << c.Author;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Details, SplitAuthorCases,
-    ::testing::Values(AuthorCase{"Ivan Petrov <ivan@example.org>", "Ivan Petrov",
-                                 "ivan@example.org"},
-                      AuthorCase{"  Ivan  < ivan@example.org>", "Ivan", "ivan@example.org"},
-                      AuthorCase{"a <b<c>> ", "a", "bc"}, AuthorCase{"<x@y>", "", "x@y"},
-                      AuthorCase{"ivan@example.org", "ivan@example.org", "ivan@example.org"},
-                      AuthorCase{" handle ", " handle ", " handle "}, AuthorCase{"", "", ""}));
+    ::testing::Values(TAuthorCase{"Ivan Petrov <ivan@example.org>", "Ivan Petrov",
+                                  "ivan@example.org"},
+                      TAuthorCase{"  Ivan  < ivan@example.org>", "Ivan", "ivan@example.org"},
+                      TAuthorCase{"a <b<c>> ", "a", "bc"}, TAuthorCase{"<x@y>", "", "x@y"},
+                      TAuthorCase{"ivan@example.org", "ivan@example.org", "ivan@example.org"},
+                      TAuthorCase{" handle ", " handle ", " handle "}, TAuthorCase{"", "", ""}));
 
 TEST(DependsDisplay, SpellsOutSeparators) {
     EXPECT_EQ(DependsDisplay("libexample (>= 0.9),  libfoo"), "libexample (>= 0.9), libfoo");
