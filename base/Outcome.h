@@ -8,12 +8,12 @@
 // can read ("404 for .gz, .bz2 and plain", "SHA256 differs", "connection
 // refused"). The reason names what failed, so a caller can show it as it is.
 struct TOutcome {
-    bool ok = true;
-    QString reason;
+    bool Ok = true;
+    QString Reason;
 
     static TOutcome Success() { return {}; }
     static TOutcome Failure(QString why) { return {false, std::move(why)}; }
-    explicit operator bool() const { return ok; }
+    explicit operator bool() const { return Ok; }
 };
 
 // Writes one line "orvia: TEXT" to stderr: every failure the window shows is

@@ -308,7 +308,7 @@ TOutcome TPackageDownload::DownloadRow(TFetch& fetch) {
     struct stat st {};
     const QByteArray file = Encoded(fetch.File);
     if (::lstat(file.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
-        const QString& reason = fetch.Result.Outcome.reason;
+        const QString& reason = fetch.Result.Outcome.Reason;
         return TOutcome::Failure((reason.isEmpty() ? QStringLiteral("файл не получен") : reason) +
                                  QStringLiteral(" (") + QString::fromUtf8(fetch.Shown.Address) +
                                  QLatin1Char(')'));
@@ -383,7 +383,7 @@ void TPackageDownload::Run() {
             TFetch& fetch = *fetches_[turn];
             const TOutcome outcome = DownloadRow(fetch);
             if (!outcome)
-                failures << Label(view_.KeyOf(fetch.Row)) + QStringLiteral(": ") + outcome.reason;
+                failures << Label(view_.KeyOf(fetch.Row)) + QStringLiteral(": ") + outcome.Reason;
             if (!fetch.File.isEmpty())
                 ::unlink(Encoded(fetch.File).constData());
         }

@@ -173,5 +173,5 @@ QStringList TPackageChange::Warnings() const {
         return {QStringLiteral("Пакет \"%1\" не отправлен на телефон.").arg(name_)};
     if (list_ != TCacheList::Local)
         return {QStringLiteral("Пакет \"%1\" не удалён с телефона.").arg(name_)};
-    return {QStringLiteral("Пакет \"%1\" не удалён: %2.").arg(name_, outcome_.reason)};
+    return {QStringLiteral("Пакет \"%1\" не удалён: %2.").arg(name_, outcome_.Reason)};
 }

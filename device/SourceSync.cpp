@@ -140,7 +140,7 @@ QString FailureList(const QString& heading, QStringList lines,
                     const std::vector<TFileOutcome>& outcomes) {
     for (const TFileOutcome& file : outcomes)
         if (!file.Outcome)
-            lines.append(QStringLiteral("\"%1\": %2").arg(file.Name, file.Outcome.reason));
+            lines.append(QStringLiteral("\"%1\": %2").arg(file.Name, file.Outcome.Reason));
     return lines.isEmpty() ? QString() : heading + lines.join(QLatin1Char('\n'));
 }
 

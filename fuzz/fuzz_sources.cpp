@@ -72,7 +72,7 @@ void CheckTyped(std::string_view bytes) {
     const TOutcome outcome =
         SourceAddress::FromTyped(typed, SourceAddress::DefaultArchitecture, addresses);
     if (!outcome) {
-        Check(!outcome.reason.isEmpty());
+        Check(!outcome.Reason.isEmpty());
         return;
     }
     Check(!addresses.isEmpty());

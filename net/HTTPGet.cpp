@@ -100,7 +100,7 @@ void THTTPGet::Complete(const std::shared_ptr<TRun>& run) {
     const bool ok = result.Outcome && !run->Transfer.Stopped();
     lastError_ = ok                        ? QString()
                  : run->Transfer.Stopped() ? QStringLiteral("остановлено")
-                                           : result.Outcome.reason;
+                                           : result.Outcome.Reason;
     lastStatus_ = result.Status;
     lastUrl_ = result.FinalUrl;
     transfer_.reset();

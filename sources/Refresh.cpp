@@ -101,7 +101,7 @@ int TRefresh::Walk(const std::vector<TSourceEntry>& sources) {
                 if (outcome)
                     ++stored;
                 else if (!stop_.IsSet())
-                    ReportToStderr(outcome.reason);
+                    ReportToStderr(outcome.Reason);
                 outcomes_.push_back({int(i), address, std::move(outcome), fetched.MovedTo});
             }
             if (stop_.IsSet())
@@ -110,7 +110,7 @@ int TRefresh::Walk(const std::vector<TSourceEntry>& sources) {
     } // the indexes prepared for sources not reached go with the fetcher
     // Without them the next refresh only fetches every index whole.
     if (const TOutcome saved = validators.Save(); !saved)
-        ReportToStderr(saved.reason);
+        ReportToStderr(saved.Reason);
     report_.Busy(false);
     return stored;
 }

@@ -265,7 +265,7 @@ bool TSourceFetch::Try(const TAttempt& a, TLog& log) {
 // What a scratch file that is no index tells of its answer.
 QString TSourceFetch::AnswerReason(const THTTPResult& answer, bool webPage,
                                    const QString& file) const {
-    const QString& error = answer.Outcome.reason;
+    const QString& error = answer.Outcome.Reason;
     if (!QFileInfo::exists(file))
         return error.isEmpty() ? QStringLiteral("нет ответа") : error;
     if (answer.Status / 100 != 2)

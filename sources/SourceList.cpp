@@ -87,7 +87,7 @@ TSourceList::TAddResult TSourceList::Add(const QString& editText, QString* reaso
     const TOutcome parsed = SourceAddress::FromTyped(editText, architecture_, addresses);
     if (!parsed) {
         if (reason)
-            *reason = parsed.reason;
+            *reason = parsed.Reason;
         return TAddResult::Refused;
     }
     int firstExisting = -1;

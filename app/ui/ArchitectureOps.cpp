@@ -21,7 +21,7 @@ void TfrmMain::btnPhoneArchitectureClick() {
     std::string architecture;
     const TOutcome read = ReadPhoneArchitecture(architecture);
     if (!read) {
-        ShowError(read.reason);
+        ShowError(read.Reason);
         return;
     }
     settingsPage_->SetArchitecture(QString::fromStdString(architecture));
@@ -38,7 +38,7 @@ void TfrmMain::OfferPhoneArchitecture() {
     std::string architecture;
     const TOutcome read = ReadPhoneArchitecture(architecture);
     if (!read) {
-        ReportToStderr(read.reason);
+        ReportToStderr(read.Reason);
         return;
     }
     const QString text = QString::fromStdString(architecture);

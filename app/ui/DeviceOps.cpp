@@ -46,10 +46,10 @@ void Say(TfrmMain& frm, const QStringList& warnings, bool quiet = false) {
 // said on stderr once for as long as it stays the same.
 void ShowListed(TSyncPage& page, TCacheList list, const TListedPackages& listed) {
     page.ShowNames(list, listed.Names);
-    if (page.ShowListProblem(list, listed.Outcome.reason) && !listed.Outcome)
+    if (page.ShowListProblem(list, listed.Outcome.Reason) && !listed.Outcome)
         ReportToStderr(
             QStringLiteral("Папка телефона %1 не прочитана: %2")
-                .arg(QString::fromUtf8(PackageCaches::PhoneFolderOf(list)), listed.Outcome.reason));
+                .arg(QString::fromUtf8(PackageCaches::PhoneFolderOf(list)), listed.Outcome.Reason));
 }
 
 // A deletion (after the question) or a copy to the phone of the selected

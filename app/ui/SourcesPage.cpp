@@ -118,8 +118,8 @@ QString TSourcesPage::ShowRefreshOutcomes(const std::vector<TSourceOutcome>& out
         if (o.Outcome) {
             ++stored;
             failures_.remove(text);
-        } else if (!stopped || !o.Outcome.reason.endsWith(QStringLiteral("остановлено"))) {
-            failures_.insert(text, o.Outcome.reason);
+        } else if (!stopped || !o.Outcome.Reason.endsWith(QStringLiteral("остановлено"))) {
+            failures_.insert(text, o.Outcome.Reason);
         }
     }
     QString summary;
@@ -203,7 +203,7 @@ void TSourcesPage::btnSrcApplyClick() {
         return;
     sources_.SetArchitecture(Architecture ? Architecture() : QString());
     if (const TOutcome applied = sources_.Apply(txtSource_->text()); !applied) {
-        Refuse(QStringLiteral("Источник не изменён: "), applied.reason);
+        Refuse(QStringLiteral("Источник не изменён: "), applied.Reason);
         return;
     }
     updating_ = true;

@@ -67,11 +67,11 @@ TEST(TypedSource, GivesIndexAddressesOrAReason) {
             SourceAddress::FromTyped(QString::fromUtf8(typed), QString(), addresses);
         const QString expected = QString::fromUtf8(result);
         if (expected.startsWith('!')) {
-            EXPECT_FALSE(outcome.ok) << typed;
+            EXPECT_FALSE(outcome.Ok) << typed;
             EXPECT_TRUE(addresses.isEmpty()) << typed;
-            EXPECT_TRUE(outcome.reason.contains(expected.mid(1))) << outcome.reason.toStdString();
+            EXPECT_TRUE(outcome.Reason.contains(expected.mid(1))) << outcome.Reason.toStdString();
         } else {
-            EXPECT_TRUE(outcome.ok) << outcome.reason.toStdString();
+            EXPECT_TRUE(outcome.Ok) << outcome.Reason.toStdString();
             EXPECT_EQ(addresses.join('|'), expected);
         }
     }

@@ -70,7 +70,7 @@ TEST_F(OwnPluginTest, PackagesAreListedCopiedAndDeleted) {
     listing.Run();
     EXPECT_EQ(listing.Listed(TCacheList::Cache).Names, QStringList{"old.deb"});
     // A folder the phone lacks: the plugin's own words say why.
-    const QString why = listing.Listed(TCacheList::AutoInstall).Outcome.reason;
+    const QString why = listing.Listed(TCacheList::AutoInstall).Outcome.Reason;
     EXPECT_TRUE(why.startsWith("T-Pot: list ") && why.contains("AutoInstall")) << why.toStdString();
 
     TPackageChange copy(phone_, folders_, TPackageChange::TAction::CopyToPhone, TCacheList::Cache,

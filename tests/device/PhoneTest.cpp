@@ -56,7 +56,7 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
         PhoneFile(QStringLiteral("/private/var/cache/apt/archives/a.deb"), "deb");
         std::vector<std::string> list{"kept"};
         const TOutcome listed = phone_.iPhone_ls(PhoneFolders::Cache, list);
-        EXPECT_EQ(listed.reason, c.Entries == 0 ? "телефон не подключён" : "");
+        EXPECT_EQ(listed.Reason, c.Entries == 0 ? "телефон не подключён" : "");
         EXPECT_EQ(phone_.iPhone_del("/private/var/cache/apt/archives/a.deb"), c.Deletes);
         if (c.Entries == 0) {
             EXPECT_EQ(list, std::vector<std::string>{"kept"}); // untouched without a plugin
@@ -121,7 +121,7 @@ TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {
         SCOPED_TRACE(f.Name);
         Configure(f.Config);
         list = {"old"};
-        EXPECT_EQ(phone_.iPhone_ls(f.Folder, list).reason, QString::fromUtf8(f.Reason));
+        EXPECT_EQ(phone_.iPhone_ls(f.Folder, list).Reason, QString::fromUtf8(f.Reason));
         EXPECT_TRUE(list.empty());
         EXPECT_EQ(TakeCalls(), f.Calls);
     }

@@ -20,7 +20,7 @@ void Empty(const QString& folder) {
 QStringList Described(const std::vector<TFileOutcome>& outcomes) {
     QStringList lines;
     for (const TFileOutcome& file : outcomes)
-        lines << (file.Outcome ? file.Name : file.Name + ": " + file.Outcome.reason);
+        lines << (file.Outcome ? file.Name : file.Name + ": " + file.Outcome.Reason);
     return lines;
 }
 

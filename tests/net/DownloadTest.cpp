@@ -275,7 +275,7 @@ TEST_F(DownloadWalk, EveryFailureIsNamedWithItsReasonAndKeepsItsMark) {
     view_.Rows = {Served("pkg.dots", "/dots.deb", body, ".."),
                   Served("pkg.gone", "/gone.deb", body, "gone.deb"),
                   Served("pkg.tab", "/t.deb", body, "t\tab.deb"),
-                  Served("pkg.ok", "/ok.deb", body, "ok.deb")};
+                  Served("pkg.Ok", "/ok.deb", body, "ok.deb")};
     view_.Rows[1].Found = false;
     // An error page where the index gives no size or hash to tell it by.
     view_.Rows.push_back(Served("pkg.404", "/missing.deb", body, "missing.deb"));

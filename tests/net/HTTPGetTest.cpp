@@ -291,7 +291,7 @@ TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
     TestFiles::WriteBytes(Target(), "old");
     http_.URL = QStringLiteral("http://127.0.0.1:%1/Packages").arg(port);
     http_.FileName = Target();
-    EXPECT_EQ(http_.StartAndWait().reason, QStringLiteral("соединение отклонено"));
+    EXPECT_EQ(http_.StartAndWait().Reason, QStringLiteral("соединение отклонено"));
     EXPECT_EQ(log_.Events, (std::vector<std::string>{"error"}));
     EXPECT_EQ(http_.LastError(), QStringLiteral("соединение отклонено"));
     EXPECT_EQ(http_.LastStatus(), 0);
@@ -397,7 +397,7 @@ TEST_F(HTTPGetTest, StopEndsAReadUnderWay) {
 
     TStopFlag stop;
     log_.OnProgress = [&stop] { stop.Set(); };
-    EXPECT_EQ(http_.StartAndWait(&stop).reason, QStringLiteral("остановлено"));
+    EXPECT_EQ(http_.StartAndWait(&stop).Reason, QStringLiteral("остановлено"));
     // A flag already set starts nothing.
     server_.ClearRequests();
     EXPECT_FALSE(http_.StartAndWait(&stop));

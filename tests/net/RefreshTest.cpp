@@ -116,7 +116,7 @@ protected:
     std::vector<std::string> Outcomes() const {
         std::vector<std::string> lines;
         for (const TSourceOutcome& o : outcomes_) {
-            const std::string reason = o.Outcome.reason.toStdString();
+            const std::string reason = o.Outcome.Reason.toStdString();
             lines.push_back(std::to_string(o.Entry) + ": " + (o.Outcome ? "ok" : "") +
                             (o.Outcome && !reason.empty() ? " " : "") + reason);
         }
@@ -231,7 +231,7 @@ TEST_F(RefreshTest, AttemptsAndStoredIndex) {
         ::testing::internal::CaptureStderr();
         EXPECT_EQ(Walk({{address, true}}), c.Reason ? 0 : 1);
         ::testing::internal::GetCapturedStderr();
-        const QString& reason = outcomes_.at(0).Outcome.reason;
+        const QString& reason = outcomes_.at(0).Outcome.Reason;
         EXPECT_TRUE(c.Reason ? reason.startsWith(address + QStringLiteral(" — ") + c.Reason)
                              : reason.isEmpty())
             << reason.toStdString();
@@ -276,8 +276,8 @@ TEST_F(RefreshTest, HttpsSourcesAndSourcesRedirectedToHttps) {
     EXPECT_EQ(refresh.Walk({{wrong, true}, {plain, true}}), 0);
     ASSERT_EQ(refresh.Outcomes().size(), 2u);
     for (const TSourceOutcome& o : refresh.Outcomes())
-        EXPECT_TRUE(o.Outcome.reason.startsWith(o.Address + " — .gz: "))
-            << o.Outcome.reason.toStdString();
+        EXPECT_TRUE(o.Outcome.Reason.startsWith(o.Address + " — .gz: "))
+            << o.Outcome.Reason.toStdString();
     ExpectNoLeftovers();
 }
 
@@ -486,7 +486,7 @@ TEST_F(RefreshTest, FetchesAheadOfTheWalkAreBounded) {
               std::size_t(TRefreshFetcher::MaxAhead - 1));
     for (int i = 1; i <= later; ++i) {
         TFetchedIndex& got = fetcher.Wait(i, [](int) {});
-        ASSERT_TRUE(got.Outcome && got.Prepared->Commit()) << i << got.Outcome.reason.toStdString();
+        ASSERT_TRUE(got.Outcome && got.Prepared->Commit()) << i << got.Outcome.Reason.toStdString();
         EXPECT_EQ(Stored(source(i)), QByteArray::fromStdString(Index(std::to_string(i))));
     }
 }
