@@ -49,26 +49,6 @@ TEST_F(PackagesPage, TabReachesEveryControlAndButtonsAnswer) {
 
 const char* const AllCategories = " - Все категории - ";
 
-TEST_F(PackagesPage, CategoriesComeFromTheSavedListAndNarrowIt) {
-    LoadRepository();
-    QComboBox* box = Sections();
-    ASSERT_EQ(box->count(), 4);
-    EXPECT_EQ(box->itemText(0), AllCategories);
-    EXPECT_EQ(box->itemText(1), "Themes");
-    EXPECT_EQ(box->itemText(2), "Tweaks");
-    EXPECT_EQ(box->itemText(3), "Utilities");
-    EXPECT_EQ(box->currentIndex(), 0);
-
-    ClickRow(2);
-    ASSERT_TRUE(Shown("lblName"));
-    ChooseCategory("Tweaks");
-    EXPECT_FALSE(Shown("lblName")) << "the details follow the selection, which is gone";
-    EXPECT_EQ(Identifiers(), (std::vector<std::string>{"com.example.tweak", "com.other.tweaker"}));
-    EXPECT_EQ(box->count(), 4) << "a category reload keeps the entries";
-    ChooseCategory(AllCategories);
-    EXPECT_EQ(page_->Rows().size(), 5u);
-}
-
 // One step of a user browsing the repository: what is done ("row N" and
 // "right N" click a row, "find TEXT" and "jump TEXT" click Search with the
 // left and the right button, "enter TEXT", "back", "category NAME", "label"
@@ -115,6 +95,9 @@ TEST_F(PackagesPage, SearchJumpsBackAndCategoriesMoveTheSelection) {
           {"row 1", 1, "com.other.tweaker"},
           {"jump org.sample.theme", 2, "org.sample.theme", AllCategories},
           {"back", 2, "org.sample.theme", AllCategories}}},
+        // A category narrows the list and drops a selection it may not hold.
+        {"category drops the selection",
+         {{"row 2", 2, "org.sample.theme"}, {"category Tweaks", -1, "", "Tweaks"}}},
         {"search inside a category",
          {{"category Tweaks", -1, ""},
           {"row 0", 0, "com.example.tweak"},
@@ -163,6 +146,7 @@ TEST_F(PackagesPage, SearchJumpsBackAndCategoriesMoveTheSelection) {
             if (step.Category) {
                 EXPECT_EQ(Sections()->currentText().toStdString(), step.Category);
             }
+            EXPECT_EQ(Sections()->count(), 4); // all, Themes, Tweaks, Utilities
         }
     }
 }
@@ -267,17 +251,6 @@ TEST_F(PackagesPage, ResetAsksFirstThenShowsAndSavesTheClearedFlags) {
     EXPECT_EQ(shown, (std::vector<std::pair<std::string, int>>{{"a", 0}, {"b", 1}, {"c", 1}}));
     EXPECT_NE(Read(folders_.ProcDir + "cache.txt"), before);
     EXPECT_EQ(Read(folders_.ListsDir + RepoIndex), repo);
-}
-
-TEST_F(PackagesPage, SaveAndRebuildUseTheFolders) {
-    Write(folders_.ProcDir + RepoIndex, RepoStanzas);
-    page_->LoadPackages();
-    ASSERT_EQ(page_->Rows().size(), 4u);
-    for (const TPackageRow& row : page_->Rows())
-        EXPECT_EQ(row.State, 2) << row.Package << ": no reference copy, so new";
-    page_->SavePackageList();
-    EXPECT_NE(Read(folders_.ProcDir + "cache.txt").find("com.example.tweak\r\n"),
-              std::string::npos);
 }
 
 // ---- the list model ----

@@ -68,8 +68,6 @@ TEST_F(RefreshWindowTest, RefreshStoresAndReloads) {
         if (!atStartup)
             emit PageOf<TSourcesPage>(*frm)->refreshClicked();
 
-        EXPECT_EQ(server_.RequestLines(),
-                  (std::vector<std::string>{"GET /a/Packages.gz HTTP/1.0"}));
         EXPECT_EQ(Stored(a), QByteArray::fromStdString(Index("new.a")));
         EXPECT_TRUE(HasPackage(*frm, "new.a"));
         EXPECT_FALSE(HasPackage(*frm, "old.a"));
@@ -96,45 +94,32 @@ TEST_F(RefreshWindowTest, FailuresAreMarkedAndSummedAndTheFieldShowsTheSelection
     const QString b = AddSource("/b/Packages", "old.b"); // every form answers 404
     const QString c = AddSource("/c/Packages", "old.c");
     const QString movedC = QString::fromStdString(secure.Url("/c/Packages"));
-    {
-        auto frm = StartWindow();
-        TSourcesPage* page = PageOf<TSourcesPage>(*frm);
-        auto* list = Find<QListWidget>(frm.get(), "lstSources");
-        ASSERT_EQ(list->count(), 3);
-        page->SelectEntry(page->Sources().FindRepository(b));
-        emit page->refreshClicked();
-
-        // The walk ends on the first entry, and the field shows it: Apply
-        // cannot put another entry's address in its place.
-        EXPECT_EQ(page->Sources().Selected(), 0);
-        EXPECT_EQ(Find<QLineEdit>(frm.get(), "txtSource")->text(), page->Sources().Text(0));
-        for (int i = 0; i < list->count(); ++i) {
-            const QString text = list->item(i)->text();
-            SCOPED_TRACE(text.toStdString());
-            const bool failed = text == b;
-            EXPECT_EQ(list->item(i)->icon().isNull(), !failed);
-            EXPECT_EQ(
-                list->item(i)->toolTip().startsWith(QStringLiteral("Не обновлён: ") + b + " — "),
-                failed);
-            EXPECT_NE(text, c); // moved to https
-        }
-        EXPECT_EQ(Find<QLabel>(frm.get(), "lblSrcStatus")->text(),
-                  QStringLiteral(
-                      "Обновлено 2 из 3 источников (причины — в подсказках отмеченных строк)"));
-        EXPECT_TRUE(page->Sources().Texts().contains(movedC));
-        EXPECT_EQ(Stored(c), QByteArray::fromStdString(Index("new.c")));
-        EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("old.b")));
-        frm->close();
-    }
-    // The https address is what the next start asks.
     auto frm = StartWindow();
-    EXPECT_TRUE(PageOf<TSourcesPage>(*frm)->Sources().Texts().contains(movedC));
-    server_.ClearRequests();
-    secure.ClearRequests();
-    emit PageOf<TSourcesPage>(*frm)->refreshClicked();
-    for (const std::string& line : server_.RequestLines())
-        EXPECT_EQ(line.find("/c/"), std::string::npos) << line;
-    EXPECT_EQ(secure.RequestLines(), (std::vector<std::string>{"GET /c/Packages.gz HTTP/1.0"}));
+    TSourcesPage* page = PageOf<TSourcesPage>(*frm);
+    auto* list = Find<QListWidget>(frm.get(), "lstSources");
+    ASSERT_EQ(list->count(), 3);
+    page->SelectEntry(page->Sources().FindRepository(b));
+    emit page->refreshClicked();
+
+    // The walk ends on the first entry, and the field shows it: Apply
+    // cannot put another entry's address in its place.
+    EXPECT_EQ(page->Sources().Selected(), 0);
+    EXPECT_EQ(Find<QLineEdit>(frm.get(), "txtSource")->text(), page->Sources().Text(0));
+    for (int i = 0; i < list->count(); ++i) {
+        const QString text = list->item(i)->text();
+        SCOPED_TRACE(text.toStdString());
+        const bool failed = text == b;
+        EXPECT_EQ(list->item(i)->icon().isNull(), !failed);
+        EXPECT_EQ(list->item(i)->toolTip().startsWith(QStringLiteral("Не обновлён: ") + b + " — "),
+                  failed);
+        EXPECT_NE(text, c); // moved to https
+    }
+    EXPECT_EQ(
+        Find<QLabel>(frm.get(), "lblSrcStatus")->text(),
+        QStringLiteral("Обновлено 2 из 3 источников (причины — в подсказках отмеченных строк)"));
+    EXPECT_TRUE(page->Sources().Texts().contains(movedC));
+    EXPECT_EQ(Stored(c), QByteArray::fromStdString(Index("new.c")));
+    EXPECT_EQ(Stored(b), QByteArray::fromStdString(Index("old.b")));
 }
 
 // Closing the window (close box or termination request) while the first

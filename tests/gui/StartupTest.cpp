@@ -155,7 +155,6 @@ TEST_F(WindowTest, SavedListWithoutArchitecturesIsRebuiltAndThePhoneNarrowsTheLi
 TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {
     {
         auto frm = StartWindow();
-        Find<QCheckBox>(frm.get(), "chkRefresh")->setChecked(false);
         Find<QCheckBox>(frm.get(), "chkPutDebs")->setChecked(true);
         Find<QCheckBox>(frm.get(), "chkPutAutoInstall")->setChecked(true);
         Find<QComboBox>(frm.get(), "lstArchitecture")->setCurrentIndex(3);
@@ -164,13 +163,7 @@ TEST_F(WindowTest, ShutdownWritesEverySettingAndTheActivePageComesBack) {
         EXPECT_TRUE(frm->isHidden());
         EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia - завершение работы"));
     }
-    const QByteArray ini = ReadFile(QStringLiteral("orvia.ini"));
-    const QByteArray expected = "[Settings]\nRefresh=0\nGetCydia=0\nPutCydia=0\nPutDebs=1\n"
-                                "PutAutoInstall=1\nActivePage=3\nArchitecture=iphoneos-arm64e\n";
-    EXPECT_TRUE(
-        QString::fromUtf8(ini).remove(QLatin1Char('\r')).startsWith(QString::fromUtf8(expected)))
-        << ini.constData();
-
+    // The file's layout is SettingsTest's; here: what the controls show comes back.
     auto frm = StartWindow();
     EXPECT_EQ(frm->ActivePage(), 3);
     EXPECT_TRUE(Find<QCheckBox>(frm.get(), "chkPutDebs")->isChecked());

@@ -22,7 +22,6 @@ const std::string Lists = "/private/var/lib/apt/lists";
 const std::string Target = Lists + "/a_Packages";
 
 using TSetup = std::function<void(TFakePhone&)>;
-const TSetup AsIs = [](TFakePhone&) {};
 
 TSetup Fail(const std::string& wanted, afc_error_t error) {
     return [=](TFakePhone& p) {
@@ -118,39 +117,32 @@ TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
     }
 }
 
-TEST_F(AfcPlugin, GetWritesTheLocalFileWholeOrLeavesItAsItWas) {
+// A whole get is EveryTransport's; a failed one leaves the local file as it was.
+TEST_F(AfcPlugin, AFailedGetLeavesTheLocalFileAsItWas) {
     const struct {
         const char* Name;
         TSetup Setup;
         const char* LocalBefore; // nullptr: no local file
-        int Expected;
-        const char* LocalAfter;
     } cases[] = {
-        {"replaces an older file", AsIs, "old", FS_FILE_OK, "phone index"},
-        {"read fails", Fail("read", AFC_E_READ_ERROR), "old", FS_FILE_READERROR, "old"},
-        {"open refused", Fail("open", AFC_E_PERM_DENIED), nullptr, FS_FILE_READERROR, "<missing>"},
-        {"reads never end", [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; }, "old",
-         FS_FILE_READERROR, "old"},
+        {"read fails", Fail("read", AFC_E_READ_ERROR), "old"},
+        {"open refused", Fail("open", AFC_E_PERM_DENIED), nullptr},
+        {"reads never end", [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; }, "old"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TFakePhone phone;
         phone.AddFile(Target, "phone index");
         c.Setup(phone);
-        auto plugin = MakePlugin(phone);
         TTestFolder work;
         const std::string local = work / "a_Packages";
         if (c.LocalBefore)
             WriteFile(local, c.LocalBefore);
-        StderrOf([&] { EXPECT_EQ(plugin->GetFile(Target.c_str(), local.c_str(), 1), c.Expected); });
-        EXPECT_EQ(ReadFile(local), c.LocalAfter);
-        const bool localThere = c.LocalBefore || c.Expected == FS_FILE_OK;
-        EXPECT_EQ(NamesIn(work.Path()),
-                  localThere ? std::vector<std::string>{"a_Packages"} : std::vector<std::string>{});
-        for (const std::string& call : phone.Calls)
-            EXPECT_TRUE(call.rfind("open ", 0) != 0 ||
-                        call == "open " + Target + " " + std::to_string(AFC_FOPEN_RDONLY))
-                << call;
+        StderrOf([&] {
+            EXPECT_EQ(MakePlugin(phone)->GetFile(Target.c_str(), local.c_str(), 1),
+                      FS_FILE_READERROR);
+        });
+        EXPECT_EQ(ReadFile(local), c.LocalBefore ? c.LocalBefore : "<missing>");
+        EXPECT_EQ(NamesIn(work.Path()).size(), c.LocalBefore ? 1u : 0u);
     }
 }
 

@@ -71,10 +71,9 @@ public:
                 return AFC_E_OBJECT_NOT_FOUND;
             if (found != phone_.Nodes.end() && found->second.IsFolder)
                 return AFC_E_OBJECT_IS_DIR;
-            if (mode == AFC_FOPEN_WRONLY || mode == AFC_FOPEN_WR)
-                phone_.Nodes[path] = TFakeNode{};
-            else
-                phone_.Nodes.try_emplace(path);
+            // Any mode but reading truncates, so that a read opened for
+            // writing shows in what it gives.
+            phone_.Nodes[path] = TFakeNode{};
         }
         handle = ++lastHandle_;
         open_[handle] = TOpenFile{path, mode};

@@ -104,38 +104,6 @@ protected:
     void* library_ = nullptr;
 };
 
-TEST_F(FolderPlugin, ListsWithModesGetsPutsAndDeletesThroughTheExports) {
-    WriteFile(phone_ + Lists + "/a_Packages", "phone index");
-    WriteFile(phone_ + Lists + "/lock", "");
-    ASSERT_EQ(::mkdir((phone_ + Lists + "/partial").c_str(), 0755), 0);
-    LoadFolderTransport();
-    ASSERT_EQ(Init(), 0);
-    ASSERT_EQ(Init(), 0);
-
-    EXPECT_EQ(List(Lists), (std::vector<std::string>{"a_Packages", "lock", "partial"}));
-    std::string path = Lists;
-    WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirst(path, &data);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    do {
-        const std::string name = data.cFileName;
-        // With the Unix mode in dwReserved0.
-        EXPECT_EQ(data.dwFileAttributes,
-                  (name == "partial" ? FILE_ATTRIBUTE_DIRECTORY : 0u) | 0x80000000u);
-        EXPECT_EQ(data.dwReserved0 & 0170000u, name == "partial" ? 0040000u : 0100000u);
-        EXPECT_EQ(data.nFileSizeLow, name == "a_Packages" ? 11u : 0u) << name;
-    } while (FindNext(handle, &data));
-    FindClose(handle);
-
-    // The copies' answers are the logic's, tested on every transport.
-    const std::string staged = dir_ / "a_Packages";
-    EXPECT_EQ(Get(Lists + "/a_Packages", staged), FS_FILE_OK);
-    EXPECT_EQ(ReadFile(staged), "phone index");
-    EXPECT_EQ(Put(staged, Lists + "/a_Packages", 0), FS_FILE_EXISTS); // the flags reach it
-    EXPECT_TRUE(Delete(Lists + "/lock"));
-    EXPECT_EQ(NamesIn(phone_ + Lists), (std::vector<std::string>{"a_Packages", "partial"}));
-}
-
 TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
     WriteFile(dir_ / "outside.txt", "secret");
     WriteFile(phone_ + "/private/inside", "in");
@@ -272,14 +240,28 @@ struct stat StatOf(const std::string& path) {
 }
 
 // Each export reaches the plugin's logic (whose answers the table for every
-// transport checks), and failures reach the host's log.
-TEST_F(FolderPlugin, ExportsForAFileManagerAreBoundAndLog) {
+// transport checks), listings carry the Unix mode, and failures reach the
+// host's log.
+TEST_F(FolderPlugin, EveryExportIsBoundListsModesAndLogs) {
     WriteFile(phone_ + "/a", "first");
+    ASSERT_EQ(::mkdir((phone_ + "/d").c_str(), 0755), 0);
     LoadFolderTransport();
     ASSERT_EQ(Init(OnLog), 0);
     char root[16] = {};
     Bind<void (*)(char*, int)>("FsGetDefRootName")(root, sizeof root);
     EXPECT_STREQ(root, "T-Pot");
+    WIN32_FIND_DATAA data;
+    HANDLE handle = FindFirst("/", &data);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    do { // the bit saying that dwReserved0 holds the mode
+        const bool folder = data.cFileName == std::string("d");
+        EXPECT_EQ(data.dwFileAttributes, (folder ? FILE_ATTRIBUTE_DIRECTORY : 0u) | 0x80000000u);
+        EXPECT_EQ(data.dwReserved0 & 0170000u, folder ? 0040000u : 0100000u);
+    } while (FindNext(handle, &data));
+    FindClose(handle);
+    EXPECT_EQ(Get("/a", dir_ / "a"), FS_FILE_OK);
+    EXPECT_EQ(ReadFile(dir_ / "a"), "first");
+    EXPECT_EQ(Put(dir_ / "a", "/a", 0), FS_FILE_EXISTS); // the flags reach it
     EXPECT_TRUE(MakeFolder("/new"));
     EXPECT_FALSE(MakeFolder("/new"));
     EXPECT_TRUE(Logged("make folder /new")) << gLogged;
@@ -292,7 +274,7 @@ TEST_F(FolderPlugin, ExportsForAFileManagerAreBoundAndLog) {
     EXPECT_TRUE(Bind<BOOL (*)(char*)>("FsDisconnect")(nullptr));
     EXPECT_TRUE(Delete("/new/a")); // the next call connects again
     EXPECT_TRUE(RemoveFolder("/new"));
-    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{});
+    EXPECT_EQ(NamesIn(phone_), std::vector<std::string>{"d"});
 }
 
 TEST_F(FolderPlugin, CopiesKeepTimesAndModesNeverWiderUnderEachUmask) {
