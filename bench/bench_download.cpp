@@ -87,7 +87,7 @@ public:
     void SetState(int row, int state) override { rows_[std::size_t(row)].State = state; }
     bool PutDebs() const override { return false; }
     bool PutAutoInstall() const override { return false; }
-    bool PhonePut(const QString&, const std::string&) override { return false; }
+    TOutcome PhonePut(const QString&, const std::string&) override { return TOutcome::Failure({}); }
     void Warn(const QString&) override {}
 
     double DetailsTime = 0; // the scans of the rows' indexes

@@ -190,8 +190,10 @@ void TPackageDownload::CopyToPhone(const std::string& localName) {
         const std::string remote = PhoneFolders::File(folder, localName);
         // The package is stored either way; a copy the phone did not take is
         // named at the end, so that it can be sent from the Sync page.
-        if (wanted && !view_.PhonePut(stored, remote))
-            unsent_ << SafeFiles::PrintableName(remote);
+        if (!wanted)
+            continue;
+        if (const TOutcome sent = view_.PhonePut(stored, remote); !sent)
+            unsent_ << SafeFiles::PrintableName(remote) + QStringLiteral(": ") + sent.Reason;
     }
 }
 

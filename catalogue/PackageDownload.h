@@ -52,8 +52,9 @@ public:
     // The two copy options, read when a package needs them.
     virtual bool PutDebs() const = 0;
     virtual bool PutAutoInstall() const = 0;
-    // Uploads LocalFile (a package of the local cache) to RemotePath.
-    virtual bool PhonePut(const QString& localFile, const std::string& remotePath) = 0;
+    // Uploads LocalFile (a package of the local cache) to RemotePath; a
+    // failure says why.
+    virtual TOutcome PhonePut(const QString& localFile, const std::string& remotePath) = 0;
     // Tells the user, in the window and on stderr, which packages the run
     // refused and why.
     virtual void Warn(const QString& text) = 0;

@@ -80,6 +80,8 @@ std::string FileNameOf(const QString& shown) {
     return DeviceFiles::IsUsableName(name) ? name : std::string();
 }
 
+const QString UnusableName = QStringLiteral("имя не годится для файла");
+
 TListedPackages ListPhoneFolder(TPhone& phone, TCacheList list, QStringList* skipped = nullptr) {
     std::vector<std::string> listed;
     TListedPackages packages;
@@ -132,7 +134,7 @@ void TPackageChange::Run() {
 
 TOutcome TPackageChange::DeleteLocal() {
     const std::string name = FileNameOf(name_);
-    TOutcome outcome = TOutcome::Failure(QStringLiteral("имя не годится для файла"));
+    TOutcome outcome = TOutcome::Failure(UnusableName);
     if (!name.empty())
         outcome = DeviceFiles::Remove(folders_.ArchivesDir + name_)
                       ? TOutcome::Success()
@@ -144,11 +146,13 @@ TOutcome TPackageChange::DeleteLocal() {
 
 TOutcome TPackageChange::DeleteOnPhone() {
     const std::string name = FileNameOf(name_);
-    if (name.empty() ||
-        !phone_.iPhone_del(PhoneFolders::File(PackageCaches::PhoneFolderOf(list_), name)))
-        return TOutcome::Failure(QStringLiteral("не удалён с телефона"));
-    relisted_ = ListPhoneFolder(phone_, list_);
-    return TOutcome::Success();
+    const TOutcome deleted =
+        name.empty()
+            ? TOutcome::Failure(UnusableName)
+            : phone_.iPhone_del(PhoneFolders::File(PackageCaches::PhoneFolderOf(list_), name));
+    if (deleted)
+        relisted_ = ListPhoneFolder(phone_, list_);
+    return deleted;
 }
 
 TOutcome TPackageChange::CopyToPhone() {
@@ -156,22 +160,26 @@ TOutcome TPackageChange::CopyToPhone() {
     // The package is sent as it lies in the local cache: only a regular file
     // there, never what a link points at.
     const QString local = folders_.ArchivesDir + name_;
-    const bool sent =
-        !name.empty() && DeviceFiles::IsRegularFile(local) &&
-        phone_.iPhone_put(local, PhoneFolders::File(PackageCaches::PhoneFolderOf(list_), name));
+    const TOutcome sent =
+        name.empty() ? TOutcome::Failure(UnusableName)
+        : !DeviceFiles::IsRegularFile(local)
+            ? TOutcome::Failure(QStringLiteral("не обычный файл"))
+            : phone_.iPhone_put(local,
+                                PhoneFolders::File(PackageCaches::PhoneFolderOf(list_), name));
     TListedPackages listed = ListPhoneFolder(phone_, list_);
     if (listed.Outcome) // a list that cannot be read keeps what it shows
         relisted_ = std::move(listed);
-    return sent ? TOutcome::Success()
-                : TOutcome::Failure(QStringLiteral("не отправлен на телефон"));
+    return sent;
 }
 
 QStringList TPackageChange::Warnings() const {
     if (outcome_)
         return {};
     if (action_ == TAction::CopyToPhone)
-        return {QStringLiteral("Пакет \"%1\" не отправлен на телефон.").arg(name_)};
+        return {QStringLiteral("Пакет \"%1\" не отправлен на телефон: %2.")
+                    .arg(name_, outcome_.Reason)};
     if (list_ != TCacheList::Local)
-        return {QStringLiteral("Пакет \"%1\" не удалён с телефона.").arg(name_)};
+        return {
+            QStringLiteral("Пакет \"%1\" не удалён с телефона: %2.").arg(name_, outcome_.Reason)};
     return {QStringLiteral("Пакет \"%1\" не удалён: %2.").arg(name_, outcome_.Reason)};
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -66,10 +67,16 @@ bool Init(const TPluginEntries& e) {
     return e.FsInit(0, &StopWhenInterrupted, &KeepLoggedError, nullptr) == 0;
 }
 
-TOutcome NotConnected() {
+const QString NotConnectedText = QStringLiteral("телефон не подключён");
+
+// Why the plugin refused: what it logged of the failure, else Plain.
+TOutcome Refused(const QString& plain) {
     const QString said = TakeLoggedError();
-    return TOutcome::Failure(QStringLiteral("телефон не подключён") +
-                             (said.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(said)));
+    return TOutcome::Failure(said.isEmpty() ? plain : said);
+}
+
+QString Shown(const std::string& path) {
+    return QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
 }
 
 } // namespace
@@ -107,96 +114,97 @@ TPluginEntries TPhone::Entries() const {
     return binding_.Entries();
 }
 
-TOutcome TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) {
+// Every operation's one rule for what a failure says: "телефон не подключён"
+// without a plugin that has the entry points Usable asks for, the same with
+// the plugin's own words when FsInit fails, else Call's outcome, in which a
+// refusal carries what the plugin logged of it (Refused).
+TOutcome TPhone::Operate(const std::function<bool(const TPluginEntries&)>& usable,
+                         const std::function<TOutcome(const TPluginEntries&)>& call) {
     gInterrupted = false;
-    struct TListing {
-        bool Entered = false; // the plugin has every entry point the listing needs
-        TOutcome Outcome;
-        std::vector<std::string> Names;
-    };
+    return LongOperation::RunOffThread([&] {
+        std::lock_guard lock(mutex_);
+        const TPluginEntries& e = binding_.Entries();
+        if (!e.FsInit || !usable(e))
+            return TOutcome::Failure(NotConnectedText);
+        if (!Init(e)) {
+            const QString said = TakeLoggedError();
+            return TOutcome::Failure(NotConnectedText + (said.isEmpty()
+                                                             ? QString()
+                                                             : QStringLiteral(" (%1)").arg(said)));
+        }
+        return call(e);
+    });
+}
+
+TOutcome TPhone::iPhone_ls(const std::string& path, std::vector<std::string>& list) {
     // The names are gathered by the worker and handed over here, so that the
     // caller's list is touched on the caller's thread only.
-    TListing listing = LongOperation::RunOffThread([&] {
-        TListing out;
-        std::lock_guard lock(mutex_);
-        const TPluginEntries& e = binding_.Entries();
-        if (!e.FsInit || !e.FsFindFirst || !e.FsFindNext || !e.FsFindClose) {
-            out.Outcome = TOutcome::Failure(QStringLiteral("телефон не подключён"));
-            return out;
-        }
-        out.Entered = true;
-        if (!Init(e)) {
-            out.Outcome = NotConnected();
-            return out;
-        }
-        std::vector<char> folder = Argument(path);
-        WIN32_FIND_DATAA data{};
-        HANDLE handle = e.FsFindFirst(folder.data(), &data);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const QString said = TakeLoggedError();
-            out.Outcome = TOutcome::Failure(!said.isEmpty()
-                                                ? said
-                                                : QStringLiteral("телефон не выдал список папки %1")
-                                                      .arg(QString::fromStdString(path)));
-            return out;
-        }
-        out.Names.push_back(NameOf(data));
-        while (out.Names.size() < MaxListing) {
-            data = WIN32_FIND_DATAA{};
-            if (!e.FsFindNext(handle, &data))
-                break;
-            out.Names.push_back(NameOf(data));
-        }
-        e.FsFindClose(handle);
-        return out;
-    });
-    if (listing.Entered)
-        list = std::move(listing.Names);
-    return listing.Outcome;
+    bool entered = false; // the plugin has every entry point the listing needs
+    std::vector<std::string> names;
+    const TOutcome outcome = Operate(
+        [&](const TPluginEntries& e) {
+            return entered = e.FsFindFirst && e.FsFindNext && e.FsFindClose;
+        },
+        [&](const TPluginEntries& e) {
+            std::vector<char> folder = Argument(path);
+            WIN32_FIND_DATAA data{};
+            HANDLE handle = e.FsFindFirst(folder.data(), &data);
+            if (handle == INVALID_HANDLE_VALUE)
+                return Refused(QStringLiteral("телефон не выдал список папки %1").arg(Shown(path)));
+            names.push_back(NameOf(data));
+            while (names.size() < MaxListing) {
+                data = WIN32_FIND_DATAA{};
+                if (!e.FsFindNext(handle, &data))
+                    break;
+                names.push_back(NameOf(data));
+            }
+            e.FsFindClose(handle);
+            return TOutcome::Success();
+        });
+    if (entered)
+        list = std::move(names);
+    return outcome;
 }
 
-bool TPhone::iPhone_get(const std::string& remotePath, const QString& localFile) {
-    gInterrupted = false;
-    return LongOperation::RunOffThread([&] {
-        std::lock_guard lock(mutex_);
-        const TPluginEntries& e = binding_.Entries();
-        if (!e.FsInit || !e.FsGetFile || localFile.isEmpty())
-            return false;
-        if (!Init(e))
-            return false;
-        std::vector<char> remote = Argument(remotePath);
-        std::vector<char> local = Argument(localFile);
-        RemoteInfoStruct info{};
-        return e.FsGetFile(remote.data(), local.data(), FS_COPYFLAGS_OVERWRITE, &info) ==
-               FS_FILE_OK;
-    });
+TOutcome TPhone::iPhone_get(const std::string& remotePath, const QString& localFile) {
+    if (localFile.isEmpty())
+        return TOutcome::Failure(QStringLiteral("не указан файл для копии с телефона"));
+    return Operate(
+        [](const TPluginEntries& e) { return e.FsGetFile != nullptr; },
+        [&](const TPluginEntries& e) {
+            std::vector<char> remote = Argument(remotePath);
+            std::vector<char> local = Argument(localFile);
+            RemoteInfoStruct info{};
+            return e.FsGetFile(remote.data(), local.data(), FS_COPYFLAGS_OVERWRITE, &info) ==
+                           FS_FILE_OK
+                       ? TOutcome::Success()
+                       : Refused(QStringLiteral("телефон не выдал файл %1").arg(Shown(remotePath)));
+        });
 }
 
-bool TPhone::iPhone_put(const QString& localFile, const std::string& remotePath) {
-    gInterrupted = false;
-    return LongOperation::RunOffThread([&] {
-        std::lock_guard lock(mutex_);
-        const TPluginEntries& e = binding_.Entries();
-        if (!e.FsInit || !e.FsPutFile || localFile.isEmpty())
-            return false;
-        if (!Init(e))
-            return false;
-        std::vector<char> local = Argument(localFile);
-        std::vector<char> remote = Argument(remotePath);
-        return e.FsPutFile(local.data(), remote.data(), FS_COPYFLAGS_OVERWRITE) == FS_FILE_OK;
-    });
+TOutcome TPhone::iPhone_put(const QString& localFile, const std::string& remotePath) {
+    if (localFile.isEmpty())
+        return TOutcome::Failure(QStringLiteral("не указан файл для отправки на телефон"));
+    return Operate(
+        [](const TPluginEntries& e) { return e.FsPutFile != nullptr; },
+        [&](const TPluginEntries& e) {
+            std::vector<char> local = Argument(localFile);
+            std::vector<char> remote = Argument(remotePath);
+            return e.FsPutFile(local.data(), remote.data(), FS_COPYFLAGS_OVERWRITE) == FS_FILE_OK
+                       ? TOutcome::Success()
+                       : Refused(
+                             QStringLiteral("телефон не принял файл %1").arg(Shown(remotePath)));
+        });
 }
 
-bool TPhone::iPhone_del(const std::string& remotePath) {
-    gInterrupted = false;
-    return LongOperation::RunOffThread([&] {
-        std::lock_guard lock(mutex_);
-        const TPluginEntries& e = binding_.Entries();
-        if (!e.FsInit || !e.FsDeleteFile)
-            return false;
-        if (!Init(e))
-            return false;
-        std::vector<char> remote = Argument(remotePath);
-        return e.FsDeleteFile(remote.data()) != 0;
-    });
+TOutcome TPhone::iPhone_del(const std::string& remotePath) {
+    return Operate(
+        [](const TPluginEntries& e) { return e.FsDeleteFile != nullptr; },
+        [&](const TPluginEntries& e) {
+            std::vector<char> remote = Argument(remotePath);
+            return e.FsDeleteFile(remote.data()) != 0
+                       ? TOutcome::Success()
+                       : Refused(
+                             QStringLiteral("телефон не удалил файл %1").arg(Shown(remotePath)));
+        });
 }

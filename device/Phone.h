@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -20,10 +21,13 @@
 // came from outside, so no remote name can select a local file.
 //
 // Each operation calls FsInit first and reports failure only through its
-// result; a listing's failure carries the reason. The plugin's calls run on a worker thread, one
-// operation at a time and each whole (FsInit and what follows), while the calling thread keeps
-// handling its events; an operation started from inside such a wait runs
-// after the one in progress. Call them from the window's thread only.
+// result, with the reason: "телефон не подключён" without a plugin that has
+// the entry points the operation needs or a phone (with what the plugin said
+// when FsInit fails), else what the plugin said of the failure (its last
+// error message), else a plain one naming the phone file. The plugin's calls run on a worker
+// thread, one operation at a time and each whole (FsInit and what follows), while the calling
+// thread keeps handling its events; an operation started from inside such a wait runs after the one
+// in progress. Call them from the window's thread only.
 class TPhone {
 public:
     // A listing longer than this is cut off, so a plugin that never ends its
@@ -54,19 +58,22 @@ public:
     // Lists a phone folder (no trailing "/"). Success when listed: List then
     // holds every name in the plugin's order, unfiltered ("." and ".."
     // included). A failure with List empty when FsInit or the listing fails,
-    // with List untouched when the plugin lacks an entry point. The reason is
-    // "телефон не подключён" without a plugin or phone, else what the plugin
-    // said of the failure (its last error message), else a plain one.
+    // with List untouched when the plugin lacks an entry point.
     TOutcome iPhone_ls(const std::string& path, std::vector<std::string>& list);
     // Copies a phone file to LocalFile, replacing an older one.
-    bool iPhone_get(const std::string& remotePath, const QString& localFile);
+    TOutcome iPhone_get(const std::string& remotePath, const QString& localFile);
     // Copies LocalFile to the phone, replacing the file there. LocalFile is
     // neither created nor removed.
-    bool iPhone_put(const QString& localFile, const std::string& remotePath);
+    TOutcome iPhone_put(const QString& localFile, const std::string& remotePath);
     // Deletes a phone file.
-    bool iPhone_del(const std::string& remotePath);
+    TOutcome iPhone_del(const std::string& remotePath);
 
 private:
+    // Runs Call on the worker, after FsInit, when Usable finds the entry
+    // points it needs; the failures of both are the phone's not being there.
+    TOutcome Operate(const std::function<bool(const TPluginEntries&)>& usable,
+                     const std::function<TOutcome(const TPluginEntries&)>& call);
+
     mutable std::mutex mutex_; // held by the worker for the whole operation
     TPluginBinding binding_;
     QString workDir_;

@@ -46,8 +46,8 @@ TOutcome Read(TPhone& phone, const QString& scratch, std::string& architecture) 
     QStringList tried;
     for (const char* file : Files) {
         QFile::remove(scratch);
-        if (!phone.iPhone_get(file, scratch)) {
-            tried << QStringLiteral("%1: не получен").arg(QLatin1String(file));
+        if (const TOutcome got = phone.iPhone_get(file, scratch); !got) {
+            tried << QStringLiteral("%1: не получен: %2").arg(QLatin1String(file), got.Reason);
             continue;
         }
         std::string text;

@@ -111,11 +111,13 @@ std::optional<TOutcome> TSourcesFromPhone::Fetch(const QString& name) {
     const QString scratch = folders_.WorkDir + QLatin1String(DeviceFiles::FetchScratchName);
     const std::string remote = PhoneFolders::File(PhoneFolders::Lists, name.toStdString());
     DeviceFiles::Remove(scratch);
-    phone_.iPhone_get(remote, scratch); // judged by the file, not the result
+    // Judged by the file, not the result; the result says why it is missing.
+    const TOutcome got = phone_.iPhone_get(remote, scratch);
     if (!DeviceFiles::IsRegularFile(scratch)) {
         if (stop_.IsSet()) // what a stop cut short is no failure
             return std::nullopt;
-        return TOutcome::Failure(QStringLiteral("не получен с телефона"));
+        return TOutcome::Failure(QStringLiteral("не получен с телефона") +
+                                 (got ? QString() : QStringLiteral(": ") + got.Reason));
     }
     QString why;
     bool copied =
@@ -167,7 +169,7 @@ void TSourcesToPhone::Run() {
     outcomes_.clear();
     skipped_.clear();
     misplaced_.clear();
-    refused_.clear();
+    refused_ = {};
 
     const QStringList names = SourceSync::ListsToSend(folders_.ListsDir, &skipped_);
     const qsizetype n = names.size();
@@ -178,12 +180,16 @@ void TSourcesToPhone::Run() {
         // Sent as it lies in ListsDir: only a regular file, never what a link
         // there points at.
         const QString local = folders_.ListsDir + name;
-        if (DeviceFiles::IsRegularFile(local) && phone_.iPhone_put(local, remote)) {
+        const TOutcome sent = DeviceFiles::IsRegularFile(local)
+                                  ? phone_.iPhone_put(local, remote)
+                                  : TOutcome::Failure(QStringLiteral("не обычный файл"));
+        if (sent) {
             outcomes_.push_back({name, TOutcome::Success()});
         } else {
             if (!stop_.IsSet()) { // a send a Stop press cut short is no refusal
-                refused_ = name;
-                outcomes_.push_back({name, TOutcome::Failure(QStringLiteral("не принят"))});
+                refused_ = {name, sent};
+                outcomes_.push_back(
+                    {name, TOutcome::Failure(QStringLiteral("не принят: ") + sent.Reason)});
             }
             stop_.Set();
             std::vector<std::string> listed;
@@ -202,9 +208,9 @@ QStringList TSourcesToPhone::Warnings() const {
                         skipped_.join(QLatin1Char('\n')));
     if (!misplaced_.isEmpty())
         warnings.append(misplaced_);
-    else if (!refused_.isEmpty())
+    else if (!refused_.Name.isEmpty())
         warnings.append(
-            QStringLiteral("Телефон не принял файл источника \"%1\"; отправка прервана.")
-                .arg(refused_));
+            QStringLiteral("Телефон не принял файл источника \"%1\": %2; отправка прервана.")
+                .arg(refused_.Name, refused_.Outcome.Reason));
     return warnings;
 }

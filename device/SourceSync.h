@@ -109,5 +109,5 @@ private:
     std::vector<TFileOutcome> outcomes_;
     QStringList skipped_;
     QString misplaced_;
-    QString refused_;
+    TFileOutcome refused_; // the file the phone refused and why; no name when none
 };

@@ -42,7 +42,7 @@ public:
     // Read at each package: the options stay usable while the download runs.
     bool PutDebs() const override { return settings_.Options().PutDebs; }
     bool PutAutoInstall() const override { return settings_.Options().PutAutoInstall; }
-    bool PhonePut(const QString& localFile, const std::string& remotePath) override {
+    TOutcome PhonePut(const QString& localFile, const std::string& remotePath) override {
         return frm_.Phone().iPhone_put(localFile, remotePath);
     }
     void Warn(const QString& text) override {

@@ -63,7 +63,7 @@ TEST_F(DeviceTest, DeletingRemovesTheFileAndReadsItsListAgain) {
         QStringList Config;
         bool Removed;
         const char* Shown; // the list afterwards, "-" when not read again
-        const char* Warning;
+        QString Warning;
     } cases[] = {
         {"local", TCacheList::Local, "a.deb", {}, true, "b.deb,x.deb", ""},
         {"local, a folder",
@@ -79,7 +79,7 @@ TEST_F(DeviceTest, DeletingRemovesTheFileAndReadsItsListAgain) {
          {"delrefuse a.deb"},
          false,
          "-",
-         "Пакет \"a.deb\" не удалён с телефона."},
+         "Пакет \"a.deb\" не удалён с телефона: delete refused " + CacheFolder + "a.deb."},
         {"cache, listing fails after", TCacheList::Cache, "a.deb", {RefuseCache}, true, "", ""},
         {"auto-install, not a file name",
          TCacheList::AutoInstall,
@@ -87,7 +87,7 @@ TEST_F(DeviceTest, DeletingRemovesTheFileAndReadsItsListAgain) {
          {},
          false,
          "-",
-         "Пакет \"../a.deb\" не удалён с телефона."},
+         "Пакет \"../a.deb\" не удалён с телефона: имя не годится для файла."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -103,10 +103,10 @@ TEST_F(DeviceTest, DeletingRemovesTheFileAndReadsItsListAgain) {
         EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), !c.Removed);
         EXPECT_TRUE(QFileInfo::exists(folder + "b.deb"));
         EXPECT_EQ(Shown(change), QString::fromUtf8(c.Shown));
-        EXPECT_EQ(bool(change.Outcome()), *c.Warning == '\0');
-        if (*c.Warning) {
+        EXPECT_EQ(bool(change.Outcome()), c.Warning.isEmpty());
+        if (!c.Warning.isEmpty()) {
             ASSERT_EQ(change.Warnings().size(), 1);
-            EXPECT_TRUE(change.Warnings()[0].startsWith(QString::fromUtf8(c.Warning)));
+            EXPECT_TRUE(change.Warnings()[0].startsWith(c.Warning));
         } else {
             EXPECT_EQ(change.Warnings(), QStringList{});
         }
@@ -125,21 +125,26 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
         TCacheList List;
         QString Selected;
         QStringList Config;
-        bool Sent;
-        const char* Shown; // the list afterwards, "-" when not read again
+        const char* Shown;  // the list afterwards, "-" when not read again
+        const char* Reason; // why it was not sent; "" when it was
     } cases[] = {
         {"a name with a colon",
          TCacheList::Cache,
          "pkg_1:2.0.deb",
          {},
-         true,
-         "old.deb,pkg_1:2.0.deb"},
-        {"put fails", TCacheList::Cache, "new.deb", {"putfail new.deb"}, false, "old.deb"},
-        {"listing fails after the copy", TCacheList::Cache, "new.deb", {RefuseCache}, true, "-"},
+         "old.deb,pkg_1:2.0.deb",
+         ""},
+        {"put fails",
+         TCacheList::Cache,
+         "new.deb",
+         {"putfail new.deb"},
+         "old.deb",
+         "put refused /private/var/cache/apt/archives/new.deb"},
+        {"listing fails after the copy", TCacheList::Cache, "new.deb", {RefuseCache}, "-", ""},
         // Only a regular file of the local cache is sent, never one beside
         // it or what a link points at.
-        {"not in the cache", TCacheList::Cache, "gone.deb", {}, false, "old.deb"},
-        {"a link", TCacheList::Cache, "link.deb", {}, false, "old.deb"},
+        {"not in the cache", TCacheList::Cache, "gone.deb", {}, "old.deb", "не обычный файл"},
+        {"a link", TCacheList::Cache, "link.deb", {}, "old.deb", "не обычный файл"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -154,13 +159,15 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
         change.Run();
         const QString remote =
             PhoneRoot() + (c.List == TCacheList::Cache ? CacheFolder : AutoFolder) + c.Selected;
+        const bool sent = !*c.Reason;
         EXPECT_EQ(TestFiles::ReadBytes(remote),
-                  c.Sent ? LocalBytes(folders_.ArchivesDir + c.Selected) : "<missing>");
+                  sent ? LocalBytes(folders_.ArchivesDir + c.Selected) : "<missing>");
         EXPECT_EQ(Shown(change), QString::fromUtf8(c.Shown));
-        // A selected package that did not arrive is said.
+        // A selected package that did not arrive is said, with the reason.
         EXPECT_EQ(change.Warnings(),
-                  c.Sent ? QStringList{}
-                         : QStringList{"Пакет \"" + c.Selected + "\" не отправлен на телефон."});
+                  sent ? QStringList{}
+                       : QStringList{"Пакет \"" + c.Selected +
+                                     "\" не отправлен на телефон: " + c.Reason + "."});
         if (c.Selected == "link.deb" || c.Selected == "gone.deb") {
             EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")), QStringList{});
         }

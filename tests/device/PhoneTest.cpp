@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
 
 QByteArray FileBytes(const char* path) {
@@ -57,7 +59,8 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
         std::vector<std::string> list{"kept"};
         const TOutcome listed = phone_.iPhone_ls(PhoneFolders::Cache, list);
         EXPECT_EQ(listed.Reason, c.Entries == 0 ? "телефон не подключён" : "");
-        EXPECT_EQ(phone_.iPhone_del("/private/var/cache/apt/archives/a.deb"), c.Deletes);
+        EXPECT_EQ(phone_.iPhone_del("/private/var/cache/apt/archives/a.deb").Reason,
+                  c.Deletes ? "" : "телефон не подключён");
         if (c.Entries == 0) {
             EXPECT_EQ(list, std::vector<std::string>{"kept"}); // untouched without a plugin
         }
@@ -161,18 +164,48 @@ TEST_F(DeviceTest, TransfersUseTheLocalFileTheCallerNames) {
     EXPECT_EQ(TakeCalls(),
               (QStringList{"FsInit 0 progress", "FsPutFile " + local + " " + phonePath + " 1"}));
 
-    // Put does not look for the local file: the plugin's answer decides.
-    QFile::remove(local);
-    EXPECT_FALSE(phone_.iPhone_put(local, remote));
-    EXPECT_EQ(TakeCalls().size(), 2);
-    // No local file named: refused before the plugin is asked.
-    EXPECT_FALSE(phone_.iPhone_get(remote, QString()));
-    EXPECT_FALSE(phone_.iPhone_put(QString(), remote));
-    EXPECT_EQ(TakeCalls(), QStringList{});
-
     ASSERT_TRUE(phone_.iPhone_del(remote));
     EXPECT_EQ(PhoneBytes(phonePath), QByteArray("<missing>"));
-    EXPECT_FALSE(phone_.iPhone_del(remote)); // nothing left to delete
+    QFile::remove(local);
+    TakeCalls();
+
+    // A failure says why: the plugin's words when it logged any, else ours.
+    // Put does not look for the local file: the plugin's answer decides.
+    const auto get = [&] { return phone_.iPhone_get(remote, local); };
+    const auto put = [&] { return phone_.iPhone_put(local, remote); };
+    const auto del = [&] { return phone_.iPhone_del(remote); };
+    const struct {
+        const char* Name;
+        QStringList Config;
+        std::function<TOutcome()> Call;
+        int Calls;
+        QString Reason;
+    } failures[] = {
+        {"nothing to get", {}, get, 2, "телефон не выдал файл " + phonePath},
+        {"nothing to put", {}, put, 2, "телефон не принял файл " + phonePath},
+        {"nothing to delete", {}, del, 2, "телефон не удалил файл " + phonePath},
+        {"get refused", {"getfail x_Packages"}, get, 2, "get refused " + phonePath},
+        {"put refused", {"putfail x_Packages"}, put, 2, "put refused " + phonePath},
+        {"delete refused", {"delrefuse x_Packages"}, del, 2, "delete refused " + phonePath},
+        {"no phone", {"init fail"}, put, 1, "телефон не подключён (cannot reach)"},
+        // No local file named: refused before the plugin is asked.
+        {"get without a local file",
+         {},
+         [&] { return phone_.iPhone_get(remote, QString()); },
+         0,
+         "не указан файл для копии с телефона"},
+        {"put without a local file",
+         {},
+         [&] { return phone_.iPhone_put(QString(), remote); },
+         0,
+         "не указан файл для отправки на телефон"},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.Name);
+        Configure(f.Config);
+        EXPECT_EQ(f.Call().Reason, f.Reason);
+        EXPECT_EQ(TakeCalls().size(), f.Calls);
+    }
 }
 
 TEST_F(DeviceTest, OperationsStartedWhileOneWaitsRunAfterIt) {

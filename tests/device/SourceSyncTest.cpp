@@ -136,13 +136,14 @@ TEST_F(DeviceTest, FromPhoneNamesEachFileItCouldNotFetchOrStore) {
     EXPECT_EQ(report.Percents, (std::vector<int>{0, 0, 33, 66}));
     const QStringList described = Described(copy.Outcomes());
     ASSERT_EQ(described.size(), 3);
-    EXPECT_EQ(described.mid(0, 2),
-              (QStringList{"a_Packages", "b_Packages: не получен с телефона"}));
+    // The phone's reason for the file it did not give.
+    const QString refused = "не получен с телефона: get refused " + ListsFolder + "b_Packages";
+    EXPECT_EQ(described.mid(0, 2), (QStringList{"a_Packages", "b_Packages: " + refused}));
     EXPECT_TRUE(described[2].startsWith("c_Packages: ")) << described[2].toStdString();
     ASSERT_EQ(copy.Warnings().size(), 1);
     EXPECT_TRUE(copy.Warnings()[0].startsWith("Пропущены файлы источников с телефона:\n"
-                                              "\"b_Packages\": не получен с телефона\n"
-                                              "\"c_Packages\": "));
+                                              "\"b_Packages\": " +
+                                              refused + "\n\"c_Packages\": "));
     EXPECT_EQ(Litter(), QStringList{});
 }
 
@@ -229,10 +230,17 @@ TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
         int Sent;
         int Puts;
         std::vector<int> Progress;
+        QString Reason;
     } cases[] = {
-        {"second put fails", true, {"putfail " + order.at(1)}, 1, 2, {0, 25, 50}},
-        {"no plugin", false, {}, 0, 0, {0, 25}},
-        {"no phone", true, {"init fail"}, 0, 0, {0, 25}},
+        {"second put fails",
+         true,
+         {"putfail " + order.at(1)},
+         1,
+         2,
+         {0, 25, 50},
+         "put refused " + ListsFolder + order.at(1)},
+        {"no plugin", false, {}, 0, 0, {0, 25}, "телефон не подключён"},
+        {"no phone", true, {"init fail"}, 0, 0, {0, 25}, "телефон не подключён (cannot reach)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -251,10 +259,11 @@ TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
         EXPECT_EQ(Entries(PhoneRoot() + ListsFolder).size(), c.Sent);
         EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")).size(), c.Puts);
         EXPECT_EQ(report.Percents, c.Progress);
-        EXPECT_EQ(Described(copy.Outcomes()).last(), order.at(c.Sent) + ": не принят");
-        // The file the phone did not take is named.
-        EXPECT_EQ(copy.Warnings(), QStringList{"Телефон не принял файл источника \"" +
-                                               order.at(c.Sent) + "\"; отправка прервана."});
+        EXPECT_EQ(Described(copy.Outcomes()).last(), order.at(c.Sent) + ": не принят: " + c.Reason);
+        // The file the phone did not take is named, with the phone's reason.
+        EXPECT_EQ(copy.Warnings(),
+                  QStringList{"Телефон не принял файл источника \"" + order.at(c.Sent) +
+                              "\": " + c.Reason + "; отправка прервана."});
         EXPECT_EQ(Litter(), QStringList{});
     }
 }

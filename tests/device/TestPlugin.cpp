@@ -10,6 +10,7 @@
 //   getfail <name>       FsGetFile of a file of this name fails, writing nothing
 //   putfail <name>       FsPutFile to a file of this name fails, writing nothing
 //   delrefuse <name>     FsDeleteFile of a file of this name fails
+//                        (each of these three logs "<call> refused <path>")
 //   inject <hex>         this name (hex bytes, may be 260 bytes or more) ends
 //                        every listing
 //   endless              listings never end
@@ -196,8 +197,10 @@ TEST_EXPORT int FsFindClose(HANDLE handle) {
 
 TEST_EXPORT int FsGetFile(char* remote, char* local, int flags, RemoteInfoStruct*) {
     Log(std::string("FsGetFile ") + remote + " " + local + " " + std::to_string(flags));
-    if (config.GetFails.count(LastName(remote)))
+    if (config.GetFails.count(LastName(remote))) {
+        LogError(std::string("get refused ") + remote);
         return FS_FILE_READERROR;
+    }
     if (config.SlowGets.count(LastName(remote))) {
         for (int i = 0; i < 100000; ++i) {
             if (gProgress && gProgress(0, remote, local, i % 100) != 0) {
@@ -212,16 +215,20 @@ TEST_EXPORT int FsGetFile(char* remote, char* local, int flags, RemoteInfoStruct
 
 TEST_EXPORT int FsPutFile(char* local, char* remote, int flags) {
     Log(std::string("FsPutFile ") + local + " " + remote + " " + std::to_string(flags));
-    if (config.PutFails.count(LastName(remote)))
+    if (config.PutFails.count(LastName(remote))) {
+        LogError(std::string("put refused ") + remote);
         return FS_FILE_WRITEERROR;
+    }
     return CopyFile(local, config.Root + remote) ? FS_FILE_OK : FS_FILE_NOTFOUND;
 }
 
 #ifndef TEST_PLUGIN_WITHOUT_DELETE
 TEST_EXPORT BOOL FsDeleteFile(char* remote) {
     Log(std::string("FsDeleteFile ") + remote);
-    if (config.DelRefused.count(LastName(remote)))
+    if (config.DelRefused.count(LastName(remote))) {
+        LogError(std::string("delete refused ") + remote);
         return 0;
+    }
     return ::unlink((config.Root + remote).c_str()) == 0;
 }
 #endif

@@ -218,9 +218,11 @@ TEST_F(DeviceWindowTest, ShutdownSendsTheListsWhenAskedEvenWithoutAPhone) {
         TakeCalls();
         ::testing::internal::CaptureStderr();
         frm->close();
-        // What was not sent is said on stderr; no dialog holds the shutdown up.
-        EXPECT_EQ(::testing::internal::GetCapturedStderr().find("не принял файл источника") !=
-                      std::string::npos,
+        // What was not sent is said on stderr, with why; no dialog holds the
+        // shutdown up.
+        EXPECT_EQ(::testing::internal::GetCapturedStderr().find(
+                      "не принял файл источника \"a_Packages\": телефон не подключён "
+                      "(cannot reach); отправка прервана.") != std::string::npos,
                   c.sent.isEmpty());
         EXPECT_TRUE(frm->isHidden());
         EXPECT_EQ(PhoneFiles(ListsFolder), c.sent);

@@ -73,9 +73,9 @@ public:
     bool PutDebs() const override { return PutDebsOn; }
     bool PutAutoInstall() const override { return PutAutoInstallOn; }
     // What the upload would send is recorded.
-    bool PhonePut(const QString& localFile, const std::string& remotePath) override {
+    TOutcome PhonePut(const QString& localFile, const std::string& remotePath) override {
         Log.push_back("put " + remotePath + " " + TestFiles::ReadBytes(localFile).toStdString());
-        return PhoneAnswers;
+        return PhoneAnswers ? TOutcome::Success() : TOutcome::Failure(QStringLiteral("no phone"));
     }
     void Warn(const QString& text) override { Warnings << text; }
 
@@ -339,7 +339,8 @@ TEST_F(DownloadWalk, NamesFromTheIndexNeverSelectAFileOfTheWorkingFolder) {
     QString unsent = QStringLiteral("Не отправлено на телефон файлов: 4.");
     for (const char* name : {"evil:orvia.ini", "orvia.ini", "T-Pot.ini", "download.deb"}) {
         puts.push_back("put /private/var/cache/apt/archives/" + std::string(name) + " " + body);
-        unsent += QStringLiteral("\n/private/var/cache/apt/archives/") + QLatin1String(name);
+        unsent += QStringLiteral("\n/private/var/cache/apt/archives/") + QLatin1String(name) +
+                  QStringLiteral(": no phone");
     }
     EXPECT_EQ(view_.Puts(), puts);
     EXPECT_EQ(view_.Warnings, QStringList{unsent});
