@@ -11,9 +11,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -25,7 +22,7 @@ const QByteArray IndexText = "Package: com.example.app\n"
                              "Size: 100\n"
                              "\n";
 
-// The real dialogs, with stderr caught in a file and the termination signals
+// The real dialogs, with stderr caught and the termination signals
 // handled as the program handles them. A signal is raised once the dialog
 // runs; if it failed to end the dialog, a last resort closes it and the test
 // fails instead of hanging.
@@ -33,19 +30,9 @@ class TerminationTest : public WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(termination_.Install());
-        std::fflush(stderr);
-        savedStderr_ = ::dup(2);
-        const QByteArray log = QFile::encodeName(WorkDir() + QStringLiteral("stderr.txt"));
-        const int fd = ::open(log.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        ::dup2(fd, 2);
-        ::close(fd);
+        testing::internal::CaptureStderr();
     }
-    void TearDown() override {
-        std::fflush(stderr);
-        ::dup2(savedStderr_, 2);
-        ::close(savedStderr_);
-    }
+    void TearDown() override { Stderr(); }
 
     std::unique_ptr<TfrmMain> RealDialogsWindow() {
         auto frm = std::make_unique<TfrmMain>(ProgramPath());
@@ -74,10 +61,17 @@ protected:
         poll->start(10);
     }
 
-    QByteArray Stderr() const { return ReadFile(QStringLiteral("stderr.txt")); }
+    // What went to stderr; read once.
+    QByteArray Stderr() {
+        if (!stderrRead_)
+            stderr_ = QByteArray::fromStdString(testing::internal::GetCapturedStderr());
+        stderrRead_ = true;
+        return stderr_;
+    }
 
     TTerminationSignals termination_;
-    int savedStderr_ = -1;
+    QByteArray stderr_;
+    bool stderrRead_ = false;
     bool sawDialog_ = false;
 };
 

@@ -87,46 +87,24 @@ TEST_F(AfcPlugin, PutWritesWriteOnlyUnderATemporaryNameAndRenamesItOverTheTarget
     EXPECT_TRUE(phone_.NamesStartingWith(Lists, ".T-Pot-").empty());
 }
 
-TEST_F(AfcPlugin, PutFailuresLeaveTheTargetAsItWasAndNoTemporaryFile) {
+// A failed copy leaves the file it was to replace as it was, leaves no
+// temporary file and says why.
+TEST_F(AfcPlugin, FailedCopiesLeaveTheTargetAsItWasAndSayWhy) {
     const struct {
         const char* Name;
+        bool Put; // else a get
         TSetup Setup;
         const char* Reason; // expected in the error line
     } cases[] = {
-        {"open refused", Fail("open", AFC_E_PERM_DENIED), "permission denied"},
-        {"write fails", Fail("write", AFC_E_NO_SPACE_LEFT), "no space left"},
-        {"close fails", Fail("close", AFC_E_IO_ERROR), "AFC error 20"},
-        {"rename fails", Fail("rename", AFC_E_PERM_DENIED), "permission denied"},
-        {"phone takes no byte", [](TFakePhone& p) { p.WriteLimit = 0; }, "AFC error 5"},
-    };
-    const std::string staged = work_ / "staged";
-    WriteFile(staged, "new index");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TFakePhone phone;
-        phone.AddFile(Target, "old index");
-        c.Setup(phone);
-        auto plugin = MakePlugin(phone);
-        const std::string errors = StderrOf([&] {
-            EXPECT_EQ(plugin->PutFile(staged.c_str(), Target.c_str(), 1), FS_FILE_WRITEERROR);
-        });
-        EXPECT_EQ(phone.DataOf(Target), "old index");
-        EXPECT_TRUE(phone.NamesStartingWith(Lists, ".T-Pot-").empty());
-        EXPECT_NE(errors.find(Target), std::string::npos) << errors;
-        EXPECT_NE(errors.find(c.Reason), std::string::npos) << errors;
-    }
-}
-
-// A whole get is EveryTransport's; a failed one leaves the local file as it was.
-TEST_F(AfcPlugin, AFailedGetLeavesTheLocalFileAsItWas) {
-    const struct {
-        const char* Name;
-        TSetup Setup;
-        const char* LocalBefore; // nullptr: no local file
-    } cases[] = {
-        {"read fails", Fail("read", AFC_E_READ_ERROR), "old"},
-        {"open refused", Fail("open", AFC_E_PERM_DENIED), nullptr},
-        {"reads never end", [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; }, "old"},
+        {"put: open refused", true, Fail("open", AFC_E_PERM_DENIED), "permission denied"},
+        {"put: write fails", true, Fail("write", AFC_E_NO_SPACE_LEFT), "no space left"},
+        {"put: close fails", true, Fail("close", AFC_E_IO_ERROR), "AFC error 20"},
+        {"put: rename fails", true, Fail("rename", AFC_E_PERM_DENIED), "permission denied"},
+        {"put: phone takes no byte", true, [](TFakePhone& p) { p.WriteLimit = 0; }, "AFC error 5"},
+        {"get: open refused", false, Fail("open", AFC_E_PERM_DENIED), "permission denied"},
+        {"get: read fails", false, Fail("read", AFC_E_READ_ERROR), "AFC error 4"},
+        {"get: reads never end", false, [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; },
+         "more than the size it gave"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -135,18 +113,24 @@ TEST_F(AfcPlugin, AFailedGetLeavesTheLocalFileAsItWas) {
         c.Setup(phone);
         TTestFolder work;
         const std::string local = work / "a_Packages";
-        if (c.LocalBefore)
-            WriteFile(local, c.LocalBefore);
-        StderrOf([&] {
-            EXPECT_EQ(MakePlugin(phone)->GetFile(Target.c_str(), local.c_str(), 1),
-                      FS_FILE_READERROR);
+        WriteFile(local, "local index");
+        auto plugin = MakePlugin(phone);
+        const std::string errors = StderrOf([&] {
+            if (c.Put)
+                EXPECT_EQ(plugin->PutFile(local.c_str(), Target.c_str(), 1), FS_FILE_WRITEERROR);
+            else
+                EXPECT_EQ(plugin->GetFile(Target.c_str(), local.c_str(), 1), FS_FILE_READERROR);
         });
-        EXPECT_EQ(ReadFile(local), c.LocalBefore ? c.LocalBefore : "<missing>");
-        EXPECT_EQ(NamesIn(work.Path()).size(), c.LocalBefore ? 1u : 0u);
+        EXPECT_EQ(phone.DataOf(Target), "phone index");
+        EXPECT_TRUE(phone.NamesStartingWith(Lists, ".T-Pot-").empty());
+        EXPECT_EQ(ReadFile(local), "local index");
+        EXPECT_EQ(NamesIn(work.Path()), std::vector<std::string>{"a_Packages"});
+        EXPECT_NE(errors.find(Target), std::string::npos) << errors;
+        EXPECT_NE(errors.find(c.Reason), std::string::npos) << errors;
     }
 }
 
-TEST_F(AfcPlugin, ListingGivesPlainNamesWithKindSizeAndTimeOrTheInvalidHandle) {
+TEST_F(AfcPlugin, ListingGivesPlainNamesAndWholeSecondsOrTheInvalidHandle) {
     phone_.AddFile(Lists + "/a_Packages", "12345", 1700000000123456789ull);
     phone_.AddFolder(Lists + "/partial");
     phone_.ExtraNames[Lists] = {
@@ -159,27 +143,21 @@ TEST_F(AfcPlugin, ListingGivesPlainNamesWithKindSizeAndTimeOrTheInvalidHandle) {
         return op == "list" && path == "/refused" ? AFC_E_PERM_DENIED : AFC_E_SUCCESS;
     };
 
-    std::vector<WIN32_FIND_DATAA> records(1);
+    // Kinds and sizes are EveryTransport's; "vanished" is listed, though its
+    // details are gone.
+    WIN32_FIND_DATAA first{};
     const std::string errors = StderrOf([&] {
-        HANDLE handle = plugin_->FindFirst(Lists.c_str(), &records[0]);
-        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-        for (WIN32_FIND_DATAA data; plugin_->FindNext(handle, &data);)
-            records.push_back(data);
-        plugin_->FindClose(handle);
+        EXPECT_EQ(
+            ListNames(*plugin_, Lists),
+            (std::vector<std::string>{"a_Packages", std::string(259, 'm'), "partial", "vanished"}));
+        plugin_->FindClose(plugin_->FindFirst(Lists.c_str(), &first));
         for (const char* path : {"/empty", "/hostile", "/missing", "/refused"})
             EXPECT_EQ(ListNames(*plugin_, path), std::vector<std::string>{"<invalid>"}) << path;
     });
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_STREQ(records[0].cFileName, "a_Packages");
-    EXPECT_EQ(records[0].dwFileAttributes, 0u);
-    EXPECT_EQ(records[0].nFileSizeLow, 5u);
+    ASSERT_STREQ(first.cFileName, "a_Packages");
     const FILETIME seconds = FileTime(1700000000); // whole seconds
-    EXPECT_EQ(records[0].ftLastWriteTime.dwLowDateTime, seconds.dwLowDateTime);
-    EXPECT_EQ(records[0].ftLastWriteTime.dwHighDateTime, seconds.dwHighDateTime);
-    EXPECT_STREQ(records[1].cFileName, "partial");
-    EXPECT_EQ(records[1].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(std::string(records[2].cFileName), std::string(259, 'm'));
-    EXPECT_STREQ(records[3].cFileName, "vanished"); // listed, though its details are gone
+    EXPECT_EQ(first.ftLastWriteTime.dwLowDateTime, seconds.dwLowDateTime);
+    EXPECT_EQ(first.ftLastWriteTime.dwHighDateTime, seconds.dwHighDateTime);
     for (const char* said :
          {"\"x\\y\" skipped", "\"../etc\" skipped", "list /refused: permission denied"})
         EXPECT_NE(errors.find(said), std::string::npos) << errors;

@@ -209,4 +209,41 @@ TEST_P(EveryTransport, CallsGiveTheSameAnswersAndLeaveTheSameFiles) {
 INSTANTIATE_TEST_SUITE_P(Plugin, EveryTransport, ::testing::Values("usb", "folder", "sftp"),
                          [](const auto& info) { return std::string(info.param); });
 
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// Modes, where the phone side has them: a file fetched gets the phone file's
+// bits less the umask, a file put exactly the local file's (a private file
+// stays private), a copy within the phone keeps them.
+using DiskTransport = EveryTransport;
+TEST_P(DiskTransport, CopiesKeepModesNeverWiderUnderEachUmask) {
+    const std::string root = static_cast<TDiskSide&>(*side_).Root();
+    side_->AddFile("/f", "phone file", 0);
+    plugin_ = side_->MakePlugin("");
+    ASSERT_EQ(plugin_->Init(0, nullptr, nullptr), 0);
+    std::string text;
+    for (const mode_t mask : {mode_t{077}, mode_t{022}}) {
+        const mode_t before = ::umask(mask);
+        for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}}) {
+            SCOPED_TRACE(std::to_string(mask) + " " + std::to_string(mode));
+            ::chmod((root + "/f").c_str(), mode);
+            EXPECT_EQ(Run("get /f got 1", text), FS_FILE_OK);
+            EXPECT_EQ(ModeOf(work_ / "got"), mode & ~mask);
+            ::chmod((work_ / "got").c_str(), mode);
+            EXPECT_EQ(Run("put got /put 1", text), FS_FILE_OK);
+            EXPECT_EQ(ModeOf(root + "/put"), mode);
+        }
+        ::umask(before);
+    }
+    ::chmod((root + "/f").c_str(), 0640);
+    EXPECT_EQ(Run("cp /f /copy", text), FS_FILE_OK);
+    EXPECT_EQ(ModeOf(root + "/copy"), 0640u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugin, DiskTransport, ::testing::Values("folder", "sftp"),
+                         [](const auto& info) { return std::string(info.param); });
+
 } // namespace

@@ -89,30 +89,6 @@ protected:
     TSshd* server_ = nullptr;
 };
 
-// Replacing takes the source's permissions (a private file stays private),
-// a copy within the phone keeps them, and a file fetched gets them less the
-// umask.
-TEST_F(SftpTransport, FilesKeepTheirModeAcrossCopies) {
-    auto plugin = MakePlugin();
-    const std::string remote = Lists + "/repo.example_Packages";
-    ::chmod((phone_ + remote).c_str(), 0644);
-    WriteFile(dir_ / "staged", "Package: two\n");
-    ::chmod((dir_ / "staged").c_str(), 0600);
-    EXPECT_EQ(Put(*plugin, dir_ / "staged", remote), FS_FILE_OK);
-    struct stat st {};
-    ::stat((phone_ + remote).c_str(), &st);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    ::chmod((phone_ + remote).c_str(), 0640);
-    EXPECT_EQ(plugin->RenameOrCopy(remote.c_str(), "/private/copy", false, false), FS_FILE_OK);
-    ASSERT_EQ(::stat((phone_ + "/private/copy").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-    const mode_t before = ::umask(077);
-    EXPECT_EQ(Get(*plugin, remote, dir_ / "got"), FS_FILE_OK);
-    ::umask(before);
-    ASSERT_EQ(::stat((dir_ / "got").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
 // A server without the atomic rename, the flush and the size limits (with
 // them it is EveryTransport's case): the old file is moved aside and removed
 // after, blocks stay small, and the last, short block still arrives.
