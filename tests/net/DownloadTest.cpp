@@ -150,11 +150,7 @@ protected:
 };
 
 TEST_F(DownloadWalk, SideBySideOverKeptConnectionsInListOrderAndAFailureRetriedAlone) {
-    int closedPort = 0;
-    {
-        TTestTcpListener closed; // a port that was free a moment ago
-        closedPort = closed.Port();
-    }
+    const int closedPort = TTestHttpServer::ClosedPort();
     std::vector<std::string> log = {"busy"};
     for (int i = 0; i < 8; ++i) {
         const std::string n = std::to_string(i);

@@ -31,16 +31,6 @@ std::string Gzip(const std::string& data, const TGzipParts& parts) {
     deflate(&z, Z_FINISH);
     out.resize(z.total_out);
     deflateEnd(&z);
-    // The trailer: CRC-32 and size, little-endian.
-    for (const auto& [at, delta] :
-         {std::pair{out.size() - 8, parts.CrcDelta}, {out.size() - 4, parts.SizeDelta}}) {
-        std::uint32_t v = 0;
-        for (std::size_t i = 4; i-- > 0;)
-            v = v << 8 | std::uint8_t(out[at + i]);
-        v += delta;
-        for (std::size_t i = 0; i < 4; ++i)
-            out[at + i] = char((v >> (8 * i)) & 0xFF);
-    }
     return out;
 }
 

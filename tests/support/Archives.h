@@ -13,8 +13,6 @@ struct TGzipParts {
     const char* Comment = nullptr; // FCOMMENT when not null
     std::string Extra = {};        // FEXTRA when not empty
     bool HeaderCrc = false;        // FHCRC
-    std::uint32_t CrcDelta = 0;    // added to the trailer's CRC
-    std::uint32_t SizeDelta = 0;   // added to the trailer's size
 };
 
 std::string Gzip(const std::string& data, const TGzipParts& parts);

@@ -2,11 +2,6 @@
 
 #include <httplib.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -33,17 +28,15 @@ std::string TTestHttpServer::TRequest::Header(const std::string& name) const {
 }
 
 std::string TTestHttpServer::ErrorPage(int status, std::size_t size) {
-    std::string page = "<html><head><title>" + std::to_string(status) +
-                       "</title></head><body><h1>Error " + std::to_string(status) + "</h1>";
-    const std::string tail = "</body></html>\n";
-    if (page.size() + tail.size() <= size) {
-        page.append(size - page.size() - tail.size(), ' ');
-        page += tail;
-    }
+    std::string page = "<html><body><h1>Error " + std::to_string(status) + "</h1>";
     page.resize(size, ' ');
     if (!page.empty())
         page[0] = '<';
     return page;
+}
+
+int TTestHttpServer::ClosedPort() {
+    return TTestHttpServer().Port();
 }
 
 TTestHttpServer::TTestHttpServer() : server_(std::make_unique<httplib::Server>()) {
@@ -78,9 +71,6 @@ void TTestHttpServer::Start() {
 
 void TTestHttpServer::Handle(const httplib::Request& req, httplib::Response& res) {
     TRequest record;
-    record.Method = req.method;
-    record.Target = req.target;
-    record.Version = req.version;
     record.Line = req.method + " " + req.target + " " + req.version;
     for (const auto& [name, value] : req.headers)
         record.Headers.emplace(Lower(name), value);
@@ -142,7 +132,6 @@ void TTestHttpServer::Respond(const std::shared_ptr<const TAnswer>& body, const 
             res.set_content_provider(body->ContentType, rest);
         break;
     }
-    case Cut:
     case Paced:
     case Held:
         RespondInSteps(body, res);
@@ -165,26 +154,19 @@ void TTestHttpServer::Respond(const std::shared_ptr<const TAnswer>& body, const 
     }
 }
 
-// Bodies with a length that come in parts: cut short, paced or held.
+// Bodies with a length that come in parts: paced or held.
 void TTestHttpServer::RespondInSteps(const std::shared_ptr<const TAnswer>& body,
                                      httplib::Response& res) {
     res.set_content_provider(
         body->Body.size(), body->ContentType,
         [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
             const char* at = body->Body.data() + offset;
-            switch (body->Kind) {
-            case TKind::Cut:
-                // Past the cut: false closes the connection.
-                return offset < body->Sent && sink.write(at, body->Sent - offset);
-            case TKind::Paced:
-                if (!sink.write(at, std::min(length, std::max<size_t>(body->Block, 1))))
-                    return false;
-                return Pause(body->PauseMs);
-            default: // Held
-                if (offset < body->Sent)
-                    return sink.write(at, body->Sent - offset);
-                return WaitForRelease() && sink.write(at, length);
-            }
+            if (body->Kind == TKind::Paced)
+                return sink.write(at, std::min(length, std::max<size_t>(body->Block, 1))) &&
+                       Pause(body->PauseMs);
+            if (offset < body->Sent) // Held: the first bytes at once, the rest on release
+                return sink.write(at, body->Sent - offset);
+            return WaitForRelease() && sink.write(at, length);
         });
 }
 
@@ -272,9 +254,8 @@ std::vector<TTestHttpServer::TRequest> TTestHttpServer::Requests() const {
 }
 
 std::vector<std::string> TTestHttpServer::RequestLines() const {
-    std::lock_guard lock(mutex_);
     std::vector<std::string> lines;
-    for (const TRequest& r : requests_)
+    for (const TRequest& r : Requests())
         lines.push_back(r.Line);
     return lines;
 }
@@ -287,22 +268,4 @@ void TTestHttpServer::ClearRequests() {
 void TTestHttpServer::SetOnRequest(std::function<void(const TRequest&)> onRequest) {
     std::lock_guard lock(mutex_);
     onRequest_ = std::move(onRequest);
-}
-
-// ---- TTestTcpListener ----
-
-TTestTcpListener::TTestTcpListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd_, 1) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("TTestTcpListener: cannot listen on 127.0.0.1");
-    port_ = ntohs(addr.sin_port);
-}
-
-TTestTcpListener::~TTestTcpListener() {
-    ::close(fd_);
 }

@@ -41,10 +41,7 @@ struct Response;
 class TTestHttpServer {
 public:
     struct TRequest {
-        std::string Method;  // "GET"
-        std::string Target;  // "/repo/Packages.gz" (with the query, if any)
-        std::string Version; // "HTTP/1.0"
-        std::string Line;    // "GET /repo/Packages.gz HTTP/1.0"
+        std::string Line;                                // "GET /repo/Packages.gz HTTP/1.0"
         std::multimap<std::string, std::string> Headers; // names lower-cased
         std::string Body;
         int RemotePort = 0; // the client's end: one per connection
@@ -83,12 +80,6 @@ public:
         SetAnswer(path,
                   {.Status = status, .Body = ErrorPage(status, size), .ContentType = "text/html"});
     }
-    // Announces body.size() as Content-Length, sends the first sent bytes
-    // and closes the connection.
-    void ServeCut(const std::string& path, std::string body, std::size_t sent) {
-        sent = std::min(sent, body.size());
-        SetAnswer(path, {.Kind = TKind::Cut, .Body = std::move(body), .Sent = sent});
-    }
     // Sends the body in blocks of block bytes with a pause after each, so that
     // a client can be stopped in the middle.
     void ServePaced(const std::string& path, std::string body, std::size_t block, int pauseMs) {
@@ -97,8 +88,9 @@ public:
             {.Kind = TKind::Paced, .Body = std::move(body), .Block = block, .PauseMs = pauseMs});
     }
     // Sends sent zero bytes and closes: with "Content-Length: announced" (a
-    // length that may lie), or with no length when announced is 0. Stands in
-    // for a server that sends without end while a client has to stop itself.
+    // length that may lie: an answer cut short), or with no length when
+    // announced is 0 (a server that sends without end while a client has to
+    // stop itself).
     void ServeZeros(const std::string& path, std::uint64_t announced, std::uint64_t sent) {
         SetAnswer(path, {.Kind = TKind::Zeros, .Announced = announced, .Zeros = sent});
     }
@@ -143,13 +135,14 @@ public:
 
     // An HTML page of exactly size bytes, beginning with "<".
     static std::string ErrorPage(int status, std::size_t size);
+    // A port on 127.0.0.1 where nothing listens (a server's, just closed).
+    static int ClosedPort();
 
 private:
     enum class TKind {
         Plain,
         Chunked,
         UntilClose,
-        Cut,
         Paced,
         Held,
         Silent,
@@ -162,7 +155,7 @@ private:
         int Status = 200;
         std::string Body = {};
         std::string ContentType = "application/octet-stream";
-        std::size_t Sent = 0;                     // Cut, Held: bytes sent before cutting / holding
+        std::size_t Sent = 0;                     // Held: bytes sent before holding
         std::size_t Block = 0;                    // Paced
         int PauseMs = 0;                          // Paced
         std::string Location = {};                // Redirect
@@ -195,20 +188,4 @@ private:
     std::map<std::string, std::shared_ptr<const TAnswer>> answers_;
     std::vector<TRequest> requests_;
     std::function<void(const TRequest&)> onRequest_;
-};
-
-// A socket listening on 127.0.0.1 at a port the system chooses, which
-// answers nobody; once destroyed, its port is one where nothing listens.
-class TTestTcpListener {
-public:
-    TTestTcpListener();
-    ~TTestTcpListener();
-    TTestTcpListener(const TTestTcpListener&) = delete;
-    TTestTcpListener& operator=(const TTestTcpListener&) = delete;
-
-    int Port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
 };
