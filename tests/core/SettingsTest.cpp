@@ -239,20 +239,4 @@ TEST_F(SettingsTest, OddSourceTextsSurviveTheRoundTrip) {
     EXPECT_EQ(Checks(reloaded), (std::vector<bool>{false, false, false, false}));
 }
 
-TEST_F(SettingsTest, LargeDisabledSectionRoundTrips) {
-    const int count = 10000;
-    TSourceList sources;
-    for (int i = 0; i < count; ++i)
-        sources.Append(QStringLiteral("http://r%1.example.org/Packages").arg(i), i % 2 == 0);
-    TIniFile ini(Path());
-    ASSERT_TRUE(Settings::SaveSettings(ini, TOptions{}, 0, sources));
-    EXPECT_EQ(ini.ReadSectionKeys("Disabled").size(), count / 2);
-
-    TSourceList reloaded;
-    for (int i = 0; i < count; ++i)
-        reloaded.Append(sources.Text(i));
-    Settings::LoadSettings(ini, reloaded);
-    EXPECT_EQ(Checks(reloaded), Checks(sources));
-}
-
 } // namespace

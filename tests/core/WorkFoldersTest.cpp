@@ -100,8 +100,4 @@ TEST_F(WorkFoldersTest, FoldersThatCannotBeMadeOrAreMissingAreReported) {
     EXPECT_FALSE(QFileInfo(tmp_.path() + QStringLiteral("/archives")).exists());
 }
 
-TEST(TWorkFolders, FolderOfProgramFile) {
-    EXPECT_EQ(Startup::FolderOf(QStringLiteral("/opt/orvia/orvia")), QStringLiteral("/opt/orvia/"));
-}
-
 } // namespace
