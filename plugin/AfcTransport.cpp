@@ -30,26 +30,42 @@ bool LinkBroken(afc_error_t error) {
 }
 
 std::string AfcReason(afc_error_t error) {
-    switch (error) {
-    case AFC_E_OBJECT_NOT_FOUND:
-        return "no such file or folder";
-    case AFC_E_OBJECT_IS_DIR:
-        return "is a folder";
-    case AFC_E_PERM_DENIED:
-        return "permission denied";
-    case AFC_E_NO_SPACE_LEFT:
-        return "no space left on the phone";
-    case AFC_E_OBJECT_EXISTS:
-        return "already exists";
-    case AFC_E_DIR_NOT_EMPTY:
-        return "folder not empty";
-    case AFC_E_MUX_ERROR:
-    case AFC_E_SERVICE_NOT_CONNECTED:
-    case AFC_E_NOT_ENOUGH_DATA:
-        return "the connection to the phone broke";
-    default:
-        return "AFC error " + std::to_string(static_cast<int>(error));
-    }
+    struct TWords {
+        afc_error_t Error;
+        const char* Text;
+        bool Numbered; // the rarer ones keep their number, for a bug report
+    };
+    static constexpr TWords Known[] = {
+        {AFC_E_OBJECT_NOT_FOUND, "no such file or folder", false},
+        {AFC_E_OBJECT_IS_DIR, "is a folder", false},
+        {AFC_E_PERM_DENIED, "permission denied", false},
+        {AFC_E_NO_SPACE_LEFT, "no space left on the phone", false},
+        {AFC_E_OBJECT_EXISTS, "already exists", false},
+        {AFC_E_DIR_NOT_EMPTY, "folder not empty", false},
+        {AFC_E_MUX_ERROR, "the connection to the phone broke", false},
+        {AFC_E_SERVICE_NOT_CONNECTED, "the connection to the phone broke", false},
+        {AFC_E_NOT_ENOUGH_DATA, "the connection to the phone broke", false},
+        {AFC_E_READ_ERROR, "the phone could not read it", true},
+        {AFC_E_WRITE_ERROR, "the phone could not write it", true},
+        {AFC_E_IO_ERROR, "input/output error on the phone", true},
+        {AFC_E_OBJECT_BUSY, "the file is busy on the phone", true},
+        {AFC_E_OP_TIMEOUT, "the phone did not answer in time", true},
+        {AFC_E_OP_NOT_SUPPORTED, "the phone does not support this", true},
+        {AFC_E_NO_RESOURCES, "the phone is short of resources", true},
+        {AFC_E_NO_MEM, "the phone is short of resources", true},
+        {AFC_E_OP_INTERRUPTED, "interrupted on the phone", true},
+        {AFC_E_INVALID_ARG, "the phone refused the request as invalid", true},
+        {AFC_E_OP_HEADER_INVALID, "the phone's file service answered out of turn", true},
+        {AFC_E_UNKNOWN_PACKET_TYPE, "the phone's file service answered out of turn", true},
+    };
+    std::string text = "the phone's file service failed";
+    for (const TWords& words : Known)
+        if (words.Error == error) {
+            if (!words.Numbered)
+                return words.Text;
+            text = words.Text;
+        }
+    return text + " (AFC error " + std::to_string(static_cast<int>(error)) + ")";
 }
 
 TStatus StatusOf(afc_error_t error, TStatus otherwise) {

@@ -227,10 +227,13 @@ int TPlugin::GetFile(const char* remoteName, const char* localName, int copyFlag
     uint64_t done = 0;
     bool localFailed = false;
     bool userStopped = false;
+    // The local side's reason apart: the transport only sees that the sink
+    // stopped, and would say so over it.
+    std::string localWhy;
     const TStatus status = transport_->Read(
         phone, ReadLimit(remote.Size),
         [&](const char* data, std::size_t size) {
-            if (!file.Write(data, size, why)) {
+            if (!file.Write(data, size, localWhy)) {
                 localFailed = true;
                 return false;
             }
@@ -242,9 +245,11 @@ int TPlugin::GetFile(const char* remoteName, const char* localName, int copyFlag
     if (status != TStatus::Ok) {
         if (userStopped)
             return FS_FILE_USERABORT;
-        Report("get " + phone + (localFailed ? " to " + local : std::string()) + ": " + why);
-        if (localFailed)
+        if (localFailed) {
+            Report("get " + phone + " to " + local + ": " + localWhy);
             return FS_FILE_WRITEERROR;
+        }
+        Report("get " + phone + ": " + why);
         return status == TStatus::NotFound ? FS_FILE_NOTFOUND : FS_FILE_READERROR;
     }
     if (!file.Commit(why)) {
@@ -296,16 +301,17 @@ int TPlugin::PutFile(const char* localName, const char* remoteName, int copyFlag
     uint64_t done = 0;
     bool localFailed = false;
     bool userStopped = false;
+    std::string localWhy; // as for a get: the transport would say "stopped" over it
     const TStatus status = transport_->Write(
         phone, like,
         LocalBlocks(
             fd, [&] { return done == 0 || Progress(local, phone, Percent(done, total)); }, done,
-            localFailed, userStopped, why),
+            localFailed, userStopped, localWhy),
         why);
     if (status != TStatus::Ok) {
         if (userStopped)
             return FS_FILE_USERABORT;
-        Report("put " + local + " to " + phone + ": " + why);
+        Report("put " + local + " to " + phone + ": " + (localFailed ? localWhy : why));
         return localFailed ? FS_FILE_READERROR : FS_FILE_WRITEERROR;
     }
     Progress(local, phone, 100);

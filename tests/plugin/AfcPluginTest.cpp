@@ -98,11 +98,14 @@ TEST_F(AfcPlugin, FailedCopiesLeaveTheTargetAsItWasAndSayWhy) {
     } cases[] = {
         {"put: open refused", true, Fail("open", AFC_E_PERM_DENIED), "permission denied"},
         {"put: write fails", true, Fail("write", AFC_E_NO_SPACE_LEFT), "no space left"},
-        {"put: close fails", true, Fail("close", AFC_E_IO_ERROR), "AFC error 20"},
+        {"put: close fails", true, Fail("close", AFC_E_IO_ERROR),
+         "input/output error on the phone"},
         {"put: rename fails", true, Fail("rename", AFC_E_PERM_DENIED), "permission denied"},
-        {"put: phone takes no byte", true, [](TFakePhone& p) { p.WriteLimit = 0; }, "AFC error 5"},
+        {"put: phone takes no byte", true, [](TFakePhone& p) { p.WriteLimit = 0; },
+         "could not write it (AFC error 5)"},
         {"get: open refused", false, Fail("open", AFC_E_PERM_DENIED), "permission denied"},
-        {"get: read fails", false, Fail("read", AFC_E_READ_ERROR), "AFC error 4"},
+        {"get: read fails", false, Fail("read", AFC_E_READ_ERROR),
+         "could not read it (AFC error 4)"},
         {"get: reads never end", false, [](TFakePhone& p) { p.ReadsPastTheEnd = 16 * 1024 * 1024; },
          "more than the size it gave"},
     };

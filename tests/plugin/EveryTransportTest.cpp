@@ -40,13 +40,14 @@ protected:
     }
 
     // Runs one call ("verb arguments"; local files are names in the work
-    // folder) and gives its answer, with the text it leaves in Text.
+    // folder, or full paths) and gives its answer, with the text it leaves in Text.
     int Run(const std::string& call, std::string& text) {
         std::istringstream words(call);
         std::string verb, a, b, c;
         words >> verb >> a >> b >> c;
         Tpot::TPlugin& plugin = *plugin_;
-        const std::string local = work_ / (verb == "put" ? a : b);
+        const std::string& name = verb == "put" ? a : b;
+        const std::string local = name.starts_with('/') ? name : work_ / name;
         if (verb == "list") {
             const std::vector<std::string> names = ListNames(plugin, a);
             for (const std::string& name : names)
@@ -146,6 +147,8 @@ TEST_P(EveryTransport, CallsGiveTheSameAnswersAndLeaveTheSameFiles) {
         {"put l /d/sub 1", FS_FILE_WRITEERROR},
         {"put none /d/c 1", FS_FILE_NOTFOUND},
         {"put l /d/c 2", FS_FILE_NOTSUPPORTED}, // resume
+        // A local file that fails to read (here at once) says so, not "stopped".
+        {"put /proc/self/mem /d/c 1", FS_FILE_READERROR},
         // Moves remove the source after a complete copy.
         {"put l /d/c 5", FS_FILE_OK},
         {"ltime l", -1},
@@ -196,9 +199,9 @@ TEST_P(EveryTransport, CallsGiveTheSameAnswersAndLeaveTheSameFiles) {
         }
     });
     // One line for each failed call, naming what and where.
-    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 16) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 17) << errors;
     for (const char* said : {"get ", "/var/jb/d/none: ", "make folder ", "remove folder ",
-                             "set time ", "rename /../x: refused"})
+                             "set time ", "rename /../x: refused", ": Input/output error"})
         EXPECT_NE(errors.find(said), std::string::npos) << said;
     EXPECT_EQ(side_->Tree(), "var/ var/jb/ var/jb/d/ var/jb/d/big=<4194321 bytes> "
                              "var/jb/d/copy=first var/jb/d/moved/ var/jb/d/moved/x=first");
