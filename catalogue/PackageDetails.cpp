@@ -4,26 +4,17 @@
 #include "base/TextFile.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
-#include "catalogue/HugePages.h"
+#include "catalogue/StanzaOffsets.h"
 #include "sources/IndexStore.h"
 
 #include <QFile>
 
-#include <algorithm>
-#include <cerrno>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <utility>
+#include <array>
+#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include <array>
-#include <cstddef>
-#include <cstring>
 
 namespace {
 
@@ -207,199 +198,19 @@ bool ScanText(TDebianInfo& info, std::string_view text, const TWanted& wanted) {
     return false;
 }
 
-// Where the stanzas of one index lie, so that a lookup reads the stanzas of
-// its identifier rather than the whole index. Made by one read of the index
-// and kept for as long as the file is the same one (its device, inode, size
-// and change time).
-struct TStanzaTable {
-    struct TIdentity {
-        dev_t Device = 0;
-        ino_t Inode = 0;
-        off_t Size = 0;
-        std::int64_t ChangedSeconds = 0, ChangedNanoseconds = 0;
-        bool operator==(const TIdentity&) const = default;
-    };
-    static TIdentity IdentityOf(const struct stat& st) {
-        return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-    }
-
-    std::string Path;
-    TIdentity Identity;
-    // Start and end (after its closing empty line) of each stanza with a
-    // "package:" line, in file order.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> Stanzas;
-    // The hash of each "package:" value and its stanza, sorted.
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> Keys;
-    std::uint64_t Tail = 0; // where the last stanza starts
-    std::uint64_t End = 0;  // the end of the text (up to a byte 0x1A)
-};
-
-std::uint64_t KeyHash(std::string_view value) {
-    return std::hash<std::string_view>{}(value);
-}
-
-std::shared_ptr<TStanzaTable> MakeTable(std::string_view text) {
-    auto table = std::make_shared<TStanzaTable>();
-    TextFile::TIndexLines lines(text);
-    table->End = lines.Size();
-    std::uint64_t start = 0;
-    bool keyed = false; // the current stanza is in Stanzas
-    std::string_view line;
-    while (lines.Next(line)) {
-        if (line.empty()) {
-            if (keyed)
-                table->Stanzas.back().second = lines.Position();
-            start = lines.Position();
-            keyed = false;
-        } else if (MatchField(line) == FieldPackage) {
-            if (!keyed)
-                table->Stanzas.emplace_back(start, table->End);
-            keyed = true;
-            table->Keys.emplace_back(KeyHash(line.substr(FieldNames[FieldPackage].size())),
-                                     static_cast<std::uint32_t>(table->Stanzas.size() - 1));
-        }
-    }
-    table->Tail = start;
-    std::sort(table->Keys.begin(), table->Keys.end());
-    return table;
-}
-
-// The tables of the indexes looked into lately, shared by every thread.
-class TStanzaTables {
-public:
-    std::shared_ptr<const TStanzaTable> Find(const std::string& path,
-                                             const TStanzaTable::TIdentity& identity) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& table : tables_)
-            if (table->Path == path && table->Identity == identity)
-                return table;
-        return nullptr;
-    }
-    void Keep(std::shared_ptr<const TStanzaTable> table) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        std::erase_if(tables_, [&](const auto& t) { return t->Path == table->Path; });
-        // A source list is some dozens of indexes; the oldest table goes first.
-        if (tables_.size() >= 64)
-            tables_.erase(tables_.begin());
-        tables_.push_back(std::move(table));
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::shared_ptr<const TStanzaTable>> tables_;
-};
-
-TStanzaTables& Tables() {
-    static TStanzaTables tables;
-    return tables;
-}
-
-// Reads an index's bytes: whole from memory right after its table was made,
-// a stanza at a time from the open file afterwards.
-class TIndexBytes {
-public:
-    TIndexBytes(int fd, std::string_view whole) : fd_(fd), whole_(whole) {}
-    // The bytes from Start to End; fewer when the file has shrunk.
-    std::string_view Range(std::uint64_t start, std::uint64_t end) {
-        if (end <= start)
-            return {};
-        if (fd_ < 0)
-            return whole_.substr(start, end - start);
-        part_.resize(end - start);
-        std::size_t done = 0;
-        while (done < part_.size()) {
-            const ssize_t n = ::pread(fd_, part_.data() + done, part_.size() - done,
-                                      static_cast<off_t>(start + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        part_.resize(done);
-        return part_;
-    }
-
-private:
-    int fd_;
-    std::string_view whole_;
-    std::string part_;
-};
-
-// The table of the open index Fd (Path), made now from its whole text (kept in
-// Whole; Made then true) when there is none for this file yet or Remake asks
-// for it; null when it cannot be read.
-std::shared_ptr<const TStanzaTable> TableOf(int fd, const std::string& path, std::string& whole,
-                                            bool remake, bool& made) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-        static_cast<std::uint64_t>(st.st_size) > SafeFiles::MaxTextSize)
-        return nullptr;
-    const TStanzaTable::TIdentity identity = TStanzaTable::IdentityOf(st);
-    if (auto table = remake ? nullptr : Tables().Find(path, identity))
-        return table;
-    HugePages::Reserve(whole, static_cast<std::size_t>(st.st_size));
-    whole.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < whole.size()) {
-        const ssize_t n = ::pread(fd, whole.data() + done, whole.size() - done, off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return nullptr;
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    whole.resize(done);
-    made = true;
-    auto table = MakeTable(whole);
-    table->Path = path;
-    table->Identity = identity;
-    // A file that changed while it was read is not remembered.
-    if (done == static_cast<std::size_t>(st.st_size))
-        Tables().Keep(table);
-    return table;
-}
-
-// The stanzas that may be Info.Package's, in file order, are scanned one by
-// one; the first one wanted gives the fields.
-bool ScanStanzas(TDebianInfo& info, const TStanzaTable& table, TIndexBytes& bytes,
-                 const TWanted& wanted) {
-    const std::uint64_t hash = KeyHash(info.Package);
-    auto at = std::lower_bound(table.Keys.begin(), table.Keys.end(),
-                               std::pair<std::uint64_t, std::uint32_t>(hash, 0));
-    for (std::uint32_t last = UINT32_MAX; at != table.Keys.end() && at->first == hash; ++at) {
-        if (at->second == last)
-            continue; // the stanza has two lines of the identifier
-        last = at->second;
-        const auto [start, end] = table.Stanzas[at->second];
-        if (ScanText(info, bytes.Range(start, end), wanted))
-            return true;
-    }
+// Looks Info up in the open index Fd (Path) through the offsets kept of it.
+bool ScanIndex(TDebianInfo& info, int fd, const std::string& path, const TWanted& wanted) {
+    std::string tail;
+    const bool found = StanzaOffsets::FindStanza(
+        fd, path, info.Package,
+        [&](std::string_view stanza) { return ScanText(info, stanza, wanted); }, tail);
+    if (found)
+        return true;
     ClearScanned(info);
     // Not found: a plain lookup shows what a scan of the whole text would
     // have left, the fields of a last stanza that no empty line ended.
     if (!wanted.Key)
-        ScanText(info, bytes.Range(table.Tail, table.End), wanted);
-    return false;
-}
-
-// Looks Info up in the open index Fd. A table kept from an earlier lookup that
-// finds nothing is made again from the file: an edit in place within one
-// tick of the clock that keeps the size leaves the file looking the same.
-bool ScanIndex(TDebianInfo& info, int fd, const std::string& path, const TWanted& wanted) {
-    for (const bool remake : {false, true}) {
-        std::string whole;
-        bool made = false;
-        const auto table = TableOf(fd, path, whole, remake, made);
-        if (!table)
-            return false;
-        TIndexBytes bytes(made ? -1 : fd, whole);
-        const bool found = ScanStanzas(info, *table, bytes, wanted);
-        if (found || made)
-            return found;
-    }
+        ScanText(info, tail, wanted);
     return false;
 }
 

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the details scan as an index file, and to the
 // download address and the label helpers: none of them may crash, hang or read
-// outside their input, and the address always comes back with its scheme.
+// outside their input, and the address always comes back with its scheme. A
+// lookup through the stanza offsets kept gives what the first one gave.
 #include "catalogue/PackageDetails.h"
 
 #include <QDir>
@@ -33,8 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TDebianInfo info;
     info.Package = std::string(first.substr(first.size() > 9 ? 9 : first.size()));
     info.IndexFile = "repo.example.org_._Packages";
-    (void)FindPackage(info, dir.path() + QStringLiteral("/"));
+    TDebianInfo again = info;
+    const bool found = FindPackage(info, dir.path() + QStringLiteral("/"));
     if (info.Filename.rfind("http://", 0) != 0)
+        std::abort();
+    // The second lookup goes through the offsets the first one kept.
+    if (FindPackage(again, dir.path() + QStringLiteral("/")) != found || !(again == info))
         std::abort();
 
     // The same bytes as an index name and a file name, and as label texts.

@@ -1,4 +1,5 @@
 #include "catalogue/PackageDetails.h"
+#include "catalogue/StanzaOffsets.h"
 #include "support/Files.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -24,18 +26,25 @@ protected:
         TestFiles::WriteBytes(folder_ + name, QByteArray::fromStdString(bytes));
     }
 
-    // Looks up Package in an index named IndexFile (written with Bytes first).
-    // The first lookup reads the whole index, the second only the stanzas its
-    // table points at: both must give the same.
+    // Looks Package up in IndexFile as it stands.
+    TDebianInfo Lookup(const std::string& package, bool& found,
+                       const std::string& indexFile = "repo.example.org_._Packages") {
+        TDebianInfo info;
+        info.Package = package;
+        info.IndexFile = indexFile;
+        found = FindPackage(info, folder_);
+        return info;
+    }
+
+    // Writes Bytes to IndexFile and looks Package up twice: the first lookup
+    // scans the index, the second reads only what its offsets point at.
     TDebianInfo Find(const std::string& package, const std::string& bytes, bool& found,
                      const std::string& indexFile = "repo.example.org_._Packages") {
         Write(QString::fromStdString(indexFile), bytes);
-        TDebianInfo info, again;
-        info.Package = again.Package = package;
-        info.IndexFile = again.IndexFile = indexFile;
-        found = FindPackage(info, folder_);
-        EXPECT_EQ(FindPackage(again, folder_), found);
-        EXPECT_EQ(again, info);
+        const TDebianInfo info = Lookup(package, found, indexFile);
+        bool again = false;
+        EXPECT_EQ(Lookup(package, again, indexFile), info);
+        EXPECT_EQ(again, found);
         return info;
     }
 
@@ -141,6 +150,35 @@ TEST_F(FindPackageTest, ScansAsTheDetailsPanelExpects) {
     }
 }
 
+// The index is read piece by piece. Piece boundaries cut the stanzas below at
+// every byte of their first lines (in the identifier, between CR and LF,
+// before a line end); the lookups meet offsets unknown, partly known and
+// complete, and an identifier the index lacks.
+TEST_F(FindPackageTest, LinesCutByTheReadPiecesAreRead) {
+    const char* shapes[] = {"Version: %d\nPackage: p%d\n\n", "Version: %d\r\npACKAGE: p%d\r\n\r\n",
+                            "Version: %d\nPa\rckage: p%d\n\r\n"};
+    std::string index;
+    constexpr int Count = 30;
+    for (int k = 0; k < Count; ++k) {
+        // One long line that crosses a boundary, then the stanza K bytes
+        // before the next one.
+        const std::size_t fill = std::size_t(k + 2) * StanzaOffsets::PieceBytes - k - index.size();
+        index += "Description: " + std::string(fill - 15, 'x') + "\n\n";
+        char stanza[64];
+        std::snprintf(stanza, sizeof stanza, shapes[k % 3], k, k);
+        index += stanza;
+    }
+    index += "\x1APackage: p99\nVersion: 99\n";
+    Write("repo.example.org_._Packages", index);
+    for (int i = 0; i <= Count; ++i) {
+        const int k = i == Count / 2 ? 99 : i * 7 % Count;
+        bool found = false;
+        const TDebianInfo info = Lookup("p" + std::to_string(k), found);
+        EXPECT_EQ(found, k != 99) << k;
+        EXPECT_EQ(info.Version, k == 99 ? "" : std::to_string(k)) << k;
+    }
+}
+
 TEST_F(FindPackageTest, DecodedFieldsDropInvalidUtf8ButRawFieldsKeepBytes) {
     bool found = false;
     const TDebianInfo info = Find("foo",
@@ -187,7 +225,7 @@ TEST_F(FindPackageTest, AReplacedOrEditedIndexIsReadAgain) {
     const QString path = folder_ + "repo.example.org_._Packages";
     struct stat before {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
-    Write("repo.example.org_._Packages", "Version: 5\nPackage: foo\n\n");
+    Write("repo.example.org_._Packages", "Version: 5\nPackage: foo\n\nPackage: bar\n");
     const timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
     EXPECT_TRUE(FindPackage(info, folder_));
