@@ -4,10 +4,10 @@
 
 #include <string>
 
-// A certificate for 127.0.0.1, signed by itself and made when the test runs,
-// with its key, in a temporary folder. While the object lives, the transfers
-// of the process trust it (and nothing else) through SSL_CERT_FILE, the
-// variable the program reads as the curl tool does.
+// A certificate for 127.0.0.1, signed by itself, with its key, written to a
+// temporary folder. While the object lives, the transfers of the process
+// trust it (and nothing else) through SSL_CERT_FILE, the variable the
+// program reads as the curl tool does.
 class TTestTls {
 public:
     TTestTls();
