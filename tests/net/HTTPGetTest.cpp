@@ -17,6 +17,8 @@
 
 namespace {
 
+using TStrings = std::vector<std::string>;
+
 std::string Bytes(std::size_t size, char seed = 'a') {
     std::string s(size, ' ');
     for (std::size_t i = 0; i < size; ++i)
@@ -39,30 +41,24 @@ struct TEventLog {
                              Events.push_back("done");
                              DoneFile = file;
                              DoneSize = size;
-                             Ended = true;
                          });
         QObject::connect(&http, &THTTPGet::OnError, &http, [this](THTTPGet*, const QString& why) {
             Events.push_back("error");
             Reason = why;
-            Ended = true;
         });
     }
-    // The outcome event ("done" / "error"), or "" when none came.
-    std::string Outcome() const {
-        for (const std::string& e : Events)
-            if (e != "progress")
-                return e;
-        return {};
+    // The outcome events ("done" / "error"): one is right.
+    TStrings Outcomes() const {
+        TStrings outcomes;
+        std::copy_if(Events.begin(), Events.end(), std::back_inserter(outcomes),
+                     [](auto& e) { return e != "progress"; });
+        return outcomes;
     }
-    long Outcomes() const {
-        return std::count_if(Events.begin(), Events.end(), [](auto& e) { return e != "progress"; });
-    }
-    std::vector<std::string> Events;
+    TStrings Events;
     std::vector<std::pair<qint64, qint64>> Progress;
     QString DoneFile;
     QString Reason; // of the error event
     qint64 DoneSize = -1;
-    bool Ended = false;
     std::function<void()> OnProgress;
 };
 
@@ -75,11 +71,10 @@ protected:
     void Fetch(const std::string& path) {
         log_.Events.clear();
         log_.Progress.clear();
-        log_.Ended = false;
         http_.URL = QString::fromStdString(server_.Url(path));
         http_.FileName = Target();
         http_.Start();
-        LongOperation::WaitUntil([this] { return log_.Ended; });
+        LongOperation::WaitUntil([this] { return !log_.Outcomes().empty(); });
         Settle();
     }
     // Lets late events (there must be none) arrive.
@@ -176,7 +171,7 @@ TEST(HTTPGetRulesTest, AnswerHeads) {
 TEST_F(HTTPGetTest, PropertiesShapeTheRequest) {
     server_.Serve("/repo/Packages.gz", Bytes(10));
     Fetch("/repo/Packages.gz");
-    EXPECT_EQ(log_.Outcome(), "done");
+    EXPECT_EQ(log_.Outcomes(), TStrings{"done"});
     server_.Serve("/form", Bytes(10));
     http_.Agent.clear();
     http_.AcceptTypes = QStringLiteral("text/plain");
@@ -267,8 +262,7 @@ TEST_F(HTTPGetTest, OutcomeAndTargetByAnswer) {
         TestFiles::WriteBytes(Target(), old);
         http_.BinaryData = c.BinaryData;
         Fetch(path);
-        EXPECT_EQ(log_.Outcome(), c.Reason.isEmpty() ? "done" : "error");
-        EXPECT_EQ(log_.Outcomes(), 1);
+        EXPECT_EQ(log_.Outcomes(), TStrings{c.Reason.isEmpty() ? "done" : "error"});
         EXPECT_EQ(TargetBytes(), c.Target);
         EXPECT_TRUE(http_.LastError().startsWith(c.Reason) &&
                     http_.LastError().isEmpty() == c.Reason.isEmpty())
@@ -286,7 +280,7 @@ TEST_F(HTTPGetTest, NoServerIsAnErrorAndLeavesTheTargetAlone) {
     http_.URL = QStringLiteral("http://127.0.0.1:%1/P").arg(TTestHttpServer::ClosedPort());
     http_.FileName = Target();
     EXPECT_EQ(http_.StartAndWait().Reason, QStringLiteral("соединение отклонено"));
-    EXPECT_EQ(log_.Events, (std::vector<std::string>{"error"}));
+    EXPECT_EQ(log_.Events, TStrings{"error"});
     EXPECT_EQ(http_.LastStatus(), 0);
     EXPECT_EQ(TargetBytes(), "old");
 }
@@ -295,7 +289,7 @@ TEST_F(HTTPGetTest, ProgressEndsWithTheFinalCount) {
     const std::string body = Bytes(3 * 1024 * 1024);
     server_.ServePaced("/big", body, 64 * 1024, 1);
     Fetch("/big");
-    ASSERT_EQ(log_.Outcome(), "done");
+    ASSERT_EQ(log_.Outcomes(), TStrings{"done"});
     ASSERT_FALSE(log_.Progress.empty());
     EXPECT_EQ(log_.Events.back(), "done");
     EXPECT_EQ(log_.Progress.back(), std::make_pair(qint64(body.size()), qint64(body.size())));
@@ -327,7 +321,7 @@ TEST_F(HTTPGetTest, AtMostTenRedirects) {
     server_.Serve("/r10", "ten hops");
     server_.Serve("/r11", "eleven hops");
     Fetch("/r0");
-    EXPECT_EQ(log_.Outcome(), "done");
+    EXPECT_EQ(log_.Outcomes(), TStrings{"done"});
     EXPECT_EQ(TargetBytes(), "ten hops");
     EXPECT_EQ(server_.Requests().size(), 11u);
 
@@ -335,7 +329,7 @@ TEST_F(HTTPGetTest, AtMostTenRedirects) {
     TestFiles::WriteBytes(Target(), "old");
     server_.Redirect("/r10", 302, "/r11");
     Fetch("/r0");
-    EXPECT_EQ(log_.Outcome(), "error");
+    EXPECT_EQ(log_.Outcomes(), TStrings{"error"});
     EXPECT_EQ(server_.Requests().size(), 11u); // the eleventh redirect is not followed
     EXPECT_EQ(TargetBytes(), "old");
 }
@@ -359,20 +353,20 @@ TEST_F(HTTPGetTest, StartTwiceStartsOneTransfer) {
     http_.FileName = Target();
     http_.Start();
     http_.Start();
-    LongOperation::WaitUntil([this] { return log_.Ended; });
+    LongOperation::WaitUntil([this] { return !log_.Outcomes().empty(); });
     Settle();
     EXPECT_EQ(server_.Requests().size(), 1u);
     EXPECT_FALSE(http_.Running());
     http_.Stop(); // while idle: no second outcome
     Settle();
-    EXPECT_EQ(log_.Outcomes(), 1);
+    EXPECT_EQ(log_.Outcomes().size(), 1u);
 
     // WaitThread: Start itself returns after the transfer.
     http_.WaitThread = true;
     http_.Start();
     EXPECT_FALSE(http_.Running());
     EXPECT_EQ(server_.Requests().size(), 2u);
-    EXPECT_EQ(log_.Outcomes(), 2);
+    EXPECT_EQ(log_.Outcomes().size(), 2u);
 }
 
 // The server sends the first bytes and then nothing until released: the
@@ -382,8 +376,7 @@ TEST_F(HTTPGetTest, StopEndsAReadUnderWay) {
     server_.ServeHeld("/held", Bytes(100000), 1000);
     log_.OnProgress = [this] { http_.Stop(); };
     Fetch("/held");
-    EXPECT_EQ(log_.Outcome(), "error");
-    EXPECT_EQ(log_.Outcomes(), 1);
+    EXPECT_EQ(log_.Outcomes(), TStrings{"error"});
     EXPECT_EQ(log_.Reason, QStringLiteral("остановлено"));
     EXPECT_EQ(TargetBytes(), "<missing>");
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
