@@ -56,59 +56,41 @@ TEST_F(DeviceTest, ListingFillsTheThreeListsWithPackages) {
 
 TEST_F(DeviceTest, DeletingRemovesTheFileAndReadsItsListAgain) {
     BindTestPlugin();
+    using enum TCacheList;
     const struct {
-        const char* Name;
         TCacheList List;
         QString Selected;
         QStringList Config;
-        bool Removed;
-        const char* Shown; // the list afterwards, "-" when not read again
-        QString Warning;
+        const char* Shown;  // the list afterwards, "-" when not read again
+        const char* Reason; // the start of it; null when the file went
     } cases[] = {
-        {"local", TCacheList::Local, "a.deb", {}, true, "b.deb,x.deb", ""},
-        {"local, a folder",
-         TCacheList::Local,
-         "x.deb",
-         {},
-         false,
-         "a.deb,b.deb,x.deb",
-         "Пакет \"x.deb\" не удалён: "},
-        {"cache, refused",
-         TCacheList::Cache,
-         "a.deb",
-         {"delrefuse a.deb"},
-         false,
-         "-",
-         "Пакет \"a.deb\" не удалён с телефона: delete refused " + CacheFolder + "a.deb."},
-        {"cache, listing fails after", TCacheList::Cache, "a.deb", {RefuseCache}, true, "", ""},
-        {"auto-install, not a file name",
-         TCacheList::AutoInstall,
-         "../a.deb",
-         {},
-         false,
-         "-",
-         "Пакет \"../a.deb\" не удалён с телефона: имя не годится для файла."},
+        {Local, "a.deb", {}, "b.deb,x.deb", nullptr},
+        {Local, "x.deb", {}, "a.deb,b.deb,x.deb", ""},
+        {Cache, "a.deb", {"delrefuse a.deb"}, "-", "delete refused"},
+        {Cache, "a.deb", {RefuseCache}, "", nullptr}, // the listing after it fails
+        {AutoInstall, "../a.deb", {}, "-", "имя не годится для файла"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
+        SCOPED_TRACE(c.Selected.toStdString() + " " + c.Config.join(' ').toStdString());
         Configure(c.Config);
-        const QString folder = c.List == TCacheList::Local   ? folders_.ArchivesDir
-                               : c.List == TCacheList::Cache ? PhoneRoot() + CacheFolder
-                                                             : PhoneRoot() + AutoFolder;
+        const QString folder = c.List == Local   ? folders_.ArchivesDir
+                               : c.List == Cache ? PhoneRoot() + CacheFolder
+                                                 : PhoneRoot() + AutoFolder;
         for (const char* name : {"a.deb", "b.deb"})
             LocalFile(folder + name, name);
         ASSERT_TRUE(QDir().mkpath(folders_.ArchivesDir + "x.deb/inside"));
         TPackageChange change(phone_, folders_, TAction::Delete, c.List, c.Selected);
         change.Run();
-        EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), !c.Removed);
+        EXPECT_EQ(QFileInfo::exists(folder + "a.deb"), c.Reason != nullptr);
         EXPECT_TRUE(QFileInfo::exists(folder + "b.deb"));
         EXPECT_EQ(Shown(change), QString::fromUtf8(c.Shown));
-        EXPECT_EQ(bool(change.Outcome()), c.Warning.isEmpty());
-        if (!c.Warning.isEmpty()) {
-            ASSERT_EQ(change.Warnings().size(), 1);
-            EXPECT_TRUE(change.Warnings()[0].startsWith(c.Warning));
-        } else {
-            EXPECT_EQ(change.Warnings(), QStringList{});
+        EXPECT_EQ(bool(change.Outcome()), c.Reason == nullptr);
+        // A package not deleted is said, with the reason.
+        EXPECT_EQ(change.Warnings().size(), c.Reason ? 1 : 0);
+        if (c.Reason) {
+            EXPECT_TRUE(change.Warnings().value(0).startsWith(
+                "Пакет \"" + c.Selected + "\" не удалён" +
+                (c.List == Local ? ": " : " с телефона: ") + c.Reason));
         }
     }
 }
@@ -121,46 +103,31 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
     LocalFile(folders_.WorkDir + "gone.deb", "a file of the working folder");
     ASSERT_TRUE(QFile::link(folders_.WorkDir + "orvia.ini", folders_.ArchivesDir + "link.deb"));
     const struct {
-        const char* Name;
-        TCacheList List;
         QString Selected;
         QStringList Config;
-        const char* Shown;  // the list afterwards, "-" when not read again
-        const char* Reason; // why it was not sent; "" when it was
+        const char* Shown; // Cydia's cache afterwards, "-" when not read again
+        QString Reason;    // why it was not sent; none when it was
     } cases[] = {
-        {"a name with a colon",
-         TCacheList::Cache,
-         "pkg_1:2.0.deb",
-         {},
-         "old.deb,pkg_1:2.0.deb",
-         ""},
-        {"put fails",
-         TCacheList::Cache,
-         "new.deb",
-         {"putfail new.deb"},
-         "old.deb",
-         "put refused /private/var/cache/apt/archives/new.deb"},
-        {"listing fails after the copy", TCacheList::Cache, "new.deb", {RefuseCache}, "-", ""},
+        {"pkg_1:2.0.deb", {}, "old.deb,pkg_1:2.0.deb", ""},
+        {"new.deb", {"putfail new.deb"}, "old.deb", "put refused " + CacheFolder + "new.deb"},
+        {"new.deb", {RefuseCache}, "-", ""}, // the listing after it fails
         // Only a regular file of the local cache is sent, never one beside
         // it or what a link points at.
-        {"not in the cache", TCacheList::Cache, "gone.deb", {}, "old.deb", "не обычный файл"},
-        {"a link", TCacheList::Cache, "link.deb", {}, "old.deb", "не обычный файл"},
+        {"gone.deb", {}, "old.deb", "не обычный файл"},
+        {"link.deb", {}, "old.deb", "не обычный файл"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
+        SCOPED_TRACE(c.Selected.toStdString() + " " + c.Config.join(' ').toStdString());
         Configure(c.Config);
-        for (const QString& folder : {PhoneRoot() + CacheFolder, PhoneRoot() + AutoFolder}) {
-            for (const QString& f : Entries(folder))
-                QFile::remove(folder + f);
-            LocalFile(folder + "old.deb", "old");
-        }
+        for (const QString& f : Entries(PhoneRoot() + CacheFolder))
+            QFile::remove(PhoneRoot() + CacheFolder + f);
+        LocalFile(PhoneRoot() + CacheFolder + "old.deb", "old");
         TakeCalls();
-        TPackageChange change(phone_, folders_, TAction::CopyToPhone, c.List, c.Selected);
+        TPackageChange change(phone_, folders_, TAction::CopyToPhone, TCacheList::Cache,
+                              c.Selected);
         change.Run();
-        const QString remote =
-            PhoneRoot() + (c.List == TCacheList::Cache ? CacheFolder : AutoFolder) + c.Selected;
-        const bool sent = !*c.Reason;
-        EXPECT_EQ(TestFiles::ReadBytes(remote),
+        const bool sent = c.Reason.isEmpty();
+        EXPECT_EQ(PhoneBytes(CacheFolder + c.Selected),
                   sent ? LocalBytes(folders_.ArchivesDir + c.Selected) : "<missing>");
         EXPECT_EQ(Shown(change), QString::fromUtf8(c.Shown));
         // A selected package that did not arrive is said, with the reason.
@@ -168,7 +135,7 @@ TEST_F(DeviceTest, CopyingSendsTheSelectedLocalPackage) {
                   sent ? QStringList{}
                        : QStringList{"Пакет \"" + c.Selected +
                                      "\" не отправлен на телефон: " + c.Reason + "."});
-        if (c.Selected == "link.deb" || c.Selected == "gone.deb") {
+        if (c.Reason == "не обычный файл") {
             EXPECT_EQ(TakeCalls().filter(QStringLiteral("FsPutFile")), QStringList{});
         }
         EXPECT_EQ(Litter(), (QStringList{"gone.deb", "orvia.ini"}));

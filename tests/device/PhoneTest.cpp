@@ -91,52 +91,11 @@ TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {
               (QStringList{"FsInit 0 progress", "FsFindFirst /private/var/cache/apt/archives",
                            "FsFindClose"}));
 
-    // A folder holding nothing but "." and "..".
-    ASSERT_TRUE(phone_.iPhone_ls(PhoneFolders::AutoInstall, list));
-    EXPECT_EQ(list, (std::vector<std::string>{".", ".."}));
-    TakeCalls();
-
-    // A failure says why: the plugin's words when it logged any.
-    const struct {
-        const char* Name;
-        QStringList Config;
-        const char* Folder;
-        QStringList Calls;
-        const char* Reason;
-    } failures[] = {
-        {"FsInit fails",
-         {"init fail"},
-         PhoneFolders::Cache,
-         {"FsInit 0 progress"},
-         "телефон не подключён (cannot reach)"},
-        {"listing refused",
-         {"refuse /private/var/cache/apt/archives"},
-         PhoneFolders::Cache,
-         {"FsInit 0 progress", "FsFindFirst /private/var/cache/apt/archives"},
-         "refused /private/var/cache/apt/archives"},
-        {"missing folder",
-         {},
-         "/nowhere",
-         {"FsInit 0 progress", "FsFindFirst /nowhere"},
-         "телефон не выдал список папки /nowhere"},
-    };
-    for (const auto& f : failures) {
-        SCOPED_TRACE(f.Name);
-        Configure(f.Config);
-        list = {"old"};
-        EXPECT_EQ(phone_.iPhone_ls(f.Folder, list).Reason, QString::fromUtf8(f.Reason));
-        EXPECT_TRUE(list.empty());
-        EXPECT_EQ(TakeCalls(), f.Calls);
-    }
-}
-
-TEST_F(DeviceTest, ListingsAreCutAtTheNameFieldAndAtTheCountLimit) {
-    BindTestPlugin();
+    // Cut at the name field (a folder holding nothing but "." and "..", and
+    // a long name) and at the count limit.
     Configure({Hex(QByteArray(300, 'n'))});
-    std::vector<std::string> list;
     ASSERT_TRUE(phone_.iPhone_ls(PhoneFolders::AutoInstall, list));
     EXPECT_EQ(list, (std::vector<std::string>{".", "..", std::string(MAX_PATH, 'n')}));
-
     Configure({QStringLiteral("endless")});
     TakeCalls();
     ASSERT_TRUE(phone_.iPhone_ls(PhoneFolders::AutoInstall, list));
@@ -166,42 +125,56 @@ TEST_F(DeviceTest, TransfersUseTheLocalFileTheCallerNames) {
 
     ASSERT_TRUE(phone_.iPhone_del(remote));
     EXPECT_EQ(PhoneBytes(phonePath), QByteArray("<missing>"));
-    QFile::remove(local);
-    TakeCalls();
+}
 
-    // A failure says why: the plugin's words when it logged any, else ours.
+// A failure says why: the plugin's words when it logged any, else ours naming
+// the phone file. A failed listing leaves the list empty.
+TEST_F(DeviceTest, FailuresSayWhy) {
+    BindTestPlugin();
+    const QString local = folders_.WorkDir + QStringLiteral("download.list");
+    const QString path = QStringLiteral("/private/var/lib/apt/lists/x_Packages");
+    const std::string remote = path.toStdString();
+    const auto ls = [this](const char* folder) {
+        return [this, folder] {
+            std::vector<std::string> list{"old"};
+            const TOutcome listed = phone_.iPhone_ls(folder, list);
+            EXPECT_TRUE(list.empty());
+            return listed;
+        };
+    };
     // Put does not look for the local file: the plugin's answer decides.
     const auto get = [&] { return phone_.iPhone_get(remote, local); };
     const auto put = [&] { return phone_.iPhone_put(local, remote); };
     const auto del = [&] { return phone_.iPhone_del(remote); };
+    const QString cache = QString::fromUtf8(PhoneFolders::Cache);
     const struct {
-        const char* Name;
         QStringList Config;
         std::function<TOutcome()> Call;
         int Calls;
         QString Reason;
     } failures[] = {
-        {"nothing to get", {}, get, 2, "телефон не выдал файл " + phonePath},
-        {"nothing to put", {}, put, 2, "телефон не принял файл " + phonePath},
-        {"nothing to delete", {}, del, 2, "телефон не удалил файл " + phonePath},
-        {"get refused", {"getfail x_Packages"}, get, 2, "get refused " + phonePath},
-        {"put refused", {"putfail x_Packages"}, put, 2, "put refused " + phonePath},
-        {"delete refused", {"delrefuse x_Packages"}, del, 2, "delete refused " + phonePath},
-        {"no phone", {"init fail"}, put, 1, "телефон не подключён (cannot reach)"},
+        {{"init fail"}, ls(PhoneFolders::Cache), 1, "телефон не подключён (cannot reach)"},
+        {{"refuse " + cache}, ls(PhoneFolders::Cache), 2, "refused " + cache},
+        {{}, ls("/nowhere"), 2, "телефон не выдал список папки /nowhere"},
+        {{}, get, 2, "телефон не выдал файл " + path},
+        {{}, put, 2, "телефон не принял файл " + path},
+        {{}, del, 2, "телефон не удалил файл " + path},
+        {{"getfail x_Packages"}, get, 2, "get refused " + path},
+        {{"putfail x_Packages"}, put, 2, "put refused " + path},
+        {{"delrefuse x_Packages"}, del, 2, "delete refused " + path},
+        {{"init fail"}, put, 1, "телефон не подключён (cannot reach)"},
         // No local file named: refused before the plugin is asked.
-        {"get without a local file",
-         {},
-         [&] { return phone_.iPhone_get(remote, QString()); },
+        {{},
+         [&] { return phone_.iPhone_get(remote, {}); },
          0,
          "не указан файл для копии с телефона"},
-        {"put without a local file",
-         {},
-         [&] { return phone_.iPhone_put(QString(), remote); },
+        {{},
+         [&] { return phone_.iPhone_put({}, remote); },
          0,
          "не указан файл для отправки на телефон"},
     };
     for (const auto& f : failures) {
-        SCOPED_TRACE(f.Name);
+        SCOPED_TRACE(f.Reason.toStdString());
         Configure(f.Config);
         EXPECT_EQ(f.Call().Reason, f.Reason);
         EXPECT_EQ(TakeCalls().size(), f.Calls);

@@ -21,16 +21,15 @@
 #include "common/WfxApi.h"
 
 #include <dlfcn.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,13 +37,17 @@
 
 namespace {
 
+// Keys without a value hold "" in their set.
 struct TConfig {
     std::string Root;
     std::string Log;
-    bool InitFails = false;
-    bool Endless = false;
-    std::set<std::string> Refused, GetFails, PutFails, DelRefused, SlowGets;
+    std::map<std::string, std::set<std::string>> Sets;
     std::vector<std::string> Injected;
+
+    bool Has(const char* key, const std::string& value = {}) const {
+        const auto found = Sets.find(key);
+        return found != Sets.end() && found->second.count(value) != 0;
+    }
 };
 
 TConfig config;
@@ -62,13 +65,6 @@ std::string OwnFolder() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-std::string FromHex(const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-}
-
 void ReadConfig() {
     config = TConfig{};
     std::ifstream in(OwnFolder() + "/TestPlugin.conf");
@@ -77,26 +73,16 @@ void ReadConfig() {
         const std::size_t space = line.find(' ');
         const std::string key = line.substr(0, space);
         const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-        if (key == "root")
-            config.Root = value;
-        else if (key == "log")
-            config.Log = value;
-        else if (key == "init")
-            config.InitFails = value == "fail";
-        else if (key == "endless")
-            config.Endless = true;
-        else if (key == "refuse")
-            config.Refused.insert(value);
-        else if (key == "getfail")
-            config.GetFails.insert(value);
-        else if (key == "slowget")
-            config.SlowGets.insert(value);
-        else if (key == "putfail")
-            config.PutFails.insert(value);
-        else if (key == "delrefuse")
-            config.DelRefused.insert(value);
-        else if (key == "inject")
-            config.Injected.push_back(FromHex(value));
+        if (key == "root" || key == "log") {
+            (key == "root" ? config.Root : config.Log) = value;
+        } else if (key == "inject") {
+            std::string name;
+            for (std::size_t i = 0; i + 1 < value.size(); i += 2)
+                name += static_cast<char>(std::stoi(value.substr(i, 2), nullptr, 16));
+            config.Injected.push_back(name);
+        } else {
+            config.Sets[key].insert(value);
+        }
     }
 }
 
@@ -119,19 +105,10 @@ std::string LastName(const std::string& path) {
 }
 
 bool CopyFile(const std::string& from, const std::string& to) {
-    std::ifstream in(from, std::ios::binary);
-    if (!in)
-        return false;
-    struct stat st {};
-    if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    if (!out)
-        return false;
-    out << bytes.str();
-    return static_cast<bool>(out);
+    std::error_code error;
+    return std::filesystem::is_regular_file(from, error) &&
+           std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
+                                      error);
 }
 
 struct TSearch {
@@ -153,14 +130,14 @@ TEST_EXPORT int FsInit(int number, tProgressProc progress, tLogProc log, tReques
     gProgress = progress;
     gLogProc = log;
     Log("FsInit " + std::to_string(number) + (progress ? " progress" : " null"));
-    if (config.InitFails)
+    if (config.Has("init", "fail"))
         LogError("cannot reach");
-    return config.InitFails ? 1 : 0;
+    return config.Has("init", "fail") ? 1 : 0;
 }
 
 TEST_EXPORT HANDLE FsFindFirst(char* path, WIN32_FIND_DATAA* data) {
     Log(std::string("FsFindFirst ") + path);
-    if (config.Refused.count(path)) {
+    if (config.Has("refuse", path)) {
         LogError(std::string("refused ") + path);
         return INVALID_HANDLE_VALUE;
     }
@@ -179,7 +156,7 @@ TEST_EXPORT HANDLE FsFindFirst(char* path, WIN32_FIND_DATAA* data) {
 
 TEST_EXPORT BOOL FsFindNext(HANDLE handle, WIN32_FIND_DATAA* data) {
     auto* search = static_cast<TSearch*>(handle);
-    if (config.Endless) {
+    if (config.Has("endless")) {
         Fill(data, "again.deb");
         return 1;
     }
@@ -197,11 +174,11 @@ TEST_EXPORT int FsFindClose(HANDLE handle) {
 
 TEST_EXPORT int FsGetFile(char* remote, char* local, int flags, RemoteInfoStruct*) {
     Log(std::string("FsGetFile ") + remote + " " + local + " " + std::to_string(flags));
-    if (config.GetFails.count(LastName(remote))) {
+    if (config.Has("getfail", LastName(remote))) {
         LogError(std::string("get refused ") + remote);
         return FS_FILE_READERROR;
     }
-    if (config.SlowGets.count(LastName(remote))) {
+    if (config.Has("slowget", LastName(remote))) {
         for (int i = 0; i < 100000; ++i) {
             if (gProgress && gProgress(0, remote, local, i % 100) != 0) {
                 Log("stopped");
@@ -215,7 +192,7 @@ TEST_EXPORT int FsGetFile(char* remote, char* local, int flags, RemoteInfoStruct
 
 TEST_EXPORT int FsPutFile(char* local, char* remote, int flags) {
     Log(std::string("FsPutFile ") + local + " " + remote + " " + std::to_string(flags));
-    if (config.PutFails.count(LastName(remote))) {
+    if (config.Has("putfail", LastName(remote))) {
         LogError(std::string("put refused ") + remote);
         return FS_FILE_WRITEERROR;
     }
@@ -225,7 +202,7 @@ TEST_EXPORT int FsPutFile(char* local, char* remote, int flags) {
 #ifndef TEST_PLUGIN_WITHOUT_DELETE
 TEST_EXPORT BOOL FsDeleteFile(char* remote) {
     Log(std::string("FsDeleteFile ") + remote);
-    if (config.DelRefused.count(LastName(remote))) {
+    if (config.Has("delrefuse", LastName(remote))) {
         LogError(std::string("delete refused ") + remote);
         return 0;
     }
