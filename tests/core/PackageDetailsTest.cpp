@@ -2,7 +2,6 @@
 #include "catalogue/StanzaOffsets.h"
 #include "support/Files.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -26,24 +25,22 @@ protected:
         TestFiles::WriteBytes(folder_ + name, QByteArray::fromStdString(bytes));
     }
 
-    // Looks Package up in IndexFile as it stands.
-    TDebianInfo Lookup(const std::string& package, bool& found,
-                       const std::string& indexFile = "repo.example.org_._Packages") {
+    // Looks Package up in the index as it stands.
+    TDebianInfo Lookup(const std::string& package, bool& found) {
         TDebianInfo info;
         info.Package = package;
-        info.IndexFile = indexFile;
+        info.IndexFile = "repo.example.org_._Packages";
         found = FindPackage(info, folder_);
         return info;
     }
 
-    // Writes Bytes to IndexFile and looks Package up twice: the first lookup
+    // Writes Bytes to the index and looks Package up twice: the first lookup
     // scans the index, the second reads only what its offsets point at.
-    TDebianInfo Find(const std::string& package, const std::string& bytes, bool& found,
-                     const std::string& indexFile = "repo.example.org_._Packages") {
-        Write(QString::fromStdString(indexFile), bytes);
-        const TDebianInfo info = Lookup(package, found, indexFile);
+    TDebianInfo Find(const std::string& package, const std::string& bytes, bool& found) {
+        Write("repo.example.org_._Packages", bytes);
+        const TDebianInfo info = Lookup(package, found);
         bool again = false;
-        EXPECT_EQ(Lookup(package, again, indexFile), info);
+        EXPECT_EQ(Lookup(package, again), info);
         EXPECT_EQ(again, found);
         return info;
     }
@@ -53,100 +50,83 @@ protected:
 };
 
 TEST_F(FindPackageTest, FillsEveryFieldOfTheStanzaAndComputesTheAddress) {
-    const std::string index = "Package: other\nName: Other\nSize: 1\n\n"
-                              "Name: Foo Tweak\n"
-                              "Package: com.example.foo\n"
-                              "Version: 1.0-2\n"
-                              "Author: Ivan <ivan@example.org>\n"
-                              "Maintainer: Team <team@example.org>\n"
-                              "Description: does things\n continuation line\n"
-                              "Size: 1234\n"
-                              "Homepage: http://example.org/\n"
-                              "Filename: ./debs/foo_1.0_iphoneos-arm.deb\n"
-                              "Depends: a, b (>= 1)\n"
-                              "Pre-Depends: c\n"
-                              "Depiction: http://example.org/d\n"
-                              "Section: Tweaks\n"
-                              "\n"
-                              "Package: later\nVersion: 9\n";
+    const std::string index =
+        "Package: other\nName: Other\nSize: 1\n\n"
+        "Name: Foo Tweak\nPackage: com.example.foo\nVersion: 1.0-2\n"
+        "Author: Ivan <ivan@example.org>\nMaintainer: Team <team@example.org>\n"
+        "Description: does things\n continuation line\nSize: 1234\n"
+        "Homepage: http://example.org/\n"
+        "Filename: ./debs/foo_1.0_iphoneos-arm.deb\nDepends: a, b (>= 1)\n"
+        "Pre-Depends: c\nDepiction: http://example.org/d\nSection: Tweaks\n"
+        "Architecture: iphoneos-arm\nSHA256: ab\nSHA1: cd\nMD5sum: ef\n\n"
+        "Package: bad\nName: \xd0\x9f\xd1\x80\xd0\xb8\nAuthor: \xc0\xaf\n"
+        "Maintainer: ok\nDescription: \xed\xa0\x80\nSection: \xff\n";
+    const TDebianInfo want{.Package = "com.example.foo",
+                           .Name = "Foo Tweak",
+                           .Version = "1.0-2",
+                           .Author = "Ivan <ivan@example.org>",
+                           .Maintainer = "Team <team@example.org>",
+                           .Description = "does things",
+                           .Size = "1234",
+                           .Homepage = "http://example.org/",
+                           .Filename = "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb",
+                           .Depends = "a, b (>= 1)",
+                           .PreDepends = "c",
+                           .IndexFile = "repo.example.org_._Packages",
+                           .Depiction = "http://example.org/d",
+                           .Section = "Tweaks",
+                           .Architecture = "iphoneos-arm",
+                           .LocalName = "foo_1.0_iphoneos-arm.deb",
+                           .SHA256 = "ab",
+                           .SHA1 = "cd",
+                           .MD5sum = "ef"};
     bool found = false;
-    const TDebianInfo info = Find("com.example.foo", index, found);
-    ASSERT_TRUE(found);
-    TDebianInfo want;
-    want.Package = "com.example.foo";
-    want.Name = "Foo Tweak";
-    want.Version = "1.0-2";
-    want.Author = "Ivan <ivan@example.org>";
-    want.Maintainer = "Team <team@example.org>";
-    want.Description = "does things";
-    want.Size = "1234";
-    want.Homepage = "http://example.org/";
-    want.Filename = "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb";
-    want.Depends = "a, b (>= 1)";
-    want.PreDepends = "c";
-    want.IndexFile = "repo.example.org_._Packages";
-    want.Depiction = "http://example.org/d";
-    want.Section = "Tweaks";
-    want.LocalName = "foo_1.0_iphoneos-arm.deb";
-    EXPECT_EQ(info, want);
+    EXPECT_EQ(Find("com.example.foo", index, found), want);
+    EXPECT_TRUE(found);
+    // Decoded fields drop invalid UTF-8, the others keep the index's bytes.
+    const TDebianInfo bad = Lookup("bad", found);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(bad.Name + "|" + bad.Author + "|" + bad.Maintainer + "|" + bad.Description + "|" +
+                  bad.Section,
+              "\xd0\x9f\xd1\x80\xd0\xb8||ok||\xff");
 }
 
 // The rows rewrite one index in place, each read again as the panel would.
 TEST_F(FindPackageTest, ScansAsTheDetailsPanelExpects) {
     const struct {
-        const char* Title;
-        const char* Index;
-        bool Found;
-        const char* Name;
-        const char* Version;
-        const char* Size;
+        const char *Title, *Index, *Want; // found|Name|Version|Size
     } cases[] = {
-        {"field names in any case", "PACKAGE: foo\nvErSiOn: 2\nSIZE: 7\n", true, "foo", "2", "7"},
-        {"no blank after the colon is no field", "Package: foo\nSize:1234\nVersion:1.0\n", true,
-         "foo", "", ""},
-        {"two blanks keep the second in the value", "Package: foo\nVersion:  1.0 \n", true, "foo",
-         " 1.0 ", ""},
+        {"field names in any case", "PACKAGE: foo\nvErSiOn: 2\nSIZE: 7\n", "yes|foo|2|7"},
+        {"no blank, no field", "Package: foo\nSize:1234\nVersion:1.0\n", "yes|foo||"},
+        {"two blanks: one stays", "Package: foo\nVersion:  1.0 \n", "yes|foo| 1.0 |"},
         {"first stanza of the identifier wins",
-         "Package: foo\nVersion: 1\nSize: 10\n\nPackage: foo\nVersion: 2\nSize: 20\n", true, "foo",
-         "1", "10"},
-        {"fields before the Package line count", "Version: 3\nSize: 5\nPackage: foo\n", true, "foo",
-         "3", "5"},
-        {"earlier stanza leaves nothing behind",
-         "Package: bar\nName: Bar\nSize: 99\n\nPackage: foo\nVersion: 1\n", true, "foo", "1", ""},
-        {"identifier compares exactly", "Package: Foo\nVersion: 1\n", false, "foo", "1", ""},
-        {"not found keeps the last stanza's fields", "Package: bar\nName: Bar\nVersion: 4\n", false,
-         "Bar", "4", ""},
-        {"a later line replaces an earlier one", "Package: foo\nVersion: 1\nVersion: 2\n", true,
-         "foo", "2", ""},
-        {"invalid UTF-8 name falls back to the identifier", "Package: foo\nName: \xff\xfe bad\n",
-         true, "foo", "", ""},
-        {"the scan stops at the empty line after the found stanza",
-         "Package: foo\nVersion: 1\n\n\nVersion: 2\nPackage: foo\n", true, "foo", "1", ""},
-        {"line of blanks does not end a stanza", "Package: foo\n \nVersion: 5\n", true, "foo", "5",
-         ""},
-        {"lone CRs and CR LF as the index reader reads them",
-         "Package: bar\r\n\r\nPack\rage: foo\r\nVer\rsion: 6\r\n\r\nPackage: foo\n", true, "foo",
-         "6", ""},
-        {"nothing after a byte 0x1A", "Package: bar\n\x1A\n\nPackage: foo\n", false, "foo", "", ""},
-        {"identifier first met in another field",
-         "Package: a\nDepends: foo\n\nPackage: foo\nVersion: 2\n", true, "foo", "2", ""},
-        {"fields before the identifier, CR LF",
-         "Version: 4\r\nPackage: foo\r\n\r\nPackage: foo\r\nVersion: 5\r\n", true, "foo", "4", ""},
-        {"near misses", "Package:  foo\nXPackage: foo\nPackage: foo2\n\nPackage: foo\nVersion: 9\n",
-         true, "foo", "9", ""},
-        {"empty first line, identifier on the last line", "\nVersion: 13\nPackage: foo", true,
-         "foo", "13", ""},
-        {"the same identifier twice in one stanza", "Package: foo\nPackage: foo\nVersion: 7\n",
-         true, "foo", "7", ""},
-        {"edited to hold another package", "Package: bar\nVersion: 4\n\n", false, "foo", "", ""}};
+         "Package: foo\nVersion: 1\nSize: 10\n\nPackage: foo\nVersion: 2\nSize: 20\n",
+         "yes|foo|1|10"},
+        {"nothing left from before",
+         "Package: bar\nName: Bar\nSize: 99\n\nPackage: foo\nVersion: 1\n", "yes|foo|1|"},
+        {"identifier compares exactly", "Package: Foo\nVersion: 1\n", "no|foo|1|"},
+        {"not found: last stanza's fields", "Package: bar\nName: Bar\nVersion: 4\n", "no|Bar|4|"},
+        {"later line wins", "Package: foo\nVersion: 1\nVersion: 2\n", "yes|foo|2|"},
+        {"invalid UTF-8 name", "Package: foo\nName: \xff\xfe bad\n", "yes|foo||"},
+        {"stops after the stanza", "Package: foo\nVersion: 1\n\n\nVersion: 2\nPackage: foo\n",
+         "yes|foo|1|"},
+        {"line of blanks does not end a stanza", "Package: foo\n \nVersion: 5\n", "yes|foo|5|"},
+        {"lone CRs and CR LF",
+         "Package: bar\r\n\r\nPack\rage: foo\r\nVer\rsion: 6\r\n\r\nPackage: foo\n", "yes|foo|6|"},
+        {"nothing after a byte 0x1A", "Package: bar\n\x1A\n\nPackage: foo\n", "no|foo||"},
+        {"near misses",
+         "Package: a\nDepends: foo\n\nPackage:  foo\nXPackage: foo\nPackage: foo2\n\n"
+         "Package: foo\nVersion: 9\n",
+         "yes|foo|9|"},
+        {"unended last line", "\nVersion: 13\nPackage: foo", "yes|foo|13|"},
+        {"identifier twice in a stanza", "Package: foo\nPackage: foo\nVersion: 7\n", "yes|foo|7|"},
+        {"edited to hold another package", "Package: bar\nVersion: 4\n\n", "no|foo||"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Title);
         bool found = false;
         const TDebianInfo info = Find("foo", c.Index, found);
-        EXPECT_EQ(found, c.Found);
-        EXPECT_EQ(info.Name, c.Name);
-        EXPECT_EQ(info.Version, c.Version);
-        EXPECT_EQ(info.Size, c.Size);
+        EXPECT_EQ((found ? "yes|" : "no|") + info.Name + "|" + info.Version + "|" + info.Size,
+                  c.Want)
+            << c.Title;
     }
 }
 
@@ -160,125 +140,76 @@ TEST_F(FindPackageTest, LinesCutByTheReadPiecesAreRead) {
     std::string index;
     constexpr int Count = 30;
     for (int k = 0; k < Count; ++k) {
-        // One long line that crosses a boundary, then the stanza K bytes
-        // before the next one.
+        // One long line across a boundary, then a stanza K bytes before the next one.
         const std::size_t fill = std::size_t(k + 2) * StanzaOffsets::PieceBytes - k - index.size();
-        index += "Description: " + std::string(fill - 15, 'x') + "\n\n";
         char stanza[64];
         std::snprintf(stanza, sizeof stanza, shapes[k % 3], k, k);
-        index += stanza;
+        index += "Description: " + std::string(fill - 15, 'x') + "\n\n" + stanza;
     }
     index += "\x1APackage: p99\nVersion: 99\n";
     Write("repo.example.org_._Packages", index);
     for (int i = 0; i <= Count; ++i) {
         const int k = i == Count / 2 ? 99 : i * 7 % Count;
         bool found = false;
-        const TDebianInfo info = Lookup("p" + std::to_string(k), found);
+        EXPECT_EQ(Lookup("p" + std::to_string(k), found).Version, k == 99 ? "" : std::to_string(k));
         EXPECT_EQ(found, k != 99) << k;
-        EXPECT_EQ(info.Version, k == 99 ? "" : std::to_string(k)) << k;
     }
-}
-
-TEST_F(FindPackageTest, DecodedFieldsDropInvalidUtf8ButRawFieldsKeepBytes) {
-    bool found = false;
-    const TDebianInfo info = Find("foo",
-                                  "Package: foo\nName: \xd0\x9f\xd1\x80\xd0\xb8\nAuthor: \xc0\xaf\n"
-                                  "Maintainer: ok\nDescription: \xed\xa0\x80\nSection: \xff\n",
-                                  found);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(info.Name, "\xd0\x9f\xd1\x80\xd0\xb8");
-    EXPECT_EQ(info.Author, "");
-    EXPECT_EQ(info.Maintainer, "ok");
-    EXPECT_EQ(info.Description, "");
-    EXPECT_EQ(info.Section, "\xff");
-}
-
-TEST_F(FindPackageTest, EarlierContentOfTheRecordIsCleared) {
-    // The folder is given without its trailing separator.
-    Write("idx_Packages", "Package: foo\n");
-    TDebianInfo info;
-    info.Package = "foo";
-    info.IndexFile = "idx_Packages";
-    info.Version = "stale";
-    info.Homepage = "stale";
-    ASSERT_TRUE(FindPackage(info, dir_.path()));
-    EXPECT_EQ(info.Version, "");
-    EXPECT_EQ(info.Homepage, "");
-    EXPECT_EQ(info.Package, "foo");
-    EXPECT_EQ(info.IndexFile, "idx_Packages");
 }
 
 TEST_F(FindPackageTest, AReplacedOrEditedIndexIsReadAgain) {
     bool found = false;
     EXPECT_EQ(Find("foo", "Package: foo\nVersion: 1\n", found).Version, "1");
     // Replaced under the same name, as the refresh stores an index.
+    const QByteArray path = QFile::encodeName(folder_ + "repo.example.org_._Packages");
     Write("next_Packages", "Package: bar\n\nPackage: foo\nVersion: 2\n");
-    ASSERT_TRUE(QFile::remove(folder_ + "repo.example.org_._Packages"));
-    ASSERT_TRUE(QFile::rename(folder_ + "next_Packages", folder_ + "repo.example.org_._Packages"));
-    TDebianInfo info;
-    info.Package = "foo";
-    info.IndexFile = "repo.example.org_._Packages";
-    EXPECT_TRUE(FindPackage(info, folder_));
-    EXPECT_EQ(info.Version, "2");
+    ASSERT_EQ(::rename(QFile::encodeName(folder_ + "next_Packages").constData(), path), 0);
+    EXPECT_EQ(Lookup("foo", found).Version, "2");
     // Edited in place to the same size and given its old time back: the file
     // looks unchanged, yet what the old places no longer hold is found.
-    const QString path = folder_ + "repo.example.org_._Packages";
     struct stat before {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+    ASSERT_EQ(::stat(path.constData(), &before), 0);
     Write("repo.example.org_._Packages", "Version: 5\nPackage: foo\n\nPackage: bar\n");
     const timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-    EXPECT_TRUE(FindPackage(info, folder_));
-    EXPECT_EQ(info.Version, "5");
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.constData(), times, 0), 0);
+    EXPECT_EQ(Lookup("foo", found).Version, "5");
+    EXPECT_TRUE(found);
 }
 
 TEST_F(FindPackageTest, ARowFindsItsOwnBuild) {
     // Three builds of one identifier, then another version; the first
     // stanza is none of the builds asked for below but the first.
-    const std::string index =
-        "Package: elite\nVersion: 5.0\nArchitecture: iphoneos-arm\nSize: 1\n"
-        "Filename: debs/elite_5.0.deb\n\n"
-        "Package: elite\nVersion: 5.2.2\nArchitecture: iphoneos-arm64\nSize: 2\n"
-        "Filename: debs/elite_5.2.2_arm64.deb\n\n"
-        "Package: elite\nArchitecture: iphoneos-arm64e\nSize: 3\n"
-        "Filename: debs/elite_5.2.2_arm64e.deb\nVersion: 5.2.2\n\n"
-        "Package: other\nVersion: 5.2.2\nArchitecture: iphoneos-arm64e\n";
-    TestFiles::WriteBytes(dir_.filePath("r_Packages"), QByteArray::fromStdString(index));
+    Write("r_Packages", "Package: elite\nVersion: 5.0\nArchitecture: iphoneos-arm\nSize: 1\n"
+                        "Filename: debs/elite_5.0.deb\n\n"
+                        "Package: elite\nVersion: 5.2.2\nArchitecture: iphoneos-arm64\nSize: 2\n"
+                        "Filename: debs/elite_5.2.2_arm64.deb\n\n"
+                        "Package: elite\nArchitecture: iphoneos-arm64e\nSize: 3\n"
+                        "Filename: debs/elite_5.2.2_arm64e.deb\nVersion: 5.2.2\n\n"
+                        "Package: other\nVersion: 5.2.2\nArchitecture: iphoneos-arm64e\n");
     const struct {
-        TPackageKey key;
-        bool found;
-        const char* size;
-        const char* address;
-    } cases[] = {
-        {{"elite", "5.0", TArchitecture("iphoneos-arm")}, true, "1", "http://r/debs/elite_5.0.deb"},
-        {{"elite", "5.2.2", TArchitecture("iphoneos-arm64")},
-         true,
-         "2",
-         "http://r/debs/elite_5.2.2_arm64.deb"},
-        {{"elite", "5.2.2", TArchitecture("iphoneos-arm64e")},
-         true,
-         "3",
-         "http://r/debs/elite_5.2.2_arm64e.deb"},
-        // Another build or version is never shown in its place.
-        {{"elite", "5.2.2", TArchitecture("iphoneos-arm")}, false, "", "http://r"},
-        {{"elite", "5.1", TArchitecture("iphoneos-arm64")}, false, "", "http://r"},
-    };
+        const char *Version, *Architecture, *Size, *Address;
+    } cases[] = {{"5.0", "iphoneos-arm", "1", "http://r/debs/elite_5.0.deb"},
+                 {"5.2.2", "iphoneos-arm64", "2", "http://r/debs/elite_5.2.2_arm64.deb"},
+                 {"5.2.2", "iphoneos-arm64e", "3", "http://r/debs/elite_5.2.2_arm64e.deb"},
+                 // Another build or version is never shown in its place.
+                 {"5.2.2", "iphoneos-arm", "", "http://r"},
+                 {"5.1", "iphoneos-arm64", "", "http://r"}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Version) + " " + c.Architecture);
         TDebianInfo info;
-        info.Package = c.key.Package;
+        info.Package = "elite";
         info.IndexFile = "r_Packages";
-        EXPECT_EQ(FindPackage(info, dir_.path(), c.key), c.found) << c.key.Version;
-        EXPECT_EQ(info.Size, c.size) << c.key.Version;
-        EXPECT_EQ(info.Filename, c.address) << c.key.Version;
-        if (c.found) {
-            EXPECT_EQ(info.Architecture, c.key.Architecture.View());
-        }
+        info.Homepage = "left from before";
+        // The folder is given without its trailing separator.
+        const bool found =
+            FindPackage(info, dir_.path(), {"elite", c.Version, TArchitecture(c.Architecture)});
+        EXPECT_EQ(found, *c.Size != 0);
+        EXPECT_EQ(info.Size + "|" + info.Filename + "|" + info.Homepage + "|" + info.Architecture,
+                  std::string(c.Size) + "|" + c.Address + "||" + (found ? c.Architecture : ""));
     }
 }
 
 TEST_F(FindPackageTest, UnsafeOrMissingIndexFilesAreNeverRead) {
     // A file one level up that a hand-edited list could point at.
-    QDir(folder_).mkdir("proc");
     Write("secret_Packages", "Package: foo\nVersion: leaked\n");
     Write("proc/inner", "Package: foo\nVersion: leaked\n");
     const QString proc = folder_ + "proc/";
@@ -297,85 +228,52 @@ TEST_F(FindPackageTest, UnsafeOrMissingIndexFilesAreNeverRead) {
     }
 }
 
-struct TAddressCase {
-    const char* IndexFile;
-    const char* Filename;
-    const char* Address;
-};
-
-class DownloadAddressCases : public ::testing::TestWithParam<TAddressCase> {};
-
-TEST_P(DownloadAddressCases, JoinsSourceAndFilename) {
-    const TAddressCase& c = GetParam();
-    EXPECT_EQ(DownloadAddress(c.IndexFile, c.Filename), c.Address)
-        << c.IndexFile << " + " << c.Filename;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Details, DownloadAddressCases,
-    ::testing::Values(
-        TAddressCase{"repo.example.org_._Packages", "debs/foo_1.0_iphoneos-arm.deb",
-                     "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb"},
-        TAddressCase{"repo.example.org_._Packages", "./debs/foo_1.0_iphoneos-arm.deb",
-                     "http://repo.example.org/debs/foo_1.0_iphoneos-arm.deb"},
-        TAddressCase{"apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages",
-                     "pool/main/f/foo/foo_1.0_iphoneos-arm.deb",
-                     "http://apt.example.org/pool/main/f/foo/foo_1.0_iphoneos-arm.deb"},
-        TAddressCase{"apt.example.org_DISTS_stable_Packages", "pool/x.deb",
-                     "http://apt.example.org/pool/x.deb"},
+TEST(Details, DownloadAddressJoinsSourceAndFilename) {
+    const char* cases[][3] = {
+        {"repo.example.org_._Packages", "debs/foo.deb", "http://repo.example.org/debs/foo.deb"},
+        {"repo.example.org_._Packages", "./debs/foo.deb", "http://repo.example.org/debs/foo.deb"},
+        {"apt.example.org_dists_stable_main_binary-iphoneos-arm_Packages", "pool/main/f/foo.deb",
+         "http://apt.example.org/pool/main/f/foo.deb"},
+        {"apt.example.org_DISTS_stable_Packages", "pool/x.deb",
+         "http://apt.example.org/pool/x.deb"},
         // Sources added by hand get the separator the plain join would miss.
-        TAddressCase{"repo.example.org_Packages", "debs/foo.deb",
-                     "http://repo.example.org/debs/foo.deb"},
-        TAddressCase{"repo.example.org_cydia_packages", "debs/foo.deb",
-                     "http://repo.example.org/cydia/debs/foo.deb"},
-        TAddressCase{"repo.example.org_Packages", "./debs/foo.deb",
-                     "http://repo.example.org/debs/foo.deb"},
-        TAddressCase{"repo.example.org_Packages", "/debs/foo.deb",
-                     "http://repo.example.org/debs/foo.deb"},
-        TAddressCase{"repo.example.org_Packages", "", "http://repo.example.org"},
-        TAddressCase{"repo.example.org_._Packages", "", "http://repo.example.org/"},
+        {"repo.example.org_Packages", "debs/foo.deb", "http://repo.example.org/debs/foo.deb"},
+        {"repo.example.org_cydia_packages", "debs/foo.deb",
+         "http://repo.example.org/cydia/debs/foo.deb"},
+        {"repo.example.org_Packages", "./debs/foo.deb", "http://repo.example.org/debs/foo.deb"},
+        {"repo.example.org_Packages", "/debs/foo.deb", "http://repo.example.org/debs/foo.deb"},
+        {"repo.example.org_Packages", "", "http://repo.example.org"},
+        {"repo.example.org_._Packages", "", "http://repo.example.org/"},
         // ".." never climbs out of the source.
-        TAddressCase{"repo.example.org_._Packages", "debs/../foo.deb",
-                     "http://repo.example.org/debs/foo.deb"},
-        TAddressCase{"apt.example.org_dists_stable_Packages", "../../x.deb",
-                     "http://apt.example.org/x.deb"},
-        TAddressCase{"repo.example.org_Packages", "../../x.deb", "http://repo.example.org/x.deb"},
-        TAddressCase{"repo.example.org_list", "debs/foo.deb",
-                     "http://repo.example.org/listdebs/foo.deb"},
+        {"repo.example.org_._Packages", "debs/../foo.deb", "http://repo.example.org/debs/foo.deb"},
+        {"apt.example.org_dists_stable_Packages", "../../x.deb", "http://apt.example.org/x.deb"},
+        {"repo.example.org_Packages", "../../x.deb", "http://repo.example.org/x.deb"},
+        {"repo.example.org_list", "debs/foo.deb", "http://repo.example.org/listdebs/foo.deb"},
         // A quoted "_" of the source's path is a "_" again.
-        TAddressCase{"host_archive%5fzhaonan_._Packages", "debs/a_1.0.deb",
-                     "http://host/archive_zhaonan/debs/a_1.0.deb"}));
-
-TEST(Details, DownloadAddressKeepsTheSourcesHttps) {
+        {"host_archive%5fzhaonan_._Packages", "debs/a_1.0.deb",
+         "http://host/archive_zhaonan/debs/a_1.0.deb"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(DownloadAddress(c[0], c[1]), c[2]) << c[0] << " + " << c[1];
+    // The source's scheme, unless the value is a whole address of its own.
     EXPECT_EQ(DownloadAddress("host_repo_._Packages", "./debs/a.deb", true),
               "https://host/repo/debs/a.deb");
     EXPECT_EQ(DownloadAddress("host_repo_._Packages", "http://cdn.example.org/a.deb", true),
               "http://cdn.example.org/a.deb");
 }
 
-struct TAuthorCase {
-    const char* Author;
-    const char* Text;
-    const char* Address;
-};
-
-class SplitAuthorCases : public ::testing::TestWithParam<TAuthorCase> {};
-
-TEST_P(SplitAuthorCases, SplitsNameAndAddress) {
-    const TAuthorCase& c = GetParam();
-    const TAuthorLink link = SplitAuthor(c.Author);
-    EXPECT_EQ(link.Text, c.Text) << c.Author;
-    EXPECT_EQ(link.Address, c.Address) << c.Author;
+TEST(Details, SplitAuthorSplitsNameAndAddress) {
+    const char* cases[][3] = {{"Ivan Petrov <ivan@example.org>", "Ivan Petrov", "ivan@example.org"},
+                              {"  Ivan  < ivan@example.org>", "Ivan", "ivan@example.org"},
+                              {"a <b<c>> ", "a", "bc"},
+                              {"<x@y>", "", "x@y"},
+                              {"ivan@example.org", "ivan@example.org", "ivan@example.org"},
+                              {" handle ", " handle ", " handle "},
+                              {"", "", ""}};
+    for (const auto& c : cases) {
+        const TAuthorLink link = SplitAuthor(c[0]);
+        EXPECT_EQ(link.Text + "|" + link.Address, std::string(c[1]) + "|" + c[2]) << c[0];
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Details, SplitAuthorCases,
-    ::testing::Values(TAuthorCase{"Ivan Petrov <ivan@example.org>", "Ivan Petrov",
-                                  "ivan@example.org"},
-                      TAuthorCase{"  Ivan  < ivan@example.org>", "Ivan", "ivan@example.org"},
-                      TAuthorCase{"a <b<c>> ", "a", "bc"}, TAuthorCase{"<x@y>", "", "x@y"},
-                      TAuthorCase{"ivan@example.org", "ivan@example.org", "ivan@example.org"},
-                      TAuthorCase{" handle ", " handle ", " handle "}, TAuthorCase{"", "", ""}));
 
 TEST(DependsDisplay, SpellsOutSeparators) {
     EXPECT_EQ(DependsDisplay("libexample (>= 0.9),  libfoo"), "libexample (>= 0.9), libfoo");

@@ -54,74 +54,62 @@ TEST_F(PackageDetails, HiddenUntilARowWithAStanzaIsSelected) {
 // click on it copies (nullptr: not checked); a left click on the plain ones
 // copies nothing.
 TEST_F(PackageDetails, StanzasFillTheControlsAndRightClicksCopyThem) {
-    struct TShown {
-        const char* Label;
-        const char* Text;
-        const char* Copied;
-    };
-    const char* const TweakDeb = "http://repo.example.org/debs/tweak_1.0.deb";
     const struct {
         int Row;
-        std::vector<TShown> Controls;
-    } cases[] = {
-        {1,
-         {{"lblName", "Example Tweak Pack", "Example Tweak Pack"},
-          {"lblVersion", "1.0", "1.0"},
-          {"lblPackage", "com.example.tweak", "com.example.tweak"},
-          {"lblSection", "Tweaks", "Tweaks"},
-          {"lblSize", "1234", TweakDeb},
-          {"lblAuthor", "Jane Doe", "jane@example.org"},
-          {"lblSite", "http://example.org/tweak", "http://example.org/tweak"},
-          {"txtDesc", "Example", nullptr},
-          // Pre-dependencies first, in display form; dependencies as written.
-          {"lblDepends1", "dpkg (>= 1.14)", "dpkg (>= 1.14)"},
-          {"lblDepends2", "a,b (>= 1.0),  c", "a,b (>= 1.0),  c"}}},
-        // Field names in any case; Maintainer stands in for the author
-        // (without "<" its own address), Depiction for the home page.
-        {2,
-         {{"lblName", "Блестящая тема", nullptr},
-          {"lblAuthor", "theme@example.org", "theme@example.org"},
-          {"lblSite", "http://example.org/depict", nullptr},
-          {"lblDepends1", "libexample (>= 0.9), libfoo", nullptr},
-          {"lblDepends2", nullptr, nullptr}}},
-        // Without Name, the identifier; missing fields hide their controls.
-        {0,
-         {{"lblName", "net.bare.tool", nullptr},
-          {"lblVersion", "0.1", nullptr},
-          {"lblSection", "Utilities", nullptr},
-          {"lblSize", nullptr, nullptr},
-          {"lblAuthor", nullptr, nullptr},
-          {"lblSite", nullptr, nullptr},
-          {"txtDesc", nullptr, nullptr},
-          {"lblDepends1", nullptr, nullptr},
-          {"lblDepends2", nullptr, nullptr}}},
-    };
+        const char *Label, *Text, *Copied;
+    } cases[] = {{1, "lblName", "Example Tweak Pack", "Example Tweak Pack"},
+                 {1, "lblVersion", "1.0", "1.0"},
+                 {1, "lblPackage", "com.example.tweak", "com.example.tweak"},
+                 {1, "lblSection", "Tweaks", "Tweaks"},
+                 {1, "lblSize", "1234", "http://repo.example.org/debs/tweak_1.0.deb"},
+                 {1, "lblAuthor", "Jane Doe", "jane@example.org"},
+                 {1, "lblSite", "http://example.org/tweak", "http://example.org/tweak"},
+                 {1, "txtDesc", "Example", nullptr},
+                 // Pre-dependencies first, in display form; dependencies as written.
+                 {1, "lblDepends1", "dpkg (>= 1.14)", "dpkg (>= 1.14)"},
+                 {1, "lblDepends2", "a,b (>= 1.0),  c", "a,b (>= 1.0),  c"},
+                 // Field names in any case; Maintainer stands in for the author
+                 // (without "<" its own address), Depiction for the home page.
+                 {2, "lblName", "Блестящая тема", nullptr},
+                 {2, "lblAuthor", "theme@example.org", "theme@example.org"},
+                 {2, "lblSite", "http://example.org/depict", nullptr},
+                 {2, "lblDepends1", "libexample (>= 0.9), libfoo", nullptr},
+                 {2, "lblDepends2", nullptr, nullptr},
+                 // Without Name, the identifier; missing fields hide their controls.
+                 {0, "lblName", "net.bare.tool", nullptr},
+                 {0, "lblVersion", "0.1", nullptr},
+                 {0, "lblSection", "Utilities", nullptr},
+                 {0, "lblSize", nullptr, nullptr},
+                 {0, "lblAuthor", nullptr, nullptr},
+                 {0, "lblSite", nullptr, nullptr},
+                 {0, "txtDesc", nullptr, nullptr},
+                 {0, "lblDepends1", nullptr, nullptr},
+                 {0, "lblDepends2", nullptr, nullptr}};
     LoadRepository();
     QClipboard* clipboard = QGuiApplication::clipboard();
+    int row = -1;
     for (const auto& c : cases) {
-        ClickRow(c.Row);
-        for (const TShown& shown : c.Controls) {
-            SCOPED_TRACE(std::to_string(c.Row) + " " + shown.Label);
-            const char* picture = PictureOf(shown.Label);
-            EXPECT_TRUE(!picture || Shown(picture) == (shown.Text != nullptr));
-            EXPECT_EQ(Shown(shown.Label), shown.Text != nullptr);
-            if (!shown.Text)
-                continue;
-            const QString text = shown.Label[0] == 't'
-                                     ? Find<QPlainTextEdit>(shown.Label)->toPlainText()
-                                     : LabelText(shown.Label);
-            EXPECT_EQ(text.toStdString(), shown.Text);
-            if (!shown.Copied)
-                continue;
-            clipboard->setText("before");
-            // The labels without a left-click action of their own.
-            if (std::strstr("lblName lblVersion lblPackage lblSize", shown.Label)) {
-                QTest::mouseClick(Find<QLabel>(shown.Label), Qt::LeftButton);
-                EXPECT_EQ(clipboard->text(), "before");
-            }
-            QTest::mousePress(Find<QLabel>(shown.Label), Qt::RightButton);
-            EXPECT_EQ(clipboard->text().toStdString(), shown.Copied);
+        if (c.Row != row)
+            ClickRow(row = c.Row);
+        SCOPED_TRACE(std::to_string(c.Row) + " " + c.Label);
+        const char* picture = PictureOf(c.Label);
+        EXPECT_TRUE(!picture || Shown(picture) == (c.Text != nullptr));
+        EXPECT_EQ(Shown(c.Label), c.Text != nullptr);
+        if (!c.Text)
+            continue;
+        const QString text =
+            c.Label[0] == 't' ? Find<QPlainTextEdit>(c.Label)->toPlainText() : LabelText(c.Label);
+        EXPECT_EQ(text.toStdString(), c.Text);
+        if (!c.Copied)
+            continue;
+        clipboard->setText("before");
+        // The labels without a left-click action of their own.
+        if (std::strstr("lblName lblVersion lblPackage lblSize", c.Label)) {
+            QTest::mouseClick(Find<QLabel>(c.Label), Qt::LeftButton);
+            EXPECT_EQ(clipboard->text(), "before");
         }
+        QTest::mousePress(Find<QLabel>(c.Label), Qt::RightButton);
+        EXPECT_EQ(clipboard->text().toStdString(), c.Copied);
     }
 }
 
@@ -167,11 +155,11 @@ TEST_F(PackageDetails, DependencyClicksStepThroughTheSearchFieldAndLinksOpenSafe
     QTest::mouseClick(second, Qt::RightButton);
     EXPECT_EQ(Search()->text(), "dpkg");
 
-    QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::LeftButton);
-    QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
-    ClickRow(2);
-    QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::LeftButton);
-    QTest::mouseClick(Find<QLabel>("lblSite"), Qt::LeftButton);
+    for (const int row : {1, 2}) {
+        ClickRow(row);
+        for (const char* link : {"lblAuthor", "lblSite"})
+            QTest::mouseClick(Find<QLabel>(link), Qt::LeftButton);
+    }
     QTest::mouseClick(Find<QLabel>("lblAuthor"), Qt::RightButton);
     // A link is as wide as its text: the space after it is no link.
     EXPECT_EQ(Find<QLabel>("lblSite")->width(), Find<QLabel>("lblSite")->sizeHint().width());
@@ -196,27 +184,19 @@ TEST_F(PackageDetails, DependencyClicksStepThroughTheSearchFieldAndLinksOpenSafe
 }
 
 TEST(LinkUrlTest, AcceptsWebAndMailOnly) {
-    const struct {
-        const char* Target;
-        const char* Url; // "" when refused
-    } cases[] = {
+    const std::pair<const char*, const char*> accepted[] = {
         {"http://example.org/x", "http://example.org/x"},
         {"HTTPS://example.org", "https://example.org"},
         {"ftp://example.org/f", "ftp://example.org/f"},
         {"  www.example.org/page ", "http://www.example.org/page"},
         {"example.org:8080/a", "http://example.org:8080/a"},
         {"mailto:jane@example.org", "mailto:jane@example.org"},
-        {"mailto:jane@example.org?attach=/etc/passwd", "mailto:jane@example.org"},
-        {"file:///etc/passwd", ""},
-        {"/usr/bin/xterm", ""},
-        {"javascript:alert(1)", ""},
-        {"smb://host/share", ""},
-        {"http://", ""},
-        {"", ""},
-        {"   ", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(LinkUrl(c.Target), c.Url[0] ? QUrl(c.Url) : QUrl()) << '"' << c.Target << '"';
+        {"mailto:jane@example.org?attach=/etc/passwd", "mailto:jane@example.org"}};
+    for (const auto& [target, url] : accepted)
+        EXPECT_EQ(LinkUrl(target), QUrl(url)) << target;
+    for (const char* target : {"file:///etc/passwd", "/usr/bin/xterm", "javascript:alert(1)",
+                               "smb://host/share", "http://", "", "   "})
+        EXPECT_EQ(LinkUrl(target), QUrl()) << '"' << target << '"';
 }
 
 } // namespace
