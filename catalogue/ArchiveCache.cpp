@@ -3,6 +3,7 @@
 #include "base/SafeFiles.h"
 #include "base/WorkFolders.h"
 #include "catalogue/AsciiText.h"
+#include "net/Digest.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -232,7 +233,7 @@ TStoreResult Store(const QString& scratch, const QString& archivesDir, const std
         return TStoreResult::Mismatch;
 
     const std::optional<QCryptographicHash::Algorithm> algorithm = HashOf(expected);
-    std::optional<QCryptographicHash> hash;
+    std::optional<TDigest> hash;
     if (algorithm)
         hash.emplace(*algorithm);
 
@@ -252,7 +253,7 @@ TStoreResult Store(const QString& scratch, const QString& archivesDir, const std
         if (n == 0)
             break;
         if (hash)
-            hash->addData(QByteArrayView(block.get(), n));
+            hash->Add(block.get(), static_cast<std::size_t>(n));
         if (!out.Write(block.get(), static_cast<std::size_t>(n)))
             return TStoreResult::Failed;
         total += static_cast<std::uint64_t>(n);
@@ -261,7 +262,7 @@ TStoreResult Store(const QString& scratch, const QString& archivesDir, const std
     // since it was measured.
     if (expected.HasSize && total != expected.Size)
         return TStoreResult::Mismatch;
-    if (hash && hash->result().toHex().toStdString() != expected.Digest)
+    if (hash && hash->Hex() != expected.Digest)
         return TStoreResult::Mismatch;
     return out.Commit() ? TStoreResult::Stored : TStoreResult::Failed;
 }

@@ -162,7 +162,8 @@ struct TPackageDownload::TFetch {
     QString File;                            // the body, in the run's private folder
     std::shared_ptr<THTTPTransfer> Transfer; // none: nothing to fetch
     std::atomic<bool> Ended{false};
-    THTTPResult Result; // written by the pool before Ended
+    std::atomic<int> Percent{0}; // the last percentage the window was woken for
+    THTTPResult Result;          // written by the pool before Ended
 };
 
 TPackageDownload::TPackageDownload(TDownloadView& view, const THTTPGet& http,
@@ -253,9 +254,15 @@ void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
     request.BodyHash = ArchiveCache::HashOf(fetch.Expected);
     request.FlushBody = true;
     fetch.Transfer = std::make_shared<THTTPTransfer>(std::move(request));
-    // Only the package whose turn it is shows its progress.
+    // Only the package whose turn it is shows its progress, and the window
+    // wakes only when the percentage it shows changes: a large package
+    // arrives in thousands of pieces.
     fetch.Transfer->OnProgress = [this, &fetch] {
-        if (awaited_.load() == &fetch)
+        if (awaited_.load() != &fetch)
+            return;
+        const THTTPTransfer& transfer = *fetch.Transfer;
+        const int percent = LongOperation::Percent(transfer.TotalSize(), transfer.Readed());
+        if (fetch.Percent.exchange(percent) != percent)
             Changed();
     };
     pool_->Add(fetch.Transfer, [this, &fetch](const THTTPResult& result) {
@@ -280,14 +287,15 @@ void TPackageDownload::StartAhead(std::size_t turn) {
 // Handles the window's events until the fetch has ended, showing its progress.
 void TPackageDownload::WaitFor(TFetch& fetch) {
     awaited_.store(&fetch);
-    std::int64_t shown = 0;
+    int shown = 0;
     for (;;) {
         changed_.store(false);
         const bool ended = fetch.Ended.load();
-        const std::int64_t readed = fetch.Transfer->Readed();
-        if (readed != shown) {
-            shown = readed;
-            report_.Progress(LongOperation::Percent(fetch.Transfer->TotalSize(), readed));
+        const int percent =
+            LongOperation::Percent(fetch.Transfer->TotalSize(), fetch.Transfer->Readed());
+        if (percent != shown) {
+            shown = percent;
+            report_.Progress(percent);
         }
         if (ended)
             break;

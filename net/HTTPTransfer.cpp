@@ -223,7 +223,7 @@ bool THTTPTransfer::Body(const char* data, std::size_t size) {
     if (!file_->Write(data, size))
         return Fail(QStringLiteral("не удалось записать файл: %1").arg(file_->ErrorString()));
     if (hash_)
-        hash_->addData(QByteArrayView(data, static_cast<qsizetype>(size)));
+        hash_->Add(data, size);
     readed_.fetch_add(static_cast<std::int64_t>(size));
     if (OnProgress)
         OnProgress();
@@ -390,7 +390,7 @@ bool THTTPTransfer::EndOfBody() {
                         .arg(file_ ? file_->ErrorString() : QString()));
     file_.reset();
     if (hash_)
-        digest_ = hash_->result().toHex().toStdString();
+        digest_ = hash_->Hex();
     const std::int64_t readed = readed_.load();
     const std::int64_t total = totalSize_.load();
     if (readed == total)

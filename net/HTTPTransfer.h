@@ -2,6 +2,7 @@
 
 #include "base/Outcome.h"
 #include "base/SafeFiles.h"
+#include "net/Digest.h"
 #include "net/HTTPGetRules.h"
 
 #include <QCryptographicHash>
@@ -141,7 +142,7 @@ private:
     bool answered_ = false;  // the final answer's head arrived: the target is being replaced
     bool committed_ = false; // the body was put in place
     std::optional<SafeFiles::TAtomicFile> file_;
-    std::optional<QCryptographicHash> hash_;
+    std::optional<TDigest> hash_;
     std::string digest_;
     QString failure_;
 };
