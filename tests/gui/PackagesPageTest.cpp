@@ -15,8 +15,7 @@ namespace {
 
 // Tab walks the page's controls and leaves the list instead of its cells;
 // Shift+Tab goes back; Space presses the button that has the focus; the
-// download button raises its signal; the selection stays marked without the
-// focus.
+// selection stays marked without the focus.
 TEST_F(PackagesPage, TabReachesEveryControlAndButtonsAnswer) {
     LoadRepository();
     QApplication::setActiveWindow(page_.get());
@@ -38,10 +37,6 @@ TEST_F(PackagesPage, TabReachesEveryControlAndButtonsAnswer) {
     QTest::keyClick(button, Qt::Key_Space);
     EXPECT_EQ(Selected(), 3);
 
-    int downloads = 0;
-    QObject::connect(page_.get(), &TPackagesPage::downloadClicked, [&] { ++downloads; });
-    ClickButton("btnPkgDownload");
-    EXPECT_EQ(downloads, 1);
     const QPalette palette = List()->palette();
     EXPECT_EQ(palette.color(QPalette::Inactive, QPalette::Highlight),
               palette.color(QPalette::Active, QPalette::Highlight));

@@ -87,15 +87,27 @@ TEST_F(SourcesPageTest, AddNormalisesTheTypedAddressOrSelectsTheSameRepository) 
     EXPECT_TRUE(errors_.isEmpty());
 }
 
-TEST_F(SourcesPageTest, ClickingARowMirrorsItAndApplyReplacesItInPlace) {
+// The field shows the selected entry, however it was selected, and Apply
+// replaces that entry in place. With no selection on screen (Ctrl+click
+// clears it), no entry may be replaced or offered for deletion unseen.
+TEST_F(SourcesPageTest, TheFieldFollowsTheSelectionAndApplyReplacesItInPlace) {
     Add("a.example.org");
     Add("b.example.org");
-
     ClickRow(0);
     EXPECT_EQ(edit_->text(), AUrl);
     edit_->setText(QStringLiteral("half typed"));
     ClickRow(0); // the selected row again
     EXPECT_EQ(edit_->text(), AUrl);
+    PageOf<TSourcesPage>(*frm_)->SelectEntry(1); // from code
+    EXPECT_EQ(list_->currentRow(), 1);
+    EXPECT_EQ(ModelSelected(), 1);
+    EXPECT_EQ(edit_->text(), BUrl);
+    PageOf<TSourcesPage>(*frm_)->SelectEntry(7);
+    EXPECT_EQ(list_->currentRow(), -1);
+    EXPECT_TRUE(list_->selectedItems().isEmpty());
+    EXPECT_EQ(ModelSelected(), -1);
+
+    ClickRow(0);
     Apply("https://x.org/repo/");
     const QString xUrl = QStringLiteral("https://x.org/repo/./Packages");
     EXPECT_EQ(Texts(), QStringList({xUrl, BUrl}));
@@ -104,6 +116,14 @@ TEST_F(SourcesPageTest, ClickingARowMirrorsItAndApplyReplacesItInPlace) {
     Apply("b.example.org/");
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Источник не изменён: ")));
+    EXPECT_EQ(Texts(), QStringList({xUrl, BUrl}));
+
+    ClickRow(0, Qt::ControlModifier);
+    ASSERT_TRUE(list_->selectedItems().isEmpty());
+    EXPECT_EQ(ModelSelected(), -1);
+    Apply("typed");
+    Press("btnSrcDelete");
+    EXPECT_TRUE(questions_.isEmpty());
     EXPECT_EQ(Texts(), QStringList({xUrl, BUrl}));
 }
 
@@ -133,32 +153,6 @@ TEST_F(SourcesPageTest, DeleteAsksFirstAndRemovesOnlyOnYes) {
     QTest::keyClick(list_, Qt::Key_Delete);
     ASSERT_EQ(questions_.size(), 3);
     EXPECT_EQ(Texts(), QStringList{AUrl});
-}
-
-TEST_F(SourcesPageTest, ApplyAndDeleteFollowTheVisibleSelection) {
-    Add("a.example.org");
-    Add("b.example.org");
-    // Selecting from code shows the entry in the edit field.
-    edit_->setText(QStringLiteral("typed"));
-    PageOf<TSourcesPage>(*frm_)->SelectEntry(1);
-    EXPECT_EQ(list_->currentRow(), 1);
-    EXPECT_EQ(ModelSelected(), 1);
-    EXPECT_EQ(edit_->text(), BUrl);
-    PageOf<TSourcesPage>(*frm_)->SelectEntry(7);
-    EXPECT_EQ(list_->currentRow(), -1);
-    EXPECT_TRUE(list_->selectedItems().isEmpty());
-    EXPECT_EQ(ModelSelected(), -1);
-
-    // Ctrl+click on the selected row clears the selection on screen: no entry
-    // may be replaced or offered for deletion unseen (nor without a selection).
-    ClickRow(0);
-    ClickRow(0, Qt::ControlModifier);
-    ASSERT_TRUE(list_->selectedItems().isEmpty());
-    EXPECT_EQ(ModelSelected(), -1);
-    Apply("typed");
-    Press("btnSrcDelete");
-    EXPECT_TRUE(questions_.isEmpty());
-    EXPECT_EQ(Texts(), QStringList({AUrl, BUrl}));
 }
 
 // What the settings keep is SettingsTest's; here: the window saves the boxes

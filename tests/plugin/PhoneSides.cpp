@@ -52,9 +52,7 @@ std::string TDiskSide::Tree() const {
     std::error_code error;
     for (const auto& item : std::filesystem::recursive_directory_iterator(root_, error)) {
         const std::string path = item.path().string().substr(root_.size() + 1);
-        if (item.is_symlink())
-            words.push_back(path + "@" + std::filesystem::read_symlink(item.path()).string());
-        else if (item.is_directory())
+        if (item.is_directory())
             words.push_back(path + "/");
         else
             words.push_back(Word(path, ReadFile(item.path().string())));
@@ -130,8 +128,6 @@ std::string TUsbSide::Tree() const {
         const std::string name = path.substr(1);
         if (node.IsFolder && path != "/")
             words.push_back(name + "/");
-        else if (!node.LinkTarget.empty())
-            words.push_back(name + "@" + node.LinkTarget);
         else if (!node.IsFolder)
             words.push_back(Word(name, node.Data));
     }

@@ -24,8 +24,8 @@ public:
     virtual void AddLink(const std::string& path, const std::string& target) = 0;
     virtual int64_t TimeOf(const std::string& path) const = 0;
     // Everything on the phone, sorted, one word each: "path/" for a folder,
-    // "path@target" for a link, "path=bytes" for a file ("path=<N bytes>"
-    // when longer than 16 bytes).
+    // "path=bytes" for anything else ("path=<N bytes>" when longer than 16
+    // bytes).
     virtual std::string Tree() const = 0;
 };
 
