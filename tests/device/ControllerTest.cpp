@@ -93,8 +93,8 @@ const QStringList ShutdownSteps = {"shutting down", "save"};
 
 TEST_F(ControllerTest, StartRunsTheChosenOperationsInOrderAndRestoresThePageLast) {
     const struct {
-        const char* ini;
-        QStringList operations;
+        const char* Ini;
+        QStringList Operations;
     } cases[] = {
         {"", {}},
         {"Refresh=1\n", {"refresh", "reload"}},
@@ -102,13 +102,13 @@ TEST_F(ControllerTest, StartRunsTheChosenOperationsInOrderAndRestoresThePageLast
         {"Refresh=1\nGetCydia=1\nActivePage=2\n", {"refresh", "from phone", "reload"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.ini);
-        TestFiles::WriteBytes(Path("orvia.ini"), QByteArray("[Settings]\n") + c.ini);
+        SCOPED_TRACE(c.Ini);
+        TestFiles::WriteBytes(Path("orvia.ini"), QByteArray("[Settings]\n") + c.Ini);
         TRecordingView view(ProgramPath());
         ASSERT_TRUE(view.Controller.Start());
-        EXPECT_EQ(view.Steps, StartSteps + c.operations + QStringList({"idle", "page"}));
+        EXPECT_EQ(view.Steps, StartSteps + c.Operations + QStringList({"idle", "page"}));
         EXPECT_EQ(view.Controller.State(), TLifecycle::Running);
-        EXPECT_EQ(view.Page, QByteArray(c.ini).contains("ActivePage=2") ? 2 : 0);
+        EXPECT_EQ(view.Page, QByteArray(c.Ini).contains("ActivePage=2") ? 2 : 0);
         EXPECT_TRUE(QFileInfo::exists(Path("proc")));
     }
 }

@@ -87,6 +87,12 @@ TEST_F(OwnPluginTest, PackagesAreListedCopiedAndDeleted) {
     ASSERT_TRUE(deletion.Relisted());
     EXPECT_EQ(deletion.Relisted()->Names, QStringList{"app.deb"});
     EXPECT_EQ(CopyLitter(), QStringList{});
+    // Gone meanwhile: the plugin's words say why it was not deleted.
+    deletion.Run();
+    EXPECT_EQ(deletion.Warnings().join('\n').toStdString(),
+              ("Пакет \"old.deb\" не удалён с телефона: T-Pot: delete " + CacheFolder +
+               "old.deb: No such file or directory.")
+                  .toStdString());
 }
 
 #endif

@@ -139,21 +139,13 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     BindTestPlugin();
     PhoneFile(ListsFolder + "good_Packages", "good");
     PhoneFile(ListsFolder + "c:d_Packages", "colon");
-    const QByteArray hostile[] = {
-        "../../evil_Packages",
-        "a/b_Packages",
-        "x\\y_Packages",
-        "..",
-        "",
-        "\xff\xfe_Packages",
-        QByteArray(300, 'z') + "_Packages", // cut at the field's end: no suffix left
-        "line\nfeed_Packages",
-        "carriage\rreturn_Packages",
-        "tab\t_Packages",
-        "esc\x1b[2J_Packages",
-    };
-    QStringList config;
-    for (const QByteArray& name : hostile)
+    // The long name is cut at the field's end: no suffix is left.
+    QStringList config{Hex(QByteArray(300, 'z') + "_Packages")};
+    for (const QByteArray& name :
+         QByteArray(
+             "../../evil_Packages|a/b_Packages|x\\y_Packages|..||\xff\xfe_Packages|"
+             "line\nfeed_Packages|carriage\rreturn_Packages|tab\t_Packages|esc\x1b[2J_Packages")
+             .split('|'))
         config << Hex(name);
     Configure(config);
     TRecordingReport report;
