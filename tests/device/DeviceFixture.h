@@ -20,7 +20,7 @@
 
 // A working folder with the test plugin installed as "T-Pot.dll" and the
 // phone it reaches.
-class DeviceTest : public ::testing::Test, protected TFakePhone {
+class DeviceTest : public ::testing::Test, protected TTestPluginPhone {
 protected:
     void SetUp() override {
         ASSERT_TRUE(tmp_.isValid());

@@ -38,7 +38,7 @@ void Select(QListWidget* list, const QString& text) {
 
 } // namespace
 
-class DeviceWindowTest : public WindowTest, protected TFakePhone {
+class DeviceWindowTest : public WindowTest, protected TTestPluginPhone {
 protected:
     void SetUp() override {
         ASSERT_TRUE(QFile::copy(QStringLiteral(ORVIA_TEST_PLUGIN), WorkDir() + "T-Pot.dll"));

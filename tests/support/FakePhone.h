@@ -12,7 +12,7 @@
 // The phone as the test plugin sees it: a folder standing for the phone's
 // file system, the plugin's settings (where its faults are chosen) in the
 // working folder, and the log of the calls it was given.
-class TFakePhone {
+class TTestPluginPhone {
 protected:
     void PlacePhone(const QString& root, const QString& workDir, const QString& log) {
         root_ = root;
