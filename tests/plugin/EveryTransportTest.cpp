@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -112,10 +111,7 @@ TEST_P(EveryTransport, CallsGiveTheSameAnswersAndLeaveTheSameFiles) {
     side_->AddLink(Prefix + "/lnk", "d");
     side_->AddLink(Prefix + "/flnk", "d/a");
     WriteFile(work_ / "l", "local");
-    std::mt19937 random(7);
-    std::string big(4 * 1024 * 1024 + 17, '\0');
-    for (char& byte : big)
-        byte = static_cast<char>(random());
+    const std::string big = RandomBytes(4 * 1024 * 1024 + 17, 7);
     WriteFile(work_ / "big", big);
     plugin_ = side_->MakePlugin(Prefix);
     ASSERT_EQ(plugin_->Init(0, StopWhenAsked, nullptr), 0);

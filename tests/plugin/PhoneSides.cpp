@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,14 @@ std::string Joined(std::vector<std::string> words) {
 }
 
 } // namespace
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
 
 void TDiskSide::AddFile(const std::string& path, const std::string& bytes, int64_t time) {
     WriteFile(root_ + path, bytes);

@@ -12,6 +12,9 @@
 #include <memory>
 #include <string>
 
+// Size bytes that follow no pattern, the same for the same seed.
+std::string RandomBytes(std::size_t size, unsigned seed);
+
 class TPhoneSide {
 public:
     virtual ~TPhoneSide() = default;

@@ -12,10 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -31,14 +28,6 @@ int OnProgress(int, char*, char*, int percent) {
     if (gDuring && percent > 0 && percent < 100)
         std::exchange(gDuring, nullptr)();
     return 0;
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(random());
-    return bytes;
 }
 
 class SftpTransport : public ::testing::Test {
@@ -73,7 +62,6 @@ protected:
         std::erase_if(found, [](const std::string& name) { return name.rfind(".tpot-", 0) != 0; });
         return found;
     }
-    Tpot::TSettings Settings() const { return side_.Settings(); }
     // Restarts the server with another SFTP server behind it.
     void Serve(const std::string& subsystem) {
         server_->Stop();
@@ -143,11 +131,8 @@ TEST_F(SftpTransport, KeepsItsFootingWithAMisbehavingServer) {
         EXPECT_EQ(errors.empty(), c.Expected == FS_FILE_OK) << errors;
         if (c.Expected == FS_FILE_OK)
             EXPECT_TRUE(ReadFile(dir_ / "big") == bytes);
-        else
+        else // (that no temporary file is left is AfcPlugin's: the local side is shared)
             EXPECT_FALSE(Fs::exists(dir_ / "big"));
-        std::vector<std::string> left = NamesIn(dir_.Path());
-        std::erase(left, "big");
-        EXPECT_EQ(left, (std::vector<std::string>{"known_hosts", "phone", "sshd"}));
     }
 }
 
@@ -222,7 +207,7 @@ TEST_F(SftpTransport, LogsInOnlyWithAnAcceptedKey) {
     ASSERT_TRUE(RunCommand("ssh-keygen -q -t ed25519 -N secret -f " + keys / "locked", output));
     for (const std::string& key : {keys / "other", keys / "locked", keys / "missing"}) {
         SCOPED_TRACE(key);
-        Tpot::TSettings settings = Settings();
+        Tpot::TSettings settings = side_.Settings();
         settings.Values["keyfile"] = key;
         Tpot::TSftpTransport transport(Tpot::TSftpSettings::From(settings));
         std::string why;
