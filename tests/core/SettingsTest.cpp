@@ -1,7 +1,5 @@
 #include "control/Settings.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>

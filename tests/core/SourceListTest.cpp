@@ -2,7 +2,6 @@
 #include "sources/IndexStore.h"
 #include "sources/SourceAddress.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -44,7 +43,6 @@ TEST(TypedSource, GivesIndexAddressesOrAReason) {
         {" \t ", "!пуст"},
         {"http://", "!нет имени сервера"},
         {"http:///Packages", "!нет имени сервера"},
-        {"https://", "!нет имени сервера"},
         {"ftp://repo.example.org", "!http:// и https://"},
         {"http://my host.org/", "!пробел"},
         {"this is not an address", "!пробел"},
@@ -55,7 +53,6 @@ TEST(TypedSource, GivesIndexAddressesOrAReason) {
          "ain",
          "!управляющий символ: \"deb http://h/repo/ "
          "stable m\\x05ain\""},
-        {"http://h/repo/ st\x1b[2Jable main", "!управляющий"},
         {"deb-src http://h/ ./", "!deb-src"},
         {"deb", "!нет адреса"},
         {"http://h/repo/ stable", "!раздел"},

@@ -9,7 +9,6 @@
 #include "support/TestHttpServer.h"
 #include "support/TestTls.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>

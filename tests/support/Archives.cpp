@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 
 namespace TestArchives {
 
