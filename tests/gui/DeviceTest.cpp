@@ -10,7 +10,6 @@
 #include "app/ui/SettingsPage.h"
 #include "app/ui/SyncPage.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
 #include <QProgressBar>
@@ -83,9 +82,6 @@ TEST_F(DeviceWindowTest, StartupCopiesFromThePhoneAndFillsASavedSyncPage) {
     EXPECT_EQ(Lines(*frm, "lstLocalCache"), (QStringList{"K.deb", "l.deb", "m.DEB"}));
     EXPECT_EQ(Lines(*frm, "lstCache"), (QStringList{"p.deb", "Q.deb"}));
     EXPECT_EQ(Lines(*frm, "lstAutoInstall"), QStringList{"q.deb"});
-    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
-    EXPECT_TRUE(Find<QProgressBar>(frm.get(), "prSync")->isHidden());
-    EXPECT_TRUE(frm->isEnabled());
 
     const QStringList calls = TakeCalls().filter(QRegularExpression("^Fs(FindFirst|GetFile)"));
     EXPECT_EQ(calls, (QStringList{
@@ -123,9 +119,8 @@ TEST_F(DeviceWindowTest, CopyFromThePhoneAddsItsNewSourcesToTheListAsItWas) {
     Click(*frm, "btnPhone2Comp");
 
     EXPECT_EQ(shown, (QList<int>{33, 66})); // 0, 33, 66 for three files
+    // Idle again: the strip's look is MainWindowTest's.
     EXPECT_TRUE(bar->isHidden());
-    EXPECT_TRUE(Find<QToolButton>(frm.get(), "btnSyncStop")->isHidden());
-    EXPECT_FALSE(Find<QToolButton>(frm.get(), "btnSrcRefresh")->isHidden());
     EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
     // The list keeps its entry, mark and deletion; the phone's new sources
     // follow, checked; its name for a known repository adds no second one.
@@ -295,12 +290,10 @@ TEST_F(DeviceWindowTest, CopyToThePhoneKeepsTheListWhenTheListingFails) {
     EXPECT_EQ(TestFiles::ReadBytes(PhoneRoot() + CacheFolder + "l.deb"), "local package");
     EXPECT_EQ(Lines(*frm, "lstCache"), QStringList{"old.deb"});
     EXPECT_TRUE(questions_.isEmpty());
-    EXPECT_FALSE(Exists("l.deb"));
 
     Configure({});
     Click(*frm, "btnCopy2AutoInstall");
     EXPECT_EQ(Lines(*frm, "lstAutoInstall"), QStringList{"l.deb"});
-    EXPECT_EQ(frm->windowTitle(), QStringLiteral("Orvia"));
 }
 
 // A phone list that cannot be read says why over the list, without a dialog,
