@@ -2,6 +2,8 @@
 // download address and the label helpers: none of them may crash, hang or read
 // outside their input, and the address always comes back with its scheme. A
 // lookup through the stanza offsets kept gives what the first one gave.
+#include "base/TextFile.h"
+#include "catalogue/AsciiText.h"
 #include "catalogue/PackageDetails.h"
 
 #include <QDir>
@@ -14,6 +16,21 @@
 #include <string>
 #include <string_view>
 
+namespace {
+
+// Whether a walk over the whole text meets a "package:" line of Package: then
+// and only then a lookup through the stanza offsets finds it.
+bool Listed(std::string_view text, std::string_view package) {
+    TextFile::TIndexLines lines(text);
+    std::string_view line;
+    while (lines.Next(line))
+        if (AsciiText::StartsWithNoCase(line, "package: ") && line.substr(9) == package)
+            return true;
+    return false;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static QTemporaryDir dir(QFile::exists(QStringLiteral("/dev/shm"))
                                  ? QStringLiteral("/dev/shm/fuzz_details-XXXXXX")
@@ -21,8 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!dir.isValid())
         return 0;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
+    // A name of its own for each input: a file rewritten within one tick of
+    // the clock to the same size would meet the offsets of the one before.
+    static unsigned serial = 0;
+    const std::string name = "repo" + std::to_string(++serial % 100) + ".example.org_._Packages";
     {
-        QFile f(dir.filePath(QStringLiteral("repo.example.org_._Packages")));
+        QFile f(dir.filePath(QString::fromStdString(name)));
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return 0;
         f.write(input.data(), static_cast<qint64>(input.size()));
@@ -33,10 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view first = input.substr(0, eol == std::string_view::npos ? 40 : eol);
     TDebianInfo info;
     info.Package = std::string(first.substr(first.size() > 9 ? 9 : first.size()));
-    info.IndexFile = "repo.example.org_._Packages";
+    info.IndexFile = name;
     TDebianInfo again = info;
     const bool found = FindPackage(info, dir.path() + QStringLiteral("/"));
-    if (info.Filename.rfind("http://", 0) != 0)
+    if (info.Filename.rfind("http://", 0) != 0 || found != Listed(input, again.Package))
         std::abort();
     // The second lookup goes through the offsets the first one kept.
     if (FindPackage(again, dir.path() + QStringLiteral("/")) != found || !(again == info))
