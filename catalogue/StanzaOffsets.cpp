@@ -38,17 +38,17 @@ std::uint32_t KeyHash(std::string_view value) {
 
 constexpr std::string_view PackageField = "package: ";
 
-struct TIdentity {
+struct TFileIdentity {
     dev_t Device = 0;
     ino_t Inode = 0;
     off_t Size = 0;
     std::int64_t ChangedSeconds = 0, ChangedNanoseconds = 0;
-    bool operator==(const TIdentity&) const = default;
+    bool operator==(const TFileIdentity&) const = default;
 };
 
 // What is known of one index: the stanzas of the part scanned so far.
 struct TStanzaTable {
-    TStanzaTable(std::string path, const TIdentity& identity)
+    TStanzaTable(std::string path, const TFileIdentity& identity)
         : Path(std::move(path)), Identity(identity) {}
     void Reset() {
         Keys.clear();
@@ -57,7 +57,7 @@ struct TStanzaTable {
     }
 
     const std::string Path;
-    const TIdentity Identity;
+    const TFileIdentity Identity;
     std::mutex Mutex; // guards the rest
     // One entry per "package:" line: the hash of its value in the high half,
     // where its stanza starts in the low half (an index is at most
@@ -73,7 +73,7 @@ struct TStanzaTable {
 // The tables of the indexes looked into lately, shared by every thread.
 class TStanzaTables {
 public:
-    std::shared_ptr<TStanzaTable> Get(const std::string& path, const TIdentity& identity) {
+    std::shared_ptr<TStanzaTable> Get(const std::string& path, const TFileIdentity& identity) {
         const std::lock_guard<std::mutex> lock(mutex_);
         for (auto& table : tables_)
             if (table->Path == path) {
@@ -103,13 +103,13 @@ TStanzaTables& Tables() {
 
 // Reads the index with pread, no further than the size it had when opened.
 // The buffers stay with the thread: fresh memory is dear, a lookup's is not.
-class TReader {
+class TPieceReader {
 public:
-    TReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {
+    TPieceReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {
         if (piece_.size() < PieceBytes)
             piece_.resize(PieceBytes);
     }
-    ~TReader() {
+    ~TPieceReader() {
         // One huge stanza must not hold its memory for good.
         if (range_.capacity() > PieceBytes)
             std::string().swap(range_);
@@ -158,9 +158,9 @@ private:
     static thread_local std::string piece_, range_;
 };
 
-thread_local std::string TReader::piece_, TReader::range_;
+thread_local std::string TPieceReader::piece_, TPieceReader::range_;
 
-std::string_view TReader::Stanza(std::uint64_t start, std::uint64_t limit) {
+std::string_view TPieceReader::Stanza(std::uint64_t start, std::uint64_t limit) {
     // Stanzas are short: a small read mostly holds the whole of one.
     for (std::uint64_t window = 4096;; window *= 2) {
         const std::uint64_t stop = std::min(limit, start + window);
@@ -217,9 +217,10 @@ using TIsWanted = std::function<bool(std::string_view)>;
 // are handed to IsWanted as they end. Only the first bytes of a line are
 // looked at: the rest of a line that cannot be a "package:" line is skipped
 // at the speed of the line-end search.
-class TScan {
+class TStanzaScan {
 public:
-    TScan(TStanzaTable& table, std::uint32_t want, TReader& reader, const TIsWanted& isWanted)
+    TStanzaScan(TStanzaTable& table, std::uint32_t want, TPieceReader& reader,
+                const TIsWanted& isWanted)
         : table_(table), reader_(reader), isWanted_(isWanted), want_(want),
           start_(table.ScannedTo) {}
 
@@ -250,7 +251,7 @@ private:
     }
 
     TStanzaTable& table_;
-    TReader& reader_;
+    TPieceReader& reader_;
     const TIsWanted& isWanted_;
     const std::uint32_t want_;
     std::uint64_t start_; // where the current stanza starts
@@ -260,7 +261,7 @@ private:
     std::uint32_t hash_ = 0;
 };
 
-bool TScan::Feed(std::string_view piece, std::uint64_t at) {
+bool TStanzaScan::Feed(std::string_view piece, std::uint64_t at) {
     const char* p = piece.data();
     const std::size_t n = piece.size();
     std::size_t i = 0;
@@ -300,7 +301,7 @@ bool TScan::Feed(std::string_view piece, std::uint64_t at) {
     return false;
 }
 
-bool TScan::Finish(std::uint64_t end) {
+bool TStanzaScan::Finish(std::uint64_t end) {
     // A last line without its line end still counts.
     if (mode_ == TMode::Value)
         PackageLine();
@@ -311,7 +312,7 @@ bool TScan::Finish(std::uint64_t end) {
 }
 
 // Scans on from where the table's scan stopped.
-bool Continue(TStanzaTable& table, TScan& scan, TReader& reader) {
+bool Continue(TStanzaTable& table, TStanzaScan& scan, TPieceReader& reader) {
     for (std::uint64_t at = table.ScannedTo;;) {
         std::string_view piece = reader.Piece(at);
         bool ended = at + piece.size() >= reader.Size() || reader.Short();
@@ -329,7 +330,7 @@ bool Continue(TStanzaTable& table, TScan& scan, TReader& reader) {
 }
 
 // The stanzas already known that may be the one wanted, in file order.
-bool CheckKnown(TStanzaTable& table, std::uint32_t want, TReader& reader,
+bool CheckKnown(TStanzaTable& table, std::uint32_t want, TPieceReader& reader,
                 const TIsWanted& isWanted) {
     if (table.Complete && !table.Sorted) {
         std::sort(table.Keys.begin(), table.Keys.end());
@@ -367,12 +368,12 @@ bool FindStanza(int fd, const std::string& path, std::string_view package,
     const auto table = Tables().Get(
         path, {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec});
     const std::lock_guard<std::mutex> lock(table->Mutex);
-    TReader reader(fd, static_cast<std::uint64_t>(st.st_size));
+    TPieceReader reader(fd, static_cast<std::uint64_t>(st.st_size));
     const std::uint32_t want = KeyHash(package);
     bool found = false;
     for (const bool again : {false, true}) {
         const bool known = table->ScannedTo > 0;
-        TScan scan(*table, want, reader, isWanted);
+        TStanzaScan scan(*table, want, reader, isWanted);
         found = CheckKnown(*table, want, reader, isWanted) ||
                 (!table->Complete && Continue(*table, scan, reader));
         if (found || !known || again)
