@@ -368,6 +368,9 @@ bool FindStanza(int fd, const std::string& path, std::string_view package,
     const auto table = Tables().Get(
         path, {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec});
     const std::lock_guard<std::mutex> lock(table->Mutex);
+    // Room for a stanza every 512 bytes at once: growing a step at a time
+    // would copy the keys and touch fresh memory again at every step.
+    table->Keys.reserve(static_cast<std::size_t>(st.st_size) / 512);
     TPieceReader reader(fd, static_cast<std::uint64_t>(st.st_size));
     const std::uint32_t want = KeyHash(package);
     bool found = false;
