@@ -275,8 +275,9 @@ TStoreResult Move(const QString& scratch, const std::string& digest, const QStri
         (!IsHexOfLength(expected.Digest, DigestLength(expected.Hash)) || digest != expected.Digest))
         return TStoreResult::Mismatch;
     const QByteArray from = QFile::encodeName(scratch);
+    const TFd file(::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
-    if (::lstat(from.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (file.Get() < 0 || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return TStoreResult::Failed;
     if (expected.HasSize && static_cast<std::uint64_t>(st.st_size) != expected.Size)
         return TStoreResult::Mismatch;
@@ -292,14 +293,29 @@ TStoreResult Move(const QString& scratch, const std::string& digest, const QStri
         ::fstatat(dir.Get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)
             ? static_cast<mode_t>(old.st_mode & 07777)
             : mode_t(0644);
-    if ((st.st_mode & 07777) != mode && ::chmod(from.constData(), mode) != 0)
+    if ((st.st_mode & 07777) != mode && ::fchmod(file.Get(), mode) != 0)
         return TStoreResult::Failed;
     if (::renameat(AT_FDCWD, from.constData(), dir.Get(), name.c_str()) != 0)
         return errno == EXDEV ? Store(scratch, archivesDir, name, expected) : TStoreResult::Failed;
-    // The rename reaches the disk with the folder; the file itself is there
-    // already, so a folder that cannot be flushed is no failure.
-    ::fsync(dir.Get());
     return TStoreResult::Stored;
+}
+
+TOutcome FlushScratch(const QString& scratch) {
+    const TFd file(::open(QFile::encodeName(scratch).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (file.Get() >= 0 && ::fdatasync(file.Get()) == 0)
+        return TOutcome::Success();
+    return TOutcome::Failure(
+        QStringLiteral("не удалось записать файл: %1").arg(SafeFiles::ErrnoText(errno)));
+}
+
+void FlushFolder(const QString& archivesDir) {
+    // Only the renames' way to the disk: a folder that cannot be flushed
+    // leaves every file whole, so it is no failure.
+    const TFd dir(
+        ::open(QFile::encodeName(archivesDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0)
+        ::fsync(dir.Get());
 }
 
 } // namespace ArchiveCache

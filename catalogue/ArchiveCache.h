@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Outcome.h"
+
 #include <QCryptographicHash>
 #include <QString>
 
@@ -79,8 +81,16 @@ std::optional<QCryptographicHash::Algorithm> HashOf(const TExpected& expected);
 // match; the replaced file's permissions are kept. The rename never leaves
 // ArchivesDir, whatever lies at Name. A mismatch or a failure leaves Scratch
 // and the cache as they were; a Scratch on another file system is copied
-// (Store) instead.
+// (Store) instead. Scratch's bytes must be on the disk already
+// (FlushScratch), so that a crash leaves the new file or the old one whole.
 TStoreResult Move(const QString& scratch, const std::string& digest, const QString& archivesDir,
                   const std::string& name, const TExpected& expected);
+
+// Waits until Scratch's bytes are on the disk.
+TOutcome FlushScratch(const QString& scratch);
+
+// Writes the renames Move made in ArchivesDir to the disk. Until then a crash
+// may undo some of them: the old file, or none, is then there, whole.
+void FlushFolder(const QString& archivesDir);
 
 } // namespace ArchiveCache

@@ -3,6 +3,7 @@
 #include "base/PhoneFolders.h"
 #include "base/SafeFiles.h"
 #include "base/TextFile.h"
+#include "base/Workers.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/PackageList.h"
 #include "catalogue/PackageRow.h"
@@ -163,7 +164,9 @@ struct TPackageDownload::TFetch {
     std::shared_ptr<THTTPTransfer> Transfer; // none: nothing to fetch
     std::atomic<bool> Ended{false};
     std::atomic<int> Percent{0}; // the last percentage the window was woken for
-    THTTPResult Result;          // written by the pool before Ended
+    THTTPResult Result;          // written before Ended
+    TOutcome Flushed;            // the body is on the disk; written before Ended
+    Workers::TWorker Flush;
 };
 
 TPackageDownload::TPackageDownload(TDownloadView& view, const THTTPGet& http,
@@ -249,10 +252,9 @@ void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
     request.MaxSize = std::int64_t(fetch.Expected.HasSize
                                        ? std::min(fetch.Expected.Size, SafeFiles::MaxPackageSize)
                                        : SafeFiles::MaxPackageSize);
-    // The body is hashed as it arrives and on disk when the transfer ends, so
+    // The body is hashed as it arrives and flushed when the transfer ends, so
     // that its turn only checks it and renames it into the cache.
     request.BodyHash = ArchiveCache::HashOf(fetch.Expected);
-    request.FlushBody = true;
     fetch.Transfer = std::make_shared<THTTPTransfer>(std::move(request));
     // Only the package whose turn it is shows its progress, and the window
     // wakes only when the percentage it shows changes: a large package
@@ -267,8 +269,20 @@ void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
     };
     pool_->Add(fetch.Transfer, [this, &fetch](const THTTPResult& result) {
         fetch.Result = result;
-        fetch.Ended.store(true);
-        Changed();
+        if (!result.Outcome) {
+            fetch.Ended.store(true);
+            Changed();
+            return;
+        }
+        // A package is kept by renaming it, so its bytes must be on the disk
+        // first. That wait has a thread of its own: the pool's thread goes
+        // on with the other transfers, the walk with the rows before, and
+        // the flushes of packages that end together overlap.
+        fetch.Flush = Workers::TWorker([this, &fetch] {
+            fetch.Flushed = ArchiveCache::FlushScratch(fetch.File);
+            fetch.Ended.store(true);
+            Changed();
+        });
     });
 }
 
@@ -329,6 +343,9 @@ TOutcome TPackageDownload::DownloadRow(TFetch& fetch) {
         return TOutcome::Failure(
             QStringLiteral("сервер ответил %1 (%2)")
                 .arg(HTTPGetRules::StatusText(status), QString::fromUtf8(fetch.Shown.Address)));
+    if (!fetch.Flushed)
+        return TOutcome::Failure(fetch.Flushed.Reason + QStringLiteral(" (") +
+                                 QString::fromUtf8(fetch.Shown.Address) + QLatin1Char(')'));
     return Store(fetch);
 }
 
@@ -339,6 +356,7 @@ TOutcome TPackageDownload::Store(TFetch& fetch) {
     switch (ArchiveCache::Move(fetch.File, fetch.Result.BodyDigest, folders_.ArchivesDir, localName,
                                expected)) {
     case ArchiveCache::TStoreResult::Stored:
+        stored_ = true;
         view_.SetMarked(fetch.Row, false);
         view_.SetState(fetch.Row, StateDownloaded);
         states_.Update(view_.KeyOf(fetch.Row), StateDownloaded);
@@ -383,6 +401,7 @@ void TPackageDownload::Run() {
     folderError_ = dir.errorString();
     QStringList failures;
     unsent_.clear();
+    stored_ = false;
     {
         THTTPPool pool(MaxTransfers); // gone, with its transfers, before the folder
         pool_ = &pool;
@@ -401,6 +420,13 @@ void TPackageDownload::Run() {
         pool_ = nullptr;
     }
     fetches_.clear();
+    // The cache folder is flushed once for the whole run rather than after
+    // each rename, which costs a wait for the disk per package. A crash
+    // before it can only undo renames: those packages are then not in the
+    // cache, each old file (or none) is there whole, and the next start
+    // shows them as not downloaded, as the folder has it.
+    if (stored_)
+        ArchiveCache::FlushFolder(folders_.ArchivesDir);
 
     report_.Busy(false);
     QStringList messages;

@@ -145,5 +145,6 @@ private:
     std::atomic<const TFetch*> awaited_{nullptr};
     std::atomic<bool> changed_{false};
     TSavedStates states_;
-    QStringList unsent_; // the phone paths a copy did not reach
+    QStringList unsent_;  // the phone paths a copy did not reach
+    bool stored_ = false; // some package went into the cache
 };

@@ -384,7 +384,7 @@ THTTPResult THTTPTransfer::Result() {
 bool THTTPTransfer::EndOfBody() {
     if (NotModified())
         return true;
-    committed_ = file_ && (!request_.FlushBody || file_->Flush()) && file_->Commit();
+    committed_ = file_ && file_->Commit();
     if (!committed_)
         return Fail(QStringLiteral("не удалось записать файл: %1")
                         .arg(file_ ? file_->ErrorString() : QString()));

@@ -43,9 +43,6 @@ struct THTTPRequest {
     // The body is hashed as it arrives (THTTPResult::BodyDigest), so that a
     // caller that checks it never reads the file again.
     std::optional<QCryptographicHash::Algorithm> BodyHash;
-    // The body reaches the disk before the transfer ends (on the transferring
-    // thread), for a caller that keeps the file by renaming it elsewhere.
-    bool FlushBody = false;
 };
 
 // How one transfer ended.
