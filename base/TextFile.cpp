@@ -160,44 +160,6 @@ std::vector<std::string_view> SplitIndexLines(std::string_view text) {
     return lines;
 }
 
-bool IsValidUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int extra;
-        unsigned int cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p <= extra)
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            if ((p[k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[k] & 0x3F);
-        }
-        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-            (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        p += extra + 1;
-    }
-    return true;
-}
-
 namespace {
 
 bool IsContinuation(char c) {

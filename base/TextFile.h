@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/FileNames.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -115,8 +117,10 @@ std::vector<std::string_view> SplitAnyLineEnds(std::string_view text);
 std::vector<std::string_view> SplitIndexLines(std::string_view text);
 
 // True when text is well-formed UTF-8 (no overlong forms, no surrogates, nothing
-// beyond U+10FFFF).
-bool IsValidUtf8(std::string_view text);
+// beyond U+10FFFF): the rule names of files follow too, so there is one.
+inline bool IsValidUtf8(std::string_view text) {
+    return FileNames::IsUtf8(text);
+}
 
 // Cuts text to at most maxBytes. When the cut falls inside a UTF-8 sequence the
 // partial sequence is dropped too, so valid UTF-8 stays valid.
