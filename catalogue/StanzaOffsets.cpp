@@ -52,7 +52,8 @@ struct TStanzaTable {
         : Path(std::move(path)), Identity(identity) {}
     void Reset() {
         Keys.clear();
-        Sorted = Complete = false;
+        Sorted = 0;
+        Complete = false;
         ScannedTo = Tail = End = 0;
     }
 
@@ -61,9 +62,10 @@ struct TStanzaTable {
     std::mutex Mutex; // guards the rest
     // One entry per "package:" line: the hash of its value in the high half,
     // where its stanza starts in the low half (an index is at most
-    // SafeFiles::MaxTextSize long). In file order until sorted.
+    // SafeFiles::MaxTextSize long). The first Sorted are in order, the rest
+    // in file order.
     std::vector<std::uint64_t> Keys;
-    bool Sorted = false;
+    std::size_t Sorted = 0;
     bool Complete = false;       // scanned to the end of the text
     std::uint64_t ScannedTo = 0; // always the start of a stanza
     std::uint64_t Tail = 0;      // once complete: where the last stanza starts
@@ -332,28 +334,31 @@ bool Continue(TStanzaTable& table, TStanzaScan& scan, TPieceReader& reader) {
 // The stanzas already known that may be the one wanted, in file order.
 bool CheckKnown(TStanzaTable& table, std::uint32_t want, TPieceReader& reader,
                 const TIsWanted& isWanted) {
-    if (table.Complete && !table.Sorted) {
-        std::sort(table.Keys.begin(), table.Keys.end());
-        table.Sorted = true;
+    // The keys a scan added since the last sort are searched one by one; a
+    // long run of them is sorted in first. Every key past the sorted ones
+    // lies further on in the file, so file order is kept either way.
+    auto& keys = table.Keys;
+    if (keys.size() - table.Sorted > 1024) {
+        const auto added = keys.begin() + static_cast<std::ptrdiff_t>(table.Sorted);
+        std::sort(added, keys.end());
+        std::inplace_merge(keys.begin(), added, keys.end());
+        table.Sorted = keys.size();
     }
     const std::uint64_t limit = table.Complete ? table.End : table.ScannedTo;
-    auto at = table.Keys.cbegin();
-    if (table.Sorted)
-        at = std::lower_bound(table.Keys.cbegin(), table.Keys.cend(), std::uint64_t(want) << 32);
-    for (std::uint64_t last = UINT64_MAX; at != table.Keys.cend(); ++at) {
-        if (*at >> 32 != want) {
-            if (table.Sorted)
-                break;
-            continue;
-        }
-        const std::uint64_t start = *at & 0xFFFFFFFFu;
-        if (start == last)
-            continue; // the stanza has two lines of the identifier
+    std::uint64_t last = UINT64_MAX;
+    auto check = [&](std::uint64_t key) {
+        const std::uint64_t start = key & 0xFFFFFFFFu;
+        if (key >> 32 != want || start == last)
+            return false; // another identifier, or the stanza's second line of it
         last = start;
-        if (isWanted(reader.Stanza(start, limit)))
+        return isWanted(reader.Stanza(start, limit));
+    };
+    const auto sorted = keys.cbegin() + static_cast<std::ptrdiff_t>(table.Sorted);
+    for (auto at = std::lower_bound(keys.cbegin(), sorted, std::uint64_t(want) << 32);
+         at != sorted && *at >> 32 == want; ++at)
+        if (check(*at))
             return true;
-    }
-    return false;
+    return std::any_of(sorted, keys.cend(), check);
 }
 
 } // namespace

@@ -133,11 +133,14 @@ TEST_F(FindPackageTest, ScansAsTheDetailsPanelExpects) {
 // The index is read piece by piece. Piece boundaries cut the stanzas below at
 // every byte of their first lines (in the identifier, between CR and LF,
 // before a line end); the lookups meet offsets unknown, partly known and
-// complete, and an identifier the index lacks.
+// complete, and an identifier the index lacks; the small stanzas before them
+// are more than the kept offsets search one by one.
 TEST_F(FindPackageTest, LinesCutByTheReadPiecesAreRead) {
     const char* shapes[] = {"Version: %d\nPackage: p%d\n\n", "Version: %d\r\npACKAGE: p%d\r\n\r\n",
                             "Version: %d\nPa\rckage: p%d\n\r\n"};
     std::string index;
+    for (int q = 0; q < 2000; ++q)
+        index += "Package: q" + std::to_string(q) + "\nVersion: " + std::to_string(q) + "\n\n";
     constexpr int Count = 30;
     for (int k = 0; k < Count; ++k) {
         // One long line across a boundary, then a stanza K bytes before the next one.
