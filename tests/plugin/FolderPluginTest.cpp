@@ -114,9 +114,8 @@ TEST_F(FolderPlugin, NothingOutsideThePhoneFolderIsReadWrittenOrDeleted) {
     LoadFolderTransport();
 
     testing::internal::CaptureStderr();
-    for (const std::string path :
-         {"/../outside.txt", "/private/../../outside.txt", "/private/out/outside.txt",
-          "/private/out/x", "../outside.txt", "/private/a\\..\\..\\x"}) {
+    // (Paths refused before any transport sees them are AfcPlugin's.)
+    for (const std::string path : {"/private/out/outside.txt", "/private/out/x"}) {
         SCOPED_TRACE(path);
         const std::string fetched = dir_ / "fetched";
         EXPECT_EQ(Get(path, fetched), FS_FILE_READERROR);
