@@ -25,7 +25,7 @@ bool SameName(const QString& a, const QString& b) {
 }
 
 bool IsSectionHeader(const TIniLine& l, const QString& name) {
-    return l.Type == TIniLine::Kind::Section && SameName(l.Name, name);
+    return l.Type == TIniLine::TKind::Section && SameName(l.Name, name);
 }
 
 // [first line after the header, one past the section's last line)
@@ -40,7 +40,7 @@ std::optional<TSectionRange> FindSection(const TIniLines& lines, const QString& 
         if (!IsSectionHeader(lines[i], name))
             continue;
         size_t end = i + 1;
-        while (end < lines.size() && lines[end].Type != TIniLine::Kind::Section)
+        while (end < lines.size() && lines[end].Type != TIniLine::TKind::Section)
             ++end;
         return TSectionRange{i, end};
     }
@@ -52,7 +52,7 @@ const TIniLine* FindKey(const TIniLines& lines, const QString& section, const QS
     if (!range)
         return nullptr;
     for (size_t i = range->Header + 1; i < range->End; ++i)
-        if (lines[i].Type == TIniLine::Kind::Key && SameName(lines[i].Name, key))
+        if (lines[i].Type == TIniLine::TKind::Key && SameName(lines[i].Name, key))
             return &lines[i];
     return nullptr;
 }
@@ -127,7 +127,7 @@ bool RemoveSections(TIniLines& lines, const QString& name) {
     TIniLines kept;
     kept.reserve(lines.size());
     for (TIniLine& l : lines) {
-        if (l.Type == TIniLine::Kind::Section)
+        if (l.Type == TIniLine::TKind::Section)
             inRemoved = SameName(l.Name, name);
         if (inRemoved)
             removed = true;
@@ -188,7 +188,7 @@ std::vector<TIniEntry> TIniFile::ReadSection(const QString& section) const {
     if (!range)
         return entries;
     for (size_t i = range->Header + 1; i < range->End; ++i)
-        if (lines[i].Type == TIniLine::Kind::Key)
+        if (lines[i].Type == TIniLine::TKind::Key)
             entries.push_back({lines[i].Name, QString::fromUtf8(lines[i].Value)});
     return entries;
 }
@@ -239,7 +239,7 @@ void SetKey(TIniLines& lines, const QString& sec, const QString& name, const QSt
     }
     for (size_t i = range->Header + 1; i < range->End; ++i) {
         TIniLine& l = lines[i];
-        if (l.Type == TIniLine::Kind::Key && SameName(l.Name, name)) {
+        if (l.Type == TIniLine::TKind::Key && SameName(l.Name, name)) {
             ChangeLine(l, KeyLine(l.KeyBytes, value));
             return;
         }

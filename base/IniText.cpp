@@ -24,9 +24,9 @@ TIniLine FromLine(const IniLines::TLine& read) {
     if (read.Kind == IniLines::TKind::Other)
         return line;
     line.Type =
-        read.Kind == IniLines::TKind::Section ? TIniLine::Kind::Section : TIniLine::Kind::Key;
+        read.Kind == IniLines::TKind::Section ? TIniLine::TKind::Section : TIniLine::TKind::Key;
     line.Name = QString::fromUtf8(read.Name.data(), static_cast<qsizetype>(read.Name.size()));
-    if (line.Type == TIniLine::Kind::Key) {
+    if (line.Type == TIniLine::TKind::Key) {
         line.KeyBytes = Bytes(read.Name);
         line.Value = Bytes(read.Value);
     }

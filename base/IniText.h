@@ -11,10 +11,10 @@
 namespace IniText {
 
 struct TIniLine {
-    enum class Kind { Other, Section, Key };
+    enum class TKind { Other, Section, Key };
     QByteArray Raw; // the line without its line break, written back unchanged
     QByteArray End; // its line break as read ("\n", "\r\n", "\r"; empty for a last line without)
-    Kind Type = Kind::Other;
+    TKind Type = TKind::Other;
     QString Name;        // section or key name
     QByteArray KeyBytes; // the key as written in the file
     QByteArray Value;    // trimmed, quotes removed

@@ -23,16 +23,16 @@ namespace {
 // its result ("download.bz2" is what older versions left), the package being
 // fetched, a list being fetched from the phone and the phone's dpkg
 // architecture file.
-constexpr std::string_view kFixedScratch[] = {
+constexpr std::string_view FixedScratch[] = {
     "download.txt",     "download.bz2", "download.txt.gz", "download.txt.bz2", "download.txt.xz",
     "download.txt.zst", "download.deb", "download.list",   "download.arch",
 };
 
 // The six characters mkstemp() and QTemporaryDir put in place of "XXXXXX".
-constexpr std::size_t kRandomLength = 6;
+constexpr std::size_t RandomLength = 6;
 
 bool IsRandomTail(std::string_view s) {
-    if (s.size() != kRandomLength)
+    if (s.size() != RandomLength)
         return false;
     for (const char c : s)
         if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
@@ -41,7 +41,7 @@ bool IsRandomTail(std::string_view s) {
 }
 
 bool IsFixedScratch(std::string_view name) {
-    for (const std::string_view fixed : kFixedScratch)
+    for (const std::string_view fixed : FixedScratch)
         if (name == fixed)
             return true;
     return false;
@@ -64,9 +64,9 @@ bool EndsWithNoCase(std::string_view s, std::string_view lowerSuffix) {
 // "." + Target + "." + six letters or digits: the temporary file written
 // beside Target while it is replaced. Target is given back.
 bool IsTemporaryOf(std::string_view name, std::string_view& target) {
-    if (name.size() < 2 + kRandomLength + 1 || name.front() != '.')
+    if (name.size() < 2 + RandomLength + 1 || name.front() != '.')
         return false;
-    const std::size_t dot = name.size() - kRandomLength - 1;
+    const std::size_t dot = name.size() - RandomLength - 1;
     if (name[dot] != '.' || !IsRandomTail(name.substr(dot + 1)))
         return false;
     target = name.substr(1, dot - 1);

@@ -69,7 +69,7 @@ bool RunTool(const QString& tool, const QStringList& files, const QString& outFi
            process.exitCode() == 0;
 }
 
-struct Pair {
+struct TPair {
     double ours = 1e300, oursCpu = 0; // best wall time and the CPU time of that run
     double tool = 1e300, toolCpu = 0;
     qint64 outBytes = 0;
@@ -79,10 +79,10 @@ struct Pair {
 // refresh unpacks each source in a fresh folder, so no output replaces an
 // earlier one); the folders are made before and removed after the timed part,
 // as the tool's output file is.
-Pair Compare(const char* label, const QString& tool, const QStringList& files,
-             const QString& outDir,
-             const std::function<bool(const QString&, const QString&, qint64&)>& ours) {
-    Pair best;
+TPair Compare(const char* label, const QString& tool, const QStringList& files,
+              const QString& outDir,
+              const std::function<bool(const QString&, const QString&, qint64&)>& ours) {
+    TPair best;
     bool ok = true;
     for (int run = 0; run < Runs; ++run) {
         qint64 bytes = 0;
@@ -144,13 +144,13 @@ int main(int argc, char** argv) {
     QTemporaryDir tmp(QDir::tempPath() + "/bench_decompress.XXXXXX");
     const QString outDir = tmp.path();
 
-    const Pair g = Compare("gzip", "gzip", gz, outDir,
-                           [&](const QString& f, const QString& dest, qint64& bytes) {
-                               const auto r = FileTools::GUnZipFile(f, dest);
-                               bytes += qint64(r.BytesWritten);
-                               return r.Outcome == FileTools::TGUnZipOutcome::Ok;
-                           });
-    const Pair b = Compare(
+    const TPair g = Compare("gzip", "gzip", gz, outDir,
+                            [&](const QString& f, const QString& dest, qint64& bytes) {
+                                const auto r = FileTools::GUnZipFile(f, dest);
+                                bytes += qint64(r.BytesWritten);
+                                return r.Outcome == FileTools::TGUnZipOutcome::Ok;
+                            });
+    const TPair b = Compare(
         "bzip2", "bzip2", bz2, outDir, [&](const QString& f, const QString& dest, qint64& bytes) {
             const auto r = FileTools::UncompressFile(FileTools::TCompression::Bzip2, f,
                                                      QDir(dest).filePath("download.txt"));

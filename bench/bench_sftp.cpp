@@ -26,10 +26,10 @@ namespace {
 constexpr std::size_t FileSize = 50 * 1000 * 1000;
 constexpr int Rounds = 3;
 
-using Clock = std::chrono::steady_clock;
+using TClock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
+double Seconds(TClock::time_point since) {
+    return std::chrono::duration<double>(TClock::now() - since).count();
 }
 
 bool SameFiles(const std::string& a, const std::string& b) {
@@ -102,7 +102,7 @@ int main() {
             fs::remove(folder + "/back.bin");
             fs::remove(folder + "/cli-back.bin");
             // A fresh plugin each round: its time includes the connection, as the tool's does.
-            auto started = Clock::now();
+            auto started = TClock::now();
             {
                 Tpot::TPlugin plugin(
                     std::make_unique<Tpot::TSftpTransport>(Tpot::TSftpSettings::From(settings)),
@@ -119,7 +119,7 @@ int main() {
                 }
             }
             const double ours = Seconds(started);
-            started = Clock::now();
+            started = TClock::now();
             if (std::system(cli.c_str()) != 0) {
                 std::fprintf(stderr, "the sftp tool failed\n");
                 exitCode = 1;

@@ -18,10 +18,10 @@ namespace {
 
 // The characters the phone's package manager quotes as "%xx" (lower-case hex)
 // in its list names, besides blanks, control characters and bytes above 0x7e.
-constexpr std::string_view kQuoted = "\\|{}[]<>\"^~_=!@#$%&*";
+constexpr std::string_view QuotedMarks = "\\|{}[]<>\"^~_=!@#$%&*";
 
 bool Quoted(unsigned char c) {
-    return c <= 0x20 || c >= 0x7f || kQuoted.find(char(c)) != std::string_view::npos;
+    return c <= 0x20 || c >= 0x7f || QuotedMarks.find(char(c)) != std::string_view::npos;
 }
 
 int HexValue(char16_t c) {
@@ -83,7 +83,7 @@ QString IndexNameToAddress(const QString& name, bool https) {
         if (high < 0 || low < 0)
             continue;
         const auto c = static_cast<unsigned char>(high * 16 + low);
-        if (c > 0x20 && c < 0x7f && kQuoted.find(char(c)) != std::string_view::npos)
+        if (c > 0x20 && c < 0x7f && QuotedMarks.find(char(c)) != std::string_view::npos)
             address.replace(i, 3, QChar(c));
     }
     return (https ? QStringLiteral("https://") : QStringLiteral("http://")) + address;

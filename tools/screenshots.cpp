@@ -16,50 +16,50 @@ QString ScreenshotDir() {
     return fromEnv.isEmpty() ? QStringLiteral(ORVIA_BUILD_DIR) : fromEnv;
 }
 
-const QByteArray kGamesIndex = "Package: com.example.snake\n"
-                               "Name: Snake Classic\n"
-                               "Version: 2.1\n"
-                               "Section: Games\n"
-                               "Author: Ivan Petrov <ivan@example.org>\n"
-                               "Homepage: http://games.example.org/snake\n"
-                               "Depends: mobilesubstrate, preferenceloader\n"
-                               "Filename: debs/snake_2.1_iphoneos-arm.deb\n"
-                               "Size: 245760\n"
-                               "Description: The classic snake game for the phone\n"
-                               "\n"
-                               "Package: com.example.chess\n"
-                               "Name: Pocket Chess\n"
-                               "Version: 1.0\n"
-                               "Section: Games\n"
-                               "Filename: debs/chess_1.0_iphoneos-arm.deb\n"
-                               "Size: 1048576\n"
-                               "Description: Chess against the phone\n"
-                               "\n";
+const QByteArray GamesIndex = "Package: com.example.snake\n"
+                              "Name: Snake Classic\n"
+                              "Version: 2.1\n"
+                              "Section: Games\n"
+                              "Author: Ivan Petrov <ivan@example.org>\n"
+                              "Homepage: http://games.example.org/snake\n"
+                              "Depends: mobilesubstrate, preferenceloader\n"
+                              "Filename: debs/snake_2.1_iphoneos-arm.deb\n"
+                              "Size: 245760\n"
+                              "Description: The classic snake game for the phone\n"
+                              "\n"
+                              "Package: com.example.chess\n"
+                              "Name: Pocket Chess\n"
+                              "Version: 1.0\n"
+                              "Section: Games\n"
+                              "Filename: debs/chess_1.0_iphoneos-arm.deb\n"
+                              "Size: 1048576\n"
+                              "Description: Chess against the phone\n"
+                              "\n";
 
-const QByteArray kToolsIndex = "Package: com.example.terminal\n"
-                               "Name: Terminal\n"
-                               "Version: 0.9\n"
-                               "Section: Utilities\n"
-                               "Filename: debs/terminal_0.9_iphoneos-arm.deb\n"
-                               "Size: 512000\n"
-                               "Description: A command line on the phone\n"
-                               "\n";
+const QByteArray ToolsIndex = "Package: com.example.terminal\n"
+                              "Name: Terminal\n"
+                              "Version: 0.9\n"
+                              "Section: Utilities\n"
+                              "Filename: debs/terminal_0.9_iphoneos-arm.deb\n"
+                              "Size: 512000\n"
+                              "Description: A command line on the phone\n"
+                              "\n";
 
 // The reference copy knows an older snake and no chess: both show as new or
 // updated.
-const QByteArray kGamesReference = "Package: com.example.snake\n"
-                                   "Name: Snake Classic\n"
-                                   "Version: 2.0\n"
-                                   "Section: Games\n"
-                                   "\n";
+const QByteArray GamesReference = "Package: com.example.snake\n"
+                                  "Name: Snake Classic\n"
+                                  "Version: 2.0\n"
+                                  "Section: Games\n"
+                                  "\n";
 
 } // namespace
 
 TEST_F(WindowTest, ScreenshotsOfEveryPage) {
-    WriteFile(QStringLiteral("proc/games.example.org_Packages"), kGamesIndex);
-    WriteFile(QStringLiteral("proc/tools.example.org_apt_Packages"), kToolsIndex);
-    WriteFile(QStringLiteral("lists/games.example.org_Packages"), kGamesReference);
-    WriteFile(QStringLiteral("lists/tools.example.org_apt_Packages"), kToolsIndex);
+    WriteFile(QStringLiteral("proc/games.example.org_Packages"), GamesIndex);
+    WriteFile(QStringLiteral("proc/tools.example.org_apt_Packages"), ToolsIndex);
+    WriteFile(QStringLiteral("lists/games.example.org_Packages"), GamesReference);
+    WriteFile(QStringLiteral("lists/tools.example.org_apt_Packages"), ToolsIndex);
     WriteFile(QStringLiteral("archives/terminal_0.9_iphoneos-arm.deb"), "deb");
     WriteFile(QStringLiteral("orvia.ini"), "[Settings]\nRefresh=1\nPutDebs=1\n[Disabled]\n"
                                            "0=http://tools.example.org/apt/Packages\n");

@@ -65,7 +65,7 @@ QUrl LinkUrl(const std::string& target) {
 
 namespace {
 
-constexpr int kLabelWidth = 261;
+constexpr int LabelWidth = 261;
 
 QLabel* MakeIcon(QWidget* parent, const char* name, QPoint pos, int size, const QString& hint) {
     auto* img = new QLabel(parent);
@@ -127,7 +127,7 @@ void SetFittedText(QLabel* label, const QString& full, const QString& hint = QSt
 // A link is only as wide as its text (up to the panel's edge), so the hand
 // pointer and the click belong to the text and not to the empty space after it.
 void FitLinkWidth(QLabel* link) {
-    link->resize(std::min(kLabelWidth, link->sizeHint().width()), link->height());
+    link->resize(std::min(LabelWidth, link->sizeHint().width()), link->height());
 }
 
 } // namespace
@@ -273,12 +273,12 @@ void TPackageDetailsPanel::ShowPackageInfo(TDebianInfo info) {
         authorAddress_ = link.Address;
         authorTarget_ = "mailto:" + link.Address;
     }
-    lblAuthor->resize(kLabelWidth, lblAuthor->height());
+    lblAuthor->resize(LabelWidth, lblAuthor->height());
     SetFittedText(lblAuthor, Text(author_), Text(authorAddress_));
     FitLinkWidth(lblAuthor);
 
     site_ = info.Homepage.empty() ? info.Depiction : info.Homepage;
-    lblSite->resize(kLabelWidth, lblSite->height());
+    lblSite->resize(LabelWidth, lblSite->height());
     SetFittedText(lblSite, Text(site_));
     if (lblSite->toolTip().isEmpty())
         lblSite->setToolTip(Text(site_));

@@ -8,7 +8,7 @@
 #include <QStyle>
 
 namespace {
-constexpr int kLineHeight = 17;
+constexpr int LineHeight = 17;
 }
 
 TSourcesPage::TSourcesPage(QWidget* parent) : TStripPage(parent) {
@@ -144,7 +144,7 @@ void TSourcesPage::AppendItem(const TSourceEntry& entry) {
     }
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(entry.Checked ? Qt::Checked : Qt::Unchecked);
-    item->setSizeHint(QSize(0, kLineHeight));
+    item->setSizeHint(QSize(0, LineHeight));
     lstSources_->addItem(item);
 }
 

@@ -167,12 +167,12 @@ TEST(ScratchCheckTest, Files) {
 // next form is tried, as after a web page).
 TEST_F(RefreshTest, AttemptsAndStoredIndex) {
     const std::string index = Index("new");
-    enum How { Whole, Chunked, CutShort, Absent, Page, Text };
+    enum THow { Whole, Chunked, CutShort, Absent, Page, Text };
     struct TCase {
         const char* Name;
         std::string Suffix, Body;
         const char* Reason; // nullptr: stored; else how the reason begins after the address
-        How Answer = Whole;
+        THow Answer = Whole;
         std::string Plain = {}; // what Body holds, when not the sample index
     };
     // An index may hold so many stanzas (more are refused at the refresh, so
