@@ -87,8 +87,8 @@ public:
     const TOutcome& Outcome() const { return outcome_; }
     // List's names read again, or none.
     const std::optional<TListedPackages>& Relisted() const { return relisted_; }
-    // The package that was not deleted or did not arrive, named: one
-    // message, or none.
+    // The package that was not deleted or did not arrive, named with the
+    // reason: one message, or none.
     QStringList Warnings() const;
 
 private:

@@ -22,12 +22,15 @@
 //
 // Each operation calls FsInit first and reports failure only through its
 // result, with the reason: "телефон не подключён" without a plugin that has
-// the entry points the operation needs or a phone (with what the plugin said
-// when FsInit fails), else what the plugin said of the failure (its last
-// error message), else a plain one naming the phone file. The plugin's calls run on a worker
-// thread, one operation at a time and each whole (FsInit and what follows), while the calling
-// thread keeps handling its events; an operation started from inside such a wait runs after the one
-// in progress. Call them from the window's thread only.
+// the entry points the operation needs or without a phone (with what the
+// plugin said when FsInit fails), else what the plugin said of the failure
+// (its last error message), else a plain one naming the phone file. A copy
+// without a local file named fails before the plugin is asked.
+//
+// The plugin's calls run on a worker thread, one operation at a time and
+// each whole (FsInit and what follows), while the calling thread keeps
+// handling its events; an operation started from inside such a wait runs
+// after the one in progress. Call them from the window's thread only.
 class TPhone {
 public:
     // A listing longer than this is cut off, so a plugin that never ends its

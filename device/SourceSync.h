@@ -98,7 +98,7 @@ public:
     const std::vector<TFileOutcome>& Outcomes() const { return outcomes_; }
     // What to tell the user, one message each: the names left out, then the
     // lists folder found under "/var" only or else the file the phone
-    // refused. Empty when all went well.
+    // refused, with the reason. Empty when all went well.
     QStringList Warnings() const;
 
 private:
