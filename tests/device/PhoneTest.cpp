@@ -24,7 +24,7 @@ int Bound(const TPluginEntries& e) {
 TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
     const struct {
         const char* Name;
-        const char* Installed; // file put there as "T-Pot.dll", null for none
+        const char* Installed; // file put there as "T-Pot.dll", "" a folder, null none
         QByteArray Carried;    // what the program carries
         int Entries;           // 6: all but FsDeleteFile
         QByteArray FileAfter;
@@ -35,6 +35,7 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
          FileBytes(ORVIA_TEST_PLUGIN)},
         {"existing kept over the carried one", ORVIA_TEST_PLUGIN_WITHOUT_DELETE,
          FileBytes(ORVIA_TEST_PLUGIN), 6, FileBytes(ORVIA_TEST_PLUGIN_WITHOUT_DELETE)},
+        {"a folder in its place", "", FileBytes(ORVIA_TEST_PLUGIN), 0, "<missing>"},
     };
     int round = 0;
     for (const auto& c : cases) {
@@ -45,12 +46,17 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
         folders_.WorkDir = tmp_.path() + QStringLiteral("/bind%1/").arg(++round);
         ASSERT_TRUE(QDir().mkpath(folders_.WorkDir));
         PlacePhone(PhoneRoot(), folders_.WorkDir, tmp_.path() + QStringLiteral("/calls.log"));
-        if (c.Installed)
+        const bool folder = c.Installed && !*c.Installed;
+        if (folder)
+            ASSERT_TRUE(QDir().mkpath(PluginPath()));
+        else if (c.Installed)
             InstallPlugin(c.Installed);
         phone_.Bind(folders_.WorkDir, std::string_view(c.Carried.constData(), c.Carried.size()));
         EXPECT_EQ(LocalBytes(PluginPath()), c.FileAfter);
         EXPECT_EQ(Bound(phone_.Entries()), c.Entries);
         EXPECT_EQ(TakeCalls(), QStringList()); // binding calls nothing
+        // A folder is left alone; no temporary file stays beside the plugin.
+        EXPECT_EQ(Litter(), folder ? QStringList{"T-Pot.dll/"} : QStringList{});
 
         // Whatever is missing, the operations answer false and never crash.
         PhoneFile(QStringLiteral("/private/var/cache/apt/archives/a.deb"), "deb");
@@ -67,15 +73,6 @@ TEST_F(DeviceTest, BindingTakesWhatTheLibraryOffersAndNeverReplacesIt) {
         EXPECT_FALSE(phone_.Loaded());
         EXPECT_EQ(Bound(phone_.Entries()), 0);
     }
-}
-
-TEST_F(DeviceTest, AFolderNamedLikeThePluginIsLeftAlone) {
-    ASSERT_TRUE(QDir().mkpath(PluginPath()));
-    const QByteArray carried = FileBytes(ORVIA_TEST_PLUGIN);
-    phone_.Bind(folders_.WorkDir, std::string_view(carried.constData(), carried.size()));
-    EXPECT_TRUE(QFileInfo(PluginPath()).isDir());
-    EXPECT_FALSE(phone_.Loaded());
-    EXPECT_EQ(Litter(), QStringList{"T-Pot.dll/"}); // and no temporary file beside it
 }
 
 TEST_F(DeviceTest, ListingGivesEveryNameInThePluginsOrderAfterFsInit) {

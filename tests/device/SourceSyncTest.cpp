@@ -7,9 +7,7 @@ namespace {
 using TTarget = TSourcesFromPhone::TTarget;
 const QString ListsFolder = QStringLiteral("/private/var/lib/apt/lists/");
 
-std::vector<std::string> Events(std::initializer_list<const char*> events) {
-    return std::vector<std::string>(events.begin(), events.end());
-}
+using TEvents = std::vector<std::string>;
 
 void Empty(const QString& folder) {
     for (const QString& f : QDir(folder).entryList(QDir::Files))
@@ -63,7 +61,7 @@ TEST_F(DeviceTest, FromPhoneCopiesOnlyIndexFilesIntoTheirFolders) {
         EXPECT_EQ(Litter(), QStringList{});
         // Two files: the bar shows 0 and then 50 before it goes.
         EXPECT_EQ(report.Events,
-                  Events({"busy on", "progress 0", "progress 0", "progress 50", "busy off"}));
+                  (TEvents{"busy on", "progress 0", "progress 0", "progress 50", "busy off"}));
         EXPECT_EQ(copy.Warnings(), QStringList{});
     }
 }
@@ -79,7 +77,7 @@ TEST_F(DeviceTest, FromPhoneWithNothingToCopyEndsQuietly) {
         TRecordingReport report;
         TSourcesFromPhone copy(phone_, folders_, TTarget::ListsAndProc, stop_, report);
         EXPECT_FALSE(copy.Run());
-        EXPECT_EQ(report.Events, Events({"busy on", "progress 0", "busy off"}));
+        EXPECT_EQ(report.Events, (TEvents{"busy on", "progress 0", "busy off"}));
         EXPECT_EQ(copy.Warnings(), QStringList{});
         EXPECT_EQ(Entries(folders_.ListsDir), QStringList{});
         EXPECT_EQ(Entries(folders_.ProcDir), QStringList{});
@@ -190,8 +188,8 @@ TEST_F(DeviceTest, ToPhoneSendsEveryIndexFileOfTheReferenceCopies) {
     ASSERT_EQ(copy.Warnings().size(), 1);
     EXPECT_TRUE(copy.Warnings()[0].contains("tab\\x09_Packages"));
     EXPECT_EQ(Litter(), QStringList{});
-    EXPECT_EQ(report.Events, Events({"busy on", "progress 0", "progress 33", "progress 66",
-                                     "progress 100", "busy off"}));
+    EXPECT_EQ(report.Events, (TEvents{"busy on", "progress 0", "progress 33", "progress 66",
+                                      "progress 100", "busy off"}));
 }
 
 TEST_F(DeviceTest, ToPhoneEndsAtTheFirstFileThePhoneRefuses) {
