@@ -66,7 +66,7 @@ public:
         const int sent = ssh_channel_write(channel_, data, static_cast<uint32_t>(size));
         if (sent == static_cast<int>(size))
             return true;
-        why = Error();
+        why = sent >= 0 ? "the server took only part of a request in time" : Error();
         return false;
     }
     int Receive(char* buffer, std::size_t size, int ms, std::string& why) override {
@@ -88,7 +88,12 @@ public:
     }
 
 private:
-    std::string Error() const { return ssh_get_error(ssh_channel_get_session(channel_)); }
+    // libssh's words for the last failure; a failure it did not put in
+    // words still gets some.
+    std::string Error() const {
+        const char* text = ssh_get_error(ssh_channel_get_session(channel_));
+        return text && *text ? text : "the SSH connection failed without a reason";
+    }
 
     ssh_channel channel_;
 };
