@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     std::string needle;
     int target = -1;
     for (std::size_t i = rows.size(); i-- > tail && needle.empty();) {
-        const std::string candidate = Browse::PrepareNeedle(rows[i].Package);
+        const std::string candidate = Browse::PrepareNeedle(rows[i].Package());
         int first = -1;
         for (std::size_t k = 0; k < rows.size() && first < 0; ++k)
             if (Browse::RowMatches(rows[k], candidate))
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
                     found == -1 ? "" : " WRONG ROW");
     }
     {
-        const std::string last = rows.back().Package;
+        const std::string last(rows.back().Package());
         int found = -2;
         const Timing t = Best([&] { found = Browse::FindIdentifier(rows, last); });
         std::printf("FindIdentifier of the last row: %.2f ms, cpu %.2f ms (row %d)\n", t.wallMs,

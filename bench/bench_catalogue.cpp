@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     for (const TPackageRow& r : rows) {
         flagged += (r.State & StateNewOrUpdated) != 0;
         downloaded += (r.State & StateDownloaded) != 0;
-        ++perSection[r.Section];
+        ++perSection[std::string(r.Section())];
     }
     // The category switch is timed on the biggest category.
     std::string biggest;

@@ -69,8 +69,8 @@ public:
     void ShowRow(int) override {}
     bool Describe(int row, TShownPackage& shown) override {
         TDebianInfo info;
-        info.Package = rows_[std::size_t(row)].Package;
-        info.IndexFile = rows_[std::size_t(row)].IndexFile;
+        info.Package = rows_[std::size_t(row)].Package();
+        info.IndexFile = rows_[std::size_t(row)].IndexFile();
         const auto start = std::chrono::steady_clock::now();
         FindPackage(info, procDir_, TPackageKey::Of(rows_[std::size_t(row)]));
         DetailsTime += Seconds(std::chrono::steady_clock::now() - start);

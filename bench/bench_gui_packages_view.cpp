@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
                     btnSearch->click();
                     app.processEvents();
                 }));
-    search->setText(QString::fromStdString(page.Rows().back().Package));
+    search->setText(QString::fromUtf8(page.Rows().back().Package()));
     std::printf("jump to the last identifier: %.1f ms\n", BestMs([&] {
                     RightClick(btnSearch);
                     app.processEvents();

@@ -199,15 +199,15 @@ namespace {
 constexpr std::size_t PrefetchAhead = 8;
 
 void Prefetch(const TPackageRow& row) {
-    __builtin_prefetch(row.Caption.data());
-    __builtin_prefetch(row.Description.data());
-    __builtin_prefetch(row.Package.data());
+    __builtin_prefetch(row.Caption().data());
+    __builtin_prefetch(row.Description().data());
+    __builtin_prefetch(row.Package().data());
 }
 
 bool Matches(const TPackageRow& row, std::string_view needle, bool asciiNeedle) {
-    return FieldMatches(Trim(row.Caption), needle, asciiNeedle) ||
-           FieldMatches(Trim(row.Description), needle, asciiNeedle) ||
-           FieldMatches(Trim(row.Package), needle, asciiNeedle);
+    return FieldMatches(Trim(row.Caption()), needle, asciiNeedle) ||
+           FieldMatches(Trim(row.Description()), needle, asciiNeedle) ||
+           FieldMatches(Trim(row.Package()), needle, asciiNeedle);
 }
 
 } // namespace
@@ -246,7 +246,7 @@ TSearchStep FindNext(const TPackageRows& rows, int selected, std::string_view se
 
 int FindIdentifier(const TPackageRows& rows, std::string_view text) {
     for (std::size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].Package == text)
+        if (rows[i].Package() == text)
             return static_cast<int>(i);
     return -1;
 }

@@ -336,7 +336,7 @@ std::vector<std::uint32_t> SortedPlaces(const TPackageRows& rows) {
     std::vector<std::string_view> captions;
     captions.reserve(rows.size());
     for (const TPackageRow& row : rows)
-        captions.emplace_back(row.Caption);
+        captions.emplace_back(row.Caption());
     return SortedPlaces(captions);
 }
 

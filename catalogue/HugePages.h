@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The large buffers of a catalogue load (the index texts, the rows, the saved
@@ -14,6 +15,24 @@ namespace HugePages {
 
 // Asks for huge pages over the whole 2 MB pages inside [data, data + bytes).
 void Advise(const void* data, std::size_t bytes);
+
+// A block of fresh memory that is never moved: at least 2 MB asks for huge
+// pages over all of it; a smaller one is plain heap memory.
+class TBlock {
+public:
+    explicit TBlock(std::size_t bytes);
+    TBlock(TBlock&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(other.size_), mapped_(other.mapped_) {}
+    TBlock& operator=(TBlock&&) = delete;
+    ~TBlock();
+    char* Data() const { return data_; }
+    std::size_t Size() const { return size_; }
+
+private:
+    char* data_;
+    std::size_t size_;
+    bool mapped_;
+};
 
 // Reserve, with the new room advised. Room already there is left as it is.
 template <class T> void Reserve(std::vector<T>& buffer, std::size_t count) {

@@ -50,11 +50,11 @@ std::string_view RawValue(std::string_view line, std::size_t start) {
 
 // A value shown as text: cut without splitting a UTF-8 sequence, then empty
 // unless it is valid UTF-8.
-std::string DecodedValue(std::string_view line, std::size_t start) {
+std::string_view DecodedValue(std::string_view line, std::size_t start) {
     if (line.size() <= start)
         return {};
     const std::string_view cut = TextFile::CutUtf8(line.substr(start), MaxValueBytes);
-    return TextFile::IsValidUtf8(cut) ? std::string(cut) : std::string();
+    return TextFile::IsValidUtf8(cut) ? cut : std::string_view();
 }
 
 // The local file name: every "Filename: " removed, then the package cache's
@@ -117,13 +117,14 @@ private:
 
     static std::uint64_t HashOf(const TPackageRow& row) {
         const std::hash<std::string_view> h;
-        std::uint64_t v = h(row.Package);
-        v = (v ^ h(row.Version)) * 0x9E3779B97F4A7C15ull;
+        std::uint64_t v = h(row.Package());
+        v = (v ^ h(row.Version())) * 0x9E3779B97F4A7C15ull;
         v = (v ^ h(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
         return v ^ (v >> 29);
     }
     static bool Same(const TPackageRow& a, const TPackageRow& b) {
-        return a.Package == b.Package && a.Version == b.Version && a.Architecture == b.Architecture;
+        return a.Package() == b.Package() && a.Version() == b.Version() &&
+               a.Architecture == b.Architecture;
     }
     void Grow() {
         std::vector<TSlot> old(slots_.size() * 2);
@@ -154,10 +155,12 @@ class TIndexReader {
 public:
     // Bytes is the size of the index.
     TIndexReader(std::uint64_t bytes, const std::string& indexFile,
-                 const std::unordered_set<std::string>& archives, std::string& localName,
+                 const std::unordered_set<std::string>& archives, TScratch& scratch,
                  TIndexPart& part, TRowBudget& budget)
-        : indexFile_(indexFile), archives_(archives), localName_(localName), part_(part),
-          rows_(part.Rows), budget_(budget), seen_(Expected(bytes)) {
+        : archives_(archives), localName_(scratch.LocalName), texts_(*scratch.Texts),
+          lane_(scratch.Lane), part_(part), rows_(part.Rows), budget_(budget),
+          seen_(Expected(bytes)) {
+        indexFile_ = texts_.Add(lane_, indexFile);
         // Growing the vector would move every row made so far; capacity never
         // touched costs no memory.
         HugePages::Reserve(rows_, Expected(bytes));
@@ -244,7 +247,7 @@ private:
             part_.Unsectioned = rows_.size();
             part_.HasSection = true;
         }
-        part_.LastSection.assign(RawValue(line, 9));
+        part_.LastSection = texts_.Add(lane_, RawValue(line, 9));
     }
 
     void EndStanza() {
@@ -275,8 +278,10 @@ private:
         if (!package_.IsSet() || !Room())
             return;
         TPackageRow& row = rows_.emplace_back();
-        row.Package.assign(RawValue(package_.Line(), 9));
-        row.Version.assign(RawValue(version_.Line(), 9));
+        TRowFields texts;
+        texts.Package = RawValue(package_.Line(), 9);
+        texts.Version = RawValue(version_.Line(), 9);
+        row.ViewTexts(texts);
         row.Architecture.Assign(RawValue(architecture_.Line(), 14));
         // A stanza repeated with the same identifier, version and architecture
         // is the same package: nothing could tell its two rows apart.
@@ -284,11 +289,17 @@ private:
             rows_.pop_back();
             return;
         }
-        row.Caption = name_.IsSet() ? DecodedValue(name_.Line(), 6) : row.Package;
-        row.Description = DecodedValue(description_.Line(), 13);
-        row.IndexFile = indexFile_;
+        // The texts move into the store only now, so a repeated stanza costs
+        // no room there.
+        texts.Package = texts_.Add(lane_, texts.Package);
+        texts.Version = texts_.Add(lane_, texts.Version);
+        texts.Caption =
+            name_.IsSet() ? texts_.Add(lane_, DecodedValue(name_.Line(), 6)) : texts.Package;
+        texts.Description = texts_.Add(lane_, DecodedValue(description_.Line(), 13));
+        texts.IndexFile = indexFile_;
         if (part_.HasSection)
-            row.Section = part_.LastSection;
+            texts.Section = part_.LastSection;
+        row.ViewTexts(texts);
         if (filename_.IsSet() && !archives_.empty()) {
             LocalFileNameInto(filename_.Line(), localName_);
             if (archives_.count(localName_) != 0)
@@ -300,9 +311,11 @@ private:
     }
 
     std::string_view text_;
-    const std::string& indexFile_;
+    std::string_view indexFile_; // in the store, shared by every row
     const std::unordered_set<std::string>& archives_;
     std::string& localName_;
+    TRowTexts& texts_;
+    std::size_t lane_;
     TIndexPart& part_;
     TPackageRows& rows_;
     TRowBudget& budget_;
@@ -381,7 +394,7 @@ bool ReadRows(const QString& path, const std::string& indexFile,
     SafeFiles::TReadFile file;
     if (file.Open(path, SafeFiles::MaxIndexSize, &part.Skipped) != SafeFiles::TReadResult::Ok)
         return false;
-    TIndexReader reader(file.Size(), indexFile, archives, scratch.LocalName, part, budget);
+    TIndexReader reader(file.Size(), indexFile, archives, scratch, part, budget);
     QString reason;
     const bool read = ReadPieces(
         file, scratch.Buffer, [&reader](std::string_view piece) { return reader.Feed(piece); },

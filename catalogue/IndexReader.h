@@ -31,7 +31,7 @@ struct TIndexPart {
     TPackageRows Rows;
     std::size_t Unsectioned = 0; // rows before the first Section line
     bool HasSection = false;
-    std::string LastSection;
+    std::string_view LastSection; // in the load's store
 
     std::optional<TReferenceCopy> Table; // of the reference copy, until the rows are checked
     // The index, or a reference copy that is there, was unreadable: one flag
@@ -66,11 +66,14 @@ private:
     std::atomic<std::uint64_t> taken_{0};
 };
 
-// What a worker keeps from index to index: the read buffer, and the local
-// file name of the stanza being read.
+// What a worker keeps from index to index: the read buffer, the local file
+// name of the stanza being read, and the lane of the load's store its rows'
+// texts go to.
 struct TScratch {
     std::string Buffer;
     std::string LocalName;
+    TRowTexts* Texts = nullptr;
+    std::size_t Lane = 0;
 };
 
 // Reads File in pieces that each end where a stanza ends (after an empty
@@ -82,7 +85,8 @@ bool ReadPieces(SafeFiles::TReadFile& file, std::string& buffer,
                 const std::function<bool(std::string_view)>& piece, QString* reason);
 
 // Reads the rows of the index at Path (named IndexFile in the store) into
-// Part, marking those whose package file is among Archives. False (with the
+// Part, their texts into the scratch's lane (the rows view them and get no
+// store of their own), marking those whose package file is among Archives. False (with the
 // reason in the part) when the index cannot be read, has more stanzas than
 // an index may have, or the catalogue is full.
 bool ReadRows(const QString& path, const std::string& indexFile,

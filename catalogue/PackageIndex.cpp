@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_set>
@@ -148,28 +149,33 @@ TGathered GatherAndSort(std::vector<TIndexPart>& parts) {
     for (TIndexPart& part : parts)
         for (TPackageRow& row : part.Rows) {
             g.All.push_back(&row);
-            captions.emplace_back(row.Caption);
+            captions.emplace_back(row.Caption());
         }
     g.Places = CaptionOrder::SortedPlaces(captions);
     return g;
 }
 
-// Moves the rows into their new places, the two halves side by side on a long
-// list: the reads hop all over the rows, and two cores wait on memory better
-// than one.
-TPackageRows MoveInOrder(const TGathered& g) {
+// Moves the rows into their new places, each sharing the store of the
+// load's texts. One thread: the share count is one counter all rows touch.
+TPackageRows MoveInOrder(const TGathered& g, const std::shared_ptr<const TRowTexts>& texts) {
     const std::size_t n = g.Places.size();
     TPackageRows rows;
     HugePages::Reserve(rows, n);
     rows.resize(n);
-    auto move = [&](std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to; ++k)
-            rows[k] = std::move(*g.All[g.Places[k]]);
-    };
-    const unsigned parts = n >= 8192 && Workers::Cores() >= 2 ? 2 : 1;
-    Workers::RunInParallel(parts,
-                           [&](unsigned part) { move(part * n / parts, (part + 1) * n / parts); });
+    for (std::size_t k = 0; k < n; ++k) {
+        TPackageRow& row = rows[k];
+        row = std::move(*g.All[g.Places[k]]);
+        row.Share(texts);
+    }
     return rows;
+}
+
+// The size of the blocks of one lane of the load's store: a row keeps some
+// 90 bytes of its stanza's 700 or so, and room mapped but never touched
+// costs nothing.
+std::size_t TextBlockBytes(std::uint64_t indexBytes, unsigned lanes) {
+    constexpr std::uint64_t Least = std::uint64_t(2) << 20, Most = std::uint64_t(64) << 20;
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(indexBytes / 6 / lanes, Least, Most));
 }
 
 } // namespace
@@ -185,8 +191,11 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     // reference copy is read: the captions are then final, and their sort runs
     // while the other workers read the reference copies.
     std::vector<std::pair<std::uint64_t, std::size_t>> bySize;
-    for (std::size_t i = 0; i < parts.size(); ++i)
+    std::uint64_t indexBytes = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
         bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
+        indexBytes += bySize.back().first;
+    }
     std::stable_sort(bySize.begin(), bySize.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     TLoadJob job{procDir, listsDir, names, archives, {}};
@@ -202,8 +211,11 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     std::optional<TGathered> sorted;
     const unsigned threads = static_cast<unsigned>(std::clamp<std::size_t>(
         std::min<std::size_t>(Workers::Cores(), 4), 1, std::max<std::size_t>(tasks.size(), 1)));
-    Workers::RunInParallel(threads, [&](unsigned) {
+    const auto texts = std::make_shared<TRowTexts>(threads, TextBlockBytes(indexBytes, threads));
+    Workers::RunInParallel(threads, [&](unsigned lane) {
         IndexReader::TScratch scratch;
+        scratch.Texts = texts.get();
+        scratch.Lane = lane;
         for (std::size_t k; (k = next.fetch_add(1)) < tasks.size();) {
             const auto [i, isReference] = tasks[k];
             TIndexPart& part = parts[i];
@@ -222,7 +234,7 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
         }
     });
     bool sortAgain = !sorted;
-    std::string carried;
+    std::string_view carried;
     for (TIndexPart& part : parts) {
         if (part.RowsFailed || part.ReferenceFailed) {
             sortAgain = sortAgain || !part.Rows.empty();
@@ -231,8 +243,11 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
                 *skipped << (part.RowsFailed ? part.Skipped : part.ReferenceSkipped);
             continue;
         }
-        for (std::size_t i = 0; i < part.Unsectioned && !carried.empty(); ++i)
-            part.Rows[i].Section = carried;
+        for (std::size_t i = 0; i < part.Unsectioned && !carried.empty(); ++i) {
+            TRowFields fields = part.Rows[i].Texts();
+            fields.Section = carried;
+            part.Rows[i].ViewTexts(fields);
+        }
         if (part.HasSection)
             carried = part.LastSection;
     }
@@ -244,7 +259,7 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     std::stable_partition(g.Places.begin(), g.Places.end(), [&g](std::uint32_t i) {
         return (g.All[i]->State & StateNewOrUpdated) != 0;
     });
-    return MoveInOrder(g);
+    return MoveInOrder(g, texts);
 }
 
 void SortPackages(TPackageRows& rows) {

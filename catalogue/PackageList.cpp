@@ -46,7 +46,7 @@ void Blank(char* from, char* to) {
             *p = ' ';
 }
 
-char* PutField(char* out, const std::string& field) {
+char* PutField(char* out, std::string_view field) {
     const std::size_t size = field.size();
     std::memcpy(out, field.data(), size);
     std::size_t i = 0;
@@ -74,35 +74,35 @@ struct TStateText {
 
 // Bytes of a row's record: its fields, "$" and the state, and seven line ends.
 std::size_t RecordSize(const TPackageRow& row) {
-    return row.Section.size() + row.Caption.size() + row.Version.size() + row.Package.size() +
-           row.Description.size() + row.IndexFile.size() + 1 + TStateText(row.State).View().size() +
-           7 * LineEnd.size();
+    return row.Section().size() + row.Caption().size() + row.Version().size() +
+           row.Package().size() + row.Description().size() + row.IndexFile().size() + 1 +
+           TStateText(row.State).View().size() + 7 * LineEnd.size();
 }
 
 char* PutRecord(char* out, const TPackageRow& row) {
-    out = PutField(out, row.Section);
-    out = PutField(out, row.Caption);
+    out = PutField(out, row.Section());
+    out = PutField(out, row.Caption());
     *out++ = '$';
     const TStateText state(row.State);
     std::memcpy(out, state.Digits, state.View().size());
     out += state.View().size();
     *out++ = '\r';
     *out++ = '\n';
-    out = PutField(out, row.Version);
-    out = PutField(out, row.Package);
-    out = PutField(out, row.Description);
-    return PutField(out, row.IndexFile);
+    out = PutField(out, row.Version());
+    out = PutField(out, row.Package());
+    out = PutField(out, row.Description());
+    return PutField(out, row.IndexFile());
 }
 
-// The texts of sorted rows lie all over the heap, in the order the indexes
+// The texts of sorted rows lie all over their store, in the order the indexes
 // were read: copying them one by one waits on memory for every field. Asking
 // for the texts of a row further on lets those waits overlap.
 constexpr std::size_t PrefetchAhead = 16;
 
 void Prefetch(const TPackageRow& row) {
-    for (const std::string* field :
-         {&row.Section, &row.Caption, &row.Version, &row.Package, &row.Description, &row.IndexFile})
-        __builtin_prefetch(field->data());
+    const TRowFields& t = row.Texts();
+    for (const std::string_view field : {t.Section, t.Caption, t.Version, t.Package, t.Description})
+        __builtin_prefetch(field.data());
 }
 
 enum class TFileKind { Missing, Regular, Other };
@@ -152,12 +152,12 @@ bool ParseState(std::string_view line, int& state) {
 
 // Letter case ignored for the category entries: valid UTF-8 is case-folded,
 // anything else has only its ASCII letters lowered.
-std::string CategoryKey(const std::string& section) {
+std::string CategoryKey(std::string_view section) {
     if (TextFile::IsValidUtf8(section))
         return QString::fromUtf8(section.data(), qsizetype(section.size()))
             .toCaseFolded()
             .toStdString();
-    std::string key = section;
+    std::string key(section);
     AsciiText::LowerInPlace(key);
     return key;
 }
@@ -280,23 +280,42 @@ bool SavePackageList(const QString& cacheFile, const TPackageRows& rows) {
 
 namespace {
 
+// The lines of the saved list as the rows keep them: views into the file's
+// text, which the rows' store holds; the rare line the reader had to mend
+// (a lone CR dropped) is copied into the store.
+class TRecordLines {
+public:
+    TRecordLines(std::string_view records, TRowTexts& texts) : lines_(records), texts_(texts) {
+        records_ = records;
+    }
+    bool AtEnd() const { return lines_.AtEnd(); }
+    // The next line; lines past the end of the file read as empty.
+    std::string_view Next() {
+        std::string_view line;
+        if (!lines_.Next(line))
+            return {};
+        const bool inText = line.data() >= records_.data() &&
+                            line.data() + line.size() <= records_.data() + records_.size();
+        return inText ? line : texts_.Add(0, line);
+    }
+
+private:
+    TextFile::TIndexLines lines_;
+    std::string_view records_;
+    TRowTexts& texts_;
+};
+
 // The six lines of a saved record after its section: caption, state,
-// version, identifier, description, index file (lines past the end of the
-// file read as empty). False when the state line is no state.
-bool ReadRecordFields(TextFile::TIndexLines& lines, TPackageRow& row) {
-    std::string_view line;
-    const auto next = [&lines, &line]() -> std::string_view {
-        if (!lines.Next(line))
-            line = {};
-        return line;
-    };
-    row.Caption.assign(next());
-    if (!ParseState(next(), row.State))
+// version, identifier, description, index file. False when the state line is
+// no state.
+bool ReadRecordFields(TRecordLines& lines, TRowFields& texts, int& state) {
+    texts.Caption = lines.Next();
+    if (!ParseState(lines.Next(), state))
         return false;
-    row.Version.assign(next());
-    row.Package.assign(next());
-    row.Description.assign(next());
-    row.IndexFile.assign(next());
+    texts.Version = lines.Next();
+    texts.Package = lines.Next();
+    texts.Description = lines.Next();
+    texts.IndexFile = lines.Next();
     return true;
 }
 
@@ -324,11 +343,14 @@ TLoadResult LoadPackageList(const QString& cacheFile, const std::string& categor
         return result;
     };
 
-    std::string text;
+    std::string read;
     if (size <= SafeFiles::MaxTextSize)
-        HugePages::Reserve(text, size);
-    if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, text))
+        HugePages::Reserve(read, size);
+    if (!SafeFiles::ReadAll(cacheFile, SafeFiles::MaxTextSize, read))
         return finish(TLoadResult::Damaged);
+    // The rows view the file's text, kept by their store as it was read.
+    const auto texts = std::make_shared<TRowTexts>();
+    const std::string_view text = texts->Adopt(std::move(read));
     const TArchitectureRuns runs(text);
     // The rows are made in one piece of memory rather than one that grows
     // by doubling (each step moving every row into fresh memory). A record
@@ -336,36 +358,35 @@ TLoadResult LoadPackageList(const QString& cacheFile, const std::string& categor
     // architectures, when they agree, give the exact count.
     HugePages::Reserve(rows, runs.Known() ? std::min(runs.Records(), text.size() / 7 + 1)
                                           : text.size() / 100);
-    TextFile::TIndexLines lines(std::string_view(text).substr(0, runs.RecordsEnd()));
-    // Lines read beyond the end of the file are empty.
-    auto next = [&lines](std::string_view& line) {
-        if (!lines.Next(line))
-            line = {};
-    };
+    TRecordLines lines(text.substr(0, runs.RecordsEnd()), *texts);
     // Records are read in order, so the run of the current one is found by
     // walking the runs alongside.
     std::size_t record = 0, run = 0;
     TArchitecture shownFor;
     shownFor.Assign(architecture);
-    std::string_view line;
     for (; !lines.AtEnd(); ++record) {
-        next(line);
+        const std::string_view section = lines.Next();
         const TArchitecture rowArchitecture =
             runs.Known() ? runs.InOrder(record, run) : TArchitecture();
         const bool listed = ListedFor(rowArchitecture, shownFor.View());
-        std::string section(line);
         if (allCategories && listed && !section.empty() && seen.insert(CategoryKey(section)).second)
-            found.push_back(section);
+            found.emplace_back(section);
         if (!listed || (!allCategories && section != category)) {
             for (int i = 0; i < 6; ++i)
-                next(line);
+                lines.Next();
             continue;
         }
         TPackageRow& row = rows.emplace_back();
         row.Architecture = rowArchitecture;
-        if (!ReadRecordFields(lines, row))
+        row.Share(texts);
+        TRowFields fields;
+        const bool whole = ReadRecordFields(lines, fields, row.State);
+        // A damaged record keeps what was read of it before the damage.
+        if (whole)
+            fields.Section = section;
+        row.ViewTexts(fields);
+        if (!whole)
             return finish(TLoadResult::Damaged);
-        row.Section = std::move(section);
     }
     const bool known = runs.Known() && runs.Records() == record;
     if (runs.Known() && !known)
@@ -380,8 +401,8 @@ std::vector<std::string> Categories(const TPackageRows& rows) {
     std::unordered_set<std::string> seen;
     std::vector<std::string> found;
     for (const TPackageRow& row : rows)
-        if (!row.Section.empty() && seen.insert(CategoryKey(row.Section)).second)
-            found.push_back(row.Section);
+        if (!row.Section().empty() && seen.insert(CategoryKey(row.Section())).second)
+            found.emplace_back(row.Section());
     CaptionOrder::SortCaseFree(found);
     return found;
 }

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& c : categories)
         if (c.empty())
             std::abort();
-    const std::string category = rows.empty() ? std::string("Tweaks") : rows.front().Section;
+    const std::string category =
+        rows.empty() ? std::string("Tweaks") : std::string(rows.front().Section());
     const TPackageKey key =
         rows.empty() ? TPackageKey{"pkg", "1", {}} : TPackageKey::Of(rows.back());
     std::vector<std::string> kept = categories;

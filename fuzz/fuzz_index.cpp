@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         LoadPackages(root.filePath(QStringLiteral("proc")), root.filePath(QStringLiteral("lists")),
                      root.filePath(QStringLiteral("archives")));
     for (const TPackageRow& r : rows) {
-        if (r.State < 0 || r.State > 3 || r.Marked || r.IndexFile != "r_Packages" ||
-            r.Caption.size() > 256 || r.Description.size() > 256 || r.Package.size() > 256)
+        if (r.State < 0 || r.State > 3 || r.Marked || r.IndexFile() != "r_Packages" ||
+            r.Caption().size() > 256 || r.Description().size() > 256 || r.Package().size() > 256)
             std::abort();
     }
     // Flagged rows come first.

@@ -14,11 +14,9 @@ void TPackageListModel::SetStatePictures(const std::array<QPixmap, 4>& pictures)
 std::string TPackageListModel::MarkKey(const TPackageRow& row) {
     std::string key;
     const std::string_view architecture = row.Architecture.View();
-    key.reserve(row.IndexFile.size() + row.Package.size() + row.Version.size() +
+    key.reserve(row.IndexFile().size() + row.Package().size() + row.Version().size() +
                 architecture.size() + 3);
-    for (const std::string_view part :
-         {std::string_view(row.IndexFile), std::string_view(row.Package),
-          std::string_view(row.Version)}) {
+    for (const std::string_view part : {row.IndexFile(), row.Package(), row.Version()}) {
         key.append(part);
         key.push_back('\0');
     }
@@ -30,9 +28,9 @@ void TPackageListModel::Remember(const TPackageRow& row) {
     const std::string key = MarkKey(row);
     if (row.Marked) {
         if (marks_.insert(key).second)
-            markedPackages_.insert(row.Package);
+            markedPackages_.emplace(row.Package());
     } else if (marks_.erase(key) != 0) {
-        markedPackages_.erase(markedPackages_.find(row.Package));
+        markedPackages_.erase(markedPackages_.find(std::string(row.Package())));
     }
     emit marksChanged();
 }
@@ -44,7 +42,8 @@ void TPackageListModel::SetRows(TPackageRows rows) {
     // is looked at closer only when its identifier is marked somewhere.
     if (!marks_.empty())
         for (TPackageRow& row : rows_)
-            row.Marked = markedPackages_.count(row.Package) != 0 && marks_.count(MarkKey(row)) != 0;
+            row.Marked = markedPackages_.count(std::string(row.Package())) != 0 &&
+                         marks_.count(MarkKey(row)) != 0;
     endResetModel();
 }
 
@@ -66,7 +65,7 @@ void TPackageListModel::KeepShownMarks() {
     markedPackages_.clear();
     for (const TPackageRow& row : rows_)
         if (row.Marked && marks_.insert(MarkKey(row)).second)
-            markedPackages_.insert(row.Package);
+            markedPackages_.emplace(row.Package());
     emit marksChanged();
 }
 
@@ -108,7 +107,7 @@ QVariant TPackageListModel::data(const QModelIndex& index, int role) const {
     // The view cuts a long text with "…"; its tooltip shows all of it. The
     // two fixed columns leave no room for the architecture: the tooltip tells
     // the builds of one package apart.
-    const auto tip = [&row](const std::string& text) {
+    const auto tip = [&row](std::string_view text) {
         QString tip = QString::fromUtf8(text);
         const std::string_view architecture = row.Architecture.View();
         if (!architecture.empty())
@@ -120,14 +119,14 @@ QVariant TPackageListModel::data(const QModelIndex& index, int role) const {
     };
     if (index.column() == ColumnVersion) {
         if (role == Qt::DisplayRole)
-            return QString::fromUtf8(row.Version);
-        return role == Qt::ToolTipRole ? QVariant(tip(row.Version)) : QVariant();
+            return QString::fromUtf8(row.Version());
+        return role == Qt::ToolTipRole ? QVariant(tip(row.Version())) : QVariant();
     }
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromUtf8(row.Caption);
+        return QString::fromUtf8(row.Caption());
     case Qt::ToolTipRole:
-        return tip(row.Caption);
+        return tip(row.Caption());
     case Qt::CheckStateRole:
         return row.Marked ? Qt::Checked : Qt::Unchecked;
     case Qt::DecorationRole: {

@@ -518,8 +518,8 @@ bool TPackagesPage::RowDetails(int row, TDebianInfo& info) const {
     if (row < 0 || row >= d->RowCount())
         return false;
     const TPackageRow& shown = d->Rows()[static_cast<std::size_t>(row)];
-    info.Package = shown.Package;
-    info.IndexFile = shown.IndexFile;
+    info.Package = std::string(shown.Package());
+    info.IndexFile = std::string(shown.IndexFile());
     return FindPackage(info, d->folders.ProcDir, TPackageKey::Of(shown),
                        IsHttpsSource && IsHttpsSource(QString::fromStdString(info.IndexFile)));
 }

@@ -213,14 +213,14 @@ TEST_F(StoreTest, TheLoaderBadgeAndTheDetailsAgreeOnTheName) {
     ASSERT_EQ(rows.size(), std::size(values) + 1);
     for (const TPackageRow& row : rows) {
         TDebianInfo info;
-        info.Package = row.Package;
-        info.IndexFile = row.IndexFile;
+        info.Package = row.Package();
+        info.IndexFile = row.IndexFile();
         ASSERT_TRUE(FindPackage(info, Proc()));
-        const bool stray = row.Package == "stray";
-        EXPECT_EQ(row.State & StateDownloaded, stray ? 0 : StateDownloaded) << row.Package;
+        const bool stray = row.Package() == "stray";
+        EXPECT_EQ(row.State & StateDownloaded, stray ? 0 : StateDownloaded) << row.Package();
         EXPECT_EQ(QFileInfo(Archives() + "/" + QString::fromStdString(info.LocalName)).isFile(),
                   !stray)
-            << row.Package;
+            << row.Package();
     }
 }
 

@@ -9,9 +9,9 @@ namespace {
 
 TPackageRow Row(std::string caption, std::string package, std::string description = {}) {
     TPackageRow row;
-    row.Caption = std::move(caption);
-    row.Package = std::move(package);
-    row.Description = std::move(description);
+    row.SetCaption(std::move(caption));
+    row.SetPackage(std::move(package));
+    row.SetDescription(std::move(description));
     return row;
 }
 
@@ -113,13 +113,13 @@ TEST_F(FindNextTest, WalksDownwardsThenWrapsToClearAndStartsOver) {
 }
 
 TEST_F(FindNextTest, WrapsToRowZeroWhenItMatches) {
-    rows_[0].Description = "a tweak too";
+    rows_[0].SetDescription("a tweak too");
     EXPECT_EQ(Browse::FindNext(rows_, 3, "tweak").Row, 0);
     EXPECT_EQ(Browse::FindNext(rows_, 0, "tweak").Row, 1);
 }
 
 TEST_F(FindNextTest, FromTheLastRowOnlyRowZeroIsTested) {
-    rows_[4].Caption = "tweak";
+    rows_[4].SetCaption("tweak");
     EXPECT_EQ(Browse::FindNext(rows_, 4, "tweak").Row, -1);
     EXPECT_EQ(Browse::FindNext(rows_, 4, "alpha").Row, 0);
     // A selection left beyond the end of a shorter list behaves the same.

@@ -53,9 +53,9 @@ private:
 inline TPackageRow Row(std::string caption, std::string package, int state = 0,
                        std::string section = {}) {
     TPackageRow r;
-    r.Caption = std::move(caption);
-    r.Package = std::move(package);
+    r.SetCaption(std::move(caption));
+    r.SetPackage(std::move(package));
     r.State = state;
-    r.Section = std::move(section);
+    r.SetSection(std::move(section));
     return r;
 }

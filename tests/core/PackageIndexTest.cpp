@@ -61,10 +61,11 @@ TEST_P(Loading, GivesTheseRows) {
         Write("archives/" + a, "");
     std::vector<std::string> rows;
     for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives())) {
-        rows.push_back(r.Package + "|" + r.Caption + "|" + r.Version + "|" + r.Description + "|" +
-                       r.Section + "|" + std::string(r.Architecture.View()) + "|" +
+        rows.push_back(std::string(r.Package()) + "|" + std::string(r.Caption()) + "|" +
+                       std::string(r.Version()) + "|" + std::string(r.Description()) + "|" +
+                       std::string(r.Section()) + "|" + std::string(r.Architecture.View()) + "|" +
                        std::to_string(r.State));
-        EXPECT_EQ(r.IndexFile, "r_Packages");
+        EXPECT_EQ(r.IndexFile(), "r_Packages");
         EXPECT_FALSE(r.Marked);
     }
     std::sort(rows.begin(), rows.end());
@@ -197,7 +198,7 @@ TEST_F(LoadingStore, ReadsOnlyFilesNamedLikeIndexes) {
               0);
     std::vector<std::string> ids; // and the pipe is not waited on
     for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
-        ids.push_back(r.Package);
+        ids.emplace_back(r.Package());
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(ids, (std::vector<std::string>{"a", "b"}));
 }
@@ -217,7 +218,7 @@ TEST_F(LoadingStore, ReferenceThatCannotBeReadDropsItsIndex) {
     std::vector<std::string> rows;
     QStringList skipped;
     for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives(), &skipped))
-        rows.push_back(r.Package + ":" + std::to_string(r.State));
+        rows.push_back(std::string(r.Package()) + ":" + std::to_string(r.State));
     EXPECT_EQ(rows, (std::vector<std::string>{"c1:2", "b1:2", "b2:0"}));
     ASSERT_EQ(skipped.size(), 1);
     EXPECT_TRUE(skipped[0].contains(Path("lists/a_Packages"))) << skipped[0].toStdString();
@@ -268,7 +269,7 @@ TEST_F(LoadingStore, IndexesBeyondTheLimitsAreSkippedAndMemoryStaysBounded) {
     [[maybe_unused]] const std::uint64_t peak = PeakMemory();
     std::map<char, std::uint64_t> byIndex;
     for (const TPackageRow& r : rows)
-        ++byIndex[r.Package[0]];
+        ++byIndex[r.Package()[0]];
     auto said = [&skipped](const char* text) {
         return skipped.filter(QString::fromUtf8(text)).size();
     };
@@ -300,8 +301,8 @@ TEST_F(LoadingStore, HugeLineWithoutLineEnd) {
     Write("proc/big_Packages", index);
     const TPackageRows rows = LoadPackages(Proc(), Lists(), Archives());
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].Description, std::string(256, 'd'));
-    EXPECT_EQ(rows[0].Caption, "Big");
+    EXPECT_EQ(rows[0].Description(), std::string(256, 'd'));
+    EXPECT_EQ(rows[0].Caption(), "Big");
 }
 
 // An index of some megabytes is read a piece at a time: a stanza that spans
@@ -329,12 +330,12 @@ TEST_F(LoadingStore, LongIndexAndReferenceReadInPieces) {
     ASSERT_EQ(rows.size(), std::size_t(Stanzas));
     std::vector<bool> seen(Stanzas, false);
     for (const TPackageRow& r : rows) {
-        const int i = std::stoi(r.Version);
+        const int i = std::stoi(std::string(r.Version()));
         ASSERT_FALSE(seen[i]);
         seen[i] = true;
-        EXPECT_EQ(r.Package, "p" + r.Version);
-        EXPECT_EQ(r.Caption, "N" + r.Version);
-        EXPECT_EQ(r.Description, "d" + r.Version);
+        EXPECT_EQ(r.Package(), "p" + std::string(r.Version()));
+        EXPECT_EQ(r.Caption(), "N" + std::string(r.Version()));
+        EXPECT_EQ(r.Description(), "d" + std::string(r.Version()));
         EXPECT_EQ(r.State, i % 2 ? StateNewOrUpdated : 0) << i;
     }
 }
@@ -374,14 +375,14 @@ TEST_F(LoadingStore, SectionCarriesOverIndexesInListedOrder) {
     }
     std::map<std::string, std::string> sections;
     for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
-        if (r.Package == "a1" || r.Package == "a2")
-            EXPECT_EQ(r.Section, "Alpha");
-        else if (r.Package == "e2" || r.Package == "e3")
-            EXPECT_EQ(r.Section, "Echo");
-        else if (r.Package.starts_with("bx"))
-            EXPECT_EQ(r.Section, "Big") << r.Package;
+        if (r.Package() == "a1" || r.Package() == "a2")
+            EXPECT_EQ(r.Section(), "Alpha");
+        else if (r.Package() == "e2" || r.Package() == "e3")
+            EXPECT_EQ(r.Section(), "Echo");
+        else if (r.Package().starts_with("bx"))
+            EXPECT_EQ(r.Section(), "Big") << r.Package();
         else
-            sections[r.Package] = r.Section;
+            sections[std::string(r.Package())] = std::string(r.Section());
     EXPECT_EQ(sections, expected);
 }
 
@@ -393,7 +394,7 @@ TEST_F(LoadingStore, FlaggedRowsFirstThenByCaption) {
     Write("lists/r_Packages", "Package: p1\n\nPackage: p3\n\nPackage: p5\n");
     std::vector<std::string> captions;
     for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
-        captions.push_back(r.Caption + ":" + std::to_string(r.State));
+        captions.push_back(std::string(r.Caption()) + ":" + std::to_string(r.State));
     EXPECT_EQ(captions,
               (std::vector<std::string>{"Bravo:2", "Charlie:2", "alpha:0", "delta:0", "echo:0"}));
 }
@@ -404,7 +405,7 @@ TEST(SortPackages, CLocaleStillSortsLinguistically) {
     SortPackages(rows);
     std::string order;
     for (const TPackageRow& r : rows)
-        order += r.Package;
+        order += r.Package();
     EXPECT_EQ(order, "3412");
 }
 
@@ -443,15 +444,15 @@ TEST(SortPackages, SameOrderAsAPlainCollationSort) {
         collator.setCaseSensitivity(Qt::CaseSensitive);
         std::stable_sort(expected.begin(), expected.end(),
                          [&](const TPackageRow& a, const TPackageRow& b) {
-                             return collator.compare(QString::fromStdString(a.Caption),
-                                                     QString::fromStdString(b.Caption)) < 0;
+                             return collator.compare(QString::fromUtf8(a.Caption()),
+                                                     QString::fromUtf8(b.Caption())) < 0;
                          });
         TPackageRows actual = rows;
         SortPackages(actual);
         const auto order = [](const TPackageRows& sorted) {
             std::string ids;
             for (const TPackageRow& r : sorted)
-                ids += r.Package + ",";
+                ids += std::string(r.Package()) + ",";
             return ids;
         };
         EXPECT_EQ(order(actual), order(expected)) << locale.name().toStdString();

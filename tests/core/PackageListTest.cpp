@@ -13,13 +13,13 @@ using PackageList::TLoadResult;
 TPackageRow FullRow(std::string section, std::string caption, int state, std::string version,
                     std::string package, std::string description, std::string indexFile) {
     TPackageRow r;
-    r.Section = std::move(section);
-    r.Caption = std::move(caption);
+    r.SetSection(std::move(section));
+    r.SetCaption(std::move(caption));
     r.State = state;
-    r.Version = std::move(version);
-    r.Package = std::move(package);
-    r.Description = std::move(description);
-    r.IndexFile = std::move(indexFile);
+    r.SetVersion(std::move(version));
+    r.SetPackage(std::move(package));
+    r.SetDescription(std::move(description));
+    r.SetIndexFile(std::move(indexFile));
     return r;
 }
 
@@ -89,7 +89,7 @@ TEST_F(SavedList, ThePhonesArchitectureListsItsRowsAllAndThoseNamingNone) {
         EXPECT_EQ(Load({}, c.phone), TLoadResult::Complete);
         std::vector<std::string> captions;
         for (const TPackageRow& row : rows)
-            captions.push_back(row.Caption);
+            captions.emplace_back(row.Caption());
         EXPECT_EQ(captions, c.captions) << c.phone;
         // The categories are those of the rows listed.
         EXPECT_EQ(categories.size(), c.captions.size()) << c.phone;
@@ -146,7 +146,7 @@ TEST_F(SavedList, MissingFileLeavesRowsAndCategories) {
 
 TPackageRow CaptionOnly(std::string caption) {
     TPackageRow r;
-    r.Caption = std::move(caption);
+    r.SetCaption(std::move(caption));
     return r;
 }
 
@@ -251,7 +251,7 @@ TEST_F(SavedList, CategoryIsMatchedExactlyAndSkipsOtherRecordsUnread) {
 
     EXPECT_EQ(Load("Tweaks"), TLoadResult::Damaged);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].Package, "b");
+    EXPECT_EQ(rows[0].Package(), "b");
     EXPECT_EQ(rows[1], CaptionOnly("G"));
 
     EXPECT_EQ(Load("Nothing"), TLoadResult::Complete);
@@ -323,7 +323,7 @@ TEST_F(SavedList, AcceptIndexesCopiesEveryIndexOverItsReference) {
     EXPECT_EQ(names, (QStringList{QStringLiteral("a_Packages"), QStringLiteral("b_packages"),
                                   QStringLiteral("other_Packages")}));
     for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
-        EXPECT_EQ(r.State, 0) << r.Package;
+        EXPECT_EQ(r.State, 0) << r.Package();
 }
 
 TEST(ClearUpdateFlags, KeepsDownloadedBitAndSortsByCaption) {

@@ -171,7 +171,7 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
     EXPECT_TRUE(questions_[0].contains("iphoneos-arm64")) << questions_[0].toStdString();
     EXPECT_EQ(choice->currentText(), QStringLiteral("iphoneos-arm64"));
     ASSERT_EQ(PageOf<TPackagesPage>(*frm)->Rows().size(), 1u);
-    EXPECT_EQ(PageOf<TPackagesPage>(*frm)->Rows()[0].Package, "b");
+    EXPECT_EQ(PageOf<TPackagesPage>(*frm)->Rows()[0].Package(), "b");
 
     // Asked once a run; the button asks again and takes what the phone says.
     PhoneFile("/private/var/lib/dpkg/arch", "iphoneos-arm\n");
@@ -181,7 +181,7 @@ TEST_F(DeviceWindowTest, ThePhonesArchitectureIsAskedForAndOfferedOnce) {
     EXPECT_EQ(errors_.size(), 1);
     EXPECT_EQ(choice->currentText(), QStringLiteral("iphoneos-arm"));
     ASSERT_EQ(PageOf<TPackagesPage>(*frm)->Rows().size(), 1u);
-    EXPECT_EQ(PageOf<TPackagesPage>(*frm)->Rows()[0].Package, "a");
+    EXPECT_EQ(PageOf<TPackagesPage>(*frm)->Rows()[0].Package(), "a");
     EXPECT_FALSE(Exists("download.arch"));
 }
 

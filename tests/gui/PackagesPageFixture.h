@@ -168,7 +168,7 @@ protected:
     std::vector<std::string> Identifiers() const {
         std::vector<std::string> ids;
         for (const TPackageRow& row : page_->Rows())
-            ids.push_back(row.Package);
+            ids.emplace_back(row.Package());
         return ids;
     }
 

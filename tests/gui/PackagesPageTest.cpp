@@ -188,7 +188,7 @@ TEST_F(PackagesPage, ClickOnTheCheckBoxMarksTheRowAndMarksSurviveBrowsing) {
         std::vector<std::string> ids;
         for (const TPackageRow& row : page_->Rows())
             if (row.Marked)
-                ids.push_back(row.Package);
+                ids.emplace_back(row.Package());
         return ids;
     };
     // Marks live on their rows through category changes (DownloadTest marks
@@ -235,7 +235,7 @@ TEST_F(PackagesPage, ResetAsksFirstThenShowsAndSavesTheClearedFlags) {
     EXPECT_EQ(Sections()->currentIndex(), 0);
     std::vector<std::pair<std::string, int>> shown;
     for (const TPackageRow& row : page_->Rows())
-        shown.emplace_back(row.Package, row.State);
+        shown.emplace_back(row.Package(), row.State);
     EXPECT_EQ(shown, (std::vector<std::pair<std::string, int>>{{"a", 0}, {"b", 1}, {"c", 1}}));
     EXPECT_NE(Read(folders_.ProcDir + "cache.txt"), before);
     EXPECT_EQ(Read(folders_.ListsDir + RepoIndex), repo);
@@ -251,8 +251,8 @@ TEST(PackageListModelTest, ServesColumnsMarksAndStatePictures) {
                                           QPixmap(16, 16)};
     model.SetStatePictures(pictures);
     TPackageRows rows(2);
-    rows[0].Caption = "first";
-    rows[0].Version = "1.0";
+    rows[0].SetCaption("first");
+    rows[0].SetVersion("1.0");
     rows[0].State = 3;
     rows[0].Marked = true;
     rows[1].State = 7; // a hand-edited saved list

@@ -44,7 +44,8 @@ protected:
     }
     static bool HasPackage(TfrmMain& frm, const std::string& package) {
         const auto& rows = PageOf<TPackagesPage>(frm)->Rows();
-        return std::any_of(rows.begin(), rows.end(), [&](auto& r) { return r.Package == package; });
+        return std::any_of(rows.begin(), rows.end(),
+                           [&](auto& r) { return r.Package() == package; });
     }
 
     TTestHttpServer server_;

@@ -122,7 +122,7 @@ TEST_F(WindowTest, SavedListWithoutArchitecturesIsRebuiltAndThePhoneNarrowsTheLi
         auto frm = StartWindow();
         std::vector<std::string> captions;
         for (const TPackageRow& row : PageOf<TPackagesPage>(*frm)->Rows())
-            captions.push_back(row.Caption);
+            captions.emplace_back(row.Caption());
         std::sort(captions.begin(), captions.end());
         EXPECT_EQ(captions, (std::vector<std::string>{"Any", "Build arm64"}));
         frm->close();
