@@ -80,12 +80,13 @@ void LocalFileNameInto(std::string_view line, std::string& name) {
 // the three values agree.
 class TRowSet {
 public:
-    explicit TRowSet(std::size_t expected) {
+    // Memory is what the table uses, kept from an earlier index.
+    TRowSet(std::size_t expected, std::vector<TRowSlot>& memory) : slots_(memory) {
         std::size_t size = 64;
         while (size < expected * 2)
             size *= 2;
         HugePages::Reserve(slots_, size);
-        slots_.assign(size, TSlot{});
+        slots_.assign(size, TRowSlot{});
     }
 
     // True when Rows has no row with the values of Rows.back() before it; the
@@ -97,7 +98,7 @@ public:
             Grow();
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            TSlot& slot = slots_[i];
+            TRowSlot& slot = slots_[i];
             if (slot.Row == Empty) {
                 slot = {hash, static_cast<std::uint32_t>(rows.size() - 1)};
                 ++used_;
@@ -109,11 +110,7 @@ public:
     }
 
 private:
-    static constexpr std::uint32_t Empty = 0xFFFFFFFFu;
-    struct TSlot {
-        std::uint64_t Hash = 0;
-        std::uint32_t Row = Empty;
-    };
+    static constexpr std::uint32_t Empty = TRowSlot().Row;
 
     static std::uint64_t HashOf(const TPackageRow& row) {
         const std::hash<std::string_view> h;
@@ -127,10 +124,10 @@ private:
                a.Architecture == b.Architecture;
     }
     void Grow() {
-        std::vector<TSlot> old(slots_.size() * 2);
+        std::vector<TRowSlot> old(slots_.size() * 2);
         old.swap(slots_);
         const std::size_t mask = slots_.size() - 1;
-        for (const TSlot& slot : old) {
+        for (const TRowSlot& slot : old) {
             if (slot.Row == Empty)
                 continue;
             std::size_t i = slot.Hash & mask;
@@ -140,7 +137,7 @@ private:
         }
     }
 
-    std::vector<TSlot> slots_;
+    std::vector<TRowSlot>& slots_;
     std::size_t used_ = 0;
 };
 
@@ -159,7 +156,7 @@ public:
                  TIndexPart& part, TRowBudget& budget)
         : archives_(archives), localName_(scratch.LocalName), texts_(*scratch.Texts),
           lane_(scratch.Lane), part_(part), rows_(part.Rows), budget_(budget),
-          seen_(Expected(bytes)) {
+          seen_(Expected(bytes), scratch.RowSlots) {
         indexFile_ = texts_.Add(lane_, indexFile);
         // Growing the vector would move every row made so far; capacity never
         // touched costs no memory.

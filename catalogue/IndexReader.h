@@ -66,14 +66,22 @@ private:
     std::atomic<std::uint64_t> taken_{0};
 };
 
+// A place of the table that tells an index's repeated stanzas apart.
+struct TRowSlot {
+    std::uint64_t Hash = 0;
+    std::uint32_t Row = 0xFFFFFFFFu; // none
+};
+
 // What a worker keeps from index to index: the read buffer, the local file
-// name of the stanza being read, and the lane of the load's store its rows'
-// texts go to.
+// name of the stanza being read, the lane of the load's store its rows'
+// texts go to, and the memory of the tables it last used, to be used again.
 struct TScratch {
     std::string Buffer;
     std::string LocalName;
     TRowTexts* Texts = nullptr;
     std::size_t Lane = 0;
+    std::vector<TRowSlot> RowSlots;
+    std::optional<TReferenceCopy> SpareTable;
 };
 
 // Reads File in pieces that each end where a stanza ends (after an empty

@@ -55,7 +55,8 @@ std::unordered_set<std::string> ListArchives(const QString& archivesDir) {
 
 using SafeFiles::InFolder;
 
-void CheckRows(TIndexPart& part) {
+// The table goes back to the worker's scratch for the next reference copy.
+void CheckRows(TIndexPart& part, IndexReader::TScratch& scratch) {
     const std::string_view lines = part.LineText;
     for (std::size_t i = 0; i < part.Rows.size(); ++i) {
         const std::size_t start = i == 0 ? 0 : part.LineEnds[3 * i - 1];
@@ -68,6 +69,8 @@ void CheckRows(TIndexPart& part) {
             part.Table->Check(package, version, architecture) != TReferenceCopy::TVerdict::Same)
             part.Rows[i].State |= StateNewOrUpdated;
     }
+    if (part.Table && !scratch.SpareTable)
+        scratch.SpareTable = std::move(part.Table);
     part.Table.reset();
     std::string().swap(part.LineText);
     std::vector<std::uint32_t>().swap(part.LineEnds);
@@ -95,7 +98,7 @@ void ReadRows(TLoadJob& job, std::size_t i, TIndexPart& part, IndexReader::TScra
     }
 }
 
-void ReadReference(TLoadJob& job, std::size_t i, TIndexPart& part, std::string& buffer) {
+void ReadReference(TLoadJob& job, std::size_t i, TIndexPart& part, IndexReader::TScratch& scratch) {
     const QString path = InFolder(job.ListsDir, job.Names[qsizetype(i)]);
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -105,9 +108,16 @@ void ReadReference(TLoadJob& job, std::size_t i, TIndexPart& part, std::string& 
     QString reason;
     SafeFiles::TReadFile file;
     if (file.Open(path, SafeFiles::MaxIndexSize, &reason) == SafeFiles::TReadResult::Ok) {
-        TReferenceCopy& table = part.Table.emplace(file.Size());
+        if (scratch.SpareTable) {
+            part.Table = std::move(scratch.SpareTable);
+            scratch.SpareTable.reset();
+            part.Table->Reset(file.Size());
+        } else {
+            part.Table.emplace(file.Size());
+        }
+        TReferenceCopy& table = *part.Table;
         const bool read = IndexReader::ReadPieces(
-            file, buffer,
+            file, scratch.Buffer,
             [&table](std::string_view piece) {
                 table.Add(piece);
                 return table.Complete();
@@ -220,13 +230,13 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
             const auto [i, isReference] = tasks[k];
             TIndexPart& part = parts[i];
             if (isReference)
-                ReadReference(job, i, part, scratch.Buffer);
+                ReadReference(job, i, part, scratch);
             else
                 ReadRows(job, i, part, scratch);
             // The second task of an index sees all the first one wrote.
             if (part.TasksDone.fetch_add(1, std::memory_order_acq_rel) == 1 && !part.RowsFailed &&
                 !part.ReferenceFailed)
-                CheckRows(part);
+                CheckRows(part, scratch);
             // The flags the reference tasks still set are not read by the
             // sort, only the captions, which no task changes any more.
             if (!isReference && rowsLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)

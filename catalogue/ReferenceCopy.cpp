@@ -99,6 +99,10 @@ TReferenceCopy::TStored& TReferenceCopy::Insert(const TSlot& wanted) {
 }
 
 TReferenceCopy::TReferenceCopy(std::uint64_t bytes) {
+    Reset(bytes);
+}
+
+void TReferenceCopy::Reset(std::uint64_t bytes) {
     // Sized from the text, the table seldom has to grow: a reference stanza
     // rarely has under 512 bytes, each has two slots, and the table is kept
     // at most half full. The cap keeps a huge text without keys from taking
@@ -107,9 +111,16 @@ TReferenceCopy::TReferenceCopy(std::uint64_t bytes) {
     while (want < bytes / 128 && want < (std::size_t(1) << 19))
         want *= 2;
     HugePages::Reserve(slots_, want);
-    slots_.resize(want);
+    slots_.assign(want, TStored{});
     // The three lines kept of a stanza take some 80 bytes.
+    lines_.clear();
     HugePages::Reserve(lines_, std::min<std::uint64_t>(bytes, SafeFiles::MaxIndexSize) / 8);
+    pending_.clear();
+    version_ = architecture_ = {};
+    hasVersion_ = hasArchitecture_ = false;
+    keys_ = 0;
+    used_ = 0;
+    complete_ = true;
 }
 
 TReferenceCopy::TReferenceCopy(std::string_view text) : TReferenceCopy(text.size()) {

@@ -29,6 +29,11 @@ public:
     explicit TReferenceCopy(std::string_view text);
     TReferenceCopy(const char* text) = delete;
 
+    // Empties the table for another copy of Bytes, keeping its memory: a
+    // load reads many copies one after another, and memory already touched
+    // costs no page faults.
+    void Reset(std::uint64_t bytes);
+
     // Adds the stanzas of Text, a piece of the copy that ends where a stanza
     // ends (or at the end of the copy). The table keeps its own copy of the
     // lines it needs: the piece may go once this returns.
