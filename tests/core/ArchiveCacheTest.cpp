@@ -16,6 +16,7 @@ namespace {
 
 using ArchiveCache::TExpected;
 using ArchiveCache::TStoreResult;
+using TestFiles::Digest;
 
 TEST(LocalFileName, RelativeAndAbsoluteValues) {
     struct TCase {
@@ -66,12 +67,6 @@ TEST(Expected, SizeIsAWholeNumber) {
     EXPECT_TRUE(e.HasSize && e.Size == UINT64_MAX);
 }
 
-std::string Hex(QCryptographicHash::Algorithm algorithm, const std::string& bytes) {
-    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), algorithm)
-        .toHex()
-        .toStdString();
-}
-
 class StoreTest : public CatalogueFolder {
 protected:
     TStoreResult Store(const std::string& name, const TExpected& expected) {
@@ -84,13 +79,11 @@ protected:
 
 TEST_F(StoreTest, StoresOnlyWhatMatchesSizeAndHash) {
     const std::string body(300000, 'x'); // more than one copy block
-    std::string upper = Hex(QCryptographicHash::Sha256, body);
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::string wrongSha = Hex(QCryptographicHash::Sha256, body + "!");
+    const std::string upper = QByteArray::fromStdString(Digest(body)).toUpper().toStdString();
+    const std::string wrongSha = Digest(body + "!");
     const std::string size = std::to_string(body.size());
     const auto E = ArchiveCache::ExpectedFrom;
-    const std::string sha1 = Hex(QCryptographicHash::Sha1, body);
+    const std::string sha1 = Digest(body, QCryptographicHash::Sha1);
     struct TCase {
         const char* What;
         TExpected Expected;
@@ -107,9 +100,9 @@ TEST_F(StoreTest, StoresOnlyWhatMatchesSizeAndHash) {
         {"sha1 right", E(size, "", sha1, ""), TStoreResult::Stored},
         {"blank sha256, sha1 right", E(size, "  ", sha1, ""), TStoreResult::Stored},
         {"sha1 wrong, md5 right",
-         E(size, "", wrongSha.substr(0, 40), Hex(QCryptographicHash::Md5, body)),
+         E(size, "", wrongSha.substr(0, 40), Digest(body, QCryptographicHash::Md5)),
          TStoreResult::Mismatch},
-        {"md5 right, no size", E("", "", "", Hex(QCryptographicHash::Md5, body)),
+        {"md5 right, no size", E("", "", "", Digest(body, QCryptographicHash::Md5)),
          TStoreResult::Stored},
         {"md5 wrong, no size", E("", "", "", std::string(32, '0')), TStoreResult::Mismatch},
         {"malformed digest", E(size, "not-hex", "", ""), TStoreResult::Mismatch},
@@ -121,7 +114,7 @@ TEST_F(StoreTest, StoresOnlyWhatMatchesSizeAndHash) {
             Write("download.deb", body);
             Write("archives/pkg.deb", "old");
             const auto hash = ArchiveCache::HashOf(c.Expected);
-            const std::string digest = hash ? Hex(*hash, body) : std::string();
+            const std::string digest = hash ? Digest(body, *hash) : std::string();
             EXPECT_EQ(moved ? ArchiveCache::Move(Path("download.deb"), digest, Archives(),
                                                  "pkg.deb", c.Expected)
                             : Store("pkg.deb", c.Expected),
@@ -171,27 +164,8 @@ TEST_F(StoreTest, WritesNothingForAnUnusableNameAMissingFileOrAFolderInTheWay) {
     EXPECT_EQ(ArchiveNames(), QStringList{QStringLiteral("x.deb")});
 }
 
-TEST_F(StoreTest, DetailsCarryTheLocalNameAndTheHashesOfTheFirstStanza) {
-    Write("proc/repo.example.org_._Packages",
-          "Package: rel\n"
-          "sha256: AB12\n"
-          "SHA1: 11\n"
-          "Md5Sum: 22\n"
-          "Filename:  https://github.com/o/r/releases/download/v1/rel_1.0.deb?raw=1 \n"
-          "Size: 5\n"
-          "\n"
-          "Package: rel\nSHA256: later\n");
-    TDebianInfo info;
-    info.Package = "rel";
-    info.IndexFile = "repo.example.org_._Packages";
-    ASSERT_TRUE(FindPackage(info, Proc()));
-    EXPECT_EQ(info.Filename, "https://github.com/o/r/releases/download/v1/rel_1.0.deb?raw=1");
-    EXPECT_EQ(info.LocalName, "rel_1.0.deb");
-    EXPECT_EQ(info.SHA256, "AB12");
-    EXPECT_EQ(info.SHA1, "11");
-    EXPECT_EQ(info.MD5sum, "22");
-}
-
+// The details carry the name and the stanza's hashes, in the letters the
+// index has.
 TEST_F(StoreTest, TheLoaderBadgeAndTheDetailsAgreeOnTheName) {
     // The file each stanza names lies in the cache under the expected name;
     // "stray.deb" is there too and must badge nothing.
@@ -202,7 +176,8 @@ TEST_F(StoreTest, TheLoaderBadgeAndTheDetailsAgreeOnTheName) {
     };
     std::string index;
     for (std::size_t i = 0; i < std::size(values); ++i) {
-        index += "Package: p" + std::to_string(i) + "\nFilename: " + values[i][0] + "\n\n";
+        index += "Package: p" + std::to_string(i) + "\nsha256: AB12\nSHA1: 11\nMd5Sum: 22\n" +
+                 "Filename:  " + values[i][0] + " \n\n";
         Write("archives/" + std::string(values[i][1]), "deb");
     }
     index += "Package: stray\nFilename: https://example.org/dir/?f=stray.deb\n";
@@ -217,6 +192,7 @@ TEST_F(StoreTest, TheLoaderBadgeAndTheDetailsAgreeOnTheName) {
         info.IndexFile = row.IndexFile();
         ASSERT_TRUE(FindPackage(info, Proc()));
         const bool stray = row.Package() == "stray";
+        EXPECT_EQ(info.SHA256 + info.SHA1 + info.MD5sum, stray ? "" : "AB121122") << row.Package();
         EXPECT_EQ(row.State & StateDownloaded, stray ? 0 : StateDownloaded) << row.Package();
         EXPECT_EQ(QFileInfo(Archives() + "/" + QString::fromStdString(info.LocalName)).isFile(),
                   !stray)

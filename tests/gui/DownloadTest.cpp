@@ -9,7 +9,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCryptographicHash>
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QToolButton>
@@ -19,18 +18,8 @@ namespace {
 const QString CacheFolder = QStringLiteral("/private/var/cache/apt/archives/");
 const QString AutoInstallFolder = QStringLiteral("/private/var/root/Media/Cydia/AutoInstall/");
 
-std::string Body(std::size_t size, char seed) {
-    std::string s(size, ' ');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>(seed + i % 17);
-    return s;
-}
-
-std::string Sha256(const std::string& bytes) {
-    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
-}
+using TestFiles::Digest;
+using TestFiles::Pattern;
 
 } // namespace
 
@@ -73,7 +62,7 @@ protected:
     std::string Served(const std::string& package, const std::string& file,
                        const std::string& body) {
         server_.Serve("/debs/" + file, body);
-        return Stanza(package, "debs/" + file, std::to_string(body.size()), Sha256(body));
+        return Stanza(package, "debs/" + file, std::to_string(body.size()), Digest(body));
     }
     static std::string Stanza(const std::string& package, const std::string& filename,
                               const std::string& size, const std::string& sha256) {
@@ -103,9 +92,9 @@ protected:
     static void Download(TfrmMain& frm) { Find<QToolButton>(&frm, "btnPkgDownload")->click(); }
     // Three marked packages, the second served slowly.
     std::unique_ptr<TfrmMain> StartThreeWithASlowSecond() {
-        const std::string b = Body(300000, 'b');
-        WriteIndex(Served("a.first", "a.deb", Body(5000, 'a')) + Served("b.second", "b.deb", b) +
-                   Served("c.third", "c.deb", Body(5000, 'c')));
+        const std::string b = Pattern(300000, 'b');
+        WriteIndex(Served("a.first", "a.deb", Pattern(5000, 'a')) + Served("b.second", "b.deb", b) +
+                   Served("c.third", "c.deb", Pattern(5000, 'c')));
         server_.ServePaced("/debs/b.deb", b, 4096, 20);
         auto frm = Start();
         MarkAll(*frm);
@@ -130,12 +119,12 @@ protected:
 };
 
 TEST_F(DownloadWindowTest, AWholeAddressIsFetchedThroughItsRedirectStoredAndBadged) {
-    const std::string body = Body(40000, 'r');
+    const std::string body = Pattern(40000, 'r');
     server_.Serve("/cdn/asset-77", body);
     server_.Redirect("/releases/download/v1/rel_1.0.deb", 302, server_.Url("/cdn/asset-77"));
     const std::string stanza =
         Stanza("a.rel", server_.Url("/releases/download/v1/rel_1.0.deb?raw=1"),
-               std::to_string(body.size()), Sha256(body));
+               std::to_string(body.size()), Digest(body));
     WriteIndex(stanza);
     // The same package from a second source: its saved row changes too.
     WriteIndex(stanza, QStringLiteral("mirror.example.org_._Packages"));
@@ -165,9 +154,9 @@ TEST_F(DownloadWindowTest, AWholeAddressIsFetchedThroughItsRedirectStoredAndBadg
 // Marks made in two categories are both downloaded, whichever category is
 // shown when the button is pressed, and reach both folders of the phone.
 TEST_F(DownloadWindowTest, MarksFromEveryCategoryAreDownloaded) {
-    std::string theme = Served("t.theme", "t.deb", Body(3000, 't'));
+    std::string theme = Served("t.theme", "t.deb", Pattern(3000, 't'));
     theme.replace(theme.find("Tweaks"), 6, "Themes");
-    WriteIndex(Served("a.tweak", "a.deb", Body(3000, 'a')) + theme);
+    WriteIndex(Served("a.tweak", "a.deb", Pattern(3000, 'a')) + theme);
     auto frm = Start();
     auto* sections = frm->findChild<QComboBox*>(QStringLiteral("lstSections"));
     for (const char* category : {"Themes", "Tweaks"}) {
@@ -187,7 +176,7 @@ TEST_F(DownloadWindowTest, MarksFromEveryCategoryAreDownloaded) {
     for (const QString& folder : {CacheFolder, AutoInstallFolder}) {
         EXPECT_EQ(PhoneFiles(folder), both);
         EXPECT_EQ(TestFiles::ReadBytes(PhoneRoot() + folder + "t.deb").toStdString(),
-                  Body(3000, 't'));
+                  Pattern(3000, 't'));
     }
     EXPECT_EQ(PageOf<TPackagesPage>(*frm)->MarkedCount(), 0);
     EXPECT_TRUE(errors_.isEmpty());

@@ -20,4 +20,17 @@ QByteArray ReadBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+std::string Pattern(std::size_t size, char seed) {
+    std::string s(size, ' ');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(seed + i % 19);
+    return s;
+}
+
+std::string Digest(const std::string& bytes, QCryptographicHash::Algorithm algorithm) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), algorithm)
+        .toHex()
+        .toStdString();
+}
+
 } // namespace TestFiles

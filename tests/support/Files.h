@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QString>
+
+#include <string>
 
 // Small file helpers for tests that set up and inspect working folders.
 namespace TestFiles {
@@ -13,5 +16,12 @@ void WriteBytes(const QString& path, const QByteArray& bytes);
 // The whole content of Path, or "<missing>" when it cannot be read, so that a
 // missing file never compares equal to an empty one.
 QByteArray ReadBytes(const QString& path);
+
+// Size bytes of a short cycle that starts at Seed (a package's body).
+std::string Pattern(std::size_t size, char seed);
+
+// Bytes' digest in lower-case hex, as an index gives it.
+std::string Digest(const std::string& bytes,
+                   QCryptographicHash::Algorithm algorithm = QCryptographicHash::Sha256);
 
 } // namespace TestFiles
