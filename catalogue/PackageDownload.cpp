@@ -287,10 +287,10 @@ void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
 }
 
 // Starts the fetches of the rows from Turn on, in list order, while fewer
-// than MaxTransfers are under way or wait for their turn.
+// than MaxAhead are under way or wait for their turn.
 void TPackageDownload::StartAhead(std::size_t turn) {
     int held = 0;
-    for (std::size_t i = turn; i < fetches_.size() && held < MaxTransfers; ++i) {
+    for (std::size_t i = turn; i < fetches_.size() && held < MaxAhead; ++i) {
         TFetch& fetch = *fetches_[i];
         if (!fetch.Described)
             Describe(fetch, i);

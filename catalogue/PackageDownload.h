@@ -93,12 +93,15 @@ private:
 class TPackageDownload {
 public:
     // Packages fetched at once, over one pool of connections (a server's
-    // connection serves its next package too), and the most whose files wait
-    // on disk for the walk's turn, those under way included. Four keeps a
-    // slow package early in the list from holding up the rest while the disk
-    // holds at most four packages that are not stored yet; a phone's own
-    // package manager fetches about as many side by side.
+    // connection serves its next package too): four keeps a slow package
+    // early in the list from holding up the rest; a phone's own package
+    // manager fetches about as many side by side.
     static constexpr int MaxTransfers = 4;
+    // The most packages given to the pool and not stored yet, those under
+    // way included: twice the transfers, so that the pool has the next ones
+    // at hand while the walk waits for a slow one, and the disk holds at
+    // most eight packages that are not stored yet.
+    static constexpr int MaxAhead = 2 * MaxTransfers;
 
     struct TFolders {
         QString WorkDir;
