@@ -7,12 +7,9 @@
 
 namespace {
 
-TPackageRow Row(std::string caption, std::string package, std::string description = {}) {
-    TPackageRow row;
-    row.SetCaption(std::move(caption));
-    row.SetPackage(std::move(package));
-    row.SetDescription(std::move(description));
-    return row;
+TPackageRow Row(std::string_view caption, std::string_view package,
+                std::string_view description = {}) {
+    return TPackageRow({caption, {}, package, description, {}, {}});
 }
 
 TEST(BrowseNeedle, TrimsAndFoldsEveryLetter) {
@@ -112,36 +109,32 @@ TEST_F(FindNextTest, WalksDownwardsThenWrapsToClearAndStartsOver) {
     EXPECT_EQ(visited, (std::vector<int>{1, 3, -1, 1, 3}));
 }
 
-TEST_F(FindNextTest, WrapsToRowZeroWhenItMatches) {
-    rows_[0].SetDescription("a tweak too");
-    EXPECT_EQ(Browse::FindNext(rows_, 3, "tweak").Row, 0);
-    EXPECT_EQ(Browse::FindNext(rows_, 0, "tweak").Row, 1);
-}
+// One step from a selection: the row it selects (-1 clears the selection)
+// and whether it searched at all.
+struct TStepCase {
+    int From;
+    const char* Text;
+    int Row;
+    bool Searched;
+};
 
-TEST_F(FindNextTest, FromTheLastRowOnlyRowZeroIsTested) {
+TEST_F(FindNextTest, OneStepFromEachKindOfSelection) {
+    // The last row matches now, but a step from it tests only row zero.
     rows_[4].SetCaption("tweak");
-    EXPECT_EQ(Browse::FindNext(rows_, 4, "tweak").Row, -1);
-    EXPECT_EQ(Browse::FindNext(rows_, 4, "alpha").Row, 0);
-    // A selection left beyond the end of a shorter list behaves the same.
-    EXPECT_EQ(Browse::FindNext(rows_, 40, "tweak").Row, -1);
-    EXPECT_EQ(Browse::FindNext(rows_, 40, "alpha").Row, 0);
-}
-
-TEST_F(FindNextTest, NothingToSearchKeepsTheSelection) {
-    for (const char* text : {"", "   ", "\t\r\n"}) {
-        const Browse::TSearchStep step = Browse::FindNext(rows_, 2, text);
-        EXPECT_FALSE(step.Searched) << '"' << text << '"';
-        EXPECT_EQ(step.Row, 2);
+    const TStepCase cases[] = {
+        {0, "tweak", 1, true},   {3, "alpha", 0, true},   {4, "tweak", -1, true},
+        {4, "alpha", 0, true},   {40, "tweak", -1, true}, {40, "alpha", 0, true},
+        {1, "zzz", -1, true},    {2, "", 2, false},       {2, "   ", 2, false},
+        {2, "\t\r\n", 2, false},
+    };
+    for (const TStepCase& c : cases) {
+        const Browse::TSearchStep step = Browse::FindNext(rows_, c.From, c.Text);
+        EXPECT_EQ(step.Row, c.Row) << c.From << " \"" << c.Text << '"';
+        EXPECT_EQ(step.Searched, c.Searched) << c.From << " \"" << c.Text << '"';
     }
     const Browse::TSearchStep empty = Browse::FindNext({}, -1, "tweak");
     EXPECT_FALSE(empty.Searched);
     EXPECT_EQ(empty.Row, -1);
-}
-
-TEST_F(FindNextTest, NoMatchAnywhereClearsTheSelection) {
-    const Browse::TSearchStep step = Browse::FindNext(rows_, 1, "zzz");
-    EXPECT_TRUE(step.Searched);
-    EXPECT_EQ(step.Row, -1);
 }
 
 TEST(FindIdentifier, ExactUntrimmedAndCaseSensitive) {

@@ -50,12 +50,9 @@ private:
     QLocale old_;
 };
 
-inline TPackageRow Row(std::string caption, std::string package, int state = 0,
-                       std::string section = {}) {
-    TPackageRow r;
-    r.SetCaption(std::move(caption));
-    r.SetPackage(std::move(package));
+inline TPackageRow Row(std::string_view caption, std::string_view package, int state = 0,
+                       std::string_view section = {}) {
+    TPackageRow r({caption, {}, package, {}, {}, section});
     r.State = state;
-    r.SetSection(std::move(section));
     return r;
 }

