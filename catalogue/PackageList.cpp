@@ -48,7 +48,8 @@ void Blank(char* from, char* to) {
 
 char* PutField(char* out, std::string_view field) {
     const std::size_t size = field.size();
-    std::memcpy(out, field.data(), size);
+    if (size != 0) // an empty view may have no data at all
+        std::memcpy(out, field.data(), size);
     std::size_t i = 0;
     for (; i + 8 <= size; i += 8) {
         std::uint64_t word;

@@ -18,7 +18,7 @@ TRowTexts::~TRowTexts() = default;
 
 std::string_view TRowTexts::Add(std::size_t lane, std::string_view text) {
     if (text.empty())
-        return {};
+        return std::string_view("", 0);
     TLane& l = lanes_[lane];
     if (std::size_t(l.End - l.At) < text.size()) {
         HugePages::TBlock& block = l.Blocks.emplace_back(std::max(blockBytes_, text.size()));
