@@ -21,7 +21,7 @@ TEST(BrowseNeedle, TrimsAndFoldsEveryLetter) {
     EXPECT_EQ(Browse::PrepareNeedle(" \t "), "");
 }
 
-struct MatchCase {
+struct TMatchCase {
     const char* title;
     const char* caption;
     const char* description;
@@ -30,10 +30,10 @@ struct MatchCase {
     bool matches;
 };
 
-class RowMatchCases : public ::testing::TestWithParam<MatchCase> {};
+class RowMatchCases : public ::testing::TestWithParam<TMatchCase> {};
 
 TEST_P(RowMatchCases, FindsTheTextInCaptionDescriptionOrIdentifier) {
-    const MatchCase& c = GetParam();
+    const TMatchCase& c = GetParam();
     const TPackageRow row = Row(c.caption, c.package, c.description);
     EXPECT_EQ(Browse::RowMatches(row, Browse::PrepareNeedle(c.search)), c.matches) << c.title;
 }
@@ -41,19 +41,20 @@ TEST_P(RowMatchCases, FindsTheTextInCaptionDescriptionOrIdentifier) {
 INSTANTIATE_TEST_SUITE_P(
     Search, RowMatchCases,
     ::testing::Values(
-        MatchCase{"caption, any ASCII case", "Example Tweak Pack", "", "x", "  tweak  ", true},
-        MatchCase{"upper-case search", "example tweak pack", "", "x", "TWEAK", true},
-        MatchCase{"description", "A", "Makes TWEAKS", "x", "tweaks", true},
-        MatchCase{"identifier", "A", "", "com.Example.tweak", "example.TWEAK", true},
-        MatchCase{"inner blanks count", "Example Tweak Pack", "", "x", "example  tweak", false},
-        MatchCase{"Cyrillic capitals find lower case", "Твикер для Cydia", "", "x", "ТВИКЕР", true},
-        MatchCase{"Cyrillic lower case finds capitals", "A", "ПРИВЕТ МИР", "x", "привет", true},
-        MatchCase{"Greek and accented letters", "ΣΟΦΊΑ Élan", "", "x", "σοφία éLAN", true},
-        MatchCase{"other Cyrillic word", "Твикер", "", "x", "твики", false},
-        MatchCase{"needle longer than every field", "ab", "cd", "ef", "abcdef", false},
-        MatchCase{"match at the very end", "xxxxxxxxxz", "", "y", "xz", true},
-        MatchCase{"partial match at the end is none", "abcab", "", "y", "abc!", false},
-        MatchCase{"non-letter first byte", "v1.0-beta", "", "y", "-BETA", true}));
+        TMatchCase{"caption, any ASCII case", "Example Tweak Pack", "", "x", "  tweak  ", true},
+        TMatchCase{"upper-case search", "example tweak pack", "", "x", "TWEAK", true},
+        TMatchCase{"description", "A", "Makes TWEAKS", "x", "tweaks", true},
+        TMatchCase{"identifier", "A", "", "com.Example.tweak", "example.TWEAK", true},
+        TMatchCase{"inner blanks count", "Example Tweak Pack", "", "x", "example  tweak", false},
+        TMatchCase{"Cyrillic capitals find lower case", "Твикер для Cydia", "", "x", "ТВИКЕР",
+                   true},
+        TMatchCase{"Cyrillic lower case finds capitals", "A", "ПРИВЕТ МИР", "x", "привет", true},
+        TMatchCase{"Greek and accented letters", "ΣΟΦΊΑ Élan", "", "x", "σοφία éLAN", true},
+        TMatchCase{"other Cyrillic word", "Твикер", "", "x", "твики", false},
+        TMatchCase{"needle longer than every field", "ab", "cd", "ef", "abcdef", false},
+        TMatchCase{"match at the very end", "xxxxxxxxxz", "", "y", "xz", true},
+        TMatchCase{"partial match at the end is none", "abcab", "", "y", "abc!", false},
+        TMatchCase{"non-letter first byte", "v1.0-beta", "", "y", "-BETA", true}));
 
 // The search scans long texts in blocks; every position, both letter cases and
 // bytes that only look like letters once bit 0x20 is set must agree with a

@@ -39,12 +39,12 @@ protected:
 };
 
 // Pins the collation locale for one test and puts the old one back.
-class LocaleGuard {
+class TLocaleGuard {
 public:
-    explicit LocaleGuard(const QLocale& locale) : old_(QLocale()) { QLocale::setDefault(locale); }
-    ~LocaleGuard() { QLocale::setDefault(old_); }
-    LocaleGuard(const LocaleGuard&) = delete;
-    LocaleGuard& operator=(const LocaleGuard&) = delete;
+    explicit TLocaleGuard(const QLocale& locale) : old_(QLocale()) { QLocale::setDefault(locale); }
+    ~TLocaleGuard() { QLocale::setDefault(old_); }
+    TLocaleGuard(const TLocaleGuard&) = delete;
+    TLocaleGuard& operator=(const TLocaleGuard&) = delete;
 
 private:
     QLocale old_;

@@ -345,7 +345,7 @@ TEST_F(LoadingStore, LongIndexAndReferenceReadInPieces) {
 // carries over from index to index in their listed order, past indexes that
 // give no rows and past indexes that set none.
 TEST_F(LoadingStore, SectionCarriesOverIndexesInListedOrder) {
-    struct Index {
+    struct TIndex {
         std::string Text;
         std::vector<std::string> Carried; // rows before the first Section line
         std::string Last;                 // the category it leaves, if any
@@ -353,7 +353,7 @@ TEST_F(LoadingStore, SectionCarriesOverIndexesInListedOrder) {
     std::string big = "Package: b1\n\nSection: Big\n\n";
     for (int i = 0; i < 2000; ++i)
         big += "Package: bx" + std::to_string(i) + "\nDescription: filler filler filler\n\n";
-    const std::map<std::string, Index> indexes = {
+    const std::map<std::string, TIndex> indexes = {
         {"a", {"Package: a1\nSection: Alpha\n\nPackage: a2\n", {}, "Alpha"}},
         {"b", {big, {"b1"}, "Big"}},
         {"d", {"Package: d1\n\nPackage: d2\n", {"d1", "d2"}, ""}},
@@ -388,7 +388,7 @@ TEST_F(LoadingStore, SectionCarriesOverIndexesInListedOrder) {
 }
 
 TEST(SortPackages, CLocaleStillSortsLinguistically) {
-    LocaleGuard locale(QLocale::c());
+    TLocaleGuard locale(QLocale::c());
     TPackageRows rows = {Row("b", "1"), Row("B", "2"), Row("a", "3"), Row("A", "4")};
     SortPackages(rows);
     std::string order;
@@ -426,7 +426,7 @@ TEST(SortPackages, SameOrderAsAPlainCollationSort) {
           QLocale(QLocale::Russian, QLocale::Russia), QLocale(QLocale::Danish, QLocale::Denmark),
           QLocale(QLocale::Czech, QLocale::CzechRepublic),
           QLocale(QLocale::Lithuanian, QLocale::Lithuania)}) {
-        LocaleGuard guard(locale);
+        TLocaleGuard guard(locale);
         TPackageRows expected = rows;
         QCollator collator(locale);
         collator.setCaseSensitivity(Qt::CaseSensitive);

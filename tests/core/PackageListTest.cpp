@@ -223,7 +223,7 @@ const std::string Sections = "tweaks\r\nA\r\n$0\r\nv\r\na\r\nd\r\ni\r\n"
                              "Tweaks\r\nG\r\n$bad\r\n";
 
 TEST_F(SavedList, CategoryListIsDistinctIgnoringCaseSortedAndWithoutEmpty) {
-    LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
+    TLocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
     Write("proc/cache.txt", Sections);
     EXPECT_EQ(Load(), TLoadResult::Damaged);
     EXPECT_EQ(categories,
@@ -320,7 +320,7 @@ TEST_F(SavedList, AcceptIndexesCopiesEveryIndexOverItsReference) {
 }
 
 TEST(ClearUpdateFlags, KeepsDownloadedBitAndSortsByCaption) {
-    LocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
+    TLocaleGuard locale(QLocale(QLocale::English, QLocale::UnitedStates));
     TPackageRows rows = {Row("d", "d", 3), Row("c", "c", 2), Row("b", "b", 1), Row("a", "a", 0)};
     PackageList::ClearUpdateFlags(rows);
     EXPECT_EQ(rows, (TPackageRows{Row("a", "a", 0), Row("b", "b", 1), Row("c", "c", 0),
