@@ -76,6 +76,11 @@ void CheckRows(TIndexPart& part, IndexReader::TScratch& scratch) {
     std::vector<std::uint32_t>().swap(part.LineEnds);
 }
 
+struct TLoadTask {
+    std::size_t Index;
+    bool Reference; // the reference copy's task, else the rows'
+};
+
 struct TLoadJob {
     const QString& ProcDir;
     const QString& ListsDir;
@@ -188,6 +193,55 @@ std::size_t TextBlockBytes(std::uint64_t indexBytes, unsigned lanes) {
     return static_cast<std::size_t>(std::clamp<std::uint64_t>(indexBytes / 6 / lanes, Least, Most));
 }
 
+// One task per index for its rows, then one per index for its reference
+// copy. The indexes are shared out biggest first, so that no worker is left
+// with a big one at the end while the others idle. All rows are made before
+// any reference copy is read: the captions are then final, and their sort
+// runs while the other workers read the reference copies. IndexBytes is the
+// size of all indexes together.
+std::vector<TLoadTask> TasksBiggestFirst(const QString& procDir, const QStringList& names,
+                                         std::uint64_t& indexBytes) {
+    std::vector<std::pair<std::uint64_t, std::size_t>> bySize;
+    indexBytes = 0;
+    for (std::size_t i = 0; i < std::size_t(names.size()); ++i) {
+        bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
+        indexBytes += bySize.back().first;
+    }
+    std::stable_sort(bySize.begin(), bySize.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<TLoadTask> tasks;
+    for (const bool reference : {false, true})
+        for (const auto& [size, i] : bySize)
+            tasks.push_back({i, reference});
+    return tasks;
+}
+
+// Drops the rows of every index that failed, saying why in Skipped, and gives
+// the rows before an index's first Section line the category the indexes
+// before it in list order left. True when rows were dropped, so that the sort
+// made meanwhile no longer holds.
+bool SettleParts(std::vector<TIndexPart>& parts, QStringList* skipped) {
+    bool dropped = false;
+    std::string_view carried;
+    for (TIndexPart& part : parts) {
+        if (part.RowsFailed || part.ReferenceFailed) {
+            dropped = dropped || !part.Rows.empty();
+            TPackageRows().swap(part.Rows);
+            if (skipped)
+                *skipped << (part.RowsFailed ? part.Skipped : part.ReferenceSkipped);
+            continue;
+        }
+        for (std::size_t i = 0; i < part.Unsectioned && !carried.empty(); ++i) {
+            TRowFields fields = part.Rows[i].Texts();
+            fields.Section = carried;
+            part.Rows[i].ViewTexts(fields);
+        }
+        if (part.HasSection)
+            carried = part.LastSection;
+    }
+    return dropped;
+}
+
 } // namespace
 
 TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
@@ -195,25 +249,9 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
     const std::unordered_set<std::string> archives = ListArchives(archivesDir);
     const QStringList names = IndexStore::ListIndexFiles(procDir);
     std::vector<TIndexPart> parts(static_cast<std::size_t>(names.size()));
-
-    // The indexes are shared out biggest first, so that no worker is left with
-    // a big one at the end while the others idle. All rows are made before any
-    // reference copy is read: the captions are then final, and their sort runs
-    // while the other workers read the reference copies.
-    std::vector<std::pair<std::uint64_t, std::size_t>> bySize;
     std::uint64_t indexBytes = 0;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        bySize.emplace_back(FileSize(InFolder(procDir, names[qsizetype(i)])), i);
-        indexBytes += bySize.back().first;
-    }
-    std::stable_sort(bySize.begin(), bySize.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    const std::vector<TLoadTask> tasks = TasksBiggestFirst(procDir, names, indexBytes);
     TLoadJob job{procDir, listsDir, names, archives, {}};
-    std::vector<std::pair<std::size_t, bool>> tasks; // index, and whether it is the reference
-    for (const auto& [size, i] : bySize)
-        tasks.emplace_back(i, false);
-    for (const auto& [size, i] : bySize)
-        tasks.emplace_back(i, true);
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> rowsLeft{parts.size()};
     // Made by the worker that ends the last row task. A reference copy that
@@ -243,25 +281,7 @@ TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
                 sorted.emplace(GatherAndSort(parts));
         }
     });
-    bool sortAgain = !sorted;
-    std::string_view carried;
-    for (TIndexPart& part : parts) {
-        if (part.RowsFailed || part.ReferenceFailed) {
-            sortAgain = sortAgain || !part.Rows.empty();
-            TPackageRows().swap(part.Rows);
-            if (skipped)
-                *skipped << (part.RowsFailed ? part.Skipped : part.ReferenceSkipped);
-            continue;
-        }
-        for (std::size_t i = 0; i < part.Unsectioned && !carried.empty(); ++i) {
-            TRowFields fields = part.Rows[i].Texts();
-            fields.Section = carried;
-            part.Rows[i].ViewTexts(fields);
-        }
-        if (part.HasSection)
-            carried = part.LastSection;
-    }
-    if (sortAgain)
+    if (SettleParts(parts, skipped) || !sorted)
         sorted.emplace(GatherAndSort(parts));
     TGathered& g = *sorted;
     // Sorting and moving the flagged rows up are one rearrangement, so every
