@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,7 +66,7 @@ public:
 private:
     struct TLane;
     std::vector<TLane> lanes_;
-    std::vector<std::string> adopted_;
+    std::deque<std::string> adopted_; // a deque: a string adopted later moves none before it
     std::size_t blockBytes_;
 };
 

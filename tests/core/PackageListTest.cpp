@@ -328,3 +328,13 @@ TEST(ClearUpdateFlags, KeepsDownloadedBitAndSortsByCaption) {
 }
 
 } // namespace
+
+// Rows view what a store adopted for as long as the store lives, however many
+// texts it adopts after theirs, short ones too.
+TEST(RowTexts, AdoptedTextsStayWhereTheyAre) {
+    TRowTexts store;
+    const std::string_view first = store.Adopt(std::string("short"));
+    for (int i = 0; i < 100; ++i)
+        store.Adopt(std::string(1, char('a' + i % 26)));
+    EXPECT_EQ(first, "short");
+}
