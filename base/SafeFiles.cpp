@@ -175,6 +175,7 @@ bool TAtomicFile::Open() {
     failed_ = false;
     flushed_ = false;
     written_ = 0;
+    flushStarted_ = 0;
     error_.clear();
     const QByteArray native = QFile::encodeName(target_);
     const qsizetype slash = native.lastIndexOf('/');
@@ -239,6 +240,17 @@ bool TAtomicFile::Flush() {
     }
     flushed_ = true;
     return true;
+}
+
+void TAtomicFile::StartFlush() {
+    constexpr std::uint64_t Step = std::uint64_t(1) << 20;
+    const std::uint64_t until = written_ / Step * Step;
+    if (fd_ < 0 || failed_ || !flush_ || until <= flushStarted_)
+        return;
+    // Only a hint: the flush at Commit still waits for every byte.
+    ::sync_file_range(fd_, off64_t(flushStarted_), off64_t(until - flushStarted_),
+                      SYNC_FILE_RANGE_WRITE);
+    flushStarted_ = until;
 }
 
 bool TAtomicFile::Commit() {

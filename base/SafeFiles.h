@@ -95,6 +95,10 @@ public:
     // say) only replaces the target. After SkipFlush too: a file that is
     // renamed again later needs its bytes on disk, not its scratch folder.
     bool Flush();
+    // Sends the whole megabytes written so far on their way to the disk
+    // without waiting for them, so that the flush of a long file written in
+    // pieces overlaps the making of the pieces after them.
+    void StartFlush();
 
     std::uint64_t Written() const { return written_; }
     const QString& ErrorString() const { return error_; }
@@ -104,6 +108,7 @@ private:
     QString temp_;
     int fd_ = -1;
     std::uint64_t written_ = 0;
+    std::uint64_t flushStarted_ = 0;
     bool failed_ = false;
     bool flush_ = true;
     bool flushed_ = false;

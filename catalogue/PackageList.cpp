@@ -12,13 +12,18 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <unordered_set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace PackageList {
 
@@ -104,6 +109,82 @@ void Prefetch(const TPackageRow& row) {
     const TRowFields& t = row.Texts();
     for (const std::string_view field : {t.Section, t.Caption, t.Version, t.Package, t.Description})
         __builtin_prefetch(field.data());
+}
+
+// The records are formatted a piece at a time into a buffer each thread keeps,
+// and the pieces are written in order: the whole text, some 150 bytes a row,
+// never lies in fresh memory at once, and formatting one piece overlaps the
+// write of the one before.
+constexpr std::size_t PieceRows = 2048;
+
+class TPieceOrder {
+public:
+    // Waits until the pieces before Piece are written, or a write failed.
+    bool WaitForTurn(std::size_t piece) {
+        std::unique_lock<std::mutex> hold(lock_);
+        turn_.wait(hold, [&] { return written_ == piece || failed_; });
+        return !failed_;
+    }
+    void Done(bool ok) {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            ++written_;
+            failed_ = failed_ || !ok;
+        }
+        turn_.notify_all();
+    }
+    bool Failed() {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return failed_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable turn_;
+    std::size_t written_ = 0;
+    bool failed_ = false;
+};
+
+void FormatPiece(const TPackageRows& rows, std::size_t from, std::size_t to,
+                 std::vector<char>& buffer, std::size_t& used) {
+    used = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        if (i + PrefetchAhead < to)
+            Prefetch(rows[i + PrefetchAhead]);
+        const std::size_t size = RecordSize(rows[i]);
+        if (buffer.size() - used < size)
+            buffer.resize(std::max(buffer.size() * 2, used + size));
+        used = std::size_t(PutRecord(buffer.data() + used, rows[i]) - buffer.data());
+    }
+}
+
+bool WriteRecords(SafeFiles::TAtomicFile& file, const TPackageRows& rows) {
+    const std::size_t pieces = (rows.size() + PieceRows - 1) / PieceRows;
+    std::atomic<std::size_t> next{0};
+    TPieceOrder order;
+    auto work = [&](unsigned) {
+        std::vector<char> buffer(PieceRows * 256);
+        for (std::size_t k; (k = next.fetch_add(1)) < pieces;) {
+            bool ok = false;
+            // A piece that cannot be made fails the file, and releases the
+            // thread waiting to write the next one.
+            try {
+                std::size_t used = 0;
+                if (!order.Failed())
+                    FormatPiece(rows, k * PieceRows, std::min(rows.size(), (k + 1) * PieceRows),
+                                buffer, used);
+                ok = order.WaitForTurn(k) && file.Write(buffer.data(), used);
+                if (ok)
+                    file.StartFlush();
+            } catch (...) {
+                order.Done(false);
+                throw;
+            }
+            order.Done(ok);
+        }
+    };
+    Workers::RunInParallel(pieces >= 4 && Workers::Cores() >= 2 ? 2 : 1, work);
+    return !order.Failed();
 }
 
 enum class TFileKind { Missing, Regular, Other };
@@ -239,44 +320,48 @@ TArchitecture TArchitectureRuns::At(std::size_t record) const {
     return run == runs_.end() ? TArchitecture() : run->second;
 }
 
+namespace {
+
+// Removes the old list at once. Its blocks are freed only when the file's
+// last descriptor closes, and on a disk that is told of freed blocks that
+// close waits on the disk for milliseconds: one descriptor is held and closed
+// on a thread of its own, beside the writing of the new list.
+class TOldList {
+public:
+    explicit TOldList(const QString& path) {
+        const TFileKind kind = KindOf(path);
+        if (kind == TFileKind::Missing)
+            return;
+        const int fd = kind == TFileKind::Regular
+                           ? ::open(QFile::encodeName(path).constData(),
+                                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                           : -1;
+        QFile::remove(path);
+        if (fd < 0)
+            return;
+        try {
+            closer_ = Workers::TWorker([fd] { ::close(fd); });
+        } catch (...) { // no thread to be had: the close waits here
+            ::close(fd);
+        }
+    }
+
+private:
+    Workers::TWorker closer_;
+};
+
+} // namespace
+
 bool SavePackageList(const QString& cacheFile, const TPackageRows& rows) {
     // The old list goes first: whatever happens next, no stale list survives.
-    if (KindOf(cacheFile) != TFileKind::Missing)
-        QFile::remove(cacheFile);
+    const TOldList old(cacheFile);
     if (rows.empty())
         return KindOf(cacheFile) == TFileKind::Missing;
-    // The records are sized first, then written into one buffer; a long list
-    // is written in two halves side by side.
-    std::vector<std::size_t> offsets(rows.size() + 1, 0);
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        offsets[i + 1] = offsets[i] + RecordSize(rows[i]);
+    SafeFiles::TAtomicFile file(cacheFile);
+    if (!file.Open() || !WriteRecords(file, rows))
+        return false;
     const std::string trailer = ArchitectureTrailer(rows);
-    const std::size_t total = offsets.back() + trailer.size();
-    const std::unique_ptr<char[]> buffer(new char[total]);
-    HugePages::Advise(buffer.get(), total);
-    std::memcpy(buffer.get() + offsets.back(), trailer.data(), trailer.size());
-    auto put = [&](std::size_t from, std::size_t to) {
-        char* at = buffer.get() + offsets[from];
-        for (std::size_t i = from; i < to; ++i) {
-            if (i + PrefetchAhead < to)
-                Prefetch(rows[i + PrefetchAhead]);
-            at = PutRecord(at, rows[i]);
-        }
-    };
-    constexpr std::size_t Shared = 8192;
-    if (rows.size() >= Shared && Workers::Cores() >= 2) {
-        const std::size_t half = rows.size() / 2;
-        Workers::RunInParallel(2, [&](unsigned part) {
-            if (part == 0)
-                put(half, rows.size());
-            else
-                put(0, half);
-        });
-    } else {
-        put(0, rows.size());
-    }
-    const std::string_view out(buffer.get(), total);
-    return SafeFiles::ReplaceAtomically(cacheFile, out);
+    return file.Write(trailer.data(), trailer.size()) && file.Commit();
 }
 
 namespace {

@@ -63,6 +63,22 @@ TEST_F(SavedList, SavesSevenCrLfLinesPerRowAndReadsThemBack) {
               QStringList{QStringLiteral("cache.txt")});
 }
 
+TEST_F(SavedList, ALongListIsWrittenWholeAndInOrder) {
+    // Many pieces made side by side, and one record longer than a piece.
+    TPackageRows saved;
+    std::string file;
+    for (int i = 0; i < 10'000; ++i) {
+        const std::string caption = std::to_string(i);
+        const std::string description = i == 5'000 ? std::string(3 << 20, 'd') : "d";
+        saved.push_back(FullRow("S", caption, i % 4, "1", "p", description, "f"));
+        file += "S\r\n" + caption + "\r\n$" + std::to_string(i % 4) + "\r\n1\r\np\r\n" +
+                description + "\r\nf\r\n";
+    }
+    ASSERT_TRUE(PackageList::SavePackageList(Cache(), saved));
+    EXPECT_TRUE(Read("proc/cache.txt") == file + "\x1A"
+                                                 "Architecture\r\n10000\r\n");
+}
+
 TEST_F(SavedList, ThePhonesArchitectureListsItsRowsAllAndThoseNamingNone) {
     TPackageRows saved = {
         Built(FullRow("A", "arm", 0, "1", "p", "", "i"), "iphoneos-arm"),
