@@ -23,7 +23,13 @@ public:
     explicit TBlock(std::size_t bytes);
     TBlock(TBlock&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)), size_(other.size_), mapped_(other.mapped_) {}
-    TBlock& operator=(TBlock&&) = delete;
+    // The two blocks change hands: the one given up goes with Other.
+    TBlock& operator=(TBlock&& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+        std::swap(mapped_, other.mapped_);
+        return *this;
+    }
     ~TBlock();
     char* Data() const { return data_; }
     std::size_t Size() const { return size_; }

@@ -43,14 +43,21 @@ std::uint64_t TReferenceCopy::BuildHash(std::uint64_t keyHash, std::string_view 
     return Mix(Mix(keyHash, HashOf(version)), HashOf(architecture) + 1);
 }
 
+// The top half of a hash picks the place and is kept in it: the table stays
+// far below 2^32 places, and the place's bits beyond its index still tell
+// most other entries apart without reading them.
 std::size_t TReferenceCopy::Find(const TSlot& wanted) const {
+    const std::uint64_t tag = wanted.Hash >> 32;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = wanted.Hash & mask;; i = (i + 1) & mask) {
-        const TStored& s = slots_[i];
-        if (s.KeyLength == 0)
+    for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
+        const std::uint64_t slot = slots_[i];
+        if (slot == 0)
             return i;
+        if (slot >> 32 != tag)
+            continue;
+        const TStored& s = entries_[EntryOf(slot)];
         const bool identifierOnly = (s.VersionLength & IdentifierOnlyBit) != 0;
-        if (s.Hash == wanted.Hash && identifierOnly == wanted.IdentifierOnly &&
+        if (identifierOnly == wanted.IdentifierOnly &&
             EqualNoCase(View(s.Key, s.KeyLength), wanted.Key) &&
             (wanted.IdentifierOnly ||
              (View(s.Version, s.VersionLength) == wanted.Version &&
@@ -59,18 +66,29 @@ std::size_t TReferenceCopy::Find(const TSlot& wanted) const {
     }
 }
 
+void TReferenceCopy::FreshSlots(std::size_t count) {
+    const std::size_t bytes = count * sizeof(std::uint64_t);
+    if (!slotMemory_ || !slotMemory_->Data() || slotMemory_->Size() < bytes)
+        slotMemory_.emplace(bytes);
+    slots_ = {reinterpret_cast<std::uint64_t*>(slotMemory_->Data()), count};
+    std::fill(slots_.begin(), slots_.end(), 0);
+}
+
 void TReferenceCopy::Grow() {
-    std::vector<TStored> old(slots_.size() * 2);
-    old.swap(slots_);
-    // Every kept slot is distinct: each only needs a free place.
+    // The old places stay until every one has moved.
+    std::optional<HugePages::TBlock> oldMemory = std::move(slotMemory_);
+    slotMemory_.reset();
+    const std::span<const std::uint64_t> old = slots_;
+    FreshSlots(old.size() * 2);
+    // Every kept place is distinct: each only needs a free place.
     const std::size_t mask = slots_.size() - 1;
-    for (const TStored& s : old) {
-        if (s.KeyLength == 0)
+    for (const std::uint64_t slot : old) {
+        if (slot == 0)
             continue;
-        std::size_t i = s.Hash & mask;
-        while (slots_[i].KeyLength != 0)
+        std::size_t i = (slot >> 32) & mask;
+        while (slots_[i] != 0)
             i = (i + 1) & mask;
-        slots_[i] = s;
+        slots_[i] = slot;
     }
 }
 
@@ -83,18 +101,19 @@ std::uint32_t TReferenceCopy::Keep(std::string_view line) {
 TReferenceCopy::TStored& TReferenceCopy::Insert(const TSlot& wanted) {
     if ((used_ + 1) * 2 > slots_.size())
         Grow();
-    TStored& s = slots_[Find(wanted)];
-    if (s.KeyLength == 0) {
-        s.Hash = wanted.Hash;
-        s.Key = Keep(wanted.Key);
-        s.KeyLength = static_cast<std::uint32_t>(wanted.Key.size());
-        s.Version = wanted.Version.empty() ? 0 : Keep(wanted.Version);
-        s.VersionLength = static_cast<std::uint32_t>(wanted.Version.size()) |
-                          (wanted.IdentifierOnly ? IdentifierOnlyBit : 0);
-        s.Architecture = wanted.Architecture.empty() ? 0 : Keep(wanted.Architecture);
-        s.ArchitectureLength = static_cast<std::uint32_t>(wanted.Architecture.size());
-        ++used_;
-    }
+    std::uint64_t& slot = slots_[Find(wanted)];
+    if (slot != 0)
+        return entries_[EntryOf(slot)];
+    TStored& s = entries_.emplace_back();
+    s.Key = Keep(wanted.Key);
+    s.KeyLength = static_cast<std::uint32_t>(wanted.Key.size());
+    s.Version = wanted.Version.empty() ? 0 : Keep(wanted.Version);
+    s.VersionLength = static_cast<std::uint32_t>(wanted.Version.size()) |
+                      (wanted.IdentifierOnly ? IdentifierOnlyBit : 0);
+    s.Architecture = wanted.Architecture.empty() ? 0 : Keep(wanted.Architecture);
+    s.ArchitectureLength = static_cast<std::uint32_t>(wanted.Architecture.size());
+    slot = (wanted.Hash >> 32) << 32 | entries_.size();
+    ++used_;
     return s;
 }
 
@@ -110,8 +129,11 @@ void TReferenceCopy::Reset(std::uint64_t bytes) {
     std::size_t want = 1024;
     while (want < bytes / 128 && want < (std::size_t(1) << 19))
         want *= 2;
-    HugePages::Reserve(slots_, want);
-    slots_.assign(want, TStored{});
+    FreshSlots(want);
+    // The entries fill in order: room reserved but never reached costs
+    // nothing.
+    entries_.clear();
+    HugePages::Reserve(entries_, want / 2);
     // The three lines kept of a stanza take some 80 bytes.
     lines_.clear();
     HugePages::Reserve(lines_, std::min<std::uint64_t>(bytes, SafeFiles::MaxIndexSize) / 8);
@@ -181,7 +203,9 @@ void TReferenceCopy::Add(std::string_view text) {
         } else if ((first == 'p' || first == 'P') && StartsWithNoCase(line, "package:")) {
             if (++keys_ > SafeFiles::MaxIndexStanzas) {
                 complete_ = false;
-                std::vector<TStored>().swap(slots_);
+                slotMemory_.reset();
+                slots_ = {};
+                std::vector<TStored>().swap(entries_);
                 std::string().swap(lines_);
                 pending_.clear();
                 used_ = 0;
@@ -204,14 +228,15 @@ TReferenceCopy::TVerdict TReferenceCopy::Check(std::string_view packageLine,
     build.Version = versionLine;
     build.Architecture = architectureLine;
     build.Hash = BuildHash(keyHash, versionLine, architectureLine);
-    if (slots_[Find(build)].KeyLength != 0)
+    if (slots_[Find(build)] != 0)
         return TVerdict::Same;
     TSlot identifier;
     identifier.Key = packageLine;
     identifier.Hash = keyHash;
     identifier.IdentifierOnly = true;
-    const TStored& s = slots_[Find(identifier)];
-    if (s.KeyLength == 0)
+    const std::uint64_t slot = slots_[Find(identifier)];
+    if (slot == 0)
         return TVerdict::Missing;
+    const TStored& s = entries_[EntryOf(slot)];
     return (s.ArchitectureLength & WithoutVersionBit) != 0 ? TVerdict::Same : TVerdict::Changed;
 }

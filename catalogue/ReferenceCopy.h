@@ -1,7 +1,11 @@
 #pragma once
 
+#include "catalogue/HugePages.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,13 +55,15 @@ public:
     bool Complete() const { return complete_; }
 
 private:
-    // An open-addressing table: one flat array, no allocation per key. A slot
-    // is one build (identifier, version, architecture); an identifier alone
-    // has a slot of its own too, which says whether some stanza of it lacks a
-    // Version line. TSlot is the form a lookup asks with; the table keeps each
-    // as offsets into its own copy of the lines, half the size, since every
-    // load builds these tables afresh and fresh memory is what a load pays for
-    // most.
+    // An open-addressing table of 8-byte places, each the top half of a
+    // hash and the number of an entry (0 for a free place), over the entries
+    // in the order they were added. An entry is one build (identifier,
+    // version, architecture); an identifier alone has an entry of its own too,
+    // which says whether some stanza of it lacks a Version line. The places
+    // are probed all over, so they are kept small enough to stay in the
+    // cache; an entry is read only when its half hash agrees, and entries
+    // fill their memory in order. TSlot is the form a lookup asks with; an
+    // entry keeps it as offsets into the table's own copy of the lines.
     struct TSlot {
         std::string_view Key; // never empty
         std::string_view Version;
@@ -66,8 +72,7 @@ private:
         bool IdentifierOnly = false;
     };
     struct TStored {
-        std::uint64_t Hash = 0;
-        std::uint32_t Key = 0, KeyLength = 0; // KeyLength 0: a free slot
+        std::uint32_t Key = 0, KeyLength = 0;
         std::uint32_t Version = 0, VersionLength = 0;
         std::uint32_t Architecture = 0, ArchitectureLength = 0;
     };
@@ -83,11 +88,15 @@ private:
     std::string_view View(std::uint32_t offset, std::uint32_t length) const {
         return std::string_view(lines_).substr(offset, length & LengthMask);
     }
+    // The place of Wanted, or of the free place where it would go.
     std::size_t Find(const TSlot& wanted) const;
-    // The slot of Wanted, added (its texts copied) when new.
+    static std::size_t EntryOf(std::uint64_t slot) { return (slot & 0xFFFFFFFFu) - 1; }
+    // The entry of Wanted, added (its texts copied) when new.
     TStored& Insert(const TSlot& wanted);
     std::uint32_t Keep(std::string_view line);
     void Grow();
+    // Slots_ made Count places long, all free, in memory kept if it is enough.
+    void FreshSlots(std::size_t count);
     void CloseStanza();
 
     std::string lines_; // the Package, Version and Architecture lines kept
@@ -97,7 +106,11 @@ private:
     std::string_view version_, architecture_;
     bool hasVersion_ = false, hasArchitecture_ = false;
     std::uint64_t keys_ = 0;
-    std::vector<TStored> slots_;
+    // Half hash << 32 | entry number + 1. A block of its own, so that a table
+    // of 2 MB or more is a few huge pages, faulted in at once.
+    std::optional<HugePages::TBlock> slotMemory_;
+    std::span<std::uint64_t> slots_;
+    std::vector<TStored> entries_;
     std::size_t used_ = 0;
     bool complete_ = true;
 };

@@ -77,4 +77,24 @@ INSTANTIATE_TEST_SUITE_P(
         TCheckCase{"EmptyPackageLine", "Package: a\n", "", "", TVerdict::Missing}),
     [](const auto& info) { return info.param.name; });
 
+// Far more stanzas than a text of that size is sized for; then the table
+// used again for another copy.
+TEST(ReferenceCopy, GrowsWithoutLosingAStanzaAndForgetsThemAtReset) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i)
+        text += "Package: p" + std::to_string(i) + "\nVersion: " + std::to_string(i) + "\n\n";
+    TReferenceCopy table(text);
+    EXPECT_EQ(table.size(), 6000u);
+    for (int i = 0; i < 3000; ++i)
+        ASSERT_EQ(table.Check("Package: p" + std::to_string(i), "Version: " + std::to_string(i)),
+                  TVerdict::Same)
+            << i;
+    EXPECT_EQ(table.Check("Package: p1", "Version: 2"), TVerdict::Changed);
+    EXPECT_EQ(table.Check("Package: p3000", "Version: 1"), TVerdict::Missing);
+    table.Reset(0);
+    table.Add("Package: q\nVersion: 1\n");
+    EXPECT_EQ(table.Check("Package: p1", "Version: 1"), TVerdict::Missing);
+    EXPECT_EQ(table.Check("Package: q", "Version: 1"), TVerdict::Same);
+}
+
 } // namespace
