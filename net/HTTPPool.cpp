@@ -83,32 +83,46 @@ void THTTPPool::Loop() {
         }
         int active = 0;
         curl_multi_perform(multi_, &active);
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
-            if (msg->msg != CURLMSG_DONE)
-                continue;
-            CURL* easy = msg->easy_handle;
-            const CURLcode code = msg->data.result;
-            curl_multi_remove_handle(multi_, easy);
-            for (std::size_t i = 0; i < running_.size(); ++i) {
-                if (running_[i].Easy != easy)
-                    continue;
-                running_[i].Easy = running_[i].Transfer->HopDone(code);
-                if (running_[i].Easy)
-                    curl_multi_add_handle(multi_, running_[i].Easy);
-                else
-                    Finish(i);
-                break;
-            }
-        }
-        // A stopped transfer ends now, not when curl next looks at it.
-        for (std::size_t i = running_.size(); i-- > 0;) {
-            if (!running_[i].Transfer->Stopped())
-                continue;
-            curl_multi_remove_handle(multi_, running_[i].Easy);
-            running_[i].Easy = running_[i].Transfer->HopDone(CURLE_ABORTED_BY_CALLBACK);
-            Finish(i);
-        }
-        curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+        // A transfer that ended frees its place for a queued one at once: the
+        // wake-up that announced the queued one may have been used up while
+        // every place was taken, and the poll would then sit out its timeout.
+        if (FinishEnded() == 0)
+            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
     }
+}
+
+// Hands every ended transfer to its caller (a redirect goes on as a new
+// request of the same transfer); returns how many ended.
+std::size_t THTTPPool::FinishEnded() {
+    std::size_t ended = 0;
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+        if (msg->msg != CURLMSG_DONE)
+            continue;
+        CURL* easy = msg->easy_handle;
+        const CURLcode code = msg->data.result;
+        curl_multi_remove_handle(multi_, easy);
+        for (std::size_t i = 0; i < running_.size(); ++i) {
+            if (running_[i].Easy != easy)
+                continue;
+            running_[i].Easy = running_[i].Transfer->HopDone(code);
+            if (running_[i].Easy) {
+                curl_multi_add_handle(multi_, running_[i].Easy);
+            } else {
+                Finish(i);
+                ++ended;
+            }
+            break;
+        }
+    }
+    // A stopped transfer ends now, not when curl next looks at it.
+    for (std::size_t i = running_.size(); i-- > 0;) {
+        if (!running_[i].Transfer->Stopped())
+            continue;
+        curl_multi_remove_handle(multi_, running_[i].Easy);
+        running_[i].Easy = running_[i].Transfer->HopDone(CURLE_ABORTED_BY_CALLBACK);
+        Finish(i);
+        ++ended;
+    }
+    return ended;
 }

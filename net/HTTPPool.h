@@ -45,6 +45,7 @@ private:
     void Loop();
     void StartQueued();
     void Finish(std::size_t index);
+    std::size_t FinishEnded();
 
     const std::size_t maxTransfers_;
     CURLM* multi_;
