@@ -53,6 +53,7 @@ TTestHttpServer::TTestHttpServer(const std::string& certFile, const std::string&
 
 void TTestHttpServer::Start() {
     server_->set_keep_alive_timeout(1);
+    server_->set_tcp_nodelay(true);
     auto handler = [this](const httplib::Request& req, httplib::Response& res) {
         Handle(req, res);
     };
