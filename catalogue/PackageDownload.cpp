@@ -72,22 +72,29 @@ void TSavedStates::Index(const QString& cacheFile, const std::vector<TPackageKey
     // test the full rewrite makes; the version line lies between them.
     const PackageList::TArchitectureRuns runs(text);
     knowsArchitectures_ = runs.Known();
-    const std::vector<std::string_view> lines =
-        TextFile::SplitIndexLines(std::string_view(text).substr(0, runs.RecordsEnd()));
-    for (std::size_t i = 2; i < lines.size(); ++i) {
-        if (!lines[i - 2].starts_with('$'))
-            continue;
-        const auto hit = lines_.find(lines[i]);
-        if (hit == lines_.end())
-            continue;
-        TLine line{static_cast<std::uint64_t>(lines[i - 2].data() - text.data()),
-                   std::string(lines[i - 2]), std::string(lines[i - 1]), TArchitecture()};
-        if (knowsArchitectures_) {
-            if (i % 7 != 4)
-                continue; // not where a record's identifier lies
-            line.Architecture = runs.At(i / 7);
+    // The lines are split as the full rewrite splits them, one by one with
+    // the two before at hand, so that no table of every line is built.
+    const std::string_view records = std::string_view(text).substr(0, runs.RecordsEnd());
+    std::string_view older, old; // the lines two and one places above
+    std::size_t pos = 0;
+    for (std::size_t i = 0; pos < records.size(); ++i) {
+        const std::size_t lf = records.find('\n', pos);
+        const std::size_t end = lf == std::string_view::npos          ? records.size()
+                                : lf > pos && records[lf - 1] == '\r' ? lf - 1
+                                                                      : lf;
+        const std::string_view line = records.substr(pos, end - pos);
+        pos = lf == std::string_view::npos ? records.size() : lf + 1;
+        const auto hit = i >= 2 && older.starts_with('$') ? lines_.find(line) : lines_.end();
+        // With architectures known, only where a record's identifier lies.
+        if (hit != lines_.end() && (!knowsArchitectures_ || i % 7 == 4)) {
+            TLine kept{static_cast<std::uint64_t>(older.data() - text.data()), std::string(older),
+                       std::string(old), TArchitecture()};
+            if (knowsArchitectures_)
+                kept.Architecture = runs.At(i / 7);
+            hit->second.push_back(std::move(kept));
         }
-        hit->second.push_back(std::move(line));
+        older = old;
+        old = line;
     }
     indexed_ = true;
 }
@@ -359,6 +366,7 @@ TOutcome TPackageDownload::Store(TFetch& fetch) {
         stored_ = true;
         view_.SetMarked(fetch.Row, false);
         view_.SetState(fetch.Row, StateDownloaded);
+        indexing_.Join();
         states_.Update(view_.KeyOf(fetch.Row), StateDownloaded);
         // Only a file that passed the checks ever reaches the phone.
         CopyToPhone(localName);
@@ -392,7 +400,10 @@ void TPackageDownload::Run() {
         return;
 
     report_.Busy(true);
-    states_.Index(folders_.CacheFile, keys);
+    // The saved list is searched for the rows' state lines beside the first
+    // transfers; the first store waits for it.
+    indexing_ = Workers::TWorker(
+        [this, keys = std::move(keys)] { states_.Index(folders_.CacheFile, keys); });
     // Everything fetched lies in a folder of the run's own (which start-up
     // removes after a crash), so that nothing fetched for a row whose turn
     // never came outlives the run.
@@ -419,6 +430,7 @@ void TPackageDownload::Run() {
         QObject::disconnect(stop);
         pool_ = nullptr;
     }
+    indexing_.Join();
     fetches_.clear();
     // The cache folder is flushed once for the whole run rather than after
     // each rename, which costs a wait for the disk per package. A crash

@@ -3,6 +3,7 @@
 #include "base/LongOperation.h"
 #include "base/Outcome.h"
 #include "base/SafeFiles.h"
+#include "base/Workers.h"
 #include "catalogue/PackageRow.h"
 #include "net/HTTPTransfer.h"
 
@@ -148,6 +149,7 @@ private:
     std::atomic<const TFetch*> awaited_{nullptr};
     std::atomic<bool> changed_{false};
     TSavedStates states_;
-    QStringList unsent_;  // the phone paths a copy did not reach
-    bool stored_ = false; // some package went into the cache
+    Workers::TWorker indexing_; // fills states_ while the first packages arrive
+    QStringList unsent_;        // the phone paths a copy did not reach
+    bool stored_ = false;       // some package went into the cache
 };
