@@ -300,10 +300,34 @@ TStoreResult Move(const QString& scratch, const std::string& digest, const QStri
     return TStoreResult::Stored;
 }
 
-TOutcome FlushScratch(const QString& scratch) {
+TOutcome FlushScratch(const QString& scratch, const TExpected& expected, std::string& digest) {
+    digest.clear();
     const TFd file(::open(QFile::encodeName(scratch).constData(),
                           O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (file.Get() >= 0 && ::fdatasync(file.Get()) == 0)
+    if (file.Get() < 0)
+        return TOutcome::Failure(
+            QStringLiteral("не удалось записать файл: %1").arg(SafeFiles::ErrnoText(errno)));
+    // The bytes are read back while they are still in memory: the hash is
+    // paid here, beside the transfers, not on the thread that runs them.
+    if (const std::optional<QCryptographicHash::Algorithm> algorithm = HashOf(expected)) {
+        TDigest hash(*algorithm);
+        // On the stack: a thread's stack is reused from thread to thread,
+        // where a fresh block of the heap would be fresh memory every time.
+        char block[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::read(file.Get(), block, sizeof block);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return TOutcome::Failure(QStringLiteral("не удалось прочитать файл: %1")
+                                             .arg(SafeFiles::ErrnoText(errno)));
+            if (n == 0)
+                break;
+            hash.Add(block, static_cast<std::size_t>(n));
+        }
+        digest = hash.Hex();
+    }
+    if (::fdatasync(file.Get()) == 0)
         return TOutcome::Success();
     return TOutcome::Failure(
         QStringLiteral("не удалось записать файл: %1").arg(SafeFiles::ErrnoText(errno)));

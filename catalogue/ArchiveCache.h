@@ -75,8 +75,8 @@ TStoreResult Store(const QString& scratch, const QString& archivesDir, const std
 // The hash Expected is checked with; none when it names no hash.
 std::optional<QCryptographicHash::Algorithm> HashOf(const TExpected& expected);
 
-// Moves Scratch, a file already on disk whose bytes were hashed as they were
-// written (Digest: lower-case hex, with HashOf(Expected)), into ArchivesDir
+// Moves Scratch, a file already on disk whose bytes were hashed
+// (Digest: lower-case hex, with HashOf(Expected); see FlushScratch), into ArchivesDir
 // under Name in one rename, replacing a file there, when its size and Digest
 // match; the replaced file's permissions are kept. The rename never leaves
 // ArchivesDir, whatever lies at Name. A mismatch or a failure leaves Scratch
@@ -86,8 +86,9 @@ std::optional<QCryptographicHash::Algorithm> HashOf(const TExpected& expected);
 TStoreResult Move(const QString& scratch, const std::string& digest, const QString& archivesDir,
                   const std::string& name, const TExpected& expected);
 
-// Waits until Scratch's bytes are on the disk.
-TOutcome FlushScratch(const QString& scratch);
+// Hashes Scratch with HashOf(Expected) (Digest: lower-case hex; empty when
+// Expected names no hash) and waits until its bytes are on the disk.
+TOutcome FlushScratch(const QString& scratch, const TExpected& expected, std::string& digest);
 
 // Writes the renames Move made in ArchivesDir to the disk. Until then a crash
 // may undo some of them: the old file, or none, is then there, whole.

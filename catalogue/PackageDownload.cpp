@@ -173,6 +173,7 @@ struct TPackageDownload::TFetch {
     std::atomic<int> Percent{0}; // the last percentage the window was woken for
     THTTPResult Result;          // written before Ended
     TOutcome Flushed;            // the body is on the disk; written before Ended
+    std::string Digest;          // of the body on the disk; written before Ended
     Workers::TWorker Flush;
 };
 
@@ -259,9 +260,6 @@ void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
     request.MaxSize = std::int64_t(fetch.Expected.HasSize
                                        ? std::min(fetch.Expected.Size, SafeFiles::MaxPackageSize)
                                        : SafeFiles::MaxPackageSize);
-    // The body is hashed as it arrives and flushed when the transfer ends, so
-    // that its turn only checks it and renames it into the cache.
-    request.BodyHash = ArchiveCache::HashOf(fetch.Expected);
     fetch.Transfer = std::make_shared<THTTPTransfer>(std::move(request));
     // Only the package whose turn it is shows its progress, and the window
     // wakes only when the percentage it shows changes: a large package
@@ -286,7 +284,7 @@ void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
         // on with the other transfers, the walk with the rows before, and
         // the flushes of packages that end together overlap.
         fetch.Flush = Workers::TWorker([this, &fetch] {
-            fetch.Flushed = ArchiveCache::FlushScratch(fetch.File);
+            fetch.Flushed = ArchiveCache::FlushScratch(fetch.File, fetch.Expected, fetch.Digest);
             fetch.Ended.store(true);
             Changed();
         });
@@ -360,8 +358,8 @@ TOutcome TPackageDownload::Store(TFetch& fetch) {
     const std::string& localName = fetch.Shown.LocalName;
     const ArchiveCache::TExpected& expected = fetch.Expected;
     const std::uint64_t arrived = SizeOf(fetch.File);
-    switch (ArchiveCache::Move(fetch.File, fetch.Result.BodyDigest, folders_.ArchivesDir, localName,
-                               expected)) {
+    switch (
+        ArchiveCache::Move(fetch.File, fetch.Digest, folders_.ArchivesDir, localName, expected)) {
     case ArchiveCache::TStoreResult::Stored:
         stored_ = true;
         view_.SetMarked(fetch.Row, false);

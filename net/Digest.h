@@ -11,8 +11,7 @@ struct evp_md_ctx_st;
 // A running digest (MD5, SHA-1 or SHA-256) of bytes that arrive in pieces, as
 // lower-case hex. libcrypto computes it with the processor's hash
 // instructions where there are some, several times faster than Qt's portable
-// code: a package is hashed while it arrives, so the hash is paid on the
-// transfer's thread for every byte fetched. Should libcrypto refuse to start
+// code: every byte of every package fetched is hashed. Should libcrypto refuse to start
 // one, Qt's code takes over, so the result is the same either way.
 class TDigest {
 public:

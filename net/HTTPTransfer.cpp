@@ -206,8 +206,6 @@ bool THTTPTransfer::Header(std::string_view line) {
     // (through a flushed atomic replace) before anything keeps them; waiting
     // here for the disk would only slow those transfers down.
     file_->SkipFlush();
-    if (request_.BodyHash)
-        hash_.emplace(*request_.BodyHash);
     return file_->Open() ||
            Fail(QStringLiteral("не удалось создать файл: %1").arg(file_->ErrorString()));
 }
@@ -222,8 +220,6 @@ bool THTTPTransfer::Body(const char* data, std::size_t size) {
         return Fail(TooLargeText(request_.MaxSize));
     if (!file_->Write(data, size))
         return Fail(QStringLiteral("не удалось записать файл: %1").arg(file_->ErrorString()));
-    if (hash_)
-        hash_->Add(data, size);
     readed_.fetch_add(static_cast<std::int64_t>(size));
     if (OnProgress)
         OnProgress();
@@ -375,7 +371,6 @@ THTTPResult THTTPTransfer::Result() {
     result.Size = totalSize_.load();
     result.ETag = hop_.ETag;
     result.LastModified = hop_.LastModified;
-    result.BodyDigest = digest_;
     return result;
 }
 
@@ -389,8 +384,6 @@ bool THTTPTransfer::EndOfBody() {
         return Fail(QStringLiteral("не удалось записать файл: %1")
                         .arg(file_ ? file_->ErrorString() : QString()));
     file_.reset();
-    if (hash_)
-        digest_ = hash_->Hex();
     const std::int64_t readed = readed_.load();
     const std::int64_t total = totalSize_.load();
     if (readed == total)

@@ -2,10 +2,8 @@
 
 #include "base/Outcome.h"
 #include "base/SafeFiles.h"
-#include "net/Digest.h"
 #include "net/HTTPGetRules.h"
 
-#include <QCryptographicHash>
 #include <QString>
 
 #include <curl/curl.h>
@@ -40,9 +38,6 @@ struct THTTPRequest {
     // server (the transfers of one THTTPPool); false: HTTP/1.0, one request
     // per connection.
     bool KeepAlive = false;
-    // The body is hashed as it arrives (THTTPResult::BodyDigest), so that a
-    // caller that checks it never reads the file again.
-    std::optional<QCryptographicHash::Algorithm> BodyHash;
 };
 
 // How one transfer ended.
@@ -53,7 +48,6 @@ struct THTTPResult {
     std::int64_t Size = 0; // the body's announced length (0 when none)
     std::string ETag;      // the final answer's validators
     std::string LastModified;
-    std::string BodyDigest; // lower-case hex of the whole body, with BodyHash
 };
 
 // One transfer run to its end on the calling thread (curl underneath).
@@ -139,7 +133,5 @@ private:
     bool answered_ = false;  // the final answer's head arrived: the target is being replaced
     bool committed_ = false; // the body was put in place
     std::optional<SafeFiles::TAtomicFile> file_;
-    std::optional<TDigest> hash_;
-    std::string digest_;
     QString failure_;
 };
