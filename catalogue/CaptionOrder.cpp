@@ -90,25 +90,26 @@ public:
         }
     }
 
-    // False when the text is not plain ASCII.
-    bool Key(std::string_view text, std::string& key) const {
-        key.clear();
+    // Writes the key of Text at Out, which has room for twice its bytes and
+    // one more: the key's length, or -1 when the text is not plain ASCII.
+    std::ptrdiff_t Key(std::string_view text, char* out) const {
         if (text.empty())
-            return true; // before every other key, as the collator has it
+            return 0; // before every other key, as the collator has it
+        char* at = out;
         for (const char c : text) {
             const auto u = static_cast<unsigned char>(c);
             if (u >= 0x80)
-                return false;
-            if (rank_[u] != 0)
-                key.push_back(static_cast<char>(rank_[u]));
+                return -1;
+            *at = static_cast<char>(rank_[u]);
+            at += rank_[u] != 0;
         }
-        key.push_back('\0');
+        *at++ = '\0';
         for (const char c : text) {
             const auto u = static_cast<unsigned char>(c);
-            if (rank_[u] != 0)
-                key.push_back(static_cast<char>(weight_[u]));
+            *at = static_cast<char>(weight_[u]);
+            at += rank_[u] != 0;
         }
-        return true;
+        return at - out;
     }
 
 private:
@@ -171,14 +172,23 @@ TOrder FullOrder(TTexts& texts, const TOrder& which, const QCollator& collator) 
     return order;
 }
 
-// Guess keys live in one buffer; the first eight bytes of each, packed big
-// end first, settle most comparisons without touching it.
+// Guess keys live in one buffer; their first sixteen bytes, packed big end
+// first, settle most comparisons without touching it (captions often share
+// their first eight letters: "Example Theme", "Example Tweak").
 struct TGuessed {
-    std::uint64_t Prefix;
+    std::uint64_t Prefix[2];
     std::uint32_t Offset;
     std::uint32_t Length;
     std::uint32_t Index;
 };
+
+// The bytes of Key from At on, big end first, zeros past its end.
+std::uint64_t PackedFrom(std::string_view key, std::size_t at) {
+    std::uint64_t packed = 0;
+    for (std::size_t k = at; k < at + 8; ++k)
+        packed = (packed << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
+    return packed;
+}
 
 // True when the neighbours Order[From - 1 ...] up to Order[To - 1] are in
 // collation order, equal texts by their first place. The texts are all ASCII.
@@ -193,14 +203,22 @@ bool PairsInOrder(const std::vector<std::string_view>& raw, const TOrder& order,
             out[k] = static_cast<unsigned char>(s[k]);
         return QStringView(out.data(), qsizetype(out.size()));
     };
+    // Most captions recur (the same package in several indexes): a pair of
+    // the same bytes needs no collation, only the order of their places.
     widen(order[from - 1], wide[0]);
+    std::size_t older = 0; // the buffer holding Order[I - 1] widened
     for (std::size_t i = from; i < to; ++i) {
-        std::u16string& older = wide[(i - from) & 1];
-        std::u16string& newer = wide[1 - ((i - from) & 1)];
-        const int c = collator.compare(QStringView(older.data(), qsizetype(older.size())),
-                                       widen(order[i], newer));
+        if (raw[order[i]] == raw[order[i - 1]]) {
+            if (order[i - 1] > order[i])
+                return false;
+            continue;
+        }
+        const std::u16string& before = wide[older];
+        const int c = collator.compare(QStringView(before.data(), qsizetype(before.size())),
+                                       widen(order[i], wide[1 - older]));
         if (c > 0 || (c == 0 && order[i - 1] > order[i]))
             return false;
+        older = 1 - older;
     }
     return true;
 }
@@ -240,25 +258,32 @@ TOrder SortedOrder(const std::vector<std::string_view>& raw, const QCollator& co
     HugePages::Reserve(guessed, n);
     std::string arena;
     HugePages::Reserve(arena, std::min<std::size_t>(bytes, UINT32_MAX));
+    arena.resize(arena.capacity());
+    std::size_t used = 0;
     TOrder others;
-    std::string key;
     for (std::uint32_t i = 0; i < n; ++i) {
-        if (!guess.Key(raw[i], key) || arena.size() + key.size() > UINT32_MAX) {
+        const std::string_view text = raw[i];
+        const std::ptrdiff_t length =
+            arena.size() - used < 2 * text.size() + 1 ? -1 : guess.Key(text, arena.data() + used);
+        if (length < 0) {
             others.push_back(i);
             continue;
         }
-        std::uint64_t prefix = 0;
-        for (std::size_t k = 0; k < 8; ++k)
-            prefix = (prefix << 8) | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
-        guessed.push_back({prefix, std::uint32_t(arena.size()), std::uint32_t(key.size()), i});
-        arena.append(key);
+        const std::string_view key(arena.data() + used, std::size_t(length));
+        guessed.push_back({{PackedFrom(key, 0), PackedFrom(key, 8)},
+                           std::uint32_t(used),
+                           std::uint32_t(length),
+                           i});
+        used += std::size_t(length);
     }
     // Inserting the others one by one pays off only while they are few.
     if (others.size() > n / 8)
         return FullOrder(texts, all, collator);
     const auto less = [&arena](const TGuessed& a, const TGuessed& b) {
-        if (a.Prefix != b.Prefix)
-            return a.Prefix < b.Prefix;
+        if (a.Prefix[0] != b.Prefix[0])
+            return a.Prefix[0] < b.Prefix[0];
+        if (a.Prefix[1] != b.Prefix[1])
+            return a.Prefix[1] < b.Prefix[1];
         const std::string_view ka(arena.data() + a.Offset, a.Length);
         const std::string_view kb(arena.data() + b.Offset, b.Length);
         const int c = ka.compare(kb);
