@@ -58,15 +58,21 @@ using SafeFiles::InFolder;
 // The table goes back to the worker's scratch for the next reference copy.
 void CheckRows(TIndexPart& part, IndexReader::TScratch& scratch) {
     const std::string_view lines = part.LineText;
-    for (std::size_t i = 0; i < part.Rows.size(); ++i) {
-        const std::size_t start = i == 0 ? 0 : part.LineEnds[3 * i - 1];
-        const std::size_t middle = part.LineEnds[3 * i];
-        const std::size_t last = part.LineEnds[3 * i + 1];
-        const std::string_view package = lines.substr(start, middle - start);
-        const std::string_view version = lines.substr(middle, last - middle);
-        const std::string_view architecture = lines.substr(last, part.LineEnds[3 * i + 2] - last);
+    // The Package, Version and Architecture lines of row I.
+    const auto line = [&](std::size_t i, int k) {
+        const std::size_t at = 3 * i + std::size_t(k);
+        const std::size_t start = at == 0 ? 0 : part.LineEnds[at - 1];
+        return lines.substr(start, part.LineEnds[at] - start);
+    };
+    // Each check waits on memory: the places of the rows a few further on
+    // are asked for meanwhile.
+    constexpr std::size_t Ahead = 8;
+    const std::size_t n = part.Rows.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (part.Table && i + Ahead < n)
+            part.Table->Prefetch(line(i + Ahead, 0), line(i + Ahead, 1), line(i + Ahead, 2));
         if (!part.Table ||
-            part.Table->Check(package, version, architecture) != TReferenceCopy::TVerdict::Same)
+            part.Table->Check(line(i, 0), line(i, 1), line(i, 2)) != TReferenceCopy::TVerdict::Same)
             part.Rows[i].State |= StateNewOrUpdated;
     }
     if (part.Table && !scratch.SpareTable)

@@ -138,6 +138,7 @@ void TReferenceCopy::Reset(std::uint64_t bytes) {
     lines_.clear();
     HugePages::Reserve(lines_, std::min<std::uint64_t>(bytes, SafeFiles::MaxIndexSize) / 8);
     pending_.clear();
+    deferred_.clear();
     version_ = architecture_ = {};
     hasVersion_ = hasArchitecture_ = false;
     keys_ = 0;
@@ -149,26 +150,39 @@ TReferenceCopy::TReferenceCopy(std::string_view text) : TReferenceCopy(text.size
     Add(text);
 }
 
+void TReferenceCopy::Defer(const TSlot& slot, bool withoutVersion) {
+    __builtin_prefetch(&slots_[(slot.Hash >> 32) & (slots_.size() - 1)]);
+    deferred_.push_back({slot, withoutVersion});
+}
+
+void TReferenceCopy::InsertDeferred() {
+    for (const TDeferred& d : deferred_) {
+        TStored& known = Insert(d.Slot);
+        if (d.WithoutVersion)
+            known.ArchitectureLength |= WithoutVersionBit;
+    }
+    deferred_.clear();
+}
+
 // A stanza is a run of non-empty lines; its identifiers are remembered when
 // the run ends, once its Version and Architecture lines are known.
 void TReferenceCopy::CloseStanza() {
+    InsertDeferred();
     for (const std::string_view key : pending_) {
         const std::uint64_t keyHash = HashOf(key);
         TSlot identifier;
         identifier.Key = key;
         identifier.Hash = keyHash;
         identifier.IdentifierOnly = true;
-        TStored& known = Insert(identifier);
-        if (!hasVersion_) {
-            known.ArchitectureLength |= WithoutVersionBit;
+        Defer(identifier, !hasVersion_);
+        if (!hasVersion_)
             continue;
-        }
         TSlot build;
         build.Key = key;
         build.Version = version_;
         build.Architecture = architecture_;
         build.Hash = BuildHash(keyHash, version_, architecture_);
-        Insert(build);
+        Defer(build, false);
     }
     pending_.clear();
     hasVersion_ = hasArchitecture_ = false;
@@ -208,6 +222,7 @@ void TReferenceCopy::Add(std::string_view text) {
                 std::vector<TStored>().swap(entries_);
                 std::string().swap(lines_);
                 pending_.clear();
+                deferred_.clear();
                 used_ = 0;
                 return;
             }
@@ -215,6 +230,15 @@ void TReferenceCopy::Add(std::string_view text) {
         }
     }
     CloseStanza();
+    InsertDeferred();
+}
+
+void TReferenceCopy::Prefetch(std::string_view packageLine, std::string_view versionLine,
+                              std::string_view architectureLine) const {
+    if (slots_.empty() || packageLine.empty())
+        return;
+    const std::uint64_t hash = BuildHash(HashOf(packageLine), versionLine, architectureLine);
+    __builtin_prefetch(&slots_[(hash >> 32) & (slots_.size() - 1)]);
 }
 
 TReferenceCopy::TVerdict TReferenceCopy::Check(std::string_view packageLine,

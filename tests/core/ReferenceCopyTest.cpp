@@ -77,13 +77,19 @@ INSTANTIATE_TEST_SUITE_P(
         TCheckCase{"EmptyPackageLine", "Package: a\n", "", "", TVerdict::Missing}),
     [](const auto& info) { return info.param.name; });
 
-// Far more stanzas than a text of that size is sized for; then the table
-// used again for another copy.
+// Far more stanzas than the table is first sized for, given in two pieces
+// (the first overwritten once added, as a reused read buffer is); then the
+// table used again for another copy.
 TEST(ReferenceCopy, GrowsWithoutLosingAStanzaAndForgetsThemAtReset) {
-    std::string text;
+    std::string pieces[2];
     for (int i = 0; i < 3000; ++i)
-        text += "Package: p" + std::to_string(i) + "\nVersion: " + std::to_string(i) + "\n\n";
-    TReferenceCopy table(text);
+        pieces[i / 1500] +=
+            "Package: p" + std::to_string(i) + "\nVersion: " + std::to_string(i) + "\n\n";
+    TReferenceCopy table;
+    for (std::string& piece : pieces) {
+        table.Add(piece);
+        piece.assign(piece.size(), 'x');
+    }
     EXPECT_EQ(table.size(), 6000u);
     for (int i = 0; i < 3000; ++i)
         ASSERT_EQ(table.Check("Package: p" + std::to_string(i), "Version: " + std::to_string(i)),
