@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,15 @@ void RunInParallel(unsigned count, const std::function<void(unsigned part)>& par
 }
 
 TWorker::TWorker(std::function<void()> work) : thread_(std::move(work)) {}
+
+TWorker TWorker::StartOrRunHere(std::function<void()> work) {
+    try {
+        return TWorker(work);
+    } catch (const std::system_error&) {
+        work();
+        return TWorker();
+    }
+}
 
 TWorker& TWorker::operator=(TWorker&& other) noexcept {
     if (this != &other) {

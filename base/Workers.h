@@ -28,6 +28,10 @@ public:
     TWorker& operator=(const TWorker&) = delete;
     ~TWorker();
 
+    // Starts Work on a thread of its own, or runs it on the calling thread
+    // when the system has no thread to give: slower, never lost.
+    static TWorker StartOrRunHere(std::function<void()> work);
+
     bool Running() const { return thread_.joinable(); }
     void Join();
 

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -280,10 +281,12 @@ void TPackageDownload::Describe(TFetch& fetch, std::size_t index) {
             return;
         }
         // A package is kept by renaming it, so its bytes must be on the disk
-        // first. That wait has a thread of its own: the pool's thread goes
-        // on with the other transfers, the walk with the rows before, and
-        // the flushes of packages that end together overlap.
-        fetch.Flush = Workers::TWorker([this, &fetch] {
+        // first; they are hashed on the way. That work has a thread of its
+        // own: the pool's thread goes on with the other transfers, the walk
+        // with the rows before, and the flushes of packages that end
+        // together overlap (the disk takes several flushes at once far
+        // faster than one after another).
+        fetch.Flush = Workers::TWorker::StartOrRunHere([this, &fetch] {
             fetch.Flushed = ArchiveCache::FlushScratch(fetch.File, fetch.Expected, fetch.Digest);
             fetch.Ended.store(true);
             Changed();
@@ -400,8 +403,13 @@ void TPackageDownload::Run() {
     report_.Busy(true);
     // The saved list is searched for the rows' state lines beside the first
     // transfers; the first store waits for it.
-    indexing_ = Workers::TWorker(
-        [this, keys = std::move(keys)] { states_.Index(folders_.CacheFile, keys); });
+    indexing_ = Workers::TWorker::StartOrRunHere([this, keys = std::move(keys)] {
+        try {
+            states_.Index(folders_.CacheFile, keys);
+        } catch (const std::bad_alloc&) {
+            // Not indexed: every update rewrites the whole list instead.
+        }
+    });
     // Everything fetched lies in a folder of the run's own (which start-up
     // removes after a crash), so that nothing fetched for a row whose turn
     // never came outlives the run.
