@@ -89,28 +89,31 @@ public:
         slots_.assign(size, TRowSlot{});
     }
 
-    // True when Rows has no row with the values of Rows.back() before it; the
-    // row is then remembered.
-    bool InsertLast(const TPackageRows& rows) {
+    // Asks for the place a row of that hash goes to, ahead of InsertLast.
+    void Prefetch(std::uint64_t hash) const {
+        __builtin_prefetch(&slots_[(hash >> 32) & (slots_.size() - 1)]);
+    }
+
+    // True when Rows has no row with the values of Rows.back() (whose hash
+    // is Hash) before it; the row is then remembered. The top half of the
+    // hash picks the place and is kept in it.
+    bool InsertLast(const TPackageRows& rows, std::uint64_t hash) {
         const TPackageRow& row = rows.back();
-        const std::uint64_t hash = HashOf(row);
         if ((used_ + 1) * 2 > slots_.size())
             Grow();
+        const auto tag = static_cast<std::uint32_t>(hash >> 32);
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
             TRowSlot& slot = slots_[i];
             if (slot.Row == Empty) {
-                slot = {hash, static_cast<std::uint32_t>(rows.size() - 1)};
+                slot = {tag, static_cast<std::uint32_t>(rows.size() - 1)};
                 ++used_;
                 return true;
             }
-            if (slot.Hash == hash && Same(rows[slot.Row], row))
+            if (slot.Tag == tag && Same(rows[slot.Row], row))
                 return false;
         }
     }
-
-private:
-    static constexpr std::uint32_t Empty = TRowSlot().Row;
 
     static std::uint64_t HashOf(const TPackageRow& row) {
         const std::hash<std::string_view> h;
@@ -119,6 +122,10 @@ private:
         v = (v ^ h(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
         return v ^ (v >> 29);
     }
+
+private:
+    static constexpr std::uint32_t Empty = TRowSlot().Row;
+
     static bool Same(const TPackageRow& a, const TPackageRow& b) {
         return a.Package() == b.Package() && a.Version() == b.Version() &&
                a.Architecture == b.Architecture;
@@ -130,7 +137,7 @@ private:
         for (const TRowSlot& slot : old) {
             if (slot.Row == Empty)
                 continue;
-            std::size_t i = slot.Hash & mask;
+            std::size_t i = slot.Tag & mask;
             while (slots_[i].Row != Empty)
                 i = (i + 1) & mask;
             slots_[i] = slot;
@@ -280,9 +287,21 @@ private:
         texts.Version = RawValue(version_.Line(), 9);
         row.ViewTexts(texts);
         row.Architecture.Assign(RawValue(architecture_.Line(), 14));
+        // The place of the row in the table of rows is mostly not in the
+        // cache: it is asked for, and what the row needs either way is
+        // worked out while it comes.
+        const std::uint64_t hash = TRowSet::HashOf(row);
+        seen_.Prefetch(hash);
+        const std::string_view caption = name_.IsSet() ? DecodedValue(name_.Line(), 6) : "";
+        const std::string_view description = DecodedValue(description_.Line(), 13);
+        bool downloaded = false;
+        if (filename_.IsSet() && !archives_.empty()) {
+            LocalFileNameInto(filename_.Line(), localName_);
+            downloaded = archives_.count(localName_) != 0;
+        }
         // A stanza repeated with the same identifier, version and architecture
         // is the same package: nothing could tell its two rows apart.
-        if (!seen_.InsertLast(rows_)) {
+        if (!seen_.InsertLast(rows_, hash)) {
             rows_.pop_back();
             return;
         }
@@ -290,18 +309,14 @@ private:
         // no room there.
         texts.Package = texts_.Add(lane_, texts.Package);
         texts.Version = texts_.Add(lane_, texts.Version);
-        texts.Caption =
-            name_.IsSet() ? texts_.Add(lane_, DecodedValue(name_.Line(), 6)) : texts.Package;
-        texts.Description = texts_.Add(lane_, DecodedValue(description_.Line(), 13));
+        texts.Caption = name_.IsSet() ? texts_.Add(lane_, caption) : texts.Package;
+        texts.Description = texts_.Add(lane_, description);
         texts.IndexFile = indexFile_;
         if (part_.HasSection)
             texts.Section = part_.LastSection;
         row.ViewTexts(texts);
-        if (filename_.IsSet() && !archives_.empty()) {
-            LocalFileNameInto(filename_.Line(), localName_);
-            if (archives_.count(localName_) != 0)
-                row.State |= StateDownloaded;
-        }
+        if (downloaded)
+            row.State |= StateDownloaded;
         Keep(package_.Line(), part_);
         Keep(version_.Line(), part_);
         Keep(architecture_.Line(), part_);

@@ -66,9 +66,10 @@ private:
     std::atomic<std::uint64_t> taken_{0};
 };
 
-// A place of the table that tells an index's repeated stanzas apart.
+// A place of the table that tells an index's repeated stanzas apart: eight
+// bytes, so that the table of a large index stays in the cache.
 struct TRowSlot {
-    std::uint64_t Hash = 0;
+    std::uint32_t Tag = 0;           // the top half of the row's hash
     std::uint32_t Row = 0xFFFFFFFFu; // none
 };
 

@@ -186,6 +186,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 class LoadingStore : public CatalogueFolder {};
 
+// Stanzas far smaller than the table of rows is sized for make it grow; a
+// stanza repeated after that still makes no second row.
+TEST_F(LoadingStore, RepeatedStanzaAfterTheTableOfRowsGrewMakesNoRow) {
+    std::string index;
+    for (int i = 0; i < 300; ++i)
+        index += "Package: p" + std::to_string(i) + "\n\n";
+    Write("proc/r_Packages", index + "Package: p0\n\nPackage: p150\n");
+    EXPECT_EQ(LoadPackages(Proc(), Lists(), Archives()).size(), 300u);
+}
+
 TEST_F(LoadingStore, ReadsOnlyFilesNamedLikeIndexes) {
     Write("proc/a_Packages", "Package: a\n");
     Write("proc/b_packages", "Package: b\n");

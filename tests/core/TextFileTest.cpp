@@ -180,6 +180,16 @@ TEST(TextFile, Utf8IsCutOnlyBetweenSequences) {
         {"\xD0\x9F", 0, ""}};
     for (const auto& [text, max, expected] : cuts)
         EXPECT_EQ(std::string(TextFile::CutUtf8(text, max)), expected) << text << " at " << max;
+    // Long ASCII runs are passed over by words: a bad or cut sequence after
+    // them, or one across a word's edge, still counts.
+    const std::pair<std::string, bool> texts[] = {{"plain ASCII, longer than a word", true},
+                                                  {"12345678\xD0\x9F", true},
+                                                  {"1234567\xD0\x9F", true},
+                                                  {"1234567812345678\xFF", false},
+                                                  {"123456781234567\xD0", false},
+                                                  {"12345678\xED\xA0\x80", false}}; // a surrogate
+    for (const auto& [text, valid] : texts)
+        EXPECT_EQ(TextFile::IsValidUtf8(text), valid) << text;
 }
 
 } // namespace
