@@ -17,6 +17,25 @@ using AsciiText::ReplaceAll;
 
 constexpr std::size_t MaxValueBytes = 256;
 
+// A quick hash of short texts (names, identifiers, versions), eight bytes at
+// a time, well mixed in every bit.
+std::uint64_t HashBytes(std::string_view text) {
+    constexpr std::uint64_t Golden = 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        h = (h ^ word) * Golden;
+        h ^= h >> 29;
+    }
+    std::uint64_t tail = 0;
+    if (i < text.size())
+        std::memcpy(&tail, text.data() + i, text.size() - i);
+    h = (h ^ tail) * Golden;
+    return h ^ (h >> 32);
+}
+
 // A remembered field line. Most lines point into the file's text; a line that
 // had lone CRs removed lives in the reader's scratch buffer and is copied.
 class TFieldLine {
@@ -116,10 +135,9 @@ public:
     }
 
     static std::uint64_t HashOf(const TPackageRow& row) {
-        const std::hash<std::string_view> h;
-        std::uint64_t v = h(row.Package());
-        v = (v ^ h(row.Version())) * 0x9E3779B97F4A7C15ull;
-        v = (v ^ h(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
+        std::uint64_t v = HashBytes(row.Package());
+        v = (v ^ HashBytes(row.Version())) * 0x9E3779B97F4A7C15ull;
+        v = (v ^ HashBytes(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
         return v ^ (v >> 29);
     }
 
@@ -158,9 +176,8 @@ void Keep(std::string_view line, TIndexPart& part) {
 class TIndexReader {
 public:
     // Bytes is the size of the index.
-    TIndexReader(std::uint64_t bytes, const std::string& indexFile,
-                 const std::unordered_set<std::string>& archives, TScratch& scratch,
-                 TIndexPart& part, TRowBudget& budget)
+    TIndexReader(std::uint64_t bytes, const std::string& indexFile, const TArchiveNames& archives,
+                 TScratch& scratch, TIndexPart& part, TRowBudget& budget)
         : archives_(archives), localName_(scratch.LocalName), texts_(*scratch.Texts),
           lane_(scratch.Lane), part_(part), rows_(part.Rows), budget_(budget),
           seen_(Expected(bytes), scratch.RowSlots) {
@@ -295,9 +312,9 @@ private:
         const std::string_view caption = name_.IsSet() ? DecodedValue(name_.Line(), 6) : "";
         const std::string_view description = DecodedValue(description_.Line(), 13);
         bool downloaded = false;
-        if (filename_.IsSet() && !archives_.empty()) {
+        if (filename_.IsSet() && !archives_.Empty()) {
             LocalFileNameInto(filename_.Line(), localName_);
-            downloaded = archives_.count(localName_) != 0;
+            downloaded = archives_.Contains(localName_);
         }
         // A stanza repeated with the same identifier, version and architecture
         // is the same package: nothing could tell its two rows apart.
@@ -324,7 +341,7 @@ private:
 
     std::string_view text_;
     std::string_view indexFile_; // in the store, shared by every row
-    const std::unordered_set<std::string>& archives_;
+    const TArchiveNames& archives_;
     std::string& localName_;
     TRowTexts& texts_;
     std::size_t lane_;
@@ -363,6 +380,35 @@ std::size_t StanzaEnd(std::string_view text, std::size_t from) {
 
 } // namespace
 
+TArchiveNames::TArchiveNames(std::unordered_set<std::string> names) : names_(std::move(names)) {
+    // Some 32 bits per name: two bits of each leave about one name in a
+    // hundred that is not there to the set.
+    std::size_t words = 16;
+    while (words * 2 < names_.size())
+        words *= 2;
+    filter_.assign(words, 0);
+    for (const std::string& name : names_) {
+        const auto [a, b] = BitsOf(name);
+        filter_[a / 64] |= std::uint64_t(1) << (a % 64);
+        filter_[b / 64] |= std::uint64_t(1) << (b % 64);
+    }
+}
+
+std::pair<std::size_t, std::size_t> TArchiveNames::BitsOf(std::string_view name) const {
+    const std::uint64_t h = HashBytes(name);
+    const std::size_t bits = filter_.size() * 64;
+    return {std::size_t(h) & (bits - 1), std::size_t(h >> 32) & (bits - 1)};
+}
+
+bool TArchiveNames::Contains(const std::string& name) const {
+    if (names_.empty())
+        return false;
+    const auto [a, b] = BitsOf(name);
+    if ((filter_[a / 64] >> (a % 64) & 1) == 0 || (filter_[b / 64] >> (b % 64) & 1) == 0)
+        return false;
+    return names_.count(name) != 0;
+}
+
 bool ReadPieces(SafeFiles::TReadFile& file, std::string& buffer,
                 const std::function<bool(std::string_view)>& piece, QString* reason) {
     // A piece fits in the processor's caches; a stanza longer than the buffer
@@ -400,9 +446,8 @@ bool ReadPieces(SafeFiles::TReadFile& file, std::string& buffer,
     }
 }
 
-bool ReadRows(const QString& path, const std::string& indexFile,
-              const std::unordered_set<std::string>& archives, TScratch& scratch, TIndexPart& part,
-              TRowBudget& budget) {
+bool ReadRows(const QString& path, const std::string& indexFile, const TArchiveNames& archives,
+              TScratch& scratch, TIndexPart& part, TRowBudget& budget) {
     SafeFiles::TReadFile file;
     if (file.Open(path, SafeFiles::MaxIndexSize, &part.Skipped) != SafeFiles::TReadResult::Ok)
         return false;

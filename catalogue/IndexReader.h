@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 // The reading of one index into rows, a stanza at a time: the catalogue's
@@ -66,6 +67,25 @@ private:
     std::atomic<std::uint64_t> taken_{0};
 };
 
+// The names of the regular files in the local package cache, asked about
+// once per stanza. Most names asked for are not there: a filter of a few bits
+// per name, which stays in the cache, turns nearly all of those away before
+// the set is searched.
+class TArchiveNames {
+public:
+    TArchiveNames() = default;
+    explicit TArchiveNames(std::unordered_set<std::string> names);
+    bool Empty() const { return names_.empty(); }
+    bool Contains(const std::string& name) const;
+
+private:
+    // Where the two bits of a name lie in the filter.
+    std::pair<std::size_t, std::size_t> BitsOf(std::string_view name) const;
+
+    std::unordered_set<std::string> names_;
+    std::vector<std::uint64_t> filter_;
+};
+
 // A place of the table that tells an index's repeated stanzas apart: eight
 // bytes, so that the table of a large index stays in the cache.
 struct TRowSlot {
@@ -98,8 +118,7 @@ bool ReadPieces(SafeFiles::TReadFile& file, std::string& buffer,
 // store of their own), marking those whose package file is among Archives. False (with the
 // reason in the part) when the index cannot be read, has more stanzas than
 // an index may have, or the catalogue is full.
-bool ReadRows(const QString& path, const std::string& indexFile,
-              const std::unordered_set<std::string>& archives, TScratch& scratch, TIndexPart& part,
-              TRowBudget& budget);
+bool ReadRows(const QString& path, const std::string& indexFile, const TArchiveNames& archives,
+              TScratch& scratch, TIndexPart& part, TRowBudget& budget);
 
 } // namespace IndexReader

@@ -91,7 +91,7 @@ struct TLoadJob {
     const QString& ProcDir;
     const QString& ListsDir;
     const QStringList& Names;
-    const std::unordered_set<std::string>& Archives;
+    const IndexReader::TArchiveNames& Archives;
     TRowBudget Budget;
 };
 
@@ -252,7 +252,7 @@ bool SettleParts(std::vector<TIndexPart>& parts, QStringList* skipped) {
 
 TPackageRows LoadPackages(const QString& procDir, const QString& listsDir,
                           const QString& archivesDir, QStringList* skipped) {
-    const std::unordered_set<std::string> archives = ListArchives(archivesDir);
+    const IndexReader::TArchiveNames archives(ListArchives(archivesDir));
     const QStringList names = IndexStore::ListIndexFiles(procDir);
     std::vector<TIndexPart> parts(static_cast<std::size_t>(names.size()));
     std::uint64_t indexBytes = 0;
