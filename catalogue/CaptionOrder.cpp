@@ -246,8 +246,12 @@ bool InCollationOrder(const std::vector<std::string_view>& raw, const TOrder& or
 TOrder SortedOrder(const std::vector<std::string_view>& raw, const QCollator& collator) {
     const auto n = static_cast<std::uint32_t>(raw.size());
     TTexts texts(raw);
-    TOrder all(n);
-    std::iota(all.begin(), all.end(), 0u);
+    // Every place, for when the guess does not hold.
+    const auto all = [n] {
+        TOrder places(n);
+        std::iota(places.begin(), places.end(), 0u);
+        return places;
+    };
     const TAsciiGuess guess(collator);
     // A key is at most two bytes per character and one more. The sort's
     // buffers are fresh memory of some megabytes: huge pages where they fit.
@@ -278,7 +282,7 @@ TOrder SortedOrder(const std::vector<std::string_view>& raw, const QCollator& co
     }
     // Inserting the others one by one pays off only while they are few.
     if (others.size() > n / 8)
-        return FullOrder(texts, all, collator);
+        return FullOrder(texts, all(), collator);
     const auto less = [&arena](const TGuessed& a, const TGuessed& b) {
         if (a.Prefix[0] != b.Prefix[0])
             return a.Prefix[0] < b.Prefix[0];
@@ -302,18 +306,21 @@ TOrder SortedOrder(const std::vector<std::string_view>& raw, const QCollator& co
             else
                 std::sort(guessed.begin(), middle, less);
         });
-        std::vector<TGuessed> merged;
-        HugePages::Reserve(merged, guessed.size());
-        merged.resize(guessed.size());
-        std::merge(guessed.begin(), middle, middle, guessed.end(), merged.begin(), less);
-        guessed.swap(merged);
+        // Merged straight into the order: only the places are needed.
+        auto a = guessed.begin(), b = middle;
+        while (a != middle && b != guessed.end())
+            order.push_back(less(*b, *a) ? (b++)->Index : (a++)->Index);
+        for (; a != middle; ++a)
+            order.push_back(a->Index);
+        for (; b != guessed.end(); ++b)
+            order.push_back(b->Index);
     } else {
         std::sort(guessed.begin(), guessed.end(), less);
+        for (const TGuessed& g : guessed)
+            order.push_back(g.Index);
     }
-    for (const TGuessed& g : guessed)
-        order.push_back(g.Index);
     if (!InCollationOrder(raw, order, collator))
-        return FullOrder(texts, all, collator);
+        return FullOrder(texts, all(), collator);
     // The others, in their own order, each go where the collator puts them.
     const TOrder sortedOthers = FullOrder(texts, others, collator);
     TOrder merged;
