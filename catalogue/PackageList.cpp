@@ -352,16 +352,23 @@ private:
 
 } // namespace
 
-bool SavePackageList(const QString& cacheFile, const TPackageRows& rows) {
+bool SavePackageList(const QString& cacheFile, const TPackageRows& rows, QString* reason) {
     // The old list goes first: whatever happens next, no stale list survives.
     const TOldList old(cacheFile);
-    if (rows.empty())
-        return KindOf(cacheFile) == TFileKind::Missing;
+    if (rows.empty()) {
+        const bool gone = KindOf(cacheFile) == TFileKind::Missing;
+        if (!gone && reason)
+            *reason = QStringLiteral("на месте списка не обычный файл");
+        return gone;
+    }
     SafeFiles::TAtomicFile file(cacheFile);
-    if (!file.Open() || !WriteRecords(file, rows))
-        return false;
     const std::string trailer = ArchitectureTrailer(rows);
-    return file.Write(trailer.data(), trailer.size()) && file.Commit();
+    if (file.Open() && WriteRecords(file, rows) && file.Write(trailer.data(), trailer.size()) &&
+        file.Commit())
+        return true;
+    if (reason)
+        *reason = file.ErrorString();
+    return false;
 }
 
 namespace {

@@ -56,8 +56,9 @@ private:
 // Writes every row. The old file is deleted first; the new one is written under
 // a temporary name and renamed into place only when complete, so a failed
 // write leaves no file rather than a partial one. An empty list leaves no file.
-// True when the file now holds the rows (or, for an empty list, is absent).
-bool SavePackageList(const QString& cacheFile, const TPackageRows& rows);
+// True when the file now holds the rows (or, for an empty list, is absent);
+// otherwise Reason, when given, gets why not.
+bool SavePackageList(const QString& cacheFile, const TPackageRows& rows, QString* reason = nullptr);
 
 enum class TLoadResult {
     Missing,  // no file: rows and categories untouched

@@ -118,8 +118,14 @@ TEST_F(SavedList, AnEmptyOrFailedSaveLeavesNoFileAndAnUpdateMakesNone) {
     EXPECT_EQ(Read("proc/cache.txt"), "<missing>");
 
     ASSERT_TRUE(QDir(Proc()).mkdir(QStringLiteral("cache.txt")));
-    EXPECT_FALSE(PackageList::SavePackageList(Cache(), TwoRows));
-    EXPECT_FALSE(PackageList::SavePackageList(Path("nowhere/cache.txt"), TwoRows));
+    for (const TPackageRows& saved : {TwoRows, TPackageRows{}}) {
+        QString reason;
+        EXPECT_FALSE(PackageList::SavePackageList(Cache(), saved, &reason));
+        EXPECT_FALSE(reason.isEmpty());
+    }
+    QString reason;
+    EXPECT_FALSE(PackageList::SavePackageList(Path("nowhere/cache.txt"), TwoRows, &reason));
+    EXPECT_FALSE(reason.isEmpty());
     EXPECT_EQ(QDir(Proc()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("cache.txt")});
 }
