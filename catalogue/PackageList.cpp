@@ -337,13 +337,8 @@ public:
                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
                            : -1;
         QFile::remove(path);
-        if (fd < 0)
-            return;
-        try {
-            closer_ = Workers::TWorker([fd] { ::close(fd); });
-        } catch (...) { // no thread to be had: the close waits here
-            ::close(fd);
-        }
+        if (fd >= 0)
+            closer_ = Workers::TWorker::StartOrRunHere([fd] { ::close(fd); });
     }
 
 private:
