@@ -154,9 +154,14 @@ std::uint64_t FileSize(const QString& path) {
 
 // The rows of all indexes, as pointers, and their caption order: the place in
 // All of the row for each new place.
+// Rows is the list to be, made (its memory faulted in) by the worker that
+// sorted, while the others still read reference copies: fresh memory is
+// slow to come by on a virtual machine, and on the last thread it is
+// waited for alone.
 struct TGathered {
     std::vector<TPackageRow*> All;
     std::vector<std::uint32_t> Places;
+    TPackageRows Rows;
 };
 
 TGathered GatherAndSort(std::vector<TIndexPart>& parts) {
@@ -173,16 +178,17 @@ TGathered GatherAndSort(std::vector<TIndexPart>& parts) {
             captions.emplace_back(row.Caption());
         }
     g.Places = CaptionOrder::SortedPlaces(captions);
+    std::vector<std::string_view>().swap(captions);
+    HugePages::Reserve(g.Rows, total);
+    g.Rows.resize(total);
     return g;
 }
 
 // Moves the rows into their new places, each sharing the store of the
 // load's texts. One thread: the share count is one counter all rows touch.
-TPackageRows MoveInOrder(const TGathered& g, const std::shared_ptr<const TRowTexts>& texts) {
+TPackageRows MoveInOrder(TGathered& g, const std::shared_ptr<const TRowTexts>& texts) {
     const std::size_t n = g.Places.size();
-    TPackageRows rows;
-    HugePages::Reserve(rows, n);
-    rows.resize(n);
+    TPackageRows rows = std::move(g.Rows);
     // The rows come from all over their parts: asking for those a few
     // places on lets the waits for memory overlap.
     constexpr std::size_t Ahead = 8;
