@@ -31,7 +31,7 @@ void RunInParallel(unsigned count, const std::function<void(unsigned part)>& par
         std::vector<TWorker> others;
         others.reserve(count - 1);
         for (unsigned i = 0; i + 1 < count; ++i)
-            others.emplace_back([&guarded, i] { guarded(i); });
+            others.push_back(TWorker::StartOrRunHere([&guarded, i] { guarded(i); }));
         guarded(count - 1);
     } // the workers are joined here
     if (first)

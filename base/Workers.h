@@ -13,7 +13,9 @@ unsigned Cores();
 
 // Runs part(0) .. part(count - 1) at once, part(count - 1) on the calling
 // thread, and returns when every part has ended. The first exception a part
-// threw is rethrown then.
+// threw is rethrown then. A part whose thread the system cannot start runs
+// on the calling thread, before the parts after it start: a part may wait
+// only for work that it or the parts before it have taken.
 void RunInParallel(unsigned count, const std::function<void(unsigned part)>& part);
 
 // One thread doing one piece of work. It is joined by Join(), by assigning
