@@ -63,6 +63,22 @@ struct TPackagesPage::Impl {
     bool currentFound = false;
 
     QString CacheFile() const { return folders.ProcDir + QLatin1String(PackageList::FileName); }
+
+    // Tells the user in the window and on stderr (only on stderr without a
+    // window to tell).
+    void Tell(const QString& text) const {
+        if (q->Warn)
+            q->Warn(text);
+        else
+            ReportToStderr(text);
+    }
+
+    // A list that cannot be saved says why; no stale list is left in its place.
+    void SaveList(const TPackageRows& rows) const {
+        QString reason;
+        if (!PackageList::SavePackageList(CacheFile(), rows, &reason))
+            Tell(QStringLiteral("Список пакетов не сохранён (%1): %2").arg(CacheFile(), reason));
+    }
     const TPackageRows& Rows() const { return model->Rows(); }
     int RowCount() const { return static_cast<int>(Rows().size()); }
 
@@ -215,7 +231,7 @@ struct TPackagesPage::Impl {
                 PackageList::TLoadResult::Missing &&
             !whole.empty()) {
             PackageList::ClearUpdateFlags(whole);
-            PackageList::SavePackageList(CacheFile(), whole);
+            SaveList(whole);
         }
         q->ShowAllCategories();
     }
@@ -450,17 +466,13 @@ void TPackagesPage::LoadPackages() {
     // The categories follow the list just built, as they follow a loaded one.
     d->SetCategoryEntries(PackageList::Categories(Rows()));
     if (!skipped.isEmpty()) {
-        const QString text = QStringLiteral("Не все индексы загружены:\n") + skipped.join('\n');
-        if (Warn)
-            Warn(text);
-        else
-            ReportToStderr(text);
+        d->Tell(QStringLiteral("Не все индексы загружены:\n") + skipped.join('\n'));
     }
 }
 
 void TPackagesPage::SavePackageList() {
     if (d->rowsWhole) {
-        PackageList::SavePackageList(d->CacheFile(), Rows());
+        d->SaveList(Rows());
         // A list just built shows every architecture until it is narrowed to
         // the phone's, from the file now saved.
         if (!d->PhoneArchitecture().empty())
@@ -473,7 +485,7 @@ void TPackagesPage::SavePackageList() {
     std::vector<std::string> categories;
     if (PackageList::LoadPackageList(d->CacheFile(), {}, whole, categories) ==
         PackageList::TLoadResult::Complete)
-        PackageList::SavePackageList(d->CacheFile(), whole);
+        d->SaveList(whole);
 }
 
 void TPackagesPage::PhoneArchitectureChanged() {

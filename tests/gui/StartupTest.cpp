@@ -104,6 +104,17 @@ TEST_F(WindowTest, StartupBuildsTheSavedPackageListFromTheIndexStore) {
     EXPECT_EQ(categories->itemText(1), QStringLiteral("Games"));
 }
 
+// A list that cannot be saved says why, and the catalogue is shown all the same.
+TEST_F(WindowTest, AListThatCannotBeSavedSaysWhy) {
+    WriteFile(QStringLiteral("proc/repo.example.org_Packages"), IndexText);
+    WriteFile(QStringLiteral("proc/cache.txt/keep"), "a folder in the list's place");
+    auto frm = StartWindow();
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].startsWith(QStringLiteral("Список пакетов не сохранён")))
+        << qPrintable(errors_[0]);
+    EXPECT_EQ(Find<QComboBox>(frm.get(), "lstSections")->count(), 2);
+}
+
 // A list saved before the architectures were kept is built again; with the
 // phone's architecture chosen, only its builds are listed, and the saved list
 // keeps every build through a restart.
