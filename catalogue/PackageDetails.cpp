@@ -214,22 +214,28 @@ bool ScanIndex(TDebianInfo& info, int fd, const std::string& path, const TWanted
     return false;
 }
 
+// Opens index Name of Folder as every lookup does, under the path its table
+// is kept by; -1 when it cannot be read. The index file name comes from the
+// saved package list, which anyone can edit: only a plain name inside the
+// folder may be opened, and only a regular file is read (the open never waits
+// on a FIFO).
+int OpenIndex(const QString& folder, const std::string& name, std::string& path) {
+    if (!SafeFiles::IsPlainFileName(name))
+        return -1;
+    const QString decoded = QFile::decodeName(QByteArray::fromStdString(name));
+    const QByteArray encoded =
+        QFile::encodeName(folder.isEmpty() ? decoded : SafeFiles::InFolder(folder, decoded));
+    path = encoded.toStdString();
+    return ::open(encoded.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+}
+
 bool Scan(TDebianInfo& info, const QString& folder, const TWanted& wanted, bool https) {
     ClearScanned(info);
     bool found = false;
-    // The index file name comes from the saved package list, which anyone can
-    // edit: only a plain name inside the folder may be opened, and only a
-    // regular file is read (the open never waits on a FIFO).
-    if (SafeFiles::IsPlainFileName(info.IndexFile)) {
-        const QString name = QFile::decodeName(QByteArray::fromStdString(info.IndexFile));
-        const QByteArray path =
-            QFile::encodeName(folder.isEmpty() ? name : SafeFiles::InFolder(folder, name));
-        const int fd =
-            ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-        if (fd >= 0) {
-            found = ScanIndex(info, fd, path.toStdString(), wanted);
-            ::close(fd);
-        }
+    std::string path;
+    if (const int fd = OpenIndex(folder, info.IndexFile, path); fd >= 0) {
+        found = ScanIndex(info, fd, path, wanted);
+        ::close(fd);
     }
 
     // Decoding only the values that survived the scan gives the same result as
@@ -253,6 +259,17 @@ bool FindPackage(TDebianInfo& info, const QString& folder, bool https) {
 
 bool FindPackage(TDebianInfo& info, const QString& folder, const TPackageKey& key, bool https) {
     return Scan(info, folder, TWanted{&key}, https);
+}
+
+void LearnIndexes(const QString& folder) {
+    for (const QString& name : IndexStore::ListIndexFiles(folder)) {
+        std::string path;
+        if (const int fd = OpenIndex(folder, QFile::encodeName(name).toStdString(), path);
+            fd >= 0) {
+            StanzaOffsets::Learn(fd, path);
+            ::close(fd);
+        }
+    }
 }
 
 std::string DownloadAddress(std::string_view indexFile, std::string_view filename, bool https) {

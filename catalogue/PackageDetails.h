@@ -50,6 +50,11 @@ bool FindPackage(TDebianInfo& info, const QString& folder, bool https = false);
 bool FindPackage(TDebianInfo& info, const QString& folder, const TPackageKey& key,
                  bool https = false);
 
+// Reads every index of Folder once, so that each later FindPackage in it
+// reads only the stanzas of its identifier instead of scanning for them. It
+// takes a fraction of a second for a large catalogue: a worker does it.
+void LearnIndexes(const QString& folder);
+
 // The download address from an index file name and a "Filename:" value:
 // "http://" (or "https://") + the source's base (its name read back into an
 // address, cut after "/dists", or without its trailing "/Packages") + the

@@ -331,6 +331,19 @@ bool Continue(TStanzaTable& table, TStanzaScan& scan, TPieceReader& reader) {
     }
 }
 
+// Sorts the keys a scan added since the last sort in among the others.
+void SortAdded(TStanzaTable& table) {
+    auto& keys = table.Keys;
+    const auto added = keys.begin() + static_cast<std::ptrdiff_t>(table.Sorted);
+    std::sort(added, keys.end());
+    std::inplace_merge(keys.begin(), added, keys.end());
+    table.Sorted = keys.size();
+}
+
+TFileIdentity IdentityOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
 // The stanzas already known that may be the one wanted, in file order.
 bool CheckKnown(TStanzaTable& table, std::uint32_t want, TPieceReader& reader,
                 const TIsWanted& isWanted) {
@@ -338,12 +351,8 @@ bool CheckKnown(TStanzaTable& table, std::uint32_t want, TPieceReader& reader,
     // long run of them is sorted in first. Every key past the sorted ones
     // lies further on in the file, so file order is kept either way.
     auto& keys = table.Keys;
-    if (keys.size() - table.Sorted > 1024) {
-        const auto added = keys.begin() + static_cast<std::ptrdiff_t>(table.Sorted);
-        std::sort(added, keys.end());
-        std::inplace_merge(keys.begin(), added, keys.end());
-        table.Sorted = keys.size();
-    }
+    if (keys.size() - table.Sorted > 1024)
+        SortAdded(table);
     const std::uint64_t limit = table.Complete ? table.End : table.ScannedTo;
     std::uint64_t last = UINT64_MAX;
     auto check = [&](std::uint64_t key) {
@@ -370,8 +379,7 @@ bool FindStanza(int fd, const std::string& path, std::string_view package,
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
         static_cast<std::uint64_t>(st.st_size) > SafeFiles::MaxTextSize)
         return false;
-    const auto table = Tables().Get(
-        path, {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec});
+    const auto table = Tables().Get(path, IdentityOf(st));
     const std::lock_guard<std::mutex> lock(table->Mutex);
     // Room for a stanza every 512 bytes at once: growing a step at a time
     // would copy the keys and touch fresh memory again at every step.
@@ -394,6 +402,27 @@ bool FindStanza(int fd, const std::string& path, std::string_view package,
     if (reader.Short())
         Tables().Forget(table);
     return found;
+}
+
+void Learn(int fd, const std::string& path) {
+    struct stat st {};
+    // Sorted at once, so that the first lookup need not sort them.
+    const auto known = [&] {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+            return true;
+        const auto table = Tables().Get(path, IdentityOf(st));
+        const std::lock_guard<std::mutex> lock(table->Mutex);
+        if (table->Complete && table->Sorted < table->Keys.size())
+            SortAdded(*table);
+        return table->Complete;
+    };
+    if (known())
+        return;
+    // A lookup that nothing satisfies scans the whole text into the table.
+    std::string tail;
+    FindStanza(
+        fd, path, {}, [](std::string_view) { return false; }, tail);
+    known();
 }
 
 } // namespace StanzaOffsets

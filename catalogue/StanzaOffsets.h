@@ -28,4 +28,8 @@ inline constexpr std::size_t PieceBytes = std::size_t(128) << 10;
 bool FindStanza(int fd, const std::string& path, std::string_view package,
                 const std::function<bool(std::string_view)>& isWanted, std::string& tail);
 
+// Scans the whole of the open index Fd (at Path) into its table at once, so
+// that every later lookup in it reads only the stanzas of its identifier.
+void Learn(int fd, const std::string& path);
+
 } // namespace StanzaOffsets

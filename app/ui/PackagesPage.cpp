@@ -1,10 +1,12 @@
 #include "app/ui/PackagesPage.h"
 
 #include "base/Outcome.h"
+#include "base/Workers.h"
 
 #include "app/ui/PackageDetailsPanel.h"
 #include "app/ui/PackageListModel.h"
 #include "catalogue/Browse.h"
+#include "catalogue/PackageDetails.h"
 #include "catalogue/PackageIndex.h"
 #include "catalogue/PackageList.h"
 
@@ -20,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QTableView>
 
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -61,6 +64,7 @@ struct TPackagesPage::Impl {
     bool shownForPress = false;
     TDebianInfo current;
     bool currentFound = false;
+    Workers::TWorker learning; // LearnIndexes's worker
 
     QString CacheFile() const { return folders.ProcDir + QLatin1String(PackageList::FileName); }
 
@@ -486,6 +490,16 @@ void TPackagesPage::SavePackageList() {
     if (PackageList::LoadPackageList(d->CacheFile(), {}, whole, categories) ==
         PackageList::TLoadResult::Complete)
         d->SaveList(whole);
+}
+
+void TPackagesPage::LearnIndexes() {
+    d->learning = Workers::TWorker::StartOrRunHere([folder = d->folders.ProcDir] {
+        try {
+            ::LearnIndexes(folder);
+        } catch (const std::bad_alloc&) {
+            // Lookups scan their index as they would have anyway.
+        }
+    });
 }
 
 void TPackagesPage::PhoneArchitectureChanged() {

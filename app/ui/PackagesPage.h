@@ -41,6 +41,9 @@ public:
     // Writes the whole catalogue to "cache.txt": the rows shown when they are
     // all of it, else the saved list rewritten from itself.
     void SavePackageList();
+    // Reads the indexes once on a worker, so that the details of any row are
+    // then read without a scan of its index.
+    void LearnIndexes();
     // The phone's architecture was changed: the list is shown anew for it.
     void PhoneArchitectureChanged();
     // The marks in all categories, and whether all categories are shown.

@@ -28,6 +28,7 @@ void TfrmMain::PkgsRefresh() {
     packagesPage_->ShowAllCategories();
     EndBusyLook();
     packagesPage_->HidePackageInfo();
+    packagesPage_->LearnIndexes();
 }
 
 void TfrmMain::btnSrcRefreshClick() {

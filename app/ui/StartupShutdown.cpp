@@ -97,6 +97,7 @@ void TfrmMain::LoadCatalogue() {
         packagesPage_->LoadPackages();
         packagesPage_->SavePackageList();
     }
+    packagesPage_->LearnIndexes();
 }
 
 void TfrmMain::SaveCatalogue() {
