@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -79,6 +80,30 @@ inline void ReplaceAll(std::string& s, std::string_view from, std::string_view t
     }
     out.append(s, last, std::string::npos);
     s.swap(out);
+}
+
+// A quick hash of short texts (names, identifiers, versions), eight bytes at
+// a time, well mixed in every bit. With FoldCase bit 0x20 of every byte is set
+// first, so that ASCII letters hash alike in either case (some other bytes
+// merge too, which only costs a rare extra comparison).
+inline std::uint64_t Hash(std::string_view text, bool foldCase = false) {
+    constexpr std::uint64_t Golden = 0x9E3779B97F4A7C15ull;
+    const std::uint64_t fold = foldCase ? 0x2020202020202020ull : 0;
+    std::uint64_t h = text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        h = (h ^ (word | fold)) * Golden;
+        h ^= h >> 29;
+    }
+    std::uint64_t tail = 0;
+    if (const std::size_t rest = text.size() - i; rest > 0) {
+        std::memcpy(&tail, text.data() + i, rest);
+        tail |= fold >> (8 * (8 - rest)); // only the bytes of the text
+    }
+    h = (h ^ tail) * Golden;
+    return h ^ (h >> 32);
 }
 
 } // namespace AsciiText

@@ -17,25 +17,6 @@ using AsciiText::ReplaceAll;
 
 constexpr std::size_t MaxValueBytes = 256;
 
-// A quick hash of short texts (names, identifiers, versions), eight bytes at
-// a time, well mixed in every bit.
-std::uint64_t HashBytes(std::string_view text) {
-    constexpr std::uint64_t Golden = 0x9E3779B97F4A7C15ull;
-    std::uint64_t h = text.size();
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        h = (h ^ word) * Golden;
-        h ^= h >> 29;
-    }
-    std::uint64_t tail = 0;
-    if (i < text.size())
-        std::memcpy(&tail, text.data() + i, text.size() - i);
-    h = (h ^ tail) * Golden;
-    return h ^ (h >> 32);
-}
-
 // A remembered field line. Most lines point into the file's text; a line that
 // had lone CRs removed lives in the reader's scratch buffer and is copied.
 class TFieldLine {
@@ -135,9 +116,9 @@ public:
     }
 
     static std::uint64_t HashOf(const TPackageRow& row) {
-        std::uint64_t v = HashBytes(row.Package());
-        v = (v ^ HashBytes(row.Version())) * 0x9E3779B97F4A7C15ull;
-        v = (v ^ HashBytes(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
+        std::uint64_t v = AsciiText::Hash(row.Package());
+        v = (v ^ AsciiText::Hash(row.Version())) * 0x9E3779B97F4A7C15ull;
+        v = (v ^ AsciiText::Hash(row.Architecture.View())) * 0x9E3779B97F4A7C15ull;
         return v ^ (v >> 29);
     }
 
@@ -395,7 +376,7 @@ TArchiveNames::TArchiveNames(std::unordered_set<std::string> names) : names_(std
 }
 
 std::pair<std::size_t, std::size_t> TArchiveNames::BitsOf(std::string_view name) const {
-    const std::uint64_t h = HashBytes(name);
+    const std::uint64_t h = AsciiText::Hash(name);
     const std::size_t bits = filter_.size() * 64;
     return {std::size_t(h) & (bits - 1), std::size_t(h >> 32) & (bits - 1)};
 }

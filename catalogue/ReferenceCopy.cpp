@@ -22,20 +22,7 @@ inline std::uint64_t Mix(std::uint64_t h, std::uint64_t word) {
 } // namespace
 
 std::uint64_t TReferenceCopy::HashOf(std::string_view key) {
-    // Setting bit 0x20 of every byte folds the letter case of ASCII letters (and
-    // merges some other bytes, which only costs a rare extra comparison).
-    constexpr std::uint64_t Fold = 0x2020202020202020ull;
-    std::uint64_t h = key.size();
-    std::size_t i = 0;
-    for (; i + 8 <= key.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, key.data() + i, 8);
-        h = Mix(h, word | Fold);
-    }
-    std::uint64_t tail = 0;
-    for (std::size_t k = 0; i + k < key.size(); ++k)
-        tail |= std::uint64_t(static_cast<unsigned char>(key[i + k]) | 0x20) << (8 * k);
-    return Mix(h, tail);
+    return AsciiText::Hash(key, true);
 }
 
 std::uint64_t TReferenceCopy::BuildHash(std::uint64_t keyHash, std::string_view version,
