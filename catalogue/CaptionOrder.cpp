@@ -243,6 +243,48 @@ bool InCollationOrder(const std::vector<std::string_view>& raw, const TOrder& or
     return ok[0] && ok[1];
 }
 
+// The places of the guessed texts in the order of their keys (the place
+// breaks ties).
+TOrder SortGuessed(std::vector<TGuessed>& guessed, const std::string& arena) {
+    const auto less = [&arena](const TGuessed& a, const TGuessed& b) {
+        if (a.Prefix[0] != b.Prefix[0])
+            return a.Prefix[0] < b.Prefix[0];
+        if (a.Prefix[1] != b.Prefix[1])
+            return a.Prefix[1] < b.Prefix[1];
+        const std::string_view ka(arena.data() + a.Offset, a.Length);
+        const std::string_view kb(arena.data() + b.Offset, b.Length);
+        const int c = ka.compare(kb);
+        return c < 0 || (c == 0 && a.Index < b.Index);
+    };
+    TOrder order;
+    order.reserve(guessed.size());
+    constexpr std::size_t Shared = 8192;
+    if (guessed.size() >= Shared && Workers::Cores() >= 2) {
+        // No two keys are equal (the place breaks ties), so sorting the halves
+        // side by side and merging them gives the one order there is.
+        const auto middle = guessed.begin() + std::ptrdiff_t(guessed.size() / 2);
+        Workers::RunInParallel(2, [&](unsigned part) {
+            if (part == 0)
+                std::sort(middle, guessed.end(), less);
+            else
+                std::sort(guessed.begin(), middle, less);
+        });
+        // Merged straight into the order: only the places are needed.
+        auto a = guessed.begin(), b = middle;
+        while (a != middle && b != guessed.end())
+            order.push_back(less(*b, *a) ? (b++)->Index : (a++)->Index);
+        for (; a != middle; ++a)
+            order.push_back(a->Index);
+        for (; b != guessed.end(); ++b)
+            order.push_back(b->Index);
+    } else {
+        std::sort(guessed.begin(), guessed.end(), less);
+        for (const TGuessed& g : guessed)
+            order.push_back(g.Index);
+    }
+    return order;
+}
+
 TOrder SortedOrder(const std::vector<std::string_view>& raw, const QCollator& collator) {
     const auto n = static_cast<std::uint32_t>(raw.size());
     TTexts texts(raw);
@@ -283,42 +325,7 @@ TOrder SortedOrder(const std::vector<std::string_view>& raw, const QCollator& co
     // Inserting the others one by one pays off only while they are few.
     if (others.size() > n / 8)
         return FullOrder(texts, all(), collator);
-    const auto less = [&arena](const TGuessed& a, const TGuessed& b) {
-        if (a.Prefix[0] != b.Prefix[0])
-            return a.Prefix[0] < b.Prefix[0];
-        if (a.Prefix[1] != b.Prefix[1])
-            return a.Prefix[1] < b.Prefix[1];
-        const std::string_view ka(arena.data() + a.Offset, a.Length);
-        const std::string_view kb(arena.data() + b.Offset, b.Length);
-        const int c = ka.compare(kb);
-        return c < 0 || (c == 0 && a.Index < b.Index);
-    };
-    TOrder order;
-    order.reserve(n);
-    constexpr std::size_t Shared = 8192;
-    if (guessed.size() >= Shared && Workers::Cores() >= 2) {
-        // No two keys are equal (the place breaks ties), so sorting the halves
-        // side by side and merging them gives the one order there is.
-        const auto middle = guessed.begin() + std::ptrdiff_t(guessed.size() / 2);
-        Workers::RunInParallel(2, [&](unsigned part) {
-            if (part == 0)
-                std::sort(middle, guessed.end(), less);
-            else
-                std::sort(guessed.begin(), middle, less);
-        });
-        // Merged straight into the order: only the places are needed.
-        auto a = guessed.begin(), b = middle;
-        while (a != middle && b != guessed.end())
-            order.push_back(less(*b, *a) ? (b++)->Index : (a++)->Index);
-        for (; a != middle; ++a)
-            order.push_back(a->Index);
-        for (; b != guessed.end(); ++b)
-            order.push_back(b->Index);
-    } else {
-        std::sort(guessed.begin(), guessed.end(), less);
-        for (const TGuessed& g : guessed)
-            order.push_back(g.Index);
-    }
+    const TOrder order = SortGuessed(guessed, arena);
     if (!InCollationOrder(raw, order, collator))
         return FullOrder(texts, all(), collator);
     // The others, in their own order, each go where the collator puts them.
