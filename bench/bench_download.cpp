@@ -144,6 +144,76 @@ bool CopyFolder(const QString& from, const QString& to) {
     return true;
 }
 
+struct TCurlFigures {
+    int Fetched = 0;
+    double Seconds = 0;
+    int ParallelFetched = 0; // 0 when the parallel run failed
+    double Parallel = 0, ParallelCpu = 0;
+};
+
+// The same files fetched by curl: one process per file as a script would,
+// then one process fetching four at a time (its list of files is written
+// before the clock starts).
+TCurlFigures TimeCurl(const QString& work, const TTestHttpServer& server,
+                      const std::vector<TPackageFile>& files) {
+    TCurlFigures figures;
+    const int count = static_cast<int>(files.size());
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i)
+        figures.Fetched += RunCurl({"curl", "-s", "-f", "--noproxy", "*", "-o",
+                                    (work + "curl/p" + QString::number(i) + ".deb").toStdString(),
+                                    server.Url(files[std::size_t(i)].Path)});
+    figures.Seconds = Seconds(std::chrono::steady_clock::now() - t0);
+
+    QDir().mkpath(work + "parallel");
+    const QString config = work + "parallel.conf";
+    QFile list(config);
+    if (!list.open(QIODevice::WriteOnly))
+        return figures;
+    for (int i = 0; i < count; ++i)
+        list.write(QByteArray::fromStdString(
+            "url = \"" + server.Url(files[std::size_t(i)].Path) + "\"\noutput = \"" +
+            (work + "parallel/p" + QString::number(i) + ".deb").toStdString() + "\"\n"));
+    list.close();
+    const double cpu0 = ProcessorSeconds();
+    t0 = std::chrono::steady_clock::now();
+    const bool ok = RunCurl({"curl", "-s", "-f", "--noproxy", "*", "--parallel", "--parallel-max",
+                             "4", "-K", config.toStdString()});
+    figures.Parallel = Seconds(std::chrono::steady_clock::now() - t0);
+    figures.ParallelCpu = ProcessorSeconds() - cpu0;
+    for (int i = 0; ok && i < count; ++i)
+        figures.ParallelFetched +=
+            QFileInfo(work + "parallel/p" + QString::number(i) + ".deb").size() ==
+            qint64(files[std::size_t(i)].Body.size());
+    return figures;
+}
+
+// Count package files of random bytes and sizes served by Server, each for a
+// row of the list, spread evenly over it; the rows are marked.
+std::vector<TPackageFile> MakeFiles(int count, TTestHttpServer& server, TPackageRows& rows,
+                                    std::vector<int>& fileOfRow) {
+    std::mt19937 random(20261);
+    std::uniform_int_distribution<std::size_t> size(20 * 1024, 500 * 1024);
+    std::vector<TPackageFile> files(static_cast<std::size_t>(count));
+    const std::size_t step = rows.size() / std::size_t(count);
+    for (int i = 0; i < count; ++i) {
+        TPackageFile& p = files[std::size_t(i)];
+        p.Path = "/pool/p" + std::to_string(i) + ".deb";
+        p.Body.resize(size(random));
+        for (char& c : p.Body)
+            c = static_cast<char>(random());
+        p.Sha256 =
+            QCryptographicHash::hash(QByteArray::fromStdString(p.Body), QCryptographicHash::Sha256)
+                .toHex()
+                .toStdString();
+        server.Serve(p.Path, p.Body);
+        const std::size_t row = std::size_t(i) * step;
+        rows[row].Marked = true;
+        fileOfRow[row] = i;
+    }
+    return files;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -182,28 +252,11 @@ int main(int argc, char** argv) {
         return 1;
 
     TTestHttpServer server;
-    std::mt19937 random(20261);
-    std::uniform_int_distribution<std::size_t> size(20 * 1024, 500 * 1024);
-    std::vector<TPackageFile> files(static_cast<std::size_t>(count));
     std::vector<int> fileOfRow(rows.size(), -1);
+    const std::vector<TPackageFile> files = MakeFiles(count, server, rows, fileOfRow);
     std::uint64_t totalBytes = 0;
-    const std::size_t step = rows.size() / std::size_t(count);
-    for (int i = 0; i < count; ++i) {
-        TPackageFile& p = files[std::size_t(i)];
-        p.Path = "/pool/p" + std::to_string(i) + ".deb";
-        p.Body.resize(size(random));
-        for (char& c : p.Body)
-            c = static_cast<char>(random());
-        p.Sha256 =
-            QCryptographicHash::hash(QByteArray::fromStdString(p.Body), QCryptographicHash::Sha256)
-                .toHex()
-                .toStdString();
-        totalBytes += p.Body.size();
-        server.Serve(p.Path, p.Body);
-        const std::size_t row = std::size_t(i) * step;
-        rows[row].Marked = true;
-        fileOfRow[row] = i;
-    }
+    for (const TPackageFile& file : files)
+        totalBytes += file.Body.size();
     std::printf("files: %d, %.1f MB\n", count, double(totalBytes) / 1e6);
 
     // Ours: the walk as the download button runs it.
@@ -212,62 +265,28 @@ int main(int argc, char** argv) {
     TStopFlag stop;
     TNullReport report;
     TPackageDownload download(view, http, report, stop, {work, archives, cacheFile});
-    double cpu0 = ProcessorSeconds();
+    const double cpu0 = ProcessorSeconds();
     t0 = std::chrono::steady_clock::now();
     download.Run();
     const double ours = Seconds(std::chrono::steady_clock::now() - t0);
     const double oursCpu = ProcessorSeconds() - cpu0;
     int stored = 0;
-    for (int i = 0; i < count; ++i) {
-        const std::size_t row = std::size_t(i) * step;
-        stored += !rows[row].Marked && rows[row].State == StateDownloaded;
-    }
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        stored += fileOfRow[row] >= 0 && !rows[row].Marked && rows[row].State == StateDownloaded;
 
-    // curl, one process per file.
-    t0 = std::chrono::steady_clock::now();
-    int fetched = 0;
-    for (int i = 0; i < count; ++i)
-        fetched += RunCurl({"curl", "-s", "-f", "--noproxy", "*", "-o",
-                            (work + "curl/p" + QString::number(i) + ".deb").toStdString(),
-                            server.Url(files[std::size_t(i)].Path)});
-    const double curl = Seconds(std::chrono::steady_clock::now() - t0);
-
-    // curl, one process fetching four at a time; its list of files is written
-    // before the clock starts.
-    QDir().mkpath(work + "parallel");
-    const QString config = work + "parallel.conf";
-    {
-        QFile list(config);
-        if (!list.open(QIODevice::WriteOnly))
-            return 1;
-        for (int i = 0; i < count; ++i)
-            list.write(QByteArray::fromStdString(
-                "url = \"" + server.Url(files[std::size_t(i)].Path) + "\"\noutput = \"" +
-                (work + "parallel/p" + QString::number(i) + ".deb").toStdString() + "\"\n"));
-    }
-    cpu0 = ProcessorSeconds();
-    t0 = std::chrono::steady_clock::now();
-    const bool parallelOk = RunCurl({"curl", "-s", "-f", "--noproxy", "*", "--parallel",
-                                     "--parallel-max", "4", "-K", config.toStdString()});
-    const double parallel = Seconds(std::chrono::steady_clock::now() - t0);
-    const double parallelCpu = ProcessorSeconds() - cpu0;
-    int parallelFetched = 0;
-    for (int i = 0; i < count; ++i)
-        parallelFetched += QFileInfo(work + "parallel/p" + QString::number(i) + ".deb").size() ==
-                           qint64(files[std::size_t(i)].Body.size());
-
+    const TCurlFigures curl = TimeCurl(work, server, files);
     std::printf("download: %d of %d stored in %.3f s (%.1f ms per package)\n", stored, count, ours,
                 ours * 1000 / count);
     std::printf("  of which details lookups: %.3f s; processor time %.3f s\n", view.DetailsTime,
                 oursCpu);
-    std::printf("curl: %d of %d fetched in %.3f s (%.1f ms per file)\n", fetched, count, curl,
-                curl * 1000 / count);
+    std::printf("curl: %d of %d fetched in %.3f s (%.1f ms per file)\n", curl.Fetched, count,
+                curl.Seconds, curl.Seconds * 1000 / count);
     std::printf("curl --parallel-max 4: %d of %d fetched in %.3f s (%.1f ms per file)\n",
-                parallelFetched, count, parallel, parallel * 1000 / count);
-    std::printf("  processor time %.3f s (curl and the server)\n", parallelCpu);
-    if (stored != count || fetched != count || parallelFetched != count || !parallelOk)
+                curl.ParallelFetched, count, curl.Parallel, curl.Parallel * 1000 / count);
+    std::printf("  processor time %.3f s (curl and the server)\n", curl.ParallelCpu);
+    if (stored != count || curl.Fetched != count || curl.ParallelFetched != count)
         std::printf("warning: not every file arrived\n");
-    std::printf("download/curl time ratio: %.2f\n", ours / curl);
-    std::printf("download/curl-parallel time ratio: %.2f\n", ours / parallel);
+    std::printf("download/curl time ratio: %.2f\n", ours / curl.Seconds);
+    std::printf("download/curl-parallel time ratio: %.2f\n", ours / curl.Parallel);
     return 0;
 }
