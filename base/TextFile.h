@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -119,17 +118,8 @@ std::vector<std::string_view> SplitIndexLines(std::string_view text);
 
 // True when text is well-formed UTF-8 (no overlong forms, no surrogates, nothing
 // beyond U+10FFFF): the rule names of files follow too, so there is one.
-// Most texts are plain ASCII: they are passed over eight bytes at a time,
-// and only from the first word with a high bit on are sequences decoded.
 inline bool IsValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        if ((word & 0x8080808080808080ull) != 0)
-            break;
-    }
-    return FileNames::IsUtf8(text.substr(i));
+    return FileNames::IsUtf8(text);
 }
 
 // Cuts text to at most maxBytes. When the cut falls inside a UTF-8 sequence the

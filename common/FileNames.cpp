@@ -1,5 +1,8 @@
 #include "common/FileNames.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace FileNames {
 
 bool IsPlainFileName(std::string_view name) {
@@ -13,6 +16,15 @@ bool IsUtf8(std::string_view text) {
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
+        // Most texts are plain ASCII: they are passed over eight bytes at a time.
+        if (n - i >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         const unsigned char c = p[i];
         if (c < 0x80) {
             ++i;
