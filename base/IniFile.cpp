@@ -138,10 +138,17 @@ bool RemoveSections(TIniLines& lines, const QString& name) {
     return removed;
 }
 
+// Trimmed as the reading rule trims, on the text itself: a round trip through
+// UTF-8 would drop a leading U+FEFF that the file keeps.
 QString Trimmed(const QString& s) {
-    const QByteArray bytes = s.toUtf8();
-    const std::string_view trimmed = IniLines::TrimBlanks(View(bytes));
-    return QString::fromUtf8(trimmed.data(), static_cast<qsizetype>(trimmed.size()));
+    const auto blank = [](QChar c) { return c.unicode() < 0x80 && IsBlank(char(c.unicode())); };
+    qsizetype from = 0;
+    qsizetype to = s.size();
+    while (from < to && blank(s[from]))
+        ++from;
+    while (to > from && blank(s[to - 1]))
+        --to;
+    return s.mid(from, to - from);
 }
 
 } // namespace
@@ -154,7 +161,7 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
     const TIniLines lines = ReadLines(path_);
     const TIniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
     if (line)
-        return QString::fromUtf8(line->Value);
+        return Decode(View(line->Value));
     qsizetype end = def.size();
     while (end > 0 && (def[end - 1] == QLatin1Char(' ') || def[end - 1] == QLatin1Char('\t')))
         --end;
@@ -165,7 +172,7 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int def) c
     const TIniLines lines = ReadLines(path_);
     const TIniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
     int value = 0;
-    if (line && ParseProfileInteger(QString::fromUtf8(line->Value), value))
+    if (line && ParseProfileInteger(Decode(View(line->Value)), value))
         return value;
     return def;
 }
@@ -189,7 +196,7 @@ std::vector<TIniEntry> TIniFile::ReadSection(const QString& section) const {
         return entries;
     for (size_t i = range->Header + 1; i < range->End; ++i)
         if (lines[i].Type == TIniLine::TKind::Key)
-            entries.push_back({lines[i].Name, QString::fromUtf8(lines[i].Value)});
+            entries.push_back({lines[i].Name, Decode(View(lines[i].Value))});
     return entries;
 }
 

@@ -2,6 +2,8 @@
 
 #include "common/IniLines.h"
 
+#include <QStringDecoder>
+
 namespace IniText {
 
 // Lines are kept as bytes so that everything the program does not change is
@@ -25,7 +27,7 @@ TIniLine FromLine(const IniLines::TLine& read) {
         return line;
     line.Type =
         read.Kind == IniLines::TKind::Section ? TIniLine::TKind::Section : TIniLine::TKind::Key;
-    line.Name = QString::fromUtf8(read.Name.data(), static_cast<qsizetype>(read.Name.size()));
+    line.Name = Decode(read.Name);
     if (line.Type == TIniLine::TKind::Key) {
         line.KeyBytes = Bytes(read.Name);
         line.Value = Bytes(read.Value);
@@ -34,6 +36,12 @@ TIniLine FromLine(const IniLines::TLine& read) {
 }
 
 } // namespace
+
+QString Decode(std::string_view bytes) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                       QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
 
 TIniLine ParseLine(const QByteArray& raw) {
     return FromLine(IniLines::ReadLine(View(raw)));

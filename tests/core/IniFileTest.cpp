@@ -128,14 +128,28 @@ TEST_F(IniFileTest, WritesKeepEveryUnchangedByteAndLineBreak) {
 
 TEST_F(IniFileTest, ValuesReadBackExactlyAsWritten) {
     TIniFile ini(Path());
-    const QStringList values = {"plain", "  lead", "trail ", "\"q\"", "'q'",  "a\"",  "\"",
-                                "",      "Привет", "x=y",    ";no",   "[no]", "tab\t"};
+    const QStringList values = {
+        "plain", "  lead", "trail ", "\"q\"", "'q'",  "a\"",   "\"",
+        "",      "Привет", "x=y",    ";no",   "[no]", "tab\t", QStringLiteral("\uFEFFmark")};
     for (int i = 0; i < values.size(); ++i)
         ASSERT_TRUE(ini.WriteString("S", QString::number(i), values[i])) << i;
     for (int i = 0; i < values.size(); ++i)
         EXPECT_EQ(ini.ReadString("S", QString::number(i), "<d>"), values[i]) << i;
     // Only values that reading would change are quoted.
     EXPECT_TRUE(ReadBytes(Path()).contains("\n0=plain\n1=\"  lead\"\n"));
+}
+
+// U+FEFF is a byte order mark only at the very start of the file; anywhere
+// else it is part of a name and must be found again, whatever blanks surround it.
+TEST_F(IniFileTest, NamesStartingWithU_FEFFAreFoundAndErasedAgain) {
+    TIniFile ini = WithContent("x\n");
+    const QString section = QStringLiteral("  \uFEFF S");
+    const QString key = QStringLiteral("\uFEFFk");
+    ASSERT_TRUE(ini.WriteString(section, key, "v"));
+    EXPECT_EQ(ini.ReadString(section, key, "<d>"), "v");
+    EXPECT_EQ(ini.ReadSectionKeys(section), QStringList{key});
+    ASSERT_TRUE(ini.EraseSection(section));
+    EXPECT_EQ(ReadBytes(Path()), QByteArray("x\n"));
 }
 
 TEST_F(IniFileTest, NamesAndValuesThatBreakTheLineLeaveTheFileAlone) {
