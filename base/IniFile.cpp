@@ -2,6 +2,7 @@
 
 #include "base/IniText.h"
 #include "base/SafeFiles.h"
+#include "base/Utf8Text.h"
 #include "common/IniLines.h"
 
 #include <QHash>
@@ -161,7 +162,7 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
     const TIniLines lines = ReadLines(path_);
     const TIniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
     if (line)
-        return Decode(View(line->Value));
+        return Utf8Text::Decode(View(line->Value));
     qsizetype end = def.size();
     while (end > 0 && (def[end - 1] == QLatin1Char(' ') || def[end - 1] == QLatin1Char('\t')))
         --end;
@@ -172,7 +173,7 @@ int TIniFile::ReadInteger(const QString& section, const QString& key, int def) c
     const TIniLines lines = ReadLines(path_);
     const TIniLine* line = FindKey(lines, Trimmed(section), Trimmed(key));
     int value = 0;
-    if (line && ParseProfileInteger(Decode(View(line->Value)), value))
+    if (line && ParseProfileInteger(Utf8Text::Decode(View(line->Value)), value))
         return value;
     return def;
 }
@@ -196,7 +197,7 @@ std::vector<TIniEntry> TIniFile::ReadSection(const QString& section) const {
         return entries;
     for (size_t i = range->Header + 1; i < range->End; ++i)
         if (lines[i].Type == TIniLine::TKind::Key)
-            entries.push_back({lines[i].Name, Decode(View(lines[i].Value))});
+            entries.push_back({lines[i].Name, Utf8Text::Decode(View(lines[i].Value))});
     return entries;
 }
 

@@ -1,8 +1,7 @@
 #include "base/IniText.h"
 
+#include "base/Utf8Text.h"
 #include "common/IniLines.h"
-
-#include <QStringDecoder>
 
 namespace IniText {
 
@@ -27,7 +26,7 @@ TIniLine FromLine(const IniLines::TLine& read) {
         return line;
     line.Type =
         read.Kind == IniLines::TKind::Section ? TIniLine::TKind::Section : TIniLine::TKind::Key;
-    line.Name = Decode(read.Name);
+    line.Name = Utf8Text::Decode(read.Name);
     if (line.Type == TIniLine::TKind::Key) {
         line.KeyBytes = Bytes(read.Name);
         line.Value = Bytes(read.Value);
@@ -36,12 +35,6 @@ TIniLine FromLine(const IniLines::TLine& read) {
 }
 
 } // namespace
-
-QString Decode(std::string_view bytes) {
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
-                                                       QStringConverter::Flag::ConvertInitialBom);
-    return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
 
 TIniLine ParseLine(const QByteArray& raw) {
     return FromLine(IniLines::ReadLine(View(raw)));

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <string_view>
 #include <vector>
 
 // The line-level layer under TIniFile: the file's lines as the shared INI
@@ -21,10 +20,6 @@ struct TIniLine {
     QByteArray Value;    // trimmed, quotes removed
 };
 using TIniLines = std::vector<TIniLine>;
-
-// Text of a name or value read from the file. Unlike QString::fromUtf8 it
-// keeps a leading U+FEFF, so a name that starts with one is found again.
-QString Decode(std::string_view bytes);
 
 TIniLine ParseLine(const QByteArray& raw);
 // Every line of a file; each keeps its own line break.

@@ -1,5 +1,7 @@
 #include "base/SafeFiles.h"
 
+#include "base/Utf8Text.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -39,7 +41,7 @@ QString UnsafeNameReason(std::string_view name) {
 }
 
 QString PrintableName(std::string_view name) {
-    const QString decoded = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    const QString decoded = Utf8Text::Decode(name);
     QString shown;
     shown.reserve(decoded.size());
     for (const QChar c : decoded) {

@@ -1,6 +1,7 @@
 #include "device/PackageCaches.h"
 
 #include "base/SafeFiles.h"
+#include "base/Utf8Text.h"
 #include "device/DeviceFiles.h"
 #include "device/Phone.h"
 #include "sources/IndexStore.h"
@@ -45,7 +46,7 @@ QStringList PhonePackages(const std::vector<std::string>& listed, QStringList* s
             continue;
         const QString reason = SafeFiles::UnsafeNameReason(name);
         if (reason.isEmpty())
-            names.append(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+            names.append(Utf8Text::Decode(name));
         else if (skipped)
             skipped->append(
                 QStringLiteral("\"%1\": %2").arg(SafeFiles::PrintableName(name), reason));

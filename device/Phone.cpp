@@ -1,6 +1,7 @@
 #include "device/Phone.h"
 
 #include "base/LongOperation.h"
+#include "base/Utf8Text.h"
 
 #include <QFile>
 
@@ -76,7 +77,7 @@ TOutcome Refused(const QString& plain) {
 }
 
 QString Shown(const std::string& path) {
-    return QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
+    return Utf8Text::Decode(path);
 }
 
 } // namespace

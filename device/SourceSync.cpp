@@ -2,6 +2,7 @@
 
 #include "base/LongOperation.h"
 #include "base/SafeFiles.h"
+#include "base/Utf8Text.h"
 #include "device/DeviceFiles.h"
 #include "device/Phone.h"
 #include "sources/IndexStore.h"
@@ -33,7 +34,7 @@ QStringList PhoneIndexNames(const std::vector<std::string>& listed, QStringList*
             continue;
         const QString reason = SafeFiles::UnsafeNameReason(name);
         if (reason.isEmpty())
-            names.append(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+            names.append(Utf8Text::Decode(name));
         else if (skipped)
             skipped->append(
                 QStringLiteral("\"%1\": %2").arg(SafeFiles::PrintableName(name), reason));

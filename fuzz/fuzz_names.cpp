@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -105,6 +106,8 @@ void CheckListing(std::string_view bytes) {
         for (const QString& name : names) {
             const std::string raw = Bytes(name);
             Check(EndsWith(raw, rule.suffix) && SafeFiles::UnsafeNameReason(raw).isEmpty());
+            // A name is kept byte for byte, or another file would be fetched.
+            Check(std::find(listed.begin(), listed.end(), raw) != listed.end());
         }
         for (const QString& line : skipped)
             for (const QChar c : line)

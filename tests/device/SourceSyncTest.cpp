@@ -133,6 +133,10 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     BindTestPlugin();
     PhoneFile(ListsFolder + "good_Packages", "good");
     PhoneFile(ListsFolder + "c:d_Packages", "colon");
+    // U+FEFF is an ordinary character inside a name: dropping it would fetch
+    // another file.
+    const QString marked = QStringLiteral("\uFEFFgood_Packages");
+    PhoneFile(ListsFolder + marked, "marked");
     // The long name is cut at the field's end: no suffix is left.
     QStringList config{Hex(QByteArray(300, 'z') + "_Packages")};
     for (const QByteArray& name :
@@ -145,13 +149,15 @@ TEST_F(DeviceTest, HostileNamesFromThePhoneAreNeverUsedAsPaths) {
     TRecordingReport report;
     TSourcesFromPhone copy(phone_, folders_, TTarget::ListsAndProc, stop_, report);
     EXPECT_TRUE(copy.Run());
-    EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"c:d_Packages", "good_Packages"}));
+    EXPECT_EQ(Entries(folders_.ListsDir), (QStringList{"c:d_Packages", "good_Packages", marked}));
     EXPECT_EQ(LocalBytes(folders_.ListsDir + "c:d_Packages"), QByteArray("colon"));
-    EXPECT_EQ(Entries(folders_.ProcDir), (QStringList{"c:d_Packages", "good_Packages"}));
+    EXPECT_EQ(LocalBytes(folders_.ListsDir + marked), QByteArray("marked"));
+    EXPECT_EQ(LocalBytes(folders_.ListsDir + "good_Packages"), QByteArray("good"));
+    EXPECT_EQ(Entries(folders_.ProcDir), (QStringList{"c:d_Packages", "good_Packages", marked}));
     EXPECT_EQ(Litter(), QStringList{});
     EXPECT_EQ(Entries(tmp_.path()), (QStringList{"calls.log", "phone/", "work/"}));
     const QStringList gets = TakeCalls().filter(QStringLiteral("FsGetFile"));
-    EXPECT_EQ(gets.size(), 2) << gets.join('\n').toStdString();
+    EXPECT_EQ(gets.size(), 3) << gets.join('\n').toStdString();
     // Every fetch lands in the one scratch file, whatever the phone's name.
     const QString scratch = folders_.WorkDir + "download.list";
     EXPECT_TRUE(gets.contains("FsGetFile " + ListsFolder + "c:d_Packages " + scratch + " 1"))
