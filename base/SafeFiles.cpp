@@ -1,5 +1,6 @@
 #include "base/SafeFiles.h"
 
+#include "base/TextFile.h"
 #include "base/Utf8Text.h"
 
 #include <QFile>
@@ -190,7 +191,11 @@ bool TAtomicFile::Open() {
     // The temporary file lies in the same folder, so the rename stays on one
     // file system and replaces the old file in one step. A hidden name keeps it
     // out of folder listings; a long name is cut so that the suffix still fits.
-    QByteArray pattern = native.left(slash + 1) + '.' + name.left(200) + ".XXXXXX";
+    // The cut keeps whole UTF-8 sequences, so the name stays readable in a listing.
+    const std::string_view kept =
+        TextFile::CutUtf8(std::string_view(name.constData(), std::size_t(name.size())), 200);
+    QByteArray pattern =
+        native.left(slash + 1) + '.' + QByteArray(kept.data(), qsizetype(kept.size())) + ".XXXXXX";
     int fd;
     do {
         fd = ::mkostemp(pattern.data(), O_CLOEXEC);
@@ -201,7 +206,7 @@ bool TAtomicFile::Open() {
         return false;
     }
     fd_ = fd;
-    temp_ = QFile::decodeName(pattern);
+    temp_ = pattern;
     return true;
 }
 
@@ -279,8 +284,7 @@ bool TAtomicFile::Commit() {
         ok = false;
     }
     fd_ = -1;
-    const QByteArray temp = QFile::encodeName(temp_);
-    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+    if (ok && ::rename(temp_.constData(), target.constData()) != 0) {
         error_ = ErrnoText(errno);
         ok = false;
     }
@@ -312,7 +316,7 @@ void TAtomicFile::Abort() {
         fd_ = -1;
     }
     if (!temp_.isEmpty()) {
-        ::unlink(QFile::encodeName(temp_).constData());
+        ::unlink(temp_.constData());
         temp_.clear();
     }
 }

@@ -2,6 +2,7 @@
 
 #include "common/FileNames.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -105,7 +106,7 @@ public:
 
 private:
     QString target_;
-    QString temp_;
+    QByteArray temp_; // the temporary file's path as the system spells it
     int fd_ = -1;
     std::uint64_t written_ = 0;
     std::uint64_t flushStarted_ = 0;

@@ -41,9 +41,6 @@ inline QByteArray Compress(TCompression kind, const QByteArray& data) {
 class DecompressTest : public ::testing::Test {
 protected:
     QString Path(const QString& name) const { return dir.filePath(name); }
-    QStringList Entries() const {
-        return QDir(dir.path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    }
+    QStringList Entries() const { return TestFiles::Entries(dir.path()); }
     QTemporaryDir dir;
 };

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include <dirent.h>
+
 namespace TestFiles {
 
 void WriteBytes(const QString& path, const QByteArray& bytes) {
@@ -18,6 +22,19 @@ void WriteBytes(const QString& path, const QByteArray& bytes) {
 QByteArray ReadBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList Entries(const QString& folder) {
+    QStringList names;
+    DIR* d = ::opendir(QFile::encodeName(folder).constData());
+    EXPECT_NE(d, nullptr) << folder.toStdString();
+    while (const dirent* e = d ? ::readdir(d) : nullptr)
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names << QString::fromUtf8(e->d_name);
+    if (d)
+        ::closedir(d);
+    names.sort();
+    return names;
 }
 
 std::string Pattern(std::size_t size, char seed) {

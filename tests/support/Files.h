@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -16,6 +17,10 @@ void WriteBytes(const QString& path, const QByteArray& bytes);
 // The whole content of Path, or "<missing>" when it cannot be read, so that a
 // missing file never compares equal to an empty one.
 QByteArray ReadBytes(const QString& path);
+
+// Every name in Folder, sorted, as the system lists it. QDir leaves out names
+// that are not UTF-8; here they show with U+FFFD, so litter is never missed.
+QStringList Entries(const QString& folder);
 
 // Size bytes of a short cycle that starts at Seed (a package's body).
 std::string Pattern(std::size_t size, char seed);
