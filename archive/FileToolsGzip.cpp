@@ -2,6 +2,7 @@
 
 #include "archive/FileTools.h"
 #include "archive/FileToolsIo.h"
+#include "base/Utf8Text.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -197,8 +198,7 @@ QString OutputName(const TGzipHeader& header, const QString& source, bool& fromH
     fromHeader =
         header.HasName && !header.NameTooLong && SafeFiles::IsPlainFileName(header.StoredName);
     if (fromHeader)
-        return QFile::decodeName(
-            QByteArray(header.StoredName.data(), qsizetype(header.StoredName.size())));
+        return Utf8Text::Decode(header.StoredName);
     return QFileInfo(source).completeBaseName();
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/Outcome.h"
 #include "base/SafeFiles.h"
+#include "base/Utf8Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -154,7 +155,7 @@ void RemoveScratch(const QString& folder, TScratchPlace place, std::string_view 
         }
         if (!removed)
             ReportToStderr(QStringLiteral("не удалось удалить временный файл \"%1\": %2")
-                               .arg(folder + QFile::decodeName(entry->d_name),
+                               .arg(folder + Utf8Text::Decode(entry->d_name),
                                     QString::fromLocal8Bit(std::strerror(errno))));
     }
     ::closedir(dir);

@@ -1,6 +1,7 @@
 #include "catalogue/ArchiveCache.h"
 
 #include "base/SafeFiles.h"
+#include "base/Utf8Text.h"
 #include "base/WorkFolders.h"
 #include "catalogue/AsciiText.h"
 #include "net/Digest.h"
@@ -237,8 +238,7 @@ TStoreResult Store(const QString& scratch, const QString& archivesDir, const std
     if (algorithm)
         hash.emplace(*algorithm);
 
-    SafeFiles::TAtomicFile out(
-        SafeFiles::InFolder(archivesDir, QFile::decodeName(QByteArray::fromStdString(name))));
+    SafeFiles::TAtomicFile out(SafeFiles::InFolder(archivesDir, Utf8Text::Decode(name)));
     if (!out.Open())
         return TStoreResult::Failed;
     constexpr std::size_t BlockSize = std::size_t(256) << 10;

@@ -2,6 +2,7 @@
 
 #include "base/SafeFiles.h"
 #include "base/TextFile.h"
+#include "base/Utf8Text.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/AsciiText.h"
 #include "catalogue/StanzaOffsets.h"
@@ -222,7 +223,7 @@ bool ScanIndex(TDebianInfo& info, int fd, const std::string& path, const TWanted
 int OpenIndex(const QString& folder, const std::string& name, std::string& path) {
     if (!SafeFiles::IsPlainFileName(name))
         return -1;
-    const QString decoded = QFile::decodeName(QByteArray::fromStdString(name));
+    const QString decoded = Utf8Text::Decode(name);
     const QByteArray encoded =
         QFile::encodeName(folder.isEmpty() ? decoded : SafeFiles::InFolder(folder, decoded));
     path = encoded.toStdString();

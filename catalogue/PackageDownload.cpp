@@ -3,6 +3,7 @@
 #include "base/PhoneFolders.h"
 #include "base/SafeFiles.h"
 #include "base/TextFile.h"
+#include "base/Utf8Text.h"
 #include "base/Workers.h"
 #include "catalogue/ArchiveCache.h"
 #include "catalogue/PackageList.h"
@@ -31,7 +32,7 @@ QByteArray Encoded(const QString& path) {
 }
 
 QString Decoded(const std::string& name) {
-    return QFile::decodeName(QByteArray::fromStdString(name));
+    return Utf8Text::Decode(name);
 }
 
 bool SameFile(const struct stat& st, std::uint64_t device, std::uint64_t inode,

@@ -1,6 +1,7 @@
 #include "sources/IndexStore.h"
 
 #include "base/SafeFiles.h"
+#include "base/Utf8Text.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -151,7 +152,7 @@ QStringList ListFolder(const QString& folder) {
             break;
         }
         if (take)
-            names.append(QFile::decodeName(raw));
+            names.append(Utf8Text::Decode(raw));
     }
     ::closedir(dir);
     return names;

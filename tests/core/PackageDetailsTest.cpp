@@ -1,5 +1,6 @@
 #include "catalogue/PackageDetails.h"
 #include "catalogue/StanzaOffsets.h"
+#include "sources/IndexStore.h"
 #include "support/Files.h"
 
 #include <QFile>
@@ -213,6 +214,20 @@ TEST_F(FindPackageTest, ARowFindsItsOwnBuild) {
         EXPECT_EQ(info.Size + "|" + info.Filename + "|" + info.Homepage + "|" + info.Architecture,
                   std::string(c.Size) + "|" + c.Address + "||" + (found ? c.Architecture : ""));
     }
+}
+
+// U+FEFF at the start of a name is part of it (a phone may list such an
+// index): the store lists it and the lookup reads it, not its namesake.
+TEST_F(FindPackageTest, AnIndexNameStartingWithU_FEFFIsReadUnderThatName) {
+    const QString marked = QStringLiteral("\uFEFFr_Packages");
+    Write(marked, "Package: a\nVersion: marked\n");
+    Write("r_Packages", "Package: a\nVersion: plain\n");
+    EXPECT_EQ(IndexStore::ListIndexFiles(dir_.path()), (QStringList{"r_Packages", marked}));
+    TDebianInfo info;
+    info.Package = "a";
+    info.IndexFile = marked.toStdString();
+    EXPECT_TRUE(FindPackage(info, folder_));
+    EXPECT_EQ(info.Version, "marked");
 }
 
 TEST_F(FindPackageTest, UnsafeOrMissingIndexFilesAreNeverRead) {
