@@ -1,6 +1,7 @@
 #include "app/ui/PackagesPage.h"
 
 #include "base/Outcome.h"
+#include "base/Utf8Text.h"
 #include "base/Workers.h"
 
 #include "app/ui/PackageDetailsPanel.h"
@@ -547,7 +548,7 @@ bool TPackagesPage::RowDetails(int row, TDebianInfo& info) const {
     info.Package = std::string(shown.Package());
     info.IndexFile = std::string(shown.IndexFile());
     return FindPackage(info, d->folders.ProcDir, TPackageKey::Of(shown),
-                       IsHttpsSource && IsHttpsSource(QString::fromStdString(info.IndexFile)));
+                       IsHttpsSource && IsHttpsSource(Utf8Text::Decode(info.IndexFile)));
 }
 
 const TDebianInfo& TPackagesPage::CurrentPackage() const {
