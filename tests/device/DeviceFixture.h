@@ -54,12 +54,13 @@ protected:
     }
     static QByteArray LocalBytes(const QString& path) { return TestFiles::ReadBytes(path); }
 
-    // Sorted entries of a folder, sub-folders marked with a trailing "/".
+    // Sorted entries of a folder, sub-folders marked with a trailing "/";
+    // names that are not UTF-8 are listed too.
     static QStringList Entries(const QString& folder) {
-        QStringList names;
-        for (const QFileInfo& info : QDir(folder).entryInfoList(
-                 QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System, QDir::Name))
-            names << info.fileName() + (info.isDir() ? QStringLiteral("/") : QString());
+        QStringList names = TestFiles::Entries(folder);
+        for (QString& name : names)
+            if (QFileInfo(folder + QLatin1Char('/') + name).isDir())
+                name += QLatin1Char('/');
         return names;
     }
     // The working folder's own files, without the sub-folders, the plugin and

@@ -1,5 +1,7 @@
 #include "support/Files.h"
 
+#include "base/Utf8Text.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,7 +32,7 @@ QStringList Entries(const QString& folder) {
     EXPECT_NE(d, nullptr) << folder.toStdString();
     while (const dirent* e = d ? ::readdir(d) : nullptr)
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names << QString::fromUtf8(e->d_name);
+            names << Utf8Text::Decode(e->d_name);
     if (d)
         ::closedir(d);
     names.sort();
