@@ -3,6 +3,7 @@
 // output it names (and that only on success), and agree with zlib's own gzip
 // reader on every file both can judge: same success, same bytes.
 #include "archive/FileTools.h"
+#include "base/Utf8Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,13 +51,14 @@ bool ZlibDecode(const std::uint8_t* data, std::size_t size, std::string& out) {
 }
 
 // Every name in Folder as the system lists it: QDir leaves out names that are
-// not UTF-8, and litter with such a name must be seen too.
+// not UTF-8, and litter with such a name must be seen too. A leading U+FEFF
+// is kept, as the output's name keeps it.
 QStringList Entries(const QString& folder) {
     QStringList names;
     DIR* d = ::opendir(QFile::encodeName(folder).constData());
     while (const dirent* e = d ? ::readdir(d) : nullptr)
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names << QString::fromUtf8(e->d_name);
+            names << Utf8Text::Decode(e->d_name);
     if (d)
         ::closedir(d);
     return names;

@@ -6,6 +6,7 @@
 // working folder, which start-up must then clear of it exactly when it is a
 // scratch name, leaving the program's own files alone.
 #include "base/SafeFiles.h"
+#include "base/Utf8Text.h"
 #include "base/WorkFolders.h"
 #include "catalogue/ArchiveCache.h"
 #include "device/PackageCaches.h"
@@ -48,13 +49,13 @@ std::string Bytes(const QString& s) {
 
 void CheckSafeName(std::string_view name) {
     const bool safe = SafeFiles::UnsafeNameReason(name).isEmpty();
-    // The shared rule's UTF-8 test, written without Qt, agrees with Qt's reading.
-    const QByteArray raw(name.data(), qsizetype(name.size()));
-    Check(FileNames::IsUtf8(name) == (QString::fromUtf8(raw).toUtf8() == raw));
+    // The shared rule's UTF-8 test, written without Qt, agrees with Qt's
+    // reading (through the decoder that keeps a leading U+FEFF).
+    Check(FileNames::IsUtf8(name) == (Utf8Text::Decode(name).toUtf8().toStdString() == name));
     if (safe) {
         Check(SafeFiles::IsPlainFileName(name) && !HasControl(name));
         Check(name.find_first_of("/\\") == std::string_view::npos);
-        const QString decoded = QString::fromUtf8(name.data(), qsizetype(name.size()));
+        const QString decoded = Utf8Text::Decode(name);
         Check(Bytes(decoded) == name);
         // One name inside the folder, never beside or above it.
         Check(QFileInfo(SafeFiles::InFolder(QStringLiteral("/w/archives"), decoded)).path() ==
